@@ -1,0 +1,59 @@
+// Text functions with the language's semantics on UTF-8 text.
+//
+// Positions and lengths count characters (Unicode code points), 1-based like the language; a position of 0
+// from a search means "not found". Case-insensitive comparison and search use full Unicode case folding
+// (ICU), so "STRASSE" and "straße" compare equal as text. Malformed UTF-8 counts each invalid byte as one
+// character and is never read past.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "korado/export.h"
+#include "korado/runtime/convert.h"
+
+namespace korado {
+
+KORADO_EXPORT std::size_t Len(std::string_view s) noexcept;
+KORADO_EXPORT std::string Left(std::string_view s, std::size_t n);
+KORADO_EXPORT std::string Right(std::string_view s, std::size_t n);
+// Mid(s, start) and Mid(s, start, n); start is 1-based and must be >= 1 (else raises 5).
+KORADO_EXPORT std::string Mid(std::string_view s, std::size_t start);
+KORADO_EXPORT std::string Mid(std::string_view s, std::size_t start, std::size_t n);
+
+// InStr(start, s, find): position of `find` in `s` at or after character `start` (1-based), or 0.
+// An empty `find` returns `start` (when start <= Len(s) + 1).
+KORADO_EXPORT std::size_t InStr(std::size_t start, std::string_view s, std::string_view find,
+                                CompareMethod method = CompareMethod::Binary);
+inline std::size_t InStr(std::string_view s, std::string_view find, CompareMethod method = CompareMethod::Binary) {
+    return InStr(1, s, find, method);
+}
+// Last position of `find` in `s` (searching from the end), or 0.
+KORADO_EXPORT std::size_t InStrRev(std::string_view s, std::string_view find,
+                                   CompareMethod method = CompareMethod::Binary);
+// Shorthand for the Parts' "contains ... (case-insensitive)".
+inline bool ContainsText(std::string_view s, std::string_view find) {
+    return InStr(1, s, find, CompareMethod::Text) > 0;
+}
+inline bool Contains(std::string_view s, std::string_view find) { return s.find(find) != std::string_view::npos; }
+
+KORADO_EXPORT std::string UCase(std::string_view s);
+KORADO_EXPORT std::string LCase(std::string_view s);
+// Removes leading/trailing blanks (U+0020 only; tabs and line breaks stay).
+KORADO_EXPORT std::string Trim(std::string_view s);
+KORADO_EXPORT std::string LTrim(std::string_view s);
+KORADO_EXPORT std::string RTrim(std::string_view s);
+KORADO_EXPORT std::string Space(std::size_t n);
+// -1, 0, 1 as the language's StrComp.
+KORADO_EXPORT int StrComp(std::string_view a, std::string_view b, CompareMethod method = CompareMethod::Binary);
+KORADO_EXPORT bool TextEquals(std::string_view a, std::string_view b);  // case-insensitive equality
+KORADO_EXPORT std::string Replace(std::string_view s, std::string_view find, std::string_view with,
+                                  CompareMethod method = CompareMethod::Binary);
+
+// Byte offset of the character at 1-based position `pos` (s.size() when past the end).
+KORADO_EXPORT std::size_t ByteOffsetOfChar(std::string_view s, std::size_t pos) noexcept;
+
+inline constexpr std::string_view kCrLf = "\r\n";
+
+}  // namespace korado

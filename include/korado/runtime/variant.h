@@ -1,0 +1,202 @@
+// Variant: the tagged value that every public argument, field value and property value travels in.
+//
+// The kinds and their codes follow the automation VARTYPE numbering, because hosts and the data-access
+// platform already speak it (a field of type adInteger holds a Long, VarType 3, and so on).
+//
+// Strings are UTF-8. Functions that count characters (Len, Mid, InStr, padding) count Unicode code points,
+// never bytes; see strings.h.
+//
+// Arrays are values: copying a Variant that holds an array copies its elements (as assignment does in the
+// host's scripting language). Objects are references: copying a Variant that holds an object copies the
+// reference.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <variant>
+#include <vector>
+
+#include "korado/export.h"
+#include "korado/runtime/object.h"
+
+namespace korado {
+
+class Dispatch;
+class Variant;
+
+enum class VarType : std::uint16_t {
+    Empty = 0,
+    Null = 1,
+    Integer = 2,  // 16-bit signed
+    Long = 3,     // 32-bit signed
+    Single = 4,
+    Double = 5,
+    Currency = 6,
+    Date = 7,
+    String = 8,
+    Object = 9,
+    Error = 10,
+    Boolean = 11,
+    Decimal = 14,
+    Byte = 17,
+    LongLong = 20,  // 64-bit signed: BIGINT columns
+    Array = 0x200C,      // array of Variant (vbArray + vbVariant)
+    ByteArray = 0x2011,  // array of Byte: binary column values
+};
+
+// 64-bit integer scaled by 10,000 (four decimal places), as the automation currency type.
+struct Currency {
+    std::int64_t scaled = 0;
+    static constexpr std::int64_t kScale = 10000;
+    friend bool operator==(Currency, Currency) = default;
+};
+
+// Exact decimal: a signed 96-bit mantissa and a power-of-ten scale from 0 to 28.
+struct Decimal {
+    __int128 mantissa = 0;
+    std::uint8_t scale = 0;
+    static constexpr int kMaxScale = 28;
+    // |mantissa| must stay below 2^96.
+    static bool FitsMantissa(__int128 m) noexcept;
+    friend bool operator==(const Decimal&, const Decimal&) = default;
+};
+
+// Automation date: days since 1899-12-30 00:00; the fraction is the time of day (for negative values the
+// fraction still counts forward from midnight of the day named by the integer part).
+struct Date {
+    double days = 0;
+    friend bool operator==(Date, Date) = default;
+};
+
+// An error value (VarType Error), e.g. CVErr(2015). The code 0x80020004 marks an omitted optional argument.
+struct ErrorValue {
+    std::int32_t code = 0;
+    friend bool operator==(ErrorValue, ErrorValue) = default;
+};
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Array of variants with value semantics (elements are copied with the array).
+class KORADO_EXPORT VariantArray {
+public:
+    VariantArray();
+    explicit VariantArray(std::vector<Variant> items);
+    VariantArray(std::initializer_list<Variant> items);
+    VariantArray(const VariantArray& o);
+    VariantArray(VariantArray&& o) noexcept;
+    VariantArray& operator=(const VariantArray& o);
+    VariantArray& operator=(VariantArray&& o) noexcept;
+    ~VariantArray();
+
+    std::size_t size() const noexcept;
+    // Bounds are 0-based, as the Parts' restriction lists and column entries are.
+    const Variant& operator[](std::size_t i) const;
+    Variant& operator[](std::size_t i);
+    // Element access with the runtime's subscript check (error 9).
+    const Variant& at(std::size_t i) const;
+    Variant& at(std::size_t i);
+    const std::vector<Variant>& items() const noexcept { return *items_; }
+    std::vector<Variant>& items() noexcept { return *items_; }
+    friend KORADO_EXPORT bool operator==(const VariantArray& a, const VariantArray& b);
+
+private:
+    std::unique_ptr<std::vector<Variant>> items_;
+};
+
+class KORADO_EXPORT Variant {
+public:
+    Variant() noexcept = default;  // Empty
+
+    Variant(bool v) noexcept : v_(v) {}
+    Variant(std::uint8_t v) noexcept : v_(v) {}
+    Variant(std::int16_t v) noexcept : v_(v) {}
+    Variant(int v) noexcept : v_(static_cast<std::int32_t>(v)) {}
+    Variant(long v) noexcept : v_(static_cast<std::int64_t>(v)) {}
+    Variant(long long v) noexcept : v_(static_cast<std::int64_t>(v)) {}
+    Variant(float v) noexcept : v_(v) {}
+    Variant(double v) noexcept : v_(v) {}
+    Variant(Currency v) noexcept : v_(v) {}
+    Variant(Decimal v) noexcept : v_(v) {}
+    Variant(Date v) noexcept : v_(v) {}
+    Variant(ErrorValue v) noexcept : v_(v) {}
+    Variant(std::string v) noexcept : v_(std::move(v)) {}
+    Variant(std::string_view v) : v_(std::string(v)) {}
+    Variant(const char* v) : v_(std::string(v)) {}
+    Variant(Ref<Dispatch> v) noexcept;
+    template <class T, class = std::enable_if_t<std::is_base_of_v<Dispatch, T> && !std::is_same_v<T, Dispatch>>>
+    Variant(Ref<T> v) noexcept : Variant(Ref<Dispatch>(std::move(v))) {}
+    Variant(VariantArray v) noexcept : v_(std::move(v)) {}
+    Variant(Bytes v) noexcept : v_(std::move(v)) {}
+    // Unsigned and char types would pick an arbitrary overload; make the caller say which kind it means.
+    Variant(unsigned int) = delete;
+    Variant(unsigned long) = delete;
+    Variant(char) = delete;
+
+    static Variant Null() noexcept;
+    // The value an omitted optional argument carries (Error 0x80020004, as the automation runtime passes).
+    static Variant Missing() noexcept;
+    static Variant FromObject(Dispatch* obj) noexcept;
+
+    VarType Type() const noexcept;
+    bool IsEmpty() const noexcept { return v_.index() == 0; }
+    bool IsNull() const noexcept { return v_.index() == 1; }
+    bool IsMissing() const noexcept;
+    bool IsObject() const noexcept;   // an object reference, including Nothing
+    bool IsNothing() const noexcept;  // an object reference that is null
+    bool IsString() const noexcept { return std::holds_alternative<std::string>(v_); }
+    bool IsArray() const noexcept { return std::holds_alternative<VariantArray>(v_); }
+    bool IsError() const noexcept { return std::holds_alternative<ErrorValue>(v_); }
+    // Byte, Integer, Long, LongLong, Single, Double, Currency, Decimal (not Boolean or Date).
+    bool IsNumber() const noexcept;
+
+    // Unchecked typed access: the caller has tested the kind. nullptr when the kind differs.
+    template <class T>
+    const T* get_if() const noexcept {
+        return std::get_if<T>(&v_);
+    }
+    template <class T>
+    T* get_if() noexcept {
+        return std::get_if<T>(&v_);
+    }
+    // The object held, or null (also for a non-object Variant).
+    Ref<Dispatch> AsObject() const noexcept;
+    // The object held cast to T, or null.
+    template <class T>
+    Ref<T> ObjectAs() const noexcept {
+        const auto* r = std::get_if<ObjectRef>(&v_);
+        return r ? RefCast<T>(*r) : Ref<T>();
+    }
+
+    // Replaces the value with text, reusing the string's storage when the Variant already holds one:
+    // cursors refill the same Variant slot on every row without allocating.
+    void AssignString(std::string_view text);
+    void AssignBytes(const std::uint8_t* data, std::size_t size);
+    void Clear() noexcept { v_ = std::monostate{}; }
+
+    // Exact identity of kind and value (not the language's `=`, which is Compare in convert.h).
+    friend KORADO_EXPORT bool operator==(const Variant& a, const Variant& b);
+
+private:
+    struct NullTag {
+        friend bool operator==(NullTag, NullTag) = default;
+    };
+    // Held as the base class so that this header needs no complete Dispatch.
+    using ObjectRef = Ref<korado::Object>;
+    std::variant<std::monostate, NullTag, std::uint8_t, std::int16_t, std::int32_t, std::int64_t, float, double,
+                 Currency, Decimal, Date, bool, std::string, ErrorValue, ObjectRef, VariantArray, Bytes>
+        v_;
+};
+
+// The code an omitted optional argument carries (DISP_E_PARAMNOTFOUND).
+inline constexpr std::int32_t kParamNotFound = static_cast<std::int32_t>(0x80020004u);
+
+// Builds a Variant array, e.g. the 4-element restriction list of a schema query.
+template <class... T>
+Variant MakeArray(T&&... items) {
+    return Variant(VariantArray{Variant(std::forward<T>(items))...});
+}
+
+}  // namespace korado

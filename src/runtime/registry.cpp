@@ -1,0 +1,93 @@
+#include "korado/runtime/registry.h"
+
+#include <map>
+
+#include "korado/runtime/strings.h"
+
+namespace korado {
+namespace {
+
+struct Registry {
+    std::map<std::string, ClassRegistration> by_prog_id;  // key: lower-cased ProgID
+};
+
+// Never destroyed: objects released during static destruction may still create error components.
+Registry& TheRegistry() {
+    static Registry* r = new Registry;
+    return *r;
+}
+
+std::string Key(std::string_view s) { return LCase(s); }
+
+// "{EA602240-...}" and "EA602240-..." name the same class.
+std::string ClassIdKey(std::string_view s) {
+    if (s.size() >= 2 && s.front() == '{' && s.back() == '}') s = s.substr(1, s.size() - 2);
+    return UCase(s);
+}
+
+}  // namespace
+
+ClassRegistration RegisterClass(ClassRegistration registration) {
+    auto& map = TheRegistry().by_prog_id;
+    std::string key = Key(registration.prog_id);
+    ClassRegistration previous;
+    if (auto it = map.find(key); it != map.end()) previous = std::move(it->second);
+    map[key] = std::move(registration);
+    return previous;
+}
+
+ClassRegistration UnregisterClass(std::string_view prog_id) {
+    auto& map = TheRegistry().by_prog_id;
+    ClassRegistration previous;
+    if (auto it = map.find(Key(prog_id)); it != map.end()) {
+        previous = std::move(it->second);
+        map.erase(it);
+    }
+    return previous;
+}
+
+Ref<Dispatch> CreateObject(std::string_view prog_id) {
+    auto& map = TheRegistry().by_prog_id;
+    const ClassRegistration* found = nullptr;
+    if (auto it = map.find(Key(prog_id)); it != map.end()) {
+        found = &it->second;
+    } else {
+        std::string id = ClassIdKey(prog_id);
+        for (const auto& [key, reg] : map)
+            if (!reg.class_id.empty() && ClassIdKey(reg.class_id) == id) found = &reg;
+    }
+    if (!found || !found->factory) RaiseRuntime(rt::CannotCreateObject, prog_id);
+    ClassFactory factory = found->factory;  // the factory may re-register classes while it runs
+    Ref<Dispatch> obj = factory();
+    if (!obj) RaiseRuntime(rt::CannotCreateObject, prog_id);
+    return obj;
+}
+
+std::vector<ClassRegistration> RegisteredClasses() {
+    std::vector<ClassRegistration> out;
+    for (const auto& [key, reg] : TheRegistry().by_prog_id) out.push_back(reg);
+    return out;
+}
+
+ClassRegistrar::ClassRegistrar(std::string prog_id, std::string class_id, ClassFactory factory) {
+    RegisterClass({std::move(prog_id), std::move(class_id), std::move(factory)});
+}
+
+ScopedClassOverride::ScopedClassOverride(std::string prog_id, ClassFactory factory)
+    : prog_id_(prog_id), previous_(RegisterClass({std::move(prog_id), {}, std::move(factory)})) {
+    if (!previous_.class_id.empty()) {
+        // Keep the class identifier with the ProgID while the override stands.
+        auto& map = TheRegistry().by_prog_id;
+        map[Key(prog_id_)].class_id = previous_.class_id;
+    }
+}
+
+ScopedClassOverride::~ScopedClassOverride() {
+    if (previous_.factory) {
+        RegisterClass(std::move(previous_));
+    } else {
+        UnregisterClass(prog_id_);
+    }
+}
+
+}  // namespace korado

@@ -1,0 +1,227 @@
+#include "korado/runtime/strings.h"
+
+#include <unicode/uchar.h>
+#include <unicode/locid.h>
+#include <unicode/unistr.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "korado/runtime/error.h"
+
+namespace korado {
+namespace {
+
+bool IsAscii(std::string_view s) noexcept {
+    for (unsigned char c : s)
+        if (c >= 0x80) return false;
+    return true;
+}
+
+// Byte length of the character starting at s[i]: a well-formed UTF-8 sequence, else 1 (an invalid byte
+// counts as one character of its own).
+std::size_t CharLength(std::string_view s, std::size_t i) noexcept {
+    auto b = static_cast<unsigned char>(s[i]);
+    if (b < 0x80) return 1;
+    std::size_t n = b >= 0xF0 && b <= 0xF4 ? 4 : b >= 0xE0 ? 3 : b >= 0xC2 && b <= 0xDF ? 2 : 0;
+    if (n == 0 || i + n > s.size()) return 1;
+    for (std::size_t k = 1; k < n; ++k)
+        if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return 1;
+    auto b1 = static_cast<unsigned char>(s[i + 1]);
+    // Overlong forms, surrogates and values past U+10FFFF are not well formed.
+    if ((b == 0xE0 && b1 < 0xA0) || (b == 0xED && b1 >= 0xA0) || (b == 0xF0 && b1 < 0x90) || (b == 0xF4 && b1 >= 0x90))
+        return 1;
+    return n;
+}
+
+// Code point at s[i] (with its byte length); an invalid byte maps to a private value of its own.
+char32_t DecodeAt(std::string_view s, std::size_t i, std::size_t& len) noexcept {
+    len = CharLength(s, i);
+    auto b = static_cast<unsigned char>(s[i]);
+    if (len == 1) return b < 0x80 ? b : 0x110000u + b;
+    char32_t c = len == 2 ? (b & 0x1F) : len == 3 ? (b & 0x0F) : (b & 0x07);
+    for (std::size_t k = 1; k < len; ++k) c = (c << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+    return c;
+}
+
+// Characters with one-to-one (simple) case folding, so that positions stay character positions.
+std::vector<char32_t> FoldedChars(std::string_view s) {
+    std::vector<char32_t> out;
+    out.reserve(s.size());
+    for (std::size_t i = 0; i < s.size();) {
+        std::size_t len = 0;
+        char32_t c = DecodeAt(s, i, len);
+        out.push_back(c < 0x110000u ? static_cast<char32_t>(u_foldCase(static_cast<UChar32>(c), U_FOLD_CASE_DEFAULT)) : c);
+        i += len;
+    }
+    return out;
+}
+
+std::size_t CharIndexOfByte(std::string_view s, std::size_t byte) noexcept {
+    std::size_t chars = 0;
+    for (std::size_t i = 0; i < byte && i < s.size(); i += CharLength(s, i)) ++chars;
+    return chars;
+}
+
+// Maps with ICU where the text is well formed; otherwise only the ASCII letters change.
+template <class IcuMap, class AsciiMap>
+std::string MapCase(std::string_view s, IcuMap icu, AsciiMap ascii) {
+    bool well_formed = true;
+    for (std::size_t i = 0; i < s.size();) {
+        std::size_t n = CharLength(s, i);
+        if (n == 1 && static_cast<unsigned char>(s[i]) >= 0x80) {
+            well_formed = false;
+            break;
+        }
+        i += n;
+    }
+    if (IsAscii(s) || !well_formed) {
+        std::string out(s);
+        for (char& c : out) c = ascii(c);
+        return out;
+    }
+    icu::UnicodeString u = icu::UnicodeString::fromUTF8(icu::StringPiece(s.data(), static_cast<int32_t>(s.size())));
+    icu(u);
+    std::string out;
+    u.toUTF8String(out);
+    return out;
+}
+
+char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
+char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+
+}  // namespace
+
+std::string FoldCase(std::string_view s) {
+    return MapCase(s, [](icu::UnicodeString& u) { u.foldCase(); }, AsciiLower);
+}
+
+std::size_t Len(std::string_view s) noexcept {
+    if (IsAscii(s)) return s.size();
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < s.size(); i += CharLength(s, i)) ++n;
+    return n;
+}
+
+std::size_t ByteOffsetOfChar(std::string_view s, std::size_t pos) noexcept {
+    std::size_t i = 0;
+    for (std::size_t k = 1; k < pos && i < s.size(); ++k) i += CharLength(s, i);
+    return std::min(i, s.size());
+}
+
+std::string Left(std::string_view s, std::size_t n) {
+    return std::string(s.substr(0, ByteOffsetOfChar(s, n + 1)));
+}
+
+std::string Right(std::string_view s, std::size_t n) {
+    std::size_t len = Len(s);
+    if (n >= len) return std::string(s);
+    return std::string(s.substr(ByteOffsetOfChar(s, len - n + 1)));
+}
+
+std::string Mid(std::string_view s, std::size_t start) {
+    if (start < 1) RaiseRuntime(rt::InvalidProcedureCall);
+    return std::string(s.substr(ByteOffsetOfChar(s, start)));
+}
+
+std::string Mid(std::string_view s, std::size_t start, std::size_t n) {
+    if (start < 1) RaiseRuntime(rt::InvalidProcedureCall);
+    std::size_t b = ByteOffsetOfChar(s, start);
+    std::string_view rest = s.substr(b);
+    return std::string(rest.substr(0, ByteOffsetOfChar(rest, n + 1)));
+}
+
+std::size_t InStr(std::size_t start, std::string_view s, std::string_view find, CompareMethod method) {
+    if (start < 1) RaiseRuntime(rt::InvalidProcedureCall);
+    std::size_t len = Len(s);
+    if (start > len + 1) return 0;
+    if (find.empty()) return start;
+    if (method == CompareMethod::Binary) {
+        std::size_t from = ByteOffsetOfChar(s, start);
+        std::size_t at = s.find(find, from);
+        // Byte search on UTF-8 only matches at character boundaries when `find` starts with a lead byte;
+        // an invalid `find` may match mid-character, which counts by the byte's character.
+        return at == std::string_view::npos ? 0 : CharIndexOfByte(s, at) + 1;
+    }
+    std::vector<char32_t> hay = FoldedChars(s), needle = FoldedChars(find);
+    if (needle.size() > hay.size()) return 0;
+    auto it = std::search(hay.begin() + static_cast<std::ptrdiff_t>(start - 1), hay.end(), needle.begin(), needle.end());
+    return it == hay.end() ? 0 : static_cast<std::size_t>(it - hay.begin()) + 1;
+}
+
+std::size_t InStrRev(std::string_view s, std::string_view find, CompareMethod method) {
+    if (find.empty()) return Len(s);
+    if (method == CompareMethod::Binary) {
+        std::size_t at = s.rfind(find);
+        return at == std::string_view::npos ? 0 : CharIndexOfByte(s, at) + 1;
+    }
+    std::vector<char32_t> hay = FoldedChars(s), needle = FoldedChars(find);
+    if (needle.size() > hay.size()) return 0;
+    auto it = std::find_end(hay.begin(), hay.end(), needle.begin(), needle.end());
+    return it == hay.end() ? 0 : static_cast<std::size_t>(it - hay.begin()) + 1;
+}
+
+std::string UCase(std::string_view s) {
+    return MapCase(s, [](icu::UnicodeString& u) { u.toUpper(icu::Locale::getRoot()); }, AsciiUpper);
+}
+
+std::string LCase(std::string_view s) {
+    return MapCase(s, [](icu::UnicodeString& u) { u.toLower(icu::Locale::getRoot()); }, AsciiLower);
+}
+
+std::string LTrim(std::string_view s) {
+    std::size_t b = s.find_first_not_of(' ');
+    return b == std::string_view::npos ? std::string() : std::string(s.substr(b));
+}
+
+std::string RTrim(std::string_view s) {
+    std::size_t e = s.find_last_not_of(' ');
+    return e == std::string_view::npos ? std::string() : std::string(s.substr(0, e + 1));
+}
+
+std::string Trim(std::string_view s) { return RTrim(LTrim(s)); }
+
+std::string Space(std::size_t n) { return std::string(n, ' '); }
+
+int StrComp(std::string_view a, std::string_view b, CompareMethod method) {
+    int r = 0;
+    if (method == CompareMethod::Binary) {
+        r = a.compare(b);  // UTF-8 byte order is code point order
+    } else if (IsAscii(a) && IsAscii(b)) {
+        std::size_t n = std::min(a.size(), b.size());
+        for (std::size_t i = 0; i < n && r == 0; ++i) r = AsciiLower(a[i]) - AsciiLower(b[i]);
+        if (r == 0) r = a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
+    } else {
+        r = FoldCase(a).compare(FoldCase(b));
+    }
+    return r < 0 ? -1 : r > 0 ? 1 : 0;
+}
+
+bool TextEquals(std::string_view a, std::string_view b) {
+    if (IsAscii(a) && IsAscii(b)) {
+        if (a.size() != b.size()) return false;
+        for (std::size_t i = 0; i < a.size(); ++i)
+            if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+        return true;
+    }
+    return FoldCase(a) == FoldCase(b);
+}
+
+std::string Replace(std::string_view s, std::string_view find, std::string_view with, CompareMethod method) {
+    if (find.empty()) return std::string(s);
+    std::string out;
+    std::size_t pos = 1;
+    std::size_t find_chars = Len(find);
+    for (;;) {
+        std::size_t at = InStr(pos, s, find, method);
+        if (at == 0) break;
+        std::size_t from = ByteOffsetOfChar(s, pos), to = ByteOffsetOfChar(s, at);
+        out.append(s.substr(from, to - from));
+        out.append(with);
+        pos = at + find_chars;
+    }
+    out.append(s.substr(ByteOffsetOfChar(s, pos)));
+    return out;
+}
+
+}  // namespace korado

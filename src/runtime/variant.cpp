@@ -1,0 +1,125 @@
+#include "korado/runtime/variant.h"
+
+#include "korado/runtime/dispatch.h"
+#include "korado/runtime/error.h"
+
+namespace korado {
+
+bool Decimal::FitsMantissa(__int128 m) noexcept {
+    constexpr __int128 kLimit = static_cast<__int128>(1) << 96;
+    return m < kLimit && m > -kLimit;
+}
+
+// ---- VariantArray ---------------------------------------------------------------------------------------
+VariantArray::VariantArray() : items_(std::make_unique<std::vector<Variant>>()) {}
+VariantArray::VariantArray(std::vector<Variant> items)
+    : items_(std::make_unique<std::vector<Variant>>(std::move(items))) {}
+VariantArray::VariantArray(std::initializer_list<Variant> items)
+    : items_(std::make_unique<std::vector<Variant>>(items)) {}
+VariantArray::VariantArray(const VariantArray& o) : items_(std::make_unique<std::vector<Variant>>(*o.items_)) {}
+VariantArray::VariantArray(VariantArray&& o) noexcept : items_(std::move(o.items_)) {
+    o.items_ = nullptr;
+}
+VariantArray& VariantArray::operator=(const VariantArray& o) {
+    if (this != &o) items_ = std::make_unique<std::vector<Variant>>(*o.items_);
+    return *this;
+}
+VariantArray& VariantArray::operator=(VariantArray&& o) noexcept {
+    items_ = std::move(o.items_);
+    return *this;
+}
+VariantArray::~VariantArray() = default;
+
+// A moved-from array reads as empty.
+std::size_t VariantArray::size() const noexcept { return items_ ? items_->size() : 0; }
+const Variant& VariantArray::operator[](std::size_t i) const { return (*items_)[i]; }
+Variant& VariantArray::operator[](std::size_t i) { return (*items_)[i]; }
+const Variant& VariantArray::at(std::size_t i) const {
+    if (i >= size()) RaiseRuntime(rt::SubscriptOutOfRange);
+    return (*items_)[i];
+}
+Variant& VariantArray::at(std::size_t i) {
+    if (i >= size()) RaiseRuntime(rt::SubscriptOutOfRange);
+    return (*items_)[i];
+}
+bool operator==(const VariantArray& a, const VariantArray& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (!(a[i] == b[i])) return false;
+    return true;
+}
+
+// ---- Variant --------------------------------------------------------------------------------------------
+Variant::Variant(Ref<Dispatch> v) noexcept : v_(ObjectRef(std::move(v))) {}
+
+Variant Variant::Null() noexcept {
+    Variant v;
+    v.v_ = NullTag{};
+    return v;
+}
+
+Variant Variant::Missing() noexcept { return Variant(ErrorValue{kParamNotFound}); }
+
+Variant Variant::FromObject(Dispatch* obj) noexcept { return Variant(Ref<Dispatch>(obj)); }
+
+VarType Variant::Type() const noexcept {
+    static constexpr VarType kTypes[] = {
+        VarType::Empty,    VarType::Null,    VarType::Byte,  VarType::Integer, VarType::Long,
+        VarType::LongLong, VarType::Single,  VarType::Double, VarType::Currency, VarType::Decimal,
+        VarType::Date,     VarType::Boolean, VarType::String, VarType::Error,   VarType::Object,
+        VarType::Array,    VarType::ByteArray,
+    };
+    static_assert(std::size(kTypes) == std::variant_size_v<decltype(v_)>);
+    return kTypes[v_.index()];
+}
+
+bool Variant::IsMissing() const noexcept {
+    const auto* e = std::get_if<ErrorValue>(&v_);
+    return e && e->code == kParamNotFound;
+}
+
+bool Variant::IsObject() const noexcept { return std::holds_alternative<ObjectRef>(v_); }
+
+bool Variant::IsNothing() const noexcept {
+    const auto* r = std::get_if<ObjectRef>(&v_);
+    return r && !*r;
+}
+
+bool Variant::IsNumber() const noexcept {
+    switch (Type()) {
+        case VarType::Byte:
+        case VarType::Integer:
+        case VarType::Long:
+        case VarType::LongLong:
+        case VarType::Single:
+        case VarType::Double:
+        case VarType::Currency:
+        case VarType::Decimal: return true;
+        default: return false;
+    }
+}
+
+Ref<Dispatch> Variant::AsObject() const noexcept {
+    const auto* r = std::get_if<ObjectRef>(&v_);
+    return r ? Ref<Dispatch>(static_cast<Dispatch*>(r->get())) : Ref<Dispatch>();
+}
+
+void Variant::AssignString(std::string_view text) {
+    if (auto* s = std::get_if<std::string>(&v_)) {
+        s->assign(text.data(), text.size());
+    } else {
+        v_ = std::string(text);
+    }
+}
+
+void Variant::AssignBytes(const std::uint8_t* data, std::size_t size) {
+    if (auto* b = std::get_if<Bytes>(&v_)) {
+        b->assign(data, data + size);
+    } else {
+        v_ = Bytes(data, data + size);
+    }
+}
+
+bool operator==(const Variant& a, const Variant& b) { return a.v_ == b.v_; }
+
+}  // namespace korado

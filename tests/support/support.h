@@ -1,0 +1,2 @@
+// Shared helpers for the tests.
+#pragma once
