@@ -1,0 +1,186 @@
+// The provider interface: what the platform stand-in asks of a database driver.
+//
+// The platform objects (Connection, Command, Recordset, ...) are written once against this interface;
+// each provider (SQLite, the ODBC bridge "MSDASQL", the scripted provider of the tests) implements it.
+// A provider opens sessions, prepares and executes statements with typed parameters, streams rows with
+// column metadata, runs transactions, answers property and schema queries, and turns its native failures
+// into ProviderError (one Diagnostic per native record, numbers already mapped to the platform's).
+//
+// Ownership: a Session belongs to one platform Connection; a Statement to one Command execution and keeps
+// what it needs of its session alive only through the Connection (the platform closes statements before
+// their session). A Cursor belongs to its Statement and is valid until NextResult or the statement's end.
+//
+// Threads: none. Cancel may be called from a progress or time-out hook of the same thread only.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "dataaccess/connection_string.h"
+#include "korado/platform/ado_enums.h"
+#include "korado/runtime/error.h"
+#include "korado/runtime/variant.h"
+
+namespace korado::dataaccess {
+
+// One diagnostic record of a provider failure or warning.
+struct Diagnostic {
+    std::int32_t number = hr::E_FAIL;  // the platform's number (an HRESULT)
+    std::string source;                // the provider's error source text
+    std::string description;
+    std::int32_t native_error = 0;
+    std::string sql_state;
+};
+
+// A provider failure: Error carries the first record (number, source, description, native error,
+// SQLSTATE); Records() all of them, for Connection.Errors.
+class ProviderError : public Error {
+public:
+    explicit ProviderError(std::vector<Diagnostic> records);
+    const std::vector<Diagnostic>& Records() const noexcept { return records_; }
+
+private:
+    std::vector<Diagnostic> records_;
+};
+
+// Metadata of one result column.
+struct ColumnInfo {
+    std::string name;
+    std::int32_t type = ado::adEmpty;  // DataTypeEnum
+    std::int32_t defined_size = 0;     // bytes for fixed types, characters for text; -1 (all bits) unlimited
+    std::uint8_t precision = 0;
+    std::uint8_t scale = 0;
+    std::int32_t attributes = 0;  // FieldAttributeEnum bits
+    // Where the column comes from, for updates through the client cursor (empty when unknown).
+    std::string base_catalog;
+    std::string base_schema;
+    std::string base_table;
+    std::string base_column;
+    bool key_column = false;
+    bool auto_increment = false;
+};
+
+// A command parameter as the provider binds it.
+struct ParamBinding {
+    std::string name;
+    std::int32_t type = ado::adEmpty;           // DataTypeEnum
+    std::int32_t direction = ado::adParamInput;  // ParameterDirectionEnum
+    std::int32_t size = 0;
+    std::uint8_t precision = 0;
+    std::uint8_t scale = 0;
+    Variant value;  // input value; FetchOutputParameters writes output values here
+};
+
+// Rows of one result, read forward only. The platform's client cursor buffers them; the forward-only
+// server cursor reads them in place.
+class Cursor {
+public:
+    virtual ~Cursor() = default;
+    virtual const std::vector<ColumnInfo>& Columns() const = 0;
+    // Advances to the next row (the first call gives the first row); false at the end.
+    virtual bool Next() = 0;
+    // Reads column `column` (0-based) of the current row into `out`, reusing its storage where it can.
+    virtual void Read(std::size_t column, Variant& out) = 0;
+    // Rows to fetch per round trip (the recordset's CacheSize); a hint.
+    virtual void SetFetchSize(std::int32_t rows) { (void)rows; }
+};
+
+// One prepared command. Execute runs it; a command may give several results (several statements in one
+// text, procedures), read in order with NextResult.
+class Statement {
+public:
+    virtual ~Statement() = default;
+    // Binds `params` (in marker order) and runs the command; the first result becomes current.
+    virtual void Execute(std::span<ParamBinding> params) = 0;
+    // The current result's rows, or nullptr when the current result returns none (an action statement).
+    virtual Cursor* Result() = 0;
+    // Rows affected by the current result when it is an action statement; -1 otherwise.
+    virtual std::int64_t RowsAffected() = 0;
+    // Moves to the next result; false when there is none.
+    virtual bool NextResult() = 0;
+    // Copies output and input-output values into `params` (complete once every result was read).
+    virtual void FetchOutputParameters(std::span<ParamBinding> params) = 0;
+    // Interrupts a running command; the interrupted call fails with DB_E_CANCELED.
+    virtual void Cancel() = 0;
+};
+
+// A connection property as a provider reports it ("DBMS Name", "Transaction DDL", ...).
+struct PropertyValue {
+    std::string name;
+    std::int32_t type = ado::adBSTR;            // DataTypeEnum of the value
+    std::int32_t attributes = ado::adPropRead;  // PropertyAttributesEnum
+    Variant value;
+};
+
+struct ExecuteOptions {
+    std::int32_t command_type = ado::adCmdText;  // CommandTypeEnum
+    std::int32_t timeout_seconds = 30;           // 0: no limit
+    bool forward_only = true;                    // rows will be read once, in order
+};
+
+class Session {
+public:
+    virtual ~Session() = default;
+    virtual std::unique_ptr<Statement> Prepare(std::string_view text, const ExecuteOptions& options) = 0;
+    // Transactions; a provider without them raises 3251 from "ADODB.Connection" in BeginTransaction.
+    virtual void BeginTransaction() = 0;
+    virtual void Commit() = 0;
+    virtual void Rollback() = 0;
+    // The information properties of the open session (not the initialization ones, which the platform
+    // takes from the connection string).
+    virtual std::vector<PropertyValue> InfoProperties() = 0;
+    // A schema rowset (SchemaEnum) with the platform's columns in the platform's order; `restrictions`
+    // holds up to 4 values, Empty meaning no restriction. Raises 3251 for a schema it does not offer.
+    virtual std::unique_ptr<Cursor> Schema(std::int32_t schema, std::span<const Variant> restrictions) = 0;
+    // False once the session knows its link is broken ("Connection Status" 2).
+    virtual bool IsAlive() = 0;
+    virtual void Cancel() = 0;
+};
+
+// What Open receives: the parsed connection string with the Open arguments already merged (a non-empty
+// user or password argument overrides the string's).
+struct OpenRequest {
+    ConnectionString connection_string;
+    std::string user;
+    std::string password;
+    std::int32_t connect_timeout_seconds = 15;
+};
+
+class Provider {
+public:
+    virtual ~Provider() = default;
+    // The provider's name as a connection string names it ("SQLite", "MSDASQL").
+    virtual std::string_view Name() const = 0;
+    // Name with version suffix, as Connection.Provider reports it ("SQLite.1", "MSDASQL.1").
+    virtual std::string_view VersionedName() const = 0;
+    // "Provider Friendly Name" and the error source of its failures.
+    virtual std::string_view FriendlyName() const = 0;
+    virtual std::string_view ErrorSource() const = 0;
+    // "Provider Name" (the provider's file name) and "Provider Version" ("##.##.####").
+    virtual std::string_view FileName() const = 0;
+    virtual std::string_view ProviderVersion() const = 0;
+    // Opens a session; raises ProviderError on failure.
+    virtual std::unique_ptr<Session> Open(const OpenRequest& request) = 0;
+    // Creates a new data source (the catalog's Create); raises 3251 when the provider cannot.
+    virtual void CreateDataSource(const OpenRequest& request) {
+        (void)request;
+        throw Error(ado::adErrFeatureNotAvailable, "ADOX.Catalog",
+                    "Object or provider is not able to perform requested operation.");
+    }
+};
+
+// The provider registry: providers are found by name without regard to letter case. The platform maps
+// "Provider=" (or its absence, meaning "MSDASQL") to a registered provider; tests register scripted ones.
+using ProviderFactory = std::function<std::shared_ptr<Provider>()>;
+void RegisterProvider(std::string name, ProviderFactory factory);
+void UnregisterProvider(std::string_view name);
+// Raises 3706 ("Provider cannot be found. It may not be properly installed.", source "ADODB.Connection")
+// when no provider has that name.
+std::shared_ptr<Provider> FindProvider(std::string_view name);
+
+}  // namespace korado::dataaccess
