@@ -1,0 +1,20 @@
+#include "korado/platform/modGlobals.h"
+
+#include "korado/errors/clsADOError.h"
+#include "korado/errors/clsErrorHandler.h"
+
+namespace korado {
+
+// Defined in this order so that, at exit, the error handler goes last: releasing a connection object may
+// still report through it.
+Ref<clsErrorHandler> g_ErrorHandler;
+Ref<Dispatch> g_HostObject;
+Ref<clsADOError> g_ADOError;
+
+void ReleaseGlobals() {
+    g_ADOError = nullptr;
+    g_HostObject = nullptr;
+    g_ErrorHandler = nullptr;
+}
+
+}  // namespace korado

@@ -1,0 +1,358 @@
+// The error channel: the own-code test, the standard error path through the error component, the shared
+// error object, and the default companion components.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "companions/clsError.h"
+#include "companions/clsFileSystem.h"
+#include "korado/errors/clsADOError.h"
+#include "korado/errors/clsErrorHandler.h"
+#include "korado/errors/modErrorHandler.h"
+#include "korado/platform/companions.h"
+#include "korado/platform/modGlobals.h"
+#include "korado/runtime/collection.h"
+#include "korado/runtime/registry.h"
+#include "support/support.h"
+
+namespace korado {
+namespace {
+
+using test::ErrorCapture;
+using test::MessageBoxCapture;
+
+TEST(IsForeignError, OwnRangeBoundariesAndOverflow) {
+    for (std::uint32_t own : {0x80040001u, 0x80040006u, 0x80040E14u, 0x80040E21u, 0x8004FFFEu})
+        EXPECT_FALSE(IsForeignError(Hr(own))) << std::hex << own;
+    for (std::uint32_t foreign : {0x80040000u, 0x8004FFFFu, 0x80004005u, 0u, 5u, 91u, 0x3FFFFu})
+        EXPECT_TRUE(IsForeignError(Hr(foreign))) << std::hex << foreign;
+    // A positive code of &H40000 or more cannot be represented after the subtraction.
+    try {
+        IsForeignError(0x40000);
+        FAIL() << "expected overflow";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.Number(), rt::Overflow);
+    }
+}
+
+TEST(VariantToString, NullObjectEmptyAndNumbers) {
+    EXPECT_EQ(VariantToString(Variant::Null()), "");
+    EXPECT_EQ(VariantToString(Variant(Ref<Dispatch>())), "");
+    EXPECT_EQ(VariantToString(Variant(Ref<Dispatch>(MakeRef<Collection>()))), "");
+    EXPECT_EQ(VariantToString(Variant()), "");
+    EXPECT_EQ(VariantToString(Variant(42)), "42");
+    EXPECT_EQ(VariantToString(Variant(true)), "True");
+}
+
+TEST(ODBCErrorText, StripsTheBracketedTagsOfTheFirstLine) {
+    auto strip = &clsADOError::m_ODBCErrorText;
+    EXPECT_EQ(strip("[unixODBC][Driver Manager]Data source name not found"), "Data source name not found");
+    EXPECT_EQ(strip("[Microsoft][ODBC SQL Server Driver][SQL Server]Invalid object name 'x'.\nsecond line"),
+              "Invalid object name 'x'.\nsecond line");
+    // Later lines are kept whole, even with their own brackets.
+    EXPECT_EQ(strip("[odbc]first\n[x]second"), "first\n[x]second");
+    // Without "ODBC" in any case, or without "]" in the first line, the message is unchanged.
+    EXPECT_EQ(strip("[MySQL]no driver word"), "[MySQL]no driver word");
+    EXPECT_EQ(strip("ODBC error without tags\n[a]b"), "ODBC error without tags\n[a]b");
+    // Spaces (only spaces) around the rest go; nothing left means the whole message.
+    EXPECT_EQ(strip("[ODBC]  text \t "), "text \t");
+    EXPECT_EQ(strip("[ODBC]   "), "[ODBC]   ");
+    EXPECT_EQ(strip("[ODBC]\r\nnext"), "\r\nnext");
+    EXPECT_EQ(strip(""), "");
+}
+
+TEST(ADOError, ExceptionHonoursAlertsAndTheExceptionType) {
+    MessageBoxCapture boxes;
+    auto error = MakeRef<clsADOError>();
+    EXPECT_TRUE(error->DisplayAlerts());
+
+    EXPECT_EQ(error->Exception("plain [ODBC]text"), 1);
+    EXPECT_EQ(error->Exception("[unixODBC][x]cleaned", ODBCException), 1);
+    EXPECT_EQ(error->Exception("ignored", 7), 1);
+    ASSERT_EQ(boxes.Shown().size(), 3u);
+    EXPECT_EQ(boxes.Shown()[0].text, "plain [ODBC]text");
+    EXPECT_EQ(boxes.Shown()[0].title, "Tabulon Universal Exception");
+    EXPECT_EQ(boxes.Shown()[0].style, platform::vbInformation | platform::vbOKOnly);
+    EXPECT_EQ(boxes.Shown()[1].text, "cleaned");
+    EXPECT_EQ(boxes.Shown()[2].text, "");
+
+    // Late-bound with the type omitted: the message as it is.
+    EXPECT_EQ(CLng(CallMethod(Variant(Ref<Dispatch>(error)), "Exception", "late")), 1);
+    EXPECT_EQ(boxes.Shown().back().text, "late");
+
+    error->SetDisplayAlerts(false);
+    boxes.Clear();
+    EXPECT_EQ(error->Exception("anything", ODBCException), 0);
+    EXPECT_TRUE(boxes.Shown().empty());
+}
+
+// A stand-in for the connection object and its platform connection, reached by late binding as the error
+// object reaches them.
+class FakeError final : public Dispatch {
+public:
+    FakeError(std::int32_t n, std::string d) : number(n), description(std::move(d)) {}
+    std::int32_t Number() const { return number; }
+    std::string Description() const { return description; }
+    std::int32_t number;
+    std::string description;
+
+protected:
+    const MemberTable* Members() const noexcept override {
+        static const MemberTable t =
+            MemberTable::Of<FakeError>().Get<&FakeError::Number>("Number").Get<&FakeError::Description>("Description").Build();
+        return &t;
+    }
+};
+
+class FakeErrors final : public Dispatch {
+public:
+    std::int32_t Count() const { return static_cast<std::int32_t>(items.size()); }
+    Ref<FakeError> Item(std::int32_t i) const { return items.at(static_cast<std::size_t>(i)); }
+    void Clear() { items.clear(); }
+    std::vector<Ref<FakeError>> items;
+
+protected:
+    const MemberTable* Members() const noexcept override {
+        static const MemberTable t = MemberTable::Of<FakeErrors>("Item")
+                                         .Get<&FakeErrors::Count>("Count")
+                                         .Get<&FakeErrors::Item>("Item")
+                                         .Method<&FakeErrors::Clear>("Clear")
+                                         .Build();
+        return &t;
+    }
+};
+
+class FakePlatformConnection final : public Dispatch {
+public:
+    Ref<FakeErrors> Errors() const { return errors; }
+    std::string Provider() const { return provider; }
+    Ref<FakeErrors> errors = MakeRef<FakeErrors>();
+    std::string provider = "SQLite.1";
+
+protected:
+    const MemberTable* Members() const noexcept override {
+        static const MemberTable t = MemberTable::Of<FakePlatformConnection>()
+                                         .Get<&FakePlatformConnection::Errors>("Errors")
+                                         .Get<&FakePlatformConnection::Provider>("Provider")
+                                         .Build();
+        return &t;
+    }
+};
+
+class FakeConnectionObject final : public Dispatch {
+public:
+    Ref<FakePlatformConnection> Connection() const { return connection; }
+    Ref<FakePlatformConnection> connection;
+
+protected:
+    const MemberTable* Members() const noexcept override {
+        static const MemberTable t =
+            MemberTable::Of<FakeConnectionObject>().Get<&FakeConnectionObject::Connection>("Connection").Build();
+        return &t;
+    }
+};
+
+TEST(ADOError, LastErrorMembersReadTheConnectionsErrors) {
+    auto error = MakeRef<clsADOError>();
+    // Before Constructor there is no connection object to ask.
+    try {
+        error->LastErr();
+        FAIL() << "expected 91";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.Number(), rt::ObjectNotSet);
+    }
+
+    auto ado = MakeRef<FakeConnectionObject>();
+    error->Constructor(ado);
+    EXPECT_EQ(error->LastErr(), 0);  // no platform connection yet
+    EXPECT_EQ(error->LastErrText(), "");
+    error->Reset();
+
+    ado->connection = MakeRef<FakePlatformConnection>();
+    EXPECT_EQ(error->LastErr(), 0);  // no errors recorded
+    EXPECT_EQ(error->LastErrText(), "");
+
+    auto& items = ado->connection->errors->items;
+    items.push_back(MakeRef<FakeError>(Hr(0x80040E37), "[unixODBC][PostgreSQL]relation \"x\" does not exist"));
+    items.push_back(MakeRef<FakeError>(Hr(0x80004005), "second"));
+    EXPECT_EQ(error->LastErr(), Hr(0x80040E37));
+    // Only the ODBC bridge's texts are cleaned.
+    EXPECT_EQ(error->LastErrText(), "[unixODBC][PostgreSQL]relation \"x\" does not exist");
+    ado->connection->provider = "msdasql.1";
+    EXPECT_EQ(error->LastErrText(), "relation \"x\" does not exist");
+    EXPECT_EQ(error->SQLErrPosition(), 0);
+
+    items[0]->description = "MULTIPLE-STEP operation generated errors. Check each status value.";
+    EXPECT_EQ(error->LastErrText(), "");
+
+    error->Reset();
+    EXPECT_TRUE(items.empty());
+    EXPECT_EQ(error->LastErr(), 0);
+}
+
+TEST(StandardErrorPath, HandleErrorCreatesOneComponentAndReportsLineZero) {
+    ErrorCapture capture;
+    int runs = 0;
+    for (int i = 0; i < 2; ++i) {
+        Try({"clsBindVariables", "Get Count"}, [&] {
+            ++runs;
+            RaiseRuntime(rt::TypeMismatch);
+        });
+    }
+    EXPECT_EQ(runs, 2);
+    EXPECT_EQ(capture.Log().constructed, 1);
+    ASSERT_EQ(capture.Log().constructor_args.size(), 4u);
+    EXPECT_EQ(CStr(capture.Log().constructor_args[0]), "korADO");
+    EXPECT_EQ(capture.Log().constructor_args[1].Type(), VarType::Integer);
+    EXPECT_EQ(CLng(capture.Log().constructor_args[1]), 2);
+    EXPECT_EQ(CLng(capture.Log().constructor_args[2]), 4);
+    EXPECT_EQ(CLng(capture.Log().constructor_args[3]), 1);
+
+    ASSERT_EQ(capture.Reports().size(), 2u);
+    const auto& r = capture.Reports()[0];
+    EXPECT_EQ(r.module, "clsBindVariables");
+    EXPECT_EQ(r.routine, "Get Count");
+    EXPECT_EQ(r.number, rt::TypeMismatch);
+    EXPECT_EQ(r.source, "korADO");
+    EXPECT_EQ(r.description, "Type mismatch");
+    EXPECT_EQ(r.error_line, 0);
+    EXPECT_TRUE(r.debug_message.IsMissing());
+
+    HandleError("m", "r", Variant("item 3"));
+    EXPECT_EQ(CStr(capture.Reports().back().debug_message), "item 3");
+}
+
+TEST(StandardErrorPath, HandlerShapes) {
+    ErrorCapture capture;
+    // Own codes pass through unchanged; anything else is reported and swallowed.
+    try {
+        TryPassOwn({"clsADO", "Connect"}, [] { Raise(ConnectionError, "diagnosis"); });
+        FAIL() << "expected the own error";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.Number(), ConnectionError);
+        EXPECT_EQ(e.Source(), "korADO");
+        EXPECT_EQ(e.Description(), "diagnosis");
+    }
+    EXPECT_TRUE(capture.Reports().empty());
+
+    // A platform number inside the own range but from another source is not the library's own.
+    TryPassOwn({"clsADO", "Connect"}, [] { Raise(Hr(0x80040E14), "SQLite", "syntax"); });
+    ASSERT_EQ(capture.Reports().size(), 1u);
+    EXPECT_EQ(capture.Reports()[0].source, "SQLite");
+
+    std::int32_t translated = 0;
+    try {
+        TryWith([] { Raise(Hr(0x80004005), "Provider", "boom"); },
+                [&](const Error& e) {
+                    translated = e.Number();
+                    Raise(ExecuteSQLError, e.Description());
+                });
+    } catch (const Error& e) {
+        EXPECT_EQ(e.Number(), ExecuteSQLError);
+    }
+    EXPECT_EQ(translated, Hr(0x80004005));
+    EXPECT_FALSE(TryIgnore([] { RaiseRuntime(rt::SubscriptOutOfRange); }));
+    EXPECT_EQ(Err().Number(), rt::SubscriptOutOfRange);
+    EXPECT_TRUE(TryIgnore([] {}));
+
+    // std exceptions reach the handler as runtime errors.
+    Try({"m", "bad_alloc"}, [] { throw std::bad_alloc(); });
+    EXPECT_EQ(capture.Reports().back().number, rt::OutOfMemory);
+}
+
+TEST(StandardErrorPath, MissingComponentFailsInPlaceOfTheHandledError) {
+    ScopedClassOverride none(companions::kErrorComponent, nullptr);
+    g_ErrorHandler = nullptr;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        try {
+            Try({"m", "r"}, [] { RaiseRuntime(rt::TypeMismatch); });
+            FAIL() << "expected 429";
+        } catch (const Error& e) {
+            EXPECT_EQ(e.Number(), rt::CannotCreateObject);
+            EXPECT_NE(e.Description().find("korError.clsError"), std::string::npos);
+        }
+        EXPECT_FALSE(g_ErrorHandler);  // the next failure tries again
+    }
+}
+
+TEST(ErrorComponent, WritesOneMaskedLinePerFailureAndShowsAlerts) {
+    test::TempDir dir;
+    MessageBoxCapture boxes;
+    auto component = MakeRef<companions::clsError>();
+    component->SetLogFile(dir.File("deep/logs/error.log"));
+    Variant obj{Ref<Dispatch>(component)};
+    CallMethod(obj, "Constructor", "korADO", std::int16_t{2}, std::int16_t{4}, std::int16_t{1});
+
+    Error e(Hr(0x80040006), "korADO", "Login failed for DSN=x;PWD=secret;UID=u\r\nAdvice:\r\nretry");
+    auto err = MakeRef<ErrObject>(e);
+    CallMethod(obj, "ErrorMessage", "clsADO", "Connect", Variant(Ref<Dispatch>(err)), 0);
+
+    std::ifstream in(dir.File("deep/logs/error.log"));
+    std::stringstream text;
+    text << in.rdbuf();
+    std::string line = text.str();
+    EXPECT_EQ(std::count(line.begin(), line.end(), '\n'), 1);
+    EXPECT_NE(line.find("clsADO.Connect"), std::string::npos);
+    EXPECT_NE(line.find("0x80040006 (-2147221498)"), std::string::npos);
+    EXPECT_NE(line.find("from korADO"), std::string::npos);
+    EXPECT_NE(line.find("PWD=***;UID=u | Advice: | retry"), std::string::npos);
+    EXPECT_EQ(line.find("secret"), std::string::npos);
+    EXPECT_NE(line.find("[line 0]"), std::string::npos);
+
+    CallMethod(obj, "Alert", "Look here");
+    ASSERT_EQ(boxes.Shown().size(), 1u);
+    EXPECT_EQ(boxes.Shown()[0].text, "Look here");
+    EXPECT_EQ(boxes.Shown()[0].title, "korADO");
+    LetProperty(obj, "DisplayAlerts", false);
+    CallMethod(obj, "Alert", "quiet", "T");
+    EXPECT_EQ(boxes.Shown().size(), 1u);
+
+    EXPECT_EQ(companions::MaskPasswords("Password = {a;b};pwd=x"), "Password = ***;pwd=***");
+    EXPECT_EQ(companions::MaskPasswords("Jet OLEDB:Database Password=z;NewPassword=1"),
+              "Jet OLEDB:Database Password=***;NewPassword=1");
+}
+
+TEST(FileComponents, WriteUtf8TextAndAskTheDialogService) {
+    test::TempDir dir;
+    Variant file = CreateObject(companions::kFile);
+    CallMethod(file, "Constructor", dir.File("a/b/c.txt"));
+    LetProperty(file, "Contents", "Grüße 𝄞\r\n");
+    EXPECT_EQ(CStr(GetProperty(file, "Contents")), "Grüße 𝄞\r\n");
+    EXPECT_EQ(CStr(GetProperty(file, "FullName")), dir.File("a/b/c.txt"));
+
+    Variant fs = CreateObject(companions::kFileSystem);
+    CallMethod(fs, "Constructor");
+    auto save = [&] { return CallMethod(fs, "SaveFile", 0, std::int16_t{0}, "", "/tmp", "Save Connection Details As"); };
+    EXPECT_TRUE(save().IsNothing());  // no dialog available
+
+    struct Dialog final : platform::FileDialogService {
+        std::optional<std::string> answer;
+        platform::SaveFileRequest seen;
+        std::optional<std::string> SaveFile(const platform::SaveFileRequest& r) override {
+            seen = r;
+            return answer;
+        }
+    };
+    auto dialog = std::make_shared<Dialog>();
+    platform::ScopedFileDialog scope(dialog);
+    EXPECT_TRUE(save().IsNothing());  // cancelled
+    EXPECT_EQ(dialog->seen.title, "Save Connection Details As");
+    dialog->answer = dir.File("details.txt");
+    Variant chosen = save();
+    ASSERT_TRUE(chosen.IsObject());
+    LetProperty(chosen, "Contents", "x");
+    EXPECT_TRUE(std::filesystem::exists(dir.File("details.txt")));
+
+    Variant bad = CreateObject(companions::kFile);
+    CallMethod(bad, "Constructor", "/proc/forbidden/file.txt");
+    try {
+        LetProperty(bad, "Contents", "x");
+        FAIL() << "expected a file error";
+    } catch (const Error& e) {
+        EXPECT_NE(e.Description().find("/proc/forbidden"), std::string::npos);
+    }
+}
+
+}  // namespace
+}  // namespace korado
