@@ -1,0 +1,116 @@
+// clsADO: the connection object, the spine of the library. A host creates one per database session
+// ("korADO.clsADO"), calls Constructor once with its script object and the session defaults, Connect, then
+// runs statements and opens result sets through it, and ends with Disconnect and Destructor.
+//
+// Ownership: the object owns its platform connection and its two variable collections (created on each
+// successful connect). Creating one makes it the library's current connection (g_CurrentConnection) and
+// gives the library a new shared error object (g_ADOError) bound to it; both hold counted references, so
+// a host ends a session with Disconnect and Destructor rather than by dropping its reference.
+//
+// Failures: every public operation guards itself. Unless its description says otherwise, a failure goes
+// to the standard error path (class "clsADO", the operation's label) and the operation returns its result
+// as it stood; Connect, ExecuteSQL and Commit pass the library's own errors (diagnoses with advice, source
+// "korADO") on to the host unchanged.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "korado/platform/adodb.h"
+#include "korado/runtime/collection.h"
+#include "korado/runtime/dispatch.h"
+
+namespace korado {
+
+class clsBindVariables;
+class clsSubstVariables;
+
+class KORADO_EXPORT clsADO : public Dispatch {
+public:
+    clsADO();  // initialisation: becomes the current connection, gets a new shared error object
+    ~clsADO() override;
+
+    // ---- lifecycle ----
+    void Constructor(const Ref<Dispatch>& Tabulon_SQLPlus, bool AllowTransactions, std::int32_t TimeOut,
+                     std::int32_t DefaultParamMode, std::int32_t DefaultParamDataType, std::int32_t DefaultPageSize,
+                     std::int32_t DefaultLargePageSize);
+    // All four arguments may come back changed: the user and data-source name as the provider reports them,
+    // the password taken from a combined login, the connection string without its password.
+    bool Connect(std::string& User, std::string& Pass, std::string& DSN, Variant& ADOConnectionString);
+    void Reconnect();
+    void Disconnect();
+    bool IsConnected();
+    void Destructor();
+
+    // ---- simple properties ----
+    bool AllowTransactions();
+    void SetAllowTransactions(bool value);
+    bool DisplayAlerts();
+    void SetDisplayAlerts(bool value);
+    std::int32_t DefaultParameterMode();
+    std::int32_t DefaultParameterDataType();
+    Ref<clsBindVariables> BindVariables();
+    Ref<clsSubstVariables> SubstVariables();
+    Ref<ado::Connection> Connection();
+    void About();
+
+    // ---- SQL execution ----
+    void ExecuteSQL(std::string& SQL, Ref<Collection>& ParamNames, std::int32_t& RecordsAffected,
+                    Ref<ado::Recordset>& ADORecordset);
+    Ref<ado::Error> Errors(const Variant& Index);
+    void ClearErrors();
+    std::int32_t LastServerErr();
+    std::int32_t LastServerErrPos();
+    std::string LastServerErrText();
+    void LastServerErrReset();
+
+    // ---- transactions and capabilities ----
+    bool AreTransactionsAvailable();
+    void BeginTransaction();
+    void CommitTransaction();
+    void Commit();
+    void RollbackTransaction();
+    void Rollback();
+    bool Supports(const std::string& Property);
+
+    // ---- introspection ----
+    std::string Provider();
+    std::string ConnectionProperty(const std::string& Name);
+    std::string DBMSName();
+    std::string CurrentCatalog();
+    std::string ServerName();
+    std::string SchemaTerm();
+    std::string Version();
+
+    // Removes the first "Password=...;" and the first "PWD=...;" entry (keys in any letter case); an entry
+    // not followed by ";" stays. Public for the tests and fuzzers; not part of the late-bound interface.
+    static std::string m_RemovePassword(const std::string& ConnectionString);
+
+    std::string_view ClassName() const noexcept override { return "clsADO"; }
+
+protected:
+    const MemberTable* Members() const noexcept override;
+
+private:
+    bool m_Connect(std::string& User, std::string& Pass, std::string& DSN, Variant& ADOConnectionString);
+    bool m_IsConnected(const Ref<ado::Connection>& conn);
+    Ref<ado::Property> m_GetProperty(const std::string& Name);
+    // Late-bound adapters for members whose arguments need more than the automatic conversion.
+    static Variant LateExecuteSQL(Dispatch& self, std::span<Variant> args, std::span<const Variant> defaults);
+
+    Ref<ado::Connection> m_Connection;
+    bool m_AllowTransactions = true;
+    Variant m_TransactionsAvailable;  // Empty until determined, then a Boolean
+    Ref<clsBindVariables> m_BindVariables;
+    std::int32_t m_DefaultLargePageSize = 0;
+    std::int32_t m_DefaultPageSize = 0;
+    std::int32_t m_DefaultParamMode = 0;
+    std::int32_t m_DefaultParamDataType = 0;
+    std::string m_Password;
+    Ref<clsSubstVariables> m_SubstVariables;
+    std::int32_t m_TimeOut = 0;
+    std::string m_User;
+    std::string m_ExtendedProperties;
+};
+
+}  // namespace korado
