@@ -1,5 +1,6 @@
 #include "korado/platform/modGlobals.h"
 
+#include "korado/connection/clsADO.h"
 #include "korado/errors/clsADOError.h"
 #include "korado/errors/clsErrorHandler.h"
 
@@ -10,8 +11,10 @@ namespace korado {
 Ref<clsErrorHandler> g_ErrorHandler;
 Ref<Dispatch> g_HostObject;
 Ref<clsADOError> g_ADOError;
+Ref<clsADO> g_CurrentConnection;
 
 void ReleaseGlobals() {
+    g_CurrentConnection = nullptr;
     g_ADOError = nullptr;
     g_HostObject = nullptr;
     g_ErrorHandler = nullptr;

@@ -1,0 +1,584 @@
+#include "korado/connection/clsADO.h"
+
+#include "connection/diagnoses.h"
+#include "korado/errors/clsADOError.h"
+#include "korado/errors/clsErrorHandler.h"
+#include "korado/errors/modErrorHandler.h"
+#include "korado/parameters/clsBindVariables.h"
+#include "korado/parameters/clsSubstVariables.h"
+#include "korado/platform/datalinks.h"
+#include "korado/platform/modGlobals.h"
+#include "korado/runtime/registry.h"
+#include "korado/runtime/strings.h"
+
+namespace korado {
+namespace {
+
+constexpr std::string_view kClass = "clsADO";
+
+Site At(std::string_view routine) { return {kClass, routine}; }
+
+Ref<ado::Connection> NewPlatformConnection() { return CreateObjectAs<ado::Connection>("ADODB.Connection"); }
+
+// "user/password@alias": the alias only when no DSN was given, the password only when none was given.
+void SplitCombinedLogin(std::string& User, std::string& Pass, std::string& DSN) {
+    if (std::size_t at = User.find('@'); at != std::string::npos && DSN.empty()) {
+        DSN = User.substr(at + 1);
+        User.resize(at);
+    }
+    if (std::size_t slash = User.find('/'); slash != std::string::npos && Pass.empty()) {
+        Pass = User.substr(slash + 1);
+        User.resize(slash);
+    }
+}
+
+// A path shows as its last part followed by the whole path: "sales.mdb (C:\data\sales.mdb)", or for a
+// folder ending in a separator, "data (C:\data\)". Both separators count: Windows paths come from
+// Windows data sources reached through ODBC, "/" paths from files on this system.
+std::string ShortenPath(const std::string& dsn) {
+    std::size_t p = dsn.find_last_of("\\/");
+    if (p == std::string::npos) return dsn;
+    std::string short_name;
+    if (p + 1 < dsn.size()) {
+        short_name = dsn.substr(p + 1);
+    } else {
+        std::size_t q = p == 0 ? std::string::npos : dsn.find_last_of("\\/", p - 1);
+        short_name = q == std::string::npos ? dsn.substr(0, p) : dsn.substr(q + 1, p - q - 1);
+    }
+    return short_name + " (" + dsn + ")";
+}
+
+}  // namespace
+
+// ---- lifecycle -----------------------------------------------------------------------------------------------
+
+clsADO::clsADO() {
+    Try(At("Class_Initialize"), [&] {
+        g_CurrentConnection = Ref<clsADO>(this);
+        g_ADOError = MakeRef<clsADOError>();
+        g_ADOError->Constructor(Ref<Dispatch>(this));
+        m_AllowTransactions = true;
+        m_User.clear();
+        m_Password.clear();
+        m_ExtendedProperties.clear();
+    });
+}
+
+clsADO::~clsADO() { Destructor(); }
+
+ado::Connection& clsADO::Conn() {
+    if (!m_Connection) RaiseRuntime(rt::ObjectNotSet);
+    return *m_Connection;
+}
+
+void clsADO::Constructor(const Ref<Dispatch>& Tabulon_SQLPlus, bool AllowTransactions, std::int32_t TimeOut,
+                         std::int32_t DefaultParamMode, std::int32_t DefaultParamDataType,
+                         std::int32_t DefaultPageSize, std::int32_t DefaultLargePageSize) {
+    TryWith(
+        [&] {
+            m_Connection = NewPlatformConnection();
+            g_HostObject = Tabulon_SQLPlus;
+            m_AllowTransactions = AllowTransactions;
+            m_TimeOut = TimeOut;
+            m_DefaultParamMode = DefaultParamMode;
+            m_DefaultParamDataType = DefaultParamDataType;
+            m_DefaultPageSize = DefaultPageSize;
+            m_DefaultLargePageSize = DefaultLargePageSize;
+        },
+        [&](const Error& e) {
+            if (e.Number() == hr::ERROR_PROC_NOT_FOUND) {
+                Raise(NewADOConnectionError,
+                      "Could not make a new ADO connection. Please check the MDAC installation. The problem could "
+                      "also occur if there is no available memory anymore.");
+            }
+            HandleError(kClass, "Constructor");
+        });
+}
+
+bool clsADO::Connect(std::string& User, std::string& Pass, std::string& DSN, Variant& ADOConnectionString) {
+    bool result = false;
+    TryPassOwn(At("Connect"), [&] {
+        if (m_Connect(User, Pass, DSN, ADOConnectionString)) {
+            m_User = User;
+            m_Password = Pass;
+            m_ExtendedProperties = ConnectionProperty("Extended Properties");
+            result = true;
+        } else {
+            m_User.clear();
+            m_Password.clear();
+            m_ExtendedProperties.clear();
+        }
+    });
+    return result;
+}
+
+bool clsADO::m_Connect(std::string& User, std::string& Pass, std::string& DSN, Variant& ADOConnectionString) {
+    bool result = false;
+    TryPassOwn(At("m_Connect"), [&] {
+        Ref<ado::DataLinks> links;
+        TryWith([&] { links = CreateObjectAs<ado::DataLinks>("DataLinks"); },
+                [](const Error&) { Raise(MDACProblem, "Unable to use MDAC. Try reinstalling or upgrading MDAC from Microsoft."); });
+
+        SplitCombinedLogin(User, Pass, DSN);
+
+        if (!ADOConnectionString.IsNull() && !Equals(ADOConnectionString, Variant(std::string()))) {
+            m_Connection = nullptr;
+            TryWith([&] { m_Connection = NewPlatformConnection(); },
+                    [](const Error& e) {
+                        if (e.Number() != rt::CannotCreateObject) throw e;
+                        Raise(ADODBError,
+                              "Could not use ADO. Possible corruption or misconfiguration of MS MDAC. Please obtain "
+                              "the latest version at " +
+                                  std::string(diagnoses::DriverDownloadLocation()));
+                    });
+            m_Connection->SetConnectionString(CStr(ADOConnectionString));
+            TryWith([&] { m_Connection->Open("", User.empty() ? "" : User, Pass, ado::adOptionUnspecified); },
+                    [&](const Error& e) {
+                        diagnoses::Failure f{e.Source(), e.Number(), e.Description(), 0};
+                        TryIgnore([&] { f.native_error = m_Connection->Errors()->Item(0)->NativeError(); });
+                        Raise(ConnectionError, diagnoses::ConnectFailure(f));
+                    });
+        } else {
+            m_Connection = links->PromptNew();
+            if (!m_Connection) return;
+            std::string chosen = m_Connection->ConnectionString();
+            if (chosen.empty()) return;
+            ADOConnectionString = chosen;
+        }
+
+        bool opened = m_Connection && m_Connection->State() == ado::adStateOpen;
+
+        auto property_text = [&](const char* name, std::string& out) {
+            TryIgnore([&] { out = CStr(m_Connection->Properties()->Item(name)->Value()); });
+        };
+        property_text("User Id", User);
+        if (User.empty()) property_text("User Name", User);
+
+        property_text("Current Catalog", DSN);
+        if (DSN.empty()) property_text("Data Source", DSN);
+        if (DSN.empty()) property_text("Data Source Name", DSN);
+        if (DSN.empty()) {
+            std::string extended;
+            property_text("Extended Properties", extended);
+            if (std::size_t dbq = extended.find("DBQ="); dbq != std::string::npos) {
+                DSN = extended.substr(dbq + 4);
+                if (std::size_t semi = DSN.find(';'); semi != std::string::npos) DSN.resize(semi);
+            }
+        }
+        DSN = ShortenPath(DSN);
+
+        ADOConnectionString = m_RemovePassword(CStr(ADOConnectionString));
+
+        if (opened) {
+            BeginTransaction();
+            m_BindVariables = MakeRef<clsBindVariables>();
+            m_BindVariables->Constructor(Ref<clsADO>(this));
+            m_SubstVariables = MakeRef<clsSubstVariables>();
+            m_SubstVariables->Constructor(Ref<clsADO>(this));
+        }
+        result = opened;
+    });
+    return result;
+}
+
+std::string clsADO::m_RemovePassword(const std::string& ConnectionString) {
+    std::string s;
+    Try(At("m_RemovePassword"), [&] {
+        s = ConnectionString;
+        for (std::string_view key : {"Password", "PWD"}) {
+            std::size_t p = InStr(1, s, std::string(key) + "=", CompareMethod::Text);
+            if (p == 0) continue;
+            std::size_t q = InStr(p, s, ";");
+            if (q > p) s = Left(s, p - 1) + Mid(s, q + 1);
+        }
+    });
+    return s;
+}
+
+void clsADO::Reconnect() {
+    TryIgnore([&] { Conn().CommitTrans(); });
+    TryIgnore([&] { Conn().Cancel(); });
+    TryIgnore([&] { Conn().Close(); });
+    Try(At("Reconnect"), [&] { Conn().Open("", m_User, m_Password, ado::adOptionUnspecified); });
+    TryIgnore([&] { Conn().BeginTrans(); });
+}
+
+void clsADO::Disconnect() {
+    std::string dbms;
+    TryWith(
+        [&] {
+            dbms = DBMSName();
+            if (m_Connection && m_Connection->State() != ado::adStateClosed) m_Connection->Close();
+            m_Connection = nullptr;
+            m_User.clear();
+            m_Password.clear();
+        },
+        [&](const Error& e) {
+            if (e.Source() == "ADODB.Connection" && e.Number() == ado::adErrInTransaction) {
+                // MySQL refuses to close inside a transaction yet closes with the session; Jet's refusal is real.
+                if (dbms == "MySQL") return;
+                if (dbms == "MS Jet") Raise(DisconnectProblem, e.Description());
+            }
+            HandleError(kClass, "Disconnect");
+        });
+}
+
+bool clsADO::IsConnected() {
+    bool result = false;
+    Try(At("IsConnected"), [&] {
+        if (!m_IsConnected(m_Connection)) Reconnect();
+        result = m_IsConnected(m_Connection);
+    });
+    return result;
+}
+
+bool clsADO::m_IsConnected(const Ref<ado::Connection>& conn) {
+    bool result = false;
+    Try(At("m_IsConnected"), [&] {
+        if (!conn || conn->State() != ado::adStateOpen) return;
+        Ref<ado::Property> status;
+        TryIgnore([&] { status = conn->Properties()->Item("Connection Status"); });
+        result = !status || Equals(status->Value(), Variant(1));
+    });
+    return result;
+}
+
+void clsADO::Destructor() {
+    Try(At("Destructor"), [&] {
+        m_Connection = nullptr;
+        m_BindVariables = nullptr;
+        m_SubstVariables = nullptr;
+    });
+}
+
+// ---- simple properties --------------------------------------------------------------------------------------
+
+bool clsADO::AllowTransactions() { return m_AllowTransactions; }
+
+void clsADO::SetAllowTransactions(bool value) {
+    Try(At("Let AllowTransactions"), [&] {
+        // Both calls test the stored flag before the new value is stored.
+        if (value) {
+            BeginTransaction();
+        } else {
+            CommitTransaction();
+        }
+        m_AllowTransactions = value;
+    });
+}
+
+bool clsADO::DisplayAlerts() {
+    bool result = false;
+    Try(At("Get DisplayAlerts"), [&] {
+        if (!g_ADOError) RaiseRuntime(rt::ObjectNotSet);
+        result = g_ADOError->DisplayAlerts();
+    });
+    return result;
+}
+
+void clsADO::SetDisplayAlerts(bool value) {
+    Try(At("Let DisplayAlerts"), [&] {
+        if (!g_ADOError) RaiseRuntime(rt::ObjectNotSet);
+        g_ADOError->SetDisplayAlerts(value);
+    });
+}
+
+std::int32_t clsADO::DefaultParameterMode() { return m_DefaultParamMode; }
+std::int32_t clsADO::DefaultParameterDataType() { return m_DefaultParamDataType; }
+Ref<clsBindVariables> clsADO::BindVariables() { return m_BindVariables; }
+Ref<clsSubstVariables> clsADO::SubstVariables() { return m_SubstVariables; }
+Ref<ado::Connection> clsADO::Connection() { return m_Connection; }
+
+void clsADO::About() {
+    // The About dialog is not part of this build; the request is reported like any failure.
+    Try(At("About"), [] { RaiseRuntime(rt::NotSupported, "About"); });
+}
+
+// ---- SQL execution -------------------------------------------------------------------------------------------
+
+void clsADO::ExecuteSQL(std::string& SQL, Ref<Collection>& ParamNames, std::int32_t& RecordsAffected,
+                        Ref<ado::Recordset>& ADORecordset) {
+    TryPassOwn(At("ExecuteSQL"), [&] {
+        std::int32_t parameters = ParamNames ? ParamNames->Count() : 0;
+        if (!IsConnected()) Raise(NoDBConnection, "No live database connection");
+
+        Ref<ado::Command> command = CreateObjectAs<ado::Command>("ADODB.Command");
+        command->SetCommandType(ado::adCmdText);
+        command->SetCommandTimeout(m_TimeOut);
+        command->SetActiveConnection(m_Connection);
+        if (!m_BindVariables) RaiseRuntime(rt::ObjectNotSet, "BindVariables");
+        m_BindVariables->AddParametersToCommand(command, ParamNames, SQL);
+        command->SetCommandText(SQL);
+
+        Variant affected;
+        Ref<ado::Recordset> recordset;
+        bool reported = false;
+        TryWith([&] { recordset = command->Execute(&affected, Variant::Missing(), ado::adOptionUnspecified); },
+                [&](const Error& e) {
+                    diagnoses::Failure f{e.Source(), e.Number(), e.Description(), e.NativeError()};
+                    auto outcome = diagnoses::ExecuteFailure(f, parameters, SQL, m_ExtendedProperties);
+                    if (outcome.kind == diagnoses::ExecuteOutcome::Raise) Raise(outcome.code, outcome.text);
+                    if (!g_ADOError) RaiseRuntime(rt::ObjectNotSet);
+                    g_ADOError->Exception(outcome.text, outcome.exception_type);
+                    reported = true;
+                });
+        if (reported) return;
+
+        m_BindVariables->PopulateOutputParameters(command, ParamNames);
+        RecordsAffected = affected.IsEmpty() || affected.IsMissing() ? 0 : CLng(affected);
+        if (recordset && recordset->Fields()->Count() >= 1) {
+            ADORecordset = recordset;
+        } else {
+            ADORecordset = nullptr;
+        }
+    });
+}
+
+Ref<ado::Error> clsADO::Errors(const Variant& Index) {
+    Ref<ado::Error> result;
+    Try(At("Errors"), [&] { result = Conn().Errors()->Item(Index); });
+    return result;
+}
+
+void clsADO::ClearErrors() {
+    Try(At("ClearErrors"), [&] { Conn().Errors()->Clear(); });
+}
+
+std::int32_t clsADO::LastServerErr() {
+    std::int32_t result = 0;
+    Try(At("Get LastServerErr"), [&] {
+        if (!g_ADOError) RaiseRuntime(rt::ObjectNotSet);
+        result = g_ADOError->LastErr();
+    });
+    return result;
+}
+
+std::int32_t clsADO::LastServerErrPos() {
+    std::int32_t result = 0;
+    Try(At("Get LastServerErrPos"), [&] {
+        if (!g_ADOError) RaiseRuntime(rt::ObjectNotSet);
+        result = g_ADOError->SQLErrPosition();
+    });
+    return result;
+}
+
+std::string clsADO::LastServerErrText() {
+    std::string result;
+    Try(At("Get LastServerErrText"), [&] {
+        if (!g_ADOError) RaiseRuntime(rt::ObjectNotSet);
+        result = g_ADOError->LastErrText();
+    });
+    return result;
+}
+
+void clsADO::LastServerErrReset() {
+    Try(At("LastServerErrReset"), [&] {
+        if (!g_ADOError) RaiseRuntime(rt::ObjectNotSet);
+        g_ADOError->Reset();
+    });
+}
+
+// ---- transactions and capabilities -----------------------------------------------------------------------------
+
+bool clsADO::AreTransactionsAvailable() {
+    bool result = false;
+    Try(At("AreTransactionsAvailable"), [&] {
+        if (m_TransactionsAvailable.IsEmpty()) {
+            if (!m_Connection) {
+                m_TransactionsAvailable = false;
+            } else {
+                Variant ddl = m_Connection->Properties()->Item("Transaction DDL")->Value();
+                m_TransactionsAvailable = CLng(ddl) >= 1;
+            }
+        }
+        result = CBool(m_TransactionsAvailable);
+    });
+    return result;
+}
+
+void clsADO::BeginTransaction() {
+    TryWith(
+        [&] {
+            if (m_AllowTransactions && AreTransactionsAvailable()) Conn().BeginTrans();
+        },
+        [&](const Error& e) {
+            // A provider without transactions says so once; no transaction is attempted again.
+            if (e.Source() == "ADODB.Connection" && e.Number() == ado::adErrFeatureNotAvailable) {
+                m_TransactionsAvailable = false;
+                return;
+            }
+            HandleError(kClass, "BeginTransaction");
+        });
+}
+
+void clsADO::CommitTransaction() {
+    bool committing = false;
+    TryWith(
+        [&] {
+            if (m_AllowTransactions && AreTransactionsAvailable() && m_Connection &&
+                m_Connection->State() == ado::adStateOpen) {
+                committing = true;
+                m_Connection->CommitTrans();
+            }
+        },
+        [&](const Error& e) {
+            if (!committing) return HandleError(kClass, "CommitTransaction");
+            if (ContainsText(e.Description(), "MySQL") && e.Number() == Hr(0x80040005))
+                Raise(NoDBConnection, "Lost the connection to the database. Please login to the database.");
+            Raise(CommitError, std::to_string(e.Number()) + ":" + e.Description());
+        });
+}
+
+void clsADO::Commit() {
+    TryPassOwn(At("Commit"), [&] {
+        if (AreTransactionsAvailable() && m_IsConnected(m_Connection)) {
+            CommitTransaction();
+            BeginTransaction();
+        }
+    });
+}
+
+void clsADO::RollbackTransaction() {
+    Try(At("RollbackTransaction"), [&] {
+        if (m_AllowTransactions) Conn().RollbackTrans();
+    });
+}
+
+void clsADO::Rollback() {
+    Try(At("Rollback"), [&] {
+        if (AreTransactionsAvailable()) {
+            RollbackTransaction();
+            BeginTransaction();
+        }
+    });
+}
+
+bool clsADO::Supports(const std::string& Property) {
+    bool result = false;
+    Try(At("Supports"), [&] {
+        if (Property == "Transactions") {
+            result = m_AllowTransactions && AreTransactionsAvailable();
+        } else if (Property == "Write Access") {
+            Ref<ado::Property> read_only;
+            TryIgnore([&] { read_only = Conn().Properties()->Item("Read-Only Data Source"); });
+            result = !read_only || !CBool(read_only->Value());
+        } else {
+            result = true;
+        }
+    });
+    return result;
+}
+
+// ---- introspection ---------------------------------------------------------------------------------------------
+
+Ref<ado::Property> clsADO::m_GetProperty(const std::string& Name) {
+    Ref<ado::Property> result;
+    Try(At("m_GetProperty"), [&] { TryIgnore([&] { result = Conn().Properties()->Item(Name); }); });
+    return result;
+}
+
+std::string clsADO::Provider() {
+    std::string p;
+    Try(At("Get Provider"), [&] {
+        if (!m_Connection) return;
+        p = m_Connection->Provider();
+        // Only one version suffix goes: "Microsoft.Jet.OLEDB.4.0" becomes "Microsoft.Jet.OLEDB.4".
+        std::size_t dot = p.rfind('.');
+        if (dot != std::string::npos && IsNumeric(Variant(p.substr(dot + 1)))) p.resize(dot);
+    });
+    return p;
+}
+
+std::string clsADO::ConnectionProperty(const std::string& Name) {
+    std::string result;
+    Try(At("Get ConnectionProperty"),
+        [&] { TryIgnore([&] { result = CStr(Conn().Properties()->Item(Name)->Value()); }); });
+    return result;
+}
+
+std::string clsADO::DBMSName() {
+    std::string result;
+    Try(At("Get DBMSName"), [&] {
+        if (Ref<ado::Property> p = m_GetProperty("DBMS Name")) result = CStr(p->Value());
+    });
+    return result;
+}
+
+std::string clsADO::CurrentCatalog() {
+    std::string result;
+    Try(At("CurrentCatalog"), [&] {
+        if (Ref<ado::Property> p = m_GetProperty("Current Catalog")) result = CStr(p->Value());
+    });
+    return result;
+}
+
+std::string clsADO::ServerName() {
+    std::string result;
+    Try(At("Get ServerName"),
+        [&] { TryIgnore([&] { result = CStr(Conn().Properties()->Item("Server Name")->Value()); }); });
+    return result;
+}
+
+std::string clsADO::SchemaTerm() {
+    std::string result;
+    Try(At("Get SchemaTerm"), [&] {
+        if (Ref<ado::Property> p = m_GetProperty("Schema Term")) result = CStr(p->Value());
+        // Some providers cut the term to four letters.
+        if (TextEquals(result, "owne")) result = "Owner";
+    });
+    return result;
+}
+
+std::string clsADO::Version() {
+    std::string result;
+    Try(At("Version"), [&] { result = Conn().Version(); });
+    return result;
+}
+
+// ---- late binding --------------------------------------------------------------------------------------------------
+
+const MemberTable* clsADO::Members() const noexcept {
+    static const MemberTable t =
+        MemberTable::Of<clsADO>()
+            .Method<&clsADO::About>("About")
+            .Get<&clsADO::AllowTransactions>("AllowTransactions")
+            .Let<&clsADO::SetAllowTransactions>("AllowTransactions")
+            .Method<&clsADO::AreTransactionsAvailable>("AreTransactionsAvailable")
+            .Method<&clsADO::BeginTransaction>("BeginTransaction")
+            .Get<&clsADO::BindVariables>("BindVariables")
+            .Method<&clsADO::ClearErrors>("ClearErrors")
+            .Method<&clsADO::Commit>("Commit")
+            .Method<&clsADO::CommitTransaction>("CommitTransaction")
+            .Method<&clsADO::Connect>("Connect")
+            .Get<&clsADO::Connection>("Connection")
+            .Method<&clsADO::Constructor>("Constructor")
+            .Method<&clsADO::CurrentCatalog>("CurrentCatalog")
+            .Get<&clsADO::DBMSName>("DBMSName")
+            .Get<&clsADO::DefaultParameterMode>("DefaultParameterMode")
+            .Get<&clsADO::DefaultParameterDataType>("DefaultParameterDataType")
+            .Method<&clsADO::Destructor>("Destructor")
+            .Method<&clsADO::Disconnect>("Disconnect")
+            .Get<&clsADO::DisplayAlerts>("DisplayAlerts")
+            .Let<&clsADO::SetDisplayAlerts>("DisplayAlerts")
+            .Method<&clsADO::Errors>("Errors")
+            .Method<&clsADO::ExecuteSQL>("ExecuteSQL")
+            .Get<&clsADO::LastServerErr>("LastServerErr")
+            .Get<&clsADO::LastServerErrPos>("LastServerErrPos")
+            .Method<&clsADO::LastServerErrReset>("LastServerErrReset")
+            .Get<&clsADO::LastServerErrText>("LastServerErrText")
+            .Get<&clsADO::Provider>("Provider")
+            .Get<&clsADO::ConnectionProperty>("ConnectionProperty")
+            .Method<&clsADO::Reconnect>("Reconnect")
+            .Method<&clsADO::Rollback>("Rollback")
+            .Method<&clsADO::RollbackTransaction>("RollbackTransaction")
+            .Get<&clsADO::SchemaTerm>("SchemaTerm")
+            .Get<&clsADO::ServerName>("ServerName")
+            .Get<&clsADO::SubstVariables>("SubstVariables")
+            .Method<&clsADO::Supports>("Supports")
+            .Get<&clsADO::Version>("Version")
+            .Method<&clsADO::IsConnected>("IsConnected")
+            .Build();
+    return &t;
+}
+
+}  // namespace korado

@@ -1,0 +1,26 @@
+// The library's creatable classes: "korADO.<class>" with the class identifiers hosts have always used.
+#include "korado/connection/clsADO.h"
+#include "korado/errors/clsADOError.h"
+#include "korado/parameters/clsBindVariables.h"
+#include "korado/parameters/clsParameter.h"
+#include "korado/parameters/clsSubstVariables.h"
+#include "korado/runtime/registry.h"
+
+namespace korado {
+namespace {
+
+template <class T>
+ClassFactory Factory() {
+    return [] { return Ref<Dispatch>(MakeRef<T>()); };
+}
+
+const ClassRegistrar kClasses[] = {
+    {"korADO.clsADO", "EA602240-4E0C-48B2-BAD9-EF1E8E3D1117", Factory<clsADO>()},
+    {"korADO.clsADOError", "0BC05768-759D-49BE-A461-8B6B6D7518E5", Factory<clsADOError>()},
+    {"korADO.clsBindVariables", "D110DB1F-41BF-46CC-A0EE-501AC74751B8", Factory<clsBindVariables>()},
+    {"korADO.clsParameter", "C7E52A24-D114-48BF-A9D5-2E61CCD90ACE", Factory<clsParameter>()},
+    {"korADO.clsSubstVariables", "FFE5EFB9-1818-491E-8B18-C75C34DD085D", Factory<clsSubstVariables>()},
+};
+
+}  // namespace
+}  // namespace korado
