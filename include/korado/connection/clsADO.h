@@ -95,8 +95,8 @@ private:
     bool m_Connect(std::string& User, std::string& Pass, std::string& DSN, Variant& ADOConnectionString);
     bool m_IsConnected(const Ref<ado::Connection>& conn);
     Ref<ado::Property> m_GetProperty(const std::string& Name);
-    // Late-bound adapters for members whose arguments need more than the automatic conversion.
-    static Variant LateExecuteSQL(Dispatch& self, std::span<Variant> args, std::span<const Variant> defaults);
+    // The platform connection; raises 91 when there is none.
+    ado::Connection& Conn();
 
     Ref<ado::Connection> m_Connection;
     bool m_AllowTransactions = true;
