@@ -330,8 +330,12 @@ void CivilFromDays(long long z, int& y, int& m, int& d) {
 }
 
 constexpr long long kEpochOffset = 25569;  // days from 1899-12-30 to 1970-01-01
-constexpr double kMinDate = -657434;       // 0100-01-01
-constexpr double kMaxDate = 2958465.99999;  // 9999-12-31 23:59:59
+constexpr double kMinDate = -657434;  // 0100-01-01
+constexpr double kMaxDate = 2958465;  // 9999-12-31
+
+// The serials that name a moment of 0100-01-01 .. 9999-12-31. Before day zero the fraction counts forward from
+// midnight, so -657434.5 is noon of the first day and the lower bound is open.
+bool InDateRange(double days) { return days > kMinDate - 1 && days < kMaxDate + 1; }
 
 bool IsLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
 int DaysInMonth(int y, int m) {
@@ -594,7 +598,7 @@ Date CDate(const Variant& v) {
         }
         default: {
             double d = CDbl(v);
-            if (!(d >= kMinDate && d < kMaxDate + 1)) Overflow();
+            if (!InDateRange(d)) Overflow();
             return Date{d};
         }
     }
@@ -664,7 +668,8 @@ Date DateFromParts(const DateParts& p) {
 }
 
 DateParts PartsFromDate(Date d) {
-    if (!std::isfinite(d.days)) RaiseRuntime(rt::Overflow);
+    // Outside the calendar's range the day count would not even fit an integer.
+    if (!InDateRange(d.days)) RaiseRuntime(rt::Overflow);
     double whole = std::trunc(d.days);
     double frac = std::fabs(d.days - whole);
     auto ms = static_cast<long long>(std::llround(frac * 86400000.0));
@@ -788,7 +793,15 @@ Cmp CompareNumbers(const Variant& a, const Variant& b) {
     Decimal x, y;
     if (exact(a, x) && exact(b, y)) {
         int s = std::max(x.scale, y.scale);
-        __int128 mx = x.mantissa * Pow10(s - x.scale), my = y.mantissa * Pow10(s - y.scale);
+        __int128 px = Pow10(s - x.scale), py = Pow10(s - y.scale);
+        // Only the side with fewer decimal places is scaled up. When that leaves 128 bits (a 64-bit integer
+        // against 28 decimal places), it is the larger in magnitude, the other side being unscaled and below
+        // 2^97, so its sign decides.
+        constexpr __int128 kMax = static_cast<__int128>(~static_cast<unsigned __int128>(0) >> 1);
+        auto fits = [&](__int128 m, __int128 p) { return (m < 0 ? -m : m) <= kMax / p; };
+        if (!fits(x.mantissa, px)) return x.mantissa > 0 ? Cmp::Greater : Cmp::Less;
+        if (!fits(y.mantissa, py)) return y.mantissa > 0 ? Cmp::Less : Cmp::Greater;
+        __int128 mx = x.mantissa * px, my = y.mantissa * py;
         return mx < my ? Cmp::Less : mx > my ? Cmp::Greater : Cmp::Equal;
     }
     auto value = [](const Variant& v) -> long double {
