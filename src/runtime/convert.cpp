@@ -675,9 +675,10 @@ DateParts PartsFromDate(Date d) {
     auto ms = static_cast<long long>(std::llround(frac * 86400000.0));
     long long day = static_cast<long long>(whole);
     if (ms >= 86400000LL) {
-        // Rounded up to the next midnight: the day after, counted in the direction of the time.
+        // Rounded up to the next midnight. The time runs forward from midnight also before day zero, so the
+        // next midnight is the following calendar day whatever the serial's sign.
         ms -= 86400000LL;
-        day += d.days >= 0 ? 1 : -1;
+        day += 1;
     }
     DateParts p;
     CivilFromDays(day - kEpochOffset, p.year, p.month, p.day);
