@@ -441,7 +441,8 @@ std::string FormatDate(Date d) {
     char buf[40];
     bool has_time = p.hour != 0 || p.minute != 0 || p.second != 0;
     bool has_date = !(p.year == 1899 && p.month == 12 && p.day == 30);
-    if (!has_date && has_time) {
+    // Day zero shows as a time even at midnight: a TIME column holding 00:00:00 and an unset Date read so.
+    if (!has_date) {
         std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", p.hour, p.minute, p.second);
     } else if (!has_time) {
         std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", p.year, p.month, p.day);
