@@ -4,6 +4,7 @@
 #include "korado/parameters/clsBindVariables.h"
 #include "korado/parameters/clsParameter.h"
 #include "korado/parameters/clsSubstVariables.h"
+#include "korado/runtime/collection.h"
 #include "korado/runtime/registry.h"
 
 namespace korado {
@@ -20,6 +21,8 @@ const ClassRegistrar kClasses[] = {
     {"korADO.clsBindVariables", "D110DB1F-41BF-46CC-A0EE-501AC74751B8", Factory<clsBindVariables>()},
     {"korADO.clsParameter", "C7E52A24-D114-48BF-A9D5-2E61CCD90ACE", Factory<clsParameter>()},
     {"korADO.clsSubstVariables", "FFE5EFB9-1818-491E-8B18-C75C34DD085D", Factory<clsSubstVariables>()},
+    // Hosts that reach the library through the C interface make the name collections they pass with this.
+    {"korADO.Collection", "", Factory<Collection>()},
 };
 
 }  // namespace

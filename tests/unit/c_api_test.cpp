@@ -1,0 +1,96 @@
+// The C interface, used as a C host uses it: only korado/korado.h.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "korado/korado.h"
+#include "support/support.h"
+
+namespace {
+
+struct Value {
+    korado_value* v;
+    explicit Value(korado_value* p) : v(p) {}
+    ~Value() { korado_value_free(v); }
+};
+
+TEST(CInterface, CreatesClassesAndCallsMembersByName) {
+    korado::test::MessageBoxCapture boxes;
+    korado_error err;
+    EXPECT_STREQ(korado_version(), "2.4.1");
+
+    korado_object* error = korado_create("korADO.clsADOError", &err);
+    ASSERT_NE(error, nullptr) << err.description;
+    EXPECT_EQ(err.number, 0);
+
+    Value message(korado_value_new_text("[unixODBC][Driver]Grüße"));
+    Value type(korado_value_new_long(1));
+    korado_value* args[] = {message.v, type.v};
+    Value result(korado_value_new());
+    ASSERT_EQ(korado_invoke(error, "Exception", KORADO_METHOD, args, 2, result.v, &err), 0) << err.description;
+    int32_t button = 0;
+    EXPECT_EQ(korado_value_long(result.v, &button), 0);
+    EXPECT_EQ(button, 1);
+    ASSERT_EQ(boxes.Shown().size(), 1u);
+    EXPECT_EQ(boxes.Shown()[0].text, "Grüße");
+
+    // An omitted optional argument.
+    korado_value* one[] = {message.v};
+    EXPECT_EQ(korado_invoke(error, "Exception", KORADO_METHOD, one, 1, nullptr, &err), 0);
+    EXPECT_EQ(boxes.Shown().back().text, "[unixODBC][Driver]Grüße");
+
+    // Property let and get.
+    Value off(korado_value_new_bool(0));
+    korado_value* let_args[] = {off.v};
+    EXPECT_EQ(korado_invoke(error, "DisplayAlerts", KORADO_LET, let_args, 1, nullptr, &err), 0);
+    EXPECT_EQ(korado_invoke(error, "DisplayAlerts", KORADO_GET, nullptr, 0, result.v, &err), 0);
+    EXPECT_STREQ(korado_value_text(result.v), "False");
+
+    EXPECT_EQ(korado_invoke(error, "NoSuchMember", KORADO_METHOD, nullptr, 0, nullptr, &err), 438);
+    EXPECT_EQ(err.number, 438);
+    EXPECT_NE(std::string(err.description).find("NoSuchMember"), std::string::npos);
+    korado_release(error);
+
+    EXPECT_EQ(korado_create("korADO.NoSuchClass", &err), nullptr);
+    EXPECT_EQ(err.number, 429);
+    EXPECT_NE(std::string(err.description).find("korADO.NoSuchClass"), std::string::npos);
+    EXPECT_EQ(korado_invoke(nullptr, "x", KORADO_METHOD, nullptr, 0, nullptr, &err), 91);
+
+    bool found = false;
+    for (size_t i = 0; const char* id = korado_prog_id(i); ++i) found |= std::string(id) == "korADO.clsADO";
+    EXPECT_TRUE(found);
+}
+
+TEST(CInterface, ValuesConvertAndObjectsTravelInCollections) {
+    korado_error err;
+    korado_object* names = korado_create("korADO.Collection", &err);
+    ASSERT_NE(names, nullptr) << err.description;
+    Value item(korado_value_new_text("qty"));
+    Value key(korado_value_new_text("Q"));
+    korado_value* add[] = {item.v, key.v};
+    EXPECT_EQ(korado_invoke(names, "Add", KORADO_METHOD, add, 2, nullptr, &err), 0);
+    Value index(korado_value_new_text("q"));
+    korado_value* by_key[] = {index.v};
+    Value out(korado_value_new());
+    EXPECT_EQ(korado_invoke(names, "", KORADO_GET, by_key, 1, out.v, &err), 0) << err.description;
+    EXPECT_STREQ(korado_value_text(out.v), "qty");
+
+    Value holder(korado_value_new_object(names));
+    EXPECT_EQ(korado_value_type(holder.v), KORADO_OBJECT);
+    korado_object* again = korado_value_object(holder.v);
+    EXPECT_EQ(again, names);
+    korado_release(again);
+    korado_release(names);
+
+    Value text(korado_value_new_text("12x"));
+    int32_t n = 0;
+    EXPECT_EQ(korado_value_long(text.v, &n), 13);
+    Value big(korado_value_new_double(1e12));
+    EXPECT_EQ(korado_value_long(big.v, &n), 6);
+    Value null(korado_value_new_null());
+    EXPECT_EQ(korado_value_text(null.v), nullptr);
+    double d = 0;
+    EXPECT_EQ(korado_value_double(null.v, &d), 94);
+}
+
+}  // namespace
