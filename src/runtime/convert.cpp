@@ -692,11 +692,13 @@ DateParts PartsFromDate(Date d) {
 
 Date DateSerial(int year, int month, int day) {
     // Months and days outside their range carry into the neighbouring year and month, as DateSerial does.
+    // Only the resulting date must lie in the calendar's range (DateSerial(10000, 1, -5) is 9999-12-26). The
+    // arithmetic stays in 64 bits: with int arguments the year stays within a few hundred million.
     long long m0 = static_cast<long long>(month) - 1;
     long long y = year + (m0 >= 0 ? m0 / 12 : (m0 - 11) / 12);
     long long m = ((m0 % 12) + 12) % 12 + 1;
-    if (y < 100 || y > 9999) RaiseRuntime(rt::InvalidProcedureCall);
-    long long days = DaysFromCivil(y, static_cast<unsigned>(m), 1) + (day - 1) + kEpochOffset;
+    long long days =
+        DaysFromCivil(y, static_cast<unsigned>(m), 1) + (static_cast<long long>(day) - 1) + kEpochOffset;
     if (days < kMinDate || days > kMaxDate) RaiseRuntime(rt::InvalidProcedureCall);
     return Date{static_cast<double>(days)};
 }
