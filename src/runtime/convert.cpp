@@ -190,9 +190,13 @@ ParseStatus ParseDoubleText(std::string_view text, double& value) {
     std::string canon = n.mantissa + "e" + std::to_string(n.exponent - n.point);
     auto [p, ec] = std::from_chars(canon.data(), canon.data() + canon.size(), value);
     if (ec == std::errc::result_out_of_range) {
-        // from_chars also reports underflow this way; a tiny value is zero, a huge one overflows.
-        bool all_zero = n.mantissa.find_first_not_of('0') == std::string::npos;
-        if (all_zero || n.exponent - n.point < 0) {
+        // from_chars also reports underflow this way; a tiny value is zero, a huge one overflows. Which one
+        // it is depends on the significant digits as well as the exponent ("1<400 zeros>E-10" is huge).
+        std::size_t first = n.mantissa.find_first_not_of('0');
+        long long magnitude = first == std::string::npos
+                                  ? 0
+                                  : static_cast<long long>(n.mantissa.size() - first) + n.exponent - n.point;
+        if (magnitude <= 0) {
             value = 0;
         } else {
             return ParseStatus::Overflow;
