@@ -1,0 +1,462 @@
+#include "korado/parameters/clsBindVariables.h"
+
+#include <algorithm>
+
+#include "korado/connection/clsADO.h"
+#include "korado/errors/modErrorHandler.h"
+#include "korado/runtime/strings.h"
+
+namespace korado {
+namespace {
+
+constexpr std::string_view kClass = "clsBindVariables";
+
+// Output text buffers are offered to the provider at this many characters, whatever the host declared.
+constexpr std::int32_t kOutputTextSize = 255;
+
+ado::Command& RequireCommand(const Ref<ado::Command>& command) {
+    if (!command) RaiseRuntime(rt::ObjectNotSet);
+    return *command;
+}
+
+std::int32_t TextLength(const Variant& value) { return static_cast<std::int32_t>(Len(CStr(value))); }
+
+// ---- the placeholder scan -------------------------------------------------------------------------------
+
+// Byte length of the well-formed UTF-8 sequence at s[i], or 1 for a byte that starts none. Counts as Len
+// does, so that positions here are the positions the rest of the library sees.
+std::size_t SequenceLength(std::string_view s, std::size_t i) noexcept {
+    const auto b = static_cast<unsigned char>(s[i]);
+    if (b < 0x80) return 1;
+    const std::size_t n = b >= 0xF0 && b <= 0xF4 ? 4 : b >= 0xE0 ? 3 : b >= 0xC2 && b <= 0xDF ? 2 : 0;
+    if (n == 0 || i + n > s.size()) return 1;
+    for (std::size_t k = 1; k < n; ++k)
+        if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return 1;
+    const auto b1 = static_cast<unsigned char>(s[i + 1]);
+    if ((b == 0xE0 && b1 < 0xA0) || (b == 0xED && b1 >= 0xA0) || (b == 0xF0 && b1 < 0x90) ||
+        (b == 0xF4 && b1 >= 0x90))
+        return 1;
+    return n;
+}
+
+// A byte that starts no character stands for itself, apart from every code point.
+constexpr char32_t kInvalidBase = 0x110000;
+
+struct Unit {
+    char32_t code;
+    std::uint32_t offset;  // byte offset in the original text
+    std::uint32_t length;  // byte length in the original text
+};
+
+std::vector<Unit> Decode(std::string_view s) {
+    std::vector<Unit> units;
+    units.reserve(s.size());
+    for (std::size_t i = 0; i < s.size();) {
+        const std::size_t n = SequenceLength(s, i);
+        const auto b = static_cast<unsigned char>(s[i]);
+        char32_t c;
+        if (n == 1) {
+            c = b < 0x80 ? b : kInvalidBase + b;
+        } else {
+            c = n == 2 ? (b & 0x1F) : n == 3 ? (b & 0x0F) : (b & 0x07);
+            for (std::size_t k = 1; k < n; ++k) c = (c << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+        }
+        units.push_back({c, static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(n)});
+        i += n;
+    }
+    return units;
+}
+
+bool IsAsciiAlnum(char32_t c) noexcept {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+// Names continue over letters and digits and over every character the single-byte code page encodes at
+// 128 to 255; the original took that code from the system code page, which for the hosts' users was
+// Windows-1252, so the library fixes it rather than following the process locale. A character the code
+// page lacks converts to "?" and so ends the name.
+bool IsWordCharacter(char32_t c) noexcept {
+    if (c < 0x80) return IsAsciiAlnum(c);
+    if (c >= 0xA0 && c <= 0xFF) return true;
+    switch (c) {
+        // The five bytes Windows-1252 leaves undefined: Windows maps them to these C1 controls and back.
+        case 0x81:
+        case 0x8D:
+        case 0x8F:
+        case 0x90:
+        case 0x9D:
+        // 0x80 to 0x9F
+        case 0x20AC:
+        case 0x201A:
+        case 0x0192:
+        case 0x201E:
+        case 0x2026:
+        case 0x2020:
+        case 0x2021:
+        case 0x02C6:
+        case 0x2030:
+        case 0x0160:
+        case 0x2039:
+        case 0x0152:
+        case 0x017D:
+        case 0x2018:
+        case 0x2019:
+        case 0x201C:
+        case 0x201D:
+        case 0x2022:
+        case 0x2013:
+        case 0x2014:
+        case 0x02DC:
+        case 0x2122:
+        case 0x0161:
+        case 0x203A:
+        case 0x0153:
+        case 0x017E:
+        case 0x0178:
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool IsAscii(std::string_view s) noexcept {
+    return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// Statements are nearly always ASCII: search and rewrite the bytes in place.
+std::vector<std::size_t> RewriteAscii(std::string& sql, std::string_view name) {
+    std::vector<std::size_t> positions;
+    std::string marker = ":";
+    marker.append(name);
+    for (std::size_t from = 0;;) {
+        const std::size_t at = sql.find(marker, from);
+        if (at == std::string::npos) break;
+        const std::size_t after = at + marker.size();
+        if (after == sql.size() || !IsAsciiAlnum(static_cast<unsigned char>(sql[after]))) {
+            sql[at] = '?';
+            std::fill_n(sql.begin() + static_cast<std::ptrdiff_t>(at + 1), name.size(), ' ');
+            positions.push_back(at + 1);
+        }
+        from = at + 1;
+    }
+    return positions;
+}
+
+}  // namespace
+
+std::vector<std::size_t> RewritePlaceholders(std::string& SQL, std::string_view name) {
+    const bool ascii_sql = IsAscii(SQL);
+    if (ascii_sql && IsAscii(name)) return RewriteAscii(SQL, name);
+    // A name with other characters cannot stand in an ASCII text.
+    if (ascii_sql) return {};
+
+    // Compare and rewrite character by character: the marker replaces the colon and the name's characters
+    // one for one, so character positions after it stay valid even where the name took several bytes.
+    std::vector<Unit> text = Decode(SQL);
+    std::vector<Unit> key = Decode(name);
+    std::vector<std::size_t> positions;
+    const std::size_t span = key.size() + 1;
+    bool rewritten = false;
+    for (std::size_t p = 0; p + span <= text.size(); ++p) {
+        if (text[p].code != ':') continue;
+        bool match = true;
+        for (std::size_t k = 0; k < key.size() && match; ++k) match = text[p + 1 + k].code == key[k].code;
+        if (!match) continue;
+        const std::size_t after = p + span;
+        if (after < text.size() && IsWordCharacter(text[after].code)) continue;
+        text[p].code = '?';
+        for (std::size_t k = 1; k < span; ++k) text[p + k].code = ' ';
+        positions.push_back(p + 1);
+        rewritten = true;
+    }
+    if (!rewritten) return positions;
+
+    std::string out;
+    out.reserve(SQL.size());
+    for (const Unit& u : text) {
+        // Rewritten characters are ASCII now; all others keep their original bytes, malformed ones too.
+        if (u.code < 0x80)
+            out.push_back(static_cast<char>(u.code));
+        else
+            out.append(SQL, u.offset, u.length);
+    }
+    SQL = std::move(out);
+    return positions;
+}
+
+clsBindVariables::clsBindVariables() : m_Members(MakeRef<Collection>()) {}
+
+clsBindVariables::~clsBindVariables() { Destructor(); }
+
+namespace {
+
+Collection& RequireMembers(const Ref<Collection>& members) {
+    if (!members) RaiseRuntime(rt::ObjectNotSet);
+    return *members;
+}
+
+Ref<clsParameter> ItemOf(const Ref<Collection>& members, const Variant& index) {
+    Ref<clsParameter> p = RequireMembers(members).Item(index).ObjectAs<clsParameter>();
+    if (!p) RaiseRuntime(rt::ObjectNotSet);
+    return p;
+}
+
+}  // namespace
+
+Ref<clsParameter> clsBindVariables::Add(const std::string& Name) {
+    Ref<clsParameter> result;
+    Try({kClass, "Add"}, [&] {
+        const Variant key(Name);
+        if (Exists(key)) {
+            result = ItemOf(m_Members, key);
+            return;
+        }
+        auto parameter = MakeRef<clsParameter>();
+        parameter->Constructor(Name, korBindVariable, m_ADO);
+        RequireMembers(m_Members).Add(Variant(parameter), Name);
+        result = parameter;
+    });
+    return result;
+}
+
+void clsBindVariables::AddParametersToCommand(Ref<ado::Command>& command, Ref<Collection>& ParamNames,
+                                              std::string& SQL, const Variant& ForceDirectionIn) {
+    Try({kClass, "AddParametersToCommand"}, [&] {
+        const bool force_in = ForceDirectionIn.IsMissing() ? false : CBool(ForceDirectionIn);
+        if (!ParamNames) return;
+        const Ref<Collection> names = ParamNames;
+
+        struct Placeholder {
+            std::size_t position;
+            Ref<ado::Parameter> parameter;
+        };
+        std::vector<Placeholder> placeholders;
+
+        for (const Variant& entry : *names) {
+            const std::string name = CStr(entry);
+
+            // A: prepare the entry's parameter.
+            Ref<ado::Parameter> prm =
+                RequireCommand(command).CreateParameter(name, ado::adEmpty, ado::adParamInput, 0);
+            Ref<clsParameter> variable = ItemOf(m_Members, entry);
+            const std::int32_t mode = force_in ? korParamIn : variable->Mode();
+
+            switch (variable->DataType()) {
+                case korTypeOther:
+                    prm->SetType(ado::adVariant);
+                    break;
+                case korTypeNumber:
+                    prm->SetType(ado::adDouble);
+                    break;
+                case korTypeVarchar2:
+                    prm->SetType(ado::adVarChar);
+                    if (variable->Size() != -1) prm->SetSize(variable->Size());
+                    break;
+                case korTypeDate:
+                    prm->SetType(ado::adDate);
+                    break;
+                default:
+                    break;
+            }
+            switch (mode) {
+                case korParamIn:
+                    prm->SetDirection(ado::adParamInput);
+                    break;
+                case korParamOut:
+                    prm->SetDirection(ado::adParamOutput);
+                    break;
+                case korParamInOut:
+                    prm->SetDirection(ado::adParamInputOutput);
+                    break;
+                default:
+                    break;
+            }
+
+            // Every read of the variable's Value below also recomputes its Size.
+            if (mode == korParamIn) {
+                const Variant value = variable->Value();
+                if (value.IsEmpty() || value.IsNull()) {
+                    prm->SetValue(Variant::Null());
+                    prm->SetSize(1);
+                } else {
+                    switch (variable->DataType()) {
+                        case korTypeOther:
+                        case korTypeVarchar2: {
+                            prm->SetValue(variable->Value());
+                            // Providers refuse a variable-length parameter of size 0.
+                            const std::int32_t length = TextLength(prm->Value());
+                            prm->SetSize(length == 0 ? 1 : length);
+                            break;
+                        }
+                        case korTypeNumber:
+                            prm->SetValue(variable->Value());
+                            prm->SetSize(TextLength(prm->Value()));
+                            break;
+                        case korTypeDate:
+                            prm->SetValue(variable->Value());
+                            prm->SetSize(1);
+                            break;
+                        default:
+                            break;
+                    }
+                }
+            } else if (mode == korParamOut || mode == korParamInOut) {
+                const Variant value = variable->Value();
+                const bool no_value = value.IsEmpty() || value.IsNull() || Equals(value, Variant(""));
+                const std::int32_t data_type = variable->DataType();
+                if (no_value) {
+                    if (data_type == korTypeOther || data_type == korTypeVarchar2) {
+                        // The provider writes the output into the buffer offered, so offer room for it.
+                        const std::int32_t size = variable->Size();
+                        if (size == -1) {
+                            prm->SetValue(Space(kOutputTextSize));
+                            prm->SetSize(kOutputTextSize);
+                        } else {
+                            if (size < 0) RaiseRuntime(rt::InvalidProcedureCall);
+                            prm->SetValue(Space(static_cast<std::size_t>(size)));
+                            prm->SetSize(size);
+                        }
+                    } else if (data_type == korTypeNumber || data_type == korTypeDate) {
+                        prm->SetValue(Variant(std::int16_t{0}));
+                    }
+                } else if (data_type == korTypeOther || data_type == korTypeVarchar2) {
+                    const std::size_t length = Len(CStr(variable->Value()));
+                    if (length < static_cast<std::size_t>(kOutputTextSize)) {
+                        prm->SetValue(CStr(variable->Value()) + Space(kOutputTextSize - length));
+                        prm->SetSize(kOutputTextSize);
+                    } else {
+                        prm->SetValue(variable->Value());
+                        const Variant stored = prm->Value();
+                        if (stored.IsNull() || stored.IsEmpty()) {
+                            prm->SetSize(1);
+                        } else if (prm->Size() == 0) {
+                            prm->SetSize(1);
+                        }
+                    }
+                } else if (data_type == korTypeNumber || data_type == korTypeDate) {
+                    prm->SetValue(variable->Value());
+                }
+            }
+
+            // B: rewrite the entry's placeholders; each one is bound to the parameter just prepared.
+            for (std::size_t position : RewritePlaceholders(SQL, name))
+                placeholders.push_back({position, prm});
+        }
+
+        // C: append in text order. A name placed more than once, or one the command already holds, gets a
+        // copy: the platform refuses to append the same parameter object twice.
+        while (!placeholders.empty()) {
+            auto first = std::min_element(
+                placeholders.begin(), placeholders.end(),
+                [](const Placeholder& a, const Placeholder& b) { return a.position < b.position; });
+            Ref<ado::Parameter> prm = first->parameter;
+            ado::Command& cmd = RequireCommand(command);
+            Ref<ado::Parameter> existing;
+            TryIgnore([&] { existing = cmd.Parameters()->Item(Variant(prm->Name())); });
+            if (!existing) {
+                cmd.Parameters()->Append(prm);
+            } else {
+                cmd.Parameters()->Append(cmd.CreateParameter(prm->Name(), prm->Type(), prm->Direction(),
+                                                             prm->Size(), prm->Value()));
+            }
+            placeholders.erase(first);
+        }
+    });
+}
+
+std::int32_t clsBindVariables::Count() {
+    std::int32_t result = 0;
+    Try({kClass, "Get Count"}, [&] { result = RequireMembers(m_Members).Count(); });
+    return result;
+}
+
+void clsBindVariables::Constructor(const Ref<clsADO>& ADO) {
+    Try({kClass, "Constructor"}, [&] { m_ADO = ADO; });
+}
+
+void clsBindVariables::Delete(const Variant& Index) {
+    Try({kClass, "Delete"}, [&] { RequireMembers(m_Members).Remove(Index); });
+}
+
+void clsBindVariables::Destructor() {
+    Try({kClass, "Destructor"}, [&] {
+        m_Members = nullptr;
+        m_ADO = nullptr;
+    });
+}
+
+bool clsBindVariables::Exists(const Variant& Index) {
+    bool result = false;
+    Try({kClass, "Exists"}, [&] {
+        Ref<clsParameter> found;
+        TryIgnore([&] { found = RequireMembers(m_Members).Item(Index).ObjectAs<clsParameter>(); });
+        result = static_cast<bool>(found);
+    });
+    return result;
+}
+
+Ref<clsParameter> clsBindVariables::Item(const Variant& Index) {
+    Ref<clsParameter> result;
+    Try({kClass, "Get Items"},
+        [&] { TryIgnore([&] { result = RequireMembers(m_Members).Item(Index).ObjectAs<clsParameter>(); }); });
+    return result;
+}
+
+Ref<Enumerator> clsBindVariables::NewEnum() {
+    Ref<Enumerator> result;
+    Try({kClass, "NewEnum"}, [&] { result = RequireMembers(m_Members).NewEnum(); });
+    return result;
+}
+
+void clsBindVariables::PopulateOutputParameters(Ref<ado::Command>& command, Ref<Collection>& ParamNames) {
+    Try({kClass, "PopulateOutputParameters"}, [&] {
+        if (!ParamNames) return;
+        const Ref<Collection> names = ParamNames;
+        for (const Variant& entry : *names) {
+            Ref<ado::Parameter> prm = RequireCommand(command).Parameters()->Item(entry);
+            Ref<clsParameter> variable = ItemOf(m_Members, entry);
+            const std::int32_t mode = variable->Mode();
+            if (mode != korParamOut && mode != korParamInOut) continue;
+            // Each test reads the provider's value afresh, as a host's own code would.
+            if (prm->Value().IsEmpty()) {
+                variable->SetValue(Variant());
+            } else if (prm->Value().IsError()) {
+                variable->SetValue(Variant());
+            } else if (IsNumeric(prm->Value())) {
+                variable->SetValue(Variant(CDbl(prm->Value())));
+            } else if (IsDate(prm->Value())) {
+                variable->SetValue(Variant(CDate(prm->Value())));
+            } else {
+                variable->SetValue(prm->Value());
+            }
+        }
+    });
+}
+
+void clsBindVariables::RemoveAll() {
+    Try({kClass, "RemoveAll"}, [&] {
+        Collection& members = RequireMembers(m_Members);
+        while (members.Count() >= 1) members.RemoveAt(1);
+    });
+}
+
+const MemberTable* clsBindVariables::Members() const noexcept {
+    static const MemberTable t =
+        MemberTable::Of<clsBindVariables>("Item")
+            .Method<&clsBindVariables::Add>("Add")
+            .Method<&clsBindVariables::AddParametersToCommand>("AddParametersToCommand")
+            .Get<&clsBindVariables::Count>("Count")
+            .Method<&clsBindVariables::Constructor>("Constructor")
+            .Method<&clsBindVariables::Delete>("Delete")
+            .Method<&clsBindVariables::Destructor>("Destructor")
+            .Method<&clsBindVariables::Exists>("Exists")
+            .Get<&clsBindVariables::Item>("Item")
+            .Method<&clsBindVariables::NewEnum>("NewEnum")
+            .Method<&clsBindVariables::NewEnum>("_NewEnum")
+            .Method<&clsBindVariables::PopulateOutputParameters>("PopulateOutputParameters")
+            .Method<&clsBindVariables::RemoveAll>("RemoveAll")
+            .Build();
+    return &t;
+}
+
+}  // namespace korado
