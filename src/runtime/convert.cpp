@@ -284,15 +284,22 @@ double RoundEven(double d) {
 template <class I>
 I ToInteger(const Variant& v) {
     using L = std::numeric_limits<I>;
-    if (const auto* c = v.get_if<Currency>()) {
-        __int128 q = DivRoundEven(c->scaled, 4);
+    auto from_scaled = [](__int128 mantissa, int scale) {
+        __int128 q = scale > 0 ? DivRoundEven(mantissa, scale) : mantissa;
         if (q < L::min() || q > L::max()) Overflow();
         return static_cast<I>(q);
-    }
-    if (const auto* d = v.get_if<Decimal>()) {
-        __int128 q = d->scale > 0 ? DivRoundEven(d->mantissa, d->scale) : d->mantissa;
-        if (q < L::min() || q > L::max()) Overflow();
-        return static_cast<I>(q);
+    };
+    if (const auto* c = v.get_if<Currency>()) return from_scaled(c->scaled, 4);
+    if (const auto* d = v.get_if<Decimal>()) return from_scaled(d->mantissa, d->scale);
+    if (const auto* s = v.get_if<std::string>()) {
+        // Text converts exactly: through a Double, "9223372036854775807" would round past the 64-bit range
+        // and "2.50000000000000001" would round to 2.
+        Decimal t;
+        switch (ParseDecimalText(*s, t)) {
+            case ParseStatus::Ok: return from_scaled(t.mantissa, t.scale);
+            case ParseStatus::Overflow: Overflow();
+            case ParseStatus::NotNumber: break;  // "True"/"False" or a mismatch, as CDbl decides
+        }
     }
     if (const auto* ll = v.get_if<std::int64_t>()) {
         if (*ll < L::min() || *ll > L::max()) Overflow();
