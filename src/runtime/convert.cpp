@@ -230,26 +230,32 @@ ParseStatus ParseDecimalText(std::string_view text, Decimal& out) {
         digits.append(static_cast<std::size_t>(-scale), '0');
         scale = 0;
     }
-    // Keep at most 29 significant digits and a scale of at most 28.
+    // Keep at most 29 significant digits and a scale of at most 28. Twenty-nine digits may still exceed the
+    // 96-bit mantissa (above 79228162514264337593543950335); then one more decimal goes, as long as there is
+    // one to give.
     int drop = 0;
     if (scale > Decimal::kMaxScale) drop = scale - Decimal::kMaxScale;
     if (static_cast<int>(digits.size()) - drop > 29) drop = static_cast<int>(digits.size()) - 29;
-    if (drop > scale) return ParseStatus::Overflow;
     __int128 m = 0;
-    int keep = static_cast<int>(digits.size()) - drop;
-    if (keep <= 0) {
-        out = Decimal{0, 0};
-        return ParseStatus::Ok;
+    for (;; ++drop) {
+        if (drop > scale) return ParseStatus::Overflow;
+        int keep = static_cast<int>(digits.size()) - drop;
+        if (keep <= 0) {
+            out = Decimal{0, 0};
+            return ParseStatus::Ok;
+        }
+        m = 0;
+        for (int i = 0; i < keep; ++i) m = m * 10 + (digits[static_cast<std::size_t>(i)] - '0');
+        if (drop > 0) {
+            // Round half to even on the dropped digits.
+            char first = digits[static_cast<std::size_t>(keep)];
+            bool rest_nonzero =
+                digits.find_first_not_of('0', static_cast<std::size_t>(keep) + 1) != std::string::npos;
+            if (first > '5' || (first == '5' && (rest_nonzero || (m % 2) != 0))) ++m;
+        }
+        if (Decimal::FitsMantissa(m)) break;
     }
-    for (int i = 0; i < keep; ++i) m = m * 10 + (digits[static_cast<std::size_t>(i)] - '0');
-    if (drop > 0) {
-        // Round half to even on the dropped digits.
-        char first = digits[static_cast<std::size_t>(keep)];
-        bool rest_nonzero = digits.find_first_not_of('0', static_cast<std::size_t>(keep) + 1) != std::string::npos;
-        if (first > '5' || (first == '5' && (rest_nonzero || (m % 2) != 0))) ++m;
-        scale -= drop;
-    }
-    if (!Decimal::FitsMantissa(m)) return ParseStatus::Overflow;
+    scale -= drop;
     out = Decimal{n.negative ? -m : m, static_cast<std::uint8_t>(scale)};
     return ParseStatus::Ok;
 }
