@@ -555,8 +555,11 @@ Decimal CDec(const Variant& v) {
         default: {
             double d = CDbl(v);
             if (!std::isfinite(d)) Overflow();
+            // A Single converts by its own shortest digits: CDec(CSng(0.1)) is 0.1, not the Double widening's
+            // 0.10000000149011612.
+            const auto* f = v.get_if<float>();
             Decimal r;
-            if (ParseDecimalText(FormatDouble(d), r) != ParseStatus::Ok) Overflow();
+            if (ParseDecimalText(f ? FormatSingle(*f) : FormatDouble(d), r) != ParseStatus::Ok) Overflow();
             return r;
         }
     }
