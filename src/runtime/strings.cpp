@@ -23,7 +23,8 @@ bool IsAscii(std::string_view s) noexcept {
 std::size_t CharLength(std::string_view s, std::size_t i) noexcept {
     auto b = static_cast<unsigned char>(s[i]);
     if (b < 0x80) return 1;
-    std::size_t n = b >= 0xF0 && b <= 0xF4 ? 4 : b >= 0xE0 ? 3 : b >= 0xC2 && b <= 0xDF ? 2 : 0;
+    // Lead bytes: C2..DF, E0..EF, F0..F4. C0, C1 and F5..FF never start a well-formed sequence.
+    std::size_t n = b >= 0xF0 && b <= 0xF4 ? 4 : b >= 0xE0 && b <= 0xEF ? 3 : b >= 0xC2 && b <= 0xDF ? 2 : 0;
     if (n == 0 || i + n > s.size()) return 1;
     for (std::size_t k = 1; k < n; ++k)
         if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return 1;
