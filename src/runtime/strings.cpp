@@ -88,6 +88,14 @@ std::string MapCase(std::string_view s, IcuMap icu, AsciiMap ascii) {
     return out;
 }
 
+// Byte length of the first `chars` characters (all of `s` when it has fewer). Callers pass counts such as
+// "the rest" (SIZE_MAX), so this never computes chars + 1.
+std::size_t BytesOfChars(std::string_view s, std::size_t chars) noexcept {
+    std::size_t i = 0;
+    for (std::size_t k = 0; k < chars && i < s.size(); ++k) i += CharLength(s, i);
+    return std::min(i, s.size());
+}
+
 char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
 char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
 
@@ -105,14 +113,10 @@ std::size_t Len(std::string_view s) noexcept {
 }
 
 std::size_t ByteOffsetOfChar(std::string_view s, std::size_t pos) noexcept {
-    std::size_t i = 0;
-    for (std::size_t k = 1; k < pos && i < s.size(); ++k) i += CharLength(s, i);
-    return std::min(i, s.size());
+    return pos == 0 ? 0 : BytesOfChars(s, pos - 1);
 }
 
-std::string Left(std::string_view s, std::size_t n) {
-    return std::string(s.substr(0, ByteOffsetOfChar(s, n + 1)));
-}
+std::string Left(std::string_view s, std::size_t n) { return std::string(s.substr(0, BytesOfChars(s, n))); }
 
 std::string Right(std::string_view s, std::size_t n) {
     std::size_t len = Len(s);
@@ -129,7 +133,7 @@ std::string Mid(std::string_view s, std::size_t start, std::size_t n) {
     if (start < 1) RaiseRuntime(rt::InvalidProcedureCall);
     std::size_t b = ByteOffsetOfChar(s, start);
     std::string_view rest = s.substr(b);
-    return std::string(rest.substr(0, ByteOffsetOfChar(rest, n + 1)));
+    return std::string(rest.substr(0, BytesOfChars(rest, n)));
 }
 
 std::size_t InStr(std::size_t start, std::string_view s, std::string_view find, CompareMethod method) {
