@@ -58,10 +58,32 @@ std::vector<char32_t> FoldedChars(std::string_view s) {
     return out;
 }
 
-std::size_t CharIndexOfByte(std::string_view s, std::size_t byte) noexcept {
-    std::size_t chars = 0;
-    for (std::size_t i = 0; i < byte && i < s.size(); i += CharLength(s, i)) ++chars;
-    return chars;
+// Where a search found its text: 1-based character position (0: not found), length in characters, and the
+// same as bytes.
+struct Match {
+    std::size_t pos = 0, chars = 0, byte = 0, bytes = 0;
+    explicit operator bool() const noexcept { return pos != 0; }
+};
+
+// Byte search that only accepts matches covering whole characters of `s`: a malformed `find` (a lone
+// continuation byte, a cut-short sequence) must not match inside a well-formed character. Starts at byte
+// `from`, the start of the 0-based character `from_char`; the first match, or the last when `last`.
+Match FindBinary(std::string_view s, std::string_view find, std::size_t from, std::size_t from_char, bool last) {
+    Match found;
+    std::size_t i = from, k = from_char;  // byte i starts character k
+    for (std::size_t at = s.find(find, from); at != std::string_view::npos; at = s.find(find, at + 1)) {
+        while (i < at) {
+            i += CharLength(s, i);
+            ++k;
+        }
+        if (i != at) continue;
+        std::size_t end = at + find.size(), j = at, chars = 0;
+        for (; j < end; ++chars) j += CharLength(s, j);
+        if (j != end) continue;
+        found = Match{k + 1, chars, at, find.size()};
+        if (!last) break;
+    }
+    return found;
 }
 
 // Maps with ICU where the text is well formed; otherwise only the ASCII letters change.
@@ -141,13 +163,8 @@ std::size_t InStr(std::size_t start, std::string_view s, std::string_view find, 
     std::size_t len = Len(s);
     if (start > len + 1) return 0;
     if (find.empty()) return start;
-    if (method == CompareMethod::Binary) {
-        std::size_t from = ByteOffsetOfChar(s, start);
-        std::size_t at = s.find(find, from);
-        // Byte search on UTF-8 only matches at character boundaries when `find` starts with a lead byte;
-        // an invalid `find` may match mid-character, which counts by the byte's character.
-        return at == std::string_view::npos ? 0 : CharIndexOfByte(s, at) + 1;
-    }
+    if (method == CompareMethod::Binary)
+        return FindBinary(s, find, ByteOffsetOfChar(s, start), start - 1, false).pos;
     std::vector<char32_t> hay = FoldedChars(s), needle = FoldedChars(find);
     if (needle.size() > hay.size()) return 0;
     auto it = std::search(hay.begin() + static_cast<std::ptrdiff_t>(start - 1), hay.end(), needle.begin(), needle.end());
@@ -156,10 +173,7 @@ std::size_t InStr(std::size_t start, std::string_view s, std::string_view find, 
 
 std::size_t InStrRev(std::string_view s, std::string_view find, CompareMethod method) {
     if (find.empty()) return Len(s);
-    if (method == CompareMethod::Binary) {
-        std::size_t at = s.rfind(find);
-        return at == std::string_view::npos ? 0 : CharIndexOfByte(s, at) + 1;
-    }
+    if (method == CompareMethod::Binary) return FindBinary(s, find, 0, 0, true).pos;
     std::vector<char32_t> hay = FoldedChars(s), needle = FoldedChars(find);
     if (needle.size() > hay.size()) return 0;
     auto it = std::find_end(hay.begin(), hay.end(), needle.begin(), needle.end());
@@ -215,6 +229,17 @@ bool TextEquals(std::string_view a, std::string_view b) {
 std::string Replace(std::string_view s, std::string_view find, std::string_view with, CompareMethod method) {
     if (find.empty()) return std::string(s);
     std::string out;
+    if (method == CompareMethod::Binary) {
+        std::size_t copied = 0, chars = 0;
+        while (Match m = FindBinary(s, find, copied, chars, false)) {
+            out.append(s.substr(copied, m.byte - copied));
+            out.append(with);
+            copied = m.byte + m.bytes;
+            chars = m.pos - 1 + m.chars;
+        }
+        out.append(s.substr(copied));
+        return out;
+    }
     std::size_t pos = 1;
     std::size_t find_chars = Len(find);
     for (;;) {
