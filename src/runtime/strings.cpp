@@ -1,8 +1,10 @@
 #include "korado/runtime/strings.h"
 
-#include <unicode/uchar.h>
 #include <unicode/locid.h>
+#include <unicode/uchar.h>
 #include <unicode/unistr.h>
+#include <unicode/ustring.h>
+#include <unicode/utf16.h>
 
 #include <algorithm>
 #include <vector>
@@ -45,17 +47,58 @@ char32_t DecodeAt(std::string_view s, std::size_t i, std::size_t& len) noexcept 
     return c;
 }
 
-// Characters with one-to-one (simple) case folding, so that positions stay character positions.
-std::vector<char32_t> FoldedChars(std::string_view s) {
-    std::vector<char32_t> out;
-    out.reserve(s.size());
+// Appends the full case folding of one character ("ß" gives "ss"); invalid bytes stay as they are.
+void AppendFolded(char32_t c, std::vector<char32_t>& out) {
+    if (c < 0x80) {
+        out.push_back(c >= 'A' && c <= 'Z' ? c + 32 : c);
+        return;
+    }
+    if (c >= 0x110000u) {
+        out.push_back(c);
+        return;
+    }
+    UChar src[2];
+    int32_t n = 0;
+    U16_APPEND_UNSAFE(src, n, static_cast<UChar32>(c));
+    UChar folded[8];  // a full folding is at most three code points
+    UErrorCode status = U_ZERO_ERROR;
+    int32_t len = u_strFoldCase(folded, 8, src, n, U_FOLD_CASE_DEFAULT, &status);
+    if (U_FAILURE(status)) {
+        out.push_back(static_cast<char32_t>(u_foldCase(static_cast<UChar32>(c), U_FOLD_CASE_DEFAULT)));
+        return;
+    }
+    for (int32_t i = 0; i < len;) {
+        UChar32 cp;
+        U16_NEXT(folded, i, len, cp);
+        out.push_back(static_cast<char32_t>(cp));
+    }
+}
+
+// Text folded character by character for case-insensitive search. Full folding may turn one character into
+// several, so each character's place in the folded text is kept: a match must begin and end where characters
+// do, and its position is reported in characters of the original.
+struct FoldedText {
+    std::vector<char32_t> units;     // the folded code points
+    std::vector<std::size_t> first;  // per character: index of its first unit; ends with units.size()
+    std::vector<std::size_t> byte;   // per character: byte offset in the original; ends with its size
+};
+
+FoldedText Fold(std::string_view s) {
+    FoldedText t;
+    t.units.reserve(s.size());
+    t.first.reserve(s.size() + 1);
+    t.byte.reserve(s.size() + 1);
     for (std::size_t i = 0; i < s.size();) {
         std::size_t len = 0;
         char32_t c = DecodeAt(s, i, len);
-        out.push_back(c < 0x110000u ? static_cast<char32_t>(u_foldCase(static_cast<UChar32>(c), U_FOLD_CASE_DEFAULT)) : c);
+        t.first.push_back(t.units.size());
+        t.byte.push_back(i);
+        AppendFolded(c, t.units);
         i += len;
     }
-    return out;
+    t.first.push_back(t.units.size());
+    t.byte.push_back(s.size());
+    return t;
 }
 
 // Where a search found its text: 1-based character position (0: not found), length in characters, and the
@@ -68,7 +111,8 @@ struct Match {
 // Byte search that only accepts matches covering whole characters of `s`: a malformed `find` (a lone
 // continuation byte, a cut-short sequence) must not match inside a well-formed character. Starts at byte
 // `from`, the start of the 0-based character `from_char`; the first match, or the last when `last`.
-Match FindBinary(std::string_view s, std::string_view find, std::size_t from, std::size_t from_char, bool last) {
+Match FindBinary(std::string_view s, std::string_view find, std::size_t from, std::size_t from_char,
+                 bool last) {
     Match found;
     std::size_t i = from, k = from_char;  // byte i starts character k
     for (std::size_t at = s.find(find, from); at != std::string_view::npos; at = s.find(find, at + 1)) {
@@ -81,6 +125,26 @@ Match FindBinary(std::string_view s, std::string_view find, std::size_t from, st
         for (; j < end; ++chars) j += CharLength(s, j);
         if (j != end) continue;
         found = Match{k + 1, chars, at, find.size()};
+        if (!last) break;
+    }
+    return found;
+}
+
+// Case-insensitive search of folded `needle` (not empty) in `hay` from the 0-based character `from_char`.
+Match FindText(const FoldedText& hay, const std::vector<char32_t>& needle, std::size_t from_char, bool last) {
+    Match found;
+    auto begin = hay.units.begin();
+    for (auto it = begin + static_cast<std::ptrdiff_t>(hay.first[from_char]);;) {
+        it = std::search(it, hay.units.end(), needle.begin(), needle.end());
+        if (it == hay.units.end()) break;
+        auto u = static_cast<std::size_t>(it - begin);
+        auto b = std::lower_bound(hay.first.begin(), hay.first.end(), u);
+        auto e = std::lower_bound(b, hay.first.end(), u + needle.size());
+        ++it;
+        if (*b != u || e == hay.first.end() || *e != u + needle.size()) continue;
+        auto k = static_cast<std::size_t>(b - hay.first.begin());
+        auto chars = static_cast<std::size_t>(e - b);
+        found = Match{k + 1, chars, hay.byte[k], hay.byte[k + chars] - hay.byte[k]};
         if (!last) break;
     }
     return found;
@@ -165,19 +229,13 @@ std::size_t InStr(std::size_t start, std::string_view s, std::string_view find, 
     if (find.empty()) return start;
     if (method == CompareMethod::Binary)
         return FindBinary(s, find, ByteOffsetOfChar(s, start), start - 1, false).pos;
-    std::vector<char32_t> hay = FoldedChars(s), needle = FoldedChars(find);
-    if (needle.size() > hay.size()) return 0;
-    auto it = std::search(hay.begin() + static_cast<std::ptrdiff_t>(start - 1), hay.end(), needle.begin(), needle.end());
-    return it == hay.end() ? 0 : static_cast<std::size_t>(it - hay.begin()) + 1;
+    return FindText(Fold(s), Fold(find).units, start - 1, false).pos;
 }
 
 std::size_t InStrRev(std::string_view s, std::string_view find, CompareMethod method) {
     if (find.empty()) return Len(s);
     if (method == CompareMethod::Binary) return FindBinary(s, find, 0, 0, true).pos;
-    std::vector<char32_t> hay = FoldedChars(s), needle = FoldedChars(find);
-    if (needle.size() > hay.size()) return 0;
-    auto it = std::find_end(hay.begin(), hay.end(), needle.begin(), needle.end());
-    return it == hay.end() ? 0 : static_cast<std::size_t>(it - hay.begin()) + 1;
+    return FindText(Fold(s), Fold(find).units, 0, true).pos;
 }
 
 std::string UCase(std::string_view s) {
@@ -240,17 +298,17 @@ std::string Replace(std::string_view s, std::string_view find, std::string_view 
         out.append(s.substr(copied));
         return out;
     }
-    std::size_t pos = 1;
-    std::size_t find_chars = Len(find);
-    for (;;) {
-        std::size_t at = InStr(pos, s, find, method);
-        if (at == 0) break;
-        std::size_t from = ByteOffsetOfChar(s, pos), to = ByteOffsetOfChar(s, at);
-        out.append(s.substr(from, to - from));
+    // The matched text may be longer or shorter than `find` ("ß" for "SS"): what is replaced is the match.
+    FoldedText hay = Fold(s);
+    std::vector<char32_t> needle = Fold(find).units;
+    std::size_t copied = 0, chars = 0;
+    while (Match m = FindText(hay, needle, chars, false)) {
+        out.append(s.substr(copied, m.byte - copied));
         out.append(with);
-        pos = at + find_chars;
+        copied = m.byte + m.bytes;
+        chars = m.pos - 1 + m.chars;
     }
-    out.append(s.substr(ByteOffsetOfChar(s, pos)));
+    out.append(s.substr(copied));
     return out;
 }
 
