@@ -150,27 +150,36 @@ Match FindText(const FoldedText& hay, const std::vector<char32_t>& needle, std::
     return found;
 }
 
-// Maps with ICU where the text is well formed; otherwise only the ASCII letters change.
+// Maps the well-formed runs of the text with ICU; malformed bytes stay as they are, so that "Ä\xFF" and
+// "ä\xFF" fold alike (as the text search, which folds character by character, treats them).
 template <class IcuMap, class AsciiMap>
 std::string MapCase(std::string_view s, IcuMap icu, AsciiMap ascii) {
-    bool well_formed = true;
-    for (std::size_t i = 0; i < s.size();) {
-        std::size_t n = CharLength(s, i);
-        if (n == 1 && static_cast<unsigned char>(s[i]) >= 0x80) {
-            well_formed = false;
-            break;
-        }
-        i += n;
-    }
-    if (IsAscii(s) || !well_formed) {
+    if (IsAscii(s)) {
         std::string out(s);
         for (char& c : out) c = ascii(c);
         return out;
     }
-    icu::UnicodeString u = icu::UnicodeString::fromUTF8(icu::StringPiece(s.data(), static_cast<int32_t>(s.size())));
-    icu(u);
     std::string out;
-    u.toUTF8String(out);
+    out.reserve(s.size());
+    std::size_t run = 0;
+    auto map_run = [&](std::size_t end) {
+        if (end == run) return;
+        std::string_view part = s.substr(run, end - run);
+        icu::UnicodeString u =
+            icu::UnicodeString::fromUTF8(icu::StringPiece(part.data(), static_cast<int32_t>(part.size())));
+        icu(u);
+        u.toUTF8String(out);
+    };
+    for (std::size_t i = 0; i < s.size();) {
+        std::size_t n = CharLength(s, i);
+        if (n == 1 && static_cast<unsigned char>(s[i]) >= 0x80) {
+            map_run(i);
+            out += s[i];
+            run = i + 1;
+        }
+        i += n;
+    }
+    map_run(s.size());
     return out;
 }
 
