@@ -48,6 +48,8 @@ KORADO_EXPORT std::string Space(std::size_t n);
 // -1, 0, 1 as the language's StrComp.
 KORADO_EXPORT int StrComp(std::string_view a, std::string_view b, CompareMethod method = CompareMethod::Binary);
 KORADO_EXPORT bool TextEquals(std::string_view a, std::string_view b);  // case-insensitive equality
+// Full Unicode case folding, the form case-insensitive keys are compared in (also declared in collection.h).
+KORADO_EXPORT std::string FoldCase(std::string_view s);
 KORADO_EXPORT std::string Replace(std::string_view s, std::string_view find, std::string_view with,
                                   CompareMethod method = CompareMethod::Binary);
 
