@@ -16,12 +16,12 @@ VariantArray::VariantArray(std::vector<Variant> items)
     : items_(std::make_unique<std::vector<Variant>>(std::move(items))) {}
 VariantArray::VariantArray(std::initializer_list<Variant> items)
     : items_(std::make_unique<std::vector<Variant>>(items)) {}
-VariantArray::VariantArray(const VariantArray& o) : items_(std::make_unique<std::vector<Variant>>(*o.items_)) {}
+VariantArray::VariantArray(const VariantArray& o) : items_(std::make_unique<std::vector<Variant>>(o.items())) {}
 VariantArray::VariantArray(VariantArray&& o) noexcept : items_(std::move(o.items_)) {
     o.items_ = nullptr;
 }
 VariantArray& VariantArray::operator=(const VariantArray& o) {
-    if (this != &o) items_ = std::make_unique<std::vector<Variant>>(*o.items_);
+    if (this != &o) items_ = std::make_unique<std::vector<Variant>>(o.items());
     return *this;
 }
 VariantArray& VariantArray::operator=(VariantArray&& o) noexcept {
@@ -30,8 +30,17 @@ VariantArray& VariantArray::operator=(VariantArray&& o) noexcept {
 }
 VariantArray::~VariantArray() = default;
 
-// A moved-from array reads as empty.
+// A move leaves the source without a vector (the move cannot allocate); it reads as empty, and copying from
+// it is safe: a Variant moved from still holds its array, and hosts copy such Variants.
 std::size_t VariantArray::size() const noexcept { return items_ ? items_->size() : 0; }
+const std::vector<Variant>& VariantArray::items() const noexcept {
+    static const std::vector<Variant> kEmpty;
+    return items_ ? *items_ : kEmpty;
+}
+std::vector<Variant>& VariantArray::items() {
+    if (!items_) items_ = std::make_unique<std::vector<Variant>>();
+    return *items_;
+}
 const Variant& VariantArray::operator[](std::size_t i) const { return (*items_)[i]; }
 Variant& VariantArray::operator[](std::size_t i) { return (*items_)[i]; }
 const Variant& VariantArray::at(std::size_t i) const {

@@ -98,8 +98,9 @@ public:
     // Element access with the runtime's subscript check (error 9).
     const Variant& at(std::size_t i) const;
     Variant& at(std::size_t i);
-    const std::vector<Variant>& items() const noexcept { return *items_; }
-    std::vector<Variant>& items() noexcept { return *items_; }
+    // A moved-from array reads as empty; items() gives it a fresh, empty vector.
+    const std::vector<Variant>& items() const noexcept;
+    std::vector<Variant>& items();
     friend KORADO_EXPORT bool operator==(const VariantArray& a, const VariantArray& b);
 
 private:
