@@ -26,7 +26,12 @@ public:
     void AddRef() const noexcept { ++refs_; }
     // Deletes the object when the last reference goes.
     void Release() const noexcept {
-        if (--refs_ == 0) delete this;
+        if (--refs_ == 0) {
+            // A destructor may hand out references to the object (a Close() that passes `this` on); their
+            // release must not bring the count to zero again and delete the object a second time.
+            refs_ = kDestroying;
+            delete this;
+        }
     }
     std::uint32_t RefCount() const noexcept { return refs_; }
 
@@ -34,6 +39,7 @@ protected:
     virtual ~Object() = default;
 
 private:
+    static constexpr std::uint32_t kDestroying = 1u << 30;
     mutable std::uint32_t refs_ = 0;
 };
 
