@@ -695,7 +695,10 @@ DateParts PartsFromDate(Date d) {
     double frac = std::fabs(d.days - whole);
     auto ms = static_cast<long long>(std::llround(frac * 86400000.0));
     long long day = static_cast<long long>(whole);
-    if (ms >= 86400000LL) {
+    if (ms >= 86400000LL && day >= kMaxDate) {
+        // The last moment of 9999-12-31 must not round into a year 10000 that nothing reads back.
+        ms = 86400000LL - 1;
+    } else if (ms >= 86400000LL) {
         // Rounded up to the next midnight. The time runs forward from midnight also before day zero, so the
         // next midnight is the following calendar day whatever the serial's sign.
         ms -= 86400000LL;
