@@ -23,22 +23,6 @@ std::int32_t TextLength(const Variant& value) { return static_cast<std::int32_t>
 
 // ---- the placeholder scan -------------------------------------------------------------------------------
 
-// Byte length of the well-formed UTF-8 sequence at s[i], or 1 for a byte that starts none. Counts as Len
-// does, so that positions here are the positions the rest of the library sees.
-std::size_t SequenceLength(std::string_view s, std::size_t i) noexcept {
-    const auto b = static_cast<unsigned char>(s[i]);
-    if (b < 0x80) return 1;
-    const std::size_t n = b >= 0xF0 && b <= 0xF4 ? 4 : b >= 0xE0 ? 3 : b >= 0xC2 && b <= 0xDF ? 2 : 0;
-    if (n == 0 || i + n > s.size()) return 1;
-    for (std::size_t k = 1; k < n; ++k)
-        if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return 1;
-    const auto b1 = static_cast<unsigned char>(s[i + 1]);
-    if ((b == 0xE0 && b1 < 0xA0) || (b == 0xED && b1 >= 0xA0) || (b == 0xF0 && b1 < 0x90) ||
-        (b == 0xF4 && b1 >= 0x90))
-        return 1;
-    return n;
-}
-
 // A byte that starts no character stands for itself, apart from every code point.
 constexpr char32_t kInvalidBase = 0x110000;
 
@@ -48,11 +32,13 @@ struct Unit {
     std::uint32_t length;  // byte length in the original text
 };
 
+// Characters are delimited exactly as Len counts them, so that positions here are the positions the rest
+// of the library sees.
 std::vector<Unit> Decode(std::string_view s) {
     std::vector<Unit> units;
     units.reserve(s.size());
     for (std::size_t i = 0; i < s.size();) {
-        const std::size_t n = SequenceLength(s, i);
+        const std::size_t n = ByteOffsetOfChar(s.substr(i), 2);
         const auto b = static_cast<unsigned char>(s[i]);
         char32_t c;
         if (n == 1) {

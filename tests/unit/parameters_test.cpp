@@ -526,6 +526,10 @@ TEST(Placeholders, RewritingKeepsCharacterPositions) {
     r = Rewrite("\xFF:A\xFE", "A");
     EXPECT_EQ(r.sql, "\xFF? \xFE");
     EXPECT_EQ(r.positions, P{2});
+    // Bytes F5 to FF start no character: each counts as one, as Len counts them.
+    r = Rewrite("\xFF\xB3\xB3\xF8\x80\x80\x80:A", "A");
+    EXPECT_EQ(r.positions, P{8});
+    EXPECT_EQ(r.sql, "\xFF\xB3\xB3\xF8\x80\x80\x80? ");
 }
 
 // ---- AddParametersToCommand ------------------------------------------------------------------------------
