@@ -121,6 +121,9 @@ struct ExecuteOptions {
     std::int32_t command_type = ado::adCmdText;  // CommandTypeEnum
     std::int32_t timeout_seconds = 30;           // 0: no limit
     bool forward_only = true;                    // rows will be read once, in order
+    // The Command's properties as the caller left them (those of Session::CommandProperties, e.g. an
+    // Oracle provider's "PLSQLRSet"); empty for a recordset opened from text.
+    std::vector<PropertyValue> properties;
 };
 
 class Session {
@@ -140,6 +143,12 @@ public:
     // False once the session knows its link is broken ("Connection Status" 2).
     virtual bool IsAlive() = 0;
     virtual void Cancel() = 0;
+    // Warnings (ODBC SQLSTATE 01xxx and the like) of the calls since the last TakeWarnings, handed over
+    // once; the platform appends them to Connection.Errors without failing.
+    virtual std::vector<Diagnostic> TakeWarnings() { return {}; }
+    // The properties a Command on this session offers (names, types, defaults); a lookup of any other
+    // name on Command.Properties fails with 3265. Their values reach Prepare in ExecuteOptions::properties.
+    virtual std::vector<PropertyValue> CommandProperties() { return {}; }
 };
 
 // What Open receives: the parsed connection string with the Open arguments already merged (a non-empty
