@@ -1,0 +1,265 @@
+#include "dataaccess/command.h"
+
+#include "dataaccess/platform_error.h"
+#include "dataaccess/recordset.h"
+#include "korado/runtime/convert.h"
+#include "korado/runtime/strings.h"
+
+namespace korado::dataaccess {
+namespace {
+
+constexpr const char* kCommand = "ADODB.Command";
+
+bool IsVariableLength(std::int32_t type) {
+    switch (type) {
+        case ado::adChar:
+        case ado::adVarChar:
+        case ado::adLongVarChar:
+        case ado::adWChar:
+        case ado::adVarWChar:
+        case ado::adLongVarWChar:
+        case ado::adBinary:
+        case ado::adVarBinary:
+        case ado::adLongVarBinary:
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool IsBlankText(std::string_view s) {
+    for (char c : s)
+        if (c != ' ' && c != '\t' && c != '\r' && c != '\n') return false;
+    return true;
+}
+
+}  // namespace
+
+std::int32_t CommandTypeOf(std::int32_t options, std::int32_t fallback) {
+    if (options == ado::adOptionUnspecified) return fallback;
+    constexpr std::int32_t kTypes = ado::adCmdText | ado::adCmdTable | ado::adCmdStoredProc |
+                                    ado::adCmdUnknown | ado::adCmdFile | ado::adCmdTableDirect;
+    std::int32_t type = options & kTypes;
+    if (type == 0 || type == ado::adCmdUnknown) return fallback;
+    return type;
+}
+
+std::unique_ptr<Execution> RunText(const Ref<ConnectionImpl>& connection, std::string text,
+                                   const ExecuteOptions& options, std::vector<ParamBinding> bindings,
+                                   Ref<ParametersImpl> parameters, std::string_view object) {
+    Session& session = connection->RequireSession(object);
+    if (IsBlankText(text))
+        throw korado::Error(Hr(0x80040E0C), AdoSource(object),
+                            "Command text was not set for the command object.");
+    auto exec = std::make_unique<Execution>();
+    exec->connection = connection;
+    exec->bindings = std::move(bindings);
+    exec->parameters = std::move(parameters);
+    exec->text = std::move(text);
+    connection->Call([&] {
+        exec->statement = session.Prepare(exec->text, options);
+        exec->statement->Execute(exec->bindings);
+    });
+    return exec;
+}
+
+// ---- Parameter ---------------------------------------------------------------------------------------
+void ParameterImpl::SetType(std::int32_t value) {
+    if (value < 0) RaiseAdo(ado::adErrInvalidArgument, "ADODB.Parameter");
+    type_ = value;
+}
+
+void ParameterImpl::SetDirection(std::int32_t value) {
+    if (value < ado::adParamUnknown || value > ado::adParamReturnValue)
+        RaiseAdo(ado::adErrInvalidArgument, "ADODB.Parameter");
+    direction_ = value;
+}
+
+void ParameterImpl::SetSize(std::int32_t value) {
+    // -1 is what hosts pass for "no limit" on long types.
+    if (value < -1) RaiseAdo(ado::adErrInvalidArgument, "ADODB.Parameter");
+    size_ = value;
+}
+
+void ParameterImpl::Validate(std::string_view object) const {
+    if (IsVariableLength(type_) && size_ == 0) RaiseAdo(ado::adErrInvalidParamInfo, object);
+    if ((type_ == ado::adNumeric || type_ == ado::adDecimal) && (precision_ == 0 || scale_ > precision_))
+        RaiseAdo(ado::adErrInvalidParamInfo, object);
+}
+
+ParamBinding ParameterImpl::Binding() const {
+    ParamBinding b;
+    b.name = name_;
+    b.type = type_;
+    b.direction = direction_ == ado::adParamUnknown ? ado::adParamInput : direction_;
+    b.size = size_;
+    b.precision = precision_;
+    b.scale = scale_;
+    b.value = value_;
+    return b;
+}
+
+// ---- Parameters --------------------------------------------------------------------------------------
+std::size_t ParametersImpl::PositionOf(const Variant& index) const {
+    if (const auto* name = index.get_if<std::string>()) {
+        for (std::size_t i = 0; i < items_.size(); ++i)
+            if (TextEquals(items_[i]->Name(), *name)) return i;
+        RaiseAdo(ado::adErrItemNotFound, "ADODB.Parameters");
+    }
+    std::int64_t i = -1;
+    try {
+        i = CLngLng(index);
+    } catch (const korado::Error&) {
+        RaiseAdo(ado::adErrItemNotFound, "ADODB.Parameters");
+    }
+    if (i < 0 || i >= static_cast<std::int64_t>(items_.size()))
+        RaiseAdo(ado::adErrItemNotFound, "ADODB.Parameters");
+    return static_cast<std::size_t>(i);
+}
+
+Ref<ado::Parameter> ParametersImpl::Item(const Variant& index) {
+    return Ref<ado::Parameter>(items_[PositionOf(index)].get());
+}
+
+void ParametersImpl::Append(const Ref<ado::Parameter>& parameter) {
+    Ref<ParameterImpl> p = RefCast<ParameterImpl>(parameter);
+    if (!p) RaiseAdo(ado::adErrInvalidArgument, "ADODB.Parameters");
+    for (const auto& existing : items_)
+        if (existing == p) RaiseAdo(ado::adErrObjectInCollection, "ADODB.Parameters");
+    items_.push_back(std::move(p));
+}
+
+void ParametersImpl::Delete(const Variant& index) {
+    items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(PositionOf(index)));
+}
+
+void ParametersImpl::Refresh() {
+    // Parameter information would come from the provider's description of the command; none offers it.
+    RaiseAdo(ado::adErrFeatureNotAvailable, "ADODB.Parameters");
+}
+
+// ---- Command -----------------------------------------------------------------------------------------
+CommandImpl::CommandImpl() : parameters_(MakeRef<ParametersImpl>()) {}
+
+Ref<ado::Connection> CommandImpl::ActiveConnection() { return Ref<ado::Connection>(connection_.get()); }
+
+void CommandImpl::SetActiveConnection(const Ref<ado::Connection>& connection) {
+    Ref<ConnectionImpl> c = AsConnectionImpl(connection);
+    if (connection && !c) RaiseAdo(ado::adErrInvalidArgument, kCommand);
+    connection_ = std::move(c);
+    properties_ = nullptr;
+}
+
+void CommandImpl::SetCommandTimeout(std::int32_t seconds) {
+    if (seconds < 0) RaiseAdo(ado::adErrInvalidArgument, kCommand);
+    timeout_ = seconds;
+}
+
+void CommandImpl::SetCommandType(std::int32_t value) {
+    switch (value) {
+        case ado::adCmdUnspecified:
+        case ado::adCmdText:
+        case ado::adCmdTable:
+        case ado::adCmdStoredProc:
+        case ado::adCmdUnknown:
+        case ado::adCmdFile:
+        case ado::adCmdTableDirect:
+            type_ = value;
+            return;
+        default:
+            RaiseAdo(ado::adErrInvalidArgument, kCommand);
+    }
+}
+
+Ref<ado::Properties> CommandImpl::Properties() {
+    const bool session = connection_ && connection_->IsOpen();
+    if (!properties_ || (!properties_from_session_ && session)) {
+        properties_ = MakeRef<PropertiesImpl>();
+        properties_from_session_ = session;
+        if (session) {
+            std::vector<PropertyValue> props =
+                connection_->Call([&] { return connection_->RequireSession(kCommand).CommandProperties(); });
+            for (PropertyValue& p : props)
+                properties_->Add(std::move(p.name), p.type, p.attributes, std::move(p.value));
+        }
+    }
+    return Ref<ado::Properties>(properties_.get());
+}
+
+Ref<ado::Parameter> CommandImpl::CreateParameter(std::string_view name, std::int32_t type,
+                                                 std::int32_t direction, std::int32_t size,
+                                                 const Variant& value) {
+    auto p = MakeRef<ParameterImpl>();
+    try {
+        p->SetName(name);
+        p->SetType(type);
+        p->SetDirection(direction);
+        p->SetSize(size);
+    } catch (const korado::Error&) {
+        RaiseAdo(ado::adErrInvalidArgument, kCommand);
+    }
+    p->SetValue(value);
+    return Ref<ado::Parameter>(p.get());
+}
+
+std::unique_ptr<Execution> CommandImpl::Run(const Variant& parameter_values, std::int32_t options,
+                                            bool forward_only, std::string_view object) {
+    if (!connection_ || !connection_->IsOpen()) RaiseAdo(ado::adErrInvalidConnection, object);
+    std::vector<ParamBinding> bindings;
+    for (const auto& p : parameters_->items()) {
+        p->Validate(object);
+        bindings.push_back(p->Binding());
+    }
+    // Values passed to Execute replace the appended parameters' input values, or stand alone when there are
+    // no parameter objects.
+    if (const auto* values = parameter_values.get_if<VariantArray>()) {
+        for (std::size_t i = 0; i < values->size(); ++i) {
+            const Variant& v = (*values)[i];
+            if (i < bindings.size()) {
+                if (!v.IsMissing()) bindings[i].value = v;
+            } else {
+                ParamBinding b;
+                b.value = v.IsMissing() ? Variant() : v;
+                bindings.push_back(std::move(b));
+            }
+        }
+    } else if (!parameter_values.IsMissing() && !parameter_values.IsEmpty()) {
+        RaiseAdo(ado::adErrInvalidArgument, object);
+    }
+    ExecuteOptions opts;
+    std::int32_t own_type =
+        type_ == ado::adCmdUnknown || type_ == ado::adCmdUnspecified ? ado::adCmdText : type_;
+    opts.command_type = CommandTypeOf(options, own_type);
+    opts.timeout_seconds = timeout_;
+    opts.forward_only = forward_only;
+    if (properties_) {
+        for (const auto& p : properties_->items())
+            opts.properties.push_back(PropertyValue{p->name(), p->Type(), p->Attributes(), p->value()});
+    }
+    return RunText(connection_, text_, opts, std::move(bindings),
+                   parameters_->items().empty() ? Ref<ParametersImpl>() : parameters_, object);
+}
+
+Ref<ado::Recordset> CommandImpl::Execute(Variant* records_affected, const Variant& parameters,
+                                         std::int32_t options) {
+    const bool forward_only = !connection_ || connection_->CursorLocation() == ado::adUseServer;
+    std::unique_ptr<Execution> exec = Run(parameters, options, forward_only, kCommand);
+    if (records_affected) *records_affected = Variant(static_cast<int>(exec->statement->RowsAffected()));
+    Ref<ConnectionImpl> c = connection_;
+    if (options != ado::adOptionUnspecified && (options & ado::adExecuteNoRecords)) {
+        c->Call([&] { exec->Finish(); });
+        return Ref<ado::Recordset>();
+    }
+    Ref<RecordsetImpl> rs = MakeRef<RecordsetImpl>();
+    rs->SetCursorLocation(c->CursorLocation());
+    if (c->CursorLocation() == ado::adUseClient) rs->SetCursorType(ado::adOpenStatic);
+    rs->SetActiveConnection(Ref<ado::Connection>(c.get()));
+    rs->Attach(std::move(exec), text_);
+    return Ref<ado::Recordset>(rs.get());
+}
+
+void CommandImpl::Cancel() {
+    if (connection_ && connection_->IsOpen()) connection_->RequireSession(kCommand).Cancel();
+}
+
+}  // namespace korado::dataaccess

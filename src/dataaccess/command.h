@@ -1,0 +1,125 @@
+// Command, Parameters and Parameter of the platform stand-in ("ADODB.Command", "ADODB.Parameter").
+//
+// A command owns its Parameters collection, which owns the appended Parameter objects; it refers to its
+// ActiveConnection. Execute binds the appended parameters positionally ("?" markers in text order), runs
+// the text through the connection's provider and returns a recordset: open when the first result has
+// rows, closed and without fields when it has none (NextRecordset moves on to later results). Output
+// values come back into the parameters once every result was read.
+//
+// Failures: 3709 from "ADODB.Command" without an open connection, 3708 for a parameter that is improperly
+// defined (a variable-length type without Size, a numeric type without Precision), 3001 for arguments out
+// of range, 3265 from "ADODB.Parameters" for a missing item, 3367 when the same parameter is appended twice;
+// provider failures fill the connection's Errors.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "dataaccess/connection.h"
+#include "dataaccess/properties.h"
+#include "korado/platform/adodb.h"
+
+namespace korado::dataaccess {
+
+class ParameterImpl final : public ado::Parameter {
+  public:
+    ParameterImpl() = default;
+
+    std::string Name() override { return name_; }
+    void SetName(std::string_view value) override { name_ = std::string(value); }
+    std::int32_t Type() override { return type_; }
+    void SetType(std::int32_t value) override;
+    std::int32_t Direction() override { return direction_; }
+    void SetDirection(std::int32_t value) override;
+    std::int32_t Size() override { return size_; }
+    void SetSize(std::int32_t value) override;
+    Variant Value() override { return value_; }
+    void SetValue(const Variant& value) override { value_ = value.IsMissing() ? Variant() : value; }
+    std::uint8_t Precision() override { return precision_; }
+    void SetPrecision(std::uint8_t value) override { precision_ = value; }
+    std::uint8_t NumericScale() override { return scale_; }
+    void SetNumericScale(std::uint8_t value) override { scale_ = value; }
+    std::int32_t Attributes() override { return attributes_; }
+    void SetAttributes(std::int32_t value) override { attributes_ = value; }
+
+    // Raises 3708 from `object` when the definition cannot be executed.
+    void Validate(std::string_view object) const;
+    ParamBinding Binding() const;
+    void StoreOutput(const Variant& value) { value_ = value; }
+
+  private:
+    std::string name_;
+    std::int32_t type_ = ado::adEmpty;
+    std::int32_t direction_ = ado::adParamInput;
+    std::int32_t size_ = 0;
+    Variant value_;
+    std::uint8_t precision_ = 0;
+    std::uint8_t scale_ = 0;
+    std::int32_t attributes_ = 0;
+};
+
+class ParametersImpl final : public ado::Parameters {
+  public:
+    std::int32_t Count() override { return static_cast<std::int32_t>(items_.size()); }
+    Ref<ado::Parameter> Item(const Variant& index) override;
+    void Append(const Ref<ado::Parameter>& parameter) override;
+    void Delete(const Variant& index) override;
+    void Refresh() override;
+
+    const std::vector<Ref<ParameterImpl>>& items() const noexcept { return items_; }
+
+  private:
+    std::size_t PositionOf(const Variant& index) const;
+    std::vector<Ref<ParameterImpl>> items_;
+};
+
+class CommandImpl final : public ado::Command {
+  public:
+    CommandImpl();
+
+    Ref<ado::Connection> ActiveConnection() override;
+    void SetActiveConnection(const Ref<ado::Connection>& connection) override;
+    std::string CommandText() override { return text_; }
+    void SetCommandText(std::string_view value) override { text_ = std::string(value); }
+    std::int32_t CommandTimeout() override { return timeout_; }
+    void SetCommandTimeout(std::int32_t seconds) override;
+    std::int32_t CommandType() override { return type_; }
+    void SetCommandType(std::int32_t value) override;
+    bool Prepared() override { return prepared_; }
+    void SetPrepared(bool value) override { prepared_ = value; }
+    std::int32_t State() override { return ado::adStateClosed; }
+    Ref<ado::Properties> Properties() override;
+    Ref<ado::Parameter> CreateParameter(std::string_view name, std::int32_t type, std::int32_t direction,
+                                        std::int32_t size, const Variant& value) override;
+    Ref<ado::Parameters> Parameters() override { return Ref<ado::Parameters>(parameters_.get()); }
+    Ref<ado::Recordset> Execute(Variant* records_affected, const Variant& parameters,
+                                std::int32_t options) override;
+    void Cancel() override;
+
+    // ---- for Recordset.Open with a command source ----
+    const Ref<ConnectionImpl>& connection() const noexcept { return connection_; }
+    // Runs the command and hands back the running execution (its first result current).
+    std::unique_ptr<struct Execution> Run(const Variant& parameter_values, std::int32_t options,
+                                          bool forward_only, std::string_view object);
+
+  private:
+    Ref<ConnectionImpl> connection_;
+    std::string text_;
+    std::int32_t timeout_ = 30;
+    std::int32_t type_ = ado::adCmdUnknown;
+    bool prepared_ = false;
+    Ref<ParametersImpl> parameters_;
+    Ref<PropertiesImpl> properties_;
+    bool properties_from_session_ = false;  // false: built while no session could name them
+};
+
+// The command type bits of an Execute/Open options value (adCmdText when none is given).
+std::int32_t CommandTypeOf(std::int32_t options, std::int32_t fallback);
+
+// Runs `text` on `connection`'s session: Prepare and Execute with `bindings`; provider failures fill the
+// connection's Errors. Output values go to `parameters` when given.
+std::unique_ptr<Execution> RunText(const Ref<ConnectionImpl>& connection, std::string text,
+                                   const ExecuteOptions& options, std::vector<ParamBinding> bindings,
+                                   Ref<ParametersImpl> parameters, std::string_view object);
+
+}  // namespace korado::dataaccess

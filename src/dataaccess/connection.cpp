@@ -1,0 +1,344 @@
+#include "dataaccess/connection.h"
+
+#include <algorithm>
+
+#include "dataaccess/command.h"
+#include "dataaccess/platform_error.h"
+#include "dataaccess/recordset.h"
+#include "korado/runtime/convert.h"
+#include "korado/runtime/strings.h"
+
+namespace korado::dataaccess {
+namespace {
+
+constexpr const char* kObject = "ADODB.Connection";
+constexpr std::int32_t kReadWrite = ado::adPropRead | ado::adPropWrite;
+
+// "Prompt" as a connection string spells it: a number or the platform's names.
+Variant PromptValue(const std::string& text) {
+    if (TextEquals(text, "Prompt")) return Variant(std::int16_t{1});
+    if (TextEquals(text, "Complete")) return Variant(std::int16_t{2});
+    if (TextEquals(text, "CompleteRequired")) return Variant(std::int16_t{3});
+    if (TextEquals(text, "NoPrompt")) return Variant(std::int16_t{4});
+    return Variant(text);
+}
+
+bool TruthyText(const std::string& text) {
+    return TextEquals(text, "true") || TextEquals(text, "yes") || text == "1" || TextEquals(text, "-1");
+}
+
+}  // namespace
+
+ConnectionImpl::ConnectionImpl() : errors_(MakeRef<ErrorsImpl>()), properties_(MakeRef<PropertiesImpl>()) {
+    SyncInitProperties();
+}
+
+ConnectionImpl::~ConnectionImpl() {
+    // Users hold references to the connection, so none is left here. A connection released while a
+    // transaction is open rolls it back, as the platform does, and never raises from here.
+    if (session_) {
+        try {
+            while (transaction_level_ > 0) {
+                --transaction_level_;
+                session_->Rollback();
+            }
+        } catch (...) {
+        }
+        session_.reset();
+    }
+    properties_->DetachHooks();
+}
+
+Ref<ConnectionImpl> AsConnectionImpl(const Ref<ado::Connection>& c) { return RefCast<ConnectionImpl>(c); }
+
+// ---- connection string and settings ------------------------------------------------------------------
+dataaccess::ConnectionString ConnectionImpl::Parsed() const {
+    return dataaccess::ConnectionString::Parse(connection_string_, kObject);
+}
+
+std::string ConnectionImpl::ConnectionString() {
+    if (!opened_once_ || persist_security_info_) return connection_string_;
+    // After an open the platform hands the string back without the secret, unless asked to keep it; the
+    // connection itself still knows it, so a later Open without arguments works.
+    dataaccess::ConnectionString cs = Parsed();
+    cs.Remove("Password");
+    cs.Remove("PWD");
+    return cs.ToString();
+}
+
+void ConnectionImpl::SetConnectionString(std::string_view value) {
+    if (session_) RaiseAdo(ado::adErrObjectOpen, kObject);
+    dataaccess::ConnectionString::Parse(value, kObject);  // a malformed string is refused now
+    connection_string_ = std::string(value);
+    opened_once_ = false;
+    SyncInitProperties();
+}
+
+void ConnectionImpl::SetConnectionTimeout(std::int32_t seconds) {
+    if (session_) RaiseAdo(ado::adErrObjectOpen, kObject);
+    if (seconds < 0) RaiseAdo(ado::adErrInvalidArgument, kObject);
+    connection_timeout_ = seconds;
+    SyncInitProperties();
+}
+
+void ConnectionImpl::SetCommandTimeout(std::int32_t seconds) {
+    if (seconds < 0) RaiseAdo(ado::adErrInvalidArgument, kObject);
+    command_timeout_ = seconds;
+}
+
+void ConnectionImpl::SetCursorLocation(std::int32_t value) {
+    if (value != ado::adUseServer && value != ado::adUseClient) RaiseAdo(ado::adErrInvalidArgument, kObject);
+    cursor_location_ = value;
+}
+
+std::string ConnectionImpl::ProviderNameToUse(const dataaccess::ConnectionString& cs) const {
+    std::string name = cs.Get("Provider");
+    if (name.empty()) name = provider_name_;
+    // Without a provider the platform means its ODBC bridge.
+    if (name.empty()) name = "MSDASQL";
+    return name;
+}
+
+std::string ConnectionImpl::Provider() {
+    if (session_ && provider_) return std::string(provider_->VersionedName());
+    std::string name;
+    try {
+        name = ProviderNameToUse(Parsed());
+    } catch (const korado::Error&) {
+        name = provider_name_.empty() ? "MSDASQL" : provider_name_;
+    }
+    try {
+        return std::string(FindProvider(name)->VersionedName());
+    } catch (const korado::Error&) {
+        return name == "MSDASQL" ? "MSDASQL.1" : name;
+    }
+}
+
+void ConnectionImpl::SetProvider(std::string_view value) {
+    if (session_) RaiseAdo(ado::adErrObjectOpen, kObject);
+    provider_name_ = std::string(value);
+    dataaccess::ConnectionString cs = Parsed();
+    if (cs.Has("Provider")) {
+        cs.Set("Provider", value);
+        connection_string_ = cs.ToString();
+    }
+}
+
+// ---- properties --------------------------------------------------------------------------------------
+void ConnectionImpl::AddInitProperty(std::string name, std::int32_t type, std::vector<std::string> keys,
+                                     Variant fallback) {
+    Variant value = fallback;
+    dataaccess::ConnectionString cs;
+    try {
+        cs = Parsed();
+    } catch (const korado::Error&) {
+    }
+    for (const std::string& key : keys) {
+        if (auto v = cs.Find(key)) {
+            if (type == ado::adBoolean) {
+                value = Variant(TruthyText(*v));
+            } else if (name == "Prompt") {
+                value = PromptValue(*v);
+            } else if (type == ado::adInteger) {
+                std::optional<double> n = ParseNumber(*v);
+                value = n ? Variant(static_cast<int>(*n)) : Variant(*v);
+            } else {
+                value = Variant(*v);
+            }
+            break;
+        }
+    }
+    std::string primary = keys.front();
+    properties_->Add(std::move(name), type, kReadWrite, std::move(value),
+                     [this, primary, keys](const Variant& v) {
+                         if (session_) RaiseAdo(ado::adErrObjectOpen, "ADODB.Property");
+                         dataaccess::ConnectionString cs = Parsed();
+                         for (std::size_t i = 1; i < keys.size(); ++i) cs.Remove(keys[i]);
+                         std::string text = v.IsNull() || v.IsEmpty() ? std::string() : CStr(v);
+                         cs.Set(primary, text);
+                         connection_string_ = cs.ToString();
+                         opened_once_ = false;
+                     });
+}
+
+void ConnectionImpl::SyncInitProperties() {
+    properties_->Clear();
+    AddInitProperty("Password", ado::adBSTR, {"Password", "PWD"}, Variant(""));
+    AddInitProperty("Persist Security Info", ado::adBoolean, {"Persist Security Info"}, Variant(false));
+    AddInitProperty("User ID", ado::adBSTR, {"User ID", "UID"}, Variant(""));
+    AddInitProperty("Data Source", ado::adBSTR, {"Data Source", "DSN"}, Variant(""));
+    AddInitProperty("Prompt", ado::adSmallInt, {"Prompt"}, Variant(std::int16_t{4}));
+    AddInitProperty("Connect Timeout", ado::adInteger, {"Connect Timeout"}, Variant(connection_timeout_));
+    AddInitProperty("Extended Properties", ado::adBSTR, {"Extended Properties"}, Variant(""));
+    AddInitProperty("Locale Identifier", ado::adInteger, {"Locale Identifier"}, Variant(1033));
+    init_property_count_ = properties_->items().size();
+}
+
+Ref<ado::Properties> ConnectionImpl::Properties() {
+    if (session_) {
+        // The link may break after Open; this one property is read live.
+        if (PropertyImpl* status = properties_->Find("Connection Status")) {
+            bool alive = true;
+            try {
+                alive = session_->IsAlive();
+            } catch (...) {
+                alive = false;
+            }
+            status->Assign(Variant(alive ? 1 : 2));
+        }
+    }
+    return Ref<ado::Properties>(properties_.get());
+}
+
+// ---- open and close ----------------------------------------------------------------------------------
+void ConnectionImpl::Open(std::string_view connection_string, std::string_view user_id,
+                          std::string_view password, std::int32_t options) {
+    if (session_) RaiseAdo(ado::adErrObjectOpen, kObject);
+    if (!connection_string.empty()) SetConnectionString(connection_string);
+    dataaccess::ConnectionString cs = Parsed();
+    std::shared_ptr<dataaccess::Provider> provider = FindProvider(ProviderNameToUse(cs));
+
+    OpenRequest request;
+    request.user = !user_id.empty() ? std::string(user_id) : cs.Find("User ID").value_or(cs.Get("UID"));
+    request.password =
+        !password.empty() ? std::string(password) : cs.Find("Password").value_or(cs.Get("PWD"));
+    request.connect_timeout_seconds = connection_timeout_;
+    if (auto t = cs.Find("Connect Timeout")) {
+        if (std::optional<double> n = ParseNumber(*t); n && *n >= 0)
+            request.connect_timeout_seconds = static_cast<int>(*n);
+    }
+    request.connection_string = cs;
+    request.connection_string.Remove("Provider");
+
+    std::unique_ptr<Session> session = Call([&] { return provider->Open(request); });
+    if (!session) {
+        throw ProviderError({Diagnostic{hr::E_FAIL, std::string(provider->ErrorSource()),
+                                        "The provider opened no session.", 0, "HY000"}});
+    }
+    provider_ = std::move(provider);
+    session_ = std::move(session);
+    transaction_level_ = 0;
+    opened_once_ = true;
+    persist_security_info_ = TruthyText(cs.Get("Persist Security Info"));
+
+    // Information properties follow the initialization ones; a provider's value for an initialization
+    // property ("Data Source", "Extended Properties", "User ID") replaces the string's.
+    SyncInitProperties();
+    std::vector<PropertyValue> info;
+    try {
+        info = Call([&] { return session_->InfoProperties(); });
+    } catch (...) {
+        session_.reset();
+        throw;
+    }
+    for (PropertyValue& p : info) {
+        if (PropertyImpl* existing = properties_->Find(p.name)) {
+            existing->Assign(std::move(p.value));
+        } else {
+            properties_->Add(std::move(p.name), p.type, p.attributes, std::move(p.value));
+        }
+    }
+    if (!persist_security_info_) properties_->Find("Password")->Assign(Variant(""));
+    (void)options;
+}
+
+void ConnectionImpl::CloseUsers() noexcept {
+    std::vector<SessionUser*> users;
+    users.swap(users_);
+    for (SessionUser* u : users) u->SessionClosing();
+}
+
+void ConnectionImpl::Close() {
+    if (!session_) RaiseAdo(ado::adErrObjectClosed, kObject);
+    if (transaction_level_ > 0) RaiseAdo(ado::adErrInTransaction, kObject);
+    CloseUsers();
+    session_.reset();
+    SyncInitProperties();
+}
+
+Session& ConnectionImpl::RequireSession(std::string_view object, std::int32_t number) {
+    if (!session_) RaiseAdo(number, object);
+    return *session_;
+}
+
+void ConnectionImpl::CollectWarnings() {
+    if (!session_) return;
+    std::vector<Diagnostic> warnings = session_->TakeWarnings();
+    if (!warnings.empty()) errors_->Append(warnings);
+}
+
+void ConnectionImpl::AddUser(SessionUser* user) {
+    if (std::find(users_.begin(), users_.end(), user) == users_.end()) users_.push_back(user);
+}
+
+void ConnectionImpl::RemoveUser(SessionUser* user) noexcept { std::erase(users_, user); }
+
+// ---- transactions ------------------------------------------------------------------------------------
+std::int32_t ConnectionImpl::BeginTrans() {
+    Session& s = RequireSession(kObject, ado::adErrObjectClosed);
+    Call([&] { s.BeginTransaction(); });
+    return ++transaction_level_;
+}
+
+void ConnectionImpl::CommitTrans() {
+    Session& s = RequireSession(kObject, ado::adErrObjectClosed);
+    Call([&] { s.Commit(); });
+    if (transaction_level_ > 0) --transaction_level_;
+}
+
+void ConnectionImpl::RollbackTrans() {
+    Session& s = RequireSession(kObject, ado::adErrObjectClosed);
+    Call([&] { s.Rollback(); });
+    if (transaction_level_ > 0) --transaction_level_;
+}
+
+void ConnectionImpl::Cancel() {
+    if (session_) session_->Cancel();
+}
+
+// ---- commands ----------------------------------------------------------------------------------------
+Ref<ado::Recordset> ConnectionImpl::Execute(std::string_view command_text, Variant* records_affected,
+                                            std::int32_t options) {
+    RequireSession(kObject);
+    Ref<ConnectionImpl> self(this);
+    ExecuteOptions opts;
+    opts.command_type = CommandTypeOf(options, ado::adCmdText);
+    opts.timeout_seconds = command_timeout_;
+    opts.forward_only = cursor_location_ == ado::adUseServer;
+    std::unique_ptr<Execution> exec =
+        RunText(self, std::string(command_text), opts, {}, Ref<ParametersImpl>(), kObject);
+    if (records_affected) *records_affected = Variant(static_cast<int>(exec->statement->RowsAffected()));
+    if (options != ado::adOptionUnspecified && (options & ado::adExecuteNoRecords)) {
+        Call([&] { exec->Finish(); });
+        return Ref<ado::Recordset>();
+    }
+    Ref<RecordsetImpl> rs = MakeRef<RecordsetImpl>();
+    rs->SetCursorLocation(cursor_location_);
+    rs->SetActiveConnection(Ref<ado::Connection>(this));
+    rs->Attach(std::move(exec), std::string(command_text));
+    return Ref<ado::Recordset>(rs.get());
+}
+
+std::vector<Variant> RestrictionList(const Variant& restrictions) {
+    std::vector<Variant> out;
+    if (restrictions.IsMissing() || restrictions.IsEmpty() || restrictions.IsNull()) return out;
+    const VariantArray* array = restrictions.get_if<VariantArray>();
+    if (!array) RaiseAdo(ado::adErrInvalidArgument, kObject);
+    for (const Variant& v : array->items()) out.push_back(v.IsMissing() ? Variant() : v);
+    return out;
+}
+
+Ref<ado::Recordset> ConnectionImpl::OpenSchema(std::int32_t schema, const Variant& restrictions,
+                                               const Variant& schema_id) {
+    Session& s = RequireSession(kObject, ado::adErrObjectClosed);
+    if (!schema_id.IsMissing() && !schema_id.IsEmpty()) RaiseAdo(ado::adErrFeatureNotAvailable, kObject);
+    std::vector<Variant> list = RestrictionList(restrictions);
+    std::unique_ptr<Cursor> cursor = Call([&] { return s.Schema(schema, list); });
+    if (!cursor) RaiseAdo(ado::adErrFeatureNotAvailable, kObject);
+    Ref<RecordsetImpl> rs = MakeRef<RecordsetImpl>();
+    rs->SetCursorLocation(ado::adUseClient);
+    rs->AttachCursor(*cursor, Ref<ConnectionImpl>(this));
+    return Ref<ado::Recordset>(rs.get());
+}
+
+}  // namespace korado::dataaccess

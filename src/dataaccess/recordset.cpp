@@ -1,0 +1,871 @@
+#include "dataaccess/recordset.h"
+
+#include <algorithm>
+
+#include "dataaccess/command.h"
+#include "dataaccess/platform_error.h"
+#include "dataaccess/properties.h"
+#include "korado/runtime/collection.h"
+#include "korado/runtime/convert.h"
+#include "korado/runtime/strings.h"
+
+// The Filter criteria parser lives in its own unit; until it is built, criteria filters are refused with
+// 3251 and only the FilterGroupEnum constants work.
+#if __has_include("dataaccess/filter.h")
+#include "dataaccess/filter.h"
+#define KORADO_HAVE_FILTER_CRITERIA 1
+#endif
+
+namespace korado::dataaccess {
+
+constexpr const char* kRecordset = "ADODB.Recordset";
+
+struct FilterState {
+#ifdef KORADO_HAVE_FILTER_CRITERIA
+    explicit FilterState(FilterCriteria c) : criteria(std::move(c)) {}
+    FilterCriteria criteria;
+#endif
+};
+
+// ---- Execution ---------------------------------------------------------------------------------------
+Execution::~Execution() = default;
+
+bool Execution::HasOutputs() const {
+    return std::any_of(bindings.begin(), bindings.end(),
+                       [](const ParamBinding& b) { return b.direction != ado::adParamInput; });
+}
+
+void Execution::CopyOutputs() {
+    if (outputs_fetched) return;
+    outputs_fetched = true;
+    if (!HasOutputs() || !statement) return;
+    statement->FetchOutputParameters(bindings);
+    if (!parameters) return;
+    const auto& items = parameters->items();
+    for (std::size_t i = 0; i < bindings.size() && i < items.size(); ++i)
+        if (bindings[i].direction != ado::adParamInput) items[i]->StoreOutput(bindings[i].value);
+}
+
+bool Execution::NextResult() {
+    if (exhausted) return false;
+    if (advanced) {
+        advanced = false;
+        return true;
+    }
+    if (statement->NextResult()) return true;
+    exhausted = true;
+    CopyOutputs();
+    return false;
+}
+
+void Execution::Finish() {
+    while (NextResult()) {
+    }
+}
+
+// ---- RowsetCore --------------------------------------------------------------------------------------
+RowsetCore::RowsetCore() = default;
+
+RowsetCore::~RowsetCore() { Detach(); }
+
+void RowsetCore::Detach() noexcept {
+    if (connection_) connection_->RemoveUser(this);
+    cursor_ = nullptr;
+    exec_.reset();
+    connection_ = nullptr;
+}
+
+void RowsetCore::Disconnect() noexcept { Detach(); }
+
+void RowsetCore::BeginOpen(std::unique_ptr<Execution> exec) {
+    Detach();
+    rows_.reset();
+    filter_.reset();
+    visible_.clear();
+    filtered_ = false;
+    columns_.clear();
+    mode_ = Mode::kClosed;
+    bof_ = eof_ = true;
+    ++epoch_;
+    Touch();
+    exec_ = std::move(exec);
+    if (exec_ && exec_->connection) {
+        connection_ = exec_->connection;
+        connection_->AddUser(this);
+    }
+}
+
+void RowsetCore::OpenForward(std::unique_ptr<Execution> exec, std::int32_t max_records,
+                             std::int32_t fetch_size) {
+    BeginOpen(std::move(exec));
+    try {
+        cursor_ = exec_->statement->Result();
+        columns_ = cursor_->Columns();
+        cursor_->SetFetchSize(fetch_size);
+        scratch_.assign(columns_.size(), Variant());
+        fetched_ = 0;
+        moved_ = false;
+        max_records_ = max_records;
+        mode_ = Mode::kForward;
+        bool has = FetchForward();
+        bof_ = eof_ = !has;
+        Touch();
+    } catch (...) {
+        Close();
+        throw;
+    }
+}
+
+void RowsetCore::OpenStatic(std::unique_ptr<Execution> exec, std::int32_t max_records) {
+    BeginOpen(std::move(exec));
+    try {
+        Cursor* cursor = exec_->statement->Result();
+        columns_ = cursor->Columns();
+        rows_ = std::make_unique<ClientRows>(columns_.size());
+        scratch_.assign(columns_.size(), Variant());
+        cursor->SetFetchSize(1000);
+        while ((max_records <= 0 || static_cast<std::int64_t>(rows_->RowCount()) < max_records) &&
+               cursor->Next()) {
+            for (std::size_t c = 0; c < columns_.size(); ++c) cursor->Read(c, scratch_[c]);
+            rows_->Append(scratch_.data());
+        }
+        FinishStaticOpen();
+    } catch (...) {
+        Close();
+        throw;
+    }
+}
+
+void RowsetCore::OpenStatic(Cursor& cursor, Ref<ConnectionImpl> connection, std::int32_t max_records) {
+    (void)connection;
+    BeginOpen(nullptr);
+    columns_ = cursor.Columns();
+    rows_ = std::make_unique<ClientRows>(columns_.size());
+    scratch_.assign(columns_.size(), Variant());
+    while ((max_records <= 0 || static_cast<std::int64_t>(rows_->RowCount()) < max_records) &&
+           cursor.Next()) {
+        for (std::size_t c = 0; c < columns_.size(); ++c) cursor.Read(c, scratch_[c]);
+        rows_->Append(scratch_.data());
+    }
+    FinishStaticOpen();
+}
+
+void RowsetCore::FinishStaticOpen() {
+    mode_ = Mode::kStatic;
+    SetPosition(rows_->RowCount() > 0 ? 0 : -1);
+}
+
+void RowsetCore::HoldPending(std::unique_ptr<Execution> exec) { BeginOpen(std::move(exec)); }
+
+std::unique_ptr<Execution> RowsetCore::TakeExecution() {
+    if (connection_) connection_->RemoveUser(this);
+    connection_ = nullptr;
+    cursor_ = nullptr;
+    std::unique_ptr<Execution> exec = std::move(exec_);
+    BeginOpen(nullptr);
+    return exec;
+}
+
+void RowsetCore::Close() {
+    // Output parameters are complete once every result was read; closing reads past the rest.
+    std::unique_ptr<Execution> exec = std::move(exec_);
+    cursor_ = nullptr;
+    BeginOpen(nullptr);
+    if (exec && !exec->exhausted && !exec->outputs_fetched && exec->HasOutputs()) exec->Finish();
+}
+
+void RowsetCore::SessionClosing() noexcept {
+    connection_ = nullptr;  // the connection has already forgotten this user
+    cursor_ = nullptr;
+    exec_.reset();
+    rows_.reset();
+    filter_.reset();
+    visible_.clear();
+    columns_.clear();
+    mode_ = Mode::kClosed;
+    bof_ = eof_ = true;
+    ++epoch_;
+    Touch();
+}
+
+bool RowsetCore::FetchForward() {
+    for (;;) {
+        if (max_records_ > 0 && fetched_ >= max_records_) return false;
+        if (!cursor_->Next()) return false;
+        ++fetched_;
+        if (!filter_ || RowVisible(0)) return true;
+    }
+}
+
+bool RowsetCore::RowVisible(std::size_t row) {
+#ifdef KORADO_HAVE_FILTER_CRITERIA
+    if (!filter_) return true;
+    return filter_->criteria.Matches([this, row](int column) -> const Variant& {
+        Variant& slot = scratch_[static_cast<std::size_t>(column)];
+        if (mode_ == Mode::kForward) {
+            cursor_->Read(static_cast<std::size_t>(column), slot);
+        } else {
+            rows_->Read(row, static_cast<std::size_t>(column), slot);
+        }
+        return slot;
+    });
+#else
+    (void)row;
+    return true;
+#endif
+}
+
+std::size_t RowsetCore::VisibleCount() const {
+    if (mode_ != Mode::kStatic) return 0;
+    return filtered_ ? visible_.size() : rows_->RowCount();
+}
+
+std::size_t RowsetCore::RowAt(std::int64_t pos) const {
+    return filtered_ ? visible_[static_cast<std::size_t>(pos)] : static_cast<std::size_t>(pos);
+}
+
+void RowsetCore::SetPosition(std::int64_t pos) {
+    const auto n = static_cast<std::int64_t>(VisibleCount());
+    pos_ = std::clamp<std::int64_t>(pos, -1, n);
+    bof_ = n == 0 || pos_ < 0;
+    eof_ = n == 0 || pos_ >= n;
+    Touch();
+}
+
+void RowsetCore::Load(std::size_t column, Variant& out) {
+    if (mode_ == Mode::kForward) {
+        cursor_->Read(column, out);
+    } else {
+        rows_->Read(RowAt(pos_), column, out);
+    }
+}
+
+void RowsetCore::SetFetchSize(std::int32_t rows) {
+    if (mode_ == Mode::kForward && cursor_) cursor_->SetFetchSize(rows);
+}
+
+void RowsetCore::MoveNext() {
+    if (eof_) RaiseAdo(ado::adErrNoCurrentRecord, kRecordset);
+    if (mode_ == Mode::kForward) {
+        moved_ = true;
+        bool has = false;
+        try {
+            has = FetchForward();
+        } catch (...) {
+            bof_ = false;
+            eof_ = true;
+            Touch();
+            throw;
+        }
+        bof_ = false;
+        eof_ = !has;
+        Touch();
+        return;
+    }
+    SetPosition(pos_ + 1);
+}
+
+void RowsetCore::MovePrevious() {
+    if (mode_ == Mode::kForward) RaiseAdo(ado::adErrFeatureNotAvailable, kRecordset);
+    if (bof_) RaiseAdo(ado::adErrNoCurrentRecord, kRecordset);
+    SetPosition(std::min<std::int64_t>(pos_, static_cast<std::int64_t>(VisibleCount())) - 1);
+}
+
+void RowsetCore::MoveFirst() {
+    if (mode_ == Mode::kForward) {
+        // Standing on the first row already is no move; going back to it is.
+        if (moved_) RaiseAdo(ado::adErrFeatureNotAvailable, kRecordset);
+        if (bof_ && eof_) RaiseAdo(ado::adErrNoCurrentRecord, kRecordset);
+        return;
+    }
+    if (VisibleCount() == 0) RaiseAdo(ado::adErrNoCurrentRecord, kRecordset);
+    SetPosition(0);
+}
+
+void RowsetCore::MoveLast() {
+    if (mode_ == Mode::kForward) RaiseAdo(ado::adErrFeatureNotAvailable, kRecordset);
+    if (VisibleCount() == 0) RaiseAdo(ado::adErrNoCurrentRecord, kRecordset);
+    SetPosition(static_cast<std::int64_t>(VisibleCount()) - 1);
+}
+
+void RowsetCore::Move(std::int64_t n) {
+    if (n == 0) {
+        if (!HasRow()) RaiseAdo(ado::adErrNoCurrentRecord, kRecordset);
+        return;
+    }
+    if (mode_ == Mode::kForward) {
+        if (n < 0) RaiseAdo(ado::adErrFeatureNotAvailable, kRecordset);
+        if (eof_) RaiseAdo(ado::adErrNoCurrentRecord, kRecordset);
+        for (std::int64_t i = 0; i < n && !eof_; ++i) MoveNext();
+        return;
+    }
+    if ((n > 0 && eof_) || (n < 0 && bof_)) RaiseAdo(ado::adErrNoCurrentRecord, kRecordset);
+    SetPosition(pos_ + n);
+}
+
+std::int64_t RowsetCore::RecordCount() const {
+    if (mode_ != Mode::kStatic) return -1;
+    return static_cast<std::int64_t>(VisibleCount());
+}
+
+std::int64_t RowsetCore::AbsolutePosition() const {
+    constexpr std::int64_t kUnknown = -1, kBof = -2, kEof = -3;
+    if (mode_ != Mode::kStatic) return kUnknown;
+    if (VisibleCount() == 0 || bof_) return kBof;
+    if (eof_) return kEof;
+    return pos_ + 1;
+}
+
+std::size_t RowsetCore::CellSize(std::size_t column) {
+    if (mode_ == Mode::kStatic) return rows_->CellSize(RowAt(pos_), column);
+    return 0;
+}
+
+void RowsetCore::SetFilterCriteria(const std::string& criteria) {
+    if (criteria.empty()) {
+        SetFilterGroup(ado::adFilterNone);
+        return;
+    }
+#ifdef KORADO_HAVE_FILTER_CRITERIA
+    auto column_of = [this](std::string_view name) -> int {
+        for (std::size_t i = 0; i < columns_.size(); ++i)
+            if (TextEquals(columns_[i].name, name)) return static_cast<int>(i);
+        return -1;
+    };
+    filter_ = std::make_unique<FilterState>(FilterCriteria::Parse(criteria, column_of));
+    if (mode_ == Mode::kStatic) {
+        visible_.clear();
+        for (std::size_t r = 0; r < rows_->RowCount(); ++r)
+            if (RowVisible(r)) visible_.push_back(static_cast<std::uint32_t>(r));
+        filtered_ = true;
+        SetPosition(0);
+        return;
+    }
+    // A forward-only cursor cannot show rows it has passed: the filter applies from the current row on.
+    if (HasRow() && !RowVisible(0)) {
+        bool has = FetchForward();
+        eof_ = !has;
+    }
+    Touch();
+#else
+    RaiseAdo(ado::adErrFeatureNotAvailable, kRecordset);
+#endif
+}
+
+void RowsetCore::SetFilterGroup(std::int32_t group) {
+    switch (group) {
+        case ado::adFilterNone:
+        case ado::adFilterFetchedRecords:
+            filter_.reset();
+            if (mode_ == Mode::kStatic) {
+                filtered_ = false;
+                visible_.clear();
+                SetPosition(0);
+            }
+            return;
+        case ado::adFilterPendingRecords:
+        case ado::adFilterAffectedRecords:
+        case ado::adFilterConflictingRecords:
+            // Nothing is edited through this engine yet, so no row is pending, affected or in conflict.
+            if (mode_ != Mode::kStatic) RaiseAdo(ado::adErrFeatureNotAvailable, kRecordset);
+            filter_.reset();
+            visible_.clear();
+            filtered_ = true;
+            SetPosition(0);
+            return;
+        default:
+            RaiseAdo(ado::adErrInvalidArgument, kRecordset);
+    }
+}
+
+// ---- Field -------------------------------------------------------------------------------------------
+FieldImpl::FieldImpl(Ref<RowsetCore> core, std::size_t index, ColumnInfo info)
+    : core_(std::move(core)), index_(index), info_(std::move(info)), epoch_(core_->epoch()) {}
+
+void FieldImpl::RequireRow() {
+    RowsetCore& c = *core_;
+    if (c.epoch() != epoch_)
+        RaiseAdo(c.IsOpen() ? ado::adErrObjectNotSet : ado::adErrObjectClosed, "ADODB.Field");
+    if (!c.HasRow()) RaiseAdo(ado::adErrNoCurrentRecord, "ADODB.Field");
+}
+
+const Variant& FieldImpl::LoadValue() {
+    RequireRow();
+    core_->Load(index_, slot_);
+    loaded_gen_ = core_->row_generation();
+    return slot_;
+}
+
+std::int32_t FieldImpl::ActualSize() {
+    const Variant& v = Value();
+    if (const auto* s = v.get_if<std::string>()) return static_cast<std::int32_t>(s->size());
+    if (const auto* b = v.get_if<Bytes>()) return static_cast<std::int32_t>(b->size());
+    if (v.IsNull() || v.IsEmpty()) return 0;
+    return info_.defined_size > 0 ? info_.defined_size : static_cast<std::int32_t>(core_->CellSize(index_));
+}
+
+void FieldImpl::SetValue(const Variant&) {
+    if (!core_->IsOpen()) RaiseAdo(ado::adErrObjectClosed, "ADODB.Field");
+    RaiseAdo(ado::adErrFeatureNotAvailable, "ADODB.Field");
+}
+
+void FieldImpl::AppendChunk(const Variant&) {
+    if (!core_->IsOpen()) RaiseAdo(ado::adErrObjectClosed, "ADODB.Field");
+    RaiseAdo(ado::adErrFeatureNotAvailable, "ADODB.Field");
+}
+
+Variant FieldImpl::GetChunk(std::int32_t length) {
+    if (length < 0) RaiseAdo(ado::adErrInvalidArgument, "ADODB.Field");
+    const Variant& v = Value();
+    if (chunk_gen_ != core_->row_generation()) {
+        chunk_gen_ = core_->row_generation();
+        chunk_offset_ = 0;
+    }
+    if (const auto* b = v.get_if<Bytes>()) {
+        if (chunk_offset_ >= b->size()) return Variant::Null();
+        std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(length), b->size() - chunk_offset_);
+        Bytes piece(b->begin() + static_cast<std::ptrdiff_t>(chunk_offset_),
+                    b->begin() + static_cast<std::ptrdiff_t>(chunk_offset_ + n));
+        chunk_offset_ += n;
+        return Variant(std::move(piece));
+    }
+    if (v.IsNull()) return v;
+    std::string text = CStr(v);
+    // Text is handed out by characters; the offset counts characters read so far.
+    std::size_t total = Len(text);
+    if (chunk_offset_ >= total) return Variant::Null();
+    std::string piece = Mid(text, chunk_offset_ + 1, static_cast<std::size_t>(length));
+    chunk_offset_ += Len(piece);
+    return Variant(std::move(piece));
+}
+
+Ref<ado::Properties> FieldImpl::Properties() {
+    if (!properties_) {
+        auto props = MakeRef<PropertiesImpl>();
+        props->Add("BASECATALOGNAME", ado::adBSTR, ado::adPropRead, Variant(info_.base_catalog));
+        props->Add("BASESCHEMANAME", ado::adBSTR, ado::adPropRead, Variant(info_.base_schema));
+        props->Add("BASETABLENAME", ado::adBSTR, ado::adPropRead, Variant(info_.base_table));
+        props->Add("BASECOLUMNNAME", ado::adBSTR, ado::adPropRead, Variant(info_.base_column));
+        props->Add("KEYCOLUMN", ado::adBoolean, ado::adPropRead, Variant(info_.key_column));
+        props->Add("ISAUTOINCREMENT", ado::adBoolean, ado::adPropRead, Variant(info_.auto_increment));
+        properties_ = Ref<ado::Properties>(props.get());
+    }
+    return properties_;
+}
+
+// ---- Fields ------------------------------------------------------------------------------------------
+FieldsImpl::FieldsImpl(const Ref<RowsetCore>& core) {
+    const auto& columns = core->columns();
+    fields_.reserve(columns.size());
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        fields_.push_back(MakeRef<FieldImpl>(core, i, columns[i]));
+        folded_.push_back(FoldCase(columns[i].name));
+    }
+}
+
+int FieldsImpl::IndexOf(std::string_view name) const {
+    std::string folded = FoldCase(name);
+    for (std::size_t i = 0; i < folded_.size(); ++i)
+        if (folded_[i] == folded) return static_cast<int>(i);
+    return -1;
+}
+
+Ref<ado::Field> FieldsImpl::Item(const Variant& index) {
+    if (const auto* name = index.get_if<std::string>()) {
+        int i = IndexOf(*name);
+        if (i < 0) RaiseAdo(ado::adErrItemNotFound, "ADODB.Fields");
+        return Ref<ado::Field>(fields_[static_cast<std::size_t>(i)].get());
+    }
+    std::int64_t i = -1;
+    try {
+        i = CLngLng(index);
+    } catch (const korado::Error&) {
+        RaiseAdo(ado::adErrItemNotFound, "ADODB.Fields");
+    }
+    if (i < 0 || i >= static_cast<std::int64_t>(fields_.size()))
+        RaiseAdo(ado::adErrItemNotFound, "ADODB.Fields");
+    return Ref<ado::Field>(fields_[static_cast<std::size_t>(i)].get());
+}
+
+// ---- Recordset ---------------------------------------------------------------------------------------
+RecordsetImpl::RecordsetImpl() : core_(MakeRef<RowsetCore>()), fields_(MakeRef<FieldsImpl>()) {}
+
+RecordsetImpl::~RecordsetImpl() {
+    // Fields may outlive their recordset; they must not keep its statement and session busy.
+    try {
+        core_->Close();
+    } catch (...) {
+    }
+}
+
+template <class F>
+void RecordsetImpl::WithConnection(F&& f) {
+    if (active_connection_) {
+        active_connection_->Call(std::forward<F>(f));
+    } else {
+        f();
+    }
+}
+
+void RecordsetImpl::RequireOpen() {
+    if (!core_->IsOpen()) RaiseAdo(ado::adErrObjectClosed, kRecordset);
+}
+
+void RecordsetImpl::RequireClosed() {
+    if (core_->IsOpen()) RaiseAdo(ado::adErrObjectOpen, kRecordset);
+}
+
+Ref<ado::Connection> RecordsetImpl::ActiveConnection() {
+    return Ref<ado::Connection>(active_connection_.get());
+}
+
+void RecordsetImpl::SetActiveConnection(const Ref<ado::Connection>& connection) {
+    if (source_command_ && core_->IsOpen()) RaiseAdo(ado::adErrBoundToCommand, kRecordset);
+    Ref<ConnectionImpl> c = AsConnectionImpl(connection);
+    if (connection && !c) RaiseAdo(ado::adErrInvalidArgument, kRecordset);
+    if (core_->IsOpen()) {
+        // An open static recordset may be disconnected (its rows stay); nothing else changes connection.
+        if (c || core_->mode() != RowsetCore::Mode::kStatic) RaiseAdo(ado::adErrObjectOpen, kRecordset);
+        core_->Disconnect();
+    }
+    active_connection_ = c;
+}
+
+void RecordsetImpl::SetCursorLocation(std::int32_t value) {
+    RequireClosed();
+    if (value != ado::adUseServer && value != ado::adUseClient)
+        RaiseAdo(ado::adErrInvalidArgument, kRecordset);
+    cursor_location_ = value;
+}
+
+std::int32_t RecordsetImpl::CursorType() {
+    switch (core_->mode()) {
+        case RowsetCore::Mode::kForward:
+            return ado::adOpenForwardOnly;
+        case RowsetCore::Mode::kStatic:
+            return ado::adOpenStatic;
+        default:
+            return cursor_type_;
+    }
+}
+
+void RecordsetImpl::SetCursorType(std::int32_t value) {
+    RequireClosed();
+    if (value < ado::adOpenUnspecified || value > ado::adOpenStatic)
+        RaiseAdo(ado::adErrInvalidArgument, kRecordset);
+    cursor_type_ = value == ado::adOpenUnspecified ? ado::adOpenForwardOnly : value;
+}
+
+std::int32_t RecordsetImpl::LockType() {
+    if (!core_->IsOpen()) return lock_type_;
+    if (core_->mode() == RowsetCore::Mode::kForward || lock_type_ == ado::adLockReadOnly)
+        return ado::adLockReadOnly;
+    // The client cursor engine has no pessimistic locking: asking for it gives optimistic locking.
+    if (lock_type_ == ado::adLockPessimistic) return ado::adLockOptimistic;
+    return lock_type_;
+}
+
+void RecordsetImpl::SetLockType(std::int32_t value) {
+    RequireClosed();
+    if (value < ado::adLockUnspecified || value == 0 || value > ado::adLockBatchOptimistic)
+        RaiseAdo(ado::adErrInvalidArgument, kRecordset);
+    lock_type_ = value == ado::adLockUnspecified ? ado::adLockReadOnly : value;
+}
+
+void RecordsetImpl::SetCacheSize(std::int32_t value) {
+    if (value <= 0) RaiseAdo(ado::adErrInvalidArgument, kRecordset);
+    cache_size_ = value;
+    core_->SetFetchSize(value);
+}
+
+void RecordsetImpl::SetPageSize(std::int32_t value) {
+    if (value <= 0) RaiseAdo(ado::adErrInvalidArgument, kRecordset);
+    page_size_ = value;
+}
+
+void RecordsetImpl::SetMaxRecords(std::int32_t value) {
+    RequireClosed();
+    if (value < 0) RaiseAdo(ado::adErrInvalidArgument, kRecordset);
+    max_records_ = value;
+}
+
+void RecordsetImpl::Open(const Variant& source, const Variant& active_connection, std::int32_t cursor_type,
+                         std::int32_t lock_type, std::int32_t options) {
+    RequireClosed();
+    if (cursor_type != ado::adOpenUnspecified) SetCursorType(cursor_type);
+    if (lock_type != ado::adLockUnspecified) SetLockType(lock_type);
+    const bool connection_given = !(active_connection.IsMissing() || active_connection.IsEmpty() ||
+                                    active_connection.IsNull() || active_connection.IsNothing());
+    const bool forward_only = cursor_location_ == ado::adUseServer && cursor_type_ == ado::adOpenForwardOnly;
+
+    Ref<CommandImpl> command;
+    if (source.IsObject() && !source.IsNothing()) {
+        command = source.ObjectAs<CommandImpl>();
+        if (!command) RaiseAdo(ado::adErrInvalidArgument, kRecordset);
+        if (connection_given) RaiseAdo(ado::adErrInvalidArgument, kRecordset);
+        Ref<ConnectionImpl> c = command->connection();
+        if (!c || !c->IsOpen()) RaiseAdo(ado::adErrInvalidConnection, kRecordset);
+        std::unique_ptr<Execution> exec = command->Run(Variant::Missing(), options, forward_only, kRecordset);
+        active_connection_ = c;
+        source_command_ = command;
+        open_source_ = source;
+        open_options_ = options;
+        Attach(std::move(exec), command->CommandText());
+        return;
+    }
+
+    std::string text = source.IsMissing() || source.IsEmpty() || source.IsNull() ? source_ : CStr(source);
+    Ref<ConnectionImpl> c = active_connection_;
+    if (connection_given) {
+        if (active_connection.IsObject()) {
+            c = active_connection.ObjectAs<ConnectionImpl>();
+            if (!c) RaiseAdo(ado::adErrInvalidArgument, kRecordset);
+        } else {
+            // A connection string: the platform opens a connection of its own for this recordset.
+            c = MakeRef<ConnectionImpl>();
+            c->Open(CStr(active_connection), {}, {}, ado::adOptionUnspecified);
+        }
+    }
+    if (!c || !c->IsOpen()) RaiseAdo(ado::adErrInvalidConnection, kRecordset);
+    ExecuteOptions opts;
+    opts.command_type = CommandTypeOf(options, ado::adCmdText);
+    opts.timeout_seconds = c->CommandTimeout();
+    opts.forward_only = forward_only;
+    std::unique_ptr<Execution> exec = RunText(c, text, opts, {}, Ref<ParametersImpl>(), kRecordset);
+    active_connection_ = c;
+    source_command_ = nullptr;
+    open_source_ = Variant(text);
+    open_options_ = options;
+    Attach(std::move(exec), text);
+}
+
+void RecordsetImpl::Attach(std::unique_ptr<Execution> exec, std::string source) {
+    source_ = std::move(source);
+    filter_ = Variant(0);
+    Ref<ConnectionImpl> c = exec->connection;
+    c->Call([&] {
+        if (!exec->statement->Result()) {
+            // A statement without rows: the recordset stays closed. Output parameters of a lone statement
+            // are wanted right after Execute, so look past it once now.
+            if (exec->HasOutputs()) {
+                if (exec->statement->NextResult()) {
+                    exec->advanced = true;
+                } else {
+                    exec->exhausted = true;
+                    exec->CopyOutputs();
+                }
+            }
+            core_->HoldPending(std::move(exec));
+            return;
+        }
+        const bool forward = cursor_location_ == ado::adUseServer && cursor_type_ == ado::adOpenForwardOnly;
+        if (forward) {
+            core_->OpenForward(std::move(exec), max_records_, cache_size_);
+        } else {
+            core_->OpenStatic(std::move(exec), max_records_);
+        }
+    });
+    RebuildFields();
+}
+
+void RecordsetImpl::AttachCursor(Cursor& cursor, Ref<ConnectionImpl> connection) {
+    RequireClosed();
+    active_connection_ = connection;
+    connection->Call([&] { core_->OpenStatic(cursor, connection, max_records_); });
+    cursor_location_ = ado::adUseClient;
+    cursor_type_ = ado::adOpenStatic;
+    lock_type_ = ado::adLockReadOnly;
+    source_.clear();
+    filter_ = Variant(0);
+    RebuildFields();
+}
+
+void RecordsetImpl::RebuildFields() {
+    fields_ = core_->IsOpen() ? MakeRef<FieldsImpl>(core_) : MakeRef<FieldsImpl>();
+}
+
+void RecordsetImpl::Close() {
+    RequireOpen();
+    fields_ = MakeRef<FieldsImpl>();
+    filter_ = Variant(0);
+    WithConnection([&] { core_->Close(); });
+}
+
+bool RecordsetImpl::Eof() {
+    RequireOpen();
+    return core_->Eof();
+}
+
+bool RecordsetImpl::Bof() {
+    RequireOpen();
+    return core_->Bof();
+}
+
+std::int32_t RecordsetImpl::RecordCount() {
+    RequireOpen();
+    return static_cast<std::int32_t>(core_->RecordCount());
+}
+
+std::int32_t RecordsetImpl::AbsolutePosition() {
+    RequireOpen();
+    return static_cast<std::int32_t>(core_->AbsolutePosition());
+}
+
+void RecordsetImpl::SetFilter(const Variant& criteria) {
+    RequireOpen();
+    if (criteria.IsString()) {
+        std::string text = *criteria.get_if<std::string>();
+        WithConnection([&] { core_->SetFilterCriteria(text); });
+        filter_ = text.empty() ? Variant(0) : criteria;
+        return;
+    }
+    if (criteria.IsEmpty() || criteria.IsNull()) {
+        core_->SetFilterGroup(ado::adFilterNone);
+        filter_ = Variant(0);
+        return;
+    }
+    std::int32_t group = 0;
+    try {
+        group = CLng(criteria);
+    } catch (const korado::Error&) {
+        RaiseAdo(ado::adErrInvalidArgument, kRecordset);
+    }
+    core_->SetFilterGroup(group);
+    filter_ = Variant(group);
+}
+
+bool RecordsetImpl::Supports(std::int32_t cursor_options) {
+    RequireOpen();
+    std::int32_t supported = 0;
+    if (core_->mode() == RowsetCore::Mode::kStatic)
+        supported = ado::adMovePrevious | ado::adHoldRecords | ado::adApproxPosition;
+    return (supported & cursor_options) == cursor_options;
+}
+
+std::int32_t RecordsetImpl::Status() {
+    RequireOpen();
+    if (!core_->HasRow()) RaiseAdo(ado::adErrNoCurrentRecord, kRecordset);
+    return ado::adRecUnmodified;
+}
+
+std::int32_t RecordsetImpl::EditMode() {
+    RequireOpen();
+    if (!core_->HasRow()) RaiseAdo(ado::adErrNoCurrentRecord, kRecordset);
+    return 0;  // adEditNone
+}
+
+void RecordsetImpl::MoveFirst() {
+    RequireOpen();
+    WithConnection([&] { core_->MoveFirst(); });
+}
+
+void RecordsetImpl::MoveLast() {
+    RequireOpen();
+    WithConnection([&] { core_->MoveLast(); });
+}
+
+void RecordsetImpl::MoveNext() {
+    RequireOpen();
+    if (core_->mode() == RowsetCore::Mode::kStatic) {
+        core_->MoveNext();
+        return;
+    }
+    WithConnection([&] { core_->MoveNext(); });
+}
+
+void RecordsetImpl::MovePrevious() {
+    RequireOpen();
+    core_->MovePrevious();
+}
+
+void RecordsetImpl::Move(std::int32_t num_records) {
+    RequireOpen();
+    WithConnection([&] { core_->Move(num_records); });
+}
+
+Ref<ado::Recordset> RecordsetImpl::NextRecordset(Variant* records_affected) {
+    if (!core_->execution()) {
+        if (!core_->IsOpen()) RaiseAdo(ado::adErrObjectClosed, kRecordset);
+        return Ref<ado::Recordset>();
+    }
+    fields_ = MakeRef<FieldsImpl>();
+    filter_ = Variant(0);
+    std::unique_ptr<Execution> exec = core_->TakeExecution();
+    Ref<ConnectionImpl> c = exec->connection;
+    bool more = c->Call([&] { return exec->NextResult(); });
+    if (!more) {
+        if (records_affected) *records_affected = Variant(-1);
+        return Ref<ado::Recordset>();
+    }
+    if (records_affected) *records_affected = Variant(static_cast<int>(exec->statement->RowsAffected()));
+    Ref<RecordsetImpl> next = MakeRef<RecordsetImpl>();
+    next->cursor_location_ = cursor_location_;
+    next->cursor_type_ = cursor_type_;
+    next->lock_type_ = lock_type_;
+    next->cache_size_ = cache_size_;
+    next->page_size_ = page_size_;
+    next->max_records_ = max_records_;
+    next->active_connection_ = active_connection_ ? active_connection_ : c;
+    next->source_command_ = source_command_;
+    next->Attach(std::move(exec), source_);
+    return Ref<ado::Recordset>(next.get());
+}
+
+void RecordsetImpl::AddNew() {
+    RequireOpen();
+    RaiseAdo(ado::adErrFeatureNotAvailable, kRecordset);
+}
+
+void RecordsetImpl::Update() {
+    RequireOpen();
+    RaiseAdo(ado::adErrFeatureNotAvailable, kRecordset);
+}
+
+void RecordsetImpl::CancelUpdate() { RequireOpen(); }
+
+void RecordsetImpl::UpdateBatch(std::int32_t) {
+    RequireOpen();
+    RaiseAdo(ado::adErrFeatureNotAvailable, kRecordset);
+}
+
+void RecordsetImpl::CancelBatch(std::int32_t) { RequireOpen(); }
+
+void RecordsetImpl::Delete(std::int32_t) {
+    RequireOpen();
+    RaiseAdo(ado::adErrFeatureNotAvailable, kRecordset);
+}
+
+void RecordsetImpl::Requery(std::int32_t options) {
+    RequireOpen();
+    if (open_source_.IsEmpty()) RaiseAdo(ado::adErrFeatureNotAvailable, kRecordset);
+    Variant source = open_source_;
+    Close();
+    if (source_command_) {
+        Open(source, Variant::Missing(), cursor_type_, lock_type_, options);
+    } else {
+        Open(source, Variant(Ref<ado::Connection>(active_connection_.get())), cursor_type_, lock_type_,
+             options == ado::adOptionUnspecified ? open_options_ : options);
+    }
+}
+
+void RecordsetImpl::Save(const Variant&, std::int32_t format) {
+    RequireOpen();
+    if (format != ado::adPersistADTG && format != ado::adPersistXML)
+        RaiseAdo(ado::adErrInvalidArgument, kRecordset);
+    RaiseAdo(ado::adErrFeatureNotAvailable, kRecordset);
+}
+
+Ref<ado::Properties> RecordsetImpl::Properties() {
+    if (!properties_) {
+        auto props = MakeRef<PropertiesImpl>();
+        props->Add("Unique Table", ado::adBSTR, ado::adPropRead | ado::adPropWrite, Variant(""));
+        props->Add("Unique Schema", ado::adBSTR, ado::adPropRead | ado::adPropWrite, Variant(""));
+        props->Add("Unique Catalog", ado::adBSTR, ado::adPropRead | ado::adPropWrite, Variant(""));
+        props->Add("Update Criteria", ado::adInteger, ado::adPropRead | ado::adPropWrite, Variant(2));
+        props->Add("Resync Command", ado::adBSTR, ado::adPropRead | ado::adPropWrite, Variant(""));
+        properties_ = Ref<ado::Properties>(props.get());
+    }
+    return properties_;
+}
+
+}  // namespace korado::dataaccess

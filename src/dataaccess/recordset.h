@@ -1,0 +1,282 @@
+// Recordset, Fields and Field of the platform stand-in ("ADODB.Recordset").
+//
+// A recordset reads one result of a provider Statement in one of two ways:
+//  - server-side forward-only (CursorLocation 2, CursorType 0): rows are read in place from the provider's
+//    Cursor, one at a time, in constant memory; it cannot move back (3251) and does not know its RecordCount
+//    (-1);
+//  - static (CursorLocation 3, or a server-side cursor type other than forward-only): the client cursor
+//    engine buffers every row in a ClientRows store; it moves in every direction and counts exactly.
+// Field values are decoded lazily into one Variant slot per field when read, so Field::Value returns a
+// reference that stays valid until the recordset moves.
+//
+// Ownership: RecordsetImpl owns a RowsetCore (the open state) and the Fields collection of the current open;
+// each Field holds the core, so a Field kept after its recordset is released stays safe to call (its Value
+// then fails with 3704). The core owns the Execution (the provider Statement and the bound parameters) and,
+// while it holds one, is registered with the connection, which closes it before closing its session.
+//
+// Failures: the platform's own errors from "ADODB.Recordset", "ADODB.Fields" or "ADODB.Field"; provider
+// failures (while executing or fetching) fill the connection's Errors and carry the provider's numbers.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "dataaccess/client_rows.h"
+#include "dataaccess/connection.h"
+#include "dataaccess/provider.h"
+#include "korado/platform/adodb.h"
+
+namespace korado::dataaccess {
+
+class ParametersImpl;
+class CommandImpl;
+
+// A running command: the provider statement, its bound parameters and where output values go.
+struct Execution {
+    Ref<ConnectionImpl> connection;
+    std::unique_ptr<Statement> statement;
+    std::vector<ParamBinding> bindings;
+    Ref<ParametersImpl> parameters;  // receives output values; may be null
+    std::string text;
+    bool advanced = false;   // the statement already stands on the next result
+    bool exhausted = false;  // no result is left
+    bool outputs_fetched = false;
+
+    ~Execution();
+    // Moves to the next result (or takes the one already moved to); false when none is left, in which
+    // case the output parameters are copied back.
+    bool NextResult();
+    // Reads past every remaining result and copies the output parameters back.
+    void Finish();
+    bool HasOutputs() const;
+    void CopyOutputs();
+};
+
+struct FilterState;
+
+// The open state of a recordset; shared with its Field objects.
+class RowsetCore final : public Object, public SessionUser {
+  public:
+    enum class Mode { kClosed, kForward, kStatic };
+
+    RowsetCore();
+    ~RowsetCore() override;
+
+    // Takes the execution's current result. Raises provider errors while buffering a static result.
+    void OpenForward(std::unique_ptr<Execution> exec, std::int32_t max_records, std::int32_t fetch_size);
+    void OpenStatic(std::unique_ptr<Execution> exec, std::int32_t max_records);
+    // A static rowset from a cursor that no statement stands behind (schema rowsets).
+    void OpenStatic(Cursor& cursor, Ref<ConnectionImpl> connection, std::int32_t max_records);
+    // Holds an execution whose current result has no rows: the recordset is closed but NextRecordset can
+    // move on.
+    void HoldPending(std::unique_ptr<Execution> exec);
+    // Lets go of everything; the execution is handed back to a caller that moves to the next result.
+    std::unique_ptr<Execution> TakeExecution();
+    void Close();
+    // Drops the statement and the connection but keeps buffered rows (a disconnected static recordset).
+    void Disconnect() noexcept;
+    void SessionClosing() noexcept override;
+
+    Mode mode() const noexcept { return mode_; }
+    bool IsOpen() const noexcept { return mode_ != Mode::kClosed; }
+    bool HasRow() const noexcept { return !bof_ && !eof_; }
+    bool Bof() const noexcept { return bof_; }
+    bool Eof() const noexcept { return eof_; }
+    std::uint64_t row_generation() const noexcept { return row_gen_; }
+    std::uint64_t epoch() const noexcept { return epoch_; }
+    const std::vector<ColumnInfo>& columns() const noexcept { return columns_; }
+    Execution* execution() noexcept { return exec_.get(); }
+
+    void Load(std::size_t column, Variant& out);
+    std::size_t CellSize(std::size_t column);
+
+    // Moves; the platform's errors are raised from "ADODB.Recordset".
+    void MoveNext();
+    void MovePrevious();
+    void MoveFirst();
+    void MoveLast();
+    void Move(std::int64_t n);
+    std::int64_t RecordCount() const;
+    std::int64_t AbsolutePosition() const;
+    bool CanScroll() const noexcept { return mode_ == Mode::kStatic; }
+    void SetFetchSize(std::int32_t rows);
+
+    // Filter: criteria text (empty clears) or a FilterGroupEnum value; moves to the first visible row.
+    void SetFilterCriteria(const std::string& criteria);
+    void SetFilterGroup(std::int32_t group);
+
+  private:
+    void BeginOpen(std::unique_ptr<Execution> exec);
+    void FinishStaticOpen();
+    bool FetchForward();  // next row of the forward cursor that passes the filter
+    bool RowVisible(std::size_t row);
+    void SetPosition(std::int64_t pos);
+    void Touch() noexcept { ++row_gen_; }
+    std::size_t VisibleCount() const;
+    std::size_t RowAt(std::int64_t pos) const;
+    void Detach() noexcept;
+
+    Mode mode_ = Mode::kClosed;
+    std::uint64_t epoch_ = 1;
+    std::uint64_t row_gen_ = 1;
+    bool bof_ = true;
+    bool eof_ = true;
+    std::vector<ColumnInfo> columns_;
+    std::unique_ptr<Execution> exec_;
+    Ref<ConnectionImpl> connection_;  // the connection this core is registered with
+    // forward-only
+    Cursor* cursor_ = nullptr;
+    std::int64_t fetched_ = 0;
+    std::int64_t max_records_ = 0;
+    bool moved_ = false;
+    // static
+    std::unique_ptr<ClientRows> rows_;
+    std::vector<std::uint32_t> visible_;
+    bool filtered_ = false;
+    std::int64_t pos_ = -1;
+    // criteria filter (both modes)
+    std::unique_ptr<FilterState> filter_;
+    std::vector<Variant> scratch_;
+};
+
+class FieldImpl final : public ado::Field {
+  public:
+    FieldImpl(Ref<RowsetCore> core, std::size_t index, ColumnInfo info);
+
+    std::string Name() override { return info_.name; }
+    std::int32_t Type() override { return info_.type; }
+    std::int32_t DefinedSize() override { return info_.defined_size; }
+    std::uint8_t Precision() override { return info_.precision; }
+    std::uint8_t NumericScale() override { return info_.scale; }
+    std::int32_t Attributes() override { return info_.attributes; }
+    std::int32_t ActualSize() override;
+    const Variant& Value() override {
+        if (loaded_gen_ == core_->row_generation()) return slot_;
+        return LoadValue();
+    }
+    void SetValue(const Variant& value) override;
+    Variant OriginalValue() override { return Value(); }
+    Variant UnderlyingValue() override { return Value(); }
+    void AppendChunk(const Variant& data) override;
+    Variant GetChunk(std::int32_t length) override;
+    Ref<ado::Properties> Properties() override;
+
+    const ColumnInfo& info() const noexcept { return info_; }
+
+  private:
+    const Variant& LoadValue();
+    void RequireRow();
+
+    Ref<RowsetCore> core_;
+    std::size_t index_;
+    ColumnInfo info_;
+    std::uint64_t epoch_;
+    std::uint64_t loaded_gen_ = 0;
+    Variant slot_;
+    std::uint64_t chunk_gen_ = 0;
+    std::size_t chunk_offset_ = 0;
+    Ref<ado::Properties> properties_;
+};
+
+class FieldsImpl final : public ado::Fields {
+  public:
+    FieldsImpl() = default;
+    explicit FieldsImpl(const Ref<RowsetCore>& core);
+
+    std::int32_t Count() override { return static_cast<std::int32_t>(fields_.size()); }
+    Ref<ado::Field> Item(const Variant& index) override;
+    ado::Field* At(std::int32_t index) override { return fields_[static_cast<std::size_t>(index)].get(); }
+    // -1 when no field has that name.
+    int IndexOf(std::string_view name) const;
+
+  private:
+    std::vector<Ref<FieldImpl>> fields_;
+    std::vector<std::string> folded_;
+};
+
+class RecordsetImpl final : public ado::Recordset {
+  public:
+    RecordsetImpl();
+    ~RecordsetImpl() override;
+
+    Ref<ado::Connection> ActiveConnection() override;
+    void SetActiveConnection(const Ref<ado::Connection>& connection) override;
+    std::int32_t CursorLocation() override { return cursor_location_; }
+    void SetCursorLocation(std::int32_t value) override;
+    std::int32_t CursorType() override;
+    void SetCursorType(std::int32_t value) override;
+    std::int32_t LockType() override;
+    void SetLockType(std::int32_t value) override;
+    std::int32_t CacheSize() override { return cache_size_; }
+    void SetCacheSize(std::int32_t value) override;
+    std::int32_t PageSize() override { return page_size_; }
+    void SetPageSize(std::int32_t value) override;
+    std::int32_t MaxRecords() override { return max_records_; }
+    void SetMaxRecords(std::int32_t value) override;
+    void Open(const Variant& source, const Variant& active_connection, std::int32_t cursor_type,
+              std::int32_t lock_type, std::int32_t options) override;
+    void Close() override;
+    std::int32_t State() override { return core_->IsOpen() ? ado::adStateOpen : ado::adStateClosed; }
+    bool Eof() override;
+    bool Bof() override;
+    std::int32_t RecordCount() override;
+    std::int32_t AbsolutePosition() override;
+    Ref<ado::Fields> Fields() override { return Ref<ado::Fields>(fields_.get()); }
+    std::string Source() override { return source_; }
+    Variant Filter() override { return filter_; }
+    void SetFilter(const Variant& criteria) override;
+    bool Supports(std::int32_t cursor_options) override;
+    std::int32_t Status() override;
+    std::int32_t EditMode() override;
+    void MoveFirst() override;
+    void MoveLast() override;
+    void MoveNext() override;
+    void MovePrevious() override;
+    void Move(std::int32_t num_records) override;
+    Ref<ado::Recordset> NextRecordset(Variant* records_affected) override;
+    void AddNew() override;
+    void Update() override;
+    void CancelUpdate() override;
+    void UpdateBatch(std::int32_t affect) override;
+    void CancelBatch(std::int32_t affect) override;
+    void Delete(std::int32_t affect) override;
+    void Requery(std::int32_t options) override;
+    void Save(const Variant& destination, std::int32_t format) override;
+    Ref<ado::Properties> Properties() override;
+
+    // ---- for Connection and Command ----
+    // Opens on the execution's current result (or holds it closed when that result has no rows), with this
+    // recordset's cursor settings.
+    void Attach(std::unique_ptr<Execution> exec, std::string source);
+    // A static, read-only rowset over `cursor` (OpenSchema).
+    void AttachCursor(Cursor& cursor, Ref<ConnectionImpl> connection);
+
+  private:
+    void RequireOpen();
+    void RequireClosed();
+    // Runs `f`, recording provider failures in the connection's Errors.
+    template <class F>
+    void WithConnection(F&& f);
+    void ApplyFilter();
+    void RebuildFields();
+
+    Ref<RowsetCore> core_;
+    Ref<FieldsImpl> fields_;
+    Ref<ConnectionImpl> active_connection_;
+    Ref<CommandImpl> source_command_;
+    std::string source_;
+    Variant open_source_;  // what Open was given, for Requery
+    std::int32_t cursor_location_ = ado::adUseServer;
+    std::int32_t cursor_type_ = ado::adOpenForwardOnly;
+    std::int32_t lock_type_ = ado::adLockReadOnly;
+    std::int32_t cache_size_ = 1;
+    std::int32_t page_size_ = 10;
+    std::int32_t max_records_ = 0;
+    std::int32_t open_options_ = ado::adOptionUnspecified;
+    Variant filter_ = Variant(0);
+    Ref<ado::Properties> properties_;
+};
+
+}  // namespace korado::dataaccess
