@@ -1,0 +1,1108 @@
+// The SQLite provider: sessions over sqlite3 connections, statements with a per-session cache of prepared
+// statements, cursors that read rows in place, and the platform's schema rowsets.
+#include "dataaccess/providers/sqlite/sqlite_provider.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <unordered_map>
+
+#include "dataaccess/memory_cursor.h"
+#include "dataaccess/platform_error.h"
+#include "dataaccess/value_text.h"
+#include "korado/runtime/convert.h"
+#include "korado/runtime/strings.h"
+
+namespace korado::dataaccess::sqlite {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr std::size_t kStatementCacheSize = 64;
+constexpr int kProgressInstructions = 1000;
+// Julian day number of 1899-12-30 00:00, day 0 of the platform's dates.
+constexpr double kJulianOfDateZero = 2415018.5;
+
+std::string_view Trimmed(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\r' || s.front() == '\n'))
+        s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n'))
+        s.remove_suffix(1);
+    return s;
+}
+
+bool Truthy(std::string_view s) {
+    s = Trimmed(s);
+    return TextEquals(s, "true") || TextEquals(s, "yes") || s == "1" || s == "-1";
+}
+
+std::string QuoteIdentifier(std::string_view name) {
+    std::string out = "\"";
+    for (char c : name) {
+        if (c == '"') out += '"';
+        out += c;
+    }
+    out += '"';
+    return out;
+}
+
+[[noreturn]] void ThrowDiagnostic(std::int32_t number, std::string description, int native,
+                                  std::string sql_state, std::string_view sql = {}) {
+    ProviderError e({Diagnostic{number, std::string(kErrorSource), std::move(description), native,
+                                std::move(sql_state)}});
+    if (!sql.empty()) e.WithSQL(std::string(sql));
+    throw e;
+}
+
+bool IsDml(sqlite3_stmt* stmt) {
+    const char* sql = sqlite3_sql(stmt);
+    if (!sql) return false;
+    std::string_view s = Trimmed(sql);
+    auto starts = [&](std::string_view word) {
+        return s.size() >= word.size() && TextEquals(s.substr(0, word.size()), word);
+    };
+    return starts("INSERT") || starts("UPDATE") || starts("DELETE") || starts("REPLACE") || starts("WITH");
+}
+
+bool FitsInt32(std::int64_t v) { return v >= INT32_MIN && v <= INT32_MAX; }
+
+class SqliteSession;
+
+// A prepared statement and how much of the text it covers.
+struct Prepared {
+    sqlite3_stmt* stmt = nullptr;
+    std::size_t consumed = 0;
+};
+
+class SqliteCursor final : public Cursor {
+  public:
+    explicit SqliteCursor(SqliteSession& session) : session_(session) {}
+
+    void Begin(sqlite3_stmt* stmt, bool on_first_row) {
+        stmt_ = stmt;
+        pending_ = on_first_row;
+        on_row_ = on_first_row;
+        done_ = !on_first_row;
+        described_ = false;
+        columns_.clear();
+        types_.clear();
+    }
+    void End() { stmt_ = nullptr; }
+
+    const std::vector<ColumnInfo>& Columns() const override {
+        if (!described_) Describe();
+        return columns_;
+    }
+    bool Next() override;
+    void Read(std::size_t column, Variant& out) override;
+
+  private:
+    void Describe() const;
+
+    SqliteSession& session_;
+    sqlite3_stmt* stmt_ = nullptr;
+    bool pending_ = false;  // the first row is stepped to but not yet handed out
+    bool on_row_ = false;
+    bool done_ = true;
+    mutable bool described_ = false;
+    mutable std::vector<ColumnInfo> columns_;
+    mutable std::vector<ColumnType> types_;
+};
+
+class SqliteStatement final : public Statement {
+  public:
+    SqliteStatement(SqliteSession& session, std::string text, const ExecuteOptions& options);
+    ~SqliteStatement() override { ReleaseCurrent(); }
+
+    void Execute(std::span<ParamBinding> params) override;
+    Cursor* Result() override { return has_rows_ ? &cursor_ : nullptr; }
+    std::int64_t RowsAffected() override { return affected_; }
+    bool NextResult() override;
+    // SQLite has no output parameters ("Output Parameter Availability" is 1): values stay as bound.
+    void FetchOutputParameters(std::span<ParamBinding>) override {}
+    void Cancel() override;
+
+  private:
+    bool RunNext();
+    void ReleaseCurrent();
+    void Bind(sqlite3_stmt* stmt);
+    void BindOne(sqlite3_stmt* stmt, int index, const ParamBinding& b, std::size_t position);
+
+    SqliteSession& session_;
+    std::string text_;
+    int timeout_seconds_;
+    std::vector<ParamBinding> params_;
+    std::size_t offset_ = 0;  // where the current (or next) statement starts in text_
+    Prepared current_;
+    std::size_t next_param_ = 0;
+    bool has_rows_ = false;
+    std::int64_t affected_ = -1;
+    SqliteCursor cursor_;
+};
+
+class SqliteSession final : public Session {
+  public:
+    SqliteSession(std::shared_ptr<Provider> provider, sqlite3* db, std::string path, bool read_only,
+                  std::string extended)
+        : provider_(std::move(provider)),
+          db_(db),
+          path_(std::move(path)),
+          read_only_(read_only),
+          extended_(std::move(extended)) {}
+
+    ~SqliteSession() override {
+        for (auto& [key, entry] : cache_) sqlite3_finalize(entry.prepared.stmt);
+        sqlite3_close_v2(db_);
+    }
+
+    std::unique_ptr<Statement> Prepare(std::string_view text, const ExecuteOptions& options) override;
+    void BeginTransaction() override;
+    void Commit() override;
+    void Rollback() override;
+    std::vector<PropertyValue> InfoProperties() override;
+    std::unique_ptr<Cursor> Schema(std::int32_t schema, std::span<const Variant> restrictions) override;
+    bool IsAlive() override { return true; }
+    void Cancel() override { cancel_requested_ = true; }
+
+    sqlite3* db() const noexcept { return db_; }
+    bool read_only() const noexcept { return read_only_; }
+
+    Prepared Checkout(std::string_view text);
+    void Return(std::string_view text, Prepared p);
+
+    // Watches a running statement for its time-out and for Cancel.
+    void Arm(int timeout_seconds) {
+        cancel_requested_ = false;
+        timed_out_ = false;
+        has_deadline_ = timeout_seconds > 0;
+        if (has_deadline_) deadline_ = Clock::now() + std::chrono::seconds(timeout_seconds);
+        sqlite3_progress_handler(db_, kProgressInstructions, &SqliteSession::Progress, this);
+    }
+    void Disarm() { sqlite3_progress_handler(db_, 0, nullptr, nullptr); }
+
+    [[noreturn]] void Fail(int code, bool preparing, std::string_view sql = {}) {
+        std::string message = sqlite3_errmsg(db_);
+        Diagnosis d = DiagnoseSqlite(code, message, preparing, timed_out_);
+        if ((code & 0xFF) == SQLITE_INTERRUPT && timed_out_) message = "Query timeout expired";
+        ThrowDiagnostic(d.number, std::move(message), code, d.sql_state, sql);
+    }
+
+  private:
+    static int Progress(void* self) {
+        auto* s = static_cast<SqliteSession*>(self);
+        if (s->cancel_requested_) return 1;
+        if (s->has_deadline_ && Clock::now() >= s->deadline_) {
+            s->timed_out_ = true;
+            return 1;
+        }
+        return 0;
+    }
+    void Exec(const std::string& sql);
+    std::vector<std::vector<Variant>> Query(const std::string& sql);
+    std::vector<std::pair<std::string, std::string>> Tables(std::span<const Variant> restrictions);
+
+    struct CacheEntry {
+        Prepared prepared;
+        std::uint64_t last_used = 0;
+    };
+
+    std::shared_ptr<Provider> provider_;
+    sqlite3* db_;
+    std::string path_;
+    bool read_only_;
+    std::string extended_;
+    std::unordered_multimap<std::string, CacheEntry> cache_;
+    std::uint64_t use_counter_ = 0;
+    int depth_ = 0;  // transactions begun through BeginTransaction and not yet ended
+    bool cancel_requested_ = false;
+    bool timed_out_ = false;
+    bool has_deadline_ = false;
+    Clock::time_point deadline_;
+};
+
+// ---- cursor ------------------------------------------------------------------------------------------
+bool SqliteCursor::Next() {
+    if (!stmt_ || done_) return false;
+    if (pending_) {
+        pending_ = false;
+        return true;
+    }
+    // An expression column's type is taken from the first row; look before leaving it.
+    if (!described_) Describe();
+    int rc = sqlite3_step(stmt_);
+    if (rc == SQLITE_ROW) return true;
+    on_row_ = false;
+    done_ = true;
+    if (rc == SQLITE_DONE) return false;
+    session_.Fail(rc, false, sqlite3_sql(stmt_));
+}
+
+void SqliteCursor::Describe() const {
+    sqlite3* db = session_.db();
+    const int n = sqlite3_column_count(stmt_);
+    columns_.assign(static_cast<std::size_t>(n), ColumnInfo{});
+    types_.assign(static_cast<std::size_t>(n), ColumnType{});
+    for (int c = 0; c < n; ++c) {
+        ColumnInfo& info = columns_[static_cast<std::size_t>(c)];
+        const char* name = sqlite3_column_name(stmt_, c);
+        info.name = name ? name : "";
+        const char* decl = sqlite3_column_decltype(stmt_, c);
+        ColumnType type = decl ? MapDeclaredType(decl) : ColumnType{};
+        if (!type.declared) {
+            int storage = on_row_ ? sqlite3_column_type(stmt_, c) : SQLITE_NULL;
+            std::size_t bytes =
+                storage == SQLITE_TEXT ? static_cast<std::size_t>(sqlite3_column_bytes(stmt_, c)) : 0;
+            type = TypeOfValue(storage, bytes);
+        }
+        types_[static_cast<std::size_t>(c)] = type;
+        info.type = type.type;
+        info.defined_size = type.defined_size;
+        info.precision = type.precision;
+        info.scale = type.scale;
+        info.attributes = type.attributes;
+        const char* table = sqlite3_column_table_name(stmt_, c);
+        const char* origin = sqlite3_column_origin_name(stmt_, c);
+        const char* database = sqlite3_column_database_name(stmt_, c);
+        if (table && origin) {
+            info.base_catalog = database ? database : "";
+            info.base_table = table;
+            info.base_column = origin;
+            const char* col_decl = nullptr;
+            int not_null = 0, primary_key = 0, autoinc = 0;
+            if (sqlite3_table_column_metadata(db, database, table, origin, &col_decl, nullptr, &not_null,
+                                              &primary_key, &autoinc) == SQLITE_OK) {
+                info.key_column = primary_key != 0;
+                // A column "INTEGER PRIMARY KEY" is the rowid: never null, numbered by the engine.
+                const bool rowid = primary_key && col_decl && TextEquals(col_decl, "INTEGER");
+                info.auto_increment = autoinc != 0 || rowid;
+                if (!not_null && !rowid) info.attributes |= ado::adFldIsNullable | ado::adFldMayBeNull;
+                if (info.key_column) info.attributes |= ado::adFldKeyColumn;
+            } else {
+                info.attributes |= ado::adFldIsNullable | ado::adFldMayBeNull;
+            }
+            if (!session_.read_only()) info.attributes |= ado::adFldUpdatable;
+        } else {
+            info.attributes |= ado::adFldIsNullable | ado::adFldMayBeNull;
+        }
+    }
+    described_ = true;
+}
+
+void SqliteCursor::Read(std::size_t column, Variant& out) {
+    sqlite3_stmt* st = stmt_;
+    const int c = static_cast<int>(column);
+    const int storage = sqlite3_column_type(st, c);
+    if (storage == SQLITE_NULL) {
+        out = Variant::Null();
+        return;
+    }
+    if (!described_) Describe();
+    const ColumnType& type = types_[column];
+    switch (type.kind) {
+        case ValueKind::kInt32:
+            if (storage == SQLITE_INTEGER) {
+                std::int64_t v = sqlite3_column_int64(st, c);
+                if (FitsInt32(v)) {
+                    out = Variant(static_cast<int>(v));
+                } else {
+                    out = Variant(static_cast<long long>(v));
+                }
+                return;
+            }
+            break;
+        case ValueKind::kInt64:
+            if (storage == SQLITE_INTEGER) {
+                out = Variant(static_cast<long long>(sqlite3_column_int64(st, c)));
+                return;
+            }
+            break;
+        case ValueKind::kInt16:
+            if (storage == SQLITE_INTEGER) {
+                std::int64_t v = sqlite3_column_int64(st, c);
+                if (v >= INT16_MIN && v <= INT16_MAX) {
+                    out = Variant(static_cast<std::int16_t>(v));
+                } else if (FitsInt32(v)) {
+                    out = Variant(static_cast<int>(v));
+                } else {
+                    out = Variant(static_cast<long long>(v));
+                }
+                return;
+            }
+            break;
+        case ValueKind::kDouble:
+            if (storage == SQLITE_INTEGER || storage == SQLITE_FLOAT) {
+                out = Variant(sqlite3_column_double(st, c));
+                return;
+            }
+            break;
+        case ValueKind::kBool:
+            if (storage == SQLITE_INTEGER || storage == SQLITE_FLOAT) {
+                out = Variant(sqlite3_column_double(st, c) != 0);
+                return;
+            }
+            if (storage == SQLITE_TEXT) {
+                std::string_view t(reinterpret_cast<const char*>(sqlite3_column_text(st, c)),
+                                   static_cast<std::size_t>(sqlite3_column_bytes(st, c)));
+                if (TextEquals(t, "true")) {
+                    out = Variant(true);
+                    return;
+                }
+                if (TextEquals(t, "false")) {
+                    out = Variant(false);
+                    return;
+                }
+            }
+            break;
+        case ValueKind::kNumeric: {
+            std::optional<Decimal> d;
+            if (storage == SQLITE_INTEGER) {
+                d = Decimal{sqlite3_column_int64(st, c), 0};
+            } else if (storage == SQLITE_FLOAT) {
+                d = DecimalFromDouble(sqlite3_column_double(st, c), type.scale_given ? type.scale : -1);
+            } else if (storage == SQLITE_TEXT) {
+                d = ParseDecimal(std::string_view(reinterpret_cast<const char*>(sqlite3_column_text(st, c)),
+                                                  static_cast<std::size_t>(sqlite3_column_bytes(st, c))));
+            }
+            if (d && type.scale_given) d = RescaleDecimal(*d, type.scale);
+            if (d) {
+                out = Variant(*d);
+                return;
+            }
+            break;
+        }
+        case ValueKind::kCurrency: {
+            std::optional<Decimal> d;
+            if (storage == SQLITE_INTEGER) {
+                d = Decimal{sqlite3_column_int64(st, c), 0};
+            } else if (storage == SQLITE_FLOAT) {
+                d = DecimalFromDouble(sqlite3_column_double(st, c), 4);
+            } else if (storage == SQLITE_TEXT) {
+                d = ParseDecimal(std::string_view(reinterpret_cast<const char*>(sqlite3_column_text(st, c)),
+                                                  static_cast<std::size_t>(sqlite3_column_bytes(st, c))));
+            }
+            if (d) d = RescaleDecimal(*d, 4);
+            if (d && d->mantissa <= INT64_MAX && d->mantissa >= INT64_MIN) {
+                out = Variant(Currency{static_cast<std::int64_t>(d->mantissa)});
+                return;
+            }
+            break;
+        }
+        case ValueKind::kDate:
+            if (storage == SQLITE_TEXT) {
+                std::string_view t(reinterpret_cast<const char*>(sqlite3_column_text(st, c)),
+                                   static_cast<std::size_t>(sqlite3_column_bytes(st, c)));
+                if (std::optional<Date> d = ParseIsoDate(t)) {
+                    out = Variant(*d);
+                    return;
+                }
+            } else if (storage == SQLITE_FLOAT) {
+                // A real in a date column is a Julian day number, as SQLite's date functions read it.
+                out = Variant(Date{sqlite3_column_double(st, c) - kJulianOfDateZero});
+                return;
+            }
+            break;
+        case ValueKind::kText:
+        case ValueKind::kGuid:
+            if (storage != SQLITE_BLOB) {
+                const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(st, c));
+                out.AssignString(
+                    std::string_view(text, static_cast<std::size_t>(sqlite3_column_bytes(st, c))));
+                return;
+            }
+            break;
+        case ValueKind::kBinary: {
+            const void* blob = sqlite3_column_blob(st, c);
+            out.AssignBytes(static_cast<const std::uint8_t*>(blob),
+                            static_cast<std::size_t>(sqlite3_column_bytes(st, c)));
+            return;
+        }
+        case ValueKind::kAny:
+            break;
+    }
+    // The value as stored: SQLite keeps any value in any column.
+    switch (storage) {
+        case SQLITE_INTEGER:
+            out = Variant(static_cast<long long>(sqlite3_column_int64(st, c)));
+            return;
+        case SQLITE_FLOAT:
+            out = Variant(sqlite3_column_double(st, c));
+            return;
+        case SQLITE_TEXT: {
+            const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(st, c));
+            out.AssignString(std::string_view(text, static_cast<std::size_t>(sqlite3_column_bytes(st, c))));
+            return;
+        }
+        default: {
+            const void* blob = sqlite3_column_blob(st, c);
+            out.AssignBytes(static_cast<const std::uint8_t*>(blob),
+                            static_cast<std::size_t>(sqlite3_column_bytes(st, c)));
+            return;
+        }
+    }
+}
+
+// ---- statement ---------------------------------------------------------------------------------------
+SqliteStatement::SqliteStatement(SqliteSession& session, std::string text, const ExecuteOptions& options)
+    : session_(session),
+      text_(std::move(text)),
+      timeout_seconds_(options.timeout_seconds),
+      cursor_(session) {}
+
+void SqliteStatement::ReleaseCurrent() {
+    cursor_.End();
+    has_rows_ = false;
+    if (!current_.stmt) return;
+    session_.Return(std::string_view(text_).substr(offset_), current_);
+    offset_ += current_.consumed;
+    current_ = Prepared{};
+}
+
+void SqliteStatement::Execute(std::span<ParamBinding> params) {
+    ReleaseCurrent();
+    offset_ = 0;
+    next_param_ = 0;
+    params_.assign(params.begin(), params.end());
+    affected_ = -1;
+    RunNext();
+}
+
+bool SqliteStatement::NextResult() {
+    ReleaseCurrent();
+    affected_ = -1;
+    return RunNext();
+}
+
+void SqliteStatement::Cancel() { session_.Cancel(); }
+
+bool SqliteStatement::RunNext() {
+    while (offset_ < text_.size()) {
+        Prepared p = session_.Checkout(std::string_view(text_).substr(offset_));
+        if (!p.stmt) {
+            // Only blanks, comments or an empty ";" until the next statement.
+            if (p.consumed == 0) break;
+            offset_ += p.consumed;
+            continue;
+        }
+        current_ = p;
+        sqlite3* db = session_.db();
+        try {
+            Bind(p.stmt);
+        } catch (...) {
+            ReleaseCurrent();
+            throw;
+        }
+        session_.Arm(timeout_seconds_);
+        const int rc = sqlite3_step(p.stmt);
+        session_.Disarm();
+        if (rc == SQLITE_ROW || (rc == SQLITE_DONE && sqlite3_column_count(p.stmt) > 0)) {
+            has_rows_ = true;
+            affected_ = -1;
+            cursor_.Begin(p.stmt, rc == SQLITE_ROW);
+            return true;
+        }
+        if (rc == SQLITE_DONE) {
+            has_rows_ = false;
+            affected_ = IsDml(p.stmt) ? sqlite3_changes64(db) : -1;
+            return true;
+        }
+        std::string sql = sqlite3_sql(p.stmt) ? sqlite3_sql(p.stmt) : "";
+        try {
+            session_.Fail(rc, false, sql);
+        } catch (...) {
+            ReleaseCurrent();
+            throw;
+        }
+    }
+    has_rows_ = false;
+    return false;
+}
+
+void SqliteStatement::Bind(sqlite3_stmt* stmt) {
+    const int n = sqlite3_bind_parameter_count(stmt);
+    for (int i = 1; i <= n; ++i) {
+        const std::size_t position = next_param_ + static_cast<std::size_t>(i) - 1;
+        if (position >= params_.size()) {
+            ThrowDiagnostic(hr::DB_E_PARAMNOTOPTIONAL, "No value given for one or more required parameters.",
+                            0, "07002", sqlite3_sql(stmt));
+        }
+        BindOne(stmt, i, params_[position], position);
+    }
+    next_param_ += static_cast<std::size_t>(n);
+}
+
+void SqliteStatement::BindOne(sqlite3_stmt* stmt, int index, const ParamBinding& b, std::size_t position) {
+    const Variant& v = b.value;
+    int rc = SQLITE_OK;
+    auto bind_text = [&](const std::string& s, bool stable) {
+        rc = sqlite3_bind_text64(stmt, index, s.data(), s.size(), stable ? SQLITE_STATIC : SQLITE_TRANSIENT,
+                                 SQLITE_UTF8);
+    };
+    auto bind_bytes = [&](const std::uint8_t* data, std::size_t size, bool stable) {
+        rc = sqlite3_bind_blob64(stmt, index, size ? static_cast<const void*>(data) : "", size,
+                                 stable ? SQLITE_STATIC : SQLITE_TRANSIENT);
+    };
+    auto bind_decimal = [&](const Decimal& d) {
+        // Up to 15 significant digits a REAL keeps the value; more go in as text, exact.
+        __int128 m = d.mantissa < 0 ? -d.mantissa : d.mantissa;
+        if (m < static_cast<__int128>(1000000000000000LL)) {
+            rc = sqlite3_bind_double(stmt, index, DecimalToDouble(d));
+        } else {
+            bind_text(FormatDecimal(d), false);
+        }
+    };
+    auto bind_date = [&](Date d, IsoStyle style) { bind_text(FormatIsoDate(d, style), false); };
+    auto bind_by_value = [&]() {
+        switch (v.Type()) {
+            case VarType::Boolean:
+                rc = sqlite3_bind_int(stmt, index, *v.get_if<bool>() ? 1 : 0);
+                break;
+            case VarType::Byte:
+            case VarType::Integer:
+            case VarType::Long:
+            case VarType::LongLong:
+                rc = sqlite3_bind_int64(stmt, index, CLngLng(v));
+                break;
+            case VarType::Single:
+            case VarType::Double:
+            case VarType::Currency:
+                rc = sqlite3_bind_double(stmt, index, CDbl(v));
+                break;
+            case VarType::Decimal:
+                bind_decimal(*v.get_if<Decimal>());
+                break;
+            case VarType::Date:
+                bind_date(*v.get_if<Date>(), IsoStyle::kAuto);
+                break;
+            case VarType::String:
+                bind_text(*v.get_if<std::string>(), true);
+                break;
+            case VarType::ByteArray: {
+                const Bytes& bytes = *v.get_if<Bytes>();
+                bind_bytes(bytes.data(), bytes.size(), true);
+                break;
+            }
+            case VarType::Error:
+                rc = sqlite3_bind_null(stmt, index);
+                break;
+            default:
+                RaiseRuntime(rt::TypeMismatch);
+        }
+    };
+    try {
+        if (v.IsEmpty() || v.IsNull() || v.IsMissing() || b.direction == ado::adParamOutput ||
+            b.direction == ado::adParamReturnValue) {
+            rc = sqlite3_bind_null(stmt, index);
+        } else {
+            switch (b.type) {
+                case ado::adTinyInt:
+                case ado::adSmallInt:
+                case ado::adInteger:
+                case ado::adBigInt:
+                case ado::adUnsignedTinyInt:
+                case ado::adUnsignedSmallInt:
+                case ado::adUnsignedInt:
+                case ado::adUnsignedBigInt:
+                    rc = sqlite3_bind_int64(stmt, index, CLngLng(v));
+                    break;
+                case ado::adBoolean:
+                    rc = sqlite3_bind_int(stmt, index, CBool(v) ? 1 : 0);
+                    break;
+                case ado::adSingle:
+                case ado::adDouble:
+                case ado::adCurrency:
+                    rc = sqlite3_bind_double(stmt, index, CDbl(v));
+                    break;
+                case ado::adNumeric:
+                case ado::adDecimal:
+                case ado::adVarNumeric:
+                    bind_decimal(CDec(v));
+                    break;
+                case ado::adDate:
+                    bind_date(CDate(v), IsoStyle::kAuto);
+                    break;
+                case ado::adDBTimeStamp:
+                    bind_date(CDate(v), IsoStyle::kDateTime);
+                    break;
+                case ado::adDBDate:
+                    bind_date(CDate(v), IsoStyle::kDate);
+                    break;
+                case ado::adDBTime:
+                    bind_date(CDate(v), IsoStyle::kTime);
+                    break;
+                case ado::adBSTR:
+                case ado::adChar:
+                case ado::adVarChar:
+                case ado::adLongVarChar:
+                case ado::adWChar:
+                case ado::adVarWChar:
+                case ado::adLongVarWChar:
+                case ado::adGUID:
+                    if (v.IsString()) {
+                        bind_text(*v.get_if<std::string>(), true);
+                    } else if (const Bytes* bytes = v.get_if<Bytes>()) {
+                        bind_bytes(bytes->data(), bytes->size(), true);
+                    } else if (const Date* d = v.get_if<Date>()) {
+                        bind_date(*d, IsoStyle::kAuto);
+                    } else {
+                        bind_text(CStr(v), false);
+                    }
+                    break;
+                case ado::adBinary:
+                case ado::adVarBinary:
+                case ado::adLongVarBinary:
+                    if (const Bytes* bytes = v.get_if<Bytes>()) {
+                        bind_bytes(bytes->data(), bytes->size(), true);
+                    } else {
+                        std::string s = CStr(v);
+                        bind_bytes(reinterpret_cast<const std::uint8_t*>(s.data()), s.size(), false);
+                    }
+                    break;
+                default:
+                    bind_by_value();
+                    break;
+            }
+        }
+    } catch (const korado::Error& e) {
+        ThrowDiagnostic(hr::DB_E_CANTCONVERTVALUE,
+                        "Parameter " + std::to_string(position + 1) +
+                            (b.name.empty() ? std::string() : " (" + b.name + ")") +
+                            ": the value cannot be converted to the parameter's type. " + e.Description(),
+                        0, "22018");
+    }
+    if (rc != SQLITE_OK) session_.Fail(rc, false);
+}
+
+// ---- session -----------------------------------------------------------------------------------------
+Prepared SqliteSession::Checkout(std::string_view text) {
+    ++use_counter_;
+    auto it = cache_.find(std::string(text));
+    if (it != cache_.end()) {
+        Prepared p = it->second.prepared;
+        cache_.erase(it);
+        return p;
+    }
+    sqlite3_stmt* stmt = nullptr;
+    const char* tail = nullptr;
+    const int rc = sqlite3_prepare_v3(db_, text.data(), static_cast<int>(text.size()),
+                                      SQLITE_PREPARE_PERSISTENT, &stmt, &tail);
+    if (rc != SQLITE_OK) Fail(rc, true, text);
+    Prepared p;
+    p.stmt = stmt;
+    p.consumed = tail ? static_cast<std::size_t>(tail - text.data()) : text.size();
+    return p;
+}
+
+void SqliteSession::Return(std::string_view text, Prepared p) {
+    if (!p.stmt) return;
+    sqlite3_reset(p.stmt);
+    sqlite3_clear_bindings(p.stmt);
+    if (cache_.size() >= kStatementCacheSize) {
+        auto oldest = std::min_element(cache_.begin(), cache_.end(), [](const auto& a, const auto& b) {
+            return a.second.last_used < b.second.last_used;
+        });
+        sqlite3_finalize(oldest->second.prepared.stmt);
+        cache_.erase(oldest);
+    }
+    cache_.emplace(std::string(text), CacheEntry{p, ++use_counter_});
+}
+
+std::unique_ptr<Statement> SqliteSession::Prepare(std::string_view text, const ExecuteOptions& options) {
+    std::string sql;
+    switch (options.command_type) {
+        case ado::adCmdTable:
+        case ado::adCmdTableDirect: {
+            // A table name, maybe qualified by its database ("main.orders"); already quoted parts stay.
+            std::string_view name = Trimmed(text);
+            if (!name.empty() && (name.front() == '"' || name.front() == '[' || name.front() == '`')) {
+                sql = "SELECT * FROM " + std::string(name);
+            } else {
+                std::size_t dot = name.find('.');
+                sql = "SELECT * FROM " + (dot == std::string_view::npos
+                                              ? QuoteIdentifier(name)
+                                              : QuoteIdentifier(name.substr(0, dot)) + "." +
+                                                    QuoteIdentifier(name.substr(dot + 1)));
+            }
+            break;
+        }
+        case ado::adCmdStoredProc:
+            ThrowDiagnostic(hr::DB_E_NOTSUPPORTED, "SQLite has no stored procedures: " + std::string(text), 0,
+                            "IM001");
+        case ado::adCmdFile:
+            ThrowDiagnostic(hr::DB_E_NOTSUPPORTED, "The SQLite provider cannot open a file as a command.", 0,
+                            "IM001");
+        default:
+            sql = std::string(text);
+            break;
+    }
+    return std::make_unique<SqliteStatement>(*this, std::move(sql), options);
+}
+
+void SqliteSession::Exec(const std::string& sql) {
+    const int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) Fail(rc, false, sql);
+}
+
+void SqliteSession::BeginTransaction() {
+    // Nested transactions are savepoints inside the outer one.
+    Exec(depth_ == 0 ? std::string("BEGIN") : "SAVEPOINT korado_" + std::to_string(depth_));
+    ++depth_;
+}
+
+void SqliteSession::Commit() {
+    if (depth_ > 1) {
+        Exec("RELEASE korado_" + std::to_string(depth_ - 1));
+        --depth_;
+        return;
+    }
+    // At depth 0 a transaction begun with BEGIN in SQL text is committed; with none, SQLite says so.
+    depth_ = 0;
+    Exec("COMMIT");
+}
+
+void SqliteSession::Rollback() {
+    if (depth_ > 1 && !sqlite3_get_autocommit(db_)) {
+        std::string name = "korado_" + std::to_string(depth_ - 1);
+        Exec("ROLLBACK TO " + name + "; RELEASE " + name);
+        --depth_;
+        return;
+    }
+    const bool begun_here = depth_ > 0;
+    depth_ = 0;
+    // SQLite rolls a transaction back by itself after some failures (an interrupted write, a full disk);
+    // there is then nothing left to undo.
+    if (begun_here && sqlite3_get_autocommit(db_)) return;
+    Exec("ROLLBACK");
+}
+
+std::vector<PropertyValue> SqliteSession::InfoProperties() {
+    const std::int32_t r = ado::adPropRead, rw = ado::adPropRead | ado::adPropWrite;
+    const bool read_only = sqlite3_db_readonly(db_, "main") == 1;
+    return {
+        {"Active Sessions", ado::adInteger, r, Variant(0)},
+        {"Catalog Term", ado::adBSTR, r, Variant("database")},
+        {"Current Catalog", ado::adBSTR, rw, Variant("main")},
+        {"Data Source", ado::adBSTR, rw, Variant(path_)},
+        {"Data Source Name", ado::adBSTR, r, Variant(path_)},
+        {"DBMS Name", ado::adBSTR, r, Variant("SQLite")},
+        {"DBMS Version", ado::adBSTR, r, Variant(sqlite3_libversion())},
+        {"Extended Properties", ado::adBSTR, rw, Variant(extended_)},
+        {"Identifier Case Sensitivity", ado::adInteger, r, Variant(8)},
+        {"Multiple Results", ado::adInteger, r, Variant(1)},
+        {"OLE DB Version", ado::adBSTR, r, Variant("02.50")},
+        {"Output Parameter Availability", ado::adInteger, r, Variant(ado::DBPROPVAL_OA_NOTSUPPORTED)},
+        {"Provider Friendly Name", ado::adBSTR, r, Variant(std::string(provider_->FriendlyName()))},
+        {"Provider Name", ado::adBSTR, r, Variant(std::string(provider_->FileName()))},
+        {"Provider Version", ado::adBSTR, r, Variant(std::string(provider_->ProviderVersion()))},
+        {"Read-Only Data Source", ado::adBoolean, r, Variant(read_only)},
+        {"Schema Term", ado::adBSTR, r, Variant("")},
+        {"Server Name", ado::adBSTR, r, Variant(path_)},
+        {"Transaction DDL", ado::adInteger, r, Variant(ado::DBPROPVAL_TC_ALL)},
+        {"User ID", ado::adBSTR, rw, Variant("")},
+        {"User Name", ado::adBSTR, r, Variant("")},
+        {"Connection Status", ado::adInteger, r, Variant(1)},
+    };
+}
+
+std::vector<std::vector<Variant>> SqliteSession::Query(const std::string& sql) {
+    sqlite3_stmt* stmt = nullptr;
+    int rc = sqlite3_prepare_v2(db_, sql.c_str(), -1, &stmt, nullptr);
+    if (rc != SQLITE_OK) Fail(rc, true, sql);
+    std::vector<std::vector<Variant>> rows;
+    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+        std::vector<Variant> row;
+        for (int c = 0; c < sqlite3_column_count(stmt); ++c) {
+            switch (sqlite3_column_type(stmt, c)) {
+                case SQLITE_NULL:
+                    row.push_back(Variant::Null());
+                    break;
+                case SQLITE_INTEGER:
+                    row.push_back(Variant(static_cast<long long>(sqlite3_column_int64(stmt, c))));
+                    break;
+                default:
+                    row.push_back(Variant(reinterpret_cast<const char*>(sqlite3_column_text(stmt, c))));
+                    break;
+            }
+        }
+        rows.push_back(std::move(row));
+    }
+    sqlite3_finalize(stmt);
+    if (rc != SQLITE_DONE) Fail(rc, false, sql);
+    return rows;
+}
+
+// A restriction that is Empty, Null or missing restricts nothing.
+const Variant* Restriction(std::span<const Variant> restrictions, std::size_t i) {
+    if (i >= restrictions.size()) return nullptr;
+    const Variant& v = restrictions[i];
+    if (v.IsEmpty() || v.IsNull() || v.IsMissing()) return nullptr;
+    return &v;
+}
+
+// SQLite has catalogs (its attached databases: "main", "temp", ...) but no schemas: TABLE_SCHEMA is Null,
+// and a schema restriction other than "" matches nothing.
+bool SchemaRestrictionPasses(std::span<const Variant> restrictions) {
+    const Variant* schema = Restriction(restrictions, 1);
+    return !schema || CStr(*schema).empty();
+}
+
+std::vector<std::pair<std::string, std::string>> SqliteSession::Tables(
+    std::span<const Variant> restrictions) {
+    // (catalog, name) of every table and view that passes the catalog and name restrictions.
+    std::vector<std::pair<std::string, std::string>> out;
+    if (!SchemaRestrictionPasses(restrictions)) return out;
+    const Variant* catalog = Restriction(restrictions, 0);
+    const Variant* table = Restriction(restrictions, 2);
+    for (const auto& db : Query("PRAGMA database_list")) {
+        std::string db_name = CStr(db[1]);
+        if (catalog && !TextEquals(CStr(*catalog), db_name)) continue;
+        std::string sql = "SELECT name FROM " + QuoteIdentifier(db_name) +
+                          ".sqlite_schema WHERE type IN ('table','view') ORDER BY name";
+        for (const auto& row : Query(sql)) {
+            std::string name = CStr(row[0]);
+            if (table && !TextEquals(CStr(*table), name)) continue;
+            out.emplace_back(db_name, name);
+        }
+    }
+    return out;
+}
+
+std::unique_ptr<Cursor> SqliteSession::Schema(std::int32_t schema, std::span<const Variant> restrictions) {
+    switch (schema) {
+        case ado::adSchemaSchemata:
+            return std::make_unique<MemoryCursor>(SchemataColumns(), std::vector<std::vector<Variant>>{});
+        case ado::adSchemaTables: {
+            std::vector<std::vector<Variant>> rows;
+            if (SchemaRestrictionPasses(restrictions)) {
+                const Variant* catalog = Restriction(restrictions, 0);
+                const Variant* table = Restriction(restrictions, 2);
+                const Variant* type = Restriction(restrictions, 3);
+                for (const auto& db : Query("PRAGMA database_list")) {
+                    std::string db_name = CStr(db[1]);
+                    if (catalog && !TextEquals(CStr(*catalog), db_name)) continue;
+                    std::vector<std::pair<std::string, std::string>> entries;  // (name, table type)
+                    std::string sql = "SELECT name, type FROM " + QuoteIdentifier(db_name) +
+                                      ".sqlite_schema WHERE type IN ('table','view')";
+                    for (const auto& row : Query(sql)) {
+                        std::string name = CStr(row[0]);
+                        std::string kind = CStr(row[1]);
+                        std::string type_name;
+                        if (kind == "view") {
+                            type_name = "VIEW";
+                        } else if (name.rfind("sqlite_", 0) == 0) {
+                            type_name = "SYSTEM TABLE";
+                        } else if (db_name == "temp") {
+                            type_name = "LOCAL TEMPORARY";
+                        } else {
+                            type_name = "TABLE";
+                        }
+                        entries.emplace_back(name, type_name);
+                    }
+                    // The catalog table itself is a system table, though it does not list itself.
+                    entries.emplace_back(db_name == "temp" ? "sqlite_temp_schema" : "sqlite_schema",
+                                         "SYSTEM TABLE");
+                    for (auto& [name, type_name] : entries) {
+                        if (table && !TextEquals(CStr(*table), name)) continue;
+                        if (type && !TextEquals(CStr(*type), type_name)) continue;
+                        rows.push_back({Variant(db_name), Variant::Null(), Variant(name), Variant(type_name),
+                                        Variant::Null(), Variant::Null(), Variant::Null(), Variant::Null(),
+                                        Variant::Null()});
+                    }
+                }
+            }
+            std::sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) {
+                const std::string ta = CStr(a[3]), tb = CStr(b[3]);
+                if (ta != tb) return ta < tb;
+                const std::string ca = CStr(a[0]), cb = CStr(b[0]);
+                if (ca != cb) return ca < cb;
+                return CStr(a[2]) < CStr(b[2]);
+            });
+            return std::make_unique<MemoryCursor>(TablesColumns(), std::move(rows));
+        }
+        case ado::adSchemaColumns: {
+            std::vector<std::vector<Variant>> rows;
+            const Variant* column = Restriction(restrictions, 3);
+            std::vector<std::pair<std::string, std::string>> tables = Tables(restrictions);
+            std::sort(tables.begin(), tables.end());
+            for (const auto& [db_name, table] : tables) {
+                std::string sql =
+                    "PRAGMA " + QuoteIdentifier(db_name) + ".table_xinfo(" + QuoteIdentifier(table) + ")";
+                for (const auto& info : Query(sql)) {
+                    // cid, name, type, notnull, dflt_value, pk, hidden
+                    const std::int64_t hidden = info.size() > 6 ? CLngLng(info[6]) : 0;
+                    if (hidden == 1) continue;  // a virtual table's hidden column
+                    std::string name = CStr(info[1]);
+                    if (column && !TextEquals(CStr(*column), name)) continue;
+                    std::string declared = info[2].IsNull() ? std::string() : CStr(info[2]);
+                    ColumnType t = MapDeclaredType(declared);
+                    if (!t.declared) t = TypeOfValue(SQLITE_NULL, 0);
+                    const bool pk = CLngLng(info[5]) != 0;
+                    const bool rowid = pk && TextEquals(declared, "INTEGER");
+                    const bool nullable = CLngLng(info[3]) == 0 && !rowid;
+                    std::int32_t flags = t.attributes;
+                    if (nullable) flags |= ado::adFldIsNullable | ado::adFldMayBeNull;
+                    if (!read_only_) flags |= ado::adFldUpdatable;
+                    if (pk) flags |= ado::adFldKeyColumn;
+                    const bool text =
+                        t.kind == ValueKind::kText || t.kind == ValueKind::kBinary ||
+                        (t.kind == ValueKind::kAny && t.type != ado::adBigInt && t.type != ado::adDouble);
+                    Variant max_length = Variant::Null(), octet_length = Variant::Null();
+                    if (text) {
+                        std::int64_t n = t.defined_size > 0 ? t.defined_size : 2147483647LL;
+                        max_length = Variant(static_cast<long long>(n));
+                        bool wide = t.kind != ValueKind::kBinary;
+                        octet_length = Variant(static_cast<long long>(wide && n < 1073741823LL ? n * 2 : n));
+                    }
+                    Variant precision = Variant::Null(), scale = Variant::Null(),
+                            datetime_precision = Variant::Null();
+                    switch (t.kind) {
+                        case ValueKind::kInt16:
+                        case ValueKind::kInt32:
+                        case ValueKind::kInt64:
+                        case ValueKind::kDouble:
+                        case ValueKind::kCurrency:
+                            precision = Variant(static_cast<int>(t.precision));
+                            break;
+                        case ValueKind::kNumeric:
+                            precision = Variant(static_cast<int>(t.precision));
+                            scale = Variant(static_cast<std::int16_t>(t.scale));
+                            break;
+                        case ValueKind::kDate:
+                            datetime_precision = Variant(0);
+                            break;
+                        default:
+                            break;
+                    }
+                    rows.push_back({
+                        Variant(db_name),
+                        Variant::Null(),
+                        Variant(table),
+                        Variant(name),
+                        Variant::Null(),
+                        Variant::Null(),
+                        Variant(static_cast<int>(CLngLng(info[0]) + 1)),
+                        Variant(!info[4].IsNull()),
+                        info[4].IsNull() ? Variant::Null() : Variant(CStr(info[4])),
+                        Variant(flags),
+                        Variant(nullable),
+                        Variant(t.type),
+                        Variant::Null(),
+                        max_length,
+                        octet_length,
+                        precision,
+                        scale,
+                        datetime_precision,
+                        Variant::Null(),
+                        Variant::Null(),
+                        Variant::Null(),
+                        Variant::Null(),
+                        Variant::Null(),
+                        Variant::Null(),
+                        Variant::Null(),
+                        Variant::Null(),
+                        Variant::Null(),
+                        Variant::Null(),
+                    });
+                }
+            }
+            return std::make_unique<MemoryCursor>(ColumnsColumns(), std::move(rows));
+        }
+        default:
+            RaiseAdo(ado::adErrFeatureNotAvailable, "ADODB.Connection");
+    }
+}
+
+// ---- provider ----------------------------------------------------------------------------------------
+std::string VersionText() {
+    // "##.##.####" from the engine's own version: 3.40.1 gives "03.40.0001".
+    int v = sqlite3_libversion_number();
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%02d.%02d.%04d", v / 1000000, v / 1000 % 1000, v % 1000);
+    return buf;
+}
+
+class SqliteProvider final : public Provider, public std::enable_shared_from_this<SqliteProvider> {
+  public:
+    std::string_view Name() const override { return "SQLite"; }
+    std::string_view VersionedName() const override { return "SQLite.1"; }
+    std::string_view FriendlyName() const override { return "korADO Provider for SQLite"; }
+    std::string_view ErrorSource() const override { return kErrorSource; }
+    std::string_view FileName() const override { return "libsqlite3.so.0"; }
+    std::string_view ProviderVersion() const override { return version_; }
+
+    std::unique_ptr<Session> Open(const OpenRequest& request) override {
+        const ConnectionString& cs = request.connection_string;
+        std::string path = cs.Get("Data Source");
+        if (Trimmed(path).empty()) {
+            ThrowDiagnostic(hr::E_FAIL, "The connection string names no database file (Data Source).",
+                            SQLITE_CANTOPEN, "08001");
+        }
+        std::string mode = cs.Get("Mode");
+        const bool read_only = TextEquals(Trimmed(mode), "Read") || Trimmed(mode) == "1" ||
+                               Truthy(cs.Get("Read Only")) || Truthy(cs.Get("ReadOnly"));
+        int flags = SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX;
+        if (read_only) {
+            flags |= SQLITE_OPEN_READONLY;
+        } else {
+            flags |= SQLITE_OPEN_READWRITE;
+            if (!Truthy(cs.Get("FailIfMissing"))) flags |= SQLITE_OPEN_CREATE;
+        }
+        sqlite3* db = nullptr;
+        int rc = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
+        if (rc == SQLITE_OK) rc = sqlite3_extended_result_codes(db, 1);
+        // The file is only read on first use: look at it now, so that Open fails for a file that is not a
+        // database rather than the first query.
+        if (rc == SQLITE_OK)
+            rc = sqlite3_exec(db, "SELECT count(*) FROM sqlite_schema", nullptr, nullptr, nullptr);
+        if (rc != SQLITE_OK) {
+            std::string message = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+            int code = db ? sqlite3_extended_errcode(db) : rc;
+            sqlite3_close_v2(db);
+            if ((code & 0xFF) == SQLITE_CANTOPEN) message += " (" + path + ")";
+            Diagnosis d = DiagnoseSqlite(code, message, false, false);
+            ThrowDiagnostic(d.number, std::move(message), code, d.sql_state);
+        }
+        std::string busy = cs.Get("Busy Timeout");
+        int busy_ms = 5000;
+        if (std::optional<double> n = ParseNumber(busy); n && *n >= 0) busy_ms = static_cast<int>(*n);
+        sqlite3_busy_timeout(db, busy_ms);
+        if (!cs.Has("Foreign Keys") || Truthy(cs.Get("Foreign Keys")))
+            sqlite3_exec(db, "PRAGMA foreign_keys = ON", nullptr, nullptr, nullptr);
+
+        ConnectionString shown = cs;
+        shown.Remove("Password");
+        shown.Remove("PWD");
+        return std::make_unique<SqliteSession>(shared_from_this(), db, path, read_only, shown.ToString());
+    }
+
+    void CreateDataSource(const OpenRequest& request) override {
+        std::string path = request.connection_string.Get("Data Source");
+        sqlite3* probe = nullptr;
+        if (sqlite3_open_v2(path.c_str(), &probe, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr) ==
+            SQLITE_OK) {
+            sqlite3_close_v2(probe);
+            ThrowDiagnostic(hr::DB_E_DUPLICATEDATASOURCE, "Database already exists: " + path, SQLITE_CANTOPEN,
+                            "HY000");
+        }
+        sqlite3_close_v2(probe);
+        Open(request);
+    }
+
+  private:
+    std::string version_ = VersionText();
+};
+
+const bool kRegistered = [] {
+    RegisterProvider("SQLite", [] { return MakeSqliteProvider(); });
+    return true;
+}();
+
+}  // namespace
+
+std::shared_ptr<Provider> MakeSqliteProvider() {
+    static std::shared_ptr<SqliteProvider> provider = std::make_shared<SqliteProvider>();
+    return provider;
+}
+
+}  // namespace korado::dataaccess::sqlite
