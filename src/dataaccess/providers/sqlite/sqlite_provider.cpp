@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <deque>
 #include <unordered_map>
 
 #include "dataaccess/memory_cursor.h"
@@ -117,14 +118,18 @@ class SqliteStatement final : public Statement {
     ~SqliteStatement() override { ReleaseCurrent(); }
 
     void Execute(std::span<ParamBinding> params) override;
-    Cursor* Result() override { return has_rows_ ? &cursor_ : nullptr; }
-    std::int64_t RowsAffected() override { return affected_; }
+    Cursor* Result() override { return actions_.empty() && has_rows_ ? &cursor_ : nullptr; }
+    std::int64_t RowsAffected() override { return actions_.empty() ? -1 : actions_.front(); }
     bool NextResult() override;
     // SQLite has no output parameters ("Output Parameter Availability" is 1): values stay as bound.
     void FetchOutputParameters(std::span<ParamBinding>) override {}
     void Cancel() override;
 
   private:
+    // Runs statements until one returns rows or none is left; action statements on the way are done at
+    // once and their counts queued, so that a batch ("CREATE ...; INSERT ...") runs even when nobody asks
+    // for its later results. Statements after a row-returning one wait for NextResult.
+    void Advance();
     bool RunNext();
     void ReleaseCurrent();
     void Bind(sqlite3_stmt* stmt);
@@ -139,6 +144,7 @@ class SqliteStatement final : public Statement {
     std::size_t next_param_ = 0;
     bool has_rows_ = false;
     std::int64_t affected_ = -1;
+    std::deque<std::int64_t> actions_;  // counts of action statements run but not yet handed out
     SqliteCursor cursor_;
 };
 
@@ -463,20 +469,37 @@ void SqliteStatement::Execute(std::span<ParamBinding> params) {
     ReleaseCurrent();
     offset_ = 0;
     next_param_ = 0;
+    actions_.clear();
     params_.assign(params.begin(), params.end());
-    affected_ = -1;
-    RunNext();
+    Advance();
+    // A text of nothing but comments is one result without rows.
+    if (actions_.empty() && !has_rows_) actions_.push_back(-1);
+}
+
+void SqliteStatement::Advance() {
+    while (RunNext()) {
+        if (has_rows_) return;
+        actions_.push_back(affected_);
+    }
 }
 
 bool SqliteStatement::NextResult() {
-    ReleaseCurrent();
-    affected_ = -1;
-    return RunNext();
+    if (!actions_.empty()) {
+        actions_.pop_front();
+        if (!actions_.empty() || has_rows_) return true;
+    } else if (has_rows_) {
+        ReleaseCurrent();
+    } else {
+        return false;
+    }
+    Advance();
+    return !actions_.empty() || has_rows_;
 }
 
 void SqliteStatement::Cancel() { session_.Cancel(); }
 
 bool SqliteStatement::RunNext() {
+    ReleaseCurrent();
     while (offset_ < text_.size()) {
         Prepared p = session_.Checkout(std::string_view(text_).substr(offset_));
         if (!p.stmt) {

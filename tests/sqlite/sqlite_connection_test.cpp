@@ -1,0 +1,387 @@
+// The platform's Connection over the SQLite provider: opening and closing, connection strings, properties,
+// errors and the Errors collection, transactions.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "korado/platform/adodb.h"
+#include "korado/platform/datalinks.h"
+#include "korado/platform/services.h"
+#include "korado/runtime/convert.h"
+#include "korado/runtime/registry.h"
+#include "support/raises.h"
+#include "support/support.h"
+
+namespace korado {
+namespace {
+
+using test::RaisedError;
+using test::TempDir;
+
+Ref<ado::Connection> NewConnection() { return CreateObjectAs<ado::Connection>("ADODB.Connection"); }
+
+std::string SqliteString(const std::string& file, const std::string& extra = {}) {
+    return "Provider=SQLite;Data Source=" + file + (extra.empty() ? "" : ";" + extra);
+}
+
+Variant Prop(const Ref<ado::Connection>& c, const char* name) {
+    return c->Properties()->Item(Variant(name))->Value();
+}
+
+std::int64_t Count(const Ref<ado::Connection>& c, const std::string& sql) {
+    Ref<ado::Recordset> rs = c->Execute(sql);
+    return CLngLng(rs->Fields()->At(0)->Value());
+}
+
+void ExpectError(const std::optional<Error>& e, std::int32_t number, std::string_view source) {
+    ASSERT_TRUE(e.has_value());
+    EXPECT_EQ(e->Number(), number) << e->Description();
+    EXPECT_EQ(e->Source(), source) << e->Description();
+}
+
+TEST(SqliteConnection, OpensClosesAndReportsItsPropertiesByThePlatformsNames) {
+    TempDir dir;
+    Ref<ado::Connection> c = NewConnection();
+    EXPECT_EQ(c->State(), ado::adStateClosed);
+    EXPECT_EQ(c->Version(), "2.5");
+
+    // Before Open only the initialization properties, filled from the connection string.
+    c->SetConnectionString(SqliteString(dir.File("a.db"), "User ID=scott;Password=tiger"));
+    EXPECT_EQ(c->Properties()->Count(), 8);
+    EXPECT_EQ(c->Properties()->Item(Variant("user id"))->Name(), "User ID");
+    EXPECT_EQ(CStr(Prop(c, "User Id")), "scott");
+    EXPECT_EQ(CStr(Prop(c, "Password")), "tiger");
+    ExpectError(RaisedError([&] { Prop(c, "DBMS Name"); }), ado::adErrItemNotFound, "ADODB.Properties");
+    ExpectError(RaisedError([&] { c->Properties()->Item(Variant(8)); }), ado::adErrItemNotFound,
+                "ADODB.Properties");
+
+    c->Open();
+    EXPECT_EQ(c->State(), ado::adStateOpen);
+    EXPECT_EQ(c->Provider(), "SQLite.1");
+    EXPECT_EQ(CStr(Prop(c, "DBMS Name")), "SQLite");
+    EXPECT_EQ(CStr(Prop(c, "DBMS Version")), sqlite3_libversion());
+    EXPECT_EQ(CStr(Prop(c, "Current Catalog")), "main");
+    EXPECT_EQ(CStr(Prop(c, "Server Name")), dir.File("a.db"));
+    EXPECT_EQ(CStr(Prop(c, "Data Source")), dir.File("a.db"));
+    EXPECT_EQ(CStr(Prop(c, "Schema Term")), "");
+    EXPECT_EQ(CStr(Prop(c, "User Name")), "");
+    EXPECT_EQ(CLng(Prop(c, "Output Parameter Availability")), 1);
+    EXPECT_EQ(CLng(Prop(c, "Connection Status")), 1);
+    EXPECT_FALSE(CBool(Prop(c, "Read-Only Data Source")));
+    Ref<ado::Property> ddl = c->Properties()->Item(Variant("Transaction DDL"));
+    EXPECT_EQ(CLng(ddl->Value()), 8);
+    EXPECT_EQ(ddl->Type(), ado::adInteger);
+    EXPECT_EQ(ddl->Attributes(), ado::adPropRead);
+    EXPECT_EQ(c->Properties()->Item(Variant("Password"))->Attributes(), 1536);
+    EXPECT_EQ(c->Properties()->Item(Variant(0))->Name(), "Password");  // initialization properties first
+    ExpectError(RaisedError([&] { ddl->SetValue(Variant(1)); }), ado::adErrFeatureNotAvailable,
+                "ADODB.Property");
+
+    // The secret is gone from everything the connection shows once it is open.
+    EXPECT_EQ(CStr(Prop(c, "Password")), "");
+    EXPECT_EQ(c->ConnectionString().find("tiger"), std::string::npos);
+    EXPECT_EQ(CStr(Prop(c, "Extended Properties")).find("tiger"), std::string::npos);
+
+    ExpectError(RaisedError([&] { c->Open(); }), ado::adErrObjectOpen, "ADODB.Connection");
+    ExpectError(RaisedError([&] { c->SetConnectionString("Provider=SQLite"); }), ado::adErrObjectOpen,
+                "ADODB.Connection");
+    c->Close();
+    EXPECT_EQ(c->State(), ado::adStateClosed);
+    ExpectError(RaisedError([&] { c->Close(); }), ado::adErrObjectClosed, "ADODB.Connection");
+    // Reopening without arguments uses the string it holds, secret included.
+    c->Open();
+    EXPECT_EQ(c->State(), ado::adStateOpen);
+}
+
+TEST(SqliteConnection, PersistSecurityInfoKeepsThePassword) {
+    TempDir dir;
+    Ref<ado::Connection> c = NewConnection();
+    c->Open(SqliteString(dir.File("a.db"), "Password=tiger;Persist Security Info=True"));
+    EXPECT_EQ(CStr(Prop(c, "Password")), "tiger");
+    EXPECT_NE(c->ConnectionString().find("tiger"), std::string::npos);
+}
+
+TEST(SqliteConnection, MalformedConnectionStringsFailClearlyAndLeaveTheConnectionUsable) {
+    TempDir dir;
+    Ref<ado::Connection> c = NewConnection();
+    struct Case {
+        const char* text;
+        const char* says;
+    } cases[] = {
+        {"Provider=SQLite;Data Source='a.db", "unbalanced quote"},
+        {"Provider=SQLite;Data Source=\"a.db", "unbalanced quote"},
+        {"Provider=SQLite;=a.db", "without a key"},
+        {"Driver={SQLite3;Database=a.db", "unbalanced brace"},
+        {"Provider=SQLite;Data Source='a.db' x", "after a closing quote"},
+    };
+    for (const Case& k : cases) {
+        std::optional<Error> e = RaisedError([&] { c->SetConnectionString(k.text); });
+        ExpectError(e, ado::adErrInvalidArgument, "ADODB.Connection");
+        EXPECT_NE(e->Description().find(k.says), std::string::npos) << k.text << ": " << e->Description();
+        EXPECT_EQ(RaisedError([&] { c->Open(k.text); })->Number(), ado::adErrInvalidArgument) << k.text;
+        EXPECT_EQ(c->State(), ado::adStateClosed);
+    }
+    c->Open(SqliteString(dir.File("a.db")));
+    EXPECT_EQ(c->State(), ado::adStateOpen);
+}
+
+TEST(SqliteConnection, AFailedOpenLeavesAClosedReusableConnection) {
+    TempDir dir;
+    Ref<ado::Connection> c = NewConnection();
+
+    ExpectError(RaisedError([&] { c->Open("Provider=NoSuchProvider;Data Source=x"); }),
+                ado::adErrProviderNotFound, "ADODB.Connection");
+    EXPECT_EQ(c->State(), ado::adStateClosed);
+    EXPECT_EQ(c->Errors()->Count(), 0);  // the platform's own errors stay out of Errors
+
+    // A missing file opened read-only: the engine's own failure, nothing created.
+    const std::string missing = dir.File("missing.db");
+    for (const char* option : {"Mode=Read", "Read Only=True"}) {
+        std::optional<Error> e = RaisedError([&] { c->Open(SqliteString(missing, option)); });
+        ExpectError(e, hr::E_FAIL, "SQLite");
+        EXPECT_EQ(e->NativeError(), SQLITE_CANTOPEN);
+        EXPECT_EQ(e->SQLState(), "08001");
+        EXPECT_NE(e->Description().find("unable to open database file"), std::string::npos);
+        EXPECT_EQ(c->State(), ado::adStateClosed);
+        ASSERT_EQ(c->Errors()->Count(), 1);
+        EXPECT_EQ(c->Errors()->Item(Variant(0))->NativeError(), SQLITE_CANTOPEN);
+        EXPECT_EQ(c->Errors()->Item(Variant(0))->Source(), "SQLite");
+        EXPECT_FALSE(std::filesystem::exists(missing));
+    }
+    std::optional<Error> e = RaisedError([&] { c->Open(SqliteString(missing, "FailIfMissing=True")); });
+    EXPECT_EQ(e->NativeError(), SQLITE_CANTOPEN);
+
+    // A file that is not a database fails at Open, not at the first query.
+    {
+        std::ofstream(dir.File("text.db"))
+            << "this is not a database, just some text that is long enough........"
+               "................................................................";
+    }
+    e = RaisedError([&] { c->Open(SqliteString(dir.File("text.db"))); });
+    ExpectError(e, hr::E_FAIL, "SQLite");
+    EXPECT_EQ(e->NativeError(), SQLITE_NOTADB);
+
+    e = RaisedError([&] { c->Open("Provider=SQLite"); });
+    ExpectError(e, hr::E_FAIL, "SQLite");
+    EXPECT_NE(e->Description().find("Data Source"), std::string::npos);
+
+    c->Open(SqliteString(dir.File("good.db")));
+    EXPECT_EQ(c->State(), ado::adStateOpen);
+    EXPECT_EQ(Count(c, "SELECT 41 + 1"), 42);
+}
+
+TEST(SqliteConnection, ProviderFailuresCarryMappedNumbersAndFillErrors) {
+    TempDir dir;
+    Ref<ado::Connection> c = NewConnection();
+    c->Open(SqliteString(dir.File("a.db")));
+    c->Execute(
+        "CREATE TABLE parent(id INTEGER PRIMARY KEY);"
+        "CREATE TABLE t(id INTEGER PRIMARY KEY, code VARCHAR(10) NOT NULL UNIQUE,"
+        " parent INTEGER REFERENCES parent(id));"
+        "INSERT INTO parent VALUES (1); INSERT INTO t VALUES (1, 'a', 1)");
+
+    struct Case {
+        const char* sql;
+        std::int32_t number;
+        int native;
+        const char* state;
+        const char* text;
+    } cases[] = {
+        {"SELECT * FROM nosuch", hr::DB_E_NOTABLE, SQLITE_ERROR, "42S02", "no such table: nosuch"},
+        {"SELEC 1", hr::DB_E_ERRORSINCOMMAND, SQLITE_ERROR, "42000", "syntax error"},
+        {"SELECT nosuch FROM t", hr::DB_E_ERRORSINCOMMAND, SQLITE_ERROR, "42000", "no such column"},
+        {"CREATE TABLE t(x)", hr::DB_E_DUPLICATETABLEID, SQLITE_ERROR, "42S01", "already exists"},
+        {"INSERT INTO t VALUES (2, 'a', 1)", hr::DB_E_INTEGRITYVIOLATION, SQLITE_CONSTRAINT_UNIQUE, "23000",
+         "UNIQUE"},
+        {"INSERT INTO t VALUES (2, NULL, 1)", hr::DB_E_INTEGRITYVIOLATION, SQLITE_CONSTRAINT_NOTNULL, "23000",
+         "NOT NULL"},
+        {"INSERT INTO t VALUES (2, 'b', 99)", hr::DB_E_INTEGRITYVIOLATION, SQLITE_CONSTRAINT_FOREIGNKEY,
+         "23000", "FOREIGN KEY"},
+    };
+    for (const Case& k : cases) {
+        std::optional<Error> e = RaisedError([&] { c->Execute(k.sql); });
+        ASSERT_TRUE(e) << k.sql;
+        ExpectError(e, k.number, "SQLite");
+        EXPECT_EQ(e->NativeError(), k.native) << k.sql;
+        EXPECT_EQ(e->SQLState(), k.state) << k.sql;
+        EXPECT_NE(e->Description().find(k.text), std::string::npos) << e->Description();
+        // A new failing call replaces the entries.
+        Ref<ado::Errors> errors = c->Errors();
+        ASSERT_EQ(errors->Count(), 1) << k.sql;
+        Ref<ado::Error> first = errors->Item(Variant(0));
+        EXPECT_EQ(first->Number(), k.number);
+        EXPECT_EQ(first->Source(), "SQLite");
+        EXPECT_EQ(first->Description(), e->Description());
+        EXPECT_EQ(first->NativeError(), k.native);
+        EXPECT_EQ(first->SQLState(), k.state);
+        EXPECT_EQ(c->State(), ado::adStateOpen);
+    }
+    ExpectError(RaisedError([&] { c->Errors()->Item(Variant(1)); }), ado::adErrItemNotFound, "ADODB.Errors");
+
+    // The platform's own failures leave Errors as it was.
+    Ref<ado::Recordset> rs = c->Execute("SELECT id FROM t");
+    rs->MoveNext();
+    EXPECT_EQ(RaisedError([&] { rs->MovePrevious(); })->Number(), ado::adErrFeatureNotAvailable);
+    EXPECT_EQ(c->Errors()->Count(), 1);
+    c->Errors()->Clear();
+    EXPECT_EQ(c->Errors()->Count(), 0);
+
+    // Writing through a read-only connection.
+    rs = nullptr;
+    Ref<ado::Connection> reader = NewConnection();
+    reader->Open(SqliteString(dir.File("a.db"), "Mode=Read"));
+    EXPECT_TRUE(CBool(Prop(reader, "Read-Only Data Source")));
+    std::optional<Error> e = RaisedError([&] { reader->Execute("DELETE FROM t"); });
+    ExpectError(e, hr::DB_SEC_E_PERMISSIONDENIED, "SQLite");
+    EXPECT_EQ(e->NativeError() & 0xFF, SQLITE_READONLY);
+}
+
+TEST(SqliteConnection, TransactionsCommitRollBackAndNest) {
+    TempDir dir;
+    const std::string file = dir.File("a.db");
+    Ref<ado::Connection> c = NewConnection();
+    c->Open(SqliteString(file));
+    c->Execute("CREATE TABLE t(x INTEGER)");
+    Ref<ado::Connection> other = NewConnection();
+    other->Open(SqliteString(file, "Busy Timeout=0"));
+
+    EXPECT_EQ(c->BeginTrans(), 1);
+    c->Execute("INSERT INTO t VALUES (1)");
+    EXPECT_EQ(Count(c, "SELECT count(*) FROM t"), 1);
+    c->RollbackTrans();
+    EXPECT_EQ(Count(c, "SELECT count(*) FROM t"), 0);
+
+    EXPECT_EQ(c->BeginTrans(), 1);
+    c->Execute("INSERT INTO t VALUES (1)");
+    EXPECT_EQ(Count(other, "SELECT count(*) FROM t"), 0);  // not visible before the commit
+    c->CommitTrans();
+    EXPECT_EQ(Count(other, "SELECT count(*) FROM t"), 1);
+
+    // A nested level rolls back on its own; the outer one still commits.
+    EXPECT_EQ(c->BeginTrans(), 1);
+    c->Execute("INSERT INTO t VALUES (2)");
+    EXPECT_EQ(c->BeginTrans(), 2);
+    c->Execute("INSERT INTO t VALUES (3)");
+    c->RollbackTrans();
+    c->CommitTrans();
+    EXPECT_EQ(Count(other, "SELECT count(*) FROM t"), 2);
+    EXPECT_EQ(Count(other, "SELECT count(*) FROM t WHERE x = 3"), 0);
+
+    // A failing statement inside a transaction leaves the connection open and the transaction intact.
+    c->BeginTrans();
+    c->Execute("INSERT INTO t VALUES (10)");
+    EXPECT_TRUE(RaisedError([&] { c->Execute("INSERT INTO nosuch VALUES (1)"); }));
+    EXPECT_EQ(c->State(), ado::adStateOpen);
+    c->Execute("INSERT INTO t VALUES (11)");
+    // The platform refuses to close while the transaction is open.
+    ExpectError(RaisedError([&] { c->Close(); }), ado::adErrInTransaction, "ADODB.Connection");
+    EXPECT_EQ(c->State(), ado::adStateOpen);
+    c->CommitTrans();
+    EXPECT_EQ(Count(other, "SELECT count(*) FROM t WHERE x IN (10, 11)"), 2);
+
+    // Committing with nothing begun is the engine's failure, reported like any other.
+    std::optional<Error> e = RaisedError([&] { c->CommitTrans(); });
+    ExpectError(e, hr::E_FAIL, "SQLite");
+    EXPECT_EQ(c->Errors()->Count(), 1);
+    c->Close();
+    ExpectError(RaisedError([&] { c->BeginTrans(); }), ado::adErrObjectClosed, "ADODB.Connection");
+}
+
+TEST(SqliteConnection, ReleasingAConnectionInATransactionRollsItBack) {
+    TempDir dir;
+    const std::string file = dir.File("a.db");
+    {
+        Ref<ado::Connection> c = NewConnection();
+        c->Open(SqliteString(file));
+        c->Execute("CREATE TABLE t(x INTEGER)");
+        c->BeginTrans();
+        c->Execute("INSERT INTO t VALUES (1)");
+    }
+    Ref<ado::Connection> c = NewConnection();
+    c->Open(SqliteString(file));
+    EXPECT_EQ(Count(c, "SELECT count(*) FROM t"), 0);
+}
+
+TEST(SqliteConnection, ClosingTheConnectionClosesItsRecordsets) {
+    TempDir dir;
+    Ref<ado::Connection> c = NewConnection();
+    c->Open(SqliteString(dir.File("a.db")));
+    Ref<ado::Recordset> forward = c->Execute("SELECT 1 AS a UNION ALL SELECT 2");
+    Ref<ado::Recordset> pending = c->Execute("CREATE TABLE t(x); SELECT 3");
+    Ref<ado::Field> field = forward->Fields()->Item(Variant("a"));
+    EXPECT_EQ(CLng(field->Value()), 1);
+    c->Close();
+    EXPECT_EQ(forward->State(), ado::adStateClosed);
+    EXPECT_EQ(RaisedError([&] { field->Value(); })->Number(), ado::adErrObjectClosed);
+    EXPECT_EQ(RaisedError([&] { pending->NextRecordset(); })->Number(), ado::adErrObjectClosed);
+    EXPECT_EQ(RaisedError([&] { forward->MoveNext(); })->Number(), ado::adErrObjectClosed);
+}
+
+TEST(SqliteConnection, LateBoundCallsReachTheObjects) {
+    TempDir dir;
+    Variant c = Variant(CreateObject("ADODB.Connection"));
+    CallMethod(c, "Open", SqliteString(dir.File("a.db")));
+    EXPECT_EQ(CLng(GetProperty(c, "State")), 1);
+    EXPECT_EQ(CStr(GetProperty(c, "Provider")), "SQLite.1");
+    EXPECT_EQ(CStr(GetProperty(GetProperty(GetProperty(c, "Properties"), "Item", "DBMS Name"), "Value")),
+              "SQLite");
+
+    // Execute's records-affected argument is by reference.
+    CallMethod(c, "Execute", "CREATE TABLE t(x INTEGER, y VARCHAR(5))");
+    Variant args[] = {Variant("INSERT INTO t VALUES (1, 'a'), (2, 'b')"), Variant(), Variant(-1)};
+    Invoke(c, "Execute", CallType::Method, args);
+    EXPECT_EQ(CLng(args[1]), 2);
+
+    Variant rs = CallMethod(c, "Execute", "SELECT x, y FROM t ORDER BY x");
+    Variant fields = GetProperty(rs, "Fields");
+    EXPECT_EQ(CLng(GetProperty(fields, "Count")), 2);
+    EXPECT_EQ(CStr(GetProperty(GetProperty(fields, "Item", "Y"), "Value")), "a");
+    EXPECT_EQ(CLng(GetProperty(GetProperty(fields, "", 0), "")), 1);  // default members: Item, Value
+    CallMethod(rs, "MoveNext");
+    EXPECT_EQ(CStr(GetProperty(GetProperty(fields, "Item", 1), "Value")), "b");
+    CallMethod(rs, "MoveNext");
+    EXPECT_TRUE(CBool(GetProperty(rs, "EOF")));
+
+    Variant cmd = Variant(CreateObject("ADODB.Command"));
+    SetProperty(cmd, "ActiveConnection", c);
+    LetProperty(cmd, "CommandText", "SELECT y FROM t WHERE x = ?");
+    Variant p = CallMethod(cmd, "CreateParameter", "x", ado::adInteger, ado::adParamInput, 0, 2);
+    CallMethod(GetProperty(cmd, "Parameters"), "Append", p);
+    Variant r = CallMethod(cmd, "Execute");
+    EXPECT_EQ(CStr(GetProperty(GetProperty(GetProperty(r, "Fields"), "Item", 0), "Value")), "b");
+    EXPECT_EQ(CStr(GetProperty(r, "Source")), "SELECT y FROM t WHERE x = ?");
+}
+
+class FixedPrompt final : public platform::DataLinkPromptService {
+  public:
+    explicit FixedPrompt(std::optional<std::string> answer) : answer_(std::move(answer)) {}
+    std::optional<std::string> PromptNew() override { return answer_; }
+
+  private:
+    std::optional<std::string> answer_;
+};
+
+TEST(SqliteConnection, DataLinksAsksThePromptServiceAndCancelsWithoutOne) {
+    Ref<ado::DataLinks> links = CreateObjectAs<ado::DataLinks>("DataLinks");
+    {
+        platform::ScopedDataLinkPrompt none(nullptr);
+        EXPECT_FALSE(links->PromptNew());
+    }
+    {
+        platform::ScopedDataLinkPrompt cancel(std::make_shared<FixedPrompt>(std::nullopt));
+        EXPECT_FALSE(links->PromptNew());
+    }
+    platform::ScopedDataLinkPrompt answer(
+        std::make_shared<FixedPrompt>("Provider=SQLite;Data Source=:memory:"));
+    Ref<ado::Connection> c = links->PromptNew();
+    ASSERT_TRUE(c);
+    EXPECT_EQ(c->ConnectionString(), "Provider=SQLite;Data Source=:memory:");
+    EXPECT_EQ(c->State(), ado::adStateClosed);
+    c->Open();
+    EXPECT_EQ(c->Provider(), "SQLite.1");
+}
+
+}  // namespace
+}  // namespace korado
