@@ -1,0 +1,461 @@
+// Recordset.Filter criteria: the grammar the platform accepts and refuses, and how a row is compared.
+#include "dataaccess/filter.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "korado/runtime/convert.h"
+#include "korado/runtime/error.h"
+#include "korado/runtime/strings.h"
+
+namespace korado::dataaccess {
+namespace {
+
+// A small table: the columns, and rows whose values have the kinds a cursor hands out.
+struct Table {
+    std::vector<std::string> names;
+    std::vector<std::vector<Variant>> rows;
+
+    int ColumnOf(std::string_view name) const {
+        for (std::size_t i = 0; i < names.size(); ++i)
+            if (TextEquals(names[i], name)) return static_cast<int>(i);
+        return -1;
+    }
+
+    FilterCriteria Parse(std::string_view text) const {
+        return FilterCriteria::Parse(text, [this](std::string_view n) { return ColumnOf(n); });
+    }
+
+    // 0-based positions of the rows the criteria shows.
+    std::vector<int> Visible(std::string_view text) const {
+        FilterCriteria f = Parse(text);
+        std::vector<int> out;
+        for (std::size_t r = 0; r < rows.size(); ++r)
+            if (f.Matches([&](int c) -> const Variant& { return rows[r].at(static_cast<std::size_t>(c)); }))
+                out.push_back(static_cast<int>(r));
+        return out;
+    }
+};
+
+using Rows = std::vector<int>;
+
+Table People() {
+    Table t;
+    t.names = {"Id", "Name", "Price", "Born", "Active", "Last Name", "Weight", "Big", "Cost", "Ratio"};
+    // Id Long, Name text, Price Double, Born Date, Active Boolean, [Last Name] text, Weight Single,
+    // Big LongLong, Cost Currency, Ratio Decimal.
+    auto row = [](int id, Variant name, Variant price, Variant born, Variant active, Variant last,
+                  Variant weight, Variant big, Variant cost, Variant ratio) {
+        return std::vector<Variant>{Variant(id), name, price, born, active, last, weight, big, cost, ratio};
+    };
+    t.rows = {
+        row(1, "Smith", 10.5, DateSerial(1970, 4, 10), true, "O'Malley", 0.1f, 5000000000LL, Currency{105000},
+            Decimal{1, 1}),
+        row(2, "smithers", 0.1, DateSerial(2024, 1, 1), false, "Jones", 72.5f, -1LL, Currency{3000000},
+            Decimal{25, 2}),
+        row(3, "Jones", 300.0, Date{DateSerial(2024, 1, 1).days + 0.5}, true, "Smith", 1.0f, 0LL, Currency{1},
+            Decimal{-5, 0}),
+        row(4, Variant::Null(), Variant::Null(), Variant::Null(), Variant::Null(), "", Variant::Null(),
+            Variant::Null(), Variant::Null(), Variant::Null()),
+        row(5, "Blacksmith", -2.5e10, DateSerial(1995, 8, 24), false, "Müller", 3.5f, 42LL, Currency{0},
+            Decimal{1000, 3}),
+    };
+    return t;
+}
+
+void ExpectBad(const Table& t, std::string_view text) {
+    try {
+        t.Parse(text);
+        ADD_FAILURE() << "accepted: " << text;
+    } catch (const Error& e) {
+        EXPECT_EQ(e.Number(), 3001) << text;
+        EXPECT_EQ(e.Source(), "ADODB.Recordset") << text;
+        EXPECT_EQ(e.Description(),
+                  "Arguments are of the wrong type, are out of acceptable range, or are in conflict with one "
+                  "another.")
+            << text;
+    }
+}
+
+TEST(FilterCriteria, MalformedTextRaises3001) {
+    Table t = People();
+    const char* bad[] = {
+        // unbalanced quotes, brackets, # and parentheses
+        "Name = 'Smith",
+        "Name = Smith'",
+        "[Last Name = 'x'",
+        "Last Name] = 'x'",
+        "Born = #1/1/2024",
+        "(Id = 1",
+        "Id = 1)",
+        "((Id = 1) OR Id = 2",
+        "Id = 1) OR (Id = 2",
+        // missing pieces
+        "Id",
+        "Id 1",
+        "= 1",
+        "Id =",
+        "Id = ",
+        "[] = 1",
+        "'Smith' = Name",
+        // operators the platform does not have
+        "Id == 1",
+        "Id =< 1",
+        "Id => 1",
+        "Id != 1",
+        "Name NOT LIKE 'a*'",
+        "Name IS NULL",
+        "Id >< 1",
+        // empty clauses and dangling keywords
+        "()",
+        "(  )",
+        "Id = 1 AND",
+        "Id = 1 OR",
+        "AND Id = 1",
+        "Id = 1 AND AND Id = 2",
+        "Id = 1 OR OR Id = 2",
+        "Id = 1 AND ()",
+        "Id = 1 Id = 2",
+        "Id = 1 XOR Id = 2",
+        "(Id = 1)(Id = 2)",
+        // ORed groups ANDed with anything, either side, however deep
+        "(Id = 1 OR Id = 2) AND Name = 'x'",
+        "Name = 'x' AND (Id = 1 OR Id = 2)",
+        "((Id = 1 AND Id = 2) OR Id = 3) AND Id = 4",
+        "(Id = 1 OR Id = 2) AND (Id = 3 OR Id = 4)",
+        // read left to right, this is (a OR b) AND c: refused rather than read as SQL would
+        "Id = 1 OR Id = 2 AND Id = 3",
+        "Id = 1 AND Id = 2 OR Id = 3 AND Id = 4",
+        // values: bare words, numbers that are not, Null with an ordering operator
+        "Name = Smith",
+        "Active = True",
+        "Id = 1x",
+        "Id = 1.2.3",
+        "Id = 1e",
+        "Id = $$1",
+        "Id = +-1",
+        "Id = .",
+        "Id = 1e99999",
+        "Id > Null",
+        "Id LIKE Null",
+        "Id = NULLS",
+        "Id = 0x10",
+        "Id = &H10",
+        // LIKE: wildcard in the middle, at the start only, or a value that is no text
+        "Name LIKE 'Sm*th'",
+        "Name LIKE 'S%m*'",
+        "Name LIKE '*ith'",
+        "Name LIKE '%ith'",
+        "Name LIKE 'a**'",
+        "Name LIKE '***'",
+        "Id LIKE 1",
+        "Born LIKE #1/1/2024#",
+    };
+    for (const char* text : bad) ExpectBad(t, text);
+
+    // Nesting is bounded so that hostile text cannot exhaust the stack.
+    std::string deep = std::string(100, '(') + "Id = 1" + std::string(100, ')');
+    EXPECT_EQ(t.Visible(deep), Rows({0}));
+    ExpectBad(t, std::string(101, '(') + "Id = 1" + std::string(101, ')'));
+    ExpectBad(t, std::string(100000, '('));
+}
+
+TEST(FilterCriteria, FieldNamesResolveOnceAndUnknownOnesRaise3265) {
+    Table t = People();
+    int calls = 0;
+    auto counting = [&](std::string_view n) {
+        ++calls;
+        return t.ColumnOf(n);
+    };
+    FilterCriteria f = FilterCriteria::Parse("[Last Name] = 'Smith' OR name = 'x' OR ID > 2", counting);
+    EXPECT_EQ(calls, 3);
+    EXPECT_EQ(f.Columns(), (std::vector<int>{0, 1, 5}));
+    Variant v;
+    f.Matches([&](int) -> const Variant& { return v; });
+    EXPECT_EQ(calls, 3);
+
+    try {
+        t.Parse("Id = 1 OR Nope = 2");
+        ADD_FAILURE();
+    } catch (const Error& e) {
+        EXPECT_EQ(e.Number(), 3265);
+        EXPECT_EQ(e.Source(), "ADODB.Recordset");
+        EXPECT_EQ(e.Description(),
+                  "Item cannot be found in the collection corresponding to the requested name or ordinal.");
+    }
+    // A blank inside an unbracketed name makes it two words: the syntax fails before any name is looked up.
+    calls = 0;
+    EXPECT_THROW(FilterCriteria::Parse("Nope = 1 AND Last Name = 'x'", counting), Error);
+    EXPECT_EQ(calls, 0);
+    ExpectBad(t, "Nope = 1 AND Last Name = 'x'");
+    // The name in brackets is taken as it stands, blanks and all.
+    EXPECT_EQ(t.Visible("[Last Name] = 'smith'"), Rows({2}));
+    EXPECT_EQ(t.Visible("[Name]='Jones'"), Rows({2}));
+    EXPECT_THROW(t.Parse("[ Last Name] = 'x'"), Error);
+}
+
+TEST(FilterCriteria, EmptyTextShowsEveryRow) {
+    Table t = People();
+    for (const char* text : {"", "   ", "\t\r\n"}) {
+        FilterCriteria f = t.Parse(text);
+        EXPECT_TRUE(f.Empty());
+        EXPECT_TRUE(f.Columns().empty());
+        EXPECT_EQ(t.Visible(text), Rows({0, 1, 2, 3, 4}));
+    }
+    EXPECT_TRUE(FilterCriteria().Empty());
+    EXPECT_FALSE(t.Parse("Id = 1").Empty());
+}
+
+TEST(FilterCriteria, AndOrReadLeftToRightWithParentheses) {
+    Table t = People();
+    EXPECT_EQ(t.Visible("Id = 1 AND Name = 'Smith'"), Rows({0}));
+    EXPECT_EQ(t.Visible("Id = 1 and Name = 'Jones'"), Rows({}));
+    EXPECT_EQ(t.Visible("Id = 1 Or Id = 3 oR Id = 5"), Rows({0, 2, 4}));
+    // (a AND b) OR c: the same under left-to-right reading and under SQL precedence.
+    EXPECT_EQ(t.Visible("Id > 1 AND Id < 3 OR Id = 5"), Rows({1, 4}));
+    EXPECT_EQ(t.Visible("(Id = 1 AND Active = 0) OR (Id = 2 AND Active = 0)"), Rows({1}));
+    EXPECT_EQ(t.Visible("(Id = 1 AND Active = -1) OR (Id = 2 AND Active = 0)"), Rows({0, 1}));
+    EXPECT_EQ(t.Visible("(Id = 1 OR Id = 2) OR Id = 3"), Rows({0, 1, 2}));
+    EXPECT_EQ(t.Visible("((Id >= 1 AND Id <= 4) AND (Price > 0)) AND Active = 1"), Rows({0, 2}));
+    EXPECT_EQ(t.Visible("(((Id = 4)))"), Rows({3}));
+    EXPECT_EQ(t.Visible("Id = 2 OR (Id = 3 OR (Id = 4 OR Id = 5))"), Rows({1, 2, 3, 4}));
+    // Keywords need no blanks next to quotes, brackets or parentheses.
+    EXPECT_EQ(t.Visible("Name='Smith'OR[Last Name]='Jones'"), Rows({0, 1}));
+    EXPECT_EQ(t.Visible("(Id=1)OR(Id=2)"), Rows({0, 1}));
+    EXPECT_EQ(t.Visible("\tId\n=\r\n3 "), Rows({2}));
+}
+
+TEST(FilterCriteria, NumbersCompareNumericallyAndExactly) {
+    Table t = People();
+    EXPECT_EQ(t.Visible("Id = 3"), Rows({2}));
+    EXPECT_EQ(t.Visible("Id <> 3"), Rows({0, 1, 3, 4}));
+    EXPECT_EQ(t.Visible("Id < 3"), Rows({0, 1}));
+    EXPECT_EQ(t.Visible("Id <= 3"), Rows({0, 1, 2}));
+    EXPECT_EQ(t.Visible("Id > 3"), Rows({3, 4}));
+    EXPECT_EQ(t.Visible("Id >= 3"), Rows({2, 3, 4}));
+    // A fraction is not rounded to the column's integer type.
+    EXPECT_EQ(t.Visible("Id = 2.5"), Rows({}));
+    EXPECT_EQ(t.Visible("Id < 2.5"), Rows({0, 1}));
+    EXPECT_EQ(t.Visible("Id = 3.0"), Rows({2}));
+    EXPECT_EQ(t.Visible("Id = 3E0"), Rows({2}));
+    EXPECT_EQ(t.Visible("Id = .3e1"), Rows({2}));
+    EXPECT_EQ(t.Visible("Id = 3."), Rows({2}));
+    EXPECT_EQ(t.Visible("Id > -1 AND Id < +2"), Rows({0}));
+    // Dollar signs, as the platform's examples write amounts; the sign may come on either side.
+    EXPECT_EQ(t.Visible("Price > $300.00"), Rows({}));
+    EXPECT_EQ(t.Visible("Price >= $300.00"), Rows({2}));
+    EXPECT_EQ(t.Visible("Price < -$1 OR Price < $-1"), Rows({4}));
+    EXPECT_EQ(t.Visible("Price = -2.5E+10"), Rows({4}));
+    EXPECT_EQ(t.Visible("Price < -1e300"), Rows({}));
+    // 0.1 is not exactly representable: the Double column compares with the Double the literal spells.
+    EXPECT_EQ(t.Visible("Price = 0.1"), Rows({1}));
+    EXPECT_EQ(t.Visible("Weight = 0.1"), Rows({0}));
+    EXPECT_EQ(t.Visible("Weight = 72.5 OR Weight > 1e300"), Rows({1}));
+    EXPECT_EQ(t.Visible("Weight > -1e300"), Rows({0, 1, 2, 4}));
+    EXPECT_EQ(t.Visible("Big > 4999999999"), Rows({0}));
+    EXPECT_EQ(t.Visible("Big = 5000000000"), Rows({0}));
+    EXPECT_EQ(t.Visible("Big = 5000000000.0000000001"), Rows({}));
+    // Currency and Decimal compare exactly with the literal's decimal value.
+    EXPECT_EQ(t.Visible("Cost = 10.5"), Rows({0}));
+    EXPECT_EQ(t.Visible("Cost = 0.0001"), Rows({2}));
+    EXPECT_EQ(t.Visible("Cost > 0.00001 AND Cost < 0.0001"), Rows({}));
+    EXPECT_EQ(t.Visible("Cost = $300"), Rows({1}));
+    EXPECT_EQ(t.Visible("Ratio = 0.1"), Rows({0}));
+    EXPECT_EQ(t.Visible("Ratio = 1"), Rows({4}));
+    EXPECT_EQ(t.Visible("Ratio <= 0.25"), Rows({0, 1, 2}));
+    EXPECT_EQ(t.Visible("Ratio > 0.0000000000000000000000000001"), Rows({0, 1, 4}));
+    // Scaling a large integer or currency to 28 decimal places leaves 128 bits: still exact, no overflow.
+    Table large;
+    large.names = {"n"};
+    large.rows = {{Variant(9000000000000000000LL)}, {Variant(Currency{-9000000000000000000LL})}};
+    EXPECT_EQ(large.Visible("n > 0.0000000000000000000000000001"), Rows({0}));
+    EXPECT_EQ(large.Visible("n < -0.0000000000000000000000000001"), Rows({1}));
+    EXPECT_EQ(large.Visible("n = 9000000000000000000.000000001"), Rows({}));
+    EXPECT_EQ(large.Visible("n < 9000000000000000000.000000001 AND n > 8999999999999999999.999999999"),
+              Rows({0}));
+    // Tiny values are not rounded to zero on the way to a decimal.
+    EXPECT_EQ(t.Visible("Big > 1e-40"), Rows({0, 4}));
+    EXPECT_EQ(t.Visible("Big = 1e-40"), Rows({}));
+    // Text that reads as a number compares as one; text that does not matches no number.
+    EXPECT_EQ(t.Visible("Id = '3'"), Rows({2}));
+    EXPECT_EQ(t.Visible("Id < ' 2 '"), Rows({0}));
+    EXPECT_EQ(t.Visible("Id = 'three' OR Id <> 'three' OR Id < 'three'"), Rows({}));
+}
+
+TEST(FilterCriteria, TextComparesWithoutRegardToCase) {
+    Table t = People();
+    EXPECT_EQ(t.Visible("Name = 'smith'"), Rows({0}));
+    EXPECT_EQ(t.Visible("Name = 'SMITH'"), Rows({0}));
+    EXPECT_EQ(t.Visible("Name <> 'smith'"), Rows({1, 2, 4}));
+    EXPECT_EQ(t.Visible("Name < 'K'"), Rows({2, 4}));
+    EXPECT_EQ(t.Visible("Name <= 'jones'"), Rows({2, 4}));
+    EXPECT_EQ(t.Visible("Name > 'smith'"), Rows({1}));
+    EXPECT_EQ(t.Visible("Name >= 'SMITH'"), Rows({0, 1}));
+    // '' stands for one quote; #...# lets a value begin and end with one.
+    EXPECT_EQ(t.Visible("[Last Name] = 'O''Malley'"), Rows({0}));
+    EXPECT_EQ(t.Visible("[Last Name] = ''"), Rows({3}));
+    Table q;
+    q.names = {"col1"};
+    q.rows = {{Variant("'1'")}, {Variant("1")}, {Variant("''")}};
+    EXPECT_EQ(q.Visible("col1 = #'1'#"), Rows({0}));
+    EXPECT_EQ(q.Visible("col1 = ''''''"), Rows({2}));
+    EXPECT_EQ(q.Visible("col1 = '1'"), Rows({1}));
+    // A number against text compares as written, without the dollar sign.
+    q.rows = {{Variant("007")}, {Variant("7")}, {Variant("50.00")}};
+    EXPECT_EQ(q.Visible("col1 = 007"), Rows({0}));
+    EXPECT_EQ(q.Visible("col1 = 7"), Rows({1}));
+    EXPECT_EQ(q.Visible("col1 = $50.00"), Rows({2}));
+    // A date against text compares as the runtime writes dates.
+    q.rows = {{Variant("2024-01-01")}, {Variant("1/1/2024")}};
+    EXPECT_EQ(q.Visible("col1 = #1/1/2024#"), Rows({0}));
+}
+
+TEST(FilterCriteria, NonAsciiTextComparesByCharacter) {
+    Table t;
+    t.names = {"Wort", "Größe"};
+    t.rows = {{Variant("Straße"), Variant(1)}, {Variant("ÉCOLE"), Variant(2)},
+              {Variant("école"), Variant(3)},  {Variant("Ökonom"), Variant(4)},
+              {Variant("zebra"), Variant(5)},  {Variant("日本語テキスト"), Variant(6)}};
+    EXPECT_EQ(t.Visible("Wort = 'école'"), Rows({1, 2}));
+    EXPECT_EQ(t.Visible("Wort = 'STRASSE'"), Rows({0}));
+    EXPECT_EQ(t.Visible("Wort LIKE 'STRASS*'"), Rows({0}));
+    EXPECT_EQ(t.Visible("Wort LIKE '*cOL*'"), Rows({1, 2}));
+    EXPECT_EQ(t.Visible("Wort LIKE 'öko%'"), Rows({3}));
+    EXPECT_EQ(t.Visible("Wort LIKE '*テキ*'"), Rows({5}));
+    EXPECT_EQ(t.Visible("Wort LIKE '日本*'"), Rows({5}));
+    // Ordered by character: every letter beyond ASCII sorts after "zebra", whatever its UTF-8 bytes.
+    EXPECT_EQ(t.Visible("Wort > 'zebra'"), Rows({1, 2, 3, 5}));
+    EXPECT_EQ(t.Visible("Wort < 'É'"), Rows({0, 4}));
+    // Names beyond ASCII, bracketed or not, in any letter case.
+    EXPECT_EQ(t.Visible("Größe = 4"), Rows({3}));
+    EXPECT_EQ(t.Visible("[GRÖSSE] >= 6"), Rows({5}));
+    // A malformed byte is a character of its own and never read past.
+    t.rows = {{Variant(std::string("a\xC3")), Variant(1)}, {Variant(std::string("\xE2\x82")), Variant(2)}};
+    EXPECT_EQ(t.Visible("Wort LIKE 'A*'"), Rows({0}));
+    EXPECT_EQ(t.Visible(std::string("Wort = 'A\xC3'")), Rows({0}));
+    EXPECT_EQ(t.Visible(std::string("Wort LIKE '*\x82*'")), Rows({1}));
+}
+
+TEST(FilterCriteria, DatesCompareAsDates) {
+    Table t = People();
+    EXPECT_EQ(t.Visible("Born = #1/1/2024#"), Rows({1}));
+    EXPECT_EQ(t.Visible("Born = #2024-01-01#"), Rows({1}));
+    EXPECT_EQ(t.Visible("Born = #2024-01-01 12:00:00#"), Rows({2}));
+    EXPECT_EQ(t.Visible("Born = #1/1/2024 12:00 PM#"), Rows({2}));
+    EXPECT_EQ(t.Visible("Born <> #1/1/2024#"), Rows({0, 2, 4}));
+    EXPECT_EQ(t.Visible("Born > #1/1/2024#"), Rows({2}));
+    EXPECT_EQ(t.Visible("Born >= #1/1/2024#"), Rows({1, 2}));
+    EXPECT_EQ(t.Visible("Born < #1/1/2024#"), Rows({0, 4}));
+    EXPECT_EQ(t.Visible("Born <= #1/1/2024#"), Rows({0, 1, 4}));
+    // Two-digit years as the platform's examples write them: 30-99 in the 1900s, 00-29 in the 2000s.
+    EXPECT_EQ(t.Visible("Born = #8/24/95#"), Rows({4}));
+    EXPECT_EQ(t.Visible("Born >= #4/10/70# AND Born < #1/1/24#"), Rows({0, 4}));
+    // Text that reads as a date compares as one; other text matches no date.
+    EXPECT_EQ(t.Visible("Born = '1995-08-24'"), Rows({4}));
+    EXPECT_EQ(t.Visible("Born = 'yesterday' OR Born <> 'yesterday'"), Rows({}));
+    // #...# that is no date is text (so a date column never matches it), not an error.
+    EXPECT_EQ(t.Visible("Born = #13/45/2024#"), Rows({}));
+    // A number counts days, as the runtime's dates do.
+    EXPECT_EQ(t.Visible("Born = 45292"), Rows({1}));
+    // Against numbers a date is its day count.
+    EXPECT_EQ(t.Visible("Price > #1/1/1900#"), Rows({0, 2}));
+}
+
+TEST(FilterCriteria, BooleansCompareByTruth) {
+    Table t = People();
+    EXPECT_EQ(t.Visible("Active = 1"), Rows({0, 2}));
+    EXPECT_EQ(t.Visible("Active = -1"), Rows({0, 2}));
+    EXPECT_EQ(t.Visible("Active = 0"), Rows({1, 4}));
+    EXPECT_EQ(t.Visible("Active <> 0"), Rows({0, 2}));
+    EXPECT_EQ(t.Visible("Active = 'true'"), Rows({0, 2}));
+    EXPECT_EQ(t.Visible("Active = 'False'"), Rows({1, 4}));
+    EXPECT_EQ(t.Visible("Active = 'maybe'"), Rows({}));
+    EXPECT_EQ(t.Visible("Active = #1/1/2024#"), Rows({}));
+}
+
+TEST(FilterCriteria, NullMatchesOnlyEqualsNull) {
+    Table t = People();
+    EXPECT_EQ(t.Visible("Name = Null"), Rows({3}));
+    EXPECT_EQ(t.Visible("Name = nUlL"), Rows({3}));
+    EXPECT_EQ(t.Visible("Name <> NULL"), Rows({0, 1, 2, 4}));
+    EXPECT_EQ(t.Visible("Price = Null AND Born = Null"), Rows({3}));
+    // No comparison with a value, LIKE included, ever shows a row whose field is Null.
+    for (const char* text : {"Name = 'x'", "Name <> 'x'", "Name < 'zzz'", "Name > ''", "Name LIKE '*'",
+                             "Name LIKE '**'", "Price <> 0", "Price < 1e300", "Born <> #1/1/2024#",
+                             "Active <> 1", "Weight >= -1e300", "Big <> 0", "Cost <> 0", "Ratio <> 0"}) {
+        Rows r = t.Visible(text);
+        EXPECT_EQ(std::count(r.begin(), r.end(), 3), 0) << text;
+    }
+    // '' is an empty text, not Null.
+    EXPECT_EQ(t.Visible("[Last Name] = Null"), Rows({}));
+    // Empty (a new row's unset field) counts as Null.
+    Table e;
+    e.names = {"x"};
+    e.rows = {{Variant()}, {Variant(0)}, {Variant("")}};
+    EXPECT_EQ(e.Visible("x = Null"), Rows({0}));
+    EXPECT_EQ(e.Visible("x <> Null"), Rows({1, 2}));
+    EXPECT_EQ(e.Visible("x = 0 OR x = ''"), Rows({1, 2}));
+}
+
+TEST(FilterCriteria, LikeFormsMatchWithoutRegardToCase) {
+    Table t = People();
+    EXPECT_EQ(t.Visible("Name LIKE 'smi*'"), Rows({0, 1}));
+    EXPECT_EQ(t.Visible("Name LIKE 'SMI%'"), Rows({0, 1}));
+    EXPECT_EQ(t.Visible("Name like '*MITH*'"), Rows({0, 1, 4}));
+    EXPECT_EQ(t.Visible("Name LIKE '%mith%'"), Rows({0, 1, 4}));
+    EXPECT_EQ(t.Visible("Name LIKE '*mith%'"), Rows({0, 1, 4}));
+    EXPECT_EQ(t.Visible("Name LIKE 'smith'"), Rows({0}));
+    EXPECT_EQ(t.Visible("Name LIKE '*'"), Rows({0, 1, 2, 4}));
+    EXPECT_EQ(t.Visible("Name LIKE '%'"), Rows({0, 1, 2, 4}));
+    EXPECT_EQ(t.Visible("Name LIKE '**'"), Rows({0, 1, 2, 4}));
+    EXPECT_EQ(t.Visible("Name LIKE 'Smithers Jr*'"), Rows({}));
+    EXPECT_EQ(t.Visible("[Last Name] LIKE ''"), Rows({3}));
+    EXPECT_EQ(t.Visible("[Last Name] LIKE 'o''m*'"), Rows({0}));
+    // "_" and "?" are no wildcards here.
+    EXPECT_EQ(t.Visible("Name LIKE 'sm_th*' OR Name LIKE 'sm?th*'"), Rows({}));
+    // Non-text values match through their text.
+    EXPECT_EQ(t.Visible("Id LIKE '3'"), Rows({2}));
+    EXPECT_EQ(t.Visible("Price LIKE '10.*'"), Rows({0}));
+    EXPECT_EQ(t.Visible("Born LIKE '2024-01-01*'"), Rows({1, 2}));
+    EXPECT_EQ(t.Visible("Active LIKE 'tr*'"), Rows({0, 2}));
+    EXPECT_EQ(t.Visible("Cost LIKE '*.5*'"), Rows({0}));
+    // #...# that is no date is text, usable as a pattern.
+    EXPECT_EQ(t.Visible("Name LIKE #'*#"), Rows({}));
+    Table q;
+    q.names = {"c"};
+    q.rows = {{Variant("'x")}, {Variant("x")}};
+    EXPECT_EQ(q.Visible("c LIKE #'*#"), Rows({0}));
+}
+
+TEST(FilterCriteria, ValuesThatCannotCompareMatchNothing) {
+    Table t;
+    t.names = {"v"};
+    t.rows = {{Variant(Bytes{1, 2})},       {MakeArray(1, 2)},        {CVErr(2015)},
+              {Variant(std::nan(""))},      {Variant(std::nanf(""))}, {Variant(Date{1e300})},
+              {Variant(Date{std::nan("")})}};
+    for (const char* text : {"v = 1", "v <> 1", "v < 1", "v > 1", "v = 'a'", "v <> 'a'", "v LIKE '*'",
+                             "v = #1/1/2024#", "v <> #1/1/2024#", "v = Null"})
+        EXPECT_EQ(t.Visible(text), Rows({})) << text;
+    EXPECT_EQ(t.Visible("v <> Null"), Rows({0, 1, 2, 3, 4, 5, 6}));
+}
+
+TEST(FilterCriteria, CopiesAreIndependentValues) {
+    Table t = People();
+    FilterCriteria a = t.Parse("Name LIKE 'smi*' AND Id > 1");
+    FilterCriteria b = a;
+    FilterCriteria c = std::move(a);
+    a = t.Parse("Id = 5");
+    auto row = [&](int r) { return [&t, r](int col) -> const Variant& { return t.rows[r].at(col); }; };
+    EXPECT_TRUE(b.Matches(row(1)));
+    EXPECT_TRUE(c.Matches(row(1)));
+    EXPECT_FALSE(c.Matches(row(0)));
+    EXPECT_TRUE(a.Matches(row(4)));
+    EXPECT_FALSE(a.Matches(row(1)));
+}
+
+}  // namespace
+}  // namespace korado::dataaccess
