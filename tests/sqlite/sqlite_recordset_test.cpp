@@ -1,0 +1,662 @@
+// Commands, parameters, recordsets and fields over real SQLite files: types both ways, the two cursor
+// kinds and their movement rules, several results, schema rowsets, filters and time-outs.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <chrono>
+
+#include "korado/platform/adodb.h"
+#include "korado/runtime/convert.h"
+#include "korado/runtime/registry.h"
+#include "support/raises.h"
+#include "support/support.h"
+
+namespace korado {
+namespace {
+
+using test::RaisedError;
+using test::TempDir;
+
+void ExpectError(const std::optional<Error>& e, std::int32_t number, std::string_view source) {
+    ASSERT_TRUE(e.has_value()) << "nothing raised";
+    EXPECT_EQ(e->Number(), number) << e->Description();
+    EXPECT_EQ(e->Source(), source) << e->Description();
+}
+
+class SqliteRecordset : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        connection = CreateObjectAs<ado::Connection>("ADODB.Connection");
+        connection->Open("Provider=SQLite;Data Source=" + dir.File("test.db"));
+    }
+
+    Ref<ado::Recordset> Open(const std::string& sql, std::int32_t location, std::int32_t cursor_type = -1,
+                             std::int32_t lock_type = -1) {
+        Ref<ado::Recordset> rs = CreateObjectAs<ado::Recordset>("ADODB.Recordset");
+        rs->SetCursorLocation(location);
+        rs->Open(Variant(sql), Variant(Ref<ado::Connection>(connection)), cursor_type, lock_type);
+        return rs;
+    }
+
+    Ref<ado::Command> NewCommand(const std::string& sql) {
+        Ref<ado::Command> cmd = CreateObjectAs<ado::Command>("ADODB.Command");
+        cmd->SetActiveConnection(connection);
+        cmd->SetCommandText(sql);
+        return cmd;
+    }
+
+    void Fill(int rows) {
+        connection->Execute("CREATE TABLE n(i INTEGER, s VARCHAR(10))");
+        Ref<ado::Command> insert = NewCommand("INSERT INTO n VALUES (?, ?)");
+        insert->Parameters()->Append(insert->CreateParameter("i", ado::adInteger));
+        insert->Parameters()->Append(insert->CreateParameter("s", ado::adVarChar, ado::adParamInput, 10));
+        for (int i = 1; i <= rows; ++i) {
+            Variant values = MakeArray(i, "row" + std::to_string(i));
+            insert->Execute(nullptr, values);
+        }
+    }
+
+    TempDir dir;
+    Ref<ado::Connection> connection;
+};
+
+// Every supported declared type, written through typed parameters and read back through both cursors.
+TEST_F(SqliteRecordset, TypesRoundTripThroughParametersAndFields) {
+    connection->Execute(
+        "CREATE TABLE t(i INTEGER, b BIGINT, s SMALLINT, r REAL, d DOUBLE, n NUMERIC(10,2), v VARCHAR(20),"
+        " c CHAR(4), x TEXT, bl BLOB, f BOOLEAN, dt DATE, tm TIME, ts DATETIME, z INTEGER)");
+    Ref<ado::Command> insert = NewCommand("INSERT INTO t VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+    const std::string text = "Grüße, 世界 😀";  // two-, three- and four-byte characters
+    const std::string long_text(5000, 'x');
+    const Bytes blob = {0, 1, 2, 0xFF, 0, 0x80};
+    const Date day = DateSerial(2024, 5, 17);
+    const Date stamp{DateSerial(2024, 5, 17).days + TimeSerial(13, 45, 30).days};
+    const Date time = TimeSerial(8, 5, 9);
+    Decimal amount;
+    amount.mantissa = -1234567;  // -12345.67
+    amount.scale = 2;
+    struct P {
+        const char* name;
+        std::int32_t type;
+        std::int32_t size;
+        Variant value;
+    } params[] = {
+        {"i", ado::adInteger, 0, Variant(-2147483647 - 1)},
+        {"b", ado::adBigInt, 0, Variant(static_cast<long long>(1) << 40)},
+        {"s", ado::adSmallInt, 0, Variant(std::int16_t{-32768})},
+        {"r", ado::adSingle, 0, Variant(1.5f)},
+        {"d", ado::adDouble, 0, Variant(0.1)},
+        {"n", ado::adNumeric, 0, Variant(amount)},
+        {"v", ado::adVarWChar, 20, Variant(text)},
+        {"c", ado::adWChar, 4, Variant("ab")},
+        {"x", ado::adLongVarWChar, -1, Variant(long_text)},
+        {"bl", ado::adLongVarBinary, -1, Variant(blob)},
+        {"f", ado::adBoolean, 0, Variant(true)},
+        {"dt", ado::adDBDate, 0, Variant(day)},
+        {"tm", ado::adDBTime, 0, Variant(time)},
+        {"ts", ado::adDBTimeStamp, 0, Variant(stamp)},
+        {"z", ado::adInteger, 0, Variant::Null()},
+    };
+    for (P& p : params) {
+        Ref<ado::Parameter> parameter =
+            insert->CreateParameter(p.name, p.type, ado::adParamInput, p.size, p.value);
+        if (p.type == ado::adNumeric) {
+            parameter->SetPrecision(10);
+            parameter->SetNumericScale(2);
+        }
+        insert->Parameters()->Append(parameter);
+    }
+    Variant affected;
+    insert->Execute(&affected);
+    EXPECT_EQ(CLng(affected), 1);
+
+    // Dates are kept as ISO-8601 text in the file.
+    Ref<ado::Recordset> raw = connection->Execute("SELECT typeof(dt), dt, tm, ts, typeof(n) FROM t");
+    EXPECT_EQ(CStr(raw->Fields()->At(0)->Value()), "text");
+    EXPECT_EQ(CStr(raw->Fields()->At(1)->Value()), "2024-05-17");
+    EXPECT_EQ(CStr(raw->Fields()->At(2)->Value()), "08:05:09");
+    EXPECT_EQ(CStr(raw->Fields()->At(3)->Value()), "2024-05-17 13:45:30");
+    EXPECT_EQ(CStr(raw->Fields()->At(4)->Value()), "real");
+
+    struct Expect {
+        std::int32_t type;
+        std::int32_t defined_size;
+        VarType kind;
+    } expect[] = {
+        {ado::adInteger, 4, VarType::Long},         {ado::adBigInt, 8, VarType::LongLong},
+        {ado::adSmallInt, 2, VarType::Integer},     {ado::adDouble, 8, VarType::Double},
+        {ado::adDouble, 8, VarType::Double},        {ado::adNumeric, 19, VarType::Decimal},
+        {ado::adVarWChar, 20, VarType::String},     {ado::adWChar, 4, VarType::String},
+        {ado::adLongVarWChar, -1, VarType::String}, {ado::adLongVarBinary, -1, VarType::ByteArray},
+        {ado::adBoolean, 2, VarType::Boolean},      {ado::adDBDate, 6, VarType::Date},
+        {ado::adDBTime, 6, VarType::Date},          {ado::adDBTimeStamp, 16, VarType::Date},
+        {ado::adInteger, 4, VarType::Null},
+    };
+    for (std::int32_t location : {ado::adUseServer, ado::adUseClient}) {
+        SCOPED_TRACE(location);
+        Ref<ado::Recordset> rs = Open("SELECT * FROM t", location);
+        Ref<ado::Fields> fields = rs->Fields();
+        ASSERT_EQ(fields->Count(), 15);
+        for (int i = 0; i < 15; ++i) {
+            Ref<ado::Field> f = fields->Item(Variant(i));
+            EXPECT_EQ(f->Type(), expect[i].type) << f->Name();
+            EXPECT_EQ(f->DefinedSize(), expect[i].defined_size) << f->Name();
+            EXPECT_EQ(f->Value().Type(), expect[i].kind) << f->Name();
+            EXPECT_NE(f->Attributes() & ado::adFldIsNullable, 0) << f->Name();
+        }
+        EXPECT_EQ(CLng(fields->At(0)->Value()), -2147483647 - 1);
+        EXPECT_EQ(CLngLng(fields->At(1)->Value()), static_cast<long long>(1) << 40);
+        EXPECT_EQ(CInt(fields->At(2)->Value()), -32768);
+        EXPECT_EQ(CDbl(fields->At(3)->Value()), 1.5);
+        EXPECT_EQ(CDbl(fields->At(4)->Value()), 0.1);
+        EXPECT_EQ(fields->At(5)->Value(), Variant(amount));
+        EXPECT_EQ(fields->At(5)->Precision(), 10);
+        EXPECT_EQ(fields->At(5)->NumericScale(), 2);
+        EXPECT_EQ(CStr(fields->At(6)->Value()), text);
+        EXPECT_EQ(fields->At(6)->ActualSize(), static_cast<std::int32_t>(text.size()));
+        EXPECT_EQ(CStr(fields->At(7)->Value()), "ab");
+        EXPECT_NE(fields->At(7)->Attributes() & ado::adFldFixed, 0);
+        EXPECT_EQ(CStr(fields->At(8)->Value()), long_text);
+        EXPECT_NE(fields->At(8)->Attributes() & ado::adFldLong, 0);
+        EXPECT_EQ(*fields->At(9)->Value().get_if<Bytes>(), blob);
+        EXPECT_EQ(fields->At(9)->ActualSize(), 6);
+        EXPECT_EQ(fields->At(10)->Value(), Variant(true));
+        EXPECT_EQ(fields->At(11)->Value(), Variant(day));
+        EXPECT_EQ(FormatDate(CDate(fields->At(12)->Value())), "08:05:09");
+        EXPECT_EQ(FormatDate(CDate(fields->At(13)->Value())), "2024-05-17 13:45:30");
+        EXPECT_TRUE(fields->At(14)->Value().IsNull());
+        EXPECT_EQ(fields->At(0)->OriginalValue(), fields->At(0)->Value());
+        // Fields by name, without regard to case.
+        EXPECT_EQ(fields->Item(Variant("V"))->Name(), "v");
+        ExpectError(RaisedError([&] { fields->Item(Variant("nosuch")); }), ado::adErrItemNotFound,
+                    "ADODB.Fields");
+        ExpectError(RaisedError([&] { fields->Item(Variant(15)); }), ado::adErrItemNotFound, "ADODB.Fields");
+        // Text comes out in pieces too.
+        EXPECT_EQ(CStr(fields->At(6)->GetChunk(7)), "Grüße, ");
+        EXPECT_EQ(CStr(fields->At(6)->GetChunk(100)), "世界 😀");
+        EXPECT_TRUE(fields->At(6)->GetChunk(1).IsNull());
+    }
+}
+
+TEST_F(SqliteRecordset, ExpressionsTakeTheTypeOfTheirFirstValueAndStrayValuesComeBackAsStored) {
+    connection->Execute("CREATE TABLE t(i INTEGER, dt DATE); INSERT INTO t VALUES ('abc', 'not a date')");
+    Ref<ado::Recordset> rs =
+        connection->Execute("SELECT 1 AS a, 2.5 AS b, 'x' AS c, x'00' AS d, NULL AS e, i, dt FROM t");
+    Ref<ado::Fields> f = rs->Fields();
+    EXPECT_EQ(f->At(0)->Type(), ado::adBigInt);
+    EXPECT_EQ(f->At(1)->Type(), ado::adDouble);
+    EXPECT_EQ(f->At(2)->Type(), ado::adVarWChar);
+    EXPECT_EQ(f->At(3)->Type(), ado::adLongVarBinary);
+    EXPECT_EQ(f->At(4)->Type(), ado::adVarWChar);
+    EXPECT_EQ(CLngLng(f->At(0)->Value()), 1);
+    EXPECT_EQ(f->At(5)->Type(), ado::adInteger);
+    EXPECT_EQ(f->At(5)->Value(), Variant("abc"));  // SQLite keeps text in an INTEGER column
+    EXPECT_EQ(f->At(6)->Value(), Variant("not a date"));
+}
+
+TEST_F(SqliteRecordset, ForwardOnlyCursorStreamsAndRefusesToMoveBack) {
+    Fill(3);
+    Ref<ado::Recordset> rs = Open("SELECT i, s FROM n ORDER BY i", ado::adUseServer);
+    EXPECT_EQ(rs->State(), ado::adStateOpen);
+    EXPECT_EQ(rs->CursorType(), ado::adOpenForwardOnly);
+    EXPECT_EQ(rs->LockType(), ado::adLockReadOnly);
+    EXPECT_EQ(rs->RecordCount(), -1);
+    EXPECT_EQ(rs->CacheSize(), 1);
+    EXPECT_EQ(rs->PageSize(), 10);
+    EXPECT_FALSE(rs->Supports(ado::adMovePrevious));
+    EXPECT_FALSE(rs->Supports(ado::adUpdate));
+    EXPECT_FALSE(rs->Bof());
+    EXPECT_FALSE(rs->Eof());
+    rs->MoveFirst();  // already on the first row: no move
+    Ref<ado::Field> i = rs->Fields()->Item(Variant("i"));
+    EXPECT_EQ(CLng(i->Value()), 1);
+    rs->MoveNext();
+    EXPECT_EQ(CLng(i->Value()), 2);
+    ExpectError(RaisedError([&] { rs->MovePrevious(); }), ado::adErrFeatureNotAvailable, "ADODB.Recordset");
+    ExpectError(RaisedError([&] { rs->MoveFirst(); }), ado::adErrFeatureNotAvailable, "ADODB.Recordset");
+    ExpectError(RaisedError([&] { rs->MoveLast(); }), ado::adErrFeatureNotAvailable, "ADODB.Recordset");
+    ExpectError(RaisedError([&] { rs->Move(-1); }), ado::adErrFeatureNotAvailable, "ADODB.Recordset");
+    EXPECT_EQ(CLng(i->Value()), 2);  // the refused moves did not move
+    rs->Move(1);
+    EXPECT_EQ(CLng(i->Value()), 3);
+    rs->MoveNext();
+    EXPECT_TRUE(rs->Eof());
+    EXPECT_FALSE(rs->Bof());
+    ExpectError(RaisedError([&] { i->Value(); }), ado::adErrNoCurrentRecord, "ADODB.Field");
+    ExpectError(RaisedError([&] { rs->MoveNext(); }), ado::adErrNoCurrentRecord, "ADODB.Recordset");
+    ExpectError(RaisedError([&] { rs->SetCacheSize(0); }), ado::adErrInvalidArgument, "ADODB.Recordset");
+    rs->SetCacheSize(100);
+    ExpectError(RaisedError([&] { rs->SetCursorType(ado::adOpenStatic); }), ado::adErrObjectOpen,
+                "ADODB.Recordset");
+    ExpectError(RaisedError([&] { rs->AddNew(); }), ado::adErrFeatureNotAvailable, "ADODB.Recordset");
+    rs->Close();
+    EXPECT_EQ(rs->State(), ado::adStateClosed);
+    EXPECT_EQ(rs->Fields()->Count(), 0);
+    ExpectError(RaisedError([&] { rs->Eof(); }), ado::adErrObjectClosed, "ADODB.Recordset");
+    ExpectError(RaisedError([&] { i->Value(); }), ado::adErrObjectClosed, "ADODB.Field");
+    ExpectError(RaisedError([&] { rs->Close(); }), ado::adErrObjectClosed, "ADODB.Recordset");
+
+    // An empty result opens with BOF and EOF both true.
+    rs = Open("SELECT i FROM n WHERE i > 99", ado::adUseServer);
+    EXPECT_TRUE(rs->Bof());
+    EXPECT_TRUE(rs->Eof());
+    ExpectError(RaisedError([&] { rs->MoveFirst(); }), ado::adErrNoCurrentRecord, "ADODB.Recordset");
+}
+
+TEST_F(SqliteRecordset, ClientCursorMovesEverywhereWithTheBofEofRules) {
+    Fill(5);
+    // Asked for a dynamic cursor with pessimistic locking: the client engine gives static and optimistic.
+    Ref<ado::Recordset> rs =
+        Open("SELECT i FROM n ORDER BY i", ado::adUseClient, ado::adOpenDynamic, ado::adLockPessimistic);
+    EXPECT_EQ(rs->CursorType(), ado::adOpenStatic);
+    EXPECT_EQ(rs->LockType(), ado::adLockOptimistic);
+    EXPECT_EQ(rs->RecordCount(), 5);
+    EXPECT_TRUE(rs->Supports(ado::adMovePrevious));
+    EXPECT_FALSE(rs->Supports(ado::adUpdate));
+    EXPECT_FALSE(rs->Supports(ado::adAddNew));
+    EXPECT_FALSE(rs->Supports(ado::adDelete));
+    ado::Field* i = rs->Fields()->At(0);
+    const Variant& value = i->Value();
+    EXPECT_EQ(CLng(value), 1);
+    EXPECT_EQ(rs->AbsolutePosition(), 1);
+    rs->MoveLast();
+    EXPECT_EQ(CLng(i->Value()), 5);
+    rs->MoveNext();
+    EXPECT_TRUE(rs->Eof());
+    EXPECT_FALSE(rs->Bof());
+    ExpectError(RaisedError([&] { rs->MoveNext(); }), ado::adErrNoCurrentRecord, "ADODB.Recordset");
+    rs->MovePrevious();
+    EXPECT_EQ(CLng(i->Value()), 5);
+    rs->Move(-3);
+    EXPECT_EQ(CLng(i->Value()), 2);
+    rs->MovePrevious();
+    rs->MovePrevious();
+    EXPECT_TRUE(rs->Bof());
+    EXPECT_FALSE(rs->Eof());
+    ExpectError(RaisedError([&] { i->Value(); }), ado::adErrNoCurrentRecord, "ADODB.Field");
+    ExpectError(RaisedError([&] { rs->MovePrevious(); }), ado::adErrNoCurrentRecord, "ADODB.Recordset");
+    rs->MoveNext();
+    EXPECT_EQ(CLng(i->Value()), 1);
+    rs->Move(10);  // past the end: EOF, no error
+    EXPECT_TRUE(rs->Eof());
+    rs->MoveFirst();
+    EXPECT_EQ(CLng(i->Value()), 1);
+    // The rows stay when the connection lets go of the recordset.
+    rs->SetActiveConnection(nullptr);
+    rs->MoveLast();
+    EXPECT_EQ(CLng(i->Value()), 5);
+
+    ExpectError(RaisedError([&] { rs->Update(); }), ado::adErrFeatureNotAvailable, "ADODB.Recordset");
+    ExpectError(RaisedError([&] { rs->UpdateBatch(ado::adAffectAll); }), ado::adErrFeatureNotAvailable,
+                "ADODB.Recordset");
+    ExpectError(RaisedError([&] { rs->Delete(ado::adAffectCurrent); }), ado::adErrFeatureNotAvailable,
+                "ADODB.Recordset");
+    ExpectError(RaisedError([&] { rs->Save(Variant(dir.File("x.adtg")), 7); }), ado::adErrInvalidArgument,
+                "ADODB.Recordset");
+    ExpectError(RaisedError([&] { i->SetValue(Variant(1)); }), ado::adErrFeatureNotAvailable, "ADODB.Field");
+
+    // A read-only request stays read-only.
+    EXPECT_EQ(Open("SELECT i FROM n", ado::adUseClient, ado::adOpenStatic, ado::adLockReadOnly)->LockType(),
+              ado::adLockReadOnly);
+    Ref<ado::Recordset> empty = Open("SELECT i FROM n WHERE 0", ado::adUseClient);
+    EXPECT_TRUE(empty->Bof() && empty->Eof());
+    EXPECT_EQ(empty->RecordCount(), 0);
+    ExpectError(RaisedError([&] { empty->MoveFirst(); }), ado::adErrNoCurrentRecord, "ADODB.Recordset");
+    ExpectError(RaisedError([&] { empty->MoveLast(); }), ado::adErrNoCurrentRecord, "ADODB.Recordset");
+}
+
+TEST_F(SqliteRecordset, MaxRecordsLimitsBothCursors) {
+    Fill(10);
+    for (std::int32_t location : {ado::adUseServer, ado::adUseClient}) {
+        Ref<ado::Recordset> rs = CreateObjectAs<ado::Recordset>("ADODB.Recordset");
+        rs->SetCursorLocation(location);
+        rs->SetMaxRecords(4);
+        rs->Open(Variant("SELECT i FROM n"), Variant(Ref<ado::Connection>(connection)));
+        int rows = 0;
+        for (; !rs->Eof(); rs->MoveNext()) ++rows;
+        EXPECT_EQ(rows, 4);
+    }
+}
+
+TEST_F(SqliteRecordset, SeveralStatementsGiveSeveralResults) {
+    Ref<ado::Recordset> rs = connection->Execute(
+        "CREATE TABLE m(a INTEGER); INSERT INTO m VALUES (1), (2); SELECT a FROM m ORDER BY a;"
+        " SELECT a FROM m WHERE a > 5; UPDATE m SET a = a + 1");
+    // CREATE: a closed recordset without fields.
+    EXPECT_EQ(rs->State(), ado::adStateClosed);
+    EXPECT_EQ(rs->Fields()->Count(), 0);
+    Variant affected;
+    rs = rs->NextRecordset(&affected);  // INSERT
+    ASSERT_TRUE(rs);
+    EXPECT_EQ(rs->State(), ado::adStateClosed);
+    EXPECT_EQ(CLng(affected), 2);
+    rs = rs->NextRecordset(&affected);  // the first SELECT
+    ASSERT_TRUE(rs);
+    EXPECT_EQ(rs->State(), ado::adStateOpen);
+    EXPECT_EQ(CLng(affected), -1);
+    EXPECT_EQ(CLng(rs->Fields()->At(0)->Value()), 1);
+    Ref<ado::Recordset> previous = rs;
+    rs = rs->NextRecordset(&affected);  // the second SELECT: open and empty
+    EXPECT_EQ(previous->State(), ado::adStateClosed);
+    ASSERT_TRUE(rs);
+    EXPECT_EQ(rs->State(), ado::adStateOpen);
+    EXPECT_TRUE(rs->Bof() && rs->Eof());
+    rs = rs->NextRecordset(&affected);  // UPDATE: only now run
+    ASSERT_TRUE(rs);
+    EXPECT_EQ(CLng(affected), 2);
+    EXPECT_FALSE(rs->NextRecordset(&affected));
+    Ref<ado::Recordset> check = connection->Execute("SELECT sum(a) FROM m");
+    EXPECT_EQ(CLng(check->Fields()->At(0)->Value()), 5);
+
+    // Through a client cursor too, with the text as Source.
+    Ref<ado::Recordset> client = Open("SELECT 1 AS x; SELECT 2 AS y", ado::adUseClient);
+    EXPECT_EQ(client->RecordCount(), 1);
+    Ref<ado::Recordset> second = client->NextRecordset(nullptr);
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->Fields()->At(0)->Name(), "y");
+    EXPECT_EQ(second->CursorType(), ado::adOpenStatic);
+    EXPECT_EQ(second->Source(), "SELECT 1 AS x; SELECT 2 AS y");
+}
+
+TEST_F(SqliteRecordset, CommandsBindPositionallyAndCountAffectedRows) {
+    Fill(3);
+    Ref<ado::Command> cmd = NewCommand("UPDATE n SET s = ? WHERE i >= ?");
+    EXPECT_EQ(cmd->CommandType(), ado::adCmdUnknown);
+    EXPECT_EQ(cmd->CommandTimeout(), 30);
+    Ref<ado::Parameter> s = cmd->CreateParameter("S", ado::adVarChar, ado::adParamInput, 10, Variant("z"));
+    EXPECT_EQ(cmd->Parameters()->Count(), 0);  // CreateParameter does not append
+    cmd->Parameters()->Append(s);
+    ExpectError(RaisedError([&] { cmd->Parameters()->Append(s); }), ado::adErrObjectInCollection,
+                "ADODB.Parameters");
+    cmd->Parameters()->Append(cmd->CreateParameter("low", ado::adInteger, ado::adParamInput, 0, Variant(2)));
+    EXPECT_EQ(cmd->Parameters()->Item(Variant("s"))->Name(), "S");
+    EXPECT_EQ(cmd->Parameters()->Item(Variant(1))->Name(), "low");
+    ExpectError(RaisedError([&] { cmd->Parameters()->Item(Variant("x")); }), ado::adErrItemNotFound,
+                "ADODB.Parameters");
+    Variant affected;
+    Ref<ado::Recordset> rs = cmd->Execute(&affected);
+    EXPECT_EQ(CLng(affected), 2);
+    ASSERT_TRUE(rs);
+    EXPECT_EQ(rs->State(), ado::adStateClosed);
+    EXPECT_EQ(rs->Fields()->Count(), 0);
+    cmd->Parameters()->Item(Variant("low"))->SetValue(Variant(3));
+    cmd->Execute(&affected);
+    EXPECT_EQ(CLng(affected), 1);
+    cmd->Parameters()->Delete(Variant("low"));
+    EXPECT_EQ(cmd->Parameters()->Count(), 1);
+
+    // A marker without a value is the provider's failure.
+    std::optional<Error> e = RaisedError([&] { cmd->Execute(nullptr); });
+    ExpectError(e, hr::DB_E_PARAMNOTOPTIONAL, "SQLite");
+
+    // DDL and SELECT count nothing.
+    Variant none;
+    connection->Execute("CREATE TABLE other(x)", &none);
+    EXPECT_EQ(CLng(none), -1);
+
+    // Source is the command text when a Command opens the recordset.
+    Ref<ado::Command> select = NewCommand("SELECT i FROM n WHERE i = ?");
+    select->Parameters()->Append(
+        select->CreateParameter("i", ado::adInteger, ado::adParamInput, 0, Variant(2)));
+    Ref<ado::Recordset> opened = CreateObjectAs<ado::Recordset>("ADODB.Recordset");
+    opened->SetCursorLocation(ado::adUseClient);
+    opened->Open(Variant(Ref<ado::Command>(select)));
+    EXPECT_EQ(opened->Source(), "SELECT i FROM n WHERE i = ?");
+    EXPECT_EQ(opened->RecordCount(), 1);
+    ExpectError(RaisedError([&] { opened->SetActiveConnection(connection); }), ado::adErrBoundToCommand,
+                "ADODB.Recordset");
+
+    // Table commands name a table.
+    Ref<ado::Command> table = NewCommand("n");
+    table->SetCommandType(ado::adCmdTable);
+    Ref<ado::Recordset> all = table->Execute(nullptr);
+    EXPECT_EQ(all->Fields()->Count(), 2);
+}
+
+TEST_F(SqliteRecordset, ParameterDefinitionsFollowThePlatformsRules) {
+    Fill(1);
+    Ref<ado::Command> cmd = NewCommand("SELECT ? || ''");
+    Ref<ado::Parameter> p = cmd->CreateParameter("p", ado::adVarChar, ado::adParamInput, 0, Variant("abc"));
+    cmd->Parameters()->Append(p);
+    ExpectError(RaisedError([&] { cmd->Execute(nullptr); }), ado::adErrInvalidParamInfo, "ADODB.Command");
+    p->SetSize(3);
+    EXPECT_EQ(CStr(cmd->Execute(nullptr)->Fields()->At(0)->Value()), "abc");
+
+    Ref<ado::Command> numeric = NewCommand("SELECT ?");
+    Ref<ado::Parameter> n =
+        numeric->CreateParameter("n", ado::adNumeric, ado::adParamInput, 0, Variant(1.25));
+    numeric->Parameters()->Append(n);
+    ExpectError(RaisedError([&] { numeric->Execute(nullptr); }), ado::adErrInvalidParamInfo, "ADODB.Command");
+    n->SetPrecision(5);
+    n->SetNumericScale(2);
+    EXPECT_EQ(CDbl(numeric->Execute(nullptr)->Fields()->At(0)->Value()), 1.25);
+
+    ExpectError(RaisedError([&] { cmd->CreateParameter("d", ado::adInteger, 9); }), ado::adErrInvalidArgument,
+                "ADODB.Command");
+    Ref<ado::Command> unbound = CreateObjectAs<ado::Command>("ADODB.Command");
+    unbound->SetCommandText("SELECT 1");
+    ExpectError(RaisedError([&] { unbound->Execute(nullptr); }), ado::adErrInvalidConnection,
+                "ADODB.Command");
+
+    // Values given to Execute stand in for the appended parameters' values.
+    Ref<ado::Command> values = NewCommand("SELECT ? + ?");
+    EXPECT_EQ(CLng(values->Execute(nullptr, MakeArray(40, 2))->Fields()->At(0)->Value()), 42);
+    // A value that does not convert to the parameter's type is the provider's conversion failure.
+    Ref<ado::Command> bad = NewCommand("SELECT ?");
+    bad->Parameters()->Append(
+        bad->CreateParameter("x", ado::adInteger, ado::adParamInput, 0, Variant("abc")));
+    ExpectError(RaisedError([&] { bad->Execute(nullptr); }), hr::DB_E_CANTCONVERTVALUE, "SQLite");
+}
+
+TEST_F(SqliteRecordset, SchemaQueriesListTablesViewsAndColumns) {
+    connection->Execute(
+        "CREATE TABLE orders(id INTEGER PRIMARY KEY, customer VARCHAR(40) NOT NULL, total NUMERIC(12,2),"
+        " placed DATETIME DEFAULT CURRENT_TIMESTAMP, note TEXT);"
+        "CREATE VIEW big_orders AS SELECT id, total FROM orders WHERE total > 100;"
+        "CREATE TEMP TABLE scratch(x)");
+
+    Ref<ado::Recordset> tables = connection->OpenSchema(ado::adSchemaTables);
+    std::vector<std::string> names;
+    const char* expected_fields[] = {"TABLE_CATALOG", "TABLE_SCHEMA", "TABLE_NAME",
+                                     "TABLE_TYPE",    "TABLE_GUID",   "DESCRIPTION",
+                                     "TABLE_PROPID",  "DATE_CREATED", "DATE_MODIFIED"};
+    ASSERT_EQ(tables->Fields()->Count(), 9);
+    for (int i = 0; i < 9; ++i) EXPECT_EQ(tables->Fields()->At(i)->Name(), expected_fields[i]);
+    EXPECT_EQ(tables->Fields()->At(3)->Type(), ado::adWChar);
+    EXPECT_EQ(tables->Fields()->At(4)->Type(), ado::adGUID);
+    for (; !tables->Eof(); tables->MoveNext()) {
+        Ref<ado::Fields> f = tables->Fields();
+        names.push_back(CStr(f->Item(Variant("TABLE_TYPE"))->Value()) + ":" + CStr(f->At(0)->Value()) + "." +
+                        CStr(f->Item(Variant("TABLE_NAME"))->Value()));
+        EXPECT_TRUE(f->Item(Variant("TABLE_SCHEMA"))->Value().IsNull());
+    }
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"LOCAL TEMPORARY:temp.scratch", "SYSTEM TABLE:main.sqlite_schema",
+                                        "SYSTEM TABLE:temp.sqlite_temp_schema", "TABLE:main.orders",
+                                        "VIEW:main.big_orders"}));
+
+    // Restriction lists: {catalog, schema, table, type}; Empty restricts nothing.
+    Ref<ado::Recordset> views =
+        connection->OpenSchema(ado::adSchemaTables, MakeArray(Variant(), Variant(), Variant(), "VIEW"));
+    ASSERT_EQ(views->RecordCount(), 1);
+    EXPECT_EQ(CStr(views->Fields()->Item(Variant("TABLE_NAME"))->Value()), "big_orders");
+    EXPECT_EQ(connection->OpenSchema(ado::adSchemaTables, MakeArray(Variant(), "dbo", Variant(), Variant()))
+                  ->RecordCount(),
+              0);
+    EXPECT_EQ(connection->OpenSchema(ado::adSchemaTables, MakeArray("main", Variant(), "ORDERS", "TABLE"))
+                  ->RecordCount(),
+              1);
+
+    Ref<ado::Recordset> columns =
+        connection->OpenSchema(ado::adSchemaColumns, MakeArray(Variant(), Variant(), "orders", Variant()));
+    const char* column_fields[] = {
+        "TABLE_CATALOG",
+        "TABLE_SCHEMA",
+        "TABLE_NAME",
+        "COLUMN_NAME",
+        "COLUMN_GUID",
+        "COLUMN_PROPID",
+        "ORDINAL_POSITION",
+        "COLUMN_HASDEFAULT",
+        "COLUMN_DEFAULT",
+        "COLUMN_FLAGS",
+        "IS_NULLABLE",
+        "DATA_TYPE",
+        "TYPE_GUID",
+        "CHARACTER_MAXIMUM_LENGTH",
+        "CHARACTER_OCTET_LENGTH",
+        "NUMERIC_PRECISION",
+        "NUMERIC_SCALE",
+        "DATETIME_PRECISION",
+        "CHARACTER_SET_CATALOG",
+        "CHARACTER_SET_SCHEMA",
+        "CHARACTER_SET_NAME",
+        "COLLATION_CATALOG",
+        "COLLATION_SCHEMA",
+        "COLLATION_NAME",
+        "DOMAIN_CATALOG",
+        "DOMAIN_SCHEMA",
+        "DOMAIN_NAME",
+        "DESCRIPTION",
+    };
+    ASSERT_EQ(columns->Fields()->Count(), 28);
+    for (int i = 0; i < 28; ++i) EXPECT_EQ(columns->Fields()->At(i)->Name(), column_fields[i]);
+    EXPECT_EQ(columns->Fields()->Item(Variant("DATA_TYPE"))->Type(), ado::adUnsignedSmallInt);
+    EXPECT_EQ(columns->Fields()->Item(Variant("IS_NULLABLE"))->Type(), ado::adBoolean);
+    ASSERT_EQ(columns->RecordCount(), 5);
+    struct Col {
+        const char* name;
+        std::int32_t type;
+        bool nullable;
+    } cols[] = {{"id", ado::adInteger, false},
+                {"customer", ado::adVarWChar, false},
+                {"total", ado::adNumeric, true},
+                {"placed", ado::adDBTimeStamp, true},
+                {"note", ado::adLongVarWChar, true}};
+    auto field = [&](const char* name) { return columns->Fields()->Item(Variant(name))->Value(); };
+    for (int i = 0; i < 5; ++i, columns->MoveNext()) {
+        EXPECT_EQ(CStr(field("COLUMN_NAME")), cols[i].name);
+        EXPECT_EQ(CLng(field("ORDINAL_POSITION")), i + 1);
+        EXPECT_EQ(CLng(field("DATA_TYPE")), cols[i].type) << cols[i].name;
+        EXPECT_EQ(CBool(field("IS_NULLABLE")), cols[i].nullable) << cols[i].name;
+        if (i == 1) EXPECT_EQ(CLng(field("CHARACTER_MAXIMUM_LENGTH")), 40);
+        if (i == 2) {
+            EXPECT_EQ(CLng(field("NUMERIC_PRECISION")), 12);
+            EXPECT_EQ(CLng(field("NUMERIC_SCALE")), 2);
+        }
+        if (i == 3) {
+            EXPECT_TRUE(CBool(field("COLUMN_HASDEFAULT")));
+            EXPECT_EQ(CStr(field("COLUMN_DEFAULT")), "CURRENT_TIMESTAMP");
+        }
+    }
+    // A view's columns, and a column restriction.
+    Ref<ado::Recordset> view_columns =
+        connection->OpenSchema(ado::adSchemaColumns, MakeArray(Variant(), Variant(), "big_orders", "total"));
+    ASSERT_EQ(view_columns->RecordCount(), 1);
+    EXPECT_EQ(CLng(view_columns->Fields()->Item(Variant("DATA_TYPE"))->Value()), ado::adNumeric);
+    EXPECT_EQ(
+        connection->OpenSchema(ado::adSchemaColumns, MakeArray(Variant(), Variant(), "nosuch", Variant()))
+            ->RecordCount(),
+        0);
+
+    Ref<ado::Recordset> schemata = connection->OpenSchema(ado::adSchemaSchemata);
+    EXPECT_EQ(schemata->Fields()->Count(), 6);
+    EXPECT_EQ(schemata->Fields()->At(1)->Name(), "SCHEMA_NAME");
+    EXPECT_EQ(schemata->RecordCount(), 0);  // SQLite has catalogs but no schemas
+
+    ExpectError(RaisedError([&] { connection->OpenSchema(99); }), ado::adErrFeatureNotAvailable,
+                "ADODB.Connection");
+    ExpectError(RaisedError([&] { connection->OpenSchema(ado::adSchemaTables, Variant(3)); }),
+                ado::adErrInvalidArgument, "ADODB.Connection");
+}
+
+TEST_F(SqliteRecordset, FilterShowsMatchingRowsAndCountsThem) {
+    Fill(6);
+    Ref<ado::Recordset> rs = Open("SELECT i, s FROM n ORDER BY i", ado::adUseClient);
+    rs->MoveLast();
+    rs->SetFilter(Variant("i > 2 AND i <= 4"));
+    EXPECT_EQ(CStr(rs->Filter()), "i > 2 AND i <= 4");
+    EXPECT_EQ(rs->RecordCount(), 2);
+    EXPECT_EQ(CLng(rs->Fields()->At(0)->Value()), 3);  // moved to the first visible row
+    rs->MoveNext();
+    EXPECT_EQ(CLng(rs->Fields()->At(0)->Value()), 4);
+    rs->MoveNext();
+    EXPECT_TRUE(rs->Eof());
+    rs->SetFilter(Variant("s = 'ROW5' OR s LIKE 'row1*'"));
+    EXPECT_EQ(rs->RecordCount(), 2);
+    rs->SetFilter(Variant(""));
+    EXPECT_EQ(rs->RecordCount(), 6);
+    EXPECT_EQ(CLng(rs->Filter()), ado::adFilterNone);
+    rs->SetFilter(Variant(ado::adFilterPendingRecords));
+    EXPECT_EQ(rs->RecordCount(), 0);
+    EXPECT_TRUE(rs->Bof() && rs->Eof());
+    rs->SetFilter(Variant(ado::adFilterNone));
+    EXPECT_EQ(rs->RecordCount(), 6);
+    ExpectError(RaisedError([&] { rs->SetFilter(Variant("i >")); }), ado::adErrInvalidArgument,
+                "ADODB.Recordset");
+    ExpectError(RaisedError([&] { rs->SetFilter(Variant("nosuch = 1")); }), ado::adErrItemNotFound,
+                "ADODB.Recordset");
+    ExpectError(RaisedError([&] { rs->SetFilter(Variant(4)); }), ado::adErrInvalidArgument,
+                "ADODB.Recordset");
+
+    // A forward-only cursor applies the filter to the rows still ahead.
+    Ref<ado::Recordset> forward = Open("SELECT i FROM n ORDER BY i", ado::adUseServer);
+    forward->SetFilter(Variant("i >= 5"));
+    EXPECT_EQ(CLng(forward->Fields()->At(0)->Value()), 5);
+    forward->MoveNext();
+    EXPECT_EQ(CLng(forward->Fields()->At(0)->Value()), 6);
+    forward->MoveNext();
+    EXPECT_TRUE(forward->Eof());
+}
+
+TEST_F(SqliteRecordset, CommandTimeoutInterruptsALongQuery) {
+    connection->Execute("CREATE TABLE t(x)");
+    connection->BeginTrans();
+    connection->Execute("INSERT INTO t VALUES (1)");
+    Ref<ado::Command> cmd =
+        NewCommand("WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c) SELECT count(*) FROM c");
+    cmd->SetCommandTimeout(1);
+    auto start = std::chrono::steady_clock::now();
+    std::optional<Error> e = RaisedError([&] { cmd->Execute(nullptr); });
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    ExpectError(e, hr::DB_E_ABORTLIMITREACHED, "SQLite");
+    EXPECT_EQ(e->NativeError(), SQLITE_INTERRUPT);
+    EXPECT_EQ(e->SQLState(), "HYT00");
+    EXPECT_GE(seconds, 0.9);
+    EXPECT_LT(seconds, 10);
+    EXPECT_EQ(connection->Errors()->Item(Variant(0))->Number(), hr::DB_E_ABORTLIMITREACHED);
+    // The connection and its transaction survive an interrupted read.
+    EXPECT_EQ(connection->State(), ado::adStateOpen);
+    connection->CommitTrans();
+    EXPECT_EQ(CLng(connection->Execute("SELECT count(*) FROM t")->Fields()->At(0)->Value()), 1);
+    // Without a limit the same command object runs normal statements.
+    cmd->SetCommandText("SELECT 1");
+    cmd->SetCommandTimeout(0);
+    EXPECT_EQ(CLng(cmd->Execute(nullptr)->Fields()->At(0)->Value()), 1);
+}
+
+TEST_F(SqliteRecordset, FieldsOutliveTheirRecordsetSafely) {
+    Fill(2);
+    Ref<ado::Field> field;
+    {
+        Ref<ado::Recordset> rs = Open("SELECT i FROM n", ado::adUseServer);
+        field = rs->Fields()->At(0);
+        EXPECT_EQ(CLng(field->Value()), 1);
+    }
+    EXPECT_EQ(field->Name(), "i");
+    ExpectError(RaisedError([&] { field->Value(); }), ado::adErrObjectClosed, "ADODB.Field");
+    // The statement was let go: the table can be dropped.
+    connection->Execute("DROP TABLE n");
+}
+
+TEST_F(SqliteRecordset, RequeryRunsTheSourceAgain) {
+    Fill(2);
+    Ref<ado::Recordset> rs = Open("SELECT count(*) FROM n", ado::adUseClient);
+    EXPECT_EQ(CLng(rs->Fields()->At(0)->Value()), 2);
+    connection->Execute("INSERT INTO n VALUES (3, 'c')");
+    rs->Requery(ado::adOptionUnspecified);
+    EXPECT_EQ(CLng(rs->Fields()->At(0)->Value()), 3);
+}
+
+}  // namespace
+}  // namespace korado
