@@ -1,0 +1,275 @@
+// The ODBC bridge's pure mappings: what the platform reports for a driver's SQLSTATE, type and
+// information values, and how connection strings and procedure calls are written for the driver.
+#include <gtest/gtest.h>
+
+#include <sql.h>
+#include <sqlext.h>
+
+#include "dataaccess/providers/odbc/odbc_provider.h"
+#include "dataaccess/providers/odbc/odbc_text.h"
+
+namespace korado::dataaccess::odbc {
+namespace {
+
+TEST(OdbcMapping, SqlStatesMapToThePlatformNumbers) {
+    EXPECT_EQ(NumberForSqlState("IM002"), hr::E_FAIL);  // data source not found
+    EXPECT_EQ(NumberForSqlState("08001"), hr::E_FAIL);
+    EXPECT_EQ(NumberForSqlState("HY000"), hr::E_FAIL);
+    EXPECT_EQ(NumberForSqlState("01000"), hr::E_FAIL);  // a warning record inside a failure
+    EXPECT_EQ(NumberForSqlState("42S02"), hr::DB_E_NOTABLE);
+    EXPECT_EQ(NumberForSqlState("S0002"), hr::DB_E_NOTABLE);
+    EXPECT_EQ(NumberForSqlState("42P01"), hr::DB_E_ERRORSINCOMMAND);  // PostgreSQL's own class-42 state
+    EXPECT_EQ(NumberForSqlState("42000"), hr::DB_E_ERRORSINCOMMAND);
+    EXPECT_EQ(NumberForSqlState("37000"), hr::DB_E_ERRORSINCOMMAND);
+    EXPECT_EQ(NumberForSqlState("22001"), hr::DB_E_DATAOVERFLOW);
+    EXPECT_EQ(NumberForSqlState("22003"), hr::DB_E_DATAOVERFLOW);
+    EXPECT_EQ(NumberForSqlState("22018"), hr::DB_E_CANTCONVERTVALUE);
+    EXPECT_EQ(NumberForSqlState("22P02"), hr::DB_E_CANTCONVERTVALUE);
+    EXPECT_EQ(NumberForSqlState("23505"), hr::DB_E_INTEGRITYVIOLATION);
+    EXPECT_EQ(NumberForSqlState("28000"), hr::DB_SEC_E_AUTH_FAILED);
+    EXPECT_EQ(NumberForSqlState("28P01"), hr::DB_SEC_E_AUTH_FAILED);
+    EXPECT_EQ(NumberForSqlState("07001"), hr::DB_E_PARAMNOTOPTIONAL);
+    EXPECT_EQ(NumberForSqlState("07002"), hr::DB_E_PARAMNOTOPTIONAL);
+    EXPECT_EQ(NumberForSqlState("HYT00"), hr::DB_E_ABORTLIMITREACHED);
+    EXPECT_EQ(NumberForSqlState("HYT01"), hr::DB_E_ABORTLIMITREACHED);
+    EXPECT_EQ(NumberForSqlState("HY008"), hr::DB_E_CANCELED);
+    EXPECT_EQ(NumberForSqlState("57014"), hr::DB_E_CANCELED);
+    EXPECT_EQ(NumberForSqlState(""), hr::E_FAIL);
+    EXPECT_EQ(NumberForSqlState("4"), hr::E_FAIL);
+}
+
+TEST(OdbcMapping, DriverManagerPrefixReadsAsThePlatformNamesIt) {
+    EXPECT_EQ(
+        PlatformDescription("[unixODBC][Driver Manager]Data source name not found and no default driver "
+                            "specified"),
+        "[unixODBC][ODBC Driver Manager]Data source name not found and no default driver specified");
+    // A driver's own prefixes and text stay as they are; only trailing line breaks go.
+    EXPECT_EQ(PlatformDescription("[ma-3.1.15]Access denied for user 'x'@'localhost' (using password: YES)"),
+              "[ma-3.1.15]Access denied for user 'x'@'localhost' (using password: YES)");
+    EXPECT_EQ(PlatformDescription("FATAL:  password authentication failed for user \"k\"\n"),
+              "FATAL:  password authentication failed for user \"k\"");
+    EXPECT_EQ(PlatformDescription("ERROR: boom;\nError while executing the query"),
+              "ERROR: boom;\nError while executing the query");
+    EXPECT_EQ(PlatformDescription("[unixODBC][Driver Manager]a [unixODBC][Driver Manager]b\r\n"),
+              "[unixODBC][ODBC Driver Manager]a [unixODBC][ODBC Driver Manager]b");
+    EXPECT_EQ(PlatformDescription(""), "");
+}
+
+TEST(OdbcMapping, LostConnectionStates) {
+    EXPECT_TRUE(IsConnectionLost("08S01"));
+    EXPECT_TRUE(IsConnectionLost("08003"));
+    EXPECT_TRUE(
+        IsConnectionLost("57P01"));  // PostgreSQL: terminating connection due to administrator command
+    EXPECT_FALSE(IsConnectionLost("42P01"));
+    EXPECT_FALSE(IsConnectionLost("HY000"));
+}
+
+TEST(OdbcMapping, SqlTypesMapToPlatformTypes) {
+    struct Case {
+        int sql_type;
+        std::uint64_t size;
+        int digits;
+        bool is_unsigned;
+        std::int32_t type;
+        ValueKind kind;
+    };
+    const Case cases[] = {
+        {SQL_CHAR, 10, 0, false, ado::adChar, ValueKind::kText},
+        {SQL_VARCHAR, 40, 0, false, ado::adVarChar, ValueKind::kText},
+        {SQL_LONGVARCHAR, 8190, 0, false, ado::adLongVarChar, ValueKind::kText},
+        {SQL_WCHAR, 10, 0, false, ado::adWChar, ValueKind::kText},
+        {SQL_WVARCHAR, 40, 0, false, ado::adVarWChar, ValueKind::kText},
+        {SQL_WLONGVARCHAR, 0, 0, false, ado::adLongVarWChar, ValueKind::kText},
+        {SQL_DECIMAL, 10, 2, false, ado::adNumeric, ValueKind::kNumeric},
+        {SQL_NUMERIC, 28, 6, false, ado::adNumeric, ValueKind::kNumeric},
+        {SQL_TINYINT, 3, 0, false, ado::adSmallInt, ValueKind::kInt16},
+        {SQL_TINYINT, 3, 0, true, ado::adUnsignedSmallInt, ValueKind::kInt32},
+        {SQL_SMALLINT, 5, 0, false, ado::adSmallInt, ValueKind::kInt16},
+        {SQL_SMALLINT, 5, 0, true, ado::adUnsignedSmallInt, ValueKind::kInt32},
+        {SQL_INTEGER, 10, 0, false, ado::adInteger, ValueKind::kInt32},
+        {SQL_INTEGER, 10, 0, true, ado::adUnsignedInt, ValueKind::kInt64},
+        {SQL_BIGINT, 19, 0, false, ado::adBigInt, ValueKind::kInt64},
+        {SQL_BIGINT, 20, 0, true, ado::adUnsignedBigInt, ValueKind::kUInt64},
+        {SQL_REAL, 7, 0, false, ado::adSingle, ValueKind::kSingle},
+        {SQL_FLOAT, 15, 0, false, ado::adDouble, ValueKind::kDouble},
+        {SQL_DOUBLE, 15, 0, false, ado::adDouble, ValueKind::kDouble},
+        {SQL_BIT, 1, 0, false, ado::adBoolean, ValueKind::kBool},
+        {SQL_BINARY, 16, 0, false, ado::adBinary, ValueKind::kBinary},
+        {SQL_VARBINARY, 255, 0, false, ado::adVarBinary, ValueKind::kBinary},
+        {SQL_LONGVARBINARY, 0, 0, false, ado::adLongVarBinary, ValueKind::kBinary},
+        {SQL_TYPE_DATE, 10, 0, false, ado::adDBDate, ValueKind::kDate},
+        {SQL_TYPE_TIME, 8, 0, false, ado::adDBTime, ValueKind::kTime},
+        {SQL_TYPE_TIMESTAMP, 26, 6, false, ado::adDBTimeStamp, ValueKind::kTimestamp},
+        {SQL_GUID, 36, 0, false, ado::adGUID, ValueKind::kGuid},
+        {SQL_INTERVAL_DAY_TO_SECOND, 30, 6, false, ado::adVarWChar, ValueKind::kText},
+    };
+    for (const Case& c : cases) {
+        FieldType f = MapSqlType(c.sql_type, c.size, c.digits, c.is_unsigned);
+        EXPECT_EQ(f.type, c.type) << "SQL type " << c.sql_type;
+        EXPECT_EQ(f.kind, c.kind) << "SQL type " << c.sql_type;
+    }
+}
+
+TEST(OdbcMapping, SizesAndLongColumns) {
+    FieldType v = MapSqlType(SQL_WVARCHAR, 40, 0, false);
+    EXPECT_EQ(v.defined_size, 40);
+    EXPECT_EQ(v.attributes & ado::adFldLong, 0);
+    EXPECT_FALSE(v.long_data);
+
+    // Longer than 255 characters: long attribute, still bound while within the bind limit.
+    FieldType wide = MapSqlType(SQL_WVARCHAR, 1000, 0, false);
+    EXPECT_NE(wide.attributes & ado::adFldLong, 0);
+    EXPECT_FALSE(wide.long_data);
+    EXPECT_TRUE(MapSqlType(SQL_WVARCHAR, 5000, 0, false).long_data);
+
+    // psqlODBC's text is a LONG type with a nominal size; MariaDB's LONGTEXT is 4 GB: both long data, the
+    // latter unlimited.
+    FieldType text = MapSqlType(SQL_WLONGVARCHAR, 8190, 0, false);
+    EXPECT_TRUE(text.long_data);
+    EXPECT_EQ(text.defined_size, 8190);
+    EXPECT_EQ(MapSqlType(SQL_WLONGVARCHAR, 4294967295u, 0, false).defined_size, -1);
+    EXPECT_EQ(MapSqlType(SQL_WVARCHAR, 0, 0, false).defined_size, -1);
+    EXPECT_TRUE(MapSqlType(SQL_WVARCHAR, 0, 0, false).long_data);
+
+    FieldType n = MapSqlType(SQL_NUMERIC, 12, 3, false);
+    EXPECT_EQ(n.precision, 12);
+    EXPECT_EQ(n.scale, 3);
+    EXPECT_EQ(n.defined_size, 19);
+    EXPECT_NE(n.attributes & ado::adFldFixed, 0);
+    EXPECT_EQ(MapSqlType(SQL_INTEGER, 10, 0, false).defined_size, 4);
+    EXPECT_EQ(MapSqlType(SQL_CHAR, 8, 0, false).attributes & ado::adFldFixed, ado::adFldFixed);
+}
+
+TEST(OdbcMapping, InformationValues) {
+    EXPECT_EQ(TransactionDdl(SQL_TC_NONE), 0);
+    EXPECT_EQ(TransactionDdl(SQL_TC_DML), 1);
+    EXPECT_EQ(TransactionDdl(SQL_TC_ALL), 8);
+    EXPECT_EQ(TransactionDdl(SQL_TC_DDL_COMMIT), 2);
+    EXPECT_EQ(TransactionDdl(SQL_TC_DDL_IGNORE), 4);
+    EXPECT_EQ(IdentifierCase(SQL_IC_UPPER), 1);
+    EXPECT_EQ(IdentifierCase(SQL_IC_LOWER), 2);
+    EXPECT_EQ(IdentifierCase(SQL_IC_SENSITIVE), 4);
+    EXPECT_EQ(IdentifierCase(SQL_IC_MIXED), 8);
+
+    EXPECT_EQ(PlatformTableType("TABLE"), "TABLE");
+    EXPECT_EQ(PlatformTableType("BASE TABLE"), "TABLE");
+    EXPECT_EQ(PlatformTableType("view"), "VIEW");
+    EXPECT_EQ(PlatformTableType("MATVIEW"), "VIEW");
+    EXPECT_EQ(PlatformTableType("SYSTEM TABLE"), "SYSTEM TABLE");
+    EXPECT_EQ(PlatformTableType("SYSTEM VIEW"), "SYSTEM VIEW");
+    EXPECT_EQ(PlatformTableType("FOREIGN TABLE"), "TABLE");
+    EXPECT_EQ(PlatformTableType("LOCAL TEMPORARY"), "LOCAL TEMPORARY");
+}
+
+TEST(OdbcMapping, DecimalDigits) {
+    auto dec = [](std::string_view t) { return ParseDecimalText(t); };
+    EXPECT_EQ(dec("123.4500"), (Decimal{1234500, 4}));
+    EXPECT_EQ(dec("-0.05"), (Decimal{-5, 2}));
+    EXPECT_EQ(dec("+7"), (Decimal{7, 0}));
+    EXPECT_EQ(dec("0"), (Decimal{0, 0}));
+    EXPECT_EQ(dec(".5"), (Decimal{5, 1}));
+    EXPECT_EQ(dec("1e3"), (Decimal{1000, 0}));
+    EXPECT_EQ(dec("1.5E-3"), (Decimal{15, 4}));
+    EXPECT_EQ(dec("79228162514264337593543950335"), (Decimal{(static_cast<__int128>(1) << 96) - 1, 0}));
+    EXPECT_FALSE(dec("79228162514264337593543950336").has_value());  // 2^96: only a Double holds it
+    // More than 28 decimals: rounded half to even at the 28th.
+    EXPECT_EQ(dec("0.00000000000000000000000000005"), (Decimal{0, 28}));
+    EXPECT_EQ(dec("0.00000000000000000000000000015"), (Decimal{2, 28}));
+    // Too many digits for 96 bits with decimals: decimals give way.
+    std::optional<Decimal> big = dec("12345678901234567890.123456789012");
+    ASSERT_TRUE(big.has_value());
+    EXPECT_EQ(big->scale, 9);  // 29 digits fit below 2^96
+    EXPECT_FALSE(dec("").has_value());
+    EXPECT_FALSE(dec("abc").has_value());
+    EXPECT_FALSE(dec("1e").has_value());
+    EXPECT_FALSE(dec("NaN").has_value());
+}
+
+TEST(OdbcMapping, OdbcConnectionStrings) {
+    OdbcAttributes a = SplitOdbcString("DSN=x;UID=u; PWD = {a;b} ;Port=5432;Flag;");
+    ASSERT_EQ(a.size(), 5u);
+    EXPECT_EQ(a[0], (std::pair<std::string, std::string>{"DSN", "x"}));
+    EXPECT_EQ(a[2], (std::pair<std::string, std::string>{"PWD", "{a;b}"}));
+    EXPECT_EQ(a[4], (std::pair<std::string, std::string>{"Flag", ""}));
+    EXPECT_EQ(JoinOdbcString({{"DSN", "x"}, {"PWD", "a;b"}, {"DRIVER", "{PostgreSQL Unicode}"}}),
+              "DSN=x;PWD={a;b};DRIVER={PostgreSQL Unicode};");
+
+    EXPECT_EQ(RemovePasswords("DSN=korado_pg;DATABASE=korado;UID=korado;PWD=secret;SSLmode=disable;"),
+              "DSN=korado_pg;DATABASE=korado;UID=korado;SSLmode=disable;");
+    EXPECT_EQ(RemovePasswords("DSN=x;pwd={se;cret};Password=p"), "DSN=x;");
+}
+
+TEST(OdbcMapping, ConnectAttributesFromThePlatformString) {
+    ConnectionString cs = ConnectionString::Parse(
+        "Persist Security Info=False;Data Source=korado_pg;User ID=alice;Password=pw;Connect Timeout=5;"
+        "Extended Properties=\"SSLmode=disable;Port=1\";Port=2;Initial Catalog=x");
+    OdbcAttributes a = DriverConnectAttributes(cs, "", "");
+    EXPECT_EQ(JoinOdbcString(a), "DSN=korado_pg;Port=2;SSLmode=disable;UID=alice;PWD=pw;");
+
+    // The Open arguments win; a DRIVER string keeps its braces and goes first.
+    ConnectionString dsnless =
+        ConnectionString::Parse("Database=korado;DRIVER={PostgreSQL Unicode};UID=a;PWD=b");
+    a = DriverConnectAttributes(dsnless, "bob", "secret");
+    EXPECT_EQ(JoinOdbcString(a), "DRIVER={PostgreSQL Unicode};Database=korado;UID=bob;PWD=secret;");
+    EXPECT_EQ(ConnectTarget(a), (std::pair<std::string, std::string>{"DRIVER", "PostgreSQL Unicode"}));
+
+    a = DriverConnectAttributes(ConnectionString::Parse("DSN=korado_maria"), "", "");
+    EXPECT_EQ(ConnectTarget(a), (std::pair<std::string, std::string>{"DSN", "korado_maria"}));
+    EXPECT_EQ(ConnectTarget({}), (std::pair<std::string, std::string>{"", ""}));
+
+    // psqlODBC gets statement-level rollback and real Booleans unless the string says otherwise.
+    OdbcAttributes pg = {{"DSN", "korado_pg"}};
+    AddDriverOptions(pg, DriverKind::kPostgreSQL);
+    EXPECT_EQ(JoinOdbcString(pg), "DSN=korado_pg;Protocol=7.4-2;BoolsAsChar=0;");
+    OdbcAttributes own = {{"DSN", "p"}, {"protocol", "7.4-1"}};
+    AddDriverOptions(own, DriverKind::kPostgreSQL);
+    EXPECT_EQ(JoinOdbcString(own), "DSN=p;protocol=7.4-1;BoolsAsChar=0;");
+    OdbcAttributes maria = {{"DSN", "m"}};
+    AddDriverOptions(maria, DriverKind::kMariaDB);
+    EXPECT_EQ(JoinOdbcString(maria), "DSN=m;");
+
+    EXPECT_TRUE(
+        NeedsDriverOptions(SplitOdbcString("DSN=p;Protocol=7.4-1;BoolsAsChar=0"), DriverKind::kPostgreSQL));
+    EXPECT_TRUE(
+        NeedsDriverOptions(SplitOdbcString("DSN=p;Protocol=7.4;BoolsAsChar=1"), DriverKind::kPostgreSQL));
+    EXPECT_FALSE(
+        NeedsDriverOptions(SplitOdbcString("DSN=p;Protocol=7.4-2;BoolsAsChar=0"), DriverKind::kPostgreSQL));
+    EXPECT_FALSE(NeedsDriverOptions(SplitOdbcString("DSN=p;BoolsAsChar=1"), DriverKind::kMariaDB));
+
+    EXPECT_EQ(KindOfDriver("PostgreSQL Unicode", ""), DriverKind::kPostgreSQL);
+    EXPECT_EQ(KindOfDriver("", "/usr/lib/x86_64-linux-gnu/odbc/psqlodbcw.so"), DriverKind::kPostgreSQL);
+    EXPECT_EQ(KindOfDriver("MariaDB Unicode", "libmaodbc.so"), DriverKind::kMariaDB);
+    EXPECT_EQ(KindOfDriver("SQLite3", "libsqlite3odbc.so"), DriverKind::kSQLite);
+    EXPECT_EQ(KindOfDriver("Oracle", "libsqora.so"), DriverKind::kOther);
+}
+
+TEST(OdbcMapping, ProcedureCalls) {
+    EXPECT_EQ(ProcedureCallText("add_one", 2, false), "{call add_one(?, ?)}");
+    EXPECT_EQ(ProcedureCallText(" add_one ", 1, true), "{? = call add_one(?)}");
+    EXPECT_EQ(ProcedureCallText("no_args", 0, false), "{call no_args()}");
+    EXPECT_EQ(ProcedureCallText("p(1, ?)", 1, false), "{call p(1, ?)}");
+    EXPECT_EQ(ProcedureCallText("{call p(?)}", 1, false), "{call p(?)}");
+}
+
+TEST(OdbcText, Utf16RoundTrips) {
+    const std::string text = "A\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80z";  // A é € 😀 z
+    std::u16string w = ToUtf16(text);
+    EXPECT_EQ(w, u"A\u00E9\u20AC\U0001F600z");
+    EXPECT_EQ(w.size(), 6u);  // the 4-byte character takes a surrogate pair
+    EXPECT_EQ(ToUtf8(w), text);
+    // Malformed input becomes U+FFFD and never reads past the end.
+    EXPECT_EQ(ToUtf16("a\xFF"
+                      "b"),
+              u"a\uFFFDb");
+    EXPECT_EQ(ToUtf16("\xF0\x9F\x98"), u"\uFFFD\uFFFD\uFFFD");
+    EXPECT_EQ(ToUtf16("\xC0\xAF"), u"\uFFFD\uFFFD");  // overlong
+    EXPECT_EQ(ToUtf8(u"x\xD800y"), "x\xEF\xBF\xBDy");
+    EXPECT_EQ(ToUtf8(u"\xDC00"), "\xEF\xBF\xBD");
+    // Reusing a string's storage keeps nothing of its old contents.
+    std::string reused = "previous contents";
+    AssignUtf8(u"ok", 2, reused);
+    EXPECT_EQ(reused, "ok");
+}
+
+}  // namespace
+}  // namespace korado::dataaccess::odbc
