@@ -22,6 +22,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -65,15 +66,16 @@ KORADO_EXPORT void PassOwnOrHandle(const Site& site, const Error& e);
 
 template <class Body, class Handler>
 void TryWith(Body&& body, Handler&& handler) {
-    Error failure(0, {}, {});
+    // Built only when something failed: every guarded member passes through here, most of them per row.
+    std::optional<Error> failure;
     try {
         std::forward<Body>(body)();
         return;
     } catch (...) {
-        failure = CurrentException();
+        failure.emplace(CurrentException());
     }
-    SetCurrentError(failure);
-    std::forward<Handler>(handler)(failure);
+    SetCurrentError(*failure);
+    std::forward<Handler>(handler)(*failure);
 }
 
 template <class Body>
