@@ -1,0 +1,152 @@
+#include "output.h"
+
+#include <algorithm>
+#include <cinttypes>
+
+#include "korado/platform/ado_enums.h"
+#include "korado/runtime/convert.h"
+#include "korado/runtime/strings.h"
+
+namespace korado::console {
+
+std::string ConsoleText(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r') {
+            if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+            out += '\n';
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+std::string FormatError(const Error& e) {
+    char number[16];
+    std::snprintf(number, sizeof number, "0x%08" PRIX32, static_cast<std::uint32_t>(e.Number()));
+    return "Error " + std::string(number) + " (" + e.Source() + "): " + ConsoleText(e.Description());
+}
+
+namespace {
+
+void WriteToStandardError(const std::string& text) {
+    std::fflush(stdout);
+    std::fwrite(text.data(), 1, text.size(), stderr);
+    std::fflush(stderr);
+}
+
+}  // namespace
+
+void PrintError(const Error& e) { WriteToStandardError(FormatError(e) + "\n"); }
+
+void PrintProblem(std::string_view text) { WriteToStandardError("Error: " + ConsoleText(text) + "\n"); }
+
+void PrintMessage(std::string_view title, std::string_view text) {
+    WriteToStandardError(ConsoleText(title) + "\n" + ConsoleText(text) + "\n");
+}
+
+int ConsoleMessageBox::Show(std::string_view text, std::string_view title, int) {
+    ++shown_;
+    PrintMessage(title, text);
+    return platform::vbOK;
+}
+
+namespace {
+
+std::string Hex(const Bytes& bytes) {
+    // Long binary values would swamp the table; the start says what they are.
+    constexpr std::size_t kShown = 32;
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string out = "0x";
+    for (std::size_t i = 0; i < bytes.size() && i < kShown; ++i) {
+        out += kDigits[bytes[i] >> 4];
+        out += kDigits[bytes[i] & 0xF];
+    }
+    if (bytes.size() > kShown) out += "...";
+    return out;
+}
+
+}  // namespace
+
+std::optional<std::string> CellText(const Variant& value) {
+    if (value.IsNull() || value.IsEmpty()) return std::nullopt;
+    if (const Bytes* bytes = value.get_if<Bytes>()) return Hex(*bytes);
+    std::string text;
+    try {
+        text = CStr(value);
+    } catch (const Error&) {
+        return std::string("?");
+    }
+    for (char& c : text)
+        if (c == '\r' || c == '\n' || c == '\t') c = ' ';
+    return text;
+}
+
+bool IsNumericType(std::int32_t ado_type) noexcept {
+    switch (ado_type) {
+        case ado::adSmallInt:
+        case ado::adInteger:
+        case ado::adSingle:
+        case ado::adDouble:
+        case ado::adCurrency:
+        case ado::adDecimal:
+        case ado::adTinyInt:
+        case ado::adUnsignedTinyInt:
+        case ado::adUnsignedSmallInt:
+        case ado::adUnsignedInt:
+        case ado::adBigInt:
+        case ado::adUnsignedBigInt:
+        case ado::adNumeric:
+        case ado::adVarNumeric:
+            return true;
+        default:
+            return false;
+    }
+}
+
+void PrintTable(std::FILE* out, const Table& table) {
+    const std::size_t columns = table.headings.size();
+    std::vector<std::size_t> width(columns, 0);
+    for (std::size_t c = 0; c < columns; ++c) width[c] = std::max<std::size_t>(Len(table.headings[c]), 1);
+    for (const auto& row : table.rows)
+        for (std::size_t c = 0; c < columns && c < row.size(); ++c)
+            if (row[c]) width[c] = std::max(width[c], Len(*row[c]));
+
+    auto cell = [&](std::string& line, std::size_t c, std::string_view text) {
+        if (c > 0) line += ' ';
+        const std::size_t pad = width[c] - std::min(width[c], Len(text));
+        const bool last = c + 1 == columns;
+        if (table.numeric[c]) {
+            line.append(pad, ' ');
+            line.append(text);
+        } else {
+            line.append(text);
+            // No trailing blanks after the last column.
+            if (!last) line.append(pad, ' ');
+        }
+    };
+
+    std::string line;
+    for (std::size_t c = 0; c < columns; ++c) cell(line, c, table.headings[c]);
+    line += '\n';
+    for (std::size_t c = 0; c < columns; ++c) {
+        if (c > 0) line += ' ';
+        line.append(width[c], '-');
+    }
+    line += '\n';
+    std::fwrite(line.data(), 1, line.size(), out);
+    for (const auto& row : table.rows) {
+        line.clear();
+        for (std::size_t c = 0; c < columns; ++c) {
+            const std::optional<std::string>& text = c < row.size() ? row[c] : std::nullopt;
+            cell(line, c, text ? std::string_view(*text) : std::string_view());
+        }
+        while (!line.empty() && line.back() == ' ') line.pop_back();
+        line += '\n';
+        std::fwrite(line.data(), 1, line.size(), out);
+    }
+}
+
+}  // namespace korado::console
