@@ -1,0 +1,146 @@
+// The console session: reads statements and commands, runs them through one korADO connection object
+// per connection, and prints what they give.
+//
+// The console is a host like any other: it creates the connection object by ProgID ("korADO.clsADO"),
+// hands it its script object (TabulonSQLPlus) in Constructor, and uses only the library's public classes.
+// Each CONNECT makes a new connection object (the library keeps per-session state in it, such as whether
+// the provider has transactions); DISCONNECT, a new CONNECT and the end of the session commit, then call
+// Disconnect and Destructor.
+//
+// Bind and substitution variables belong to the console: they outlive connections. While connected they
+// are also declared in the connection's BindVariables and SubstVariables, where the library reads them;
+// after each connect they are declared there again.
+//
+// Failures: nothing here throws. An error the library raises is printed ("Error 0x... (source): ..."),
+// a problem the console finds itself too ("Error: ..."); either counts as a failed command, which ends a
+// script under WHENEVER SQLERROR EXIT and never ends an interactive session.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "korado/connection/clsADO.h"
+#include "korado/platform/services.h"
+#include "korado/runtime/variant.h"
+#include "line_input.h"
+#include "output.h"
+#include "script_object.h"
+#include "sql_text.h"
+
+namespace korado::console {
+
+class Console {
+  public:
+    // `input`: standard input, for the questions the console asks (substitution values, the connection
+    // prompt). `interactive`: a person at a terminal types the commands.
+    Console(LineSource& input, bool interactive);
+    ~Console();
+    Console(const Console&) = delete;
+    Console& operator=(const Console&) = delete;
+
+    // A connection string (has "="), a combined login ("user/password@DSN"), or "" for the sample
+    // database. True when connected.
+    bool Connect(const std::string& target);
+    // Asks for the connection in the terminal and connects through the library's data-link prompt.
+    bool ConnectByPrompt();
+
+    // Runs the lines of `source` until its end, EXIT, or an error under WHENEVER SQLERROR EXIT.
+    void Run(LineSource& source);
+    // Runs one -c text: its lines, then whatever statement it left without a terminator.
+    void RunText(const std::string& text);
+    // Runs a script file (-f, @file); "-" is standard input.
+    void RunFile(const std::string& path);
+
+    bool Finished() const noexcept { return finished_; }
+    int ExitStatus() const noexcept { return exit_status_; }
+    // Ends the connection as the session's end asks: commit, unless EXIT ROLLBACK or a WHENEVER exit
+    // without COMMIT.
+    void Close();
+
+  private:
+    struct Session {
+        Ref<clsADO> ado;
+        std::string user, dsn, connection;
+    };
+    struct BindVariable {
+        std::string name;
+        std::int32_t type = 0;  // enumParameterDataType
+        std::int32_t size = -1;
+        std::int32_t mode = 0;  // enumParameterMode
+        Variant value;
+    };
+    enum class EndAction { Commit, Rollback };
+
+    // ---- input ----
+    void Feed(StatementBuffer& buffer, const std::string& line);
+    void RunBuffer(StatementBuffer& buffer);
+    void RunStatements(const std::string& text, bool block);
+    bool IsCommand(const std::string& line) const;
+    void RunCommand(const std::string& line);
+    std::optional<std::string> SubstituteIn(const std::string& text);
+
+    // ---- statements ----
+    void RunSql(const std::string& sql);
+    void PrintRows(const Ref<ado::Recordset>& rows);
+
+    // ---- commands ----
+    void CmdVariable(const std::vector<std::string>& args);
+    void CmdExec(const std::string& rest);
+    void CmdPrint(const std::vector<std::string>& args);
+    void CmdDefine(const std::string& rest);
+    void CmdUndefine(const std::vector<std::string>& args);
+    void CmdConnect(const std::string& rest);
+    void CmdDisconnect();
+    void CmdCommit();
+    void CmdRollback();
+    void CmdSet(const std::vector<std::string>& args);
+    void CmdShow(const std::vector<std::string>& args);
+    void CmdWhenever(const std::vector<std::string>& args);
+    void CmdExit(const std::vector<std::string>& args);
+
+    // ---- connections ----
+    bool Open(std::string user, std::string password, std::string dsn, Variant connection_string);
+    void EndSession(EndAction action);
+    bool Connected();
+
+    // ---- variables ----
+    BindVariable* FindBind(std::string_view name);
+    // Declares `v` in the connection's BindVariables; false when the library did not take its mode.
+    bool DeclareInLibrary(BindVariable& v);
+    void DefineInLibrary(const std::string& name, const std::string& value);
+    void ListBinds(const std::vector<const BindVariable*>& which);
+    std::string* FindDefine(std::string_view name);
+
+    // ---- outcome ----
+    void Fail();
+    void Finish(int status, EndAction action);
+
+    LineSource& input_;
+    const bool interactive_;
+    std::shared_ptr<ConsoleMessageBox> message_box_;
+    std::unique_ptr<platform::ScopedMessageBox> message_box_scope_;
+    Ref<TabulonSQLPlus> script_object_;
+    std::optional<Session> session_;
+
+    std::vector<BindVariable> binds_;
+    std::vector<std::pair<std::string, std::string>> defines_;
+
+    bool autocommit_ = false;
+    bool alerts_ = true;
+    bool substitution_ = true;
+    std::optional<int> whenever_exit_;
+    EndAction whenever_action_ = EndAction::Rollback;
+
+    std::string last_statement_;
+    bool last_was_block_ = false;
+    int script_depth_ = 0;
+
+    bool finished_ = false;
+    int exit_status_ = 0;
+    EndAction end_action_ = EndAction::Commit;
+};
+
+}  // namespace korado::console

@@ -1,0 +1,120 @@
+#include "help.h"
+
+namespace korado::console {
+
+const char* const kUsageText =
+    R"(Usage: korado [CONNECTION] [-c STATEMENT]... [-f FILE]... [--prompt] [--help] [--version]
+
+korado is a SQL*Plus-like console over the korADO library: it runs SQL statements and
+commands against an SQLite file or any ODBC data source and prints the results as text.
+
+CONNECTION, one of:
+  Key=Value;...          a connection string, e.g. "Provider=SQLite;Data Source=shop.db"
+                         or "Provider=MSDASQL;DSN=korado_pg;UID=me;PWD=secret"
+  user/password@DSN      a combined login for an ODBC data source (DSN); the password may
+                         be left out (user@DSN)
+  (nothing)              the sample database: an SQLite file created on first use at
+                         ${XDG_DATA_HOME:-~/.local/share}/korado/sample.db (or at
+                         $KORADO_SAMPLE_DB), with the tables customers, products, orders,
+                         order_lines and the view order_totals
+
+Options:
+  -c STATEMENT   run STATEMENT (a statement or a command; the ";" may be left out);
+                 may be given several times; all -c run first, in order
+  -f FILE        run the statements and commands in FILE ("-" for standard input);
+                 may be given several times, run after the -c statements, in order
+  --prompt       ask for the connection in the terminal instead: provider (SQLite or
+                 ODBC), data source (file or DSN), user and password (not echoed), then
+                 a test connection; the answer is the library's data-link prompt
+  --help         show this text
+  --version      show the version
+
+With -c or -f, korado runs them and exits. Otherwise it reads standard input: with line
+editing and a history (${XDG_STATE_HOME:-~/.local/state}/korado/history) when that is a
+terminal, or as a script when it is a pipe or a file.
+)";
+
+const char* const kCommandsText =
+    R"(Statements
+  A SQL statement ends with ";" at the end of a line, or with a line holding only "/".
+  Several statements on one line, each ending with ";", run one after the other.
+  Blocks end only with a "/" line: statements starting with DECLARE or BEGIN (not a
+  transaction's BEGIN), CREATE statements with a BEGIN (SQLite triggers), and CREATE
+  PROCEDURE, FUNCTION or PACKAGE without a $$-quoted body. A "/" line alone runs the
+  last statement again. A statement left unfinished at the end of the input runs too.
+  ";", ":name" and "--" inside quotes ('...', "...", $$...$$) and comments are text.
+
+Commands (one line each, any letter case, a final ";" is accepted)
+  VARIABLE [name [NUMBER|VARCHAR2(n)|DATE] [IN|OUT|INOUT]]
+                      declare a bind variable (no type: bound with its value's own type;
+                      default mode IN); VARIABLE name shows one, VARIABLE alone lists all.
+                      A statement naming :name is run with the variable as a parameter.
+                      Providers without output parameters (SQLite) refuse OUT and INOUT.
+  EXEC[UTE] :name := value
+                      set a bind variable: a number, 'text' (with '' for a quote), a date
+                      as 'YYYY-MM-DD [HH:MM:SS]', or NULL
+  EXEC[UTE] proc(args)
+                      call a procedure through the ODBC call escape {call proc(args)};
+                      EXEC {...} runs the escape as written
+  PRINT [name...]     show bind variables (all when no name is given); after a statement
+                      or EXEC, OUT and INOUT variables hold the values it returned
+  DEFINE [name [= value]]
+                      set a substitution variable ('value' or "value" keep blanks);
+                      DEFINE name shows one, DEFINE alone lists all
+  UNDEFINE name...    remove substitution variables
+  &name, &&name       replaced by the variable's value before anything else reads the
+                      line, inside quotes too; a "." right after the name is dropped
+                      ("&t._old"). In a terminal an undefined name is asked for (&&name
+                      keeps the answer); in a script it is an error. SET DEFINE OFF
+                      turns substitution off.
+  CONNECT [CONNECTION]
+                      connect (forms as on the command line; nothing: the sample
+                      database); CONNECT --prompt asks as --prompt does. The current
+                      connection is committed and closed first.
+  DISCONNECT          commit and close the connection
+  COMMIT, ROLLBACK    end the current transaction and start the next
+  SET AUTOCOMMIT ON|OFF
+                      ON: every statement is committed at once (the library's
+                      AllowTransactions off); OFF (the default): work is committed by
+                      COMMIT, DISCONNECT, CONNECT and EXIT
+  SET ALERTS ON|OFF   show or hide the messages the library shows (DisplayAlerts)
+  SET DEFINE ON|OFF   substitution of &name on or off
+  SHOW PROVIDER|DBMS|USER|CATALOG|VERSION|AUTOCOMMIT|ALERTS
+  WHENEVER SQLERROR EXIT [n|SUCCESS|FAILURE] [COMMIT|ROLLBACK]
+                      in a script, the first error ends the run with exit status n
+                      (default 1), rolling back unless COMMIT is given
+  WHENEVER SQLERROR CONTINUE
+                      errors do not end the run (the default)
+  @file, START file   run the statements and commands in a file
+  REM[ARK] text, -- text
+                      a comment
+  HELP                this text
+  EXIT|QUIT [n|SUCCESS|FAILURE] [COMMIT|ROLLBACK]
+                      commit (unless ROLLBACK) and leave with exit status n (default 0);
+                      the end of the input does the same
+
+SET and SHOW with other words, COMMIT and ROLLBACK with other words (ROLLBACK TO
+SAVEPOINT s) are SQL statements and go to the database.
+
+Output
+  Rows: a table with the column names, a line of dashes and the values (numbers right-
+  aligned, NULL empty), then "N rows selected.", "1 row selected." or "no rows selected".
+  INSERT, UPDATE, DELETE, MERGE and REPLACE: "N rows affected." ("1 row affected.").
+  Other statements: "Statement processed."
+  After every successful connect, one line:
+    Connected: user=<user> dsn=<data source> connection=<connection string>
+  with the values the library reports (the connection string without its password).
+  Errors the library raises: "Error 0x<number in hex> (<source>): <description>", the
+  description as the library wrote it, over several lines where it has line breaks.
+  Problems korado finds itself: "Error: <text>". Messages the library shows: their title
+  on one line, their text below. Errors and messages go to standard error, the rest to
+  standard output. The library's error component also logs the failures it is handed,
+  to standard error and ${XDG_STATE_HOME:-~/.local/state}/korado/error.log.
+
+Exit status
+  0, or the n of EXIT n; in a script with WHENEVER SQLERROR EXIT, n (default 1) at the
+  first error (a failed statement or command). An interactive session never ends on an
+  error. 2 for a command line korado does not understand.
+)";
+
+}  // namespace korado::console
