@@ -48,6 +48,19 @@ void RegisterProvider(std::string name, ProviderFactory factory) {
     r.factories[LowerAscii(name)] = std::move(factory);
 }
 
+ProviderFactory ReplaceProvider(std::string name, ProviderFactory factory) {
+    Registry& r = TheRegistry();
+    std::lock_guard lock(r.mutex);
+    std::string key = LowerAscii(name);
+    ProviderFactory previous;
+    if (auto it = r.factories.find(key); it != r.factories.end()) {
+        previous = std::move(it->second);
+        r.factories.erase(it);
+    }
+    if (factory) r.factories[key] = std::move(factory);
+    return previous;
+}
+
 void UnregisterProvider(std::string_view name) {
     Registry& r = TheRegistry();
     std::lock_guard lock(r.mutex);

@@ -40,11 +40,11 @@ struct Diagnostic {
 // A provider failure: Error carries the first record (number, source, description, native error,
 // SQLSTATE); Records() all of them, for Connection.Errors.
 class ProviderError : public Error {
-public:
+  public:
     explicit ProviderError(std::vector<Diagnostic> records);
     const std::vector<Diagnostic>& Records() const noexcept { return records_; }
 
-private:
+  private:
     std::vector<Diagnostic> records_;
 };
 
@@ -68,7 +68,7 @@ struct ColumnInfo {
 // A command parameter as the provider binds it.
 struct ParamBinding {
     std::string name;
-    std::int32_t type = ado::adEmpty;           // DataTypeEnum
+    std::int32_t type = ado::adEmpty;            // DataTypeEnum
     std::int32_t direction = ado::adParamInput;  // ParameterDirectionEnum
     std::int32_t size = 0;
     std::uint8_t precision = 0;
@@ -79,7 +79,7 @@ struct ParamBinding {
 // Rows of one result, read forward only. The platform's client cursor buffers them; the forward-only
 // server cursor reads them in place.
 class Cursor {
-public:
+  public:
     virtual ~Cursor() = default;
     virtual const std::vector<ColumnInfo>& Columns() const = 0;
     // Advances to the next row (the first call gives the first row); false at the end.
@@ -93,7 +93,7 @@ public:
 // One prepared command. Execute runs it; a command may give several results (several statements in one
 // text, procedures), read in order with NextResult.
 class Statement {
-public:
+  public:
     virtual ~Statement() = default;
     // Binds `params` (in marker order) and runs the command; the first result becomes current.
     virtual void Execute(std::span<ParamBinding> params) = 0;
@@ -127,7 +127,7 @@ struct ExecuteOptions {
 };
 
 class Session {
-public:
+  public:
     virtual ~Session() = default;
     virtual std::unique_ptr<Statement> Prepare(std::string_view text, const ExecuteOptions& options) = 0;
     // Transactions; a provider without them raises 3251 from "ADODB.Connection" in BeginTransaction.
@@ -161,7 +161,7 @@ struct OpenRequest {
 };
 
 class Provider {
-public:
+  public:
     virtual ~Provider() = default;
     // The provider's name as a connection string names it ("SQLite", "MSDASQL").
     virtual std::string_view Name() const = 0;
@@ -188,6 +188,9 @@ public:
 using ProviderFactory = std::function<std::shared_ptr<Provider>()>;
 void RegisterProvider(std::string name, ProviderFactory factory);
 void UnregisterProvider(std::string_view name);
+// Registers `factory` (an empty one unregisters) and returns the factory it replaces (empty when none), so
+// that a test posing as an installed provider can put the real one back.
+ProviderFactory ReplaceProvider(std::string name, ProviderFactory factory);
 // Raises 3706 ("Provider cannot be found. It may not be properly installed.", source "ADODB.Connection")
 // when no provider has that name.
 std::shared_ptr<Provider> FindProvider(std::string_view name);

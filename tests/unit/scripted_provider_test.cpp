@@ -1,0 +1,287 @@
+// The platform objects against the scripted provider: failures with given sources and native errors,
+// providers posing as others, results, warnings, output parameters, properties and schema rows.
+#include "dataaccess/providers/scripted/scripted_provider.h"
+
+#include <gtest/gtest.h>
+
+#include "korado/platform/adodb.h"
+#include "korado/runtime/convert.h"
+#include "korado/runtime/registry.h"
+#include "support/raises.h"
+
+namespace korado::dataaccess::scripted {
+namespace {
+
+using test::RaisedError;
+
+Ref<ado::Connection> NewConnection() { return CreateObjectAs<ado::Connection>("ADODB.Connection"); }
+
+std::shared_ptr<ScriptedProvider> Oracle() {
+    ScriptedProvider::Identity id;
+    id.name = "OraOLEDB.Oracle";
+    id.versioned_name = "OraOLEDB.Oracle.1";
+    id.friendly_name = "Oracle Provider for OLE DB";
+    id.error_source = "OraOLEDB";
+    return std::make_shared<ScriptedProvider>(id);
+}
+
+TEST(ScriptedProvider, DrivesAFailingOpenWithItsSourceAndNativeErrors) {
+    auto oracle = Oracle();
+    oracle->FailOpen({{hr::E_FAIL, "", "ORA-12154: TNS:could not resolve the connect identifier specified",
+                       12154, "HY000"},
+                      {hr::E_FAIL, "", "second record", 0, "01000"}});
+    ScopedProvider registered(oracle);
+
+    Ref<ado::Connection> c = NewConnection();
+    c->SetConnectionString("Provider=OraOLEDB.Oracle;Data Source=orcl;User ID=scott;Password=tiger");
+    EXPECT_EQ(c->Provider(), "OraOLEDB.Oracle.1");
+    std::optional<Error> e = RaisedError([&] { c->Open({}, "system", "manager"); });
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->Number(), hr::E_FAIL);
+    EXPECT_EQ(e->Source(), "OraOLEDB");
+    EXPECT_EQ(e->NativeError(), 12154);
+    EXPECT_EQ(e->Description().substr(0, 9), "ORA-12154");
+    EXPECT_EQ(c->State(), ado::adStateClosed);
+    ASSERT_EQ(c->Errors()->Count(), 2);
+    EXPECT_EQ(c->Errors()->Item(Variant(0))->NativeError(), 12154);
+    EXPECT_EQ(c->Errors()->Item(Variant(1))->Source(), "OraOLEDB");
+    EXPECT_EQ(c->Errors()->Item(Variant(1))->SQLState(), "01000");
+
+    // The Open arguments override the string's login; the provider never sees "Provider=".
+    ASSERT_EQ(oracle->opens().size(), 1u);
+    EXPECT_EQ(oracle->opens()[0].user, "system");
+    EXPECT_EQ(oracle->opens()[0].password, "manager");
+    EXPECT_EQ(oracle->opens()[0].connection_string.Get("Data Source"), "orcl");
+    EXPECT_FALSE(oracle->opens()[0].connection_string.Has("Provider"));
+
+    // One failure, then success: the same connection object opens.
+    oracle->AllowOpen();
+    oracle->FailNextOpen({{hr::E_FAIL, "", "ORA-01017: invalid username/password; logon denied", 1017, ""}});
+    EXPECT_EQ(RaisedError([&] { c->Open(); })->NativeError(), 1017);
+    c->Open();
+    EXPECT_EQ(c->State(), ado::adStateOpen);
+    EXPECT_EQ(c->Provider(), "OraOLEDB.Oracle.1");
+    // The login from the string when the arguments are empty.
+    EXPECT_EQ(oracle->opens().back().user, "scott");
+    EXPECT_EQ(oracle->opens().back().password, "tiger");
+}
+
+TEST(ScriptedProvider, PosesAsTheOdbcBridgeAndPutsTheRealOneBack) {
+    ScriptedProvider::Identity id;
+    id.name = "MSDASQL";
+    id.versioned_name = "MSDASQL.1";
+    id.friendly_name = "Microsoft OLE DB Provider for ODBC Drivers";
+    id.error_source = "Microsoft OLE DB Provider for ODBC Drivers";
+    auto bridge = std::make_shared<ScriptedProvider>(id);
+    std::shared_ptr<Provider> before;
+    try {
+        before = FindProvider("MSDASQL");
+    } catch (const Error&) {
+    }
+    {
+        ScopedProvider registered(bridge);
+        bridge->FailOpen(
+            {{hr::E_FAIL, "", "[unixODBC][Driver Manager]Data source name not found", 0, "IM002"}});
+        Ref<ado::Connection> c = NewConnection();
+        // Without "Provider=" the platform means its ODBC bridge.
+        std::optional<Error> e = RaisedError([&] { c->Open("DSN=nosuch;UID=u"); });
+        ASSERT_TRUE(e);
+        EXPECT_EQ(e->Source(), "Microsoft OLE DB Provider for ODBC Drivers");
+        EXPECT_EQ(e->SQLState(), "IM002");
+        EXPECT_EQ(bridge->opens().at(0).connection_string.Get("DSN"), "nosuch");
+        EXPECT_EQ(CStr(c->Properties()->Item(Variant("Data Source"))->Value()), "nosuch");
+        EXPECT_EQ(FindProvider("MSDASQL.1").get(), bridge.get());
+    }
+    if (before) {
+        EXPECT_NE(FindProvider("MSDASQL").get(), bridge.get());
+    } else {
+        EXPECT_EQ(RaisedError([&] { FindProvider("MSDASQL"); })->Number(), ado::adErrProviderNotFound);
+    }
+}
+
+class Scripted : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        provider->SetStandardProperties("Oracle", "19.0");
+        c->Open("Provider=OraOLEDB.Oracle;Data Source=orcl");
+    }
+    std::shared_ptr<ScriptedProvider> provider = Oracle();
+    ScopedProvider registered{provider};
+    Ref<ado::Connection> c = NewConnection();
+};
+
+TEST_F(Scripted, ExecutionsAnswerByTextInSequenceAndOtherwise) {
+    provider->On("SELECT name, qty FROM stock",
+                 ScriptedExecution::Returns(ScriptedResult::Rows(
+                     {Column("NAME", ado::adVarWChar, 30), Column("QTY", ado::adNumeric, 19, 10, 0)},
+                     {{Variant("bolt"), Variant(12)}, {Variant("nut"), Variant::Null()}})));
+    provider->Then(ScriptedExecution::Returns(ScriptedResult::Action(3)));
+    provider->Then(ScriptedExecution::Fails(
+        {{hr::DB_E_ERRORSINCOMMAND, "", "ORA-00942: table or view does not exist", 942, "42S02"}}));
+
+    for (std::int32_t location : {ado::adUseServer, ado::adUseClient}) {
+        c->SetCursorLocation(location);
+        Ref<ado::Recordset> rs = c->Execute("  SELECT name, qty FROM stock ");
+        Ref<ado::Fields> f = rs->Fields();
+        EXPECT_EQ(f->At(0)->Name(), "NAME");
+        EXPECT_EQ(f->At(0)->DefinedSize(), 30);
+        EXPECT_EQ(f->At(1)->Type(), ado::adNumeric);
+        EXPECT_EQ(f->At(1)->Precision(), 10);
+        EXPECT_EQ(f->At(1)->Attributes() & ado::adFldUnknownUpdatable, ado::adFldUnknownUpdatable);
+        EXPECT_EQ(CStr(f->At(0)->Value()), "bolt");
+        rs->MoveNext();
+        EXPECT_TRUE(f->At(1)->Value().IsNull());
+    }
+    Variant affected;
+    c->Execute("UPDATE stock SET qty = 0", &affected);
+    EXPECT_EQ(CLng(affected), 3);
+    std::optional<Error> e = RaisedError([&] { c->Execute("SELECT * FROM gone"); });
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->Source(), "OraOLEDB");
+    EXPECT_EQ(e->NativeError(), 942);
+    EXPECT_EQ(c->Errors()->Count(), 1);
+    // Nothing left queued: the fallback, one action result.
+    EXPECT_EQ(c->Execute("COMMIT")->State(), ado::adStateClosed);
+    ASSERT_EQ(provider->executed().size(), 5u);
+    EXPECT_EQ(provider->executed()[2].text, "UPDATE stock SET qty = 0");
+}
+
+TEST_F(Scripted, WarningsAreAddedWithoutFailing) {
+    ScriptedExecution e = ScriptedExecution::Returns(ScriptedResult::Action(1));
+    e.warnings = {{0, "", "[Driver]String data, right truncated", 0, "01004"}};
+    provider->On("INSERT", e);
+    c->Execute("SELECT * FROM nothing_scripted");
+    c->Execute("INSERT");
+    ASSERT_EQ(c->Errors()->Count(), 1);
+    EXPECT_EQ(c->Errors()->Item(Variant(0))->SQLState(), "01004");
+    EXPECT_EQ(c->Errors()->Item(Variant(0))->Source(), "OraOLEDB");
+    c->Execute("INSERT");
+    EXPECT_EQ(c->Errors()->Count(), 2);  // appended, not replaced
+}
+
+TEST_F(Scripted, OutputParametersComeBackAfterTheLastResult) {
+    ScriptedExecution call = ScriptedExecution::Returns(ScriptedResult::Action(-1));
+    call.outputs = {Variant(42), Variant("done")};
+    provider->On("{ ? = call f(?, ?) }", call);
+    Ref<ado::Command> cmd = CreateObjectAs<ado::Command>("ADODB.Command");
+    cmd->SetActiveConnection(c);
+    cmd->SetCommandText("{ ? = call f(?, ?) }");
+    Ref<ado::Parameters> ps = cmd->Parameters();
+    ps->Append(cmd->CreateParameter("ret", ado::adInteger, ado::adParamReturnValue));
+    ps->Append(cmd->CreateParameter("in", ado::adVarChar, ado::adParamInput, 5, Variant("x")));
+    ps->Append(cmd->CreateParameter("out", ado::adVarChar, ado::adParamInputOutput, 255, Variant("old")));
+    cmd->Execute(nullptr);
+    EXPECT_EQ(CLng(ps->Item(Variant("ret"))->Value()), 42);
+    EXPECT_EQ(CStr(ps->Item(Variant("in"))->Value()), "x");
+    EXPECT_EQ(CStr(ps->Item(Variant("out"))->Value()), "done");
+    const auto& sent = provider->executed().back();
+    ASSERT_EQ(sent.params.size(), 3u);
+    EXPECT_EQ(sent.params[1].type, ado::adVarChar);
+    EXPECT_EQ(sent.params[1].size, 5);
+    EXPECT_EQ(sent.params[2].direction, ado::adParamInputOutput);
+    EXPECT_EQ(sent.options.command_type, ado::adCmdText);
+}
+
+TEST_F(Scripted, CommandPropertiesReachTheProvider) {
+    provider->SetCommandProperty("PLSQLRSet", ado::adBoolean, Variant(false));
+    Ref<ado::Command> cmd = CreateObjectAs<ado::Command>("ADODB.Command");
+    EXPECT_EQ(cmd->Properties()->Count(), 0);  // no connection: nothing to offer
+    cmd->SetActiveConnection(c);
+    cmd->SetCommandText("{ call p }");
+    cmd->SetCommandType(ado::adCmdStoredProc);
+    cmd->Properties()->Item(Variant("plsqlrset"))->SetValue(Variant(true));
+    EXPECT_EQ(RaisedError([&] { cmd->Properties()->Item(Variant("Other")); })->Number(),
+              ado::adErrItemNotFound);
+    cmd->Execute(nullptr);
+    const auto& options = provider->executed().back().options;
+    EXPECT_EQ(options.command_type, ado::adCmdStoredProc);
+    ASSERT_EQ(options.properties.size(), 1u);
+    EXPECT_EQ(options.properties[0].value, Variant(true));
+}
+
+TEST_F(Scripted, PropertiesTransactionsAndLiveness) {
+    EXPECT_EQ(CStr(c->Properties()->Item(Variant("DBMS Name"))->Value()), "Oracle");
+    EXPECT_EQ(CLng(c->Properties()->Item(Variant("Connection Status"))->Value()), 1);
+    provider->SetAlive(false);
+    EXPECT_EQ(CLng(c->Properties()->Item(Variant("Connection Status"))->Value()), 2);
+
+    c->BeginTrans();
+    c->CommitTrans();
+    provider->FailCommit({{Hr(0x80040005), "", "Lost connection to MySQL server", 2013, "08S01"}});
+    c->BeginTrans();
+    std::optional<Error> e = RaisedError([&] { c->CommitTrans(); });
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->Number(), Hr(0x80040005));
+    c->RollbackTrans();
+    EXPECT_EQ(provider->session_calls(),
+              (std::vector<std::string>{"begin", "commit", "begin", "commit", "rollback"}));
+
+    // A provider without transactions and without a "Transaction DDL" property.
+    auto plain = std::make_shared<ScriptedProvider>();
+    ScopedProvider registered_plain(plain);
+    plain->SetTransactions(false);
+    Ref<ado::Connection> other = NewConnection();
+    other->Open("Provider=Scripted");
+    e = RaisedError([&] { other->BeginTrans(); });
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->Number(), ado::adErrFeatureNotAvailable);
+    EXPECT_EQ(e->Source(), "ADODB.Connection");
+    EXPECT_EQ(RaisedError([&] { other->Properties()->Item(Variant("Transaction DDL")); })->Number(),
+              ado::adErrItemNotFound);
+    EXPECT_EQ(other->Provider(), "Scripted.1");
+}
+
+TEST_F(Scripted, SchemaRowsFollowTheRestrictions) {
+    provider->SetSchema(ado::adSchemaTables,
+                        {{Variant::Null(), Variant("SCOTT"), Variant("EMP"), Variant("TABLE")},
+                         {Variant::Null(), Variant("SCOTT"), Variant("EMP_V"), Variant("VIEW")},
+                         {Variant::Null(), Variant("SYS"), Variant("DUAL"), Variant("SYSTEM TABLE")}});
+    EXPECT_EQ(c->OpenSchema(ado::adSchemaTables)->RecordCount(), 3);
+    Ref<ado::Recordset> views =
+        c->OpenSchema(ado::adSchemaTables, MakeArray(Variant(), "SCOTT", Variant(), "VIEW"));
+    ASSERT_EQ(views->RecordCount(), 1);
+    EXPECT_EQ(CStr(views->Fields()->Item(Variant("TABLE_NAME"))->Value()), "EMP_V");
+    EXPECT_TRUE(
+        views->Fields()->Item(Variant("TABLE_GUID"))->Value().IsNull());  // columns the row leaves out
+    EXPECT_EQ(RaisedError([&] { c->OpenSchema(ado::adSchemaColumns); })->Number(),
+              ado::adErrFeatureNotAvailable);
+    provider->FailSchema(ado::adSchemaColumns,
+                         {{hr::E_FAIL, "", "ORA-01031: insufficient privileges", 1031, ""}});
+    std::optional<Error> e = RaisedError([&] { c->OpenSchema(ado::adSchemaColumns); });
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->NativeError(), 1031);
+    EXPECT_EQ(c->Errors()->Item(Variant(0))->NativeError(), 1031);
+}
+
+TEST_F(Scripted, AFetchFailureSurfacesWhereTheRowIsRead) {
+    ScriptedResult rows =
+        ScriptedResult::Rows({Column("N", ado::adInteger, 4)}, {{Variant(1)}, {Variant(2)}, {Variant(3)}});
+    rows.fetch_failure = {{hr::E_FAIL, "", "ORA-03113: end-of-file on communication channel", 3113, "08S01"}};
+    rows.fail_after_rows = 1;
+    provider->On("SELECT n FROM t", ScriptedExecution::Returns(rows));
+
+    Ref<ado::Recordset> forward = c->Execute("SELECT n FROM t");
+    EXPECT_EQ(CLng(forward->Fields()->At(0)->Value()), 1);
+    std::optional<Error> e = RaisedError([&] { forward->MoveNext(); });
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->NativeError(), 3113);
+    EXPECT_EQ(c->Errors()->Item(Variant(0))->NativeError(), 3113);
+    EXPECT_TRUE(forward->Eof());
+
+    // A client cursor reads every row while opening, so its Open fails.
+    Ref<ado::Recordset> client = CreateObjectAs<ado::Recordset>("ADODB.Recordset");
+    client->SetCursorLocation(ado::adUseClient);
+    e = RaisedError([&] { client->Open(Variant("SELECT n FROM t"), Variant(Ref<ado::Connection>(c))); });
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->NativeError(), 3113);
+    EXPECT_EQ(client->State(), ado::adStateClosed);
+}
+
+TEST(ScriptedProvider, TheDefaultInstanceIsRegisteredAsScripted) {
+    std::shared_ptr<ScriptedProvider> shared = ScriptedProvider::Shared();
+    EXPECT_EQ(FindProvider("scripted").get(), shared.get());
+    EXPECT_EQ(FindProvider("Scripted.1").get(), shared.get());
+}
+
+}  // namespace
+}  // namespace korado::dataaccess::scripted
