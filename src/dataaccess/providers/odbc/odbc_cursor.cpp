@@ -1,0 +1,484 @@
+#include "dataaccess/providers/odbc/odbc_cursor.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <map>
+#include <set>
+#include <tuple>
+
+#include "dataaccess/providers/odbc/odbc_text.h"
+#include "dataaccess/providers/odbc/odbc_values.h"
+
+namespace korado::dataaccess::odbc {
+namespace {
+
+// Bound buffers of one block stay within this many bytes; rows per block within these bounds.
+constexpr std::size_t kBlockBytes = 4 << 20;
+constexpr std::size_t kDefaultBlockRows = 500;
+constexpr std::size_t kMaxBlockRows = 4096;
+constexpr std::size_t kChunkUnits = 8192;
+
+bool Truncatable(ValueKind kind) {
+    return kind == ValueKind::kText || kind == ValueKind::kBinary || kind == ValueKind::kNumeric ||
+           kind == ValueKind::kGuid;
+}
+
+bool IsNumericSqlType(SQLSMALLINT t) {
+    switch (t) {
+        case SQL_TINYINT:
+        case SQL_SMALLINT:
+        case SQL_INTEGER:
+        case SQL_BIGINT:
+        case SQL_DECIMAL:
+        case SQL_NUMERIC:
+        case SQL_REAL:
+        case SQL_FLOAT:
+        case SQL_DOUBLE:
+            return true;
+        default:
+            return false;
+    }
+}
+
+std::string ColumnText(SQLHSTMT stmt, SQLUSMALLINT column, SQLUSMALLINT field) {
+    std::u16string buffer(256, u'\0');
+    SQLSMALLINT bytes = 0;
+    if (!Succeeded(SQLColAttributeW(stmt, column, field, W(buffer),
+                                    static_cast<SQLSMALLINT>(buffer.size() * 2), &bytes, nullptr))) {
+        return {};
+    }
+    std::size_t units =
+        std::min(static_cast<std::size_t>(std::max<SQLSMALLINT>(bytes, 0)) / 2, buffer.size() - 1);
+    return ToUtf8(std::u16string_view(buffer.data(), units));
+}
+
+SQLLEN ColumnNumber(SQLHSTMT stmt, SQLUSMALLINT column, SQLUSMALLINT field) {
+    SQLLEN value = 0;
+    if (!Succeeded(SQLColAttributeW(stmt, column, field, nullptr, 0, nullptr, &value))) return 0;
+    return value;
+}
+
+}  // namespace
+
+OdbcCursor::OdbcCursor(OdbcStatement& statement, SQLSMALLINT column_count)
+    : statement_(statement), stmt_(statement.handle()) {
+    Describe(column_count);
+    if (!statement_.options().forward_only) DescribeBase();
+    Plan();
+}
+
+OdbcCursor::~OdbcCursor() {
+    // The statement's next result binds its own columns; leave the handle as a fresh one would be.
+    if (bound_) {
+        SQLFreeStmt(stmt_, SQL_UNBIND);
+        if (block_rows_ > 1)
+            SQLSetStmtAttrW(stmt_, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(1), 0);
+        SQLSetStmtAttrW(stmt_, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
+    }
+}
+
+void OdbcCursor::Describe(SQLSMALLINT column_count) {
+    columns_.reserve(static_cast<std::size_t>(column_count));
+    cols_.resize(static_cast<std::size_t>(column_count));
+    std::u16string name(256, u'\0');
+    for (SQLUSMALLINT i = 1; i <= static_cast<SQLUSMALLINT>(column_count); ++i) {
+        SQLSMALLINT name_length = 0;
+        SQLSMALLINT sql_type = 0;
+        SQLULEN size = 0;
+        SQLSMALLINT digits = 0;
+        SQLSMALLINT nullable = SQL_NULLABLE_UNKNOWN;
+        auto describe = [&] {
+            return statement_.Checked(
+                SQLDescribeColW(stmt_, i, W(name), static_cast<SQLSMALLINT>(name.size()), &name_length,
+                                &sql_type, &size, &digits, &nullable),
+                "SQLDescribeCol");
+        };
+        describe();
+        if (static_cast<std::size_t>(name_length) >= name.size()) {
+            name.assign(static_cast<std::size_t>(name_length) + 1, u'\0');
+            describe();
+        }
+        bool is_unsigned =
+            IsNumericSqlType(sql_type) && ColumnNumber(stmt_, i, SQL_DESC_UNSIGNED) == SQL_TRUE;
+        FieldType type = MapSqlType(sql_type, size, digits, is_unsigned);
+        ColumnInfo info;
+        info.name = ToUtf8(std::u16string_view(name.data(), std::min<std::size_t>(name_length, name.size())));
+        info.type = type.type;
+        info.defined_size = type.defined_size;
+        info.precision = type.precision;
+        info.scale = type.scale;
+        info.attributes = type.attributes | ado::adFldUnknownUpdatable;
+        if (nullable != SQL_NO_NULLS) info.attributes |= ado::adFldIsNullable | ado::adFldMayBeNull;
+        columns_.push_back(std::move(info));
+        cols_[i - 1].type = type;
+    }
+}
+
+void OdbcCursor::DescribeBase() {
+    // What the client cursor needs to write changes back: each column's table and name, the key.
+    std::set<std::tuple<std::string, std::string, std::string>> tables;
+    for (std::size_t i = 0; i < columns_.size(); ++i) {
+        auto n = static_cast<SQLUSMALLINT>(i + 1);
+        ColumnInfo& c = columns_[i];
+        c.base_table = ColumnText(stmt_, n, SQL_DESC_BASE_TABLE_NAME);
+        c.base_column = ColumnText(stmt_, n, SQL_DESC_BASE_COLUMN_NAME);
+        c.base_schema = ColumnText(stmt_, n, SQL_DESC_SCHEMA_NAME);
+        c.base_catalog = ColumnText(stmt_, n, SQL_DESC_CATALOG_NAME);
+        c.auto_increment = ColumnNumber(stmt_, n, SQL_DESC_AUTO_UNIQUE_VALUE) == SQL_TRUE;
+        if (!c.base_table.empty()) tables.emplace(c.base_catalog, c.base_schema, c.base_table);
+    }
+    SessionCore& core = statement_.core();
+    for (const auto& [catalog, schema, table] : tables) {
+        StatementHandle keys;
+        try {
+            keys = Allocate<SQL_HANDLE_STMT>(SQL_HANDLE_DBC, core.dbc());
+        } catch (const Error&) {
+            return;
+        }
+        std::u16string wc = ToUtf16(catalog), ws = ToUtf16(schema), wt = ToUtf16(table);
+        SQLRETURN rc = SQLPrimaryKeysW(keys.get(), catalog.empty() ? nullptr : W(wc), SQL_NTS,
+                                       schema.empty() ? nullptr : W(ws), SQL_NTS, W(wt), SQL_NTS);
+        if (!Succeeded(rc)) continue;
+        while (Succeeded(SQLFetch(keys.get()))) {
+            std::u16string column(256, u'\0');
+            SQLLEN bytes = 0;
+            if (!Succeeded(SQLGetData(keys.get(), 4, SQL_C_WCHAR, W(column),
+                                      static_cast<SQLLEN>(column.size() * 2), &bytes)) ||
+                bytes < 0) {
+                continue;
+            }
+            std::string name = ToUtf8(
+                std::u16string_view(column.data(), std::min<std::size_t>(bytes / 2, column.size() - 1)));
+            for (ColumnInfo& c : columns_) {
+                if (c.base_table == table && c.base_schema == schema && c.base_catalog == catalog &&
+                    c.base_column == name) {
+                    c.key_column = true;
+                    c.attributes |= ado::adFldKeyColumn;
+                }
+            }
+        }
+    }
+}
+
+void OdbcCursor::Plan() {
+    const DriverTraits& traits = statement_.core().traits;
+    bool any_long = false;
+    bool any_truncatable = false;
+    bool unbound_seen = false;
+    for (Column& c : cols_) {
+        const FieldType& t = c.type;
+        c.bound = !t.long_data;
+        // Without SQL_GD_BOUND a truncated bound value could not be read again: read such columns with
+        // SQLGetData from the start.
+        if (c.bound && Truncatable(t.kind) && !traits.getdata_bound) c.bound = false;
+        // Without SQL_GD_ANY_COLUMN, SQLGetData only reaches columns after the last bound one.
+        if (unbound_seen && !traits.getdata_any_column) c.bound = false;
+        if (!c.bound) unbound_seen = true;
+        any_long = any_long || !c.bound;
+        if (c.bound && Truncatable(t.kind)) any_truncatable = true;
+
+        switch (t.kind) {
+            case ValueKind::kText: {
+                std::size_t chars = t.defined_size > 0 ? static_cast<std::size_t>(t.defined_size) : 255;
+                // Two units per character covers characters outside the BMP; one more for the terminator.
+                c.width = (2 * chars + 1) * sizeof(SQLWCHAR);
+                c.c_type = SQL_C_WCHAR;
+                break;
+            }
+            case ValueKind::kGuid:
+                c.width = 40 * sizeof(SQLWCHAR), c.c_type = SQL_C_WCHAR;
+                break;
+            case ValueKind::kBinary:
+                c.width = t.defined_size > 0 ? static_cast<std::size_t>(t.defined_size) : 255;
+                c.c_type = SQL_C_BINARY;
+                break;
+            case ValueKind::kNumeric:
+                c.width = std::max<std::size_t>(64, static_cast<std::size_t>(t.precision) + 4);
+                c.c_type = SQL_C_CHAR;
+                break;
+            case ValueKind::kBool:
+                c.width = 1, c.c_type = SQL_C_BIT;
+                break;
+            case ValueKind::kInt16:
+                c.width = sizeof(SQLSMALLINT), c.c_type = SQL_C_SSHORT;
+                break;
+            case ValueKind::kInt32:
+                c.width = sizeof(SQLINTEGER), c.c_type = SQL_C_SLONG;
+                break;
+            case ValueKind::kInt64:
+                c.width = sizeof(SQLBIGINT), c.c_type = SQL_C_SBIGINT;
+                break;
+            case ValueKind::kUInt64:
+                c.width = sizeof(SQLUBIGINT), c.c_type = SQL_C_UBIGINT;
+                break;
+            case ValueKind::kSingle:
+                c.width = sizeof(SQLREAL), c.c_type = SQL_C_FLOAT;
+                break;
+            case ValueKind::kDouble:
+                c.width = sizeof(SQLDOUBLE), c.c_type = SQL_C_DOUBLE;
+                break;
+            case ValueKind::kDate:
+                c.width = sizeof(SQL_DATE_STRUCT), c.c_type = SQL_C_TYPE_DATE;
+                break;
+            case ValueKind::kTime:
+                c.width = sizeof(SQL_TIME_STRUCT), c.c_type = SQL_C_TYPE_TIME;
+                break;
+            case ValueKind::kTimestamp:
+                c.width = sizeof(SQL_TIMESTAMP_STRUCT), c.c_type = SQL_C_TYPE_TIMESTAMP;
+                break;
+        }
+    }
+    bool blocks = !any_long && (!any_truncatable || (traits.getdata_block && traits.getdata_bound));
+    block_rows_ = 1;
+    if (blocks) {
+        std::size_t row_bytes = 0;
+        for (const Column& c : cols_) row_bytes += c.width + sizeof(SQLLEN);
+        std::size_t fit = std::max<std::size_t>(1, kBlockBytes / std::max<std::size_t>(row_bytes, 1));
+        block_rows_ = std::min(fit, kDefaultBlockRows);
+    }
+}
+
+void OdbcCursor::SetFetchSize(std::int32_t rows) {
+    if (!bound_ && rows > 0) wanted_rows_ = static_cast<std::size_t>(rows);
+}
+
+void OdbcCursor::Bind() {
+    if (block_rows_ > 1 && wanted_rows_ > block_rows_) {
+        std::size_t row_bytes = 0;
+        for (const Column& c : cols_) row_bytes += c.width + sizeof(SQLLEN);
+        std::size_t fit = std::max<std::size_t>(1, kBlockBytes / std::max<std::size_t>(row_bytes, 1));
+        block_rows_ = std::min({wanted_rows_, fit, kMaxBlockRows});
+    }
+    if (block_rows_ > 1) {
+        SQLRETURN rc = SQLSetStmtAttrW(stmt_, SQL_ATTR_ROW_ARRAY_SIZE,
+                                       reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(block_rows_)), 0);
+        // A driver may lower the size (01S02) or refuse it: read what it kept.
+        if (!Succeeded(rc)) {
+            block_rows_ = 1;
+        } else if (rc == SQL_SUCCESS_WITH_INFO) {
+            SQLULEN kept = 1;
+            SQLGetStmtAttrW(stmt_, SQL_ATTR_ROW_ARRAY_SIZE, &kept, 0, nullptr);
+            block_rows_ = std::max<SQLULEN>(kept, 1);
+        }
+    }
+    statement_.Checked(SQLSetStmtAttrW(stmt_, SQL_ATTR_ROWS_FETCHED_PTR, &rows_fetched_, 0),
+                       "SQLSetStmtAttr(SQL_ATTR_ROWS_FETCHED_PTR)");
+    for (std::size_t i = 0; i < cols_.size(); ++i) {
+        Column& c = cols_[i];
+        if (!c.bound) continue;
+        c.data.assign(c.width * block_rows_, 0);
+        c.indicators.assign(block_rows_, SQL_NULL_DATA);
+        statement_.Checked(SQLBindCol(stmt_, static_cast<SQLUSMALLINT>(i + 1), c.c_type, c.data.data(),
+                                      static_cast<SQLLEN>(c.width), c.indicators.data()),
+                           "SQLBindCol");
+    }
+    bound_ = true;
+}
+
+bool OdbcCursor::FetchBlock() {
+    rows_fetched_ = 0;
+    SQLRETURN rc = SQLFetch(stmt_);
+    if (rc == SQL_SUCCESS_WITH_INFO) {
+        // Truncation (01004) of a bound value is read again whole when the value is read; other warnings
+        // go to the session.
+        std::vector<Diagnostic> records = ReadDiagnostics(SQL_HANDLE_STMT, stmt_);
+        std::erase_if(records, [](const Diagnostic& d) { return d.sql_state == "01004"; });
+        statement_.core().AddWarnings(std::move(records));
+    } else if (rc != SQL_SUCCESS && rc != SQL_NO_DATA) {
+        statement_.Fail(rc, "SQLFetch");
+    }
+    if (TraceEnabled()) TraceCall("SQLFetch", rc);
+    if (rc == SQL_NO_DATA) return false;
+    // A driver that ignores the rows-fetched pointer on single-row fetches fetched one row.
+    if (block_rows_ == 1 || rows_fetched_ == 0) rows_fetched_ = 1;
+    return true;
+}
+
+bool OdbcCursor::Next() {
+    if (done_) return false;
+    if (bound_ && row_ + 1 < rows_fetched_) {
+        ++row_;
+    } else {
+        if (!bound_) Bind();
+        if (!FetchBlock()) {
+            done_ = true;
+            return false;
+        }
+        row_ = 0;
+    }
+    ++row_serial_;
+    positioned_ = false;
+    next_unbound_ = 0;
+    return true;
+}
+
+void OdbcCursor::Read(std::size_t index, Variant& out) {
+    if (index >= cols_.size() || row_serial_ == 0 || done_) {
+        throw Error(ado::adErrNoCurrentRecord, "ADODB.Field",
+                    "Either BOF or EOF is True, or the current record has been deleted. Requested operation "
+                    "requires a current record.");
+    }
+    Column& c = cols_[index];
+    if (c.cached_row == row_serial_) {
+        out = c.cached;
+        return;
+    }
+    if (c.bound) {
+        ReadBound(c, index, out);
+    } else {
+        ReadLong(index, out);
+    }
+}
+
+void OdbcCursor::ReadBound(Column& c, std::size_t index, Variant& out) {
+    SQLLEN indicator = c.indicators[row_];
+    if (indicator == SQL_NULL_DATA) {
+        out = Variant::Null();
+        return;
+    }
+    const unsigned char* p = c.data.data() + row_ * c.width;
+    std::size_t length = static_cast<std::size_t>(indicator);
+    bool truncated = false;
+    switch (c.type.kind) {
+        case ValueKind::kText:
+        case ValueKind::kGuid:
+            truncated = indicator == SQL_NO_TOTAL || length > c.width - sizeof(SQLWCHAR);
+            if (!truncated) {
+                if (c.type.kind == ValueKind::kGuid) {
+                    out = GuidVariant(reinterpret_cast<const char16_t*>(p), length / 2);
+                } else {
+                    AssignText(out, reinterpret_cast<const char16_t*>(p), length / 2);
+                }
+                return;
+            }
+            break;
+        case ValueKind::kBinary:
+            truncated = indicator == SQL_NO_TOTAL || length > c.width;
+            if (!truncated) {
+                out.AssignBytes(p, length);
+                return;
+            }
+            break;
+        case ValueKind::kNumeric:
+            truncated = indicator == SQL_NO_TOTAL || length >= c.width;
+            if (!truncated) {
+                out = NumericVariant(std::string_view(reinterpret_cast<const char*>(p), length));
+                return;
+            }
+            break;
+        default:
+            out = FixedVariant(c.type.kind, p);
+            return;
+    }
+    // The value did not fit the column's described size: read it again whole.
+    if (block_rows_ > 1 && !positioned_) {
+        statement_.Checked(
+            SQLSetPos(stmt_, static_cast<SQLSETPOSIROW>(row_ + 1), SQL_POSITION, SQL_LOCK_NO_CHANGE),
+            "SQLSetPos");
+        positioned_ = true;
+    }
+    GetData(index, c.cached);
+    c.cached_row = row_serial_;
+    out = c.cached;
+}
+
+void OdbcCursor::ReadLong(std::size_t index, Variant& out) {
+    if (!statement_.core().traits.getdata_any_order) {
+        // Earlier long columns first, kept for when they are asked for.
+        for (std::size_t j = next_unbound_; j < index; ++j) {
+            Column& e = cols_[j];
+            if (e.bound || e.cached_row == row_serial_) continue;
+            GetData(j, e.cached);
+            e.cached_row = row_serial_;
+        }
+    }
+    Column& c = cols_[index];
+    GetData(index, c.cached);
+    c.cached_row = row_serial_;
+    next_unbound_ = std::max(next_unbound_, index + 1);
+    out = c.cached;
+}
+
+void OdbcCursor::GetData(std::size_t index, Variant& out) {
+    Column& c = cols_[index];
+    auto column = static_cast<SQLUSMALLINT>(index + 1);
+    SQLLEN indicator = 0;
+    switch (c.type.kind) {
+        case ValueKind::kText:
+        case ValueKind::kGuid: {
+            std::u16string text;
+            chunk_.resize(kChunkUnits);
+            while (true) {
+                SQLRETURN rc = SQLGetData(stmt_, column, SQL_C_WCHAR, chunk_.data(),
+                                          static_cast<SQLLEN>(chunk_.size() * sizeof(SQLWCHAR)), &indicator);
+                if (rc == SQL_NO_DATA) break;
+                if (!Succeeded(rc)) statement_.Fail(rc, "SQLGetData");
+                if (indicator == SQL_NULL_DATA) {
+                    out = Variant::Null();
+                    return;
+                }
+                std::size_t room = chunk_.size() - 1;
+                bool complete = indicator != SQL_NO_TOTAL && static_cast<std::size_t>(indicator) / 2 <= room;
+                std::size_t got = complete ? static_cast<std::size_t>(indicator) / 2 : room;
+                if (!complete) {
+                    // A driver that keeps a character's two halves together fills less than the buffer.
+                    std::size_t nul = std::u16string_view(chunk_.data(), room).find(u'\0');
+                    if (nul != std::u16string_view::npos) got = nul;
+                    if (indicator != SQL_NO_TOTAL && text.empty())
+                        text.reserve(static_cast<std::size_t>(indicator) / 2);
+                }
+                text.append(chunk_.data(), got);
+                if (complete) break;
+            }
+            if (c.type.kind == ValueKind::kGuid) {
+                out = GuidVariant(text.data(), text.size());
+            } else {
+                AssignText(out, text.data(), text.size());
+            }
+            return;
+        }
+        case ValueKind::kBinary:
+        case ValueKind::kNumeric: {
+            bool binary = c.type.kind == ValueKind::kBinary;
+            std::string bytes;
+            std::string buffer(kChunkUnits * 2, '\0');
+            while (true) {
+                SQLRETURN rc = SQLGetData(stmt_, column, binary ? SQL_C_BINARY : SQL_C_CHAR, buffer.data(),
+                                          static_cast<SQLLEN>(buffer.size()), &indicator);
+                if (rc == SQL_NO_DATA) break;
+                if (!Succeeded(rc)) statement_.Fail(rc, "SQLGetData");
+                if (indicator == SQL_NULL_DATA) {
+                    out = Variant::Null();
+                    return;
+                }
+                std::size_t room = binary ? buffer.size() : buffer.size() - 1;
+                bool complete = indicator != SQL_NO_TOTAL && static_cast<std::size_t>(indicator) <= room;
+                std::size_t got = complete ? static_cast<std::size_t>(indicator) : room;
+                if (!complete && indicator != SQL_NO_TOTAL && bytes.empty())
+                    bytes.reserve(static_cast<std::size_t>(indicator));
+                bytes.append(buffer.data(), got);
+                if (complete) break;
+            }
+            if (binary) {
+                out.AssignBytes(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+            } else {
+                out = NumericVariant(bytes);
+            }
+            return;
+        }
+        default: {
+            alignas(16) unsigned char buffer[64] = {};
+            SQLRETURN rc = SQLGetData(stmt_, column, c.c_type, buffer, sizeof buffer, &indicator);
+            if (rc == SQL_NO_DATA) {
+                out = Variant::Null();
+                return;
+            }
+            if (!Succeeded(rc)) statement_.Fail(rc, "SQLGetData");
+            out = indicator == SQL_NULL_DATA ? Variant::Null() : FixedVariant(c.type.kind, buffer);
+            return;
+        }
+    }
+}
+
+}  // namespace korado::dataaccess::odbc

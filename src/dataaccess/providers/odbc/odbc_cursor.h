@@ -1,0 +1,74 @@
+// The bridge's cursor over one result of an OdbcStatement.
+//
+// Rows come in blocks: short columns (numbers, dates, text and binary up to the bind limit) are bound
+// column-wise to arrays of a few hundred rows and one SQLFetch fills them all (SQL_ATTR_ROW_ARRAY_SIZE).
+// Long columns (LONG types, unknown or large sizes) are read with SQLGetData in chunks, which ODBC allows
+// only one row at a time, so a result with any long column fetches single rows. A bound value the driver
+// had to truncate (its column was wider than described) is read again whole with SQLGetData, after
+// SQLSetPos on a block (drivers with SQL_GD_BLOCK); for a driver without SQL_GD_BLOCK, text and binary
+// columns are read through single-row fetches so that this stays possible.
+//
+// Read may take columns in any order and more than once; values read with SQLGetData are kept for the row
+// (and read in ascending column order for drivers that want it).
+//
+// Failures: Next and Read raise ProviderError with the driver's records.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "dataaccess/providers/odbc/odbc_session.h"
+
+namespace korado::dataaccess::odbc {
+
+class OdbcCursor final : public Cursor {
+  public:
+    OdbcCursor(OdbcStatement& statement, SQLSMALLINT column_count);
+    ~OdbcCursor() override;
+
+    const std::vector<ColumnInfo>& Columns() const override { return columns_; }
+    bool Next() override;
+    void Read(std::size_t column, Variant& out) override;
+    void SetFetchSize(std::int32_t rows) override;
+
+    // Rows per SQLFetch this cursor uses (1 when it reads long data); for tests.
+    std::size_t BlockRows() const noexcept { return block_rows_; }
+
+  private:
+    struct Column {
+        FieldType type;
+        bool bound = false;
+        SQLSMALLINT c_type = SQL_C_WCHAR;
+        std::size_t width = 0;  // bytes per row in `data`
+        std::vector<unsigned char> data;
+        std::vector<SQLLEN> indicators;
+        Variant cached;  // a value read with SQLGetData, for row `cached_row`
+        std::uint64_t cached_row = 0;
+    };
+
+    void Describe(SQLSMALLINT column_count);
+    void DescribeBase();
+    void Plan();
+    void Bind();
+    bool FetchBlock();
+    void ReadBound(Column& c, std::size_t index, Variant& out);
+    void ReadLong(std::size_t index, Variant& out);
+    void GetData(std::size_t index, Variant& out);
+
+    OdbcStatement& statement_;
+    SQLHSTMT stmt_;
+    std::vector<ColumnInfo> columns_;
+    std::vector<Column> cols_;
+    std::size_t block_rows_ = 1;
+    std::size_t wanted_rows_ = 0;  // SetFetchSize before the first fetch
+    SQLULEN rows_fetched_ = 0;
+    std::size_t row_ = 0;           // index in the block
+    std::uint64_t row_serial_ = 0;  // counts rows, for the SQLGetData cache
+    bool bound_ = false;
+    bool positioned_ = false;  // SQLSetPos done for the current row of a block
+    bool done_ = false;
+    std::size_t next_unbound_ = 0;  // first column not yet read by SQLGetData in this row
+    std::u16string chunk_;
+};
+
+}  // namespace korado::dataaccess::odbc

@@ -1,0 +1,142 @@
+// ODBC handles owned by RAII wrappers, and the one checked helper every ODBC call goes through.
+//
+// Handle<T> owns one handle of type T and frees it with SQLFreeHandle; a connection handle is disconnected
+// first when Connection says it is connected. Handles are move-only. A handle being set up lives in its
+// wrapper from the moment it is allocated, so a failure halfway (a refused login, a failing attribute)
+// frees it on the way out.
+//
+// Check(rc, ...) turns a failure into a ProviderError carrying every diagnostic record of the handle
+// (SQLGetDiagRecW), each with the platform number, the bridge's error source, the driver's text (the driver
+// manager's prefix rewritten, see PlatformDescription), its native error and SQLSTATE. SQL_SUCCESS_WITH_INFO
+// appends the records to a warning list instead, when the caller gives one. Setting KORADO_ODBC_TRACE=1 in
+// the environment prints every checked call and its return code to stderr.
+//
+// This header includes sql.h and stays inside src/.
+#pragma once
+
+#include <sql.h>
+#include <sqlext.h>
+#include <sqlucode.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "dataaccess/provider.h"
+
+namespace korado::dataaccess::odbc {
+
+// Handles the wrappers hold right now, over all types: a test's leak check.
+std::int64_t LiveHandleCount() noexcept;
+void CountHandle(int delta) noexcept;
+
+template <SQLSMALLINT Type>
+class Handle {
+  public:
+    Handle() noexcept = default;
+    // Takes ownership of a freshly allocated handle.
+    explicit Handle(SQLHANDLE h) noexcept : h_(h) {
+        if (h_ != SQL_NULL_HANDLE) CountHandle(1);
+    }
+    Handle(Handle&& o) noexcept : h_(std::exchange(o.h_, SQLHANDLE{})) {}
+    Handle& operator=(Handle&& o) noexcept {
+        if (this != &o) {
+            Reset();
+            h_ = std::exchange(o.h_, SQLHANDLE{});
+        }
+        return *this;
+    }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    ~Handle() { Reset(); }
+
+    SQLHANDLE get() const noexcept { return h_; }
+    explicit operator bool() const noexcept { return h_ != SQL_NULL_HANDLE; }
+    void Reset() noexcept {
+        // A failing SQLFreeHandle leaves nothing to recover: the handle is gone from our side either way.
+        if (h_ != SQL_NULL_HANDLE) {
+            SQLFreeHandle(Type, h_);
+            CountHandle(-1);
+        }
+        h_ = SQL_NULL_HANDLE;
+    }
+
+  private:
+    SQLHANDLE h_ = SQL_NULL_HANDLE;
+};
+
+using EnvironmentHandle = Handle<SQL_HANDLE_ENV>;
+using StatementHandle = Handle<SQL_HANDLE_STMT>;
+
+// A connection handle and whether it is connected; disconnects before freeing.
+class ConnectionHandle {
+  public:
+    ConnectionHandle() noexcept = default;
+    explicit ConnectionHandle(Handle<SQL_HANDLE_DBC> h) noexcept : h_(std::move(h)) {}
+    ConnectionHandle(ConnectionHandle&& o) noexcept
+        : h_(std::move(o.h_)), connected_(std::exchange(o.connected_, false)) {}
+    ConnectionHandle& operator=(ConnectionHandle&& o) noexcept {
+        if (this != &o) {
+            Disconnect();
+            h_ = std::move(o.h_);
+            connected_ = std::exchange(o.connected_, false);
+        }
+        return *this;
+    }
+    ~ConnectionHandle() { Disconnect(); }
+
+    SQLHDBC get() const noexcept { return h_.get(); }
+    bool connected() const noexcept { return connected_; }
+    void MarkConnected() noexcept { connected_ = true; }
+    // Disconnects (a failure to, on a broken link, still leaves the handle to be freed).
+    void Disconnect() noexcept {
+        if (connected_) SQLDisconnect(h_.get());
+        connected_ = false;
+    }
+
+  private:
+    Handle<SQL_HANDLE_DBC> h_;
+    bool connected_ = false;
+};
+
+// Allocates a handle of `Type` under `parent`; raises ProviderError (the parent's records) on failure.
+template <SQLSMALLINT Type>
+Handle<Type> Allocate(SQLSMALLINT parent_type, SQLHANDLE parent);
+
+// The process's ODBC environment (ODBC 3 behaviour), shared by every session; freed with the last one.
+// Raises ProviderError when the driver manager cannot allocate it.
+std::shared_ptr<EnvironmentHandle> SharedEnvironment();
+
+// The diagnostic records of a handle, in order, as the platform reports them.
+std::vector<Diagnostic> ReadDiagnostics(SQLSMALLINT handle_type, SQLHANDLE handle);
+
+// What a failure of `function` (with return code `rc`) reports when the handle has no records.
+Diagnostic MissingDiagnostic(std::string_view function, SQLRETURN rc);
+
+// Whether KORADO_ODBC_TRACE asks for a trace, and the trace line of one call.
+bool TraceEnabled() noexcept;
+void TraceCall(std::string_view function, SQLRETURN rc);
+
+// Returns rc when it is SQL_SUCCESS, SQL_SUCCESS_WITH_INFO (records appended to `warnings` when given),
+// SQL_NO_DATA or SQL_NEED_DATA; throws ProviderError for SQL_ERROR and SQL_INVALID_HANDLE. `function` names
+// the ODBC call for traces and for a failure without records.
+SQLRETURN Check(SQLRETURN rc, SQLSMALLINT handle_type, SQLHANDLE handle, std::string_view function,
+                std::vector<Diagnostic>* warnings = nullptr);
+
+// ProviderError's records for a failed call on `handle` (never empty).
+std::vector<Diagnostic> FailureRecords(SQLRETURN rc, SQLSMALLINT handle_type, SQLHANDLE handle,
+                                       std::string_view function);
+
+inline bool Succeeded(SQLRETURN rc) noexcept { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
+
+// SQLWCHAR pointers for the library's UTF-16 strings (char16_t and SQLWCHAR are both 16-bit units).
+inline SQLWCHAR* W(std::u16string& s) noexcept { return reinterpret_cast<SQLWCHAR*>(s.data()); }
+inline SQLWCHAR* W(const std::u16string& s) noexcept {
+    return reinterpret_cast<SQLWCHAR*>(const_cast<char16_t*>(s.data()));
+}
+static_assert(sizeof(SQLWCHAR) == sizeof(char16_t), "the bridge needs 16-bit SQLWCHAR (unixODBC's default)");
+
+}  // namespace korado::dataaccess::odbc

@@ -1,0 +1,395 @@
+// The ODBC bridge's provider object, connecting, and the session's properties and transactions.
+#include "dataaccess/providers/odbc/odbc_provider.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "dataaccess/providers/odbc/odbc_session.h"
+#include "dataaccess/providers/odbc/odbc_text.h"
+
+namespace korado::dataaccess::odbc {
+namespace {
+
+// A session keeps at most this many warnings until the platform takes them: a loop of statements that
+// each warn must not grow memory without bound.
+constexpr std::size_t kMaxPendingWarnings = 64;
+
+constexpr std::string_view kProviderFile = "MSDASQL.DLL";
+// The platform level the bridge stands in for (2.50) and the build of our bridge.
+constexpr std::string_view kProviderVersion = "02.50.0001";
+constexpr std::string_view kOleDbVersion = "02.50";
+
+// ---- SQLGetInfo ----------------------------------------------------------------------------------------
+
+std::string InfoText(SQLHDBC dbc, SQLUSMALLINT info) {
+    std::u16string buffer(256, u'\0');
+    SQLSMALLINT bytes = 0;
+    SQLRETURN rc = SQLGetInfoW(dbc, info, W(buffer), static_cast<SQLSMALLINT>(buffer.size() * 2), &bytes);
+    if (rc == SQL_SUCCESS_WITH_INFO && static_cast<std::size_t>(bytes) / 2 >= buffer.size()) {
+        buffer.assign(static_cast<std::size_t>(bytes) / 2 + 1, u'\0');
+        rc = SQLGetInfoW(dbc, info, W(buffer), static_cast<SQLSMALLINT>(buffer.size() * 2), &bytes);
+    }
+    if (!Succeeded(rc)) return {};
+    std::size_t units =
+        std::min(static_cast<std::size_t>(std::max<SQLSMALLINT>(bytes, 0)) / 2, buffer.size());
+    return ToUtf8(std::u16string_view(buffer.data(), units));
+}
+
+std::u16string InfoTextW(SQLHDBC dbc, SQLUSMALLINT info) {
+    std::u16string buffer(64, u'\0');
+    SQLSMALLINT bytes = 0;
+    if (!Succeeded(SQLGetInfoW(dbc, info, W(buffer), static_cast<SQLSMALLINT>(buffer.size() * 2), &bytes)))
+        return {};
+    buffer.resize(std::min(static_cast<std::size_t>(std::max<SQLSMALLINT>(bytes, 0)) / 2, buffer.size()));
+    return buffer;
+}
+
+template <class T>
+T InfoNumber(SQLHDBC dbc, SQLUSMALLINT info, T fallback = 0) {
+    T value = 0;
+    if (!Succeeded(SQLGetInfoW(dbc, info, &value, sizeof value, nullptr))) return fallback;
+    return value;
+}
+
+std::string CurrentCatalog(SQLHDBC dbc) {
+    std::u16string buffer(256, u'\0');
+    SQLINTEGER bytes = 0;
+    SQLRETURN rc = SQLGetConnectAttrW(dbc, SQL_ATTR_CURRENT_CATALOG, W(buffer),
+                                      static_cast<SQLINTEGER>(buffer.size() * 2), &bytes);
+    if (!Succeeded(rc) || bytes < 0) return {};
+    return ToUtf8(
+        std::u16string_view(buffer.data(), std::min(static_cast<std::size_t>(bytes) / 2, buffer.size())));
+}
+
+// ---- connecting ----------------------------------------------------------------------------------------
+
+// The name and library of the driver a DSN or DRIVER= entry names, from the driver manager's lists
+// (SQLDataSources, SQLDrivers), so that driver options can go into the first connect.
+DriverKind DetectKind(SQLHENV env, const std::pair<std::string, std::string>& target) {
+    std::string driver_name;
+    if (target.first == "DRIVER") {
+        driver_name = target.second;
+    } else if (target.first == "DSN") {
+        SQLWCHAR dsn[SQL_MAX_DSN_LENGTH + 1];
+        SQLWCHAR description[512];
+        SQLSMALLINT dsn_length = 0;
+        SQLSMALLINT description_length = 0;
+        SQLUSMALLINT direction = SQL_FETCH_FIRST;
+        while (Succeeded(SQLDataSourcesW(env, direction, dsn, SQL_MAX_DSN_LENGTH + 1, &dsn_length,
+                                         description, 512, &description_length))) {
+            direction = SQL_FETCH_NEXT;
+            std::string name =
+                ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(dsn),
+                                           std::min<std::size_t>(dsn_length, SQL_MAX_DSN_LENGTH)));
+            if (name.size() == target.second.size() &&
+                std::equal(name.begin(), name.end(), target.second.begin(), [](char a, char b) {
+                    return std::tolower(static_cast<unsigned char>(a)) ==
+                           std::tolower(static_cast<unsigned char>(b));
+                })) {
+                driver_name = ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(description),
+                                                         std::min<std::size_t>(description_length, 511)));
+            }
+        }
+    }
+    if (driver_name.empty()) return DriverKind::kOther;
+    // The driver's library, from its odbcinst.ini entry ("Driver=/usr/lib/.../psqlodbcw.so").
+    std::string library;
+    SQLWCHAR name[512];
+    SQLWCHAR attributes[2048];
+    SQLSMALLINT name_length = 0;
+    SQLSMALLINT attributes_length = 0;
+    SQLUSMALLINT direction = SQL_FETCH_FIRST;
+    while (Succeeded(
+        SQLDriversW(env, direction, name, 512, &name_length, attributes, 2048, &attributes_length))) {
+        direction = SQL_FETCH_NEXT;
+        std::string n = ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(name),
+                                                   std::min<std::size_t>(name_length, 511)));
+        if (n != driver_name) continue;
+        // Attributes are "key=value" strings each ended by a NUL, the list by a second NUL.
+        const char16_t* p = reinterpret_cast<const char16_t*>(attributes);
+        const char16_t* end = p + std::min<std::size_t>(static_cast<std::size_t>(attributes_length), 2047);
+        while (p < end && *p) {
+            std::u16string_view entry(p);
+            std::string text = ToUtf8(entry);
+            if (text.size() > 7 &&
+                (text.compare(0, 7, "Driver=") == 0 || text.compare(0, 7, "DRIVER=") == 0)) {
+                library = text.substr(7);
+            }
+            p += entry.size() + 1;
+        }
+    }
+    return KindOfDriver(driver_name, library);
+}
+
+bool StringSets(const ConnectionString& cs, std::string_view key) {
+    if (cs.Has(key)) return true;
+    if (auto extended = cs.Find("Extended Properties")) {
+        for (const auto& [k, v] : SplitOdbcString(*extended)) {
+            if (k.size() == key.size() && std::equal(k.begin(), k.end(), key.begin(), [](char a, char b) {
+                    return std::tolower(static_cast<unsigned char>(a)) ==
+                           std::tolower(static_cast<unsigned char>(b));
+                }))
+                return true;
+        }
+    }
+    return false;
+}
+
+// Connects `core` with `attributes`; returns the completed connection string.
+std::string Connect(SessionCore& core, const OdbcAttributes& attributes, std::int32_t timeout_seconds) {
+    ConnectionHandle connection(Allocate<SQL_HANDLE_DBC>(SQL_HANDLE_ENV, core.env->get()));
+    SQLHDBC dbc = connection.get();
+    if (timeout_seconds > 0) {
+        // A driver without login time-outs answers HYC00; connecting without one is still right.
+        SQLSetConnectAttrW(dbc, SQL_ATTR_LOGIN_TIMEOUT,
+                           reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(timeout_seconds)), 0);
+    }
+    std::u16string in = ToUtf16(JoinOdbcString(attributes));
+    std::u16string out(4096, u'\0');
+    SQLSMALLINT out_length = 0;
+    SQLRETURN rc = SQLDriverConnectW(dbc, nullptr, W(in), SQL_NTS, W(out),
+                                     static_cast<SQLSMALLINT>(out.size()), &out_length, SQL_DRIVER_NOPROMPT);
+    if (TraceEnabled()) TraceCall("SQLDriverConnect", rc);
+    if (!Succeeded(rc)) throw ProviderError(FailureRecords(rc, SQL_HANDLE_DBC, dbc, "SQLDriverConnect"));
+    connection.MarkConnected();
+    if (rc == SQL_SUCCESS_WITH_INFO) core.AddWarnings(ReadDiagnostics(SQL_HANDLE_DBC, dbc));
+    core.connection = std::move(connection);
+    std::size_t units =
+        std::min(static_cast<std::size_t>(std::max<SQLSMALLINT>(out_length, 0)), out.size() - 1);
+    return ToUtf8(std::u16string_view(out.data(), units));
+}
+
+void LearnTraits(SessionCore& core) {
+    SQLHDBC dbc = core.dbc();
+    DriverTraits& t = core.traits;
+    t.driver_file = InfoText(dbc, SQL_DRIVER_NAME);
+    t.kind = KindOfDriver("", t.driver_file);
+    auto getdata = InfoNumber<SQLUINTEGER>(dbc, SQL_GETDATA_EXTENSIONS);
+    t.getdata_any_column = getdata & SQL_GD_ANY_COLUMN;
+    t.getdata_any_order = getdata & SQL_GD_ANY_ORDER;
+    t.getdata_block = getdata & SQL_GD_BLOCK;
+    t.getdata_bound = getdata & SQL_GD_BOUND;
+    t.schemas = InfoNumber<SQLUINTEGER>(dbc, SQL_SCHEMA_USAGE) != 0;
+    t.catalogs = InfoNumber<SQLUINTEGER>(dbc, SQL_CATALOG_USAGE) != 0;
+    t.catalogs_as_schemas = !t.schemas && t.catalogs && t.kind == DriverKind::kMariaDB;
+    t.transactions = InfoNumber<SQLUSMALLINT>(dbc, SQL_TXN_CAPABLE) != SQL_TC_NONE;
+    t.procedures = InfoText(dbc, SQL_PROCEDURES) == "Y";
+    t.native_query_timeout = t.kind != DriverKind::kMariaDB && t.kind != DriverKind::kSQLite;
+    t.search_escape = InfoTextW(dbc, SQL_SEARCH_PATTERN_ESCAPE);
+}
+
+PropertyValue Text(std::string name, std::string value, std::int32_t attributes = ado::adPropRead) {
+    return PropertyValue{std::move(name), ado::adBSTR, attributes, Variant(std::move(value))};
+}
+
+PropertyValue Integer(std::string name, std::int32_t value) {
+    return PropertyValue{std::move(name), ado::adInteger, ado::adPropRead, Variant(value)};
+}
+
+class OdbcProvider final : public Provider {
+  public:
+    std::string_view Name() const override { return "MSDASQL"; }
+    std::string_view VersionedName() const override { return "MSDASQL.1"; }
+    std::string_view FriendlyName() const override { return kErrorSource; }
+    std::string_view ErrorSource() const override { return kErrorSource; }
+    std::string_view FileName() const override { return kProviderFile; }
+    std::string_view ProviderVersion() const override { return kProviderVersion; }
+
+    std::unique_ptr<Session> Open(const OpenRequest& request) override {
+        auto core = std::make_shared<SessionCore>(SharedEnvironment());
+        const ConnectionString& cs = request.connection_string;
+        OdbcAttributes attributes = DriverConnectAttributes(cs, request.user, request.password);
+        DriverKind expected = DetectKind(core->env->get(), ConnectTarget(attributes));
+        AddDriverOptions(attributes, expected);
+        std::string completed = Connect(*core, attributes, request.connect_timeout_seconds);
+        LearnTraits(*core);
+
+        // A file DSN or a driver the lists did not name: the driver's own name says what it is, and
+        // psqlODBC then connects once more with the options the platform needs.
+        if (core->traits.kind != expected &&
+            NeedsDriverOptions(SplitOdbcString(completed), core->traits.kind) &&
+            !StringSets(cs, "Protocol") && !StringSets(cs, "BoolsAsChar")) {
+            core->connection.Disconnect();
+            core->connection = ConnectionHandle();
+            AddDriverOptions(attributes, core->traits.kind);
+            completed = Connect(*core, attributes, request.connect_timeout_seconds);
+            LearnTraits(*core);
+        }
+        core->extended_properties = RemovePasswords(completed);
+
+        std::string catalog = cs.Get("Initial Catalog");
+        if (!catalog.empty()) {
+            std::u16string w = ToUtf16(catalog);
+            core->Checked(SQLSetConnectAttrW(core->dbc(), SQL_ATTR_CURRENT_CATALOG, W(w),
+                                             static_cast<SQLINTEGER>(w.size() * 2)),
+                          SQL_HANDLE_DBC, core->dbc(), "SQLSetConnectAttr(SQL_ATTR_CURRENT_CATALOG)");
+        }
+        return std::make_unique<OdbcSession>(std::move(core));
+    }
+};
+
+const bool kRegistered = [] {
+    RegisterProvider("MSDASQL", [] { return MakeOdbcProvider(); });
+    return true;
+}();
+
+}  // namespace
+
+std::shared_ptr<Provider> MakeOdbcProvider() {
+    static const auto provider = std::make_shared<OdbcProvider>();
+    return provider;
+}
+
+// ---- SessionCore ---------------------------------------------------------------------------------------
+
+SessionCore::~SessionCore() {
+    // Closing inside a transaction drops its work, as the platform's Close does; the driver would refuse
+    // SQLDisconnect otherwise (25000).
+    if (connection.connected() && in_transaction) {
+        SQLEndTran(SQL_HANDLE_DBC, connection.get(), SQL_ROLLBACK);
+    }
+}
+
+SQLRETURN SessionCore::Checked(SQLRETURN rc, SQLSMALLINT handle_type, SQLHANDLE handle,
+                               std::string_view function) {
+    if (TraceEnabled()) TraceCall(function, rc);
+    switch (rc) {
+        case SQL_SUCCESS:
+        case SQL_NO_DATA:
+        case SQL_NEED_DATA:
+            return rc;
+        case SQL_SUCCESS_WITH_INFO:
+            AddWarnings(ReadDiagnostics(handle_type, handle));
+            return rc;
+        default:
+            Fail(FailureRecords(rc, handle_type, handle, function));
+    }
+}
+
+void SessionCore::Fail(std::vector<Diagnostic> records, std::string_view sql) {
+    NoteFailure(records);
+    ProviderError error(std::move(records));
+    if (!sql.empty()) error.WithSQL(std::string(sql));
+    throw error;
+}
+
+void SessionCore::AddWarnings(std::vector<Diagnostic> records) {
+    for (Diagnostic& d : records) {
+        if (warnings.size() >= kMaxPendingWarnings) break;
+        warnings.push_back(std::move(d));
+    }
+}
+
+void SessionCore::NoteFailure(const std::vector<Diagnostic>& records) noexcept {
+    for (const Diagnostic& d : records)
+        if (IsConnectionLost(d.sql_state)) broken = true;
+}
+
+// ---- OdbcSession ---------------------------------------------------------------------------------------
+
+std::unique_ptr<Statement> OdbcSession::Prepare(std::string_view text, const ExecuteOptions& options) {
+    return std::make_unique<OdbcStatement>(core_, text, options);
+}
+
+void OdbcSession::BeginTransaction() {
+    if (!core_->traits.transactions) {
+        throw Error(ado::adErrFeatureNotAvailable, "ADODB.Connection",
+                    "Object or provider is not able to perform requested operation.");
+    }
+    if (core_->in_transaction) {
+        // ODBC has no nested transactions; the original bridge refused a second one (XACT_E_XTIONEXISTS).
+        throw ProviderError({Diagnostic{Hr(0x8004D013), std::string(kErrorSource),
+                                        "Only one transaction can be active on this session.", 0, ""}});
+    }
+    core_->Checked(
+        SQLSetConnectAttrW(core_->dbc(), SQL_ATTR_AUTOCOMMIT,
+                           reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_AUTOCOMMIT_OFF)), 0),
+        SQL_HANDLE_DBC, core_->dbc(), "SQLSetConnectAttr(SQL_ATTR_AUTOCOMMIT)");
+    core_->in_transaction = true;
+}
+
+namespace {
+
+void EndTransaction(SessionCore& core, SQLSMALLINT completion) {
+    if (!core.in_transaction) {
+        throw ProviderError(
+            {Diagnostic{Hr(0x8004D00E), std::string(kErrorSource), "No transaction is active.", 0, ""}});
+    }
+    SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, core.dbc(), completion);
+    if (!Succeeded(rc)) {
+        // A failed commit keeps the transaction for a rollback; a failed rollback (a dropped link) has lost
+        // the transaction anyway.
+        if (completion == SQL_ROLLBACK) core.in_transaction = false;
+        core.Checked(rc, SQL_HANDLE_DBC, core.dbc(),
+                     completion == SQL_COMMIT ? "SQLEndTran(SQL_COMMIT)" : "SQLEndTran(SQL_ROLLBACK)");
+    }
+    if (rc == SQL_SUCCESS_WITH_INFO) core.AddWarnings(ReadDiagnostics(SQL_HANDLE_DBC, core.dbc()));
+    core.in_transaction = false;
+    core.Checked(SQLSetConnectAttrW(core.dbc(), SQL_ATTR_AUTOCOMMIT,
+                                    reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_AUTOCOMMIT_ON)), 0),
+                 SQL_HANDLE_DBC, core.dbc(), "SQLSetConnectAttr(SQL_ATTR_AUTOCOMMIT)");
+}
+
+}  // namespace
+
+void OdbcSession::Commit() { EndTransaction(*core_, SQL_COMMIT); }
+void OdbcSession::Rollback() { EndTransaction(*core_, SQL_ROLLBACK); }
+
+bool OdbcSession::IsAlive() {
+    if (core_->broken) return false;
+    SQLUINTEGER dead = SQL_CD_FALSE;
+    if (Succeeded(SQLGetConnectAttrW(core_->dbc(), SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)) &&
+        dead == SQL_CD_TRUE) {
+        core_->broken = true;
+    }
+    return !core_->broken;
+}
+
+void OdbcSession::Cancel() {
+    for (SQLHSTMT stmt : core_->executing) SQLCancel(stmt);
+}
+
+std::vector<Diagnostic> OdbcSession::TakeWarnings() {
+    std::vector<Diagnostic> out;
+    out.swap(core_->warnings);
+    return out;
+}
+
+std::unique_ptr<Cursor> OdbcSession::Schema(std::int32_t schema, std::span<const Variant> restrictions) {
+    return SchemaRowset(*core_, schema, restrictions);
+}
+
+std::vector<PropertyValue> OdbcSession::InfoProperties() {
+    SQLHDBC dbc = core_->dbc();
+    std::vector<PropertyValue> p;
+    p.push_back(Integer("Active Sessions", InfoNumber<SQLUSMALLINT>(dbc, SQL_MAX_DRIVER_CONNECTIONS)));
+    p.push_back(Text("Catalog Term", InfoText(dbc, SQL_CATALOG_TERM)));
+    p.push_back(Text("Current Catalog", CurrentCatalog(dbc), ado::adPropRead | ado::adPropWrite));
+    p.push_back(Text("Data Source Name", InfoText(dbc, SQL_DATA_SOURCE_NAME)));
+    p.push_back(PropertyValue{"Read-Only Data Source", ado::adBoolean, ado::adPropRead,
+                              Variant(InfoText(dbc, SQL_DATA_SOURCE_READ_ONLY) == "Y")});
+    p.push_back(Text("DBMS Name", InfoText(dbc, SQL_DBMS_NAME)));
+    p.push_back(Text("DBMS Version", InfoText(dbc, SQL_DBMS_VER)));
+    p.push_back(Integer("Identifier Case Sensitivity",
+                        IdentifierCase(InfoNumber<SQLUSMALLINT>(dbc, SQL_IDENTIFIER_CASE))));
+    p.push_back(Text("Provider Name", std::string(kProviderFile)));
+    p.push_back(Text("OLE DB Version", std::string(kOleDbVersion)));
+    p.push_back(Text("Provider Version", std::string(kProviderVersion)));
+    p.push_back(Text("Schema Term", InfoText(dbc, SQL_SCHEMA_TERM)));
+    p.push_back(Text("User Name", InfoText(dbc, SQL_USER_NAME)));
+    p.push_back(Integer("Transaction DDL", TransactionDdl(InfoNumber<SQLUSMALLINT>(dbc, SQL_TXN_CAPABLE))));
+    // ODBC has no information type for it: a driver with procedures returns output parameters once the
+    // command's results are read (psqlODBC from a function's result, MariaDB from the procedure's last
+    // result); one without procedures has none to return.
+    p.push_back(Integer("Output Parameter Availability", core_->traits.procedures
+                                                             ? ado::DBPROPVAL_OA_ATEXECUTE
+                                                             : ado::DBPROPVAL_OA_NOTSUPPORTED));
+    p.push_back(Integer("Multiple Results", InfoText(dbc, SQL_MULT_RESULT_SETS) == "Y" ? 1 : 0));
+    p.push_back(Text("Provider Friendly Name", std::string(kErrorSource)));
+    p.push_back(Integer("Connection Status", IsAlive() ? 1 : 2));
+    p.push_back(Text("Server Name", InfoText(dbc, SQL_SERVER_NAME)));
+    p.push_back(Text("Extended Properties", core_->extended_properties, ado::adPropRead | ado::adPropWrite));
+    return p;
+}
+
+}  // namespace korado::dataaccess::odbc

@@ -1,0 +1,147 @@
+// The bridge's session, statement and cursor (internal to the ODBC provider).
+//
+// Ownership: SessionCore holds the environment and the connection handle; the Session and every Statement
+// share it, so a statement the platform failed to close before its connection can never outlive the
+// connection handle it was allocated on (the core disconnects when the last of them goes). A Cursor belongs
+// to its Statement and reads through the statement's handle.
+//
+// Failures: every member raises ProviderError (see odbc_handles.h); one that shows the link is gone
+// (SQLSTATE class 08 and the like) also marks the core broken, which "Connection Status" reports.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "dataaccess/provider.h"
+#include "dataaccess/providers/odbc/odbc_handles.h"
+#include "dataaccess/providers/odbc/odbc_provider.h"
+
+namespace korado::dataaccess::odbc {
+
+// What the bridge has learned of the driver after connecting (SQLGetInfo and the driver's file name).
+// Quirks are flags here so that the code that depends on one says which.
+struct DriverTraits {
+    DriverKind kind = DriverKind::kOther;
+    std::string driver_file;  // SQL_DRIVER_NAME, "psqlodbcw.so"
+    // SQL_GETDATA_EXTENSIONS: SQLGetData after bound columns, in any order, on a block cursor (after
+    // SQLSetPos), on bound columns.
+    bool getdata_any_column = false;
+    bool getdata_any_order = false;
+    bool getdata_block = false;
+    bool getdata_bound = false;
+    bool schemas = false;   // SQL_SCHEMA_USAGE != 0
+    bool catalogs = false;  // SQL_CATALOG_USAGE != 0
+    // MySQL and MariaDB call a database a schema but report it as the catalog and have no schemas: the
+    // bridge shows the catalog as TABLE_SCHEMA too and reads a schema restriction as the catalog, so that
+    // a dictionary that filters by schema finds the tables.
+    bool catalogs_as_schemas = false;
+    bool transactions = false;  // SQL_TXN_CAPABLE != SQL_TC_NONE
+    bool procedures = false;    // SQL_PROCEDURES "Y"
+    // The driver applies SQL_ATTR_QUERY_TIMEOUT itself. MariaDB Connector/ODBC refuses it (01S02) and the
+    // SQLite3 driver ignores it, so for them the watchdog cancels at the deadline.
+    bool native_query_timeout = true;
+    std::u16string search_escape;  // SQL_SEARCH_PATTERN_ESCAPE, for literal schema restrictions
+};
+
+class SessionCore {
+  public:
+    explicit SessionCore(std::shared_ptr<EnvironmentHandle> environment) : env(std::move(environment)) {}
+    ~SessionCore();
+    SessionCore(const SessionCore&) = delete;
+    SessionCore& operator=(const SessionCore&) = delete;
+
+    SQLHDBC dbc() const noexcept { return connection.get(); }
+
+    // Returns rc for success, SQL_NO_DATA and SQL_NEED_DATA; keeps warnings; raises ProviderError (marking
+    // the core broken when the records say the link is lost) for failures.
+    SQLRETURN Checked(SQLRETURN rc, SQLSMALLINT handle_type, SQLHANDLE handle, std::string_view function);
+    [[noreturn]] void Fail(std::vector<Diagnostic> records, std::string_view sql = {});
+    void AddWarnings(std::vector<Diagnostic> records);
+    void NoteFailure(const std::vector<Diagnostic>& records) noexcept;
+
+    std::shared_ptr<EnvironmentHandle> env;  // declared first: freed after the connection
+    ConnectionHandle connection;
+    DriverTraits traits;
+    std::string extended_properties;  // the completed connection string without passwords
+    std::vector<Diagnostic> warnings;
+    bool broken = false;
+    bool in_transaction = false;
+    std::vector<SQLHSTMT> executing;  // statements inside an execute call, for Session::Cancel
+};
+
+class OdbcCursor;
+
+// One command on its own statement handle. Parameter buffers stay bound until the next Execute, so that
+// output values written after the last result are still there for FetchOutputParameters.
+class OdbcStatement final : public Statement {
+  public:
+    OdbcStatement(std::shared_ptr<SessionCore> core, std::string_view text, const ExecuteOptions& options);
+    ~OdbcStatement() override;
+
+    void Execute(std::span<ParamBinding> params) override;
+    Cursor* Result() override;
+    std::int64_t RowsAffected() override { return rows_affected_; }
+    bool NextResult() override;
+    void FetchOutputParameters(std::span<ParamBinding> params) override;
+    void Cancel() override;
+
+    // For the cursor.
+    SQLHSTMT handle() const noexcept { return stmt_.get(); }
+    SessionCore& core() noexcept { return *core_; }
+    const ExecuteOptions& options() const noexcept { return options_; }
+    SQLRETURN Checked(SQLRETURN rc, std::string_view function);
+    [[noreturn]] void Fail(SQLRETURN rc, std::string_view function);
+
+    struct ParamSlot;
+
+  private:
+    void StartResult();
+    void CloseResult();
+    void BindParameters(std::span<ParamBinding> params);
+
+    std::shared_ptr<SessionCore> core_;
+    StatementHandle stmt_;
+    std::string text_;
+    ExecuteOptions options_;
+    std::string executed_text_;
+    std::u16string executed_text_w_;
+    std::vector<std::unique_ptr<ParamSlot>> slots_;
+    std::unique_ptr<OdbcCursor> cursor_;
+    std::int64_t rows_affected_ = -1;
+    bool has_results_ = false;
+    std::atomic<bool> timed_out_{false};
+    bool cancelled_ = false;
+    std::chrono::milliseconds watchdog_after_{0};
+};
+
+// The Session the platform holds.
+class OdbcSession final : public Session {
+  public:
+    explicit OdbcSession(std::shared_ptr<SessionCore> core) : core_(std::move(core)) {}
+    std::unique_ptr<Statement> Prepare(std::string_view text, const ExecuteOptions& options) override;
+    void BeginTransaction() override;
+    void Commit() override;
+    void Rollback() override;
+    std::vector<PropertyValue> InfoProperties() override;
+    std::unique_ptr<Cursor> Schema(std::int32_t schema, std::span<const Variant> restrictions) override;
+    bool IsAlive() override;
+    void Cancel() override;
+    std::vector<Diagnostic> TakeWarnings() override;
+
+    SessionCore& core() noexcept { return *core_; }
+
+  private:
+    std::shared_ptr<SessionCore> core_;
+};
+
+// The schema rowsets (odbc_schema.cpp).
+std::unique_ptr<Cursor> SchemaRowset(SessionCore& core, std::int32_t schema,
+                                     std::span<const Variant> restrictions);
+
+}  // namespace korado::dataaccess::odbc

@@ -1,0 +1,187 @@
+// The ODBC bridge through the provider interface, against PostgreSQL (psqlODBC), MariaDB (Connector/ODBC)
+// and SQLite (SQLite3 ODBC driver): one body per behaviour, driver differences as the targets' flags.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include "dataaccess/providers/odbc/odbc_handles.h"
+#include "dataaccess/providers/odbc/odbc_provider.h"
+#include "korado/runtime/convert.h"
+#include "odbc/odbc_test_util.h"
+
+namespace korado::test {
+namespace {
+
+using dataaccess::Diagnostic;
+using dataaccess::PropertyValue;
+
+const Variant* FindProperty(const std::vector<PropertyValue>& properties, std::string_view name,
+                            std::int32_t* type = nullptr) {
+    for (const PropertyValue& p : properties) {
+        if (p.name == name) {
+            if (type) *type = p.type;
+            return &p.value;
+        }
+    }
+    return nullptr;
+}
+
+std::string Text(const Variant& v) { return v.IsNull() ? "<null>" : CStr(v); }
+
+// ---- connecting and properties -------------------------------------------------------------------------
+
+TEST_P(OdbcTest, PropertiesDescribeTheDriverAndServer) {
+    std::vector<PropertyValue> p = session().InfoProperties();
+    std::int32_t type = 0;
+    ASSERT_NE(FindProperty(p, "DBMS Name"), nullptr);
+    EXPECT_EQ(Text(*FindProperty(p, "DBMS Name")), target().dbms_name);
+    EXPECT_FALSE(Text(*FindProperty(p, "DBMS Version")).empty());
+    EXPECT_EQ(Text(*FindProperty(p, "Provider Friendly Name")), "Microsoft OLE DB Provider for ODBC Drivers");
+    EXPECT_EQ(Text(*FindProperty(p, "Provider Name")), "MSDASQL.DLL");
+    EXPECT_EQ(Text(*FindProperty(p, "Data Source Name")), target().dsn);
+    EXPECT_EQ(CLng(*FindProperty(p, "Connection Status", &type)), 1);
+    EXPECT_EQ(type, ado::adInteger);
+    EXPECT_EQ(FindProperty(p, "Read-Only Data Source", &type)->Type(), VarType::Boolean);
+    EXPECT_EQ(type, ado::adBoolean);
+
+    // The completed connection string, without the password the test passed.
+    std::string extended = Text(*FindProperty(p, "Extended Properties"));
+    EXPECT_NE(extended.find("DSN=" + target().dsn), std::string::npos) << extended;
+    if (!target().password.empty())
+        EXPECT_EQ(extended.find(target().password), std::string::npos) << extended;
+    EXPECT_EQ(extended.find("PWD="), std::string::npos) << extended;
+
+    std::int32_t ddl = CLng(*FindProperty(p, "Transaction DDL"));
+    std::int32_t output = CLng(*FindProperty(p, "Output Parameter Availability"));
+    if (target().name == "pg") {
+        EXPECT_EQ(ddl, ado::DBPROPVAL_TC_ALL);  // DDL inside transactions
+        EXPECT_EQ(Text(*FindProperty(p, "Current Catalog")), "korado");
+        EXPECT_EQ(Text(*FindProperty(p, "Schema Term")), "schema");
+        EXPECT_EQ(Text(*FindProperty(p, "User Name")), target().user);
+        EXPECT_EQ(Text(*FindProperty(p, "Server Name")), "127.0.0.1");
+        // psqlODBC connects with the options the platform needs, whatever the DSN said.
+        EXPECT_NE(extended.find("Protocol=7.4-2"), std::string::npos) << extended;
+        EXPECT_NE(extended.find("BoolsAsChar=0"), std::string::npos) << extended;
+    } else if (target().name == "maria") {
+        EXPECT_EQ(ddl, ado::DBPROPVAL_TC_DDL_COMMIT);  // DDL commits the transaction
+        EXPECT_EQ(Text(*FindProperty(p, "Current Catalog")), "korado");
+    }
+    EXPECT_EQ(output, target().procedures ? ado::DBPROPVAL_OA_ATEXECUTE : ado::DBPROPVAL_OA_NOTSUPPORTED);
+    EXPECT_EQ(CLng(*FindProperty(p, "Multiple Results")), target().name == "sqlite" ? 0 : 1);
+    EXPECT_TRUE(session().IsAlive());
+}
+
+INSTANTIATE_TEST_SUITE_P(Dsn, OdbcTest, ::testing::ValuesIn(OdbcTargetNames()), TargetName);
+
+// Failures of Open: each a ProviderError with the driver's (or driver manager's) own text.
+class OdbcOpenFailures : public ::testing::Test {
+  protected:
+    static dataaccess::Diagnostic OpenFails(const std::string& connection_string, std::string user = {},
+                                            std::string password = {}) {
+        dataaccess::OpenRequest request;
+        request.connection_string = dataaccess::ConnectionString::Parse(connection_string);
+        request.user = std::move(user);
+        request.password = std::move(password);
+        request.connect_timeout_seconds = 5;
+        return FirstRecord([&] { dataaccess::FindProvider("MSDASQL")->Open(request); });
+    }
+};
+
+TEST_F(OdbcOpenFailures, UnknownDsnAndDriverAreTheDriverManagersTexts) {
+    // Needs only the driver manager: no server, no DSN files.
+    Diagnostic d = OpenFails("DSN=korado_no_such_dsn");
+    EXPECT_EQ(d.description,
+              "[unixODBC][ODBC Driver Manager]Data source name not found and no default driver specified");
+    EXPECT_EQ(d.number, Hr(0x80004005));
+    EXPECT_EQ(d.sql_state, "IM002");
+    EXPECT_EQ(d.native_error, 0);
+    EXPECT_EQ(d.source, "Microsoft OLE DB Provider for ODBC Drivers");
+
+    d = OpenFails("DRIVER={Korado No Such Driver};SERVER=x");
+    EXPECT_EQ(d.description,
+              "[unixODBC][ODBC Driver Manager]Can't open lib 'Korado No Such Driver' : file not found");
+    EXPECT_EQ(d.number, Hr(0x80004005));
+}
+
+TEST_F(OdbcOpenFailures, WrongPasswordIsEachServersOwnText) {
+    const OdbcTarget& pg = GetOdbcTarget("pg");
+    KORADO_REQUIRE_ODBC(pg);
+    Diagnostic d = OpenFails("DSN=korado_pg", pg.user, "wrong-" + pg.password);
+    EXPECT_NE(d.description.find("password authentication failed for user \"" + pg.user + "\""),
+              std::string::npos)
+        << d.description;
+    EXPECT_EQ(d.sql_state, "08001");
+    EXPECT_EQ(d.native_error, 101);  // psqlODBC's CONNECTION_COULD_NOT_ESTABLISH
+    EXPECT_EQ(d.number, Hr(0x80004005));
+
+    const OdbcTarget& maria = GetOdbcTarget("maria");
+    KORADO_REQUIRE_ODBC(maria);
+    d = OpenFails("DSN=korado_maria", maria.user, "wrong-" + maria.password);
+    EXPECT_NE(d.description.find("Access denied for user '" + maria.user + "'@"), std::string::npos)
+        << d.description;
+    EXPECT_NE(d.description.find("(using password: YES)"), std::string::npos) << d.description;
+    EXPECT_EQ(d.description.rfind("[ma-", 0), 0u) << d.description;  // the connector's own prefix
+    EXPECT_EQ(d.sql_state, "28000");
+    EXPECT_EQ(d.native_error, 1045);  // ER_ACCESS_DENIED_ERROR
+    EXPECT_EQ(d.number, Hr(0x80040E4D));
+}
+
+TEST_F(OdbcOpenFailures, ServerDownIsTheDriversConnectText) {
+    const OdbcTarget& pg = GetOdbcTarget("pg");
+    KORADO_REQUIRE_ODBC(pg);
+    // A port nothing listens on: the servers' own ports stay untouched.
+    Diagnostic d = OpenFails("DRIVER={PostgreSQL Unicode};SERVER=127.0.0.1;PORT=1;DATABASE=korado", "u", "p");
+    EXPECT_NE(d.description.find("Connection refused"), std::string::npos) << d.description;
+    EXPECT_EQ(d.sql_state, "08001");
+    EXPECT_EQ(d.number, Hr(0x80004005));
+
+    d = OpenFails("DRIVER={MariaDB Unicode};SERVER=127.0.0.1;PORT=1;DATABASE=korado", "u", "p");
+    EXPECT_NE(d.description.find("Can't connect to server on '127.0.0.1'"), std::string::npos)
+        << d.description;
+    EXPECT_EQ(d.native_error, 2002);  // CR_CONNECTION_ERROR
+    EXPECT_EQ(d.number, Hr(0x80004005));
+}
+
+int OpenFileDescriptors() {
+    int n = 0;
+    if (DIR* dir = opendir("/proc/self/fd")) {
+        while (readdir(dir)) ++n;
+        closedir(dir);
+    }
+    return n;
+}
+
+TEST_F(OdbcOpenFailures, FailingOpensLeakNoHandles) {
+    const OdbcTarget& pg = GetOdbcTarget("pg");
+    KORADO_REQUIRE_ODBC(pg);
+    const OdbcTarget& maria = GetOdbcTarget("maria");
+    KORADO_REQUIRE_ODBC(maria);
+    // Warm up: the driver manager loads the drivers and keeps them.
+    OpenFails("DSN=korado_pg", pg.user, "wrong");
+    OpenFails("DSN=korado_maria", maria.user, "wrong");
+    std::int64_t handles = dataaccess::odbc::LiveHandleCount();
+    int fds = OpenFileDescriptors();
+    for (int i = 0; i < 20; ++i) {
+        OpenFails("DSN=korado_pg", pg.user, "wrong");
+        OpenFails("DSN=korado_maria", maria.user, "wrong");
+        OpenFails("DSN=korado_no_such_dsn");
+        OpenFails("DRIVER={PostgreSQL Unicode};SERVER=127.0.0.1;PORT=1;DATABASE=korado", "u", "p");
+    }
+    EXPECT_EQ(dataaccess::odbc::LiveHandleCount(), handles);
+    EXPECT_LE(OpenFileDescriptors(), fds + 2);
+    {
+        // Opened and closed sessions give their handles back too.
+        for (int i = 0; i < 10; ++i) {
+            auto session = OpenSession(pg);
+            RunSql(*session, "SELECT 1");
+        }
+    }
+    EXPECT_EQ(dataaccess::odbc::LiveHandleCount(), handles);
+}
+
+}  // namespace
+}  // namespace korado::test

@@ -1,0 +1,138 @@
+#include "support/odbc_servers.h"
+
+#include <sql.h>
+#include <sqlext.h>
+
+#include <cstdlib>
+#include <map>
+#include <stdexcept>
+
+namespace korado::test {
+namespace {
+
+std::string Env(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? std::string(v) : std::string();
+}
+
+std::vector<OdbcTarget> MakeTargets() {
+    OdbcTarget pg;
+    pg.name = "pg";
+    pg.dsn = "korado_pg";
+    pg.user = Env("KORADO_PG_USER");
+    pg.password = Env("KORADO_PG_PASSWORD");
+    pg.dbms_name = "PostgreSQL";
+    pg.bool_type = "boolean";
+    pg.text_type = "text";
+    pg.blob_type = "bytea";
+    pg.timestamp_type = "timestamp";
+    pg.sleep_sql = "SELECT pg_sleep(5)";
+
+    OdbcTarget maria;
+    maria.name = "maria";
+    maria.dsn = "korado_maria";
+    maria.user = Env("KORADO_MARIA_USER");
+    maria.password = Env("KORADO_MARIA_PASSWORD");
+    maria.dbms_name = "MariaDB";
+    maria.schemas = false;
+    maria.catalogs_as_schemas = true;
+    maria.bool_type = "boolean";
+    maria.text_type = "longtext";
+    maria.blob_type = "longblob";
+    maria.timestamp_type = "datetime(3)";
+    maria.unicode_table_options = " CHARACTER SET utf8mb4 COLLATE utf8mb4_bin";
+    maria.sleep_sql = "SELECT SLEEP(5)";
+
+    OdbcTarget sqlite;
+    sqlite.name = "sqlite";
+    sqlite.dsn = "korado_sqlite";
+    sqlite.dbms_name = "SQLite";
+    sqlite.server = false;
+    sqlite.procedures = false;
+    sqlite.batches = false;
+    sqlite.schemas = false;
+    sqlite.typed_results = false;
+    sqlite.bool_type = "boolean";
+    sqlite.text_type = "text";
+    sqlite.blob_type = "blob";
+    sqlite.timestamp_type = "timestamp";
+    // Counting through a recursive CTE: the SQLite3 ODBC driver has no server-side sleep.
+    sqlite.sleep_sql =
+        "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c WHERE x < 2000000000) SELECT "
+        "count(*) FROM c";
+    return {pg, maria, sqlite};
+}
+
+const std::vector<OdbcTarget>& Targets() {
+    static const std::vector<OdbcTarget> targets = MakeTargets();
+    return targets;
+}
+
+// One SQLDriverConnect with the driver manager alone, so that a broken library under test cannot make
+// every test skip.
+std::string Probe(const OdbcTarget& t) {
+    SQLHENV env = SQL_NULL_HENV;
+    SQLHDBC dbc = SQL_NULL_HDBC;
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env))) return "no ODBC environment";
+    SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+    SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
+    SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(5), 0);
+    std::string cs = "DSN=" + t.dsn + ";UID=" + t.user + ";PWD=" + t.password + ";";
+    SQLRETURN rc = SQLDriverConnect(dbc, nullptr, reinterpret_cast<SQLCHAR*>(cs.data()), SQL_NTS, nullptr, 0,
+                                    nullptr, SQL_DRIVER_NOPROMPT);
+    std::string why;
+    if (!SQL_SUCCEEDED(rc)) {
+        SQLCHAR state[6] = {}, message[1024] = {};
+        SQLINTEGER native = 0;
+        SQLSMALLINT length = 0;
+        SQLGetDiagRec(SQL_HANDLE_DBC, dbc, 1, state, &native, message, sizeof message, &length);
+        why = t.dsn + " does not answer (" + reinterpret_cast<char*>(state) + " " +
+              reinterpret_cast<char*>(message) + "); start the servers with scripts/services start";
+    } else {
+        SQLDisconnect(dbc);
+    }
+    SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+    SQLFreeHandle(SQL_HANDLE_ENV, env);
+    return why;
+}
+
+}  // namespace
+
+std::string OdbcTarget::ConnectionString() const {
+    std::string s = "DSN=" + dsn + ";";
+    if (!user.empty()) s += "UID=" + user + ";";
+    if (!password.empty()) s += "PWD=" + password + ";";
+    return s;
+}
+
+std::vector<std::string> OdbcTargetNames() { return {"pg", "maria", "sqlite"}; }
+
+const OdbcTarget& GetOdbcTarget(std::string_view name) {
+    for (const OdbcTarget& t : Targets())
+        if (t.name == name) return t;
+    throw std::invalid_argument("no ODBC target named " + std::string(name));
+}
+
+std::string OdbcUnavailable(const OdbcTarget& target) {
+    if (Env("ODBCINI").empty() || Env("ODBCSYSINI").empty()) {
+        return "the ODBC test servers are not configured: run eval \"$(scripts/services env)\" (or "
+               "scripts/test)";
+    }
+    if (target.server && (target.user.empty() || target.password.empty())) {
+        return "no test account for " + target.dsn + " in the environment (KORADO_*_USER, KORADO_*_PASSWORD)";
+    }
+    static std::map<std::string, std::string> probed;
+    auto it = probed.find(target.name);
+    if (it == probed.end()) it = probed.emplace(target.name, Probe(target)).first;
+    return it->second;
+}
+
+bool ServersRequired() { return Env("KORADO_REQUIRE_SERVERS") == "1"; }
+
+std::string ServicesScript() {
+    std::string s = Env("KORADO_SERVICES_SCRIPT");
+    if (s.empty() && !Env("KORADO_SOURCE_DIR").empty()) s = Env("KORADO_SOURCE_DIR") + "/scripts/services";
+    return s;
+}
+
+}  // namespace korado::test

@@ -1,0 +1,67 @@
+// The ODBC data sources of scripts/services, for tests that run against real servers.
+//
+// `eval "$(scripts/services env)"` (or scripts/test) puts ODBCSYSINI, ODBCINI and the test accounts in the
+// environment. Without them, or with the DSN's server not answering, a test skips with a message saying
+// so; with KORADO_REQUIRE_SERVERS=1 (CI) it fails instead.
+//
+// Each target carries its driver's quirks as flags, so that one test body runs against every DSN and says
+// where a driver differs (and why) rather than testing driver names.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace korado::test {
+
+struct OdbcTarget {
+    std::string name;  // "pg", "maria", "sqlite": the test parameter
+    std::string dsn;   // "korado_pg"
+    std::string user;  // empty for SQLite
+    std::string password;
+    std::string dbms_name;  // what SQL_DBMS_NAME reports
+
+    // Quirks.
+    bool server = true;                // a server process (SQLite is a file)
+    bool procedures = true;            // stored procedures / functions with output parameters
+    bool batches = true;               // several statements in one command text
+    bool schemas = true;               // real schemas (PostgreSQL); MariaDB shows databases as schemas
+    bool catalogs_as_schemas = false;  // MariaDB: the database is both TABLE_CATALOG and TABLE_SCHEMA
+    bool typed_results = true;         // expressions have real types (SQLite's are text unless declared)
+    std::string bool_type;             // column type for a Boolean column
+    std::string text_type;             // a length-less text column type
+    std::string blob_type;             // a binary column type of unlimited size
+    std::string timestamp_type;
+    std::string unicode_table_options;  // MariaDB: a table that holds 4-byte characters
+    std::string sleep_sql;              // a statement that runs for at least 5 seconds
+
+    // The connection string for the MSDASQL provider with the test account.
+    std::string ConnectionString() const;
+};
+
+// The three DSNs, in the order the conformance tests run them.
+std::vector<std::string> OdbcTargetNames();
+const OdbcTarget& GetOdbcTarget(std::string_view name);
+
+// Why `target` cannot be used right now (empty when it can): environment missing, server not answering.
+// Probes each DSN once per process.
+std::string OdbcUnavailable(const OdbcTarget& target);
+// True when CI demands the servers (KORADO_REQUIRE_SERVERS=1).
+bool ServersRequired();
+// The path of scripts/services, from KORADO_SERVICES_SCRIPT; empty when unknown.
+std::string ServicesScript();
+
+}  // namespace korado::test
+
+// Skips (or in CI fails) the current test when `target` is not usable.
+#define KORADO_REQUIRE_ODBC(target)                                        \
+    do {                                                                   \
+        std::string korado_why_ = ::korado::test::OdbcUnavailable(target); \
+        if (!korado_why_.empty()) {                                        \
+            if (::korado::test::ServersRequired()) FAIL() << korado_why_;  \
+            GTEST_SKIP() << korado_why_;                                   \
+        }                                                                  \
+    } while (0)
