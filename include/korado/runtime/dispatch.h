@@ -158,7 +158,7 @@ template <class V>
 V FromVariant(const Variant& a) {
     if constexpr (std::is_same_v<V, Variant>) {
         return a;
-    } else if constexpr (std::is_same_v<V, std::string> || std::is_same_v<V, std::string_view>) {
+    } else if constexpr (std::is_same_v<V, std::string>) {
         return CStr(a);
     } else if constexpr (std::is_same_v<V, bool>) {
         return CBool(a);
@@ -195,10 +195,24 @@ V FromVariant(const Variant& a) {
 // caller's Variant, or nullptr when omitted), std::optional<X> (nullopt when omitted), and values converted
 // from the Variant (std::string, std::string_view, numbers, bool, Date, Ref<X>); a non-const reference to
 // one of those is by reference.
+// What a parameter's converted value is kept in for the call: a text view looks at a string the slot owns.
+template <class V>
+struct StoredAs {
+    using Type = V;
+};
+template <>
+struct StoredAs<std::string_view> {
+    using Type = std::string;
+};
+template <>
+struct StoredAs<std::optional<std::string_view>> {
+    using Type = std::optional<std::string>;
+};
+
 template <class P>
 struct ArgSlot {
     using Bare = std::remove_cvref_t<P>;
-    using Stored = std::conditional_t<std::is_same_v<Bare, std::string_view>, std::string, Bare>;
+    using Stored = typename StoredAs<Bare>::Type;
     static constexpr bool kByRef = std::is_lvalue_reference_v<P> && !std::is_const_v<std::remove_reference_t<P>>;
     static constexpr bool kInPlace = std::is_same_v<Bare, Variant> || std::is_same_v<Bare, Variant*>;
 
@@ -229,7 +243,7 @@ struct ArgSlot {
             if (omitted) {
                 value.emplace();
             } else {
-                value.emplace(FromVariant<typename IsOptional<Bare>::Value>(*arg));
+                value.emplace(FromVariant<typename IsOptional<Stored>::Value>(*arg));
             }
         } else {
             if (omitted) RaiseRuntime(rt::ArgumentNotOptional);
@@ -241,6 +255,8 @@ struct ArgSlot {
             return static_cast<Variant&>(*arg);
         } else if constexpr (std::is_same_v<Bare, Variant*>) {
             return static_cast<Variant*>(omitted ? nullptr : arg);
+        } else if constexpr (std::is_same_v<Bare, std::optional<std::string_view>>) {
+            return *value ? Bare(**value) : Bare();
         } else {
             return static_cast<Stored&>(*value);
         }
