@@ -310,8 +310,8 @@ Variant CallWithSlots(T& self, std::span<Variant> args, std::span<const Variant>
                       std::index_sequence<I...>) {
     constexpr std::size_t kCount = sizeof...(P);
     if (args.size() > kCount) RaiseRuntime(rt::WrongNumberOfArguments);
-    // Defaults belong to the trailing parameters.
-    auto fallback = [&](std::size_t i) -> const Variant* {
+    // Defaults belong to the trailing parameters. (Unused for a member without parameters.)
+    [[maybe_unused]] auto fallback = [&](std::size_t i) -> const Variant* {
         std::size_t first = kCount - std::min(kCount, defaults.size());
         return i >= first ? &defaults[i - first] : nullptr;
     };
