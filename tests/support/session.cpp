@@ -1,0 +1,94 @@
+#include "support/session.h"
+
+#include "korado/platform/modGlobals.h"
+#include "korado/runtime/collection.h"
+#include "korado/runtime/registry.h"
+
+namespace korado::test {
+namespace {
+
+class Breaks final : public Dispatch {
+public:
+    void ResetALL() {}
+    void CheckBreaks(const Variant&) {}
+    std::int32_t Count() { return 0; }
+    Variant Item(const Variant&) {
+        RaiseRuntime(rt::SubscriptOutOfRange);
+    }
+
+protected:
+    const MemberTable* Members() const noexcept override {
+        static const MemberTable t = MemberTable::Of<Breaks>("Item")
+                                         .Method<&Breaks::ResetALL>("ResetALL")
+                                         .Method<&Breaks::CheckBreaks>("CheckBreaks")
+                                         .Get<&Breaks::Count>("Count")
+                                         .Get<&Breaks::Item>("Item")
+                                         .Build();
+        return &t;
+    }
+};
+
+class Host final : public Dispatch {
+public:
+    Ref<Breaks> breaks = MakeRef<Breaks>();
+    Ref<Breaks> GetBreaks() { return breaks; }
+
+protected:
+    const MemberTable* Members() const noexcept override {
+        static const MemberTable t = MemberTable::Of<Host>().Get<&Host::GetBreaks>("Breaks").Build();
+        return &t;
+    }
+};
+
+}  // namespace
+
+Ref<Dispatch> MakeHostObject() { return MakeRef<Host>(); }
+
+Session::Session(bool allow_transactions, std::int32_t default_mode, std::int32_t default_type, std::int32_t timeout) {
+    ado_ = CreateObjectAs<clsADO>("korADO.clsADO");
+    ado_->Constructor(MakeHostObject(), allow_transactions, timeout, default_mode, default_type, 10, 100);
+}
+
+Session::~Session() {
+    // Close what the test left open: a session keeps a transaction, which Disconnect would refuse.
+    if (ado_->Connection() && ado_->Connection()->State() == ado::adStateOpen) {
+        try {
+            ado_->Connection()->RollbackTrans();
+        } catch (const Error&) {
+        }
+    }
+    ado_->Disconnect();
+    ado_->Destructor();
+    ado_ = nullptr;
+    ReleaseGlobals();
+}
+
+ConnectResult Session::Connect(const std::string& connection_string, std::string user, std::string pass,
+                               std::string dsn) {
+    Variant cs(connection_string);
+    ConnectResult r;
+    r.ok = ado_->Connect(user, pass, dsn, cs);
+    r.user = user;
+    r.password = pass;
+    r.dsn = dsn;
+    r.connection_string = cs.IsNull() ? "" : CStr(cs);
+    return r;
+}
+
+std::int32_t Session::Execute(std::string sql, std::initializer_list<Variant> names, Ref<ado::Recordset>* recordset) {
+    Ref<Collection> list = names.size() ? MakeCollection(names) : nullptr;
+    std::int32_t affected = -99;
+    Ref<ado::Recordset> rs;
+    ado_->ExecuteSQL(sql, list, affected, rs);
+    if (recordset) *recordset = rs;
+    return affected;
+}
+
+Variant Session::Scalar(const std::string& sql) {
+    Ref<ado::Recordset> rs;
+    Execute(sql, {}, &rs);
+    if (!rs || rs->Eof()) return Variant();
+    return rs->Fields()->Item(0)->Value();
+}
+
+}  // namespace korado::test

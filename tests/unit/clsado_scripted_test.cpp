@@ -1,0 +1,365 @@
+// The connection object against providers no machine here has (Oracle in its three forms, SQL Server, Jet,
+// Adaptive Server Anywhere, MySQL quirks), posed by the scripted provider with the exact sources, numbers
+// and native errors those providers report.
+#include <gtest/gtest.h>
+
+#include "connection/diagnoses.h"
+#include "dataaccess/providers/scripted/scripted_provider.h"
+#include "korado/errors/clsADOError.h"
+#include "korado/errors/modErrorHandler.h"
+#include "korado/platform/datalinks.h"
+#include "korado/platform/modGlobals.h"
+#include "support/raises.h"
+#include "support/session.h"
+
+namespace korado {
+namespace {
+
+using dataaccess::Diagnostic;
+using dataaccess::scripted::ScopedProvider;
+using dataaccess::scripted::ScriptedExecution;
+using dataaccess::scripted::ScriptedProvider;
+using test::Session;
+
+const std::string CRLF = "\r\n";
+constexpr std::int32_t kFail = Hr(0x80004005);
+
+std::shared_ptr<ScriptedProvider> Pose(std::string name, std::string versioned, std::string source,
+                                       std::string dbms = "Scripted DBMS") {
+    auto p = std::make_shared<ScriptedProvider>(
+        ScriptedProvider::Identity{name, versioned, source + " friendly name", source, "x.so", "01.00.0000"});
+    p->SetStandardProperties(std::move(dbms), "1.0");
+    return p;
+}
+
+// The ConnectionError a failed open raises through Connect.
+Error FailedConnect(Session& s, const std::string& cs, std::string user = {}) {
+    std::optional<Error> e = test::RaisedError([&] { s.Connect(cs, std::move(user)); });
+    EXPECT_TRUE(e.has_value());
+    return e.value_or(Error(0, "", ""));
+}
+
+TEST(ConnectionObjectScripted, OracleFailuresInTheirThreeForms) {
+    auto ora = Pose("OraOLEDB.Oracle", "OraOLEDB.Oracle.1", "OraOLEDB");
+    ora->FailOpen({{kFail, "OraOLEDB", "ORA-12154: TNS:could not resolve the connect identifier specified", 12154, ""}});
+    ScopedProvider oracle_oledb(ora);
+    auto msdaora = Pose("MSDAORA", "MSDAORA.1", "Microsoft OLE DB Provider for Oracle");
+    msdaora->FailOpen({{kFail, "", "ORA-01017: invalid username/password; logon denied", 1017, ""}});
+    ScopedProvider microsoft_oracle(msdaora);
+    auto odbc = Pose("MSDASQL", "MSDASQL.1", "Microsoft OLE DB Provider for ODBC Drivers");
+    odbc->FailOpen({{kFail, "", "[Oracle][ODBC][Ora]ORA-12154: TNS:could not resolve", 0, "HY000"}});
+    ScopedProvider oracle_odbc(odbc);
+
+    Session s;
+    Error e = FailedConnect(s, "Provider=OraOLEDB.Oracle;Data Source=orcl", "scott/tiger@orcl");
+    EXPECT_EQ(e.Number(), ConnectionError);
+    EXPECT_EQ(e.Source(), "korADO");
+    EXPECT_TRUE(e.Description().starts_with("Tabulon Universal could not connect to your Oracle database."));
+    EXPECT_EQ(e.Description().find("TNS:could not resolve"), std::string::npos);
+    // The combined login was split before the open: user and password reached the provider.
+    ASSERT_EQ(ora->opens().size(), 1u);
+    EXPECT_EQ(ora->opens()[0].user, "scott");
+    EXPECT_EQ(ora->opens()[0].password, "tiger");
+    // The same code through ODBC (text only, native error 0) gives the same diagnosis.
+    EXPECT_EQ(FailedConnect(s, "Driver={Oracle};DBQ=orcl").Description(), e.Description());
+
+    e = FailedConnect(s, "Provider=MSDAORA;Data Source=orcl");
+    EXPECT_EQ(e.Description(), "Oracle ADOConnection Error received:" + CRLF +
+                                   "ORA-01017: invalid username/password; logon denied" + CRLF + CRLF + "Advice:" +
+                                   CRLF + "Please enter the correct user name and password");
+    // A failed connect clears the credentials and leaves a new, unopened connection.
+    ASSERT_TRUE(s.ado().Connection());
+    EXPECT_EQ(s.ado().Connection()->State(), ado::adStateClosed);
+    EXPECT_TRUE(s.errors().Reports().empty());
+}
+
+TEST(ConnectionObjectScripted, SqlServerJetAndAsaFailures) {
+    auto sql = Pose("SQLOLEDB", "SQLOLEDB.1", "Microsoft OLE DB Provider for SQL Server");
+    sql->FailOpen({{kFail, "", "Login failed for user 'sa'.", 18456, "42000"}});
+    ScopedProvider p1(sql);
+    auto jet = Pose("Microsoft.Jet.OLEDB.4.0", "Microsoft.Jet.OLEDB.4.0", "Microsoft JET Database Engine");
+    jet->FailOpen({{kFail, "", "Not a valid password.", Hr(0xF893F893), ""}});
+    ScopedProvider p2(jet);
+    auto asa = Pose("ASAProv", "ASAProv.90", "ASA OLEDB");
+    asa->FailOpen({{kFail, "", "Database server not found", -100, ""}});
+    ScopedProvider p3(asa);
+
+    Session s;
+    EXPECT_TRUE(FailedConnect(s, "Provider=SQLOLEDB;Data Source=srv")
+                    .Description()
+                    .ends_with("Check the username and password and try it again" + CRLF + CRLF +
+                               "Database error message: Login failed for user 'sa'."));
+    EXPECT_TRUE(FailedConnect(s, "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=/x.mdb")
+                    .Description()
+                    .starts_with("The username, password or database name was incorrect."));
+    EXPECT_TRUE(FailedConnect(s, "Provider=ASAProv;ENG=x").Description().ends_with("(-100):Database server not found"));
+}
+
+TEST(ConnectionObjectScripted, ConnectReadsBackUserAndDataSourceAndRemovesThePassword) {
+    auto jet = Pose("Microsoft.Jet.OLEDB.4.0", "Microsoft.Jet.OLEDB.4.0", "Microsoft JET Database Engine", "MS Jet");
+    jet->SetProperty("Current Catalog", ado::adBSTR, "");
+    jet->SetProperty("Data Source", ado::adBSTR, "C:\\data\\sales.mdb");
+    jet->SetProperty("User Name", ado::adBSTR, "Admin");
+    jet->RemoveProperty("User ID");
+    ScopedProvider p(jet);
+    Session s;
+    auto r = s.Connect("Provider=Microsoft.Jet.OLEDB.4.0;Password=pw;Data Source=C:\\data\\sales.mdb;PWD=last", "u/p@alias");
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.password, "p");
+    EXPECT_EQ(r.dsn, "sales.mdb (C:\\data\\sales.mdb)");
+    // Only the first entry of each key goes, and one at the end without ";" stays.
+    EXPECT_EQ(r.connection_string, "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=C:\\data\\sales.mdb;PWD=last");
+    EXPECT_EQ(s.ado().Provider(), "Microsoft.Jet.OLEDB.4");
+
+    jet->SetProperty("Data Source", ado::adBSTR, "C:\\data\\");
+    auto folder = s.Connect("Provider=Microsoft.Jet.OLEDB.4.0");
+    EXPECT_EQ(folder.dsn, "data (C:\\data\\)");
+
+    jet->SetProperty("Data Source", ado::adBSTR, "");
+    jet->SetProperty("Data Source Name", ado::adBSTR, "");
+    jet->SetProperty("Extended Properties", ado::adBSTR, "DSN=x;DBQ=C:\\f\\book.xls;DriverId=790");
+    EXPECT_EQ(s.Connect("Provider=Microsoft.Jet.OLEDB.4.0").dsn, "book.xls (C:\\f\\book.xls)");
+
+    // "@" with a DSN given: nothing is cut at "@"; the password is still cut at "/".
+    auto at = s.Connect("Provider=Microsoft.Jet.OLEDB.4.0", "me@home/secret", "", "given");
+    EXPECT_EQ(jet->opens().back().user, "me@home");
+    EXPECT_EQ(jet->opens().back().password, "secret");
+    EXPECT_EQ(at.user, "Admin");
+}
+
+TEST(ConnectionObjectScripted, DataLinkDialogPath) {
+    Session s;
+    // No prompt service: the dialog behaves as a cancel.
+    std::string user, pass, dsn;
+    Variant cs;
+    EXPECT_FALSE(s.ado().Connect(user, pass, dsn, cs));
+    EXPECT_TRUE(cs.IsEmpty());
+    EXPECT_FALSE(s.ado().Connection());
+
+    struct Prompt final : platform::DataLinkPromptService {
+        std::optional<std::string> PromptNew() override {
+            return "Provider=SQLite;Password=secret;Data Source=/tmp/x.db;";
+        }
+    };
+    platform::ScopedDataLinkPrompt prompt(std::make_shared<Prompt>());
+    cs = Variant::Null();
+    EXPECT_FALSE(s.ado().Connect(user, pass, dsn, cs));  // the dialog's connection is not opened
+    EXPECT_EQ(CStr(cs), "Provider=SQLite;Data Source=/tmp/x.db;");
+    ASSERT_TRUE(s.ado().Connection());
+    EXPECT_EQ(s.ado().Connection()->State(), ado::adStateClosed);
+}
+
+TEST(ConnectionObjectScripted, MissingPlatformPiecesHaveTheirOwnCodes) {
+    {
+        ScopedClassOverride no_links("DataLinks", nullptr);
+        Session s;
+        Error e = FailedConnect(s, "Provider=SQLite;Data Source=:memory:");
+        EXPECT_EQ(e.Number(), MDACProblem);
+        EXPECT_EQ(e.Description(), "Unable to use MDAC. Try reinstalling or upgrading MDAC from Microsoft.");
+    }
+    {
+        Session s;
+        ScopedClassOverride no_connection("ADODB.Connection", nullptr);
+        Error e = FailedConnect(s, "Provider=SQLite;Data Source=:memory:");
+        EXPECT_EQ(e.Number(), ADODBError);
+        EXPECT_EQ(e.Description(),
+                  "Could not use ADO. Possible corruption or misconfiguration of MS MDAC. Please obtain the latest "
+                  "version at " +
+                      std::string(diagnoses::DriverDownloadLocation()));
+    }
+    test::ErrorCapture errors;
+    auto ado = CreateObjectAs<clsADO>("korADO.clsADO");
+    {
+        ScopedClassOverride broken("ADODB.Connection",
+                                   []() -> Ref<Dispatch> { throw Error(hr::ERROR_PROC_NOT_FOUND, "x", "proc"); });
+        Error e = test::RaisedError([&] { ado->Constructor(nullptr, false, 5, 2, 3, 1, 1); }).value();
+        EXPECT_EQ(e.Number(), NewADOConnectionError);
+        EXPECT_TRUE(e.Description().starts_with("Could not make a new ADO connection."));
+        // None of the arguments was stored.
+        EXPECT_EQ(ado->DefaultParameterMode(), 0);
+        EXPECT_TRUE(ado->AllowTransactions());
+    }
+    {
+        ScopedClassOverride broken("ADODB.Connection", []() -> Ref<Dispatch> { throw Error(7, "x", "memory"); });
+        ado->Constructor(nullptr, false, 5, 2, 3, 1, 1);
+        ASSERT_EQ(errors.Reports().size(), 1u);
+        EXPECT_EQ(errors.Reports()[0].routine, "Constructor");
+        EXPECT_EQ(ado->DefaultParameterMode(), 0);
+    }
+    ado->Destructor();
+    ReleaseGlobals();
+}
+
+TEST(ConnectionObjectScripted, TransactionsFollowTheProvidersCapabilities) {
+    auto p = Pose("Txn", "Txn.1", "Txn");
+    ScopedProvider scoped(p);
+    {
+        Session s;
+        ASSERT_TRUE(s.Connect("Provider=Txn").ok);
+        EXPECT_EQ(p->session_calls(), std::vector<std::string>{"begin"});
+        EXPECT_TRUE(s.ado().Supports("Transactions"));
+        EXPECT_TRUE(s.ado().Supports("transactions"));  // unknown names answer true
+        s.ado().Commit();
+        s.ado().Rollback();
+        EXPECT_EQ(p->session_calls(), (std::vector<std::string>{"begin", "commit", "begin", "rollback", "begin"}));
+        // Switching off commits the open transaction; switching on again starts none.
+        s.ado().SetAllowTransactions(false);
+        s.ado().SetAllowTransactions(true);
+        EXPECT_EQ(p->session_calls().back(), "commit");
+        EXPECT_TRUE(s.ado().Supports("Transactions"));
+        s.ado().SetAllowTransactions(true);  // true while true: begins one
+        EXPECT_EQ(p->session_calls().back(), "begin");
+
+        // Commit failures: a lost MySQL link, then any other.
+        p->FailCommit({{Hr(0x80040005), "", "[MySQL][ODBC 3.51 Driver]MySQL server has gone away", 2006, ""}});
+        Error e = test::RaisedError([&] { s.ado().Commit(); }).value();
+        EXPECT_EQ(e.Number(), NoDBConnection);
+        EXPECT_EQ(e.Description(), "Lost the connection to the database. Please login to the database.");
+        p->FailCommit({{kFail, "", "disk full", 28, ""}});
+        e = test::RaisedError([&] { s.ado().CommitTransaction(); }).value();
+        EXPECT_EQ(e.Number(), CommitError);
+        EXPECT_EQ(e.Description(), "-2147467259:disk full");
+        p->FailCommit({});
+    }
+    p->ClearLog();
+    p->SetTransactions(false);
+    {
+        Session s;
+        ASSERT_TRUE(s.Connect("Provider=Txn").ok);
+        // The refusal is remembered quietly; no transaction is attempted again.
+        EXPECT_FALSE(s.ado().AreTransactionsAvailable());
+        EXPECT_FALSE(s.ado().Supports("Transactions"));
+        s.ado().Commit();
+        s.ado().BeginTransaction();
+        EXPECT_TRUE(p->session_calls().empty());
+        EXPECT_TRUE(s.errors().Reports().empty());
+    }
+    p->SetTransactions(true);
+    p->SetProperty("Transaction DDL", ado::adInteger, 0);
+    p->ClearLog();
+    {
+        Session s;
+        ASSERT_TRUE(s.Connect("Provider=Txn").ok);
+        EXPECT_FALSE(s.ado().AreTransactionsAvailable());
+        s.ado().Rollback();
+        EXPECT_TRUE(p->session_calls().empty());
+    }
+    p->RemoveProperty("Transaction DDL");
+    {
+        Session s;
+        ASSERT_TRUE(s.Connect("Provider=Txn").ok);
+        s.errors().Clear();
+        // Without the property the question is asked (and fails) every time.
+        EXPECT_FALSE(s.ado().AreTransactionsAvailable());
+        EXPECT_FALSE(s.ado().AreTransactionsAvailable());
+        EXPECT_EQ(s.errors().Reports().size(), 2u);
+        EXPECT_EQ(s.errors().Reports()[0].routine, "AreTransactionsAvailable");
+    }
+}
+
+TEST(ConnectionObjectScripted, WriteAccessStatusAndIntrospection) {
+    auto p = Pose("Intro", "Intro.Provider.12", "Intro", "Oracle");
+    p->SetProperty("Read-Only Data Source", ado::adBoolean, true);
+    p->SetProperty("Schema Term", ado::adBSTR, "OWNE");
+    ScopedProvider scoped(p);
+    Session s;
+    ASSERT_TRUE(s.Connect("Provider=Intro").ok);
+    EXPECT_FALSE(s.ado().Supports("Write Access"));
+    EXPECT_EQ(s.ado().SchemaTerm(), "Owner");
+    EXPECT_EQ(s.ado().Provider(), "Intro.Provider");
+    EXPECT_EQ(s.ado().DBMSName(), "Oracle");
+    EXPECT_EQ(s.ado().ConnectionProperty("No Such Property"), "");
+    EXPECT_EQ(s.ado().Version(), "2.5");
+    // Properties are the session's: a new connect reads the provider's new answers.
+    p->SetProperty("Schema Term", ado::adBSTR, "schema");
+    p->RemoveProperty("Read-Only Data Source");
+    ASSERT_TRUE(s.Connect("Provider=Intro").ok);
+    EXPECT_EQ(s.ado().SchemaTerm(), "schema");
+    EXPECT_TRUE(s.ado().Supports("Write Access"));
+    EXPECT_TRUE(s.errors().Reports().empty());
+
+    // A dropped link is re-established silently.
+    p->SetAlive(false);
+    p->ClearLog();
+    EXPECT_FALSE(s.ado().IsConnected() && p->opens().empty());
+    EXPECT_EQ(p->opens().size(), 1u);
+}
+
+TEST(ConnectionObjectScripted, DisconnectInsideATransactionByDbms) {
+    auto mysql = Pose("MyProv", "MyProv.1", "Microsoft OLE DB Provider for ODBC Drivers", "MySQL");
+    ScopedProvider scoped(mysql);
+    Session s;
+    ASSERT_TRUE(s.Connect("Provider=MyProv").ok);
+    // Closing inside a transaction is refused by the platform; for MySQL that is no failure.
+    s.ado().Disconnect();
+    EXPECT_TRUE(s.ado().Connection());
+    EXPECT_TRUE(s.errors().Reports().empty());
+
+    mysql->SetProperty("DBMS Name", ado::adBSTR, "MS Jet");
+    ASSERT_TRUE(s.Connect("Provider=MyProv").ok);
+    Error e = test::RaisedError([&] { s.ado().Disconnect(); }).value();
+    EXPECT_EQ(e.Number(), DisconnectProblem);
+    EXPECT_EQ(e.Source(), "korADO");
+
+    mysql->SetProperty("DBMS Name", ado::adBSTR, "PostgreSQL");
+    ASSERT_TRUE(s.Connect("Provider=MyProv").ok);
+    s.ado().Disconnect();
+    ASSERT_EQ(s.errors().Reports().size(), 1u);
+    EXPECT_EQ(s.errors().Reports()[0].routine, "Disconnect");
+    EXPECT_EQ(s.errors().Reports()[0].number, ado::adErrInTransaction);
+
+    s.ado().CommitTransaction();
+    s.ado().Disconnect();
+    EXPECT_FALSE(s.ado().Connection());
+    s.ado().Disconnect();  // twice: nothing to close
+    EXPECT_EQ(s.errors().Reports().size(), 1u);
+    // Asking after Disconnect: the reconnect attempt is reported, the answer is false.
+    EXPECT_FALSE(s.ado().IsConnected());
+    EXPECT_EQ(s.errors().Reports().back().routine, "Reconnect");
+}
+
+TEST(ConnectionObjectScripted, StatementFailuresOfOtherProviders) {
+    auto ora = Pose("OraOLEDB.Oracle", "OraOLEDB.Oracle.1", "OraOLEDB", "Oracle");
+    ora->On("begin p(? ); end;", ScriptedExecution::Fails({{kFail, "", "ORA-06502\nORA-06512: at line 1", 6502, ""}}));
+    ora->On("insert into t values 1", ScriptedExecution::Fails({{kFail, "", "ORA-03001: unimplemented feature", 3001, ""}}));
+    ora->On("select x", ScriptedExecution::Fails({{kFail, "", "ORA-00904: invalid identifier", 904, ""}}));
+    ScopedProvider scoped(ora);
+    Session s;
+    ASSERT_TRUE(s.Connect("Provider=OraOLEDB.Oracle").ok);
+    s.ado().BindVariables()->Add("n")->SetValue(1);
+
+    Error e = test::RaisedError([&] { s.Execute("begin p(:n); end;", {"n"}); }).value();
+    EXPECT_EQ(e.Number(), ORA_06512);
+    e = test::RaisedError([&] { s.Execute("insert into t values 1"); }).value();
+    EXPECT_EQ(e.Number(), ExecuteSQLError);
+    EXPECT_TRUE(e.Description().starts_with("Bracket missing in values clause."));
+    // Without parameters any other failure is ExecuteSQLError with the driver's text.
+    e = test::RaisedError([&] { s.Execute("select x"); }).value();
+    EXPECT_EQ(e.Number(), ExecuteSQLError);
+    EXPECT_EQ(e.Description(), "ORA-00904: invalid identifier");
+    // With parameters it is reported through the error object, and the outputs stay untouched.
+    Ref<Collection> names = MakeCollection({"n"});
+    std::string sql = "select x";
+    std::int32_t affected = 42;
+    Ref<ado::Recordset> rs;
+    s.ado().ExecuteSQL(sql, names, affected, rs);
+    EXPECT_EQ(affected, 42);
+    ASSERT_FALSE(s.boxes().Shown().empty());
+    EXPECT_EQ(s.boxes().Shown().back().text, "ORA-00904: invalid identifier");
+    EXPECT_EQ(s.boxes().Shown().back().title, "Tabulon Universal Exception");
+    EXPECT_EQ(s.ado().LastServerErrText(), "ORA-00904: invalid identifier");
+    EXPECT_EQ(s.ado().LastServerErr(), kFail);
+    s.ado().LastServerErrReset();
+    EXPECT_EQ(s.ado().LastServerErr(), 0);
+
+    auto sql_server = Pose("SQLOLEDB", "SQLOLEDB.1", "Microsoft OLE DB Provider for SQL Server");
+    sql_server->Otherwise(ScriptedExecution::Fails(
+        {{Hr(0x80040E14), "", "Cannot insert explicit value for identity column when IDENTITY_INSERT is set to OFF.", 544, ""}}));
+    ScopedProvider scoped2(sql_server);
+    Session s2;
+    ASSERT_TRUE(s2.Connect("Provider=SQLOLEDB").ok);
+    EXPECT_RAISES(IdentityInsertOff, s2.Execute("insert into t(id) values (1)"));
+}
+
+}  // namespace
+}  // namespace korado
