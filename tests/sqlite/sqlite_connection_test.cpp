@@ -62,7 +62,7 @@ TEST(SqliteConnection, OpensClosesAndReportsItsPropertiesByThePlatformsNames) {
     EXPECT_EQ(c->Provider(), "SQLite.1");
     EXPECT_EQ(CStr(Prop(c, "DBMS Name")), "SQLite");
     EXPECT_EQ(CStr(Prop(c, "DBMS Version")), sqlite3_libversion());
-    EXPECT_EQ(CStr(Prop(c, "Current Catalog")), "main");
+    EXPECT_EQ(CStr(Prop(c, "Current Catalog")), "");
     EXPECT_EQ(CStr(Prop(c, "Server Name")), dir.File("a.db"));
     EXPECT_EQ(CStr(Prop(c, "Data Source")), dir.File("a.db"));
     EXPECT_EQ(CStr(Prop(c, "Schema Term")), "");

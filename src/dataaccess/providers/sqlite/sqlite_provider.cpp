@@ -805,7 +805,9 @@ std::vector<PropertyValue> SqliteSession::InfoProperties() {
     return {
         {"Active Sessions", ado::adInteger, r, Variant(0)},
         {"Catalog Term", ado::adBSTR, r, Variant("database")},
-        {"Current Catalog", ado::adBSTR, rw, Variant("main")},
+        // A database file has no catalog of its own (as the desktop file databases report none), so hosts
+        // name the connection by its file.
+        {"Current Catalog", ado::adBSTR, rw, Variant("")},
         {"Data Source", ado::adBSTR, rw, Variant(path_)},
         {"Data Source Name", ado::adBSTR, r, Variant(path_)},
         {"DBMS Name", ado::adBSTR, r, Variant("SQLite")},

@@ -1,0 +1,198 @@
+// The connection object over the embedded SQLite provider: a whole session as a host runs it.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "korado/errors/clsADOError.h"
+#include "korado/platform/modGlobals.h"
+#include "support/raises.h"
+#include "support/session.h"
+
+namespace korado {
+namespace {
+
+using test::Session;
+using test::SqliteConnectionString;
+
+class SqliteSession : public ::testing::Test {
+protected:
+    test::TempDir dir;
+    std::string file = dir.File("sales.db");
+};
+
+TEST_F(SqliteSession, ConnectHandsBackUserDataSourceAndStringWithoutPassword) {
+    Session s;
+    auto r = s.Connect("Provider=SQLite;Password=secret;Data Source=" + file + ";PWD=kept");
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.user, "");
+    EXPECT_EQ(r.dsn, "sales.db (" + file + ")");
+    EXPECT_EQ(r.connection_string, "Provider=SQLite;Data Source=" + file + ";PWD=kept");
+    EXPECT_TRUE(s.ado().BindVariables());
+    EXPECT_TRUE(s.ado().SubstVariables());
+    EXPECT_EQ(s.ado().Provider(), "SQLite");
+    EXPECT_EQ(s.ado().DBMSName(), "SQLite");
+    EXPECT_EQ(s.ado().ServerName(), file);
+    EXPECT_EQ(s.ado().SchemaTerm(), "");
+    EXPECT_EQ(s.ado().Version(), "2.5");
+    EXPECT_EQ(s.ado().ConnectionProperty("Provider Friendly Name").empty(), false);
+    EXPECT_EQ(s.ado().ConnectionProperty("Nope"), "");
+    EXPECT_TRUE(s.ado().IsConnected());
+    EXPECT_TRUE(s.ado().Supports("Write Access"));
+    EXPECT_TRUE(s.ado().Supports("Transactions"));
+    EXPECT_TRUE(s.errors().Reports().empty());
+}
+
+TEST_F(SqliteSession, ABadFileIsAConnectionErrorWithTheEnginesText) {
+    { std::ofstream(file) << "this is not a database, just text that is long enough to have a header"; }
+    Session s;
+    std::optional<Error> e = test::RaisedError([&] { s.Connect(SqliteConnectionString(file)); });
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->Number(), ConnectionError);
+    EXPECT_EQ(e->Source(), "korADO");
+    EXPECT_NE(e->Description().find("not a database"), std::string::npos) << e->Description();
+    ASSERT_TRUE(s.ado().Connection());
+    EXPECT_EQ(s.ado().Connection()->State(), ado::adStateClosed);
+    EXPECT_FALSE(s.ado().BindVariables());
+
+    // A missing file opened read-only fails the same way, without creating it.
+    std::string missing = dir.File("missing.db");
+    EXPECT_RAISES(ConnectionError, s.Connect(SqliteConnectionString(missing) + ";Mode=Read"));
+    EXPECT_FALSE(std::filesystem::exists(missing));
+}
+
+TEST_F(SqliteSession, StatementsWithBindVariablesAndTheirFailures) {
+    Session s(true, korParamIn, korTypeOther);
+    ASSERT_TRUE(s.Connect(SqliteConnectionString(file)).ok);
+    // Statements that change no rows (DDL) count -1, as the platform reports them.
+    EXPECT_EQ(s.Execute("create table t (id integer primary key, name varchar(40), price numeric(10,2), d date)"), -1);
+    auto vars = s.ado().BindVariables();
+    vars->Add("id")->SetValue(1);
+    auto name = vars->Add("name");
+    name->SetDataType(korTypeVarchar2);
+    name->SetValue("Grüße 𝄞");
+    auto price = vars->Add("price");
+    price->SetDataType(korTypeNumber);
+    price->SetValue(12.5);
+    auto d = vars->Add("d");
+    d->SetDataType(korTypeDate);
+    d->SetValue(DateSerial(2024, 2, 29));
+    EXPECT_EQ(s.Execute("insert into t values (:id, :name, :price, :d)", {"id", "name", "price", "d"}), 1);
+
+    Ref<ado::Recordset> rs;
+    s.Execute("select name, price, d from t where id = :id", {"id"}, &rs);
+    ASSERT_TRUE(rs);
+    EXPECT_EQ(CStr(rs->Fields()->Item("name")->Value()), "Grüße 𝄞");
+    EXPECT_EQ(CDbl(rs->Fields()->Item(1)->Value()), 12.5);
+    EXPECT_EQ(CStr(rs->Fields()->Item("D")->Value()), "2024-02-29");
+    rs = nullptr;
+
+    // An action statement hands back its count and no recordset.
+    Ref<ado::Recordset> none = s.ado().Connection() ? Ref<ado::Recordset>() : nullptr;
+    EXPECT_EQ(s.Execute("update t set name = 'x'", {}, &none), 1);
+    EXPECT_FALSE(none);
+
+    // Without parameters a failure is raised as ExecuteSQLError with the engine's text.
+    std::optional<Error> e = test::RaisedError([&] { s.Execute("select * from no_such_table"); });
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->Number(), ExecuteSQLError);
+    EXPECT_EQ(e->Description(), "no such table: no_such_table");
+    EXPECT_EQ(s.ado().LastServerErrText(), "no such table: no_such_table");
+    EXPECT_EQ(s.ado().LastServerErr(), Hr(0x80040E37));
+    EXPECT_RAISES(ExecuteSQLError, s.Execute("selec 1"));
+    EXPECT_EQ(s.ado().LastServerErr(), Hr(0x80040E14));
+    ASSERT_TRUE(s.ado().Errors(0));
+    EXPECT_EQ(s.ado().Errors(0)->Number(), Hr(0x80040E14));
+    s.ado().ClearErrors();
+    EXPECT_EQ(s.ado().LastServerErr(), 0);
+    EXPECT_FALSE(s.ado().Errors(0));  // reported: no such entry
+    ASSERT_FALSE(s.errors().Reports().empty());
+    EXPECT_EQ(s.errors().Reports().back().routine, "Errors");
+
+    // With parameters the failure is shown, not raised, and leaves the outputs as they were.
+    s.boxes().Clear();
+    Ref<Collection> names = MakeCollection({"id"});
+    std::string sql = "insert into t values (:id, 'dup', 1, null)";
+    std::int32_t affected = 77;
+    Ref<ado::Recordset> rs2;
+    s.ado().ExecuteSQL(sql, names, affected, rs2);
+    EXPECT_EQ(affected, 77);
+    ASSERT_EQ(s.boxes().Shown().size(), 1u);
+    EXPECT_NE(s.boxes().Shown()[0].text.find("UNIQUE"), std::string::npos);
+    EXPECT_EQ(sql, "insert into t values (?  , 'dup', 1, null)");  // the caller sees the rewritten text
+    // The failed statement left the session and its transaction usable.
+    EXPECT_EQ(CLng(s.Scalar("select count(*) from t")), 1);
+}
+
+TEST_F(SqliteSession, RolledBackRowsAreGoneCommittedRowsSurviveAReconnect) {
+    {
+        Session s;
+        ASSERT_TRUE(s.Connect(SqliteConnectionString(file)).ok);
+        s.Execute("create table t (n integer)");
+        s.ado().Commit();
+        s.Execute("insert into t values (1)");
+        s.ado().Rollback();
+        EXPECT_EQ(CLng(s.Scalar("select count(*) from t")), 0);
+        s.Execute("insert into t values (2)");
+        s.ado().Commit();
+        s.Execute("insert into t values (3)");  // left uncommitted when the session ends
+    }
+    Session s;
+    ASSERT_TRUE(s.Connect(SqliteConnectionString(file)).ok);
+    EXPECT_EQ(CStr(s.Scalar("select group_concat(n) from t")), "2");
+
+    // Without transactions every statement stands on its own.
+    s.ado().SetAllowTransactions(false);
+    EXPECT_FALSE(s.ado().Supports("Transactions"));
+    s.Execute("insert into t values (4)");
+    s.ado().RollbackTransaction();  // does nothing while transactions are not allowed
+    Session other;
+    ASSERT_TRUE(other.Connect(SqliteConnectionString(file)).ok);
+    EXPECT_EQ(CStr(other.Scalar("select group_concat(n) from t")), "2,4");
+}
+
+TEST_F(SqliteSession, OutputVariablesAreRefusedWithTheMessage) {
+    Session s(true, korParamIn, korTypeVarchar2);
+    ASSERT_TRUE(s.Connect(SqliteConnectionString(file)).ok);
+    auto out = s.ado().BindVariables()->Add("total");
+    EXPECT_EQ(out->DataType(), korTypeVarchar2);
+    std::int32_t mode = korParamOut;
+    out->SetMode(mode);
+    EXPECT_EQ(out->Mode(), korParamIn);
+    ASSERT_EQ(s.boxes().Shown().size(), 1u);
+    EXPECT_EQ(s.boxes().Shown()[0].text,
+              "Output variables are not supported.\r\n\r\nYou may be able to use output variables when using a "
+              "different driver. There is also a possibility that your database does not support output variables "
+              "at all.");
+    s.ado().SetDisplayAlerts(false);
+    out->SetMode(mode);
+    EXPECT_EQ(s.boxes().Shown().size(), 1u);
+}
+
+TEST_F(SqliteSession, ReadOnlyDataSourceAndSharedErrorObject) {
+    { Session s; ASSERT_TRUE(s.Connect(SqliteConnectionString(file)).ok); s.Execute("create table t (n integer)"); s.ado().Commit(); }
+    Session s;
+    ASSERT_TRUE(s.Connect(SqliteConnectionString(file) + ";Mode=Read").ok);
+    EXPECT_FALSE(s.ado().Supports("Write Access"));
+    s.ado().SetDisplayAlerts(false);
+    EXPECT_FALSE(s.ado().DisplayAlerts());
+    // A second connection object replaces the shared error object: alerts are on again, library-wide.
+    Ref<clsADO> second = CreateObjectAs<clsADO>("korADO.clsADO");
+    EXPECT_TRUE(s.ado().DisplayAlerts());
+    EXPECT_EQ(g_CurrentConnection, second);
+    second->Destructor();
+}
+
+TEST_F(SqliteSession, NotConnectedStatementsFailWithNoDBConnection) {
+    Session s;
+    EXPECT_RAISES(NoDBConnection, s.Execute("select 1"));
+    ASSERT_TRUE(s.Connect(SqliteConnectionString(file)).ok);
+    s.ado().CommitTransaction();
+    s.ado().Disconnect();
+    std::optional<Error> e = test::RaisedError([&] { s.Execute("select 1"); });
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->Number(), NoDBConnection);
+    EXPECT_EQ(e->Description(), "No live database connection");
+}
+
+}  // namespace
+}  // namespace korado
