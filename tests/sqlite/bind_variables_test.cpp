@@ -1,0 +1,139 @@
+// Bind variables through the real platform on an SQLite file: the rewritten statement runs on a real
+// ADODB.Command with the parameters AddParametersToCommand appended, and SQLite's answer to the output
+// parameter question reaches the host as advice.
+#include <gtest/gtest.h>
+
+#include "korado/connection/clsADO.h"
+#include "korado/parameters/clsBindVariables.h"
+#include "korado/platform/modGlobals.h"
+#include "korado/runtime/registry.h"
+#include "korado/runtime/strings.h"
+#include "support/support.h"
+
+namespace korado {
+namespace {
+
+class SqliteBindVariables : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ado_ = MakeRef<clsADO>();
+        ado_->Constructor(nullptr, true, 30, default_mode_, korTypeVarchar2, 10, 100);
+        std::string user, pass, dsn;
+        Variant cs("Provider=SQLite;Data Source=" + dir_.File("bind.db"));
+        ASSERT_TRUE(ado_->Connect(user, pass, dsn, cs));
+        bv_ = ado_->BindVariables();
+        ASSERT_TRUE(bv_);
+        ado_->Connection()->Execute("create table t (id integer, name varchar(50), price double, day date)");
+    }
+
+    void TearDown() override {
+        bv_ = nullptr;
+        if (ado_) {
+            ado_->Disconnect();
+            ado_->Destructor();
+        }
+        ado_ = nullptr;
+        ReleaseGlobals();
+    }
+
+    // Runs `sql` with the listed bind variables on a fresh command; returns the command.
+    Ref<ado::Command> Run(std::string sql, std::initializer_list<Variant> names,
+                          Ref<ado::Recordset>* rows = nullptr) {
+        Ref<ado::Command> command = CreateObjectAs<ado::Command>("ADODB.Command");
+        command->SetActiveConnection(ado_->Connection());
+        Ref<Collection> list = MakeCollection(names);
+        bv_->AddParametersToCommand(command, list, sql);
+        command->SetCommandText(sql);
+        Ref<ado::Recordset> rs = command->Execute();
+        if (rows) *rows = rs;
+        return command;
+    }
+
+    std::int32_t default_mode_ = korParamIn;
+    test::TempDir dir_;
+    test::ErrorCapture errors_;
+    test::MessageBoxCapture boxes_;
+    Ref<clsADO> ado_;
+    Ref<clsBindVariables> bv_;
+};
+
+TEST_F(SqliteBindVariables, ValuesOfEveryTypeRoundTrip) {
+    auto var = [&](const char* name, std::int32_t type, Variant value) {
+        Ref<clsParameter> p = bv_->Add(name);
+        p->SetDataType(type);
+        p->SetValue(std::move(value));
+    };
+    var("Id", korTypeNumber, 7);
+    var("Name", korTypeVarchar2, "Grüße, \"€\"");
+    var("Price", korTypeNumber, 12.5);
+    var("Day", korTypeDate, Variant(DateSerial(2024, 5, 17)));
+    // Listed in another order than the text: the parameters still follow the placeholders.
+    Ref<ado::Command> insert =
+        Run("insert into t values (:Id, :Name, :Price, :Day)", {"Day", "Price", "Name", "Id"});
+    EXPECT_EQ(insert->Parameters()->Count(), 4);
+    EXPECT_EQ(insert->CommandText(), "insert into t values (?  , ?    , ?     , ?   )");
+
+    var("Nothing", korTypeVarchar2, Variant::Null());
+    Run("insert into t (id, name) values (8, :Nothing)", {"Nothing"});
+    EXPECT_EQ(errors_.Reports().size(), 1u);  // the Null text's length, reported by its read
+
+    Ref<ado::Recordset> rs;
+    Run("select id, name, price, day from t where id = :Id or name = :Name or :Name is null order by id",
+        {"Id", "Name"}, &rs);
+    ASSERT_TRUE(rs);
+    ASSERT_FALSE(rs->Eof());
+    EXPECT_EQ(CLng(rs->Fields()->Item("id")->Value()), 7);
+    EXPECT_EQ(CStr(rs->Fields()->Item("name")->Value()), "Grüße, \"€\"");
+    EXPECT_EQ(CDbl(rs->Fields()->Item("price")->Value()), 12.5);
+    EXPECT_EQ(CDate(rs->Fields()->Item("day")->Value()), DateSerial(2024, 5, 17));
+    rs->MoveNext();
+    EXPECT_TRUE(rs->Eof());
+
+    // Null binds as Null: the row is found only by IS NULL.
+    Run("select id from t where name is :Nothing", {"Nothing"}, &rs);
+    ASSERT_FALSE(rs->Eof());
+    EXPECT_EQ(CLng(rs->Fields()->Item(0)->Value()), 8);
+}
+
+TEST_F(SqliteBindVariables, SqliteHasNoOutputParameters) {
+    Ref<clsParameter> p = bv_->Add("Result");
+    std::int32_t mode = korParamOut;
+    p->SetMode(mode);
+    EXPECT_EQ(p->Mode(), korParamIn);
+    ASSERT_EQ(boxes_.Shown().size(), 1u);
+    EXPECT_EQ(boxes_.Shown()[0].text.rfind("Output variables are not supported.\r\n\r\n", 0), 0u);
+    EXPECT_TRUE(errors_.Reports().empty());
+}
+
+// A session whose default mode is input-output (taken without the provider check): SQLite leaves the
+// parameters as bound, so the padded output buffers are what is stored and what comes back.
+class SqliteInOutSession : public SqliteBindVariables {
+  protected:
+    SqliteInOutSession() { default_mode_ = korParamInOut; }
+};
+
+TEST_F(SqliteInOutSession, PaddedBuffersAreStoredAndComeBack) {
+    Ref<clsParameter> name = bv_->Add("Name");
+    ASSERT_EQ(name->Mode(), korParamInOut);
+    name->SetValue("abc");
+    Ref<clsParameter> id = bv_->Add("Id");
+    id->SetDataType(korTypeNumber);
+    id->SetValue("0042");
+    Ref<ado::Command> command = Run("insert into t (id, name) values (:Id, :Name)", {"Id", "Name"});
+    ASSERT_EQ(command->Parameters()->Count(), 2);
+    EXPECT_EQ(command->Parameters()->Item(1)->Size(), 255);
+
+    Ref<ado::Recordset> rs = ado_->Connection()->Execute("select id, name from t");
+    ASSERT_FALSE(rs->Eof());
+    EXPECT_EQ(CLng(rs->Fields()->Item("id")->Value()), 42);
+    EXPECT_EQ(CStr(rs->Fields()->Item("name")->Value()), "abc" + std::string(252, ' '));
+
+    Ref<Collection> names = MakeCollection({"Id", "Name"});
+    bv_->PopulateOutputParameters(command, names);
+    EXPECT_EQ(id->Value(), Variant(42.0));
+    EXPECT_EQ(CStr(name->Value()), "abc" + std::string(252, ' '));
+    EXPECT_TRUE(errors_.Reports().empty());
+}
+
+}  // namespace
+}  // namespace korado
