@@ -519,7 +519,12 @@ void Console::CmdVariable(const std::vector<std::string>& args) {
         // The library said why (a provider without output parameters shows a message); what it kept counts.
         if (Ref<clsBindVariables> binds = session_->ado->BindVariables())
             if (Ref<clsParameter> p = binds->Item(Variant(v->name))) v->mode = p->Mode();
-        if (v->mode == wanted) PrintProblem("The library did not take the variable " + v->name + ".");
+        if (v->mode == wanted) {
+            PrintProblem("The library did not take the variable " + v->name + ".");
+        } else if (!alerts_) {
+            PrintProblem("The variable " + v->name + " stays " + ModeText(v->mode) +
+                         " (SET ALERTS ON shows the library's reason).");
+        }
         Fail();
     }
 }
@@ -572,12 +577,9 @@ void Console::CmdExec(const std::string& rest) {
 }
 
 void Console::CmdPrint(const std::vector<std::string>& args) {
-    if (binds_.empty()) {
-        std::printf("No bind variables declared.\n");
-        return;
-    }
     std::vector<BindVariable*> which;
     if (args.empty()) {
+        if (binds_.empty()) std::printf("No bind variables declared.\n");
         for (BindVariable& v : binds_) which.push_back(&v);
     }
     bool missing = false;
@@ -824,7 +826,10 @@ bool Console::Connect(const std::string& target) {
         }
         return Open("", "", "", Variant(SqliteConnectionString(path)));
     }
-    if (t.find('=') != std::string::npos) return Open("", "", "", Variant(t));
+    if (t.find('=') != std::string::npos) {
+        // The library takes a password out of the string it hands back only from an entry closed by ";".
+        return Open("", "", "", Variant(t.back() == ';' ? t : t + ";"));
+    }
     if (const std::size_t at = t.find('@'); at != std::string::npos) {
         // The library splits the combined login itself; the data source it names is an ODBC DSN.
         return Open(t, "", "", Variant("DSN=" + t.substr(at + 1)));
@@ -838,27 +843,41 @@ bool Console::Connect(const std::string& target) {
 
 bool Console::ConnectByPrompt() {
     auto prompt = std::make_shared<TerminalDataLinkPrompt>(input_);
-    platform::ScopedDataLinkPrompt scope(prompt);
-    return Open("", "", "", Variant(std::string()));
+    {
+        platform::ScopedDataLinkPrompt scope(prompt);
+        if (Open("", "", "", Variant(std::string()), /*quiet_when_closed=*/true)) return true;
+    }
+    if (!prompt->Answer()) {
+        Fail();
+        return false;
+    }
+    // The data-link path of Connect hands back the string the prompt built but leaves the connection it
+    // got from the prompt closed; the answer, tested already, opens as a connection string.
+    return Open("", "", "", Variant(*prompt->Answer()));
 }
 
-bool Console::Open(std::string user, std::string password, std::string dsn, Variant connection_string) {
+bool Console::Open(std::string user, std::string password, std::string dsn, Variant connection_string,
+                   bool quiet_when_closed) {
     EndSession(EndAction::Commit);
     Ref<clsADO> ado;
     bool connected = false;
+    bool raised = false;
     try {
         ado = CreateObjectAs<clsADO>("korADO.clsADO");
         ado->Constructor(Ref<Dispatch>(script_object_), !autocommit_, kCommandTimeout, korParamIn,
                          korTypeOther, kPageSize, kLargePageSize);
         ado->SetDisplayAlerts(alerts_);
         connected = ado->Connect(user, password, dsn, connection_string);
-        if (!connected) PrintProblem("Not connected.");
     } catch (const Error& e) {
         PrintError(e);
+        raised = true;
     }
     if (!connected) {
         if (ado) ado->Destructor();
-        Fail();
+        if (raised || !quiet_when_closed) {
+            if (!raised) PrintProblem("Not connected.");
+            Fail();
+        }
         return false;
     }
     const std::string text =

@@ -102,7 +102,10 @@ class Console {
     void CmdExit(const std::vector<std::string>& args);
 
     // ---- connections ----
-    bool Open(std::string user, std::string password, std::string dsn, Variant connection_string);
+    // Connects a new connection object. A failure is printed and counts, except that with `quiet_when_closed`
+    // a connect that raised nothing and opened nothing says nothing (a prompt the user cancelled).
+    bool Open(std::string user, std::string password, std::string dsn, Variant connection_string,
+              bool quiet_when_closed = false);
     void EndSession(EndAction action);
     bool Connected();
 

@@ -10,20 +10,22 @@
 namespace korado::console {
 
 void AppendEntry(std::string& connection_string, const std::string& key, const std::string& value) {
-    if (!connection_string.empty() && connection_string.back() != ';') connection_string += ';';
     connection_string += key + "=";
     const bool quote = value.find_first_of(";\"'{}") != std::string::npos || value.empty() ||
                        value.front() == ' ' || value.back() == ' ';
-    if (!quote) {
+    if (quote) {
+        connection_string += '"';
+        for (char c : value) {
+            if (c == '"') connection_string += '"';
+            connection_string += c;
+        }
+        connection_string += '"';
+    } else {
         connection_string += value;
-        return;
     }
-    connection_string += '"';
-    for (char c : value) {
-        if (c == '"') connection_string += '"';
-        connection_string += c;
-    }
-    connection_string += '"';
+    // Every entry ends with ";": the library strips a password from the string it hands back only when
+    // the entry is closed.
+    connection_string += ';';
 }
 
 std::optional<std::string> TerminalDataLinkPrompt::Ask(const std::string& question) {

@@ -103,7 +103,9 @@ Output
   Other statements: "Statement processed."
   After every successful connect, one line:
     Connected: user=<user> dsn=<data source> connection=<connection string>
-  with the values the library reports (the connection string without its password).
+  with the values the library reports: the connection string comes back without its
+  password (korado ends a connection string with ";", the form the library takes a
+  password out of).
   Errors the library raises: "Error 0x<number in hex> (<source>): <description>", the
   description as the library wrote it, over several lines where it has line breaks.
   Problems korado finds itself: "Error: <text>". Messages the library shows: their title
