@@ -1,0 +1,418 @@
+// The console host, driven through standard input as a user or a script drives it: connections and the
+// line they print, statements with bind and substitution variables, the library's errors and messages,
+// transactions, and exit statuses. The program is the real korado, run in a private home folder.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "support/console_runner.h"
+
+namespace korado::test {
+namespace {
+
+#ifndef KORADO_APP_PATH
+#define KORADO_APP_PATH ""
+#endif
+
+class ConsoleTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (std::string(KORADO_APP_PATH).empty())
+            GTEST_SKIP() << "built without the console host (korado_app)";
+        // ODBC lookups must not find the machine's data sources.
+        std::filesystem::create_directories(console_.Dir().File("odbc"));
+        for (const char* file : {"odbc.ini", "odbcinst.ini"})
+            std::ofstream(console_.Dir().File("odbc/") + file);
+        console_.SetEnv("ODBCSYSINI", console_.Dir().File("odbc"));
+        console_.SetEnv("ODBCINI", console_.Dir().File("odbc/odbc.ini"));
+    }
+
+    // "Provider=SQLite;Data Source=<file>;" for a file in the test's folder.
+    std::string Connection(const std::string& file) const {
+        return "Provider=SQLite;Data Source=" + console_.Dir().File(file) + ";";
+    }
+    // The library reports an SQLite file as its data source: the file's name, then its whole path.
+    std::string Dsn(const std::string& path) const {
+        return std::filesystem::path(path).filename().string() + " (" + path + ")";
+    }
+    std::string ConnectedLine(const std::string& file) const {
+        return "Connected: user= dsn=" + Dsn(console_.Dir().File(file)) + " connection=" + Connection(file);
+    }
+
+    ConsoleRunner console_{KORADO_APP_PATH};
+};
+
+TEST_F(ConsoleTest, SampleDatabaseAnswersTheFirstQuery) {
+    ConsoleRun run =
+        console_.Run({},
+                     "select * from customers where customer_id <= 2;\n"
+                     "select count(*) as n from order_lines;\n"
+                     "select order_id, customer, lines, total from order_totals where order_id = 1002;\n");
+    ASSERT_EQ(run.exit_status, 0) << run.Transcript();
+    const std::string path = console_.SampleDatabase();
+    EXPECT_TRUE(HasLine(
+        run.out, "Connected: user= dsn=" + Dsn(path) + " connection=Provider=SQLite;Data Source=" + path))
+        << run.Transcript();
+    // The sample's rows are computed, so a new sample always holds these.
+    EXPECT_NE(run.out.find("customer_id name         city    country  email                    created_on\n"
+                           "----------- ------------ ------- -------- ------------------------ ----------\n"
+                           "          1 Ada Almeida  Lisbon  Portugal ada.almeida@example.com  2022-01-03\n"
+                           "          2 Bruno Hansen Hamburg Germany  bruno.hansen@example.com 2022-01-12\n"
+                           "\n2 rows selected.\n"),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("  n\n---\n375\n\n1 row selected.\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("order_id customer    lines  total\n"
+                           "-------- ----------- ----- ------\n"
+                           "    1002 Rosa Tanaka     4 417.45\n"),
+              std::string::npos)
+        << run.out;
+    EXPECT_EQ(run.err, "");
+    ASSERT_TRUE(std::filesystem::exists(path));
+    EXPECT_FALSE(std::filesystem::exists(path + ".building-0"));
+
+    // The second run opens the file the first one built.
+    const auto built = std::filesystem::last_write_time(path);
+    run = console_.Run({"-c", "select count(*) from customers", "-c", "select count(*) from orders"});
+    ASSERT_EQ(run.exit_status, 0) << run.Transcript();
+    EXPECT_NE(run.out.find("      40\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("     150\n"), std::string::npos) << run.out;
+    EXPECT_EQ(std::filesystem::last_write_time(path), built);
+}
+
+TEST_F(ConsoleTest, SessionWithBindVariables) {
+    ConsoleRun run = console_.Run({Connection("shop.db")},
+                                  "create table t (id integer primary key, name varchar(20), born date,\n"
+                                  "                score numeric(6,2));\n"
+                                  "VARIABLE id NUMBER\n"
+                                  "variable nm varchar2 (20) in;\n"
+                                  "var d DATE\n"
+                                  "exec :id := 1\n"
+                                  "EXECUTE :nm := 'O''Brien';\n"
+                                  "exec :d := '2020-02-29'\n"
+                                  "insert into t values (:id, :nm, :d, 12.5);\n"
+                                  "exec :id := 2\n"
+                                  "exec :nm := NULL\n"
+                                  "insert into t (id, name, born) values (:ID, :nm, :d);\n"
+                                  "select * from t order by id;\n"
+                                  "update t set score = score + 1 where name = :nm or id = :id\n"
+                                  "/\n"
+                                  "variable\n"
+                                  "print nm id\n");
+    ASSERT_EQ(run.exit_status, 0) << run.Transcript();
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out, ConnectedLine("shop.db") +
+                           "\n"
+                           "Statement processed.\n"
+                           "1 row affected.\n"
+                           "1 row affected.\n"
+                           "id name    born       score\n"
+                           "-- ------- ---------- -----\n"
+                           " 1 O'Brien 2020-02-29  12.5\n"
+                           " 2         2020-02-29\n"
+                           "\n"
+                           "2 rows selected.\n"
+                           "1 row affected.\n"
+                           "VARIABLE DATATYPE     MODE\n"
+                           "-------- ------------ ----\n"
+                           "id       NUMBER       IN\n"
+                           "nm       VARCHAR2(20) IN\n"
+                           "d        DATE         IN\n"
+                           "nm\n"
+                           "--\n"
+                           "\n"
+                           "\n"
+                           "id\n"
+                           "--\n"
+                           " 2\n"
+                           "\n");
+}
+
+TEST_F(ConsoleTest, FailingStatementsAndExitStatus) {
+    // Without WHENEVER a script goes on after an error and ends with status 0.
+    const std::string script =
+        "create table k (id integer primary key);\n"
+        "insert into k values (1);\n"
+        "select * from nosuch;\n"
+        "insert into k values (2);\n";
+    ConsoleRun run = console_.Run({Connection("k.db")}, script);
+    EXPECT_EQ(run.exit_status, 0) << run.Transcript();
+    EXPECT_EQ(run.err, "Error 0x80040012 (korADO): no such table: nosuch\n");
+    EXPECT_NE(run.out.find("1 row affected.\n1 row affected.\n"), std::string::npos) << run.out;
+
+    // With it, the first error ends the run with status 1 and rolls back; the statement after it never runs.
+    run = console_.Run({Connection("k.db")},
+                       "WHENEVER SQLERROR EXIT\n"
+                       "insert into k values (3);\n"
+                       "insert into k values (1);\n"
+                       "insert into k values (4);\n");
+    EXPECT_EQ(run.exit_status, 1) << run.Transcript();
+    EXPECT_EQ(run.err, "Error 0x80040012 (korADO): UNIQUE constraint failed: k.id\n");
+    run = console_.Run({Connection("k.db"), "-c", "select id from k order by id"});
+    EXPECT_NE(run.out.find("id\n--\n 1\n 2\n\n2 rows selected.\n"), std::string::npos) << run.Transcript();
+
+    // A failure the library reports with a message (a statement with bind variables) counts the same; the
+    // status and COMMIT come from the WHENEVER command.
+    run = console_.Run({Connection("k.db")},
+                       "whenever sqlerror exit 3 commit\n"
+                       "variable v number\n"
+                       "exec :v := 5\n"
+                       "insert into k values (:v);\n"
+                       "insert into k values (:v);\n"
+                       "insert into k values (6);\n");
+    EXPECT_EQ(run.exit_status, 3) << run.Transcript();
+    EXPECT_EQ(run.err, "Tabulon Universal Exception\nUNIQUE constraint failed: k.id\n");
+    run = console_.Run({Connection("k.db"), "-c", "select count(*) as n from k"});
+    EXPECT_NE(run.out.find("n\n-\n3\n"), std::string::npos) << run.Transcript();
+
+    // -c statements and problems korado finds itself count too; EXIT sets the status of a clean run.
+    run = console_.Run({Connection("k.db"), "-c", "whenever sqlerror exit failure", "-c", "print nothere",
+                        "-c", "select 1"});
+    EXPECT_EQ(run.exit_status, 1) << run.Transcript();
+    EXPECT_EQ(run.err, "Error: Bind variable \"nothere\" is not declared.\n");
+    EXPECT_EQ(console_.Run({Connection("k.db")}, "select 1;\nexit 7\nselect 2;\n").exit_status, 7);
+    EXPECT_EQ(console_.Run({"--no-such-option"}).exit_status, 2);
+}
+
+TEST_F(ConsoleTest, OutputVariablesAreRefusedBySqlite) {
+    ConsoleRun run = console_.Run({Connection("o.db")},
+                                  "variable total number out\n"
+                                  "variable total\n"
+                                  "variable other varchar2(10) inout\n");
+    EXPECT_EQ(run.exit_status, 0) << run.Transcript();
+    // The library's message, its CR LF line breaks as line breaks; the variable stays an input.
+    const std::string message =
+        "Tabulon Universal Exception\n"
+        "Output variables are not supported.\n"
+        "\n"
+        "You may be able to use output variables when using a different driver. There is also a possibility "
+        "that your database does not support output variables at all.\n";
+    EXPECT_EQ(run.err, message + message);
+    EXPECT_NE(run.out.find("total    NUMBER   IN\n"), std::string::npos) << run.out;
+
+    // SET ALERTS OFF silences the message; the refusal still counts as an error in a script.
+    run = console_.Run({Connection("o.db")},
+                       "set alerts off\nwhenever sqlerror exit 4\nvariable x number out\n"
+                       "select 1;\n");
+    EXPECT_EQ(run.exit_status, 4) << run.Transcript();
+    EXPECT_EQ(run.err, "Error: The variable x stays IN (SET ALERTS ON shows the library's reason).\n");
+    EXPECT_EQ(run.out.find("selected"), std::string::npos) << run.out;
+}
+
+TEST_F(ConsoleTest, SubstitutionVariables) {
+    ConsoleRun run = console_.Run({Connection("s.db")},
+                                  "define tab = pets\n"
+                                  "DEFINE greeting = 'good day'\n"
+                                  "create table &tab (name varchar(20));\n"
+                                  "insert into &tab. values ('&greeting');\n"
+                                  "define\n"
+                                  "select name from &&tab;\n"
+                                  "undefine tab\n"
+                                  "set define off\n"
+                                  "select 'AT&T' as x;\n"
+                                  "set define on\n"
+                                  "select count(*) from &tab;\n");
+    EXPECT_EQ(run.exit_status, 0) << run.Transcript();
+    EXPECT_NE(run.out.find("DEFINE tab = \"pets\"\nDEFINE greeting = \"good day\"\n"), std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("name\n--------\ngood day\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("x\n----\nAT&T\n"), std::string::npos) << run.out;
+    // In a script nobody can answer for an undefined variable: the statement does not run.
+    EXPECT_EQ(
+        run.err,
+        "Error: Substitution variable \"tab\" is not defined (DEFINE tab = value defines it; SET DEFINE OFF "
+        "turns substitution off).\n");
+    EXPECT_EQ(run.out.find("count(*)"), std::string::npos) << run.out;
+}
+
+TEST_F(ConsoleTest, StatementsEndWhereTheUserMeansThem) {
+    ConsoleRun run =
+        console_.Run({Connection("r.db")},
+                     "-- a comment line\n"
+                     "create table log (msg varchar(40));\n"
+                     "create table items (\n"
+                     "  id integer,   -- the key; this ; is a comment\n"
+                     "  label varchar(20)\n"
+                     ");\n"
+                     "create trigger items_log after insert on items\n"
+                     "begin\n"
+                     "  insert into log values ('added ' || new.label);\n"
+                     "end;\n"
+                     "/\n"
+                     "insert into items values (1, 'semi;colon'); insert into items values (2, 'it''s');\n"
+                     "select label\n"
+                     "  from items\n"
+                     " order by id\n"
+                     "/\n"
+                     "select count(*) as n from log;\n"
+                     "/\n"
+                     "select 'unfinished' as last_one\n");
+    EXPECT_EQ(run.exit_status, 0) << run.Transcript();
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out, ConnectedLine("r.db") +
+                           "\n"
+                           "Statement processed.\n"
+                           "Statement processed.\n"
+                           "Statement processed.\n"
+                           "1 row affected.\n"
+                           "1 row affected.\n"
+                           "label\n"
+                           "----------\n"
+                           "semi;colon\n"
+                           "it's\n"
+                           "\n"
+                           "2 rows selected.\n"
+                           "n\n-\n2\n\n1 row selected.\n"
+                           "n\n-\n2\n\n1 row selected.\n"
+                           "last_one\n----------\nunfinished\n\n1 row selected.\n");
+}
+
+TEST_F(ConsoleTest, TransactionsAndCommands) {
+    ConsoleRun run = console_.Run({Connection("x.db")},
+                                  "create table a (n integer);\n"
+                                  "commit\n"
+                                  "insert into a values (1);\n"
+                                  "rollback;\n"
+                                  "insert into a values (2);\n"
+                                  "COMMIT WORK\n"
+                                  "set autocommit on\n"
+                                  "show autocommit\n"
+                                  "insert into a values (3);\n"
+                                  "rollback\n"
+                                  "set autocommit off\n"
+                                  "insert into a values (4);\n"
+                                  "rollback\n"
+                                  "select n from a order by n;\n"
+                                  "show provider\n"
+                                  "show dbms\n"
+                                  "show catalog\n"
+                                  "show user\n"
+                                  "disconnect\n"
+                                  "select 1;\n"
+                                  "show provider\n"
+                                  "help\n");
+    EXPECT_EQ(run.exit_status, 0) << run.Transcript();
+    EXPECT_NE(run.out.find("Commit complete.\n1 row affected.\nRollback complete.\n1 row affected.\n"
+                           "Commit complete.\nautocommit ON\n1 row affected.\nRollback complete.\n"
+                           "1 row affected.\nRollback complete.\n"
+                           "n\n-\n2\n3\n\n2 rows selected.\n"
+                           "PROVIDER is \"SQLite\"\n"),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("DBMS is \"SQLite 3."), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("CATALOG is \""), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("USER is \"\"\nDisconnected.\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("WHENEVER SQLERROR EXIT"), std::string::npos) << "HELP lists the commands";
+    EXPECT_EQ(run.err, "Error: Not connected (CONNECT connects).\nError: Not connected.\n");
+
+    // The end of the input commits; CONNECT opens another database, committing the first.
+    run = console_.Run({Connection("x.db")},
+                       "insert into a values (5);\n"
+                       "connect " +
+                           Connection("y.db") +
+                           "\n"
+                           "create table b (n integer);\n");
+    EXPECT_EQ(run.exit_status, 0) << run.Transcript();
+    EXPECT_TRUE(HasLine(run.out, ConnectedLine("y.db"))) << run.out;
+    run = console_.Run({Connection("x.db"), "-c", "select count(*) as n from a", "-c",
+                        "connect " + Connection("y.db"), "-c", "select count(*) as n from b"});
+    EXPECT_NE(run.out.find("n\n-\n3\n"), std::string::npos) << run.Transcript();
+    EXPECT_NE(run.out.find("n\n-\n0\n"), std::string::npos) << run.Transcript();
+}
+
+TEST_F(ConsoleTest, ConnectionForms) {
+    // A password in the connection string does not come back in the Connected line.
+    ConsoleRun run = console_.Run(
+        {"Provider=SQLite;Data Source=" + console_.Dir().File("p.db") + ";Password=s3cret"}, "connect\n");
+    EXPECT_EQ(run.exit_status, 0) << run.Transcript();
+    EXPECT_EQ(run.out, ConnectedLine("p.db") + "\n" +
+                           "Connected: user= dsn=" + Dsn(console_.SampleDatabase()) +
+                           " connection=Provider=SQLite;Data Source=" + console_.SampleDatabase() + "\n");
+
+    // A combined login names an ODBC data source; an unknown one gets the library's advice.
+    run = console_.Run({"scott/tiger@no_such_dsn", "-c", "whenever sqlerror exit", "-c", "select 1"});
+    EXPECT_EQ(run.exit_status, 1) << run.Transcript();
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(
+        run.err.rfind("Error 0x80040006 (korADO): There was a problem connecting to a database through "
+                      "ODBC. This error may occur when the ODBC DSN that you configured in the Control Panel "
+                      "is no longer working properly. The error message below was received by the ODBC "
+                      "driver.\n\nAdvice\nIf this problem persists, recreate this ODBC DSN and try to "
+                      "connect again. Only proceed when the test was successful.\n\nDriver Error:\n",
+                      0),
+        0u)
+        << run.err;
+    EXPECT_NE(run.err.find("Data source name not found"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("Error: Not connected (CONNECT connects).\n"), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("tiger"), std::string::npos) << run.err;
+
+    run = console_.Run({"just-a-word", "-c", "select 1"});
+    EXPECT_NE(run.err.find("\"just-a-word\" is neither a connection string"), std::string::npos) << run.err;
+
+    // --prompt answers the library's data-link prompt; read from a pipe, the answers are echoed.
+    run = console_.Run({"--prompt"},
+                       "sqlite\n" + console_.Dir().File("q.db") + "\nbob\nhunter2\nselect 1 as one;\n");
+    EXPECT_EQ(run.exit_status, 0) << run.Transcript();
+    EXPECT_EQ(run.out,
+              "Provider (SQLite or ODBC) [SQLite]: sqlite\n"
+              "Database file: " +
+                  console_.Dir().File("q.db") +
+                  "\n"
+                  "User: bob\n"
+                  "Password: \n"
+                  "Test connection succeeded.\n"
+                  "Connected: user= dsn=" +
+                  Dsn(console_.Dir().File("q.db")) +
+                  " connection=Provider=SQLite;Data Source=" + console_.Dir().File("q.db") +
+                  ";User ID=bob;\n"
+                  "one\n---\n  1\n\n1 row selected.\n");
+
+    // A failed test connection may be retried or given up.
+    run = console_.Run({"--prompt"}, "odbc\nno_such_dsn\n\n\nn\n");
+    EXPECT_NE(run.out.find("Test connection failed: [unixODBC]"), std::string::npos) << run.Transcript();
+    EXPECT_NE(run.out.find("Data source name not found"), std::string::npos) << run.Transcript();
+    EXPECT_NE(run.out.find("Connection cancelled.\n"), std::string::npos) << run.out;
+}
+
+TEST_F(ConsoleTest, HelpAndVersion) {
+    ConsoleRun run = console_.Run({"--help"});
+    EXPECT_EQ(run.exit_status, 0);
+    for (const char* word : {"Usage: korado [CONNECTION] [-c STATEMENT]... [-f FILE]...",
+                             "--prompt",
+                             "VARIABLE",
+                             "EXEC",
+                             "PRINT",
+                             "DEFINE",
+                             "UNDEFINE",
+                             "CONNECT",
+                             "DISCONNECT",
+                             "COMMIT",
+                             "ROLLBACK",
+                             "SET AUTOCOMMIT ON|OFF",
+                             "SHOW PROVIDER|DBMS|USER|CATALOG|VERSION",
+                             "SET ALERTS ON|OFF",
+                             "WHENEVER SQLERROR EXIT",
+                             "HELP",
+                             "EXIT",
+                             "Connected: user=<user>",
+                             "Error 0x<number in hex> (<source>): <description>",
+                             "rows selected.",
+                             "Exit status"})
+        EXPECT_NE(run.out.find(word), std::string::npos) << word;
+    run = console_.Run({"--version"});
+    EXPECT_EQ(run.out.rfind("korado ", 0), 0u) << run.out;
+
+    // Scripts run from files, -f after -c.
+    const std::string script = console_.Dir().File("script.sql");
+    std::ofstream(script) << "select 'from the file' as origin;\r\n";
+    run = console_.Run({Connection("f.db"), "-f", script, "-c", "select 'from -c' as origin"});
+    EXPECT_EQ(run.exit_status, 0) << run.Transcript();
+    EXPECT_LT(run.out.find("from -c"), run.out.find("from the file")) << run.out;
+    run = console_.Run({Connection("f.db"), "-f", console_.Dir().File("missing.sql")});
+    EXPECT_NE(run.err.find("Error: Cannot open the script"), std::string::npos) << run.err;
+}
+
+}  // namespace
+}  // namespace korado::test

@@ -1,0 +1,49 @@
+// Driving the console program (korado) as a user's shell does: arguments, text on standard input, and an
+// environment whose home, data and state folders are a fresh temporary folder, so that a run never
+// touches the real user's sample database, history or error log.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "support/support.h"
+
+namespace korado::test {
+
+struct ConsoleRun {
+    int exit_status = -1;  // the program's exit status; 128 + signal when a signal ended it
+    std::string out;       // standard output
+    std::string err;       // standard error
+    // Both, for failure messages.
+    std::string Transcript() const { return "---- stdout ----\n" + out + "---- stderr ----\n" + err; }
+};
+
+class ConsoleRunner {
+  public:
+    // `program`: the korado executable. The environment is the test's own with HOME, XDG_DATA_HOME,
+    // XDG_STATE_HOME and XDG_CONFIG_HOME set below a new temporary folder and KORADO_SAMPLE_DB pointing
+    // into it.
+    explicit ConsoleRunner(std::string program);
+
+    // Sets (or replaces) one environment variable of the runs.
+    void SetEnv(const std::string& name, const std::string& value);
+    // Runs the program with `args`, writes `input` to its standard input and closes it, and waits (at
+    // most 120 seconds; then the program is killed and the run fails).
+    ConsoleRun Run(const std::vector<std::string>& args, const std::string& input = {}) const;
+
+    const TempDir& Dir() const { return dir_; }
+    std::string SampleDatabase() const { return dir_.File("sample.db"); }
+
+  private:
+    std::string program_;
+    TempDir dir_;
+    std::vector<std::pair<std::string, std::string>> env_;
+};
+
+// The lines of a text (without their line breaks).
+std::vector<std::string> Lines(const std::string& text);
+// True when `text` has a line equal to `line`.
+bool HasLine(const std::string& text, const std::string& line);
+
+}  // namespace korado::test
