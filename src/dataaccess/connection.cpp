@@ -174,19 +174,48 @@ void ConnectionImpl::SyncInitProperties() {
     init_property_count_ = properties_->items().size();
 }
 
-Ref<ado::Properties> ConnectionImpl::Properties() {
-    if (session_) {
-        // The link may break after Open; this one property is read live.
-        if (PropertyImpl* status = properties_->Find("Connection Status")) {
-            bool alive = true;
-            try {
-                alive = session_->IsAlive();
-            } catch (...) {
-                alive = false;
-            }
-            status->Assign(Variant(alive ? 1 : 2));
+void ConnectionImpl::MergeInfoProperties(std::vector<PropertyValue> info) {
+    const auto& current = properties_->items();
+    std::vector<Ref<PropertyImpl>> items(current.begin(),
+                                         current.begin() + static_cast<std::ptrdiff_t>(init_property_count_));
+    auto find_in = [](const std::vector<Ref<PropertyImpl>>& list, std::size_t from, std::size_t to,
+                      std::string_view name) -> PropertyImpl* {
+        for (std::size_t i = from; i < to && i < list.size(); ++i)
+            if (TextEquals(list[i]->name(), name)) return list[i].get();
+        return nullptr;
+    };
+    for (PropertyValue& p : info) {
+        if (PropertyImpl* init = find_in(items, 0, init_property_count_, p.name)) {
+            init->Assign(std::move(p.value));
+        } else if (PropertyImpl* known = find_in(current, init_property_count_, current.size(), p.name)) {
+            known->Reset(p.type, p.attributes, std::move(p.value));
+            items.push_back(Ref<PropertyImpl>(known));
+        } else {
+            items.push_back(
+                MakeRef<PropertyImpl>(std::move(p.name), p.type, p.attributes, std::move(p.value)));
         }
     }
+    // Properties the provider no longer reports go (their objects keep their last value).
+    for (std::size_t i = init_property_count_; i < current.size(); ++i)
+        if (!find_in(items, init_property_count_, items.size(), current[i]->name())) current[i]->SetHook({});
+    properties_->SetItems(std::move(items));
+    if (!persist_security_info_) properties_->Find("Password")->Assign(Variant(""));
+    // The link may break after Open: its status is asked of the session itself.
+    if (PropertyImpl* status = properties_->Find("Connection Status")) {
+        bool alive = true;
+        try {
+            alive = session_->IsAlive();
+        } catch (...) {
+            alive = false;
+        }
+        status->Assign(Variant(alive ? 1 : 2));
+    }
+}
+
+Ref<ado::Properties> ConnectionImpl::Properties() {
+    // The platform reads property values from the provider when they are asked for, so a value that
+    // changes while the connection is open (the catalog, the link's status) reads current.
+    if (session_) MergeInfoProperties(Call([&] { return session_->InfoProperties(); }));
     return Ref<ado::Properties>(properties_.get());
 }
 
@@ -224,21 +253,12 @@ void ConnectionImpl::Open(std::string_view connection_string, std::string_view u
     // Information properties follow the initialization ones; a provider's value for an initialization
     // property ("Data Source", "Extended Properties", "User ID") replaces the string's.
     SyncInitProperties();
-    std::vector<PropertyValue> info;
     try {
-        info = Call([&] { return session_->InfoProperties(); });
+        MergeInfoProperties(Call([&] { return session_->InfoProperties(); }));
     } catch (...) {
         session_.reset();
         throw;
     }
-    for (PropertyValue& p : info) {
-        if (PropertyImpl* existing = properties_->Find(p.name)) {
-            existing->Assign(std::move(p.value));
-        } else {
-            properties_->Add(std::move(p.name), p.type, p.attributes, std::move(p.value));
-        }
-    }
-    if (!persist_security_info_) properties_->Find("Password")->Assign(Variant(""));
     (void)options;
 }
 

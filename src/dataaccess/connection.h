@@ -86,6 +86,16 @@ class ConnectionImpl final : public ado::Connection {
             throw;
         }
     }
+    // As Call, without looking for warnings: for the per-row calls of a cursor.
+    template <class F>
+    decltype(auto) CallPerRow(F&& f) {
+        try {
+            return f();
+        } catch (const ProviderError& e) {
+            errors_->Replace(e.Records());
+            throw;
+        }
+    }
     void CollectWarnings();
     void AddUser(SessionUser* user);
     void RemoveUser(SessionUser* user) noexcept;
@@ -95,6 +105,9 @@ class ConnectionImpl final : public ado::Connection {
     dataaccess::ConnectionString Parsed() const;
     std::string ProviderNameToUse(const dataaccess::ConnectionString& cs) const;
     void SyncInitProperties();
+    // Lays the provider's information properties over the initialization ones (replacing the values of
+    // those it also reports), keeping the objects of properties it reported before.
+    void MergeInfoProperties(std::vector<PropertyValue> info);
     void AddInitProperty(std::string name, std::int32_t type, std::vector<std::string> keys,
                          Variant fallback);
     void CloseUsers() noexcept;

@@ -75,6 +75,7 @@ class PropertiesImpl final : public ado::Properties {
         for (auto& p : items_) p->SetHook({});
     }
     const std::vector<Ref<PropertyImpl>>& items() const noexcept { return items_; }
+    void SetItems(std::vector<Ref<PropertyImpl>> items) { items_ = std::move(items); }
 
   private:
     std::vector<Ref<PropertyImpl>> items_;

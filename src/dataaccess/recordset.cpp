@@ -766,11 +766,11 @@ void RecordsetImpl::MoveLast() {
 
 void RecordsetImpl::MoveNext() {
     RequireOpen();
-    if (core_->mode() == RowsetCore::Mode::kStatic) {
+    if (core_->mode() == RowsetCore::Mode::kStatic || !active_connection_) {
         core_->MoveNext();
         return;
     }
-    WithConnection([&] { core_->MoveNext(); });
+    active_connection_->CallPerRow([&] { core_->MoveNext(); });
 }
 
 void RecordsetImpl::MovePrevious() {

@@ -102,14 +102,22 @@ class ScriptedSession final : public Session {
         return std::make_unique<ScriptedStatement>(*provider_, std::string(text), options, warnings_);
     }
     void BeginTransaction() override {
-        if (!provider_->transactions_) RaiseAdo(ado::adErrFeatureNotAvailable, "ADODB.Connection");
+        RequireTransactions();
         provider_->session_calls_.push_back("begin");
+        ++depth_;
     }
     void Commit() override {
+        RequireTransaction();
         provider_->session_calls_.push_back("commit");
+        // A failed commit leaves the transaction open, for the host to roll back.
         if (!provider_->commit_failure_.empty()) provider_->Raise(provider_->commit_failure_);
+        --depth_;
     }
-    void Rollback() override { provider_->session_calls_.push_back("rollback"); }
+    void Rollback() override {
+        RequireTransaction();
+        provider_->session_calls_.push_back("rollback");
+        --depth_;
+    }
     std::vector<PropertyValue> InfoProperties() override {
         std::vector<PropertyValue> props = provider_->properties_;
         for (PropertyValue& p : props)
@@ -154,8 +162,18 @@ class ScriptedSession final : public Session {
     std::vector<PropertyValue> CommandProperties() override { return provider_->command_properties_; }
 
   private:
+    void RequireTransactions() const {
+        if (!provider_->transactions_) RaiseAdo(ado::adErrFeatureNotAvailable, "ADODB.Connection");
+    }
+    // Ending a transaction that was never begun fails as OLE DB providers report it.
+    void RequireTransaction() const {
+        RequireTransactions();
+        if (depth_ == 0) provider_->Raise({{Hr(0x8004D00E), "", "No transaction is active.", 0, "25000"}});
+    }
+
     std::shared_ptr<ScriptedProvider> provider_;
     std::vector<Diagnostic> warnings_;
+    int depth_ = 0;
 };
 
 bool ScriptedCursor::Next() {
