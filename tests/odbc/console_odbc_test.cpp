@@ -1,0 +1,163 @@
+// The console host against PostgreSQL through the ODBC bridge (DSN korado_pg of scripts/services): the
+// combined login and its Connected line, bind variables in statements, the library's errors and messages,
+// output bind variables after a procedure call, exit statuses. Skips without the servers' environment;
+// fails instead when KORADO_REQUIRE_SERVERS=1.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <string>
+
+#include "support/console_runner.h"
+#include "support/odbc_servers.h"
+
+namespace korado::test {
+namespace {
+
+#ifndef KORADO_APP_PATH
+#define KORADO_APP_PATH ""
+#endif
+
+class ConsolePostgresTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (std::string(KORADO_APP_PATH).empty())
+            GTEST_SKIP() << "built without the console host (korado_app)";
+        KORADO_REQUIRE_ODBC(pg());
+        suffix_ = std::to_string(::getpid());
+    }
+    void TearDown() override {
+        if (!suffix_.empty())
+            console_.Run({Login(), "-c", "drop table if exists " + Table(), "-c",
+                          "drop function if exists " + Function() + "(integer, integer)"});
+    }
+
+    static const OdbcTarget& pg() { return GetOdbcTarget("pg"); }
+    static std::string Login() { return pg().user + "/" + pg().password + "@" + pg().dsn; }
+    // Names of this process, as several test runs may share the server.
+    std::string Table() const { return "kc_people_" + suffix_; }
+    std::string Function() const { return "kc_add_" + suffix_; }
+
+    ConsoleRunner console_{KORADO_APP_PATH};
+    std::string suffix_;
+};
+
+TEST_F(ConsolePostgresTest, SessionThroughTheCombinedLogin) {
+    ConsoleRun run = console_.Run({Login()}, "create table " + Table() +
+                                                 " (id integer primary key, name varchar(20), born date,\n"
+                                                 "  score numeric(6,2));\n"
+                                                 "variable id number\n"
+                                                 "variable nm varchar2(20)\n"
+                                                 "variable d date\n"
+                                                 "exec :id := 1\n"
+                                                 "exec :nm := 'O''Brien'\n"
+                                                 "exec :d := '2020-02-29'\n"
+                                                 "insert into " +
+                                                 Table() +
+                                                 " values (:id, :nm, :d, 12.5);\n"
+                                                 "exec :id := 2\n"
+                                                 "exec :nm := NULL\n"
+                                                 "insert into " +
+                                                 Table() +
+                                                 " (id, name, born) values (:id, :nm, :d);\n"
+                                                 "select * from " +
+                                                 Table() +
+                                                 " order by id;\n"
+                                                 "show provider\n"
+                                                 "show user\n");
+    ASSERT_EQ(run.exit_status, 0) << run.Transcript();
+    EXPECT_EQ(run.err, "");
+    // The library splits the login, opens the DSN through the bridge and reports the user and the database
+    // (scripts/services names it "korado"); the password stays out of all three.
+    EXPECT_EQ(run.out, "Connected: user=" + pg().user + " dsn=korado connection=DSN=" + pg().dsn +
+                           "\n"
+                           "Statement processed.\n"
+                           "1 row affected.\n"
+                           "1 row affected.\n"
+                           "id name    born       score\n"
+                           "-- ------- ---------- -----\n"
+                           " 1 O'Brien 2020-02-29  12.5\n"
+                           " 2         2020-02-29\n"
+                           "\n"
+                           "2 rows selected.\n"
+                           "PROVIDER is \"MSDASQL\"\n"
+                           "USER is \"" +
+                           pg().user + "\"\n");
+}
+
+TEST_F(ConsolePostgresTest, FailuresAndExitStatus) {
+    ConsoleRun run = console_.Run({Login(), "-c", "create table " + Table() + " (id integer primary key)"});
+    ASSERT_EQ(run.exit_status, 0) << run.Transcript();
+
+    // A statement without bind variables: the library raises its own error with the driver's text.
+    run = console_.Run({Login()}, "insert into " + Table() +
+                                      " values (1);\n"
+                                      "select * from nosuch_" +
+                                      suffix_ +
+                                      ";\n"
+                                      "insert into " +
+                                      Table() + " values (2);\n");
+    EXPECT_EQ(run.exit_status, 0) << run.Transcript();
+    EXPECT_EQ(run.err.rfind(
+                  "Error 0x80040012 (korADO): ERROR: relation \"nosuch_" + suffix_ + "\" does not exist", 0),
+              0u)
+        << run.err;
+    EXPECT_NE(run.out.find("1 row affected.\n1 row affected.\n"), std::string::npos) << run.Transcript();
+
+    // With bind variables the library shows the failure as a message; under WHENEVER it ends the script
+    // with its status, rolling back what the script did.
+    run = console_.Run({Login()},
+                       "whenever sqlerror exit 5\n"
+                       "variable v number\n"
+                       "exec :v := 3\n"
+                       "insert into " +
+                           Table() +
+                           " values (:v);\n"
+                           "exec :v := 1\n"
+                           "insert into " +
+                           Table() +
+                           " values (:v);\n"
+                           "insert into " +
+                           Table() + " values (4);\n");
+    EXPECT_EQ(run.exit_status, 5) << run.Transcript();
+    EXPECT_EQ(run.err.rfind(
+                  "Tabulon Universal Exception\nERROR: duplicate key value violates unique constraint", 0),
+              0u)
+        << run.err;
+    run = console_.Run({Login(), "-c", "select id from " + Table() + " order by id"});
+    EXPECT_NE(run.out.find("id\n--\n 1\n 2\n\n2 rows selected.\n"), std::string::npos) << run.Transcript();
+}
+
+// A function with OUT parameters, called through the ODBC call escape: psqlODBC runs it as
+// SELECT * FROM f(in arguments) and copies the row into the output parameters.
+//
+// Disabled: the library reads output parameters right after the command runs, and the platform hands them
+// over only once the command's rows are read to the end, while psqlODBC always answers a call with a row.
+// Enable when output values are available at execute time for providers that report them so.
+TEST_F(ConsolePostgresTest, DISABLED_OutputVariablesAfterAProcedureCall) {
+    ConsoleRun run =
+        console_.Run({Login()}, "create function " + Function() +
+                                    "(a integer, b integer, out total integer, out product integer)\n"
+                                    "as $$\n"
+                                    "begin\n"
+                                    "  total := a + b;\n"
+                                    "  product := a * b;\n"
+                                    "end;\n"
+                                    "$$ language plpgsql;\n"
+                                    "variable x number\n"
+                                    "variable y number\n"
+                                    "variable t number out\n"
+                                    "variable p number out\n"
+                                    "exec :x := 6\n"
+                                    "exec :y := 7\n"
+                                    "exec " +
+                                    Function() +
+                                    "(:x, :y, :t, :p)\n"
+                                    "print t p\n");
+    ASSERT_EQ(run.exit_status, 0) << run.Transcript();
+    EXPECT_EQ(run.err, "");
+    EXPECT_NE(run.out.find(" t\n--\n13\n\n p\n--\n42\n"), std::string::npos) << run.Transcript();
+}
+
+}  // namespace
+}  // namespace korado::test
