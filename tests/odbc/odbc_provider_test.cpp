@@ -75,8 +75,6 @@ TEST_P(OdbcTest, PropertiesDescribeTheDriverAndServer) {
     EXPECT_TRUE(session().IsAlive());
 }
 
-INSTANTIATE_TEST_SUITE_P(Dsn, OdbcTest, ::testing::ValuesIn(OdbcTargetNames()), TargetName);
-
 // Failures of Open: each a ProviderError with the driver's (or driver manager's) own text.
 class OdbcOpenFailures : public ::testing::Test {
   protected:

@@ -86,4 +86,7 @@ void OdbcTest::SetUp() {
 
 std::string TargetName(const ::testing::TestParamInfo<std::string>& info) { return info.param; }
 
+// Every OdbcTest body, in every file, runs once per DSN.
+INSTANTIATE_TEST_SUITE_P(Dsn, OdbcTest, ::testing::ValuesIn(OdbcTargetNames()), TargetName);
+
 }  // namespace korado::test

@@ -35,6 +35,8 @@ std::vector<OdbcTarget> MakeTargets() {
     maria.password = Env("KORADO_MARIA_PASSWORD");
     maria.dbms_name = "MariaDB";
     maria.schemas = false;
+    // Connector/ODBC sends one statement per command unless the DSN sets the multi-statement option.
+    maria.batches = false;
     maria.catalogs_as_schemas = true;
     maria.bool_type = "boolean";
     maria.text_type = "longtext";
@@ -51,7 +53,7 @@ std::vector<OdbcTarget> MakeTargets() {
     sqlite.procedures = false;
     sqlite.batches = false;
     sqlite.schemas = false;
-    sqlite.typed_results = false;
+    sqlite.exact_numeric = false;
     sqlite.bool_type = "boolean";
     sqlite.text_type = "text";
     sqlite.blob_type = "blob";

@@ -30,7 +30,7 @@ struct OdbcTarget {
     bool batches = true;               // several statements in one command text
     bool schemas = true;               // real schemas (PostgreSQL); MariaDB shows databases as schemas
     bool catalogs_as_schemas = false;  // MariaDB: the database is both TABLE_CATALOG and TABLE_SCHEMA
-    bool typed_results = true;         // expressions have real types (SQLite's are text unless declared)
+    bool exact_numeric = true;         // NUMERIC columns hold exact decimals (the SQLite3 driver: doubles)
     std::string bool_type;             // column type for a Boolean column
     std::string text_type;             // a length-less text column type
     std::string blob_type;             // a binary column type of unlimited size

@@ -41,7 +41,17 @@ bool IsNumericSqlType(SQLSMALLINT t) {
     }
 }
 
-std::string ColumnText(SQLHSTMT stmt, SQLUSMALLINT column, SQLUSMALLINT field) {
+std::string ColumnText(SQLHSTMT stmt, SQLUSMALLINT column, SQLUSMALLINT field, bool narrow) {
+    if (narrow) {
+        std::string buffer(512, '\0');
+        SQLSMALLINT bytes = 0;
+        if (!Succeeded(SQLColAttribute(stmt, column, field, buffer.data(),
+                                       static_cast<SQLSMALLINT>(buffer.size()), &bytes, nullptr))) {
+            return {};
+        }
+        buffer.resize(std::min(static_cast<std::size_t>(std::max<SQLSMALLINT>(bytes, 0)), buffer.size() - 1));
+        return buffer;
+    }
     std::u16string buffer(256, u'\0');
     SQLSMALLINT bytes = 0;
     if (!Succeeded(SQLColAttributeW(stmt, column, field, W(buffer),
@@ -81,7 +91,9 @@ OdbcCursor::~OdbcCursor() {
 void OdbcCursor::Describe(SQLSMALLINT column_count) {
     columns_.reserve(static_cast<std::size_t>(column_count));
     cols_.resize(static_cast<std::size_t>(column_count));
+    const bool narrow = statement_.core().traits.narrow_text;
     std::u16string name(256, u'\0');
+    std::string narrow_name(1024, '\0');
     for (SQLUSMALLINT i = 1; i <= static_cast<SQLUSMALLINT>(column_count); ++i) {
         SQLSMALLINT name_length = 0;
         SQLSMALLINT sql_type = 0;
@@ -89,21 +101,27 @@ void OdbcCursor::Describe(SQLSMALLINT column_count) {
         SQLSMALLINT digits = 0;
         SQLSMALLINT nullable = SQL_NULLABLE_UNKNOWN;
         auto describe = [&] {
-            return statement_.Checked(
-                SQLDescribeColW(stmt_, i, W(name), static_cast<SQLSMALLINT>(name.size()), &name_length,
-                                &sql_type, &size, &digits, &nullable),
-                "SQLDescribeCol");
+            SQLRETURN rc = narrow ? SQLDescribeCol(stmt_, i, N(narrow_name),
+                                                   static_cast<SQLSMALLINT>(narrow_name.size()), &name_length,
+                                                   &sql_type, &size, &digits, &nullable)
+                                  : SQLDescribeColW(stmt_, i, W(name), static_cast<SQLSMALLINT>(name.size()),
+                                                    &name_length, &sql_type, &size, &digits, &nullable);
+            return statement_.Checked(rc, "SQLDescribeCol");
         };
         describe();
-        if (static_cast<std::size_t>(name_length) >= name.size()) {
+        if (static_cast<std::size_t>(name_length) >= (narrow ? narrow_name.size() : name.size())) {
             name.assign(static_cast<std::size_t>(name_length) + 1, u'\0');
+            narrow_name.assign(static_cast<std::size_t>(name_length) + 1, '\0');
             describe();
         }
         bool is_unsigned =
             IsNumericSqlType(sql_type) && ColumnNumber(stmt_, i, SQL_DESC_UNSIGNED) == SQL_TRUE;
         FieldType type = MapSqlType(sql_type, size, digits, is_unsigned);
         ColumnInfo info;
-        info.name = ToUtf8(std::u16string_view(name.data(), std::min<std::size_t>(name_length, name.size())));
+        info.name =
+            narrow
+                ? narrow_name.substr(0, std::min<std::size_t>(name_length, narrow_name.size() - 1))
+                : ToUtf8(std::u16string_view(name.data(), std::min<std::size_t>(name_length, name.size())));
         info.type = type.type;
         info.defined_size = type.defined_size;
         info.precision = type.precision;
@@ -117,14 +135,15 @@ void OdbcCursor::Describe(SQLSMALLINT column_count) {
 
 void OdbcCursor::DescribeBase() {
     // What the client cursor needs to write changes back: each column's table and name, the key.
+    const bool narrow = statement_.core().traits.narrow_text;
     std::set<std::tuple<std::string, std::string, std::string>> tables;
     for (std::size_t i = 0; i < columns_.size(); ++i) {
         auto n = static_cast<SQLUSMALLINT>(i + 1);
         ColumnInfo& c = columns_[i];
-        c.base_table = ColumnText(stmt_, n, SQL_DESC_BASE_TABLE_NAME);
-        c.base_column = ColumnText(stmt_, n, SQL_DESC_BASE_COLUMN_NAME);
-        c.base_schema = ColumnText(stmt_, n, SQL_DESC_SCHEMA_NAME);
-        c.base_catalog = ColumnText(stmt_, n, SQL_DESC_CATALOG_NAME);
+        c.base_table = ColumnText(stmt_, n, SQL_DESC_BASE_TABLE_NAME, narrow);
+        c.base_column = ColumnText(stmt_, n, SQL_DESC_BASE_COLUMN_NAME, narrow);
+        c.base_schema = ColumnText(stmt_, n, SQL_DESC_SCHEMA_NAME, narrow);
+        c.base_catalog = ColumnText(stmt_, n, SQL_DESC_CATALOG_NAME, narrow);
         c.auto_increment = ColumnNumber(stmt_, n, SQL_DESC_AUTO_UNIQUE_VALUE) == SQL_TRUE;
         if (!c.base_table.empty()) tables.emplace(c.base_catalog, c.base_schema, c.base_table);
     }
@@ -137,8 +156,11 @@ void OdbcCursor::DescribeBase() {
             return;
         }
         std::u16string wc = ToUtf16(catalog), ws = ToUtf16(schema), wt = ToUtf16(table);
-        SQLRETURN rc = SQLPrimaryKeysW(keys.get(), catalog.empty() ? nullptr : W(wc), SQL_NTS,
-                                       schema.empty() ? nullptr : W(ws), SQL_NTS, W(wt), SQL_NTS);
+        std::string nc = catalog, ns = schema, nt = table;
+        SQLRETURN rc = narrow ? SQLPrimaryKeys(keys.get(), nc.empty() ? nullptr : N(nc), SQL_NTS,
+                                               ns.empty() ? nullptr : N(ns), SQL_NTS, N(nt), SQL_NTS)
+                              : SQLPrimaryKeysW(keys.get(), catalog.empty() ? nullptr : W(wc), SQL_NTS,
+                                                schema.empty() ? nullptr : W(ws), SQL_NTS, W(wt), SQL_NTS);
         if (!Succeeded(rc)) continue;
         while (Succeeded(SQLFetch(keys.get()))) {
             std::u16string column(256, u'\0');
@@ -282,7 +304,8 @@ bool OdbcCursor::FetchBlock() {
     if (rc == SQL_SUCCESS_WITH_INFO) {
         // Truncation (01004) of a bound value is read again whole when the value is read; other warnings
         // go to the session.
-        std::vector<Diagnostic> records = ReadDiagnostics(SQL_HANDLE_STMT, stmt_);
+        std::vector<Diagnostic> records =
+            ReadDiagnostics(SQL_HANDLE_STMT, stmt_, statement_.core().traits.narrow_text);
         std::erase_if(records, [](const Diagnostic& d) { return d.sql_state == "01004"; });
         statement_.core().AddWarnings(std::move(records));
     } else if (rc != SQL_SUCCESS && rc != SQL_NO_DATA) {

@@ -60,11 +60,25 @@ std::shared_ptr<EnvironmentHandle> SharedEnvironment() {
     return env;
 }
 
-std::vector<Diagnostic> ReadDiagnostics(SQLSMALLINT handle_type, SQLHANDLE handle) {
+namespace {
+
+Diagnostic MakeDiagnostic(std::string state, SQLINTEGER native, std::string text) {
+    Diagnostic d;
+    d.sql_state = std::move(state);
+    d.native_error = native;
+    d.description = PlatformDescription(text);
+    d.number = NumberForSqlState(d.sql_state);
+    d.source = std::string(kErrorSource);
+    return d;
+}
+
+// A driver that keeps answering would otherwise loop forever; no real failure has this many records.
+constexpr SQLSMALLINT kMaxRecords = 256;
+
+std::vector<Diagnostic> ReadWide(SQLSMALLINT handle_type, SQLHANDLE handle) {
     std::vector<Diagnostic> out;
-    if (handle == SQL_NULL_HANDLE) return out;
     std::u16string message(512, u'\0');
-    for (SQLSMALLINT record = 1;; ++record) {
+    for (SQLSMALLINT record = 1; record <= kMaxRecords; ++record) {
         SQLWCHAR state[6] = {};
         SQLINTEGER native = 0;
         SQLSMALLINT length = 0;
@@ -77,20 +91,42 @@ std::vector<Diagnostic> ReadDiagnostics(SQLSMALLINT handle_type, SQLHANDLE handl
                                 static_cast<SQLSMALLINT>(message.size()), &length);
         }
         if (!Succeeded(rc)) break;
-        Diagnostic d;
-        std::u16string_view state_text(reinterpret_cast<const char16_t*>(state), 5);
-        d.sql_state = ToUtf8(state_text);
-        d.native_error = native;
         std::size_t units =
             std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0)), message.size());
-        d.description = PlatformDescription(ToUtf8(std::u16string_view(message.data(), units)));
-        d.number = NumberForSqlState(d.sql_state);
-        d.source = std::string(kErrorSource);
-        out.push_back(std::move(d));
-        // A driver that keeps answering would otherwise loop forever; no real failure has this many records.
-        if (record >= 256) break;
+        out.push_back(MakeDiagnostic(ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(state), 5)),
+                                     native, ToUtf8(std::u16string_view(message.data(), units))));
     }
     return out;
+}
+
+std::vector<Diagnostic> ReadNarrow(SQLSMALLINT handle_type, SQLHANDLE handle) {
+    std::vector<Diagnostic> out;
+    std::string message(1024, '\0');
+    for (SQLSMALLINT record = 1; record <= kMaxRecords; ++record) {
+        SQLCHAR state[6] = {};
+        SQLINTEGER native = 0;
+        SQLSMALLINT length = 0;
+        SQLRETURN rc = SQLGetDiagRec(handle_type, handle, record, state, &native, N(message),
+                                     static_cast<SQLSMALLINT>(message.size()), &length);
+        if (rc == SQL_SUCCESS_WITH_INFO && length >= static_cast<SQLSMALLINT>(message.size())) {
+            message.assign(static_cast<std::size_t>(length) + 1, '\0');
+            rc = SQLGetDiagRec(handle_type, handle, record, state, &native, N(message),
+                               static_cast<SQLSMALLINT>(message.size()), &length);
+        }
+        if (!Succeeded(rc)) break;
+        std::size_t bytes =
+            std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0)), message.size());
+        out.push_back(MakeDiagnostic(std::string(reinterpret_cast<const char*>(state), 5), native,
+                                     message.substr(0, bytes)));
+    }
+    return out;
+}
+
+}  // namespace
+
+std::vector<Diagnostic> ReadDiagnostics(SQLSMALLINT handle_type, SQLHANDLE handle, bool narrow) {
+    if (handle == SQL_NULL_HANDLE) return {};
+    return narrow ? ReadNarrow(handle_type, handle) : ReadWide(handle_type, handle);
 }
 
 Diagnostic MissingDiagnostic(std::string_view function, SQLRETURN rc) {
@@ -104,9 +140,9 @@ Diagnostic MissingDiagnostic(std::string_view function, SQLRETURN rc) {
 }
 
 std::vector<Diagnostic> FailureRecords(SQLRETURN rc, SQLSMALLINT handle_type, SQLHANDLE handle,
-                                       std::string_view function) {
+                                       std::string_view function, bool narrow) {
     std::vector<Diagnostic> records =
-        rc == SQL_INVALID_HANDLE ? std::vector<Diagnostic>() : ReadDiagnostics(handle_type, handle);
+        rc == SQL_INVALID_HANDLE ? std::vector<Diagnostic>() : ReadDiagnostics(handle_type, handle, narrow);
     if (records.empty()) records.push_back(MissingDiagnostic(function, rc));
     return records;
 }

@@ -110,8 +110,9 @@ Handle<Type> Allocate(SQLSMALLINT parent_type, SQLHANDLE parent);
 // Raises ProviderError when the driver manager cannot allocate it.
 std::shared_ptr<EnvironmentHandle> SharedEnvironment();
 
-// The diagnostic records of a handle, in order, as the platform reports them.
-std::vector<Diagnostic> ReadDiagnostics(SQLSMALLINT handle_type, SQLHANDLE handle);
+// The diagnostic records of a handle, in order, as the platform reports them. `narrow` reads them through
+// the narrow API, as UTF-8 (see DriverTraits::narrow_text).
+std::vector<Diagnostic> ReadDiagnostics(SQLSMALLINT handle_type, SQLHANDLE handle, bool narrow = false);
 
 // What a failure of `function` (with return code `rc`) reports when the handle has no records.
 Diagnostic MissingDiagnostic(std::string_view function, SQLRETURN rc);
@@ -128,9 +129,12 @@ SQLRETURN Check(SQLRETURN rc, SQLSMALLINT handle_type, SQLHANDLE handle, std::st
 
 // ProviderError's records for a failed call on `handle` (never empty).
 std::vector<Diagnostic> FailureRecords(SQLRETURN rc, SQLSMALLINT handle_type, SQLHANDLE handle,
-                                       std::string_view function);
+                                       std::string_view function, bool narrow = false);
 
 inline bool Succeeded(SQLRETURN rc) noexcept { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
+
+// SQLCHAR pointers for UTF-8 text handed to a narrow driver.
+inline SQLCHAR* N(std::string& s) noexcept { return reinterpret_cast<SQLCHAR*>(s.data()); }
 
 // SQLWCHAR pointers for the library's UTF-16 strings (char16_t and SQLWCHAR are both 16-bit units).
 inline SQLWCHAR* W(std::u16string& s) noexcept { return reinterpret_cast<SQLWCHAR*>(s.data()); }

@@ -21,7 +21,15 @@ constexpr std::string_view kOleDbVersion = "02.50";
 
 // ---- SQLGetInfo ----------------------------------------------------------------------------------------
 
-std::string InfoText(SQLHDBC dbc, SQLUSMALLINT info) {
+std::string InfoText(SQLHDBC dbc, SQLUSMALLINT info, bool narrow = false) {
+    if (narrow) {
+        std::string buffer(512, '\0');
+        SQLSMALLINT bytes = 0;
+        if (!Succeeded(SQLGetInfo(dbc, info, N(buffer), static_cast<SQLSMALLINT>(buffer.size()), &bytes)))
+            return {};
+        buffer.resize(std::min(static_cast<std::size_t>(std::max<SQLSMALLINT>(bytes, 0)), buffer.size() - 1));
+        return buffer;
+    }
     std::u16string buffer(256, u'\0');
     SQLSMALLINT bytes = 0;
     SQLRETURN rc = SQLGetInfoW(dbc, info, W(buffer), static_cast<SQLSMALLINT>(buffer.size() * 2), &bytes);
@@ -51,7 +59,18 @@ T InfoNumber(SQLHDBC dbc, SQLUSMALLINT info, T fallback = 0) {
     return value;
 }
 
-std::string CurrentCatalog(SQLHDBC dbc) {
+std::string CurrentCatalog(SQLHDBC dbc, bool narrow) {
+    if (narrow) {
+        std::string buffer(512, '\0');
+        SQLINTEGER bytes = 0;
+        if (!Succeeded(SQLGetConnectAttr(dbc, SQL_ATTR_CURRENT_CATALOG, N(buffer),
+                                         static_cast<SQLINTEGER>(buffer.size()), &bytes)) ||
+            bytes < 0) {
+            return {};
+        }
+        buffer.resize(std::min(static_cast<std::size_t>(bytes), buffer.size() - 1));
+        return buffer;
+    }
     std::u16string buffer(256, u'\0');
     SQLINTEGER bytes = 0;
     SQLRETURN rc = SQLGetConnectAttrW(dbc, SQL_ATTR_CURRENT_CATALOG, W(buffer),
@@ -159,6 +178,20 @@ std::string Connect(SessionCore& core, const OdbcAttributes& attributes, std::in
     return ToUtf8(std::u16string_view(out.data(), units));
 }
 
+// Whether text survives the wide API both ways: a driver with wide entry points passes it through, a
+// narrow-only one gets it converted by the driver manager through the process locale.
+bool WideTextRoundTrips(SQLHDBC dbc) {
+    std::u16string in = u"SELECT '\u00E9\u0391\U0001F600'";
+    std::u16string out(64, u'\0');
+    SQLINTEGER length = 0;
+    if (!Succeeded(
+            SQLNativeSqlW(dbc, W(in), SQL_NTS, W(out), static_cast<SQLINTEGER>(out.size()), &length))) {
+        return true;  // nothing learned: the wide API is the default
+    }
+    std::size_t units = std::min(static_cast<std::size_t>(std::max<SQLINTEGER>(length, 0)), out.size() - 1);
+    return std::u16string_view(out.data(), units) == in;
+}
+
 void LearnTraits(SessionCore& core) {
     SQLHDBC dbc = core.dbc();
     DriverTraits& t = core.traits;
@@ -176,6 +209,8 @@ void LearnTraits(SessionCore& core) {
     t.procedures = InfoText(dbc, SQL_PROCEDURES) == "Y";
     t.native_query_timeout = t.kind != DriverKind::kMariaDB && t.kind != DriverKind::kSQLite;
     t.search_escape = InfoTextW(dbc, SQL_SEARCH_PATTERN_ESCAPE);
+    t.narrow_text = !WideTextRoundTrips(dbc);
+    t.narrow_output_text = t.kind == DriverKind::kMariaDB;
 }
 
 PropertyValue Text(std::string name, std::string value, std::int32_t attributes = ado::adPropRead) {
@@ -259,10 +294,10 @@ SQLRETURN SessionCore::Checked(SQLRETURN rc, SQLSMALLINT handle_type, SQLHANDLE 
         case SQL_NEED_DATA:
             return rc;
         case SQL_SUCCESS_WITH_INFO:
-            AddWarnings(ReadDiagnostics(handle_type, handle));
+            AddWarnings(ReadDiagnostics(handle_type, handle, traits.narrow_text));
             return rc;
         default:
-            Fail(FailureRecords(rc, handle_type, handle, function));
+            Fail(FailureRecords(rc, handle_type, handle, function, traits.narrow_text));
     }
 }
 
@@ -323,7 +358,9 @@ void EndTransaction(SessionCore& core, SQLSMALLINT completion) {
         core.Checked(rc, SQL_HANDLE_DBC, core.dbc(),
                      completion == SQL_COMMIT ? "SQLEndTran(SQL_COMMIT)" : "SQLEndTran(SQL_ROLLBACK)");
     }
-    if (rc == SQL_SUCCESS_WITH_INFO) core.AddWarnings(ReadDiagnostics(SQL_HANDLE_DBC, core.dbc()));
+    if (rc == SQL_SUCCESS_WITH_INFO) {
+        core.AddWarnings(ReadDiagnostics(SQL_HANDLE_DBC, core.dbc(), core.traits.narrow_text));
+    }
     core.in_transaction = false;
     core.Checked(SQLSetConnectAttrW(core.dbc(), SQL_ATTR_AUTOCOMMIT,
                                     reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_AUTOCOMMIT_ON)), 0),
@@ -361,10 +398,12 @@ std::unique_ptr<Cursor> OdbcSession::Schema(std::int32_t schema, std::span<const
 
 std::vector<PropertyValue> OdbcSession::InfoProperties() {
     SQLHDBC dbc = core_->dbc();
+    const bool narrow = core_->traits.narrow_text;
+    auto InfoText = [&](SQLHDBC h, SQLUSMALLINT info) { return odbc::InfoText(h, info, narrow); };
     std::vector<PropertyValue> p;
     p.push_back(Integer("Active Sessions", InfoNumber<SQLUSMALLINT>(dbc, SQL_MAX_DRIVER_CONNECTIONS)));
     p.push_back(Text("Catalog Term", InfoText(dbc, SQL_CATALOG_TERM)));
-    p.push_back(Text("Current Catalog", CurrentCatalog(dbc), ado::adPropRead | ado::adPropWrite));
+    p.push_back(Text("Current Catalog", CurrentCatalog(dbc, narrow), ado::adPropRead | ado::adPropWrite));
     p.push_back(Text("Data Source Name", InfoText(dbc, SQL_DATA_SOURCE_NAME)));
     p.push_back(PropertyValue{"Read-Only Data Source", ado::adBoolean, ado::adPropRead,
                               Variant(InfoText(dbc, SQL_DATA_SOURCE_READ_ONLY) == "Y")});

@@ -78,13 +78,11 @@ Text Restriction(std::span<const Variant> restrictions, std::size_t i) {
 
 // A restriction is an exact name, but the catalog functions read schema, table and column arguments as
 // patterns: escape the pattern characters with the driver's escape.
-std::u16string Literal(const std::string& name, const std::u16string& escape) {
-    std::u16string w = ToUtf16(name);
-    if (escape.empty()) return w;
-    std::u16string out;
-    for (char16_t c : w) {
-        if (c == u'%' || c == u'_' || std::u16string_view(escape) == std::u16string_view(&c, 1))
-            out += escape;
+std::string Literal(const std::string& name, const std::string& escape) {
+    if (escape.empty()) return name;
+    std::string out;
+    for (char c : name) {
+        if (c == '%' || c == '_' || std::string_view(&c, 1) == escape) out += escape;
         out += c;
     }
     return out;
@@ -94,27 +92,37 @@ bool Matches(const Text& restriction, const Text& value) {
     return !restriction || (value && *value == *restriction);
 }
 
-struct Args {
-    std::u16string catalog, schema, table, column;
-    bool has_catalog = false, has_schema = false, has_table = false, has_column = false;
-    SQLWCHAR* Catalog() { return has_catalog ? W(catalog) : nullptr; }
-    SQLWCHAR* Schema() { return has_schema ? W(schema) : nullptr; }
-    SQLWCHAR* Table() { return has_table ? W(table) : nullptr; }
-    SQLWCHAR* Column() { return has_column ? W(column) : nullptr; }
-};
-
-Args MakeArgs(const DriverTraits& traits, Text catalog, Text schema, Text table, Text column) {
-    if (traits.catalogs_as_schemas && schema && !catalog) {
-        catalog = schema;
-        schema.reset();
+// The arguments of a catalog function, in the text API the session uses (null pointer: no restriction).
+class Args {
+  public:
+    Args(const DriverTraits& traits, Text catalog, Text schema, Text table, Text column)
+        : narrow_(traits.narrow_text) {
+        if (traits.catalogs_as_schemas && schema && !catalog) {
+            catalog = schema;
+            schema.reset();
+        }
+        std::string escape = ToUtf8(traits.search_escape);
+        Set(0, catalog);
+        Set(1, schema ? Text(Literal(*schema, escape)) : Text());
+        Set(2, table ? Text(Literal(*table, escape)) : Text());
+        Set(3, column ? Text(Literal(*column, escape)) : Text());
     }
-    Args a;
-    if (catalog) a.catalog = ToUtf16(*catalog), a.has_catalog = true;
-    if (schema) a.schema = Literal(*schema, traits.search_escape), a.has_schema = true;
-    if (table) a.table = Literal(*table, traits.search_escape), a.has_table = true;
-    if (column) a.column = Literal(*column, traits.search_escape), a.has_column = true;
-    return a;
-}
+    SQLWCHAR* Wide(int i) { return has_[i] ? W(wide_[i]) : nullptr; }
+    SQLCHAR* Narrow(int i) { return has_[i] ? N(narrow_text_[i]) : nullptr; }
+    bool narrow() const { return narrow_; }
+
+  private:
+    void Set(int i, const Text& value) {
+        has_[i] = value.has_value();
+        if (!value) return;
+        narrow_text_[i] = *value;
+        wide_[i] = ToUtf16(*value);
+    }
+    bool narrow_;
+    bool has_[4] = {};
+    std::string narrow_text_[4];
+    std::u16string wide_[4];
+};
 
 bool NullFirstLess(const Variant& a, const Variant& b) {
     const std::string* x = a.get_if<std::string>();
@@ -125,17 +133,20 @@ bool NullFirstLess(const Variant& a, const Variant& b) {
 
 std::unique_ptr<Cursor> Tables(SessionCore& core, std::span<const Variant> r) {
     Text type = Restriction(r, 3);
-    Args a = MakeArgs(core.traits, Restriction(r, 0), Restriction(r, 1), Restriction(r, 2), std::nullopt);
+    Args a(core.traits, Restriction(r, 0), Restriction(r, 1), Restriction(r, 2), std::nullopt);
     // Drivers hide system objects unless asked for them by type; other types are filtered here, after
     // the driver's names are mapped to the platform's.
-    std::u16string types;
+    std::string types;
     if (type && (PlatformTableType(*type) == "SYSTEM TABLE" || PlatformTableType(*type) == "SYSTEM VIEW")) {
-        types = ToUtf16("'" + PlatformTableType(*type) + "'");
+        types = "'" + PlatformTableType(*type) + "'";
     }
+    std::u16string wide_types = ToUtf16(types);
     StatementHandle stmt = Allocate<SQL_HANDLE_STMT>(SQL_HANDLE_DBC, core.dbc());
-    core.Checked(SQLTablesW(stmt.get(), a.Catalog(), SQL_NTS, a.Schema(), SQL_NTS, a.Table(), SQL_NTS,
-                            types.empty() ? nullptr : W(types), SQL_NTS),
-                 SQL_HANDLE_STMT, stmt.get(), "SQLTables");
+    SQLRETURN rc = a.narrow() ? SQLTables(stmt.get(), a.Narrow(0), SQL_NTS, a.Narrow(1), SQL_NTS, a.Narrow(2),
+                                          SQL_NTS, types.empty() ? nullptr : N(types), SQL_NTS)
+                              : SQLTablesW(stmt.get(), a.Wide(0), SQL_NTS, a.Wide(1), SQL_NTS, a.Wide(2),
+                                           SQL_NTS, types.empty() ? nullptr : W(wide_types), SQL_NTS);
+    core.Checked(rc, SQL_HANDLE_STMT, stmt.get(), "SQLTables");
     std::vector<std::vector<Variant>> rows;
     for (const Row& row : ReadAll(core, stmt.get(), "SQLTables")) {
         std::string mapped = PlatformTableType(At(row, 4).value_or(""));
@@ -157,12 +168,13 @@ std::unique_ptr<Cursor> Tables(SessionCore& core, std::span<const Variant> r) {
 }
 
 std::unique_ptr<Cursor> Columns(SessionCore& core, std::span<const Variant> r) {
-    Args a =
-        MakeArgs(core.traits, Restriction(r, 0), Restriction(r, 1), Restriction(r, 2), Restriction(r, 3));
+    Args a(core.traits, Restriction(r, 0), Restriction(r, 1), Restriction(r, 2), Restriction(r, 3));
     StatementHandle stmt = Allocate<SQL_HANDLE_STMT>(SQL_HANDLE_DBC, core.dbc());
-    core.Checked(SQLColumnsW(stmt.get(), a.Catalog(), SQL_NTS, a.Schema(), SQL_NTS, a.Table(), SQL_NTS,
-                             a.Column(), SQL_NTS),
-                 SQL_HANDLE_STMT, stmt.get(), "SQLColumns");
+    SQLRETURN rc = a.narrow() ? SQLColumns(stmt.get(), a.Narrow(0), SQL_NTS, a.Narrow(1), SQL_NTS,
+                                           a.Narrow(2), SQL_NTS, a.Narrow(3), SQL_NTS)
+                              : SQLColumnsW(stmt.get(), a.Wide(0), SQL_NTS, a.Wide(1), SQL_NTS, a.Wide(2),
+                                            SQL_NTS, a.Wide(3), SQL_NTS);
+    core.Checked(rc, SQL_HANDLE_STMT, stmt.get(), "SQLColumns");
     std::vector<std::vector<Variant>> rows;
     for (const Row& row : ReadAll(core, stmt.get(), "SQLColumns")) {
         auto sql_type = static_cast<int>(Number(At(row, 5)).value_or(0));
@@ -228,9 +240,18 @@ std::unique_ptr<Cursor> Schemata(SessionCore& core, std::span<const Variant> r) 
         // The enumeration forms of SQLTables: SQL_ALL_SCHEMAS with empty catalog and table names, or
         // SQL_ALL_CATALOGS with empty schema and table names.
         std::u16string all = u"%", empty;
-        SQLRETURN rc = traits.schemas
-                           ? SQLTablesW(stmt.get(), W(empty), 0, W(all), SQL_NTS, W(empty), 0, nullptr, 0)
-                           : SQLTablesW(stmt.get(), W(all), SQL_NTS, W(empty), 0, W(empty), 0, nullptr, 0);
+        std::string narrow_all = "%", narrow_empty;
+        SQLRETURN rc;
+        if (traits.narrow_text) {
+            rc = traits.schemas ? SQLTables(stmt.get(), N(narrow_empty), 0, N(narrow_all), SQL_NTS,
+                                            N(narrow_empty), 0, nullptr, 0)
+                                : SQLTables(stmt.get(), N(narrow_all), SQL_NTS, N(narrow_empty), 0,
+                                            N(narrow_empty), 0, nullptr, 0);
+        } else {
+            rc = traits.schemas
+                     ? SQLTablesW(stmt.get(), W(empty), 0, W(all), SQL_NTS, W(empty), 0, nullptr, 0)
+                     : SQLTablesW(stmt.get(), W(all), SQL_NTS, W(empty), 0, W(empty), 0, nullptr, 0);
+        }
         core.Checked(rc, SQL_HANDLE_STMT, stmt.get(), "SQLTables");
         std::u16string current(256, u'\0');
         SQLINTEGER bytes = 0;

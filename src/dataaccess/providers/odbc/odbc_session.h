@@ -47,6 +47,14 @@ struct DriverTraits {
     // SQLite3 driver ignores it, so for them the watchdog cancels at the deadline.
     bool native_query_timeout = true;
     std::u16string search_escape;  // SQL_SEARCH_PATTERN_ESCAPE, for literal schema restrictions
+    // A driver without wide entry points (the SQLite3 driver): unixODBC would convert the wide calls'
+    // text through the process locale's character set, which turns anything outside Latin-1 into
+    // garbage; the bridge then passes SQL text, names and messages through the narrow API as UTF-8
+    // (which such a driver reads as its own), while values still travel as SQL_C_WCHAR.
+    bool narrow_text = false;
+    // MariaDB Connector/ODBC writes an output parameter's text as narrow characters even into a
+    // SQL_C_WCHAR buffer: text output parameters are bound as SQL_C_CHAR (UTF-8) for it.
+    bool narrow_output_text = false;
 };
 
 class SessionCore {
@@ -116,7 +124,7 @@ class OdbcStatement final : public Statement {
     std::int64_t rows_affected_ = -1;
     bool has_results_ = false;
     std::atomic<bool> timed_out_{false};
-    bool cancelled_ = false;
+    std::atomic<bool> cancelled_{false};
     std::chrono::milliseconds watchdog_after_{0};
 };
 

@@ -123,7 +123,22 @@ std::size_t DigitCount(const std::string& text) {
 }
 
 // Fills `s` for parameter `p`; `value` is the input value (Null when the parameter sends none).
-void Encode(OdbcStatement::ParamSlot& s, const ParamBinding& p) {
+bool IsTextType(std::int32_t type) {
+    switch (type) {
+        case ado::adBSTR:
+        case ado::adChar:
+        case ado::adVarChar:
+        case ado::adLongVarChar:
+        case ado::adWChar:
+        case ado::adVarWChar:
+        case ado::adLongVarWChar:
+            return true;
+        default:
+            return false;
+    }
+}
+
+void Encode(OdbcStatement::ParamSlot& s, const ParamBinding& p, const DriverTraits& traits) {
     bool in = IsInput(p.direction);
     bool out = IsOutput(p.direction);
     s.io = in && out ? SQL_PARAM_INPUT_OUTPUT : out ? SQL_PARAM_OUTPUT : SQL_PARAM_INPUT;
@@ -154,8 +169,15 @@ void Encode(OdbcStatement::ParamSlot& s, const ParamBinding& p) {
             } else {
                 s.sql_type = wide ? SQL_WVARCHAR : SQL_VARCHAR;
             }
-            s.c_type = SQL_C_WCHAR;
             s.column_size = chars;
+            if (out && traits.narrow_output_text) {
+                s.c_type = SQL_C_CHAR;
+                std::string utf8 = ToUtf8(text);
+                // Four bytes per character hold any character in UTF-8.
+                StoreNarrow(s, utf8, 4 * std::max(size ? size : kDefaultOutputChars, text.size()) + 1);
+                break;
+            }
+            s.c_type = SQL_C_WCHAR;
             // Two units per character leave room for characters outside the BMP in an output value.
             std::size_t capacity = out ? 2 * std::max(size ? size : kDefaultOutputChars, text.size()) + 1 : 0;
             StoreText(s, text, capacity);
@@ -305,6 +327,8 @@ Variant Decode(const OdbcStatement::ParamSlot& s) {
         }
         case SQL_C_CHAR: {
             std::size_t bytes = std::min(length, s.buffer.size() - 1);
+            if (IsTextType(s.type))
+                return Variant(std::string(reinterpret_cast<const char*>(s.buffer.data()), bytes));
             Variant v =
                 NumericVariant(std::string_view(reinterpret_cast<const char*>(s.buffer.data()), bytes));
             if (s.type == ado::adCurrency && !v.IsString()) return Variant(CCur(v));
@@ -381,7 +405,7 @@ SQLRETURN OdbcStatement::Checked(SQLRETURN rc, std::string_view function) {
         case SQL_NEED_DATA:
             return rc;
         case SQL_SUCCESS_WITH_INFO:
-            core_->AddWarnings(ReadDiagnostics(SQL_HANDLE_STMT, stmt_.get()));
+            core_->AddWarnings(ReadDiagnostics(SQL_HANDLE_STMT, stmt_.get(), core_->traits.narrow_text));
             return rc;
         default:
             Fail(rc, function);
@@ -389,7 +413,8 @@ SQLRETURN OdbcStatement::Checked(SQLRETURN rc, std::string_view function) {
 }
 
 void OdbcStatement::Fail(SQLRETURN rc, std::string_view function) {
-    std::vector<Diagnostic> records = FailureRecords(rc, SQL_HANDLE_STMT, stmt_.get(), function);
+    std::vector<Diagnostic> records =
+        FailureRecords(rc, SQL_HANDLE_STMT, stmt_.get(), function, core_->traits.narrow_text);
     Diagnostic& first = records.front();
     if (cancelled_) {
         first.number = hr::DB_E_CANCELED;
@@ -421,7 +446,7 @@ void OdbcStatement::BindParameters(std::span<ParamBinding> params) {
         auto slot = std::make_unique<ParamSlot>();
         slot->param_index = i;
         try {
-            Encode(*slot, params[i]);
+            Encode(*slot, params[i], core_->traits);
         } catch (const ProviderError&) {
             throw;
         } catch (const Error& e) {
@@ -462,7 +487,7 @@ void OdbcStatement::Execute(std::span<ParamBinding> params) {
             executed_text_ = text_;
             break;
     }
-    executed_text_w_ = ToUtf16(executed_text_);
+    if (!core_->traits.narrow_text) executed_text_w_ = ToUtf16(executed_text_);
     BindParameters(params);
 
     timed_out_ = false;
@@ -471,7 +496,8 @@ void OdbcStatement::Execute(std::span<ParamBinding> params) {
     {
         ExecutingScope executing(*core_, stmt_.get());
         TimeoutGuard guard(stmt_.get(), watchdog_after_, timed_out_);
-        rc = SQLExecDirectW(stmt_.get(), W(executed_text_w_), SQL_NTS);
+        rc = core_->traits.narrow_text ? SQLExecDirect(stmt_.get(), N(executed_text_), SQL_NTS)
+                                       : SQLExecDirectW(stmt_.get(), W(executed_text_w_), SQL_NTS);
     }
     Checked(rc, "SQLExecDirect");
     has_results_ = true;

@@ -1,0 +1,648 @@
+// Statements through the ODBC bridge against the three DSNs: typed values both ways, Unicode, long values,
+// block fetching, several results, output parameters, transactions, time-outs, schema rowsets and lost
+// connections.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <random>
+#include <thread>
+
+#include "dataaccess/memory_cursor.h"
+#include "dataaccess/providers/odbc/odbc_cursor.h"
+#include "korado/runtime/convert.h"
+#include "korado/runtime/strings.h"
+#include "odbc/odbc_test_util.h"
+
+namespace korado::test {
+namespace {
+
+using dataaccess::Diagnostic;
+using Clock = std::chrono::steady_clock;
+
+std::string Text(const Variant& v) { return v.IsNull() ? "<null>" : CStr(v); }
+
+// Drops what a test created, also when it fails halfway.
+class Cleanup {
+  public:
+    Cleanup(Session& session, std::vector<std::string> statements)
+        : session_(session), statements_(std::move(statements)) {
+        for (const std::string& s : statements_) RunQuietly(session_, s);
+    }
+    ~Cleanup() {
+        for (const std::string& s : statements_) RunQuietly(session_, s);
+    }
+
+  private:
+    Session& session_;
+    std::vector<std::string> statements_;
+};
+
+// A row-returning statement over n generated rows (g = 1..n, and text that depends on g).
+std::string Series(const OdbcTarget& t, int n, const std::string& text_expression) {
+    std::string count = std::to_string(n);
+    if (t.name == "pg") {
+        // A plain text expression would be psqlODBC's unlimited text (long data); a sized varchar is not.
+        return "SELECT g, (" + text_expression + ")::varchar(40) AS t FROM generate_series(1, " + count +
+               ") AS s(g)";
+    }
+    if (t.name == "maria") {
+        // MariaDB stops recursive queries at max_recursive_iterations (1000); its sequence tables do not.
+        return "SELECT g, " + text_expression + " AS t FROM (SELECT seq AS g FROM seq_1_to_" + count +
+               ") AS s";
+    }
+    return "WITH RECURSIVE s(g) AS (SELECT 1 UNION ALL SELECT g + 1 FROM s WHERE g < " + count +
+           ") SELECT g, " + text_expression + " AS t FROM s";
+}
+
+std::string Concat(const OdbcTarget& t, const std::string& a, const std::string& b) {
+    return t.name == "maria" ? "CONCAT(" + a + ", " + b + ")" : "(" + a + " || " + b + ")";
+}
+
+// ---- values --------------------------------------------------------------------------------------------
+
+TEST_P(OdbcTest, TypedValuesRoundTrip) {
+    const OdbcTarget& t = target();
+    std::string table = Unique("korado_types");
+    std::string dbl = t.name == "pg" ? "double precision" : "double";
+    std::string bin = t.name == "pg" ? "bytea" : t.name == "maria" ? "varbinary(64)" : "blob";
+    Cleanup cleanup(session(), {"DROP TABLE " + table});
+    RunSql(session(), "CREATE TABLE " + table + " (id integer PRIMARY KEY, i integer, b bigint, d " + dbl +
+                          ", n numeric(12,3), s varchar(40), dt date, ts " + t.timestamp_type + ", f " +
+                          t.bool_type + ", bin " + bin + ", txt " + t.text_type + ")" +
+                          t.unicode_table_options);
+
+    const Date day = DateSerial(2024, 5, 17);
+    const Date stamp = DateFromParts({2024, 5, 17, 13, 45, 30, 0.25});
+    const Bytes bytes = {0, 1, 2, 0x7F, 0x80, 0xFF};
+    std::string insert = "INSERT INTO " + table + " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+    ParamBinding numeric = In(ado::adNumeric, Decimal{1234567, 3});
+    numeric.precision = 12;
+    numeric.scale = 3;
+    Outcome inserted =
+        RunSql(session(), insert,
+               {In(ado::adInteger, 1), In(ado::adInteger, -123456), In(ado::adBigInt, 9007199254740993LL),
+                In(ado::adDouble, 1.5e10), numeric, In(ado::adVarWChar, "hello", 40), In(ado::adDBDate, day),
+                In(ado::adDBTimeStamp, stamp), In(ado::adBoolean, true), In(ado::adVarBinary, bytes, 64),
+                In(ado::adLongVarWChar, "long text")});
+    EXPECT_EQ(inserted.affected, 1);
+    // Every type's NULL, and adVariant taking its type from the value.
+    RunSql(session(), insert,
+           {In(ado::adVariant, 2), In(ado::adInteger, Variant::Null()), In(ado::adBigInt, Variant::Null()),
+            In(ado::adDouble, Variant::Null()), In(ado::adNumeric, Variant::Null()),
+            In(ado::adVarWChar, Variant::Null(), 40), In(ado::adDBDate, Variant::Null()),
+            In(ado::adDBTimeStamp, Variant::Null()), In(ado::adBoolean, Variant::Null()),
+            In(ado::adVarBinary, Variant::Null(), 64), In(ado::adLongVarWChar, Variant::Null())});
+    RunSql(session(), insert,
+           {In(ado::adVariant, 3), In(ado::adVariant, 7), In(ado::adVariant, 1LL << 40),
+            In(ado::adVariant, 0.5), In(ado::adVariant, Decimal{-5, 1}), In(ado::adVariant, "variant"),
+            In(ado::adVariant, day), In(ado::adVariant, stamp), In(ado::adVariant, false),
+            In(ado::adVariant, Bytes{9, 8}), In(ado::adVariant, "t")});
+
+    Outcome out = RunSql(session(), "SELECT * FROM " + table + " ORDER BY id");
+    ASSERT_EQ(out.rows.size(), 3u);
+    ASSERT_EQ(out.columns.size(), 11u);
+    EXPECT_EQ(out.columns[1].type, ado::adInteger);
+    EXPECT_EQ(out.columns[2].type, ado::adBigInt);
+    EXPECT_EQ(out.columns[3].type, ado::adDouble);
+    if (t.exact_numeric) {
+        EXPECT_EQ(out.columns[4].type, ado::adNumeric);
+        EXPECT_EQ(out.columns[4].precision, 12);
+        EXPECT_EQ(out.columns[4].scale, 3);
+    }
+    EXPECT_TRUE(out.columns[5].type == ado::adVarWChar || out.columns[5].type == ado::adVarChar);
+    EXPECT_EQ(out.columns[5].defined_size, 40);
+    EXPECT_EQ(out.columns[6].type, ado::adDBDate);
+    EXPECT_EQ(out.columns[7].type, ado::adDBTimeStamp);
+    EXPECT_NE(out.columns[10].attributes & ado::adFldLong, 0);
+
+    const std::vector<Variant>& r = out.rows[0];
+    EXPECT_EQ(r[0], Variant(1));
+    EXPECT_EQ(r[1], Variant(-123456));
+    EXPECT_EQ(r[2], Variant(9007199254740993LL));
+    EXPECT_EQ(r[3], Variant(1.5e10));
+    if (t.exact_numeric) {
+        EXPECT_EQ(r[4], Variant(Decimal{1234567, 3}));
+    } else {
+        EXPECT_DOUBLE_EQ(CDbl(r[4]), 1234.567);
+    }
+    EXPECT_EQ(r[5], Variant("hello"));
+    EXPECT_EQ(r[6], Variant(day));
+    EXPECT_EQ(r[7], Variant(stamp)) << FormatDate(CDate(r[7]));
+    EXPECT_TRUE(CBool(r[8]));
+    EXPECT_EQ(r[9], Variant(bytes));
+    EXPECT_EQ(r[10], Variant("long text"));
+    if (t.name == "pg") EXPECT_EQ(r[8], Variant(true));  // a real boolean column (BoolsAsChar=0)
+
+    for (std::size_t i = 1; i < out.rows[1].size(); ++i)
+        EXPECT_TRUE(out.rows[1][i].IsNull()) << "column " << i;
+
+    const std::vector<Variant>& v = out.rows[2];
+    EXPECT_EQ(CLng(v[1]), 7);
+    EXPECT_EQ(CLngLng(v[2]), 1LL << 40);
+    EXPECT_EQ(CDbl(v[3]), 0.5);
+    if (t.exact_numeric) {
+        EXPECT_EQ(v[4], Variant(Decimal{-500, 3}));
+    } else {
+        EXPECT_DOUBLE_EQ(CDbl(v[4]), -0.5);
+    }
+    EXPECT_EQ(v[5], Variant("variant"));
+    EXPECT_EQ(v[7], Variant(stamp));
+    EXPECT_FALSE(CBool(v[8]));
+    EXPECT_EQ(v[9], Variant(Bytes{9, 8}));
+
+    // Comparing with a parameter of each kind finds the row.
+    Outcome found =
+        RunSql(session(), "SELECT id FROM " + table + " WHERE i = ? AND s = ? AND dt = ?",
+               {In(ado::adInteger, -123456), In(ado::adVarWChar, "hello", 40), In(ado::adDBDate, day)});
+    ASSERT_EQ(found.rows.size(), 1u);
+    EXPECT_EQ(CLng(found.rows[0][0]), 1);
+}
+
+TEST_P(OdbcTest, UnicodeTextBothWays) {
+    const OdbcTarget& t = target();
+    std::string table = Unique("korado_unicode");
+    Cleanup cleanup(session(), {"DROP TABLE " + table});
+    RunSql(session(), "CREATE TABLE " + table + " (id integer, s varchar(100), x " + t.text_type + ")" +
+                          t.unicode_table_options);
+    // Latin, Greek, CJK and two characters outside the BMP (4 bytes in UTF-8, a surrogate pair in UTF-16).
+    const std::string value =
+        "Gr\xC3\xBC\xC3\x9F"
+        "e \xCE\x95\xCE\xBB\xCE\xBB\xCE\xAC\xCE\xB4\xCE\xB1 "
+        "\xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x98\x80\xF0\x9F\x9A\x80";
+    RunSql(session(), "INSERT INTO " + table + " VALUES (1, ?, ?)",
+           {In(ado::adVarWChar, value, 100), In(ado::adLongVarWChar, value)});
+    RunSql(session(), "INSERT INTO " + table + " VALUES (2, '" + value + "', '" + value + "')");
+
+    std::string length = t.name == "sqlite" ? "length" : "char_length";
+    Outcome out = RunSql(session(), "SELECT id, s, x, " + length +
+                                        "(s) AS n, s AS gr\xC3\xB6\xC3\x9F"
+                                        "e FROM " +
+                                        table + " ORDER BY id");
+    ASSERT_EQ(out.rows.size(), 2u);
+    for (const auto& row : out.rows) {
+        EXPECT_EQ(Text(row[1]), value);
+        EXPECT_EQ(Text(row[2]), value);
+        EXPECT_EQ(CLng(row[3]), static_cast<std::int32_t>(Len(value)));  // characters, not bytes or units
+    }
+    EXPECT_EQ(out.columns[4].name,
+              "gr\xC3\xB6\xC3\x9F"
+              "e");
+
+    Outcome found = RunSql(session(), "SELECT count(*) FROM " + table + " WHERE s = ?",
+                           {In(ado::adVarWChar, value, 100)});
+    EXPECT_EQ(CLng(found.rows.at(0).at(0)), 2);
+}
+
+TEST_P(OdbcTest, LongTextAndBinaryValues) {
+    const OdbcTarget& t = target();
+    std::string table = Unique("korado_long");
+    Cleanup cleanup(session(), {"DROP TABLE " + table});
+    RunSql(session(), "CREATE TABLE " + table + " (id integer, x " + t.text_type + ", b " + t.blob_type +
+                          ")" + t.unicode_table_options);
+    // Long enough for many chunks, with 4-byte characters at varying offsets so that some straddle a chunk
+    // boundary.
+    std::string text;
+    for (int i = 0; text.size() < 600000; ++i)
+        text += "line " + std::to_string(i) + " \xF0\x9F\x98\x80 \xC3\xA9\n";
+    Bytes blob(1 << 20);
+    std::mt19937 random(12345);
+    for (auto& b : blob) b = static_cast<std::uint8_t>(random());
+    RunSql(session(), "INSERT INTO " + table + " VALUES (1, ?, ?)",
+           {In(ado::adLongVarWChar, text), In(ado::adLongVarBinary, blob)});
+
+    Outcome out = RunSql(session(), "SELECT id, x, b FROM " + table);
+    ASSERT_EQ(out.rows.size(), 1u);
+    EXPECT_EQ(out.rows[0][1].get_if<std::string>() ? out.rows[0][1].get_if<std::string>()->size() : 0,
+              text.size());
+    EXPECT_TRUE(out.rows[0][1] == Variant(text));
+    ASSERT_NE(out.rows[0][2].get_if<Bytes>(), nullptr);
+    EXPECT_EQ(out.rows[0][2].get_if<Bytes>()->size(), blob.size());
+    EXPECT_TRUE(out.rows[0][2] == Variant(blob));
+    EXPECT_NE(out.columns[1].attributes & ado::adFldLong, 0);
+    // The SQLite3 driver describes a BLOB as BINARY(255), whatever it holds.
+    if (t.name != "sqlite") EXPECT_NE(out.columns[2].attributes & ado::adFldLong, 0);
+}
+
+// ---- fetching ------------------------------------------------------------------------------------------
+
+TEST_P(OdbcTest, RowsComeInBlocksAndInOrder) {
+    const OdbcTarget& t = target();
+    std::unique_ptr<Statement> st = session().Prepare(Series(t, 2500, Concat(t, "'row '", "g")), {});
+    st->Execute({});
+    auto* cursor = dynamic_cast<dataaccess::odbc::OdbcCursor*>(st->Result());
+    ASSERT_NE(cursor, nullptr);
+    Variant g, text;
+    int n = 0;
+    while (cursor->Next()) {
+        ++n;
+        cursor->Read(0, g);
+        cursor->Read(1, text);
+        cursor->Read(1, text);  // twice, as a Fields collection may
+        ASSERT_EQ(CLng(g), n);
+        ASSERT_EQ(Text(text), "row " + std::to_string(n));
+    }
+    EXPECT_EQ(n, 2500);
+    EXPECT_FALSE(cursor->Next());
+    // Drivers that can reread a truncated value inside a block (SQL_GD_BLOCK) fetch hundreds of rows at a
+    // time; the SQLite3 driver cannot, and reads its text a row at a time.
+    if (t.name == "sqlite") {
+        EXPECT_EQ(cursor->BlockRows(), 1u);
+    } else {
+        EXPECT_GE(cursor->BlockRows(), 100u);
+    }
+    EXPECT_FALSE(st->NextResult());
+}
+
+TEST_P(OdbcTest, ValuesLongerThanTheirDescribedSizeAreReadWhole) {
+    const OdbcTarget& t = target();
+    std::unique_ptr<Statement> st;
+    std::vector<std::string> expected;
+    std::string table = Unique("korado_sizes");
+    Cleanup cleanup(session(), {"DROP TABLE " + table});
+    if (t.name == "pg") {
+        // A length-less varchar is described as MaxVarcharSize (255) characters.
+        st = session().Prepare(
+            "SELECT g, repeat('\xC3\xA9', 250 + g)::varchar AS t FROM generate_series(1, 700) g", {});
+        for (int g = 1; g <= 700; ++g) {
+            std::string s;
+            for (int i = 0; i < 250 + g; ++i) s += "\xC3\xA9";
+            expected.push_back(s);
+        }
+    } else if (t.name == "sqlite") {
+        // SQLite stores whatever it is given: the declared size is only a word.
+        RunSql(session(), "CREATE TABLE " + table + " (g integer, t varchar(10))");
+        for (int g = 1; g <= 30; ++g) {
+            std::string s(static_cast<std::size_t>(10 + g * 7), 'x');
+            RunSql(session(), "INSERT INTO " + table + " VALUES (?, ?)",
+                   {In(ado::adInteger, g), In(ado::adVarWChar, s)});
+            expected.push_back(s);
+        }
+        st = session().Prepare("SELECT g, t FROM " + table + " ORDER BY g", {});
+    } else {
+        GTEST_SKIP() << "MariaDB describes every value within its size";
+    }
+    st->Execute({});
+    Rows rows = ReadAll(*st->Result());
+    ASSERT_EQ(rows.size(), expected.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) ASSERT_EQ(Text(rows[i][1]), expected[i]) << "row " << i;
+}
+
+// ---- results and parameters ----------------------------------------------------------------------------
+
+TEST_P(OdbcTest, SeveralResultsInOrder) {
+    const OdbcTarget& t = target();
+    std::string table = Unique("korado_results");
+    std::string proc = Unique("korado_two_results");
+    Cleanup cleanup(session(), {"DROP TABLE " + table, t.name == "maria" ? "DROP PROCEDURE " + proc : ""});
+    RunSql(session(), "CREATE TABLE " + table + " (id integer)");
+    RunSql(session(), "INSERT INTO " + table + " VALUES (1)");
+    RunSql(session(), "INSERT INTO " + table + " VALUES (2)");
+    if (t.batches) {
+        std::unique_ptr<Statement> st = session().Prepare(
+            "SELECT 1 AS a; UPDATE " + table + " SET id = id + 10; SELECT 'x' AS b, 2 AS c", {});
+        st->Execute({});
+        ASSERT_NE(st->Result(), nullptr);
+        EXPECT_EQ(ReadAll(*st->Result()).size(), 1u);
+        ASSERT_TRUE(st->NextResult());
+        EXPECT_EQ(st->Result(), nullptr);
+        EXPECT_EQ(st->RowsAffected(), 2);
+        ASSERT_TRUE(st->NextResult());
+        ASSERT_NE(st->Result(), nullptr);
+        EXPECT_EQ(st->Result()->Columns().at(0).name, "b");
+        Rows rows = ReadAll(*st->Result());
+        ASSERT_EQ(rows.size(), 1u);
+        EXPECT_EQ(Text(rows[0][0]), "x");
+        EXPECT_FALSE(st->NextResult());
+    } else if (t.name == "maria") {
+        // Connector/ODBC sends one statement per command unless the DSN turns on multi-statements; a
+        // procedure's results come back in order all the same.
+        RunSql(session(),
+               "CREATE PROCEDURE " + proc + "() BEGIN SELECT 1 AS a; SELECT 'x' AS b, 2 AS c; END");
+        std::unique_ptr<Statement> st = session().Prepare("{call " + proc + "()}", {});
+        st->Execute({});
+        ASSERT_NE(st->Result(), nullptr);
+        EXPECT_EQ(st->Result()->Columns().at(0).name, "a");
+        ReadAll(*st->Result());
+        ASSERT_TRUE(st->NextResult());
+        ASSERT_NE(st->Result(), nullptr);
+        EXPECT_EQ(st->Result()->Columns().at(0).name, "b");
+        EXPECT_EQ(ReadAll(*st->Result()).size(), 1u);
+        while (st->NextResult()) EXPECT_EQ(st->Result(), nullptr);  // the CALL's own status
+    } else {
+        Diagnostic d = FirstRecord([&] { RunSql(session(), "SELECT 1; SELECT 2"); });
+        EXPECT_NE(d.description.find("only one SQL statement allowed"), std::string::npos) << d.description;
+    }
+}
+
+TEST_P(OdbcTest, InputOutputParametersThroughAProcedure) {
+    const OdbcTarget& t = target();
+    if (!t.procedures) GTEST_SKIP() << t.dsn << " has no stored procedures";
+    std::string proc = Unique("korado_add");
+    std::string twice = Unique("korado_twice");
+    if (t.name == "pg") {
+        Cleanup cleanup(session(), {"DROP FUNCTION IF EXISTS " + proc + "(integer, integer)",
+                                    "DROP FUNCTION IF EXISTS " + twice + "(integer)"});
+        RunSql(session(), "CREATE FUNCTION " + proc +
+                              "(a integer, INOUT b integer, OUT c varchar) AS $$ BEGIN b := a + b; "
+                              "c := 'sum ' || b || ' \xC3\xA9\xF0\x9F\x98\x80'; END $$ LANGUAGE plpgsql");
+        RunSql(session(),
+               "CREATE FUNCTION " + twice + "(x integer) RETURNS integer AS 'SELECT x * 2' LANGUAGE sql");
+
+        std::vector<ParamBinding> params = {In(ado::adInteger, 2), InOut(ado::adInteger, 40),
+                                            Out(ado::adVarWChar, 50)};
+        std::unique_ptr<Statement> st = session().Prepare("{call " + proc + "(?, ?, ?)}", {});
+        st->Execute(params);
+        while (st->NextResult()) {
+        }
+        st->FetchOutputParameters(params);
+        EXPECT_EQ(params[1].value, Variant(42));
+        EXPECT_EQ(params[2].value, Variant("sum 42 \xC3\xA9\xF0\x9F\x98\x80"));
+
+        ParamBinding ret;
+        ret.type = ado::adInteger;
+        ret.direction = ado::adParamReturnValue;
+        std::vector<ParamBinding> with_return = {In(ado::adInteger, 21),
+                                                 ret};  // the return value listed last
+        std::unique_ptr<Statement> f = session().Prepare("{? = call " + twice + "(?)}", {});
+        f->Execute(with_return);
+        while (f->NextResult()) {
+        }
+        f->FetchOutputParameters(with_return);
+        EXPECT_EQ(with_return[1].value, Variant(42));
+
+        // A bare procedure name as a stored-procedure command: one marker per parameter.
+        ExecuteOptions proc_options;
+        proc_options.command_type = ado::adCmdStoredProc;
+        std::vector<ParamBinding> again = {In(ado::adInteger, 5), InOut(ado::adInteger, 6),
+                                           Out(ado::adVarWChar, 50)};
+        std::unique_ptr<Statement> bare = session().Prepare(proc, proc_options);
+        bare->Execute(again);
+        while (bare->NextResult()) {
+        }
+        bare->FetchOutputParameters(again);
+        EXPECT_EQ(again[1].value, Variant(11));
+        EXPECT_EQ(again[2].value, Variant("sum 11 \xC3\xA9\xF0\x9F\x98\x80"));
+    } else {
+        Cleanup cleanup(session(), {"DROP PROCEDURE IF EXISTS " + proc});
+        RunSql(session(),
+               "CREATE PROCEDURE " + proc +
+                   "(IN a INT, INOUT b INT, OUT c VARCHAR(50)) BEGIN SET b = a + b; "
+                   "SET c = CONCAT('sum ', b, ' \xC3\xA9\xF0\x9F\x98\x80'); SELECT 'inside' AS note; END");
+        std::vector<ParamBinding> params = {In(ado::adInteger, 2), InOut(ado::adInteger, 40),
+                                            Out(ado::adVarWChar, 50)};
+        std::unique_ptr<Statement> st = session().Prepare("{call " + proc + "(?, ?, ?)}", {});
+        st->Execute(params);
+        ASSERT_NE(st->Result(), nullptr);
+        Rows rows = ReadAll(*st->Result());
+        ASSERT_EQ(rows.size(), 1u);
+        EXPECT_EQ(Text(rows[0][0]), "inside");
+        while (st->NextResult()) {
+        }
+        st->FetchOutputParameters(params);
+        EXPECT_EQ(CLng(params[1].value), 42);
+        EXPECT_EQ(params[2].value, Variant("sum 42 \xC3\xA9\xF0\x9F\x98\x80"));
+
+        ExecuteOptions proc_options;
+        proc_options.command_type = ado::adCmdStoredProc;
+        std::vector<ParamBinding> again = {In(ado::adInteger, 5), InOut(ado::adInteger, 6),
+                                           Out(ado::adVarWChar, 50)};
+        std::unique_ptr<Statement> bare = session().Prepare(proc, proc_options);
+        bare->Execute(again);
+        while (bare->NextResult()) {
+        }
+        bare->FetchOutputParameters(again);
+        EXPECT_EQ(CLng(again[1].value), 11);
+        EXPECT_EQ(again[2].value, Variant("sum 11 \xC3\xA9\xF0\x9F\x98\x80"));
+    }
+}
+
+// ---- transactions, failures, time-outs -----------------------------------------------------------------
+
+TEST_P(OdbcTest, FailedStatementInsideATransactionLeavesTheSessionUsable) {
+    std::string table = Unique("korado_txn");
+    Cleanup cleanup(session(), {"DROP TABLE " + table});
+    RunSql(session(), "CREATE TABLE " + table + " (id integer PRIMARY KEY)");
+
+    session().BeginTransaction();
+    RunSql(session(), "INSERT INTO " + table + " VALUES (1)");
+    // PostgreSQL would refuse everything after this until the transaction ends; statement-level rollback
+    // keeps the insert above and lets the next statement run.
+    Diagnostic duplicate = FirstRecord([&] { RunSql(session(), "INSERT INTO " + table + " VALUES (1)"); });
+    if (target().name != "sqlite") EXPECT_EQ(duplicate.number, Hr(0x80040E2F)) << duplicate.sql_state;
+    FirstRecord([&] { RunSql(session(), "SELECT * FROM korado_no_such_table"); });
+    RunSql(session(), "INSERT INTO " + table + " VALUES (2)");
+    session().Commit();
+    Outcome kept = RunSql(session(), "SELECT id FROM " + table + " ORDER BY id");
+    ASSERT_EQ(kept.rows.size(), 2u);
+    EXPECT_EQ(CLng(kept.rows[1][0]), 2);
+
+    session().BeginTransaction();
+    RunSql(session(), "INSERT INTO " + table + " VALUES (3)");
+    session().Rollback();
+    EXPECT_EQ(RunSql(session(), "SELECT id FROM " + table).rows.size(), 2u);
+
+    session().BeginTransaction();
+    EXPECT_EQ(FirstRecord([&] { session().BeginTransaction(); }).number, Hr(0x8004D013));
+    session().Rollback();
+    EXPECT_EQ(FirstRecord([&] { session().Commit(); }).number, Hr(0x8004D00E));
+}
+
+TEST_P(OdbcTest, StatementFailuresCarryTheDriversTextAndTheSql) {
+    const OdbcTarget& t = target();
+    const std::string sql = "SELECT * FROM korado_no_such_table";
+    std::string where;
+    try {
+        RunSql(session(), sql);
+        FAIL() << "no failure";
+    } catch (const ProviderError& e) {
+        EXPECT_EQ(e.SQLText(), sql);
+        EXPECT_EQ(e.Source(), "Microsoft OLE DB Provider for ODBC Drivers");
+        const Diagnostic& d = e.Records().front();
+        if (t.name == "pg") {
+            EXPECT_EQ(d.sql_state, "42P01");
+            EXPECT_EQ(d.number, Hr(0x80040E14));
+            EXPECT_NE(d.description.find("relation \"korado_no_such_table\" does not exist"),
+                      std::string::npos);
+        } else if (t.name == "maria") {
+            EXPECT_EQ(d.sql_state, "42S02");
+            EXPECT_EQ(d.native_error, 1146);  // ER_NO_SUCH_TABLE
+            EXPECT_EQ(d.number, Hr(0x80040E37));
+            EXPECT_NE(d.description.find("Table 'korado.korado_no_such_table' doesn't exist"),
+                      std::string::npos);
+        } else {
+            EXPECT_NE(d.description.find("no such table: korado_no_such_table"), std::string::npos);
+            EXPECT_EQ(d.number, Hr(0x80004005));
+        }
+        where = d.description;
+    }
+    EXPECT_EQ(CLng(RunSql(session(), "SELECT 42").rows.at(0).at(0)), 42) << "after " << where;
+}
+
+TEST_P(OdbcTest, StatementPastItsTimeOutFails) {
+    ExecuteOptions options;
+    options.timeout_seconds = 1;
+    Clock::time_point start = Clock::now();
+    std::vector<Diagnostic> records;
+    Diagnostic d = FirstRecord([&] { RunSql(session(), target().sleep_sql, {}, options); }, &records);
+    double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    EXPECT_EQ(d.number, Hr(0x80040E31)) << d.description;
+    EXPECT_EQ(d.sql_state, "HYT00");
+    EXPECT_FALSE(d.description.empty());
+    EXPECT_LT(seconds, 4.5);
+    if (target().name == "pg")
+        EXPECT_NE(d.description.find("statement timeout"), std::string::npos) << d.description;
+    // The session goes on.
+    EXPECT_EQ(CLng(RunSql(session(), "SELECT 7").rows.at(0).at(0)), 7);
+}
+
+TEST_P(OdbcTest, CancelInterruptsARunningStatement) {
+    ExecuteOptions options;
+    options.timeout_seconds = 0;
+    std::unique_ptr<Statement> st = session().Prepare(target().sleep_sql, options);
+    // The platform calls Cancel from a hook while the call runs; a second thread stands in for the hook.
+    std::thread canceller([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(800));
+        st->Cancel();
+    });
+    Diagnostic d = FirstRecord([&] { st->Execute({}); });
+    canceller.join();
+    EXPECT_EQ(d.number, Hr(0x80040E4E)) << d.sql_state << " " << d.description;
+    EXPECT_EQ(CLng(RunSql(session(), "SELECT 8").rows.at(0).at(0)), 8);
+}
+
+TEST_P(OdbcTest, WarningsAreKeptNotRaised) {
+    if (target().name != "pg") GTEST_SKIP() << "a warning on demand needs PostgreSQL's RAISE WARNING";
+    session().TakeWarnings();
+    RunSql(session(), "DO $$ BEGIN RAISE WARNING 'careful'; END $$");
+    std::vector<Diagnostic> warnings = session().TakeWarnings();
+    ASSERT_FALSE(warnings.empty());
+    EXPECT_EQ(warnings[0].sql_state, "01000");
+    EXPECT_NE(warnings[0].description.find("careful"), std::string::npos);
+    EXPECT_EQ(warnings[0].source, "Microsoft OLE DB Provider for ODBC Drivers");
+    EXPECT_TRUE(session().TakeWarnings().empty());
+}
+
+// ---- schema rowsets -------------------------------------------------------------------------------------
+
+std::size_t Index(const Cursor& cursor, std::string_view name) {
+    const auto& columns = cursor.Columns();
+    for (std::size_t i = 0; i < columns.size(); ++i)
+        if (columns[i].name == name) return i;
+    ADD_FAILURE() << "no column " << name;
+    return 0;
+}
+
+TEST_P(OdbcTest, SchemaRowsetsListTablesViewsColumnsAndSchemas) {
+    const OdbcTarget& t = target();
+    std::string table = Unique("korado_schema");
+    std::string view = Unique("korado_schema_v");
+    Cleanup cleanup(session(), {"DROP VIEW " + view, "DROP TABLE " + table});
+    RunSql(session(), "CREATE TABLE " + table +
+                          " (id integer PRIMARY KEY, name varchar(30) NOT NULL DEFAULT 'x', note " +
+                          t.text_type + ")");
+    RunSql(session(), "CREATE VIEW " + view + " AS SELECT id FROM " + table);
+    std::string schema = t.name == "pg" ? "public" : t.name == "maria" ? "korado" : "";
+
+    std::vector<Variant> restrictions = {Variant(), Variant(), Variant(table), Variant()};
+    std::unique_ptr<Cursor> tables = session().Schema(ado::adSchemaTables, restrictions);
+    ASSERT_EQ(tables->Columns().size(), dataaccess::TablesColumns().size());
+    Rows rows = ReadAll(*tables);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(Text(rows[0][Index(*tables, "TABLE_NAME")]), table);
+    EXPECT_EQ(Text(rows[0][Index(*tables, "TABLE_TYPE")]), "TABLE");
+    if (!schema.empty()) EXPECT_EQ(Text(rows[0][Index(*tables, "TABLE_SCHEMA")]), schema);
+
+    // A schema restriction as the dictionary passes it, and the view by type.
+    restrictions = {Variant(), schema.empty() ? Variant() : Variant(schema), Variant(), Variant("VIEW")};
+    tables = session().Schema(ado::adSchemaTables, restrictions);
+    rows = ReadAll(*tables);
+    bool found_view = false;
+    for (const auto& row : rows) {
+        EXPECT_EQ(Text(row[3]), "VIEW");
+        if (Text(row[2]) == view) found_view = true;
+        if (Text(row[2]) == table) ADD_FAILURE() << "the table listed as a view";
+    }
+    EXPECT_TRUE(found_view);
+
+    restrictions = {Variant(), schema.empty() ? Variant() : Variant(schema), Variant(table), Variant()};
+    std::unique_ptr<Cursor> columns = session().Schema(ado::adSchemaColumns, restrictions);
+    ASSERT_EQ(columns->Columns().size(), dataaccess::ColumnsColumns().size());
+    rows = ReadAll(*columns);
+    ASSERT_EQ(rows.size(), 3u);
+    std::size_t name = Index(*columns, "COLUMN_NAME"), ordinal = Index(*columns, "ORDINAL_POSITION"),
+                type = Index(*columns, "DATA_TYPE"), nullable = Index(*columns, "IS_NULLABLE"),
+                has_default = Index(*columns, "COLUMN_HASDEFAULT"),
+                length = Index(*columns, "CHARACTER_MAXIMUM_LENGTH"),
+                table_schema = Index(*columns, "TABLE_SCHEMA");
+    EXPECT_EQ(Text(rows[0][name]), "id");
+    EXPECT_EQ(CLng(rows[0][ordinal]), 1);
+    EXPECT_EQ(CLng(rows[0][type]), ado::adInteger);
+    EXPECT_EQ(Text(rows[1][name]), "name");
+    EXPECT_EQ(CLng(rows[1][ordinal]), 2);
+    EXPECT_TRUE(CLng(rows[1][type]) == ado::adVarWChar || CLng(rows[1][type]) == ado::adVarChar);
+    EXPECT_EQ(CLng(rows[1][length]), 30);
+    EXPECT_FALSE(CBool(rows[1][nullable]));
+    EXPECT_TRUE(CBool(rows[1][has_default]));
+    EXPECT_TRUE(CBool(rows[2][nullable]));
+    if (!schema.empty()) EXPECT_EQ(Text(rows[0][table_schema]), schema);
+
+    std::unique_ptr<Cursor> schemata = session().Schema(ado::adSchemaSchemata, {});
+    ASSERT_EQ(schemata->Columns().size(), dataaccess::SchemataColumns().size());
+    rows = ReadAll(*schemata);
+    if (!schema.empty()) {
+        bool listed = false;
+        for (const auto& row : rows)
+            if (Text(row[1]) == schema) listed = true;
+        EXPECT_TRUE(listed) << schema << " not among " << rows.size() << " schemata";
+    }
+    EXPECT_THROW(session().Schema(12345, {}), Error);
+}
+
+// ---- lost connections ----------------------------------------------------------------------------------
+
+TEST_P(OdbcTest, KilledSessionFailsWithTheDriversTextAndReportsBroken) {
+    const OdbcTarget& t = target();
+    if (!t.server) GTEST_SKIP() << "a file has no session to kill";
+    std::string id_sql = t.name == "pg" ? "SELECT pg_backend_pid()" : "SELECT CONNECTION_ID()";
+    long long id = CLngLng(RunSql(session(), id_sql).rows.at(0).at(0));
+    {
+        std::unique_ptr<Session> killer = OpenSession(t);
+        RunSql(*killer, t.name == "pg" ? "SELECT pg_terminate_backend(" + std::to_string(id) + ")"
+                                       : "KILL " + std::to_string(id));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    Diagnostic d = FirstRecord([&] { RunSql(session(), "SELECT 1"); });
+    EXPECT_FALSE(d.description.empty());
+    EXPECT_FALSE(session().IsAlive()) << d.sql_state << " " << d.description;
+    for (const auto& p : session().InfoProperties())
+        if (p.name == "Connection Status") EXPECT_EQ(CLng(p.value), 2);
+    // A new session works.
+    std::unique_ptr<Session> again = OpenSession(t);
+    EXPECT_EQ(CLng(RunSql(*again, "SELECT 3").rows.at(0).at(0)), 3);
+}
+
+// The server restarted between two statements of one session.
+TEST(OdbcRestart, PostgreSQLRestartBetweenTwoStatements) {
+    const OdbcTarget& pg = GetOdbcTarget("pg");
+    KORADO_REQUIRE_ODBC(pg);
+    std::string script = ServicesScript();
+    if (script.empty()) GTEST_SKIP() << "KORADO_SERVICES_SCRIPT is not set";
+    std::unique_ptr<Session> session = OpenSession(pg);
+    EXPECT_EQ(CLng(RunSql(*session, "SELECT 1").rows.at(0).at(0)), 1);
+    ASSERT_EQ(std::system((script + " restart pg >/dev/null 2>&1").c_str()), 0);
+
+    std::vector<Diagnostic> records;
+    Diagnostic d = FirstRecord([&] { RunSql(*session, "SELECT 2"); }, &records);
+    EXPECT_FALSE(d.description.empty());
+    EXPECT_EQ(d.source, "Microsoft OLE DB Provider for ODBC Drivers");
+    EXPECT_FALSE(session->IsAlive()) << d.sql_state << " " << d.description;
+    for (const auto& p : session->InfoProperties())
+        if (p.name == "Connection Status") EXPECT_EQ(CLng(p.value), 2);
+
+    std::unique_ptr<Session> again = OpenSession(pg);
+    EXPECT_EQ(CLng(RunSql(*again, "SELECT 3").rows.at(0).at(0)), 3);
+}
+
+}  // namespace
+}  // namespace korado::test
