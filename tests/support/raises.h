@@ -1,0 +1,37 @@
+// Checking which runtime error an expression raises.
+//
+//   EXPECT_RAISES(rt::TypeMismatch, CLng("abc"));
+//   Error e = RaisedError([&] { CreateObject("No.Such"); });
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <optional>
+
+#include "korado/runtime/error.h"
+
+namespace korado::test {
+
+// The korado::Error that `f` throws, or nullopt when it returns normally. Other exceptions propagate.
+template <class F>
+std::optional<Error> RaisedError(F&& f) {
+    try {
+        f();
+    } catch (const Error& e) {
+        return e;
+    }
+    return std::nullopt;
+}
+
+// The number of the korado::Error that `f` throws; 0 when it returns normally.
+template <class F>
+std::int32_t RaisedNumber(F&& f) {
+    std::optional<Error> e = RaisedError(std::forward<F>(f));
+    return e ? e->Number() : 0;
+}
+
+}  // namespace korado::test
+
+#define EXPECT_RAISES(number, expr) \
+    EXPECT_EQ(::korado::test::RaisedNumber([&] { (void)(expr); }), (number)) << "raised by: " #expr

@@ -1,0 +1,585 @@
+// Collection, counted references, late binding by member name, the class registry, the error object and
+// the mapping of exceptions in flight.
+#include <gtest/gtest.h>
+
+#include <new>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "korado/runtime/collection.h"
+#include "korado/runtime/dispatch.h"
+#include "korado/runtime/err_object.h"
+#include "korado/runtime/registry.h"
+#include "support/raises.h"
+
+namespace korado {
+namespace {
+
+// A small late-bound class: methods, a property with Get/Let, an object property with Set, by-reference
+// parameters, optional parameters and declared defaults. Counts its live instances.
+class Gadget : public Dispatch {
+  public:
+    static inline int live = 0;
+    Gadget() { ++live; }
+    ~Gadget() override { --live; }
+
+    std::string Name() const { return name_; }
+    void SetName(const std::string& v) { name_ = v; }
+    std::int32_t Add(std::int32_t a, std::int32_t b) { return a + b; }
+    void Exchange(std::string& text, std::int32_t& number, Variant& any) {
+        text += "!";
+        number *= 2;
+        any = Variant("changed");
+    }
+    std::string Greet(const std::string& who, std::optional<std::string> greeting) {
+        return greeting.value_or("Hello") + ", " + who;
+    }
+    std::int32_t Scale(std::int32_t v, std::int32_t factor, std::int32_t offset) {
+        return v * factor + offset;
+    }
+    bool Omitted(Variant* v) { return v == nullptr; }
+    std::string Echo(std::string_view text, std::optional<std::string_view> suffix) {
+        return std::string(text) + std::string(suffix.value_or("."));
+    }
+    double Half(double v) { return v / 2; }
+    Ref<Gadget> Child() const { return child_; }
+    void SetChild(Ref<Gadget> c) { child_ = std::move(c); }
+    Variant Value() const { return value_; }
+    void SetValue(const Variant& v) { value_ = v; }
+    Ref<Gadget> Self() { return Ref<Gadget>(this); }
+    std::string_view ClassName() const noexcept override { return "Gadget"; }
+
+  protected:
+    const MemberTable* Members() const noexcept override {
+        static const MemberTable kMembers = MemberTable::Of<Gadget>("Value")
+                                                .Get<&Gadget::Name>("Name")
+                                                .Let<&Gadget::SetName>("Name")
+                                                .Method<&Gadget::Add>("Add")
+                                                .Method<&Gadget::Exchange>("Exchange")
+                                                .Method<&Gadget::Greet>("Greet")
+                                                .Method<&Gadget::Scale>("Scale", {10, 1})
+                                                .Method<&Gadget::Omitted>("Omitted")
+                                                .Method<&Gadget::Echo>("Echo")
+                                                .Method<&Gadget::Half>("Half")
+                                                .Get<&Gadget::Child>("Child")
+                                                .Set<&Gadget::SetChild>("Child")
+                                                .Get<&Gadget::Value>("Value")
+                                                .Let<&Gadget::SetValue>("Value")
+                                                .Build();
+        return &kMembers;
+    }
+
+  private:
+    std::string name_ = "gadget";
+    Ref<Gadget> child_;
+    Variant value_;
+};
+
+// Checks at the end of each test that every Gadget it made is gone.
+class LateBindingTest : public ::testing::Test {
+  protected:
+    void SetUp() override { live_before_ = Gadget::live; }
+    void TearDown() override { EXPECT_EQ(Gadget::live, live_before_) << "a Gadget leaked"; }
+    Variant obj_ = Variant(MakeRef<Gadget>());
+
+  private:
+    int live_before_ = 0;
+};
+
+std::vector<std::string> Texts(const Collection& c) {
+    std::vector<std::string> out;
+    for (const Variant& v : c) out.push_back(CStr(v));
+    return out;
+}
+
+// ---- Collection
+// --------------------------------------------------------------------------------------------
+TEST(Collection, OneBasedPositionsAndCaseInsensitiveKeys) {
+    auto c = MakeRef<Collection>();
+    c->Add("first", "A");
+    c->Add("second");
+    c->Add("third", "Größe");
+    EXPECT_EQ(c->Count(), 3);
+    EXPECT_EQ(CStr(c->Item(1)), "first");
+    EXPECT_EQ(CStr(c->Item(std::int16_t{2})), "second");
+    EXPECT_EQ(CStr(c->Item(2.5)), "second");  // positions round half to even
+    EXPECT_EQ(CStr(c->Item(Currency{30000})), "third");
+    EXPECT_EQ(CStr(c->Item("a")), "first");
+    EXPECT_EQ(CStr(c->Item("GRÖSSE")), "third");
+    EXPECT_EQ(CStr(c->Item("grösse")), "third");
+    EXPECT_EQ(CStr(c->ItemByKey("GRÖßE")), "third");
+    EXPECT_EQ(c->PositionOfKey("größe"), 3u);
+    EXPECT_EQ(c->KeyAt(3), "Größe");
+    EXPECT_EQ(c->KeyAt(2), "");
+    // A numeric text is a key, not a position.
+    EXPECT_RAISES(rt::InvalidProcedureCall, c->Item("1"));
+    EXPECT_EQ(c->Find("1"), nullptr);
+}
+
+TEST(Collection, MissingItemsAndBadIndexes) {
+    auto c = MakeCollection({"x", "y"});
+    for (Variant index : {Variant(0), Variant(3), Variant(-1), Variant("nope"), Variant(""), Variant(),
+                          Variant(true), Variant(1e300)})
+        EXPECT_RAISES(rt::InvalidProcedureCall, c->Item(index)) << CStr(index);
+    EXPECT_RAISES(rt::InvalidUseOfNull, c->Item(Variant::Null()));
+    EXPECT_RAISES(rt::TypeMismatch, c->Item(Variant(MakeRef<Collection>())));
+    EXPECT_RAISES(rt::TypeMismatch, c->Item(MakeArray(1)));
+    EXPECT_RAISES(rt::InvalidProcedureCall, c->ItemAt(0));
+    EXPECT_RAISES(rt::InvalidProcedureCall, c->ItemAt(3));
+    EXPECT_RAISES(rt::InvalidProcedureCall, c->KeyAt(3));
+    EXPECT_EQ(c->Find(Variant::Null()), nullptr);
+    EXPECT_EQ(c->Find(7), nullptr);
+}
+
+TEST(Collection, DuplicateKeyRaises457AndChangesNothing) {
+    auto c = MakeRef<Collection>();
+    c->Add(1, "Qty");
+    c->Add(2, "Äpfel");
+    EXPECT_RAISES(rt::KeyAlreadyExists, c->Add(3, "QTY"));
+    EXPECT_RAISES(rt::KeyAlreadyExists, c->Add(3, "äPFEL"));
+    EXPECT_RAISES(rt::KeyAlreadyExists, c->AddBefore(3, 1, "qty"));
+    EXPECT_EQ(c->Count(), 2);
+    EXPECT_EQ(CStr(c->Item("qty")), "1");
+    // Items without a key may repeat.
+    c->Add(1);
+    c->Add(1, "");
+    EXPECT_EQ(c->Count(), 4);
+}
+
+TEST(Collection, RemoveKeepsOrderAndKeys) {
+    auto c = MakeRef<Collection>();
+    for (const char* k : {"a", "b", "c", "d", "e"}) c->Add(std::string("item ") + k, k);
+    c->Remove(2);
+    EXPECT_EQ(Texts(*c), (std::vector<std::string>{"item a", "item c", "item d", "item e"}));
+    c->Remove("D");
+    EXPECT_EQ(Texts(*c), (std::vector<std::string>{"item a", "item c", "item e"}));
+    EXPECT_EQ(CStr(c->Item("e")), "item e");
+    EXPECT_EQ(c->PositionOfKey("e"), 3u);
+    EXPECT_FALSE(c->ContainsKey("b"));
+    c->RemoveAt(1);
+    EXPECT_EQ(c->PositionOfKey("c"), 1u);
+    // The key of a removed item may be used again.
+    c->Add("new b", "B");
+    EXPECT_EQ(CStr(c->Item("b")), "new b");
+    EXPECT_RAISES(rt::InvalidProcedureCall, c->Remove(0));
+    EXPECT_RAISES(rt::InvalidProcedureCall, c->Remove(4));
+    EXPECT_RAISES(rt::InvalidProcedureCall, c->Remove("zzz"));
+    EXPECT_RAISES(rt::InvalidProcedureCall, c->Remove(Variant()));
+    EXPECT_RAISES(rt::InvalidUseOfNull, c->Remove(Variant::Null()));
+    EXPECT_EQ(c->Count(), 3);
+    c->Clear();
+    EXPECT_EQ(c->Count(), 0);
+    EXPECT_FALSE(c->ContainsKey("c"));
+}
+
+TEST(Collection, AddBeforeShiftsItemsAndTheirKeys) {
+    auto c = MakeRef<Collection>();
+    c->Add("b", "kb");
+    c->Add("c", "kc");
+    c->AddBefore("a", 1, "ka");
+    c->AddBefore("bb", 3, "kbb");
+    c->AddBefore("end", 5);
+    EXPECT_EQ(Texts(*c), (std::vector<std::string>{"a", "b", "bb", "c", "end"}));
+    EXPECT_EQ(c->PositionOfKey("KC"), 4u);
+    EXPECT_EQ(CStr(c->Item("kbb")), "bb");
+    EXPECT_EQ(c->KeyAt(1), "ka");
+    EXPECT_RAISES(rt::InvalidProcedureCall, c->AddBefore("x", 0));
+    EXPECT_RAISES(rt::InvalidProcedureCall, c->AddBefore("x", 7));
+    EXPECT_EQ(c->Count(), 5);
+}
+
+TEST(Collection, EnumerationAndLateBinding) {
+    auto c = MakeRef<Collection>();
+    Variant cv(c);
+    CallMethod(cv, "Add", "one", "k1");
+    CallMethod(cv, "add", 2);
+    CallMethod(cv, "ADD", Variant(MakeRef<Collection>()), Variant::Missing());
+    EXPECT_EQ(CLng(GetProperty(cv, "Count")), 3);
+    EXPECT_EQ(CStr(GetProperty(cv, "Item", "K1")), "one");
+    EXPECT_EQ(CStr(GetProperty(cv, "", 2)), "2");       // Item is the default member
+    EXPECT_EQ(CStr(CallMethod(cv, "Item", 1)), "one");  // a property read like a method
+    EXPECT_TRUE(GetProperty(cv, "Item", 3).IsObject());
+    EXPECT_RAISES(rt::KeyAlreadyExists, CallMethod(cv, "Add", 3, "K1"));
+    EXPECT_RAISES(rt::InvalidProcedureCall, GetProperty(cv, "Item", 9));
+    EXPECT_RAISES(rt::WrongNumberOfArguments, CallMethod(cv, "Add", 1, "k", 1));
+
+    // For Each through the late-bound enumerator: Next writes the item into its by-reference argument.
+    Variant e = CallMethod(cv, "_NewEnum");
+    std::vector<std::string> seen;
+    Variant arg[1];
+    while (CBool(Invoke(e, "Next", CallType::Method, arg))) seen.push_back(TypeName(arg[0]));
+    EXPECT_EQ(seen, (std::vector<std::string>{"String", "Long", "Collection"}));
+    CallMethod(e, "Reset");
+    EXPECT_TRUE(CBool(Invoke(e, "Next", CallType::Method, arg)));
+    EXPECT_EQ(CStr(arg[0]), "one");
+
+    CallMethod(cv, "Remove", "k1");
+    CallMethod(cv, "Remove", 1);
+    EXPECT_EQ(c->Count(), 1);
+    // An enumerator stops at the end of a collection that shrank under it.
+    EXPECT_FALSE(CBool(Invoke(e, "Next", CallType::Method, arg)));
+}
+
+TEST(Collection, EnumeratorKeepsItsCollectionAlive) {
+    Ref<Enumerator> e = MakeCollection({"a", "b"})->NewEnum();
+    Variant v;
+    ASSERT_TRUE(e->Next(v));
+    ASSERT_TRUE(e->Next(v));
+    EXPECT_EQ(CStr(v), "b");
+    EXPECT_FALSE(e->Next(v));
+}
+
+// ---- references
+// ----------------------------------------------------------------------------------------------
+TEST(Ref, CountsAndCasts) {
+    int before = Gadget::live;
+    {
+        Ref<Gadget> g = MakeRef<Gadget>();
+        EXPECT_EQ(g->RefCount(), 1u);
+        Ref<Dispatch> d = g;
+        Variant v(g);
+        EXPECT_EQ(g->RefCount(), 3u);
+        EXPECT_EQ(RefCast<Gadget>(d), g);
+        EXPECT_FALSE(RefCast<Collection>(d));
+        EXPECT_EQ(v.ObjectAs<Gadget>(), g);
+        EXPECT_FALSE(v.ObjectAs<Collection>());
+        EXPECT_EQ(v.AsObject(), d);
+        {
+            // A reference the object makes to itself joins the count.
+            Ref<Gadget> self = g->Self();
+            EXPECT_EQ(self, g);
+            EXPECT_EQ(g->RefCount(), 4u);
+        }
+        Variant copy = v;
+        EXPECT_EQ(g->RefCount(), 4u);
+        v.Clear();
+        d = nullptr;
+        EXPECT_EQ(g->RefCount(), 2u);
+        Ref<Gadget> moved = std::move(g);
+        EXPECT_FALSE(g);
+        EXPECT_EQ(moved->RefCount(), 2u);
+        EXPECT_EQ(Gadget::live, before + 1);
+    }
+    EXPECT_EQ(Gadget::live, before);
+    EXPECT_FALSE(RefCast<Gadget>(Ref<Dispatch>()));
+    EXPECT_TRUE(Variant(Ref<Gadget>()).IsNothing());
+}
+
+TEST(Ref, SelfReferenceKeepsAliveUntilBroken) {
+    int before = Gadget::live;
+    Gadget* raw = nullptr;
+    {
+        Ref<Gadget> g = MakeRef<Gadget>();
+        raw = g.get();
+        g->SetChild(g);  // a cycle: the object holds itself
+    }
+    EXPECT_EQ(Gadget::live, before + 1);
+    EXPECT_EQ(raw->RefCount(), 1u);
+    raw->SetChild(nullptr);  // breaking the cycle releases it
+    EXPECT_EQ(Gadget::live, before);
+}
+
+// Hands out references to itself while it is being destroyed, as a Close() called from a destructor does.
+class ClosesOnDestruction : public Dispatch {
+  public:
+    explicit ClosesOnDestruction(int& closed) : closed_(closed) {}
+    ~ClosesOnDestruction() override { Close(); }
+    void Close() {
+        Ref<ClosesOnDestruction> keep(this);
+        Variant as_variant(keep);
+        ++closed_;
+    }
+
+  private:
+    int& closed_;
+};
+
+TEST(Ref, ReferencesTakenInTheDestructorDoNotDeleteAgain) {
+    int closed = 0;
+    {
+        auto obj = MakeRef<ClosesOnDestruction>(closed);
+        obj->Close();
+    }
+    EXPECT_EQ(closed, 2);
+}
+
+TEST(Variant, ArraysAreValuesObjectsAreReferences) {
+    auto g = MakeRef<Gadget>();
+    Variant a = MakeArray(1, "two", g);
+    Variant b = a;
+    b.get_if<VariantArray>()->at(0) = Variant(99);
+    EXPECT_EQ(CLng(a.get_if<VariantArray>()->at(0)), 1);
+    EXPECT_EQ(g->RefCount(), 3u);
+    EXPECT_RAISES(rt::SubscriptOutOfRange, a.get_if<VariantArray>()->at(3));
+    EXPECT_FALSE(a == b);
+    b = a;
+    EXPECT_TRUE(a == b);
+
+    // A moved-from array reads as empty, and copying it or assigning to it is safe.
+    VariantArray src{1, 2};
+    VariantArray dst(std::move(src));
+    EXPECT_EQ(dst.size(), 2u);
+    EXPECT_EQ(src.size(), 0u);
+    VariantArray copy(src);
+    EXPECT_EQ(copy.size(), 0u);
+    copy = src;
+    EXPECT_EQ(copy.size(), 0u);
+    EXPECT_TRUE(src.items().empty());
+    EXPECT_TRUE(src == VariantArray());
+    src = VariantArray{3};
+    EXPECT_EQ(src.size(), 1u);
+    Variant moved_from = MakeArray(1);
+    Variant taken = std::move(moved_from);
+    Variant again = moved_from;  // holds the moved-from array
+    EXPECT_TRUE(again.IsArray());
+    EXPECT_EQ(again.get_if<VariantArray>()->size(), 0u);
+}
+
+// ---- late binding
+// ------------------------------------------------------------------------------------------
+TEST_F(LateBindingTest, ByReferenceArgumentsAreWrittenBack) {
+    Variant args[] = {Variant(5), Variant(std::int16_t{21}), Variant()};
+    Invoke(obj_, "Exchange", CallType::Method, args);
+    EXPECT_EQ(args[0], Variant("5!"));
+    EXPECT_EQ(args[1], Variant(42));  // the parameter's kind: Long
+    EXPECT_EQ(args[2], Variant("changed"));
+
+    // When an argument does not convert, the call fails and nothing is written.
+    Variant bad[] = {Variant("x"), Variant("not a number"), Variant(1)};
+    EXPECT_RAISES(rt::TypeMismatch, Invoke(obj_, "Exchange", CallType::Method, bad));
+    EXPECT_EQ(bad[0], Variant("x"));
+    EXPECT_EQ(bad[2], Variant(1));
+
+    // Copied-in arguments (CallMethod) leave the caller's values alone.
+    Variant text("t");
+    CallMethod(obj_, "Exchange", text, 1, Variant());
+    EXPECT_EQ(text, Variant("t"));
+}
+
+TEST_F(LateBindingTest, OptionalArgumentsAndDeclaredDefaults) {
+    EXPECT_EQ(CStr(CallMethod(obj_, "Greet", "Ann")), "Hello, Ann");
+    EXPECT_EQ(CStr(CallMethod(obj_, "Greet", "Ann", Variant::Missing())), "Hello, Ann");
+    EXPECT_EQ(CStr(CallMethod(obj_, "Greet", "Ann", "Hi")), "Hi, Ann");
+    EXPECT_EQ(CLng(CallMethod(obj_, "Scale", 3)), 31);
+    EXPECT_EQ(CLng(CallMethod(obj_, "Scale", 3, 2)), 7);
+    EXPECT_EQ(CLng(CallMethod(obj_, "Scale", 3, Variant::Missing(), 5)), 35);
+    EXPECT_EQ(CLng(CallMethod(obj_, "Scale", "4", "2", "0")), 8);
+    EXPECT_TRUE(CBool(CallMethod(obj_, "Omitted")));
+    EXPECT_TRUE(CBool(CallMethod(obj_, "Omitted", Variant::Missing())));
+    EXPECT_FALSE(CBool(CallMethod(obj_, "Omitted", Variant())));
+    // Text parameters taken as views see text that lives for the whole call.
+    const std::string longer(40, 'x');
+    EXPECT_EQ(CStr(CallMethod(obj_, "Echo", 12.5)), "12.5.");
+    EXPECT_EQ(CStr(CallMethod(obj_, "Echo", longer, 1e300)), longer + "1E+300");
+    EXPECT_EQ(CStr(CallMethod(obj_, "Echo", "a", longer)), "a" + longer);
+    EXPECT_RAISES(rt::ArgumentNotOptional, CallMethod(obj_, "Scale"));
+    EXPECT_RAISES(rt::ArgumentNotOptional, CallMethod(obj_, "Greet", Variant::Missing(), "Hi"));
+}
+
+TEST_F(LateBindingTest, FailuresCarryTheRuntimeNumbers) {
+    auto e = test::RaisedError([&] { CallMethod(obj_, "Frobnicate", 1); });
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->Number(), rt::NotSupported);
+    EXPECT_NE(e->Description().find("Frobnicate"), std::string::npos) << e->Description();
+    EXPECT_EQ(e->Source(), "korADO");
+
+    EXPECT_RAISES(rt::ArgumentNotOptional, CallMethod(obj_, "Add", 1));
+    EXPECT_RAISES(rt::ArgumentNotOptional, CallMethod(obj_, "Add", Variant::Missing(), 1));
+    EXPECT_RAISES(rt::WrongNumberOfArguments, CallMethod(obj_, "Add", 1, 2, 3));
+    EXPECT_RAISES(rt::WrongNumberOfArguments, GetProperty(obj_, "Name", 1));
+    EXPECT_RAISES(rt::TypeMismatch, CallMethod(obj_, "Add", "x", 1));
+    EXPECT_RAISES(rt::TypeMismatch, CallMethod(obj_, "Add", Variant(MakeRef<Collection>()), 1));
+    EXPECT_RAISES(rt::InvalidUseOfNull, CallMethod(obj_, "Add", Variant::Null(), 1));
+    EXPECT_RAISES(rt::Overflow, CallMethod(obj_, "Add", 3e9, 1));
+    EXPECT_RAISES(rt::TypeMismatch, SetProperty(obj_, "Child", 5));
+    EXPECT_RAISES(rt::TypeMismatch, SetProperty(obj_, "Child", Variant(MakeRef<Collection>())));
+    // A read-only property cannot be assigned.
+    EXPECT_RAISES(rt::NotSupported, LetProperty(Variant(MakeRef<Collection>()), "Count", 1));
+    // The member's own failure passes through unchanged.
+    EXPECT_RAISES(rt::InvalidProcedureCall, GetProperty(Variant(MakeRef<Collection>()), "Item", 1));
+}
+
+TEST_F(LateBindingTest, NamesDefaultMemberAndFallbacks) {
+    EXPECT_EQ(CLng(CallMethod(obj_, "ADD", 1, 2)), 3);
+    EXPECT_EQ(CDbl(CallMethod(obj_, "half", 5)), 2.5);
+    EXPECT_TRUE(RequireObject(obj_)->HasMember("exchange"));
+    EXPECT_FALSE(RequireObject(obj_)->HasMember("Frobnicate"));
+    // A method read as a property, a property called as a method.
+    EXPECT_EQ(CLng(GetProperty(obj_, "Add", 1, 2)), 3);
+    EXPECT_EQ(CStr(CallMethod(obj_, "Name")), "gadget");
+    // Let and Set stand in for each other.
+    SetProperty(obj_, "Name", "renamed");
+    EXPECT_EQ(CStr(GetProperty(obj_, "name")), "renamed");
+    auto child = MakeRef<Gadget>();
+    LetProperty(obj_, "Child", child);
+    EXPECT_EQ(GetProperty(obj_, "Child").ObjectAs<Gadget>(), child);
+    SetProperty(obj_, "Child", Variant(Ref<Dispatch>()));
+    EXPECT_TRUE(GetProperty(obj_, "Child").IsNothing());
+    SetProperty(obj_, "Child", Variant());
+    EXPECT_TRUE(GetProperty(obj_, "Child").IsNothing());
+    // The default member: obj = 5 and obj read as a value.
+    LetProperty(obj_, "", 5);
+    EXPECT_EQ(GetProperty(obj_, ""), Variant(5));
+    EXPECT_EQ(GetProperty(obj_, "Value"), Variant(5));
+    auto e = test::RaisedError([&] { CallMethod(Variant(ErrRef()), "Clear", 1); });
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->Number(), rt::WrongNumberOfArguments);
+}
+
+TEST(RequireObject, ObjectRequiredOrNotSet) {
+    EXPECT_RAISES(rt::ObjectRequired, RequireObject(Variant()));
+    EXPECT_RAISES(rt::ObjectRequired, RequireObject(5));
+    EXPECT_RAISES(rt::ObjectRequired, RequireObject(Variant::Null()));
+    EXPECT_RAISES(rt::ObjectNotSet, RequireObject(Variant(Ref<Dispatch>())));
+    EXPECT_RAISES(rt::ObjectNotSet, CallMethod(Variant(Ref<Dispatch>()), "Anything"));
+    EXPECT_RAISES(rt::ObjectRequired, GetProperty("text", "Length"));
+    auto c = MakeRef<Collection>();
+    EXPECT_EQ(RequireObject(Variant(c)).get(), c.get());
+    // An object without members supports none.
+    class Bare : public Dispatch {};
+    EXPECT_RAISES(rt::NotSupported, CallMethod(Variant(MakeRef<Bare>()), ""));
+}
+
+// ---- the class registry
+// --------------------------------------------------------------------------------------
+constexpr const char* kGadgetClassId = "6B1B6C2E-0D4A-4F59-9C1E-2F3A4B5C6D7E";
+
+class ClassRegistryTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        RegisterClass({"korTest.Gadget", kGadgetClassId, [] { return Ref<Dispatch>(MakeRef<Gadget>()); }});
+    }
+    void TearDown() override { UnregisterClass("korTest.Gadget"); }
+};
+
+TEST_F(ClassRegistryTest, CreateByProgIdOrClassId) {
+    EXPECT_EQ(CreateObject("korTest.Gadget")->ClassName(), "Gadget");
+    EXPECT_EQ(CreateObject("KORTEST.gadget")->ClassName(), "Gadget");
+    EXPECT_EQ(CreateObject(std::string("{") + kGadgetClassId + "}")->ClassName(), "Gadget");
+    EXPECT_EQ(CreateObject(kGadgetClassId)->ClassName(), "Gadget");
+    EXPECT_EQ(CreateObject("{6b1b6c2e-0d4a-4f59-9c1e-2f3a4b5c6d7e}")->ClassName(), "Gadget");
+    EXPECT_TRUE(CreateObjectAs<Gadget>("korTest.Gadget"));
+    EXPECT_RAISES(rt::TypeMismatch, CreateObjectAs<Collection>("korTest.Gadget"));
+    bool listed = false;
+    for (const ClassRegistration& r : RegisteredClasses())
+        listed = listed || (r.prog_id == "korTest.Gadget" && r.class_id == kGadgetClassId);
+    EXPECT_TRUE(listed);
+}
+
+TEST_F(ClassRegistryTest, UnknownProgIdRaises429NamingIt) {
+    auto e = test::RaisedError([] { CreateObject("korTest.NoSuchClass"); });
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->Number(), rt::CannotCreateObject);
+    EXPECT_NE(e->Description().find("korTest.NoSuchClass"), std::string::npos) << e->Description();
+    EXPECT_RAISES(rt::CannotCreateObject, CreateObject(""));
+    EXPECT_RAISES(rt::CannotCreateObject, CreateObject("{}"));
+    EXPECT_RAISES(rt::CannotCreateObject, CreateObject("{00000000-0000-0000-0000-000000000000}"));
+
+    // A factory that makes nothing fails the same way; a factory's own failure passes through.
+    ScopedClassOverride nothing("korTest.Nothing", [] { return Ref<Dispatch>(); });
+    EXPECT_RAISES(rt::CannotCreateObject, CreateObject("korTest.Nothing"));
+    ScopedClassOverride failing("korTest.Failing", []() -> Ref<Dispatch> { Raise(3704, "closed"); });
+    EXPECT_RAISES(3704, CreateObject("korTest.Failing"));
+}
+
+TEST_F(ClassRegistryTest, OverridesStackAndRestore) {
+    {
+        ScopedClassOverride first("KORTEST.GADGET", [] { return Ref<Dispatch>(MakeRef<Collection>()); });
+        EXPECT_EQ(CreateObject("korTest.Gadget")->ClassName(), "Collection");
+        EXPECT_EQ(CreateObject(kGadgetClassId)->ClassName(), "Collection");  // the class id stays
+        {
+            ScopedClassOverride second("korTest.Gadget", [] { return Ref<Dispatch>(ErrRef()); });
+            EXPECT_EQ(CreateObject("korTest.Gadget")->ClassName(), "ErrObject");
+        }
+        EXPECT_EQ(CreateObject("korTest.Gadget")->ClassName(), "Collection");
+    }
+    EXPECT_EQ(CreateObject("korTest.Gadget")->ClassName(), "Gadget");
+    {
+        ScopedClassOverride added("korTest.Added", [] { return Ref<Dispatch>(MakeRef<Gadget>()); });
+        EXPECT_TRUE(CreateObject("korTest.Added"));
+    }
+    EXPECT_RAISES(rt::CannotCreateObject, CreateObject("korTest.Added"));
+
+    ClassRegistration replaced = RegisterClass({"korTest.Gadget", "", [] { return Ref<Dispatch>(); }});
+    EXPECT_EQ(replaced.class_id, kGadgetClassId);
+    ASSERT_TRUE(replaced.factory);
+    EXPECT_EQ(replaced.factory()->ClassName(), "Gadget");
+    EXPECT_FALSE(UnregisterClass("korTest.NeverThere").factory);
+}
+
+// ---- the error object
+// ----------------------------------------------------------------------------------------
+TEST(ErrObject, MembersByLateBinding) {
+    Error failure = Error(3021, "ADODB.Recordset", "Either BOF or EOF is True").WithNative(42, "HY000");
+    auto err = MakeRef<ErrObject>(failure, 120);
+    Variant ev(err);
+    EXPECT_EQ(GetProperty(ev, "Number"), Variant(3021));
+    EXPECT_EQ(GetProperty(ev, ""), Variant(3021));  // Number is the default member
+    EXPECT_EQ(CStr(GetProperty(ev, "source")), "ADODB.Recordset");
+    EXPECT_EQ(CStr(GetProperty(ev, "DESCRIPTION")), "Either BOF or EOF is True");
+    EXPECT_EQ(GetProperty(ev, "Erl"), Variant(120));
+    EXPECT_EQ(GetProperty(ev, "NativeError"), Variant(42));
+    EXPECT_EQ(CStr(GetProperty(ev, "SQLState")), "HY000");
+    EXPECT_EQ(TypeName(ev), "ErrObject");
+
+    Error again = err->ToError();
+    EXPECT_EQ(again.Number(), 3021);
+    EXPECT_EQ(again.Source(), "ADODB.Recordset");
+    EXPECT_EQ(again.Description(), "Either BOF or EOF is True");
+    EXPECT_EQ(again.NativeError(), 42);
+
+    CallMethod(ev, "Clear");
+    EXPECT_EQ(GetProperty(ev, "Number"), Variant(0));
+    EXPECT_EQ(CStr(GetProperty(ev, "Description")), "");
+    EXPECT_EQ(GetProperty(ev, "Erl"), Variant(0));
+    EXPECT_RAISES(rt::NotSupported, LetProperty(ev, "Number", 5));
+
+    // The process's current error object is one object.
+    EXPECT_EQ(&Err(), ErrRef().get());
+    Err().Set(Error(5, "x", "y"), 7);
+    EXPECT_EQ(CLng(GetProperty(Variant(ErrRef()), "Erl")), 7);
+    Err().Clear();
+}
+
+TEST(CurrentException, MapsWhatIsInFlight) {
+    auto current = [](auto thrower) {
+        try {
+            thrower();
+        } catch (...) {
+            return CurrentException();
+        }
+        return Error(0, "", "");
+    };
+    Error kept = current(
+        [] { throw Error(Hr(0x80040E14), "Microsoft OLE DB Provider", "syntax").WithNative(7, "42000"); });
+    EXPECT_EQ(kept.Number(), Hr(0x80040E14));
+    EXPECT_EQ(kept.Source(), "Microsoft OLE DB Provider");
+    EXPECT_EQ(kept.Description(), "syntax");
+    EXPECT_EQ(kept.NativeError(), 7);
+    EXPECT_EQ(kept.SQLState(), "42000");
+
+    Error memory = current([] { throw std::bad_alloc(); });
+    EXPECT_EQ(memory.Number(), rt::OutOfMemory);
+    EXPECT_EQ(memory.Description(), "Out of memory");
+    EXPECT_EQ(memory.Source(), "korADO");
+
+    Error other = current([] { throw std::runtime_error("disk on fire"); });
+    EXPECT_EQ(other.Number(), rt::InternalError);
+    EXPECT_NE(other.Description().find("disk on fire"), std::string::npos);
+
+    Error unknown = current([] { throw 42; });
+    EXPECT_EQ(unknown.Number(), rt::InternalError);
+
+    EXPECT_EQ(RuntimeErrorText(rt::WrongNumberOfArguments),
+              "Wrong number of arguments or invalid property assignment");
+    EXPECT_EQ(RuntimeErrorText(12345), "");
+    auto e = test::RaisedError([] { RaiseRuntime(12345); });
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->Description(), "Application-defined or object-defined error");
+    EXPECT_STREQ(Error(13, "src", "Type mismatch").what(), "Type mismatch (0x0000000D, src)");
+}
+
+}  // namespace
+}  // namespace korado
