@@ -359,6 +359,24 @@ TEST_P(OdbcTest, InputOutputParametersThroughAProcedure) {
         EXPECT_EQ(params[1].value, Variant(42));
         EXPECT_EQ(params[2].value, Variant("sum 42 \xC3\xA9\xF0\x9F\x98\x80"));
 
+        // Two OUT parameters after two inputs, as a host's "exec f(:x, :y, :t, :p)" binds them.
+        std::string pair = Unique("korado_pair");
+        Cleanup drop_pair(session(), {"DROP FUNCTION IF EXISTS " + pair + "(integer, integer)"});
+        RunSql(session(), "CREATE FUNCTION " + pair +
+                              "(a integer, b integer, OUT total integer, OUT product integer) AS $$ BEGIN "
+                              "total := a + b; product := a * b; END $$ LANGUAGE plpgsql");
+        std::vector<ParamBinding> four = {In(ado::adInteger, 6), In(ado::adInteger, 7), Out(ado::adInteger),
+                                          Out(ado::adInteger)};
+        std::unique_ptr<Statement> sp = session().Prepare("{call " + pair + "(?, ?, ?, ?)}", {});
+        sp->Execute(four);
+        // psqlODBC also hands the function's row back as a result; reading it must not lose the outputs.
+        if (sp->Result()) ReadAll(*sp->Result());
+        while (sp->NextResult()) {
+        }
+        sp->FetchOutputParameters(four);
+        EXPECT_EQ(four[2].value, Variant(13));
+        EXPECT_EQ(four[3].value, Variant(42));
+
         ParamBinding ret;
         ret.type = ado::adInteger;
         ret.direction = ado::adParamReturnValue;

@@ -52,8 +52,9 @@ struct DriverTraits {
     // garbage; the bridge then passes SQL text, names and messages through the narrow API as UTF-8
     // (which such a driver reads as its own), while values still travel as SQL_C_WCHAR.
     bool narrow_text = false;
-    // MariaDB Connector/ODBC writes an output parameter's text as narrow characters even into a
-    // SQL_C_WCHAR buffer: text output parameters are bound as SQL_C_CHAR (UTF-8) for it.
+    // MariaDB Connector/ODBC writes an output parameter's value as narrow text whatever the buffer's C
+    // type (an INT output arrives as the characters "42", a SQL_C_WCHAR buffer gets UTF-8 bytes): output
+    // parameters are bound as SQL_C_CHAR for it and converted back by the bridge.
     bool narrow_output_text = false;
 };
 

@@ -138,6 +138,76 @@ bool IsTextType(std::int32_t type) {
     }
 }
 
+// An input value as text for a driver to convert (MariaDB's outputs, see Encode).
+std::string ValueText(std::int32_t type, const Variant& value) {
+    switch (type) {
+        case ado::adBoolean:
+            return CBool(value) ? "1" : "0";
+        case ado::adDate:
+        case ado::adDBTimeStamp:
+        case ado::adDBDate:
+        case ado::adDBTime:
+        case ado::adFileTime:
+            return FormatDate(CDate(value));
+        case ado::adNumeric:
+        case ado::adDecimal:
+        case ado::adVarNumeric:
+            return FormatDecimal(CDec(value));
+        case ado::adCurrency:
+            return FormatCurrency(CCur(value));
+        default:
+            return CStr(value);
+    }
+}
+
+// A value the driver wrote as text, as the platform type the parameter has.
+Variant TextValue(std::int32_t type, std::string_view text) {
+    Variant v{std::string(text)};
+    try {
+        switch (type) {
+            case ado::adNumeric:
+            case ado::adDecimal:
+            case ado::adVarNumeric:
+                return NumericVariant(text);
+            case ado::adCurrency:
+                return Variant(CCur(NumericVariant(text)));
+            case ado::adBoolean:
+                return Variant(CBool(v));
+            case ado::adTinyInt:
+            case ado::adSmallInt:
+                return Variant(CInt(v));
+            case ado::adUnsignedTinyInt:
+                return Variant(CByte(v));
+            case ado::adInteger:
+            case ado::adUnsignedSmallInt:
+                return Variant(CLng(v));
+            case ado::adBigInt:
+            case ado::adUnsignedInt:
+            case ado::adUnsignedBigInt:
+                return Variant(static_cast<long long>(CLngLng(v)));
+            case ado::adSingle:
+                return Variant(CSng(v));
+            case ado::adDouble:
+                return Variant(CDbl(v));
+            case ado::adDate:
+            case ado::adDBTimeStamp:
+            case ado::adDBDate:
+            case ado::adDBTime:
+            case ado::adFileTime:
+                if (std::optional<Date> d = ParseDate(text)) return Variant(*d);
+                return v;
+            case ado::adGUID: {
+                std::u16string w = ToUtf16(text);
+                return GuidVariant(w.data(), w.size());
+            }
+            default:
+                return v;
+        }
+    } catch (const Error&) {
+        return v;  // text the type cannot hold stays text
+    }
+}
+
 void Encode(OdbcStatement::ParamSlot& s, const ParamBinding& p, const DriverTraits& traits) {
     bool in = IsInput(p.direction);
     bool out = IsOutput(p.direction);
@@ -305,6 +375,12 @@ void Encode(OdbcStatement::ParamSlot& s, const ParamBinding& p, const DriverTrai
             throw ProviderError({Diagnostic{hr::DB_E_BADBINDINFO, std::string(kErrorSource),
                                             "Binding information is invalid.", 0, "HY004"}});
     }
+    // MariaDB Connector/ODBC writes an output-only value as its text whatever the buffer's C type: bind
+    // every output of another type as text too, and read the value back from it in Decode.
+    if (out && traits.narrow_output_text && s.c_type != SQL_C_CHAR && s.c_type != SQL_C_BINARY) {
+        s.c_type = SQL_C_CHAR;
+        StoreNarrow(s, null ? std::string() : ValueText(s.type, value), 128);
+    }
     if (null) s.indicator = SQL_NULL_DATA;
 }
 
@@ -327,12 +403,9 @@ Variant Decode(const OdbcStatement::ParamSlot& s) {
         }
         case SQL_C_CHAR: {
             std::size_t bytes = std::min(length, s.buffer.size() - 1);
-            if (IsTextType(s.type))
-                return Variant(std::string(reinterpret_cast<const char*>(s.buffer.data()), bytes));
-            Variant v =
-                NumericVariant(std::string_view(reinterpret_cast<const char*>(s.buffer.data()), bytes));
-            if (s.type == ado::adCurrency && !v.IsString()) return Variant(CCur(v));
-            return v;
+            std::string_view text(reinterpret_cast<const char*>(s.buffer.data()), bytes);
+            if (IsTextType(s.type)) return Variant(std::string(text));
+            return TextValue(s.type, text);
         }
         case SQL_C_BIT:
             return Variant(Load<unsigned char>(s) != 0);
