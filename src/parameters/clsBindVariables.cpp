@@ -62,47 +62,19 @@ bool IsAsciiAlnum(char32_t c) noexcept {
 // Windows-1252, so the library fixes it rather than following the process locale. A character the code
 // page lacks converts to "?" and so ends the name.
 bool IsWordCharacter(char32_t c) noexcept {
+    // What Windows-1252 holds at 0x80 to 0x9F, in byte order. The five bytes it leaves undefined (0x81,
+    // 0x8D, 0x8F, 0x90, 0x9D) are mapped by Windows to the C1 controls of the same number and back.
+    // clang-format off
+    static constexpr char32_t k80To9F[32] = {
+        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+        0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+        0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+        0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+    };
+    // clang-format on
     if (c < 0x80) return IsAsciiAlnum(c);
     if (c >= 0xA0 && c <= 0xFF) return true;
-    switch (c) {
-        // The five bytes Windows-1252 leaves undefined: Windows maps them to these C1 controls and back.
-        case 0x81:
-        case 0x8D:
-        case 0x8F:
-        case 0x90:
-        case 0x9D:
-        // 0x80 to 0x9F
-        case 0x20AC:
-        case 0x201A:
-        case 0x0192:
-        case 0x201E:
-        case 0x2026:
-        case 0x2020:
-        case 0x2021:
-        case 0x02C6:
-        case 0x2030:
-        case 0x0160:
-        case 0x2039:
-        case 0x0152:
-        case 0x017D:
-        case 0x2018:
-        case 0x2019:
-        case 0x201C:
-        case 0x201D:
-        case 0x2022:
-        case 0x2013:
-        case 0x2014:
-        case 0x02DC:
-        case 0x2122:
-        case 0x0161:
-        case 0x203A:
-        case 0x0153:
-        case 0x017E:
-        case 0x0178:
-            return true;
-        default:
-            return false;
-    }
+    return std::find(std::begin(k80To9F), std::end(k80To9F), c) != std::end(k80To9F);
 }
 
 bool IsAscii(std::string_view s) noexcept {
