@@ -433,11 +433,11 @@ void Console::CmdVariable(const std::vector<std::string>& args) {
     }
 
     // "VARCHAR2 ( 20 )" and "VARCHAR2(20)" are one word.
-    std::string spec;
-    for (std::size_t i = 1; i < args.size(); ++i) spec += Upper(args[i]) + " ";
+    std::string declaration;
+    for (std::size_t i = 1; i < args.size(); ++i) declaration += Upper(args[i]) + " ";
     std::string norm;
     int depth = 0;
-    for (char c : spec) {
+    for (char c : declaration) {
         if (c == '(') {
             while (!norm.empty() && norm.back() == ' ') norm.pop_back();
             ++depth;
