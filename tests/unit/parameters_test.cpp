@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <set>
+
+#include <unicode/unistr.h>
 
 #include "korado/connection/clsADO.h"
 #include "korado/errors/clsADOError.h"
@@ -492,6 +495,32 @@ TEST(Placeholders, NamesEndAtNonWordCharacters) {
     }
     // Letter case matters.
     EXPECT_TRUE(Rewrite(":a", "A").positions.empty());
+}
+
+TEST(Placeholders, WordCharactersAreExactlyWhatWindows1252EncodesHigh) {
+    // ICU's own table of the code page is the reference: every character it decodes from 0x80 to 0xFF
+    // continues a name, every other non-ASCII character of the first planes ends one.
+    std::set<char32_t> high;
+    for (int b = 0x80; b <= 0xFF; ++b) {
+        const char byte = static_cast<char>(b);
+        icu::UnicodeString u(&byte, 1, "windows-1252");
+        ASSERT_EQ(u.countChar32(), 1) << b;
+        const UChar32 c = u.char32At(0);
+        if (c != 0xFFFD && c != 0x1A) high.insert(static_cast<char32_t>(c));
+    }
+    EXPECT_GE(high.size(), 123u);
+    for (char32_t c = 0x80; c < 0x3000; ++c) {
+        if (c >= 0xD800 && c <= 0xDFFF) continue;
+        std::string ch;
+        icu::UnicodeString(static_cast<UChar32>(c)).toUTF8String(ch);
+        const bool continues = Rewrite(":A" + ch, "A").positions.empty();
+        if (high.count(c)) {
+            EXPECT_TRUE(continues) << std::hex << static_cast<std::uint32_t>(c);
+        } else if (c > 0x9F) {
+            // ICU leaves some of 0x81, 0x8D, 0x8F, 0x90, 0x9D undefined; Windows maps them to C1 controls.
+            EXPECT_FALSE(continues) << std::hex << static_cast<std::uint32_t>(c);
+        }
+    }
 }
 
 TEST(Placeholders, RewritingKeepsCharacterPositions) {
