@@ -1,9 +1,11 @@
 // The client cursor engine's row store: every row of a result, buffered compactly.
 //
 // A cell costs one tag byte and one 8-byte payload: numbers, dates and Booleans sit in the payload, text and
-// binary values in per-column arenas (the payload holds their place), exact decimals in a side table. A
-// million rows of eight columns thus cost about 72 MB plus their text, instead of a Variant (and often a
-// heap string) per cell. Reading a cell decodes it into a caller's Variant, reusing its string storage.
+// binary values in arenas (the payload holds their place), exact decimals in a side table. Rows are laid
+// out one after another in fixed-size chunks, so appending never moves what is stored and reading a row
+// touches one small region. A million rows of eight columns thus cost about 72 MB plus their text, instead
+// of a Variant (and often a heap string) per cell. Reading a cell decodes it into a caller's Variant,
+// reusing its string storage.
 //
 // Not thread-safe. Rows are only appended; a later editing layer keeps its changes beside the store.
 #pragma once
@@ -14,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "dataaccess/provider.h"
 #include "korado/runtime/variant.h"
 
 namespace korado::dataaccess {
@@ -24,11 +27,15 @@ class ClientRows {
     ClientRows(const ClientRows&) = delete;
     ClientRows& operator=(const ClientRows&) = delete;
 
-    std::size_t ColumnCount() const noexcept { return columns_.size(); }
+    std::size_t ColumnCount() const noexcept { return columns_; }
     std::size_t RowCount() const noexcept { return rows_; }
 
     // Appends one row; `cells` holds one value per column.
     void Append(const Variant* cells);
+    // Appends the cursor's current row: values of the columns marked in `viewable` straight from the
+    // cursor where it offers them (Cursor::ReadView), the rest read through `scratch` (one Variant per
+    // column, reused).
+    void Append(Cursor& cursor, Variant* scratch, const std::uint8_t* viewable);
     // Decodes the cell into `out`.
     void Read(std::size_t row, std::size_t column, Variant& out) const;
     // True when the cell is Null (without decoding it).
@@ -54,20 +61,47 @@ class ClientRows {
         kBytes,
         kOther,  // anything else (arrays, error values): a Variant in the side table
     };
-    struct Column {
-        std::vector<std::uint8_t> tags;
-        std::vector<std::uint64_t> payload;
+    // Memory of the store: small pieces from the heap, large ones mapped whole (with transparent huge
+    // pages where the system gives them), so that filling hundreds of megabytes does not fault every 4 KB.
+    class Block {
+      public:
+        explicit Block(std::size_t bytes);
+        ~Block();
+        Block(const Block&) = delete;
+        Block& operator=(const Block&) = delete;
+        char* get() const noexcept { return data_; }
+
+      private:
+        char* data_ = nullptr;
+        std::size_t mapped_ = 0;  // 0: from the heap
     };
     // Variable-length data lives in blocks that never move, so growing the store copies no text.
     struct Arena {
-        std::vector<std::unique_ptr<char[]>> blocks;
+        std::vector<std::unique_ptr<Block>> blocks;
         std::size_t used = 0;      // in the last block
         std::size_t capacity = 0;  // of the last block
         std::uint64_t Store(std::string_view data);
         std::string_view Load(std::uint64_t where) const;
     };
+    // The first chunk is small (most results are); the later ones are large.
+    static constexpr std::size_t kFirstChunkRows = 256;
+    static constexpr std::size_t kChunkRows = 32768;
 
-    std::vector<Column> columns_;
+    // A row: the columns' payloads, then their tags.
+    const std::uint8_t* Row(std::size_t row) const {
+        if (row < kFirstChunkRows)
+            return reinterpret_cast<const std::uint8_t*>(chunks_[0]->get()) + row * row_bytes_;
+        row -= kFirstChunkRows;
+        return reinterpret_cast<const std::uint8_t*>(chunks_[1 + row / kChunkRows]->get()) +
+               (row % kChunkRows) * row_bytes_;
+    }
+    std::uint8_t* NewRow();
+    std::uint64_t Payload(const std::uint8_t* row, std::size_t column) const;
+    void Encode(const Variant& v, std::uint8_t& tag, std::uint64_t& payload);
+
+    std::size_t columns_;
+    std::size_t row_bytes_;
+    std::vector<std::unique_ptr<Block>> chunks_;
     Arena arena_;
     std::vector<Decimal> decimals_;
     std::vector<Variant> others_;

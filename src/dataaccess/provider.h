@@ -88,6 +88,15 @@ class Cursor {
     virtual void Read(std::size_t column, Variant& out) = 0;
     // Rows to fetch per round trip (the recordset's CacheSize); a hint.
     virtual void SetFetchSize(std::int32_t rows) { (void)rows; }
+    // A text or binary value of the current row as bytes the cursor holds, valid until the next call on
+    // the cursor, so that the client cursor engine can store it without first copying it into a Variant.
+    // False when the provider does not offer it or the value is of another kind: the caller then reads it
+    // through Read.
+    enum class ViewKind { kText, kBytes };
+    virtual bool ReadView(std::size_t column, std::string_view& data, ViewKind& kind) {
+        (void)column, (void)data, (void)kind;
+        return false;
+    }
 };
 
 // One prepared command. Execute runs it; a command may give several results (several statements in one

@@ -27,6 +27,37 @@ struct FilterState {
 #endif
 };
 
+namespace {
+
+// Columns whose values the store may take straight from the cursor's buffer: text and binary ones.
+std::vector<std::uint8_t> ViewableColumns(const std::vector<ColumnInfo>& columns) {
+    std::vector<std::uint8_t> out;
+    for (const ColumnInfo& c : columns) {
+        switch (c.type) {
+            case ado::adBSTR:
+            case ado::adChar:
+            case ado::adVarChar:
+            case ado::adLongVarChar:
+            case ado::adWChar:
+            case ado::adVarWChar:
+            case ado::adLongVarWChar:
+            case ado::adBinary:
+            case ado::adVarBinary:
+            case ado::adLongVarBinary:
+            case ado::adGUID:
+            case ado::adVariant:
+                out.push_back(1);
+                break;
+            default:
+                out.push_back(0);
+                break;
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
 // ---- Execution ---------------------------------------------------------------------------------------
 Execution::~Execution() = default;
 
@@ -121,14 +152,13 @@ void RowsetCore::OpenStatic(std::unique_ptr<Execution> exec, std::int32_t max_re
     try {
         Cursor* cursor = exec_->statement->Result();
         columns_ = cursor->Columns();
+        std::vector<std::uint8_t> viewable = ViewableColumns(columns_);
         rows_ = std::make_unique<ClientRows>(columns_.size());
         scratch_.assign(columns_.size(), Variant());
         cursor->SetFetchSize(1000);
         while ((max_records <= 0 || static_cast<std::int64_t>(rows_->RowCount()) < max_records) &&
-               cursor->Next()) {
-            for (std::size_t c = 0; c < columns_.size(); ++c) cursor->Read(c, scratch_[c]);
-            rows_->Append(scratch_.data());
-        }
+               cursor->Next())
+            rows_->Append(*cursor, scratch_.data(), viewable.data());
         FinishStaticOpen();
     } catch (...) {
         Close();
@@ -140,13 +170,11 @@ void RowsetCore::OpenStatic(Cursor& cursor, Ref<ConnectionImpl> connection, std:
     (void)connection;
     BeginOpen(nullptr);
     columns_ = cursor.Columns();
+    std::vector<std::uint8_t> viewable = ViewableColumns(columns_);
     rows_ = std::make_unique<ClientRows>(columns_.size());
     scratch_.assign(columns_.size(), Variant());
-    while ((max_records <= 0 || static_cast<std::int64_t>(rows_->RowCount()) < max_records) &&
-           cursor.Next()) {
-        for (std::size_t c = 0; c < columns_.size(); ++c) cursor.Read(c, scratch_[c]);
-        rows_->Append(scratch_.data());
-    }
+    while ((max_records <= 0 || static_cast<std::int64_t>(rows_->RowCount()) < max_records) && cursor.Next())
+        rows_->Append(cursor, scratch_.data(), viewable.data());
     FinishStaticOpen();
 }
 

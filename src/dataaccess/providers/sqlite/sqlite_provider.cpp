@@ -98,6 +98,7 @@ class SqliteCursor final : public Cursor {
     }
     bool Next() override;
     void Read(std::size_t column, Variant& out) override;
+    bool ReadView(std::size_t column, std::string_view& data, ViewKind& kind) override;
 
   private:
     void Describe() const;
@@ -294,6 +295,28 @@ void SqliteCursor::Describe() const {
         }
     }
     described_ = true;
+}
+
+bool SqliteCursor::ReadView(std::size_t column, std::string_view& data, ViewKind& kind) {
+    const int c = static_cast<int>(column);
+    const int storage = sqlite3_column_type(stmt_, c);
+    if (storage != SQLITE_TEXT && storage != SQLITE_BLOB) return false;
+    if (!described_) Describe();
+    const ValueKind value_kind = types_[column].kind;
+    // The same values Read gives: a blob always as bytes, text as text where no conversion applies.
+    if (storage == SQLITE_BLOB || value_kind == ValueKind::kBinary) {
+        const void* blob = sqlite3_column_blob(stmt_, c);
+        data = std::string_view(static_cast<const char*>(blob),
+                                static_cast<std::size_t>(sqlite3_column_bytes(stmt_, c)));
+        kind = ViewKind::kBytes;
+        return true;
+    }
+    if (value_kind != ValueKind::kText && value_kind != ValueKind::kGuid && value_kind != ValueKind::kAny)
+        return false;
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, c));
+    data = std::string_view(text, static_cast<std::size_t>(sqlite3_column_bytes(stmt_, c)));
+    kind = ViewKind::kText;
+    return true;
 }
 
 void SqliteCursor::Read(std::size_t column, Variant& out) {
