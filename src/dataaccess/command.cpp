@@ -206,6 +206,7 @@ std::unique_ptr<Execution> CommandImpl::Run(const Variant& parameter_values, std
                                             bool forward_only, std::string_view object) {
     if (!connection_ || !connection_->IsOpen()) RaiseAdo(ado::adErrInvalidConnection, object);
     std::vector<ParamBinding> bindings;
+    bindings.reserve(parameters_->items().size());
     for (const auto& p : parameters_->items()) {
         p->Validate(object);
         bindings.push_back(p->Binding());

@@ -162,6 +162,10 @@ void ConnectionImpl::AddInitProperty(std::string name, std::int32_t type, std::v
 }
 
 void ConnectionImpl::SyncInitProperties() {
+    info_names_.clear();
+    info_targets_.clear();
+    status_property_ = nullptr;
+    properties_generation_ = 0;
     properties_->Clear();
     AddInitProperty("Password", ado::adBSTR, {"Password", "PWD"}, Variant(""));
     AddInitProperty("Persist Security Info", ado::adBoolean, {"Persist Security Info"}, Variant(false));
@@ -172,9 +176,43 @@ void ConnectionImpl::SyncInitProperties() {
     AddInitProperty("Extended Properties", ado::adBSTR, {"Extended Properties"}, Variant(""));
     AddInitProperty("Locale Identifier", ado::adInteger, {"Locale Identifier"}, Variant(1033));
     init_property_count_ = properties_->items().size();
+    password_property_ = properties_->Find("Password");
 }
 
 void ConnectionImpl::MergeInfoProperties(std::vector<PropertyValue> info) {
+    bool same = info.size() == info_names_.size();
+    for (std::size_t i = 0; same && i < info.size(); ++i) same = info[i].name == info_names_[i];
+    if (same) {
+        for (std::size_t i = 0; i < info.size(); ++i) {
+            auto [target, init] = info_targets_[i];
+            if (init) {
+                target->Assign(std::move(info[i].value));
+            } else {
+                target->Reset(info[i].type, info[i].attributes, std::move(info[i].value));
+            }
+        }
+    } else {
+        RebuildInfoProperties(std::move(info));
+    }
+    if (!persist_security_info_) password_property_->Assign(Variant(""));
+    RefreshStatus();
+}
+
+void ConnectionImpl::RefreshStatus() {
+    // The link may break after Open: its status is asked of the session itself.
+    if (!status_property_) return;
+    bool alive = true;
+    try {
+        alive = session_->IsAlive();
+    } catch (...) {
+        alive = false;
+    }
+    status_property_->Assign(Variant(alive ? 1 : 2));
+}
+
+void ConnectionImpl::RebuildInfoProperties(std::vector<PropertyValue> info) {
+    info_names_.clear();
+    info_targets_.clear();
     const auto& current = properties_->items();
     std::vector<Ref<PropertyImpl>> items(current.begin(),
                                          current.begin() + static_cast<std::ptrdiff_t>(init_property_count_));
@@ -185,37 +223,39 @@ void ConnectionImpl::MergeInfoProperties(std::vector<PropertyValue> info) {
         return nullptr;
     };
     for (PropertyValue& p : info) {
+        info_names_.push_back(p.name);
         if (PropertyImpl* init = find_in(items, 0, init_property_count_, p.name)) {
             init->Assign(std::move(p.value));
+            info_targets_.emplace_back(init, true);
         } else if (PropertyImpl* known = find_in(current, init_property_count_, current.size(), p.name)) {
             known->Reset(p.type, p.attributes, std::move(p.value));
             items.push_back(Ref<PropertyImpl>(known));
+            info_targets_.emplace_back(known, false);
         } else {
             items.push_back(
                 MakeRef<PropertyImpl>(std::move(p.name), p.type, p.attributes, std::move(p.value)));
+            info_targets_.emplace_back(items.back().get(), false);
         }
     }
     // Properties the provider no longer reports go (their objects keep their last value).
     for (std::size_t i = init_property_count_; i < current.size(); ++i)
         if (!find_in(items, init_property_count_, items.size(), current[i]->name())) current[i]->SetHook({});
     properties_->SetItems(std::move(items));
-    if (!persist_security_info_) properties_->Find("Password")->Assign(Variant(""));
-    // The link may break after Open: its status is asked of the session itself.
-    if (PropertyImpl* status = properties_->Find("Connection Status")) {
-        bool alive = true;
-        try {
-            alive = session_->IsAlive();
-        } catch (...) {
-            alive = false;
-        }
-        status->Assign(Variant(alive ? 1 : 2));
-    }
+    status_property_ = properties_->Find("Connection Status");
 }
 
 Ref<ado::Properties> ConnectionImpl::Properties() {
     // The platform reads property values from the provider when they are asked for, so a value that
     // changes while the connection is open (the catalog, the link's status) reads current.
-    if (session_) MergeInfoProperties(Call([&] { return session_->InfoProperties(); }));
+    if (session_) {
+        const std::uint64_t generation = session_->PropertiesGeneration();
+        if (generation == 0 || generation != properties_generation_) {
+            MergeInfoProperties(Call([&] { return session_->InfoProperties(); }));
+            properties_generation_ = generation;
+        } else {
+            RefreshStatus();
+        }
+    }
     return Ref<ado::Properties>(properties_.get());
 }
 
@@ -254,6 +294,7 @@ void ConnectionImpl::Open(std::string_view connection_string, std::string_view u
     // property ("Data Source", "Extended Properties", "User ID") replaces the string's.
     SyncInitProperties();
     try {
+        properties_generation_ = session_->PropertiesGeneration();
         MergeInfoProperties(Call([&] { return session_->InfoProperties(); }));
     } catch (...) {
         session_.reset();

@@ -108,6 +108,8 @@ class ConnectionImpl final : public ado::Connection {
     // Lays the provider's information properties over the initialization ones (replacing the values of
     // those it also reports), keeping the objects of properties it reported before.
     void MergeInfoProperties(std::vector<PropertyValue> info);
+    void RebuildInfoProperties(std::vector<PropertyValue> info);
+    void RefreshStatus();
     void AddInitProperty(std::string name, std::int32_t type, std::vector<std::string> keys,
                          Variant fallback);
     void CloseUsers() noexcept;
@@ -119,6 +121,13 @@ class ConnectionImpl final : public ado::Connection {
     Ref<ErrorsImpl> errors_;
     Ref<PropertiesImpl> properties_;
     std::size_t init_property_count_ = 0;
+    // The provider's property names as it last reported them, and the property each one landed in: the
+    // same list next time (the usual case) is merged by position, without comparing names.
+    std::uint64_t properties_generation_ = 0;  // the session's PropertiesGeneration at the last merge
+    PropertyImpl* password_property_ = nullptr;
+    PropertyImpl* status_property_ = nullptr;
+    std::vector<std::string> info_names_;
+    std::vector<std::pair<PropertyImpl*, bool>> info_targets_;  // (property, is an initialization one)
     std::int32_t connection_timeout_ = 15;
     std::int32_t command_timeout_ = 30;
     std::int32_t cursor_location_ = ado::adUseServer;

@@ -155,6 +155,9 @@ class Session {
     // Warnings (ODBC SQLSTATE 01xxx and the like) of the calls since the last TakeWarnings, handed over
     // once; the platform appends them to Connection.Errors without failing.
     virtual std::vector<Diagnostic> TakeWarnings() { return {}; }
+    // A number that changes whenever InfoProperties would answer differently (a catalog switched, a link
+    // lost); 0 when the session cannot tell, and the platform then asks InfoProperties on every lookup.
+    virtual std::uint64_t PropertiesGeneration() { return 0; }
     // The properties a Command on this session offers (names, types, defaults); a lookup of any other
     // name on Command.Properties fails with 3265. Their values reach Prepare in ExecuteOptions::properties.
     virtual std::vector<PropertyValue> CommandProperties() { return {}; }

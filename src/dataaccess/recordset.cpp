@@ -709,7 +709,11 @@ void RecordsetImpl::AttachCursor(Cursor& cursor, Ref<ConnectionImpl> connection)
 }
 
 void RecordsetImpl::RebuildFields() {
-    fields_ = core_->IsOpen() ? MakeRef<FieldsImpl>(core_) : MakeRef<FieldsImpl>();
+    if (core_->IsOpen()) {
+        fields_ = MakeRef<FieldsImpl>(core_);
+    } else if (fields_->Count() != 0) {
+        fields_ = MakeRef<FieldsImpl>();
+    }
 }
 
 void RecordsetImpl::Close() {

@@ -358,6 +358,30 @@ TEST_F(SqliteRecordset, SeveralStatementsGiveSeveralResults) {
     EXPECT_EQ(second->Source(), "SELECT 1 AS x; SELECT 2 AS y");
 }
 
+TEST_F(SqliteRecordset, MarkersCountAcrossStatementsAndCachedStatementsAreNotShared) {
+    // The second statement runs only on NextRecordset, long after Execute returned.
+    Ref<ado::Command> cmd = NewCommand("SELECT ? AS a; SELECT ? + 1 AS b");
+    Ref<ado::Recordset> first = cmd->Execute(nullptr, MakeArray(5, std::string(40, 'x')));
+    EXPECT_EQ(CLng(first->Fields()->At(0)->Value()), 5);
+    Ref<ado::Recordset> second = first->NextRecordset(nullptr);
+    ASSERT_TRUE(second);
+    EXPECT_EQ(CDbl(second->Fields()->At(0)->Value()), 1);  // 'xxx...' + 1 in SQLite arithmetic
+
+    // Two recordsets of the same text read at the same time, each with its own statement.
+    Fill(3);
+    Ref<ado::Recordset> a = Open("SELECT i FROM n ORDER BY i", ado::adUseServer);
+    Ref<ado::Recordset> b = Open("SELECT i FROM n ORDER BY i", ado::adUseServer);
+    a->MoveNext();
+    EXPECT_EQ(CLng(a->Fields()->At(0)->Value()), 2);
+    EXPECT_EQ(CLng(b->Fields()->At(0)->Value()), 1);
+    b->Close();
+    a->MoveNext();
+    EXPECT_EQ(CLng(a->Fields()->At(0)->Value()), 3);
+    // The same text again, after both let their statements go.
+    a->Close();
+    EXPECT_EQ(Open("SELECT i FROM n ORDER BY i", ado::adUseClient)->RecordCount(), 3);
+}
+
 TEST_F(SqliteRecordset, CommandsBindPositionallyAndCountAffectedRows) {
     Fill(3);
     Ref<ado::Command> cmd = NewCommand("UPDATE n SET s = ? WHERE i >= ?");

@@ -157,6 +157,7 @@ class ScriptedSession final : public Session {
         return std::make_unique<MemoryCursor>(std::move(columns), std::move(rows));
     }
     bool IsAlive() override { return provider_->alive_; }
+    std::uint64_t PropertiesGeneration() override { return provider_->properties_generation_; }
     void Cancel() override { provider_->session_calls_.push_back("cancel"); }
     std::vector<Diagnostic> TakeWarnings() override { return std::exchange(warnings_, {}); }
     std::vector<PropertyValue> CommandProperties() override { return provider_->command_properties_; }
@@ -248,10 +249,12 @@ void ScriptedProvider::SetProperty(std::string name, std::int32_t type, Variant 
                                    std::int32_t attributes) {
     RemoveProperty(name);
     properties_.push_back(PropertyValue{std::move(name), type, attributes, std::move(value)});
+    ++properties_generation_;
 }
 
 void ScriptedProvider::RemoveProperty(std::string_view name) {
     std::erase_if(properties_, [&](const PropertyValue& p) { return TextEquals(p.name, name); });
+    ++properties_generation_;
 }
 
 void ScriptedProvider::SetStandardProperties(std::string dbms_name, std::string dbms_version) {

@@ -106,7 +106,10 @@ class ScriptedProvider final : public Provider, public std::enable_shared_from_t
     void SetTransactions(bool supported) { transactions_ = supported; }
     void FailCommit(std::vector<Diagnostic> records) { commit_failure_ = std::move(records); }
     // "Connection Status" 2 and IsAlive false from now on.
-    void SetAlive(bool alive) { alive_ = alive; }
+    void SetAlive(bool alive) {
+        alive_ = alive;
+        ++properties_generation_;
+    }
 
     // ---- what happened ----
     const std::vector<OpenRequest>& opens() const noexcept { return opens_; }
@@ -148,6 +151,7 @@ class ScriptedProvider final : public Provider, public std::enable_shared_from_t
     std::vector<Diagnostic> commit_failure_;
     bool transactions_ = true;
     bool alive_ = true;
+    std::uint64_t properties_generation_ = 1;  // changes with every property the script sets
     std::vector<OpenRequest> opens_;
     std::vector<ExecutedCall> executed_;
     std::vector<std::string> session_calls_;

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <deque>
 #include <unordered_map>
 
 #include "dataaccess/memory_cursor.h"
@@ -71,10 +70,25 @@ bool FitsInt32(std::int64_t v) { return v >= INT32_MIN && v <= INT32_MAX; }
 
 class SqliteSession;
 
-// A prepared statement and how much of the text it covers.
+// The per-session cache of prepared statements, keyed by the text they were prepared from (the rest of a
+// command's text from where the statement starts) and looked up without building a key string.
+struct TextHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
+};
+struct CacheEntry {
+    sqlite3_stmt* stmt = nullptr;
+    std::size_t consumed = 0;
+    std::uint64_t last_used = 0;
+};
+using StatementCache = std::unordered_multimap<std::string, CacheEntry, TextHash, std::equal_to<>>;
+
+// A prepared statement, how much of the text it covers, and the cache node it was taken out of (empty
+// for a statement prepared afresh), which goes back into the cache without allocating.
 struct Prepared {
     sqlite3_stmt* stmt = nullptr;
     std::size_t consumed = 0;
+    StatementCache::node_type node;
 };
 
 class SqliteCursor final : public Cursor {
@@ -119,8 +133,8 @@ class SqliteStatement final : public Statement {
     ~SqliteStatement() override { ReleaseCurrent(); }
 
     void Execute(std::span<ParamBinding> params) override;
-    Cursor* Result() override { return actions_.empty() && has_rows_ ? &cursor_ : nullptr; }
-    std::int64_t RowsAffected() override { return actions_.empty() ? -1 : actions_.front(); }
+    Cursor* Result() override { return !ActionsPending() && has_rows_ ? &cursor_ : nullptr; }
+    std::int64_t RowsAffected() override { return ActionsPending() ? actions_[first_action_] : -1; }
     bool NextResult() override;
     // SQLite has no output parameters ("Output Parameter Availability" is 1): values stay as bound.
     void FetchOutputParameters(std::span<ParamBinding>) override {}
@@ -134,18 +148,24 @@ class SqliteStatement final : public Statement {
     bool RunNext();
     void ReleaseCurrent();
     void Bind(sqlite3_stmt* stmt);
-    void BindOne(sqlite3_stmt* stmt, int index, const ParamBinding& b, std::size_t position);
+    // `owned`: the binding is the statement's own copy, so SQLite may keep pointing at its text.
+    void BindOne(sqlite3_stmt* stmt, int index, const ParamBinding& b, std::size_t position, bool owned);
 
     SqliteSession& session_;
     std::string text_;
     int timeout_seconds_;
-    std::vector<ParamBinding> params_;
+    std::vector<ParamBinding> params_;     // a copy, for statements run after Execute returned
+    std::span<ParamBinding> call_params_;  // the caller's, while Execute runs
+    bool in_execute_ = false;
     std::size_t offset_ = 0;  // where the current (or next) statement starts in text_
     Prepared current_;
     std::size_t next_param_ = 0;
     bool has_rows_ = false;
     std::int64_t affected_ = -1;
-    std::deque<std::int64_t> actions_;  // counts of action statements run but not yet handed out
+    // Counts of action statements run but not yet handed out, from actions_[first_action_] on.
+    std::vector<std::int64_t> actions_;
+    std::size_t first_action_ = 0;
+    bool ActionsPending() const noexcept { return first_action_ < actions_.size(); }
     SqliteCursor cursor_;
 };
 
@@ -160,7 +180,7 @@ class SqliteSession final : public Session {
           extended_(std::move(extended)) {}
 
     ~SqliteSession() override {
-        for (auto& [key, entry] : cache_) sqlite3_finalize(entry.prepared.stmt);
+        for (auto& [key, entry] : cache_) sqlite3_finalize(entry.stmt);
         sqlite3_close_v2(db_);
     }
 
@@ -171,13 +191,15 @@ class SqliteSession final : public Session {
     std::vector<PropertyValue> InfoProperties() override;
     std::unique_ptr<Cursor> Schema(std::int32_t schema, std::span<const Variant> restrictions) override;
     bool IsAlive() override { return true; }
+    // Nothing the properties report changes while the file is open.
+    std::uint64_t PropertiesGeneration() override { return 1; }
     void Cancel() override { cancel_requested_ = true; }
 
     sqlite3* db() const noexcept { return db_; }
     bool read_only() const noexcept { return read_only_; }
 
     Prepared Checkout(std::string_view text);
-    void Return(std::string_view text, Prepared p);
+    void Return(std::string_view text, Prepared&& p);
 
     // Watches a running statement for its time-out and for Cancel.
     void Arm(int timeout_seconds) {
@@ -210,17 +232,12 @@ class SqliteSession final : public Session {
     std::vector<std::vector<Variant>> Query(const std::string& sql);
     std::vector<std::pair<std::string, std::string>> Tables(std::span<const Variant> restrictions);
 
-    struct CacheEntry {
-        Prepared prepared;
-        std::uint64_t last_used = 0;
-    };
-
     std::shared_ptr<Provider> provider_;
     sqlite3* db_;
     std::string path_;
     bool read_only_;
     std::string extended_;
-    std::unordered_multimap<std::string, CacheEntry> cache_;
+    StatementCache cache_;
     std::uint64_t use_counter_ = 0;
     int depth_ = 0;  // transactions begun through BeginTransaction and not yet ended
     bool cancel_requested_ = false;
@@ -483,8 +500,9 @@ void SqliteStatement::ReleaseCurrent() {
     cursor_.End();
     has_rows_ = false;
     if (!current_.stmt) return;
-    session_.Return(std::string_view(text_).substr(offset_), current_);
-    offset_ += current_.consumed;
+    const std::size_t consumed = current_.consumed;
+    session_.Return(std::string_view(text_).substr(offset_), std::move(current_));
+    offset_ += consumed;
     current_ = Prepared{};
 }
 
@@ -493,10 +511,21 @@ void SqliteStatement::Execute(std::span<ParamBinding> params) {
     offset_ = 0;
     next_param_ = 0;
     actions_.clear();
-    params_.assign(params.begin(), params.end());
-    Advance();
+    first_action_ = 0;
+    params_.clear();
+    call_params_ = params;
+    in_execute_ = true;
+    try {
+        Advance();
+    } catch (...) {
+        in_execute_ = false;
+        throw;
+    }
+    in_execute_ = false;
+    // Statements after a row-returning one run later, when the caller's parameters are gone.
+    if (offset_ + current_.consumed < text_.size()) params_.assign(params.begin(), params.end());
     // A text of nothing but comments is one result without rows.
-    if (actions_.empty() && !has_rows_) actions_.push_back(-1);
+    if (!ActionsPending() && !has_rows_) actions_.push_back(-1);
 }
 
 void SqliteStatement::Advance() {
@@ -507,16 +536,16 @@ void SqliteStatement::Advance() {
 }
 
 bool SqliteStatement::NextResult() {
-    if (!actions_.empty()) {
-        actions_.pop_front();
-        if (!actions_.empty() || has_rows_) return true;
+    if (ActionsPending()) {
+        ++first_action_;
+        if (ActionsPending() || has_rows_) return true;
     } else if (has_rows_) {
         ReleaseCurrent();
     } else {
         return false;
     }
     Advance();
-    return !actions_.empty() || has_rows_;
+    return ActionsPending() || has_rows_;
 }
 
 void SqliteStatement::Cancel() { session_.Cancel(); }
@@ -531,29 +560,29 @@ bool SqliteStatement::RunNext() {
             offset_ += p.consumed;
             continue;
         }
-        current_ = p;
+        current_ = std::move(p);
         sqlite3* db = session_.db();
         try {
-            Bind(p.stmt);
+            Bind(current_.stmt);
         } catch (...) {
             ReleaseCurrent();
             throw;
         }
         session_.Arm(timeout_seconds_);
-        const int rc = sqlite3_step(p.stmt);
+        const int rc = sqlite3_step(current_.stmt);
         session_.Disarm();
-        if (rc == SQLITE_ROW || (rc == SQLITE_DONE && sqlite3_column_count(p.stmt) > 0)) {
+        if (rc == SQLITE_ROW || (rc == SQLITE_DONE && sqlite3_column_count(current_.stmt) > 0)) {
             has_rows_ = true;
             affected_ = -1;
-            cursor_.Begin(p.stmt, rc == SQLITE_ROW);
+            cursor_.Begin(current_.stmt, rc == SQLITE_ROW);
             return true;
         }
         if (rc == SQLITE_DONE) {
             has_rows_ = false;
-            affected_ = IsDml(p.stmt) ? sqlite3_changes64(db) : -1;
+            affected_ = IsDml(current_.stmt) ? sqlite3_changes64(db) : -1;
             return true;
         }
-        std::string sql = sqlite3_sql(p.stmt) ? sqlite3_sql(p.stmt) : "";
+        std::string sql = sqlite3_sql(current_.stmt) ? sqlite3_sql(current_.stmt) : "";
         try {
             session_.Fail(rc, false, sql);
         } catch (...) {
@@ -569,25 +598,29 @@ void SqliteStatement::Bind(sqlite3_stmt* stmt) {
     const int n = sqlite3_bind_parameter_count(stmt);
     for (int i = 1; i <= n; ++i) {
         const std::size_t position = next_param_ + static_cast<std::size_t>(i) - 1;
-        if (position >= params_.size()) {
+        // While Execute runs the values are the caller's (SQLite copies them); afterwards our own copy,
+        // which lives as long as the statement.
+        const std::size_t available = in_execute_ ? call_params_.size() : params_.size();
+        if (position >= available) {
             ThrowDiagnostic(hr::DB_E_PARAMNOTOPTIONAL, "No value given for one or more required parameters.",
                             0, "07002", sqlite3_sql(stmt));
         }
-        BindOne(stmt, i, params_[position], position);
+        BindOne(stmt, i, in_execute_ ? call_params_[position] : params_[position], position, !in_execute_);
     }
     next_param_ += static_cast<std::size_t>(n);
 }
 
-void SqliteStatement::BindOne(sqlite3_stmt* stmt, int index, const ParamBinding& b, std::size_t position) {
+void SqliteStatement::BindOne(sqlite3_stmt* stmt, int index, const ParamBinding& b, std::size_t position,
+                              bool owned) {
     const Variant& v = b.value;
     int rc = SQLITE_OK;
     auto bind_text = [&](const std::string& s, bool stable) {
-        rc = sqlite3_bind_text64(stmt, index, s.data(), s.size(), stable ? SQLITE_STATIC : SQLITE_TRANSIENT,
-                                 SQLITE_UTF8);
+        rc = sqlite3_bind_text64(stmt, index, s.data(), s.size(),
+                                 stable && owned ? SQLITE_STATIC : SQLITE_TRANSIENT, SQLITE_UTF8);
     };
     auto bind_bytes = [&](const std::uint8_t* data, std::size_t size, bool stable) {
         rc = sqlite3_bind_blob64(stmt, index, size ? static_cast<const void*>(data) : "", size,
-                                 stable ? SQLITE_STATIC : SQLITE_TRANSIENT);
+                                 stable && owned ? SQLITE_STATIC : SQLITE_TRANSIENT);
     };
     auto bind_decimal = [&](const Decimal& d) {
         // Up to 15 significant digits a REAL keeps the value; more go in as text, exact.
@@ -723,10 +756,11 @@ void SqliteStatement::BindOne(sqlite3_stmt* stmt, int index, const ParamBinding&
 // ---- session -----------------------------------------------------------------------------------------
 Prepared SqliteSession::Checkout(std::string_view text) {
     ++use_counter_;
-    auto it = cache_.find(std::string(text));
-    if (it != cache_.end()) {
-        Prepared p = it->second.prepared;
-        cache_.erase(it);
+    if (auto it = cache_.find(text); it != cache_.end()) {
+        Prepared p;
+        p.stmt = it->second.stmt;
+        p.consumed = it->second.consumed;
+        p.node = cache_.extract(it);
         return p;
     }
     sqlite3_stmt* stmt = nullptr;
@@ -740,18 +774,23 @@ Prepared SqliteSession::Checkout(std::string_view text) {
     return p;
 }
 
-void SqliteSession::Return(std::string_view text, Prepared p) {
+void SqliteSession::Return(std::string_view text, Prepared&& p) {
     if (!p.stmt) return;
     sqlite3_reset(p.stmt);
     sqlite3_clear_bindings(p.stmt);
+    if (p.node) {
+        p.node.mapped().last_used = ++use_counter_;
+        cache_.insert(std::move(p.node));
+        return;
+    }
     if (cache_.size() >= kStatementCacheSize) {
         auto oldest = std::min_element(cache_.begin(), cache_.end(), [](const auto& a, const auto& b) {
             return a.second.last_used < b.second.last_used;
         });
-        sqlite3_finalize(oldest->second.prepared.stmt);
+        sqlite3_finalize(oldest->second.stmt);
         cache_.erase(oldest);
     }
-    cache_.emplace(std::string(text), CacheEntry{p, ++use_counter_});
+    cache_.emplace(std::string(text), CacheEntry{p.stmt, p.consumed, ++use_counter_});
 }
 
 std::unique_ptr<Statement> SqliteSession::Prepare(std::string_view text, const ExecuteOptions& options) {
