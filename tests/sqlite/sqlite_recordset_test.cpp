@@ -563,7 +563,9 @@ TEST_F(SqliteRecordset, SchemaQueriesListTablesViewsAndColumns) {
         EXPECT_EQ(CLng(field("ORDINAL_POSITION")), i + 1);
         EXPECT_EQ(CLng(field("DATA_TYPE")), cols[i].type) << cols[i].name;
         EXPECT_EQ(CBool(field("IS_NULLABLE")), cols[i].nullable) << cols[i].name;
-        if (i == 1) EXPECT_EQ(CLng(field("CHARACTER_MAXIMUM_LENGTH")), 40);
+        if (i == 1) {
+            EXPECT_EQ(CLng(field("CHARACTER_MAXIMUM_LENGTH")), 40);
+        }
         if (i == 2) {
             EXPECT_EQ(CLng(field("NUMERIC_PRECISION")), 12);
             EXPECT_EQ(CLng(field("NUMERIC_SCALE")), 2);
