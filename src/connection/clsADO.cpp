@@ -237,7 +237,7 @@ bool clsADO::m_IsConnected(const Ref<ado::Connection>& conn) {
     Try(At("m_IsConnected"), [&] {
         if (!conn || conn->State() != ado::adStateOpen) return;
         Ref<ado::Property> status;
-        TryIgnore([&] { status = conn->Properties()->Item("Connection Status"); });
+        TryIgnore([&] { status = conn->Properties()->FindItem("Connection Status"); });
         result = !status || Equals(status->Value(), Variant(1));
     });
     return result;

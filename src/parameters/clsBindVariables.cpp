@@ -148,6 +148,12 @@ clsBindVariables::~clsBindVariables() { Destructor(); }
 
 namespace {
 
+// A member by position or name, or null: a miss (or a released collection) is no failure here.
+Ref<clsParameter> Lookup(const Ref<Collection>& members, const Variant& index) {
+    const Variant* found = members ? members->Find(index) : nullptr;
+    return found ? found->ObjectAs<clsParameter>() : nullptr;
+}
+
 Collection& RequireMembers(const Ref<Collection>& members) {
     if (!members) RaiseRuntime(rt::ObjectNotSet);
     return *members;
@@ -310,7 +316,7 @@ void clsBindVariables::AddParametersToCommand(Ref<ado::Command>& command, Ref<Co
             Ref<ado::Parameter> prm = first->parameter;
             ado::Command& cmd = RequireCommand(command);
             Ref<ado::Parameter> existing;
-            TryIgnore([&] { existing = cmd.Parameters()->Item(Variant(prm->Name())); });
+            existing = cmd.Parameters()->FindItem(Variant(prm->Name()));
             if (!existing) {
                 cmd.Parameters()->Append(prm);
             } else {
@@ -346,17 +352,14 @@ void clsBindVariables::Destructor() {
 bool clsBindVariables::Exists(const Variant& Index) {
     bool result = false;
     Try({kClass, "Exists"}, [&] {
-        Ref<clsParameter> found;
-        TryIgnore([&] { found = RequireMembers(m_Members).Item(Index).ObjectAs<clsParameter>(); });
-        result = static_cast<bool>(found);
+        result = static_cast<bool>(Lookup(m_Members, Index));
     });
     return result;
 }
 
 Ref<clsParameter> clsBindVariables::Item(const Variant& Index) {
     Ref<clsParameter> result;
-    Try({kClass, "Get Items"},
-        [&] { TryIgnore([&] { result = RequireMembers(m_Members).Item(Index).ObjectAs<clsParameter>(); }); });
+    Try({kClass, "Get Items"}, [&] { result = Lookup(m_Members, Index); });
     return result;
 }
 

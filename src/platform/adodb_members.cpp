@@ -8,6 +8,23 @@ namespace {
 const Variant kMissing = Variant::Missing();
 }
 
+// Implementations override these with a probe that does not raise; the fallback keeps any other correct.
+Ref<Property> Properties::FindItem(const Variant& index) {
+    try {
+        return Item(index);
+    } catch (const korado::Error&) {
+        return nullptr;
+    }
+}
+
+Ref<Parameter> Parameters::FindItem(const Variant& index) {
+    try {
+        return Item(index);
+    } catch (const korado::Error&) {
+        return nullptr;
+    }
+}
+
 const MemberTable* Error::Members() const noexcept {
     static const MemberTable t = MemberTable::Of<Error>("Description")
                                      .Get<&Error::Number>("Number")

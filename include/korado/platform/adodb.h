@@ -79,6 +79,9 @@ public:
     virtual std::int32_t Count() = 0;
     // By 0-based position or by name (without regard to letter case); raises 3265 when there is none.
     virtual Ref<ado::Property> Item(const Variant& index) = 0;
+    // As Item, but null instead of raising when there is none (for lookups that ignore a miss, on paths run
+    // once per statement).
+    virtual Ref<ado::Property> FindItem(const Variant& index);
     virtual void Refresh() = 0;
     std::string_view ClassName() const noexcept override { return "Properties"; }
 
@@ -155,6 +158,8 @@ public:
     virtual std::int32_t Count() = 0;
     // By 0-based position or by name (without regard to letter case; the first of that name); 3265 if none.
     virtual Ref<ado::Parameter> Item(const Variant& index) = 0;
+    // As Item, but null instead of raising when there is none.
+    virtual Ref<ado::Parameter> FindItem(const Variant& index);
     // Raises 3367 when that very object is already appended, 3001 for something that is no Parameter.
     virtual void Append(const Ref<ado::Parameter>& parameter) = 0;
     virtual void Delete(const Variant& index) = 0;
