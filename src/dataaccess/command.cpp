@@ -117,6 +117,16 @@ std::size_t ParametersImpl::PositionOf(const Variant& index) const {
     return static_cast<std::size_t>(i);
 }
 
+Ref<ado::Parameter> ParametersImpl::FindItem(const Variant& index) {
+    // Binding looks every new parameter's name up before appending it: a miss must not cost an exception.
+    if (const auto* name = index.get_if<std::string>()) {
+        for (const auto& p : items_)
+            if (TextEquals(p->Name(), *name)) return Ref<ado::Parameter>(p.get());
+        return nullptr;
+    }
+    return ado::Parameters::FindItem(index);
+}
+
 Ref<ado::Parameter> ParametersImpl::Item(const Variant& index) {
     return Ref<ado::Parameter>(items_[PositionOf(index)].get());
 }

@@ -62,6 +62,7 @@ class ParametersImpl final : public ado::Parameters {
   public:
     std::int32_t Count() override { return static_cast<std::int32_t>(items_.size()); }
     Ref<ado::Parameter> Item(const Variant& index) override;
+    Ref<ado::Parameter> FindItem(const Variant& index) override;
     void Append(const Ref<ado::Parameter>& parameter) override;
     void Delete(const Variant& index) override;
     void Refresh() override;

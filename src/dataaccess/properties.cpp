@@ -77,6 +77,11 @@ Variant CoerceToType(const Variant& value, std::int32_t type) {
     }
 }
 
+Ref<ado::Property> PropertiesImpl::FindItem(const Variant& index) {
+    if (const auto* name = index.get_if<std::string>()) return Ref<ado::Property>(Find(*name));
+    return ado::Properties::FindItem(index);
+}
+
 Ref<ado::Property> PropertiesImpl::Item(const Variant& index) {
     if (index.IsString()) {
         if (PropertyImpl* p = Find(*index.get_if<std::string>())) return Ref<ado::Property>(p);
@@ -93,9 +98,24 @@ Ref<ado::Property> PropertiesImpl::Item(const Variant& index) {
     return Ref<ado::Property>(items_[static_cast<std::size_t>(position)].get());
 }
 
+namespace {
+// Property names are ASCII; this settles the common case in a few instructions per candidate, since the
+// connection object looks a property up before every statement.
+bool SameName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        auto x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+        if ((x | y) >= 0x80) return TextEquals(a, b);
+        if (x != y && (x | 0x20) != (y | 0x20)) return false;
+        if (x != y && !((x | 0x20) >= 'a' && (x | 0x20) <= 'z')) return false;
+    }
+    return true;
+}
+}  // namespace
+
 PropertyImpl* PropertiesImpl::Find(std::string_view name) const {
     for (const auto& p : items_)
-        if (TextEquals(p->name(), name)) return p.get();
+        if (SameName(p->name(), name)) return p.get();
     return nullptr;
 }
 

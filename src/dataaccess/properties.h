@@ -58,6 +58,7 @@ class PropertiesImpl final : public ado::Properties {
 
     std::int32_t Count() override { return static_cast<std::int32_t>(items_.size()); }
     Ref<ado::Property> Item(const Variant& index) override;
+    Ref<ado::Property> FindItem(const Variant& index) override;
     void Refresh() override {}
 
     // nullptr when there is none.
