@@ -51,8 +51,9 @@ TEST_P(OdbcTest, PropertiesDescribeTheDriverAndServer) {
     // The completed connection string, without the password the test passed.
     std::string extended = Text(*FindProperty(p, "Extended Properties"));
     EXPECT_NE(extended.find("DSN=" + target().dsn), std::string::npos) << extended;
-    if (!target().password.empty())
+    if (!target().password.empty()) {
         EXPECT_EQ(extended.find(target().password), std::string::npos) << extended;
+    }
     EXPECT_EQ(extended.find("PWD="), std::string::npos) << extended;
 
     std::int32_t ddl = CLng(*FindProperty(p, "Transaction DDL"));
@@ -66,6 +67,7 @@ TEST_P(OdbcTest, PropertiesDescribeTheDriverAndServer) {
         // psqlODBC connects with the options the platform needs, whatever the DSN said.
         EXPECT_NE(extended.find("Protocol=7.4-2"), std::string::npos) << extended;
         EXPECT_NE(extended.find("BoolsAsChar=0"), std::string::npos) << extended;
+        EXPECT_NE(extended.find("UseDeclareFetch=1"), std::string::npos) << extended;
     } else if (target().name == "maria") {
         EXPECT_EQ(ddl, ado::DBPROPVAL_TC_DDL_COMMIT);  // DDL commits the transaction
         EXPECT_EQ(Text(*FindProperty(p, "Current Catalog")), "korado");

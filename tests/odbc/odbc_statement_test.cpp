@@ -132,10 +132,12 @@ TEST_P(OdbcTest, TypedValuesRoundTrip) {
     EXPECT_TRUE(CBool(r[8]));
     EXPECT_EQ(r[9], Variant(bytes));
     EXPECT_EQ(r[10], Variant("long text"));
-    if (t.name == "pg") EXPECT_EQ(r[8], Variant(true));  // a real boolean column (BoolsAsChar=0)
+    if (t.name == "pg") {
+        EXPECT_EQ(r[8], Variant(true));  // a real boolean column (BoolsAsChar=0)
 
-    for (std::size_t i = 1; i < out.rows[1].size(); ++i)
-        EXPECT_TRUE(out.rows[1][i].IsNull()) << "column " << i;
+        for (std::size_t i = 1; i < out.rows[1].size(); ++i)
+            EXPECT_TRUE(out.rows[1][i].IsNull()) << "column " << i;
+    }
 
     const std::vector<Variant>& v = out.rows[2];
     EXPECT_EQ(CLng(v[1]), 7);
@@ -221,7 +223,9 @@ TEST_P(OdbcTest, LongTextAndBinaryValues) {
     EXPECT_TRUE(out.rows[0][2] == Variant(blob));
     EXPECT_NE(out.columns[1].attributes & ado::adFldLong, 0);
     // The SQLite3 driver describes a BLOB as BINARY(255), whatever it holds.
-    if (t.name != "sqlite") EXPECT_NE(out.columns[2].attributes & ado::adFldLong, 0);
+    if (t.name != "sqlite") {
+        EXPECT_NE(out.columns[2].attributes & ado::adFldLong, 0);
+    }
 }
 
 // ---- fetching ------------------------------------------------------------------------------------------
@@ -435,6 +439,25 @@ TEST_P(OdbcTest, InputOutputParametersThroughAProcedure) {
     }
 }
 
+// An open forward-only result must not hold back the autocommit of other statements on the session:
+// psqlODBC streams large results through a cursor inside a transaction of its own.
+TEST_P(OdbcTest, OpenResultDoesNotHoldBackOtherStatementsCommits) {
+    const OdbcTarget& t = target();
+    std::string table = Unique("korado_autocommit");
+    Cleanup cleanup(session(), {"DROP TABLE " + table});
+    RunSql(session(), "CREATE TABLE " + table + " (id integer)");
+    std::unique_ptr<Statement> reading = session().Prepare(Series(t, 50000, Concat(t, "'r'", "g")), {});
+    reading->Execute({});
+    ASSERT_TRUE(reading->Result()->Next());
+    RunSql(session(), "INSERT INTO " + table + " VALUES (1)");
+    std::unique_ptr<Session> other = OpenSession(t);
+    EXPECT_EQ(CLng(RunSql(*other, "SELECT count(*) FROM " + table).rows.at(0).at(0)), 1)
+        << "the insert waits for the open result";
+    int rows = 1;
+    while (reading->Result()->Next()) ++rows;
+    EXPECT_EQ(rows, 50000);
+}
+
 // ---- transactions, failures, time-outs -----------------------------------------------------------------
 
 TEST_P(OdbcTest, FailedStatementInsideATransactionLeavesTheSessionUsable) {
@@ -447,7 +470,9 @@ TEST_P(OdbcTest, FailedStatementInsideATransactionLeavesTheSessionUsable) {
     // PostgreSQL would refuse everything after this until the transaction ends; statement-level rollback
     // keeps the insert above and lets the next statement run.
     Diagnostic duplicate = FirstRecord([&] { RunSql(session(), "INSERT INTO " + table + " VALUES (1)"); });
-    if (target().name != "sqlite") EXPECT_EQ(duplicate.number, Hr(0x80040E2F)) << duplicate.sql_state;
+    if (target().name != "sqlite") {
+        EXPECT_EQ(duplicate.number, Hr(0x80040E2F)) << duplicate.sql_state;
+    }
     FirstRecord([&] { RunSql(session(), "SELECT * FROM korado_no_such_table"); });
     RunSql(session(), "INSERT INTO " + table + " VALUES (2)");
     session().Commit();
@@ -508,8 +533,9 @@ TEST_P(OdbcTest, StatementPastItsTimeOutFails) {
     EXPECT_EQ(d.sql_state, "HYT00");
     EXPECT_FALSE(d.description.empty());
     EXPECT_LT(seconds, 4.5);
-    if (target().name == "pg")
+    if (target().name == "pg") {
         EXPECT_NE(d.description.find("statement timeout"), std::string::npos) << d.description;
+    }
     // The session goes on.
     EXPECT_EQ(CLng(RunSql(session(), "SELECT 7").rows.at(0).at(0)), 7);
 }
@@ -569,7 +595,9 @@ TEST_P(OdbcTest, SchemaRowsetsListTablesViewsColumnsAndSchemas) {
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(Text(rows[0][Index(*tables, "TABLE_NAME")]), table);
     EXPECT_EQ(Text(rows[0][Index(*tables, "TABLE_TYPE")]), "TABLE");
-    if (!schema.empty()) EXPECT_EQ(Text(rows[0][Index(*tables, "TABLE_SCHEMA")]), schema);
+    if (!schema.empty()) {
+        EXPECT_EQ(Text(rows[0][Index(*tables, "TABLE_SCHEMA")]), schema);
+    }
 
     // A schema restriction as the dictionary passes it, and the view by type.
     restrictions = {Variant(), schema.empty() ? Variant() : Variant(schema), Variant(), Variant("VIEW")};
@@ -579,7 +607,9 @@ TEST_P(OdbcTest, SchemaRowsetsListTablesViewsColumnsAndSchemas) {
     for (const auto& row : rows) {
         EXPECT_EQ(Text(row[3]), "VIEW");
         if (Text(row[2]) == view) found_view = true;
-        if (Text(row[2]) == table) ADD_FAILURE() << "the table listed as a view";
+        if (Text(row[2]) == table) {
+            ADD_FAILURE() << "the table listed as a view";
+        }
     }
     EXPECT_TRUE(found_view);
 
@@ -603,7 +633,9 @@ TEST_P(OdbcTest, SchemaRowsetsListTablesViewsColumnsAndSchemas) {
     EXPECT_FALSE(CBool(rows[1][nullable]));
     EXPECT_TRUE(CBool(rows[1][has_default]));
     EXPECT_TRUE(CBool(rows[2][nullable]));
-    if (!schema.empty()) EXPECT_EQ(Text(rows[0][table_schema]), schema);
+    if (!schema.empty()) {
+        EXPECT_EQ(Text(rows[0][table_schema]), schema);
+    }
 
     std::unique_ptr<Cursor> schemata = session().Schema(ado::adSchemaSchemata, {});
     ASSERT_EQ(schemata->Columns().size(), dataaccess::SchemataColumns().size());
@@ -634,7 +666,9 @@ TEST_P(OdbcTest, KilledSessionFailsWithTheDriversTextAndReportsBroken) {
     EXPECT_FALSE(d.description.empty());
     EXPECT_FALSE(session().IsAlive()) << d.sql_state << " " << d.description;
     for (const auto& p : session().InfoProperties())
-        if (p.name == "Connection Status") EXPECT_EQ(CLng(p.value), 2);
+        if (p.name == "Connection Status") {
+            EXPECT_EQ(CLng(p.value), 2);
+        }
     // A new session works.
     std::unique_ptr<Session> again = OpenSession(t);
     EXPECT_EQ(CLng(RunSql(*again, "SELECT 3").rows.at(0).at(0)), 3);
@@ -656,7 +690,9 @@ TEST(OdbcRestart, PostgreSQLRestartBetweenTwoStatements) {
     EXPECT_EQ(d.source, "Microsoft OLE DB Provider for ODBC Drivers");
     EXPECT_FALSE(session->IsAlive()) << d.sql_state << " " << d.description;
     for (const auto& p : session->InfoProperties())
-        if (p.name == "Connection Status") EXPECT_EQ(CLng(p.value), 2);
+        if (p.name == "Connection Status") {
+            EXPECT_EQ(CLng(p.value), 2);
+        }
 
     std::unique_ptr<Session> again = OpenSession(pg);
     EXPECT_EQ(CLng(RunSql(*again, "SELECT 3").rows.at(0).at(0)), 3);

@@ -220,10 +220,11 @@ TEST(OdbcMapping, ConnectAttributesFromThePlatformString) {
     // psqlODBC gets statement-level rollback and real Booleans unless the string says otherwise.
     OdbcAttributes pg = {{"DSN", "korado_pg"}};
     AddDriverOptions(pg, DriverKind::kPostgreSQL);
-    EXPECT_EQ(JoinOdbcString(pg), "DSN=korado_pg;Protocol=7.4-2;BoolsAsChar=0;");
-    OdbcAttributes own = {{"DSN", "p"}, {"protocol", "7.4-1"}};
+    EXPECT_EQ(JoinOdbcString(pg),
+              "DSN=korado_pg;Protocol=7.4-2;BoolsAsChar=0;UseDeclareFetch=1;Fetch=10000;");
+    OdbcAttributes own = {{"DSN", "p"}, {"protocol", "7.4-1"}, {"UseDeclareFetch", "0"}};
     AddDriverOptions(own, DriverKind::kPostgreSQL);
-    EXPECT_EQ(JoinOdbcString(own), "DSN=p;protocol=7.4-1;BoolsAsChar=0;");
+    EXPECT_EQ(JoinOdbcString(own), "DSN=p;protocol=7.4-1;UseDeclareFetch=0;BoolsAsChar=0;");
     OdbcAttributes maria = {{"DSN", "m"}};
     AddDriverOptions(maria, DriverKind::kMariaDB);
     EXPECT_EQ(JoinOdbcString(maria), "DSN=m;");

@@ -491,6 +491,10 @@ void AddDriverOptions(OdbcAttributes& attributes, DriverKind kind) {
     if (kind != DriverKind::kPostgreSQL) return;
     if (!FindAttribute(attributes, "Protocol")) attributes.emplace_back("Protocol", "7.4-2");
     if (!FindAttribute(attributes, "BoolsAsChar")) attributes.emplace_back("BoolsAsChar", "0");
+    if (!FindAttribute(attributes, "UseDeclareFetch")) {
+        attributes.emplace_back("UseDeclareFetch", "1");
+        if (!FindAttribute(attributes, "Fetch")) attributes.emplace_back("Fetch", "10000");
+    }
 }
 
 bool NeedsDriverOptions(const OdbcAttributes& completed, DriverKind kind) {

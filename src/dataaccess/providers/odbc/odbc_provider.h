@@ -130,8 +130,11 @@ OdbcAttributes DriverConnectAttributes(const ConnectionString& connection_string
 std::pair<std::string, std::string> ConnectTarget(const OdbcAttributes& attributes);
 // For psqlODBC, the options the platform needs unless the string sets them itself: statement-level
 // rollback (Protocol=7.4-2: the library keeps its sessions inside a transaction, and a failed statement
-// must not poison it as PostgreSQL otherwise does) and real Booleans (BoolsAsChar=0, so that a boolean
-// column reads as adBoolean rather than as "1"/"0" text).
+// must not poison it as PostgreSQL otherwise does), real Booleans (BoolsAsChar=0, so that a boolean column
+// reads as adBoolean rather than as "1"/"0" text), and results streamed through a server cursor
+// (UseDeclareFetch=1, Fetch=10000): without it psqlODBC reads a whole result into memory, row by row,
+// before SQLExecDirect returns, which for the large forward-only results hosts read costs both the memory
+// and most of the time the reading takes.
 void AddDriverOptions(OdbcAttributes& attributes, DriverKind kind);
 // True when psqlODBC's completed string shows settings AddDriverOptions would have changed (a DSN that
 // sets them otherwise): the bridge then connects again with them in the string.
