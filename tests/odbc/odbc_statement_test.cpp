@@ -661,7 +661,10 @@ TEST_P(OdbcTest, KilledSessionFailsWithTheDriversTextAndReportsBroken) {
         RunSql(*killer, t.name == "pg" ? "SELECT pg_terminate_backend(" + std::to_string(id) + ")"
                                        : "KILL " + std::to_string(id));
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // An idle session notices before its next statement ("Connection Status" is what a host asks before
+    // it runs one, to reconnect).
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    EXPECT_FALSE(session().IsAlive());
     Diagnostic d = FirstRecord([&] { RunSql(session(), "SELECT 1"); });
     EXPECT_FALSE(d.description.empty());
     EXPECT_FALSE(session().IsAlive()) << d.sql_state << " " << d.description;

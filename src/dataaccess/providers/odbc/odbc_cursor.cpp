@@ -312,6 +312,7 @@ bool OdbcCursor::FetchBlock() {
         statement_.Fail(rc, "SQLFetch");
     }
     if (TraceEnabled()) TraceCall("SQLFetch", rc);
+    statement_.core().last_contact = std::chrono::steady_clock::now();
     if (rc == SQL_NO_DATA) return false;
     // A driver that ignores the rows-fetched pointer on single-row fetches fetched one row.
     if (block_rows_ == 1 || rows_fetched_ == 0) rows_fetched_ = 1;

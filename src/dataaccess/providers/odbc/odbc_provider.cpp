@@ -208,6 +208,7 @@ void LearnTraits(SessionCore& core) {
     t.transactions = InfoNumber<SQLUSMALLINT>(dbc, SQL_TXN_CAPABLE) != SQL_TC_NONE;
     t.procedures = InfoText(dbc, SQL_PROCEDURES) == "Y";
     t.native_query_timeout = t.kind != DriverKind::kMariaDB && t.kind != DriverKind::kSQLite;
+    t.passive_connection_dead = t.kind == DriverKind::kPostgreSQL;
     t.search_escape = InfoTextW(dbc, SQL_SEARCH_PATTERN_ESCAPE);
     t.narrow_text = !WideTextRoundTrips(dbc);
     t.narrow_output_text = t.kind == DriverKind::kMariaDB;
@@ -373,13 +374,36 @@ void OdbcSession::Commit() { EndTransaction(*core_, SQL_COMMIT); }
 void OdbcSession::Rollback() { EndTransaction(*core_, SQL_ROLLBACK); }
 
 bool OdbcSession::IsAlive() {
-    if (core_->broken) return false;
+    SessionCore& core = *core_;
+    if (core.broken) return false;
     SQLUINTEGER dead = SQL_CD_FALSE;
-    if (Succeeded(SQLGetConnectAttrW(core_->dbc(), SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)) &&
+    if (Succeeded(SQLGetConnectAttrW(core.dbc(), SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)) &&
         dead == SQL_CD_TRUE) {
-        core_->broken = true;
+        core.broken = true;
+        return false;
     }
-    return !core_->broken;
+    // The host asks "Connection Status" before each query and reconnects when it reads 2; a server that
+    // restarted while the session sat idle must show here, not only in the next query's failure. A
+    // session that heard from the server a moment ago (several properties read in a row) is taken as
+    // alive without another round trip.
+    auto now = std::chrono::steady_clock::now();
+    if (core.traits.passive_connection_dead && now - core.last_contact > std::chrono::milliseconds(100) &&
+        core.executing.empty()) {
+        try {
+            StatementHandle ping = Allocate<SQL_HANDLE_STMT>(SQL_HANDLE_DBC, core.dbc());
+            // SHOW is one round trip: psqlODBC would wrap a SELECT in a cursor of its own.
+            std::u16string text = u"SHOW server_version";
+            SQLRETURN rc = SQLExecDirectW(ping.get(), W(text), SQL_NTS);
+            if (Succeeded(rc) || rc == SQL_NO_DATA) {
+                core.last_contact = now;
+            } else {
+                core.NoteFailure(ReadDiagnostics(SQL_HANDLE_STMT, ping.get(), core.traits.narrow_text));
+            }
+        } catch (const Error&) {
+            // No statement handle: the next real call will say what is wrong.
+        }
+    }
+    return !core.broken;
 }
 
 void OdbcSession::Cancel() {

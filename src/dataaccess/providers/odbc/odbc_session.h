@@ -46,6 +46,9 @@ struct DriverTraits {
     // The driver applies SQL_ATTR_QUERY_TIMEOUT itself. MariaDB Connector/ODBC refuses it (01S02) and the
     // SQLite3 driver ignores it, so for them the watchdog cancels at the deadline.
     bool native_query_timeout = true;
+    // SQL_ATTR_CONNECTION_DEAD only repeats what the last call found (psqlODBC asks libpq, which learns of a
+    // closed socket when it next reads): an idle session is asked the server itself before it says alive.
+    bool passive_connection_dead = false;
     std::u16string search_escape;  // SQL_SEARCH_PATTERN_ESCAPE, for literal schema restrictions
     // A driver without wide entry points (the SQLite3 driver): unixODBC would convert the wide calls'
     // text through the process locale's character set, which turns anything outside Latin-1 into
@@ -80,6 +83,8 @@ class SessionCore {
     std::string extended_properties;  // the completed connection string without passwords
     std::vector<Diagnostic> warnings;
     bool broken = false;
+    // When the server last answered a call of this session (see OdbcSession::IsAlive).
+    std::chrono::steady_clock::time_point last_contact = std::chrono::steady_clock::now();
     bool in_transaction = false;
     std::vector<SQLHSTMT> executing;  // statements inside an execute call, for Session::Cancel
 };

@@ -573,6 +573,7 @@ void OdbcStatement::Execute(std::span<ParamBinding> params) {
                                        : SQLExecDirectW(stmt_.get(), W(executed_text_w_), SQL_NTS);
     }
     Checked(rc, "SQLExecDirect");
+    core_->last_contact = std::chrono::steady_clock::now();
     has_results_ = true;
     StartResult();
 }
