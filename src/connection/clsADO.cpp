@@ -236,9 +236,18 @@ bool clsADO::m_IsConnected(const Ref<ado::Connection>& conn) {
     bool result = false;
     Try(At("m_IsConnected"), [&] {
         if (!conn || conn->State() != ado::adStateOpen) return;
+        // Asked twice before every statement: the name is built once.
+        static const Variant kStatus("Connection Status");
         Ref<ado::Property> status;
-        TryIgnore([&] { status = conn->Properties()->FindItem("Connection Status"); });
-        result = !status || Equals(status->Value(), Variant(1));
+        TryIgnore([&] { status = conn->Properties()->FindItem(kStatus); });
+        if (!status) {
+            result = true;
+            return;
+        }
+        // Providers report the status as a Long; any other kind takes the general comparison.
+        const Variant value = status->Value();
+        const auto* code = value.get_if<std::int32_t>();
+        result = code ? *code == 1 : Equals(value, Variant(1));
     });
     return result;
 }

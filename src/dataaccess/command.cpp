@@ -1,5 +1,9 @@
 #include "dataaccess/command.h"
 
+#include <memory>
+
+#include "dataaccess/exact_cast.h"
+#include "dataaccess/names.h"
 #include "dataaccess/platform_error.h"
 #include "dataaccess/recordset.h"
 #include "korado/runtime/convert.h"
@@ -44,7 +48,7 @@ std::int32_t CommandTypeOf(std::int32_t options, std::int32_t fallback) {
     return type;
 }
 
-std::unique_ptr<Execution> RunText(const Ref<ConnectionImpl>& connection, std::string text,
+std::unique_ptr<Execution> RunText(const Ref<ConnectionImpl>& connection, std::string_view text,
                                    const ExecuteOptions& options, std::vector<ParamBinding> bindings,
                                    Ref<ParametersImpl> parameters, std::string_view object) {
     Session& session = connection->RequireSession(object);
@@ -55,9 +59,9 @@ std::unique_ptr<Execution> RunText(const Ref<ConnectionImpl>& connection, std::s
     exec->connection = connection;
     exec->bindings = std::move(bindings);
     exec->parameters = std::move(parameters);
-    exec->text = std::move(text);
+    // Providers keep what they need of the text: it is not held here.
     connection->Call([&] {
-        exec->statement = session.Prepare(exec->text, options);
+        exec->statement = session.Prepare(text, options);
         exec->statement->Execute(exec->bindings);
     });
     return exec;
@@ -73,6 +77,24 @@ void ParameterImpl::SetDirection(std::int32_t value) {
     if (value < ado::adParamUnknown || value > ado::adParamReturnValue)
         RaiseAdo(ado::adErrInvalidArgument, "ADODB.Parameter");
     direction_ = value;
+}
+
+void ParameterImpl::SetValue(const Variant& value) {
+    if (value.IsMissing()) {
+        value_.Clear();
+    } else if (value_.IsEmpty()) {
+        // A new parameter gets its first value: copied into place, without the temporary an assignment
+        // between kinds makes. A failed copy leaves the value Empty, as it was.
+        std::destroy_at(&value_);
+        try {
+            std::construct_at(&value_, value);
+        } catch (...) {
+            std::construct_at(&value_);
+            throw;
+        }
+    } else {
+        value_ = value;
+    }
 }
 
 void ParameterImpl::SetSize(std::int32_t value) {
@@ -103,7 +125,7 @@ ParamBinding ParameterImpl::Binding() const {
 std::size_t ParametersImpl::PositionOf(const Variant& index) const {
     if (const auto* name = index.get_if<std::string>()) {
         for (std::size_t i = 0; i < items_.size(); ++i)
-            if (TextEquals(items_[i]->Name(), *name)) return i;
+            if (SameName(items_[i]->name(), *name)) return i;
         RaiseAdo(ado::adErrItemNotFound, "ADODB.Parameters");
     }
     std::int64_t i = -1;
@@ -121,7 +143,7 @@ Ref<ado::Parameter> ParametersImpl::FindItem(const Variant& index) {
     // Binding looks every new parameter's name up before appending it: a miss must not cost an exception.
     if (const auto* name = index.get_if<std::string>()) {
         for (const auto& p : items_)
-            if (TextEquals(p->Name(), *name)) return Ref<ado::Parameter>(p.get());
+            if (SameName(p->name(), *name)) return Ref<ado::Parameter>(p.get());
         return nullptr;
     }
     return ado::Parameters::FindItem(index);
@@ -132,10 +154,12 @@ Ref<ado::Parameter> ParametersImpl::Item(const Variant& index) {
 }
 
 void ParametersImpl::Append(const Ref<ado::Parameter>& parameter) {
-    Ref<ParameterImpl> p = RefCast<ParameterImpl>(parameter);
+    Ref<ParameterImpl> p = ExactCast<ParameterImpl>(parameter);
     if (!p) RaiseAdo(ado::adErrInvalidArgument, "ADODB.Parameters");
     for (const auto& existing : items_)
         if (existing == p) RaiseAdo(ado::adErrObjectInCollection, "ADODB.Parameters");
+    // Commands are built parameter by parameter, usually a few: room for them at once.
+    if (items_.empty()) items_.reserve(8);
     items_.push_back(std::move(p));
 }
 
@@ -247,7 +271,7 @@ std::unique_ptr<Execution> CommandImpl::Run(const Variant& parameter_values, std
         for (const auto& p : properties_->items())
             opts.properties.push_back(PropertyValue{p->name(), p->Type(), p->Attributes(), p->value()});
     }
-    return RunText(connection_, text_, opts, std::move(bindings),
+    return RunText(connection_, text_.view(), opts, std::move(bindings),
                    parameters_->items().empty() ? Ref<ParametersImpl>() : parameters_, object);
 }
 

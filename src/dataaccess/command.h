@@ -17,6 +17,7 @@
 
 #include "dataaccess/connection.h"
 #include "dataaccess/properties.h"
+#include "dataaccess/shared_text.h"
 #include "korado/platform/adodb.h"
 
 namespace korado::dataaccess {
@@ -34,7 +35,7 @@ class ParameterImpl final : public ado::Parameter {
     std::int32_t Size() override { return size_; }
     void SetSize(std::int32_t value) override;
     Variant Value() override { return value_; }
-    void SetValue(const Variant& value) override { value_ = value.IsMissing() ? Variant() : value; }
+    void SetValue(const Variant& value) override;
     std::uint8_t Precision() override { return precision_; }
     void SetPrecision(std::uint8_t value) override { precision_ = value; }
     std::uint8_t NumericScale() override { return scale_; }
@@ -42,6 +43,7 @@ class ParameterImpl final : public ado::Parameter {
     std::int32_t Attributes() override { return attributes_; }
     void SetAttributes(std::int32_t value) override { attributes_ = value; }
 
+    const std::string& name() const noexcept { return name_; }
     // Raises 3708 from `object` when the definition cannot be executed.
     void Validate(std::string_view object) const;
     ParamBinding Binding() const;
@@ -80,8 +82,8 @@ class CommandImpl final : public ado::Command {
 
     Ref<ado::Connection> ActiveConnection() override;
     void SetActiveConnection(const Ref<ado::Connection>& connection) override;
-    std::string CommandText() override { return text_; }
-    void SetCommandText(std::string_view value) override { text_ = std::string(value); }
+    std::string CommandText() override { return text_.str(); }
+    void SetCommandText(std::string_view value) override { text_ = SharedText(value); }
     std::int32_t CommandTimeout() override { return timeout_; }
     void SetCommandTimeout(std::int32_t seconds) override;
     std::int32_t CommandType() override { return type_; }
@@ -99,13 +101,14 @@ class CommandImpl final : public ado::Command {
 
     // ---- for Recordset.Open with a command source ----
     const Ref<ConnectionImpl>& connection() const noexcept { return connection_; }
+    const SharedText& text() const noexcept { return text_; }
     // Runs the command and hands back the running execution (its first result current).
     std::unique_ptr<struct Execution> Run(const Variant& parameter_values, std::int32_t options,
                                           bool forward_only, std::string_view object);
 
   private:
     Ref<ConnectionImpl> connection_;
-    std::string text_;
+    SharedText text_;  // shared with the recordsets its executions return
     std::int32_t timeout_ = 30;
     std::int32_t type_ = ado::adCmdUnknown;
     bool prepared_ = false;
@@ -119,7 +122,7 @@ std::int32_t CommandTypeOf(std::int32_t options, std::int32_t fallback);
 
 // Runs `text` on `connection`'s session: Prepare and Execute with `bindings`; provider failures fill the
 // connection's Errors. Output values go to `parameters` when given.
-std::unique_ptr<Execution> RunText(const Ref<ConnectionImpl>& connection, std::string text,
+std::unique_ptr<Execution> RunText(const Ref<ConnectionImpl>& connection, std::string_view text,
                                    const ExecuteOptions& options, std::vector<ParamBinding> bindings,
                                    Ref<ParametersImpl> parameters, std::string_view object);
 

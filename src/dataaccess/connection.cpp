@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "dataaccess/command.h"
+#include "dataaccess/exact_cast.h"
 #include "dataaccess/platform_error.h"
 #include "dataaccess/recordset.h"
 #include "korado/runtime/convert.h"
@@ -49,7 +50,7 @@ ConnectionImpl::~ConnectionImpl() {
     properties_->DetachHooks();
 }
 
-Ref<ConnectionImpl> AsConnectionImpl(const Ref<ado::Connection>& c) { return RefCast<ConnectionImpl>(c); }
+Ref<ConnectionImpl> AsConnectionImpl(const Ref<ado::Connection>& c) { return ExactCast<ConnectionImpl>(c); }
 
 // ---- connection string and settings ------------------------------------------------------------------
 dataaccess::ConnectionString ConnectionImpl::Parsed() const {
@@ -207,7 +208,10 @@ void ConnectionImpl::RefreshStatus() {
     } catch (...) {
         alive = false;
     }
-    status_property_->Assign(Variant(alive ? 1 : 2));
+    // Read before every statement and nearly always unchanged: written only when it changes.
+    const std::int32_t status = alive ? 1 : 2;
+    const auto* current = status_property_->value().get_if<std::int32_t>();
+    if (!current || *current != status) status_property_->Assign(Variant(status));
 }
 
 void ConnectionImpl::RebuildInfoProperties(std::vector<PropertyValue> info) {
@@ -367,7 +371,7 @@ Ref<ado::Recordset> ConnectionImpl::Execute(std::string_view command_text, Varia
     opts.timeout_seconds = command_timeout_;
     opts.forward_only = cursor_location_ == ado::adUseServer;
     std::unique_ptr<Execution> exec =
-        RunText(self, std::string(command_text), opts, {}, Ref<ParametersImpl>(), kObject);
+        RunText(self, command_text, opts, {}, Ref<ParametersImpl>(), kObject);
     if (records_affected) *records_affected = Variant(static_cast<int>(exec->statement->RowsAffected()));
     if (options != ado::adOptionUnspecified && (options & ado::adExecuteNoRecords)) {
         Call([&] { exec->Finish(); });
@@ -376,7 +380,7 @@ Ref<ado::Recordset> ConnectionImpl::Execute(std::string_view command_text, Varia
     Ref<RecordsetImpl> rs = MakeRef<RecordsetImpl>();
     rs->SetCursorLocation(cursor_location_);
     rs->SetActiveConnection(Ref<ado::Connection>(this));
-    rs->Attach(std::move(exec), std::string(command_text));
+    rs->Attach(std::move(exec), SharedText(command_text));
     return Ref<ado::Recordset>(rs.get());
 }
 

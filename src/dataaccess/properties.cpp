@@ -1,5 +1,8 @@
 #include "dataaccess/properties.h"
 
+#include <array>
+
+#include "dataaccess/names.h"
 #include "dataaccess/platform_error.h"
 #include "korado/runtime/convert.h"
 #include "korado/runtime/strings.h"
@@ -99,21 +102,52 @@ Ref<ado::Property> PropertiesImpl::Item(const Variant& index) {
 }
 
 namespace {
-// Property names are ASCII; this settles the common case in a few instructions per candidate, since the
-// connection object looks a property up before every statement.
-bool SameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        auto x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-        if ((x | y) >= 0x80) return TextEquals(a, b);
-        if (x != y && (x | 0x20) != (y | 0x20)) return false;
-        if (x != y && !((x | 0x20) >= 'a' && (x | 0x20) <= 'z')) return false;
+
+// `name` in ASCII lower case in `buffer`; false for a name that is not ASCII or does not fit.
+bool LowerAscii(std::string_view name, std::array<char, 64>& buffer, std::string_view& out) noexcept {
+    if (name.size() > buffer.size()) return false;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const auto c = static_cast<unsigned char>(name[i]);
+        if (c >= 0x80) return false;
+        buffer[i] = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
     }
+    out = std::string_view(buffer.data(), name.size());
     return true;
 }
+
 }  // namespace
 
+void PropertiesImpl::BuildIndex() const {
+    index_.clear();
+    indexed_ = true;
+    other_names_ = false;
+    last_found_ = SIZE_MAX;
+    std::array<char, 64> buffer;
+    for (std::size_t i = 0; i < items_.size(); ++i) {
+        std::string_view lower;
+        if (LowerAscii(items_[i]->name(), buffer, lower)) {
+            index_.try_emplace(std::string(lower), i);
+        } else {
+            other_names_ = true;
+        }
+    }
+}
+
 PropertyImpl* PropertiesImpl::Find(std::string_view name) const {
+    if (indexed_ && last_found_ < items_.size() && name == last_name_) return items_[last_found_].get();
+    std::array<char, 64> buffer;
+    std::string_view lower;
+    if (items_.size() > 4 && LowerAscii(name, buffer, lower)) {
+        if (!indexed_) BuildIndex();
+        // A name beyond ASCII may fold to this one: then only the full search finds the first match.
+        if (!other_names_) {
+            auto it = index_.find(lower);
+            if (it == index_.end()) return nullptr;
+            last_name_.assign(name);
+            last_found_ = it->second;
+            return items_[it->second].get();
+        }
+    }
     for (const auto& p : items_)
         if (SameName(p->name(), name)) return p.get();
     return nullptr;
@@ -121,6 +155,7 @@ PropertyImpl* PropertiesImpl::Find(std::string_view name) const {
 
 PropertyImpl& PropertiesImpl::Add(std::string name, std::int32_t type, std::int32_t attributes, Variant value,
                                   PropertyImpl::WriteHook hook) {
+    indexed_ = false;
     items_.push_back(
         MakeRef<PropertyImpl>(std::move(name), type, attributes, std::move(value), std::move(hook)));
     return *items_.back();

@@ -13,6 +13,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "korado/platform/adodb.h"
@@ -71,15 +72,34 @@ class PropertiesImpl final : public ado::Properties {
     void Clear() {
         DetachHooks();
         items_.clear();
+        indexed_ = false;
     }
     void DetachHooks() {
         for (auto& p : items_) p->SetHook({});
     }
     const std::vector<Ref<PropertyImpl>>& items() const noexcept { return items_; }
-    void SetItems(std::vector<Ref<PropertyImpl>> items) { items_ = std::move(items); }
+    void SetItems(std::vector<Ref<PropertyImpl>> items) {
+        items_ = std::move(items);
+        indexed_ = false;
+    }
 
   private:
+    // Position of the first property of each ASCII name, keyed by the name in lower case; built on the first
+    // lookup after a change. The connection object looks "Connection Status" up before every statement, and
+    // a connection lists some thirty properties.
+    struct LowerHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
+    };
+    void BuildIndex() const;
+
     std::vector<Ref<PropertyImpl>> items_;
+    mutable std::unordered_map<std::string, std::size_t, LowerHash, std::equal_to<>> index_;
+    // The name asked for last, spelled as asked, and its position: the same name is asked again and again.
+    mutable std::string last_name_;
+    mutable std::size_t last_found_ = SIZE_MAX;
+    mutable bool indexed_ = false;
+    mutable bool other_names_ = false;  // some name is not ASCII: lookups search in full
 };
 
 }  // namespace korado::dataaccess

@@ -56,6 +56,13 @@ std::vector<std::uint8_t> ViewableColumns(const std::vector<ColumnInfo>& columns
     return out;
 }
 
+// Closed recordsets (every action statement returns one) share one empty Fields collection per thread
+// rather than each making its own; nothing can be added to it.
+Ref<FieldsImpl> NoFields() {
+    thread_local const Ref<FieldsImpl> empty = MakeRef<FieldsImpl>();
+    return empty;
+}
+
 }  // namespace
 
 // ---- Execution ---------------------------------------------------------------------------------------
@@ -516,7 +523,7 @@ Ref<ado::Field> FieldsImpl::Item(const Variant& index) {
 }
 
 // ---- Recordset ---------------------------------------------------------------------------------------
-RecordsetImpl::RecordsetImpl() : core_(MakeRef<RowsetCore>()), fields_(MakeRef<FieldsImpl>()) {}
+RecordsetImpl::RecordsetImpl() : core_(MakeRef<RowsetCore>()), fields_(NoFields()) {}
 
 RecordsetImpl::~RecordsetImpl() {
     // Fields may outlive their recordset; they must not keep its statement and session busy.
@@ -638,11 +645,11 @@ void RecordsetImpl::Open(const Variant& source, const Variant& active_connection
         source_command_ = command;
         open_source_ = source;
         open_options_ = options;
-        Attach(std::move(exec), command->CommandText());
+        Attach(std::move(exec), command->text());
         return;
     }
 
-    std::string text = source.IsMissing() || source.IsEmpty() || source.IsNull() ? source_ : CStr(source);
+    std::string text = source.IsMissing() || source.IsEmpty() || source.IsNull() ? source_.str() : CStr(source);
     Ref<ConnectionImpl> c = active_connection_;
     if (connection_given) {
         if (active_connection.IsObject()) {
@@ -664,12 +671,12 @@ void RecordsetImpl::Open(const Variant& source, const Variant& active_connection
     source_command_ = nullptr;
     open_source_ = Variant(text);
     open_options_ = options;
-    Attach(std::move(exec), text);
+    Attach(std::move(exec), SharedText(text));
 }
 
-void RecordsetImpl::Attach(std::unique_ptr<Execution> exec, std::string source) {
+void RecordsetImpl::Attach(std::unique_ptr<Execution> exec, SharedText source) {
     source_ = std::move(source);
-    filter_ = Variant(0);
+    if (const auto* group = filter_.get_if<std::int32_t>(); !group || *group != 0) filter_ = Variant(0);
     Ref<ConnectionImpl> c = exec->connection;
     c->Call([&] {
         if (!exec->statement->Result()) {
@@ -703,7 +710,7 @@ void RecordsetImpl::AttachCursor(Cursor& cursor, Ref<ConnectionImpl> connection)
     cursor_location_ = ado::adUseClient;
     cursor_type_ = ado::adOpenStatic;
     lock_type_ = ado::adLockReadOnly;
-    source_.clear();
+    source_ = SharedText();
     filter_ = Variant(0);
     RebuildFields();
 }
@@ -712,13 +719,13 @@ void RecordsetImpl::RebuildFields() {
     if (core_->IsOpen()) {
         fields_ = MakeRef<FieldsImpl>(core_);
     } else if (fields_->Count() != 0) {
-        fields_ = MakeRef<FieldsImpl>();
+        fields_ = NoFields();
     }
 }
 
 void RecordsetImpl::Close() {
     RequireOpen();
-    fields_ = MakeRef<FieldsImpl>();
+    fields_ = NoFields();
     filter_ = Variant(0);
     WithConnection([&] { core_->Close(); });
 }
@@ -820,7 +827,7 @@ Ref<ado::Recordset> RecordsetImpl::NextRecordset(Variant* records_affected) {
         if (!core_->IsOpen()) RaiseAdo(ado::adErrObjectClosed, kRecordset);
         return Ref<ado::Recordset>();
     }
-    fields_ = MakeRef<FieldsImpl>();
+    fields_ = NoFields();
     filter_ = Variant(0);
     std::unique_ptr<Execution> exec = core_->TakeExecution();
     Ref<ConnectionImpl> c = exec->connection;

@@ -26,6 +26,7 @@
 #include "dataaccess/client_rows.h"
 #include "dataaccess/connection.h"
 #include "dataaccess/provider.h"
+#include "dataaccess/shared_text.h"
 #include "korado/platform/adodb.h"
 
 namespace korado::dataaccess {
@@ -35,11 +36,11 @@ class CommandImpl;
 
 // A running command: the provider statement, its bound parameters and where output values go.
 struct Execution {
+
     Ref<ConnectionImpl> connection;
     std::unique_ptr<Statement> statement;
     std::vector<ParamBinding> bindings;
     Ref<ParametersImpl> parameters;  // receives output values; may be null
-    std::string text;
     bool advanced = false;   // the statement already stands on the next result
     bool exhausted = false;  // no result is left
     bool outputs_fetched = false;
@@ -224,7 +225,7 @@ class RecordsetImpl final : public ado::Recordset {
     std::int32_t RecordCount() override;
     std::int32_t AbsolutePosition() override;
     Ref<ado::Fields> Fields() override { return Ref<ado::Fields>(fields_.get()); }
-    std::string Source() override { return source_; }
+    std::string Source() override { return source_.str(); }
     Variant Filter() override { return filter_; }
     void SetFilter(const Variant& criteria) override;
     bool Supports(std::int32_t cursor_options) override;
@@ -249,7 +250,7 @@ class RecordsetImpl final : public ado::Recordset {
     // ---- for Connection and Command ----
     // Opens on the execution's current result (or holds it closed when that result has no rows), with this
     // recordset's cursor settings.
-    void Attach(std::unique_ptr<Execution> exec, std::string source);
+    void Attach(std::unique_ptr<Execution> exec, SharedText source);
     // A static, read-only rowset over `cursor` (OpenSchema).
     void AttachCursor(Cursor& cursor, Ref<ConnectionImpl> connection);
 
@@ -266,7 +267,7 @@ class RecordsetImpl final : public ado::Recordset {
     Ref<FieldsImpl> fields_;
     Ref<ConnectionImpl> active_connection_;
     Ref<CommandImpl> source_command_;
-    std::string source_;
+    SharedText source_;
     Variant open_source_;  // what Open was given, for Requery
     std::int32_t cursor_location_ = ado::adUseServer;
     std::int32_t cursor_type_ = ado::adOpenForwardOnly;

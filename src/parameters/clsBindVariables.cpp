@@ -1,6 +1,11 @@
 #include "korado/parameters/clsBindVariables.h"
 
 #include <algorithm>
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <typeinfo>
 
 #include "korado/connection/clsADO.h"
 #include "korado/errors/modErrorHandler.h"
@@ -19,7 +24,10 @@ ado::Command& RequireCommand(const Ref<ado::Command>& command) {
     return *command;
 }
 
-std::int32_t TextLength(const Variant& value) { return static_cast<std::int32_t>(Len(CStr(value))); }
+std::int32_t TextLength(const Variant& value) {
+    if (const auto* text = value.get_if<std::string>()) return static_cast<std::int32_t>(Len(*text));
+    return static_cast<std::int32_t>(Len(CStr(value)));
+}
 
 // ---- the placeholder scan -------------------------------------------------------------------------------
 
@@ -81,38 +89,70 @@ bool IsAscii(std::string_view s) noexcept {
     return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
-// Statements are nearly always ASCII: search and rewrite the bytes in place.
-std::vector<std::size_t> RewriteAscii(std::string& sql, std::string_view name) {
-    std::vector<std::size_t> positions;
-    std::string marker = ":";
-    marker.append(name);
-    for (std::size_t from = 0;;) {
-        const std::size_t at = sql.find(marker, from);
-        if (at == std::string::npos) break;
-        const std::size_t after = at + marker.size();
-        if (after == sql.size() || !IsAsciiAlnum(static_cast<unsigned char>(sql[after]))) {
-            sql[at] = '?';
-            std::fill_n(sql.begin() + static_cast<std::ptrdiff_t>(at + 1), name.size(), ' ');
-            positions.push_back(at + 1);
+// Where the colons of an ASCII text stand, found once for all the names bound in it: a placeholder can
+// only start at one. Rewriting keeps them where they are (a rewritten one reads "?" from then on). A text
+// with very many colons is searched afresh for each name instead.
+class Colons {
+  public:
+    explicit Colons(std::string_view sql) {
+        for (std::size_t at = sql.find(':'); at != std::string_view::npos; at = sql.find(':', at + 1)) {
+            if (count_ == at_.size()) {
+                count_ = kTooMany;
+                return;
+            }
+            at_[count_++] = static_cast<std::uint32_t>(at);
         }
-        from = at + 1;
     }
-    return positions;
+    bool listed() const noexcept { return count_ != kTooMany; }
+    const std::uint32_t* begin() const noexcept { return at_.data(); }
+    const std::uint32_t* end() const noexcept { return at_.data() + count_; }
+
+  private:
+    static constexpr std::size_t kTooMany = SIZE_MAX;
+    std::array<std::uint32_t, 32> at_;
+    std::size_t count_ = 0;
+};
+
+// Statements are nearly always ASCII: search and rewrite the bytes in place. Names are short: compared in
+// place rather than through the library's search calls.
+template <class Found>
+void RewriteAscii(std::string& sql, std::string_view name, const Colons& colons, Found&& found) {
+    char* text = sql.data();
+    const std::size_t size = sql.size();
+    auto try_at = [&](std::size_t at) {
+        if (text[at] != ':' || at + name.size() >= size) return;
+        for (std::size_t k = 0; k < name.size(); ++k)
+            if (text[at + 1 + k] != name[k]) return;
+        const std::size_t after = at + 1 + name.size();
+        if (after == size || !IsAsciiAlnum(static_cast<unsigned char>(text[after]))) {
+            text[at] = '?';
+            std::fill_n(text + at + 1, name.size(), ' ');
+            found(at + 1);
+        }
+    };
+    if (colons.listed()) {
+        for (std::uint32_t at : colons) try_at(at);
+    } else {
+        for (std::size_t at = sql.find(':'); at != std::string::npos; at = sql.find(':', at + 1)) try_at(at);
+    }
 }
 
-}  // namespace
-
-std::vector<std::size_t> RewritePlaceholders(std::string& SQL, std::string_view name) {
-    const bool ascii_sql = IsAscii(SQL);
-    if (ascii_sql && IsAscii(name)) return RewriteAscii(SQL, name);
+// Rewrites every placeholder of `name` in `SQL` and hands each one's 1-based character position to
+// `found`, in text order. `ascii_sql`: SQL holds nothing but ASCII (rewriting keeps it so); `colons`
+// lists its colons then.
+template <class Found>
+void RewriteEach(std::string& SQL, std::string_view name, bool ascii_sql, const Colons* colons, Found&& found) {
+    if (ascii_sql && IsAscii(name)) {
+        if (colons) return RewriteAscii(SQL, name, *colons, found);
+        return RewriteAscii(SQL, name, Colons(SQL), found);
+    }
     // A name with other characters cannot stand in an ASCII text.
-    if (ascii_sql) return {};
+    if (ascii_sql) return;
 
     // Compare and rewrite character by character: the marker replaces the colon and the name's characters
     // one for one, so character positions after it stay valid even where the name took several bytes.
     std::vector<Unit> text = Decode(SQL);
     std::vector<Unit> key = Decode(name);
-    std::vector<std::size_t> positions;
     const std::size_t span = key.size() + 1;
     bool rewritten = false;
     for (std::size_t p = 0; p + span <= text.size(); ++p) {
@@ -124,10 +164,10 @@ std::vector<std::size_t> RewritePlaceholders(std::string& SQL, std::string_view 
         if (after < text.size() && IsWordCharacter(text[after].code)) continue;
         text[p].code = '?';
         for (std::size_t k = 1; k < span; ++k) text[p + k].code = ' ';
-        positions.push_back(p + 1);
+        found(p + 1);
         rewritten = true;
     }
-    if (!rewritten) return positions;
+    if (!rewritten) return;
 
     std::string out;
     out.reserve(SQL.size());
@@ -139,6 +179,13 @@ std::vector<std::size_t> RewritePlaceholders(std::string& SQL, std::string_view 
             out.append(SQL, u.offset, u.length);
     }
     SQL = std::move(out);
+}
+
+}  // namespace
+
+std::vector<std::size_t> RewritePlaceholders(std::string& SQL, std::string_view name) {
+    std::vector<std::size_t> positions;
+    RewriteEach(SQL, name, IsAscii(SQL), nullptr, [&](std::size_t position) { positions.push_back(position); });
     return positions;
 }
 
@@ -148,10 +195,19 @@ clsBindVariables::~clsBindVariables() { Destructor(); }
 
 namespace {
 
+// The variable an item holds, or null. Members are made by Add, so their exact type settles the cast
+// without dynamic_cast's search; a derived object still converts.
+Ref<clsParameter> AsParameter(const Variant& item) {
+    Ref<Dispatch> object = item.AsObject();
+    if (object && typeid(*object) == typeid(clsParameter))
+        return Ref<clsParameter>(static_cast<clsParameter*>(object.get()));
+    return item.ObjectAs<clsParameter>();
+}
+
 // A member by position or name, or null: a miss (or a released collection) is no failure here.
 Ref<clsParameter> Lookup(const Ref<Collection>& members, const Variant& index) {
     const Variant* found = members ? members->Find(index) : nullptr;
-    return found ? found->ObjectAs<clsParameter>() : nullptr;
+    return found ? AsParameter(*found) : nullptr;
 }
 
 Collection& RequireMembers(const Ref<Collection>& members) {
@@ -160,7 +216,10 @@ Collection& RequireMembers(const Ref<Collection>& members) {
 }
 
 Ref<clsParameter> ItemOf(const Ref<Collection>& members, const Variant& index) {
-    Ref<clsParameter> p = RequireMembers(members).Item(index).ObjectAs<clsParameter>();
+    // Names are the usual index: straight to the key lookup, which fails as Item does.
+    const auto* name = index.get_if<std::string>();
+    Collection& all = RequireMembers(members);
+    Ref<clsParameter> p = AsParameter(name ? all.ItemByKey(*name) : all.Item(index));
     if (!p) RaiseRuntime(rt::ObjectNotSet);
     return p;
 }
@@ -194,10 +253,27 @@ void clsBindVariables::AddParametersToCommand(Ref<ado::Command>& command, Ref<Co
             std::size_t position;
             Ref<ado::Parameter> parameter;
         };
-        std::vector<Placeholder> placeholders;
+        // A statement holds a few placeholders: they stay on the stack, more go to the heap.
+        std::array<Placeholder, 8> few;
+        std::vector<Placeholder> many;
+        std::size_t count = 0;
+        auto add = [&](std::size_t position, const Ref<ado::Parameter>& prm) {
+            if (count == few.size()) many.assign(std::make_move_iterator(few.begin()), std::make_move_iterator(few.end()));
+            if (count < few.size()) {
+                few[count] = {position, prm};
+            } else {
+                many.push_back({position, prm});
+            }
+            ++count;
+        };
+        const bool ascii_sql = IsAscii(SQL);
+        const std::optional<Colons> colons = ascii_sql ? std::optional<Colons>(std::in_place, SQL) : std::nullopt;
 
         for (const Variant& entry : *names) {
-            const std::string name = CStr(entry);
+            std::string converted;
+            const std::string* text = entry.get_if<std::string>();
+            if (!text) text = &(converted = CStr(entry));
+            const std::string_view name = *text;
 
             // A: prepare the entry's parameter.
             Ref<ado::Parameter> prm =
@@ -236,7 +312,8 @@ void clsBindVariables::AddParametersToCommand(Ref<ado::Command>& command, Ref<Co
                     break;
             }
 
-            // Every read of the variable's Value below also recomputes its Size.
+            // Every read of the variable's Value below also recomputes its Size (a second read of an input
+            // variable would give the same value and size, so it is read once).
             if (mode == korParamIn) {
                 const Variant value = variable->Value();
                 if (value.IsEmpty() || value.IsNull()) {
@@ -246,18 +323,18 @@ void clsBindVariables::AddParametersToCommand(Ref<ado::Command>& command, Ref<Co
                     switch (variable->DataType()) {
                         case korTypeOther:
                         case korTypeVarchar2: {
-                            prm->SetValue(variable->Value());
+                            prm->SetValue(value);
                             // Providers refuse a variable-length parameter of size 0.
                             const std::int32_t length = TextLength(prm->Value());
                             prm->SetSize(length == 0 ? 1 : length);
                             break;
                         }
                         case korTypeNumber:
-                            prm->SetValue(variable->Value());
+                            prm->SetValue(value);
                             prm->SetSize(TextLength(prm->Value()));
                             break;
                         case korTypeDate:
-                            prm->SetValue(variable->Value());
+                            prm->SetValue(value);
                             prm->SetSize(1);
                             break;
                         default:
@@ -303,17 +380,19 @@ void clsBindVariables::AddParametersToCommand(Ref<ado::Command>& command, Ref<Co
             }
 
             // B: rewrite the entry's placeholders; each one is bound to the parameter just prepared.
-            for (std::size_t position : RewritePlaceholders(SQL, name))
-                placeholders.push_back({position, prm});
+            RewriteEach(SQL, name, ascii_sql, colons ? &*colons : nullptr,
+                        [&](std::size_t position) { add(position, prm); });
         }
 
-        // C: append in text order. A name placed more than once, or one the command already holds, gets a
-        // copy: the platform refuses to append the same parameter object twice.
-        while (!placeholders.empty()) {
-            auto first = std::min_element(
-                placeholders.begin(), placeholders.end(),
-                [](const Placeholder& a, const Placeholder& b) { return a.position < b.position; });
-            Ref<ado::Parameter> prm = first->parameter;
+        // C: append in text order (no two placeholders share a position). A name placed more than once, or
+        // one the command already holds, gets a copy: the platform refuses to append the same parameter
+        // object twice.
+        const std::span<Placeholder> placeholders =
+            count <= few.size() ? std::span<Placeholder>(few.data(), count) : std::span<Placeholder>(many);
+        std::sort(placeholders.begin(), placeholders.end(),
+                  [](const Placeholder& a, const Placeholder& b) { return a.position < b.position; });
+        for (const Placeholder& placeholder : placeholders) {
+            const Ref<ado::Parameter>& prm = placeholder.parameter;
             ado::Command& cmd = RequireCommand(command);
             Ref<ado::Parameter> existing;
             existing = cmd.Parameters()->FindItem(Variant(prm->Name()));
@@ -323,7 +402,6 @@ void clsBindVariables::AddParametersToCommand(Ref<ado::Command>& command, Ref<Co
                 cmd.Parameters()->Append(cmd.CreateParameter(prm->Name(), prm->Type(), prm->Direction(),
                                                              prm->Size(), prm->Value()));
             }
-            placeholders.erase(first);
         }
     });
 }

@@ -1,5 +1,7 @@
 #include "korado/parameters/clsParameter.h"
 
+#include <optional>
+
 #include "korado/connection/clsADO.h"
 #include "korado/errors/clsADOError.h"
 #include "korado/errors/modErrorHandler.h"
@@ -114,14 +116,22 @@ void clsParameter::SetSize(std::int32_t NewValue) {
 }
 
 Variant clsParameter::Value() {
-    Variant result;
+    // Built by copying rather than by assignment: the value is read for every statement that binds it.
+    std::optional<Variant> result;
     Try({kClass, "Get Value"}, [&] {
-        result = m_Value;
+        result.emplace(m_Value);
         // The binding code reads Value before Size and relies on this: a text variable's size follows its
-        // current value. A Null text has no length, so this fails and Size keeps what it held.
-        m_Size = m_DataType == korTypeVarchar2 ? static_cast<std::int32_t>(Len(CStr(m_Value))) : -1;
+        // current value. A Null text has no length, so this fails and Size keeps what it held. Text is
+        // measured where it lies; other values are converted first.
+        if (m_DataType != korTypeVarchar2) {
+            m_Size = -1;
+        } else if (const auto* text = m_Value.get_if<std::string>()) {
+            m_Size = static_cast<std::int32_t>(Len(*text));
+        } else {
+            m_Size = static_cast<std::int32_t>(Len(CStr(m_Value)));
+        }
     });
-    return result;
+    return result ? std::move(*result) : Variant();
 }
 
 void clsParameter::SetValue(const Variant& NewValue) {

@@ -1,5 +1,8 @@
 #include "korado/runtime/collection.h"
 
+#include <array>
+#include <optional>
+
 #include "korado/runtime/strings.h"
 
 namespace korado {
@@ -21,6 +24,18 @@ private:
 };
 
 [[noreturn]] void NoSuchItem() { RaiseRuntime(rt::InvalidProcedureCall); }
+
+// The folded form of an ASCII key of up to 64 bytes, written into `buffer`; nullopt for any other key,
+// which FoldCase then folds.
+std::optional<std::string_view> FoldAscii(std::string_view key, std::array<char, 64>& buffer) noexcept {
+    if (key.size() > buffer.size()) return std::nullopt;
+    for (std::size_t i = 0; i < key.size(); ++i) {
+        const auto c = static_cast<unsigned char>(key[i]);
+        if (c >= 0x80) return std::nullopt;
+        buffer[i] = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    }
+    return std::string_view(buffer.data(), key.size());
+}
 
 }  // namespace
 
@@ -49,6 +64,11 @@ const Variant* Collection::FindKey(std::string_view key) const noexcept {
 }
 
 std::size_t Collection::PositionOfKey(std::string_view key) const noexcept {
+    std::array<char, 64> buffer;
+    if (std::optional<std::string_view> folded = FoldAscii(key, buffer)) {
+        auto it = index_.find(*folded);
+        return it == index_.end() ? 0 : it->second + 1;
+    }
     try {
         auto it = index_.find(FoldCase(key));
         return it == index_.end() ? 0 : it->second + 1;

@@ -22,47 +22,58 @@ std::string FormatFloating(F value) {
     if (std::isnan(value)) return "NaN";
     if (std::isinf(value)) return value < 0 ? "-Infinity" : "Infinity";
     if (value == 0) return "0";
+    // Laid out in a buffer and made a string once: numbers are turned into text for every bound parameter.
     char buf[64];
     auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific);
     std::string_view sci(buf, static_cast<std::size_t>(end - buf));  // "-d.ddde+XX"
     bool negative = sci.front() == '-';
     if (negative) sci.remove_prefix(1);
     std::size_t epos = sci.find('e');
-    std::string digits;
+    char digits[32];  // at most 17 significant digits
+    std::size_t n = 0;
     for (char c : sci.substr(0, epos))
-        if (c != '.') digits += c;
+        if (c != '.') digits[n++] = c;
     int exp = 0;
     std::string_view e = sci.substr(epos + 1);
     if (e.front() == '+') e.remove_prefix(1);
     std::from_chars(e.data(), e.data() + e.size(), exp);
 
-    std::string out = negative ? "-" : "";
+    char out[64];  // sign, up to 17 digits, point, up to 19 zeros before them, or an exponent
+    std::size_t k = 0;
+    auto put = [&](char c) { out[k++] = c; };
+    auto put_digits = [&](std::size_t from, std::size_t to) {
+        for (std::size_t i = from; i < to; ++i) put(digits[i]);
+    };
+    if (negative) put('-');
     if (exp >= 15 || exp < -4) {
-        out += digits[0];
-        if (digits.size() > 1) {
-            out += '.';
-            out.append(digits, 1);
+        put(digits[0]);
+        if (n > 1) {
+            put('.');
+            put_digits(1, n);
         }
-        out += exp < 0 ? "E-" : "E+";
+        put('E');
+        put(exp < 0 ? '-' : '+');
         int a = exp < 0 ? -exp : exp;
-        if (a < 10) out += '0';
-        out += std::to_string(a);
+        if (a < 10) put('0');
+        auto [exp_end, exp_ec] = std::to_chars(out + k, out + sizeof out, a);
+        k = static_cast<std::size_t>(exp_end - out);
     } else if (exp < 0) {
-        out += "0.";
-        out.append(static_cast<std::size_t>(-exp - 1), '0');
-        out += digits;
+        put('0');
+        put('.');
+        for (int i = 0; i < -exp - 1; ++i) put('0');
+        put_digits(0, n);
     } else {
         auto int_len = static_cast<std::size_t>(exp) + 1;
-        if (digits.size() <= int_len) {
-            out += digits;
-            out.append(int_len - digits.size(), '0');
+        if (n <= int_len) {
+            put_digits(0, n);
+            for (std::size_t i = n; i < int_len; ++i) put('0');
         } else {
-            out.append(digits, 0, int_len);
-            out += '.';
-            out.append(digits, int_len);
+            put_digits(0, int_len);
+            put('.');
+            put_digits(int_len, n);
         }
     }
-    return out;
+    return std::string(out, k);
 }
 
 std::string Int128ToString(__int128 v) {

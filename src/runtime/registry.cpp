@@ -1,6 +1,8 @@
 #include "korado/runtime/registry.h"
 
+#include <array>
 #include <map>
+#include <optional>
 
 #include "korado/runtime/strings.h"
 
@@ -8,7 +10,9 @@ namespace korado {
 namespace {
 
 struct Registry {
-    std::map<std::string, ClassRegistration> by_prog_id;  // key: lower-cased ProgID
+    // Key: the lower-cased ProgID. The transparent comparator lets CreateObject look a name up without
+    // building a key string: the connection object creates a command by ProgID for every statement.
+    std::map<std::string, ClassRegistration, std::less<>> by_prog_id;
 };
 
 // Never destroyed: objects released during static destruction may still create error components.
@@ -18,6 +22,18 @@ Registry& TheRegistry() {
 }
 
 std::string Key(std::string_view s) { return LCase(s); }
+
+// Lower-cases an ASCII ProgID into `buffer` and returns it; nullopt for one that is not ASCII or does not
+// fit, which then goes through LCase.
+std::optional<std::string_view> AsciiKey(std::string_view s, std::array<char, 64>& buffer) noexcept {
+    if (s.size() > buffer.size()) return std::nullopt;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        if (c >= 0x80) return std::nullopt;
+        buffer[i] = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    }
+    return std::string_view(buffer.data(), s.size());
+}
 
 // "{EA602240-...}" and "EA602240-..." name the same class.
 std::string ClassIdKey(std::string_view s) {
@@ -49,7 +65,10 @@ ClassRegistration UnregisterClass(std::string_view prog_id) {
 Ref<Dispatch> CreateObject(std::string_view prog_id) {
     auto& map = TheRegistry().by_prog_id;
     const ClassRegistration* found = nullptr;
-    if (auto it = map.find(Key(prog_id)); it != map.end()) {
+    std::array<char, 64> buffer;
+    const std::optional<std::string_view> ascii = AsciiKey(prog_id, buffer);
+    auto it = ascii ? map.find(*ascii) : map.find(Key(prog_id));
+    if (it != map.end()) {
         found = &it->second;
     } else {
         std::string id = ClassIdKey(prog_id);

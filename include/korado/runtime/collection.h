@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -60,10 +61,16 @@ protected:
     const MemberTable* Members() const noexcept override;
 
 private:
+    // Folded keys are looked up as views (an ASCII key is folded in a buffer on the stack): hosts look
+    // their variables up by name for every statement, and a key string per lookup would cost an allocation.
+    struct KeyHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
+    };
     void Reindex();
     std::vector<Variant> items_;
-    std::vector<std::string> keys_;                        // as given, parallel to items_
-    std::unordered_map<std::string, std::size_t> index_;  // folded key -> 0-based position
+    std::vector<std::string> keys_;                                             // as given, parallel to items_
+    std::unordered_map<std::string, std::size_t, KeyHash, std::equal_to<>> index_;  // folded key -> 0-based
 };
 
 // Builds a collection of texts, e.g. the bind-variable names a host passes.

@@ -3,6 +3,7 @@
 #include "dataaccess/providers/sqlite/sqlite_provider.h"
 
 #include <sqlite3.h>
+#include <time.h>
 
 #include <algorithm>
 #include <chrono>
@@ -71,7 +72,9 @@ bool FitsInt32(std::int64_t v) { return v >= INT32_MIN && v <= INT32_MAX; }
 class SqliteSession;
 
 // The per-session cache of prepared statements, keyed by the text they were prepared from (the rest of a
-// command's text from where the statement starts) and looked up without building a key string.
+// command's text from where the statement starts) and looked up without building a key string. An entry
+// stays in the cache while a statement runs it, marked in use, so that taking it and giving it back
+// touches nothing but the entry.
 struct TextHash {
     using is_transparent = void;
     std::size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
@@ -80,15 +83,20 @@ struct CacheEntry {
     sqlite3_stmt* stmt = nullptr;
     std::size_t consumed = 0;
     std::uint64_t last_used = 0;
+    bool dml = false;  // INSERT, UPDATE, DELETE, REPLACE or WITH: it reports rows affected
+    bool in_use = false;
 };
 using StatementCache = std::unordered_multimap<std::string, CacheEntry, TextHash, std::equal_to<>>;
+using CacheSlot = StatementCache::value_type;
 
-// A prepared statement, how much of the text it covers, and the cache node it was taken out of (empty
-// for a statement prepared afresh), which goes back into the cache without allocating.
+// A prepared statement, how much of the text it covers, whether it reports rows affected, and the cache
+// entry it belongs to (null for a statement prepared afresh, which Return caches).
 struct Prepared {
     sqlite3_stmt* stmt = nullptr;
     std::size_t consumed = 0;
-    StatementCache::node_type node;
+    bool dml = false;
+    CacheSlot* entry = nullptr;
+    bool copies_bound = false;  // SQLite holds copies of bound values, to be let go on return
 };
 
 class SqliteCursor final : public Cursor {
@@ -129,8 +137,8 @@ class SqliteCursor final : public Cursor {
 
 class SqliteStatement final : public Statement {
   public:
-    SqliteStatement(SqliteSession& session, std::string text, const ExecuteOptions& options);
-    ~SqliteStatement() override { ReleaseCurrent(); }
+    SqliteStatement(SqliteSession& session, std::string_view text, const ExecuteOptions& options);
+    ~SqliteStatement() override;
 
     void Execute(std::span<ParamBinding> params) override;
     Cursor* Result() override { return !ActionsPending() && has_rows_ ? &cursor_ : nullptr; }
@@ -148,8 +156,9 @@ class SqliteStatement final : public Statement {
     bool RunNext();
     void ReleaseCurrent();
     void Bind(sqlite3_stmt* stmt);
-    // `owned`: the binding is the statement's own copy, so SQLite may keep pointing at its text.
-    void BindOne(sqlite3_stmt* stmt, int index, const ParamBinding& b, std::size_t position, bool owned);
+    // `lasting`: the value outlives every step that reads it, so SQLite may point at its text rather than
+    // copy it.
+    void BindOne(sqlite3_stmt* stmt, int index, const ParamBinding& b, std::size_t position, bool lasting);
 
     SqliteSession& session_;
     std::string text_;
@@ -177,7 +186,10 @@ class SqliteSession final : public Session {
           db_(db),
           path_(std::move(path)),
           read_only_(read_only),
-          extended_(std::move(extended)) {}
+          extended_(std::move(extended)) {
+        // Installed once: a running statement arms it (Arm), everything else passes through untouched.
+        sqlite3_progress_handler(db_, kProgressInstructions, &SqliteSession::Progress, this);
+    }
 
     ~SqliteSession() override {
         for (auto& [key, entry] : cache_) sqlite3_finalize(entry.stmt);
@@ -201,15 +213,29 @@ class SqliteSession final : public Session {
     Prepared Checkout(std::string_view text);
     void Return(std::string_view text, Prepared&& p);
 
-    // Watches a running statement for its time-out and for Cancel.
+    // Watches a running statement for its time-out and for Cancel. A time-out counts in seconds, so the
+    // coarse clock (a few milliseconds fine, and far cheaper to read for every statement) measures it.
     void Arm(int timeout_seconds) {
         cancel_requested_ = false;
         timed_out_ = false;
         has_deadline_ = timeout_seconds > 0;
-        if (has_deadline_) deadline_ = Clock::now() + std::chrono::seconds(timeout_seconds);
-        sqlite3_progress_handler(db_, kProgressInstructions, &SqliteSession::Progress, this);
+        if (has_deadline_) deadline_ = CoarseNow() + std::chrono::seconds(timeout_seconds);
+        armed_ = true;
     }
-    void Disarm() { sqlite3_progress_handler(db_, 0, nullptr, nullptr); }
+    void Disarm() { armed_ = false; }
+
+    // Buffers of finished statements, handed to the next one so that a statement run again and again
+    // allocates nothing for its text and its results.
+    struct Buffers {
+        std::string text;
+        std::vector<std::int64_t> actions;
+    };
+    Buffers TakeBuffers() { return std::move(spare_); }
+    void GiveBuffers(Buffers&& b) {
+        b.text.clear();
+        b.actions.clear();
+        spare_ = std::move(b);
+    }
 
     [[noreturn]] void Fail(int code, bool preparing, std::string_view sql = {}) {
         std::string message = sqlite3_errmsg(db_);
@@ -219,10 +245,16 @@ class SqliteSession final : public Session {
     }
 
   private:
+    static Clock::time_point CoarseNow() noexcept {
+        timespec ts{};
+        clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
+        return Clock::time_point(std::chrono::seconds(ts.tv_sec) + std::chrono::nanoseconds(ts.tv_nsec));
+    }
     static int Progress(void* self) {
         auto* s = static_cast<SqliteSession*>(self);
+        if (!s->armed_) return 0;
         if (s->cancel_requested_) return 1;
-        if (s->has_deadline_ && Clock::now() >= s->deadline_) {
+        if (s->has_deadline_ && CoarseNow() >= s->deadline_) {
             s->timed_out_ = true;
             return 1;
         }
@@ -238,8 +270,11 @@ class SqliteSession final : public Session {
     bool read_only_;
     std::string extended_;
     StatementCache cache_;
+    CacheSlot* last_ = nullptr;  // the entry checked out last: the next statement is often the same
     std::uint64_t use_counter_ = 0;
+    Buffers spare_;
     int depth_ = 0;  // transactions begun through BeginTransaction and not yet ended
+    bool armed_ = false;
     bool cancel_requested_ = false;
     bool timed_out_ = false;
     bool has_deadline_ = false;
@@ -490,11 +525,18 @@ void SqliteCursor::Read(std::size_t column, Variant& out) {
 }
 
 // ---- statement ---------------------------------------------------------------------------------------
-SqliteStatement::SqliteStatement(SqliteSession& session, std::string text, const ExecuteOptions& options)
-    : session_(session),
-      text_(std::move(text)),
-      timeout_seconds_(options.timeout_seconds),
-      cursor_(session) {}
+SqliteStatement::SqliteStatement(SqliteSession& session, std::string_view text, const ExecuteOptions& options)
+    : session_(session), timeout_seconds_(options.timeout_seconds), cursor_(session) {
+    SqliteSession::Buffers buffers = session.TakeBuffers();
+    text_ = std::move(buffers.text);
+    text_.assign(text);
+    actions_ = std::move(buffers.actions);
+}
+
+SqliteStatement::~SqliteStatement() {
+    ReleaseCurrent();
+    session_.GiveBuffers({std::move(text_), std::move(actions_)});
+}
 
 void SqliteStatement::ReleaseCurrent() {
     cursor_.End();
@@ -579,7 +621,7 @@ bool SqliteStatement::RunNext() {
         }
         if (rc == SQLITE_DONE) {
             has_rows_ = false;
-            affected_ = IsDml(current_.stmt) ? sqlite3_changes64(db) : -1;
+            affected_ = current_.dml ? sqlite3_changes64(db) : -1;
             return true;
         }
         std::string sql = sqlite3_sql(current_.stmt) ? sqlite3_sql(current_.stmt) : "";
@@ -596,31 +638,36 @@ bool SqliteStatement::RunNext() {
 
 void SqliteStatement::Bind(sqlite3_stmt* stmt) {
     const int n = sqlite3_bind_parameter_count(stmt);
+    // While Execute runs the values are the caller's, and SQLite copies them unless the statement returns
+    // no rows: that one runs to its end before Execute returns, and no step reads its values after that.
+    // Statements run after Execute bind our own copy, which lives as long as the statement.
+    const bool lasting = !in_execute_ || sqlite3_column_count(stmt) == 0;
     for (int i = 1; i <= n; ++i) {
         const std::size_t position = next_param_ + static_cast<std::size_t>(i) - 1;
-        // While Execute runs the values are the caller's (SQLite copies them); afterwards our own copy,
-        // which lives as long as the statement.
         const std::size_t available = in_execute_ ? call_params_.size() : params_.size();
         if (position >= available) {
             ThrowDiagnostic(hr::DB_E_PARAMNOTOPTIONAL, "No value given for one or more required parameters.",
                             0, "07002", sqlite3_sql(stmt));
         }
-        BindOne(stmt, i, in_execute_ ? call_params_[position] : params_[position], position, !in_execute_);
+        BindOne(stmt, i, in_execute_ ? call_params_[position] : params_[position], position, lasting);
     }
     next_param_ += static_cast<std::size_t>(n);
 }
 
 void SqliteStatement::BindOne(sqlite3_stmt* stmt, int index, const ParamBinding& b, std::size_t position,
-                              bool owned) {
+                              bool lasting) {
     const Variant& v = b.value;
     int rc = SQLITE_OK;
+    // `stable`: the bytes are the binding's own, not a conversion made here.
     auto bind_text = [&](const std::string& s, bool stable) {
+        if (!(stable && lasting)) current_.copies_bound = true;
         rc = sqlite3_bind_text64(stmt, index, s.data(), s.size(),
-                                 stable && owned ? SQLITE_STATIC : SQLITE_TRANSIENT, SQLITE_UTF8);
+                                 stable && lasting ? SQLITE_STATIC : SQLITE_TRANSIENT, SQLITE_UTF8);
     };
     auto bind_bytes = [&](const std::uint8_t* data, std::size_t size, bool stable) {
+        if (!(stable && lasting)) current_.copies_bound = true;
         rc = sqlite3_bind_blob64(stmt, index, size ? static_cast<const void*>(data) : "", size,
-                                 stable && owned ? SQLITE_STATIC : SQLITE_TRANSIENT);
+                                 stable && lasting ? SQLITE_STATIC : SQLITE_TRANSIENT);
     };
     auto bind_decimal = [&](const Decimal& d) {
         // Up to 15 significant digits a REAL keeps the value; more go in as text, exact.
@@ -756,12 +803,21 @@ void SqliteStatement::BindOne(sqlite3_stmt* stmt, int index, const ParamBinding&
 // ---- session -----------------------------------------------------------------------------------------
 Prepared SqliteSession::Checkout(std::string_view text) {
     ++use_counter_;
-    if (auto it = cache_.find(text); it != cache_.end()) {
-        Prepared p;
-        p.stmt = it->second.stmt;
-        p.consumed = it->second.consumed;
-        p.node = cache_.extract(it);
-        return p;
+    CacheSlot* hit = nullptr;
+    if (last_ && !last_->second.in_use && last_->first == text) {
+        hit = last_;
+    } else {
+        for (auto [it, end] = cache_.equal_range(text); it != end; ++it) {
+            if (!it->second.in_use) {
+                hit = &*it;
+                break;
+            }
+        }
+    }
+    if (hit) {
+        hit->second.in_use = true;
+        last_ = hit;
+        return Prepared{hit->second.stmt, hit->second.consumed, hit->second.dml, hit};
     }
     sqlite3_stmt* stmt = nullptr;
     const char* tail = nullptr;
@@ -771,45 +827,57 @@ Prepared SqliteSession::Checkout(std::string_view text) {
     Prepared p;
     p.stmt = stmt;
     p.consumed = tail ? static_cast<std::size_t>(tail - text.data()) : text.size();
+    p.dml = stmt && IsDml(stmt);
     return p;
 }
 
 void SqliteSession::Return(std::string_view text, Prepared&& p) {
     if (!p.stmt) return;
     sqlite3_reset(p.stmt);
-    sqlite3_clear_bindings(p.stmt);
-    if (p.node) {
-        p.node.mapped().last_used = ++use_counter_;
-        cache_.insert(std::move(p.node));
+    // Copies SQLite made of bound values go now rather than when the statement next runs. Values it points
+    // at are never read again: every run binds all parameters before its first step.
+    if (p.copies_bound) sqlite3_clear_bindings(p.stmt);
+    if (p.entry) {
+        p.entry->second.in_use = false;
+        p.entry->second.last_used = ++use_counter_;
         return;
     }
     if (cache_.size() >= kStatementCacheSize) {
-        auto oldest = std::min_element(cache_.begin(), cache_.end(), [](const auto& a, const auto& b) {
-            return a.second.last_used < b.second.last_used;
-        });
+        // The least recently used entry that no statement is running goes; with every one running, the
+        // new statement is not kept.
+        auto oldest = cache_.end();
+        for (auto it = cache_.begin(); it != cache_.end(); ++it) {
+            if (!it->second.in_use && (oldest == cache_.end() || it->second.last_used < oldest->second.last_used))
+                oldest = it;
+        }
+        if (oldest == cache_.end()) {
+            sqlite3_finalize(p.stmt);
+            return;
+        }
+        if (last_ == &*oldest) last_ = nullptr;
         sqlite3_finalize(oldest->second.stmt);
         cache_.erase(oldest);
     }
-    cache_.emplace(std::string(text), CacheEntry{p.stmt, p.consumed, ++use_counter_});
+    cache_.emplace(std::string(text), CacheEntry{p.stmt, p.consumed, ++use_counter_, p.dml, false});
 }
 
 std::unique_ptr<Statement> SqliteSession::Prepare(std::string_view text, const ExecuteOptions& options) {
-    std::string sql;
+    std::string table_sql;
     switch (options.command_type) {
         case ado::adCmdTable:
         case ado::adCmdTableDirect: {
             // A table name, maybe qualified by its database ("main.orders"); already quoted parts stay.
             std::string_view name = Trimmed(text);
             if (!name.empty() && (name.front() == '"' || name.front() == '[' || name.front() == '`')) {
-                sql = "SELECT * FROM " + std::string(name);
+                table_sql = "SELECT * FROM " + std::string(name);
             } else {
                 std::size_t dot = name.find('.');
-                sql = "SELECT * FROM " + (dot == std::string_view::npos
+                table_sql = "SELECT * FROM " + (dot == std::string_view::npos
                                               ? QuoteIdentifier(name)
                                               : QuoteIdentifier(name.substr(0, dot)) + "." +
                                                     QuoteIdentifier(name.substr(dot + 1)));
             }
-            break;
+            return std::make_unique<SqliteStatement>(*this, table_sql, options);
         }
         case ado::adCmdStoredProc:
             ThrowDiagnostic(hr::DB_E_NOTSUPPORTED, "SQLite has no stored procedures: " + std::string(text), 0,
@@ -818,10 +886,8 @@ std::unique_ptr<Statement> SqliteSession::Prepare(std::string_view text, const E
             ThrowDiagnostic(hr::DB_E_NOTSUPPORTED, "The SQLite provider cannot open a file as a command.", 0,
                             "IM001");
         default:
-            sql = std::string(text);
-            break;
+            return std::make_unique<SqliteStatement>(*this, text, options);
     }
-    return std::make_unique<SqliteStatement>(*this, std::move(sql), options);
 }
 
 void SqliteSession::Exec(const std::string& sql) {
