@@ -345,17 +345,29 @@ std::int32_t ConnectionImpl::BeginTrans() {
     return ++transaction_level_;
 }
 
-void ConnectionImpl::CommitTrans() {
+template <class F>
+void ConnectionImpl::EndTransaction(F&& end) {
     Session& s = RequireSession(kObject, ado::adErrObjectClosed);
-    Call([&] { s.Commit(); });
+    try {
+        Call([&] { end(s); });
+    } catch (...) {
+        // A transaction whose link dropped is gone with it: counting it further would make Close refuse
+        // (3246) and keep the connection from ever being reopened.
+        bool alive = true;
+        try {
+            alive = s.IsAlive();
+        } catch (...) {
+            alive = false;
+        }
+        if (!alive) transaction_level_ = 0;
+        throw;
+    }
     if (transaction_level_ > 0) --transaction_level_;
 }
 
-void ConnectionImpl::RollbackTrans() {
-    Session& s = RequireSession(kObject, ado::adErrObjectClosed);
-    Call([&] { s.Rollback(); });
-    if (transaction_level_ > 0) --transaction_level_;
-}
+void ConnectionImpl::CommitTrans() { EndTransaction([](Session& s) { s.Commit(); }); }
+
+void ConnectionImpl::RollbackTrans() { EndTransaction([](Session& s) { s.Rollback(); }); }
 
 void ConnectionImpl::Cancel() {
     if (session_) session_->Cancel();

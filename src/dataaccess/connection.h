@@ -110,6 +110,9 @@ class ConnectionImpl final : public ado::Connection {
     void MergeInfoProperties(std::vector<PropertyValue> info);
     void RebuildInfoProperties(std::vector<PropertyValue> info);
     void RefreshStatus();
+    // Commits or rolls back through `end`; a failure on a dropped link ends the transaction count.
+    template <class F>
+    void EndTransaction(F&& end);
     void AddInitProperty(std::string name, std::int32_t type, std::vector<std::string> keys,
                          Variant fallback);
     void CloseUsers() noexcept;

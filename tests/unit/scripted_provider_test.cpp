@@ -216,6 +216,18 @@ TEST_F(Scripted, PropertiesTransactionsAndLiveness) {
     EXPECT_EQ(provider->session_calls(),
               (std::vector<std::string>{"begin", "commit", "begin", "commit", "rollback"}));
 
+    // A commit that fails because the link dropped has lost the transaction with it: Close goes ahead,
+    // so that the connection can be opened again. While the link lives, Close still refuses (3246).
+    provider->SetAlive(true);
+    c->BeginTrans();
+    EXPECT_EQ(RaisedError([&] { c->Close(); })->Number(), ado::adErrInTransaction);
+    provider->SetAlive(false);
+    EXPECT_TRUE(RaisedError([&] { c->CommitTrans(); }));
+    c->Close();
+    EXPECT_EQ(c->State(), ado::adStateClosed);
+    provider->FailCommit({});
+    provider->SetAlive(true);
+
     // A provider without transactions and without a "Transaction DDL" property.
     auto plain = std::make_shared<ScriptedProvider>();
     ScopedProvider registered_plain(plain);
