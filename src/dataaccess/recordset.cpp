@@ -84,6 +84,19 @@ void Execution::CopyOutputs() {
         if (bindings[i].direction != ado::adParamInput) items[i]->StoreOutput(bindings[i].value);
 }
 
+void Execution::LookPast() {
+    if (advanced || exhausted) return;
+    // Results without rows (a procedure's status, update counts) hold nothing a recordset could show.
+    while (statement->NextResult()) {
+        if (statement->Result()) {
+            advanced = true;
+            return;
+        }
+    }
+    exhausted = true;
+    CopyOutputs();
+}
+
 bool Execution::NextResult() {
     if (exhausted) return false;
     if (advanced) {
@@ -191,6 +204,10 @@ void RowsetCore::FinishStaticOpen() {
 }
 
 void RowsetCore::HoldPending(std::unique_ptr<Execution> exec) { BeginOpen(std::move(exec)); }
+
+void RowsetCore::LookPastResult() {
+    if (exec_) exec_->LookPast();
+}
 
 std::unique_ptr<Execution> RowsetCore::TakeExecution() {
     if (connection_) connection_->RemoveUser(this);
@@ -680,24 +697,20 @@ void RecordsetImpl::Attach(std::unique_ptr<Execution> exec, SharedText source) {
     Ref<ConnectionImpl> c = exec->connection;
     c->Call([&] {
         if (!exec->statement->Result()) {
-            // A statement without rows: the recordset stays closed. Output parameters of a lone statement
-            // are wanted right after Execute, so look past it once now.
-            if (exec->HasOutputs()) {
-                if (exec->statement->NextResult()) {
-                    exec->advanced = true;
-                } else {
-                    exec->exhausted = true;
-                    exec->CopyOutputs();
-                }
-            }
+            // A statement without rows: the recordset stays closed.
+            if (exec->HasOutputs()) exec->LookPast();
             core_->HoldPending(std::move(exec));
             return;
         }
+        // A call with output parameters answers with rows too (psqlODBC runs it as a SELECT): its rows are
+        // read into the recordset at once, so that the output values can follow before Execute returns.
+        const bool outputs = exec->HasOutputs();
         const bool forward = cursor_location_ == ado::adUseServer && cursor_type_ == ado::adOpenForwardOnly;
-        if (forward) {
+        if (forward && !outputs) {
             core_->OpenForward(std::move(exec), max_records_, cache_size_);
         } else {
             core_->OpenStatic(std::move(exec), max_records_);
+            if (outputs) core_->LookPastResult();
         }
     });
     RebuildFields();

@@ -53,6 +53,9 @@ struct Execution {
     void Finish();
     bool HasOutputs() const;
     void CopyOutputs();
+    // Moves past the current result: a call's output values follow its results, and callers want them
+    // right after Execute. The next result, if any, stays pending for NextRecordset.
+    void LookPast();
 };
 
 struct FilterState;
@@ -73,6 +76,8 @@ class RowsetCore final : public Object, public SessionUser {
     // Holds an execution whose current result has no rows: the recordset is closed but NextRecordset can
     // move on.
     void HoldPending(std::unique_ptr<Execution> exec);
+    // After a static open: moves the execution past the result just read (see Execution::LookPast).
+    void LookPastResult();
     // Lets go of everything; the execution is handed back to a caller that moves to the next result.
     std::unique_ptr<Execution> TakeExecution();
     void Close();

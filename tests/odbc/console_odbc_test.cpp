@@ -131,10 +131,9 @@ TEST_F(ConsolePostgresTest, FailuresAndExitStatus) {
 // A function with OUT parameters, called through the ODBC call escape: psqlODBC runs it as
 // SELECT * FROM f(in arguments) and copies the row into the output parameters.
 //
-// Disabled: the library reads output parameters right after the command runs, and the platform hands them
-// over only once the command's rows are read to the end, while psqlODBC always answers a call with a row.
-// Enable when output values are available at execute time for providers that report them so.
-TEST_F(ConsolePostgresTest, DISABLED_OutputVariablesAfterAProcedureCall) {
+// The platform reads the call's row into the recordset at once, so the values are there when the
+// library asks right after Execute.
+TEST_F(ConsolePostgresTest, OutputVariablesAfterAProcedureCall) {
     ConsoleRun run =
         console_.Run({Login()}, "create function " + Function() +
                                     "(a integer, b integer, out total integer, out product integer)\n"
