@@ -14,6 +14,14 @@ namespace {
 
 constexpr const char* kCommand = "ADODB.Command";
 
+bool IsBlankText(std::string_view s) {
+    for (char c : s)
+        if (c != ' ' && c != '\t' && c != '\r' && c != '\n') return false;
+    return true;
+}
+
+}  // namespace
+
 bool IsVariableLength(std::int32_t type) {
     switch (type) {
         case ado::adChar:
@@ -30,14 +38,6 @@ bool IsVariableLength(std::int32_t type) {
             return false;
     }
 }
-
-bool IsBlankText(std::string_view s) {
-    for (char c : s)
-        if (c != ' ' && c != '\t' && c != '\r' && c != '\n') return false;
-    return true;
-}
-
-}  // namespace
 
 std::int32_t CommandTypeOf(std::int32_t options, std::int32_t fallback) {
     if (options == ado::adOptionUnspecified) return fallback;

@@ -365,9 +365,13 @@ void ConnectionImpl::EndTransaction(F&& end) {
     if (transaction_level_ > 0) --transaction_level_;
 }
 
-void ConnectionImpl::CommitTrans() { EndTransaction([](Session& s) { s.Commit(); }); }
+void ConnectionImpl::CommitTrans() {
+    EndTransaction([](Session& s) { s.Commit(); });
+}
 
-void ConnectionImpl::RollbackTrans() { EndTransaction([](Session& s) { s.Rollback(); }); }
+void ConnectionImpl::RollbackTrans() {
+    EndTransaction([](Session& s) { s.Rollback(); });
+}
 
 void ConnectionImpl::Cancel() {
     if (session_) session_->Cancel();
@@ -382,8 +386,7 @@ Ref<ado::Recordset> ConnectionImpl::Execute(std::string_view command_text, Varia
     opts.command_type = CommandTypeOf(options, ado::adCmdText);
     opts.timeout_seconds = command_timeout_;
     opts.forward_only = cursor_location_ == ado::adUseServer;
-    std::unique_ptr<Execution> exec =
-        RunText(self, command_text, opts, {}, Ref<ParametersImpl>(), kObject);
+    std::unique_ptr<Execution> exec = RunText(self, command_text, opts, {}, Ref<ParametersImpl>(), kObject);
     if (records_affected) *records_affected = Variant(static_cast<int>(exec->statement->RowsAffected()));
     if (options != ado::adOptionUnspecified && (options & ado::adExecuteNoRecords)) {
         Call([&] { exec->Finish(); });

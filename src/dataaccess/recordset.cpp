@@ -32,26 +32,10 @@ namespace {
 // Columns whose values the store may take straight from the cursor's buffer: text and binary ones.
 std::vector<std::uint8_t> ViewableColumns(const std::vector<ColumnInfo>& columns) {
     std::vector<std::uint8_t> out;
+    out.reserve(columns.size());
     for (const ColumnInfo& c : columns) {
-        switch (c.type) {
-            case ado::adBSTR:
-            case ado::adChar:
-            case ado::adVarChar:
-            case ado::adLongVarChar:
-            case ado::adWChar:
-            case ado::adVarWChar:
-            case ado::adLongVarWChar:
-            case ado::adBinary:
-            case ado::adVarBinary:
-            case ado::adLongVarBinary:
-            case ado::adGUID:
-            case ado::adVariant:
-                out.push_back(1);
-                break;
-            default:
-                out.push_back(0);
-                break;
-        }
+        const bool text = c.type == ado::adBSTR || c.type == ado::adGUID || c.type == ado::adVariant;
+        out.push_back(text || IsVariableLength(c.type) ? 1 : 0);
     }
     return out;
 }
@@ -666,7 +650,8 @@ void RecordsetImpl::Open(const Variant& source, const Variant& active_connection
         return;
     }
 
-    std::string text = source.IsMissing() || source.IsEmpty() || source.IsNull() ? source_.str() : CStr(source);
+    std::string text =
+        source.IsMissing() || source.IsEmpty() || source.IsNull() ? source_.str() : CStr(source);
     Ref<ConnectionImpl> c = active_connection_;
     if (connection_given) {
         if (active_connection.IsObject()) {

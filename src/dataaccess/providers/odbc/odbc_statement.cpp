@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "dataaccess/properties.h"
 #include "dataaccess/providers/odbc/odbc_cursor.h"
 #include "dataaccess/providers/odbc/odbc_session.h"
 #include "dataaccess/providers/odbc/odbc_text.h"
@@ -171,24 +172,6 @@ Variant TextValue(std::int32_t type, std::string_view text) {
                 return NumericVariant(text);
             case ado::adCurrency:
                 return Variant(CCur(NumericVariant(text)));
-            case ado::adBoolean:
-                return Variant(CBool(v));
-            case ado::adTinyInt:
-            case ado::adSmallInt:
-                return Variant(CInt(v));
-            case ado::adUnsignedTinyInt:
-                return Variant(CByte(v));
-            case ado::adInteger:
-            case ado::adUnsignedSmallInt:
-                return Variant(CLng(v));
-            case ado::adBigInt:
-            case ado::adUnsignedInt:
-            case ado::adUnsignedBigInt:
-                return Variant(static_cast<long long>(CLngLng(v)));
-            case ado::adSingle:
-                return Variant(CSng(v));
-            case ado::adDouble:
-                return Variant(CDbl(v));
             case ado::adDate:
             case ado::adDBTimeStamp:
             case ado::adDBDate:
@@ -201,7 +184,7 @@ Variant TextValue(std::int32_t type, std::string_view text) {
                 return GuidVariant(w.data(), w.size());
             }
             default:
-                return v;
+                return CoerceToType(v, type);
         }
     } catch (const Error&) {
         return v;  // text the type cannot hold stays text
