@@ -101,32 +101,15 @@ Ref<ado::Property> PropertiesImpl::Item(const Variant& index) {
     return Ref<ado::Property>(items_[static_cast<std::size_t>(position)].get());
 }
 
-namespace {
-
-// `name` in ASCII lower case in `buffer`; false for a name that is not ASCII or does not fit.
-bool LowerAscii(std::string_view name, std::array<char, 64>& buffer, std::string_view& out) noexcept {
-    if (name.size() > buffer.size()) return false;
-    for (std::size_t i = 0; i < name.size(); ++i) {
-        const auto c = static_cast<unsigned char>(name[i]);
-        if (c >= 0x80) return false;
-        buffer[i] = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-    }
-    out = std::string_view(buffer.data(), name.size());
-    return true;
-}
-
-}  // namespace
-
 void PropertiesImpl::BuildIndex() const {
     index_.clear();
     indexed_ = true;
     other_names_ = false;
     last_found_ = SIZE_MAX;
-    std::array<char, 64> buffer;
+    FoldBuffer buffer;
     for (std::size_t i = 0; i < items_.size(); ++i) {
-        std::string_view lower;
-        if (LowerAscii(items_[i]->name(), buffer, lower)) {
-            index_.try_emplace(std::string(lower), i);
+        if (std::optional<std::string_view> lower = FoldAscii(items_[i]->name(), buffer)) {
+            index_.try_emplace(std::string(*lower), i);
         } else {
             other_names_ = true;
         }
@@ -135,13 +118,13 @@ void PropertiesImpl::BuildIndex() const {
 
 PropertyImpl* PropertiesImpl::Find(std::string_view name) const {
     if (indexed_ && last_found_ < items_.size() && name == last_name_) return items_[last_found_].get();
-    std::array<char, 64> buffer;
-    std::string_view lower;
-    if (items_.size() > 4 && LowerAscii(name, buffer, lower)) {
+    FoldBuffer buffer;
+    std::optional<std::string_view> lower;
+    if (items_.size() > 4 && (lower = FoldAscii(name, buffer))) {
         if (!indexed_) BuildIndex();
         // A name beyond ASCII may fold to this one: then only the full search finds the first match.
         if (!other_names_) {
-            auto it = index_.find(lower);
+            auto it = index_.find(*lower);
             if (it == index_.end()) return nullptr;
             last_name_.assign(name);
             last_found_ = it->second;

@@ -9,7 +9,7 @@ namespace korado {
 namespace {
 
 class CollectionEnumerator final : public Enumerator {
-public:
+  public:
     explicit CollectionEnumerator(Ref<Collection> c) : collection_(std::move(c)) {}
     bool Next(Variant& out) override {
         if (next_ >= static_cast<std::size_t>(collection_->Count())) return false;
@@ -18,28 +18,18 @@ public:
     }
     void Reset() override { next_ = 0; }
 
-private:
+  private:
     Ref<Collection> collection_;
     std::size_t next_ = 0;
 };
 
 [[noreturn]] void NoSuchItem() { RaiseRuntime(rt::InvalidProcedureCall); }
 
-// The folded form of an ASCII key of up to 64 bytes, written into `buffer`; nullopt for any other key,
-// which FoldCase then folds.
-std::optional<std::string_view> FoldAscii(std::string_view key, std::array<char, 64>& buffer) noexcept {
-    if (key.size() > buffer.size()) return std::nullopt;
-    for (std::size_t i = 0; i < key.size(); ++i) {
-        const auto c = static_cast<unsigned char>(key[i]);
-        if (c >= 0x80) return std::nullopt;
-        buffer[i] = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-    }
-    return std::string_view(buffer.data(), key.size());
-}
-
 }  // namespace
 
-void Collection::Add(Variant item, std::string_view key) { AddBefore(std::move(item), items_.size() + 1, key); }
+void Collection::Add(Variant item, std::string_view key) {
+    AddBefore(std::move(item), items_.size() + 1, key);
+}
 
 void Collection::AddBefore(Variant item, std::size_t before, std::string_view key) {
     if (before < 1 || before > items_.size() + 1) NoSuchItem();
@@ -64,7 +54,7 @@ const Variant* Collection::FindKey(std::string_view key) const noexcept {
 }
 
 std::size_t Collection::PositionOfKey(std::string_view key) const noexcept {
-    std::array<char, 64> buffer;
+    FoldBuffer buffer;
     if (std::optional<std::string_view> folded = FoldAscii(key, buffer)) {
         auto it = index_.find(*folded);
         return it == index_.end() ? 0 : it->second + 1;

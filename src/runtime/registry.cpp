@@ -25,16 +25,6 @@ std::string Key(std::string_view s) { return LCase(s); }
 
 // Lower-cases an ASCII ProgID into `buffer` and returns it; nullopt for one that is not ASCII or does not
 // fit, which then goes through LCase.
-std::optional<std::string_view> AsciiKey(std::string_view s, std::array<char, 64>& buffer) noexcept {
-    if (s.size() > buffer.size()) return std::nullopt;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        if (c >= 0x80) return std::nullopt;
-        buffer[i] = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-    }
-    return std::string_view(buffer.data(), s.size());
-}
-
 // "{EA602240-...}" and "EA602240-..." name the same class.
 std::string ClassIdKey(std::string_view s) {
     if (s.size() >= 2 && s.front() == '{' && s.back() == '}') s = s.substr(1, s.size() - 2);
@@ -65,8 +55,8 @@ ClassRegistration UnregisterClass(std::string_view prog_id) {
 Ref<Dispatch> CreateObject(std::string_view prog_id) {
     auto& map = TheRegistry().by_prog_id;
     const ClassRegistration* found = nullptr;
-    std::array<char, 64> buffer;
-    const std::optional<std::string_view> ascii = AsciiKey(prog_id, buffer);
+    FoldBuffer buffer;
+    const std::optional<std::string_view> ascii = FoldAscii(prog_id, buffer);
     auto it = ascii ? map.find(*ascii) : map.find(Key(prog_id));
     if (it != map.end()) {
         found = &it->second;

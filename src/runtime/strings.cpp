@@ -32,7 +32,8 @@ std::size_t CharLength(std::string_view s, std::size_t i) noexcept {
         if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return 1;
     auto b1 = static_cast<unsigned char>(s[i + 1]);
     // Overlong forms, surrogates and values past U+10FFFF are not well formed.
-    if ((b == 0xE0 && b1 < 0xA0) || (b == 0xED && b1 >= 0xA0) || (b == 0xF0 && b1 < 0x90) || (b == 0xF4 && b1 >= 0x90))
+    if ((b == 0xE0 && b1 < 0xA0) || (b == 0xED && b1 >= 0xA0) || (b == 0xF0 && b1 < 0x90) ||
+        (b == 0xF4 && b1 >= 0x90))
         return 1;
     return n;
 }
@@ -196,8 +197,18 @@ char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32
 
 }  // namespace
 
+std::optional<std::string_view> FoldAscii(std::string_view s, FoldBuffer& buffer) noexcept {
+    if (s.size() > buffer.size()) return std::nullopt;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (static_cast<unsigned char>(s[i]) >= 0x80) return std::nullopt;
+        buffer[i] = AsciiLower(s[i]);
+    }
+    return std::string_view(buffer.data(), s.size());
+}
+
 std::string FoldCase(std::string_view s) {
-    return MapCase(s, [](icu::UnicodeString& u) { u.foldCase(); }, AsciiLower);
+    return MapCase(
+        s, [](icu::UnicodeString& u) { u.foldCase(); }, AsciiLower);
 }
 
 std::size_t Len(std::string_view s) noexcept {
@@ -248,11 +259,13 @@ std::size_t InStrRev(std::string_view s, std::string_view find, CompareMethod me
 }
 
 std::string UCase(std::string_view s) {
-    return MapCase(s, [](icu::UnicodeString& u) { u.toUpper(icu::Locale::getRoot()); }, AsciiUpper);
+    return MapCase(
+        s, [](icu::UnicodeString& u) { u.toUpper(icu::Locale::getRoot()); }, AsciiUpper);
 }
 
 std::string LCase(std::string_view s) {
-    return MapCase(s, [](icu::UnicodeString& u) { u.toLower(icu::Locale::getRoot()); }, AsciiLower);
+    return MapCase(
+        s, [](icu::UnicodeString& u) { u.toLower(icu::Locale::getRoot()); }, AsciiLower);
 }
 
 std::string LTrim(std::string_view s) {

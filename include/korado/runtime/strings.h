@@ -6,7 +6,9 @@
 // character and is never read past.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -26,7 +28,8 @@ KORADO_EXPORT std::string Mid(std::string_view s, std::size_t start, std::size_t
 // An empty `find` returns `start` (when start <= Len(s) + 1).
 KORADO_EXPORT std::size_t InStr(std::size_t start, std::string_view s, std::string_view find,
                                 CompareMethod method = CompareMethod::Binary);
-inline std::size_t InStr(std::string_view s, std::string_view find, CompareMethod method = CompareMethod::Binary) {
+inline std::size_t InStr(std::string_view s, std::string_view find,
+                         CompareMethod method = CompareMethod::Binary) {
     return InStr(1, s, find, method);
 }
 // Last position of `find` in `s` (searching from the end), or 0.
@@ -36,7 +39,9 @@ KORADO_EXPORT std::size_t InStrRev(std::string_view s, std::string_view find,
 inline bool ContainsText(std::string_view s, std::string_view find) {
     return InStr(1, s, find, CompareMethod::Text) > 0;
 }
-inline bool Contains(std::string_view s, std::string_view find) { return s.find(find) != std::string_view::npos; }
+inline bool Contains(std::string_view s, std::string_view find) {
+    return s.find(find) != std::string_view::npos;
+}
 
 KORADO_EXPORT std::string UCase(std::string_view s);
 KORADO_EXPORT std::string LCase(std::string_view s);
@@ -46,10 +51,15 @@ KORADO_EXPORT std::string LTrim(std::string_view s);
 KORADO_EXPORT std::string RTrim(std::string_view s);
 KORADO_EXPORT std::string Space(std::size_t n);
 // -1, 0, 1 as the language's StrComp.
-KORADO_EXPORT int StrComp(std::string_view a, std::string_view b, CompareMethod method = CompareMethod::Binary);
+KORADO_EXPORT int StrComp(std::string_view a, std::string_view b,
+                          CompareMethod method = CompareMethod::Binary);
 KORADO_EXPORT bool TextEquals(std::string_view a, std::string_view b);  // case-insensitive equality
 // Full Unicode case folding, the form case-insensitive keys are compared in (also declared in collection.h).
 KORADO_EXPORT std::string FoldCase(std::string_view s);
+// FoldCase for the usual key, ASCII of up to 64 bytes, written into `buffer` without allocating (names are
+// looked up for every statement); nullopt for any other key, which FoldCase then takes.
+using FoldBuffer = std::array<char, 64>;
+KORADO_EXPORT std::optional<std::string_view> FoldAscii(std::string_view s, FoldBuffer& buffer) noexcept;
 KORADO_EXPORT std::string Replace(std::string_view s, std::string_view find, std::string_view with,
                                   CompareMethod method = CompareMethod::Binary);
 
