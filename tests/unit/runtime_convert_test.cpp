@@ -26,36 +26,47 @@ constexpr __int128 kDecimalMax = (static_cast<__int128>(1) << 96) - 1;
 
 Variant Text(const std::string& s) { return Variant(s); }
 
+// An argument and the result expected for it.
+template <class R>
+struct To {
+    Variant in;
+    R out;
+};
+template <class A, class R>
+To(A, R) -> To<R>;
+
+// f(in) == out for every case; a failure names the case's position.
+template <class F, class R>
+void ExpectEach(F f, std::initializer_list<To<R>> cases) {
+    for (const To<R>& c : cases)
+        EXPECT_EQ(f(c.in), c.out) << "case " << &c - cases.begin() << " (" << TypeName(c.in) << ")";
+}
+
+// f raises `number` for every argument.
+template <class F>
+void ExpectRaisesEach(std::int32_t number, F f, std::initializer_list<Variant> args) {
+    for (const Variant& a : args)
+        EXPECT_RAISES(number, f(a)) << ", argument " << &a - args.begin() << " (" << TypeName(a) << ")";
+}
+
 TEST(CStr, EveryKind) {
-    EXPECT_EQ(CStr(Variant()), "");
+    ExpectEach(
+        CStr,
+        {To{Variant(), ""}, To{true, "True"}, To{false, "False"}, To{std::uint8_t{255}, "255"},
+         To{std::int16_t{-32768}, "-32768"}, To{std::numeric_limits<std::int32_t>::min(), "-2147483648"},
+         To{kInt64Min, "-9223372036854775808"}, To{"text", "text"}, To{CVErr(2015), "Error 2015"}});
     EXPECT_RAISES(rt::InvalidUseOfNull, CStr(Variant::Null()));
-    EXPECT_EQ(CStr(true), "True");
-    EXPECT_EQ(CStr(false), "False");
-    EXPECT_EQ(CStr(std::uint8_t{255}), "255");
-    EXPECT_EQ(CStr(std::int16_t{-32768}), "-32768");
-    EXPECT_EQ(CStr(std::numeric_limits<std::int32_t>::min()), "-2147483648");
-    EXPECT_EQ(CStr(kInt64Min), "-9223372036854775808");
-    EXPECT_EQ(CStr("text"), "text");
-    EXPECT_EQ(CStr(CVErr(2015)), "Error 2015");
     EXPECT_RAISES(rt::TypeMismatch, CStr(Variant(MakeRef<Collection>())));
     EXPECT_RAISES(rt::TypeMismatch, CStr(MakeArray(1, 2)));
 }
 
 TEST(CStr, DoublesInShortestRoundTripForm) {
-    EXPECT_EQ(CStr(0.1), "0.1");
-    EXPECT_EQ(CStr(100.0), "100");
-    EXPECT_EQ(CStr(-2.5), "-2.5");
-    EXPECT_EQ(CStr(1.0 / 3), "0.3333333333333333");
-    // Plain notation up to 15 integer digits and down to 4 leading zeros, exponent form beyond.
-    EXPECT_EQ(CStr(123456789012345.0), "123456789012345");
-    EXPECT_EQ(CStr(1e15), "1E+15");
-    EXPECT_EQ(CStr(1e20), "1E+20");
-    EXPECT_EQ(CStr(1.5e300), "1.5E+300");
-    EXPECT_EQ(CStr(0.0001), "0.0001");
-    EXPECT_EQ(CStr(1e-5), "1E-05");
-    EXPECT_EQ(CStr(-2.5e-7), "-2.5E-07");
-    EXPECT_EQ(CStr(-0.0), "0");
-    EXPECT_EQ(CStr(std::numeric_limits<double>::max()), "1.7976931348623157E+308");
+    ExpectEach(CStr,
+               {To{0.1, "0.1"}, To{100.0, "100"}, To{-2.5, "-2.5"}, To{1.0 / 3, "0.3333333333333333"},
+                // Plain notation up to 15 integer digits and down to 4 leading zeros, exponent form beyond.
+                To{123456789012345.0, "123456789012345"}, To{1e15, "1E+15"}, To{1e20, "1E+20"},
+                To{1.5e300, "1.5E+300"}, To{0.0001, "0.0001"}, To{1e-5, "1E-05"}, To{-2.5e-7, "-2.5E-07"},
+                To{-0.0, "0"}, To{std::numeric_limits<double>::max(), "1.7976931348623157E+308"}});
     for (double d : {0.1, 1.0 / 3, 2.0 / 3e-9, 6.02214076e23, -1.2345678901234567e-100}) {
         auto back = ParseNumber(FormatDouble(d));
         ASSERT_TRUE(back) << FormatDouble(d);
@@ -64,61 +75,43 @@ TEST(CStr, DoublesInShortestRoundTripForm) {
 }
 
 TEST(CStr, SinglesUseTheirOwnPrecision) {
-    EXPECT_EQ(CStr(0.1f), "0.1");
-    EXPECT_EQ(CStr(1e20f), "1E+20");
-    EXPECT_EQ(CStr(std::numeric_limits<float>::max()), "3.4028235E+38");
+    ExpectEach(CStr,
+               {To{0.1f, "0.1"}, To{1e20f, "1E+20"}, To{std::numeric_limits<float>::max(), "3.4028235E+38"}});
     // The same value widened to Double shows the digits a Double needs.
     EXPECT_EQ(CStr(static_cast<double>(0.1f)), "0.10000000149011612");
 }
 
 TEST(CStr, CurrencyAndDecimalTrimTrailingZeros) {
-    EXPECT_EQ(CStr(Currency{12345000}), "1234.5");
-    EXPECT_EQ(CStr(Currency{10000}), "1");
-    EXPECT_EQ(CStr(Currency{-5}), "-0.0005");
-    EXPECT_EQ(CStr(Currency{0}), "0");
-    EXPECT_EQ(CStr(Currency{kInt64Max}), "922337203685477.5807");
-    EXPECT_EQ(CStr(Currency{kInt64Min}), "-922337203685477.5808");
-
-    EXPECT_EQ(CStr(Decimal{12345, 2}), "123.45");
-    EXPECT_EQ(CStr(Decimal{-100, 2}), "-1");
-    EXPECT_EQ(CStr(Decimal{0, 5}), "0");
-    EXPECT_EQ(CStr(Decimal{1, 28}), "0.0000000000000000000000000001");
-    EXPECT_EQ(CStr(Decimal{kDecimalMax, 0}), "79228162514264337593543950335");
-    EXPECT_EQ(CStr(Decimal{-kDecimalMax, 28}), "-7.9228162514264337593543950335");
+    ExpectEach(CStr, {To{Currency{12345000}, "1234.5"}, To{Currency{10000}, "1"}, To{Currency{-5}, "-0.0005"},
+                      To{Currency{0}, "0"}, To{Currency{kInt64Max}, "922337203685477.5807"},
+                      To{Currency{kInt64Min}, "-922337203685477.5808"}, To{Decimal{12345, 2}, "123.45"},
+                      To{Decimal{-100, 2}, "-1"}, To{Decimal{0, 5}, "0"},
+                      To{Decimal{1, 28}, "0.0000000000000000000000000001"},
+                      To{Decimal{kDecimalMax, 0}, "79228162514264337593543950335"},
+                      To{Decimal{-kDecimalMax, 28}, "-7.9228162514264337593543950335"}});
 }
 
 TEST(CStr, DatesShowOnlyTheirDateOrTimeWhenTheOtherIsZero) {
     Date day = DateSerial(2024, 5, 17);
     Date time = TimeSerial(13, 45, 0);
     EXPECT_EQ(day.days, 45429);
-    EXPECT_EQ(CStr(day), "2024-05-17");
-    EXPECT_EQ(CStr(time), "13:45:00");
-    EXPECT_EQ(CStr(Date{day.days + time.days}), "2024-05-17 13:45:00");
-    // Day zero at midnight is a time of day (what a TIME column holding midnight reads as).
-    EXPECT_EQ(CStr(Date{0}), "00:00:00");
-    EXPECT_EQ(CStr(Date{1}), "1899-12-31");
-    // Before day zero the fraction still counts forward from midnight.
-    EXPECT_EQ(CStr(Date{-1.25}), "1899-12-29 06:00:00");
-    EXPECT_EQ(CStr(DateSerial(100, 1, 1)), "0100-01-01");
-    EXPECT_EQ(CStr(Date{DateSerial(9999, 12, 31).days + TimeSerial(23, 59, 59).days}), "9999-12-31 23:59:59");
+    ExpectEach(
+        CStr,
+        {To{day, "2024-05-17"}, To{time, "13:45:00"}, To{Date{day.days + time.days}, "2024-05-17 13:45:00"},
+         // Day zero at midnight is a time of day (what a TIME column holding midnight reads as).
+         To{Date{0}, "00:00:00"}, To{Date{1}, "1899-12-31"},
+         // Before day zero the fraction still counts forward from midnight.
+         To{Date{-1.25}, "1899-12-29 06:00:00"}, To{DateSerial(100, 1, 1), "0100-01-01"},
+         To{Date{DateSerial(9999, 12, 31).days + TimeSerial(23, 59, 59).days}, "9999-12-31 23:59:59"}});
     // A Date outside the calendar's range cannot be shown.
-    EXPECT_RAISES(rt::Overflow, CStr(Date{1e300}));
-    EXPECT_RAISES(rt::Overflow, CStr(Date{-1e18}));
-    EXPECT_RAISES(rt::Overflow, CStr(Date{std::nan("")}));
+    ExpectRaisesEach(rt::Overflow, CStr, {Date{1e300}, Date{-1e18}, Date{std::nan("")}});
 }
 
 TEST(ParseNumber, FormsOfNumericText) {
-    EXPECT_EQ(ParseNumber(" 12.5 "), 12.5);
-    EXPECT_EQ(ParseNumber("\t-1.5E3"), -1500);
-    EXPECT_EQ(ParseNumber("+.5"), 0.5);
-    EXPECT_EQ(ParseNumber("5."), 5);
-    EXPECT_EQ(ParseNumber("1D2"), 100);
-    EXPECT_EQ(ParseNumber("2.5e-1"), 0.25);
-    EXPECT_EQ(ParseNumber("1e+2"), 100);
-    EXPECT_EQ(ParseNumber("&H1F"), 31);
-    EXPECT_EQ(ParseNumber("&hff"), 255);
-    EXPECT_EQ(ParseNumber("&O17"), 15);
-    EXPECT_EQ(ParseNumber("1e-400"), 0);
+    auto parse = [](const Variant& v) { return ParseNumber(CStr(v)); };
+    ExpectEach(parse, {To{" 12.5 ", 12.5}, To{"\t-1.5E3", -1500.0}, To{"+.5", 0.5}, To{"5.", 5.0},
+                       To{"1D2", 100.0}, To{"2.5e-1", 0.25}, To{"1e+2", 100.0}, To{"&H1F", 31.0},
+                       To{"&hff", 255.0}, To{"&O17", 15.0}, To{"1e-400", 0.0}});
     for (const char* bad : {"", " ", "abc", ".", "-", "1.2.3", "1e", "1e+", "E5", "12abc", "1 2", "1,5", "&H",
                             "&HG", "&O8", "&H-1", "- 1", "0x10", "1e5e5"})
         EXPECT_FALSE(ParseNumber(bad)) << bad;
@@ -126,17 +119,10 @@ TEST(ParseNumber, FormsOfNumericText) {
 }
 
 TEST(CDbl, TextEdgesAndKinds) {
-    EXPECT_EQ(CDbl(Variant()), 0);
-    EXPECT_EQ(CDbl(true), -1);
-    EXPECT_EQ(CDbl(Currency{15000}), 1.5);
-    EXPECT_EQ(CDbl(Decimal{-25, 1}), -2.5);
-    EXPECT_EQ(CDbl(Date{2.75}), 2.75);
-    EXPECT_EQ(CDbl(" 1e3 "), 1000);
+    ExpectEach(CDbl, {To{Variant(), 0.0}, To{true, -1.0}, To{Currency{15000}, 1.5}, To{Decimal{-25, 1}, -2.5},
+                      To{Date{2.75}, 2.75}, To{" 1e3 ", 1000.0}});
     EXPECT_RAISES(rt::InvalidUseOfNull, CDbl(Variant::Null()));
-    EXPECT_RAISES(rt::TypeMismatch, CDbl("abc"));
-    EXPECT_RAISES(rt::TypeMismatch, CDbl(""));
-    EXPECT_RAISES(rt::TypeMismatch, CDbl(CVErr(2015)));
-    EXPECT_RAISES(rt::TypeMismatch, CDbl(Variant(MakeRef<Collection>())));
+    ExpectRaisesEach(rt::TypeMismatch, CDbl, {"abc", "", CVErr(2015), Variant(MakeRef<Collection>())});
     EXPECT_RAISES(rt::Overflow, CDbl("1E+400"));
     EXPECT_RAISES(rt::Overflow, CDbl("-1.8e308"));
     // The value's size decides overflow or underflow, not the exponent as written.
@@ -150,208 +136,119 @@ TEST(CDbl, TextEdgesAndKinds) {
 }
 
 TEST(IntegerConversions, RoundHalfToEven) {
-    EXPECT_EQ(CLng(2.5), 2);
-    EXPECT_EQ(CLng(3.5), 4);
-    EXPECT_EQ(CLng(-2.5), -2);
-    EXPECT_EQ(CLng(-3.5), -4);
-    EXPECT_EQ(CLng(0.5), 0);
-    EXPECT_EQ(CLng(1.5), 2);
-    EXPECT_EQ(CLng(2.5000001), 3);
-    EXPECT_EQ(CLng("2.5"), 2);
-    EXPECT_EQ(CLng(" -3.5 "), -4);
-    EXPECT_EQ(CLng("1.5E1"), 15);
-    EXPECT_EQ(CLng("2.50000000000000001"), 3);
-    EXPECT_EQ(CLng("0.5E1"), 5);
-    EXPECT_EQ(CLng("25E-1"), 2);
-    EXPECT_EQ(CLng(Currency{25000}), 2);
-    EXPECT_EQ(CLng(Currency{-35000}), -4);
-    EXPECT_EQ(CLng(Decimal{125, 2}), 1);
-    EXPECT_EQ(CLng(Decimal{-150, 2}), -2);
+    ExpectEach(CLng, {To{2.5, 2}, To{3.5, 4}, To{-2.5, -2}, To{-3.5, -4}, To{0.5, 0}, To{1.5, 2},
+                      To{2.5000001, 3}, To{"2.5", 2}, To{" -3.5 ", -4}, To{"1.5E1", 15},
+                      To{"2.50000000000000001", 3}, To{"0.5E1", 5}, To{"25E-1", 2}, To{Currency{25000}, 2},
+                      To{Currency{-35000}, -4}, To{Decimal{125, 2}, 1}, To{Decimal{-150, 2}, -2}});
     EXPECT_EQ(CInt(6.5f), 6);
     EXPECT_EQ(CByte(254.5), 254);
     EXPECT_EQ(CLngLng(-0.5), 0);
 }
 
 TEST(IntegerConversions, RangeEdgesOfEachKind) {
-    EXPECT_EQ(CByte(255.4), 255);
-    EXPECT_EQ(CByte(-0.5), 0);
-    EXPECT_RAISES(rt::Overflow, CByte(255.5));
-    EXPECT_RAISES(rt::Overflow, CByte(-0.6));
-    EXPECT_RAISES(rt::Overflow, CByte("256"));
-    EXPECT_RAISES(rt::Overflow, CByte(-1));
+    ExpectEach(CByte, {To{255.4, 255}, To{-0.5, 0}});
+    ExpectRaisesEach(rt::Overflow, CByte, {255.5, -0.6, "256", -1});
 
-    EXPECT_EQ(CInt(32767.4), 32767);
-    EXPECT_EQ(CInt(-32768.5), -32768);
-    EXPECT_EQ(CInt("-32768"), -32768);
-    EXPECT_RAISES(rt::Overflow, CInt(32767.5));
-    EXPECT_RAISES(rt::Overflow, CInt("32768"));
-    EXPECT_RAISES(rt::Overflow, CInt(Currency{327680000}));
+    ExpectEach(CInt, {To{32767.4, 32767}, To{-32768.5, -32768}, To{"-32768", -32768}});
+    ExpectRaisesEach(rt::Overflow, CInt, {32767.5, "32768", Currency{327680000}});
 
-    EXPECT_EQ(CLng(2147483647.0), 2147483647);
-    EXPECT_EQ(CLng(-2147483648.5), std::numeric_limits<std::int32_t>::min());
-    EXPECT_EQ(CLng("2147483647"), 2147483647);
-    EXPECT_RAISES(rt::Overflow, CLng(2147483647.5));
-    EXPECT_RAISES(rt::Overflow, CLng("2147483648"));
-    EXPECT_RAISES(rt::Overflow, CLng(std::int64_t{1} << 31));
-    EXPECT_RAISES(rt::Overflow, CLng(std::nan("")));
-    EXPECT_RAISES(rt::Overflow, CLng(HUGE_VAL));
+    ExpectEach(CLng,
+               {To{2147483647.0, 2147483647}, To{-2147483648.5, std::numeric_limits<std::int32_t>::min()},
+                To{"2147483647", 2147483647}});
+    ExpectRaisesEach(rt::Overflow, CLng,
+                     {2147483647.5, "2147483648", std::int64_t{1} << 31, std::nan(""), HUGE_VAL});
 
-    EXPECT_EQ(CLngLng("9223372036854775807"), kInt64Max);
-    EXPECT_EQ(CLngLng("-9223372036854775808"), kInt64Min);
-    EXPECT_EQ(CLngLng("-9223372036854775808.5"), kInt64Min);
-    EXPECT_EQ(CLngLng("&H7FFFFFFFFFFFFFFF"), kInt64Max);
-    EXPECT_EQ(CLngLng(Decimal{kInt64Max, 0}), kInt64Max);
-    EXPECT_EQ(CLngLng(Currency{kInt64Min}), -922337203685478);
-    EXPECT_RAISES(rt::Overflow, CLngLng("9223372036854775808"));
-    EXPECT_RAISES(rt::Overflow, CLngLng("9223372036854775807.5"));
-    EXPECT_RAISES(rt::Overflow, CLngLng("&HFFFFFFFFFFFFFFFF"));
-    EXPECT_RAISES(rt::Overflow, CLngLng(9.3e18));
-    EXPECT_RAISES(rt::Overflow, CLngLng("1E+30"));
-    EXPECT_RAISES(rt::Overflow, CLngLng("&H10000000000000000"));
+    ExpectEach(CLngLng, {To{"9223372036854775807", kInt64Max}, To{"-9223372036854775808", kInt64Min},
+                         To{"-9223372036854775808.5", kInt64Min}, To{"&H7FFFFFFFFFFFFFFF", kInt64Max},
+                         To{Decimal{kInt64Max, 0}, kInt64Max},
+                         To{Currency{kInt64Min}, std::int64_t{-922337203685478}}});
+    ExpectRaisesEach(rt::Overflow, CLngLng,
+                     {"9223372036854775808", "9223372036854775807.5", "&HFFFFFFFFFFFFFFFF", 9.3e18, "1E+30",
+                      "&H10000000000000000"});
 }
 
 TEST(IntegerConversions, EmptyNullBooleanAndMalformedText) {
-    EXPECT_EQ(CLng(Variant()), 0);
-    EXPECT_EQ(CLng(true), -1);
+    ExpectEach(CLng, {To{Variant(), 0}, To{true, -1}, To{"&H10", 16}, To{Date{2.5}, 2}});
     EXPECT_EQ(CInt(false), 0);
-    EXPECT_EQ(CLng("&H10"), 16);
-    EXPECT_EQ(CLng(Date{2.5}), 2);
     for (auto f : {+[](const Variant& v) { CLng(v); }, +[](const Variant& v) { CInt(v); },
                    +[](const Variant& v) { CByte(v); }, +[](const Variant& v) { CLngLng(v); },
                    +[](const Variant& v) { CCur(v); }, +[](const Variant& v) { CDec(v); }}) {
         EXPECT_RAISES(rt::InvalidUseOfNull, f(Variant::Null()));
-        EXPECT_RAISES(rt::TypeMismatch, f("abc"));
-        EXPECT_RAISES(rt::TypeMismatch, f(""));
-        EXPECT_RAISES(rt::TypeMismatch, f("1.2.3"));
-        EXPECT_RAISES(rt::TypeMismatch, f(CVErr(2015)));
-        EXPECT_RAISES(rt::TypeMismatch, f(MakeArray(1)));
+        ExpectRaisesEach(rt::TypeMismatch, f, {"abc", "", "1.2.3", CVErr(2015), MakeArray(1)});
     }
 }
 
 TEST(CCur, FourDecimalsRoundedHalfToEven) {
-    EXPECT_EQ(CCur("1.23456").scaled, 12346);
-    EXPECT_EQ(CCur("0.00005").scaled, 0);
-    EXPECT_EQ(CCur("0.00015").scaled, 2);
-    EXPECT_EQ(CCur("-0.00025").scaled, -2);
-    EXPECT_EQ(CCur(1.5).scaled, 15000);
-    EXPECT_EQ(CCur(std::int16_t{-3}).scaled, -30000);
-    EXPECT_EQ(CCur(Decimal{123456789, 8}).scaled, 12346);
-    EXPECT_EQ(CCur(Variant()).scaled, 0);
+    auto scaled = [](const Variant& v) { return CCur(v).scaled; };
+    ExpectEach(scaled,
+               {To{"1.23456", 12346}, To{"0.00005", 0}, To{"0.00015", 2}, To{"-0.00025", -2}, To{1.5, 15000},
+                To{std::int16_t{-3}, -30000}, To{Decimal{123456789, 8}, 12346}, To{Variant(), 0}});
     EXPECT_EQ(CCur("922337203685477.5807").scaled, kInt64Max);
     EXPECT_EQ(CCur("-922337203685477.5808").scaled, kInt64Min);
-    EXPECT_RAISES(rt::Overflow, CCur("922337203685477.5808"));
-    EXPECT_RAISES(rt::Overflow, CCur(1e16));
-    EXPECT_RAISES(rt::Overflow, CCur(kInt64Max));
-    EXPECT_RAISES(rt::Overflow, CCur(std::nan("")));
+    ExpectRaisesEach(rt::Overflow, CCur, {"922337203685477.5808", 1e16, kInt64Max, std::nan("")});
 }
 
 TEST(CDec, ExactDigitsAndLimits) {
-    EXPECT_EQ(CDec("1.1"), (Decimal{11, 1}));
-    EXPECT_EQ(CDec(" -0.050 "), (Decimal{-50, 3}));
-    EXPECT_EQ(CStr(CDec("1E+28")), "1" + std::string(28, '0'));
-    EXPECT_EQ(CDec("&HFF"), (Decimal{255, 0}));
-    EXPECT_EQ(CDec("79228162514264337593543950335"), (Decimal{kDecimalMax, 0}));
-    EXPECT_EQ(CDec("7.9228162514264337593543950335"), (Decimal{kDecimalMax, 28}));
-    // More than 28 decimals round half to even at the 28th.
-    EXPECT_EQ(CStr(CDec("0.12345678901234567890123456785")), "0.1234567890123456789012345678");
-    EXPECT_EQ(CStr(CDec("0.12345678901234567890123456775")), "0.1234567890123456789012345678");
-    EXPECT_EQ(CDec("1e-400"), (Decimal{0, 0}));
-    // 29 significant digits that do not fit the 96-bit mantissa lose a decimal instead of overflowing.
-    EXPECT_EQ(CStr(CDec("9.9999999999999999999999999999")), "10");
-    EXPECT_EQ(CStr(CDec("7.9228162514264337593543950336")), "7.922816251426433759354395034");
-    EXPECT_RAISES(rt::Overflow, CDec("79228162514264337593543950336"));
-    EXPECT_RAISES(rt::Overflow, CDec("1E+29"));
-    EXPECT_RAISES(rt::Overflow, CDec(1e300));
-    EXPECT_RAISES(rt::Overflow, CDec(HUGE_VAL));
-
-    EXPECT_EQ(CDec(Variant()), (Decimal{0, 0}));
-    EXPECT_EQ(CDec(true), (Decimal{-1, 0}));
-    EXPECT_EQ(CDec(Currency{15000}), (Decimal{15000, 4}));
-    EXPECT_EQ(CDec(0.1), (Decimal{1, 1}));
-    // A Single converts by its own digits, not by those of its Double widening.
-    EXPECT_EQ(CDec(0.1f), (Decimal{1, 1}));
+    auto text = [](const Variant& v) { return CStr(CDec(v)); };
+    ExpectEach(CDec, {To{"1.1", Decimal{11, 1}}, To{" -0.050 ", Decimal{-50, 3}}, To{"&HFF", Decimal{255, 0}},
+                      To{"79228162514264337593543950335", Decimal{kDecimalMax, 0}},
+                      To{"7.9228162514264337593543950335", Decimal{kDecimalMax, 28}},
+                      To{"1e-400", Decimal{0, 0}}, To{Variant(), Decimal{0, 0}}, To{true, Decimal{-1, 0}},
+                      To{Currency{15000}, Decimal{15000, 4}}, To{0.1, Decimal{1, 1}},
+                      // A Single converts by its own digits, not by those of its Double widening.
+                      To{0.1f, Decimal{1, 1}}});
+    ExpectEach(text, {To{"1E+28", "1" + std::string(28, '0')},
+                      // More than 28 decimals round half to even at the 28th.
+                      To{"0.12345678901234567890123456785", std::string("0.1234567890123456789012345678")},
+                      To{"0.12345678901234567890123456775", std::string("0.1234567890123456789012345678")},
+                      // 29 significant digits that do not fit the 96-bit mantissa lose a decimal instead of
+                      // overflowing.
+                      To{"9.9999999999999999999999999999", std::string("10")},
+                      To{"7.9228162514264337593543950336", std::string("7.922816251426433759354395034")}});
+    ExpectRaisesEach(rt::Overflow, CDec, {"79228162514264337593543950336", "1E+29", 1e300, HUGE_VAL});
 }
 
 TEST(CBool, TextNumbersAndNull) {
-    EXPECT_TRUE(CBool("True"));
-    EXPECT_TRUE(CBool(" TRUE "));
-    EXPECT_FALSE(CBool("false"));
-    EXPECT_FALSE(CBool("0"));
-    EXPECT_TRUE(CBool("-1"));
-    EXPECT_TRUE(CBool("0.5"));
-    EXPECT_FALSE(CBool("0e5"));
-    EXPECT_FALSE(CBool(Variant()));
-    EXPECT_FALSE(CBool(0.0));
-    EXPECT_TRUE(CBool(Currency{1}));
-    EXPECT_TRUE(CBool(Decimal{1, 28}));
-    EXPECT_TRUE(CBool(kInt64Min));
+    ExpectEach(CBool, {To{"True", true}, To{" TRUE ", true}, To{"false", false}, To{"0", false},
+                       To{"-1", true}, To{"0.5", true}, To{"0e5", false}, To{Variant(), false},
+                       To{0.0, false}, To{Currency{1}, true}, To{Decimal{1, 28}, true}, To{kInt64Min, true}});
     EXPECT_RAISES(rt::InvalidUseOfNull, CBool(Variant::Null()));
-    EXPECT_RAISES(rt::TypeMismatch, CBool("yes"));
-    EXPECT_RAISES(rt::TypeMismatch, CBool(""));
-    EXPECT_RAISES(rt::TypeMismatch, CBool(CVErr(1)));
+    ExpectRaisesEach(rt::TypeMismatch, CBool, {"yes", "", CVErr(1)});
 }
 
 TEST(CDate, FromTextAndNumbers) {
     Date day = DateSerial(2024, 5, 17);
-    EXPECT_EQ(CDate("2024-05-17"), day);
-    EXPECT_EQ(CDate(" 2024/05/17 "), day);
-    EXPECT_EQ(CDate("5/17/2024"), day);
-    EXPECT_EQ(CDate("2024-05-17T13:45:30"), DateFromParts({2024, 5, 17, 13, 45, 30}));
-    EXPECT_EQ(CDate("2024-05-17 13:45:30.5Z"), DateFromParts({2024, 5, 17, 13, 45, 30, 0.5}));
-    EXPECT_EQ(CDate("5/17/2024 1:45 PM"), DateFromParts({2024, 5, 17, 13, 45}));
-    EXPECT_EQ(CDate("13:45"), TimeSerial(13, 45, 0));
-    EXPECT_EQ(CDate("12:00 AM"), Date{0});
-    EXPECT_EQ(CDate("12:30:00 pm"), TimeSerial(12, 30, 0));
-    EXPECT_EQ(CDate("2024-02-29"), DateSerial(2024, 2, 29));
+    ExpectEach(CDate, {To{"2024-05-17", day}, To{" 2024/05/17 ", day}, To{"5/17/2024", day},
+                       To{"2024-05-17T13:45:30", DateFromParts({2024, 5, 17, 13, 45, 30})},
+                       To{"2024-05-17 13:45:30.5Z", DateFromParts({2024, 5, 17, 13, 45, 30, 0.5})},
+                       To{"5/17/2024 1:45 PM", DateFromParts({2024, 5, 17, 13, 45})},
+                       To{"13:45", TimeSerial(13, 45, 0)}, To{"12:00 AM", Date{0}},
+                       To{"12:30:00 pm", TimeSerial(12, 30, 0)}, To{"2024-02-29", DateSerial(2024, 2, 29)},
+                       To{2.5, Date{2.5}}, To{Variant(), Date{0}}, To{-657434, DateSerial(100, 1, 1)}});
     for (const char* bad : {"", "abc", "2023-02-29", "2024-02-30", "2024-13-01", "2024-00-10", "0099-01-01",
                             "25:00", "13:00 PM", "0:30 AM", "12:60", "2024-05-17T", "5/17/24", "17.05.2024",
                             "2024-05-17 13", "13:45:30.", "2024-05-17 13:45 x", "5"})
         EXPECT_RAISES(rt::TypeMismatch, CDate(bad)) << bad;
     EXPECT_RAISES(rt::InvalidUseOfNull, CDate(Variant::Null()));
-
-    EXPECT_EQ(CDate(2.5), Date{2.5});
-    EXPECT_EQ(CDate(Variant()), Date{0});
-    EXPECT_EQ(CDate(-657434), DateSerial(100, 1, 1));
     EXPECT_EQ(CStr(CDate(-657434.5)), "0100-01-01 12:00:00");
     EXPECT_EQ(CStr(CDate(2958465.5)), "9999-12-31 12:00:00");
-    EXPECT_RAISES(rt::Overflow, CDate(-657435));
-    EXPECT_RAISES(rt::Overflow, CDate(2958466));
-    EXPECT_RAISES(rt::Overflow, CDate(2958466.5));
-    EXPECT_RAISES(rt::Overflow, CDate(std::nan("")));
+    ExpectRaisesEach(rt::Overflow, CDate, {-657435, 2958466, 2958466.5, std::nan("")});
 }
 
 TEST(IsNumericIsDate, Kinds) {
-    EXPECT_TRUE(IsNumeric(Variant()));
-    EXPECT_TRUE(IsNumeric(true));
-    EXPECT_TRUE(IsNumeric(Currency{1}));
-    EXPECT_TRUE(IsNumeric(" 1e5 "));
-    EXPECT_TRUE(IsNumeric("&HFF"));
-    EXPECT_TRUE(IsNumeric("-.5"));
-    EXPECT_FALSE(IsNumeric(""));
-    EXPECT_FALSE(IsNumeric("12a"));
-    EXPECT_FALSE(IsNumeric(Variant::Null()));
-    EXPECT_FALSE(IsNumeric(Date{1}));
-    EXPECT_FALSE(IsNumeric(CVErr(5)));
-    EXPECT_FALSE(IsNumeric(Variant(MakeRef<Collection>())));
-
-    EXPECT_TRUE(IsDate(Date{-1.5}));
-    EXPECT_TRUE(IsDate("2024-05-17 08:00"));
-    EXPECT_TRUE(IsDate("8:00 am"));
-    EXPECT_FALSE(IsDate("2024-02-30"));
-    EXPECT_FALSE(IsDate(45429));
-    EXPECT_FALSE(IsDate(""));
-    EXPECT_FALSE(IsDate(Variant::Null()));
+    ExpectEach(IsNumeric, {To{Variant(), true}, To{true, true}, To{Currency{1}, true}, To{" 1e5 ", true},
+                           To{"&HFF", true}, To{"-.5", true}, To{"", false}, To{"12a", false},
+                           To{Variant::Null(), false}, To{Date{1}, false}, To{CVErr(5), false},
+                           To{Variant(MakeRef<Collection>()), false}});
+    ExpectEach(IsDate,
+               {To{Date{-1.5}, true}, To{"2024-05-17 08:00", true}, To{"8:00 am", true},
+                To{"2024-02-30", false}, To{45429, false}, To{"", false}, To{Variant::Null(), false}});
 }
 
 TEST(TypeName, Kinds) {
-    EXPECT_EQ(TypeName(Variant()), "Empty");
-    EXPECT_EQ(TypeName(Variant::Null()), "Null");
-    EXPECT_EQ(TypeName(std::int16_t{1}), "Integer");
-    EXPECT_EQ(TypeName(1), "Long");
-    EXPECT_EQ(TypeName(Date{}), "Date");
-    EXPECT_EQ(TypeName(Variant(Ref<Dispatch>())), "Nothing");
-    EXPECT_EQ(TypeName(Variant(MakeRef<Collection>())), "Collection");
-    EXPECT_EQ(TypeName(MakeArray(1)), "Variant()");
+    ExpectEach(TypeName, {To{Variant(), "Empty"}, To{Variant::Null(), "Null"}, To{std::int16_t{1}, "Integer"},
+                          To{1, "Long"}, To{Date{}, "Date"}, To{Variant(Ref<Dispatch>()), "Nothing"},
+                          To{Variant(MakeRef<Collection>()), "Collection"}, To{MakeArray(1), "Variant()"}});
 }
 
 TEST(DateParts, RoundTripsIncludingBeforeDayZero) {
@@ -413,74 +310,68 @@ TEST(DateSerial, MonthsAndDaysCarryOver) {
     EXPECT_EQ(TimeSerial(0, 90, 0), TimeSerial(1, 30, 0));
 }
 
+// Two values and how they compare.
+struct Ab {
+    Variant a, b;
+    Cmp expected;
+};
+
+void ExpectCompare(std::initializer_list<Ab> cases, CompareMethod method = CompareMethod::Binary) {
+    for (const Ab& c : cases)
+        EXPECT_EQ(Compare(c.a, c.b, method), c.expected) << "case " << &c - cases.begin();
+}
+
 TEST(Compare, NullMakesTheComparisonUndecided) {
-    EXPECT_EQ(Compare(Variant::Null(), 1), Cmp::Null);
-    EXPECT_EQ(Compare("a", Variant::Null()), Cmp::Null);
-    EXPECT_EQ(Compare(Variant::Null(), Variant::Null()), Cmp::Null);
-    EXPECT_EQ(Compare(Variant::Null(), Variant()), Cmp::Null);
+    ExpectCompare({Ab{Variant::Null(), 1, Cmp::Null}, Ab{"a", Variant::Null(), Cmp::Null},
+                   Ab{Variant::Null(), Variant::Null(), Cmp::Null},
+                   Ab{Variant::Null(), Variant(), Cmp::Null}});
     EXPECT_FALSE(Equals(Variant::Null(), Variant::Null()));
     EXPECT_FALSE(Equals(Variant::Null(), 0));
 }
 
 TEST(Compare, EmptyEqualsZeroAndEmptyText) {
-    EXPECT_EQ(Compare(Variant(), Variant()), Cmp::Equal);
-    EXPECT_EQ(Compare(Variant(), 0), Cmp::Equal);
-    EXPECT_EQ(Compare(0.0, Variant()), Cmp::Equal);
-    EXPECT_EQ(Compare(Variant(), false), Cmp::Equal);
-    EXPECT_EQ(Compare(Variant(), Currency{0}), Cmp::Equal);
-    EXPECT_EQ(Compare(Variant(), Date{0}), Cmp::Equal);
-    EXPECT_EQ(Compare(Variant(), ""), Cmp::Equal);
-    EXPECT_EQ(Compare(Variant(), "a"), Cmp::Less);
-    EXPECT_EQ(Compare(Variant(), -1), Cmp::Greater);
-    EXPECT_EQ(Compare("0", Variant()), Cmp::Greater);
-    EXPECT_EQ(Compare(Variant(), "0"), Cmp::Less);
+    ExpectCompare(
+        {Ab{Variant(), Variant(), Cmp::Equal}, Ab{Variant(), 0, Cmp::Equal}, Ab{0.0, Variant(), Cmp::Equal},
+         Ab{Variant(), false, Cmp::Equal}, Ab{Variant(), Currency{0}, Cmp::Equal},
+         Ab{Variant(), Date{0}, Cmp::Equal}, Ab{Variant(), "", Cmp::Equal}, Ab{Variant(), "a", Cmp::Less},
+         Ab{Variant(), -1, Cmp::Greater}, Ab{"0", Variant(), Cmp::Greater}, Ab{Variant(), "0", Cmp::Less}});
 }
 
 TEST(Compare, NumbersAcrossKinds) {
-    EXPECT_EQ(Compare(1, 1.0), Cmp::Equal);
-    EXPECT_EQ(Compare(true, -1), Cmp::Equal);
-    EXPECT_EQ(Compare(std::uint8_t{200}, std::int16_t{-1}), Cmp::Greater);
-    EXPECT_EQ(Compare(Currency{15000}, 1.5), Cmp::Equal);
-    EXPECT_EQ(Compare(Decimal{15, 1}, Currency{15000}), Cmp::Equal);
-    EXPECT_EQ(Compare(Date{45429}, 45429), Cmp::Equal);
-    EXPECT_EQ(Compare(0.1f, 0.1), Cmp::Greater);
-    // 64-bit integers compare exactly, also against a Double that cannot hold them.
-    EXPECT_EQ(Compare(std::int64_t{9007199254740993}, 9007199254740992.0), Cmp::Greater);
-    EXPECT_EQ(Compare(kInt64Max, kInt64Max - 1), Cmp::Greater);
-    // Exact comparison across very different scales.
-    EXPECT_EQ(Compare(kInt64Max, Decimal{1, 28}), Cmp::Greater);
-    EXPECT_EQ(Compare(Decimal{-kDecimalMax, 0}, Decimal{-1, 28}), Cmp::Less);
-    EXPECT_EQ(Compare(Decimal{kDecimalMax, 0}, Decimal{kDecimalMax, 28}), Cmp::Greater);
-    EXPECT_EQ(Compare(Currency{kInt64Min}, Decimal{-kDecimalMax, 28}), Cmp::Less);
-    EXPECT_EQ(Compare(Currency{kInt64Max}, Decimal{1, 27}), Cmp::Greater);
-    EXPECT_EQ(Compare(Decimal{1, 28}, Decimal{-kDecimalMax, 0}), Cmp::Greater);
-    EXPECT_EQ(Compare(Decimal{-1, 28}, Decimal{kDecimalMax, 0}), Cmp::Less);
-    EXPECT_EQ(Compare(Decimal{10, 1}, Decimal{1000000, 6}), Cmp::Equal);
-    EXPECT_EQ(Compare(Decimal{10000000000000001, 16}, 1), Cmp::Greater);
-    EXPECT_EQ(Compare(Decimal{-10000000000000001, 16}, Decimal{-1, 0}), Cmp::Less);
+    ExpectCompare({Ab{1, 1.0, Cmp::Equal}, Ab{true, -1, Cmp::Equal},
+                   Ab{std::uint8_t{200}, std::int16_t{-1}, Cmp::Greater},
+                   Ab{Currency{15000}, 1.5, Cmp::Equal}, Ab{Decimal{15, 1}, Currency{15000}, Cmp::Equal},
+                   Ab{Date{45429}, 45429, Cmp::Equal}, Ab{0.1f, 0.1, Cmp::Greater},
+                   // 64-bit integers compare exactly, also against a Double that cannot hold them.
+                   Ab{std::int64_t{9007199254740993}, 9007199254740992.0, Cmp::Greater},
+                   Ab{kInt64Max, kInt64Max - 1, Cmp::Greater},
+                   // Exact comparison across very different scales.
+                   Ab{kInt64Max, Decimal{1, 28}, Cmp::Greater},
+                   Ab{Decimal{-kDecimalMax, 0}, Decimal{-1, 28}, Cmp::Less},
+                   Ab{Decimal{kDecimalMax, 0}, Decimal{kDecimalMax, 28}, Cmp::Greater},
+                   Ab{Currency{kInt64Min}, Decimal{-kDecimalMax, 28}, Cmp::Less},
+                   Ab{Currency{kInt64Max}, Decimal{1, 27}, Cmp::Greater},
+                   Ab{Decimal{1, 28}, Decimal{-kDecimalMax, 0}, Cmp::Greater},
+                   Ab{Decimal{-1, 28}, Decimal{kDecimalMax, 0}, Cmp::Less},
+                   Ab{Decimal{10, 1}, Decimal{1000000, 6}, Cmp::Equal},
+                   Ab{Decimal{10000000000000001, 16}, 1, Cmp::Greater},
+                   Ab{Decimal{-10000000000000001, 16}, Decimal{-1, 0}, Cmp::Less}});
 }
 
 TEST(Compare, NumberIsLessThanText) {
-    EXPECT_EQ(Compare(5, "5"), Cmp::Less);
-    EXPECT_EQ(Compare(1e300, "0"), Cmp::Less);
-    EXPECT_EQ(Compare("abc", Date{1}), Cmp::Greater);
+    ExpectCompare({Ab{5, "5", Cmp::Less}, Ab{1e300, "0", Cmp::Less}, Ab{"abc", Date{1}, Cmp::Greater}});
     EXPECT_FALSE(Equals(5, "5"));
 }
 
 TEST(Compare, TextBinaryOrTextMethod) {
-    EXPECT_EQ(Compare("a", "B"), Cmp::Greater);
-    EXPECT_EQ(Compare("a", "B", CompareMethod::Text), Cmp::Less);
-    EXPECT_EQ(Compare("abc", "ABC", CompareMethod::Text), Cmp::Equal);
-    EXPECT_EQ(Compare("abc", "abcd", CompareMethod::Text), Cmp::Less);
-    EXPECT_EQ(Compare("", ""), Cmp::Equal);
-    EXPECT_EQ(Compare("Ä", "ä"), Cmp::Less);
-    EXPECT_EQ(Compare("Ä", "ä", CompareMethod::Text), Cmp::Equal);
-    EXPECT_EQ(Compare("straße", "STRASSE", CompareMethod::Text), Cmp::Equal);
-    EXPECT_EQ(Compare("STRASSE", "straße"), Cmp::Less);
-    EXPECT_EQ(Compare("Ωmega", "ωMEGA", CompareMethod::Text), Cmp::Equal);
-    // Binary order is code point order.
-    EXPECT_EQ(Compare("z", "é"), Cmp::Less);
-    EXPECT_EQ(Compare("\uFFFF", "😀"), Cmp::Less);
+    // Binary: code point order. Text: letter case folded, "ß" as "ss".
+    ExpectCompare({Ab{"a", "B", Cmp::Greater}, Ab{"", "", Cmp::Equal}, Ab{"Ä", "ä", Cmp::Less},
+                   Ab{"STRASSE", "straße", Cmp::Less}, Ab{"z", "é", Cmp::Less},
+                   Ab{"\uFFFF", "😀", Cmp::Less}});
+    ExpectCompare(
+        {Ab{"a", "B", Cmp::Less}, Ab{"abc", "ABC", Cmp::Equal}, Ab{"abc", "abcd", Cmp::Less},
+         Ab{"Ä", "ä", Cmp::Equal}, Ab{"straße", "STRASSE", Cmp::Equal}, Ab{"Ωmega", "ωMEGA", Cmp::Equal}},
+        CompareMethod::Text);
     EXPECT_TRUE(Equals("Größe", "GRÖSSE", CompareMethod::Text));
     EXPECT_FALSE(Equals("Größe", "GRÖSSE"));
 }
