@@ -127,25 +127,24 @@ TEST(ValueText, ExactDecimals) {
 }
 
 TEST(ClientRows, StoresEveryKindCompactlyAndGivesItBack) {
-    const Variant values[] = {
-        Variant(),
-        Variant::Null(),
-        Variant(true),
-        Variant(std::uint8_t{200}),
-        Variant(std::int16_t{-5}),
-        Variant(-7),
-        Variant(static_cast<long long>(1) << 50),
-        Variant(1.25f),
-        Variant(-0.1),
-        Variant(Currency{123456}),
-        Variant(Date{45000.5}),
-        Variant(*ParseDecimal("-123.456")),
-        Variant("Grüße 😀"),
-        Variant(std::string(3000000, 'z')),  // larger than an arena block
-        Variant(Bytes{0, 1, 2}),
-        Variant(ErrorValue{2015}),
-        MakeArray(1, "two"),
-    };
+    // The long text is larger than an arena block.
+    const Variant values[] = {Variant(),
+                              Variant::Null(),
+                              Variant(true),
+                              Variant(std::uint8_t{200}),
+                              Variant(std::int16_t{-5}),
+                              Variant(-7),
+                              Variant(static_cast<long long>(1) << 50),
+                              Variant(1.25f),
+                              Variant(-0.1),
+                              Variant(Currency{123456}),
+                              Variant(Date{45000.5}),
+                              Variant(*ParseDecimal("-123.456")),
+                              Variant("Grüße 😀"),
+                              Variant(std::string(3000000, 'z')),
+                              Variant(Bytes{0, 1, 2}),
+                              Variant(ErrorValue{2015}),
+                              MakeArray(1, "two")};
     const std::size_t n = std::size(values);
     ClientRows rows(n);
     rows.Append(values);
@@ -174,43 +173,31 @@ TEST(ClientRows, StoresEveryKindCompactlyAndGivesItBack) {
 
 TEST(SqliteTypes, DeclaredTypesDecideFieldTypes) {
     using sqlite::MapDeclaredType;
-    struct Case {
+    struct T {
         const char* declared;
         std::int32_t type;
         std::int32_t size;
         int precision;
         int scale;
-    } cases[] = {
-        {"INTEGER", ado::adInteger, 4, 10, 255},
-        {"int", ado::adInteger, 4, 10, 255},
-        {"BIGINT", ado::adBigInt, 8, 19, 255},
-        {"SmallInt", ado::adSmallInt, 2, 5, 255},
-        {"TINYINT", ado::adSmallInt, 2, 5, 255},
-        {"REAL", ado::adDouble, 8, 15, 255},
-        {"DOUBLE PRECISION", ado::adDouble, 8, 15, 255},
-        {"NUMERIC(10,2)", ado::adNumeric, 19, 10, 2},
-        {"DECIMAL( 8 , 3 )", ado::adNumeric, 19, 8, 3},
-        {"NUMERIC", ado::adNumeric, 19, 18, 0},
-        {"VARCHAR(40)", ado::adVarWChar, 40, 255, 255},
-        {"NVARCHAR(10)", ado::adVarWChar, 10, 255, 255},
-        {"VARCHAR", ado::adLongVarWChar, -1, 255, 255},
-        {"TEXT", ado::adLongVarWChar, -1, 255, 255},
-        {"CHAR(3)", ado::adWChar, 3, 255, 255},
-        {"BLOB", ado::adLongVarBinary, -1, 255, 255},
-        {"VARBINARY(16)", ado::adVarBinary, 16, 255, 255},
-        {"BOOLEAN", ado::adBoolean, 2, 255, 255},
-        {"DATE", ado::adDBDate, 6, 10, 255},
-        {"TIME", ado::adDBTime, 6, 8, 255},
-        {"DATETIME", ado::adDBTimeStamp, 16, 19, 255},
-        {"TIMESTAMP WITH TIME ZONE", ado::adDBTimeStamp, 16, 19, 255},
-        {"MONEY", ado::adCurrency, 8, 19, 255},
-        // SQLite's affinity rules for the rest.
-        {"UNSIGNED MEDIUM INTEGER", ado::adBigInt, 8, 19, 255},
-        {"CHARACTER VARYING(5)", ado::adVarWChar, 5, 255, 255},
-        {"NATIVE TEXTISH", ado::adLongVarWChar, -1, 255, 255},
-        {"FLOATING", ado::adDouble, 8, 15, 255},
     };
-    for (const Case& k : cases) {
+    for (const T& k :
+         {T{"INTEGER", ado::adInteger, 4, 10, 255}, T{"int", ado::adInteger, 4, 10, 255},
+          T{"BIGINT", ado::adBigInt, 8, 19, 255}, T{"SmallInt", ado::adSmallInt, 2, 5, 255},
+          T{"TINYINT", ado::adSmallInt, 2, 5, 255}, T{"REAL", ado::adDouble, 8, 15, 255},
+          T{"DOUBLE PRECISION", ado::adDouble, 8, 15, 255}, T{"NUMERIC(10,2)", ado::adNumeric, 19, 10, 2},
+          T{"DECIMAL( 8 , 3 )", ado::adNumeric, 19, 8, 3}, T{"NUMERIC", ado::adNumeric, 19, 18, 0},
+          T{"VARCHAR(40)", ado::adVarWChar, 40, 255, 255}, T{"NVARCHAR(10)", ado::adVarWChar, 10, 255, 255},
+          T{"VARCHAR", ado::adLongVarWChar, -1, 255, 255}, T{"TEXT", ado::adLongVarWChar, -1, 255, 255},
+          T{"CHAR(3)", ado::adWChar, 3, 255, 255}, T{"BLOB", ado::adLongVarBinary, -1, 255, 255},
+          T{"VARBINARY(16)", ado::adVarBinary, 16, 255, 255}, T{"BOOLEAN", ado::adBoolean, 2, 255, 255},
+          T{"DATE", ado::adDBDate, 6, 10, 255}, T{"TIME", ado::adDBTime, 6, 8, 255},
+          T{"DATETIME", ado::adDBTimeStamp, 16, 19, 255},
+          T{"TIMESTAMP WITH TIME ZONE", ado::adDBTimeStamp, 16, 19, 255},
+          T{"MONEY", ado::adCurrency, 8, 19, 255},
+          // SQLite's affinity rules for the rest.
+          T{"UNSIGNED MEDIUM INTEGER", ado::adBigInt, 8, 19, 255},
+          T{"CHARACTER VARYING(5)", ado::adVarWChar, 5, 255, 255},
+          T{"NATIVE TEXTISH", ado::adLongVarWChar, -1, 255, 255}, T{"FLOATING", ado::adDouble, 8, 15, 255}}) {
         sqlite::ColumnType t = MapDeclaredType(k.declared);
         EXPECT_TRUE(t.declared) << k.declared;
         EXPECT_EQ(t.type, k.type) << k.declared;

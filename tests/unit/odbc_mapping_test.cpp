@@ -12,30 +12,20 @@ namespace korado::dataaccess::odbc {
 namespace {
 
 TEST(OdbcMapping, SqlStatesMapToThePlatformNumbers) {
-    EXPECT_EQ(NumberForSqlState("IM002"), hr::E_FAIL);  // data source not found
-    EXPECT_EQ(NumberForSqlState("08001"), hr::E_FAIL);
-    EXPECT_EQ(NumberForSqlState("HY000"), hr::E_FAIL);
-    EXPECT_EQ(NumberForSqlState("01000"), hr::E_FAIL);  // a warning record inside a failure
-    EXPECT_EQ(NumberForSqlState("42S02"), hr::DB_E_NOTABLE);
-    EXPECT_EQ(NumberForSqlState("S0002"), hr::DB_E_NOTABLE);
-    EXPECT_EQ(NumberForSqlState("42P01"), hr::DB_E_ERRORSINCOMMAND);  // PostgreSQL's own class-42 state
-    EXPECT_EQ(NumberForSqlState("42000"), hr::DB_E_ERRORSINCOMMAND);
-    EXPECT_EQ(NumberForSqlState("37000"), hr::DB_E_ERRORSINCOMMAND);
-    EXPECT_EQ(NumberForSqlState("22001"), hr::DB_E_DATAOVERFLOW);
-    EXPECT_EQ(NumberForSqlState("22003"), hr::DB_E_DATAOVERFLOW);
-    EXPECT_EQ(NumberForSqlState("22018"), hr::DB_E_CANTCONVERTVALUE);
-    EXPECT_EQ(NumberForSqlState("22P02"), hr::DB_E_CANTCONVERTVALUE);
-    EXPECT_EQ(NumberForSqlState("23505"), hr::DB_E_INTEGRITYVIOLATION);
-    EXPECT_EQ(NumberForSqlState("28000"), hr::DB_SEC_E_AUTH_FAILED);
-    EXPECT_EQ(NumberForSqlState("28P01"), hr::DB_SEC_E_AUTH_FAILED);
-    EXPECT_EQ(NumberForSqlState("07001"), hr::DB_E_PARAMNOTOPTIONAL);
-    EXPECT_EQ(NumberForSqlState("07002"), hr::DB_E_PARAMNOTOPTIONAL);
-    EXPECT_EQ(NumberForSqlState("HYT00"), hr::DB_E_ABORTLIMITREACHED);
-    EXPECT_EQ(NumberForSqlState("HYT01"), hr::DB_E_ABORTLIMITREACHED);
-    EXPECT_EQ(NumberForSqlState("HY008"), hr::DB_E_CANCELED);
-    EXPECT_EQ(NumberForSqlState("57014"), hr::DB_E_CANCELED);
-    EXPECT_EQ(NumberForSqlState(""), hr::E_FAIL);
-    EXPECT_EQ(NumberForSqlState("4"), hr::E_FAIL);
+    auto maps = [](std::int32_t number, std::initializer_list<const char*> states) {
+        for (const char* state : states) EXPECT_EQ(NumberForSqlState(state), number) << state;
+    };
+    // Data source not found, a warning record inside a failure, and anything unknown are general failures.
+    maps(hr::E_FAIL, {"IM002", "08001", "HY000", "01000", "", "4"});
+    maps(hr::DB_E_NOTABLE, {"42S02", "S0002"});
+    maps(hr::DB_E_ERRORSINCOMMAND, {"42P01", "42000", "37000"});  // 42P01: PostgreSQL's own class-42 state
+    maps(hr::DB_E_DATAOVERFLOW, {"22001", "22003"});
+    maps(hr::DB_E_CANTCONVERTVALUE, {"22018", "22P02"});
+    maps(hr::DB_E_INTEGRITYVIOLATION, {"23505"});
+    maps(hr::DB_SEC_E_AUTH_FAILED, {"28000", "28P01"});
+    maps(hr::DB_E_PARAMNOTOPTIONAL, {"07001", "07002"});
+    maps(hr::DB_E_ABORTLIMITREACHED, {"HYT00", "HYT01"});
+    maps(hr::DB_E_CANCELED, {"HY008", "57014"});
 }
 
 TEST(OdbcMapping, DriverManagerPrefixReadsAsThePlatformNamesIt) {
@@ -56,12 +46,9 @@ TEST(OdbcMapping, DriverManagerPrefixReadsAsThePlatformNamesIt) {
 }
 
 TEST(OdbcMapping, LostConnectionStates) {
-    EXPECT_TRUE(IsConnectionLost("08S01"));
-    EXPECT_TRUE(IsConnectionLost("08003"));
-    EXPECT_TRUE(
-        IsConnectionLost("57P01"));  // PostgreSQL: terminating connection due to administrator command
-    EXPECT_FALSE(IsConnectionLost("42P01"));
-    EXPECT_FALSE(IsConnectionLost("HY000"));
+    // 57P01: PostgreSQL's "terminating connection due to administrator command".
+    for (const char* state : {"08S01", "08003", "57P01"}) EXPECT_TRUE(IsConnectionLost(state)) << state;
+    for (const char* state : {"42P01", "HY000"}) EXPECT_FALSE(IsConnectionLost(state)) << state;
 }
 
 TEST(OdbcMapping, SqlTypesMapToPlatformTypes) {
@@ -141,24 +128,18 @@ TEST(OdbcMapping, SizesAndLongColumns) {
 }
 
 TEST(OdbcMapping, InformationValues) {
-    EXPECT_EQ(TransactionDdl(SQL_TC_NONE), 0);
-    EXPECT_EQ(TransactionDdl(SQL_TC_DML), 1);
-    EXPECT_EQ(TransactionDdl(SQL_TC_ALL), 8);
-    EXPECT_EQ(TransactionDdl(SQL_TC_DDL_COMMIT), 2);
-    EXPECT_EQ(TransactionDdl(SQL_TC_DDL_IGNORE), 4);
-    EXPECT_EQ(IdentifierCase(SQL_IC_UPPER), 1);
-    EXPECT_EQ(IdentifierCase(SQL_IC_LOWER), 2);
-    EXPECT_EQ(IdentifierCase(SQL_IC_SENSITIVE), 4);
-    EXPECT_EQ(IdentifierCase(SQL_IC_MIXED), 8);
-
-    EXPECT_EQ(PlatformTableType("TABLE"), "TABLE");
-    EXPECT_EQ(PlatformTableType("BASE TABLE"), "TABLE");
-    EXPECT_EQ(PlatformTableType("view"), "VIEW");
-    EXPECT_EQ(PlatformTableType("MATVIEW"), "VIEW");
-    EXPECT_EQ(PlatformTableType("SYSTEM TABLE"), "SYSTEM TABLE");
-    EXPECT_EQ(PlatformTableType("SYSTEM VIEW"), "SYSTEM VIEW");
-    EXPECT_EQ(PlatformTableType("FOREIGN TABLE"), "TABLE");
-    EXPECT_EQ(PlatformTableType("LOCAL TEMPORARY"), "LOCAL TEMPORARY");
+    for (auto [tc, ddl] : {std::pair{SQL_TC_NONE, 0}, std::pair{SQL_TC_DML, 1}, std::pair{SQL_TC_ALL, 8},
+                           std::pair{SQL_TC_DDL_COMMIT, 2}, std::pair{SQL_TC_DDL_IGNORE, 4}})
+        EXPECT_EQ(TransactionDdl(tc), ddl) << tc;
+    for (auto [ic, platform] : {std::pair{SQL_IC_UPPER, 1}, std::pair{SQL_IC_LOWER, 2},
+                                std::pair{SQL_IC_SENSITIVE, 4}, std::pair{SQL_IC_MIXED, 8}})
+        EXPECT_EQ(IdentifierCase(ic), platform) << ic;
+    for (auto [driver, platform] :
+         {std::pair{"TABLE", "TABLE"}, std::pair{"BASE TABLE", "TABLE"}, std::pair{"view", "VIEW"},
+          std::pair{"MATVIEW", "VIEW"}, std::pair{"SYSTEM TABLE", "SYSTEM TABLE"},
+          std::pair{"SYSTEM VIEW", "SYSTEM VIEW"}, std::pair{"FOREIGN TABLE", "TABLE"},
+          std::pair{"LOCAL TEMPORARY", "LOCAL TEMPORARY"}})
+        EXPECT_EQ(PlatformTableType(driver), platform) << driver;
 }
 
 TEST(OdbcMapping, DecimalDigits) {
