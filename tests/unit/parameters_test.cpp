@@ -421,15 +421,9 @@ TEST_F(Parameters, SubstitutionVariablesCollection) {
     Ref<clsParameter> t = sv->Add("Table");
     EXPECT_EQ(sv->Add("TABLE").get(), t.get());
     EXPECT_EQ(t->Name(), "Table");
+    // The session's defaults (input, number) are not a substitution variable's.
     EXPECT_EQ(t->Mode(), korParamInOut);
     EXPECT_EQ(t->DataType(), korTypeVarchar2);
-    EXPECT_EQ(SetMode(*t, korParamOut), korParamIn);
-    EXPECT_EQ(t->Mode(), korParamIn);
-    t->SetDataType(korTypeNumber);
-    EXPECT_EQ(t->DataType(), korTypeVarchar2);
-    t->SetValue("orders");
-    t->Value();
-    EXPECT_EQ(t->Size(), 6);
 
     sv->Add("Where");
     EXPECT_EQ(CLng(sv->Count()), 2);
@@ -588,6 +582,12 @@ class Binding : public Parameters {
         return sql;
     }
 
+    // The appended parameter i as recorded: its value and size.
+    void ExpectBound(std::size_t i, const Variant& value, std::int32_t size) {
+        EXPECT_EQ(rec_->At(i).value, value) << "parameter " << i;
+        EXPECT_EQ(rec_->At(i).size, size) << "parameter " << i;
+    }
+
     Ref<clsADO> ado_;
     Ref<clsBindVariables> bv_;
     Ref<RecordingCommand> rec_;
@@ -615,15 +615,13 @@ TEST_F(Binding, ParametersFollowTheTextOrder) {
     EXPECT_EQ(rec_->At(2).name, "A");
     EXPECT_EQ(rec_->At(1).type, ado::adDouble);
     EXPECT_EQ(rec_->At(1).direction, ado::adParamInput);
-    EXPECT_EQ(CDbl(rec_->At(1).value), 2.5);
-    EXPECT_EQ(rec_->At(1).size, 3);
+    ExpectBound(1, 2.5, 3);
     // The second A is a copy: the platform refuses the same object twice.
     EXPECT_NE(rec_->parameters->items[0].get(), rec_->parameters->items[2].get());
     for (std::size_t i : {0u, 2u}) {
         EXPECT_EQ(rec_->At(i).type, ado::adVarChar);
         EXPECT_EQ(rec_->At(i).direction, ado::adParamInput);
-        EXPECT_EQ(rec_->At(i).size, 5);
-        EXPECT_EQ(CStr(rec_->At(i).value), "first");
+        ExpectBound(i, "first", 5);
     }
     EXPECT_EQ(rec_->created.size(), 3u);
     EXPECT_TRUE(errors_.Reports().empty());
@@ -670,8 +668,7 @@ TEST_F(Binding, TypeAndDirectionTables) {
     EXPECT_EQ(rec_->At(1).type, ado::adDouble);
     EXPECT_EQ(rec_->At(2).type, ado::adVarChar);
     EXPECT_EQ(rec_->At(3).type, ado::adDate);
-    EXPECT_EQ(rec_->At(3).size, 1);
-    EXPECT_EQ(rec_->At(3).value, Variant(DateSerial(2024, 5, 17)));
+    ExpectBound(3, Variant(DateSerial(2024, 5, 17)), 1);
 
     // Session defaults outside the tables leave the parameter as created, value and size included.
     auto odd = NewBindVariables(NewADO(5, 9));
@@ -682,8 +679,7 @@ TEST_F(Binding, TypeAndDirectionTables) {
     ASSERT_EQ(rec_->parameters->Count(), 5);
     EXPECT_EQ(rec_->At(4).type, ado::adEmpty);
     EXPECT_EQ(rec_->At(4).direction, ado::adParamInput);
-    EXPECT_EQ(rec_->At(4).size, 0);
-    EXPECT_TRUE(rec_->At(4).value.IsEmpty());
+    ExpectBound(4, Variant(), 0);
     EXPECT_TRUE(rec_->At(4).writes.empty());
     EXPECT_TRUE(errors_.Reports().empty());
 }
@@ -699,14 +695,10 @@ TEST_F(Binding, InputValuesAndSizes) {
     Bind(":Nul :Emp :EmptyText :EmptyOther :Num :NumText :Text",
          {"Nul", "Emp", "EmptyText", "EmptyOther", "Num", "NumText", "Text"});
     ASSERT_EQ(rec_->parameters->Count(), 7);
-    EXPECT_TRUE(rec_->At(0).value.IsNull());
-    EXPECT_EQ(rec_->At(0).size, 1);
-    EXPECT_TRUE(rec_->At(1).value.IsNull());
-    EXPECT_EQ(rec_->At(1).size, 1);
-    EXPECT_EQ(rec_->At(2).value, Variant(""));
-    EXPECT_EQ(rec_->At(2).size, 1);
-    EXPECT_EQ(rec_->At(3).value, Variant(""));
-    EXPECT_EQ(rec_->At(3).size, 1);
+    ExpectBound(0, Variant::Null(), 1);
+    ExpectBound(1, Variant::Null(), 1);
+    ExpectBound(2, "", 1);
+    ExpectBound(3, "", 1);
     EXPECT_EQ(rec_->At(4).size, 4);
     EXPECT_EQ(rec_->At(5).size, 0);  // a number's empty text keeps size 0
     EXPECT_EQ(rec_->At(6).size, 5);  // characters
@@ -728,8 +720,7 @@ TEST_F(Binding, InputValuesAndSizes) {
     cmd_ = rec_;
     Var("NullText", Variant::Null(), korTypeVarchar2);
     Bind(":NullText", {"NullText"});
-    EXPECT_TRUE(rec_->At(0).value.IsNull());
-    EXPECT_EQ(rec_->At(0).size, 1);
+    ExpectBound(0, Variant::Null(), 1);
     ExpectReport(0, "clsParameter", "Get Value", rt::InvalidUseOfNull);
 }
 
@@ -739,8 +730,7 @@ TEST_F(Binding, ForceDirectionInUsesTheInputRules) {
     Bind("call p(:Out)", {"Out"}, true);
     ASSERT_EQ(rec_->parameters->Count(), 1);
     EXPECT_EQ(rec_->At(0).direction, ado::adParamInput);
-    EXPECT_EQ(CStr(rec_->At(0).value), "abc");
-    EXPECT_EQ(rec_->At(0).size, 3);
+    ExpectBound(0, "abc", 3);
     EXPECT_EQ(out->Mode(), korParamOut);
 }
 
@@ -757,17 +747,13 @@ TEST_F(Binding, OutputValuesAreBuffersForTheProvider) {
     ASSERT_EQ(rec_->parameters->Count(), 7);
 
     EXPECT_EQ(rec_->At(0).direction, ado::adParamOutput);
-    EXPECT_EQ(CStr(rec_->At(0).value), "abc" + std::string(252, ' '));
-    EXPECT_EQ(rec_->At(0).size, 255);
+    ExpectBound(0, "abc" + std::string(252, ' '), 255);
     EXPECT_EQ(rec_->At(1).direction, ado::adParamInputOutput);
-    EXPECT_EQ(CStr(rec_->At(1).value), std::string(255, ' '));
-    EXPECT_EQ(rec_->At(1).size, 255);
-    EXPECT_EQ(rec_->At(2).value, Variant(std::int16_t{0}));
-    EXPECT_EQ(rec_->At(2).size, 0);
+    ExpectBound(1, std::string(255, ' '), 255);
+    ExpectBound(2, std::int16_t{0}, 0);
     EXPECT_EQ(rec_->At(3).value, Variant(std::int16_t{0}));
     // Reading the empty text's Value made its Size 0: the buffer is the empty text.
-    EXPECT_EQ(rec_->At(4).value, Variant(""));
-    EXPECT_EQ(rec_->At(4).size, 0);
+    ExpectBound(4, "", 0);
     EXPECT_EQ(Len(CStr(rec_->At(5).value)), 300u);
     EXPECT_EQ(rec_->At(5).size, 1);
     EXPECT_EQ(CLng(rec_->At(6).value), 7);
@@ -780,8 +766,7 @@ TEST_F(Binding, OutputValuesAreBuffersForTheProvider) {
     Ref<clsParameter> n = Var("NullText", Variant::Null(), korTypeVarchar2, korParamOut);
     n->SetSize(30);
     Bind(":NullText", {"NullText"});
-    EXPECT_EQ(CStr(rec_->At(0).value), std::string(30, ' '));
-    EXPECT_EQ(rec_->At(0).size, 30);
+    ExpectBound(0, std::string(30, ' '), 30);
     ExpectReport(0, "clsParameter", "Get Value", rt::InvalidUseOfNull);
 }
 
