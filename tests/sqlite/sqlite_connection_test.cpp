@@ -17,6 +17,7 @@
 namespace korado {
 namespace {
 
+using test::ExpectError;
 using test::RaisedError;
 using test::TempDir;
 
@@ -35,12 +36,6 @@ std::int64_t Count(const Ref<ado::Connection>& c, const std::string& sql) {
     return CLngLng(rs->Fields()->At(0)->Value());
 }
 
-void ExpectError(const std::optional<Error>& e, std::int32_t number, std::string_view source) {
-    ASSERT_TRUE(e.has_value());
-    EXPECT_EQ(e->Number(), number) << e->Description();
-    EXPECT_EQ(e->Source(), source) << e->Description();
-}
-
 TEST(SqliteConnection, OpensClosesAndReportsItsPropertiesByThePlatformsNames) {
     TempDir dir;
     Ref<ado::Connection> c = NewConnection();
@@ -53,9 +48,8 @@ TEST(SqliteConnection, OpensClosesAndReportsItsPropertiesByThePlatformsNames) {
     EXPECT_EQ(c->Properties()->Item(Variant("user id"))->Name(), "User ID");
     EXPECT_EQ(CStr(Prop(c, "User Id")), "scott");
     EXPECT_EQ(CStr(Prop(c, "Password")), "tiger");
-    ExpectError(RaisedError([&] { Prop(c, "DBMS Name"); }), ado::adErrItemNotFound, "ADODB.Properties");
-    ExpectError(RaisedError([&] { c->Properties()->Item(Variant(8)); }), ado::adErrItemNotFound,
-                "ADODB.Properties");
+    EXPECT_RAISES_FROM(ado::adErrItemNotFound, "ADODB.Properties", Prop(c, "DBMS Name"));
+    EXPECT_RAISES_FROM(ado::adErrItemNotFound, "ADODB.Properties", c->Properties()->Item(Variant(8)));
 
     c->Open();
     EXPECT_EQ(c->State(), ado::adStateOpen);
@@ -76,20 +70,18 @@ TEST(SqliteConnection, OpensClosesAndReportsItsPropertiesByThePlatformsNames) {
     EXPECT_EQ(ddl->Attributes(), ado::adPropRead);
     EXPECT_EQ(c->Properties()->Item(Variant("Password"))->Attributes(), 1536);
     EXPECT_EQ(c->Properties()->Item(Variant(0))->Name(), "Password");  // initialization properties first
-    ExpectError(RaisedError([&] { ddl->SetValue(Variant(1)); }), ado::adErrFeatureNotAvailable,
-                "ADODB.Property");
+    EXPECT_RAISES_FROM(ado::adErrFeatureNotAvailable, "ADODB.Property", ddl->SetValue(Variant(1)));
 
     // The secret is gone from everything the connection shows once it is open.
     EXPECT_EQ(CStr(Prop(c, "Password")), "");
     EXPECT_EQ(c->ConnectionString().find("tiger"), std::string::npos);
     EXPECT_EQ(CStr(Prop(c, "Extended Properties")).find("tiger"), std::string::npos);
 
-    ExpectError(RaisedError([&] { c->Open(); }), ado::adErrObjectOpen, "ADODB.Connection");
-    ExpectError(RaisedError([&] { c->SetConnectionString("Provider=SQLite"); }), ado::adErrObjectOpen,
-                "ADODB.Connection");
+    EXPECT_RAISES_FROM(ado::adErrObjectOpen, "ADODB.Connection", c->Open());
+    EXPECT_RAISES_FROM(ado::adErrObjectOpen, "ADODB.Connection", c->SetConnectionString("Provider=SQLite"));
     c->Close();
     EXPECT_EQ(c->State(), ado::adStateClosed);
-    ExpectError(RaisedError([&] { c->Close(); }), ado::adErrObjectClosed, "ADODB.Connection");
+    EXPECT_RAISES_FROM(ado::adErrObjectClosed, "ADODB.Connection", c->Close());
     // Reopening without arguments uses the string it holds, secret included.
     c->Open();
     EXPECT_EQ(c->State(), ado::adStateOpen);
@@ -131,8 +123,8 @@ TEST(SqliteConnection, AFailedOpenLeavesAClosedReusableConnection) {
     TempDir dir;
     Ref<ado::Connection> c = NewConnection();
 
-    ExpectError(RaisedError([&] { c->Open("Provider=NoSuchProvider;Data Source=x"); }),
-                ado::adErrProviderNotFound, "ADODB.Connection");
+    EXPECT_RAISES_FROM(ado::adErrProviderNotFound, "ADODB.Connection",
+                       c->Open("Provider=NoSuchProvider;Data Source=x"));
     EXPECT_EQ(c->State(), ado::adStateClosed);
     EXPECT_EQ(c->Errors()->Count(), 0);  // the platform's own errors stay out of Errors
 
@@ -218,7 +210,7 @@ TEST(SqliteConnection, ProviderFailuresCarryMappedNumbersAndFillErrors) {
         EXPECT_EQ(first->SQLState(), k.state);
         EXPECT_EQ(c->State(), ado::adStateOpen);
     }
-    ExpectError(RaisedError([&] { c->Errors()->Item(Variant(1)); }), ado::adErrItemNotFound, "ADODB.Errors");
+    EXPECT_RAISES_FROM(ado::adErrItemNotFound, "ADODB.Errors", c->Errors()->Item(Variant(1)));
 
     // The platform's own failures leave Errors as it was.
     Ref<ado::Recordset> rs = c->Execute("SELECT id FROM t");
@@ -276,7 +268,7 @@ TEST(SqliteConnection, TransactionsCommitRollBackAndNest) {
     EXPECT_EQ(c->State(), ado::adStateOpen);
     c->Execute("INSERT INTO t VALUES (11)");
     // The platform refuses to close while the transaction is open.
-    ExpectError(RaisedError([&] { c->Close(); }), ado::adErrInTransaction, "ADODB.Connection");
+    EXPECT_RAISES_FROM(ado::adErrInTransaction, "ADODB.Connection", c->Close());
     EXPECT_EQ(c->State(), ado::adStateOpen);
     c->CommitTrans();
     EXPECT_EQ(Count(other, "SELECT count(*) FROM t WHERE x IN (10, 11)"), 2);
@@ -286,7 +278,7 @@ TEST(SqliteConnection, TransactionsCommitRollBackAndNest) {
     ExpectError(e, hr::E_FAIL, "SQLite");
     EXPECT_EQ(c->Errors()->Count(), 1);
     c->Close();
-    ExpectError(RaisedError([&] { c->BeginTrans(); }), ado::adErrObjectClosed, "ADODB.Connection");
+    EXPECT_RAISES_FROM(ado::adErrObjectClosed, "ADODB.Connection", c->BeginTrans());
 }
 
 TEST(SqliteConnection, ReleasingAConnectionInATransactionRollsItBack) {

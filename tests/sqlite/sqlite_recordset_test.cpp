@@ -14,14 +14,9 @@
 namespace korado {
 namespace {
 
+using test::ExpectError;
 using test::RaisedError;
 using test::TempDir;
-
-void ExpectError(const std::optional<Error>& e, std::int32_t number, std::string_view source) {
-    ASSERT_TRUE(e.has_value()) << "nothing raised";
-    EXPECT_EQ(e->Number(), number) << e->Description();
-    EXPECT_EQ(e->Source(), source) << e->Description();
-}
 
 class SqliteRecordset : public ::testing::Test {
   protected:
@@ -168,9 +163,8 @@ TEST_F(SqliteRecordset, TypesRoundTripThroughParametersAndFields) {
         EXPECT_EQ(fields->At(0)->OriginalValue(), fields->At(0)->Value());
         // Fields by name, without regard to case.
         EXPECT_EQ(fields->Item(Variant("V"))->Name(), "v");
-        ExpectError(RaisedError([&] { fields->Item(Variant("nosuch")); }), ado::adErrItemNotFound,
-                    "ADODB.Fields");
-        ExpectError(RaisedError([&] { fields->Item(Variant(15)); }), ado::adErrItemNotFound, "ADODB.Fields");
+        EXPECT_RAISES_FROM(ado::adErrItemNotFound, "ADODB.Fields", fields->Item(Variant("nosuch")));
+        EXPECT_RAISES_FROM(ado::adErrItemNotFound, "ADODB.Fields", fields->Item(Variant(15)));
         // Text comes out in pieces too.
         EXPECT_EQ(CStr(fields->At(6)->GetChunk(7)), "Grüße, ");
         EXPECT_EQ(CStr(fields->At(6)->GetChunk(100)), "世界 😀");
@@ -212,35 +206,34 @@ TEST_F(SqliteRecordset, ForwardOnlyCursorStreamsAndRefusesToMoveBack) {
     EXPECT_EQ(CLng(i->Value()), 1);
     rs->MoveNext();
     EXPECT_EQ(CLng(i->Value()), 2);
-    ExpectError(RaisedError([&] { rs->MovePrevious(); }), ado::adErrFeatureNotAvailable, "ADODB.Recordset");
-    ExpectError(RaisedError([&] { rs->MoveFirst(); }), ado::adErrFeatureNotAvailable, "ADODB.Recordset");
-    ExpectError(RaisedError([&] { rs->MoveLast(); }), ado::adErrFeatureNotAvailable, "ADODB.Recordset");
-    ExpectError(RaisedError([&] { rs->Move(-1); }), ado::adErrFeatureNotAvailable, "ADODB.Recordset");
+    EXPECT_RAISES_FROM(ado::adErrFeatureNotAvailable, "ADODB.Recordset", rs->MovePrevious());
+    EXPECT_RAISES_FROM(ado::adErrFeatureNotAvailable, "ADODB.Recordset", rs->MoveFirst());
+    EXPECT_RAISES_FROM(ado::adErrFeatureNotAvailable, "ADODB.Recordset", rs->MoveLast());
+    EXPECT_RAISES_FROM(ado::adErrFeatureNotAvailable, "ADODB.Recordset", rs->Move(-1));
     EXPECT_EQ(CLng(i->Value()), 2);  // the refused moves did not move
     rs->Move(1);
     EXPECT_EQ(CLng(i->Value()), 3);
     rs->MoveNext();
     EXPECT_TRUE(rs->Eof());
     EXPECT_FALSE(rs->Bof());
-    ExpectError(RaisedError([&] { i->Value(); }), ado::adErrNoCurrentRecord, "ADODB.Field");
-    ExpectError(RaisedError([&] { rs->MoveNext(); }), ado::adErrNoCurrentRecord, "ADODB.Recordset");
-    ExpectError(RaisedError([&] { rs->SetCacheSize(0); }), ado::adErrInvalidArgument, "ADODB.Recordset");
+    EXPECT_RAISES_FROM(ado::adErrNoCurrentRecord, "ADODB.Field", i->Value());
+    EXPECT_RAISES_FROM(ado::adErrNoCurrentRecord, "ADODB.Recordset", rs->MoveNext());
+    EXPECT_RAISES_FROM(ado::adErrInvalidArgument, "ADODB.Recordset", rs->SetCacheSize(0));
     rs->SetCacheSize(100);
-    ExpectError(RaisedError([&] { rs->SetCursorType(ado::adOpenStatic); }), ado::adErrObjectOpen,
-                "ADODB.Recordset");
-    ExpectError(RaisedError([&] { rs->AddNew(); }), ado::adErrFeatureNotAvailable, "ADODB.Recordset");
+    EXPECT_RAISES_FROM(ado::adErrObjectOpen, "ADODB.Recordset", rs->SetCursorType(ado::adOpenStatic));
+    EXPECT_RAISES_FROM(ado::adErrFeatureNotAvailable, "ADODB.Recordset", rs->AddNew());
     rs->Close();
     EXPECT_EQ(rs->State(), ado::adStateClosed);
     EXPECT_EQ(rs->Fields()->Count(), 0);
-    ExpectError(RaisedError([&] { rs->Eof(); }), ado::adErrObjectClosed, "ADODB.Recordset");
-    ExpectError(RaisedError([&] { i->Value(); }), ado::adErrObjectClosed, "ADODB.Field");
-    ExpectError(RaisedError([&] { rs->Close(); }), ado::adErrObjectClosed, "ADODB.Recordset");
+    EXPECT_RAISES_FROM(ado::adErrObjectClosed, "ADODB.Recordset", rs->Eof());
+    EXPECT_RAISES_FROM(ado::adErrObjectClosed, "ADODB.Field", i->Value());
+    EXPECT_RAISES_FROM(ado::adErrObjectClosed, "ADODB.Recordset", rs->Close());
 
     // An empty result opens with BOF and EOF both true.
     rs = Open("SELECT i FROM n WHERE i > 99", ado::adUseServer);
     EXPECT_TRUE(rs->Bof());
     EXPECT_TRUE(rs->Eof());
-    ExpectError(RaisedError([&] { rs->MoveFirst(); }), ado::adErrNoCurrentRecord, "ADODB.Recordset");
+    EXPECT_RAISES_FROM(ado::adErrNoCurrentRecord, "ADODB.Recordset", rs->MoveFirst());
 }
 
 TEST_F(SqliteRecordset, ClientCursorMovesEverywhereWithTheBofEofRules) {
@@ -264,7 +257,7 @@ TEST_F(SqliteRecordset, ClientCursorMovesEverywhereWithTheBofEofRules) {
     rs->MoveNext();
     EXPECT_TRUE(rs->Eof());
     EXPECT_FALSE(rs->Bof());
-    ExpectError(RaisedError([&] { rs->MoveNext(); }), ado::adErrNoCurrentRecord, "ADODB.Recordset");
+    EXPECT_RAISES_FROM(ado::adErrNoCurrentRecord, "ADODB.Recordset", rs->MoveNext());
     rs->MovePrevious();
     EXPECT_EQ(CLng(i->Value()), 5);
     rs->Move(-3);
@@ -273,8 +266,8 @@ TEST_F(SqliteRecordset, ClientCursorMovesEverywhereWithTheBofEofRules) {
     rs->MovePrevious();
     EXPECT_TRUE(rs->Bof());
     EXPECT_FALSE(rs->Eof());
-    ExpectError(RaisedError([&] { i->Value(); }), ado::adErrNoCurrentRecord, "ADODB.Field");
-    ExpectError(RaisedError([&] { rs->MovePrevious(); }), ado::adErrNoCurrentRecord, "ADODB.Recordset");
+    EXPECT_RAISES_FROM(ado::adErrNoCurrentRecord, "ADODB.Field", i->Value());
+    EXPECT_RAISES_FROM(ado::adErrNoCurrentRecord, "ADODB.Recordset", rs->MovePrevious());
     rs->MoveNext();
     EXPECT_EQ(CLng(i->Value()), 1);
     rs->Move(10);  // past the end: EOF, no error
@@ -286,14 +279,12 @@ TEST_F(SqliteRecordset, ClientCursorMovesEverywhereWithTheBofEofRules) {
     rs->MoveLast();
     EXPECT_EQ(CLng(i->Value()), 5);
 
-    ExpectError(RaisedError([&] { rs->Update(); }), ado::adErrFeatureNotAvailable, "ADODB.Recordset");
-    ExpectError(RaisedError([&] { rs->UpdateBatch(ado::adAffectAll); }), ado::adErrFeatureNotAvailable,
-                "ADODB.Recordset");
-    ExpectError(RaisedError([&] { rs->Delete(ado::adAffectCurrent); }), ado::adErrFeatureNotAvailable,
-                "ADODB.Recordset");
-    ExpectError(RaisedError([&] { rs->Save(Variant(dir.File("x.adtg")), 7); }), ado::adErrInvalidArgument,
-                "ADODB.Recordset");
-    ExpectError(RaisedError([&] { i->SetValue(Variant(1)); }), ado::adErrFeatureNotAvailable, "ADODB.Field");
+    EXPECT_RAISES_FROM(ado::adErrFeatureNotAvailable, "ADODB.Recordset", rs->Update());
+    EXPECT_RAISES_FROM(ado::adErrFeatureNotAvailable, "ADODB.Recordset", rs->UpdateBatch(ado::adAffectAll));
+    EXPECT_RAISES_FROM(ado::adErrFeatureNotAvailable, "ADODB.Recordset", rs->Delete(ado::adAffectCurrent));
+    EXPECT_RAISES_FROM(ado::adErrInvalidArgument, "ADODB.Recordset",
+                       rs->Save(Variant(dir.File("x.adtg")), 7));
+    EXPECT_RAISES_FROM(ado::adErrFeatureNotAvailable, "ADODB.Field", i->SetValue(Variant(1)));
 
     // A read-only request stays read-only.
     EXPECT_EQ(Open("SELECT i FROM n", ado::adUseClient, ado::adOpenStatic, ado::adLockReadOnly)->LockType(),
@@ -301,8 +292,8 @@ TEST_F(SqliteRecordset, ClientCursorMovesEverywhereWithTheBofEofRules) {
     Ref<ado::Recordset> empty = Open("SELECT i FROM n WHERE 0", ado::adUseClient);
     EXPECT_TRUE(empty->Bof() && empty->Eof());
     EXPECT_EQ(empty->RecordCount(), 0);
-    ExpectError(RaisedError([&] { empty->MoveFirst(); }), ado::adErrNoCurrentRecord, "ADODB.Recordset");
-    ExpectError(RaisedError([&] { empty->MoveLast(); }), ado::adErrNoCurrentRecord, "ADODB.Recordset");
+    EXPECT_RAISES_FROM(ado::adErrNoCurrentRecord, "ADODB.Recordset", empty->MoveFirst());
+    EXPECT_RAISES_FROM(ado::adErrNoCurrentRecord, "ADODB.Recordset", empty->MoveLast());
 }
 
 TEST_F(SqliteRecordset, MaxRecordsLimitsBothCursors) {
@@ -390,13 +381,11 @@ TEST_F(SqliteRecordset, CommandsBindPositionallyAndCountAffectedRows) {
     Ref<ado::Parameter> s = cmd->CreateParameter("S", ado::adVarChar, ado::adParamInput, 10, Variant("z"));
     EXPECT_EQ(cmd->Parameters()->Count(), 0);  // CreateParameter does not append
     cmd->Parameters()->Append(s);
-    ExpectError(RaisedError([&] { cmd->Parameters()->Append(s); }), ado::adErrObjectInCollection,
-                "ADODB.Parameters");
+    EXPECT_RAISES_FROM(ado::adErrObjectInCollection, "ADODB.Parameters", cmd->Parameters()->Append(s));
     cmd->Parameters()->Append(cmd->CreateParameter("low", ado::adInteger, ado::adParamInput, 0, Variant(2)));
     EXPECT_EQ(cmd->Parameters()->Item(Variant("s"))->Name(), "S");
     EXPECT_EQ(cmd->Parameters()->Item(Variant(1))->Name(), "low");
-    ExpectError(RaisedError([&] { cmd->Parameters()->Item(Variant("x")); }), ado::adErrItemNotFound,
-                "ADODB.Parameters");
+    EXPECT_RAISES_FROM(ado::adErrItemNotFound, "ADODB.Parameters", cmd->Parameters()->Item(Variant("x")));
     Variant affected;
     Ref<ado::Recordset> rs = cmd->Execute(&affected);
     EXPECT_EQ(CLng(affected), 2);
@@ -427,8 +416,7 @@ TEST_F(SqliteRecordset, CommandsBindPositionallyAndCountAffectedRows) {
     opened->Open(Variant(Ref<ado::Command>(select)));
     EXPECT_EQ(opened->Source(), "SELECT i FROM n WHERE i = ?");
     EXPECT_EQ(opened->RecordCount(), 1);
-    ExpectError(RaisedError([&] { opened->SetActiveConnection(connection); }), ado::adErrBoundToCommand,
-                "ADODB.Recordset");
+    EXPECT_RAISES_FROM(ado::adErrBoundToCommand, "ADODB.Recordset", opened->SetActiveConnection(connection));
 
     // Table commands name a table.
     Ref<ado::Command> table = NewCommand("n");
@@ -442,7 +430,7 @@ TEST_F(SqliteRecordset, ParameterDefinitionsFollowThePlatformsRules) {
     Ref<ado::Command> cmd = NewCommand("SELECT ? || ''");
     Ref<ado::Parameter> p = cmd->CreateParameter("p", ado::adVarChar, ado::adParamInput, 0, Variant("abc"));
     cmd->Parameters()->Append(p);
-    ExpectError(RaisedError([&] { cmd->Execute(nullptr); }), ado::adErrInvalidParamInfo, "ADODB.Command");
+    EXPECT_RAISES_FROM(ado::adErrInvalidParamInfo, "ADODB.Command", cmd->Execute(nullptr));
     p->SetSize(3);
     EXPECT_EQ(CStr(cmd->Execute(nullptr)->Fields()->At(0)->Value()), "abc");
 
@@ -450,17 +438,16 @@ TEST_F(SqliteRecordset, ParameterDefinitionsFollowThePlatformsRules) {
     Ref<ado::Parameter> n =
         numeric->CreateParameter("n", ado::adNumeric, ado::adParamInput, 0, Variant(1.25));
     numeric->Parameters()->Append(n);
-    ExpectError(RaisedError([&] { numeric->Execute(nullptr); }), ado::adErrInvalidParamInfo, "ADODB.Command");
+    EXPECT_RAISES_FROM(ado::adErrInvalidParamInfo, "ADODB.Command", numeric->Execute(nullptr));
     n->SetPrecision(5);
     n->SetNumericScale(2);
     EXPECT_EQ(CDbl(numeric->Execute(nullptr)->Fields()->At(0)->Value()), 1.25);
 
-    ExpectError(RaisedError([&] { cmd->CreateParameter("d", ado::adInteger, 9); }), ado::adErrInvalidArgument,
-                "ADODB.Command");
+    EXPECT_RAISES_FROM(ado::adErrInvalidArgument, "ADODB.Command",
+                       cmd->CreateParameter("d", ado::adInteger, 9));
     Ref<ado::Command> unbound = CreateObjectAs<ado::Command>("ADODB.Command");
     unbound->SetCommandText("SELECT 1");
-    ExpectError(RaisedError([&] { unbound->Execute(nullptr); }), ado::adErrInvalidConnection,
-                "ADODB.Command");
+    EXPECT_RAISES_FROM(ado::adErrInvalidConnection, "ADODB.Command", unbound->Execute(nullptr));
 
     // Values given to Execute stand in for the appended parameters' values.
     Ref<ado::Command> values = NewCommand("SELECT ? + ?");
@@ -469,7 +456,7 @@ TEST_F(SqliteRecordset, ParameterDefinitionsFollowThePlatformsRules) {
     Ref<ado::Command> bad = NewCommand("SELECT ?");
     bad->Parameters()->Append(
         bad->CreateParameter("x", ado::adInteger, ado::adParamInput, 0, Variant("abc")));
-    ExpectError(RaisedError([&] { bad->Execute(nullptr); }), hr::DB_E_CANTCONVERTVALUE, "SQLite");
+    EXPECT_RAISES_FROM(hr::DB_E_CANTCONVERTVALUE, "SQLite", bad->Execute(nullptr));
 }
 
 TEST_F(SqliteRecordset, SchemaQueriesListTablesViewsAndColumns) {
@@ -514,35 +501,13 @@ TEST_F(SqliteRecordset, SchemaQueriesListTablesViewsAndColumns) {
     Ref<ado::Recordset> columns =
         connection->OpenSchema(ado::adSchemaColumns, MakeArray(Variant(), Variant(), "orders", Variant()));
     const char* column_fields[] = {
-        "TABLE_CATALOG",
-        "TABLE_SCHEMA",
-        "TABLE_NAME",
-        "COLUMN_NAME",
-        "COLUMN_GUID",
-        "COLUMN_PROPID",
-        "ORDINAL_POSITION",
-        "COLUMN_HASDEFAULT",
-        "COLUMN_DEFAULT",
-        "COLUMN_FLAGS",
-        "IS_NULLABLE",
-        "DATA_TYPE",
-        "TYPE_GUID",
-        "CHARACTER_MAXIMUM_LENGTH",
-        "CHARACTER_OCTET_LENGTH",
-        "NUMERIC_PRECISION",
-        "NUMERIC_SCALE",
-        "DATETIME_PRECISION",
-        "CHARACTER_SET_CATALOG",
-        "CHARACTER_SET_SCHEMA",
-        "CHARACTER_SET_NAME",
-        "COLLATION_CATALOG",
-        "COLLATION_SCHEMA",
-        "COLLATION_NAME",
-        "DOMAIN_CATALOG",
-        "DOMAIN_SCHEMA",
-        "DOMAIN_NAME",
-        "DESCRIPTION",
-    };
+        "TABLE_CATALOG", "TABLE_SCHEMA", "TABLE_NAME", "COLUMN_NAME", "COLUMN_GUID", "COLUMN_PROPID",
+        "ORDINAL_POSITION", "COLUMN_HASDEFAULT", "COLUMN_DEFAULT", "COLUMN_FLAGS", "IS_NULLABLE",
+        // the type, its sizes, and the character set, collation and domain
+        "DATA_TYPE", "TYPE_GUID", "CHARACTER_MAXIMUM_LENGTH", "CHARACTER_OCTET_LENGTH", "NUMERIC_PRECISION",
+        "NUMERIC_SCALE", "DATETIME_PRECISION", "CHARACTER_SET_CATALOG", "CHARACTER_SET_SCHEMA",
+        "CHARACTER_SET_NAME", "COLLATION_CATALOG", "COLLATION_SCHEMA", "COLLATION_NAME", "DOMAIN_CATALOG",
+        "DOMAIN_SCHEMA", "DOMAIN_NAME", "DESCRIPTION"};
     ASSERT_EQ(columns->Fields()->Count(), 28);
     for (int i = 0; i < 28; ++i) EXPECT_EQ(columns->Fields()->At(i)->Name(), column_fields[i]);
     EXPECT_EQ(columns->Fields()->Item(Variant("DATA_TYPE"))->Type(), ado::adUnsignedSmallInt);
@@ -590,10 +555,9 @@ TEST_F(SqliteRecordset, SchemaQueriesListTablesViewsAndColumns) {
     EXPECT_EQ(schemata->Fields()->At(1)->Name(), "SCHEMA_NAME");
     EXPECT_EQ(schemata->RecordCount(), 0);  // SQLite has catalogs but no schemas
 
-    ExpectError(RaisedError([&] { connection->OpenSchema(99); }), ado::adErrFeatureNotAvailable,
-                "ADODB.Connection");
-    ExpectError(RaisedError([&] { connection->OpenSchema(ado::adSchemaTables, Variant(3)); }),
-                ado::adErrInvalidArgument, "ADODB.Connection");
+    EXPECT_RAISES_FROM(ado::adErrFeatureNotAvailable, "ADODB.Connection", connection->OpenSchema(99));
+    EXPECT_RAISES_FROM(ado::adErrInvalidArgument, "ADODB.Connection",
+                       connection->OpenSchema(ado::adSchemaTables, Variant(3)));
 }
 
 TEST_F(SqliteRecordset, FilterShowsMatchingRowsAndCountsThem) {
@@ -618,12 +582,9 @@ TEST_F(SqliteRecordset, FilterShowsMatchingRowsAndCountsThem) {
     EXPECT_TRUE(rs->Bof() && rs->Eof());
     rs->SetFilter(Variant(ado::adFilterNone));
     EXPECT_EQ(rs->RecordCount(), 6);
-    ExpectError(RaisedError([&] { rs->SetFilter(Variant("i >")); }), ado::adErrInvalidArgument,
-                "ADODB.Recordset");
-    ExpectError(RaisedError([&] { rs->SetFilter(Variant("nosuch = 1")); }), ado::adErrItemNotFound,
-                "ADODB.Recordset");
-    ExpectError(RaisedError([&] { rs->SetFilter(Variant(4)); }), ado::adErrInvalidArgument,
-                "ADODB.Recordset");
+    EXPECT_RAISES_FROM(ado::adErrInvalidArgument, "ADODB.Recordset", rs->SetFilter(Variant("i >")));
+    EXPECT_RAISES_FROM(ado::adErrItemNotFound, "ADODB.Recordset", rs->SetFilter(Variant("nosuch = 1")));
+    EXPECT_RAISES_FROM(ado::adErrInvalidArgument, "ADODB.Recordset", rs->SetFilter(Variant(4)));
 
     // A forward-only cursor applies the filter to the rows still ahead.
     Ref<ado::Recordset> forward = Open("SELECT i FROM n ORDER BY i", ado::adUseServer);
@@ -670,7 +631,7 @@ TEST_F(SqliteRecordset, FieldsOutliveTheirRecordsetSafely) {
         EXPECT_EQ(CLng(field->Value()), 1);
     }
     EXPECT_EQ(field->Name(), "i");
-    ExpectError(RaisedError([&] { field->Value(); }), ado::adErrObjectClosed, "ADODB.Field");
+    EXPECT_RAISES_FROM(ado::adErrObjectClosed, "ADODB.Field", field->Value());
     // The statement was let go: the table can be dropped.
     connection->Execute("DROP TABLE n");
 }

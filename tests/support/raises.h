@@ -1,6 +1,7 @@
 // Checking which runtime error an expression raises.
 //
 //   EXPECT_RAISES(rt::TypeMismatch, CLng("abc"));
+//   EXPECT_RAISES_FROM(ado::adErrObjectClosed, "ADODB.Recordset", rs->MoveNext());
 //   Error e = RaisedError([&] { CreateObject("No.Such"); });
 #pragma once
 
@@ -8,6 +9,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string_view>
 
 #include "korado/runtime/error.h"
 
@@ -31,7 +33,19 @@ std::int32_t RaisedNumber(F&& f) {
     return e ? e->Number() : 0;
 }
 
+// Checks that `e` holds error `number` from `source`.
+inline void ExpectError(const std::optional<Error>& e, std::int32_t number, std::string_view source) {
+    ASSERT_TRUE(e.has_value()) << "nothing raised";
+    EXPECT_EQ(e->Number(), number) << e->Description();
+    EXPECT_EQ(e->Source(), source) << e->Description();
+}
+
 }  // namespace korado::test
 
 #define EXPECT_RAISES(number, expr) \
     EXPECT_EQ(::korado::test::RaisedNumber([&] { (void)(expr); }), (number)) << "raised by: " #expr
+#define EXPECT_RAISES_FROM(number, source, expr)                                                             \
+    do {                                                                                                     \
+        SCOPED_TRACE("raised by: " #expr);                                                                   \
+        ::korado::test::ExpectError(::korado::test::RaisedError([&] { (void)(expr); }), (number), (source)); \
+    } while (0)
