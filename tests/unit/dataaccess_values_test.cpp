@@ -127,24 +127,14 @@ TEST(ValueText, ExactDecimals) {
 }
 
 TEST(ClientRows, StoresEveryKindCompactlyAndGivesItBack) {
-    // The long text is larger than an arena block.
-    const Variant values[] = {Variant(),
-                              Variant::Null(),
-                              Variant(true),
-                              Variant(std::uint8_t{200}),
-                              Variant(std::int16_t{-5}),
-                              Variant(-7),
-                              Variant(static_cast<long long>(1) << 50),
-                              Variant(1.25f),
-                              Variant(-0.1),
-                              Variant(Currency{123456}),
-                              Variant(Date{45000.5}),
-                              Variant(*ParseDecimal("-123.456")),
-                              Variant("Grüße 😀"),
-                              Variant(std::string(3000000, 'z')),
-                              Variant(Bytes{0, 1, 2}),
-                              Variant(ErrorValue{2015}),
-                              MakeArray(1, "two")};
+    const Variant values[] = {Variant(), Variant::Null(), Variant(true), Variant(std::uint8_t{200}),
+                              Variant(std::int16_t{-5}), Variant(-7),
+                              Variant(static_cast<long long>(1) << 50), Variant(1.25f), Variant(-0.1),
+                              Variant(Currency{123456}), Variant(Date{45000.5}),
+                              Variant(*ParseDecimal("-123.456")), Variant("Grüße 😀"),
+                              // larger than an arena block
+                              Variant(std::string(3000000, 'z')), Variant(Bytes{0, 1, 2}),
+                              Variant(ErrorValue{2015}), MakeArray(1, "two")};
     const std::size_t n = std::size(values);
     ClientRows rows(n);
     rows.Append(values);
