@@ -104,30 +104,18 @@ TEST_F(ConsoleTest, SessionWithBindVariables) {
     ASSERT_EQ(run.exit_status, 0) << run.Transcript();
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.out, ConnectedLine("shop.db") +
-                           "\n"
-                           "Statement processed.\n"
-                           "1 row affected.\n"
-                           "1 row affected.\n"
+                           "\nStatement processed.\n1 row affected.\n1 row affected.\n"
                            "id name    born       score\n"
                            "-- ------- ---------- -----\n"
                            " 1 O'Brien 2020-02-29  12.5\n"
                            " 2         2020-02-29\n"
-                           "\n"
-                           "2 rows selected.\n"
-                           "1 row affected.\n"
+                           "\n2 rows selected.\n1 row affected.\n"
                            "VARIABLE DATATYPE     MODE\n"
                            "-------- ------------ ----\n"
                            "id       NUMBER       IN\n"
                            "nm       VARCHAR2(20) IN\n"
                            "d        DATE         IN\n"
-                           "nm\n"
-                           "--\n"
-                           "\n"
-                           "\n"
-                           "id\n"
-                           "--\n"
-                           " 2\n"
-                           "\n");
+                           "nm\n--\n\n\nid\n--\n 2\n\n");
 }
 
 TEST_F(ConsoleTest, FailingStatementsAndExitStatus) {
@@ -252,18 +240,9 @@ TEST_F(ConsoleTest, StatementsEndWhereTheUserMeansThem) {
     EXPECT_EQ(run.exit_status, 0) << run.Transcript();
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.out, ConnectedLine("r.db") +
-                           "\n"
-                           "Statement processed.\n"
-                           "Statement processed.\n"
-                           "Statement processed.\n"
-                           "1 row affected.\n"
-                           "1 row affected.\n"
-                           "label\n"
-                           "----------\n"
-                           "semi;colon\n"
-                           "it's\n"
-                           "\n"
-                           "2 rows selected.\n"
+                           "\nStatement processed.\nStatement processed.\nStatement processed.\n"
+                           "1 row affected.\n1 row affected.\n"
+                           "label\n----------\nsemi;colon\nit's\n\n2 rows selected.\n"
                            "n\n-\n2\n\n1 row selected.\n"
                            "n\n-\n2\n\n1 row selected.\n"
                            "last_one\n----------\nunfinished\n\n1 row selected.\n");
@@ -352,22 +331,12 @@ TEST_F(ConsoleTest, ConnectionForms) {
     EXPECT_NE(run.err.find("\"just-a-word\" is neither a connection string"), std::string::npos) << run.err;
 
     // --prompt answers the library's data-link prompt; read from a pipe, the answers are echoed.
-    run = console_.Run({"--prompt"},
-                       "sqlite\n" + console_.Dir().File("q.db") + "\nbob\nhunter2\nselect 1 as one;\n");
+    const std::string q = console_.Dir().File("q.db");
+    run = console_.Run({"--prompt"}, "sqlite\n" + q + "\nbob\nhunter2\nselect 1 as one;\n");
     EXPECT_EQ(run.exit_status, 0) << run.Transcript();
-    EXPECT_EQ(run.out,
-              "Provider (SQLite or ODBC) [SQLite]: sqlite\n"
-              "Database file: " +
-                  console_.Dir().File("q.db") +
-                  "\n"
-                  "User: bob\n"
-                  "Password: \n"
-                  "Test connection succeeded.\n"
-                  "Connected: user= dsn=" +
-                  Dsn(console_.Dir().File("q.db")) +
-                  " connection=Provider=SQLite;Data Source=" + console_.Dir().File("q.db") +
-                  ";User ID=bob;\n"
-                  "one\n---\n  1\n\n1 row selected.\n");
+    EXPECT_EQ(run.out, "Provider (SQLite or ODBC) [SQLite]: sqlite\nDatabase file: " + q +
+                           "\nUser: bob\nPassword: \nTest connection succeeded.\n" + ConnectedLine("q.db") +
+                           "User ID=bob;\none\n---\n  1\n\n1 row selected.\n");
 
     // A failed test connection may be retried or given up.
     run = console_.Run({"--prompt"}, "odbc\nno_such_dsn\n\n\nn\n");
@@ -379,27 +348,15 @@ TEST_F(ConsoleTest, ConnectionForms) {
 TEST_F(ConsoleTest, HelpAndVersion) {
     ConsoleRun run = console_.Run({"--help"});
     EXPECT_EQ(run.exit_status, 0);
-    for (const char* word : {"Usage: korado [CONNECTION] [-c STATEMENT]... [-f FILE]...",
-                             "--prompt",
-                             "VARIABLE",
-                             "EXEC",
-                             "PRINT",
-                             "DEFINE",
-                             "UNDEFINE",
-                             "CONNECT",
-                             "DISCONNECT",
-                             "COMMIT",
-                             "ROLLBACK",
-                             "SET AUTOCOMMIT ON|OFF",
-                             "SHOW PROVIDER|DBMS|USER|CATALOG|VERSION",
-                             "SET ALERTS ON|OFF",
-                             "WHENEVER SQLERROR EXIT",
-                             "HELP",
-                             "EXIT",
-                             "Connected: user=<user>",
-                             "Error 0x<number in hex> (<source>): <description>",
-                             "rows selected.",
-                             "Exit status"})
+    for (const char* word :
+         {"Usage: korado [CONNECTION] [-c STATEMENT]... [-f FILE]...", "--prompt",
+          // the commands
+          "VARIABLE", "EXEC", "PRINT", "DEFINE", "UNDEFINE", "CONNECT", "DISCONNECT", "COMMIT", "ROLLBACK",
+          "SET AUTOCOMMIT ON|OFF", "SHOW PROVIDER|DBMS|USER|CATALOG|VERSION", "SET ALERTS ON|OFF",
+          "WHENEVER SQLERROR EXIT", "HELP", "EXIT",
+          // what the output looks like
+          "Connected: user=<user>", "Error 0x<number in hex> (<source>): <description>", "rows selected.",
+          "Exit status"})
         EXPECT_NE(run.out.find(word), std::string::npos) << word;
     run = console_.Run({"--version"});
     EXPECT_EQ(run.out.rfind("korado ", 0), 0u) << run.out;
