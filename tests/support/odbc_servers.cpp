@@ -15,46 +15,42 @@ std::string Env(const char* name) {
     return v ? std::string(v) : std::string();
 }
 
+// The DSN korado_<name> of scripts/services, with the test account KORADO_<account>_USER and
+// KORADO_<account>_PASSWORD of the environment when it has one.
+OdbcTarget Dsn(const std::string& name, std::string dbms_name, const std::string& account = {}) {
+    OdbcTarget t;
+    t.name = name;
+    t.dsn = "korado_" + name;
+    t.dbms_name = std::move(dbms_name);
+    if (!account.empty()) t.user = Env(("KORADO_" + account + "_USER").c_str());
+    if (!account.empty()) t.password = Env(("KORADO_" + account + "_PASSWORD").c_str());
+    return t;
+}
+
 std::vector<OdbcTarget> MakeTargets() {
-    OdbcTarget pg;
-    pg.name = "pg";
-    pg.dsn = "korado_pg";
-    pg.user = Env("KORADO_PG_USER");
-    pg.password = Env("KORADO_PG_PASSWORD");
-    pg.dbms_name = "PostgreSQL";
-    pg.bool_type = "boolean";
+    OdbcTarget pg = Dsn("pg", "PostgreSQL", "PG");
     pg.text_type = "text";
     pg.blob_type = "bytea";
     pg.timestamp_type = "timestamp";
     pg.sleep_sql = "SELECT pg_sleep(5)";
 
-    OdbcTarget maria;
-    maria.name = "maria";
-    maria.dsn = "korado_maria";
-    maria.user = Env("KORADO_MARIA_USER");
-    maria.password = Env("KORADO_MARIA_PASSWORD");
-    maria.dbms_name = "MariaDB";
+    OdbcTarget maria = Dsn("maria", "MariaDB", "MARIA");
     maria.schemas = false;
     // Connector/ODBC sends one statement per command unless the DSN sets the multi-statement option.
     maria.batches = false;
     maria.catalogs_as_schemas = true;
-    maria.bool_type = "boolean";
     maria.text_type = "longtext";
     maria.blob_type = "longblob";
     maria.timestamp_type = "datetime(3)";
     maria.unicode_table_options = " CHARACTER SET utf8mb4 COLLATE utf8mb4_bin";
     maria.sleep_sql = "SELECT SLEEP(5)";
 
-    OdbcTarget sqlite;
-    sqlite.name = "sqlite";
-    sqlite.dsn = "korado_sqlite";
-    sqlite.dbms_name = "SQLite";
+    OdbcTarget sqlite = Dsn("sqlite", "SQLite");
     sqlite.server = false;
     sqlite.procedures = false;
     sqlite.batches = false;
     sqlite.schemas = false;
     sqlite.exact_numeric = false;
-    sqlite.bool_type = "boolean";
     sqlite.text_type = "text";
     sqlite.blob_type = "blob";
     sqlite.timestamp_type = "timestamp";

@@ -25,15 +25,15 @@ struct OdbcTarget {
     std::string dbms_name;  // what SQL_DBMS_NAME reports
 
     // Quirks.
-    bool server = true;                // a server process (SQLite is a file)
-    bool procedures = true;            // stored procedures / functions with output parameters
-    bool batches = true;               // several statements in one command text
-    bool schemas = true;               // real schemas (PostgreSQL); MariaDB shows databases as schemas
-    bool catalogs_as_schemas = false;  // MariaDB: the database is both TABLE_CATALOG and TABLE_SCHEMA
-    bool exact_numeric = true;         // NUMERIC columns hold exact decimals (the SQLite3 driver: doubles)
-    std::string bool_type;             // column type for a Boolean column
-    std::string text_type;             // a length-less text column type
-    std::string blob_type;             // a binary column type of unlimited size
+    bool server = true;                 // a server process (SQLite is a file)
+    bool procedures = true;             // stored procedures / functions with output parameters
+    bool batches = true;                // several statements in one command text
+    bool schemas = true;                // real schemas (PostgreSQL); MariaDB shows databases as schemas
+    bool catalogs_as_schemas = false;   // MariaDB: the database is both TABLE_CATALOG and TABLE_SCHEMA
+    bool exact_numeric = true;          // NUMERIC columns hold exact decimals (the SQLite3 driver: doubles)
+    std::string bool_type = "boolean";  // column type for a Boolean column
+    std::string text_type;              // a length-less text column type
+    std::string blob_type;              // a binary column type of unlimited size
     std::string timestamp_type;
     std::string unicode_table_options;  // MariaDB: a table that holds 4-byte characters
     std::string sleep_sql;              // a statement that runs for at least 5 seconds
