@@ -28,6 +28,21 @@ namespace korado::test {
     Raise(Hr(0x800A0000u | static_cast<std::uint32_t>(n)), std::move(source), std::move(text));
 }
 
+// The item of `items` named `index` (without regard to case) or at its 0-based position; otherwise the
+// platform's "not found" from `source`.
+template <class T>
+Ref<T> ItemOf(const std::vector<Ref<T>>& items, const Variant& index, const char* source) {
+    if (index.IsString()) {
+        for (const auto& p : items)
+            if (TextEquals(p->Name(), *index.get_if<std::string>())) return p;
+    } else if (IsNumeric(index)) {
+        std::int64_t i = CLngLng(index);
+        if (i >= 0 && i < static_cast<std::int64_t>(items.size())) return items[static_cast<std::size_t>(i)];
+    }
+    RaisePlatform(ado::adErrItemNotFound, source,
+                  "Item cannot be found in the collection corresponding to the requested name or ordinal.");
+}
+
 class RecordingParameter final : public ado::Parameter {
   public:
     std::string name;
@@ -65,17 +80,7 @@ class RecordingParameters final : public ado::Parameters {
 
     std::int32_t Count() override { return static_cast<std::int32_t>(items.size()); }
     Ref<ado::Parameter> Item(const Variant& index) override {
-        if (index.IsString()) {
-            for (const auto& p : items)
-                if (TextEquals(p->Name(), *index.get_if<std::string>())) return p;
-        } else if (IsNumeric(index)) {
-            std::int64_t i = CLngLng(index);
-            if (i >= 0 && i < static_cast<std::int64_t>(items.size()))
-                return items[static_cast<std::size_t>(i)];
-        }
-        RaisePlatform(
-            ado::adErrItemNotFound, "ADODB.Parameters",
-            "Item cannot be found in the collection corresponding to the requested name or ordinal.");
+        return ItemOf(items, index, "ADODB.Parameters");
     }
     void Append(const Ref<ado::Parameter>& p) override {
         for (const auto& q : items)
@@ -149,17 +154,7 @@ class StubProperties final : public ado::Properties {
     std::vector<Ref<StubProperty>> items;
     std::int32_t Count() override { return static_cast<std::int32_t>(items.size()); }
     Ref<ado::Property> Item(const Variant& index) override {
-        if (index.IsString()) {
-            for (const auto& p : items)
-                if (TextEquals(p->name, *index.get_if<std::string>())) return p;
-        } else if (IsNumeric(index)) {
-            std::int64_t i = CLngLng(index);
-            if (i >= 0 && i < static_cast<std::int64_t>(items.size()))
-                return items[static_cast<std::size_t>(i)];
-        }
-        RaisePlatform(
-            ado::adErrItemNotFound, "ADODB.Properties",
-            "Item cannot be found in the collection corresponding to the requested name or ordinal.");
+        return ItemOf(items, index, "ADODB.Properties");
     }
     void Refresh() override {}
 };
