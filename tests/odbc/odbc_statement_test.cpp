@@ -339,33 +339,39 @@ TEST_P(OdbcTest, SeveralResultsInOrder) {
     }
 }
 
+// Executes `st` with `params`, steps past every result, and fetches the output values into `params`.
+void RunAndFetch(Statement& st, std::vector<ParamBinding>& params) {
+    st.Execute(params);
+    while (st.NextResult()) {
+    }
+    st.FetchOutputParameters(params);
+}
+
 TEST_P(OdbcTest, InputOutputParametersThroughAProcedure) {
     const OdbcTarget& t = target();
     if (!t.procedures) GTEST_SKIP() << t.dsn << " has no stored procedures";
     std::string proc = Unique("korado_add");
     std::string twice = Unique("korado_twice");
+    std::string pair = Unique("korado_pair");
+    Cleanup cleanup(session(),
+                    t.name == "pg"
+                        ? std::vector<std::string>{"DROP FUNCTION IF EXISTS " + proc + "(integer, integer)",
+                                                   "DROP FUNCTION IF EXISTS " + twice + "(integer)",
+                                                   "DROP FUNCTION IF EXISTS " + pair + "(integer, integer)"}
+                        : std::vector<std::string>{"DROP PROCEDURE IF EXISTS " + proc});
+    std::vector<ParamBinding> params = {In(ado::adInteger, 2), InOut(ado::adInteger, 40),
+                                        Out(ado::adVarWChar, 50)};
     if (t.name == "pg") {
-        Cleanup cleanup(session(), {"DROP FUNCTION IF EXISTS " + proc + "(integer, integer)",
-                                    "DROP FUNCTION IF EXISTS " + twice + "(integer)"});
         RunSql(session(), "CREATE FUNCTION " + proc +
                               "(a integer, INOUT b integer, OUT c varchar) AS $$ BEGIN b := a + b; "
                               "c := 'sum ' || b || ' \xC3\xA9\xF0\x9F\x98\x80'; END $$ LANGUAGE plpgsql");
         RunSql(session(),
                "CREATE FUNCTION " + twice + "(x integer) RETURNS integer AS 'SELECT x * 2' LANGUAGE sql");
-
-        std::vector<ParamBinding> params = {In(ado::adInteger, 2), InOut(ado::adInteger, 40),
-                                            Out(ado::adVarWChar, 50)};
-        std::unique_ptr<Statement> st = session().Prepare("{call " + proc + "(?, ?, ?)}", {});
-        st->Execute(params);
-        while (st->NextResult()) {
-        }
-        st->FetchOutputParameters(params);
+        RunAndFetch(*session().Prepare("{call " + proc + "(?, ?, ?)}", {}), params);
         EXPECT_EQ(params[1].value, Variant(42));
         EXPECT_EQ(params[2].value, Variant("sum 42 \xC3\xA9\xF0\x9F\x98\x80"));
 
         // Two OUT parameters after two inputs, as a host's "exec f(:x, :y, :t, :p)" binds them.
-        std::string pair = Unique("korado_pair");
-        Cleanup drop_pair(session(), {"DROP FUNCTION IF EXISTS " + pair + "(integer, integer)"});
         RunSql(session(), "CREATE FUNCTION " + pair +
                               "(a integer, b integer, OUT total integer, OUT product integer) AS $$ BEGIN "
                               "total := a + b; product := a * b; END $$ LANGUAGE plpgsql");
@@ -381,38 +387,17 @@ TEST_P(OdbcTest, InputOutputParametersThroughAProcedure) {
         EXPECT_EQ(four[2].value, Variant(13));
         EXPECT_EQ(four[3].value, Variant(42));
 
-        ParamBinding ret;
-        ret.type = ado::adInteger;
+        ParamBinding ret = Out(ado::adInteger);
         ret.direction = ado::adParamReturnValue;
         std::vector<ParamBinding> with_return = {In(ado::adInteger, 21),
                                                  ret};  // the return value listed last
-        std::unique_ptr<Statement> f = session().Prepare("{? = call " + twice + "(?)}", {});
-        f->Execute(with_return);
-        while (f->NextResult()) {
-        }
-        f->FetchOutputParameters(with_return);
+        RunAndFetch(*session().Prepare("{? = call " + twice + "(?)}", {}), with_return);
         EXPECT_EQ(with_return[1].value, Variant(42));
-
-        // A bare procedure name as a stored-procedure command: one marker per parameter.
-        ExecuteOptions proc_options;
-        proc_options.command_type = ado::adCmdStoredProc;
-        std::vector<ParamBinding> again = {In(ado::adInteger, 5), InOut(ado::adInteger, 6),
-                                           Out(ado::adVarWChar, 50)};
-        std::unique_ptr<Statement> bare = session().Prepare(proc, proc_options);
-        bare->Execute(again);
-        while (bare->NextResult()) {
-        }
-        bare->FetchOutputParameters(again);
-        EXPECT_EQ(again[1].value, Variant(11));
-        EXPECT_EQ(again[2].value, Variant("sum 11 \xC3\xA9\xF0\x9F\x98\x80"));
     } else {
-        Cleanup cleanup(session(), {"DROP PROCEDURE IF EXISTS " + proc});
         RunSql(session(),
                "CREATE PROCEDURE " + proc +
                    "(IN a INT, INOUT b INT, OUT c VARCHAR(50)) BEGIN SET b = a + b; "
                    "SET c = CONCAT('sum ', b, ' \xC3\xA9\xF0\x9F\x98\x80'); SELECT 'inside' AS note; END");
-        std::vector<ParamBinding> params = {In(ado::adInteger, 2), InOut(ado::adInteger, 40),
-                                            Out(ado::adVarWChar, 50)};
         std::unique_ptr<Statement> st = session().Prepare("{call " + proc + "(?, ?, ?)}", {});
         st->Execute(params);
         ASSERT_NE(st->Result(), nullptr);
@@ -424,19 +409,15 @@ TEST_P(OdbcTest, InputOutputParametersThroughAProcedure) {
         st->FetchOutputParameters(params);
         EXPECT_EQ(CLng(params[1].value), 42);
         EXPECT_EQ(params[2].value, Variant("sum 42 \xC3\xA9\xF0\x9F\x98\x80"));
-
-        ExecuteOptions proc_options;
-        proc_options.command_type = ado::adCmdStoredProc;
-        std::vector<ParamBinding> again = {In(ado::adInteger, 5), InOut(ado::adInteger, 6),
-                                           Out(ado::adVarWChar, 50)};
-        std::unique_ptr<Statement> bare = session().Prepare(proc, proc_options);
-        bare->Execute(again);
-        while (bare->NextResult()) {
-        }
-        bare->FetchOutputParameters(again);
-        EXPECT_EQ(CLng(again[1].value), 11);
-        EXPECT_EQ(again[2].value, Variant("sum 11 \xC3\xA9\xF0\x9F\x98\x80"));
     }
+    // A bare procedure name as a stored-procedure command: one marker per parameter.
+    ExecuteOptions proc_options;
+    proc_options.command_type = ado::adCmdStoredProc;
+    std::vector<ParamBinding> again = {In(ado::adInteger, 5), InOut(ado::adInteger, 6),
+                                       Out(ado::adVarWChar, 50)};
+    RunAndFetch(*session().Prepare(proc, proc_options), again);
+    EXPECT_EQ(CLng(again[1].value), 11);
+    EXPECT_EQ(again[2].value, Variant("sum 11 \xC3\xA9\xF0\x9F\x98\x80"));
 }
 
 // An open forward-only result must not hold back the autocommit of other statements on the session:
