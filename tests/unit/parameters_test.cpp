@@ -72,6 +72,12 @@ class Parameters : public ::testing::Test {
     std::vector<Ref<clsADO>> sessions_;
 };
 
+Ref<clsParameter> NewParameter(const std::string& name, std::int32_t type, const Ref<clsADO>& ado) {
+    auto p = MakeRef<clsParameter>();
+    p->Constructor(name, type, ado);
+    return p;
+}
+
 std::int32_t SetMode(clsParameter& p, std::int32_t mode) {
     p.SetMode(mode);
     return mode;
@@ -99,22 +105,19 @@ TEST_F(Parameters, CreationTakesTheSessionDefaultsForBindVariablesOnly) {
     EXPECT_EQ(s->ParamType(), korSubstitutionVariable);
 
     // Defaults are taken as they are, without the setters' checks.
-    auto odd = MakeRef<clsParameter>();
-    odd->Constructor("x", korBindVariable, NewADO(7, 9));
+    auto odd = NewParameter("x", korBindVariable, NewADO(7, 9));
     EXPECT_EQ(odd->Mode(), 7);
     EXPECT_EQ(odd->DataType(), 9);
 
     // Another parameter type keeps the creation values.
-    auto other = MakeRef<clsParameter>();
-    other->Constructor("y", 5, ado);
+    auto other = NewParameter("y", 5, ado);
     EXPECT_EQ(other->Mode(), korParamInOut);
     EXPECT_EQ(other->DataType(), korTypeOther);
     EXPECT_EQ(other->ParamType(), 5);
     EXPECT_TRUE(errors_.Reports().empty());
 
     // A bind variable needs the connection object for its defaults; what came before stays stored.
-    auto orphan = MakeRef<clsParameter>();
-    orphan->Constructor("z", korBindVariable, nullptr);
+    auto orphan = NewParameter("z", korBindVariable, nullptr);
     ExpectReport(0, "clsParameter", "Constructor", rt::ObjectNotSet);
     EXPECT_EQ(orphan->Name(), "z");
     EXPECT_EQ(orphan->ParamType(), korBindVariable);
@@ -124,8 +127,7 @@ TEST_F(Parameters, CreationTakesTheSessionDefaultsForBindVariablesOnly) {
 
 TEST_F(Parameters, DataTypeWritesKeepTheInvariants) {
     auto ado = NewADO();
-    auto b = MakeRef<clsParameter>();
-    b->Constructor("b", korBindVariable, ado);
+    auto b = NewParameter("b", korBindVariable, ado);
     for (std::int32_t t : {korTypeOther, korTypeNumber, korTypeVarchar2, korTypeDate}) {
         b->SetDataType(t);
         EXPECT_EQ(b->DataType(), t);
@@ -136,15 +138,13 @@ TEST_F(Parameters, DataTypeWritesKeepTheInvariants) {
     b->SetDataType(-1);
     EXPECT_EQ(b->DataType(), korTypeOther);
 
-    auto s = MakeRef<clsParameter>();
-    s->Constructor("s", korSubstitutionVariable, ado);
+    auto s = NewParameter("s", korSubstitutionVariable, ado);
     s->SetDataType(korTypeNumber);
     EXPECT_EQ(s->DataType(), korTypeVarchar2);
     s->SetDataType(42);
     EXPECT_EQ(s->DataType(), korTypeVarchar2);
 
-    auto other = MakeRef<clsParameter>();
-    other->Constructor("o", 3, ado);
+    auto other = NewParameter("o", 3, ado);
     other->SetDataType(korTypeNumber);
     EXPECT_EQ(other->DataType(), korTypeOther);
     EXPECT_TRUE(errors_.Reports().empty());
@@ -152,16 +152,14 @@ TEST_F(Parameters, DataTypeWritesKeepTheInvariants) {
 
 TEST_F(Parameters, ModeOutOfRangeFailsAndResetsASubstitutionVariablesArgument) {
     auto ado = NewADO();
-    auto b = MakeRef<clsParameter>();
-    b->Constructor("b", korBindVariable, ado);
+    auto b = NewParameter("b", korBindVariable, ado);
     EXPECT_EQ(SetMode(*b, 3), 3);
     EXPECT_EQ(b->Mode(), korParamIn);
     ExpectReport(0, "clsParameter", "Let Mode", NoDictionaryDataFound);
     EXPECT_EQ(errors_.Reports()[0].source, "korADO");
     EXPECT_EQ(errors_.Reports()[0].description, "Invalid parameter mode.");
 
-    auto s = MakeRef<clsParameter>();
-    s->Constructor("s", korSubstitutionVariable, ado);
+    auto s = NewParameter("s", korSubstitutionVariable, ado);
     EXPECT_EQ(SetMode(*s, -1), korParamIn);  // the caller's variable is reset before the check fails
     EXPECT_EQ(s->Mode(), korParamInOut);
     ExpectReport(1, "clsParameter", "Let Mode", NoDictionaryDataFound);
@@ -170,27 +168,24 @@ TEST_F(Parameters, ModeOutOfRangeFailsAndResetsASubstitutionVariablesArgument) {
 TEST_F(Parameters, ModeOutputAsksTheProviderForBindVariablesOnly) {
     // A substitution variable never consults the provider: this one has no such property.
     auto none = NewADO(korParamIn, korTypeVarchar2, std::nullopt);
-    auto s = MakeRef<clsParameter>();
-    s->Constructor("s", korSubstitutionVariable, none);
+    auto s = NewParameter("s", korSubstitutionVariable, none);
     EXPECT_EQ(SetMode(*s, korParamOut), korParamIn);
     EXPECT_EQ(s->Mode(), korParamIn);
     // Input needs no provider either.
-    auto b0 = MakeRef<clsParameter>();
-    b0->Constructor("b0", korBindVariable, NewADO(korParamInOut, korTypeVarchar2, std::nullopt));
+    auto b0 = NewParameter("b0", korBindVariable, NewADO(korParamInOut, korTypeVarchar2, std::nullopt));
     SetMode(*b0, korParamIn);
     EXPECT_EQ(b0->Mode(), korParamIn);
     EXPECT_TRUE(errors_.Reports().empty());
 
     // Without the property the lookup fails and the mode stays.
-    auto b = MakeRef<clsParameter>();
-    b->Constructor("b", korBindVariable, none);
+    auto b = NewParameter("b", korBindVariable, none);
     EXPECT_EQ(SetMode(*b, korParamOut), korParamOut);
     EXPECT_EQ(b->Mode(), korParamIn);
     ExpectReport(0, "clsParameter", "Let Mode", Hr(0x800A0CC1));
 
     for (std::int32_t availability : {2, 4}) {
-        auto p = MakeRef<clsParameter>();
-        p->Constructor("p", korBindVariable, NewADO(korParamIn, korTypeVarchar2, Variant(availability)));
+        auto p =
+            NewParameter("p", korBindVariable, NewADO(korParamIn, korTypeVarchar2, Variant(availability)));
         SetMode(*p, korParamOut);
         EXPECT_EQ(p->Mode(), korParamOut) << availability;
         SetMode(*p, korParamInOut);
@@ -199,8 +194,7 @@ TEST_F(Parameters, ModeOutputAsksTheProviderForBindVariablesOnly) {
     EXPECT_TRUE(boxes_.Shown().empty());
 
     // Any other answer leaves the mode, silently.
-    auto quiet = MakeRef<clsParameter>();
-    quiet->Constructor("q", korBindVariable, NewADO(korParamIn, korTypeVarchar2, Variant(3)));
+    auto quiet = NewParameter("q", korBindVariable, NewADO(korParamIn, korTypeVarchar2, Variant(3)));
     SetMode(*quiet, korParamOut);
     EXPECT_EQ(quiet->Mode(), korParamIn);
     EXPECT_TRUE(boxes_.Shown().empty());
@@ -208,8 +202,7 @@ TEST_F(Parameters, ModeOutputAsksTheProviderForBindVariablesOnly) {
 }
 
 TEST_F(Parameters, ModeOutputOnAProviderWithoutOutputParametersShowsTheAdvice) {
-    auto p = MakeRef<clsParameter>();
-    p->Constructor("p", korBindVariable, NewADO(korParamIn, korTypeVarchar2, Variant(1)));
+    auto p = NewParameter("p", korBindVariable, NewADO(korParamIn, korTypeVarchar2, Variant(1)));
     SetMode(*p, korParamInOut);
     EXPECT_EQ(p->Mode(), korParamIn);
     ASSERT_EQ(boxes_.Shown().size(), 1u);
@@ -231,8 +224,7 @@ TEST_F(Parameters, ModeOutputWithoutAPlatformConnectionFails) {
     auto ado = MakeRef<clsADO>();
     ado->Constructor(nullptr, true, 30, korParamIn, korTypeVarchar2, 10, 100);
     errors_.Clear();
-    auto p = MakeRef<clsParameter>();
-    p->Constructor("p", korBindVariable, ado);
+    auto p = NewParameter("p", korBindVariable, ado);
     SetMode(*p, korParamOut);
     EXPECT_EQ(p->Mode(), korParamIn);
     ExpectReport(0, "clsParameter", "Let Mode", rt::ObjectNotSet);
@@ -241,8 +233,7 @@ TEST_F(Parameters, ModeOutputWithoutAPlatformConnectionFails) {
 
 TEST_F(Parameters, ReadingValueRecomputesSize) {
     auto ado = NewADO(korParamIn, korTypeVarchar2);
-    auto p = MakeRef<clsParameter>();
-    p->Constructor("p", korBindVariable, ado);
+    auto p = NewParameter("p", korBindVariable, ado);
     p->SetSize(30);
     p->SetValue("abc");
     EXPECT_EQ(p->Size(), 30);  // writing Value leaves Size alone
@@ -562,8 +553,7 @@ class Binding : public Parameters {
     void SetUp() override {
         ado_ = NewADO(korParamIn, korTypeVarchar2, Variant(2));
         bv_ = NewBindVariables(ado_);
-        rec_ = MakeRef<RecordingCommand>();
-        cmd_ = rec_;
+        cmd_ = rec_ = MakeRef<RecordingCommand>();
     }
 
     Ref<clsParameter> Var(const std::string& name, Variant value, std::int32_t data_type = korTypeVarchar2,
@@ -650,8 +640,7 @@ TEST_F(Binding, OnlyExactPlaceholdersOfListedNames) {
     EXPECT_EQ(rec_->created.size(), 2u);  // QTY was prepared, not appended
 
     // A name listed twice: the second finds no placeholder left.
-    rec_ = MakeRef<RecordingCommand>();
-    cmd_ = rec_;
+    cmd_ = rec_ = MakeRef<RecordingCommand>();
     EXPECT_EQ(Bind(":A", {"A", "A"}), "? ");
     EXPECT_EQ(rec_->parameters->Count(), 1);
     EXPECT_EQ(rec_->created.size(), 2u);
@@ -705,8 +694,7 @@ TEST_F(Binding, InputValuesAndSizes) {
     EXPECT_TRUE(errors_.Reports().empty());
 
     // The host's size goes to the parameter first; the value's length replaces it.
-    rec_ = MakeRef<RecordingCommand>();
-    cmd_ = rec_;
+    cmd_ = rec_ = MakeRef<RecordingCommand>();
     Ref<clsParameter> sized = bv_->Add("Sized");
     sized->SetSize(30);
     sized->SetValue("abc");
@@ -716,8 +704,7 @@ TEST_F(Binding, InputValuesAndSizes) {
     EXPECT_EQ(sized->Size(), 3);  // the variable's Value was read
 
     // A Null text: its read is reported, and it binds as Null.
-    rec_ = MakeRef<RecordingCommand>();
-    cmd_ = rec_;
+    cmd_ = rec_ = MakeRef<RecordingCommand>();
     Var("NullText", Variant::Null(), korTypeVarchar2);
     Bind(":NullText", {"NullText"});
     ExpectBound(0, Variant::Null(), 1);
@@ -761,8 +748,7 @@ TEST_F(Binding, OutputValuesAreBuffersForTheProvider) {
     EXPECT_TRUE(errors_.Reports().empty());
 
     // A Null text keeps the size it held, and the buffer has that many blanks.
-    rec_ = MakeRef<RecordingCommand>();
-    cmd_ = rec_;
+    cmd_ = rec_ = MakeRef<RecordingCommand>();
     Ref<clsParameter> n = Var("NullText", Variant::Null(), korTypeVarchar2, korParamOut);
     n->SetSize(30);
     Bind(":NullText", {"NullText"});
