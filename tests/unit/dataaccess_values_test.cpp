@@ -206,26 +206,29 @@ TEST(SqliteTypes, DeclaredTypesDecideFieldTypes) {
 
 TEST(SqliteTypes, ResultCodesMapToThePlatformsNumbers) {
     using sqlite::DiagnoseSqlite;
-    EXPECT_EQ(DiagnoseSqlite(SQLITE_ERROR, "no such table: t", true, false).number, hr::DB_E_NOTABLE);
-    EXPECT_EQ(DiagnoseSqlite(SQLITE_ERROR, "near \"SELEC\": syntax error", true, false).number,
-              hr::DB_E_ERRORSINCOMMAND);
-    EXPECT_EQ(DiagnoseSqlite(SQLITE_ERROR, "table t already exists", true, false).number,
-              hr::DB_E_DUPLICATETABLEID);
-    EXPECT_EQ(DiagnoseSqlite(SQLITE_ERROR, "cannot commit - no transaction is active", false, false).number,
-              hr::E_FAIL);
-    EXPECT_EQ(DiagnoseSqlite(SQLITE_CONSTRAINT_UNIQUE, "", false, false).number, hr::DB_E_INTEGRITYVIOLATION);
+    struct D {
+        int code;
+        const char* message;
+        bool preparing, timed_out;
+        std::int32_t number;
+    };
+    for (const D& d : {D{SQLITE_ERROR, "no such table: t", true, false, hr::DB_E_NOTABLE},
+                       D{SQLITE_ERROR, "near \"SELEC\": syntax error", true, false, hr::DB_E_ERRORSINCOMMAND},
+                       D{SQLITE_ERROR, "table t already exists", true, false, hr::DB_E_DUPLICATETABLEID},
+                       D{SQLITE_ERROR, "cannot commit - no transaction is active", false, false, hr::E_FAIL},
+                       D{SQLITE_CONSTRAINT_UNIQUE, "", false, false, hr::DB_E_INTEGRITYVIOLATION},
+                       D{SQLITE_BUSY, "database is locked", false, false, hr::E_FAIL},
+                       D{SQLITE_LOCKED, "", false, false, hr::DB_E_TABLEINUSE},
+                       D{SQLITE_CANTOPEN, "", false, false, hr::E_FAIL},
+                       D{SQLITE_READONLY, "", false, false, hr::DB_SEC_E_PERMISSIONDENIED},
+                       D{SQLITE_INTERRUPT, "interrupted", false, true, hr::DB_E_ABORTLIMITREACHED},
+                       D{SQLITE_INTERRUPT, "interrupted", false, false, hr::DB_E_CANCELED},
+                       D{SQLITE_TOOBIG, "", false, false, hr::DB_E_DATAOVERFLOW},
+                       D{SQLITE_MISMATCH, "", false, false, hr::DB_E_CANTCONVERTVALUE},
+                       D{SQLITE_NOTADB, "", false, false, hr::E_FAIL}})
+        EXPECT_EQ(DiagnoseSqlite(d.code, d.message, d.preparing, d.timed_out).number, d.number) << d.code;
     EXPECT_STREQ(DiagnoseSqlite(SQLITE_CONSTRAINT_PRIMARYKEY, "", false, false).sql_state, "23000");
-    EXPECT_EQ(DiagnoseSqlite(SQLITE_BUSY, "database is locked", false, false).number, hr::E_FAIL);
-    EXPECT_EQ(DiagnoseSqlite(SQLITE_LOCKED, "", false, false).number, hr::DB_E_TABLEINUSE);
-    EXPECT_EQ(DiagnoseSqlite(SQLITE_CANTOPEN, "", false, false).number, hr::E_FAIL);
     EXPECT_STREQ(DiagnoseSqlite(SQLITE_CANTOPEN, "", false, false).sql_state, "08001");
-    EXPECT_EQ(DiagnoseSqlite(SQLITE_READONLY, "", false, false).number, hr::DB_SEC_E_PERMISSIONDENIED);
-    EXPECT_EQ(DiagnoseSqlite(SQLITE_INTERRUPT, "interrupted", false, true).number,
-              hr::DB_E_ABORTLIMITREACHED);
-    EXPECT_EQ(DiagnoseSqlite(SQLITE_INTERRUPT, "interrupted", false, false).number, hr::DB_E_CANCELED);
-    EXPECT_EQ(DiagnoseSqlite(SQLITE_TOOBIG, "", false, false).number, hr::DB_E_DATAOVERFLOW);
-    EXPECT_EQ(DiagnoseSqlite(SQLITE_MISMATCH, "", false, false).number, hr::DB_E_CANTCONVERTVALUE);
-    EXPECT_EQ(DiagnoseSqlite(SQLITE_NOTADB, "", false, false).number, hr::E_FAIL);
 }
 
 }  // namespace

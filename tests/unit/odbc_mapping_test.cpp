@@ -144,26 +144,22 @@ TEST(OdbcMapping, InformationValues) {
 
 TEST(OdbcMapping, DecimalDigits) {
     auto dec = [](std::string_view t) { return ParseDecimalText(t); };
-    EXPECT_EQ(dec("123.4500"), (Decimal{1234500, 4}));
-    EXPECT_EQ(dec("-0.05"), (Decimal{-5, 2}));
-    EXPECT_EQ(dec("+7"), (Decimal{7, 0}));
-    EXPECT_EQ(dec("0"), (Decimal{0, 0}));
-    EXPECT_EQ(dec(".5"), (Decimal{5, 1}));
-    EXPECT_EQ(dec("1e3"), (Decimal{1000, 0}));
-    EXPECT_EQ(dec("1.5E-3"), (Decimal{15, 4}));
-    EXPECT_EQ(dec("79228162514264337593543950335"), (Decimal{(static_cast<__int128>(1) << 96) - 1, 0}));
-    EXPECT_FALSE(dec("79228162514264337593543950336").has_value());  // 2^96: only a Double holds it
-    // More than 28 decimals: rounded half to even at the 28th.
-    EXPECT_EQ(dec("0.00000000000000000000000000005"), (Decimal{0, 28}));
-    EXPECT_EQ(dec("0.00000000000000000000000000015"), (Decimal{2, 28}));
+    for (auto [text, d] :
+         {std::pair{"123.4500", Decimal{1234500, 4}}, std::pair{"-0.05", Decimal{-5, 2}},
+          std::pair{"+7", Decimal{7, 0}}, std::pair{"0", Decimal{0, 0}}, std::pair{".5", Decimal{5, 1}},
+          std::pair{"1e3", Decimal{1000, 0}}, std::pair{"1.5E-3", Decimal{15, 4}},
+          std::pair{"79228162514264337593543950335", Decimal{(static_cast<__int128>(1) << 96) - 1, 0}},
+          // More than 28 decimals: rounded half to even at the 28th.
+          std::pair{"0.00000000000000000000000000005", Decimal{0, 28}},
+          std::pair{"0.00000000000000000000000000015", Decimal{2, 28}}})
+        EXPECT_EQ(dec(text), d) << text;
+    // 2^96 (only a Double holds it), and texts that are no number.
+    for (const char* text : {"79228162514264337593543950336", "", "abc", "1e", "NaN"})
+        EXPECT_FALSE(dec(text).has_value()) << text;
     // Too many digits for 96 bits with decimals: decimals give way.
     std::optional<Decimal> big = dec("12345678901234567890.123456789012");
     ASSERT_TRUE(big.has_value());
     EXPECT_EQ(big->scale, 9);  // 29 digits fit below 2^96
-    EXPECT_FALSE(dec("").has_value());
-    EXPECT_FALSE(dec("abc").has_value());
-    EXPECT_FALSE(dec("1e").has_value());
-    EXPECT_FALSE(dec("NaN").has_value());
 }
 
 TEST(OdbcMapping, OdbcConnectionStrings) {

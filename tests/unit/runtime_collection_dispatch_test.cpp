@@ -163,10 +163,8 @@ TEST(Collection, RemoveKeepsOrderAndKeys) {
     // The key of a removed item may be used again.
     c->Add("new b", "B");
     EXPECT_EQ(CStr(c->Item("b")), "new b");
-    EXPECT_RAISES(rt::InvalidProcedureCall, c->Remove(0));
-    EXPECT_RAISES(rt::InvalidProcedureCall, c->Remove(4));
-    EXPECT_RAISES(rt::InvalidProcedureCall, c->Remove("zzz"));
-    EXPECT_RAISES(rt::InvalidProcedureCall, c->Remove(Variant()));
+    for (Variant index : {Variant(0), Variant(4), Variant("zzz"), Variant()})
+        EXPECT_RAISES(rt::InvalidProcedureCall, c->Remove(index)) << CStr(index);
     EXPECT_RAISES(rt::InvalidUseOfNull, c->Remove(Variant::Null()));
     EXPECT_EQ(c->Count(), 3);
     c->Clear();
@@ -473,9 +471,8 @@ TEST_F(ClassRegistryTest, UnknownProgIdRaises429NamingIt) {
     ASSERT_TRUE(e);
     EXPECT_EQ(e->Number(), rt::CannotCreateObject);
     EXPECT_NE(e->Description().find("korTest.NoSuchClass"), std::string::npos) << e->Description();
-    EXPECT_RAISES(rt::CannotCreateObject, CreateObject(""));
-    EXPECT_RAISES(rt::CannotCreateObject, CreateObject("{}"));
-    EXPECT_RAISES(rt::CannotCreateObject, CreateObject("{00000000-0000-0000-0000-000000000000}"));
+    for (const char* name : {"", "{}", "{00000000-0000-0000-0000-000000000000}"})
+        EXPECT_RAISES(rt::CannotCreateObject, CreateObject(name)) << name;
 
     // A factory that makes nothing fails the same way; a factory's own failure passes through.
     ScopedClassOverride nothing("korTest.Nothing", [] { return Ref<Dispatch>(); });
