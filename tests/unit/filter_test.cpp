@@ -55,8 +55,7 @@ struct Table {
 };
 
 Table People() {
-    Table t;
-    t.names = {"Id", "Name", "Price", "Born", "Active", "Last Name", "Weight", "Big", "Cost", "Ratio"};
+    Table t{{"Id", "Name", "Price", "Born", "Active", "Last Name", "Weight", "Big", "Cost", "Ratio"}};
     // Id Long, Name text, Price Double, Born Date, Active Boolean, [Last Name] text, Weight Single,
     // Big LongLong, Cost Currency, Ratio Decimal.
     auto row = [](int id, Variant name, Variant price, Variant born, Variant active, Variant last,
@@ -205,9 +204,7 @@ TEST(FilterCriteria, NumbersCompareNumericallyAndExactly) {
               V{"Cost = $300", {1}}, V{"Ratio = 0.1", {0}}, V{"Ratio = 1", {4}},
               V{"Ratio <= 0.25", {0, 1, 2}}, V{"Ratio > 0.0000000000000000000000000001", {0, 1, 4}}});
     // Scaling a large integer or currency to 28 decimal places leaves 128 bits: still exact, no overflow.
-    Table large;
-    large.names = {"n"};
-    large.rows = {{Variant(9000000000000000000LL)}, {Variant(Currency{-9000000000000000000LL})}};
+    Table large{{"n"}, {{Variant(9000000000000000000LL)}, {Variant(Currency{-9000000000000000000LL})}}};
     large.Expect({V{"n > 0.0000000000000000000000000001", {0}}, V{"n < -0.0000000000000000000000000001", {1}},
                   V{"n = 9000000000000000000.000000001", {}},
                   V{"n < 9000000000000000000.000000001 AND n > 8999999999999999999.999999999", {0}}});
@@ -225,9 +222,7 @@ TEST(FilterCriteria, TextComparesWithoutRegardToCase) {
               V{"Name >= 'SMITH'", {0, 1}}});
     // '' stands for one quote; #...# lets a value begin and end with one.
     t.Expect({V{"[Last Name] = 'O''Malley'", {0}}, V{"[Last Name] = ''", {3}}});
-    Table q;
-    q.names = {"col1"};
-    q.rows = {{Variant("'1'")}, {Variant("1")}, {Variant("''")}};
+    Table q{{"col1"}, {{Variant("'1'")}, {Variant("1")}, {Variant("''")}}};
     q.Expect({V{"col1 = #'1'#", {0}}, V{"col1 = ''''''", {2}}, V{"col1 = '1'", {1}}});
     // A number against text compares as written, without the dollar sign.
     q.rows = {{Variant("007")}, {Variant("7")}, {Variant("50.00")}};
@@ -238,8 +233,7 @@ TEST(FilterCriteria, TextComparesWithoutRegardToCase) {
 }
 
 TEST(FilterCriteria, NonAsciiTextComparesByCharacter) {
-    Table t;
-    t.names = {"Wort", "Größe"};
+    Table t{{"Wort", "Größe"}};
     t.rows = {{Variant("Straße"), Variant(1)}, {Variant("ÉCOLE"), Variant(2)},
               {Variant("école"), Variant(3)},  {Variant("Ökonom"), Variant(4)},
               {Variant("zebra"), Variant(5)},  {Variant("日本語テキスト"), Variant(6)}};
@@ -295,9 +289,7 @@ TEST(FilterCriteria, NullMatchesOnlyEqualsNull) {
     // '' is an empty text, not Null.
     EXPECT_EQ(t.Visible("[Last Name] = Null"), Rows({}));
     // Empty (a new row's unset field) counts as Null.
-    Table e;
-    e.names = {"x"};
-    e.rows = {{Variant()}, {Variant(0)}, {Variant("")}};
+    Table e{{"x"}, {{Variant()}, {Variant(0)}, {Variant("")}}};
     e.Expect({V{"x = Null", {0}}, V{"x <> Null", {1, 2}}, V{"x = 0 OR x = ''", {1, 2}}});
 }
 
@@ -316,15 +308,12 @@ TEST(FilterCriteria, LikeFormsMatchWithoutRegardToCase) {
               V{"Active LIKE 'tr*'", {0, 2}}, V{"Cost LIKE '*.5*'", {0}}});
     // #...# that is no date is text, usable as a pattern.
     EXPECT_EQ(t.Visible("Name LIKE #'*#"), Rows({}));
-    Table q;
-    q.names = {"c"};
-    q.rows = {{Variant("'x")}, {Variant("x")}};
+    Table q{{"c"}, {{Variant("'x")}, {Variant("x")}}};
     EXPECT_EQ(q.Visible("c LIKE #'*#"), Rows({0}));
 }
 
 TEST(FilterCriteria, ValuesThatCannotCompareMatchNothing) {
-    Table t;
-    t.names = {"v"};
+    Table t{{"v"}};
     t.rows = {{Variant(Bytes{1, 2})},       {MakeArray(1, 2)},        {CVErr(2015)},
               {Variant(std::nan(""))},      {Variant(std::nanf(""))}, {Variant(Date{1e300})},
               {Variant(Date{std::nan("")})}};
