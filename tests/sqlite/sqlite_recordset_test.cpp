@@ -67,32 +67,23 @@ TEST_F(SqliteRecordset, TypesRoundTripThroughParametersAndFields) {
     const Date day = DateSerial(2024, 5, 17);
     const Date stamp{DateSerial(2024, 5, 17).days + TimeSerial(13, 45, 30).days};
     const Date time = TimeSerial(8, 5, 9);
-    Decimal amount;
-    amount.mantissa = -1234567;  // -12345.67
-    amount.scale = 2;
+    const Decimal amount{-1234567, 2};  // -12345.67
     struct P {
         const char* name;
         std::int32_t type;
         std::int32_t size;
         Variant value;
-    } params[] = {
-        {"i", ado::adInteger, 0, Variant(-2147483647 - 1)},
-        {"b", ado::adBigInt, 0, Variant(static_cast<long long>(1) << 40)},
-        {"s", ado::adSmallInt, 0, Variant(std::int16_t{-32768})},
-        {"r", ado::adSingle, 0, Variant(1.5f)},
-        {"d", ado::adDouble, 0, Variant(0.1)},
-        {"n", ado::adNumeric, 0, Variant(amount)},
-        {"v", ado::adVarWChar, 20, Variant(text)},
-        {"c", ado::adWChar, 4, Variant("ab")},
-        {"x", ado::adLongVarWChar, -1, Variant(long_text)},
-        {"bl", ado::adLongVarBinary, -1, Variant(blob)},
-        {"f", ado::adBoolean, 0, Variant(true)},
-        {"dt", ado::adDBDate, 0, Variant(day)},
-        {"tm", ado::adDBTime, 0, Variant(time)},
-        {"ts", ado::adDBTimeStamp, 0, Variant(stamp)},
-        {"z", ado::adInteger, 0, Variant::Null()},
     };
-    for (P& p : params) {
+    for (const P& p :
+         {P{"i", ado::adInteger, 0, Variant(-2147483647 - 1)},
+          P{"b", ado::adBigInt, 0, Variant(static_cast<long long>(1) << 40)},
+          P{"s", ado::adSmallInt, 0, Variant(std::int16_t{-32768})}, P{"r", ado::adSingle, 0, Variant(1.5f)},
+          P{"d", ado::adDouble, 0, Variant(0.1)}, P{"n", ado::adNumeric, 0, Variant(amount)},
+          P{"v", ado::adVarWChar, 20, Variant(text)}, P{"c", ado::adWChar, 4, Variant("ab")},
+          P{"x", ado::adLongVarWChar, -1, Variant(long_text)},
+          P{"bl", ado::adLongVarBinary, -1, Variant(blob)}, P{"f", ado::adBoolean, 0, Variant(true)},
+          P{"dt", ado::adDBDate, 0, Variant(day)}, P{"tm", ado::adDBTime, 0, Variant(time)},
+          P{"ts", ado::adDBTimeStamp, 0, Variant(stamp)}, P{"z", ado::adInteger, 0, Variant::Null()}}) {
         Ref<ado::Parameter> parameter =
             insert->CreateParameter(p.name, p.type, ado::adParamInput, p.size, p.value);
         if (p.type == ado::adNumeric) {
@@ -107,11 +98,9 @@ TEST_F(SqliteRecordset, TypesRoundTripThroughParametersAndFields) {
 
     // Dates are kept as ISO-8601 text in the file.
     Ref<ado::Recordset> raw = connection->Execute("SELECT typeof(dt), dt, tm, ts, typeof(n) FROM t");
-    EXPECT_EQ(CStr(raw->Fields()->At(0)->Value()), "text");
-    EXPECT_EQ(CStr(raw->Fields()->At(1)->Value()), "2024-05-17");
-    EXPECT_EQ(CStr(raw->Fields()->At(2)->Value()), "08:05:09");
-    EXPECT_EQ(CStr(raw->Fields()->At(3)->Value()), "2024-05-17 13:45:30");
-    EXPECT_EQ(CStr(raw->Fields()->At(4)->Value()), "real");
+    int column = 0;
+    for (const char* stored : {"text", "2024-05-17", "08:05:09", "2024-05-17 13:45:30", "real"})
+        EXPECT_EQ(CStr(raw->Fields()->At(column++)->Value()), stored);
 
     struct Expect {
         std::int32_t type;
