@@ -149,8 +149,7 @@ TEST_P(OdbcPlatform, TransactionsCommitAndRollBack) {
     connection_->Execute("CREATE TABLE " + table + " (id integer)");
     EXPECT_EQ(connection_->BeginTrans(), 1);
     connection_->Execute("INSERT INTO " + table + " VALUES (1)");
-    EXPECT_FALSE(RaisedError([&] { connection_->Execute("INSERT INTO korado_no_such_table VALUES (1)"); }) ==
-                 std::nullopt);
+    EXPECT_TRUE(RaisedError([&] { connection_->Execute("INSERT INTO korado_no_such_table VALUES (1)"); }));
     connection_->Execute("INSERT INTO " + table + " VALUES (2)");
     connection_->CommitTrans();
     connection_->BeginTrans();

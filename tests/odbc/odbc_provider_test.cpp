@@ -30,8 +30,6 @@ const Variant* FindProperty(const std::vector<PropertyValue>& properties, std::s
     return nullptr;
 }
 
-std::string Text(const Variant& v) { return v.IsNull() ? "<null>" : CStr(v); }
-
 // ---- connecting and properties -------------------------------------------------------------------------
 
 TEST_P(OdbcTest, PropertiesDescribeTheDriverAndServer) {

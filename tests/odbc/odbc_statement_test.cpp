@@ -20,8 +20,6 @@ namespace {
 using dataaccess::Diagnostic;
 using Clock = std::chrono::steady_clock;
 
-std::string Text(const Variant& v) { return v.IsNull() ? "<null>" : CStr(v); }
-
 // Drops what a test created, also when it fails halfway.
 class Cleanup {
   public:

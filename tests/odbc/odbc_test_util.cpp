@@ -56,26 +56,15 @@ void RunQuietly(Session& session, std::string_view sql) {
 }
 
 ParamBinding In(std::int32_t type, Variant value, std::int32_t size) {
-    ParamBinding p;
-    p.type = type;
-    p.direction = ado::adParamInput;
-    p.size = size;
-    p.value = std::move(value);
-    return p;
+    return {.type = type, .direction = ado::adParamInput, .size = size, .value = std::move(value)};
 }
 
 ParamBinding Out(std::int32_t type, std::int32_t size) {
-    ParamBinding p;
-    p.type = type;
-    p.direction = ado::adParamOutput;
-    p.size = size;
-    return p;
+    return {.type = type, .direction = ado::adParamOutput, .size = size};
 }
 
 ParamBinding InOut(std::int32_t type, Variant value, std::int32_t size) {
-    ParamBinding p = In(type, std::move(value), size);
-    p.direction = ado::adParamInputOutput;
-    return p;
+    return {.type = type, .direction = ado::adParamInputOutput, .size = size, .value = std::move(value)};
 }
 
 void OdbcTest::SetUp() {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "dataaccess/provider.h"
+#include "korado/runtime/convert.h"
 #include "support/odbc_servers.h"
 
 namespace korado::test {
@@ -29,6 +30,9 @@ struct Outcome {
     std::int64_t affected = -1;       // of the last action result
     int results = 0;
 };
+
+// A value as text for comparisons and messages; "<null>" for Null.
+inline std::string Text(const Variant& v) { return v.IsNull() ? "<null>" : CStr(v); }
 
 // A name with this process's id, so that concurrent runs on the same servers keep apart.
 std::string Unique(const std::string& base);
