@@ -36,9 +36,13 @@ std::int64_t Count(const Ref<ado::Connection>& c, const std::string& sql) {
     return CLngLng(rs->Fields()->At(0)->Value());
 }
 
-TEST(SqliteConnection, OpensClosesAndReportsItsPropertiesByThePlatformsNames) {
+class SqliteConnection : public ::testing::Test {
+  protected:
     TempDir dir;
     Ref<ado::Connection> c = NewConnection();
+};
+
+TEST_F(SqliteConnection, OpensClosesAndReportsItsPropertiesByThePlatformsNames) {
     EXPECT_EQ(c->State(), ado::adStateClosed);
     EXPECT_EQ(c->Version(), "2.5");
 
@@ -87,17 +91,13 @@ TEST(SqliteConnection, OpensClosesAndReportsItsPropertiesByThePlatformsNames) {
     EXPECT_EQ(c->State(), ado::adStateOpen);
 }
 
-TEST(SqliteConnection, PersistSecurityInfoKeepsThePassword) {
-    TempDir dir;
-    Ref<ado::Connection> c = NewConnection();
+TEST_F(SqliteConnection, PersistSecurityInfoKeepsThePassword) {
     c->Open(SqliteString(dir.File("a.db"), "Password=tiger;Persist Security Info=True"));
     EXPECT_EQ(CStr(Prop(c, "Password")), "tiger");
     EXPECT_NE(c->ConnectionString().find("tiger"), std::string::npos);
 }
 
-TEST(SqliteConnection, MalformedConnectionStringsFailClearlyAndLeaveTheConnectionUsable) {
-    TempDir dir;
-    Ref<ado::Connection> c = NewConnection();
+TEST_F(SqliteConnection, MalformedConnectionStringsFailClearlyAndLeaveTheConnectionUsable) {
     struct Case {
         const char* text;
         const char* says;
@@ -119,10 +119,7 @@ TEST(SqliteConnection, MalformedConnectionStringsFailClearlyAndLeaveTheConnectio
     EXPECT_EQ(c->State(), ado::adStateOpen);
 }
 
-TEST(SqliteConnection, AFailedOpenLeavesAClosedReusableConnection) {
-    TempDir dir;
-    Ref<ado::Connection> c = NewConnection();
-
+TEST_F(SqliteConnection, AFailedOpenLeavesAClosedReusableConnection) {
     EXPECT_RAISES_FROM(ado::adErrProviderNotFound, "ADODB.Connection",
                        c->Open("Provider=NoSuchProvider;Data Source=x"));
     EXPECT_EQ(c->State(), ado::adStateClosed);
@@ -164,9 +161,7 @@ TEST(SqliteConnection, AFailedOpenLeavesAClosedReusableConnection) {
     EXPECT_EQ(Count(c, "SELECT 41 + 1"), 42);
 }
 
-TEST(SqliteConnection, ProviderFailuresCarryMappedNumbersAndFillErrors) {
-    TempDir dir;
-    Ref<ado::Connection> c = NewConnection();
+TEST_F(SqliteConnection, ProviderFailuresCarryMappedNumbersAndFillErrors) {
     c->Open(SqliteString(dir.File("a.db")));
     c->Execute(
         "CREATE TABLE parent(id INTEGER PRIMARY KEY);"
@@ -230,10 +225,8 @@ TEST(SqliteConnection, ProviderFailuresCarryMappedNumbersAndFillErrors) {
     EXPECT_EQ(e->NativeError() & 0xFF, SQLITE_READONLY);
 }
 
-TEST(SqliteConnection, TransactionsCommitRollBackAndNest) {
-    TempDir dir;
+TEST_F(SqliteConnection, TransactionsCommitRollBackAndNest) {
     const std::string file = dir.File("a.db");
-    Ref<ado::Connection> c = NewConnection();
     c->Open(SqliteString(file));
     c->Execute("CREATE TABLE t(x INTEGER)");
     Ref<ado::Connection> other = NewConnection();
@@ -281,24 +274,20 @@ TEST(SqliteConnection, TransactionsCommitRollBackAndNest) {
     EXPECT_RAISES_FROM(ado::adErrObjectClosed, "ADODB.Connection", c->BeginTrans());
 }
 
-TEST(SqliteConnection, ReleasingAConnectionInATransactionRollsItBack) {
-    TempDir dir;
+TEST_F(SqliteConnection, ReleasingAConnectionInATransactionRollsItBack) {
     const std::string file = dir.File("a.db");
     {
-        Ref<ado::Connection> c = NewConnection();
-        c->Open(SqliteString(file));
-        c->Execute("CREATE TABLE t(x INTEGER)");
-        c->BeginTrans();
-        c->Execute("INSERT INTO t VALUES (1)");
+        Ref<ado::Connection> first = NewConnection();
+        first->Open(SqliteString(file));
+        first->Execute("CREATE TABLE t(x INTEGER)");
+        first->BeginTrans();
+        first->Execute("INSERT INTO t VALUES (1)");
     }
-    Ref<ado::Connection> c = NewConnection();
     c->Open(SqliteString(file));
     EXPECT_EQ(Count(c, "SELECT count(*) FROM t"), 0);
 }
 
-TEST(SqliteConnection, ClosingTheConnectionClosesItsRecordsets) {
-    TempDir dir;
-    Ref<ado::Connection> c = NewConnection();
+TEST_F(SqliteConnection, ClosingTheConnectionClosesItsRecordsets) {
     c->Open(SqliteString(dir.File("a.db")));
     Ref<ado::Recordset> forward = c->Execute("SELECT 1 AS a UNION ALL SELECT 2");
     Ref<ado::Recordset> pending = c->Execute("CREATE TABLE t(x); SELECT 3");
@@ -311,8 +300,7 @@ TEST(SqliteConnection, ClosingTheConnectionClosesItsRecordsets) {
     EXPECT_EQ(RaisedError([&] { forward->MoveNext(); })->Number(), ado::adErrObjectClosed);
 }
 
-TEST(SqliteConnection, LateBoundCallsReachTheObjects) {
-    TempDir dir;
+TEST_F(SqliteConnection, LateBoundCallsReachTheObjects) {
     Variant c = Variant(CreateObject("ADODB.Connection"));
     CallMethod(c, "Open", SqliteString(dir.File("a.db")));
     EXPECT_EQ(CLng(GetProperty(c, "State")), 1);
@@ -355,7 +343,7 @@ class FixedPrompt final : public platform::DataLinkPromptService {
     std::optional<std::string> answer_;
 };
 
-TEST(SqliteConnection, DataLinksAsksThePromptServiceAndCancelsWithoutOne) {
+TEST_F(SqliteConnection, DataLinksAsksThePromptServiceAndCancelsWithoutOne) {
     Ref<ado::DataLinks> links = CreateObjectAs<ado::DataLinks>("DataLinks");
     {
         platform::ScopedDataLinkPrompt none(nullptr);
