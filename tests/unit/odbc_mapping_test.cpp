@@ -11,7 +11,7 @@
 namespace korado::dataaccess::odbc {
 namespace {
 
-TEST(OdbcMapping, SqlStatesMapToThePlatformNumbers) {
+TEST(OdbcMapping, SqlStatesMapToThePlatformNumbersAndLostConnections) {
     auto maps = [](std::int32_t number, std::initializer_list<const char*> states) {
         for (const char* state : states) EXPECT_EQ(NumberForSqlState(state), number) << state;
     };
@@ -43,9 +43,6 @@ TEST(OdbcMapping, DriverManagerPrefixReadsAsThePlatformNamesIt) {
     EXPECT_EQ(PlatformDescription("[unixODBC][Driver Manager]a [unixODBC][Driver Manager]b\r\n"),
               "[unixODBC][ODBC Driver Manager]a [unixODBC][ODBC Driver Manager]b");
     EXPECT_EQ(PlatformDescription(""), "");
-}
-
-TEST(OdbcMapping, LostConnectionStates) {
     // 57P01: PostgreSQL's "terminating connection due to administrator command".
     for (const char* state : {"08S01", "08003", "57P01"}) EXPECT_TRUE(IsConnectionLost(state)) << state;
     for (const char* state : {"42P01", "HY000"}) EXPECT_FALSE(IsConnectionLost(state)) << state;

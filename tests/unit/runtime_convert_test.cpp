@@ -60,7 +60,7 @@ TEST(CStr, EveryKind) {
     EXPECT_RAISES(rt::TypeMismatch, CStr(MakeArray(1, 2)));
 }
 
-TEST(CStr, DoublesInShortestRoundTripForm) {
+TEST(CStr, DoublesAndSinglesInShortestRoundTripForm) {
     ExpectEach(CStr,
                {To{0.1, "0.1"}, To{100.0, "100"}, To{-2.5, "-2.5"}, To{1.0 / 3, "0.3333333333333333"},
                 // Plain notation up to 15 integer digits and down to 4 leading zeros, exponent form beyond.
@@ -72,12 +72,9 @@ TEST(CStr, DoublesInShortestRoundTripForm) {
         ASSERT_TRUE(back) << FormatDouble(d);
         EXPECT_EQ(*back, d) << FormatDouble(d);
     }
-}
-
-TEST(CStr, SinglesUseTheirOwnPrecision) {
+    // A Single shows its own digits; the same value widened to Double shows the digits a Double needs.
     ExpectEach(CStr,
                {To{0.1f, "0.1"}, To{1e20f, "1E+20"}, To{std::numeric_limits<float>::max(), "3.4028235E+38"}});
-    // The same value widened to Double shows the digits a Double needs.
     EXPECT_EQ(CStr(static_cast<double>(0.1f)), "0.10000000149011612");
 }
 
@@ -235,7 +232,7 @@ TEST(CDate, FromTextAndNumbers) {
     ExpectRaisesEach(rt::Overflow, CDate, {-657435, 2958466, 2958466.5, std::nan("")});
 }
 
-TEST(IsNumericIsDate, Kinds) {
+TEST(IsNumericIsDateTypeName, Kinds) {
     ExpectEach(IsNumeric, {To{Variant(), true}, To{true, true}, To{Currency{1}, true}, To{" 1e5 ", true},
                            To{"&HFF", true}, To{"-.5", true}, To{"", false}, To{"12a", false},
                            To{Variant::Null(), false}, To{Date{1}, false}, To{CVErr(5), false},
@@ -243,9 +240,6 @@ TEST(IsNumericIsDate, Kinds) {
     ExpectEach(IsDate,
                {To{Date{-1.5}, true}, To{"2024-05-17 08:00", true}, To{"8:00 am", true},
                 To{"2024-02-30", false}, To{45429, false}, To{"", false}, To{Variant::Null(), false}});
-}
-
-TEST(TypeName, Kinds) {
     ExpectEach(TypeName, {To{Variant(), "Empty"}, To{Variant::Null(), "Null"}, To{std::int16_t{1}, "Integer"},
                           To{1, "Long"}, To{Date{}, "Date"}, To{Variant(Ref<Dispatch>()), "Nothing"},
                           To{Variant(MakeRef<Collection>()), "Collection"}, To{MakeArray(1), "Variant()"}});
@@ -321,15 +315,13 @@ void ExpectCompare(std::initializer_list<Ab> cases, CompareMethod method = Compa
         EXPECT_EQ(Compare(c.a, c.b, method), c.expected) << "case " << &c - cases.begin();
 }
 
-TEST(Compare, NullMakesTheComparisonUndecided) {
+TEST(Compare, NullIsUndecidedEmptyIsZeroOrEmptyText) {
     ExpectCompare({Ab{Variant::Null(), 1, Cmp::Null}, Ab{"a", Variant::Null(), Cmp::Null},
                    Ab{Variant::Null(), Variant::Null(), Cmp::Null},
                    Ab{Variant::Null(), Variant(), Cmp::Null}});
     EXPECT_FALSE(Equals(Variant::Null(), Variant::Null()));
     EXPECT_FALSE(Equals(Variant::Null(), 0));
-}
-
-TEST(Compare, EmptyEqualsZeroAndEmptyText) {
+    // Empty equals zero and the empty text.
     ExpectCompare(
         {Ab{Variant(), Variant(), Cmp::Equal}, Ab{Variant(), 0, Cmp::Equal}, Ab{0.0, Variant(), Cmp::Equal},
          Ab{Variant(), false, Cmp::Equal}, Ab{Variant(), Currency{0}, Cmp::Equal},
@@ -337,7 +329,7 @@ TEST(Compare, EmptyEqualsZeroAndEmptyText) {
          Ab{Variant(), -1, Cmp::Greater}, Ab{"0", Variant(), Cmp::Greater}, Ab{Variant(), "0", Cmp::Less}});
 }
 
-TEST(Compare, NumbersAcrossKinds) {
+TEST(Compare, NumbersAcrossKindsAndAgainstText) {
     ExpectCompare({Ab{1, 1.0, Cmp::Equal}, Ab{true, -1, Cmp::Equal},
                    Ab{std::uint8_t{200}, std::int16_t{-1}, Cmp::Greater},
                    Ab{Currency{15000}, 1.5, Cmp::Equal}, Ab{Decimal{15, 1}, Currency{15000}, Cmp::Equal},
@@ -355,11 +347,9 @@ TEST(Compare, NumbersAcrossKinds) {
                    Ab{Decimal{-1, 28}, Decimal{kDecimalMax, 0}, Cmp::Less},
                    Ab{Decimal{10, 1}, Decimal{1000000, 6}, Cmp::Equal},
                    Ab{Decimal{10000000000000001, 16}, 1, Cmp::Greater},
-                   Ab{Decimal{-10000000000000001, 16}, Decimal{-1, 0}, Cmp::Less}});
-}
-
-TEST(Compare, NumberIsLessThanText) {
-    ExpectCompare({Ab{5, "5", Cmp::Less}, Ab{1e300, "0", Cmp::Less}, Ab{"abc", Date{1}, Cmp::Greater}});
+                   Ab{Decimal{-10000000000000001, 16}, Decimal{-1, 0}, Cmp::Less},
+                   // A number is less than any text.
+                   Ab{5, "5", Cmp::Less}, Ab{1e300, "0", Cmp::Less}, Ab{"abc", Date{1}, Cmp::Greater}});
     EXPECT_FALSE(Equals(5, "5"));
 }
 

@@ -15,15 +15,13 @@ constexpr std::size_t kAll = std::numeric_limits<std::size_t>::max();
 // "a", "€" (3 bytes), "😀" (4 bytes), "b", "ä" (2 bytes)
 const std::string kMixed = "a\u20AC\U0001F600b\u00E4";
 
-TEST(Len, CountsCharacters) {
+TEST(Len, CountsCharactersAndEachInvalidByteAsOne) {
     EXPECT_EQ(Len(""), 0u);
     EXPECT_EQ(Len("abc"), 3u);
     EXPECT_EQ(Len("äöü"), 3u);
     EXPECT_EQ(Len(kMixed), 5u);
     EXPECT_EQ(Len(std::string("a\0b", 3)), 3u);
-}
-
-TEST(Len, EachInvalidByteIsOneCharacter) {
+    // Each invalid byte is one character.
     EXPECT_EQ(Len("a\xFF"), 2u);
     EXPECT_EQ(Len("\x80\xBF"), 2u);          // continuation bytes alone
     EXPECT_EQ(Len("\xE2\x82"), 2u);          // a 3-byte sequence cut short
@@ -72,7 +70,7 @@ TEST(LeftRightMid, CutAtCharacters) {
     EXPECT_EQ(ByteOffsetOfChar(kMixed, kAll), kMixed.size());
 }
 
-TEST(InStr, BinaryPositionsAreCharacterPositions) {
+TEST(InStr, BinaryPositionsAreCharacterPositionsAndEmptyFindGivesTheStart) {
     EXPECT_EQ(InStr(kMixed, "b"), 4u);
     EXPECT_EQ(InStr(kMixed, "\U0001F600"), 3u);
     EXPECT_EQ(InStr("a\u20ACb\u20AC", "\u20AC"), 2u);
@@ -82,9 +80,7 @@ TEST(InStr, BinaryPositionsAreCharacterPositions) {
     EXPECT_EQ(InStr("abc", "abcd"), 0u);
     EXPECT_EQ(InStr("", "a"), 0u);
     EXPECT_RAISES(rt::InvalidProcedureCall, InStr(0, "abc", "a"));
-}
-
-TEST(InStr, EmptyFindGivesTheStart) {
+    // An empty find gives the start.
     EXPECT_EQ(InStr("abc", ""), 1u);
     EXPECT_EQ(InStr(3, "abc", ""), 3u);
     EXPECT_EQ(InStr(4, "abc", ""), 4u);
@@ -119,7 +115,7 @@ TEST(InStr, MalformedBytesMatchOnlyWholeCharacters) {
     }
 }
 
-TEST(InStr, TextModeFoldsCase) {
+TEST(InStr, TextModeFoldsCaseFully) {
     EXPECT_EQ(InStr("xABC", "bc", CompareMethod::Text), 3u);
     EXPECT_EQ(InStr(3, "abcabc", "ABC", CompareMethod::Text), 4u);
     EXPECT_EQ(InStr("x\u00C4y", "\u00E4", CompareMethod::Text), 2u);
@@ -129,9 +125,6 @@ TEST(InStr, TextModeFoldsCase) {
     EXPECT_EQ(InStrRev("abcABC", "bc"), 2u);
     EXPECT_TRUE(ContainsText("Hello World", "WORLD"));
     EXPECT_FALSE(ContainsText("Hello", "World"));
-}
-
-TEST(InStr, TextModeUsesFullFolding) {
     // "ß" folds to "ss": it matches "SS", and positions stay those of the original characters.
     EXPECT_EQ(InStr("Die Stra\u00DFe", "STRASSE", CompareMethod::Text), 5u);
     EXPECT_EQ(InStr("STRASSE", "stra\u00DFe", CompareMethod::Text), 1u);
