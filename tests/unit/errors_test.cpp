@@ -14,6 +14,7 @@
 #include "korado/platform/modGlobals.h"
 #include "korado/runtime/collection.h"
 #include "korado/runtime/registry.h"
+#include "support/raises.h"
 #include "support/support.h"
 
 namespace korado {
@@ -28,12 +29,7 @@ TEST(IsForeignError, OwnRangeBoundariesAndOverflow) {
     for (std::uint32_t foreign : {0x80040000u, 0x8004FFFFu, 0x80004005u, 0u, 5u, 91u, 0x3FFFFu})
         EXPECT_TRUE(IsForeignError(Hr(foreign))) << std::hex << foreign;
     // A positive code of &H40000 or more cannot be represented after the subtraction.
-    try {
-        IsForeignError(0x40000);
-        FAIL() << "expected overflow";
-    } catch (const Error& e) {
-        EXPECT_EQ(e.Number(), rt::Overflow);
-    }
+    EXPECT_RAISES(rt::Overflow, IsForeignError(0x40000));
 }
 
 TEST(VariantToString, NullObjectEmptyAndNumbers) {
@@ -90,29 +86,31 @@ TEST(ADOError, ExceptionHonoursAlertsAndTheExceptionType) {
 // A stand-in for the connection object and its platform connection, reached by late binding as the error
 // object reaches them.
 class FakeError final : public Dispatch {
-public:
+  public:
     FakeError(std::int32_t n, std::string d) : number(n), description(std::move(d)) {}
     std::int32_t Number() const { return number; }
     std::string Description() const { return description; }
     std::int32_t number;
     std::string description;
 
-protected:
+  protected:
     const MemberTable* Members() const noexcept override {
-        static const MemberTable t =
-            MemberTable::Of<FakeError>().Get<&FakeError::Number>("Number").Get<&FakeError::Description>("Description").Build();
+        static const MemberTable t = MemberTable::Of<FakeError>()
+                                         .Get<&FakeError::Number>("Number")
+                                         .Get<&FakeError::Description>("Description")
+                                         .Build();
         return &t;
     }
 };
 
 class FakeErrors final : public Dispatch {
-public:
+  public:
     std::int32_t Count() const { return static_cast<std::int32_t>(items.size()); }
     Ref<FakeError> Item(std::int32_t i) const { return items.at(static_cast<std::size_t>(i)); }
     void Clear() { items.clear(); }
     std::vector<Ref<FakeError>> items;
 
-protected:
+  protected:
     const MemberTable* Members() const noexcept override {
         static const MemberTable t = MemberTable::Of<FakeErrors>("Item")
                                          .Get<&FakeErrors::Count>("Count")
@@ -124,13 +122,13 @@ protected:
 };
 
 class FakePlatformConnection final : public Dispatch {
-public:
+  public:
     Ref<FakeErrors> Errors() const { return errors; }
     std::string Provider() const { return provider; }
     Ref<FakeErrors> errors = MakeRef<FakeErrors>();
     std::string provider = "SQLite.1";
 
-protected:
+  protected:
     const MemberTable* Members() const noexcept override {
         static const MemberTable t = MemberTable::Of<FakePlatformConnection>()
                                          .Get<&FakePlatformConnection::Errors>("Errors")
@@ -141,14 +139,15 @@ protected:
 };
 
 class FakeConnectionObject final : public Dispatch {
-public:
+  public:
     Ref<FakePlatformConnection> Connection() const { return connection; }
     Ref<FakePlatformConnection> connection;
 
-protected:
+  protected:
     const MemberTable* Members() const noexcept override {
-        static const MemberTable t =
-            MemberTable::Of<FakeConnectionObject>().Get<&FakeConnectionObject::Connection>("Connection").Build();
+        static const MemberTable t = MemberTable::Of<FakeConnectionObject>()
+                                         .Get<&FakeConnectionObject::Connection>("Connection")
+                                         .Build();
         return &t;
     }
 };
@@ -156,12 +155,7 @@ protected:
 TEST(ADOError, LastErrorMembersReadTheConnectionsErrors) {
     auto error = MakeRef<clsADOError>();
     // Before Constructor there is no connection object to ask.
-    try {
-        error->LastErr();
-        FAIL() << "expected 91";
-    } catch (const Error& e) {
-        EXPECT_EQ(e.Number(), rt::ObjectNotSet);
-    }
+    EXPECT_RAISES(rt::ObjectNotSet, error->LastErr());
 
     auto ado = MakeRef<FakeConnectionObject>();
     error->Constructor(ado);
@@ -174,7 +168,8 @@ TEST(ADOError, LastErrorMembersReadTheConnectionsErrors) {
     EXPECT_EQ(error->LastErrText(), "");
 
     auto& items = ado->connection->errors->items;
-    items.push_back(MakeRef<FakeError>(Hr(0x80040E37), "[unixODBC][PostgreSQL]relation \"x\" does not exist"));
+    items.push_back(
+        MakeRef<FakeError>(Hr(0x80040E37), "[unixODBC][PostgreSQL]relation \"x\" does not exist"));
     items.push_back(MakeRef<FakeError>(Hr(0x80004005), "second"));
     EXPECT_EQ(error->LastErr(), Hr(0x80040E37));
     // Only the ODBC bridge's texts are cleaned.
@@ -226,14 +221,13 @@ TEST(StandardErrorPath, HandleErrorCreatesOneComponentAndReportsLineZero) {
 TEST(StandardErrorPath, HandlerShapes) {
     ErrorCapture capture;
     // Own codes pass through unchanged; anything else is reported and swallowed.
-    try {
+    std::optional<Error> own = test::RaisedError([] {
         TryPassOwn({"clsADO", "Connect"}, [] { Raise(ConnectionError, "diagnosis"); });
-        FAIL() << "expected the own error";
-    } catch (const Error& e) {
-        EXPECT_EQ(e.Number(), ConnectionError);
-        EXPECT_EQ(e.Source(), "korADO");
-        EXPECT_EQ(e.Description(), "diagnosis");
-    }
+    });
+    ASSERT_TRUE(own);
+    EXPECT_EQ(own->Number(), ConnectionError);
+    EXPECT_EQ(own->Source(), "korADO");
+    EXPECT_EQ(own->Description(), "diagnosis");
     EXPECT_TRUE(capture.Reports().empty());
 
     // A platform number inside the own range but from another source is not the library's own.
@@ -242,15 +236,11 @@ TEST(StandardErrorPath, HandlerShapes) {
     EXPECT_EQ(capture.Reports()[0].source, "SQLite");
 
     std::int32_t translated = 0;
-    try {
-        TryWith([] { Raise(Hr(0x80004005), "Provider", "boom"); },
-                [&](const Error& e) {
-                    translated = e.Number();
-                    Raise(ExecuteSQLError, e.Description());
-                });
-    } catch (const Error& e) {
-        EXPECT_EQ(e.Number(), ExecuteSQLError);
-    }
+    EXPECT_RAISES(ExecuteSQLError, TryWith([] { Raise(Hr(0x80004005), "Provider", "boom"); },
+                                           [&](const Error& e) {
+                                               translated = e.Number();
+                                               Raise(ExecuteSQLError, e.Description());
+                                           }));
     EXPECT_EQ(translated, Hr(0x80004005));
     EXPECT_FALSE(TryIgnore([] { RaiseRuntime(rt::SubscriptOutOfRange); }));
     EXPECT_EQ(Err().Number(), rt::SubscriptOutOfRange);
@@ -265,13 +255,12 @@ TEST(StandardErrorPath, MissingComponentFailsInPlaceOfTheHandledError) {
     ScopedClassOverride none(companions::kErrorComponent, nullptr);
     g_ErrorHandler = nullptr;
     for (int attempt = 0; attempt < 2; ++attempt) {
-        try {
+        std::optional<Error> e = test::RaisedError([] {
             Try({"m", "r"}, [] { RaiseRuntime(rt::TypeMismatch); });
-            FAIL() << "expected 429";
-        } catch (const Error& e) {
-            EXPECT_EQ(e.Number(), rt::CannotCreateObject);
-            EXPECT_NE(e.Description().find("korError.clsError"), std::string::npos);
-        }
+        });
+        ASSERT_TRUE(e);
+        EXPECT_EQ(e->Number(), rt::CannotCreateObject);
+        EXPECT_NE(e->Description().find("korError.clsError"), std::string::npos);
         EXPECT_FALSE(g_ErrorHandler);  // the next failure tries again
     }
 }
@@ -323,7 +312,9 @@ TEST(FileComponents, WriteUtf8TextAndAskTheDialogService) {
 
     Variant fs = CreateObject(companions::kFileSystem);
     CallMethod(fs, "Constructor");
-    auto save = [&] { return CallMethod(fs, "SaveFile", 0, std::int16_t{0}, "", "/tmp", "Save Connection Details As"); };
+    auto save = [&] {
+        return CallMethod(fs, "SaveFile", 0, std::int16_t{0}, "", "/tmp", "Save Connection Details As");
+    };
     EXPECT_TRUE(save().IsNothing());  // no dialog available
 
     struct Dialog final : platform::FileDialogService {
@@ -346,12 +337,9 @@ TEST(FileComponents, WriteUtf8TextAndAskTheDialogService) {
 
     Variant bad = CreateObject(companions::kFile);
     CallMethod(bad, "Constructor", "/proc/forbidden/file.txt");
-    try {
-        LetProperty(bad, "Contents", "x");
-        FAIL() << "expected a file error";
-    } catch (const Error& e) {
-        EXPECT_NE(e.Description().find("/proc/forbidden"), std::string::npos);
-    }
+    std::optional<Error> e = test::RaisedError([&] { LetProperty(bad, "Contents", "x"); });
+    ASSERT_TRUE(e);
+    EXPECT_NE(e->Description().find("/proc/forbidden"), std::string::npos);
 }
 
 }  // namespace
