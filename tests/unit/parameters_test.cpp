@@ -240,21 +240,18 @@ TEST_F(Parameters, ReadingValueRecomputesSize) {
     EXPECT_EQ(p->Size(), 30);  // writing Value leaves Size alone
     EXPECT_EQ(CStr(p->Value()), "abc");
     EXPECT_EQ(p->Size(), 3);
-    p->SetValue("Grüße");
-    p->Value();
-    EXPECT_EQ(p->Size(), 5);  // characters, not bytes
-    p->SetValue(Variant());
-    p->Value();
-    EXPECT_EQ(p->Size(), 0);
-    p->SetValue(12.5);
-    p->Value();
-    EXPECT_EQ(p->Size(), 4);
+    auto size_after_reading = [&](const Variant& v) {
+        p->SetValue(v);
+        p->Value();
+        return p->Size();
+    };
+    EXPECT_EQ(size_after_reading("Grüße"), 5);  // characters, not bytes
+    EXPECT_EQ(size_after_reading(Variant()), 0);
+    EXPECT_EQ(size_after_reading(12.5), 4);
 
     p->SetDataType(korTypeNumber);
     p->SetSize(30);
-    p->SetValue("abc");
-    p->Value();
-    EXPECT_EQ(p->Size(), -1);
+    EXPECT_EQ(size_after_reading("abc"), -1);
     EXPECT_TRUE(errors_.Reports().empty());
 
     // A Null text has no length: the failure is reported, Size stays, and Null is still returned.

@@ -188,7 +188,7 @@ TEST(Collection, AddBeforeShiftsItemsAndTheirKeys) {
     EXPECT_EQ(c->Count(), 5);
 }
 
-TEST(Collection, EnumerationAndLateBinding) {
+TEST(Collection, EnumerationLateBindingAndLifetime) {
     auto c = MakeRef<Collection>();
     Variant cv(c);
     CallMethod(cv, "Add", "one", "k1");
@@ -218,15 +218,14 @@ TEST(Collection, EnumerationAndLateBinding) {
     EXPECT_EQ(c->Count(), 1);
     // An enumerator stops at the end of a collection that shrank under it.
     EXPECT_FALSE(CBool(Invoke(e, "Next", CallType::Method, arg)));
-}
 
-TEST(Collection, EnumeratorKeepsItsCollectionAlive) {
-    Ref<Enumerator> e = MakeCollection({"a", "b"})->NewEnum();
+    // An enumerator keeps its collection alive.
+    Ref<Enumerator> alone = MakeCollection({"a", "b"})->NewEnum();
     Variant v;
-    ASSERT_TRUE(e->Next(v));
-    ASSERT_TRUE(e->Next(v));
+    ASSERT_TRUE(alone->Next(v));
+    ASSERT_TRUE(alone->Next(v));
     EXPECT_EQ(CStr(v), "b");
-    EXPECT_FALSE(e->Next(v));
+    EXPECT_FALSE(alone->Next(v));
 }
 
 // ---- references
