@@ -382,7 +382,11 @@ Date SerialFromParts(const DateParts& p) {
                                                     static_cast<unsigned>(p.day)) +
                                       kEpochOffset);
     double time = (p.hour * 3600.0 + p.minute * 60.0 + p.second + p.fraction) / 86400.0;
-    return Date{days >= 0 ? days + time : days - time};
+    double serial = days >= 0 ? days + time : days - time;
+    // A time a hair before midnight ("23:59:59.99999") can round up to the next day in a double; it stays on
+    // its own day, so that 9999-12-31 keeps within the calendar and every date reads back as written.
+    if (std::trunc(serial) != days) serial = std::nextafter(days >= 0 ? days + 1 : days - 1, days);
+    return Date{serial};
 }
 
 // Reads up to `max` digits as an integer; false when there is none.

@@ -274,6 +274,11 @@ TEST(DateParts, RoundTripsIncludingBeforeDayZero) {
     // ... except past the last day there is.
     EXPECT_EQ(day_of(2958465.999999997), (std::array{9999, 12, 31, 23, 59, 59}));
     EXPECT_EQ(CStr(CDate("9999-12-31 23:59:59.9999")), "9999-12-31 23:59:59");
+    // So close to midnight that the sum of day and time rounds up to the next day in a double.
+    EXPECT_EQ(CStr(CDate("9999-12-31 23:59:59.99999")), "9999-12-31 23:59:59");
+    // Elsewhere such a time rounds to the next midnight, before day zero as after it (never to the day before).
+    EXPECT_EQ(CStr(CDate("2024-02-28 23:59:59.99999")), "2024-02-29");
+    EXPECT_EQ(CStr(CDate("1800-01-01 23:59:59.99999")), "1800-01-02");
 
     EXPECT_RAISES(rt::InvalidProcedureCall, DateFromParts({2023, 2, 29}));
     EXPECT_RAISES(rt::InvalidProcedureCall, DateFromParts({2024, 1, 1, 24}));
