@@ -6,6 +6,7 @@
 #include "dataaccess/names.h"
 #include "dataaccess/platform_error.h"
 #include "dataaccess/recordset.h"
+#include "dataaccess/type_kinds.h"
 #include "korado/runtime/convert.h"
 #include "korado/runtime/strings.h"
 
@@ -21,23 +22,6 @@ bool IsBlankText(std::string_view s) {
 }
 
 }  // namespace
-
-bool IsVariableLength(std::int32_t type) {
-    switch (type) {
-        case ado::adChar:
-        case ado::adVarChar:
-        case ado::adLongVarChar:
-        case ado::adWChar:
-        case ado::adVarWChar:
-        case ado::adLongVarWChar:
-        case ado::adBinary:
-        case ado::adVarBinary:
-        case ado::adLongVarBinary:
-            return true;
-        default:
-            return false;
-    }
-}
 
 std::int32_t CommandTypeOf(std::int32_t options, std::int32_t fallback) {
     if (options == ado::adOptionUnspecified) return fallback;

@@ -120,9 +120,6 @@ class CommandImpl final : public ado::Command {
 // The command type bits of an Execute/Open options value (adCmdText when none is given).
 std::int32_t CommandTypeOf(std::int32_t options, std::int32_t fallback);
 
-// Text and binary types: their parameters need a size, their values can be read in place.
-bool IsVariableLength(std::int32_t type);
-
 // Runs `text` on `connection`'s session: Prepare and Execute with `bindings`; provider failures fill the
 // connection's Errors. Output values go to `parameters` when given.
 std::unique_ptr<Execution> RunText(const Ref<ConnectionImpl>& connection, std::string_view text,

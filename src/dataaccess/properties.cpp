@@ -4,6 +4,7 @@
 
 #include "dataaccess/names.h"
 #include "dataaccess/platform_error.h"
+#include "dataaccess/type_kinds.h"
 #include "korado/runtime/convert.h"
 #include "korado/runtime/strings.h"
 
@@ -37,15 +38,8 @@ void PropertyImpl::SetValue(const Variant& value) {
 
 Variant CoerceToType(const Variant& value, std::int32_t type) {
     if (value.IsEmpty() || value.IsNull()) return value;
+    if (IsTextType(type)) return Variant(CStr(value));
     switch (type) {
-        case ado::adBSTR:
-        case ado::adChar:
-        case ado::adVarChar:
-        case ado::adLongVarChar:
-        case ado::adWChar:
-        case ado::adVarWChar:
-        case ado::adLongVarWChar:
-            return Variant(CStr(value));
         case ado::adBoolean:
             return Variant(CBool(value));
         case ado::adTinyInt:

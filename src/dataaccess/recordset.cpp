@@ -5,6 +5,7 @@
 #include "dataaccess/command.h"
 #include "dataaccess/platform_error.h"
 #include "dataaccess/properties.h"
+#include "dataaccess/type_kinds.h"
 #include "korado/runtime/collection.h"
 #include "korado/runtime/convert.h"
 #include "korado/runtime/strings.h"
@@ -34,8 +35,9 @@ std::vector<std::uint8_t> ViewableColumns(const std::vector<ColumnInfo>& columns
     std::vector<std::uint8_t> out;
     out.reserve(columns.size());
     for (const ColumnInfo& c : columns) {
-        const bool text = c.type == ado::adBSTR || c.type == ado::adGUID || c.type == ado::adVariant;
-        out.push_back(text || IsVariableLength(c.type) ? 1 : 0);
+        const bool viewable =
+            IsTextType(c.type) || IsBinaryType(c.type) || c.type == ado::adGUID || c.type == ado::adVariant;
+        out.push_back(viewable ? 1 : 0);
     }
     return out;
 }

@@ -10,6 +10,7 @@
 #include "dataaccess/providers/odbc/odbc_text.h"
 #include "dataaccess/providers/odbc/odbc_values.h"
 #include "dataaccess/providers/odbc/odbc_watchdog.h"
+#include "dataaccess/type_kinds.h"
 #include "korado/runtime/convert.h"
 
 namespace korado::dataaccess::odbc {
@@ -123,22 +124,6 @@ std::size_t DigitCount(const std::string& text) {
         std::count_if(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }));
 }
 
-// Fills `s` for parameter `p`; `value` is the input value (Null when the parameter sends none).
-bool IsTextType(std::int32_t type) {
-    switch (type) {
-        case ado::adBSTR:
-        case ado::adChar:
-        case ado::adVarChar:
-        case ado::adLongVarChar:
-        case ado::adWChar:
-        case ado::adVarWChar:
-        case ado::adLongVarWChar:
-            return true;
-        default:
-            return false;
-    }
-}
-
 // An input value as text for a driver to convert (MariaDB's outputs, see Encode).
 std::string ValueText(std::int32_t type, const Variant& value) {
     switch (type) {
@@ -191,6 +176,7 @@ Variant TextValue(std::int32_t type, std::string_view text) {
     }
 }
 
+// Fills `s` for parameter `p`: its ODBC types, direction and the buffer its input value goes in.
 void Encode(OdbcStatement::ParamSlot& s, const ParamBinding& p, const DriverTraits& traits) {
     bool in = IsInput(p.direction);
     bool out = IsOutput(p.direction);
