@@ -118,9 +118,7 @@ std::optional<Date> ParseIsoDate(std::string_view text) noexcept {
     if (!SkipZone(sc)) return std::nullopt;
     const double day = static_cast<double>(
         DaysFromCivil(y, static_cast<unsigned>(m), static_cast<unsigned>(d)) - kAutomationEpoch);
-    const double fraction = seconds / 86400.0;
-    // Before 1899-12-30 the fraction still counts forward from midnight of the (negative) day.
-    return Date{day >= 0 ? day + fraction : day - fraction};
+    return DateAt(day, seconds);
 }
 
 std::string FormatIsoDate(Date d, IsoStyle style) {

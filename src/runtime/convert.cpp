@@ -381,12 +381,7 @@ Date SerialFromParts(const DateParts& p) {
     double days = static_cast<double>(DaysFromCivil(p.year, static_cast<unsigned>(p.month),
                                                     static_cast<unsigned>(p.day)) +
                                       kEpochOffset);
-    double time = (p.hour * 3600.0 + p.minute * 60.0 + p.second + p.fraction) / 86400.0;
-    double serial = days >= 0 ? days + time : days - time;
-    // A time a hair before midnight ("23:59:59.99999") can round up to the next day in a double; it stays on
-    // its own day, so that 9999-12-31 keeps within the calendar and every date reads back as written.
-    if (std::trunc(serial) != days) serial = std::nextafter(days >= 0 ? days + 1 : days - 1, days);
-    return Date{serial};
+    return DateAt(days, p.hour * 3600.0 + p.minute * 60.0 + p.second + p.fraction);
 }
 
 // Reads up to `max` digits as an integer; false when there is none.
@@ -698,6 +693,16 @@ std::string TypeName(const Variant& v) {
 }
 
 // ---- dates -------------------------------------------------------------------------------------------------------
+Date DateAt(double day, double seconds) noexcept {
+    const double time = seconds / 86400.0;
+    // Before 1899-12-30 the time still counts forward from the day's midnight.
+    double serial = day >= 0 ? day + time : day - time;
+    // "23:59:59.99999" can round up to the next day in a double: it stays on its own day, so that
+    // 9999-12-31 keeps within the calendar and every date reads back on the day it was written.
+    if (std::trunc(serial) != day) serial = std::nextafter(day >= 0 ? day + 1 : day - 1, day);
+    return Date{serial};
+}
+
 Date DateFromParts(const DateParts& p) {
     if (!ValidParts(p)) RaiseRuntime(rt::InvalidProcedureCall);
     return SerialFromParts(p);

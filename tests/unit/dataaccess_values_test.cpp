@@ -89,6 +89,9 @@ TEST(ValueText, IsoDatesBothWays) {
     EXPECT_NEAR(ParseIsoDate("2024-05-17T13:45:30.250Z")->days, stamp.days + 0.25 / 86400, 1e-9);
     EXPECT_NEAR(ParseIsoDate("2024-05-17 13:45:30+02:00")->days, stamp.days, 1e-9);
     EXPECT_NEAR(ParseIsoDate("13:45")->days, TimeSerial(13, 45, 0).days, 1e-9);
+    // PostgreSQL's microseconds just before midnight keep the value on its day (and within the calendar).
+    EXPECT_EQ(CStr(*ParseIsoDate("9999-12-31 23:59:59.999999")), "9999-12-31 23:59:59");
+    EXPECT_GT(ParseIsoDate("1800-01-01 23:59:59.99999999")->days, DateSerial(1799, 12, 31).days);
     // Before day 0 the time still counts forward from midnight: 1899-12-29 06:00 is -1.25.
     EXPECT_NEAR(ParseIsoDate("1899-12-29 06:00:00")->days, -1.25, 1e-9);
     for (const char* bad : {"2024-02-30", "2023-02-29", "2024-13-01", "2024-5-17", "24:00", "2024-05-17X", "",

@@ -67,6 +67,9 @@ struct DateParts {
     double fraction = 0;  // fractional seconds, 0 <= fraction < 1
 };
 KORADO_EXPORT Date DateFromParts(const DateParts& p);  // raises 5 for an impossible date
+// The date `seconds` after the midnight that begins serial day `day` (a whole number). A time a hair before
+// midnight that would round up to the next day in a double stays on its own day.
+KORADO_EXPORT Date DateAt(double day, double seconds) noexcept;
 KORADO_EXPORT DateParts PartsFromDate(Date d);
 KORADO_EXPORT Date DateSerial(int year, int month, int day);
 KORADO_EXPORT Date TimeSerial(int hour, int minute, int second);
