@@ -94,8 +94,9 @@ std::string CivilText(long z) {
     const long d = doy - (153 * mp + 2) / 5 + 1;
     const long m = mp < 10 ? mp + 3 : mp - 9;
     const long y = yoe + era * 400 + (m <= 2);
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%04ld-%02ld-%02ld", y, m, d);
+    char buf[40];  // room for any int, though the sample's dates have four-digit years
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", static_cast<int>(y), static_cast<int>(m),
+                  static_cast<int>(d));
     return buf;
 }
 

@@ -97,14 +97,20 @@ TEST_P(ClsAdoOdbc, MissingTableAndSyntaxErrorsCarryTheDriversText) {
     // 42P01 an error in the command, the SQLite driver's HY000 a general failure.
     EXPECT_NE(s.ado().LastServerErr(), 0);
     EXPECT_NE(s.ado().LastServerErrText().find("ko_no_such_table"), std::string::npos);
-    if (GetParam() == "maria") EXPECT_EQ(s.ado().LastServerErr(), Hr(0x80040E37));
+    if (GetParam() == "maria") {
+        EXPECT_EQ(s.ado().LastServerErr(), Hr(0x80040E37));
+    }
     // The shared error object strips the bracketed tags of texts that name ODBC.
-    if (GetParam() == "pg") EXPECT_EQ(s.ado().LastServerErrText().find('['), std::string::npos);
+    if (GetParam() == "pg") {
+        EXPECT_EQ(s.ado().LastServerErrText().find('['), std::string::npos);
+    }
 
     e = test::RaisedError([&] { s.Execute("selec 1"); });
     ASSERT_TRUE(e);
     EXPECT_EQ(e->Number(), ExecuteSQLError);
-    if (GetParam() != "sqlite") EXPECT_EQ(s.ado().LastServerErr(), Hr(0x80040E14));
+    if (GetParam() != "sqlite") {
+        EXPECT_EQ(s.ado().LastServerErr(), Hr(0x80040E14));
+    }
 
     // With bind variables the failure is shown through the error object instead.
     s.ado().BindVariables()->Add("v")->SetValue(1);
