@@ -147,24 +147,24 @@ std::vector<Diagnostic> FailureRecords(SQLRETURN rc, SQLSMALLINT handle_type, SQ
     return records;
 }
 
-SQLRETURN Check(SQLRETURN rc, SQLSMALLINT handle_type, SQLHANDLE handle, std::string_view function,
-                std::vector<Diagnostic>* warnings) {
+CallEnd Ended(SQLRETURN rc, std::string_view function) {
     if (TraceEnabled()) TraceCall(function, rc);
     switch (rc) {
         case SQL_SUCCESS:
         case SQL_NO_DATA:
         case SQL_NEED_DATA:
-            return rc;
+            return CallEnd::kDone;
         case SQL_SUCCESS_WITH_INFO:
-            if (warnings) {
-                std::vector<Diagnostic> records = ReadDiagnostics(handle_type, handle);
-                warnings->insert(warnings->end(), std::make_move_iterator(records.begin()),
-                                 std::make_move_iterator(records.end()));
-            }
-            return rc;
+            return CallEnd::kWithInfo;
         default:
-            throw ProviderError(FailureRecords(rc, handle_type, handle, function));
+            return CallEnd::kFailed;
     }
+}
+
+SQLRETURN Check(SQLRETURN rc, SQLSMALLINT handle_type, SQLHANDLE handle, std::string_view function) {
+    if (Ended(rc, function) == CallEnd::kFailed)
+        throw ProviderError(FailureRecords(rc, handle_type, handle, function));
+    return rc;
 }
 
 }  // namespace korado::dataaccess::odbc

@@ -1,4 +1,4 @@
-// ODBC handles owned by RAII wrappers, and the one checked helper every ODBC call goes through.
+// ODBC handles owned by RAII wrappers, and how every ODBC call's return code is judged.
 //
 // Handle<T> owns one handle of type T and frees it with SQLFreeHandle; a connection handle is disconnected
 // first when Connection says it is connected. Handles are move-only. A handle being set up lives in its
@@ -7,9 +7,10 @@
 //
 // Check(rc, ...) turns a failure into a ProviderError carrying every diagnostic record of the handle
 // (SQLGetDiagRecW), each with the platform number, the bridge's error source, the driver's text (the driver
-// manager's prefix rewritten, see PlatformDescription), its native error and SQLSTATE. SQL_SUCCESS_WITH_INFO
-// appends the records to a warning list instead, when the caller gives one. Setting KORADO_ODBC_TRACE=1 in
-// the environment prints every checked call and its return code to stderr.
+// manager's prefix rewritten, see PlatformDescription), its native error and SQLSTATE. Ended(rc) is the one
+// rule for which return codes succeed; the session and its statements keep SQL_SUCCESS_WITH_INFO's records
+// as warnings. Setting KORADO_ODBC_TRACE=1 in the environment prints every checked call and its return code
+// to stderr.
 //
 // This header includes sql.h and stays inside src/.
 #pragma once
@@ -121,11 +122,16 @@ Diagnostic MissingDiagnostic(std::string_view function, SQLRETURN rc);
 bool TraceEnabled() noexcept;
 void TraceCall(std::string_view function, SQLRETURN rc);
 
-// Returns rc when it is SQL_SUCCESS, SQL_SUCCESS_WITH_INFO (records appended to `warnings` when given),
-// SQL_NO_DATA or SQL_NEED_DATA; throws ProviderError for SQL_ERROR and SQL_INVALID_HANDLE. `function` names
-// the ODBC call for traces and for a failure without records.
-SQLRETURN Check(SQLRETURN rc, SQLSMALLINT handle_type, SQLHANDLE handle, std::string_view function,
-                std::vector<Diagnostic>* warnings = nullptr);
+// How a call ended: done (SQL_SUCCESS, SQL_NO_DATA, SQL_NEED_DATA), done with records to read
+// (SQL_SUCCESS_WITH_INFO) or failed (SQL_ERROR, SQL_INVALID_HANDLE, anything else). Traces the call when
+// asked.
+enum class CallEnd { kDone, kWithInfo, kFailed };
+CallEnd Ended(SQLRETURN rc, std::string_view function);
+
+// Returns rc unless the call failed; throws ProviderError then. A call's warnings are dropped: for the
+// environment's own calls, which nobody reports. `function` names the ODBC call for traces and for a failure
+// without records.
+SQLRETURN Check(SQLRETURN rc, SQLSMALLINT handle_type, SQLHANDLE handle, std::string_view function);
 
 // ProviderError's records for a failed call on `handle` (never empty).
 std::vector<Diagnostic> FailureRecords(SQLRETURN rc, SQLSMALLINT handle_type, SQLHANDLE handle,

@@ -288,18 +288,16 @@ SessionCore::~SessionCore() {
 
 SQLRETURN SessionCore::Checked(SQLRETURN rc, SQLSMALLINT handle_type, SQLHANDLE handle,
                                std::string_view function) {
-    if (TraceEnabled()) TraceCall(function, rc);
-    switch (rc) {
-        case SQL_SUCCESS:
-        case SQL_NO_DATA:
-        case SQL_NEED_DATA:
-            return rc;
-        case SQL_SUCCESS_WITH_INFO:
+    switch (Ended(rc, function)) {
+        case CallEnd::kDone:
+            break;
+        case CallEnd::kWithInfo:
             AddWarnings(ReadDiagnostics(handle_type, handle, traits.narrow_text));
-            return rc;
-        default:
+            break;
+        case CallEnd::kFailed:
             Fail(FailureRecords(rc, handle_type, handle, function, traits.narrow_text));
     }
+    return rc;
 }
 
 void SessionCore::Fail(std::vector<Diagnostic> records, std::string_view sql) {

@@ -440,18 +440,16 @@ OdbcStatement::OdbcStatement(std::shared_ptr<SessionCore> core, std::string_view
 OdbcStatement::~OdbcStatement() { CloseResult(); }
 
 SQLRETURN OdbcStatement::Checked(SQLRETURN rc, std::string_view function) {
-    if (TraceEnabled()) TraceCall(function, rc);
-    switch (rc) {
-        case SQL_SUCCESS:
-        case SQL_NO_DATA:
-        case SQL_NEED_DATA:
-            return rc;
-        case SQL_SUCCESS_WITH_INFO:
+    switch (Ended(rc, function)) {
+        case CallEnd::kDone:
+            break;
+        case CallEnd::kWithInfo:
             core_->AddWarnings(ReadDiagnostics(SQL_HANDLE_STMT, stmt_.get(), core_->traits.narrow_text));
-            return rc;
-        default:
+            break;
+        case CallEnd::kFailed:
             Fail(rc, function);
     }
+    return rc;
 }
 
 void OdbcStatement::Fail(SQLRETURN rc, std::string_view function) {
