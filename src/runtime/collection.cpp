@@ -23,6 +23,14 @@ class CollectionEnumerator final : public Enumerator {
     std::size_t next_ = 0;
 };
 
+// Names are a few characters: compared in place rather than through a library call.
+bool SameBytes(std::string_view a, std::string_view b) noexcept {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (a[i] != b[i]) return false;
+    return true;
+}
+
 [[noreturn]] void NoSuchItem() { RaiseRuntime(rt::InvalidProcedureCall); }
 
 }  // namespace
@@ -41,6 +49,7 @@ void Collection::AddBefore(Variant item, std::size_t before, std::string_view ke
     std::size_t pos = before - 1;
     items_.insert(items_.begin() + static_cast<std::ptrdiff_t>(pos), std::move(item));
     keys_.insert(keys_.begin() + static_cast<std::ptrdiff_t>(pos), std::string(key));
+    folded_.insert(folded_.begin() + static_cast<std::ptrdiff_t>(pos), folded);
     if (pos + 1 == items_.size()) {
         if (!folded.empty()) index_.emplace(std::move(folded), pos);
     } else {
@@ -56,6 +65,12 @@ const Variant* Collection::FindKey(std::string_view key) const noexcept {
 std::size_t Collection::PositionOfKey(std::string_view key) const noexcept {
     FoldBuffer buffer;
     if (std::optional<std::string_view> folded = FoldAscii(key, buffer)) {
+        // A host's few variables are compared in turn: cheaper than hashing the name.
+        if (folded_.size() <= kScanned) {
+            for (std::size_t i = 0; i < folded_.size(); ++i)
+                if (SameBytes(folded_[i], *folded) && !keys_[i].empty()) return i + 1;
+            return 0;
+        }
         auto it = index_.find(*folded);
         return it == index_.end() ? 0 : it->second + 1;
     }
@@ -119,12 +134,14 @@ void Collection::RemoveAt(std::size_t position) {
     if (position < 1 || position > items_.size()) NoSuchItem();
     items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(position - 1));
     keys_.erase(keys_.begin() + static_cast<std::ptrdiff_t>(position - 1));
+    folded_.erase(folded_.begin() + static_cast<std::ptrdiff_t>(position - 1));
     Reindex();
 }
 
 void Collection::Clear() noexcept {
     items_.clear();
     keys_.clear();
+    folded_.clear();
     index_.clear();
 }
 

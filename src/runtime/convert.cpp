@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <type_traits>
 
 #include "korado/runtime/dispatch.h"
 #include "korado/runtime/error.h"
@@ -15,6 +16,35 @@ namespace {
 
 // ---- numbers as text ---------------------------------------------------------------------------------------
 
+// The shortest round-trip digits of a double with at most four decimals below 1E15 (amounts, halves, whole
+// numbers: what hosts bind), found without the general search. A decimal m / 10^k is the shortest form when
+// it is the first k at which the nearest whole m gives back the value exactly: the division of two exact
+// doubles rounds correctly, so it gives back the value exactly when the decimal round-trips. Other values
+// (and floats, whose round trip is to float) return false.
+template <class F>
+bool FewDecimals(F value, char (&digits)[32], std::size_t& n, int& exp) {
+    if constexpr (!std::is_same_v<F, double>) {
+        return false;
+    } else {
+        static constexpr double kPow10[] = {1, 10, 100, 1000, 10000};
+        const double magnitude = std::fabs(value);
+        if (!(magnitude < 1e15)) return false;
+        for (int k = 0; k < 5; ++k) {
+            const double m = std::nearbyint(magnitude * kPow10[k]);
+            if (m >= 9007199254740992.0) return false;  // 2^53: no longer exact
+            if (m == 0 || m / kPow10[k] != magnitude) continue;
+            auto whole = static_cast<std::uint64_t>(m);
+            auto [end, ec] = std::to_chars(digits, digits + sizeof digits, whole);
+            const auto count = static_cast<int>(end - digits);
+            exp = count - 1 - k;
+            n = static_cast<std::size_t>(count);
+            while (n > 1 && digits[n - 1] == '0') --n;
+            return true;
+        }
+        return false;
+    }
+}
+
 // Lays out the shortest round-trip digits of a finite, non-zero value the way the language prints numbers:
 // plain decimals while the decimal exponent lies in -5 < e < 15, otherwise d.dddE+XX.
 template <class F>
@@ -23,20 +53,22 @@ std::string FormatFloating(F value) {
     if (std::isinf(value)) return value < 0 ? "-Infinity" : "Infinity";
     if (value == 0) return "0";
     // Laid out in a buffer and made a string once: numbers are turned into text for every bound parameter.
-    char buf[64];
-    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific);
-    std::string_view sci(buf, static_cast<std::size_t>(end - buf));  // "-d.ddde+XX"
-    bool negative = sci.front() == '-';
-    if (negative) sci.remove_prefix(1);
-    std::size_t epos = sci.find('e');
     char digits[32];  // at most 17 significant digits
     std::size_t n = 0;
-    for (char c : sci.substr(0, epos))
-        if (c != '.') digits[n++] = c;
     int exp = 0;
-    std::string_view e = sci.substr(epos + 1);
-    if (e.front() == '+') e.remove_prefix(1);
-    std::from_chars(e.data(), e.data() + e.size(), exp);
+    const bool negative = value < 0;
+    if (!FewDecimals(value, digits, n, exp)) {
+        char buf[64];
+        auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific);
+        std::string_view sci(buf, static_cast<std::size_t>(end - buf));  // "-d.ddde+XX"
+        if (negative) sci.remove_prefix(1);
+        std::size_t epos = sci.find('e');
+        for (char c : sci.substr(0, epos))
+            if (c != '.') digits[n++] = c;
+        std::string_view e = sci.substr(epos + 1);
+        if (e.front() == '+') e.remove_prefix(1);
+        std::from_chars(e.data(), e.data() + e.size(), exp);
+    }
 
     char out[64];  // sign, up to 17 digits, point, up to 19 zeros before them, or an exponent
     std::size_t k = 0;
@@ -498,6 +530,39 @@ std::string CStr(const Variant& v) {
         case VarType::Error: return "Error " + std::to_string(v.get_if<ErrorValue>()->code);
         default: Mismatch();
     }
+}
+
+namespace {
+
+std::size_t DigitsOf(std::uint64_t n) noexcept {
+    std::size_t digits = 1;
+    for (; n >= 10; n /= 10) ++digits;
+    return digits;
+}
+
+std::size_t LenOfWhole(std::int64_t n) noexcept {
+    const std::uint64_t magnitude = n < 0 ? 0 - static_cast<std::uint64_t>(n) : static_cast<std::uint64_t>(n);
+    return (n < 0 ? 1 : 0) + DigitsOf(magnitude);
+}
+
+}  // namespace
+
+std::size_t LenOfText(const Variant& v) {
+    switch (v.Type()) {
+        case VarType::String: return Len(*v.get_if<std::string>());
+        case VarType::Byte: return LenOfWhole(*v.get_if<std::uint8_t>());
+        case VarType::Integer: return LenOfWhole(*v.get_if<std::int16_t>());
+        case VarType::Long: return LenOfWhole(*v.get_if<std::int32_t>());
+        case VarType::LongLong: return LenOfWhole(*v.get_if<std::int64_t>());
+        case VarType::Double: {
+            // A whole number below 1E15 prints as its digits (larger ones take the exponent form).
+            const double d = *v.get_if<double>();
+            if (d == std::trunc(d) && std::fabs(d) < 1e15) return d == 0 ? 1 : LenOfWhole(static_cast<std::int64_t>(d));
+            break;
+        }
+        default: break;
+    }
+    return Len(CStr(v));
 }
 
 // ---- to numbers ----------------------------------------------------------------------------------------------

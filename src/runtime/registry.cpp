@@ -1,7 +1,8 @@
 #include "korado/runtime/registry.h"
 
 #include <array>
-#include <map>
+#include <algorithm>
+#include <unordered_map>
 #include <optional>
 
 #include "korado/runtime/strings.h"
@@ -9,10 +10,15 @@
 namespace korado {
 namespace {
 
+struct KeyHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
+};
+
 struct Registry {
-    // Key: the lower-cased ProgID. The transparent comparator lets CreateObject look a name up without
-    // building a key string: the connection object creates a command by ProgID for every statement.
-    std::map<std::string, ClassRegistration, std::less<>> by_prog_id;
+    // Key: the lower-cased ProgID. Looked up as a view (hashed, without building a key string): the
+    // connection object creates a command by ProgID for every statement.
+    std::unordered_map<std::string, ClassRegistration, KeyHash, std::equal_to<>> by_prog_id;
 };
 
 // Never destroyed: objects released during static destruction may still create error components.
@@ -74,7 +80,10 @@ Ref<Dispatch> CreateObject(std::string_view prog_id) {
 
 std::vector<ClassRegistration> RegisteredClasses() {
     std::vector<ClassRegistration> out;
-    for (const auto& [key, reg] : TheRegistry().by_prog_id) out.push_back(reg);
+    std::vector<std::string_view> keys;
+    for (const auto& entry : TheRegistry().by_prog_id) keys.push_back(entry.first);
+    std::sort(keys.begin(), keys.end());
+    for (std::string_view key : keys) out.push_back(TheRegistry().by_prog_id.find(key)->second);
     return out;
 }
 

@@ -67,7 +67,10 @@ Variant Variant::Null() noexcept {
     return v;
 }
 
-Variant Variant::Missing() noexcept { return Variant(ErrorValue{kParamNotFound}); }
+Variant Variant::Missing() noexcept {
+    static_assert(kParamNotFound == static_cast<std::int32_t>(0x80020004u));
+    return Variant(ErrorValue{kParamNotFound});
+}
 
 Variant Variant::FromObject(Dispatch* obj) noexcept { return Variant(Ref<Dispatch>(obj)); }
 
@@ -80,11 +83,6 @@ VarType Variant::Type() const noexcept {
     };
     static_assert(std::size(kTypes) == std::variant_size_v<decltype(v_)>);
     return kTypes[v_.index()];
-}
-
-bool Variant::IsMissing() const noexcept {
-    const auto* e = std::get_if<ErrorValue>(&v_);
-    return e && e->code == kParamNotFound;
 }
 
 bool Variant::IsObject() const noexcept { return std::holds_alternative<ObjectRef>(v_); }

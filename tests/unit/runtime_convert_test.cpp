@@ -2,12 +2,15 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <charconv>
 #include <cmath>
 #include <limits>
+#include <random>
 #include <string>
 
 #include "korado/runtime/collection.h"
 #include "korado/runtime/convert.h"
+#include "korado/runtime/strings.h"
 #include "support/raises.h"
 
 namespace korado {
@@ -72,6 +75,39 @@ TEST(CStr, DoublesAndSinglesInShortestRoundTripForm) {
         ASSERT_TRUE(back) << FormatDouble(d);
         EXPECT_EQ(*back, d) << FormatDouble(d);
     }
+    // Amounts and halves take a shortcut to their digits; every value keeps the general search's digit
+    // count and reads back exactly.
+    auto significant = [](std::string_view text) {
+        text = text.substr(0, text.find_first_of("eE"));
+        std::string digits;
+        for (char c : text)
+            if (c >= '0' && c <= '9') digits += c;
+        digits.erase(0, std::min(digits.find_first_not_of('0'), digits.size()));
+        while (!digits.empty() && digits.back() == '0') digits.pop_back();
+        return digits;
+    };
+    std::mt19937_64 random(20261205);
+    for (int i = 0; i < 20000; ++i) {
+        const double scale[] = {1, 10, 100, 1000, 10000, 100000, 3};
+        const auto whole = static_cast<double>(random() % 1000000000000000ULL >> (random() % 50));
+        const double d = (i % 2 ? -whole : whole) / scale[i % 7];
+        char shortest[64];
+        auto [end, ec] = std::to_chars(shortest, shortest + sizeof shortest, d, std::chars_format::scientific);
+        const std::string text = FormatDouble(d);
+        ASSERT_EQ(significant(text), significant(std::string_view(shortest, static_cast<std::size_t>(end - shortest))))
+            << text;
+        ASSERT_EQ(ParseNumber(text), d) << text;
+        ASSERT_EQ(LenOfText(Variant(d)), Len(text)) << text;
+    }
+    ExpectEach(CStr, {To{0.5, "0.5"}, To{1234.75, "1234.75"}, To{-0.0625, "-0.0625"}, To{0.1 + 0.2, "0.30000000000000004"},
+                      To{999999999999999.9, "999999999999999.9"}, To{4503599627370495.5, "4.5035996273704955E+15"}});
+
+    for (const Variant& v : {Variant(std::numeric_limits<std::int32_t>::min()), Variant(kInt64Min), Variant(std::int16_t{0}),
+                             Variant(std::uint8_t{7}), Variant(-0.0), Variant(1e15), Variant(2.5f), Variant(true),
+                             Variant("\u00C4b")})
+        EXPECT_EQ(LenOfText(v), Len(CStr(v))) << CStr(v);
+    EXPECT_RAISES(rt::InvalidUseOfNull, LenOfText(Variant::Null()));
+
     // A Single shows its own digits; the same value widened to Double shows the digits a Double needs.
     ExpectEach(CStr,
                {To{0.1f, "0.1"}, To{1e20f, "1E+20"}, To{std::numeric_limits<float>::max(), "3.4028235E+38"}});

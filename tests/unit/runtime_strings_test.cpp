@@ -166,6 +166,16 @@ TEST(CaseMapping, UCaseLCaseFoldCase) {
     EXPECT_EQ(LCase("\xC3\u00C4\xC3"), "\xC3\u00E4\xC3");
     EXPECT_EQ(FoldCase("A\x80\u00DF"), "a\x80ss");
     EXPECT_TRUE(TextEquals("\u00C4\xFF", "\u00E4\xFF"));
+    // ASCII keys fold eight bytes at a time: every letter of every word, the bytes around the letters kept.
+    FoldBuffer buffer;
+    EXPECT_EQ(FoldAscii("@AZ[`az{ ConnectionStatus_09", buffer), "@az[`az{ connectionstatus_09");
+    EXPECT_EQ(FoldAscii("ADODB.COMMAND\u00C4", buffer), std::nullopt);
+    EXPECT_EQ(FoldAscii("ADODB.COMMAND\x7F", buffer), "adodb.command\x7F");
+    EXPECT_EQ(FoldAscii(std::string(65, 'A'), buffer), std::nullopt);
+    EXPECT_TRUE(IsAscii("insert into t values (:a, :b)"));
+    EXPECT_FALSE(IsAscii("insert into t values (:\u00E4)"));
+    EXPECT_FALSE(IsAscii("12345678\x80"));
+    EXPECT_TRUE(IsAscii(""));
     EXPECT_EQ(InStr("\u00C4\xFF", "\u00E4\xFF", CompareMethod::Text), 1u);
 }
 

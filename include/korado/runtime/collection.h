@@ -67,9 +67,11 @@ private:
         using is_transparent = void;
         std::size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
     };
+    static constexpr std::size_t kScanned = 8;  // up to this many keys, lookups compare them in turn
     void Reindex();
     std::vector<Variant> items_;
     std::vector<std::string> keys_;                                             // as given, parallel to items_
+    std::vector<std::string> folded_;                                           // folded, parallel to items_
     std::unordered_map<std::string, std::size_t, KeyHash, std::equal_to<>> index_;  // folded key -> 0-based
 };
 

@@ -24,6 +24,8 @@ namespace korado {
 // Numbers in their shortest round-trip form ("0.1", "1E+20", "-2.5E-07"), Currency with up to 4 decimals,
 // Boolean "True"/"False", Date as above, Empty as "", Error as "Error 2015". Null raises 94.
 KORADO_EXPORT std::string CStr(const Variant& v);
+// Len(CStr(v)), without building the text for whole numbers: parameter sizes are measured per statement.
+KORADO_EXPORT std::size_t LenOfText(const Variant& v);
 KORADO_EXPORT std::string FormatDouble(double d);
 KORADO_EXPORT std::string FormatSingle(float f);
 KORADO_EXPORT std::string FormatCurrency(Currency c);

@@ -18,6 +18,8 @@
 namespace korado {
 
 KORADO_EXPORT std::size_t Len(std::string_view s) noexcept;
+// Every byte below 0x80.
+KORADO_EXPORT bool IsAscii(std::string_view s) noexcept;
 KORADO_EXPORT std::string Left(std::string_view s, std::size_t n);
 KORADO_EXPORT std::string Right(std::string_view s, std::size_t n);
 // Mid(s, start) and Mid(s, start, n); start is 1-based and must be >= 1 (else raises 5).

@@ -144,7 +144,10 @@ public:
     VarType Type() const noexcept;
     bool IsEmpty() const noexcept { return v_.index() == 0; }
     bool IsNull() const noexcept { return v_.index() == 1; }
-    bool IsMissing() const noexcept;
+    bool IsMissing() const noexcept {
+        const auto* e = std::get_if<ErrorValue>(&v_);
+        return e && e->code == static_cast<std::int32_t>(0x80020004u);  // kParamNotFound
+    }
     bool IsObject() const noexcept;   // an object reference, including Nothing
     bool IsNothing() const noexcept;  // an object reference that is null
     bool IsString() const noexcept { return std::holds_alternative<std::string>(v_); }
@@ -164,6 +167,11 @@ public:
     }
     // The object held, or null (also for a non-object Variant).
     Ref<Dispatch> AsObject() const noexcept;
+    // The same without taking a reference: for a look at the object's type.
+    const Object* ObjectPointer() const noexcept {
+        const auto* r = std::get_if<ObjectRef>(&v_);
+        return r ? r->get() : nullptr;
+    }
     // The object held cast to T, or null.
     template <class T>
     Ref<T> ObjectAs() const noexcept {
