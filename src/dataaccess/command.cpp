@@ -93,8 +93,7 @@ void ParameterImpl::Validate(std::string_view object) const {
         RaiseAdo(ado::adErrInvalidParamInfo, object);
 }
 
-ParamBinding ParameterImpl::Binding() const {
-    ParamBinding b;
+void ParameterImpl::Bind(ParamBinding& b) const {
     b.name = name_;
     b.type = type_;
     b.direction = direction_ == ado::adParamUnknown ? ado::adParamInput : direction_;
@@ -102,7 +101,6 @@ ParamBinding ParameterImpl::Binding() const {
     b.precision = precision_;
     b.scale = scale_;
     b.value = value_;
-    return b;
 }
 
 // ---- Parameters --------------------------------------------------------------------------------------
@@ -220,14 +218,16 @@ Ref<ado::Parameter> CommandImpl::CreateParameter(std::string_view name, std::int
     return Ref<ado::Parameter>(p.get());
 }
 
-std::unique_ptr<Execution> CommandImpl::Run(const Variant& parameter_values, std::int32_t options,
-                                            bool forward_only, std::string_view object) {
+CommandImpl::RunRequest CommandImpl::Request(const Variant& parameter_values, std::int32_t options,
+                                             bool forward_only, std::string_view object) {
     if (!connection_ || !connection_->IsOpen()) RaiseAdo(ado::adErrInvalidConnection, object);
-    std::vector<ParamBinding> bindings;
+    RunRequest request;
+    std::vector<ParamBinding>& bindings = request.bindings;
+    bindings = connection_->TakeBindingStorage();
     bindings.reserve(parameters_->items().size());
     for (const auto& p : parameters_->items()) {
         p->Validate(object);
-        bindings.push_back(p->Binding());
+        p->Bind(bindings.emplace_back());
     }
     // Values passed to Execute replace the appended parameters' input values, or stand alone when there are
     // no parameter objects.
@@ -245,7 +245,7 @@ std::unique_ptr<Execution> CommandImpl::Run(const Variant& parameter_values, std
     } else if (!parameter_values.IsMissing() && !parameter_values.IsEmpty()) {
         RaiseAdo(ado::adErrInvalidArgument, object);
     }
-    ExecuteOptions opts;
+    ExecuteOptions& opts = request.options;
     std::int32_t own_type =
         type_ == ado::adCmdUnknown || type_ == ado::adCmdUnspecified ? ado::adCmdText : type_;
     opts.command_type = CommandTypeOf(options, own_type);
@@ -255,17 +255,52 @@ std::unique_ptr<Execution> CommandImpl::Run(const Variant& parameter_values, std
         for (const auto& p : properties_->items())
             opts.properties.push_back(PropertyValue{p->name(), p->Type(), p->Attributes(), p->value()});
     }
-    return RunText(connection_, text_.view(), opts, std::move(bindings),
+    return request;
+}
+
+std::unique_ptr<Execution> CommandImpl::Run(const Variant& parameter_values, std::int32_t options,
+                                            bool forward_only, std::string_view object) {
+    RunRequest request = Request(parameter_values, options, forward_only, object);
+    return RunText(connection_, text_.view(), request.options, std::move(request.bindings),
                    parameters_->items().empty() ? Ref<ParametersImpl>() : parameters_, object);
+}
+
+bool CommandImpl::RunAction(const RunRequest& request, std::int64_t& affected) {
+    // Output values and command properties need the statement the general way keeps.
+    if (!request.options.properties.empty()) return false;
+    for (const ParamBinding& b : request.bindings)
+        if (b.direction != ado::adParamInput) return false;
+    Session& session = connection_->RequireSession(kCommand);
+    if (IsBlankText(text_.view())) return false;
+    return connection_->Call([&] { return session.RunAction(text_.view(), request.bindings, request.options, affected); });
 }
 
 Ref<ado::Recordset> CommandImpl::Execute(Variant* records_affected, const Variant& parameters,
                                          std::int32_t options) {
     const bool forward_only = !connection_ || connection_->CursorLocation() == ado::adUseServer;
-    std::unique_ptr<Execution> exec = Run(parameters, options, forward_only, kCommand);
-    if (records_affected) *records_affected = Variant(static_cast<int>(exec->statement->RowsAffected()));
+    RunRequest request = Request(parameters, options, forward_only, kCommand);
     Ref<ConnectionImpl> c = connection_;
-    if (options != ado::adOptionUnspecified && (options & ado::adExecuteNoRecords)) {
+    const bool no_records = options != ado::adOptionUnspecified && (options & ado::adExecuteNoRecords);
+
+    // A single statement without rows, the usual INSERT, UPDATE or DELETE, runs at once where the provider
+    // can tell: no statement object is kept for results that cannot follow.
+    if (std::int64_t affected = 0; RunAction(request, affected)) {
+        c->GiveBindingStorage(std::move(request.bindings));
+        if (records_affected) *records_affected = Variant(static_cast<int>(affected));
+        if (no_records) return Ref<ado::Recordset>();
+        Ref<RecordsetImpl> rs = MakeRef<RecordsetImpl>();
+        rs->SetCursorLocation(c->CursorLocation());
+        if (c->CursorLocation() == ado::adUseClient) rs->SetCursorType(ado::adOpenStatic);
+        rs->SetActiveConnection(Ref<ado::Connection>(c.get()));
+        rs->AttachEnded(text_);
+        return Ref<ado::Recordset>(rs.get());
+    }
+
+    std::unique_ptr<Execution> exec =
+        RunText(c, text_.view(), request.options, std::move(request.bindings),
+                parameters_->items().empty() ? Ref<ParametersImpl>() : parameters_, kCommand);
+    if (records_affected) *records_affected = Variant(static_cast<int>(exec->statement->RowsAffected()));
+    if (no_records) {
         c->Call([&] { exec->Finish(); });
         return Ref<ado::Recordset>();
     }

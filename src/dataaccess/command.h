@@ -18,11 +18,12 @@
 #include "dataaccess/connection.h"
 #include "dataaccess/properties.h"
 #include "dataaccess/shared_text.h"
+#include "runtime/pooled.h"
 #include "korado/platform/adodb.h"
 
 namespace korado::dataaccess {
 
-class ParameterImpl final : public ado::Parameter {
+class ParameterImpl final : public ado::Parameter, public Pooled<ParameterImpl> {
   public:
     ParameterImpl() = default;
 
@@ -34,7 +35,7 @@ class ParameterImpl final : public ado::Parameter {
     void SetDirection(std::int32_t value) override;
     std::int32_t Size() override { return size_; }
     void SetSize(std::int32_t value) override;
-    Variant Value() override { return value_; }
+    const Variant& Value() override { return value_; }
     void SetValue(const Variant& value) override;
     std::uint8_t Precision() override { return precision_; }
     void SetPrecision(std::uint8_t value) override { precision_ = value; }
@@ -46,7 +47,8 @@ class ParameterImpl final : public ado::Parameter {
     const std::string& name() const noexcept { return name_; }
     // Raises 3708 from `object` when the definition cannot be executed.
     void Validate(std::string_view object) const;
-    ParamBinding Binding() const;
+    // Fills `b` with this parameter's definition and value.
+    void Bind(ParamBinding& b) const;
     void StoreOutput(const Variant& value) { value_ = value; }
 
   private:
@@ -60,7 +62,7 @@ class ParameterImpl final : public ado::Parameter {
     std::int32_t attributes_ = 0;
 };
 
-class ParametersImpl final : public ado::Parameters {
+class ParametersImpl final : public ado::Parameters, public Pooled<ParametersImpl> {
   public:
     std::int32_t Count() override { return static_cast<std::int32_t>(items_.size()); }
     Ref<ado::Parameter> Item(const Variant& index) override;
@@ -76,7 +78,7 @@ class ParametersImpl final : public ado::Parameters {
     std::vector<Ref<ParameterImpl>> items_;
 };
 
-class CommandImpl final : public ado::Command {
+class CommandImpl final : public ado::Command, public Pooled<CommandImpl> {
   public:
     CommandImpl();
 
@@ -107,6 +109,16 @@ class CommandImpl final : public ado::Command {
                                           bool forward_only, std::string_view object);
 
   private:
+    // What a run hands the provider: the bound values (parameters checked) and the options.
+    struct RunRequest {
+        std::vector<ParamBinding> bindings;
+        ExecuteOptions options;
+    };
+    RunRequest Request(const Variant& parameter_values, std::int32_t options, bool forward_only,
+                       std::string_view object);
+    // Runs the text through the provider's shortcut for a single action statement; false when it cannot.
+    bool RunAction(const RunRequest& request, std::int64_t& affected);
+
     Ref<ConnectionImpl> connection_;
     SharedText text_;  // shared with the recordsets its executions return
     std::int32_t timeout_ = 30;

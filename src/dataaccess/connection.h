@@ -99,6 +99,13 @@ class ConnectionImpl final : public ado::Connection {
     void CollectWarnings();
     void AddUser(SessionUser* user);
     void RemoveUser(SessionUser* user) noexcept;
+    // Storage for a statement's bound values, handed from one statement to the next: a host runs one
+    // statement after another, each with a few values.
+    std::vector<ParamBinding> TakeBindingStorage() noexcept { return std::move(spare_bindings_); }
+    void GiveBindingStorage(std::vector<ParamBinding>&& storage) noexcept {
+        storage.clear();
+        if (storage.capacity() > spare_bindings_.capacity()) spare_bindings_ = std::move(storage);
+    }
 
   private:
     // The connection string as set, parsed; raises 3001 when malformed.
@@ -138,6 +145,7 @@ class ConnectionImpl final : public ado::Connection {
     bool opened_once_ = false;
     bool persist_security_info_ = false;
     std::vector<SessionUser*> users_;
+    std::vector<ParamBinding> spare_bindings_;
 };
 
 // The Connection behind an ado::Connection reference; null for a connection that is not ours.

@@ -112,6 +112,9 @@ class Statement {
     virtual std::int64_t RowsAffected() = 0;
     // Moves to the next result; false when there is none.
     virtual bool NextResult() = 0;
+    // False only when the provider knows that no result follows the current one (asking a server could
+    // cost a round trip: true then).
+    virtual bool MayHaveMoreResults() { return true; }
     // Copies output and input-output values into `params` (complete once every result was read).
     virtual void FetchOutputParameters(std::span<ParamBinding> params) = 0;
     // Interrupts a running command; the interrupted call fails with DB_E_CANCELED.
@@ -139,6 +142,15 @@ class Session {
   public:
     virtual ~Session() = default;
     virtual std::unique_ptr<Statement> Prepare(std::string_view text, const ExecuteOptions& options) = 0;
+    // Runs `text` at once when the provider sees that it is a single statement without rows taking input
+    // values only, and reports the rows it affected (-1 when it does not count them). False, with nothing
+    // run, for anything else: the caller then goes through Prepare. Failures are those Prepare and
+    // Statement::Execute would raise.
+    virtual bool RunAction(std::string_view text, std::span<const ParamBinding> params,
+                           const ExecuteOptions& options, std::int64_t& affected) {
+        (void)text, (void)params, (void)options, (void)affected;
+        return false;
+    }
     // Transactions; a provider without them raises 3251 from "ADODB.Connection" in BeginTransaction.
     virtual void BeginTransaction() = 0;
     virtual void Commit() = 0;

@@ -52,7 +52,12 @@ Ref<FieldsImpl> NoFields() {
 }  // namespace
 
 // ---- Execution ---------------------------------------------------------------------------------------
-Execution::~Execution() = default;
+Execution::~Execution() {
+    // The statement goes first: a provider may still write output values into the bound storage while it
+    // lets go of the statement.
+    statement.reset();
+    if (connection) connection->GiveBindingStorage(std::move(bindings));
+}
 
 bool Execution::HasOutputs() const {
     return std::any_of(bindings.begin(), bindings.end(),
@@ -530,6 +535,7 @@ RecordsetImpl::RecordsetImpl() : core_(MakeRef<RowsetCore>()), fields_(NoFields(
 
 RecordsetImpl::~RecordsetImpl() {
     // Fields may outlive their recordset; they must not keep its statement and session busy.
+    if (!core_->IsOpen() && !core_->execution()) return;
     try {
         core_->Close();
     } catch (...) {
@@ -684,11 +690,19 @@ void RecordsetImpl::Attach(std::unique_ptr<Execution> exec, SharedText source) {
     Ref<ConnectionImpl> c = exec->connection;
     c->Call([&] {
         if (!exec->statement->Result()) {
-            // A statement without rows: the recordset stays closed.
+            // A statement without rows: the recordset stays closed. It holds the execution for
+            // NextRecordset unless the provider knows that nothing follows (a single action statement, the
+            // usual case, then lets go of its statement at once).
             if (exec->HasOutputs()) exec->LookPast();
-            core_->HoldPending(std::move(exec));
+            results_ended_ = !exec->HasOutputs() && !exec->statement->MayHaveMoreResults();
+            if (results_ended_) {
+                exec.reset();
+            } else {
+                core_->HoldPending(std::move(exec));
+            }
             return;
         }
+        results_ended_ = false;
         // A call with output parameters answers with rows too (psqlODBC runs it as a SELECT): its rows are
         // read into the recordset at once, so that the output values can follow before Execute returns.
         const bool outputs = exec->HasOutputs();
@@ -700,6 +714,13 @@ void RecordsetImpl::Attach(std::unique_ptr<Execution> exec, SharedText source) {
             if (outputs) core_->LookPastResult();
         }
     });
+    RebuildFields();
+}
+
+void RecordsetImpl::AttachEnded(SharedText source) {
+    source_ = std::move(source);
+    if (const auto* group = filter_.get_if<std::int32_t>(); !group || *group != 0) filter_ = Variant(0);
+    results_ended_ = true;
     RebuildFields();
 }
 
@@ -824,6 +845,11 @@ void RecordsetImpl::Move(std::int32_t num_records) {
 
 Ref<ado::Recordset> RecordsetImpl::NextRecordset(Variant* records_affected) {
     if (!core_->execution()) {
+        if (results_ended_) {
+            results_ended_ = false;
+            if (records_affected) *records_affected = Variant(-1);
+            return Ref<ado::Recordset>();
+        }
         if (!core_->IsOpen()) RaiseAdo(ado::adErrObjectClosed, kRecordset);
         return Ref<ado::Recordset>();
     }

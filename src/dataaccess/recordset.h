@@ -27,6 +27,7 @@
 #include "dataaccess/connection.h"
 #include "dataaccess/provider.h"
 #include "dataaccess/shared_text.h"
+#include "runtime/pooled.h"
 #include "korado/platform/adodb.h"
 
 namespace korado::dataaccess {
@@ -35,7 +36,7 @@ class ParametersImpl;
 class CommandImpl;
 
 // A running command: the provider statement, its bound parameters and where output values go.
-struct Execution {
+struct Execution : Pooled<Execution> {
 
     Ref<ConnectionImpl> connection;
     std::unique_ptr<Statement> statement;
@@ -61,7 +62,7 @@ struct Execution {
 struct FilterState;
 
 // The open state of a recordset; shared with its Field objects.
-class RowsetCore final : public Object, public SessionUser {
+class RowsetCore final : public Object, public SessionUser, public Pooled<RowsetCore> {
   public:
     enum class Mode { kClosed, kForward, kStatic };
 
@@ -202,7 +203,7 @@ class FieldsImpl final : public ado::Fields {
     std::vector<std::string> folded_;
 };
 
-class RecordsetImpl final : public ado::Recordset {
+class RecordsetImpl final : public ado::Recordset, public Pooled<RecordsetImpl> {
   public:
     RecordsetImpl();
     ~RecordsetImpl() override;
@@ -256,6 +257,8 @@ class RecordsetImpl final : public ado::Recordset {
     // Opens on the execution's current result (or holds it closed when that result has no rows), with this
     // recordset's cursor settings.
     void Attach(std::unique_ptr<Execution> exec, SharedText source);
+    // Closed, for an action that ran to its end with no result after it.
+    void AttachEnded(SharedText source);
     // A static, read-only rowset over `cursor` (OpenSchema).
     void AttachCursor(Cursor& cursor, Ref<ConnectionImpl> connection);
 
@@ -283,6 +286,7 @@ class RecordsetImpl final : public ado::Recordset {
     std::int32_t open_options_ = ado::adOptionUnspecified;
     Variant filter_ = Variant(0);
     Ref<ado::Properties> properties_;
+    bool results_ended_ = false;  // closed on an action whose statement had no further result
 };
 
 }  // namespace korado::dataaccess

@@ -24,10 +24,7 @@ ado::Command& RequireCommand(const Ref<ado::Command>& command) {
     return *command;
 }
 
-std::int32_t TextLength(const Variant& value) {
-    if (const auto* text = value.get_if<std::string>()) return static_cast<std::int32_t>(Len(*text));
-    return static_cast<std::int32_t>(Len(CStr(value)));
-}
+std::int32_t TextLength(const Variant& value) { return static_cast<std::int32_t>(LenOfText(value)); }
 
 // ---- the placeholder scan -------------------------------------------------------------------------------
 
@@ -83,10 +80,6 @@ bool IsWordCharacter(char32_t c) noexcept {
     if (c < 0x80) return IsAsciiAlnum(c);
     if (c >= 0xA0 && c <= 0xFF) return true;
     return std::find(std::begin(k80To9F), std::end(k80To9F), c) != std::end(k80To9F);
-}
-
-bool IsAscii(std::string_view s) noexcept {
-    return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
 // Where the colons of an ASCII text stand, found once for all the names bound in it: a placeholder can
@@ -198,9 +191,9 @@ namespace {
 // The variable an item holds, or null. Members are made by Add, so their exact type settles the cast
 // without dynamic_cast's search; a derived object still converts.
 Ref<clsParameter> AsParameter(const Variant& item) {
-    Ref<Dispatch> object = item.AsObject();
+    const Object* object = item.ObjectPointer();
     if (object && typeid(*object) == typeid(clsParameter))
-        return Ref<clsParameter>(static_cast<clsParameter*>(object.get()));
+        return Ref<clsParameter>(const_cast<clsParameter*>(static_cast<const clsParameter*>(object)));
     return item.ObjectAs<clsParameter>();
 }
 
@@ -252,17 +245,18 @@ void clsBindVariables::AddParametersToCommand(Ref<ado::Command>& command, Ref<Co
         struct Placeholder {
             std::size_t position;
             Ref<ado::Parameter> parameter;
+            const Variant* name;  // the entry when it is the name's text, else null
         };
         // A statement holds a few placeholders: they stay on the stack, more go to the heap.
         std::array<Placeholder, 8> few;
         std::vector<Placeholder> many;
         std::size_t count = 0;
-        auto add = [&](std::size_t position, const Ref<ado::Parameter>& prm) {
+        auto add = [&](std::size_t position, const Ref<ado::Parameter>& prm, const Variant* name) {
             if (count == few.size()) many.assign(std::make_move_iterator(few.begin()), std::make_move_iterator(few.end()));
             if (count < few.size()) {
-                few[count] = {position, prm};
+                few[count] = {position, prm, name};
             } else {
-                many.push_back({position, prm});
+                many.push_back({position, prm, name});
             }
             ++count;
         };
@@ -361,7 +355,7 @@ void clsBindVariables::AddParametersToCommand(Ref<ado::Command>& command, Ref<Co
                         prm->SetValue(Variant(std::int16_t{0}));
                     }
                 } else if (data_type == korTypeOther || data_type == korTypeVarchar2) {
-                    const std::size_t length = Len(CStr(variable->Value()));
+                    const std::size_t length = LenOfText(variable->Value());
                     if (length < static_cast<std::size_t>(kOutputTextSize)) {
                         prm->SetValue(CStr(variable->Value()) + Space(kOutputTextSize - length));
                         prm->SetSize(kOutputTextSize);
@@ -381,7 +375,7 @@ void clsBindVariables::AddParametersToCommand(Ref<ado::Command>& command, Ref<Co
 
             // B: rewrite the entry's placeholders; each one is bound to the parameter just prepared.
             RewriteEach(SQL, name, ascii_sql, colons ? &*colons : nullptr,
-                        [&](std::size_t position) { add(position, prm); });
+                        [&](std::size_t position) { add(position, prm, text == &converted ? nullptr : &entry); });
         }
 
         // C: append in text order (no two placeholders share a position). A name placed more than once, or
@@ -395,7 +389,7 @@ void clsBindVariables::AddParametersToCommand(Ref<ado::Command>& command, Ref<Co
             const Ref<ado::Parameter>& prm = placeholder.parameter;
             ado::Command& cmd = RequireCommand(command);
             Ref<ado::Parameter> existing;
-            existing = cmd.Parameters()->FindItem(Variant(prm->Name()));
+            existing = cmd.Parameters()->FindItem(placeholder.name ? *placeholder.name : Variant(prm->Name()));
             if (!existing) {
                 cmd.Parameters()->Append(prm);
             } else {

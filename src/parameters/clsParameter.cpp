@@ -1,6 +1,5 @@
 #include "korado/parameters/clsParameter.h"
 
-#include <optional>
 
 #include "korado/connection/clsADO.h"
 #include "korado/errors/clsADOError.h"
@@ -116,22 +115,13 @@ void clsParameter::SetSize(std::int32_t NewValue) {
 }
 
 Variant clsParameter::Value() {
-    // Built by copying rather than by assignment: the value is read for every statement that binds it.
-    std::optional<Variant> result;
     Try({kClass, "Get Value"}, [&] {
-        result.emplace(m_Value);
         // The binding code reads Value before Size and relies on this: a text variable's size follows its
         // current value. A Null text has no length, so this fails and Size keeps what it held. Text is
-        // measured where it lies; other values are converted first.
-        if (m_DataType != korTypeVarchar2) {
-            m_Size = -1;
-        } else if (const auto* text = m_Value.get_if<std::string>()) {
-            m_Size = static_cast<std::int32_t>(Len(*text));
-        } else {
-            m_Size = static_cast<std::int32_t>(Len(CStr(m_Value)));
-        }
+        // measured where it lies; numbers without being converted.
+        m_Size = m_DataType == korTypeVarchar2 ? static_cast<std::int32_t>(LenOfText(m_Value)) : -1;
     });
-    return result ? std::move(*result) : Variant();
+    return m_Value;
 }
 
 void clsParameter::SetValue(const Variant& NewValue) {

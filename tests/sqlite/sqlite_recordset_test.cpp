@@ -325,8 +325,19 @@ TEST_F(SqliteRecordset, SeveralStatementsGiveSeveralResults) {
     ASSERT_TRUE(rs);
     EXPECT_EQ(CLng(affected), 2);
     EXPECT_FALSE(rs->NextRecordset(&affected));
+    EXPECT_EQ(CLng(affected), -1);
+    EXPECT_RAISES_FROM(ado::adErrObjectClosed, "ADODB.Recordset", rs->NextRecordset(&affected));
     Ref<ado::Recordset> check = connection->Execute("SELECT sum(a) FROM m");
     EXPECT_EQ(CLng(check->Fields()->At(0)->Value()), 5);
+    // A single action statement lets go of its statement at once; its recordset still answers as above.
+    Variant inserted;
+    Ref<ado::Recordset> action = connection->Execute("INSERT INTO m VALUES (9)", &inserted);
+    EXPECT_EQ(CLng(inserted), 1);
+    EXPECT_EQ(action->State(), ado::adStateClosed);
+    affected = Variant(7);
+    EXPECT_FALSE(action->NextRecordset(&affected));
+    EXPECT_EQ(CLng(affected), -1);
+    EXPECT_RAISES_FROM(ado::adErrObjectClosed, "ADODB.Recordset", action->NextRecordset(&affected));
 
     // Through a client cursor too, with the text as Source.
     Ref<ado::Recordset> client = Open("SELECT 1 AS x; SELECT 2 AS y", ado::adUseClient);

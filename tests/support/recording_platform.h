@@ -62,7 +62,7 @@ class RecordingParameter final : public ado::Parameter {
     }
     std::int32_t Size() override { return size; }
     void SetSize(std::int32_t v) override { size = v, writes.push_back("Size=" + std::to_string(v)); }
-    Variant Value() override { return value; }
+    const Variant& Value() override { return value; }
     void SetValue(const Variant& v) override { value = v, writes.push_back("Value"); }
     std::uint8_t Precision() override { return precision; }
     void SetPrecision(std::uint8_t v) override { precision = v; }

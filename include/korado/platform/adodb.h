@@ -139,7 +139,8 @@ public:
     virtual void SetDirection(std::int32_t value) = 0;
     virtual std::int32_t Size() = 0;
     virtual void SetSize(std::int32_t value) = 0;
-    virtual Variant Value() = 0;
+    // Stays valid until the value is next set.
+    virtual const Variant& Value() = 0;
     virtual void SetValue(const Variant& value) = 0;
     virtual std::uint8_t Precision() = 0;
     virtual void SetPrecision(std::uint8_t value) = 0;

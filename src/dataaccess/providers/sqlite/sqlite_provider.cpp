@@ -15,6 +15,7 @@
 #include "dataaccess/value_text.h"
 #include "korado/runtime/convert.h"
 #include "korado/runtime/strings.h"
+#include "runtime/pooled.h"
 
 namespace korado::dataaccess::sqlite {
 namespace {
@@ -135,7 +136,7 @@ class SqliteCursor final : public Cursor {
     mutable std::vector<ColumnType> types_;
 };
 
-class SqliteStatement final : public Statement {
+class SqliteStatement final : public Statement, public Pooled<SqliteStatement> {
   public:
     SqliteStatement(SqliteSession& session, std::string_view text, const ExecuteOptions& options);
     ~SqliteStatement() override;
@@ -144,6 +145,9 @@ class SqliteStatement final : public Statement {
     Cursor* Result() override { return !ActionsPending() && has_rows_ ? &cursor_ : nullptr; }
     std::int64_t RowsAffected() override { return ActionsPending() ? actions_[first_action_] : -1; }
     bool NextResult() override;
+    bool MayHaveMoreResults() override {
+        return has_rows_ || first_action_ + 1 < actions_.size() || offset_ + current_.consumed < text_.size();
+    }
     // SQLite has no output parameters ("Output Parameter Availability" is 1): values stay as bound.
     void FetchOutputParameters(std::span<ParamBinding>) override {}
     void Cancel() override;
@@ -197,6 +201,8 @@ class SqliteSession final : public Session {
     }
 
     std::unique_ptr<Statement> Prepare(std::string_view text, const ExecuteOptions& options) override;
+    bool RunAction(std::string_view text, std::span<const ParamBinding> params, const ExecuteOptions& options,
+                   std::int64_t& affected) override;
     void BeginTransaction() override;
     void Commit() override;
     void Rollback() override;
@@ -654,18 +660,22 @@ void SqliteStatement::Bind(sqlite3_stmt* stmt) {
     next_param_ += static_cast<std::size_t>(n);
 }
 
-void SqliteStatement::BindOne(sqlite3_stmt* stmt, int index, const ParamBinding& b, std::size_t position,
-                              bool lasting) {
+namespace {
+
+// Binds one value. `lasting`: the value outlives every step that reads it, so SQLite may point at its text
+// rather than copy it; copies it makes are noted in `current`.
+void BindValue(SqliteSession& session, Prepared& current, sqlite3_stmt* stmt, int index, const ParamBinding& b,
+               std::size_t position, bool lasting) {
     const Variant& v = b.value;
     int rc = SQLITE_OK;
     // `stable`: the bytes are the binding's own, not a conversion made here.
     auto bind_text = [&](const std::string& s, bool stable) {
-        if (!(stable && lasting)) current_.copies_bound = true;
+        if (!(stable && lasting)) current.copies_bound = true;
         rc = sqlite3_bind_text64(stmt, index, s.data(), s.size(),
                                  stable && lasting ? SQLITE_STATIC : SQLITE_TRANSIENT, SQLITE_UTF8);
     };
     auto bind_bytes = [&](const std::uint8_t* data, std::size_t size, bool stable) {
-        if (!(stable && lasting)) current_.copies_bound = true;
+        if (!(stable && lasting)) current.copies_bound = true;
         rc = sqlite3_bind_blob64(stmt, index, size ? static_cast<const void*>(data) : "", size,
                                  stable && lasting ? SQLITE_STATIC : SQLITE_TRANSIENT);
     };
@@ -797,7 +807,14 @@ void SqliteStatement::BindOne(sqlite3_stmt* stmt, int index, const ParamBinding&
                             ": the value cannot be converted to the parameter's type. " + e.Description(),
                         0, "22018");
     }
-    if (rc != SQLITE_OK) session_.Fail(rc, false);
+    if (rc != SQLITE_OK) session.Fail(rc, false);
+}
+
+}  // namespace
+
+void SqliteStatement::BindOne(sqlite3_stmt* stmt, int index, const ParamBinding& b, std::size_t position,
+                              bool lasting) {
+    BindValue(session_, current_, stmt, index, b, position, lasting);
 }
 
 // ---- session -----------------------------------------------------------------------------------------
@@ -859,6 +876,39 @@ void SqliteSession::Return(std::string_view text, Prepared&& p) {
         cache_.erase(oldest);
     }
     cache_.emplace(std::string(text), CacheEntry{p.stmt, p.consumed, ++use_counter_, p.dml, false});
+}
+
+bool SqliteSession::RunAction(std::string_view text, std::span<const ParamBinding> params,
+                              const ExecuteOptions& options, std::int64_t& affected) {
+    if (options.command_type != ado::adCmdText) return false;
+    Prepared p = Checkout(text);
+    if (!p.stmt) return false;
+    // One statement (nothing but blanks after it), no columns, and a value for every marker: anything else
+    // goes the general way, which runs batches in turn and reports missing values.
+    const bool single = text.substr(p.consumed).find_first_not_of(" \t\r\n") == std::string_view::npos;
+    const int markers = sqlite3_bind_parameter_count(p.stmt);
+    if (!single || sqlite3_column_count(p.stmt) != 0 || static_cast<std::size_t>(markers) > params.size()) {
+        Return(text, std::move(p));
+        return false;
+    }
+    int rc = SQLITE_OK;
+    try {
+        // The statement runs to its end before this returns: SQLite may point at the caller's values.
+        for (int i = 1; i <= markers; ++i)
+            BindValue(*this, p, p.stmt, i, params[static_cast<std::size_t>(i - 1)], static_cast<std::size_t>(i - 1),
+                      true);
+        Arm(options.timeout_seconds);
+        rc = sqlite3_step(p.stmt);
+        Disarm();
+        if (rc != SQLITE_DONE) Fail(rc, false, sqlite3_sql(p.stmt) ? sqlite3_sql(p.stmt) : "");
+    } catch (...) {
+        Disarm();
+        Return(text, std::move(p));
+        throw;
+    }
+    affected = p.dml ? sqlite3_changes64(db_) : -1;
+    Return(text, std::move(p));
+    return true;
 }
 
 std::unique_ptr<Statement> SqliteSession::Prepare(std::string_view text, const ExecuteOptions& options) {
