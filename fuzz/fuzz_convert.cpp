@@ -48,6 +48,7 @@ void Conversions(const std::string& text) {
         std::string printed = CStr(d);
         std::optional<double> back = ParseNumber(printed);
         Check(back && *back == d);
+        Check(LenOfText(Variant(d)) == Len(printed));
     } else {
         Check(!parsed);
     }

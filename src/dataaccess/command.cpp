@@ -93,14 +93,15 @@ void ParameterImpl::Validate(std::string_view object) const {
         RaiseAdo(ado::adErrInvalidParamInfo, object);
 }
 
-void ParameterImpl::Bind(ParamBinding& b) const {
-    b.name = name_;
-    b.type = type_;
-    b.direction = direction_ == ado::adParamUnknown ? ado::adParamInput : direction_;
-    b.size = size_;
-    b.precision = precision_;
-    b.scale = scale_;
-    b.value = value_;
+ParamBinding ParameterImpl::Binding() const {
+    // Built member by member: a value-initialized binding would be cleared first, for every parameter run.
+    return ParamBinding{.name = name_,
+                        .type = type_,
+                        .direction = direction_ == ado::adParamUnknown ? ado::adParamInput : direction_,
+                        .size = size_,
+                        .precision = precision_,
+                        .scale = scale_,
+                        .value = value_};
 }
 
 // ---- Parameters --------------------------------------------------------------------------------------
@@ -227,7 +228,7 @@ CommandImpl::RunRequest CommandImpl::Request(const Variant& parameter_values, st
     bindings.reserve(parameters_->items().size());
     for (const auto& p : parameters_->items()) {
         p->Validate(object);
-        p->Bind(bindings.emplace_back());
+        bindings.push_back(p->Binding());
     }
     // Values passed to Execute replace the appended parameters' input values, or stand alone when there are
     // no parameter objects.
@@ -258,11 +259,14 @@ CommandImpl::RunRequest CommandImpl::Request(const Variant& parameter_values, st
     return request;
 }
 
-std::unique_ptr<Execution> CommandImpl::Run(const Variant& parameter_values, std::int32_t options,
-                                            bool forward_only, std::string_view object) {
-    RunRequest request = Request(parameter_values, options, forward_only, object);
+std::unique_ptr<Execution> CommandImpl::Start(RunRequest&& request, std::string_view object) {
     return RunText(connection_, text_.view(), request.options, std::move(request.bindings),
                    parameters_->items().empty() ? Ref<ParametersImpl>() : parameters_, object);
+}
+
+std::unique_ptr<Execution> CommandImpl::Run(const Variant& parameter_values, std::int32_t options,
+                                            bool forward_only, std::string_view object) {
+    return Start(Request(parameter_values, options, forward_only, object), object);
 }
 
 bool CommandImpl::RunAction(const RunRequest& request, std::int64_t& affected) {
@@ -272,7 +276,8 @@ bool CommandImpl::RunAction(const RunRequest& request, std::int64_t& affected) {
         if (b.direction != ado::adParamInput) return false;
     Session& session = connection_->RequireSession(kCommand);
     if (IsBlankText(text_.view())) return false;
-    return connection_->Call([&] { return session.RunAction(text_.view(), request.bindings, request.options, affected); });
+    return connection_->Call(
+        [&] { return session.RunAction(text_.view(), request.bindings, request.options, affected); });
 }
 
 Ref<ado::Recordset> CommandImpl::Execute(Variant* records_affected, const Variant& parameters,
@@ -288,28 +293,29 @@ Ref<ado::Recordset> CommandImpl::Execute(Variant* records_affected, const Varian
         c->GiveBindingStorage(std::move(request.bindings));
         if (records_affected) *records_affected = Variant(static_cast<int>(affected));
         if (no_records) return Ref<ado::Recordset>();
-        Ref<RecordsetImpl> rs = MakeRef<RecordsetImpl>();
-        rs->SetCursorLocation(c->CursorLocation());
-        if (c->CursorLocation() == ado::adUseClient) rs->SetCursorType(ado::adOpenStatic);
-        rs->SetActiveConnection(Ref<ado::Connection>(c.get()));
+        Ref<RecordsetImpl> rs = NewRecordset();
         rs->AttachEnded(text_);
         return Ref<ado::Recordset>(rs.get());
     }
 
-    std::unique_ptr<Execution> exec =
-        RunText(c, text_.view(), request.options, std::move(request.bindings),
-                parameters_->items().empty() ? Ref<ParametersImpl>() : parameters_, kCommand);
+    std::unique_ptr<Execution> exec = Start(std::move(request), kCommand);
     if (records_affected) *records_affected = Variant(static_cast<int>(exec->statement->RowsAffected()));
     if (no_records) {
         c->Call([&] { exec->Finish(); });
         return Ref<ado::Recordset>();
     }
-    Ref<RecordsetImpl> rs = MakeRef<RecordsetImpl>();
-    rs->SetCursorLocation(c->CursorLocation());
-    if (c->CursorLocation() == ado::adUseClient) rs->SetCursorType(ado::adOpenStatic);
-    rs->SetActiveConnection(Ref<ado::Connection>(c.get()));
+    Ref<RecordsetImpl> rs = NewRecordset();
     rs->Attach(std::move(exec), text_);
     return Ref<ado::Recordset>(rs.get());
+}
+
+Ref<RecordsetImpl> CommandImpl::NewRecordset() {
+    // What Execute returns takes the connection's cursor location; a client cursor is static.
+    Ref<RecordsetImpl> rs = MakeRef<RecordsetImpl>();
+    rs->SetCursorLocation(connection_->CursorLocation());
+    if (connection_->CursorLocation() == ado::adUseClient) rs->SetCursorType(ado::adOpenStatic);
+    rs->SetActiveConnection(Ref<ado::Connection>(connection_.get()));
+    return rs;
 }
 
 void CommandImpl::Cancel() {

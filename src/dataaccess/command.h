@@ -18,14 +18,18 @@
 #include "dataaccess/connection.h"
 #include "dataaccess/properties.h"
 #include "dataaccess/shared_text.h"
-#include "runtime/pooled.h"
 #include "korado/platform/adodb.h"
+#include "runtime/pooled.h"
 
 namespace korado::dataaccess {
 
+struct Execution;
+class RecordsetImpl;
+
 class ParameterImpl final : public ado::Parameter, public Pooled<ParameterImpl> {
   public:
-    ParameterImpl() = default;
+    // Provided (every member has its initializer) so that creating one does not clear the object first.
+    ParameterImpl() {}  // NOLINT(modernize-use-equals-default)
 
     std::string Name() override { return name_; }
     void SetName(std::string_view value) override { name_ = std::string(value); }
@@ -47,8 +51,7 @@ class ParameterImpl final : public ado::Parameter, public Pooled<ParameterImpl> 
     const std::string& name() const noexcept { return name_; }
     // Raises 3708 from `object` when the definition cannot be executed.
     void Validate(std::string_view object) const;
-    // Fills `b` with this parameter's definition and value.
-    void Bind(ParamBinding& b) const;
+    ParamBinding Binding() const;
     void StoreOutput(const Variant& value) { value_ = value; }
 
   private:
@@ -64,6 +67,7 @@ class ParameterImpl final : public ado::Parameter, public Pooled<ParameterImpl> 
 
 class ParametersImpl final : public ado::Parameters, public Pooled<ParametersImpl> {
   public:
+    ParametersImpl() {}  // NOLINT(modernize-use-equals-default): as ParameterImpl's
     std::int32_t Count() override { return static_cast<std::int32_t>(items_.size()); }
     Ref<ado::Parameter> Item(const Variant& index) override;
     Ref<ado::Parameter> FindItem(const Variant& index) override;
@@ -118,6 +122,9 @@ class CommandImpl final : public ado::Command, public Pooled<CommandImpl> {
                        std::string_view object);
     // Runs the text through the provider's shortcut for a single action statement; false when it cannot.
     bool RunAction(const RunRequest& request, std::int64_t& affected);
+    // Runs the text the general way: a statement whose results are read in turn.
+    std::unique_ptr<Execution> Start(RunRequest&& request, std::string_view object);
+    Ref<RecordsetImpl> NewRecordset();
 
     Ref<ConnectionImpl> connection_;
     SharedText text_;  // shared with the recordsets its executions return

@@ -27,8 +27,8 @@
 #include "dataaccess/connection.h"
 #include "dataaccess/provider.h"
 #include "dataaccess/shared_text.h"
-#include "runtime/pooled.h"
 #include "korado/platform/adodb.h"
+#include "runtime/pooled.h"
 
 namespace korado::dataaccess {
 
@@ -37,6 +37,8 @@ class CommandImpl;
 
 // A running command: the provider statement, its bound parameters and where output values go.
 struct Execution : Pooled<Execution> {
+    // Provided (every member has its initializer) so that creating one does not clear the object first.
+    Execution() {}  // NOLINT(modernize-use-equals-default)
 
     Ref<ConnectionImpl> connection;
     std::unique_ptr<Statement> statement;

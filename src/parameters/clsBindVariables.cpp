@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <memory>
+#include <new>
 #include <optional>
 #include <span>
 #include <typeinfo>
@@ -25,6 +27,36 @@ ado::Command& RequireCommand(const Ref<ado::Command>& command) {
 }
 
 std::int32_t TextLength(const Variant& value) { return static_cast<std::int32_t>(LenOfText(value)); }
+
+// Up to N items in place (constructed only as they are added), more on the heap.
+template <class T, std::size_t N>
+class SmallList {
+  public:
+    SmallList() = default;
+    SmallList(const SmallList&) = delete;
+    SmallList& operator=(const SmallList&) = delete;
+    ~SmallList() { std::destroy_n(inline_items(), std::min(size_, N)); }
+
+    void push_back(T item) {
+        if (size_ < N) {
+            std::construct_at(inline_items() + size_, std::move(item));
+        } else {
+            if (size_ == N)
+                heap_.assign(std::make_move_iterator(inline_items()),
+                             std::make_move_iterator(inline_items() + N));
+            heap_.push_back(std::move(item));
+        }
+        ++size_;
+    }
+    T* begin() noexcept { return size_ <= N ? inline_items() : heap_.data(); }
+    T* end() noexcept { return begin() + size_; }
+
+  private:
+    T* inline_items() noexcept { return std::launder(reinterpret_cast<T*>(storage_)); }
+    alignas(T) unsigned char storage_[N * sizeof(T)];
+    std::size_t size_ = 0;
+    std::vector<T> heap_;
+};
 
 // ---- the placeholder scan -------------------------------------------------------------------------------
 
@@ -88,13 +120,22 @@ bool IsWordCharacter(char32_t c) noexcept {
 class Colons {
   public:
     explicit Colons(std::string_view sql) {
-        for (std::size_t at = sql.find(':'); at != std::string_view::npos; at = sql.find(':', at + 1)) {
+        auto note = [&](std::size_t at) {
             if (count_ == at_.size()) {
                 count_ = kTooMany;
-                return;
+                return false;
             }
             at_[count_++] = static_cast<std::uint32_t>(at);
+            return true;
+        };
+        // A short statement is looked at byte by byte, a long one searched (a call per colon found).
+        if (sql.size() <= 256) {
+            for (std::size_t at = 0; at < sql.size(); ++at)
+                if (sql[at] == ':' && !note(at)) return;
+            return;
         }
+        for (std::size_t at = sql.find(':'); at != std::string_view::npos; at = sql.find(':', at + 1))
+            if (!note(at)) return;
     }
     bool listed() const noexcept { return count_ != kTooMany; }
     const std::uint32_t* begin() const noexcept { return at_.data(); }
@@ -134,7 +175,8 @@ void RewriteAscii(std::string& sql, std::string_view name, const Colons& colons,
 // `found`, in text order. `ascii_sql`: SQL holds nothing but ASCII (rewriting keeps it so); `colons`
 // lists its colons then.
 template <class Found>
-void RewriteEach(std::string& SQL, std::string_view name, bool ascii_sql, const Colons* colons, Found&& found) {
+void RewriteEach(std::string& SQL, std::string_view name, bool ascii_sql, const Colons* colons,
+                 Found&& found) {
     if (ascii_sql && IsAscii(name)) {
         if (colons) return RewriteAscii(SQL, name, *colons, found);
         return RewriteAscii(SQL, name, Colons(SQL), found);
@@ -178,7 +220,8 @@ void RewriteEach(std::string& SQL, std::string_view name, bool ascii_sql, const 
 
 std::vector<std::size_t> RewritePlaceholders(std::string& SQL, std::string_view name) {
     std::vector<std::size_t> positions;
-    RewriteEach(SQL, name, IsAscii(SQL), nullptr, [&](std::size_t position) { positions.push_back(position); });
+    RewriteEach(SQL, name, IsAscii(SQL), nullptr,
+                [&](std::size_t position) { positions.push_back(position); });
     return positions;
 }
 
@@ -248,20 +291,13 @@ void clsBindVariables::AddParametersToCommand(Ref<ado::Command>& command, Ref<Co
             const Variant* name;  // the entry when it is the name's text, else null
         };
         // A statement holds a few placeholders: they stay on the stack, more go to the heap.
-        std::array<Placeholder, 8> few;
-        std::vector<Placeholder> many;
-        std::size_t count = 0;
+        SmallList<Placeholder, 8> placeholders;
         auto add = [&](std::size_t position, const Ref<ado::Parameter>& prm, const Variant* name) {
-            if (count == few.size()) many.assign(std::make_move_iterator(few.begin()), std::make_move_iterator(few.end()));
-            if (count < few.size()) {
-                few[count] = {position, prm, name};
-            } else {
-                many.push_back({position, prm, name});
-            }
-            ++count;
+            placeholders.push_back({position, prm, name});
         };
         const bool ascii_sql = IsAscii(SQL);
-        const std::optional<Colons> colons = ascii_sql ? std::optional<Colons>(std::in_place, SQL) : std::nullopt;
+        const std::optional<Colons> colons =
+            ascii_sql ? std::optional<Colons>(std::in_place, SQL) : std::nullopt;
 
         for (const Variant& entry : *names) {
             std::string converted;
@@ -374,22 +410,22 @@ void clsBindVariables::AddParametersToCommand(Ref<ado::Command>& command, Ref<Co
             }
 
             // B: rewrite the entry's placeholders; each one is bound to the parameter just prepared.
-            RewriteEach(SQL, name, ascii_sql, colons ? &*colons : nullptr,
-                        [&](std::size_t position) { add(position, prm, text == &converted ? nullptr : &entry); });
+            RewriteEach(SQL, name, ascii_sql, colons ? &*colons : nullptr, [&](std::size_t position) {
+                add(position, prm, text == &converted ? nullptr : &entry);
+            });
         }
 
         // C: append in text order (no two placeholders share a position). A name placed more than once, or
         // one the command already holds, gets a copy: the platform refuses to append the same parameter
         // object twice.
-        const std::span<Placeholder> placeholders =
-            count <= few.size() ? std::span<Placeholder>(few.data(), count) : std::span<Placeholder>(many);
         std::sort(placeholders.begin(), placeholders.end(),
                   [](const Placeholder& a, const Placeholder& b) { return a.position < b.position; });
         for (const Placeholder& placeholder : placeholders) {
             const Ref<ado::Parameter>& prm = placeholder.parameter;
             ado::Command& cmd = RequireCommand(command);
             Ref<ado::Parameter> existing;
-            existing = cmd.Parameters()->FindItem(placeholder.name ? *placeholder.name : Variant(prm->Name()));
+            existing =
+                cmd.Parameters()->FindItem(placeholder.name ? *placeholder.name : Variant(prm->Name()));
             if (!existing) {
                 cmd.Parameters()->Append(prm);
             } else {
@@ -423,9 +459,7 @@ void clsBindVariables::Destructor() {
 
 bool clsBindVariables::Exists(const Variant& Index) {
     bool result = false;
-    Try({kClass, "Exists"}, [&] {
-        result = static_cast<bool>(Lookup(m_Members, Index));
-    });
+    Try({kClass, "Exists"}, [&] { result = static_cast<bool>(Lookup(m_Members, Index)); });
     return result;
 }
 

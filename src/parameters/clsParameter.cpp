@@ -1,6 +1,5 @@
 #include "korado/parameters/clsParameter.h"
 
-
 #include "korado/connection/clsADO.h"
 #include "korado/errors/clsADOError.h"
 #include "korado/errors/modErrorHandler.h"

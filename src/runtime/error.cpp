@@ -71,9 +71,11 @@ void Raise(std::int32_t number, std::string source, std::string description) {
     throw Error(number, std::move(source), std::move(description));
 }
 
-Error CurrentException() {
+Error CurrentException() { return ErrorFrom(std::current_exception()); }
+
+Error ErrorFrom(const std::exception_ptr& failure) {
     try {
-        throw;
+        std::rethrow_exception(failure);
     } catch (const Error& e) {
         return e;
     } catch (const std::bad_alloc&) {

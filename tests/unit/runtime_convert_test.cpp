@@ -92,19 +92,22 @@ TEST(CStr, DoublesAndSinglesInShortestRoundTripForm) {
         const auto whole = static_cast<double>(random() % 1000000000000000ULL >> (random() % 50));
         const double d = (i % 2 ? -whole : whole) / scale[i % 7];
         char shortest[64];
-        auto [end, ec] = std::to_chars(shortest, shortest + sizeof shortest, d, std::chars_format::scientific);
+        auto [end, ec] =
+            std::to_chars(shortest, shortest + sizeof shortest, d, std::chars_format::scientific);
         const std::string text = FormatDouble(d);
-        ASSERT_EQ(significant(text), significant(std::string_view(shortest, static_cast<std::size_t>(end - shortest))))
+        ASSERT_EQ(significant(text),
+                  significant(std::string_view(shortest, static_cast<std::size_t>(end - shortest))))
             << text;
         ASSERT_EQ(ParseNumber(text), d) << text;
         ASSERT_EQ(LenOfText(Variant(d)), Len(text)) << text;
     }
-    ExpectEach(CStr, {To{0.5, "0.5"}, To{1234.75, "1234.75"}, To{-0.0625, "-0.0625"}, To{0.1 + 0.2, "0.30000000000000004"},
-                      To{999999999999999.9, "999999999999999.9"}, To{4503599627370495.5, "4.5035996273704955E+15"}});
+    ExpectEach(CStr, {To{0.5, "0.5"}, To{1234.75, "1234.75"}, To{-0.0625, "-0.0625"},
+                      To{0.1 + 0.2, "0.30000000000000004"}, To{999999999999999.9, "999999999999999.9"},
+                      To{4503599627370495.5, "4.5035996273704955E+15"}});
 
-    for (const Variant& v : {Variant(std::numeric_limits<std::int32_t>::min()), Variant(kInt64Min), Variant(std::int16_t{0}),
-                             Variant(std::uint8_t{7}), Variant(-0.0), Variant(1e15), Variant(2.5f), Variant(true),
-                             Variant("\u00C4b")})
+    for (const Variant& v : {Variant(std::numeric_limits<std::int32_t>::min()), Variant(kInt64Min),
+                             Variant(std::int16_t{0}), Variant(std::uint8_t{7}), Variant(-0.0), Variant(1e15),
+                             Variant(2.5f), Variant(true), Variant("\u00C4b")})
         EXPECT_EQ(LenOfText(v), Len(CStr(v))) << CStr(v);
     EXPECT_RAISES(rt::InvalidUseOfNull, LenOfText(Variant::Null()));
 

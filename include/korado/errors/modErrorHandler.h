@@ -64,18 +64,28 @@ KORADO_EXPORT void SetCurrentError(const Error& e);
 // to HandleError with `site`.
 KORADO_EXPORT void PassOwnOrHandle(const Site& site, const Error& e);
 
+namespace detail {
+// Out of line, so that the guarded member's frame holds no room for an Error it would clear on every call.
+template <class Handler>
+[[gnu::noinline, gnu::cold]] void HandleFailure(const std::exception_ptr& failure, Handler& handler) {
+    const Error error = ErrorFrom(failure);
+    SetCurrentError(error);
+    handler(error);
+}
+}  // namespace detail
+
 template <class Body, class Handler>
 void TryWith(Body&& body, Handler&& handler) {
-    // Built only when something failed: every guarded member passes through here, most of them per row.
-    std::optional<Error> failure;
+    // Only a pointer is kept while the body runs: every guarded member passes through here, most of them
+    // per row. The handler runs after the catch block, so that it may raise.
+    std::exception_ptr failure;
     try {
         std::forward<Body>(body)();
         return;
     } catch (...) {
-        failure.emplace(CurrentException());
+        failure = std::current_exception();
     }
-    SetCurrentError(*failure);
-    std::forward<Handler>(handler)(*failure);
+    detail::HandleFailure(failure, handler);
 }
 
 template <class Body>

@@ -83,5 +83,7 @@ private:
 // Converts whatever is in flight (call inside a catch block) into a library Error: an Error stays as it
 // is, std::bad_alloc becomes runtime error 7, any other exception runtime error 51 with its text.
 KORADO_EXPORT Error CurrentException();
+// The same for a failure caught earlier.
+KORADO_EXPORT Error ErrorFrom(const std::exception_ptr& failure);
 
 }  // namespace korado

@@ -6,9 +6,11 @@
 // is taken: the later registration wins and the earlier factory is returned so it can be put back.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <string_view>
+#include <typeinfo>
 #include <vector>
 
 #include "korado/export.h"
@@ -34,9 +36,22 @@ KORADO_EXPORT Ref<Dispatch> CreateObject(std::string_view prog_id);
 // As CreateObject, then checks the kind: raises 13 when the object is not a T.
 template <class T>
 Ref<T> CreateObjectAs(std::string_view prog_id) {
-    Ref<T> r = RefCast<T>(CreateObject(prog_id));
-    if (!r) RaiseRuntime(rt::TypeMismatch, prog_id);
-    return r;
+    Ref<Dispatch> object = CreateObject(prog_id);
+    // The connection object creates a command by ProgID for every statement: the way from the created
+    // class to T is found once per class and thread (a cast's hierarchy walk compares type names).
+    thread_local const std::type_info* last_class = nullptr;
+    thread_local std::ptrdiff_t last_offset = 0;
+    const Dispatch& made = *object;
+    const std::type_info& created = typeid(made);
+    T* cast = nullptr;
+    if (&created == last_class) {
+        cast = reinterpret_cast<T*>(reinterpret_cast<char*>(object.get()) + last_offset);
+    } else if ((cast = dynamic_cast<T*>(object.get()))) {
+        last_class = &created;
+        last_offset = reinterpret_cast<char*>(cast) - reinterpret_cast<char*>(object.get());
+    }
+    if (!cast) RaiseRuntime(rt::TypeMismatch, prog_id);
+    return Ref<T>(cast);
 }
 // Every registration, sorted by ProgID.
 KORADO_EXPORT std::vector<ClassRegistration> RegisteredClasses();
