@@ -23,11 +23,14 @@ class CollectionEnumerator final : public Enumerator {
     std::size_t next_ = 0;
 };
 
-// Names are a few characters: compared in place rather than through a library call.
-bool SameBytes(std::string_view a, std::string_view b) noexcept {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (a[i] != b[i]) return false;
+// Whether ASCII `key` folds to `folded`. Names are a few characters: compared in place rather than
+// through a library call.
+bool FoldsTo(std::string_view key, std::string_view folded) noexcept {
+    if (key.size() != folded.size()) return false;
+    for (std::size_t i = 0; i < key.size(); ++i) {
+        const char c = key[i];
+        if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c) != folded[i]) return false;
+    }
     return true;
 }
 
@@ -63,14 +66,15 @@ const Variant* Collection::FindKey(std::string_view key) const noexcept {
 }
 
 std::size_t Collection::PositionOfKey(std::string_view key) const noexcept {
+    // A host's few variables are compared in turn, the key lower-cased as it is read: cheaper than folding
+    // it into a buffer and hashing it.
+    if (folded_.size() <= kScanned && IsAscii(key)) {
+        for (std::size_t i = 0; i < folded_.size(); ++i)
+            if (!keys_[i].empty() && FoldsTo(key, folded_[i])) return i + 1;
+        return 0;
+    }
     FoldBuffer buffer;
     if (std::optional<std::string_view> folded = FoldAscii(key, buffer)) {
-        // A host's few variables are compared in turn: cheaper than hashing the name.
-        if (folded_.size() <= kScanned) {
-            for (std::size_t i = 0; i < folded_.size(); ++i)
-                if (SameBytes(folded_[i], *folded) && !keys_[i].empty()) return i + 1;
-            return 0;
-        }
         auto it = index_.find(*folded);
         return it == index_.end() ? 0 : it->second + 1;
     }
