@@ -1,6 +1,8 @@
 #include "dataaccess/command.h"
 
+#include <array>
 #include <memory>
+#include <span>
 
 #include "dataaccess/exact_cast.h"
 #include "dataaccess/names.h"
@@ -54,54 +56,50 @@ std::unique_ptr<Execution> RunText(const Ref<ConnectionImpl>& connection, std::s
 // ---- Parameter ---------------------------------------------------------------------------------------
 void ParameterImpl::SetType(std::int32_t value) {
     if (value < 0) RaiseAdo(ado::adErrInvalidArgument, "ADODB.Parameter");
-    type_ = value;
+    b_.type = value;
 }
 
 void ParameterImpl::SetDirection(std::int32_t value) {
     if (value < ado::adParamUnknown || value > ado::adParamReturnValue)
         RaiseAdo(ado::adErrInvalidArgument, "ADODB.Parameter");
-    direction_ = value;
+    b_.direction = value;
 }
 
 void ParameterImpl::SetValue(const Variant& value) {
+    Variant& stored = b_.value;
     if (value.IsMissing()) {
-        value_.Clear();
-    } else if (value_.IsEmpty()) {
+        stored.Clear();
+    } else if (stored.IsEmpty()) {
         // A new parameter gets its first value: copied into place, without the temporary an assignment
         // between kinds makes. A failed copy leaves the value Empty, as it was.
-        std::destroy_at(&value_);
+        std::destroy_at(&stored);
         try {
-            std::construct_at(&value_, value);
+            std::construct_at(&stored, value);
         } catch (...) {
-            std::construct_at(&value_);
+            std::construct_at(&stored);
             throw;
         }
     } else {
-        value_ = value;
+        stored = value;
     }
 }
 
 void ParameterImpl::SetSize(std::int32_t value) {
     // -1 is what hosts pass for "no limit" on long types.
     if (value < -1) RaiseAdo(ado::adErrInvalidArgument, "ADODB.Parameter");
-    size_ = value;
+    b_.size = value;
 }
 
 void ParameterImpl::Validate(std::string_view object) const {
-    if (IsVariableLength(type_) && size_ == 0) RaiseAdo(ado::adErrInvalidParamInfo, object);
-    if ((type_ == ado::adNumeric || type_ == ado::adDecimal) && (precision_ == 0 || scale_ > precision_))
+    if (IsVariableLength(b_.type) && b_.size == 0) RaiseAdo(ado::adErrInvalidParamInfo, object);
+    if ((b_.type == ado::adNumeric || b_.type == ado::adDecimal) && (b_.precision == 0 || b_.scale > b_.precision))
         RaiseAdo(ado::adErrInvalidParamInfo, object);
 }
 
 ParamBinding ParameterImpl::Binding() const {
-    // Built member by member: a value-initialized binding would be cleared first, for every parameter run.
-    return ParamBinding{.name = name_,
-                        .type = type_,
-                        .direction = direction_ == ado::adParamUnknown ? ado::adParamInput : direction_,
-                        .size = size_,
-                        .precision = precision_,
-                        .scale = scale_,
-                        .value = value_};
+    ParamBinding b = b_;
+    if (b.direction == ado::adParamUnknown) b.direction = ado::adParamInput;
+    return b;
 }
 
 // ---- Parameters --------------------------------------------------------------------------------------
@@ -141,8 +139,7 @@ void ParametersImpl::Append(const Ref<ado::Parameter>& parameter) {
     if (!p) RaiseAdo(ado::adErrInvalidArgument, "ADODB.Parameters");
     for (const auto& existing : items_)
         if (existing == p) RaiseAdo(ado::adErrObjectInCollection, "ADODB.Parameters");
-    // Commands are built parameter by parameter, usually a few: room for them at once.
-    if (items_.empty()) items_.reserve(8);
+    if (items_.empty()) items_.reserve(kRoom);
     items_.push_back(std::move(p));
 }
 
@@ -219,17 +216,18 @@ Ref<ado::Parameter> CommandImpl::CreateParameter(std::string_view name, std::int
     return Ref<ado::Parameter>(p.get());
 }
 
+void CommandImpl::Check(std::string_view object) const {
+    if (!connection_ || !connection_->IsOpen()) RaiseAdo(ado::adErrInvalidConnection, object);
+    for (const auto& p : parameters_->items()) p->Validate(object);
+}
+
 CommandImpl::RunRequest CommandImpl::Request(const Variant& parameter_values, std::int32_t options,
                                              bool forward_only, std::string_view object) {
-    if (!connection_ || !connection_->IsOpen()) RaiseAdo(ado::adErrInvalidConnection, object);
     RunRequest request;
     std::vector<ParamBinding>& bindings = request.bindings;
     bindings = connection_->TakeBindingStorage();
     bindings.reserve(parameters_->items().size());
-    for (const auto& p : parameters_->items()) {
-        p->Validate(object);
-        bindings.push_back(p->Binding());
-    }
+    for (const auto& p : parameters_->items()) bindings.push_back(p->Binding());
     // Values passed to Execute replace the appended parameters' input values, or stand alone when there are
     // no parameter objects.
     if (const auto* values = parameter_values.get_if<VariantArray>()) {
@@ -247,9 +245,7 @@ CommandImpl::RunRequest CommandImpl::Request(const Variant& parameter_values, st
         RaiseAdo(ado::adErrInvalidArgument, object);
     }
     ExecuteOptions& opts = request.options;
-    std::int32_t own_type =
-        type_ == ado::adCmdUnknown || type_ == ado::adCmdUnspecified ? ado::adCmdText : type_;
-    opts.command_type = CommandTypeOf(options, own_type);
+    opts.command_type = CommandTypeOf(options, OwnType());
     opts.timeout_seconds = timeout_;
     opts.forward_only = forward_only;
     if (properties_) {
@@ -266,39 +262,52 @@ std::unique_ptr<Execution> CommandImpl::Start(RunRequest&& request, std::string_
 
 std::unique_ptr<Execution> CommandImpl::Run(const Variant& parameter_values, std::int32_t options,
                                             bool forward_only, std::string_view object) {
+    Check(object);
     return Start(Request(parameter_values, options, forward_only, object), object);
 }
 
-bool CommandImpl::RunAction(const RunRequest& request, std::int64_t& affected) {
+bool CommandImpl::RunAction(const ExecuteOptions& options, std::int64_t& affected) {
     // Output values and command properties need the statement the general way keeps.
-    if (!request.options.properties.empty()) return false;
-    for (const ParamBinding& b : request.bindings)
-        if (b.direction != ado::adParamInput) return false;
+    if (properties_ && !properties_->items().empty()) return false;
+    const auto& items = parameters_->items();
+    std::array<const ParamBinding*, 32> bound;  // a statement's few parameters, pointed to from the stack
+    if (items.size() > bound.size()) return false;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (!items[i]->IsBoundInPlace()) return false;
+        bound[i] = &items[i]->bound();
+    }
     Session& session = connection_->RequireSession(kCommand);
     if (IsBlankText(text_.view())) return false;
-    return connection_->Call(
-        [&] { return session.RunAction(text_.view(), request.bindings, request.options, affected); });
+    return connection_->Call([&] {
+        return session.RunAction(text_.view(), std::span(bound.data(), items.size()), options, affected);
+    });
 }
 
 Ref<ado::Recordset> CommandImpl::Execute(Variant* records_affected, const Variant& parameters,
                                          std::int32_t options) {
-    const bool forward_only = !connection_ || connection_->CursorLocation() == ado::adUseServer;
-    RunRequest request = Request(parameters, options, forward_only, kCommand);
+    Check(kCommand);
+    const bool forward_only = connection_->CursorLocation() == ado::adUseServer;
     Ref<ConnectionImpl> c = connection_;
     const bool no_records = options != ado::adOptionUnspecified && (options & ado::adExecuteNoRecords);
 
     // A single statement without rows, the usual INSERT, UPDATE or DELETE, runs at once where the provider
-    // can tell: no statement object is kept for results that cannot follow.
-    if (std::int64_t affected = 0; RunAction(request, affected)) {
-        c->GiveBindingStorage(std::move(request.bindings));
-        if (records_affected) *records_affected = Variant(static_cast<int>(affected));
-        if (no_records) return Ref<ado::Recordset>();
-        Ref<RecordsetImpl> rs = NewRecordset();
-        rs->AttachEnded(text_);
-        return Ref<ado::Recordset>(rs.get());
+    // can tell: no statement object is kept for results that cannot follow, and the parameters are bound
+    // as they are (values given here replace theirs, so those go the general way).
+    if (parameters.IsMissing() || parameters.IsEmpty()) {
+        ExecuteOptions action;
+        action.command_type = CommandTypeOf(options, OwnType());
+        action.timeout_seconds = timeout_;
+        action.forward_only = forward_only;
+        if (std::int64_t affected = 0; RunAction(action, affected)) {
+            if (records_affected) *records_affected = Variant(static_cast<int>(affected));
+            if (no_records) return Ref<ado::Recordset>();
+            Ref<RecordsetImpl> rs = NewRecordset();
+            rs->AttachEnded(text_);
+            return Ref<ado::Recordset>(rs.get());
+        }
     }
 
-    std::unique_ptr<Execution> exec = Start(std::move(request), kCommand);
+    std::unique_ptr<Execution> exec = Start(Request(parameters, options, forward_only, kCommand), kCommand);
     if (records_affected) *records_affected = Variant(static_cast<int>(exec->statement->RowsAffected()));
     if (no_records) {
         c->Call([&] { exec->Finish(); });

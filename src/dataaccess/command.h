@@ -31,37 +31,37 @@ class ParameterImpl final : public ado::Parameter, public Pooled<ParameterImpl> 
     // Provided (every member has its initializer) so that creating one does not clear the object first.
     ParameterImpl() {}  // NOLINT(modernize-use-equals-default)
 
-    std::string Name() override { return name_; }
-    void SetName(std::string_view value) override { name_ = std::string(value); }
-    std::int32_t Type() override { return type_; }
+    std::string Name() override { return b_.name; }
+    void SetName(std::string_view value) override { b_.name.assign(value); }
+    std::int32_t Type() override { return b_.type; }
     void SetType(std::int32_t value) override;
-    std::int32_t Direction() override { return direction_; }
+    std::int32_t Direction() override { return b_.direction; }
     void SetDirection(std::int32_t value) override;
-    std::int32_t Size() override { return size_; }
+    std::int32_t Size() override { return b_.size; }
     void SetSize(std::int32_t value) override;
-    const Variant& Value() override { return value_; }
+    const Variant& Value() override { return b_.value; }
     void SetValue(const Variant& value) override;
-    std::uint8_t Precision() override { return precision_; }
-    void SetPrecision(std::uint8_t value) override { precision_ = value; }
-    std::uint8_t NumericScale() override { return scale_; }
-    void SetNumericScale(std::uint8_t value) override { scale_ = value; }
+    std::uint8_t Precision() override { return b_.precision; }
+    void SetPrecision(std::uint8_t value) override { b_.precision = value; }
+    std::uint8_t NumericScale() override { return b_.scale; }
+    void SetNumericScale(std::uint8_t value) override { b_.scale = value; }
     std::int32_t Attributes() override { return attributes_; }
     void SetAttributes(std::int32_t value) override { attributes_ = value; }
 
-    const std::string& name() const noexcept { return name_; }
+    const std::string& name() const noexcept { return b_.name; }
     // Raises 3708 from `object` when the definition cannot be executed.
     void Validate(std::string_view object) const;
+    // The parameter as providers bind it; an input value may be bound in place (see IsBoundInPlace).
     ParamBinding Binding() const;
-    void StoreOutput(const Variant& value) { value_ = value; }
+    // Whether the parameter can be bound as it stands, its value read where it is: an input parameter.
+    bool IsBoundInPlace() const noexcept {
+        return b_.direction == ado::adParamInput || b_.direction == ado::adParamUnknown;
+    }
+    const ParamBinding& bound() const noexcept { return b_; }
+    void StoreOutput(const Variant& value) { b_.value = value; }
 
   private:
-    std::string name_;
-    std::int32_t type_ = ado::adEmpty;
-    std::int32_t direction_ = ado::adParamInput;
-    std::int32_t size_ = 0;
-    Variant value_;
-    std::uint8_t precision_ = 0;
-    std::uint8_t scale_ = 0;
+    ParamBinding b_;  // kept in the form providers bind, so that a statement can bind it without a copy
     std::int32_t attributes_ = 0;
 };
 
@@ -75,11 +75,14 @@ class ParametersImpl final : public ado::Parameters, public Pooled<ParametersImp
     void Delete(const Variant& index) override;
     void Refresh() override;
 
-    const std::vector<Ref<ParameterImpl>>& items() const noexcept { return items_; }
+    // Commands are built parameter by parameter, usually a few: room for kRoom at once.
+    static constexpr std::size_t kRoom = 8;
+    using List = std::vector<Ref<ParameterImpl>, PoolAllocator<Ref<ParameterImpl>, kRoom>>;
+    const List& items() const noexcept { return items_; }
 
   private:
     std::size_t PositionOf(const Variant& index) const;
-    std::vector<Ref<ParameterImpl>> items_;
+    List items_;
 };
 
 class CommandImpl final : public ado::Command, public Pooled<CommandImpl> {
@@ -118,10 +121,18 @@ class CommandImpl final : public ado::Command, public Pooled<CommandImpl> {
         std::vector<ParamBinding> bindings;
         ExecuteOptions options;
     };
+    // Raises 3709 without an open connection and 3708 for a parameter that cannot be executed.
+    void Check(std::string_view object) const;
+    // After Check.
     RunRequest Request(const Variant& parameter_values, std::int32_t options, bool forward_only,
                        std::string_view object);
-    // Runs the text through the provider's shortcut for a single action statement; false when it cannot.
-    bool RunAction(const RunRequest& request, std::int64_t& affected);
+    // The type the command runs as when Execute's options name none.
+    std::int32_t OwnType() const noexcept {
+        return type_ == ado::adCmdUnknown || type_ == ado::adCmdUnspecified ? ado::adCmdText : type_;
+    }
+    // Runs the text through the provider's shortcut for a single action statement, the parameters bound
+    // where they are; false when it cannot. After Check.
+    bool RunAction(const ExecuteOptions& options, std::int64_t& affected);
     // Runs the text the general way: a statement whose results are read in turn.
     std::unique_ptr<Execution> Start(RunRequest&& request, std::string_view object);
     Ref<RecordsetImpl> NewRecordset();

@@ -145,8 +145,8 @@ class Session {
     // Runs `text` at once when the provider sees that it is a single statement without rows taking input
     // values only, and reports the rows it affected (-1 when it does not count them). False, with nothing
     // run, for anything else: the caller then goes through Prepare. Failures are those Prepare and
-    // Statement::Execute would raise.
-    virtual bool RunAction(std::string_view text, std::span<const ParamBinding> params,
+    // Statement::Execute would raise. The values are the caller's, read while this runs.
+    virtual bool RunAction(std::string_view text, std::span<const ParamBinding* const> params,
                            const ExecuteOptions& options, std::int64_t& affected) {
         (void)text, (void)params, (void)options, (void)affected;
         return false;

@@ -13,6 +13,8 @@
 #include <string_view>
 #include <utility>
 
+#include "runtime/pooled.h"
+
 namespace korado::dataaccess {
 
 class SharedText {
@@ -20,7 +22,7 @@ class SharedText {
     SharedText() noexcept = default;
     explicit SharedText(std::string_view text) {
         if (text.empty()) return;
-        block_ = static_cast<Block*>(::operator new(offsetof(Block, data) + text.size()));
+        block_ = static_cast<Block*>(Allocate(offsetof(Block, data) + text.size()));
         block_->refs = 1;
         block_->size = text.size();
         std::memcpy(block_->data, text.data(), text.size());
@@ -38,7 +40,7 @@ class SharedText {
         return *this;
     }
     ~SharedText() {
-        if (block_ && --block_->refs == 0) ::operator delete(block_);
+        if (block_ && --block_->refs == 0) Free(block_, offsetof(Block, data) + block_->size);
     }
 
     std::string_view view() const noexcept {
@@ -54,6 +56,23 @@ class SharedText {
         std::size_t size;
         char data[1];  // `size` characters; the block is allocated to hold them all
     };
+    // A statement's text is usually short, and a new one comes with every command: such blocks are kept
+    // on the thread's list of freed blocks of their size.
+    static constexpr std::size_t kShortBlock = 128;
+    static void* Allocate(std::size_t bytes) {
+#if KORADO_POOLED_OBJECTS
+        if (bytes <= kShortBlock) return pooled_detail::Take<kShortBlock>();
+#endif
+        return ::operator new(bytes);
+    }
+    static void Free(void* block, std::size_t bytes) noexcept {
+#if KORADO_POOLED_OBJECTS
+        if (bytes <= kShortBlock) return pooled_detail::Give<kShortBlock>(block);
+#endif
+        (void)bytes;
+        ::operator delete(block);
+    }
+
     Block* block_ = nullptr;
 };
 

@@ -225,6 +225,55 @@ std::vector<std::size_t> RewritePlaceholders(std::string& SQL, std::string_view 
     return positions;
 }
 
+namespace detail {
+
+// What binding found for one list of names, kept for the next statement: hosts run the same statement
+// with the same variables over and over. The variable each name stands for holds while the names read the
+// same and the members keep their stamp; where each name's placeholders stand holds for the same text as
+// well. The scan writes "?" and blanks and nothing else, so writing them where it found the placeholders
+// gives the text it would give.
+struct BindingMemo {
+    std::uint64_t members_stamp = 0;       // 0 while being recorded: stamps start at 1
+    std::vector<std::string> names;
+    std::vector<clsParameter*> variables;  // held by the members while their stamp is the same
+    std::string sql;                       // the text as given (ASCII)
+    std::vector<std::uint32_t> first;      // per name, its first entry in `colons`; one more at the end
+    std::vector<std::uint32_t> colons;     // byte offsets of each name's placeholders, in text order
+
+    bool Knows(const Collection& list, const Collection& members) const noexcept {
+        if (members.Stamp() != members_stamp || static_cast<std::size_t>(list.Count()) != names.size())
+            return false;
+        std::size_t i = 0;
+        for (const Variant& entry : list) {
+            const auto* text = entry.get_if<std::string>();
+            if (!text || *text != names[i++]) return false;
+        }
+        return true;
+    }
+
+    void StartRecording(const std::string& text) {
+        members_stamp = 0;
+        names.clear();
+        variables.clear();
+        sql = text;
+        first.assign(1, 0);
+        colons.clear();
+    }
+
+    template <class Found>
+    void Place(std::size_t index, std::string& SQL, Found&& found) const {
+        const std::size_t length = names[index].size();
+        for (std::uint32_t k = first[index]; k < first[index + 1]; ++k) {
+            const std::uint32_t at = colons[k];
+            SQL[at] = '?';
+            std::fill_n(SQL.begin() + at + 1, length, ' ');
+            found(std::size_t{at} + 1);
+        }
+    }
+};
+
+}  // namespace detail
+
 clsBindVariables::clsBindVariables() : m_Members(MakeRef<Collection>()) {}
 
 clsBindVariables::~clsBindVariables() { Destructor(); }
@@ -295,20 +344,41 @@ void clsBindVariables::AddParametersToCommand(Ref<ado::Command>& command, Ref<Co
         auto add = [&](std::size_t position, const Ref<ado::Parameter>& prm, const Variant* name) {
             placeholders.push_back({position, prm, name});
         };
-        const bool ascii_sql = IsAscii(SQL);
-        const std::optional<Colons> colons =
-            ascii_sql ? std::optional<Colons>(std::in_place, SQL) : std::nullopt;
+        // The last statement again with the same names: its markers go where the scan found them. Anything
+        // else is scanned, and what the scan finds in an ASCII text is kept for the next statement.
+        const detail::BindingMemo* repeat =
+            m_Memo && m_Members && m_Memo->Knows(*names, *m_Members) && m_Memo->sql == SQL ? m_Memo.get()
+                                                                                             : nullptr;
+        const bool ascii_sql = repeat || IsAscii(SQL);
+        std::optional<Colons> colons;
+        detail::BindingMemo* record = nullptr;
+        if (!repeat && ascii_sql) {
+            colons.emplace(SQL);
+            if (!m_Memo) m_Memo = std::make_unique<detail::BindingMemo>();
+            record = m_Memo.get();
+            record->StartRecording(SQL);
+        }
 
+        std::size_t index = 0;
         for (const Variant& entry : *names) {
             std::string converted;
             const std::string* text = entry.get_if<std::string>();
-            if (!text) text = &(converted = CStr(entry));
+            if (!text) {
+                // A number's text can depend on the locale: such a list is not kept.
+                text = &(converted = CStr(entry));
+                record = nullptr;
+            }
             const std::string_view name = *text;
 
             // A: prepare the entry's parameter.
             Ref<ado::Parameter> prm =
                 RequireCommand(command).CreateParameter(name, ado::adEmpty, ado::adParamInput, 0);
-            Ref<clsParameter> variable = ItemOf(m_Members, entry);
+            Ref<clsParameter> variable =
+                repeat ? Ref<clsParameter>(repeat->variables[index]) : ItemOf(m_Members, entry);
+            if (record) {
+                record->names.push_back(*text);
+                record->variables.push_back(variable.get());
+            }
             const std::int32_t mode = force_in ? korParamIn : variable->Mode();
 
             switch (variable->DataType()) {
@@ -410,9 +480,17 @@ void clsBindVariables::AddParametersToCommand(Ref<ado::Command>& command, Ref<Co
             }
 
             // B: rewrite the entry's placeholders; each one is bound to the parameter just prepared.
-            RewriteEach(SQL, name, ascii_sql, colons ? &*colons : nullptr, [&](std::size_t position) {
-                add(position, prm, text == &converted ? nullptr : &entry);
-            });
+            auto place = [&](std::size_t position) { add(position, prm, text == &converted ? nullptr : &entry); };
+            if (repeat) {
+                repeat->Place(index, SQL, place);
+            } else {
+                RewriteEach(SQL, name, ascii_sql, colons ? &*colons : nullptr, [&](std::size_t position) {
+                    if (record) record->colons.push_back(static_cast<std::uint32_t>(position - 1));
+                    place(position);
+                });
+                if (record) record->first.push_back(static_cast<std::uint32_t>(record->colons.size()));
+            }
+            ++index;
         }
 
         // C: append in text order (no two placeholders share a position). A name placed more than once, or
@@ -433,6 +511,7 @@ void clsBindVariables::AddParametersToCommand(Ref<ado::Command>& command, Ref<Co
                                                              prm->Size(), prm->Value()));
             }
         }
+        if (record && m_Members) record->members_stamp = m_Members->Stamp();
     });
 }
 
@@ -454,6 +533,7 @@ void clsBindVariables::Destructor() {
     Try({kClass, "Destructor"}, [&] {
         m_Members = nullptr;
         m_ADO = nullptr;
+        m_Memo = nullptr;
     });
 }
 
@@ -479,9 +559,14 @@ void clsBindVariables::PopulateOutputParameters(Ref<ado::Command>& command, Ref<
     Try({kClass, "PopulateOutputParameters"}, [&] {
         if (!ParamNames) return;
         const Ref<Collection> names = ParamNames;
+        const detail::BindingMemo* known =
+            m_Memo && m_Members && m_Memo->Knows(*names, *m_Members) ? m_Memo.get() : nullptr;
+        std::size_t index = 0;
         for (const Variant& entry : *names) {
             Ref<ado::Parameter> prm = RequireCommand(command).Parameters()->Item(entry);
-            Ref<clsParameter> variable = ItemOf(m_Members, entry);
+            Ref<clsParameter> variable =
+                known ? Ref<clsParameter>(known->variables[index]) : ItemOf(m_Members, entry);
+            ++index;
             const std::int32_t mode = variable->Mode();
             if (mode != korParamOut && mode != korParamInOut) continue;
             // Each test reads the provider's value afresh, as a host's own code would.

@@ -1,6 +1,7 @@
 #include "korado/runtime/collection.h"
 
 #include <array>
+#include <atomic>
 #include <optional>
 
 #include "korado/runtime/strings.h"
@@ -38,6 +39,11 @@ bool FoldsTo(std::string_view key, std::string_view folded) noexcept {
 
 }  // namespace
 
+std::uint64_t Collection::NextStamp() noexcept {
+    static std::atomic<std::uint64_t> next{1};
+    return next.fetch_add(1, std::memory_order_relaxed);
+}
+
 void Collection::Add(Variant item, std::string_view key) {
     AddBefore(std::move(item), items_.size() + 1, key);
 }
@@ -50,6 +56,7 @@ void Collection::AddBefore(Variant item, std::size_t before, std::string_view ke
         if (index_.count(folded)) RaiseRuntime(rt::KeyAlreadyExists);
     }
     std::size_t pos = before - 1;
+    stamp_ = NextStamp();
     items_.insert(items_.begin() + static_cast<std::ptrdiff_t>(pos), std::move(item));
     keys_.insert(keys_.begin() + static_cast<std::ptrdiff_t>(pos), std::string(key));
     folded_.insert(folded_.begin() + static_cast<std::ptrdiff_t>(pos), folded);
@@ -136,6 +143,7 @@ void Collection::Remove(const Variant& index) {
 
 void Collection::RemoveAt(std::size_t position) {
     if (position < 1 || position > items_.size()) NoSuchItem();
+    stamp_ = NextStamp();
     items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(position - 1));
     keys_.erase(keys_.begin() + static_cast<std::ptrdiff_t>(position - 1));
     folded_.erase(folded_.begin() + static_cast<std::ptrdiff_t>(position - 1));
@@ -143,6 +151,7 @@ void Collection::RemoveAt(std::size_t position) {
 }
 
 void Collection::Clear() noexcept {
+    stamp_ = NextStamp();
     items_.clear();
     keys_.clear();
     folded_.clear();

@@ -558,6 +558,16 @@ std::size_t LenOfText(const Variant& v) {
             // A whole number below 1E15 prints as its digits (larger ones take the exponent form).
             const double d = *v.get_if<double>();
             if (d == std::trunc(d) && std::fabs(d) < 1e15) return d == 0 ? 1 : LenOfWhole(static_cast<std::int64_t>(d));
+            // A few decimals print as plain digits with a point: counted from the digits, as FormatFloating
+            // lays them out ("0.0d" below one, "w.d" above; the decimal separator is one character).
+            char digits[32];
+            std::size_t n = 0;
+            int exp = 0;
+            if (FewDecimals(d, digits, n, exp) && exp >= -4 && exp < 15) {
+                const std::size_t sign = d < 0 ? 1 : 0;
+                if (exp < 0) return sign + 2 + static_cast<std::size_t>(-exp - 1) + n;
+                return sign + n + 1;  // not whole: more digits than the integer part, and a point
+            }
             break;
         }
         default: break;

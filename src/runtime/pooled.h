@@ -101,4 +101,33 @@ struct Pooled {
 #endif
 };
 
+// An allocator for containers that nearly always hold a few items and reserve room for N at once: storage
+// for exactly N comes from the thread's freed blocks of that size.
+template <class T, std::size_t N>
+struct PoolAllocator {
+    using value_type = T;
+    template <class U>
+    struct rebind {
+        using other = PoolAllocator<U, N>;
+    };
+    PoolAllocator() noexcept = default;
+    template <class U>
+    PoolAllocator(const PoolAllocator<U, N>&) noexcept {}  // NOLINT(google-explicit-constructor)
+
+    T* allocate(std::size_t n) {
+#if KORADO_POOLED_OBJECTS
+        if (n == N) return static_cast<T*>(pooled_detail::Take<N * sizeof(T)>());
+#endif
+        return static_cast<T*>(::operator new(n * sizeof(T)));
+    }
+    void deallocate(T* p, std::size_t n) noexcept {
+#if KORADO_POOLED_OBJECTS
+        if (n == N) return pooled_detail::Give<N * sizeof(T)>(p);
+#endif
+        (void)n;
+        ::operator delete(p);
+    }
+    friend bool operator==(const PoolAllocator&, const PoolAllocator&) noexcept { return true; }
+};
+
 }  // namespace korado

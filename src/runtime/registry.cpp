@@ -1,7 +1,9 @@
 #include "korado/runtime/registry.h"
 
-#include <array>
 #include <algorithm>
+#include <array>
+#include <atomic>
+#include <cstring>
 #include <unordered_map>
 #include <optional>
 
@@ -19,6 +21,8 @@ struct Registry {
     // Key: the lower-cased ProgID. Looked up as a view (hashed, without building a key string): the
     // connection object creates a command by ProgID for every statement.
     std::unordered_map<std::string, ClassRegistration, KeyHash, std::equal_to<>> by_prog_id;
+    // Changes with every registration and removal.
+    std::atomic<std::uint64_t> generation{1};
 };
 
 // Never destroyed: objects released during static destruction may still create error components.
@@ -29,36 +33,42 @@ Registry& TheRegistry() {
 
 std::string Key(std::string_view s) { return LCase(s); }
 
-// Lower-cases an ASCII ProgID into `buffer` and returns it; nullopt for one that is not ASCII or does not
-// fit, which then goes through LCase.
+void Changed() { TheRegistry().generation.fetch_add(1, std::memory_order_relaxed); }
+
+// The class each thread created last, under the exact text it was asked by: the connection object creates
+// a command by ProgID for every statement. Trivially destructible, so that it still answers while static
+// objects are destroyed; the registration it points to stays put while the generation is the same (the
+// map's nodes do not move).
+struct LastCreated {
+    std::uint64_t generation = 0;
+    const ClassRegistration* registration = nullptr;
+    std::size_t length = 0;
+    char prog_id[40];
+
+    const ClassRegistration* Find(std::string_view id) const noexcept {
+        return generation == TheRegistry().generation.load(std::memory_order_relaxed) && id.size() == length &&
+                       std::memcmp(id.data(), prog_id, length) == 0
+                   ? registration
+                   : nullptr;
+    }
+    void Keep(std::string_view id, const ClassRegistration* found) noexcept {
+        if (id.size() > sizeof prog_id) return;
+        generation = TheRegistry().generation.load(std::memory_order_relaxed);
+        registration = found;
+        length = id.size();
+        std::memcpy(prog_id, id.data(), id.size());
+    }
+};
+thread_local LastCreated t_last_created;
+
 // "{EA602240-...}" and "EA602240-..." name the same class.
 std::string ClassIdKey(std::string_view s) {
     if (s.size() >= 2 && s.front() == '{' && s.back() == '}') s = s.substr(1, s.size() - 2);
     return UCase(s);
 }
 
-}  // namespace
-
-ClassRegistration RegisterClass(ClassRegistration registration) {
-    auto& map = TheRegistry().by_prog_id;
-    std::string key = Key(registration.prog_id);
-    ClassRegistration previous;
-    if (auto it = map.find(key); it != map.end()) previous = std::move(it->second);
-    map[key] = std::move(registration);
-    return previous;
-}
-
-ClassRegistration UnregisterClass(std::string_view prog_id) {
-    auto& map = TheRegistry().by_prog_id;
-    ClassRegistration previous;
-    if (auto it = map.find(Key(prog_id)); it != map.end()) {
-        previous = std::move(it->second);
-        map.erase(it);
-    }
-    return previous;
-}
-
-Ref<Dispatch> CreateObject(std::string_view prog_id) {
+// By ProgID (letter case aside) or by class identifier; null when neither is registered.
+const ClassRegistration* FindRegistration(std::string_view prog_id) {
     auto& map = TheRegistry().by_prog_id;
     const ClassRegistration* found = nullptr;
     FoldBuffer buffer;
@@ -70,6 +80,38 @@ Ref<Dispatch> CreateObject(std::string_view prog_id) {
         std::string id = ClassIdKey(prog_id);
         for (const auto& [key, reg] : map)
             if (!reg.class_id.empty() && ClassIdKey(reg.class_id) == id) found = &reg;
+    }
+    return found;
+}
+
+}  // namespace
+
+ClassRegistration RegisterClass(ClassRegistration registration) {
+    auto& map = TheRegistry().by_prog_id;
+    std::string key = Key(registration.prog_id);
+    ClassRegistration previous;
+    if (auto it = map.find(key); it != map.end()) previous = std::move(it->second);
+    map[key] = std::move(registration);
+    Changed();
+    return previous;
+}
+
+ClassRegistration UnregisterClass(std::string_view prog_id) {
+    auto& map = TheRegistry().by_prog_id;
+    ClassRegistration previous;
+    if (auto it = map.find(Key(prog_id)); it != map.end()) {
+        previous = std::move(it->second);
+        map.erase(it);
+        Changed();
+    }
+    return previous;
+}
+
+Ref<Dispatch> CreateObject(std::string_view prog_id) {
+    const ClassRegistration* found = t_last_created.Find(prog_id);
+    if (!found) {
+        found = FindRegistration(prog_id);
+        if (found) t_last_created.Keep(prog_id, found);
     }
     if (!found || !found->factory) RaiseRuntime(rt::CannotCreateObject, prog_id);
     ClassFactory factory = found->factory;  // the factory may re-register classes while it runs

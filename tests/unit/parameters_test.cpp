@@ -760,6 +760,51 @@ TEST_F(Binding, FailuresKeepWhatWasDone) {
     EXPECT_EQ(sql, ":A");
 }
 
+TEST_F(Binding, ARepeatedStatementBindsAsAFreshOne) {
+    Ref<clsParameter> a = Var("A", "one");
+    Var("B", 1, korTypeNumber);
+    const std::string sql = "update t set a = :A, b = :B where a <> :A";
+    const std::string rewritten = "update t set a = ? , b = ?  where a <> ? ";
+    auto bind_fresh = [&](std::string text, std::initializer_list<Variant> names) {
+        cmd_ = rec_ = MakeRef<RecordingCommand>();
+        return Bind(std::move(text), names);
+    };
+    EXPECT_EQ(bind_fresh(sql, {"A", "B"}), rewritten);
+    a->SetValue("two");
+    EXPECT_EQ(bind_fresh(sql, {"A", "B"}), rewritten);
+    ASSERT_EQ(rec_->parameters->Count(), 3);
+    ExpectBound(0, "two", 3);
+    ExpectBound(2, "two", 3);
+
+    // A variable removed and declared again is a new object, with its own type.
+    bv_->Delete("A");
+    Var("A", 7, korTypeNumber);
+    EXPECT_EQ(bind_fresh(sql, {"A", "B"}), rewritten);
+    EXPECT_EQ(rec_->At(0).type, ado::adDouble);
+    ExpectBound(0, 7, 1);
+
+    // Another text, or the same names in another letter case (found among the variables, not in the text).
+    EXPECT_EQ(bind_fresh(":B :A", {"A", "B"}), "?  ? ");
+    EXPECT_EQ(rec_->At(0).name, "B");
+    EXPECT_EQ(bind_fresh(":B :A", {"a", "B"}), "?  :A");
+    EXPECT_EQ(rec_->parameters->Count(), 1);
+    EXPECT_EQ(bind_fresh(":B :A", {"A", "B"}), "?  ? ");
+    EXPECT_EQ(rec_->parameters->Count(), 2);
+
+    // Output values come back into the variable the names stand for now.
+    Ref<clsParameter> out = Var("O", "", korTypeOther, korParamOut);
+    EXPECT_EQ(bind_fresh(":O", {"O"}), "? ");
+    bv_->Delete("O");
+    Ref<clsParameter> again = Var("O", "", korTypeOther, korParamOut);
+    EXPECT_EQ(bind_fresh(":O", {"O"}), "? ");
+    rec_->At(0).value = 3.5;
+    Ref<Collection> names = MakeCollection({"O"});
+    bv_->PopulateOutputParameters(cmd_, names);
+    EXPECT_EQ(again->Value(), Variant(3.5));
+    EXPECT_EQ(out->Value(), Variant(""));
+    EXPECT_TRUE(errors_.Reports().empty());
+}
+
 TEST_F(Binding, LateBoundRewritesTheCallersText) {
     Var("A", "a");
     Variant args[] = {Variant(Ref<Dispatch>(rec_)), Variant(Ref<Dispatch>(MakeCollection({"A"}))),

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,6 +24,10 @@
 #include "korado/runtime/collection.h"
 
 namespace korado {
+
+namespace detail {
+struct BindingMemo;
+}
 
 class KORADO_EXPORT clsBindVariables : public Dispatch {
 public:
@@ -51,6 +56,8 @@ protected:
 private:
     Ref<clsADO> m_ADO;
     Ref<Collection> m_Members;
+    // What the last AddParametersToCommand found for its names and text, for the next to reuse.
+    std::unique_ptr<detail::BindingMemo> m_Memo;
 };
 
 // The placeholder scan of AddParametersToCommand, on its own: rewrites every ":name" (exact letter case)

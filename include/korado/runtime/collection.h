@@ -20,7 +20,7 @@ namespace korado {
 
 class KORADO_EXPORT Collection : public Dispatch {
 public:
-    Collection() = default;
+    Collection() : stamp_(NextStamp()) {}
 
     // Appends; a non-empty key must be new.
     void Add(Variant item, std::string_view key = {});
@@ -38,6 +38,9 @@ public:
     bool ContainsKey(std::string_view key) const noexcept { return FindKey(key) != nullptr; }
     // 1-based position of a key, 0 when absent.
     std::size_t PositionOfKey(std::string_view key) const noexcept;
+    // Changes with every Add and Remove, and no two collections ever share one: what a caller found in the
+    // collection still holds while its stamp is the same.
+    std::uint64_t Stamp() const noexcept { return stamp_; }
 
     void Remove(const Variant& index);
     void RemoveAt(std::size_t position);  // 1-based
@@ -68,7 +71,9 @@ private:
         std::size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
     };
     static constexpr std::size_t kScanned = 8;  // up to this many keys, lookups compare them in turn
+    static std::uint64_t NextStamp() noexcept;
     void Reindex();
+    std::uint64_t stamp_;
     std::vector<Variant> items_;
     std::vector<std::string> keys_;                                             // as given, parallel to items_
     std::vector<std::string> folded_;                                           // folded, parallel to items_

@@ -201,8 +201,8 @@ class SqliteSession final : public Session {
     }
 
     std::unique_ptr<Statement> Prepare(std::string_view text, const ExecuteOptions& options) override;
-    bool RunAction(std::string_view text, std::span<const ParamBinding> params, const ExecuteOptions& options,
-                   std::int64_t& affected) override;
+    bool RunAction(std::string_view text, std::span<const ParamBinding* const> params,
+                   const ExecuteOptions& options, std::int64_t& affected) override;
     void BeginTransaction() override;
     void Commit() override;
     void Rollback() override;
@@ -878,7 +878,7 @@ void SqliteSession::Return(std::string_view text, Prepared&& p) {
     cache_.emplace(std::string(text), CacheEntry{p.stmt, p.consumed, ++use_counter_, p.dml, false});
 }
 
-bool SqliteSession::RunAction(std::string_view text, std::span<const ParamBinding> params,
+bool SqliteSession::RunAction(std::string_view text, std::span<const ParamBinding* const> params,
                               const ExecuteOptions& options, std::int64_t& affected) {
     if (options.command_type != ado::adCmdText) return false;
     Prepared p = Checkout(text);
@@ -895,8 +895,8 @@ bool SqliteSession::RunAction(std::string_view text, std::span<const ParamBindin
     try {
         // The statement runs to its end before this returns: SQLite may point at the caller's values.
         for (int i = 1; i <= markers; ++i)
-            BindValue(*this, p, p.stmt, i, params[static_cast<std::size_t>(i - 1)], static_cast<std::size_t>(i - 1),
-                      true);
+            BindValue(*this, p, p.stmt, i, *params[static_cast<std::size_t>(i - 1)],
+                      static_cast<std::size_t>(i - 1), true);
         Arm(options.timeout_seconds);
         rc = sqlite3_step(p.stmt);
         Disarm();
