@@ -131,6 +131,10 @@ Ref<ado::Parameter> ParametersImpl::FindItem(const Variant& index) {
 }
 
 Ref<ado::Parameter> ParametersImpl::Item(const Variant& index) {
+    // By name, as output values are read back after every statement: compared in place.
+    if (const auto* name = index.get_if<std::string>())
+        for (const auto& p : items_)
+            if (SameName(p->name(), *name)) return Ref<ado::Parameter>(p.get());
     return Ref<ado::Parameter>(items_[PositionOf(index)].get());
 }
 

@@ -110,8 +110,7 @@ void PropertiesImpl::BuildIndex() const {
     }
 }
 
-PropertyImpl* PropertiesImpl::Find(std::string_view name) const {
-    if (indexed_ && last_found_ < items_.size() && name == last_name_) return items_[last_found_].get();
+PropertyImpl* PropertiesImpl::Search(std::string_view name) const {
     FoldBuffer buffer;
     std::optional<std::string_view> lower;
     if (items_.size() > 4 && (lower = FoldAscii(name, buffer))) {

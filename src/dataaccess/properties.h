@@ -62,8 +62,12 @@ class PropertiesImpl final : public ado::Properties {
     Ref<ado::Property> FindItem(const Variant& index) override;
     void Refresh() override {}
 
-    // nullptr when there is none.
-    PropertyImpl* Find(std::string_view name) const;
+    // nullptr when there is none. The name asked last is answered in place: the connection's status is
+    // asked before every statement.
+    PropertyImpl* Find(std::string_view name) const {
+        if (indexed_ && last_found_ < items_.size() && name == last_name_) return items_[last_found_].get();
+        return Search(name);
+    }
     PropertyImpl& Add(std::string name, std::int32_t type, std::int32_t attributes, Variant value,
                       PropertyImpl::WriteHook hook = {});
     // Replaces the value, type and attributes of the property of that name, or adds it.
@@ -92,6 +96,7 @@ class PropertiesImpl final : public ado::Properties {
         std::size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
     };
     void BuildIndex() const;
+    PropertyImpl* Search(std::string_view name) const;
 
     std::vector<Ref<PropertyImpl>> items_;
     mutable std::unordered_map<std::string, std::size_t, LowerHash, std::equal_to<>> index_;

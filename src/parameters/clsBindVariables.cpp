@@ -119,7 +119,12 @@ bool IsWordCharacter(char32_t c) noexcept {
 // with very many colons is searched afresh for each name instead.
 class Colons {
   public:
-    explicit Colons(std::string_view sql) {
+    // Lists nothing until Scan; the list itself is left unset, not cleared, as it is filled in order.
+    Colons() {}  // NOLINT(modernize-use-equals-default)
+    explicit Colons(std::string_view sql) { Scan(sql); }
+
+    void Scan(std::string_view sql) {
+        count_ = 0;
         auto note = [&](std::size_t at) {
             if (count_ == at_.size()) {
                 count_ = kTooMany;
@@ -144,7 +149,7 @@ class Colons {
   private:
     static constexpr std::size_t kTooMany = SIZE_MAX;
     std::array<std::uint32_t, 32> at_;
-    std::size_t count_ = 0;
+    std::size_t count_ = kTooMany;
 };
 
 // Statements are nearly always ASCII: search and rewrite the bytes in place. Names are short: compared in
@@ -263,10 +268,11 @@ struct BindingMemo {
     template <class Found>
     void Place(std::size_t index, std::string& SQL, Found&& found) const {
         const std::size_t length = names[index].size();
+        char* text = SQL.data();
         for (std::uint32_t k = first[index]; k < first[index + 1]; ++k) {
             const std::uint32_t at = colons[k];
-            SQL[at] = '?';
-            std::fill_n(SQL.begin() + at + 1, length, ' ');
+            text[at] = '?';
+            for (std::size_t i = 1; i <= length; ++i) text[at + i] = ' ';  // names are short: no call
             found(std::size_t{at} + 1);
         }
     }
@@ -350,10 +356,10 @@ void clsBindVariables::AddParametersToCommand(Ref<ado::Command>& command, Ref<Co
             m_Memo && m_Members && m_Memo->Knows(*names, *m_Members) && m_Memo->sql == SQL ? m_Memo.get()
                                                                                              : nullptr;
         const bool ascii_sql = repeat || IsAscii(SQL);
-        std::optional<Colons> colons;
+        Colons colons;
         detail::BindingMemo* record = nullptr;
         if (!repeat && ascii_sql) {
-            colons.emplace(SQL);
+            colons.Scan(SQL);
             if (!m_Memo) m_Memo = std::make_unique<detail::BindingMemo>();
             record = m_Memo.get();
             record->StartRecording(SQL);
@@ -484,7 +490,7 @@ void clsBindVariables::AddParametersToCommand(Ref<ado::Command>& command, Ref<Co
             if (repeat) {
                 repeat->Place(index, SQL, place);
             } else {
-                RewriteEach(SQL, name, ascii_sql, colons ? &*colons : nullptr, [&](std::size_t position) {
+                RewriteEach(SQL, name, ascii_sql, ascii_sql ? &colons : nullptr, [&](std::size_t position) {
                     if (record) record->colons.push_back(static_cast<std::uint32_t>(position - 1));
                     place(position);
                 });
@@ -498,17 +504,19 @@ void clsBindVariables::AddParametersToCommand(Ref<ado::Command>& command, Ref<Co
         // object twice.
         std::sort(placeholders.begin(), placeholders.end(),
                   [](const Placeholder& a, const Placeholder& b) { return a.position < b.position; });
-        for (const Placeholder& placeholder : placeholders) {
-            const Ref<ado::Parameter>& prm = placeholder.parameter;
+        if (placeholders.begin() != placeholders.end()) {
             ado::Command& cmd = RequireCommand(command);
-            Ref<ado::Parameter> existing;
-            existing =
-                cmd.Parameters()->FindItem(placeholder.name ? *placeholder.name : Variant(prm->Name()));
-            if (!existing) {
-                cmd.Parameters()->Append(prm);
-            } else {
-                cmd.Parameters()->Append(cmd.CreateParameter(prm->Name(), prm->Type(), prm->Direction(),
-                                                             prm->Size(), prm->Value()));
+            const Ref<ado::Parameters> appended = cmd.Parameters();
+            for (const Placeholder& placeholder : placeholders) {
+                const Ref<ado::Parameter>& prm = placeholder.parameter;
+                Variant named;
+                const Variant& name = placeholder.name ? *placeholder.name : (named = Variant(prm->Name()));
+                if (!appended->FindItem(name)) {
+                    appended->Append(prm);
+                } else {
+                    appended->Append(cmd.CreateParameter(prm->Name(), prm->Type(), prm->Direction(),
+                                                         prm->Size(), prm->Value()));
+                }
             }
         }
         if (record && m_Members) record->members_stamp = m_Members->Stamp();
@@ -561,9 +569,11 @@ void clsBindVariables::PopulateOutputParameters(Ref<ado::Command>& command, Ref<
         const Ref<Collection> names = ParamNames;
         const detail::BindingMemo* known =
             m_Memo && m_Members && m_Memo->Knows(*names, *m_Members) ? m_Memo.get() : nullptr;
+        Ref<ado::Parameters> parameters;  // the command's, asked for once
         std::size_t index = 0;
         for (const Variant& entry : *names) {
-            Ref<ado::Parameter> prm = RequireCommand(command).Parameters()->Item(entry);
+            if (!parameters) parameters = RequireCommand(command).Parameters();
+            Ref<ado::Parameter> prm = parameters->Item(entry);
             Ref<clsParameter> variable =
                 known ? Ref<clsParameter>(known->variables[index]) : ItemOf(m_Members, entry);
             ++index;

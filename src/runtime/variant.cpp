@@ -81,14 +81,14 @@ VarType Variant::Type() const noexcept {
         VarType::Date,     VarType::Boolean, VarType::String, VarType::Error,   VarType::Object,
         VarType::Array,    VarType::ByteArray,
     };
-    static_assert(std::size(kTypes) == std::variant_size_v<decltype(v_)>);
+    static_assert(std::size(kTypes) == decltype(v_)::kKinds);
     return kTypes[v_.index()];
 }
 
-bool Variant::IsObject() const noexcept { return std::holds_alternative<ObjectRef>(v_); }
+bool Variant::IsObject() const noexcept { return v_.holds<ObjectRef>(); }
 
 bool Variant::IsNothing() const noexcept {
-    const auto* r = std::get_if<ObjectRef>(&v_);
+    const auto* r = v_.get_if<ObjectRef>();
     return r && !*r;
 }
 
@@ -107,12 +107,12 @@ bool Variant::IsNumber() const noexcept {
 }
 
 Ref<Dispatch> Variant::AsObject() const noexcept {
-    const auto* r = std::get_if<ObjectRef>(&v_);
+    const auto* r = v_.get_if<ObjectRef>();
     return r ? Ref<Dispatch>(static_cast<Dispatch*>(r->get())) : Ref<Dispatch>();
 }
 
 void Variant::AssignString(std::string_view text) {
-    if (auto* s = std::get_if<std::string>(&v_)) {
+    if (auto* s = v_.get_if<std::string>()) {
         s->assign(text.data(), text.size());
     } else {
         v_ = std::string(text);
@@ -120,7 +120,7 @@ void Variant::AssignString(std::string_view text) {
 }
 
 void Variant::AssignBytes(const std::uint8_t* data, std::size_t size) {
-    if (auto* b = std::get_if<Bytes>(&v_)) {
+    if (auto* b = v_.get_if<Bytes>()) {
         b->assign(data, data + size);
     } else {
         v_ = Bytes(data, data + size);

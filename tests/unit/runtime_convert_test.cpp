@@ -7,6 +7,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "korado/runtime/collection.h"
 #include "korado/runtime/convert.h"
@@ -50,6 +51,54 @@ template <class F>
 void ExpectRaisesEach(std::int32_t number, F f, std::initializer_list<Variant> args) {
     for (const Variant& a : args)
         EXPECT_RAISES(number, f(a)) << ", argument " << &a - args.begin() << " (" << TypeName(a) << ")";
+}
+
+// Every kind copied, moved and assigned over every other: the value arrives whole, the source keeps its
+// own (a copy) and object references are counted exactly.
+TEST(Variant, EveryKindCopiesMovesAndAssignsOverEveryOther) {
+    Ref<Collection> object = MakeCollection({1});
+    const std::uint32_t base = object->RefCount();
+    {
+        const std::vector<Variant> kinds = {
+            Variant(),          Variant::Null(),      Variant(std::uint8_t{7}),   Variant(std::int16_t{-2}),
+            Variant(40000),     Variant(1LL << 40),   Variant(2.5f),              Variant(0.1),
+            Variant(Currency{12345}), Variant(Decimal{-(static_cast<__int128>(1) << 90), 5}),
+            Variant(Date{45000.25}), Variant(true), Variant("short"), Variant(std::string(100, 'x')),
+            CVErr(2015),        Variant(object),      MakeArray(1, "two", MakeArray(3.0)),
+            Variant(Bytes{0, 1, 255}),
+        };
+        for (const Variant& from : kinds) {
+            for (const Variant& over : kinds) {
+                Variant copied = over;
+                copied = from;
+                EXPECT_EQ(copied, from) << TypeName(over) << " <- " << TypeName(from);
+                EXPECT_EQ(copied.Type(), from.Type());
+                Variant source = from, moved = over;
+                moved = std::move(source);
+                EXPECT_EQ(moved, from) << TypeName(over) << " <- moved " << TypeName(from);
+                Variant constructed(copied);
+                Variant taken(std::move(constructed));
+                EXPECT_EQ(taken, from);
+                const Variant& same = taken;
+                taken = same;  // assigning a value to itself keeps it
+                EXPECT_EQ(taken, from);
+            }
+        }
+        // Arrays are values, objects references.
+        Variant a = kinds[16], b = a;
+        b.get_if<VariantArray>()->at(0) = Variant("changed");
+        EXPECT_EQ(CStr(a.get_if<VariantArray>()->at(0)), "1");
+        EXPECT_EQ(Variant(object), kinds[15]);
+        EXPECT_NE(Variant(MakeCollection({1})), kinds[15]);
+        // Text reassigned in place keeps reading whole.
+        Variant text("abc");
+        text = Variant(std::string(64, 'y'));
+        text.AssignString("z");
+        EXPECT_EQ(CStr(text), "z");
+        text.Clear();
+        EXPECT_TRUE(text.IsEmpty());
+    }
+    EXPECT_EQ(object->RefCount(), base);
 }
 
 TEST(CStr, EveryKind) {

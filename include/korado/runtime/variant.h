@@ -11,11 +11,16 @@
 // reference.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <type_traits>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -107,6 +112,192 @@ private:
     std::unique_ptr<std::vector<Variant>> items_;
 };
 
+namespace detail {
+
+// The storage of a Variant: a tagged union of the kinds. The numbers, dates and other plain kinds (most
+// values a statement binds or a row holds) are copied and dropped as bytes; only text, objects, arrays and
+// byte strings take their own copy, move and destruction. Values are never left without a kind: a copy
+// that fails leaves the target as it was.
+template <class... Ts>
+class VariantStorage {
+    template <class T, class First, class... Rest>
+    static constexpr std::size_t IndexOf() noexcept {
+        if constexpr (std::is_same_v<T, First>) {
+            return 0;
+        } else {
+            static_assert(sizeof...(Rest) > 0, "not one of the kinds");
+            return 1 + IndexOf<T, Rest...>();
+        }
+    }
+    static constexpr std::uint32_t kPlainKinds = [] {
+        std::uint32_t mask = 0, bit = 1;
+        ((mask |= std::is_trivially_copyable_v<Ts> ? bit : 0, bit <<= 1), ...);
+        return mask;
+    }();
+    static constexpr std::size_t kPlainSize = std::max({(std::is_trivially_copyable_v<Ts> ? sizeof(Ts) : 0)...});
+    static_assert(sizeof...(Ts) <= 32);
+
+  public:
+    static constexpr std::size_t kKinds = sizeof...(Ts);
+    template <class T>
+    static constexpr std::size_t kIndex = IndexOf<T, Ts...>();
+
+    VariantStorage() noexcept { Construct<0>(); }
+    template <class T, class U = std::remove_cvref_t<T>,
+              class = std::enable_if_t<(std::is_same_v<U, Ts> || ...)>>
+    VariantStorage(T&& value) noexcept(std::is_nothrow_constructible_v<U, T&&>) {  // NOLINT(google-explicit-constructor)
+        ::new (static_cast<void*>(bytes_)) U(std::forward<T>(value));
+        index_ = static_cast<std::uint8_t>(kIndex<U>);
+    }
+    VariantStorage(const VariantStorage& o) {
+        if (IsPlain(o.index_)) {
+            std::memcpy(bytes_, o.bytes_, kPlainSize);
+        } else {
+            CopyOther(o, std::index_sequence_for<Ts...>{});
+        }
+        index_ = o.index_;
+    }
+    VariantStorage(VariantStorage&& o) noexcept {
+        if (IsPlain(o.index_)) {
+            std::memcpy(bytes_, o.bytes_, kPlainSize);
+        } else {
+            MoveOther(std::move(o), std::index_sequence_for<Ts...>{});
+        }
+        index_ = o.index_;
+    }
+    ~VariantStorage() { Destroy(); }
+
+    VariantStorage& operator=(const VariantStorage& o) {
+        if (this == &o) return *this;
+        if (IsPlain(o.index_)) {
+            Destroy();
+            std::memcpy(bytes_, o.bytes_, kPlainSize);
+            index_ = o.index_;
+        } else if (index_ == o.index_) {
+            AssignSame(o, std::index_sequence_for<Ts...>{});
+        } else {
+            VariantStorage copy(o);
+            *this = std::move(copy);
+        }
+        return *this;
+    }
+    VariantStorage& operator=(VariantStorage&& o) noexcept {
+        if (this == &o) return *this;
+        if (!IsPlain(o.index_) && index_ == o.index_) {
+            AssignSame(std::move(o), std::index_sequence_for<Ts...>{});
+            return *this;
+        }
+        Destroy();
+        if (IsPlain(o.index_)) {
+            std::memcpy(bytes_, o.bytes_, kPlainSize);
+        } else {
+            MoveOther(std::move(o), std::index_sequence_for<Ts...>{});
+        }
+        index_ = o.index_;
+        return *this;
+    }
+    template <class T, class U = std::remove_cvref_t<T>,
+              class = std::enable_if_t<(std::is_same_v<U, Ts> || ...)>>
+    VariantStorage& operator=(T&& value) {
+        if (U* same = get_if<U>()) {
+            *same = std::forward<T>(value);
+        } else {
+            U made(std::forward<T>(value));  // may throw: the old value stays until it is made
+            Destroy();
+            ::new (static_cast<void*>(bytes_)) U(std::move(made));
+            index_ = static_cast<std::uint8_t>(kIndex<U>);
+        }
+        return *this;
+    }
+
+    std::size_t index() const noexcept { return index_; }
+    template <class T>
+    T* get_if() noexcept {
+        return index_ == kIndex<T> ? std::launder(reinterpret_cast<T*>(bytes_)) : nullptr;
+    }
+    template <class T>
+    const T* get_if() const noexcept {
+        return index_ == kIndex<T> ? std::launder(reinterpret_cast<const T*>(bytes_)) : nullptr;
+    }
+    template <class T>
+    bool holds() const noexcept {
+        return index_ == kIndex<T>;
+    }
+
+    friend bool operator==(const VariantStorage& a, const VariantStorage& b) {
+        return a.index_ == b.index_ && a.EqualSame(b, std::index_sequence_for<Ts...>{});
+    }
+
+  private:
+    static constexpr bool IsPlain(std::uint8_t index) noexcept { return (kPlainKinds >> index) & 1u; }
+
+    template <std::size_t I>
+    using Kind = std::tuple_element_t<I, std::tuple<Ts...>>;
+    template <std::size_t I>
+    Kind<I>* At() noexcept {
+        return std::launder(reinterpret_cast<Kind<I>*>(bytes_));
+    }
+    template <std::size_t I>
+    const Kind<I>* At() const noexcept {
+        return std::launder(reinterpret_cast<const Kind<I>*>(bytes_));
+    }
+    template <std::size_t I>
+    void Construct() noexcept {
+        ::new (static_cast<void*>(bytes_)) Kind<I>();
+        index_ = static_cast<std::uint8_t>(I);
+    }
+
+    void Destroy() noexcept {
+        if (!IsPlain(index_)) DestroyOther(std::index_sequence_for<Ts...>{});
+    }
+    // The kinds with their own copy, move and destruction, each tested in turn: they are few.
+    template <std::size_t... I>
+    void DestroyOther(std::index_sequence<I...>) noexcept {
+        (void)((!std::is_trivially_copyable_v<Kind<I>> && index_ == I ? (std::destroy_at(At<I>()), true) : false) ||
+               ...);
+    }
+    template <std::size_t... I>
+    void CopyOther(const VariantStorage& o, std::index_sequence<I...>) {
+        (void)((!std::is_trivially_copyable_v<Kind<I>> && o.index_ == I
+                    ? (::new (static_cast<void*>(bytes_)) Kind<I>(*o.template At<I>()), true)
+                    : false) ||
+               ...);
+    }
+    template <std::size_t... I>
+    void MoveOther(VariantStorage&& o, std::index_sequence<I...>) noexcept {
+        (void)((!std::is_trivially_copyable_v<Kind<I>> && o.index_ == I
+                    ? (::new (static_cast<void*>(bytes_)) Kind<I>(std::move(*o.template At<I>())), true)
+                    : false) ||
+               ...);
+    }
+    template <class Source, std::size_t... I>
+    void AssignSame(Source&& o, std::index_sequence<I...>) {
+        (void)((!std::is_trivially_copyable_v<Kind<I>> && index_ == I
+                    ? (*At<I>() = std::forward<Source>(o).template Forwarded<I>(), true)
+                    : false) ||
+               ...);
+    }
+    template <std::size_t I>
+    const Kind<I>& Forwarded() const& noexcept {
+        return *At<I>();
+    }
+    template <std::size_t I>
+    Kind<I>&& Forwarded() && noexcept {
+        return std::move(*At<I>());
+    }
+    template <std::size_t... I>
+    bool EqualSame(const VariantStorage& o, std::index_sequence<I...>) const {
+        bool equal = false;
+        (void)((index_ == I ? (equal = *At<I>() == *o.template At<I>(), true) : false) || ...);
+        return equal;
+    }
+
+    alignas(Ts...) unsigned char bytes_[std::max({sizeof(Ts)...})];
+    std::uint8_t index_;
+};
+
+}  // namespace detail
+
 class KORADO_EXPORT Variant {
 public:
     Variant() noexcept = default;  // Empty
@@ -145,37 +336,37 @@ public:
     bool IsEmpty() const noexcept { return v_.index() == 0; }
     bool IsNull() const noexcept { return v_.index() == 1; }
     bool IsMissing() const noexcept {
-        const auto* e = std::get_if<ErrorValue>(&v_);
+        const auto* e = v_.get_if<ErrorValue>();
         return e && e->code == static_cast<std::int32_t>(0x80020004u);  // kParamNotFound
     }
     bool IsObject() const noexcept;   // an object reference, including Nothing
     bool IsNothing() const noexcept;  // an object reference that is null
-    bool IsString() const noexcept { return std::holds_alternative<std::string>(v_); }
-    bool IsArray() const noexcept { return std::holds_alternative<VariantArray>(v_); }
-    bool IsError() const noexcept { return std::holds_alternative<ErrorValue>(v_); }
+    bool IsString() const noexcept { return v_.holds<std::string>(); }
+    bool IsArray() const noexcept { return v_.holds<VariantArray>(); }
+    bool IsError() const noexcept { return v_.holds<ErrorValue>(); }
     // Byte, Integer, Long, LongLong, Single, Double, Currency, Decimal (not Boolean or Date).
     bool IsNumber() const noexcept;
 
     // Unchecked typed access: the caller has tested the kind. nullptr when the kind differs.
     template <class T>
     const T* get_if() const noexcept {
-        return std::get_if<T>(&v_);
+        return v_.get_if<T>();
     }
     template <class T>
     T* get_if() noexcept {
-        return std::get_if<T>(&v_);
+        return v_.get_if<T>();
     }
     // The object held, or null (also for a non-object Variant).
     Ref<Dispatch> AsObject() const noexcept;
     // The same without taking a reference: for a look at the object's type.
     const Object* ObjectPointer() const noexcept {
-        const auto* r = std::get_if<ObjectRef>(&v_);
+        const auto* r = v_.get_if<ObjectRef>();
         return r ? r->get() : nullptr;
     }
     // The object held cast to T, or null.
     template <class T>
     Ref<T> ObjectAs() const noexcept {
-        const auto* r = std::get_if<ObjectRef>(&v_);
+        const auto* r = v_.get_if<ObjectRef>();
         return r ? RefCast<T>(*r) : Ref<T>();
     }
 
@@ -194,8 +385,9 @@ private:
     };
     // Held as the base class so that this header needs no complete Dispatch.
     using ObjectRef = Ref<korado::Object>;
-    std::variant<std::monostate, NullTag, std::uint8_t, std::int16_t, std::int32_t, std::int64_t, float, double,
-                 Currency, Decimal, Date, bool, std::string, ErrorValue, ObjectRef, VariantArray, Bytes>
+    detail::VariantStorage<std::monostate, NullTag, std::uint8_t, std::int16_t, std::int32_t, std::int64_t, float,
+                           double, Currency, Decimal, Date, bool, std::string, ErrorValue, ObjectRef, VariantArray,
+                           Bytes>
         v_;
 };
 
