@@ -502,8 +502,10 @@ void clsBindVariables::AddParametersToCommand(Ref<ado::Command>& command, Ref<Co
         // C: append in text order (no two placeholders share a position). A name placed more than once, or
         // one the command already holds, gets a copy: the platform refuses to append the same parameter
         // object twice.
-        std::sort(placeholders.begin(), placeholders.end(),
-                  [](const Placeholder& a, const Placeholder& b) { return a.position < b.position; });
+        auto in_text_order = [](const Placeholder& a, const Placeholder& b) { return a.position < b.position; };
+        // Names are usually listed in the order they stand in the text.
+        if (!std::is_sorted(placeholders.begin(), placeholders.end(), in_text_order))
+            std::sort(placeholders.begin(), placeholders.end(), in_text_order);
         if (placeholders.begin() != placeholders.end()) {
             ado::Command& cmd = RequireCommand(command);
             const Ref<ado::Parameters> appended = cmd.Parameters();
