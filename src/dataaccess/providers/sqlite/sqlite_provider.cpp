@@ -220,12 +220,13 @@ class SqliteSession final : public Session {
     void Return(std::string_view text, Prepared&& p);
 
     // Watches a running statement for its time-out and for Cancel. A time-out counts in seconds, so the
-    // coarse clock (a few milliseconds fine, and far cheaper to read for every statement) measures it.
+    // coarse clock (a few milliseconds fine, and cheap to read) measures it, read only by statements that
+    // run long enough to be asked how they are doing.
     void Arm(int timeout_seconds) {
         cancel_requested_ = false;
         timed_out_ = false;
-        has_deadline_ = timeout_seconds > 0;
-        if (has_deadline_) deadline_ = CoarseNow() + std::chrono::seconds(timeout_seconds);
+        timeout_seconds_ = timeout_seconds;
+        deadline_known_ = false;
         armed_ = true;
     }
     void Disarm() { armed_ = false; }
@@ -260,7 +261,14 @@ class SqliteSession final : public Session {
         auto* s = static_cast<SqliteSession*>(self);
         if (!s->armed_) return 0;
         if (s->cancel_requested_) return 1;
-        if (s->has_deadline_ && CoarseNow() >= s->deadline_) {
+        if (s->timeout_seconds_ <= 0) return 0;
+        // The clock is read once the statement has run a while (most end before the first call), so the
+        // time-out counts from a few thousand steps in: nothing next to a second.
+        const Clock::time_point now = CoarseNow();
+        if (!s->deadline_known_) {
+            s->deadline_ = now + std::chrono::seconds(s->timeout_seconds_);
+            s->deadline_known_ = true;
+        } else if (now >= s->deadline_) {
             s->timed_out_ = true;
             return 1;
         }
@@ -283,7 +291,8 @@ class SqliteSession final : public Session {
     bool armed_ = false;
     bool cancel_requested_ = false;
     bool timed_out_ = false;
-    bool has_deadline_ = false;
+    int timeout_seconds_ = 0;     // of the running statement; 0: none
+    bool deadline_known_ = false;  // deadline_ set, at the first progress call
     Clock::time_point deadline_;
 };
 
