@@ -92,7 +92,8 @@ void ParameterImpl::SetSize(std::int32_t value) {
 
 void ParameterImpl::Validate(std::string_view object) const {
     if (IsVariableLength(b_.type) && b_.size == 0) RaiseAdo(ado::adErrInvalidParamInfo, object);
-    if ((b_.type == ado::adNumeric || b_.type == ado::adDecimal) && (b_.precision == 0 || b_.scale > b_.precision))
+    const bool exact_number = b_.type == ado::adNumeric || b_.type == ado::adDecimal;
+    if (exact_number && (b_.precision == 0 || b_.scale > b_.precision))
         RaiseAdo(ado::adErrInvalidParamInfo, object);
 }
 

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "korado/platform/adodb.h"
+#include "korado/runtime/strings.h"
 
 namespace korado::dataaccess {
 
@@ -65,7 +66,8 @@ class PropertiesImpl final : public ado::Properties {
     // nullptr when there is none. The name asked last is answered in place: the connection's status is
     // asked before every statement.
     PropertyImpl* Find(std::string_view name) const {
-        if (indexed_ && last_found_ < items_.size() && name == last_name_) return items_[last_found_].get();
+        if (indexed_ && last_found_ < items_.size() && SameBytes(name, last_name_))
+            return items_[last_found_].get();
         return Search(name);
     }
     PropertyImpl& Add(std::string name, std::int32_t type, std::int32_t attributes, Variant value,

@@ -237,8 +237,13 @@ namespace detail {
 // same and the members keep their stamp; where each name's placeholders stand holds for the same text as
 // well. The scan writes "?" and blanks and nothing else, so writing them where it found the placeholders
 // gives the text it would give.
+//
+// A failure while binding is reported to the host, whose handler may run statements itself: while one
+// binding uses the memo, bindings started from inside it leave the memo alone and search afresh.
 struct BindingMemo {
     std::uint64_t members_stamp = 0;       // 0 while being recorded: stamps start at 1
+    bool busy = false;                     // a binding is using it
+    bool orphaned = false;                 // dropped by Destructor while busy: the user deletes it
     std::vector<std::string> names;
     std::vector<clsParameter*> variables;  // held by the members while their stamp is the same
     std::string sql;                       // the text as given (ASCII)
@@ -251,7 +256,7 @@ struct BindingMemo {
         std::size_t i = 0;
         for (const Variant& entry : list) {
             const auto* text = entry.get_if<std::string>();
-            if (!text || *text != names[i++]) return false;
+            if (!text || !SameBytes(*text, names[i++])) return false;
         }
         return true;
     }
@@ -278,9 +283,31 @@ struct BindingMemo {
     }
 };
 
+// Marks a memo busy for one binding (null: none to use).
+class MemoUse {
+  public:
+    explicit MemoUse(BindingMemo* memo) noexcept : memo_(memo) {
+        if (memo_) memo_->busy = true;
+    }
+    MemoUse(const MemoUse&) = delete;
+    MemoUse& operator=(const MemoUse&) = delete;
+    ~MemoUse() {
+        if (!memo_) return;
+        memo_->busy = false;
+        if (memo_->orphaned) delete memo_;
+    }
+
+  private:
+    BindingMemo* memo_;
+};
+
 }  // namespace detail
 
 clsBindVariables::clsBindVariables() : m_Members(MakeRef<Collection>()) {}
+
+bool clsBindVariables::Unchanged(const detail::BindingMemo& memo) const noexcept {
+    return m_Members && m_Members->Stamp() == memo.members_stamp;
+}
 
 clsBindVariables::~clsBindVariables() { Destructor(); }
 
@@ -352,17 +379,19 @@ void clsBindVariables::AddParametersToCommand(Ref<ado::Command>& command, Ref<Co
         };
         // The last statement again with the same names: its markers go where the scan found them. Anything
         // else is scanned, and what the scan finds in an ASCII text is kept for the next statement.
-        const detail::BindingMemo* repeat =
-            m_Memo && m_Members && m_Memo->Knows(*names, *m_Members) && m_Memo->sql == SQL ? m_Memo.get()
-                                                                                             : nullptr;
+        if (!m_Memo) m_Memo = std::make_unique<detail::BindingMemo>();
+        detail::BindingMemo* memo = m_Memo->busy ? nullptr : m_Memo.get();
+        const detail::MemoUse use(memo);
+        const bool same_statement =
+            memo && m_Members && memo->Knows(*names, *m_Members) && SameBytes(memo->sql, SQL);
+        const detail::BindingMemo* repeat = same_statement ? memo : nullptr;
         const bool ascii_sql = repeat || IsAscii(SQL);
         Colons colons;
         detail::BindingMemo* record = nullptr;
         if (!repeat && ascii_sql) {
             colons.Scan(SQL);
-            if (!m_Memo) m_Memo = std::make_unique<detail::BindingMemo>();
-            record = m_Memo.get();
-            record->StartRecording(SQL);
+            record = memo;
+            if (record) record->StartRecording(SQL);
         }
 
         std::size_t index = 0;
@@ -379,8 +408,9 @@ void clsBindVariables::AddParametersToCommand(Ref<ado::Command>& command, Ref<Co
             // A: prepare the entry's parameter.
             Ref<ado::Parameter> prm =
                 RequireCommand(command).CreateParameter(name, ado::adEmpty, ado::adParamInput, 0);
-            Ref<clsParameter> variable =
-                repeat ? Ref<clsParameter>(repeat->variables[index]) : ItemOf(m_Members, entry);
+            Ref<clsParameter> variable = repeat && Unchanged(*repeat)
+                                             ? Ref<clsParameter>(repeat->variables[index])
+                                             : ItemOf(m_Members, entry);
             if (record) {
                 record->names.push_back(*text);
                 record->variables.push_back(variable.get());
@@ -486,7 +516,9 @@ void clsBindVariables::AddParametersToCommand(Ref<ado::Command>& command, Ref<Co
             }
 
             // B: rewrite the entry's placeholders; each one is bound to the parameter just prepared.
-            auto place = [&](std::size_t position) { add(position, prm, text == &converted ? nullptr : &entry); };
+            auto place = [&](std::size_t position) {
+                add(position, prm, text == &converted ? nullptr : &entry);
+            };
             if (repeat) {
                 repeat->Place(index, SQL, place);
             } else {
@@ -502,7 +534,9 @@ void clsBindVariables::AddParametersToCommand(Ref<ado::Command>& command, Ref<Co
         // C: append in text order (no two placeholders share a position). A name placed more than once, or
         // one the command already holds, gets a copy: the platform refuses to append the same parameter
         // object twice.
-        auto in_text_order = [](const Placeholder& a, const Placeholder& b) { return a.position < b.position; };
+        auto in_text_order = [](const Placeholder& a, const Placeholder& b) {
+            return a.position < b.position;
+        };
         // Names are usually listed in the order they stand in the text.
         if (!std::is_sorted(placeholders.begin(), placeholders.end(), in_text_order))
             std::sort(placeholders.begin(), placeholders.end(), in_text_order);
@@ -543,7 +577,12 @@ void clsBindVariables::Destructor() {
     Try({kClass, "Destructor"}, [&] {
         m_Members = nullptr;
         m_ADO = nullptr;
-        m_Memo = nullptr;
+        // A binding under way (this runs from a handler it reported to) keeps its memo until it ends.
+        if (m_Memo && m_Memo->busy) {
+            m_Memo.release()->orphaned = true;
+        } else {
+            m_Memo = nullptr;
+        }
     });
 }
 
@@ -569,15 +608,18 @@ void clsBindVariables::PopulateOutputParameters(Ref<ado::Command>& command, Ref<
     Try({kClass, "PopulateOutputParameters"}, [&] {
         if (!ParamNames) return;
         const Ref<Collection> names = ParamNames;
+        detail::BindingMemo* memo = m_Memo && !m_Memo->busy ? m_Memo.get() : nullptr;
+        const detail::MemoUse use(memo);
         const detail::BindingMemo* known =
-            m_Memo && m_Members && m_Memo->Knows(*names, *m_Members) ? m_Memo.get() : nullptr;
+            memo && m_Members && memo->Knows(*names, *m_Members) ? memo : nullptr;
         Ref<ado::Parameters> parameters;  // the command's, asked for once
         std::size_t index = 0;
         for (const Variant& entry : *names) {
             if (!parameters) parameters = RequireCommand(command).Parameters();
             Ref<ado::Parameter> prm = parameters->Item(entry);
-            Ref<clsParameter> variable =
-                known ? Ref<clsParameter>(known->variables[index]) : ItemOf(m_Members, entry);
+            Ref<clsParameter> variable = known && Unchanged(*known)
+                                             ? Ref<clsParameter>(known->variables[index])
+                                             : ItemOf(m_Members, entry);
             ++index;
             const std::int32_t mode = variable->Mode();
             if (mode != korParamOut && mode != korParamInOut) continue;

@@ -46,8 +46,8 @@ struct LastCreated {
     char prog_id[40];
 
     const ClassRegistration* Find(std::string_view id) const noexcept {
-        return generation == TheRegistry().generation.load(std::memory_order_relaxed) && id.size() == length &&
-                       std::memcmp(id.data(), prog_id, length) == 0
+        return generation == TheRegistry().generation.load(std::memory_order_relaxed) &&
+                       SameBytes(id, std::string_view(prog_id, length))
                    ? registration
                    : nullptr;
     }

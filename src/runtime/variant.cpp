@@ -74,17 +74,6 @@ Variant Variant::Missing() noexcept {
 
 Variant Variant::FromObject(Dispatch* obj) noexcept { return Variant(Ref<Dispatch>(obj)); }
 
-VarType Variant::Type() const noexcept {
-    static constexpr VarType kTypes[] = {
-        VarType::Empty,    VarType::Null,    VarType::Byte,  VarType::Integer, VarType::Long,
-        VarType::LongLong, VarType::Single,  VarType::Double, VarType::Currency, VarType::Decimal,
-        VarType::Date,     VarType::Boolean, VarType::String, VarType::Error,   VarType::Object,
-        VarType::Array,    VarType::ByteArray,
-    };
-    static_assert(std::size(kTypes) == decltype(v_)::kKinds);
-    return kTypes[v_.index()];
-}
-
 bool Variant::IsObject() const noexcept { return v_.holds<ObjectRef>(); }
 
 bool Variant::IsNothing() const noexcept {

@@ -26,6 +26,7 @@ void RecordingErrorComponent::ErrorMessage(const std::string& module, const std:
     r.error_line = line;
     r.debug_message = debug;
     log_->reports.push_back(std::move(r));
+    if (log_->on_report) log_->on_report(log_->reports.back());
 }
 
 const MemberTable* RecordingErrorComponent::Members() const noexcept {

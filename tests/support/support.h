@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -58,6 +59,8 @@ public:
         std::vector<std::pair<std::string, Variant>> alerts;
         int constructed = 0;
         std::vector<Variant> constructor_args;
+        // Runs as each report arrives, as a host's handler would (and may call the library again).
+        std::function<void(const Report&)> on_report;
     };
 
     explicit RecordingErrorComponent(std::shared_ptr<Log> log) : log_(std::move(log)) {}
@@ -87,6 +90,9 @@ public:
     const std::vector<RecordingErrorComponent::Report>& Reports() const { return log_->reports; }
     const RecordingErrorComponent::Log& Log() const { return *log_; }
     void Clear() { log_->reports.clear(), log_->alerts.clear(); }
+    void OnReport(std::function<void(const RecordingErrorComponent::Report&)> f) {
+        log_->on_report = std::move(f);
+    }
 
 private:
     std::shared_ptr<RecordingErrorComponent::Log> log_;

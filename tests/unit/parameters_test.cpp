@@ -805,6 +805,43 @@ TEST_F(Binding, ARepeatedStatementBindsAsAFreshOne) {
     EXPECT_TRUE(errors_.Reports().empty());
 }
 
+TEST_F(Binding, AHandlerThatBindsAgainLeavesTheRunningBindingWhole) {
+    Var("A", "a");
+    Var("N", Variant::Null());  // reading a Null text is reported: the handler runs mid-binding
+    Var("B", "b");
+    const std::string sql = ":A :N :B";
+    EXPECT_EQ(Bind(sql, {"A", "N", "B"}), "?  ?  ? ");
+
+    // The handler binds another statement and declares B again, while the same statement is bound anew.
+    bool inside = false;
+    errors_.OnReport([&](const auto&) {
+        if (inside) return;
+        inside = true;
+        Ref<ado::Command> other = MakeRef<RecordingCommand>();
+        std::string text = ":B :A";
+        Ref<Collection> list = MakeCollection({"B", "A"});
+        bv_->AddParametersToCommand(other, list, text);
+        EXPECT_EQ(text, "?  ? ");
+        bv_->Delete("B");
+        Var("B", "again");
+        inside = false;
+    });
+    cmd_ = rec_ = MakeRef<RecordingCommand>();
+    EXPECT_EQ(Bind(sql, {"A", "N", "B"}), "?  ?  ? ");
+    ASSERT_EQ(rec_->parameters->Count(), 3);
+    ExpectBound(0, "a", 1);
+    ExpectBound(2, "again", 5);
+
+    // The handler ends the collection: the binding under way fails at its next lookup, nothing dangles.
+    errors_.OnReport([&](const auto& report) {
+        if (report.routine == "Get Value") bv_->Destructor();
+    });
+    cmd_ = rec_ = MakeRef<RecordingCommand>();
+    EXPECT_EQ(Bind(sql, {"A", "N", "B"}), "?  ?  :B");
+    EXPECT_EQ(errors_.Reports().back().routine, "AddParametersToCommand");
+    errors_.OnReport(nullptr);
+}
+
 TEST_F(Binding, LateBoundRewritesTheCallersText) {
     Var("A", "a");
     Variant args[] = {Variant(Ref<Dispatch>(rec_)), Variant(Ref<Dispatch>(MakeCollection({"A"}))),

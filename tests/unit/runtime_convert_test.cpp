@@ -156,8 +156,8 @@ TEST(CStr, DoublesAndSinglesInShortestRoundTripForm) {
 
     for (const Variant& v : {Variant(std::numeric_limits<std::int32_t>::min()), Variant(kInt64Min),
                              Variant(std::int16_t{0}), Variant(std::uint8_t{7}), Variant(-0.0), Variant(1e15),
-                             Variant(2.5f), Variant(true), Variant("\u00C4b"), Variant(0.0001), Variant(-0.00025),
-                             Variant(0.00005), Variant(99999999999999.5), Variant(-123.25)})
+                             Variant(2.5f), Variant(true), Variant("\u00C4b"), Variant(0.0001),
+                             Variant(-0.00025), Variant(0.00005), Variant(99999999999999.5), Variant(-123.25)})
         EXPECT_EQ(LenOfText(v), Len(CStr(v))) << CStr(v);
     EXPECT_RAISES(rt::InvalidUseOfNull, LenOfText(Variant::Null()));
 

@@ -54,6 +54,10 @@ protected:
     const MemberTable* Members() const noexcept override;
 
 private:
+    // Whether the members are as they were when `memo` was recorded (a handler the binding reported to
+    // may have changed them since it began).
+    bool Unchanged(const detail::BindingMemo& memo) const noexcept;
+
     Ref<clsADO> m_ADO;
     Ref<Collection> m_Members;
     // What the last AddParametersToCommand found for its names and text, for the next to reuse.

@@ -134,7 +134,8 @@ class VariantStorage {
         ((mask |= std::is_trivially_copyable_v<Ts> ? bit : 0, bit <<= 1), ...);
         return mask;
     }();
-    static constexpr std::size_t kPlainSize = std::max({(std::is_trivially_copyable_v<Ts> ? sizeof(Ts) : 0)...});
+    static constexpr std::size_t kPlainSize =
+        std::max({(std::is_trivially_copyable_v<Ts> ? sizeof(Ts) : 0)...});
     static_assert(sizeof...(Ts) <= 32);
 
   public:
@@ -145,7 +146,8 @@ class VariantStorage {
     VariantStorage() noexcept { Construct<0>(); }
     template <class T, class U = std::remove_cvref_t<T>,
               class = std::enable_if_t<(std::is_same_v<U, Ts> || ...)>>
-    VariantStorage(T&& value) noexcept(std::is_nothrow_constructible_v<U, T&&>) {  // NOLINT(google-explicit-constructor)
+    // NOLINTNEXTLINE(google-explicit-constructor): a value converts to the storage holding it
+    VariantStorage(T&& value) noexcept(std::is_nothrow_constructible_v<U, T&&>) {
         ::new (static_cast<void*>(bytes_)) U(std::forward<T>(value));
         index_ = static_cast<std::uint8_t>(kIndex<U>);
     }
@@ -253,7 +255,8 @@ class VariantStorage {
     // The kinds with their own copy, move and destruction, each tested in turn: they are few.
     template <std::size_t... I>
     void DestroyOther(std::index_sequence<I...>) noexcept {
-        (void)((!std::is_trivially_copyable_v<Kind<I>> && index_ == I ? (std::destroy_at(At<I>()), true) : false) ||
+        (void)((!std::is_trivially_copyable_v<Kind<I>> && index_ == I ? (std::destroy_at(At<I>()), true)
+                                                                      : false) ||
                ...);
     }
     template <std::size_t... I>
@@ -332,7 +335,17 @@ public:
     static Variant Missing() noexcept;
     static Variant FromObject(Dispatch* obj) noexcept;
 
-    VarType Type() const noexcept;
+    VarType Type() const noexcept {
+        // In the order of the kinds held.
+        static constexpr VarType kTypes[] = {
+            VarType::Empty,    VarType::Null,   VarType::Byte,     VarType::Integer,  VarType::Long,
+            VarType::LongLong, VarType::Single, VarType::Double,   VarType::Currency, VarType::Decimal,
+            VarType::Date,     VarType::Boolean, VarType::String,  VarType::Error,    VarType::Object,
+            VarType::Array,    VarType::ByteArray,
+        };
+        static_assert(std::size(kTypes) == decltype(v_)::kKinds);
+        return kTypes[v_.index()];
+    }
     bool IsEmpty() const noexcept { return v_.index() == 0; }
     bool IsNull() const noexcept { return v_.index() == 1; }
     bool IsMissing() const noexcept {
@@ -385,9 +398,9 @@ private:
     };
     // Held as the base class so that this header needs no complete Dispatch.
     using ObjectRef = Ref<korado::Object>;
-    detail::VariantStorage<std::monostate, NullTag, std::uint8_t, std::int16_t, std::int32_t, std::int64_t, float,
-                           double, Currency, Decimal, Date, bool, std::string, ErrorValue, ObjectRef, VariantArray,
-                           Bytes>
+    detail::VariantStorage<std::monostate, NullTag, std::uint8_t, std::int16_t, std::int32_t, std::int64_t,
+                           float, double, Currency, Decimal, Date, bool, std::string, ErrorValue, ObjectRef,
+                           VariantArray, Bytes>
         v_;
 };
 
