@@ -21,27 +21,36 @@ namespace {
 // it is the first k at which the nearest whole m gives back the value exactly: the division of two exact
 // doubles rounds correctly, so it gives back the value exactly when the decimal round-trips. Other values
 // (and floats, whose round trip is to float) return false.
+// The value as whole / 10^decimals, as just described; false when it has no such short form.
+bool FewDecimalsOf(double value, std::uint64_t& whole, int& decimals) noexcept {
+    static constexpr double kPow10[] = {1, 10, 100, 1000, 10000};
+    const double magnitude = std::fabs(value);
+    if (!(magnitude < 1e15)) return false;
+    for (int k = 0; k < 5; ++k) {
+        const double m = std::nearbyint(magnitude * kPow10[k]);
+        if (m >= 9007199254740992.0) return false;  // 2^53: no longer exact
+        if (m == 0 || m / kPow10[k] != magnitude) continue;
+        whole = static_cast<std::uint64_t>(m);
+        decimals = k;
+        return true;
+    }
+    return false;
+}
+
 template <class F>
 bool FewDecimals(F value, char (&digits)[32], std::size_t& n, int& exp) {
     if constexpr (!std::is_same_v<F, double>) {
         return false;
     } else {
-        static constexpr double kPow10[] = {1, 10, 100, 1000, 10000};
-        const double magnitude = std::fabs(value);
-        if (!(magnitude < 1e15)) return false;
-        for (int k = 0; k < 5; ++k) {
-            const double m = std::nearbyint(magnitude * kPow10[k]);
-            if (m >= 9007199254740992.0) return false;  // 2^53: no longer exact
-            if (m == 0 || m / kPow10[k] != magnitude) continue;
-            auto whole = static_cast<std::uint64_t>(m);
-            auto [end, ec] = std::to_chars(digits, digits + sizeof digits, whole);
-            const auto count = static_cast<int>(end - digits);
-            exp = count - 1 - k;
-            n = static_cast<std::size_t>(count);
-            while (n > 1 && digits[n - 1] == '0') --n;
-            return true;
-        }
-        return false;
+        std::uint64_t whole = 0;
+        int k = 0;
+        if (!FewDecimalsOf(value, whole, k)) return false;
+        auto [end, ec] = std::to_chars(digits, digits + sizeof digits, whole);
+        const auto count = static_cast<int>(end - digits);
+        exp = count - 1 - k;
+        n = static_cast<std::size_t>(count);
+        while (n > 1 && digits[n - 1] == '0') --n;
+        return true;
     }
 }
 
@@ -560,13 +569,17 @@ std::size_t LenOfText(const Variant& v) {
             if (d == std::trunc(d) && std::fabs(d) < 1e15) return d == 0 ? 1 : LenOfWhole(static_cast<std::int64_t>(d));
             // A few decimals print as plain digits with a point: counted from the digits, as FormatFloating
             // lays them out ("0.0d" below one, "w.d" above; the decimal separator is one character).
-            char digits[32];
-            std::size_t n = 0;
-            int exp = 0;
-            if (FewDecimals(d, digits, n, exp) && exp >= -4 && exp < 15) {
-                const std::size_t sign = d < 0 ? 1 : 0;
-                if (exp < 0) return sign + 2 + static_cast<std::size_t>(-exp - 1) + n;
-                return sign + n + 1;  // not whole: more digits than the integer part, and a point
+            std::uint64_t whole = 0;
+            int decimals = 0;
+            if (FewDecimalsOf(d, whole, decimals)) {
+                std::size_t n = DigitsOf(whole);
+                const int exp = static_cast<int>(n) - 1 - decimals;
+                for (; n > 1 && whole % 10 == 0; whole /= 10) --n;
+                if (exp >= -4 && exp < 15) {
+                    const std::size_t sign = d < 0 ? 1 : 0;
+                    if (exp < 0) return sign + 2 + static_cast<std::size_t>(-exp - 1) + n;
+                    return sign + n + 1;  // not whole: more digits than the integer part, and a point
+                }
             }
             break;
         }
