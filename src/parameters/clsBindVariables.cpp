@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <memory>
 #include <new>
-#include <optional>
 #include <span>
 #include <typeinfo>
 
