@@ -159,20 +159,14 @@ class VariantStorage {
         }
         index_ = o.index_;
     }
-    VariantStorage(VariantStorage&& o) noexcept {
-        if (IsPlain(o.index_)) {
-            std::memcpy(bytes_, o.bytes_, kPlainSize);
-        } else {
-            MoveOther(std::move(o), std::index_sequence_for<Ts...>{});
-        }
-        index_ = o.index_;
-    }
+    VariantStorage(VariantStorage&& o) noexcept { Take(std::move(o)); }
     ~VariantStorage() { Destroy(); }
 
+    // The source may live inside this value (an element of the array it holds): what is dropped goes
+    // only after the new value is made.
     VariantStorage& operator=(const VariantStorage& o) {
         if (this == &o) return *this;
-        if (IsPlain(o.index_)) {
-            Destroy();
+        if (IsPlain(o.index_) && IsPlain(index_)) {
             std::memcpy(bytes_, o.bytes_, kPlainSize);
             index_ = o.index_;
         } else if (index_ == o.index_) {
@@ -187,15 +181,13 @@ class VariantStorage {
         if (this == &o) return *this;
         if (!IsPlain(o.index_) && index_ == o.index_) {
             AssignSame(std::move(o), std::index_sequence_for<Ts...>{});
-            return *this;
-        }
-        Destroy();
-        if (IsPlain(o.index_)) {
-            std::memcpy(bytes_, o.bytes_, kPlainSize);
+        } else if (IsPlain(index_)) {
+            Take(std::move(o));
         } else {
-            MoveOther(std::move(o), std::index_sequence_for<Ts...>{});
+            VariantStorage taken(std::move(o));
+            Destroy();
+            Take(std::move(taken));
         }
-        index_ = o.index_;
         return *this;
     }
     template <class T, class U = std::remove_cvref_t<T>,
@@ -251,6 +243,15 @@ class VariantStorage {
 
     void Destroy() noexcept {
         if (!IsPlain(index_)) DestroyOther(std::index_sequence_for<Ts...>{});
+    }
+    // Moves `o`'s value into this storage, which holds nothing to destroy.
+    void Take(VariantStorage&& o) noexcept {
+        if (IsPlain(o.index_)) {
+            std::memcpy(bytes_, o.bytes_, kPlainSize);
+        } else {
+            MoveOther(std::move(o), std::index_sequence_for<Ts...>{});
+        }
+        index_ = o.index_;
     }
     // The kinds with their own copy, move and destruction, each tested in turn: they are few.
     template <std::size_t... I>
