@@ -324,11 +324,8 @@ Ref<ado::Recordset> CommandImpl::Execute(Variant* records_affected, const Varian
 }
 
 Ref<RecordsetImpl> CommandImpl::NewRecordset() {
-    // What Execute returns takes the connection's cursor location; a client cursor is static.
     Ref<RecordsetImpl> rs = MakeRef<RecordsetImpl>();
-    rs->SetCursorLocation(connection_->CursorLocation());
-    if (connection_->CursorLocation() == ado::adUseClient) rs->SetCursorType(ado::adOpenStatic);
-    rs->SetActiveConnection(Ref<ado::Connection>(connection_.get()));
+    rs->SetUpForExecute(connection_);
     return rs;
 }
 

@@ -248,14 +248,18 @@ void ConnectionImpl::RebuildInfoProperties(std::vector<PropertyValue> info) {
     status_property_ = properties_->Find("Connection Status");
 }
 
+void ConnectionImpl::ReloadInfoProperties(std::uint64_t generation) {
+    MergeInfoProperties(Call([&] { return session_->InfoProperties(); }));
+    properties_generation_ = generation;
+}
+
 Ref<ado::Properties> ConnectionImpl::Properties() {
     // The platform reads property values from the provider when they are asked for, so a value that
     // changes while the connection is open (the catalog, the link's status) reads current.
     if (session_) {
         const std::uint64_t generation = session_->PropertiesGeneration();
         if (generation == 0 || generation != properties_generation_) {
-            MergeInfoProperties(Call([&] { return session_->InfoProperties(); }));
-            properties_generation_ = generation;
+            ReloadInfoProperties(generation);
         } else {
             RefreshStatus();
         }

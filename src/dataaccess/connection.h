@@ -116,6 +116,9 @@ class ConnectionImpl final : public ado::Connection {
     // those it also reports), keeping the objects of properties it reported before.
     void MergeInfoProperties(std::vector<PropertyValue> info);
     void RebuildInfoProperties(std::vector<PropertyValue> info);
+    // Asks the provider for its information properties again (they changed, or it does not tell); kept
+    // out of Properties, which the connection's status is read through before every statement.
+    [[gnu::noinline]] void ReloadInfoProperties(std::uint64_t generation);
     void RefreshStatus();
     // Commits or rolls back through `end`; a failure on a dropped link ends the transaction count.
     template <class F>

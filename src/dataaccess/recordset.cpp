@@ -717,6 +717,12 @@ void RecordsetImpl::Attach(std::unique_ptr<Execution> exec, SharedText source) {
     RebuildFields();
 }
 
+void RecordsetImpl::SetUpForExecute(Ref<ConnectionImpl> connection) {
+    cursor_location_ = connection->CursorLocation();
+    if (cursor_location_ == ado::adUseClient) cursor_type_ = ado::adOpenStatic;
+    active_connection_ = std::move(connection);
+}
+
 void RecordsetImpl::AttachEnded(SharedText source) {
     source_ = std::move(source);
     if (const auto* group = filter_.get_if<std::int32_t>(); !group || *group != 0) filter_ = Variant(0);

@@ -256,6 +256,10 @@ class RecordsetImpl final : public ado::Recordset, public Pooled<RecordsetImpl> 
     Ref<ado::Properties> Properties() override;
 
     // ---- for Connection and Command ----
+    // A new recordset takes what Command.Execute returns on `connection`: its cursor location (a client
+    // cursor is static) and the connection as its ActiveConnection. What the setters would check holds
+    // for a recordset just made.
+    void SetUpForExecute(Ref<ConnectionImpl> connection);
     // Opens on the execution's current result (or holds it closed when that result has no rows), with this
     // recordset's cursor settings.
     void Attach(std::unique_ptr<Execution> exec, SharedText source);

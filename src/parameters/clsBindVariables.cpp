@@ -248,6 +248,9 @@ struct BindingMemo {
     std::string sql;                       // the text as given (ASCII)
     std::vector<std::uint32_t> first;      // per name, its first entry in `colons`; one more at the end
     std::vector<std::uint32_t> colons;     // byte offsets of each name's placeholders, in text order
+    // Every name stands at most once, and no two that stand are the same name without regard to letter
+    // case: appended to a command without parameters, none can find another already there.
+    bool placed_once = false;
 
     bool Knows(const Collection& list, const Collection& members) const noexcept {
         if (members.Stamp() != members_stamp || static_cast<std::size_t>(list.Count()) != names.size())
@@ -262,11 +265,32 @@ struct BindingMemo {
 
     void StartRecording(const std::string& text) {
         members_stamp = 0;
+        placed_once = false;
         names.clear();
         variables.clear();
         sql = text;
         first.assign(1, 0);
         colons.clear();
+    }
+
+    // Ends a recording that went through: what was found now holds for the members' `stamp`.
+    void Finish(std::uint64_t stamp) {
+        auto same_name = [](std::string_view a, std::string_view b) {
+            if (a.size() != b.size()) return false;
+            for (std::size_t i = 0; i < a.size(); ++i) {
+                const char x = a[i], y = b[i];
+                if (x != y && ((x | 0x20) != (y | 0x20) || (x | 0x20) < 'a' || (x | 0x20) > 'z')) return false;
+            }
+            return true;
+        };
+        placed_once = true;
+        for (std::size_t i = 0; i < names.size() && placed_once; ++i) {
+            const std::uint32_t stands = first[i + 1] - first[i];
+            if (stands > 1) placed_once = false;
+            for (std::size_t j = 0; j < i && placed_once && stands == 1; ++j)
+                if (first[j + 1] - first[j] == 1 && same_name(names[i], names[j])) placed_once = false;
+        }
+        members_stamp = stamp;
     }
 
     template <class Found>
@@ -542,11 +566,12 @@ void clsBindVariables::AddParametersToCommand(Ref<ado::Command>& command, Ref<Co
         if (placeholders.begin() != placeholders.end()) {
             ado::Command& cmd = RequireCommand(command);
             const Ref<ado::Parameters> appended = cmd.Parameters();
+            const bool none_held = repeat && repeat->placed_once && appended->Count() == 0;
             for (const Placeholder& placeholder : placeholders) {
                 const Ref<ado::Parameter>& prm = placeholder.parameter;
                 Variant named;
-                const Variant& name = placeholder.name ? *placeholder.name : (named = Variant(prm->Name()));
-                if (!appended->FindItem(name)) {
+                if (none_held ||
+                    !appended->FindItem(placeholder.name ? *placeholder.name : (named = Variant(prm->Name())))) {
                     appended->Append(prm);
                 } else {
                     appended->Append(cmd.CreateParameter(prm->Name(), prm->Type(), prm->Direction(),
@@ -554,7 +579,7 @@ void clsBindVariables::AddParametersToCommand(Ref<ado::Command>& command, Ref<Co
                 }
             }
         }
-        if (record && m_Members) record->members_stamp = m_Members->Stamp();
+        if (record && m_Members) record->Finish(m_Members->Stamp());
     });
 }
 

@@ -791,6 +791,23 @@ TEST_F(Binding, ARepeatedStatementBindsAsAFreshOne) {
     EXPECT_EQ(bind_fresh(":B :A", {"A", "B"}), "?  ? ");
     EXPECT_EQ(rec_->parameters->Count(), 2);
 
+    // Names that differ only in letter case stand for one variable: the second is appended as a copy on
+    // every run, as is a name the command already holds.
+    for (int run = 0; run < 2; ++run) {
+        EXPECT_EQ(bind_fresh(":B :b", {"B", "b"}), "?  ? ");
+        ASSERT_EQ(rec_->parameters->Count(), 2);
+        EXPECT_NE(rec_->parameters->items[0].get(), rec_->parameters->items[1].get());
+    }
+    for (int run = 0; run < 2; ++run) {
+        cmd_ = rec_ = MakeRef<RecordingCommand>();
+        auto held = rec_->CreateParameter("B", ado::adInteger, ado::adParamInput, 4, 1);
+        rec_->parameters->Append(held);
+        EXPECT_EQ(Bind(":B", {"B"}), "? ");
+        ASSERT_EQ(rec_->parameters->Count(), 2);
+        EXPECT_EQ(rec_->parameters->items[0].get(), held.get());
+        EXPECT_NE(rec_->parameters->items[1].get(), rec_->created[1].get());
+    }
+
     // Output values come back into the variable the names stand for now.
     Ref<clsParameter> out = Var("O", "", korTypeOther, korParamOut);
     EXPECT_EQ(bind_fresh(":O", {"O"}), "? ");
