@@ -275,20 +275,12 @@ struct BindingMemo {
 
     // Ends a recording that went through: what was found now holds for the members' `stamp`.
     void Finish(std::uint64_t stamp) {
-        auto same_name = [](std::string_view a, std::string_view b) {
-            if (a.size() != b.size()) return false;
-            for (std::size_t i = 0; i < a.size(); ++i) {
-                const char x = a[i], y = b[i];
-                if (x != y && ((x | 0x20) != (y | 0x20) || (x | 0x20) < 'a' || (x | 0x20) > 'z')) return false;
-            }
-            return true;
-        };
         placed_once = true;
         for (std::size_t i = 0; i < names.size() && placed_once; ++i) {
             const std::uint32_t stands = first[i + 1] - first[i];
             if (stands > 1) placed_once = false;
             for (std::size_t j = 0; j < i && placed_once && stands == 1; ++j)
-                if (first[j + 1] - first[j] == 1 && same_name(names[i], names[j])) placed_once = false;
+                if (first[j + 1] - first[j] == 1 && TextEquals(names[i], names[j])) placed_once = false;
         }
         members_stamp = stamp;
     }
@@ -328,10 +320,6 @@ class MemoUse {
 
 clsBindVariables::clsBindVariables() : m_Members(MakeRef<Collection>()) {}
 
-bool clsBindVariables::Unchanged(const detail::BindingMemo& memo) const noexcept {
-    return m_Members && m_Members->Stamp() == memo.members_stamp;
-}
-
 clsBindVariables::~clsBindVariables() { Destructor(); }
 
 namespace {
@@ -366,6 +354,13 @@ Ref<clsParameter> ItemOf(const Ref<Collection>& members, const Variant& index) {
 }
 
 }  // namespace
+
+Ref<clsParameter> clsBindVariables::VariableOf(const detail::BindingMemo* memo, std::size_t index,
+                                               const Variant& entry) const {
+    if (memo && m_Members && m_Members->Stamp() == memo->members_stamp)
+        return Ref<clsParameter>(memo->variables[index]);
+    return ItemOf(m_Members, entry);
+}
 
 Ref<clsParameter> clsBindVariables::Add(const std::string& Name) {
     Ref<clsParameter> result;
@@ -431,9 +426,7 @@ void clsBindVariables::AddParametersToCommand(Ref<ado::Command>& command, Ref<Co
             // A: prepare the entry's parameter.
             Ref<ado::Parameter> prm =
                 RequireCommand(command).CreateParameter(name, ado::adEmpty, ado::adParamInput, 0);
-            Ref<clsParameter> variable = repeat && Unchanged(*repeat)
-                                             ? Ref<clsParameter>(repeat->variables[index])
-                                             : ItemOf(m_Members, entry);
+            Ref<clsParameter> variable = VariableOf(repeat, index, entry);
             if (record) {
                 record->names.push_back(*text);
                 record->variables.push_back(variable.get());
@@ -570,8 +563,8 @@ void clsBindVariables::AddParametersToCommand(Ref<ado::Command>& command, Ref<Co
             for (const Placeholder& placeholder : placeholders) {
                 const Ref<ado::Parameter>& prm = placeholder.parameter;
                 Variant named;
-                if (none_held ||
-                    !appended->FindItem(placeholder.name ? *placeholder.name : (named = Variant(prm->Name())))) {
+                const Variant& name = placeholder.name ? *placeholder.name : (named = Variant(prm->Name()));
+                if (none_held || !appended->FindItem(name)) {
                     appended->Append(prm);
                 } else {
                     appended->Append(cmd.CreateParameter(prm->Name(), prm->Type(), prm->Direction(),
@@ -641,9 +634,7 @@ void clsBindVariables::PopulateOutputParameters(Ref<ado::Command>& command, Ref<
         for (const Variant& entry : *names) {
             if (!parameters) parameters = RequireCommand(command).Parameters();
             Ref<ado::Parameter> prm = parameters->Item(entry);
-            Ref<clsParameter> variable = known && Unchanged(*known)
-                                             ? Ref<clsParameter>(known->variables[index])
-                                             : ItemOf(m_Members, entry);
+            Ref<clsParameter> variable = VariableOf(known, index, entry);
             ++index;
             const std::int32_t mode = variable->Mode();
             if (mode != korParamOut && mode != korParamInOut) continue;

@@ -54,9 +54,11 @@ protected:
     const MemberTable* Members() const noexcept override;
 
 private:
-    // Whether the members are as they were when `memo` was recorded (a handler the binding reported to
-    // may have changed them since it began).
-    bool Unchanged(const detail::BindingMemo& memo) const noexcept;
+    // The variable entry `index` of a list of names stands for: as `memo` found it (when given) while the
+    // members are as they were then (a handler the binding reported to may have changed them since), else
+    // looked up by `entry`.
+    Ref<clsParameter> VariableOf(const detail::BindingMemo* memo, std::size_t index,
+                                 const Variant& entry) const;
 
     Ref<clsADO> m_ADO;
     Ref<Collection> m_Members;
