@@ -388,6 +388,12 @@ public:
     // cursors refill the same Variant slot on every row without allocating.
     void AssignString(std::string_view text);
     void AssignBytes(const std::uint8_t* data, std::size_t size);
+    // Replaces the value, in place, with one of the kinds kept as bytes, named exactly (std::int32_t for a
+    // Long, std::int64_t for a LongLong, double, bool, Decimal, Date, ...): a cursor refilling its slot on
+    // every row makes no temporary Variant to move in. Any other type does not compile.
+    template <class T, class = std::enable_if_t<std::is_trivially_copyable_v<T>>>
+    void Assign(T value) noexcept { v_ = value; }
+    void AssignNull() noexcept { v_ = NullTag{}; }
     void Clear() noexcept { v_ = std::monostate{}; }
 
     // Exact identity of kind and value (not the language's `=`, which is Compare in convert.h).
