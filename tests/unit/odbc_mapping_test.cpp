@@ -5,6 +5,9 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <random>
+#include <string>
+
 #include "dataaccess/providers/odbc/odbc_provider.h"
 #include "dataaccess/providers/odbc/odbc_text.h"
 
@@ -244,6 +247,64 @@ TEST(OdbcText, Utf16RoundTrips) {
     std::string reused = "previous contents";
     AssignUtf8(u"ok", 2, reused);
     EXPECT_EQ(reused, "ok");
+}
+
+TEST(OdbcText, AsciiRunsAroundWiderCharactersAndLoneSurrogates) {
+    // Pieces of known UTF-16 and UTF-8, strung together at random so that runs of ASCII of every length
+    // start and end at every offset of the steps the ASCII is copied in, next to pairs split or not and
+    // to lone surrogates (U+FFFD each).
+    struct Piece {
+        std::u16string units;
+        std::string utf8;
+    };
+    const Piece kAscii{u"a", "a"};
+    const Piece kPieces[] = {
+        kAscii,
+        {u"\x7F", "\x7F"},
+        {std::u16string(1, u'\0'), std::string(1, '\0')},
+        {u"\u00E9", "\xC3\xA9"},
+        {u"\u0080", "\xC2\x80"},
+        {u"\u20AC", "\xE2\x82\xAC"},
+        {u"\uFFFF", "\xEF\xBF\xBF"},
+        {u"\U0001F600", "\xF0\x9F\x98\x80"},
+        {u"\U0010FFFF", "\xF4\x8F\xBF\xBF"},
+        {std::u16string(1, static_cast<char16_t>(0xD800)), "\xEF\xBF\xBD"},  // lone high
+        {std::u16string(1, static_cast<char16_t>(0xDFFF)), "\xEF\xBF\xBD"},  // lone low
+    };
+    constexpr std::size_t kLoneHigh = std::size(kPieces) - 2;
+    constexpr std::size_t kLoneLow = std::size(kPieces) - 1;
+    const unsigned seed = std::random_device{}();
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    std::string out;
+    for (int n = 0; n < 5000; ++n) {
+        std::u16string units;
+        std::string expected;
+        std::size_t count = random() % 40;
+        std::size_t last = 0;
+        for (std::size_t i = 0; i < count; ++i) {
+            // Mostly ASCII, as database text is; a lone high before a lone low would make a pair.
+            std::size_t k = random() % 3 != 0 ? 0 : random() % std::size(kPieces);
+            if (i > 0 && last == kLoneHigh && k == kLoneLow) k = 0;
+            units += kPieces[k].units;
+            expected += kPieces[k].utf8;
+            last = k;
+        }
+        // The slot's old text is longer or shorter than the new one.
+        out.assign(random() % 80, '#');
+        AssignUtf8(units.data(), units.size(), out);
+        ASSERT_EQ(out, expected) << "piece count " << count;
+    }
+    // The edges by name: a high surrogate as the last unit, a pair straddling the first eight units, a
+    // low surrogate first.
+    EXPECT_EQ(ToUtf8(u"abcdefg\xD800"), "abcdefg\xEF\xBF\xBD");
+    EXPECT_EQ(ToUtf8(u"abcdefg\U0001F600h"), "abcdefg\xF0\x9F\x98\x80h");
+    EXPECT_EQ(ToUtf8(u"\xDC00"
+                     u"abcdefghijklmnop"),
+              "\xEF\xBF\xBD"
+              "abcdefghijklmnop");
+    EXPECT_EQ(ToUtf8(u"abcdefghijklmnop\xD83D"), "abcdefghijklmnop\xEF\xBF\xBD");
+    EXPECT_EQ(ToUtf8(u""), "");
 }
 
 }  // namespace

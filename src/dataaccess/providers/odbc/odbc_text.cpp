@@ -1,5 +1,13 @@
 #include "dataaccess/providers/odbc/odbc_text.h"
 
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace korado::dataaccess::odbc {
 namespace {
 
@@ -47,22 +55,51 @@ char32_t DecodeUtf8(std::string_view s, std::size_t& i) {
     return cp;
 }
 
-void PutUtf8(char32_t cp, std::string& out) {
+// Writes `cp` (no surrogate) as UTF-8 at `d`; returns the end of what it wrote.
+char* PutUtf8(char32_t cp, char* d) noexcept {
     if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
+        *d++ = static_cast<char>(cp);
     } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        *d++ = static_cast<char>(0xC0 | (cp >> 6));
+        *d++ = static_cast<char>(0x80 | (cp & 0x3F));
     } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        *d++ = static_cast<char>(0xE0 | (cp >> 12));
+        *d++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        *d++ = static_cast<char>(0x80 | (cp & 0x3F));
     } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        *d++ = static_cast<char>(0xF0 | (cp >> 18));
+        *d++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        *d++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        *d++ = static_cast<char>(0x80 | (cp & 0x3F));
     }
+    return d;
+}
+
+// Copies the ASCII units at the start of `text` to `d`, one byte each; returns how many there were.
+std::size_t CopyAscii(const char16_t* text, std::size_t units, char* d) noexcept {
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    // Eight units per step while all eight are below 0x80: packed to bytes they are the text.
+    const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
+    for (; i + 8 <= units; i += 8) {
+        __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(w, high), _mm_setzero_si128())) != 0xFFFF) break;
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(d + i), _mm_packus_epi16(w, w));
+    }
+#endif
+    if constexpr (std::endian::native == std::endian::little) {
+        // Four units per step while all four are below 0x80: their low bytes are the text.
+        for (; i + 4 <= units; i += 4) {
+            std::uint64_t w;
+            std::memcpy(&w, text + i, sizeof w);
+            if (w & 0xFF80FF80FF80FF80u) break;
+            auto bytes = static_cast<std::uint32_t>((w & 0xFFu) | ((w >> 8) & 0xFF00u) |
+                                                    ((w >> 16) & 0xFF0000u) | ((w >> 24) & 0xFF000000u));
+            std::memcpy(d + i, &bytes, sizeof bytes);
+        }
+    }
+    for (; i < units && text[i] < 0x80; ++i) d[i] = static_cast<char>(text[i]);
+    return i;
 }
 
 }  // namespace
@@ -95,16 +132,21 @@ std::u16string ToUtf16(std::string_view utf8) {
 }
 
 void AssignUtf8(const char16_t* text, std::size_t units, std::string& out) {
-    out.clear();
-    // ASCII text (most of what databases return) takes one byte per unit; reserve for that and let the
-    // rare wider characters grow the string.
-    out.reserve(units);
-    std::size_t i = 0;
+    // ASCII text (most of what databases return) takes one byte per unit: size the string for that and
+    // write it in place.
+    out.resize(units);
+    std::size_t i = CopyAscii(text, units, out.data());
+    if (i == units) return;
+    // Wider characters take at most three bytes per unit (a surrogate pair's two units make four).
+    out.resize(i + 3 * (units - i));
+    char* const begin = out.data();
+    char* d = begin + i;
     while (i < units) {
         char16_t u = text[i];
         if (u < 0x80) {
-            out.push_back(static_cast<char>(u));
-            ++i;
+            std::size_t run = CopyAscii(text + i, units - i, d);
+            i += run;
+            d += run;
             continue;
         }
         char32_t cp = u;
@@ -118,9 +160,10 @@ void AssignUtf8(const char16_t* text, std::size_t units, std::string& out) {
         } else if (u >= 0xDC00 && u <= 0xDFFF) {
             cp = kReplacement;
         }
-        PutUtf8(cp, out);
+        d = PutUtf8(cp, d);
         ++i;
     }
+    out.resize(static_cast<std::size_t>(d - begin));
 }
 
 std::string ToUtf8(std::u16string_view text) {
