@@ -160,6 +160,54 @@ TEST(OdbcMapping, DecimalDigits) {
     std::optional<Decimal> big = dec("12345678901234567890.123456789012");
     ASSERT_TRUE(big.has_value());
     EXPECT_EQ(big->scale, 9);  // 29 digits fit below 2^96
+
+    // Around the 19 digits the plain form reads in 64 bits, and the forms it leaves to the general reading.
+    constexpr __int128 k19Nines = 9999999999999999999ULL;
+    for (auto [text, d] :
+         {std::pair{"9999999999999999999", Decimal{k19Nines, 0}},
+          std::pair{"-999999999999999999.9", Decimal{-k19Nines, 1}},
+          std::pair{".9999999999999999999", Decimal{k19Nines, 19}},
+          std::pair{"99999999999999999999", Decimal{k19Nines * 10 + 9, 0}},  // 20 digits
+          std::pair{"18446744073709551616", Decimal{static_cast<__int128>(1) << 64, 0}},
+          std::pair{"0.0000000000000000001", Decimal{1, 19}},  // 20 digits with the leading zero
+          std::pair{"-0.00", Decimal{0, 0}}, std::pair{"+000", Decimal{0, 0}}, std::pair{"5.", Decimal{5, 0}},
+          std::pair{"-.5", Decimal{-5, 1}}, std::pair{"007.50", Decimal{750, 2}},
+          std::pair{" 12.5\t", Decimal{125, 1}}, std::pair{"-1234.56", Decimal{-123456, 2}}})
+        EXPECT_EQ(dec(text), d) << text;
+    for (const char* text : {".", "-", "+", "1.2.3", "--1", "1-", "12a", "1 2", "0x10", "\xEF\xBC\x91"})
+        EXPECT_FALSE(dec(text).has_value()) << text;
+    Decimal untouched{42, 1};
+    EXPECT_FALSE(ParsePlainDecimal(" 1", untouched));
+    EXPECT_FALSE(ParsePlainDecimal("1e3", untouched));
+    EXPECT_FALSE(ParsePlainDecimal("12345678901234567890", untouched));
+    EXPECT_EQ(untouched, (Decimal{42, 1}));
+
+    // The plain form reads what the general reading reads (a leading blank sends a text there), for texts
+    // of every length around its limit; whatever it leaves, the general reading still takes.
+    const unsigned seed = std::random_device{}();
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    for (int n = 0; n < 20000; ++n) {
+        std::string text;
+        int sign = static_cast<int>(random() % 4);
+        if (sign == 1) text += '-';
+        if (sign == 2) text += '+';
+        std::size_t digits = random() % 23;
+        std::size_t point = random() % (digits + 3);  // past the end: no point
+        for (std::size_t i = 0; i < digits; ++i) {
+            if (i == point) text += '.';
+            // Leading zeros and zeros alone, often.
+            text += random() % 3 == 0 ? '0' : static_cast<char>('0' + random() % 10);
+        }
+        if (point == digits) text += '.';
+        if (random() % 16 == 0) text.insert(random() % (text.size() + 1), 1, "e .x"[random() % 4]);
+        std::optional<Decimal> general = dec(" " + text);
+        EXPECT_EQ(dec(text), general) << text;
+        Decimal plain;
+        if (ParsePlainDecimal(text, plain)) {
+            EXPECT_EQ(std::optional<Decimal>(plain), general) << text;
+        }
+    }
 }
 
 TEST(OdbcMapping, OdbcConnectionStrings) {

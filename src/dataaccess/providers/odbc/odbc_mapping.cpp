@@ -248,7 +248,42 @@ std::string PlatformTableType(std::string_view driver_type) {
     return upper;
 }
 
+bool ParsePlainDecimal(std::string_view text, Decimal& out) noexcept {
+    const char* s = text.data();
+    const char* const end = s + text.size();
+    bool negative = false;
+    if (s != end && (*s == '-' || *s == '+')) {
+        negative = *s == '-';
+        ++s;
+    }
+    if (end - s > 20) return false;
+    auto digit = [](char c) { return static_cast<unsigned>(c - '0'); };
+    // At most 19 digits fit 64 bits and their decimals the scale. Twenty digits without a point may wrap;
+    // the count below turns them away.
+    std::uint64_t m = 0;
+    const char* const whole = s;
+    while (s != end && digit(*s) <= 9) m = m * 10 + digit(*s++);
+    std::size_t digits = static_cast<std::size_t>(s - whole);
+    std::size_t decimals = 0;
+    if (s != end && *s == '.') {
+        const char* const fraction = ++s;
+        while (s != end && digit(*s) <= 9) m = m * 10 + digit(*s++);
+        decimals = static_cast<std::size_t>(s - fraction);
+        digits += decimals;
+    }
+    if (s != end || digits == 0 || digits > 19) return false;
+    // Zero has no decimals, however it is written: the general reading keeps no digit of it.
+    if (m == 0) {
+        out = Decimal{0, 0};
+        return true;
+    }
+    out = Decimal{negative ? -static_cast<__int128>(m) : static_cast<__int128>(m),
+                  static_cast<std::uint8_t>(decimals)};
+    return true;
+}
+
 std::optional<Decimal> ParseDecimalText(std::string_view text) {
+    if (Decimal plain; ParsePlainDecimal(text, plain)) return plain;
     text = TrimBlanks(text);
     bool negative = false;
     if (!text.empty() && (text.front() == '-' || text.front() == '+')) {

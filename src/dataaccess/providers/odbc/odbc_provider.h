@@ -102,6 +102,9 @@ std::string PlatformTableType(std::string_view driver_type);
 // beyond the 28 decimal places are rounded half to even; a value that does not fit 96 bits even without
 // decimals gives nullopt (the caller falls back to Double).
 std::optional<Decimal> ParseDecimalText(std::string_view text);
+// The form drivers write (an optional sign, at most 19 digits, at most one point, nothing else) into `out`
+// as ParseDecimalText reads it; false, with `out` untouched, for any other text. For the per-value path.
+bool ParsePlainDecimal(std::string_view text, Decimal& out) noexcept;
 
 // ---- connection strings and command text ---------------------------------------------------------------
 
