@@ -10,6 +10,8 @@
 
 #include "dataaccess/providers/odbc/odbc_provider.h"
 #include "dataaccess/providers/odbc/odbc_text.h"
+#include "dataaccess/providers/odbc/odbc_values.h"
+#include "korado/runtime/convert.h"
 
 namespace korado::dataaccess::odbc {
 namespace {
@@ -353,6 +355,75 @@ TEST(OdbcText, AsciiRunsAroundWiderCharactersAndLoneSurrogates) {
               "abcdefghijklmnop");
     EXPECT_EQ(ToUtf8(u"abcdefghijklmnop\xD83D"), "abcdefghijklmnop\xEF\xBF\xBD");
     EXPECT_EQ(ToUtf8(u""), "");
+}
+
+TEST(OdbcValues, OneSlotRefilledWithEveryKind) {
+    // A cursor writes each value into the Field's slot in place, whatever the slot held before: text,
+    // bytes, an array, another number.
+    auto timestamp = [](int year, int month, int day, int hour, int minute, int second, unsigned fraction) {
+        SQL_TIMESTAMP_STRUCT t{};
+        t.year = static_cast<SQLSMALLINT>(year);
+        t.month = static_cast<SQLUSMALLINT>(month);
+        t.day = static_cast<SQLUSMALLINT>(day);
+        t.hour = static_cast<SQLUSMALLINT>(hour);
+        t.minute = static_cast<SQLUSMALLINT>(minute);
+        t.second = static_cast<SQLUSMALLINT>(second);
+        t.fraction = fraction;
+        return t;
+    };
+    const Variant previous[] = {Variant(std::string(100, 'x')),
+                                Variant(Bytes(50, 7)),
+                                MakeArray(1, "two"),
+                                Variant(1.5),
+                                Variant::Null(),
+                                Variant()};
+    for (const Variant& before : previous) {
+        Variant slot = before;
+        std::int32_t i32 = -7;
+        AssignFixed(slot, ValueKind::kInt32, &i32);
+        EXPECT_EQ(slot, Variant(-7));
+        slot = before;
+        SQLBIGINT i64 = 1LL << 40;
+        AssignFixed(slot, ValueKind::kInt64, &i64);
+        EXPECT_EQ(slot, Variant(1LL << 40));
+        slot = before;
+        SQLUBIGINT u64 = ~0ULL;
+        AssignFixed(slot, ValueKind::kUInt64, &u64);
+        EXPECT_EQ(slot, Variant(Decimal{static_cast<__int128>(~0ULL), 0}));
+        slot = before;
+        unsigned char bit = 2;
+        AssignFixed(slot, ValueKind::kBool, &bit);
+        EXPECT_EQ(slot, Variant(true));
+        slot = before;
+        SQL_TIMESTAMP_STRUCT ts = timestamp(2024, 2, 29, 23, 59, 59, 250000000);
+        AssignFixed(slot, ValueKind::kTimestamp, &ts);
+        EXPECT_EQ(slot, Variant(DateFromParts({2024, 2, 29, 23, 59, 59, 0.25})));
+        // Years the automation date cannot hold, and impossible days, read as their text.
+        slot = before;
+        ts = timestamp(99, 12, 31, 1, 2, 3, 0);
+        AssignFixed(slot, ValueKind::kTimestamp, &ts);
+        EXPECT_EQ(slot, Variant("0099-12-31 01:02:03"));
+        slot = before;
+        SQL_DATE_STRUCT date{2023, 2, 29};
+        AssignFixed(slot, ValueKind::kDate, &date);
+        EXPECT_EQ(slot, Variant("2023-02-29 00:00:00"));
+        slot = before;
+        AssignNumeric(slot, "-1234.50");
+        EXPECT_EQ(slot, Variant(Decimal{-123450, 2}));
+        slot = before;
+        AssignNumeric(slot, "123456789012345678901234567890123");  // past 96 bits: a Double
+        ASSERT_NE(slot.get_if<double>(), nullptr);
+        EXPECT_DOUBLE_EQ(*slot.get_if<double>(), 1.2345678901234568e32);
+        slot = before;
+        AssignNumeric(slot, "NaN");
+        EXPECT_EQ(slot, Variant("NaN"));
+        slot = before;
+        AssignText(slot, u"caf\u00E9", 4);
+        EXPECT_EQ(slot, Variant("caf\xC3\xA9"));
+        slot = before;
+        AssignFixed(slot, ValueKind::kText, &i32);  // no fixed-size kind
+        EXPECT_TRUE(slot.IsNull());
+    }
 }
 
 }  // namespace

@@ -338,63 +338,57 @@ bool OdbcCursor::Next() {
 }
 
 void OdbcCursor::Read(std::size_t index, Variant& out) {
-    if (index >= cols_.size() || row_serial_ == 0 || done_) {
-        throw Error(ado::adErrNoCurrentRecord, "ADODB.Field",
-                    "Either BOF or EOF is True, or the current record has been deleted. Requested operation "
-                    "requires a current record.");
-    }
+    if (index >= cols_.size() || row_serial_ == 0 || done_) [[unlikely]]
+        NoCurrentRecord();
     Column& c = cols_[index];
     if (c.cached_row == row_serial_) {
         out = c.cached;
         return;
     }
-    if (c.bound) {
-        ReadBound(c, index, out);
-    } else {
+    if (!c.bound) {
         ReadLong(index, out);
+        return;
     }
-}
-
-void OdbcCursor::ReadBound(Column& c, std::size_t index, Variant& out) {
+    // A bound value is read straight from the block into `out`; only one the driver truncated leaves this
+    // path.
     SQLLEN indicator = c.indicators[row_];
     if (indicator == SQL_NULL_DATA) {
-        out = Variant::Null();
+        out.AssignNull();
         return;
     }
     const unsigned char* p = c.data.data() + row_ * c.width;
-    std::size_t length = static_cast<std::size_t>(indicator);
-    bool truncated = false;
+    auto length = static_cast<std::size_t>(indicator);
     switch (c.type.kind) {
         case ValueKind::kText:
+            if (indicator == SQL_NO_TOTAL || length > c.width - sizeof(SQLWCHAR)) break;
+            AssignText(out, reinterpret_cast<const char16_t*>(p), length / 2);
+            return;
         case ValueKind::kGuid:
-            truncated = indicator == SQL_NO_TOTAL || length > c.width - sizeof(SQLWCHAR);
-            if (!truncated) {
-                if (c.type.kind == ValueKind::kGuid) {
-                    out = GuidVariant(reinterpret_cast<const char16_t*>(p), length / 2);
-                } else {
-                    AssignText(out, reinterpret_cast<const char16_t*>(p), length / 2);
-                }
-                return;
-            }
-            break;
+            if (indicator == SQL_NO_TOTAL || length > c.width - sizeof(SQLWCHAR)) break;
+            AssignGuid(out, reinterpret_cast<const char16_t*>(p), length / 2);
+            return;
         case ValueKind::kBinary:
-            truncated = indicator == SQL_NO_TOTAL || length > c.width;
-            if (!truncated) {
-                out.AssignBytes(p, length);
-                return;
-            }
-            break;
+            if (indicator == SQL_NO_TOTAL || length > c.width) break;
+            out.AssignBytes(p, length);
+            return;
         case ValueKind::kNumeric:
-            truncated = indicator == SQL_NO_TOTAL || length >= c.width;
-            if (!truncated) {
-                out = NumericVariant(std::string_view(reinterpret_cast<const char*>(p), length));
-                return;
-            }
-            break;
+            if (indicator == SQL_NO_TOTAL || length >= c.width) break;
+            AssignNumeric(out, std::string_view(reinterpret_cast<const char*>(p), length));
+            return;
         default:
-            out = FixedVariant(c.type.kind, p);
+            AssignFixed(out, c.type.kind, p);
             return;
     }
+    ReadTruncated(c, index, out);
+}
+
+void OdbcCursor::NoCurrentRecord() {
+    throw Error(ado::adErrNoCurrentRecord, "ADODB.Field",
+                "Either BOF or EOF is True, or the current record has been deleted. Requested operation "
+                "requires a current record.");
+}
+
+void OdbcCursor::ReadTruncated(Column& c, std::size_t index, Variant& out) {
     // The value did not fit the column's described size: read it again whole.
     if (block_rows_ > 1 && !positioned_) {
         statement_.Checked(
@@ -439,7 +433,7 @@ void OdbcCursor::GetData(std::size_t index, Variant& out) {
                 if (rc == SQL_NO_DATA) break;
                 if (!Succeeded(rc)) statement_.Fail(rc, "SQLGetData");
                 if (indicator == SQL_NULL_DATA) {
-                    out = Variant::Null();
+                    out.AssignNull();
                     return;
                 }
                 std::size_t room = chunk_.size() - 1;
@@ -473,7 +467,7 @@ void OdbcCursor::GetData(std::size_t index, Variant& out) {
                 if (rc == SQL_NO_DATA) break;
                 if (!Succeeded(rc)) statement_.Fail(rc, "SQLGetData");
                 if (indicator == SQL_NULL_DATA) {
-                    out = Variant::Null();
+                    out.AssignNull();
                     return;
                 }
                 std::size_t room = binary ? buffer.size() : buffer.size() - 1;
@@ -487,7 +481,7 @@ void OdbcCursor::GetData(std::size_t index, Variant& out) {
             if (binary) {
                 out.AssignBytes(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
             } else {
-                out = NumericVariant(bytes);
+                AssignNumeric(out, bytes);
             }
             return;
         }
@@ -495,11 +489,15 @@ void OdbcCursor::GetData(std::size_t index, Variant& out) {
             alignas(16) unsigned char buffer[64] = {};
             SQLRETURN rc = SQLGetData(stmt_, column, c.c_type, buffer, sizeof buffer, &indicator);
             if (rc == SQL_NO_DATA) {
-                out = Variant::Null();
+                out.AssignNull();
                 return;
             }
             if (!Succeeded(rc)) statement_.Fail(rc, "SQLGetData");
-            out = indicator == SQL_NULL_DATA ? Variant::Null() : FixedVariant(c.type.kind, buffer);
+            if (indicator == SQL_NULL_DATA) {
+                out.AssignNull();
+            } else {
+                AssignFixed(out, c.type.kind, buffer);
+            }
             return;
         }
     }

@@ -51,7 +51,8 @@ class OdbcCursor final : public Cursor {
     void Plan();
     void Bind();
     bool FetchBlock();
-    void ReadBound(Column& c, std::size_t index, Variant& out);
+    [[noreturn]] static void NoCurrentRecord();
+    void ReadTruncated(Column& c, std::size_t index, Variant& out);
     void ReadLong(std::size_t index, Variant& out);
     void GetData(std::size_t index, Variant& out);
 

@@ -15,33 +15,29 @@
 namespace korado::dataaccess::odbc {
 namespace {
 
-template <class T>
-T Load(const void* p) {
-    T v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
+using detail::Load;
+
+void AssignDateText(Variant& out, const DateParts& p) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", p.year, p.month, p.day, p.hour,
+                  p.minute, p.second);
+    out.AssignString(text);
 }
 
-Variant DateVariant(int year, int month, int day, int hour, int minute, int second, unsigned long nanos) {
-    DateParts parts{year, month, day, hour, minute, second, static_cast<double>(nanos) / 1e9};
-    if (year >= 100 && year <= 9999) {
+void AssignDate(Variant& out, const DateParts& parts) {
+    if (parts.year >= 100 && parts.year <= 9999) {
         try {
-            return Variant(DateFromParts(parts));
+            out.Assign(DateFromParts(parts));
+            return;
         } catch (const Error&) {
         }
     }
-    char text[64];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", year, month, day, hour, minute, second);
-    return Variant(std::string(text));
+    AssignDateText(out, parts);
 }
 
 }  // namespace
 
-void AssignText(Variant& out, const char16_t* text, std::size_t units) {
-    if (std::string* s = out.get_if<std::string>()) {
-        AssignUtf8(text, units, *s);
-        return;
-    }
+void detail::AssignNewText(Variant& out, const char16_t* text, std::size_t units) {
     std::string s;
     AssignUtf8(text, units, s);
     out = Variant(std::move(s));
@@ -56,48 +52,63 @@ Variant GuidVariant(const char16_t* text, std::size_t units) {
     return Variant("{" + s + "}");
 }
 
-Variant NumericVariant(std::string_view digits) {
-    if (std::optional<Decimal> d = ParseDecimalText(digits)) return Variant(*d);
-    if (std::optional<double> n = ParseNumber(digits)) return Variant(*n);
-    return Variant(std::string(digits));
+void AssignGuid(Variant& out, const char16_t* text, std::size_t units) { out = GuidVariant(text, units); }
+
+void AssignNumeric(Variant& out, std::string_view digits) {
+    if (Decimal plain; ParsePlainDecimal(digits, plain)) {
+        out.Assign(plain);
+    } else if (std::optional<Decimal> d = ParseDecimalText(digits)) {
+        out.Assign(*d);
+    } else if (std::optional<double> n = ParseNumber(digits)) {
+        out.Assign(*n);
+    } else {
+        out.AssignString(digits);
+    }
 }
 
-Variant FixedVariant(ValueKind kind, const void* p) {
+Variant NumericVariant(std::string_view digits) {
+    Variant v;
+    AssignNumeric(v, digits);
+    return v;
+}
+
+void AssignMoment(Variant& out, ValueKind kind, const void* p) {
     switch (kind) {
-        case ValueKind::kBool:
-            return Variant(Load<unsigned char>(p) != 0);
-        case ValueKind::kInt16:
-            return Variant(static_cast<std::int16_t>(Load<SQLSMALLINT>(p)));
-        case ValueKind::kInt32:
-            return Variant(static_cast<int>(Load<SQLINTEGER>(p)));
-        case ValueKind::kInt64:
-            return Variant(static_cast<long long>(Load<SQLBIGINT>(p)));
         case ValueKind::kUInt64: {
             auto v = Load<SQLUBIGINT>(p);
-            if (v <= static_cast<SQLUBIGINT>(std::numeric_limits<long long>::max())) {
-                return Variant(static_cast<long long>(v));
+            if (v <= static_cast<SQLUBIGINT>(std::numeric_limits<std::int64_t>::max())) {
+                out.Assign(static_cast<std::int64_t>(v));
+            } else {
+                out.Assign(Decimal{static_cast<__int128>(v), 0});
             }
-            return Variant(Decimal{static_cast<__int128>(v), 0});
+            return;
         }
-        case ValueKind::kSingle:
-            return Variant(Load<float>(p));
-        case ValueKind::kDouble:
-            return Variant(Load<double>(p));
         case ValueKind::kDate: {
             auto d = Load<SQL_DATE_STRUCT>(p);
-            return DateVariant(d.year, d.month, d.day, 0, 0, 0, 0);
+            AssignDate(out, DateParts{d.year, d.month, d.day, 0, 0, 0, 0});
+            return;
         }
         case ValueKind::kTime: {
             auto t = Load<SQL_TIME_STRUCT>(p);
-            return Variant(Date{(t.hour * 3600.0 + t.minute * 60.0 + t.second) / 86400.0});
+            out.Assign(Date{(t.hour * 3600.0 + t.minute * 60.0 + t.second) / 86400.0});
+            return;
         }
         case ValueKind::kTimestamp: {
             auto t = Load<SQL_TIMESTAMP_STRUCT>(p);
-            return DateVariant(t.year, t.month, t.day, t.hour, t.minute, t.second, t.fraction);
+            AssignDate(out, DateParts{t.year, t.month, t.day, t.hour, t.minute, t.second,
+                                      static_cast<double>(t.fraction) / 1e9});
+            return;
         }
         default:
-            return Variant::Null();
+            out.AssignNull();
+            return;
     }
+}
+
+Variant FixedVariant(ValueKind kind, const void* p) {
+    Variant v;
+    AssignFixed(v, kind, p);
+    return v;
 }
 
 }  // namespace korado::dataaccess::odbc
