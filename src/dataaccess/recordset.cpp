@@ -275,13 +275,7 @@ void RowsetCore::SetPosition(std::int64_t pos) {
     Touch();
 }
 
-void RowsetCore::Load(std::size_t column, Variant& out) {
-    if (mode_ == Mode::kForward) {
-        cursor_->Read(column, out);
-    } else {
-        rows_->Read(RowAt(pos_), column, out);
-    }
-}
+void RowsetCore::LoadStatic(std::size_t column, Variant& out) { rows_->Read(RowAt(pos_), column, out); }
 
 void RowsetCore::SetFetchSize(std::int32_t rows) {
     if (mode_ == Mode::kForward && cursor_) cursor_->SetFetchSize(rows);
@@ -433,9 +427,10 @@ void FieldImpl::RequireRow() {
 }
 
 const Variant& FieldImpl::LoadValue() {
-    RequireRow();
-    core_->Load(index_, slot_);
-    loaded_gen_ = core_->row_generation();
+    RowsetCore& c = *core_;
+    if (c.epoch() != epoch_ || !c.HasRow()) [[unlikely]] RequireRow();
+    c.Load(index_, slot_);
+    loaded_gen_ = c.row_generation();
     return slot_;
 }
 

@@ -98,7 +98,14 @@ class RowsetCore final : public Object, public SessionUser, public Pooled<Rowset
     const std::vector<ColumnInfo>& columns() const noexcept { return columns_; }
     Execution* execution() noexcept { return exec_.get(); }
 
-    void Load(std::size_t column, Variant& out);
+    // The current row's value of `column`, read into `out` (a Field's slot, refilled in place).
+    void Load(std::size_t column, Variant& out) {
+        if (mode_ == Mode::kForward) {
+            cursor_->Read(column, out);
+        } else {
+            LoadStatic(column, out);
+        }
+    }
     std::size_t CellSize(std::size_t column);
 
     // Moves; the platform's errors are raised from "ADODB.Recordset".
@@ -120,6 +127,7 @@ class RowsetCore final : public Object, public SessionUser, public Pooled<Rowset
     void BeginOpen(std::unique_ptr<Execution> exec);
     void FinishStaticOpen();
     bool FetchForward();  // next row of the forward cursor that passes the filter
+    void LoadStatic(std::size_t column, Variant& out);
     bool RowVisible(std::size_t row);
     void SetPosition(std::int64_t pos);
     void Touch() noexcept { ++row_gen_; }
