@@ -1,5 +1,6 @@
 // The ODBC bridge's pure mappings: what the platform reports for a driver's SQLSTATE, type and
-// information values, and how connection strings and procedure calls are written for the driver.
+// information values, how connection strings and procedure calls are written for the driver, and how text,
+// numbers and dates are read from a driver's buffers.
 #include <gtest/gtest.h>
 
 #include <sql.h>
