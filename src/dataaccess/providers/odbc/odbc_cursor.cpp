@@ -4,7 +4,10 @@
 #include <cstring>
 #include <limits>
 #include <map>
+#include <semaphore>
 #include <set>
+#include <system_error>
+#include <thread>
 #include <tuple>
 
 #include "dataaccess/providers/odbc/odbc_text.h"
@@ -22,6 +25,24 @@ constexpr std::size_t kChunkUnits = 8192;
 bool Truncatable(ValueKind kind) {
     return kind == ValueKind::kText || kind == ValueKind::kBinary || kind == ValueKind::kNumeric ||
            kind == ValueKind::kGuid;
+}
+
+// A bound value of `width` bytes that the driver could not put whole into its buffer.
+bool Truncated(ValueKind kind, std::size_t width, SQLLEN indicator) {
+    if (indicator == SQL_NULL_DATA) return false;
+    if (indicator == SQL_NO_TOTAL) return Truncatable(kind);
+    const auto length = static_cast<std::size_t>(indicator);
+    switch (kind) {
+        case ValueKind::kText:
+        case ValueKind::kGuid:
+            return length > width - sizeof(SQLWCHAR);
+        case ValueKind::kBinary:
+            return length > width;
+        case ValueKind::kNumeric:
+            return length >= width;
+        default:
+            return false;
+    }
 }
 
 bool IsNumericSqlType(SQLSMALLINT t) {
@@ -78,7 +99,23 @@ OdbcCursor::OdbcCursor(OdbcStatement& statement, SQLSMALLINT column_count)
     Plan();
 }
 
+// The thread that fetches the next block while the reader reads the current one. Each fetch is asked for
+// by releasing `go` and taken by acquiring `done`; between the two the statement handle, the spare buffers
+// and the fields below belong to the worker, otherwise to the reader.
+struct OdbcCursor::Ahead {
+    std::thread worker;
+    std::binary_semaphore go{0};
+    std::binary_semaphore done{0};
+    bool stop = false;       // the worker's last request: end
+    bool in_flight = false;  // the reader's own record of a fetch asked for and not yet taken
+    SQLRETURN rc = SQL_SUCCESS;
+    const char* call = "SQLFetch";  // the call that returned rc
+    SQLULEN rows = 0;               // the driver's rows-fetched count for the block ahead
+    bool truncated = false;         // a value in the block ahead did not fit its buffer
+};
+
 OdbcCursor::~OdbcCursor() {
+    StopReadingAhead();
     // The statement's next result binds its own columns; leave the handle as a fresh one would be.
     if (bound_) {
         SQLFreeStmt(stmt_, SQL_UNBIND);
@@ -299,8 +336,17 @@ void OdbcCursor::Bind() {
 }
 
 bool OdbcCursor::FetchBlock() {
+    if (ahead_) return TakeBlockAhead();
     rows_fetched_ = 0;
-    SQLRETURN rc = SQLFetch(stmt_);
+    if (!Settle(SQLFetch(stmt_), "SQLFetch")) return false;
+    // A driver that ignores the rows-fetched pointer on single-row fetches fetched one row.
+    if (block_rows_ == 1 || rows_fetched_ == 0) rows_fetched_ = 1;
+    // Two full blocks make a read long enough to pay for a thread.
+    if (++blocks_fetched_ == 2 && WorthReadingAhead()) StartReadingAhead();
+    return true;
+}
+
+bool OdbcCursor::Settle(SQLRETURN rc, const char* call) {
     if (rc == SQL_SUCCESS_WITH_INFO) {
         // Truncation (01004) of a bound value is read again whole when the value is read; other warnings
         // go to the session.
@@ -309,14 +355,109 @@ bool OdbcCursor::FetchBlock() {
         std::erase_if(records, [](const Diagnostic& d) { return d.sql_state == "01004"; });
         statement_.core().AddWarnings(std::move(records));
     } else if (rc != SQL_SUCCESS && rc != SQL_NO_DATA) {
-        statement_.Fail(rc, "SQLFetch");
+        statement_.Fail(rc, call);
     }
-    if (TraceEnabled()) TraceCall("SQLFetch", rc);
+    if (TraceEnabled()) TraceCall(call, rc);
     statement_.core().last_contact = std::chrono::steady_clock::now();
-    if (rc == SQL_NO_DATA) return false;
-    // A driver that ignores the rows-fetched pointer on single-row fetches fetched one row.
-    if (block_rows_ == 1 || rows_fetched_ == 0) rows_fetched_ = 1;
+    return rc != SQL_NO_DATA;
+}
+
+bool OdbcCursor::BlockTruncated(bool spare, SQLULEN rows) const {
+    for (const Column& c : cols_) {
+        if (!Truncatable(c.type.kind)) continue;
+        const std::vector<SQLLEN>& indicators = spare ? c.spare_indicators : c.indicators;
+        for (SQLULEN r = 0; r < rows && r < indicators.size(); ++r)
+            if (Truncated(c.type.kind, c.width, indicators[r])) return true;
+    }
+    return false;
+}
+
+bool OdbcCursor::WorthReadingAhead() const {
+    // A server's round trips are what a second thread hides; an embedded driver has none. A block cursor
+    // has every column bound (long columns fetch single rows). A block with a truncated value is read
+    // again through SQLSetPos, which needs it to be the driver's current block.
+    const DriverKind kind = statement_.core().traits.kind;
+    return (kind == DriverKind::kPostgreSQL || kind == DriverKind::kMariaDB) && block_rows_ > 1 &&
+           rows_fetched_ == block_rows_ && !BlockTruncated(false, rows_fetched_);
+}
+
+void OdbcCursor::StartReadingAhead() {
+    for (Column& c : cols_) {
+        c.spare_data.assign(c.data.size(), 0);
+        c.spare_indicators.assign(c.indicators.size(), SQL_NULL_DATA);
+    }
+    auto ahead = std::make_unique<Ahead>();
+    // The driver writes a block's row count when it fetches it: not where the reader counts its rows.
+    statement_.Checked(SQLSetStmtAttrW(stmt_, SQL_ATTR_ROWS_FETCHED_PTR, &ahead->rows, 0),
+                       "SQLSetStmtAttr(SQL_ATTR_ROWS_FETCHED_PTR)");
+    try {
+        ahead->worker = std::thread([this, a = ahead.get()] {
+            while (true) {
+                a->go.acquire();
+                if (a->stop) return;
+                FetchAhead(*a);
+                a->done.release();
+            }
+        });
+    } catch (const std::system_error&) {
+        // No thread to be had: the reader fetches its own blocks, as for a short read.
+        SQLSetStmtAttrW(stmt_, SQL_ATTR_ROWS_FETCHED_PTR, &rows_fetched_, 0);
+        return;
+    }
+    ahead_ = std::move(ahead);
+    ahead_->in_flight = true;
+    ahead_->go.release();
+}
+
+// On the worker: the spare buffers take the next block.
+void OdbcCursor::FetchAhead(Ahead& a) {
+    a.rows = 0;
+    a.truncated = false;
+    a.call = "SQLBindCol";
+    for (std::size_t i = 0; i < cols_.size(); ++i) {
+        Column& c = cols_[i];
+        a.rc = SQLBindCol(stmt_, static_cast<SQLUSMALLINT>(i + 1), c.c_type, c.spare_data.data(),
+                          static_cast<SQLLEN>(c.width), c.spare_indicators.data());
+        if (!Succeeded(a.rc)) return;
+    }
+    a.call = "SQLFetch";
+    a.rc = SQLFetch(stmt_);
+    if (Succeeded(a.rc)) a.truncated = BlockTruncated(true, a.rows);
+}
+
+bool OdbcCursor::TakeBlockAhead() {
+    Ahead& a = *ahead_;
+    if (!a.in_flight) {
+        a.in_flight = true;
+        a.go.release();
+    }
+    a.done.acquire();
+    a.in_flight = false;
+    if (!Settle(a.rc, a.call)) {
+        StopReadingAhead();
+        return false;
+    }
+    for (Column& c : cols_) {
+        c.data.swap(c.spare_data);
+        c.indicators.swap(c.spare_indicators);
+    }
+    rows_fetched_ = std::max<SQLULEN>(a.rows, 1);
+    ++blocks_fetched_;
+    if (!a.truncated) {
+        a.in_flight = true;
+        a.go.release();
+    }
     return true;
+}
+
+void OdbcCursor::StopReadingAhead() noexcept {
+    if (!ahead_) return;
+    if (ahead_->in_flight) ahead_->done.acquire();
+    ahead_->stop = true;
+    ahead_->go.release();
+    ahead_->worker.join();
+    ahead_.reset();
+    SQLSetStmtAttrW(stmt_, SQL_ATTR_ROWS_FETCHED_PTR, &rows_fetched_, 0);
 }
 
 bool OdbcCursor::Next() {

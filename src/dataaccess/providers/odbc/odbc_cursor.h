@@ -11,10 +11,18 @@
 // Read may take columns in any order and more than once; values read with SQLGetData are kept for the row
 // (and read in ascending column order for drivers that want it).
 //
+// A long read from a server (PostgreSQL, MariaDB) fetches one block ahead on a thread of its own, into a
+// second set of buffers, while the rows of the current block are read: the driver's conversions and the
+// server's round trips then overlap with what the caller does with the values. The statement handle is
+// used by one thread at a time (the reader waits for the block fetched ahead before it touches the handle),
+// the driver's diagnostics of a fetch are read by the reader when it reaches that block, and a block with
+// a truncated value is the last one fetched until the reader has left it, so that SQLSetPos still finds it.
+//
 // Failures: Next and Read raise ProviderError with the driver's records.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "dataaccess/providers/odbc/odbc_session.h"
@@ -33,6 +41,8 @@ class OdbcCursor final : public Cursor {
 
     // Rows per SQLFetch this cursor uses (1 when it reads long data); for tests.
     std::size_t BlockRows() const noexcept { return block_rows_; }
+    // Whether a thread fetches the next block while this one is read; for tests.
+    bool ReadsAhead() const noexcept { return ahead_ != nullptr; }
 
   private:
     struct Column {
@@ -42,6 +52,8 @@ class OdbcCursor final : public Cursor {
         std::size_t width = 0;  // bytes per row in `data`
         std::vector<unsigned char> data;
         std::vector<SQLLEN> indicators;
+        std::vector<unsigned char> spare_data;  // the block fetched ahead, swapped in when it is reached
+        std::vector<SQLLEN> spare_indicators;
         Variant cached;  // a value read with SQLGetData, for row `cached_row`
         std::uint64_t cached_row = 0;
     };
@@ -51,6 +63,14 @@ class OdbcCursor final : public Cursor {
     void Plan();
     void Bind();
     bool FetchBlock();
+    bool Settle(SQLRETURN rc, const char* call);
+    struct Ahead;
+    bool BlockTruncated(bool spare, SQLULEN rows) const;
+    bool WorthReadingAhead() const;
+    void StartReadingAhead();
+    void FetchAhead(Ahead& a);
+    bool TakeBlockAhead();
+    void StopReadingAhead() noexcept;
     [[noreturn]] static void NoCurrentRecord();
     void ReadTruncated(Column& c, std::size_t index, Variant& out);
     void ReadLong(std::size_t index, Variant& out);
@@ -70,6 +90,8 @@ class OdbcCursor final : public Cursor {
     bool done_ = false;
     std::size_t next_unbound_ = 0;  // first column not yet read by SQLGetData in this row
     std::u16string chunk_;
+    std::size_t blocks_fetched_ = 0;
+    std::unique_ptr<Ahead> ahead_;  // the thread fetching the next block, once a read is long
 };
 
 }  // namespace korado::dataaccess::odbc
