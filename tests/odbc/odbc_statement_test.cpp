@@ -244,7 +244,9 @@ TEST_P(OdbcTest, RowsComeInBlocksAndInOrder) {
         ASSERT_EQ(CLng(g), n);
         ASSERT_EQ(Text(text), "row " + std::to_string(n));
         // A server's rows are fetched ahead once a read has gone past two blocks.
-        if (n == 1200) EXPECT_EQ(cursor->ReadsAhead(), t.name != "sqlite");
+        if (n == 1200) {
+            EXPECT_EQ(cursor->ReadsAhead(), t.name != "sqlite");
+        }
     }
     EXPECT_EQ(n, 2500);
     EXPECT_FALSE(cursor->Next());
