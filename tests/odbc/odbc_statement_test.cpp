@@ -352,6 +352,33 @@ TEST_P(OdbcTest, ALongReadLeftHalfwayLeavesTheSessionUsable) {
     }
 }
 
+TEST_P(OdbcTest, OtherStatementsRunWhileALongReadIsUnderWay) {
+    const OdbcTarget& t = target();
+    std::string table = Unique("korado_beside");
+    Cleanup cleanup(session(), {"DROP TABLE " + table});
+    RunSql(session(), "CREATE TABLE " + table + " (id integer)");
+    std::unique_ptr<Statement> st = session().Prepare(Series(t, 6000, Concat(t, "'row '", "g")), {});
+    st->Execute({});
+    Cursor& cursor = *st->Result();
+    Variant g, text;
+    for (int n = 1; n <= 6000; ++n) {
+        ASSERT_TRUE(cursor.Next());
+        cursor.Read(0, g);
+        cursor.Read(1, text);
+        ASSERT_EQ(CLng(g), n);
+        ASSERT_EQ(Text(text), "row " + std::to_string(n));
+        // Between blocks and inside them, while the next block may be on its way on the same connection.
+        if (n % 700 == 0) {
+            Outcome insert = RunSql(session(), "INSERT INTO " + table + " VALUES (?)", {In(ado::adInteger, n)});
+            EXPECT_EQ(insert.affected, 1);
+            Outcome count = RunSql(session(), "SELECT COUNT(*) FROM " + table);
+            ASSERT_EQ(count.rows.size(), 1u);
+            EXPECT_EQ(CLng(count.rows[0][0]), n / 700);
+        }
+    }
+    EXPECT_FALSE(cursor.Next());
+}
+
 // ---- results and parameters ----------------------------------------------------------------------------
 
 TEST_P(OdbcTest, SeveralResultsInOrder) {
