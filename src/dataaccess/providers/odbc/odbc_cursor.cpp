@@ -501,19 +501,19 @@ void OdbcCursor::Read(std::size_t index, Variant& out) {
     auto length = static_cast<std::size_t>(indicator);
     switch (c.type.kind) {
         case ValueKind::kText:
-            if (indicator == SQL_NO_TOTAL || length > c.width - sizeof(SQLWCHAR)) break;
+            if (Truncated(ValueKind::kText, c.width, indicator)) break;
             AssignText(out, reinterpret_cast<const char16_t*>(p), length / 2);
             return;
         case ValueKind::kGuid:
-            if (indicator == SQL_NO_TOTAL || length > c.width - sizeof(SQLWCHAR)) break;
+            if (Truncated(ValueKind::kGuid, c.width, indicator)) break;
             AssignGuid(out, reinterpret_cast<const char16_t*>(p), length / 2);
             return;
         case ValueKind::kBinary:
-            if (indicator == SQL_NO_TOTAL || length > c.width) break;
+            if (Truncated(ValueKind::kBinary, c.width, indicator)) break;
             out.AssignBytes(p, length);
             return;
         case ValueKind::kNumeric:
-            if (indicator == SQL_NO_TOTAL || length >= c.width) break;
+            if (Truncated(ValueKind::kNumeric, c.width, indicator)) break;
             AssignNumeric(out, std::string_view(reinterpret_cast<const char*>(p), length));
             return;
         default:
