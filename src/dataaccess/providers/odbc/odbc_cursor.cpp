@@ -387,9 +387,9 @@ void OdbcCursor::StartReadingAhead() {
         c.spare_indicators.assign(c.indicators.size(), SQL_NULL_DATA);
     }
     auto ahead = std::make_unique<Ahead>();
-    // The driver writes a block's row count when it fetches it: not where the reader counts its rows.
-    statement_.Checked(SQLSetStmtAttrW(stmt_, SQL_ATTR_ROWS_FETCHED_PTR, &ahead->rows, 0),
-                       "SQLSetStmtAttr(SQL_ATTR_ROWS_FETCHED_PTR)");
+    // The driver writes a block's row count when it fetches it: not where the reader counts its rows. A
+    // driver that refuses the move keeps the read on this thread.
+    if (!Succeeded(SQLSetStmtAttrW(stmt_, SQL_ATTR_ROWS_FETCHED_PTR, &ahead->rows, 0))) return;
     try {
         ahead->worker = std::thread([this, a = ahead.get()] {
             while (true) {
@@ -416,6 +416,7 @@ void OdbcCursor::FetchAhead(Ahead& a) {
     a.call = "SQLBindCol";
     for (std::size_t i = 0; i < cols_.size(); ++i) {
         Column& c = cols_[i];
+        if (!c.bound) continue;
         a.rc = SQLBindCol(stmt_, static_cast<SQLUSMALLINT>(i + 1), c.c_type, c.spare_data.data(),
                           static_cast<SQLLEN>(c.width), c.spare_indicators.data());
         if (!Succeeded(a.rc)) return;
