@@ -55,9 +55,7 @@ Variant GuidVariant(const char16_t* text, std::size_t units) {
 void AssignGuid(Variant& out, const char16_t* text, std::size_t units) { out = GuidVariant(text, units); }
 
 void AssignNumeric(Variant& out, std::string_view digits) {
-    if (Decimal plain; ParsePlainDecimal(digits, plain)) {
-        out.Assign(plain);
-    } else if (std::optional<Decimal> d = ParseDecimalText(digits)) {
+    if (std::optional<Decimal> d = ParseDecimalText(digits)) {
         out.Assign(*d);
     } else if (std::optional<double> n = ParseNumber(digits)) {
         out.Assign(*n);
