@@ -5,8 +5,9 @@
 // (a dynaset gives its fields collection a reference back to it), which an intrusive count makes safe:
 // `Ref<T>(this)` joins the existing count instead of starting a second one.
 //
-// Thread-safety: none. The library runs on its host's thread and starts no threads of its own, so the
-// count is a plain integer.
+// Thread-safety: none. Objects live on their host's thread; the only threads the library starts (an ODBC
+// cursor reading its next block ahead, a statement's time-out watch) work on driver handles and buffers and
+// never touch an object, so the count is a plain integer.
 #pragma once
 
 #include <cstdint>
