@@ -78,6 +78,31 @@ TEST_P(OdbcPlatform, ForwardOnlyRecordsetReadsEveryRow) {
     rs->Close();
 }
 
+TEST_P(OdbcPlatform, ClosingTheConnectionInTheMiddleOfALongReadClosesItsRecordset) {
+    const std::string sql =
+        target_->name == "maria" ? "SELECT seq AS g FROM seq_1_to_6000"
+        : target_->name == "pg"  ? "SELECT g FROM generate_series(1, 6000) g"
+                                 : "WITH RECURSIVE s(g) AS (SELECT 1 UNION ALL SELECT g + 1 FROM s WHERE g < 6000) "
+                                   "SELECT g FROM s";
+    for (int round = 0; round < 2; ++round) {
+        Ref<ado::Recordset> rs = CreateObjectAs<ado::Recordset>("ADODB.Recordset");
+        rs->SetCursorLocation(ado::adUseServer);
+        rs->Open(Variant(sql), Variant(connection_), ado::adOpenForwardOnly, ado::adLockReadOnly);
+        Ref<ado::Field> g = rs->Fields()->At(0);
+        // Past two blocks, so that a server's next block may be on its way when the connection goes.
+        for (int n = 1; n <= 1500 + round * 777; ++n) {
+            ASSERT_EQ(CLng(g->Value()), n);
+            rs->MoveNext();
+        }
+        connection_->Close();
+        EXPECT_EQ(rs->State(), ado::adStateClosed);
+        EXPECT_TRUE(RaisedError([&] { rs->MoveNext(); }));
+        connection_->Open("DSN=" + target_->dsn, target_->user, target_->password);
+        Ref<ado::Recordset> count = connection_->Execute("SELECT count(*) FROM (" + sql + ") AS c");
+        EXPECT_EQ(CLng(count->Fields()->At(0)->Value()), 6000);
+    }
+}
+
 TEST_P(OdbcPlatform, FailuresFillConnectionErrors) {
     std::optional<Error> e = RaisedError([&] { connection_->Execute("SELECT * FROM korado_no_such_table"); });
     ASSERT_TRUE(e.has_value());
