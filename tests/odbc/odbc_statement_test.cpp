@@ -369,7 +369,8 @@ TEST_P(OdbcTest, OtherStatementsRunWhileALongReadIsUnderWay) {
         ASSERT_EQ(Text(text), "row " + std::to_string(n));
         // Between blocks and inside them, while the next block may be on its way on the same connection.
         if (n % 700 == 0) {
-            Outcome insert = RunSql(session(), "INSERT INTO " + table + " VALUES (?)", {In(ado::adInteger, n)});
+            Outcome insert =
+                RunSql(session(), "INSERT INTO " + table + " VALUES (?)", {In(ado::adInteger, n)});
             EXPECT_EQ(insert.affected, 1);
             Outcome count = RunSql(session(), "SELECT COUNT(*) FROM " + table);
             ASSERT_EQ(count.rows.size(), 1u);
@@ -377,6 +378,89 @@ TEST_P(OdbcTest, OtherStatementsRunWhileALongReadIsUnderWay) {
         }
     }
     EXPECT_FALSE(cursor.Next());
+}
+
+TEST_P(OdbcTest, ALongPostgreSQLReadInsideATransactionTakesTheRowsAfterTheDriversFirstFetchItself) {
+    // Inside a transaction the rows after psqlODBC's first FETCH (ten thousand) come from the cursor's own
+    // FETCHes of the driver's server cursor: every row once and in order, whatever else runs on the session,
+    // with values the driver truncated read again from the handle they came from, and failures with the
+    // server's text.
+    if (target().name != "pg") GTEST_SKIP() << "only psqlODBC reads through a server cursor of its own";
+    std::string table = Unique("korado_relay");
+    Cleanup cleanup(session(), {"DROP TABLE " + table});
+    RunSql(session(), "CREATE TABLE " + table + " (id integer)");
+    session().BeginTransaction();
+    RunSql(session(), "INSERT INTO " + table + " VALUES (1)");
+    // A length-less varchar is described as 255 characters: rows 15000 and 27321 hold longer values.
+    auto long_row = [](int g) { return g == 15000 || g == 27321; };
+    auto select = [](int rows, const char* divisor) {
+        return "SELECT g, ('row ' || g)::varchar(20) AS t, CASE WHEN g IN (15000, 27321) THEN "
+               "repeat('\xC3\xA9', 300) ELSE 'x' "
+               "END::varchar AS l, 1000000 / (" +
+               std::string(divisor) + ") AS q FROM generate_series(1, " + std::to_string(rows) + ") g";
+    };
+    for (int rows : {34567, 20000}) {
+        std::unique_ptr<Statement> st = session().Prepare(select(rows, "1"), {});
+        st->Execute({});
+        auto* cursor = dynamic_cast<dataaccess::odbc::OdbcCursor*>(st->Result());
+        ASSERT_NE(cursor, nullptr);
+        Variant g, text, l;
+        int n = 0;
+        while (cursor->Next()) {
+            ++n;
+            cursor->Read(0, g);
+            cursor->Read(1, text);
+            cursor->Read(2, l);
+            ASSERT_EQ(CLng(g), n);
+            ASSERT_EQ(Text(text), "row " + std::to_string(n));
+            ASSERT_EQ(Len(Text(l)), long_row(n) ? 300u : 1u) << "row " << n;
+            if (n == 12000) {
+                EXPECT_TRUE(cursor->FetchesByName());
+            }
+            if (n % 7000 == 0) {
+                RunSql(session(), "INSERT INTO " + table + " VALUES (?)", {In(ado::adInteger, n)});
+                Outcome count = RunSql(session(), "SELECT COUNT(*) FROM " + table);
+                ASSERT_EQ(count.rows.size(), 1u);
+                EXPECT_EQ(CLng(count.rows[0][0]), 2);
+                RunSql(session(), "DELETE FROM " + table + " WHERE id > 1");
+            }
+        }
+        EXPECT_EQ(n, rows);
+    }
+    // Left halfway through the FETCHes by name, then the statement again.
+    {
+        std::unique_ptr<Statement> st = session().Prepare(select(30000, "1"), {});
+        st->Execute({});
+        Cursor& cursor = *st->Result();
+        for (int n = 1; n <= 15500; ++n) ASSERT_TRUE(cursor.Next());
+        st->Execute({});
+        EXPECT_EQ(ReadAll(*st->Result()).size(), 30000u);
+    }
+    // A failure inside a FETCH by name: the server's text and every row before it; the transaction is rolled
+    // back, as psqlODBC does when a FETCH of its own fails, and the session goes on.
+    {
+        std::unique_ptr<Statement> st = session().Prepare(select(30000, "25000 - g"), {});
+        st->Execute({});
+        Cursor& cursor = *st->Result();
+        Variant g;
+        int n = 0;
+        const Diagnostic d = FirstRecord([&] {
+            while (cursor.Next()) {
+                cursor.Read(0, g);
+                ASSERT_EQ(CLng(g), ++n);
+            }
+        });
+        EXPECT_GE(n, 20000);
+        EXPECT_LT(n, 25000);
+        EXPECT_EQ(d.sql_state, "22012");
+        EXPECT_NE(d.description.find("division by zero"), std::string::npos) << d.description;
+    }
+    Outcome kept = RunSql(session(), "SELECT COUNT(*) FROM " + table);
+    ASSERT_EQ(kept.rows.size(), 1u);
+    EXPECT_EQ(CLng(kept.rows[0][0]), 0);
+    RunSql(session(), "INSERT INTO " + table + " VALUES (2)");
+    session().Commit();
+    EXPECT_EQ(CLng(RunSql(session(), "SELECT SUM(id) FROM " + table).rows.at(0).at(0)), 2);
 }
 
 // ---- results and parameters ----------------------------------------------------------------------------

@@ -256,6 +256,20 @@ TEST(OdbcMapping, ConnectAttributesFromThePlatformString) {
     OdbcAttributes maria = {{"DSN", "m"}};
     AddDriverOptions(maria, DriverKind::kMariaDB);
     EXPECT_EQ(JoinOdbcString(maria), "DSN=m;");
+    // The rows per FETCH of psqlODBC's server cursor are known only when the string settles them, and used
+    // only with statement-level rollback.
+    EXPECT_EQ(ServerCursorFetchRows(pg, DriverKind::kPostgreSQL), 10000u);
+    EXPECT_EQ(ServerCursorFetchRows(own, DriverKind::kPostgreSQL), 0u);
+    EXPECT_EQ(ServerCursorFetchRows(SplitOdbcString("DSN=p;Protocol=7.4-2;UseDeclareFetch=1"),
+                                    DriverKind::kPostgreSQL),
+              0u);  // Fetch from the DSN, unknown here
+    EXPECT_EQ(ServerCursorFetchRows(SplitOdbcString("DSN=p;Protocol=7.4-2;UseDeclareFetch=1;Fetch= 2000 "),
+                                    DriverKind::kPostgreSQL),
+              2000u);
+    EXPECT_EQ(ServerCursorFetchRows(SplitOdbcString("DSN=p;Protocol=7.4-2;UseDeclareFetch=1;Fetch=2k"),
+                                    DriverKind::kPostgreSQL),
+              0u);
+    EXPECT_EQ(ServerCursorFetchRows(pg, DriverKind::kMariaDB), 0u);
 
     EXPECT_TRUE(
         NeedsDriverOptions(SplitOdbcString("DSN=p;Protocol=7.4-1;BoolsAsChar=0"), DriverKind::kPostgreSQL));

@@ -93,7 +93,7 @@ SQLLEN ColumnNumber(SQLHSTMT stmt, SQLUSMALLINT column, SQLUSMALLINT field) {
 }  // namespace
 
 OdbcCursor::OdbcCursor(OdbcStatement& statement, SQLSMALLINT column_count)
-    : statement_(statement), stmt_(statement.handle()) {
+    : statement_(statement), stmt_(statement.handle()), block_stmt_(stmt_) {
     Describe(column_count);
     if (!statement_.options().forward_only) DescribeBase();
     Plan();
@@ -102,6 +102,35 @@ OdbcCursor::OdbcCursor(OdbcStatement& statement, SQLSMALLINT column_count)
 // The thread that fetches the next block while the reader reads the current one. Each fetch is asked for
 // by releasing `go` and taken by acquiring `done`; between the two the statement handle, the spare buffers
 // and the fields below belong to the worker, otherwise to the reader.
+// The FETCHes by cursor name (see the header), driven by the worker: `handles[reading]` holds the rows the
+// worker converts while the FETCH on the other handle runs on `running`.
+struct OdbcCursor::Relay {
+    std::u16string fetch;  // FETCH FORWARD n FROM "cursor"
+    std::size_t rows_per_fetch = 0;
+    StatementHandle handles[2];
+    int reading = -1;           // -1: the statement's own handle, with the driver's first FETCH
+    std::size_t rows_read = 0;  // from the handle read
+    std::thread running;
+    SQLRETURN running_rc = SQL_SUCCESS;
+
+    ~Relay() {
+        if (running.joinable()) running.join();
+    }
+    void Launch(int index) {
+        running_rc = SQL_SUCCESS;
+        SQLHSTMT h = handles[index].get();
+        auto run = [this, h] {
+            running_rc = SQLExecDirectW(
+                h, const_cast<SQLWCHAR*>(reinterpret_cast<const SQLWCHAR*>(fetch.c_str())), SQL_NTS);
+        };
+        try {
+            running = std::thread(run);
+        } catch (const std::system_error&) {
+            run();  // no thread to be had: the FETCH is simply not ahead
+        }
+    }
+};
+
 struct OdbcCursor::Ahead {
     std::thread worker;
     std::binary_semaphore go{0};
@@ -109,10 +138,14 @@ struct OdbcCursor::Ahead {
     bool stop = false;       // the worker's last request: end
     bool in_flight = false;  // the reader's own record of a fetch asked for and not yet taken
     SQLRETURN rc = SQL_SUCCESS;
-    const char* call = "SQLFetch";  // the call that returned rc
-    SQLULEN rows = 0;               // the driver's rows-fetched count for the block ahead
-    bool truncated = false;         // a value in the block ahead did not fit its buffer
+    const char* call = "SQLFetch";     // the call that returned rc
+    SQLULEN rows = 0;                  // the driver's rows-fetched count for the block ahead
+    bool truncated = false;            // a value in the block ahead did not fit its buffer
+    SQLHSTMT source = SQL_NULL_HSTMT;  // the handle of the block ahead (or of its failure)
+    std::unique_ptr<Relay> relay;      // declared last: ended before the rest
 };
+
+bool OdbcCursor::FetchesByName() const noexcept { return ahead_ && ahead_->relay; }
 
 OdbcCursor::~OdbcCursor() {
     StopReadingAhead();
@@ -338,7 +371,7 @@ void OdbcCursor::Bind() {
 bool OdbcCursor::FetchBlock() {
     if (ahead_) return TakeBlockAhead();
     rows_fetched_ = 0;
-    if (!Settle(SQLFetch(stmt_), "SQLFetch")) return false;
+    if (!Settle(SQLFetch(stmt_), "SQLFetch", stmt_)) return false;
     // A driver that ignores the rows-fetched pointer on single-row fetches fetched one row.
     if (block_rows_ == 1 || rows_fetched_ == 0) rows_fetched_ = 1;
     // Two full blocks make a read long enough to pay for a thread.
@@ -346,16 +379,16 @@ bool OdbcCursor::FetchBlock() {
     return true;
 }
 
-bool OdbcCursor::Settle(SQLRETURN rc, const char* call) {
+bool OdbcCursor::Settle(SQLRETURN rc, const char* call, SQLHSTMT handle) {
     if (rc == SQL_SUCCESS_WITH_INFO) {
         // Truncation (01004) of a bound value is read again whole when the value is read; other warnings
         // go to the session.
         std::vector<Diagnostic> records =
-            ReadDiagnostics(SQL_HANDLE_STMT, stmt_, statement_.core().traits.narrow_text);
+            ReadDiagnostics(SQL_HANDLE_STMT, handle, statement_.core().traits.narrow_text);
         std::erase_if(records, [](const Diagnostic& d) { return d.sql_state == "01004"; });
         statement_.core().AddWarnings(std::move(records));
     } else if (rc != SQL_SUCCESS && rc != SQL_NO_DATA) {
-        statement_.Fail(rc, call);
+        statement_.Fail(rc, call, handle);
     }
     if (TraceEnabled()) TraceCall(call, rc);
     statement_.core().last_contact = std::chrono::steady_clock::now();
@@ -404,25 +437,116 @@ void OdbcCursor::StartReadingAhead() {
         SQLSetStmtAttrW(stmt_, SQL_ATTR_ROWS_FETCHED_PTR, &rows_fetched_, 0);
         return;
     }
+    // Only with the worker there: the FETCHes by name take rows the statement's handle will never see.
+    StartRelay(*ahead);
     ahead_ = std::move(ahead);
     ahead_->in_flight = true;
     ahead_->go.release();
+}
+
+// On the reader, before the worker starts: the FETCHes by name, when the driver's cursor is there to take.
+void OdbcCursor::StartRelay(Ahead& a) {
+    SessionCore& core = statement_.core();
+    const std::size_t n = core.traits.cursor_fetch_rows;
+    const std::size_t read = blocks_fetched_ * block_rows_;  // every block so far was full
+    // Outside a transaction psqlODBC commits after any other statement, which would make the server store
+    // the whole of its cursor's result first. A block that straddled the end of the driver's rows would
+    // have the driver FETCH itself.
+    if (n == 0 || !core.in_transaction || n % block_rows_ != 0 || read > n) return;
+    SQLWCHAR name[130] = {};
+    SQLSMALLINT length = 0;
+    if (SQLGetCursorNameW(stmt_, name, 129, &length) != SQL_SUCCESS || length <= 0) return;
+    const std::u16string cursor(reinterpret_cast<const char16_t*>(name), static_cast<std::size_t>(length));
+
+    auto relay = std::make_unique<Relay>();
+    for (StatementHandle& h : relay->handles) {
+        SQLHANDLE raw = SQL_NULL_HANDLE;
+        if (!Succeeded(SQLAllocHandle(SQL_HANDLE_STMT, core.dbc(), &raw))) return;
+        h = StatementHandle(raw);
+        if (!Succeeded(SQLSetStmtAttrW(raw, SQL_ATTR_ROW_ARRAY_SIZE,
+                                       reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(block_rows_)), 0)) ||
+            !Succeeded(SQLSetStmtAttrW(raw, SQL_ATTR_ROWS_FETCHED_PTR, &a.rows, 0)))
+            return;
+    }
+    // The driver declares a cursor only for what it reads as a plain SELECT: ask the server whether this one
+    // has it, rather than learn it from a failed FETCH.
+    std::u16string literal;
+    std::u16string quoted;
+    for (char16_t ch : cursor) {
+        literal += ch;
+        quoted += ch;
+        if (ch == u'\'') literal += ch;
+        if (ch == u'"') quoted += ch;
+    }
+    std::u16string probe = u"SELECT 1 FROM pg_cursors WHERE name = '";
+    probe.append(literal).append(u"'");
+    SQLHSTMT h = relay->handles[0].get();
+    const bool declared =
+        Succeeded(SQLExecDirectW(h, const_cast<SQLWCHAR*>(reinterpret_cast<const SQLWCHAR*>(probe.c_str())),
+                                 SQL_NTS)) &&
+        SQLFetch(h) == SQL_SUCCESS;
+    SQLFreeStmt(h, SQL_CLOSE);
+    if (!declared) return;
+
+    relay->rows_per_fetch = n;
+    relay->rows_read = read;
+    relay->fetch = u"FETCH FORWARD ";
+    relay->fetch.append(ToUtf16(std::to_string(n))).append(u" FROM \"").append(quoted).append(u"\"");
+    relay->Launch(0);
+    a.relay = std::move(relay);
+}
+
+// On the worker: the handle read so far has given all its rows; the FETCH running ahead becomes the one
+// read and the next FETCH starts on the other handle. False (with the failure in `a`) when that FETCH failed.
+bool OdbcCursor::NextRelayHandle(Ahead& a) {
+    Relay& r = *a.relay;
+    if (r.running.joinable()) r.running.join();
+    const int next = r.reading < 0 ? 0 : 1 - r.reading;
+    if (!Succeeded(r.running_rc)) {
+        // When a FETCH of its own cursor fails, psqlODBC rolls the transaction back, which leaves the session
+        // usable; so does this one, or the server would refuse every later statement of the transaction.
+        SQLEndTran(SQL_HANDLE_DBC, statement_.core().dbc(), SQL_ROLLBACK);
+        a.rc = r.running_rc;
+        a.call = "SQLExecDirect";
+        a.source = r.handles[next].get();
+        return false;
+    }
+    if (r.reading >= 0) SQLFreeStmt(r.handles[r.reading].get(), SQL_CLOSE);
+    r.reading = next;
+    r.rows_read = 0;
+    r.Launch(1 - next);
+    return true;
 }
 
 // On the worker: the spare buffers take the next block.
 void OdbcCursor::FetchAhead(Ahead& a) {
     a.rows = 0;
     a.truncated = false;
-    a.call = "SQLBindCol";
-    for (std::size_t i = 0; i < cols_.size(); ++i) {
-        Column& c = cols_[i];
-        if (!c.bound) continue;
-        a.rc = SQLBindCol(stmt_, static_cast<SQLUSMALLINT>(i + 1), c.c_type, c.spare_data.data(),
-                          static_cast<SQLLEN>(c.width), c.spare_indicators.data());
-        if (!Succeeded(a.rc)) return;
+    Relay* r = a.relay.get();
+    while (true) {
+        // The driver's own rows end at its first FETCH's count: past it the driver would FETCH itself.
+        if (r && r->reading < 0 && r->rows_read >= r->rows_per_fetch && !NextRelayHandle(a)) return;
+        a.source = r && r->reading >= 0 ? r->handles[r->reading].get() : stmt_;
+        a.call = "SQLBindCol";
+        for (std::size_t i = 0; i < cols_.size(); ++i) {
+            Column& c = cols_[i];
+            if (!c.bound) continue;
+            a.rc = SQLBindCol(a.source, static_cast<SQLUSMALLINT>(i + 1), c.c_type, c.spare_data.data(),
+                              static_cast<SQLLEN>(c.width), c.spare_indicators.data());
+            if (!Succeeded(a.rc)) return;
+        }
+        a.call = "SQLFetch";
+        a.rc = SQLFetch(a.source);
+        if (!r) break;
+        // A FETCH that brought all it was asked for may have more after it; one that brought fewer ended
+        // the cursor.
+        if (a.rc == SQL_NO_DATA && r->reading >= 0 && r->rows_read == r->rows_per_fetch) {
+            if (!NextRelayHandle(a)) return;
+            continue;
+        }
+        if (Succeeded(a.rc)) r->rows_read += a.rows;
+        break;
     }
-    a.call = "SQLFetch";
-    a.rc = SQLFetch(stmt_);
     if (Succeeded(a.rc)) a.truncated = BlockTruncated(true, a.rows);
 }
 
@@ -434,10 +558,11 @@ bool OdbcCursor::TakeBlockAhead() {
     }
     a.done.acquire();
     a.in_flight = false;
-    if (!Settle(a.rc, a.call)) {
+    if (!Settle(a.rc, a.call, a.source)) {
         StopReadingAhead();
         return false;
     }
+    block_stmt_ = a.source;
     for (Column& c : cols_) {
         c.data.swap(c.spare_data);
         c.indicators.swap(c.spare_indicators);
@@ -458,6 +583,7 @@ void OdbcCursor::StopReadingAhead() noexcept {
     ahead_->go.release();
     ahead_->worker.join();
     ahead_.reset();
+    block_stmt_ = stmt_;
     SQLSetStmtAttrW(stmt_, SQL_ATTR_ROWS_FETCHED_PTR, &rows_fetched_, 0);
 }
 
@@ -533,9 +659,9 @@ void OdbcCursor::NoCurrentRecord() {
 void OdbcCursor::ReadTruncated(Column& c, std::size_t index, Variant& out) {
     // The value did not fit the column's described size: read it again whole.
     if (block_rows_ > 1 && !positioned_) {
-        statement_.Checked(
-            SQLSetPos(stmt_, static_cast<SQLSETPOSIROW>(row_ + 1), SQL_POSITION, SQL_LOCK_NO_CHANGE),
-            "SQLSetPos");
+        SQLRETURN rc =
+            SQLSetPos(block_stmt_, static_cast<SQLSETPOSIROW>(row_ + 1), SQL_POSITION, SQL_LOCK_NO_CHANGE);
+        if (!Succeeded(rc)) statement_.Fail(rc, "SQLSetPos", block_stmt_);
         positioned_ = true;
     }
     GetData(index, c.cached);
@@ -570,10 +696,10 @@ void OdbcCursor::GetData(std::size_t index, Variant& out) {
             std::u16string text;
             chunk_.resize(kChunkUnits);
             while (true) {
-                SQLRETURN rc = SQLGetData(stmt_, column, SQL_C_WCHAR, chunk_.data(),
+                SQLRETURN rc = SQLGetData(block_stmt_, column, SQL_C_WCHAR, chunk_.data(),
                                           static_cast<SQLLEN>(chunk_.size() * sizeof(SQLWCHAR)), &indicator);
                 if (rc == SQL_NO_DATA) break;
-                if (!Succeeded(rc)) statement_.Fail(rc, "SQLGetData");
+                if (!Succeeded(rc)) statement_.Fail(rc, "SQLGetData", block_stmt_);
                 if (indicator == SQL_NULL_DATA) {
                     out.AssignNull();
                     return;
@@ -604,10 +730,10 @@ void OdbcCursor::GetData(std::size_t index, Variant& out) {
             std::string bytes;
             std::string buffer(kChunkUnits * 2, '\0');
             while (true) {
-                SQLRETURN rc = SQLGetData(stmt_, column, binary ? SQL_C_BINARY : SQL_C_CHAR, buffer.data(),
-                                          static_cast<SQLLEN>(buffer.size()), &indicator);
+                SQLRETURN rc = SQLGetData(block_stmt_, column, binary ? SQL_C_BINARY : SQL_C_CHAR,
+                                          buffer.data(), static_cast<SQLLEN>(buffer.size()), &indicator);
                 if (rc == SQL_NO_DATA) break;
-                if (!Succeeded(rc)) statement_.Fail(rc, "SQLGetData");
+                if (!Succeeded(rc)) statement_.Fail(rc, "SQLGetData", block_stmt_);
                 if (indicator == SQL_NULL_DATA) {
                     out.AssignNull();
                     return;
@@ -629,12 +755,12 @@ void OdbcCursor::GetData(std::size_t index, Variant& out) {
         }
         default: {
             alignas(16) unsigned char buffer[64] = {};
-            SQLRETURN rc = SQLGetData(stmt_, column, c.c_type, buffer, sizeof buffer, &indicator);
+            SQLRETURN rc = SQLGetData(block_stmt_, column, c.c_type, buffer, sizeof buffer, &indicator);
             if (rc == SQL_NO_DATA) {
                 out.AssignNull();
                 return;
             }
-            if (!Succeeded(rc)) statement_.Fail(rc, "SQLGetData");
+            if (!Succeeded(rc)) statement_.Fail(rc, "SQLGetData", block_stmt_);
             if (indicator == SQL_NULL_DATA) {
                 out.AssignNull();
             } else {

@@ -18,6 +18,14 @@
 // the driver's diagnostics of a fetch are read by the reader when it reaches that block, and a block with
 // a truncated value is the last one fetched until the reader has left it, so that SQLSetPos still finds it.
 //
+// On PostgreSQL inside a transaction, such a read also keeps the server busy while psqlODBC converts: the
+// driver reads a SELECT through a server cursor it declares, a FETCH of n rows at a time, and waits for
+// each FETCH only when its rows are used up, leaving the server idle while it converts them. Once the rows
+// of the driver's first FETCH are read, the cursor takes the rest itself: FETCHes of the driver's cursor by
+// name on two more statement handles, the next one running on a thread of its own while the worker
+// converts the rows of the current one. The statement's own handle is not fetched from past the driver's
+// first n rows, so the driver and the cursor never take the same rows.
+//
 // Failures: Next and Read raise ProviderError with the driver's records.
 #pragma once
 
@@ -43,6 +51,8 @@ class OdbcCursor final : public Cursor {
     std::size_t BlockRows() const noexcept { return block_rows_; }
     // Whether a thread fetches the next block while this one is read; for tests.
     bool ReadsAhead() const noexcept { return ahead_ != nullptr; }
+    // Whether the rows after the driver's first FETCH come from the cursor's own FETCHes; for tests.
+    bool FetchesByName() const noexcept;
 
   private:
     struct Column {
@@ -63,8 +73,11 @@ class OdbcCursor final : public Cursor {
     void Plan();
     void Bind();
     bool FetchBlock();
-    bool Settle(SQLRETURN rc, const char* call);
+    bool Settle(SQLRETURN rc, const char* call, SQLHSTMT handle);
     struct Ahead;
+    struct Relay;
+    void StartRelay(Ahead& a);
+    bool NextRelayHandle(Ahead& a);
     bool BlockTruncated(bool spare, SQLULEN rows) const;
     bool WorthReadingAhead() const;
     void StartReadingAhead();
@@ -78,6 +91,7 @@ class OdbcCursor final : public Cursor {
 
     OdbcStatement& statement_;
     SQLHSTMT stmt_;
+    SQLHSTMT block_stmt_;  // the handle the current block came from (SQLSetPos and SQLGetData go there)
     std::vector<ColumnInfo> columns_;
     std::vector<Column> cols_;
     std::size_t block_rows_ = 1;

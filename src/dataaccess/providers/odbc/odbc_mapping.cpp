@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <limits>
 
 #include "dataaccess/providers/odbc/odbc_provider.h"
@@ -530,6 +531,20 @@ void AddDriverOptions(OdbcAttributes& attributes, DriverKind kind) {
         attributes.emplace_back("UseDeclareFetch", "1");
         if (!FindAttribute(attributes, "Fetch")) attributes.emplace_back("Fetch", "10000");
     }
+}
+
+std::size_t ServerCursorFetchRows(const OdbcAttributes& attributes, DriverKind kind) {
+    if (kind != DriverKind::kPostgreSQL) return 0;
+    const std::string* declare = FindAttribute(attributes, "UseDeclareFetch");
+    const std::string* fetch = FindAttribute(attributes, "Fetch");
+    const std::string* protocol = FindAttribute(attributes, "Protocol");
+    if (!declare || TrimBlanks(*declare) != "1" || !fetch || !protocol ||
+        !TrimBlanks(*protocol).ends_with("-2"))
+        return 0;
+    std::size_t rows = 0;
+    std::string_view digits = TrimBlanks(*fetch);
+    auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), rows);
+    return ec == std::errc() && end == digits.data() + digits.size() ? rows : 0;
 }
 
 bool NeedsDriverOptions(const OdbcAttributes& completed, DriverKind kind) {

@@ -252,6 +252,7 @@ class OdbcProvider final : public Provider {
             LearnTraits(*core);
         }
         core->extended_properties = RemovePasswords(completed);
+        core->traits.cursor_fetch_rows = ServerCursorFetchRows(attributes, core->traits.kind);
 
         std::string catalog = cs.Get("Initial Catalog");
         if (!catalog.empty()) {

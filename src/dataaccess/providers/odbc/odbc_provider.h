@@ -139,6 +139,9 @@ std::pair<std::string, std::string> ConnectTarget(const OdbcAttributes& attribut
 // before SQLExecDirect returns, which for the large forward-only results hosts read costs both the memory
 // and most of the time the reading takes.
 void AddDriverOptions(OdbcAttributes& attributes, DriverKind kind);
+// psqlODBC's rows per FETCH of the server cursor it reads a SELECT through, when the attributes settle it
+// (UseDeclareFetch=1 with Fetch=n) and a failed statement rolls back alone (Protocol ...-2); else 0.
+std::size_t ServerCursorFetchRows(const OdbcAttributes& attributes, DriverKind kind);
 // True when psqlODBC's completed string shows settings AddDriverOptions would have changed (a DSN that
 // sets them otherwise): the bridge then connects again with them in the string.
 bool NeedsDriverOptions(const OdbcAttributes& completed, DriverKind kind);

@@ -59,6 +59,10 @@ struct DriverTraits {
     // type (an INT output arrives as the characters "42", a SQL_C_WCHAR buffer gets UTF-8 bytes): output
     // parameters are bound as SQL_C_CHAR for it and converted back by the bridge.
     bool narrow_output_text = false;
+    // psqlODBC reads a SELECT through a server cursor it declares, this many rows per FETCH, when the
+    // bridge knows the number (0 otherwise): a long read can then FETCH the rows after the first ones
+    // itself, on handles of its own, one FETCH ahead (see OdbcCursor).
+    std::size_t cursor_fetch_rows = 0;
 };
 
 class SessionCore {
@@ -110,7 +114,8 @@ class OdbcStatement final : public Statement {
     SessionCore& core() noexcept { return *core_; }
     const ExecuteOptions& options() const noexcept { return options_; }
     SQLRETURN Checked(SQLRETURN rc, std::string_view function);
-    [[noreturn]] void Fail(SQLRETURN rc, std::string_view function);
+    // The records come from `handle` when given (another statement handle the cursor reads through).
+    [[noreturn]] void Fail(SQLRETURN rc, std::string_view function, SQLHSTMT handle = SQL_NULL_HSTMT);
 
     struct ParamSlot;
 

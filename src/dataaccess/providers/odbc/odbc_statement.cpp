@@ -452,9 +452,9 @@ SQLRETURN OdbcStatement::Checked(SQLRETURN rc, std::string_view function) {
     return rc;
 }
 
-void OdbcStatement::Fail(SQLRETURN rc, std::string_view function) {
-    std::vector<Diagnostic> records =
-        FailureRecords(rc, SQL_HANDLE_STMT, stmt_.get(), function, core_->traits.narrow_text);
+void OdbcStatement::Fail(SQLRETURN rc, std::string_view function, SQLHSTMT handle) {
+    std::vector<Diagnostic> records = FailureRecords(rc, SQL_HANDLE_STMT, handle ? handle : stmt_.get(),
+                                                     function, core_->traits.narrow_text);
     Diagnostic& first = records.front();
     if (cancelled_) {
         first.number = hr::DB_E_CANCELED;
