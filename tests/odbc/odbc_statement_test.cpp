@@ -427,6 +427,23 @@ TEST_P(OdbcTest, ALongPostgreSQLReadInsideATransactionTakesTheRowsAfterTheDriver
         }
         EXPECT_EQ(n, rows);
     }
+    // The transaction committed in the middle of the read: psqlODBC's cursor is held over the commit, and
+    // the read goes on to the end.
+    {
+        std::unique_ptr<Statement> st = session().Prepare(select(26000, "1"), {});
+        st->Execute({});
+        Cursor& cursor = *st->Result();
+        Variant g;
+        int n = 0;
+        while (cursor.Next()) {
+            cursor.Read(0, g);
+            ASSERT_EQ(CLng(g), ++n);
+            if (n == 13000) session().Commit();
+        }
+        EXPECT_EQ(n, 26000);
+        session().BeginTransaction();
+        RunSql(session(), "INSERT INTO " + table + " VALUES (2)");
+    }
     // Left halfway through the FETCHes by name, then the statement again.
     {
         std::unique_ptr<Statement> st = session().Prepare(select(30000, "1"), {});
@@ -457,10 +474,10 @@ TEST_P(OdbcTest, ALongPostgreSQLReadInsideATransactionTakesTheRowsAfterTheDriver
     }
     Outcome kept = RunSql(session(), "SELECT COUNT(*) FROM " + table);
     ASSERT_EQ(kept.rows.size(), 1u);
-    EXPECT_EQ(CLng(kept.rows[0][0]), 0);
-    RunSql(session(), "INSERT INTO " + table + " VALUES (2)");
+    EXPECT_EQ(CLng(kept.rows[0][0]), 1);  // the row committed in the middle of the read
+    RunSql(session(), "INSERT INTO " + table + " VALUES (3)");
     session().Commit();
-    EXPECT_EQ(CLng(RunSql(session(), "SELECT SUM(id) FROM " + table).rows.at(0).at(0)), 2);
+    EXPECT_EQ(CLng(RunSql(session(), "SELECT SUM(id) FROM " + table).rows.at(0).at(0)), 4);
 }
 
 // ---- results and parameters ----------------------------------------------------------------------------
