@@ -108,6 +108,8 @@ struct OdbcCursor::Relay {
     std::u16string fetch;  // FETCH FORWARD n FROM "cursor"
     std::size_t rows_per_fetch = 0;
     StatementHandle handles[2];
+    // Each handle's rows-fetched count: a driver may touch it when the FETCH on the other thread executes.
+    SQLULEN fetched[2] = {0, 0};
     int reading = -1;           // -1: the statement's own handle, with the driver's first FETCH
     std::size_t rows_read = 0;  // from the handle read
     std::thread running;
@@ -459,13 +461,13 @@ void OdbcCursor::StartRelay(Ahead& a) {
     const std::u16string cursor(reinterpret_cast<const char16_t*>(name), static_cast<std::size_t>(length));
 
     auto relay = std::make_unique<Relay>();
-    for (StatementHandle& h : relay->handles) {
+    for (int i = 0; i < 2; ++i) {
         SQLHANDLE raw = SQL_NULL_HANDLE;
         if (!Succeeded(SQLAllocHandle(SQL_HANDLE_STMT, core.dbc(), &raw))) return;
-        h = StatementHandle(raw);
+        relay->handles[i] = StatementHandle(raw);
         if (!Succeeded(SQLSetStmtAttrW(raw, SQL_ATTR_ROW_ARRAY_SIZE,
                                        reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(block_rows_)), 0)) ||
-            !Succeeded(SQLSetStmtAttrW(raw, SQL_ATTR_ROWS_FETCHED_PTR, &a.rows, 0)))
+            !Succeeded(SQLSetStmtAttrW(raw, SQL_ATTR_ROWS_FETCHED_PTR, &relay->fetched[i], 0)))
             return;
     }
     // The driver declares a cursor only for what it reads as a plain SELECT: ask the server whether this one
@@ -538,6 +540,7 @@ void OdbcCursor::FetchAhead(Ahead& a) {
         a.call = "SQLFetch";
         a.rc = SQLFetch(a.source);
         if (!r) break;
+        if (r->reading >= 0) a.rows = r->fetched[r->reading];
         // A FETCH that brought all it was asked for may have more after it; one that brought fewer ended
         // the cursor.
         if (a.rc == SQL_NO_DATA && r->reading >= 0 && r->rows_read == r->rows_per_fetch) {
