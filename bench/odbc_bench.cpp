@@ -7,9 +7,10 @@
 //   BM_OdbcForwardOnly  the same through a forward-only ADODB.Recordset over the bridge, inside a transaction
 //                       as the library's sessions read (the bridge then keeps the server working ahead).
 // Targets: BM_OdbcForwardOnly at least 2x faster than BM_OdbcRowByRow and within 1.3x BM_OdbcRawBlock.
-// Two more show where the difference comes from: BM_OdbcRowByRowStreaming is the row-by-row loop with the
-// bridge's driver options (psqlODBC streams through a server cursor instead of reading the whole result
-// into memory first), BM_OdbcBridgeCursor reads through the provider's cursor without the platform objects.
+// Three more show where the difference comes from: BM_OdbcRowByRowStreaming is the row-by-row loop with
+// the bridge's driver options (psqlODBC streams through a server cursor instead of reading the whole result
+// into memory first), BM_OdbcBridgeCursor reads through the provider's cursor without the platform objects,
+// BM_OdbcForwardOnlyAutocommit reads outside a transaction, where psqlODBC fetches alone.
 //
 // The servers come from scripts/services: started when they are not running, their settings taken from
 // `scripts/services env`. The table is created once and kept.
@@ -341,7 +342,7 @@ void BM_OdbcBridgeCursor(benchmark::State& state) {
 }
 BENCHMARK(BM_OdbcBridgeCursor)->Unit(benchmark::kMillisecond)->Iterations(3);
 
-void BM_OdbcForwardOnly(benchmark::State& state) {
+void ForwardOnly(benchmark::State& state, bool in_transaction) {
     using namespace korado;
     std::string why;
     if (!PrepareTable(why)) {
@@ -350,8 +351,7 @@ void BM_OdbcForwardOnly(benchmark::State& state) {
     }
     Ref<ado::Connection> connection = CreateObjectAs<ado::Connection>("ADODB.Connection");
     connection->Open("DSN=korado_pg", std::getenv("KORADO_PG_USER"), std::getenv("KORADO_PG_PASSWORD"));
-    // Inside a transaction, as the library's sessions read.
-    connection->BeginTrans();
+    if (in_transaction) connection->BeginTrans();
     Sink sink;
     for (auto _ : state) {
         Ref<ado::Recordset> rs = CreateObjectAs<ado::Recordset>("ADODB.Recordset");
@@ -371,11 +371,16 @@ void BM_OdbcForwardOnly(benchmark::State& state) {
         rs->Close();
         if (rows != ReadRows()) state.SkipWithError("wrong row count");
     }
-    connection->CommitTrans();
+    if (in_transaction) connection->CommitTrans();
     connection->Close();
     benchmark::DoNotOptimize(sink.sum);
     state.SetItemsProcessed(state.iterations() * ReadRows());
 }
+// Inside a transaction, as the library's sessions read.
+void BM_OdbcForwardOnly(benchmark::State& state) { ForwardOnly(state, true); }
 BENCHMARK(BM_OdbcForwardOnly)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_OdbcForwardOnlyAutocommit(benchmark::State& state) { ForwardOnly(state, false); }
+BENCHMARK(BM_OdbcForwardOnlyAutocommit)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace
