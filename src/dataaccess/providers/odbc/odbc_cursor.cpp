@@ -99,9 +99,6 @@ OdbcCursor::OdbcCursor(OdbcStatement& statement, SQLSMALLINT column_count)
     Plan();
 }
 
-// The thread that fetches the next block while the reader reads the current one. Each fetch is asked for
-// by releasing `go` and taken by acquiring `done`; between the two the statement handle, the spare buffers
-// and the fields below belong to the worker, otherwise to the reader.
 // The FETCHes by cursor name (see the header), driven by the worker: `handles[reading]` holds the rows the
 // worker converts while the FETCH on the other handle runs on `running`.
 struct OdbcCursor::Relay {
@@ -133,6 +130,9 @@ struct OdbcCursor::Relay {
     }
 };
 
+// The thread that fetches the next block while the reader reads the current one. Each fetch is asked for
+// by releasing `go` and taken by acquiring `done`; between the two the statement handle, the spare buffers
+// and the fields below belong to the worker, otherwise to the reader.
 struct OdbcCursor::Ahead {
     std::thread worker;
     std::binary_semaphore go{0};
@@ -504,6 +504,13 @@ bool OdbcCursor::NextRelayHandle(Ahead& a) {
     Relay& r = *a.relay;
     if (r.running.joinable()) r.running.join();
     const int next = r.reading < 0 ? 0 : 1 - r.reading;
+    if (r.running_rc == SQL_NO_DATA) {
+        // A driver may answer a FETCH past the end with no result at all: the read ends here.
+        a.rc = SQL_NO_DATA;
+        a.call = "SQLExecDirect";
+        a.source = r.handles[next].get();
+        return false;
+    }
     if (!Succeeded(r.running_rc)) {
         // When a FETCH of its own cursor fails, psqlODBC rolls the transaction back, which leaves the session
         // usable; so does this one, or the server would refuse every later statement of the transaction.
