@@ -101,32 +101,67 @@ OdbcCursor::OdbcCursor(OdbcStatement& statement, SQLSMALLINT column_count)
 
 // The FETCHes by cursor name (see the header), driven by the worker: `handles[reading]` holds the rows the
 // worker converts while the FETCH on the other handle runs on `running`.
+//
+// psqlODBC does not roll a failed FETCH of ours back to its statement savepoint, and PostgreSQL then refuses
+// every later statement of the transaction; so each FETCH takes a savepoint of its own in the same text
+// (nothing else of the session's can run in between), releases it when it succeeds and is rolled back to it
+// when it fails: the read fails, the transaction and its earlier work stay. A FETCH outside a transaction
+// (the host committed in the middle of the read) has nothing to guard.
 struct OdbcCursor::Relay {
-    std::u16string fetch;  // FETCH FORWARD n FROM "cursor"
+    std::u16string guarded;  // SAVEPOINT s;FETCH FORWARD n FROM "cursor";RELEASE SAVEPOINT s
+    std::u16string plain;    // FETCH FORWARD n FROM "cursor"
     std::size_t rows_per_fetch = 0;
     StatementHandle handles[2];
     // Each handle's rows-fetched count: a driver may touch it when the FETCH on the other thread executes.
     SQLULEN fetched[2] = {0, 0};
-    int reading = -1;           // -1: the statement's own handle, with the driver's first FETCH
-    std::size_t rows_read = 0;  // from the handle read
+    bool savepoint[2] = {false, false};  // the handle's FETCH took the savepoint
+    int reading = -1;                    // -1: the statement's own handle, with the driver's first FETCH
+    std::size_t rows_read = 0;           // from the handle read
     std::thread running;
     SQLRETURN running_rc = SQL_SUCCESS;
 
     ~Relay() {
         if (running.joinable()) running.join();
     }
+    static SQLRETURN Exec(SQLHSTMT h, const std::u16string& text) {
+        return SQLExecDirectW(h, const_cast<SQLWCHAR*>(reinterpret_cast<const SQLWCHAR*>(text.c_str())),
+                              SQL_NTS);
+    }
+    SQLRETURN Fetch(int index) {
+        SQLHSTMT h = handles[index].get();
+        savepoint[index] = true;
+        SQLRETURN rc = Exec(h, guarded);
+        if (rc == SQL_ERROR) {
+            // 25P01: no transaction to take a savepoint in.
+            SQLWCHAR state[6] = {};
+            SQLINTEGER native = 0;
+            SQLSMALLINT length = 0;
+            if (SQLGetDiagRecW(SQL_HANDLE_STMT, h, 1, state, &native, nullptr, 0, &length) != SQL_ERROR &&
+                std::u16string_view(reinterpret_cast<const char16_t*>(state), 5) == u"25P01") {
+                savepoint[index] = false;
+                return Exec(h, plain);
+            }
+            return rc;
+        }
+        // The first result is the savepoint's; the FETCH's rows come next.
+        return Succeeded(rc) ? SQLMoreResults(h) : rc;
+    }
     void Launch(int index) {
         running_rc = SQL_SUCCESS;
-        SQLHSTMT h = handles[index].get();
-        auto run = [this, h] {
-            running_rc = SQLExecDirectW(
-                h, const_cast<SQLWCHAR*>(reinterpret_cast<const SQLWCHAR*>(fetch.c_str())), SQL_NTS);
-        };
+        auto run = [this, index] { running_rc = Fetch(index); };
         try {
             running = std::thread(run);
         } catch (const std::system_error&) {
             run();  // no thread to be had: the FETCH is simply not ahead
         }
+    }
+    // After a failed FETCH, on the handle not involved in it.
+    void RollBackFetch(int failed) {
+        if (!savepoint[failed]) return;
+        SQLHSTMT spare = handles[1 - failed].get();
+        SQLFreeStmt(spare, SQL_CLOSE);
+        Exec(spare, u"ROLLBACK TO SAVEPOINT korado_fetch;RELEASE SAVEPOINT korado_fetch");
+        SQLFreeStmt(spare, SQL_CLOSE);
     }
 };
 
@@ -492,8 +527,10 @@ void OdbcCursor::StartRelay(Ahead& a) {
 
     relay->rows_per_fetch = n;
     relay->rows_read = read;
-    relay->fetch = u"FETCH FORWARD ";
-    relay->fetch.append(ToUtf16(std::to_string(n))).append(u" FROM \"").append(quoted).append(u"\"");
+    relay->plain = u"FETCH FORWARD ";
+    relay->plain.append(ToUtf16(std::to_string(n))).append(u" FROM \"").append(quoted).append(u"\"");
+    relay->guarded = u"SAVEPOINT korado_fetch;";
+    relay->guarded.append(relay->plain).append(u";RELEASE SAVEPOINT korado_fetch");
     relay->Launch(0);
     a.relay = std::move(relay);
 }
@@ -512,9 +549,7 @@ bool OdbcCursor::NextRelayHandle(Ahead& a) {
         return false;
     }
     if (!Succeeded(r.running_rc)) {
-        // When a FETCH of its own cursor fails, psqlODBC rolls the transaction back, which leaves the session
-        // usable; so does this one, or the server would refuse every later statement of the transaction.
-        SQLEndTran(SQL_HANDLE_DBC, statement_.core().dbc(), SQL_ROLLBACK);
+        r.RollBackFetch(next);
         a.rc = r.running_rc;
         a.call = "SQLExecDirect";
         a.source = r.handles[next].get();
