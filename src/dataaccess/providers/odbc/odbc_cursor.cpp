@@ -105,18 +105,19 @@ OdbcCursor::OdbcCursor(OdbcStatement& statement, SQLSMALLINT column_count)
 // psqlODBC does not roll a failed FETCH of ours back to its statement savepoint, and PostgreSQL then refuses
 // every later statement of the transaction; so each FETCH takes a savepoint of its own in the same text
 // (nothing else of the session's can run in between), releases it when it succeeds and is rolled back to it
-// when it fails: the read fails, the transaction and its earlier work stay. A FETCH outside a transaction
-// (the host committed in the middle of the read) has nothing to guard.
+// at once when it fails (on a third handle, the failed one keeping the driver's records for the reader):
+// the read fails when it reaches that FETCH, the transaction and its earlier work stay. A FETCH outside a
+// transaction (the host committed in the middle of the read) has nothing to guard.
 struct OdbcCursor::Relay {
     std::u16string guarded;  // SAVEPOINT s;FETCH FORWARD n FROM "cursor";RELEASE SAVEPOINT s
     std::u16string plain;    // FETCH FORWARD n FROM "cursor"
     std::size_t rows_per_fetch = 0;
     StatementHandle handles[2];
+    StatementHandle undo;
     // Each handle's rows-fetched count: a driver may touch it when the FETCH on the other thread executes.
     SQLULEN fetched[2] = {0, 0};
-    bool savepoint[2] = {false, false};  // the handle's FETCH took the savepoint
-    int reading = -1;                    // -1: the statement's own handle, with the driver's first FETCH
-    std::size_t rows_read = 0;           // from the handle read
+    int reading = -1;           // -1: the statement's own handle, with the driver's first FETCH
+    std::size_t rows_read = 0;  // from the handle read
     std::thread running;
     SQLRETURN running_rc = SQL_SUCCESS;
 
@@ -129,7 +130,6 @@ struct OdbcCursor::Relay {
     }
     SQLRETURN Fetch(int index) {
         SQLHSTMT h = handles[index].get();
-        savepoint[index] = true;
         SQLRETURN rc = Exec(h, guarded);
         if (rc == SQL_ERROR) {
             // 25P01: no transaction to take a savepoint in.
@@ -137,14 +137,17 @@ struct OdbcCursor::Relay {
             SQLINTEGER native = 0;
             SQLSMALLINT length = 0;
             if (SQLGetDiagRecW(SQL_HANDLE_STMT, h, 1, state, &native, nullptr, 0, &length) != SQL_ERROR &&
-                std::u16string_view(reinterpret_cast<const char16_t*>(state), 5) == u"25P01") {
-                savepoint[index] = false;
+                std::u16string_view(reinterpret_cast<const char16_t*>(state), 5) == u"25P01")
                 return Exec(h, plain);
-            }
-            return rc;
+        } else if (Succeeded(rc)) {
+            // The first result is the savepoint's; the FETCH's rows come next.
+            rc = SQLMoreResults(h);
         }
-        // The first result is the savepoint's; the FETCH's rows come next.
-        return Succeeded(rc) ? SQLMoreResults(h) : rc;
+        if (rc == SQL_ERROR) {
+            Exec(undo.get(), u"ROLLBACK TO SAVEPOINT korado_fetch;RELEASE SAVEPOINT korado_fetch");
+            SQLFreeStmt(undo.get(), SQL_CLOSE);
+        }
+        return rc;
     }
     void Launch(int index) {
         running_rc = SQL_SUCCESS;
@@ -154,14 +157,6 @@ struct OdbcCursor::Relay {
         } catch (const std::system_error&) {
             run();  // no thread to be had: the FETCH is simply not ahead
         }
-    }
-    // After a failed FETCH, on the handle not involved in it.
-    void RollBackFetch(int failed) {
-        if (!savepoint[failed]) return;
-        SQLHSTMT spare = handles[1 - failed].get();
-        SQLFreeStmt(spare, SQL_CLOSE);
-        Exec(spare, u"ROLLBACK TO SAVEPOINT korado_fetch;RELEASE SAVEPOINT korado_fetch");
-        SQLFreeStmt(spare, SQL_CLOSE);
     }
 };
 
@@ -496,6 +491,9 @@ void OdbcCursor::StartRelay(Ahead& a) {
     const std::u16string cursor(reinterpret_cast<const char16_t*>(name), static_cast<std::size_t>(length));
 
     auto relay = std::make_unique<Relay>();
+    SQLHANDLE undo = SQL_NULL_HANDLE;
+    if (!Succeeded(SQLAllocHandle(SQL_HANDLE_STMT, core.dbc(), &undo))) return;
+    relay->undo = StatementHandle(undo);
     for (int i = 0; i < 2; ++i) {
         SQLHANDLE raw = SQL_NULL_HANDLE;
         if (!Succeeded(SQLAllocHandle(SQL_HANDLE_STMT, core.dbc(), &raw))) return;
@@ -549,7 +547,6 @@ bool OdbcCursor::NextRelayHandle(Ahead& a) {
         return false;
     }
     if (!Succeeded(r.running_rc)) {
-        r.RollBackFetch(next);
         a.rc = r.running_rc;
         a.call = "SQLExecDirect";
         a.source = r.handles[next].get();
