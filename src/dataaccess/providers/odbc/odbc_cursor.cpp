@@ -125,20 +125,15 @@ struct OdbcCursor::Relay {
         if (running.joinable()) running.join();
     }
     static SQLRETURN Exec(SQLHSTMT h, const std::u16string& text) {
-        return SQLExecDirectW(h, const_cast<SQLWCHAR*>(reinterpret_cast<const SQLWCHAR*>(text.c_str())),
-                              SQL_NTS);
+        return SQLExecDirectW(h, W(text), SQL_NTS);
     }
     SQLRETURN Fetch(int index) {
         SQLHSTMT h = handles[index].get();
         SQLRETURN rc = Exec(h, guarded);
         if (rc == SQL_ERROR) {
             // 25P01: no transaction to take a savepoint in.
-            SQLWCHAR state[6] = {};
-            SQLINTEGER native = 0;
-            SQLSMALLINT length = 0;
-            if (SQLGetDiagRecW(SQL_HANDLE_STMT, h, 1, state, &native, nullptr, 0, &length) != SQL_ERROR &&
-                std::u16string_view(reinterpret_cast<const char16_t*>(state), 5) == u"25P01")
-                return Exec(h, plain);
+            const std::vector<Diagnostic> records = ReadDiagnostics(SQL_HANDLE_STMT, h);
+            if (!records.empty() && records.front().sql_state == "25P01") return Exec(h, plain);
         } else if (Succeeded(rc)) {
             // The first result is the savepoint's; the FETCH's rows come next.
             rc = SQLMoreResults(h);
@@ -476,7 +471,7 @@ void OdbcCursor::StartReadingAhead() {
     ahead_->go.release();
 }
 
-// On the reader, before the worker starts: the FETCHes by name, when the driver's cursor is there to take.
+// On the reader, before the worker's first fetch: the FETCHes by name, when the driver's cursor is there.
 void OdbcCursor::StartRelay(Ahead& a) {
     SessionCore& core = statement_.core();
     const std::size_t n = core.traits.cursor_fetch_rows;
@@ -491,13 +486,14 @@ void OdbcCursor::StartRelay(Ahead& a) {
     const std::u16string cursor(reinterpret_cast<const char16_t*>(name), static_cast<std::size_t>(length));
 
     auto relay = std::make_unique<Relay>();
-    SQLHANDLE undo = SQL_NULL_HANDLE;
-    if (!Succeeded(SQLAllocHandle(SQL_HANDLE_STMT, core.dbc(), &undo))) return;
-    relay->undo = StatementHandle(undo);
+    try {
+        relay->undo = Allocate<SQL_HANDLE_STMT>(SQL_HANDLE_DBC, core.dbc());
+        for (StatementHandle& h : relay->handles) h = Allocate<SQL_HANDLE_STMT>(SQL_HANDLE_DBC, core.dbc());
+    } catch (const ProviderError&) {
+        return;  // the driver reads on alone
+    }
     for (int i = 0; i < 2; ++i) {
-        SQLHANDLE raw = SQL_NULL_HANDLE;
-        if (!Succeeded(SQLAllocHandle(SQL_HANDLE_STMT, core.dbc(), &raw))) return;
-        relay->handles[i] = StatementHandle(raw);
+        SQLHSTMT raw = relay->handles[i].get();
         if (!Succeeded(SQLSetStmtAttrW(raw, SQL_ATTR_ROW_ARRAY_SIZE,
                                        reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(block_rows_)), 0)) ||
             !Succeeded(SQLSetStmtAttrW(raw, SQL_ATTR_ROWS_FETCHED_PTR, &relay->fetched[i], 0)))
@@ -516,10 +512,7 @@ void OdbcCursor::StartRelay(Ahead& a) {
     std::u16string probe = u"SELECT 1 FROM pg_cursors WHERE name = '";
     probe.append(literal).append(u"'");
     SQLHSTMT h = relay->handles[0].get();
-    const bool declared =
-        Succeeded(SQLExecDirectW(h, const_cast<SQLWCHAR*>(reinterpret_cast<const SQLWCHAR*>(probe.c_str())),
-                                 SQL_NTS)) &&
-        SQLFetch(h) == SQL_SUCCESS;
+    const bool declared = Succeeded(Relay::Exec(h, probe)) && SQLFetch(h) == SQL_SUCCESS;
     SQLFreeStmt(h, SQL_CLOSE);
     if (!declared) return;
 
