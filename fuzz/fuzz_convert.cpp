@@ -35,6 +35,13 @@ bool Try(F&& f) {
     }
 }
 
+// A date as a point in time, in days. Before 1899-12-30 a Date counts its whole days down but its time of
+// day up (-1.25 is 1899-12-29 06:00), so two moments a second apart across midnight differ by almost two.
+double Moment(Date d) {
+    const double day = std::trunc(d.days);
+    return day + std::fabs(d.days - day);
+}
+
 void Conversions(const std::string& text) {
     const Variant v(text);
 
@@ -74,7 +81,7 @@ void Conversions(const std::string& text) {
         Check(date && *date == cd);
         // Printed to the second, it reads back within a second of the value.
         std::optional<Date> back = ParseDate(CStr(cd));
-        Check(back && std::fabs(back->days - cd.days) < 1.0 / 86400 + 1e-9);
+        Check(back && std::fabs(Moment(*back) - Moment(cd)) < 1.0 / 86400 + 1e-9);
     } else {
         Check(!date);
     }
