@@ -532,13 +532,8 @@ bool OdbcCursor::NextRelayHandle(Ahead& a) {
     Relay& r = *a.relay;
     if (r.running.joinable()) r.running.join();
     const int next = r.reading < 0 ? 0 : 1 - r.reading;
-    if (r.running_rc == SQL_NO_DATA) {
-        // A driver may answer a FETCH past the end with no result at all: the read ends here.
-        a.rc = SQL_NO_DATA;
-        a.call = "SQLExecDirect";
-        a.source = r.handles[next].get();
-        return false;
-    }
+    // A failure, or SQL_NO_DATA: a driver may answer a FETCH past the end with no result at all, and the
+    // read ends there.
     if (!Succeeded(r.running_rc)) {
         a.rc = r.running_rc;
         a.call = "SQLExecDirect";
