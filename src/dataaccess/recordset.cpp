@@ -526,11 +526,18 @@ Ref<ado::Field> FieldsImpl::Item(const Variant& index) {
 }
 
 // ---- Recordset ---------------------------------------------------------------------------------------
-RecordsetImpl::RecordsetImpl() : core_(MakeRef<RowsetCore>()), fields_(NoFields()) {}
+// Most recordsets a command returns are closed ones for statements without rows: their rowset is made
+// when something first needs it.
+RecordsetImpl::RecordsetImpl() : fields_(NoFields()) {}
+
+RowsetCore& RecordsetImpl::core() {
+    if (!core_) core_ = MakeRef<RowsetCore>();
+    return *core_;
+}
 
 RecordsetImpl::~RecordsetImpl() {
     // Fields may outlive their recordset; they must not keep its statement and session busy.
-    if (!core_->IsOpen() && !core_->execution()) return;
+    if (!core_ || (!core_->IsOpen() && !core_->execution())) return;
     try {
         core_->Close();
     } catch (...) {
@@ -547,11 +554,11 @@ void RecordsetImpl::WithConnection(F&& f) {
 }
 
 void RecordsetImpl::RequireOpen() {
-    if (!core_->IsOpen()) RaiseAdo(ado::adErrObjectClosed, kRecordset);
+    if (!IsOpen()) RaiseAdo(ado::adErrObjectClosed, kRecordset);
 }
 
 void RecordsetImpl::RequireClosed() {
-    if (core_->IsOpen()) RaiseAdo(ado::adErrObjectOpen, kRecordset);
+    if (IsOpen()) RaiseAdo(ado::adErrObjectOpen, kRecordset);
 }
 
 Ref<ado::Connection> RecordsetImpl::ActiveConnection() {
@@ -559,13 +566,13 @@ Ref<ado::Connection> RecordsetImpl::ActiveConnection() {
 }
 
 void RecordsetImpl::SetActiveConnection(const Ref<ado::Connection>& connection) {
-    if (source_command_ && core_->IsOpen()) RaiseAdo(ado::adErrBoundToCommand, kRecordset);
+    if (source_command_ && IsOpen()) RaiseAdo(ado::adErrBoundToCommand, kRecordset);
     Ref<ConnectionImpl> c = AsConnectionImpl(connection);
     if (connection && !c) RaiseAdo(ado::adErrInvalidArgument, kRecordset);
-    if (core_->IsOpen()) {
+    if (IsOpen()) {
         // An open static recordset may be disconnected (its rows stay); nothing else changes connection.
-        if (c || core_->mode() != RowsetCore::Mode::kStatic) RaiseAdo(ado::adErrObjectOpen, kRecordset);
-        core_->Disconnect();
+        if (c || core().mode() != RowsetCore::Mode::kStatic) RaiseAdo(ado::adErrObjectOpen, kRecordset);
+        core().Disconnect();
     }
     active_connection_ = c;
 }
@@ -578,7 +585,7 @@ void RecordsetImpl::SetCursorLocation(std::int32_t value) {
 }
 
 std::int32_t RecordsetImpl::CursorType() {
-    switch (core_->mode()) {
+    switch (core().mode()) {
         case RowsetCore::Mode::kForward:
             return ado::adOpenForwardOnly;
         case RowsetCore::Mode::kStatic:
@@ -596,8 +603,8 @@ void RecordsetImpl::SetCursorType(std::int32_t value) {
 }
 
 std::int32_t RecordsetImpl::LockType() {
-    if (!core_->IsOpen()) return lock_type_;
-    if (core_->mode() == RowsetCore::Mode::kForward || lock_type_ == ado::adLockReadOnly)
+    if (!IsOpen()) return lock_type_;
+    if (core().mode() == RowsetCore::Mode::kForward || lock_type_ == ado::adLockReadOnly)
         return ado::adLockReadOnly;
     // The client cursor engine has no pessimistic locking: asking for it gives optimistic locking.
     if (lock_type_ == ado::adLockPessimistic) return ado::adLockOptimistic;
@@ -614,7 +621,7 @@ void RecordsetImpl::SetLockType(std::int32_t value) {
 void RecordsetImpl::SetCacheSize(std::int32_t value) {
     if (value <= 0) RaiseAdo(ado::adErrInvalidArgument, kRecordset);
     cache_size_ = value;
-    core_->SetFetchSize(value);
+    core().SetFetchSize(value);
 }
 
 void RecordsetImpl::SetPageSize(std::int32_t value) {
@@ -693,7 +700,7 @@ void RecordsetImpl::Attach(std::unique_ptr<Execution> exec, SharedText source) {
             if (results_ended_) {
                 exec.reset();
             } else {
-                core_->HoldPending(std::move(exec));
+                core().HoldPending(std::move(exec));
             }
             return;
         }
@@ -703,10 +710,10 @@ void RecordsetImpl::Attach(std::unique_ptr<Execution> exec, SharedText source) {
         const bool outputs = exec->HasOutputs();
         const bool forward = cursor_location_ == ado::adUseServer && cursor_type_ == ado::adOpenForwardOnly;
         if (forward && !outputs) {
-            core_->OpenForward(std::move(exec), max_records_, cache_size_);
+            core().OpenForward(std::move(exec), max_records_, cache_size_);
         } else {
-            core_->OpenStatic(std::move(exec), max_records_);
-            if (outputs) core_->LookPastResult();
+            core().OpenStatic(std::move(exec), max_records_);
+            if (outputs) core().LookPastResult();
         }
     });
     RebuildFields();
@@ -728,7 +735,7 @@ void RecordsetImpl::AttachEnded(SharedText source) {
 void RecordsetImpl::AttachCursor(Cursor& cursor, Ref<ConnectionImpl> connection) {
     RequireClosed();
     active_connection_ = connection;
-    connection->Call([&] { core_->OpenStatic(cursor, connection, max_records_); });
+    connection->Call([&] { core().OpenStatic(cursor, connection, max_records_); });
     cursor_location_ = ado::adUseClient;
     cursor_type_ = ado::adOpenStatic;
     lock_type_ = ado::adLockReadOnly;
@@ -738,7 +745,7 @@ void RecordsetImpl::AttachCursor(Cursor& cursor, Ref<ConnectionImpl> connection)
 }
 
 void RecordsetImpl::RebuildFields() {
-    if (core_->IsOpen()) {
+    if (IsOpen()) {
         fields_ = MakeRef<FieldsImpl>(core_);
     } else if (fields_->Count() != 0) {
         fields_ = NoFields();
@@ -749,39 +756,39 @@ void RecordsetImpl::Close() {
     RequireOpen();
     fields_ = NoFields();
     filter_ = Variant(0);
-    WithConnection([&] { core_->Close(); });
+    WithConnection([&] { core().Close(); });
 }
 
 bool RecordsetImpl::Eof() {
     RequireOpen();
-    return core_->Eof();
+    return core().Eof();
 }
 
 bool RecordsetImpl::Bof() {
     RequireOpen();
-    return core_->Bof();
+    return core().Bof();
 }
 
 std::int32_t RecordsetImpl::RecordCount() {
     RequireOpen();
-    return static_cast<std::int32_t>(core_->RecordCount());
+    return static_cast<std::int32_t>(core().RecordCount());
 }
 
 std::int32_t RecordsetImpl::AbsolutePosition() {
     RequireOpen();
-    return static_cast<std::int32_t>(core_->AbsolutePosition());
+    return static_cast<std::int32_t>(core().AbsolutePosition());
 }
 
 void RecordsetImpl::SetFilter(const Variant& criteria) {
     RequireOpen();
     if (criteria.IsString()) {
         std::string text = *criteria.get_if<std::string>();
-        WithConnection([&] { core_->SetFilterCriteria(text); });
+        WithConnection([&] { core().SetFilterCriteria(text); });
         filter_ = text.empty() ? Variant(0) : criteria;
         return;
     }
     if (criteria.IsEmpty() || criteria.IsNull()) {
-        core_->SetFilterGroup(ado::adFilterNone);
+        core().SetFilterGroup(ado::adFilterNone);
         filter_ = Variant(0);
         return;
     }
@@ -791,72 +798,72 @@ void RecordsetImpl::SetFilter(const Variant& criteria) {
     } catch (const korado::Error&) {
         RaiseAdo(ado::adErrInvalidArgument, kRecordset);
     }
-    core_->SetFilterGroup(group);
+    core().SetFilterGroup(group);
     filter_ = Variant(group);
 }
 
 bool RecordsetImpl::Supports(std::int32_t cursor_options) {
     RequireOpen();
     std::int32_t supported = 0;
-    if (core_->mode() == RowsetCore::Mode::kStatic)
+    if (core().mode() == RowsetCore::Mode::kStatic)
         supported = ado::adMovePrevious | ado::adHoldRecords | ado::adApproxPosition;
     return (supported & cursor_options) == cursor_options;
 }
 
 std::int32_t RecordsetImpl::Status() {
     RequireOpen();
-    if (!core_->HasRow()) RaiseAdo(ado::adErrNoCurrentRecord, kRecordset);
+    if (!core().HasRow()) RaiseAdo(ado::adErrNoCurrentRecord, kRecordset);
     return ado::adRecUnmodified;
 }
 
 std::int32_t RecordsetImpl::EditMode() {
     RequireOpen();
-    if (!core_->HasRow()) RaiseAdo(ado::adErrNoCurrentRecord, kRecordset);
+    if (!core().HasRow()) RaiseAdo(ado::adErrNoCurrentRecord, kRecordset);
     return 0;  // adEditNone
 }
 
 void RecordsetImpl::MoveFirst() {
     RequireOpen();
-    WithConnection([&] { core_->MoveFirst(); });
+    WithConnection([&] { core().MoveFirst(); });
 }
 
 void RecordsetImpl::MoveLast() {
     RequireOpen();
-    WithConnection([&] { core_->MoveLast(); });
+    WithConnection([&] { core().MoveLast(); });
 }
 
 void RecordsetImpl::MoveNext() {
     RequireOpen();
-    if (core_->mode() == RowsetCore::Mode::kStatic || !active_connection_) {
-        core_->MoveNext();
+    if (core().mode() == RowsetCore::Mode::kStatic || !active_connection_) {
+        core().MoveNext();
         return;
     }
-    active_connection_->CallPerRow([&] { core_->MoveNext(); });
+    active_connection_->CallPerRow([&] { core().MoveNext(); });
 }
 
 void RecordsetImpl::MovePrevious() {
     RequireOpen();
-    core_->MovePrevious();
+    core().MovePrevious();
 }
 
 void RecordsetImpl::Move(std::int32_t num_records) {
     RequireOpen();
-    WithConnection([&] { core_->Move(num_records); });
+    WithConnection([&] { core().Move(num_records); });
 }
 
 Ref<ado::Recordset> RecordsetImpl::NextRecordset(Variant* records_affected) {
-    if (!core_->execution()) {
+    if (!core().execution()) {
         if (results_ended_) {
             results_ended_ = false;
             if (records_affected) *records_affected = Variant(-1);
             return Ref<ado::Recordset>();
         }
-        if (!core_->IsOpen()) RaiseAdo(ado::adErrObjectClosed, kRecordset);
+        if (!IsOpen()) RaiseAdo(ado::adErrObjectClosed, kRecordset);
         return Ref<ado::Recordset>();
     }
     fields_ = NoFields();
     filter_ = Variant(0);
-    std::unique_ptr<Execution> exec = core_->TakeExecution();
+    std::unique_ptr<Execution> exec = core().TakeExecution();
     Ref<ConnectionImpl> c = exec->connection;
     bool more = c->Call([&] { return exec->NextResult(); });
     if (!more) {

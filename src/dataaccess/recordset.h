@@ -235,7 +235,7 @@ class RecordsetImpl final : public ado::Recordset, public Pooled<RecordsetImpl> 
     void Open(const Variant& source, const Variant& active_connection, std::int32_t cursor_type,
               std::int32_t lock_type, std::int32_t options) override;
     void Close() override;
-    std::int32_t State() override { return core_->IsOpen() ? ado::adStateOpen : ado::adStateClosed; }
+    std::int32_t State() override { return IsOpen() ? ado::adStateOpen : ado::adStateClosed; }
     bool Eof() override;
     bool Bof() override;
     std::int32_t RecordCount() override;
@@ -277,6 +277,8 @@ class RecordsetImpl final : public ado::Recordset, public Pooled<RecordsetImpl> 
     void AttachCursor(Cursor& cursor, Ref<ConnectionImpl> connection);
 
   private:
+    RowsetCore& core();
+    bool IsOpen() const noexcept { return core_ && core_->IsOpen(); }
     void RequireOpen();
     void RequireClosed();
     // Runs `f`, recording provider failures in the connection's Errors.
@@ -285,7 +287,7 @@ class RecordsetImpl final : public ado::Recordset, public Pooled<RecordsetImpl> 
     void ApplyFilter();
     void RebuildFields();
 
-    Ref<RowsetCore> core_;
+    Ref<RowsetCore> core_;  // null until needed (see core())
     Ref<FieldsImpl> fields_;
     Ref<ConnectionImpl> active_connection_;
     Ref<CommandImpl> source_command_;
