@@ -241,6 +241,8 @@ namespace detail {
 // binding uses the memo, bindings started from inside it leave the memo alone and search afresh.
 struct BindingMemo {
     std::uint64_t members_stamp = 0;       // 0 while being recorded: stamps start at 1
+    // A list of names found to read the same; a collection's items stay as they are while its stamp does.
+    mutable std::uint64_t list_stamp = 0;
     bool busy = false;                     // a binding is using it
     bool orphaned = false;                 // dropped by Destructor while busy: the user deletes it
     std::vector<std::string> names;
@@ -253,18 +255,21 @@ struct BindingMemo {
     bool placed_once = false;
 
     bool Knows(const Collection& list, const Collection& members) const noexcept {
-        if (members.Stamp() != members_stamp || static_cast<std::size_t>(list.Count()) != names.size())
-            return false;
+        if (members.Stamp() != members_stamp) return false;
+        if (list.Stamp() == list_stamp) return true;
+        if (static_cast<std::size_t>(list.Count()) != names.size()) return false;
         std::size_t i = 0;
         for (const Variant& entry : list) {
             const auto* text = entry.get_if<std::string>();
             if (!text || !SameBytes(*text, names[i++])) return false;
         }
+        list_stamp = list.Stamp();
         return true;
     }
 
     void StartRecording(const std::string& text) {
         members_stamp = 0;
+        list_stamp = 0;
         placed_once = false;
         names.clear();
         variables.clear();
