@@ -1,6 +1,7 @@
 #include "dataaccess/command.h"
 
 #include <array>
+#include <atomic>
 #include <memory>
 #include <span>
 
@@ -84,6 +85,22 @@ void ParameterImpl::SetValue(const Variant& value) {
     }
 }
 
+namespace {
+// Renames of parameters that were appended somewhere: a collection's Version changes with them. Rare, so
+// one count serves every collection.
+std::atomic<std::uint64_t> g_renames{0};
+
+// Collection versions: unique across threads without a shared counter for every statement, the thread's
+// number in the high bits and its own count below.
+std::uint64_t NextVersion() noexcept {
+    static std::atomic<std::uint64_t> threads{0};
+    thread_local std::uint64_t next = (threads.fetch_add(1, std::memory_order_relaxed) + 1) << 40;
+    return ++next;
+}
+}  // namespace
+
+void ParameterImpl::CountRename() noexcept { g_renames.fetch_add(1, std::memory_order_relaxed); }
+
 void ParameterImpl::SetSize(std::int32_t value) {
     // -1 is what hosts pass for "no limit" on long types.
     if (value < -1) RaiseAdo(ado::adErrInvalidArgument, "ADODB.Parameter");
@@ -145,11 +162,23 @@ void ParametersImpl::Append(const Ref<ado::Parameter>& parameter) {
     for (const auto& existing : items_)
         if (existing == p) RaiseAdo(ado::adErrObjectInCollection, "ADODB.Parameters");
     if (items_.empty()) items_.reserve(kRoom);
+    p->MarkAppended();
     items_.push_back(std::move(p));
+    version_ = 0;
 }
 
 void ParametersImpl::Delete(const Variant& index) {
     items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(PositionOf(index)));
+    version_ = 0;
+}
+
+std::uint64_t ParametersImpl::Version() {
+    const std::uint64_t renames = g_renames.load(std::memory_order_relaxed);
+    if (version_ == 0 || renames != renames_) {
+        version_ = NextVersion();
+        renames_ = renames;
+    }
+    return version_;
 }
 
 void ParametersImpl::Refresh() {

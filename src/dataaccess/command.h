@@ -32,7 +32,10 @@ class ParameterImpl final : public ado::Parameter, public Pooled<ParameterImpl> 
     ParameterImpl() {}  // NOLINT(modernize-use-equals-default)
 
     std::string Name() override { return b_.name; }
-    void SetName(std::string_view value) override { b_.name.assign(value); }
+    void SetName(std::string_view value) override {
+        b_.name.assign(value);
+        if (appended_) CountRename();
+    }
     std::int32_t Type() override { return b_.type; }
     void SetType(std::int32_t value) override;
     std::int32_t Direction() override { return b_.direction; }
@@ -59,10 +62,14 @@ class ParameterImpl final : public ado::Parameter, public Pooled<ParameterImpl> 
     }
     const ParamBinding& bound() const noexcept { return b_; }
     void StoreOutput(const Variant& value) { b_.value = value; }
+    void MarkAppended() noexcept { appended_ = true; }
 
   private:
+    static void CountRename() noexcept;
+
     ParamBinding b_;  // kept in the form providers bind, so that a statement can bind it without a copy
     std::int32_t attributes_ = 0;
+    bool appended_ = false;  // ever appended to a collection, whose Version a new name must change
 };
 
 class ParametersImpl final : public ado::Parameters, public Pooled<ParametersImpl> {
@@ -74,6 +81,7 @@ class ParametersImpl final : public ado::Parameters, public Pooled<ParametersImp
     void Append(const Ref<ado::Parameter>& parameter) override;
     void Delete(const Variant& index) override;
     void Refresh() override;
+    std::uint64_t Version() override;
 
     // Commands are built parameter by parameter, usually a few: room for kRoom at once.
     static constexpr std::size_t kRoom = 8;
@@ -83,6 +91,8 @@ class ParametersImpl final : public ado::Parameters, public Pooled<ParametersImp
   private:
     std::size_t PositionOf(const Variant& index) const;
     List items_;
+    std::uint64_t version_ = 0;  // 0: to be numbered when asked for
+    std::uint64_t renames_ = 0;  // the renames counted when version_ was numbered
 };
 
 class CommandImpl final : public ado::Command, public Pooled<CommandImpl> {

@@ -240,11 +240,11 @@ namespace detail {
 // A failure while binding is reported to the host, whose handler may run statements itself: while one
 // binding uses the memo, bindings started from inside it leave the memo alone and search afresh.
 struct BindingMemo {
-    std::uint64_t members_stamp = 0;       // 0 while being recorded: stamps start at 1
+    std::uint64_t members_stamp = 0;  // 0 while being recorded: stamps start at 1
     // A list of names found to read the same; a collection's items stay as they are while its stamp does.
     mutable std::uint64_t list_stamp = 0;
-    bool busy = false;                     // a binding is using it
-    bool orphaned = false;                 // dropped by Destructor while busy: the user deletes it
+    bool busy = false;      // a binding is using it
+    bool orphaned = false;  // dropped by Destructor while busy: the user deletes it
     std::vector<std::string> names;
     std::vector<clsParameter*> variables;  // held by the members while their stamp is the same
     std::string sql;                       // the text as given (ASCII)
@@ -253,6 +253,10 @@ struct BindingMemo {
     // Every name stands at most once, and no two that stand are the same name without regard to letter
     // case: appended to a command without parameters, none can find another already there.
     bool placed_once = false;
+    bool all_placed = false;  // every name stands at least once
+    // The command's parameters as the last binding with these names left them (their Version), when every
+    // name stands: then each name finds a parameter there while the version stays. 0 otherwise.
+    std::uint64_t built_version = 0;
 
     bool Knows(const Collection& list, const Collection& members) const noexcept {
         if (members.Stamp() != members_stamp) return false;
@@ -271,6 +275,7 @@ struct BindingMemo {
         members_stamp = 0;
         list_stamp = 0;
         placed_once = false;
+        all_placed = false;
         names.clear();
         variables.clear();
         sql = text;
@@ -280,6 +285,9 @@ struct BindingMemo {
 
     // Ends a recording that went through: what was found now holds for the members' `stamp`.
     void Finish(std::uint64_t stamp) {
+        all_placed = true;
+        for (std::size_t i = 0; i < names.size(); ++i)
+            if (first[i + 1] == first[i]) all_placed = false;
         placed_once = true;
         for (std::size_t i = 0; i < names.size() && placed_once; ++i) {
             const std::uint32_t stands = first[i + 1] - first[i];
@@ -405,6 +413,7 @@ void clsBindVariables::AddParametersToCommand(Ref<ado::Command>& command, Ref<Co
         if (!m_Memo) m_Memo = std::make_unique<detail::BindingMemo>();
         detail::BindingMemo* memo = m_Memo->busy ? nullptr : m_Memo.get();
         const detail::MemoUse use(memo);
+        if (memo) memo->built_version = 0;
         const bool same_statement =
             memo && m_Members && memo->Knows(*names, *m_Members) && SameBytes(memo->sql, SQL);
         const detail::BindingMemo* repeat = same_statement ? memo : nullptr;
@@ -578,6 +587,8 @@ void clsBindVariables::AddParametersToCommand(Ref<ado::Command>& command, Ref<Co
             }
         }
         if (record && m_Members) record->Finish(m_Members->Stamp());
+        if (const detail::BindingMemo* known = repeat ? repeat : record; known && known->all_placed)
+            memo->built_version = RequireCommand(command).Parameters()->Version();
     });
 }
 
@@ -635,14 +646,22 @@ void clsBindVariables::PopulateOutputParameters(Ref<ado::Command>& command, Ref<
         const detail::BindingMemo* known =
             memo && m_Members && memo->Knows(*names, *m_Members) ? memo : nullptr;
         Ref<ado::Parameters> parameters;  // the command's, asked for once
+        // Where binding left this very list of parameters, every name is known to find one: the lookup of an
+        // input variable, which can only fail, is left out.
+        bool found_by_all = false;
         std::size_t index = 0;
         for (const Variant& entry : *names) {
-            if (!parameters) parameters = RequireCommand(command).Parameters();
-            Ref<ado::Parameter> prm = parameters->Item(entry);
+            if (!parameters) {
+                parameters = RequireCommand(command).Parameters();
+                found_by_all =
+                    known && known->built_version != 0 && parameters->Version() == known->built_version;
+            }
+            Ref<ado::Parameter> prm = found_by_all ? nullptr : parameters->Item(entry);
             Ref<clsParameter> variable = VariableOf(known, index, entry);
             ++index;
             const std::int32_t mode = variable->Mode();
             if (mode != korParamOut && mode != korParamInOut) continue;
+            if (!prm) prm = parameters->Item(entry);
             // Each test reads the provider's value afresh, as a host's own code would.
             if (prm->Value().IsEmpty()) {
                 variable->SetValue(Variant());

@@ -95,6 +95,46 @@ TEST_F(SqliteBindVariables, ValuesOfEveryTypeRoundTrip) {
     EXPECT_EQ(CLng(rs->Fields()->Item(0)->Value()), 8);
 }
 
+// Reading output values back skips the lookups of input variables only while the command's parameters are
+// as binding left them: a parameter renamed or deleted since, or another command, still fails the lookup.
+TEST_F(SqliteBindVariables, InputLookupsFailOnceTheParametersChanged) {
+    Ref<clsParameter> id = bv_->Add("Id");
+    id->SetDataType(korTypeNumber);
+    id->SetValue(1);
+    bv_->Add("Name")->SetValue("n");
+    const std::string sql = "insert into t (id, name) values (:Id, :Name)";
+    Ref<Collection> names = MakeCollection({"Id", "Name"});
+    auto populate_reports = [&](const Ref<ado::Command>& command) {
+        const std::size_t before = errors_.Reports().size();
+        Ref<ado::Command> c = command;
+        bv_->PopulateOutputParameters(c, names);
+        for (std::size_t i = before; i < errors_.Reports().size(); ++i) {
+            EXPECT_EQ(errors_.Reports()[i].routine, "PopulateOutputParameters");
+            EXPECT_EQ(errors_.Reports()[i].number, ado::adErrItemNotFound);
+        }
+        return errors_.Reports().size() - before;
+    };
+
+    for (int run = 0; run < 2; ++run) {  // recorded, then bound from what the first run found
+        Ref<ado::Command> command = Run(sql, {"Id", "Name"});
+        EXPECT_EQ(populate_reports(command), 0u);
+        Ref<ado::Parameter> second = command->Parameters()->Item(Variant(1));
+        second->SetName("Other");
+        EXPECT_EQ(populate_reports(command), 1u);
+        second->SetName("NAME");
+        EXPECT_EQ(populate_reports(command), 0u);
+    }
+
+    Ref<ado::Command> command = Run(sql, {"Id", "Name"});
+    command->Parameters()->Delete(Variant(0));
+    EXPECT_EQ(populate_reports(command), 1u);
+
+    Run(sql, {"Id", "Name"});
+    Ref<ado::Command> other = CreateObjectAs<ado::Command>("ADODB.Command");
+    other->Parameters()->Append(other->CreateParameter("Id", ado::adDouble, ado::adParamInput, 0, 1));
+    EXPECT_EQ(populate_reports(other), 1u);
+}
+
 // A session whose default mode is input-output (taken without the provider check): SQLite leaves the
 // parameters as bound, so the padded output buffers are what is stored and what comes back.
 class SqliteInOutSession : public SqliteBindVariables {

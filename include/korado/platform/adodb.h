@@ -165,6 +165,10 @@ public:
     virtual void Append(const Ref<ado::Parameter>& parameter) = 0;
     virtual void Delete(const Variant& index) = 0;
     virtual void Refresh() = 0;
+    // A number that no other collection has had and that changes whenever this one gains or loses an item
+    // or one of its items is renamed: what a caller found by name holds while the number stays. 0 when the
+    // collection cannot tell.
+    virtual std::uint64_t Version() { return 0; }
     std::string_view ClassName() const noexcept override { return "Parameters"; }
 
 protected:
