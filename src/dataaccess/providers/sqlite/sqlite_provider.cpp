@@ -671,10 +671,34 @@ void SqliteStatement::Bind(sqlite3_stmt* stmt) {
 
 namespace {
 
+// The general way of binding, for every type and kind of value (below).
+void BindAnyValue(SqliteSession& session, Prepared& current, sqlite3_stmt* stmt, int index,
+                  const ParamBinding& b, std::size_t position, bool lasting);
+
 // Binds one value. `lasting`: the value outlives every step that reads it, so SQLite may point at its text
-// rather than copy it; copies it makes are noted in `current`.
+// rather than copy it; copies it makes are noted in `current`. The input most statements bind, a number to
+// a Double or a text to a VarChar, goes straight in; everything else takes the general way.
 void BindValue(SqliteSession& session, Prepared& current, sqlite3_stmt* stmt, int index, const ParamBinding& b,
                std::size_t position, bool lasting) {
+    if (b.direction == ado::adParamInput) {
+        int rc = SQLITE_MISUSE;
+        if (b.type == ado::adDouble) {
+            if (const auto* d = b.value.get_if<double>()) {
+                rc = sqlite3_bind_double(stmt, index, *d);
+            } else if (const auto* n = b.value.get_if<std::int32_t>()) {
+                rc = sqlite3_bind_double(stmt, index, *n);
+            }
+        } else if (b.type == ado::adVarChar && lasting) {
+            if (const auto* text = b.value.get_if<std::string>())
+                rc = sqlite3_bind_text64(stmt, index, text->data(), text->size(), SQLITE_STATIC, SQLITE_UTF8);
+        }
+        if (rc == SQLITE_OK) return;
+    }
+    BindAnyValue(session, current, stmt, index, b, position, lasting);
+}
+
+void BindAnyValue(SqliteSession& session, Prepared& current, sqlite3_stmt* stmt, int index,
+                  const ParamBinding& b, std::size_t position, bool lasting) {
     const Variant& v = b.value;
     int rc = SQLITE_OK;
     // `stable`: the bytes are the binding's own, not a conversion made here.
