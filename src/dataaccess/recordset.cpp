@@ -585,7 +585,8 @@ void RecordsetImpl::SetCursorLocation(std::int32_t value) {
 }
 
 std::int32_t RecordsetImpl::CursorType() {
-    switch (core().mode()) {
+    if (!core_) return cursor_type_;
+    switch (core_->mode()) {
         case RowsetCore::Mode::kForward:
             return ado::adOpenForwardOnly;
         case RowsetCore::Mode::kStatic:
@@ -621,7 +622,7 @@ void RecordsetImpl::SetLockType(std::int32_t value) {
 void RecordsetImpl::SetCacheSize(std::int32_t value) {
     if (value <= 0) RaiseAdo(ado::adErrInvalidArgument, kRecordset);
     cache_size_ = value;
-    core().SetFetchSize(value);
+    if (core_) core_->SetFetchSize(value);  // a rowset made later is opened with cache_size_
 }
 
 void RecordsetImpl::SetPageSize(std::int32_t value) {
@@ -852,7 +853,7 @@ void RecordsetImpl::Move(std::int32_t num_records) {
 }
 
 Ref<ado::Recordset> RecordsetImpl::NextRecordset(Variant* records_affected) {
-    if (!core().execution()) {
+    if (!core_ || !core_->execution()) {
         if (results_ended_) {
             results_ended_ = false;
             if (records_affected) *records_affected = Variant(-1);
