@@ -681,7 +681,7 @@ void BindAnyValue(SqliteSession& session, Prepared& current, sqlite3_stmt* stmt,
 void BindValue(SqliteSession& session, Prepared& current, sqlite3_stmt* stmt, int index, const ParamBinding& b,
                std::size_t position, bool lasting) {
     if (b.direction == ado::adParamInput) {
-        int rc = SQLITE_MISUSE;
+        int rc = SQLITE_MISUSE;  // until bound here; a bind that fails here fails the same way below
         if (b.type == ado::adDouble) {
             if (const auto* d = b.value.get_if<double>()) {
                 rc = sqlite3_bind_double(stmt, index, *d);
