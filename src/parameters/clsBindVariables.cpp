@@ -481,7 +481,7 @@ void clsBindVariables::AddParametersToCommand(Ref<ado::Command>& command, Ref<Co
             // Every read of the variable's Value below also recomputes its Size (a second read of an input
             // variable would give the same value and size, so it is read once).
             if (mode == korParamIn) {
-                const Variant value = variable->Value();
+                const Variant& value = variable->ReadValue();
                 if (value.IsEmpty() || value.IsNull()) {
                     prm->SetValue(Variant::Null());
                     prm->SetSize(1);

@@ -113,7 +113,9 @@ void clsParameter::SetSize(std::int32_t NewValue) {
     Try({kClass, "Let Size"}, [&] { m_Size = NewValue; });
 }
 
-Variant clsParameter::Value() {
+Variant clsParameter::Value() { return ReadValue(); }
+
+const Variant& clsParameter::ReadValue() {
     Try({kClass, "Get Value"}, [&] {
         // The binding code reads Value before Size and relies on this: a text variable's size follows its
         // current value. A Null text has no length, so this fails and Size keeps what it held. Text is

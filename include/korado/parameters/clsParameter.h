@@ -40,6 +40,8 @@ public:
     std::int32_t Size();
     void SetSize(std::int32_t NewValue);
     Variant Value();
+    // Reads Value as the getter does (Size recomputed), handing back the stored value rather than a copy.
+    const Variant& ReadValue();
     void SetValue(const Variant& NewValue);
 
     std::string_view ClassName() const noexcept override { return "clsParameter"; }
