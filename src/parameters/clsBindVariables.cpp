@@ -257,6 +257,9 @@ struct BindingMemo {
     // The command's parameters as the last binding with these names left them (their Version), when every
     // name stands: then each name finds a parameter there while the version stays. 0 otherwise.
     std::uint64_t built_version = 0;
+    // With built_version: every variable was input, as of this count of output modes given.
+    bool all_input = false;
+    std::uint64_t output_modes = 0;
 
     bool Knows(const Collection& list, const Collection& members) const noexcept {
         if (members.Stamp() != members_stamp) return false;
@@ -414,6 +417,8 @@ void clsBindVariables::AddParametersToCommand(Ref<ado::Command>& command, Ref<Co
         detail::BindingMemo* memo = m_Memo->busy ? nullptr : m_Memo.get();
         const detail::MemoUse use(memo);
         if (memo) memo->built_version = 0;
+        const std::uint64_t output_modes = clsParameter::OutputModesGiven();
+        bool all_input = !force_in;
         const bool same_statement =
             memo && m_Members && memo->Knows(*names, *m_Members) && SameBytes(memo->sql, SQL);
         const detail::BindingMemo* repeat = same_statement ? memo : nullptr;
@@ -446,6 +451,7 @@ void clsBindVariables::AddParametersToCommand(Ref<ado::Command>& command, Ref<Co
                 record->variables.push_back(variable.get());
             }
             const std::int32_t mode = force_in ? korParamIn : variable->Mode();
+            if (mode != korParamIn) all_input = false;
 
             switch (variable->DataType()) {
                 case korTypeOther:
@@ -587,8 +593,11 @@ void clsBindVariables::AddParametersToCommand(Ref<ado::Command>& command, Ref<Co
             }
         }
         if (record && m_Members) record->Finish(m_Members->Stamp());
-        if (const detail::BindingMemo* known = repeat ? repeat : record; known && known->all_placed)
+        if (const detail::BindingMemo* known = repeat ? repeat : record; known && known->all_placed) {
             memo->built_version = RequireCommand(command).Parameters()->Version();
+            memo->all_input = all_input;
+            memo->output_modes = output_modes;
+        }
     });
 }
 
@@ -655,6 +664,9 @@ void clsBindVariables::PopulateOutputParameters(Ref<ado::Command>& command, Ref<
                 parameters = RequireCommand(command).Parameters();
                 found_by_all =
                     known && known->built_version != 0 && parameters->Version() == known->built_version;
+                // Nothing to read back where binding found only input variables and none became output.
+                if (found_by_all && known->all_input && known->output_modes == clsParameter::OutputModesGiven())
+                    return;
             }
             Ref<ado::Parameter> prm = found_by_all ? nullptr : parameters->Item(entry);
             Ref<clsParameter> variable = VariableOf(known, index, entry);

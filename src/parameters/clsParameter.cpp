@@ -1,5 +1,7 @@
 #include "korado/parameters/clsParameter.h"
 
+#include <atomic>
+
 #include "korado/connection/clsADO.h"
 #include "korado/errors/clsADOError.h"
 #include "korado/errors/modErrorHandler.h"
@@ -18,6 +20,16 @@ constexpr std::string_view kOutputNotSupported =
 
 }  // namespace
 
+namespace {
+std::atomic<std::uint64_t> g_output_modes{0};
+
+void CountOutputMode(std::int32_t mode) noexcept {
+    if (mode != korParamIn) g_output_modes.fetch_add(1, std::memory_order_relaxed);
+}
+}  // namespace
+
+std::uint64_t clsParameter::OutputModesGiven() noexcept { return g_output_modes.load(std::memory_order_relaxed); }
+
 clsParameter::~clsParameter() { Destructor(); }
 
 void clsParameter::Constructor(const std::string& Name, std::int32_t ParamType, const Ref<clsADO>& ADO) {
@@ -35,6 +47,7 @@ void clsParameter::Constructor(const std::string& Name, std::int32_t ParamType, 
             m_Mode = korParamInOut;
             m_DataType = korTypeVarchar2;
         }
+        CountOutputMode(m_Mode);
     });
 }
 
@@ -87,6 +100,7 @@ void clsParameter::SetMode(std::int32_t& lNewValue) {
         } else if (Equals(availability, Variant(ado::DBPROPVAL_OA_ATEXECUTE)) ||
                    Equals(availability, Variant(ado::DBPROPVAL_OA_ATROWRELEASE))) {
             m_Mode = lNewValue;
+            CountOutputMode(m_Mode);
         }
     });
 }

@@ -135,6 +135,34 @@ TEST_F(SqliteBindVariables, InputLookupsFailOnceTheParametersChanged) {
     EXPECT_EQ(populate_reports(other), 1u);
 }
 
+// Output values are read back by the variables' modes as they stand after the statement: a variable made
+// in-out since binding (here by a constructor call against a session whose default mode is in-out) takes
+// its parameter's value back, even though binding found every variable input.
+TEST_F(SqliteBindVariables, AVariableMadeOutputSinceBindingIsReadBack) {
+    Ref<clsParameter> id = bv_->Add("Id");
+    id->SetDataType(korTypeNumber);
+    id->SetValue(1);
+    Ref<Collection> names = MakeCollection({"Id"});
+    const std::string sql = "insert into t (id) values (:Id)";
+    for (int run = 0; run < 2; ++run) {  // recorded, then bound from what the first run found
+        Ref<ado::Command> command = Run(sql, {"Id"});
+        bv_->PopulateOutputParameters(command, names);
+        EXPECT_EQ(id->Value().Type(), VarType::Long);
+    }
+
+    Ref<ado::Command> command = Run(sql, {"Id"});
+    Ref<clsADO> in_out = MakeRef<clsADO>();
+    in_out->Constructor(nullptr, true, 30, korParamInOut, korTypeNumber, 10, 100);
+    id->Constructor("Id", korBindVariable, in_out);
+    ASSERT_EQ(id->Mode(), korParamInOut);
+    bv_->PopulateOutputParameters(command, names);
+    EXPECT_EQ(id->Value().Type(), VarType::Double);
+    EXPECT_EQ(CDbl(id->Value()), 1.0);
+    EXPECT_TRUE(errors_.Reports().empty());
+    id->Constructor("Id", korBindVariable, ado_);
+    in_out->Destructor();
+}
+
 // A session whose default mode is input-output (taken without the provider check): SQLite leaves the
 // parameters as bound, so the padded output buffers are what is stored and what comes back.
 class SqliteInOutSession : public SqliteBindVariables {

@@ -46,6 +46,10 @@ public:
 
     std::string_view ClassName() const noexcept override { return "clsParameter"; }
 
+    // How many times any variable was given an output mode (out or in-out). Variables binding found all
+    // input are still so while this count stays.
+    static std::uint64_t OutputModesGiven() noexcept;
+
 protected:
     const MemberTable* Members() const noexcept override;
 
