@@ -57,6 +57,108 @@ class SmallList {
     std::vector<T> heap_;
 };
 
+// Step A of binding, after the parameter is created: gives it the type and direction of `variable` in
+// `mode`, and its value and size.
+void PrepareParameter(ado::Parameter& prm, clsParameter& variable, std::int32_t mode) {
+    switch (variable.DataType()) {
+        case korTypeOther:
+            prm.SetType(ado::adVariant);
+            break;
+        case korTypeNumber:
+            prm.SetType(ado::adDouble);
+            break;
+        case korTypeVarchar2:
+            prm.SetType(ado::adVarChar);
+            if (variable.Size() != -1) prm.SetSize(variable.Size());
+            break;
+        case korTypeDate:
+            prm.SetType(ado::adDate);
+            break;
+        default:
+            break;
+    }
+    switch (mode) {
+        case korParamIn:
+            prm.SetDirection(ado::adParamInput);
+            break;
+        case korParamOut:
+            prm.SetDirection(ado::adParamOutput);
+            break;
+        case korParamInOut:
+            prm.SetDirection(ado::adParamInputOutput);
+            break;
+        default:
+            break;
+    }
+
+    // Every read of the variable's Value below also recomputes its Size (a second read of an input
+    // variable would give the same value and size, so it is read once).
+    if (mode == korParamIn) {
+        const Variant& value = variable.ReadValue();
+        if (value.IsEmpty() || value.IsNull()) {
+            prm.SetValue(Variant::Null());
+            prm.SetSize(1);
+        } else {
+            switch (variable.DataType()) {
+                case korTypeOther:
+                case korTypeVarchar2: {
+                    prm.SetValue(value);
+                    // Providers refuse a variable-length parameter of size 0.
+                    const std::int32_t length = TextLength(prm.Value());
+                    prm.SetSize(length == 0 ? 1 : length);
+                    break;
+                }
+                case korTypeNumber:
+                    prm.SetValue(value);
+                    prm.SetSize(TextLength(prm.Value()));
+                    break;
+                case korTypeDate:
+                    prm.SetValue(value);
+                    prm.SetSize(1);
+                    break;
+                default:
+                    break;
+            }
+        }
+    } else if (mode == korParamOut || mode == korParamInOut) {
+        const Variant value = variable.Value();
+        const bool no_value = value.IsEmpty() || value.IsNull() || Equals(value, Variant(""));
+        const std::int32_t data_type = variable.DataType();
+        if (no_value) {
+            if (data_type == korTypeOther || data_type == korTypeVarchar2) {
+                // The provider writes the output into the buffer offered, so offer room for it.
+                const std::int32_t size = variable.Size();
+                if (size == -1) {
+                    prm.SetValue(Space(kOutputTextSize));
+                    prm.SetSize(kOutputTextSize);
+                } else {
+                    if (size < 0) RaiseRuntime(rt::InvalidProcedureCall);
+                    prm.SetValue(Space(static_cast<std::size_t>(size)));
+                    prm.SetSize(size);
+                }
+            } else if (data_type == korTypeNumber || data_type == korTypeDate) {
+                prm.SetValue(Variant(std::int16_t{0}));
+            }
+        } else if (data_type == korTypeOther || data_type == korTypeVarchar2) {
+            const std::size_t length = LenOfText(variable.Value());
+            if (length < static_cast<std::size_t>(kOutputTextSize)) {
+                prm.SetValue(CStr(variable.Value()) + Space(kOutputTextSize - length));
+                prm.SetSize(kOutputTextSize);
+            } else {
+                prm.SetValue(variable.Value());
+                const Variant stored = prm.Value();
+                if (stored.IsNull() || stored.IsEmpty()) {
+                    prm.SetSize(1);
+                } else if (prm.Size() == 0) {
+                    prm.SetSize(1);
+                }
+            }
+        } else if (data_type == korTypeNumber || data_type == korTypeDate) {
+            prm.SetValue(variable.Value());
+        }
+    }
+}
+
 // ---- the placeholder scan -------------------------------------------------------------------------------
 
 // A byte that starts no character stands for itself, apart from every code point.
@@ -254,6 +356,8 @@ struct BindingMemo {
     // case: appended to a command without parameters, none can find another already there.
     bool placed_once = false;
     bool all_placed = false;  // every name stands at least once
+    // With placed_once and all_placed: the names' indexes in the order they stand in the text.
+    std::vector<std::uint32_t> text_order;
     // The command's parameters as the last binding with these names left them (their Version), when every
     // name stands: then each name finds a parameter there while the version stays. 0 otherwise.
     std::uint64_t built_version = 0;
@@ -284,6 +388,7 @@ struct BindingMemo {
         sql = text;
         first.assign(1, 0);
         colons.clear();
+        text_order.clear();
     }
 
     // Ends a recording that went through: what was found now holds for the members' `stamp`.
@@ -298,8 +403,19 @@ struct BindingMemo {
             for (std::size_t j = 0; j < i && placed_once && stands == 1; ++j)
                 if (first[j + 1] - first[j] == 1 && TextEquals(names[i], names[j])) placed_once = false;
         }
+        if (placed_once && all_placed) {
+            text_order.resize(names.size());
+            for (std::uint32_t i = 0; i < text_order.size(); ++i) text_order[i] = i;
+            std::sort(text_order.begin(), text_order.end(),
+                      [&](std::uint32_t a, std::uint32_t b) { return colons[first[a]] < colons[first[b]]; });
+        }
         members_stamp = stamp;
     }
+
+    // Every name stands exactly once, and no two are the same name: bound again, each parameter can be
+    // appended as it is.
+    static constexpr std::size_t kFew = 8;
+    bool AppendsAlone() const noexcept { return placed_once && all_placed && names.size() <= kFew; }
 
     template <class Found>
     void Place(std::size_t index, std::string& SQL, Found&& found) const {
@@ -431,164 +547,75 @@ void clsBindVariables::AddParametersToCommand(Ref<ado::Command>& command, Ref<Co
             if (record) record->StartRecording(SQL);
         }
 
-        std::size_t index = 0;
-        for (const Variant& entry : *names) {
-            std::string converted;
-            const std::string* text = entry.get_if<std::string>();
-            if (!text) {
-                // A number's text can depend on the locale: such a list is not kept.
-                text = &(converted = CStr(entry));
-                record = nullptr;
-            }
-            const std::string_view name = *text;
+        if (repeat && repeat->AppendsAlone() && RequireCommand(command).Parameters()->Count() == 0) {
+            BindAgain(*command, *names, SQL, *repeat, force_in, all_input);
+        } else {
+            std::size_t index = 0;
+            for (const Variant& entry : *names) {
+                std::string converted;
+                const std::string* text = entry.get_if<std::string>();
+                if (!text) {
+                    // A number's text can depend on the locale: such a list is not kept.
+                    text = &(converted = CStr(entry));
+                    record = nullptr;
+                }
+                const std::string_view name = *text;
 
-            // A: prepare the entry's parameter.
-            Ref<ado::Parameter> prm =
-                RequireCommand(command).CreateParameter(name, ado::adEmpty, ado::adParamInput, 0);
-            Ref<clsParameter> variable = VariableOf(repeat, index, entry);
-            if (record) {
-                record->names.push_back(*text);
-                record->variables.push_back(variable.get());
-            }
-            const std::int32_t mode = force_in ? korParamIn : variable->Mode();
-            if (mode != korParamIn) all_input = false;
+                // A: prepare the entry's parameter.
+                Ref<ado::Parameter> prm =
+                    RequireCommand(command).CreateParameter(name, ado::adEmpty, ado::adParamInput, 0);
+                Ref<clsParameter> variable = VariableOf(repeat, index, entry);
+                if (record) {
+                    record->names.push_back(*text);
+                    record->variables.push_back(variable.get());
+                }
+                const std::int32_t mode = force_in ? korParamIn : variable->Mode();
+                if (mode != korParamIn) all_input = false;
 
-            switch (variable->DataType()) {
-                case korTypeOther:
-                    prm->SetType(ado::adVariant);
-                    break;
-                case korTypeNumber:
-                    prm->SetType(ado::adDouble);
-                    break;
-                case korTypeVarchar2:
-                    prm->SetType(ado::adVarChar);
-                    if (variable->Size() != -1) prm->SetSize(variable->Size());
-                    break;
-                case korTypeDate:
-                    prm->SetType(ado::adDate);
-                    break;
-                default:
-                    break;
-            }
-            switch (mode) {
-                case korParamIn:
-                    prm->SetDirection(ado::adParamInput);
-                    break;
-                case korParamOut:
-                    prm->SetDirection(ado::adParamOutput);
-                    break;
-                case korParamInOut:
-                    prm->SetDirection(ado::adParamInputOutput);
-                    break;
-                default:
-                    break;
-            }
+                PrepareParameter(*prm, *variable, mode);
 
-            // Every read of the variable's Value below also recomputes its Size (a second read of an input
-            // variable would give the same value and size, so it is read once).
-            if (mode == korParamIn) {
-                const Variant& value = variable->ReadValue();
-                if (value.IsEmpty() || value.IsNull()) {
-                    prm->SetValue(Variant::Null());
-                    prm->SetSize(1);
+                // B: rewrite the entry's placeholders; each one is bound to the parameter just prepared.
+                auto place = [&](std::size_t position) {
+                    add(position, prm, text == &converted ? nullptr : &entry);
+                };
+                if (repeat) {
+                    repeat->Place(index, SQL, place);
                 } else {
-                    switch (variable->DataType()) {
-                        case korTypeOther:
-                        case korTypeVarchar2: {
-                            prm->SetValue(value);
-                            // Providers refuse a variable-length parameter of size 0.
-                            const std::int32_t length = TextLength(prm->Value());
-                            prm->SetSize(length == 0 ? 1 : length);
-                            break;
-                        }
-                        case korTypeNumber:
-                            prm->SetValue(value);
-                            prm->SetSize(TextLength(prm->Value()));
-                            break;
-                        case korTypeDate:
-                            prm->SetValue(value);
-                            prm->SetSize(1);
-                            break;
-                        default:
-                            break;
-                    }
+                    RewriteEach(SQL, name, ascii_sql, ascii_sql ? &colons : nullptr,
+                                [&](std::size_t position) {
+                                    if (record)
+                                        record->colons.push_back(static_cast<std::uint32_t>(position - 1));
+                                    place(position);
+                                });
+                    if (record) record->first.push_back(static_cast<std::uint32_t>(record->colons.size()));
                 }
-            } else if (mode == korParamOut || mode == korParamInOut) {
-                const Variant value = variable->Value();
-                const bool no_value = value.IsEmpty() || value.IsNull() || Equals(value, Variant(""));
-                const std::int32_t data_type = variable->DataType();
-                if (no_value) {
-                    if (data_type == korTypeOther || data_type == korTypeVarchar2) {
-                        // The provider writes the output into the buffer offered, so offer room for it.
-                        const std::int32_t size = variable->Size();
-                        if (size == -1) {
-                            prm->SetValue(Space(kOutputTextSize));
-                            prm->SetSize(kOutputTextSize);
-                        } else {
-                            if (size < 0) RaiseRuntime(rt::InvalidProcedureCall);
-                            prm->SetValue(Space(static_cast<std::size_t>(size)));
-                            prm->SetSize(size);
-                        }
-                    } else if (data_type == korTypeNumber || data_type == korTypeDate) {
-                        prm->SetValue(Variant(std::int16_t{0}));
-                    }
-                } else if (data_type == korTypeOther || data_type == korTypeVarchar2) {
-                    const std::size_t length = LenOfText(variable->Value());
-                    if (length < static_cast<std::size_t>(kOutputTextSize)) {
-                        prm->SetValue(CStr(variable->Value()) + Space(kOutputTextSize - length));
-                        prm->SetSize(kOutputTextSize);
-                    } else {
-                        prm->SetValue(variable->Value());
-                        const Variant stored = prm->Value();
-                        if (stored.IsNull() || stored.IsEmpty()) {
-                            prm->SetSize(1);
-                        } else if (prm->Size() == 0) {
-                            prm->SetSize(1);
-                        }
-                    }
-                } else if (data_type == korTypeNumber || data_type == korTypeDate) {
-                    prm->SetValue(variable->Value());
-                }
+                ++index;
             }
 
-            // B: rewrite the entry's placeholders; each one is bound to the parameter just prepared.
-            auto place = [&](std::size_t position) {
-                add(position, prm, text == &converted ? nullptr : &entry);
+            // C: append in text order (no two placeholders share a position). A name placed more than once,
+            // or one the command already holds, gets a copy: the platform refuses to append the same
+            // parameter object twice.
+            auto in_text_order = [](const Placeholder& a, const Placeholder& b) {
+                return a.position < b.position;
             };
-            if (repeat) {
-                repeat->Place(index, SQL, place);
-            } else {
-                RewriteEach(SQL, name, ascii_sql, ascii_sql ? &colons : nullptr, [&](std::size_t position) {
-                    if (record) record->colons.push_back(static_cast<std::uint32_t>(position - 1));
-                    place(position);
-                });
-                if (record) record->first.push_back(static_cast<std::uint32_t>(record->colons.size()));
-            }
-            ++index;
-        }
-
-        // C: append in text order (no two placeholders share a position). A name placed more than once, or
-        // one the command already holds, gets a copy: the platform refuses to append the same parameter
-        // object twice.
-        auto in_text_order = [](const Placeholder& a, const Placeholder& b) {
-            return a.position < b.position;
-        };
-        // Names are usually listed in the order they stand in the text.
-        if (!std::is_sorted(placeholders.begin(), placeholders.end(), in_text_order))
-            std::sort(placeholders.begin(), placeholders.end(), in_text_order);
-        if (placeholders.begin() != placeholders.end()) {
-            ado::Command& cmd = RequireCommand(command);
-            const Ref<ado::Parameters> appended = cmd.Parameters();
-            const bool none_held = repeat && repeat->placed_once && appended->Count() == 0;
-            for (const Placeholder& placeholder : placeholders) {
-                const Ref<ado::Parameter>& prm = placeholder.parameter;
-                Variant named;
-                const Variant& name = placeholder.name ? *placeholder.name : (named = Variant(prm->Name()));
-                if (none_held || !appended->FindItem(name)) {
-                    appended->Append(prm);
-                } else {
-                    appended->Append(cmd.CreateParameter(prm->Name(), prm->Type(), prm->Direction(),
-                                                         prm->Size(), prm->Value()));
+            // Names are usually listed in the order they stand in the text.
+            if (!std::is_sorted(placeholders.begin(), placeholders.end(), in_text_order))
+                std::sort(placeholders.begin(), placeholders.end(), in_text_order);
+            if (placeholders.begin() != placeholders.end()) {
+                ado::Command& cmd = RequireCommand(command);
+                const Ref<ado::Parameters> appended = cmd.Parameters();
+                const bool none_held = repeat && repeat->placed_once && appended->Count() == 0;
+                for (const Placeholder& placeholder : placeholders) {
+                    const Ref<ado::Parameter>& prm = placeholder.parameter;
+                    Variant named;
+                    const Variant& name =
+                        placeholder.name ? *placeholder.name : (named = Variant(prm->Name()));
+                    if (none_held || !appended->FindItem(name)) {
+                        appended->Append(prm);
+                    } else {
+                        appended->Append(cmd.CreateParameter(prm->Name(), prm->Type(), prm->Direction(),
+                                                             prm->Size(), prm->Value()));
+                    }
                 }
             }
         }
@@ -599,6 +626,25 @@ void clsBindVariables::AddParametersToCommand(Ref<ado::Command>& command, Ref<Co
             memo->output_modes = output_modes;
         }
     });
+}
+
+void clsBindVariables::BindAgain(ado::Command& command, const Collection& names, std::string& SQL,
+                                 const detail::BindingMemo& memo, bool force_in, bool& all_input) const {
+    std::array<Ref<ado::Parameter>, detail::BindingMemo::kFew> made;
+    std::size_t index = 0;
+    for (const Variant& entry : names) {
+        // A list the memo knows holds texts only.
+        Ref<ado::Parameter>& prm = made[index] =
+            command.CreateParameter(*entry.get_if<std::string>(), ado::adEmpty, ado::adParamInput, 0);
+        Ref<clsParameter> variable = VariableOf(&memo, index, entry);
+        const std::int32_t mode = force_in ? korParamIn : variable->Mode();
+        if (mode != korParamIn) all_input = false;
+        PrepareParameter(*prm, *variable, mode);
+        memo.Place(index, SQL, [](std::size_t) {});
+        ++index;
+    }
+    const Ref<ado::Parameters> appended = command.Parameters();
+    for (const std::uint32_t k : memo.text_order) appended->Append(made[k]);
 }
 
 std::int32_t clsBindVariables::Count() {
@@ -665,7 +711,8 @@ void clsBindVariables::PopulateOutputParameters(Ref<ado::Command>& command, Ref<
                 found_by_all =
                     known && known->built_version != 0 && parameters->Version() == known->built_version;
                 // Nothing to read back where binding found only input variables and none became output.
-                if (found_by_all && known->all_input && known->output_modes == clsParameter::OutputModesGiven())
+                if (found_by_all && known->all_input &&
+                    known->output_modes == clsParameter::OutputModesGiven())
                     return;
             }
             Ref<ado::Parameter> prm = found_by_all ? nullptr : parameters->Item(entry);

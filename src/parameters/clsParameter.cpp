@@ -28,7 +28,9 @@ void CountOutputMode(std::int32_t mode) noexcept {
 }
 }  // namespace
 
-std::uint64_t clsParameter::OutputModesGiven() noexcept { return g_output_modes.load(std::memory_order_relaxed); }
+std::uint64_t clsParameter::OutputModesGiven() noexcept {
+    return g_output_modes.load(std::memory_order_relaxed);
+}
 
 clsParameter::~clsParameter() { Destructor(); }
 
