@@ -246,7 +246,8 @@ Ref<ado::Parameter> CommandImpl::CreateParameter(std::string_view name, std::int
     } catch (const korado::Error&) {
         RaiseAdo(ado::adErrInvalidArgument, kCommand);
     }
-    p->SetValue(value);
+    // A new parameter's value is Empty: a missing one leaves it so.
+    if (!value.IsMissing()) p->SetValue(value);
     return Ref<ado::Parameter>(p.get());
 }
 
@@ -321,7 +322,6 @@ Ref<ado::Recordset> CommandImpl::Execute(Variant* records_affected, const Varian
                                          std::int32_t options) {
     Check(kCommand);
     const bool forward_only = connection_->CursorLocation() == ado::adUseServer;
-    Ref<ConnectionImpl> c = connection_;
     const bool no_records = options != ado::adOptionUnspecified && (options & ado::adExecuteNoRecords);
 
     // A single statement without rows, the usual INSERT, UPDATE or DELETE, runs at once where the provider
@@ -341,6 +341,7 @@ Ref<ado::Recordset> CommandImpl::Execute(Variant* records_affected, const Varian
         }
     }
 
+    Ref<ConnectionImpl> c = connection_;
     std::unique_ptr<Execution> exec = Start(Request(parameters, options, forward_only, kCommand), kCommand);
     if (records_affected) *records_affected = Variant(static_cast<int>(exec->statement->RowsAffected()));
     if (no_records) {

@@ -547,9 +547,12 @@ void clsBindVariables::AddParametersToCommand(Ref<ado::Command>& command, Ref<Co
             if (record) record->StartRecording(SQL);
         }
 
-        if (repeat && repeat->AppendsAlone() && RequireCommand(command).Parameters()->Count() == 0) {
-            BindAgain(*command, *names, SQL, *repeat, force_in, all_input);
+        Ref<ado::Parameters> appended;  // the command's, when bound again
+        if (repeat && repeat->AppendsAlone() &&
+            (appended = RequireCommand(command).Parameters())->Count() == 0) {
+            BindAgain(*command, *appended, *names, SQL, *repeat, force_in, all_input);
         } else {
+            appended = nullptr;
             std::size_t index = 0;
             for (const Variant& entry : *names) {
                 std::string converted;
@@ -621,15 +624,16 @@ void clsBindVariables::AddParametersToCommand(Ref<ado::Command>& command, Ref<Co
         }
         if (record && m_Members) record->Finish(m_Members->Stamp());
         if (const detail::BindingMemo* known = repeat ? repeat : record; known && known->all_placed) {
-            memo->built_version = RequireCommand(command).Parameters()->Version();
+            memo->built_version = (appended ? appended : RequireCommand(command).Parameters())->Version();
             memo->all_input = all_input;
             memo->output_modes = output_modes;
         }
     });
 }
 
-void clsBindVariables::BindAgain(ado::Command& command, const Collection& names, std::string& SQL,
-                                 const detail::BindingMemo& memo, bool force_in, bool& all_input) const {
+void clsBindVariables::BindAgain(ado::Command& command, ado::Parameters& appended, const Collection& names,
+                                 std::string& SQL, const detail::BindingMemo& memo, bool force_in,
+                                 bool& all_input) const {
     std::array<Ref<ado::Parameter>, detail::BindingMemo::kFew> made;
     std::size_t index = 0;
     for (const Variant& entry : names) {
@@ -643,8 +647,7 @@ void clsBindVariables::BindAgain(ado::Command& command, const Collection& names,
         memo.Place(index, SQL, [](std::size_t) {});
         ++index;
     }
-    const Ref<ado::Parameters> appended = command.Parameters();
-    for (const std::uint32_t k : memo.text_order) appended->Append(made[k]);
+    for (const std::uint32_t k : memo.text_order) appended.Append(made[k]);
 }
 
 std::int32_t clsBindVariables::Count() {

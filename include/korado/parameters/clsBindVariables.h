@@ -59,9 +59,9 @@ private:
     // looked up by `entry`.
     Ref<clsParameter> VariableOf(const detail::BindingMemo* memo, std::size_t index,
                                  const Variant& entry) const;
-    // Binding of the statement `memo` recorded, with the same names, on a command without parameters, where
-    // every name stands exactly once.
-    void BindAgain(ado::Command& command, const Collection& names, std::string& SQL,
+    // Binding of the statement `memo` recorded, with the same names, on a command without parameters (its
+    // collection `appended`), where every name stands exactly once.
+    void BindAgain(ado::Command& command, ado::Parameters& appended, const Collection& names, std::string& SQL,
                    const detail::BindingMemo& memo, bool force_in, bool& all_input) const;
 
     Ref<clsADO> m_ADO;
