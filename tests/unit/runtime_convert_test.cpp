@@ -176,6 +176,16 @@ TEST(CStr, DoublesAndSinglesInShortestRoundTripForm) {
                              Variant(2.5f), Variant(true), Variant("\u00C4b"), Variant(0.0001),
                              Variant(-0.00025), Variant(0.00005), Variant(99999999999999.5), Variant(-123.25)})
         EXPECT_EQ(LenOfText(v), Len(CStr(v))) << CStr(v);
+    // Whole numbers are measured from their bit length: around every power of ten and two.
+    for (std::int64_t p = 1; p <= kInt64Max / 10; p *= 10)
+        for (std::int64_t n : {p - 1, p, p + 1, 2 * p, 9 * p, -p, -(p - 1)})
+            ASSERT_EQ(LenOfText(Variant(n)), Len(CStr(Variant(n)))) << n;
+    for (int bits = 0; bits < 63; ++bits)
+        for (std::int64_t n : {(std::int64_t{1} << bits) - 1, std::int64_t{1} << bits})
+            ASSERT_EQ(LenOfText(Variant(n)), Len(CStr(Variant(n)))) << n;
+    EXPECT_EQ(LenOfText(Variant(std::int64_t{999999999999999999})), 18u);
+    EXPECT_EQ(LenOfText(Variant(std::int64_t{1000000000000000000})), 19u);
+    EXPECT_EQ(LenOfText(Variant(kInt64Max)), 19u);
     EXPECT_RAISES(rt::InvalidUseOfNull, LenOfText(Variant::Null()));
 
     // A Single shows its own digits; the same value widened to Double shows the digits a Double needs.
