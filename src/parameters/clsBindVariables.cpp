@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <numeric>
 #include <span>
 #include <typeinfo>
 
@@ -405,7 +406,7 @@ struct BindingMemo {
         }
         if (placed_once && all_placed) {
             text_order.resize(names.size());
-            for (std::uint32_t i = 0; i < text_order.size(); ++i) text_order[i] = i;
+            std::iota(text_order.begin(), text_order.end(), std::uint32_t{0});
             std::sort(text_order.begin(), text_order.end(),
                       [&](std::uint32_t a, std::uint32_t b) { return colons[first[a]] < colons[first[b]]; });
         }
