@@ -548,12 +548,11 @@ void clsBindVariables::AddParametersToCommand(Ref<ado::Command>& command, Ref<Co
             if (record) record->StartRecording(SQL);
         }
 
-        Ref<ado::Parameters> appended;  // the command's, when bound again
+        Ref<ado::Parameters> appended;  // the command's, once asked for
         if (repeat && repeat->AppendsAlone() &&
             (appended = RequireCommand(command).Parameters())->Count() == 0) {
             BindAgain(*command, *appended, *names, SQL, *repeat, force_in, all_input);
         } else {
-            appended = nullptr;
             std::size_t index = 0;
             for (const Variant& entry : *names) {
                 std::string converted;
@@ -607,7 +606,7 @@ void clsBindVariables::AddParametersToCommand(Ref<ado::Command>& command, Ref<Co
                 std::sort(placeholders.begin(), placeholders.end(), in_text_order);
             if (placeholders.begin() != placeholders.end()) {
                 ado::Command& cmd = RequireCommand(command);
-                const Ref<ado::Parameters> appended = cmd.Parameters();
+                appended = cmd.Parameters();
                 const bool none_held = repeat && repeat->placed_once && appended->Count() == 0;
                 for (const Placeholder& placeholder : placeholders) {
                     const Ref<ado::Parameter>& prm = placeholder.parameter;
