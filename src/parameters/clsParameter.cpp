@@ -18,14 +18,13 @@ constexpr std::string_view kOutputNotSupported =
     "You may be able to use output variables when using a different driver. There is also a possibility that "
     "your database does not support output variables at all.";
 
-}  // namespace
-
-namespace {
+// Output modes given to any variable: binding remembers the count at which it found every variable input.
 std::atomic<std::uint64_t> g_output_modes{0};
 
 void CountOutputMode(std::int32_t mode) noexcept {
     if (mode != korParamIn) g_output_modes.fetch_add(1, std::memory_order_relaxed);
 }
+
 }  // namespace
 
 std::uint64_t clsParameter::OutputModesGiven() noexcept {
