@@ -255,8 +255,9 @@ void ConnectionImpl::ReloadInfoProperties(std::uint64_t generation) {
 
 Ref<ado::Properties> ConnectionImpl::Properties() {
     // The platform reads property values from the provider when they are asked for, so a value that
-    // changes while the connection is open (the catalog, the link's status) reads current.
-    if (session_) {
+    // changes while the connection is open (the catalog, the link's status) reads current. A session whose
+    // values cannot change was read once, at Open.
+    if (session_ && !properties_settled_) {
         const std::uint64_t generation = session_->PropertiesGeneration();
         if (generation == 0 || generation != properties_generation_) {
             ReloadInfoProperties(generation);
@@ -301,9 +302,11 @@ void ConnectionImpl::Open(std::string_view connection_string, std::string_view u
     // Information properties follow the initialization ones; a provider's value for an initialization
     // property ("Data Source", "Extended Properties", "User ID") replaces the string's.
     SyncInitProperties();
+    properties_settled_ = false;
     try {
         properties_generation_ = session_->PropertiesGeneration();
         MergeInfoProperties(Call([&] { return session_->InfoProperties(); }));
+        properties_settled_ = session_->PropertiesSettled();
     } catch (...) {
         session_.reset();
         throw;

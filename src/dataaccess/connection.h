@@ -137,6 +137,7 @@ class ConnectionImpl final : public ado::Connection {
     // The provider's property names as it last reported them, and the property each one landed in: the
     // same list next time (the usual case) is merged by position, without comparing names.
     std::uint64_t properties_generation_ = 0;  // the session's PropertiesGeneration at the last merge
+    bool properties_settled_ = false;          // the session's PropertiesSettled, taken at Open
     PropertyImpl* password_property_ = nullptr;
     PropertyImpl* status_property_ = nullptr;
     std::vector<std::string> info_names_;

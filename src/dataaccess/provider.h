@@ -170,6 +170,9 @@ class Session {
     // A number that changes whenever InfoProperties would answer differently (a catalog switched, a link
     // lost); 0 when the session cannot tell, and the platform then asks InfoProperties on every lookup.
     virtual std::uint64_t PropertiesGeneration() { return 0; }
+    // True when neither InfoProperties nor IsAlive can answer differently while the session is open (a
+    // local file has no link to lose): the platform then reads them once, at Open.
+    virtual bool PropertiesSettled() { return false; }
     // The properties a Command on this session offers (names, types, defaults); a lookup of any other
     // name on Command.Properties fails with 3265. Their values reach Prepare in ExecuteOptions::properties.
     virtual std::vector<PropertyValue> CommandProperties() { return {}; }

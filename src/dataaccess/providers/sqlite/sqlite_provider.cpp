@@ -211,6 +211,7 @@ class SqliteSession final : public Session {
     bool IsAlive() override { return true; }
     // Nothing the properties report changes while the file is open.
     std::uint64_t PropertiesGeneration() override { return 1; }
+    bool PropertiesSettled() override { return true; }
     void Cancel() override { cancel_requested_ = true; }
 
     sqlite3* db() const noexcept { return db_; }
