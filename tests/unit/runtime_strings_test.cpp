@@ -39,6 +39,22 @@ TEST(Len, CountsCharactersAndEachInvalidByteAsOne) {
     EXPECT_EQ(Len("\xF4\x8F\xBF\xBF"), 1u);  // U+10FFFF too
 }
 
+// Compared word by word with the last word overlapping: every length up to a few words, a difference in
+// any one byte, and texts that differ only in length.
+TEST(SameBytes, FindsAnyDifferenceAtAnyLength) {
+    for (std::size_t length = 0; length <= 40; ++length) {
+        std::string a(length, ' ');
+        for (std::size_t i = 0; i < length; ++i) a[i] = static_cast<char>('a' + (i * 7) % 26);
+        EXPECT_TRUE(SameBytes(a, std::string(a))) << length;
+        for (std::size_t i = 0; i < length; ++i) {
+            std::string b = a;
+            b[i] = static_cast<char>(b[i] ^ 0x80);
+            EXPECT_FALSE(SameBytes(a, b)) << length << " at " << i;
+        }
+        EXPECT_FALSE(SameBytes(a, a + "z")) << length;
+    }
+}
+
 TEST(LeftRightMid, CutAtCharacters) {
     EXPECT_EQ(Left(kMixed, 2), "a\u20AC");
     EXPECT_EQ(Left(kMixed, 0), "");

@@ -23,20 +23,27 @@ KORADO_EXPORT std::size_t Len(std::string_view s) noexcept;
 KORADO_EXPORT bool IsAscii(std::string_view s) noexcept;
 
 // Byte-for-byte equality, compared in place eight bytes at a time: the names and statement texts compared
-// for every statement are short, and a library call costs more than such a comparison.
+// for every statement are short, and a library call costs more than such a comparison. The last bytes are
+// compared as one word that overlaps the one before it.
 inline bool SameBytes(std::string_view a, std::string_view b) noexcept {
     if (a.size() != b.size()) return false;
     const char* p = a.data();
     const char* q = b.data();
-    std::size_t n = a.size();
-    for (; n >= 8; p += 8, q += 8, n -= 8) {
-        std::uint64_t x, y;
-        std::memcpy(&x, p, 8);
-        std::memcpy(&y, q, 8);
-        if (x != y) return false;
+    const std::size_t n = a.size();
+    auto same = [](const char* x, const char* y, auto word) {
+        std::memcpy(&word, x, sizeof word);
+        decltype(word) other;
+        std::memcpy(&other, y, sizeof other);
+        return word == other;
+    };
+    if (n >= 8) {
+        for (std::size_t at = 0; at < n - 8; at += 8)
+            if (!same(p + at, q + at, std::uint64_t{})) return false;
+        return same(p + n - 8, q + n - 8, std::uint64_t{});
     }
-    for (; n > 0; ++p, ++q, --n)
-        if (*p != *q) return false;
+    if (n >= 4) return same(p, q, std::uint32_t{}) && same(p + n - 4, q + n - 4, std::uint32_t{});
+    for (std::size_t i = 0; i < n; ++i)
+        if (p[i] != q[i]) return false;
     return true;
 }
 KORADO_EXPORT std::string Left(std::string_view s, std::size_t n);
