@@ -10,6 +10,7 @@
 #include "korado/platform/modGlobals.h"
 #include "korado/runtime/registry.h"
 #include "korado/runtime/strings.h"
+#include "runtime/hot_path.h"
 
 namespace korado {
 namespace {
@@ -223,23 +224,23 @@ void clsADO::Disconnect() {
         });
 }
 
-bool clsADO::IsConnected() {
+KORADO_HOT bool clsADO::IsConnected() {
     bool result = false;
-    Try(At("IsConnected"), [&] {
+    Try(At("IsConnected"), [&]() KORADO_HOT {
         if (!m_IsConnected(m_Connection)) Reconnect();
         result = m_IsConnected(m_Connection);
     });
     return result;
 }
 
-bool clsADO::m_IsConnected(const Ref<ado::Connection>& conn) {
+KORADO_HOT bool clsADO::m_IsConnected(const Ref<ado::Connection>& conn) {
     bool result = false;
-    Try(At("m_IsConnected"), [&] {
+    Try(At("m_IsConnected"), [&]() KORADO_HOT {
         if (!conn || conn->State() != ado::adStateOpen) return;
         // Asked twice before every statement: the name is built once.
         static const Variant kStatus("Connection Status");
         Ref<ado::Property> status;
-        TryIgnore([&] { status = conn->Properties()->FindItem(kStatus); });
+        TryIgnore([&]() KORADO_HOT { status = conn->Properties()->FindItem(kStatus); });
         if (!status) {
             result = true;
             return;
@@ -305,9 +306,9 @@ void clsADO::About() {
 
 // ---- SQL execution -------------------------------------------------------------------------------------------
 
-void clsADO::ExecuteSQL(std::string& SQL, Ref<Collection>& ParamNames, std::int32_t& RecordsAffected,
+KORADO_HOT void clsADO::ExecuteSQL(std::string& SQL, Ref<Collection>& ParamNames, std::int32_t& RecordsAffected,
                         Ref<ado::Recordset>& ADORecordset) {
-    TryPassOwn(At("ExecuteSQL"), [&] {
+    TryPassOwn(At("ExecuteSQL"), [&]() KORADO_HOT {
         std::int32_t parameters = ParamNames ? ParamNames->Count() : 0;
         if (!IsConnected()) Raise(NoDBConnection, "No live database connection");
 

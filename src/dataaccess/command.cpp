@@ -55,18 +55,18 @@ std::unique_ptr<Execution> RunText(const Ref<ConnectionImpl>& connection, std::s
 }
 
 // ---- Parameter ---------------------------------------------------------------------------------------
-void ParameterImpl::SetType(std::int32_t value) {
+KORADO_HOT void ParameterImpl::SetType(std::int32_t value) {
     if (value < 0) RaiseAdo(ado::adErrInvalidArgument, "ADODB.Parameter");
     b_.type = value;
 }
 
-void ParameterImpl::SetDirection(std::int32_t value) {
+KORADO_HOT void ParameterImpl::SetDirection(std::int32_t value) {
     if (value < ado::adParamUnknown || value > ado::adParamReturnValue)
         RaiseAdo(ado::adErrInvalidArgument, "ADODB.Parameter");
     b_.direction = value;
 }
 
-void ParameterImpl::SetValue(const Variant& value) {
+KORADO_HOT void ParameterImpl::SetValue(const Variant& value) {
     Variant& stored = b_.value;
     if (value.IsMissing()) {
         stored.Clear();
@@ -101,7 +101,7 @@ std::uint64_t NextVersion() noexcept {
 
 void ParameterImpl::CountRename() noexcept { g_renames.fetch_add(1, std::memory_order_relaxed); }
 
-void ParameterImpl::SetSize(std::int32_t value) {
+KORADO_HOT void ParameterImpl::SetSize(std::int32_t value) {
     // -1 is what hosts pass for "no limit" on long types.
     if (value < -1) RaiseAdo(ado::adErrInvalidArgument, "ADODB.Parameter");
     b_.size = value;
@@ -156,7 +156,7 @@ Ref<ado::Parameter> ParametersImpl::Item(const Variant& index) {
     return Ref<ado::Parameter>(items_[PositionOf(index)].get());
 }
 
-void ParametersImpl::Append(const Ref<ado::Parameter>& parameter) {
+KORADO_HOT void ParametersImpl::Append(const Ref<ado::Parameter>& parameter) {
     Ref<ParameterImpl> p = ExactCast<ParameterImpl>(parameter);
     if (!p) RaiseAdo(ado::adErrInvalidArgument, "ADODB.Parameters");
     for (const auto& existing : items_)
@@ -172,7 +172,7 @@ void ParametersImpl::Delete(const Variant& index) {
     version_ = 0;
 }
 
-std::uint64_t ParametersImpl::Version() {
+KORADO_HOT std::uint64_t ParametersImpl::Version() {
     const std::uint64_t renames = g_renames.load(std::memory_order_relaxed);
     if (version_ == 0 || renames != renames_) {
         version_ = NextVersion();
@@ -187,23 +187,23 @@ void ParametersImpl::Refresh() {
 }
 
 // ---- Command -----------------------------------------------------------------------------------------
-CommandImpl::CommandImpl() : parameters_(MakeRef<ParametersImpl>()) {}
+KORADO_HOT CommandImpl::CommandImpl() : parameters_(MakeRef<ParametersImpl>()) {}
 
 Ref<ado::Connection> CommandImpl::ActiveConnection() { return Ref<ado::Connection>(connection_.get()); }
 
-void CommandImpl::SetActiveConnection(const Ref<ado::Connection>& connection) {
+KORADO_HOT void CommandImpl::SetActiveConnection(const Ref<ado::Connection>& connection) {
     Ref<ConnectionImpl> c = AsConnectionImpl(connection);
     if (connection && !c) RaiseAdo(ado::adErrInvalidArgument, kCommand);
     connection_ = std::move(c);
     properties_ = nullptr;
 }
 
-void CommandImpl::SetCommandTimeout(std::int32_t seconds) {
+KORADO_HOT void CommandImpl::SetCommandTimeout(std::int32_t seconds) {
     if (seconds < 0) RaiseAdo(ado::adErrInvalidArgument, kCommand);
     timeout_ = seconds;
 }
 
-void CommandImpl::SetCommandType(std::int32_t value) {
+KORADO_HOT void CommandImpl::SetCommandType(std::int32_t value) {
     switch (value) {
         case ado::adCmdUnspecified:
         case ado::adCmdText:
@@ -234,7 +234,7 @@ Ref<ado::Properties> CommandImpl::Properties() {
     return Ref<ado::Properties>(properties_.get());
 }
 
-Ref<ado::Parameter> CommandImpl::CreateParameter(std::string_view name, std::int32_t type,
+KORADO_HOT Ref<ado::Parameter> CommandImpl::CreateParameter(std::string_view name, std::int32_t type,
                                                  std::int32_t direction, std::int32_t size,
                                                  const Variant& value) {
     auto p = MakeRef<ParameterImpl>();
@@ -251,7 +251,7 @@ Ref<ado::Parameter> CommandImpl::CreateParameter(std::string_view name, std::int
     return Ref<ado::Parameter>(p.get());
 }
 
-void CommandImpl::Check(std::string_view object) const {
+KORADO_HOT void CommandImpl::Check(std::string_view object) const {
     if (!connection_ || !connection_->IsOpen()) RaiseAdo(ado::adErrInvalidConnection, object);
     for (const auto& p : parameters_->items()) p->Validate(object);
 }
@@ -301,7 +301,7 @@ std::unique_ptr<Execution> CommandImpl::Run(const Variant& parameter_values, std
     return Start(Request(parameter_values, options, forward_only, object), object);
 }
 
-bool CommandImpl::RunAction(const ExecuteOptions& options, std::int64_t& affected) {
+KORADO_HOT bool CommandImpl::RunAction(const ExecuteOptions& options, std::int64_t& affected) {
     // Output values and command properties need the statement the general way keeps.
     if (properties_ && !properties_->items().empty()) return false;
     const auto& items = parameters_->items();
@@ -318,7 +318,7 @@ bool CommandImpl::RunAction(const ExecuteOptions& options, std::int64_t& affecte
     });
 }
 
-Ref<ado::Recordset> CommandImpl::Execute(Variant* records_affected, const Variant& parameters,
+KORADO_HOT Ref<ado::Recordset> CommandImpl::Execute(Variant* records_affected, const Variant& parameters,
                                          std::int32_t options) {
     Check(kCommand);
     const bool forward_only = connection_->CursorLocation() == ado::adUseServer;
@@ -353,7 +353,7 @@ Ref<ado::Recordset> CommandImpl::Execute(Variant* records_affected, const Varian
     return Ref<ado::Recordset>(rs.get());
 }
 
-Ref<RecordsetImpl> CommandImpl::NewRecordset() {
+KORADO_HOT Ref<RecordsetImpl> CommandImpl::NewRecordset() {
     Ref<RecordsetImpl> rs = MakeRef<RecordsetImpl>();
     rs->SetUpForExecute(connection_);
     return rs;

@@ -19,6 +19,7 @@
 #include "dataaccess/properties.h"
 #include "dataaccess/shared_text.h"
 #include "korado/platform/adodb.h"
+#include "runtime/hot_path.h"
 #include "runtime/pooled.h"
 
 namespace korado::dataaccess {
@@ -30,6 +31,7 @@ class ParameterImpl final : public ado::Parameter, public Pooled<ParameterImpl> 
   public:
     // Provided (every member has its initializer) so that creating one does not clear the object first.
     ParameterImpl() {}  // NOLINT(modernize-use-equals-default)
+    KORADO_HOT ~ParameterImpl() override = default;
 
     std::string Name() override { return b_.name; }
     void SetName(std::string_view value) override {
@@ -42,7 +44,7 @@ class ParameterImpl final : public ado::Parameter, public Pooled<ParameterImpl> 
     void SetDirection(std::int32_t value) override;
     std::int32_t Size() override { return b_.size; }
     void SetSize(std::int32_t value) override;
-    const Variant& Value() override { return b_.value; }
+    KORADO_HOT const Variant& Value() override { return b_.value; }
     void SetValue(const Variant& value) override;
     std::uint8_t Precision() override { return b_.precision; }
     void SetPrecision(std::uint8_t value) override { b_.precision = value; }
@@ -75,6 +77,7 @@ class ParameterImpl final : public ado::Parameter, public Pooled<ParameterImpl> 
 class ParametersImpl final : public ado::Parameters, public Pooled<ParametersImpl> {
   public:
     ParametersImpl() {}  // NOLINT(modernize-use-equals-default): as ParameterImpl's
+    KORADO_HOT ~ParametersImpl() override = default;
     std::int32_t Count() override { return static_cast<std::int32_t>(items_.size()); }
     Ref<ado::Parameter> Item(const Variant& index) override;
     Ref<ado::Parameter> FindItem(const Variant& index) override;
@@ -98,6 +101,7 @@ class ParametersImpl final : public ado::Parameters, public Pooled<ParametersImp
 class CommandImpl final : public ado::Command, public Pooled<CommandImpl> {
   public:
     CommandImpl();
+    KORADO_HOT ~CommandImpl() override = default;
 
     Ref<ado::Connection> ActiveConnection() override;
     void SetActiveConnection(const Ref<ado::Connection>& connection) override;
@@ -113,7 +117,7 @@ class CommandImpl final : public ado::Command, public Pooled<CommandImpl> {
     Ref<ado::Properties> Properties() override;
     Ref<ado::Parameter> CreateParameter(std::string_view name, std::int32_t type, std::int32_t direction,
                                         std::int32_t size, const Variant& value) override;
-    Ref<ado::Parameters> Parameters() override { return Ref<ado::Parameters>(parameters_.get()); }
+    KORADO_HOT Ref<ado::Parameters> Parameters() override { return Ref<ado::Parameters>(parameters_.get()); }
     Ref<ado::Recordset> Execute(Variant* records_affected, const Variant& parameters,
                                 std::int32_t options) override;
     void Cancel() override;

@@ -50,7 +50,7 @@ ConnectionImpl::~ConnectionImpl() {
     properties_->DetachHooks();
 }
 
-Ref<ConnectionImpl> AsConnectionImpl(const Ref<ado::Connection>& c) { return ExactCast<ConnectionImpl>(c); }
+KORADO_HOT Ref<ConnectionImpl> AsConnectionImpl(const Ref<ado::Connection>& c) { return ExactCast<ConnectionImpl>(c); }
 
 // ---- connection string and settings ------------------------------------------------------------------
 dataaccess::ConnectionString ConnectionImpl::Parsed() const {
@@ -253,7 +253,7 @@ void ConnectionImpl::ReloadInfoProperties(std::uint64_t generation) {
     properties_generation_ = generation;
 }
 
-Ref<ado::Properties> ConnectionImpl::Properties() {
+KORADO_HOT Ref<ado::Properties> ConnectionImpl::Properties() {
     // The platform reads property values from the provider when they are asked for, so a value that
     // changes while the connection is open (the catalog, the link's status) reads current. A session whose
     // values cannot change was read once, at Open.
@@ -328,12 +328,12 @@ void ConnectionImpl::Close() {
     SyncInitProperties();
 }
 
-Session& ConnectionImpl::RequireSession(std::string_view object, std::int32_t number) {
+KORADO_HOT Session& ConnectionImpl::RequireSession(std::string_view object, std::int32_t number) {
     if (!session_) RaiseAdo(number, object);
     return *session_;
 }
 
-void ConnectionImpl::CollectWarnings() {
+KORADO_HOT void ConnectionImpl::CollectWarnings() {
     if (!session_) return;
     std::vector<Diagnostic> warnings = session_->TakeWarnings();
     if (!warnings.empty()) errors_->Append(warnings);

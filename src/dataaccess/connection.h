@@ -49,7 +49,7 @@ class ConnectionImpl final : public ado::Connection {
     void Open(std::string_view connection_string, std::string_view user_id, std::string_view password,
               std::int32_t options) override;
     void Close() override;
-    std::int32_t State() override { return session_ ? ado::adStateOpen : ado::adStateClosed; }
+    KORADO_HOT std::int32_t State() override { return session_ ? ado::adStateOpen : ado::adStateClosed; }
     std::string Version() override { return "2.5"; }
     std::string Provider() override;
     void SetProvider(std::string_view value) override;

@@ -74,7 +74,7 @@ Variant CoerceToType(const Variant& value, std::int32_t type) {
     }
 }
 
-Ref<ado::Property> PropertiesImpl::FindItem(const Variant& index) {
+KORADO_HOT Ref<ado::Property> PropertiesImpl::FindItem(const Variant& index) {
     if (const auto* name = index.get_if<std::string>()) return Ref<ado::Property>(Find(*name));
     return ado::Properties::FindItem(index);
 }

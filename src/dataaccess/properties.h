@@ -18,6 +18,7 @@
 
 #include "korado/platform/adodb.h"
 #include "korado/runtime/strings.h"
+#include "runtime/hot_path.h"
 
 namespace korado::dataaccess {
 
@@ -32,7 +33,7 @@ class PropertyImpl final : public ado::Property {
     std::string Name() override { return name_; }
     std::int32_t Type() override { return type_; }
     std::int32_t Attributes() override { return attributes_; }
-    Variant Value() override { return value_; }
+    KORADO_HOT Variant Value() override { return value_; }
     void SetValue(const Variant& value) override;
 
     const std::string& name() const noexcept { return name_; }

@@ -528,14 +528,14 @@ Ref<ado::Field> FieldsImpl::Item(const Variant& index) {
 // ---- Recordset ---------------------------------------------------------------------------------------
 // Most recordsets a command returns are closed ones for statements without rows: their rowset is made
 // when something first needs it.
-RecordsetImpl::RecordsetImpl() : fields_(NoFields()) {}
+KORADO_HOT RecordsetImpl::RecordsetImpl() : fields_(NoFields()) {}
 
 RowsetCore& RecordsetImpl::core() {
     if (!core_) core_ = MakeRef<RowsetCore>();
     return *core_;
 }
 
-RecordsetImpl::~RecordsetImpl() {
+KORADO_HOT RecordsetImpl::~RecordsetImpl() {
     // Fields may outlive their recordset; they must not keep its statement and session busy.
     if (!core_ || (!core_->IsOpen() && !core_->execution())) return;
     try {
@@ -720,13 +720,13 @@ void RecordsetImpl::Attach(std::unique_ptr<Execution> exec, SharedText source) {
     RebuildFields();
 }
 
-void RecordsetImpl::SetUpForExecute(Ref<ConnectionImpl> connection) {
+KORADO_HOT void RecordsetImpl::SetUpForExecute(Ref<ConnectionImpl> connection) {
     cursor_location_ = connection->CursorLocation();
     if (cursor_location_ == ado::adUseClient) cursor_type_ = ado::adOpenStatic;
     active_connection_ = std::move(connection);
 }
 
-void RecordsetImpl::AttachEnded(SharedText source) {
+KORADO_HOT void RecordsetImpl::AttachEnded(SharedText source) {
     source_ = std::move(source);
     if (const auto* group = filter_.get_if<std::int32_t>(); !group || *group != 0) filter_ = Variant(0);
     results_ended_ = true;
@@ -745,7 +745,7 @@ void RecordsetImpl::AttachCursor(Cursor& cursor, Ref<ConnectionImpl> connection)
     RebuildFields();
 }
 
-void RecordsetImpl::RebuildFields() {
+KORADO_HOT void RecordsetImpl::RebuildFields() {
     if (IsOpen()) {
         fields_ = MakeRef<FieldsImpl>(core_);
     } else if (fields_->Count() != 0) {

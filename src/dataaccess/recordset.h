@@ -202,7 +202,7 @@ class FieldsImpl final : public ado::Fields {
     FieldsImpl() = default;
     explicit FieldsImpl(const Ref<RowsetCore>& core);
 
-    std::int32_t Count() override { return static_cast<std::int32_t>(fields_.size()); }
+    KORADO_HOT std::int32_t Count() override { return static_cast<std::int32_t>(fields_.size()); }
     Ref<ado::Field> Item(const Variant& index) override;
     ado::Field* At(std::int32_t index) override { return fields_[static_cast<std::size_t>(index)].get(); }
     // -1 when no field has that name.
@@ -240,7 +240,7 @@ class RecordsetImpl final : public ado::Recordset, public Pooled<RecordsetImpl> 
     bool Bof() override;
     std::int32_t RecordCount() override;
     std::int32_t AbsolutePosition() override;
-    Ref<ado::Fields> Fields() override { return Ref<ado::Fields>(fields_.get()); }
+    KORADO_HOT Ref<ado::Fields> Fields() override { return Ref<ado::Fields>(fields_.get()); }
     std::string Source() override { return source_.str(); }
     Variant Filter() override { return filter_; }
     void SetFilter(const Variant& criteria) override;

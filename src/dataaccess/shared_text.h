@@ -13,6 +13,7 @@
 #include <string_view>
 #include <utility>
 
+#include "runtime/hot_path.h"
 #include "runtime/pooled.h"
 
 namespace korado::dataaccess {
@@ -39,7 +40,7 @@ class SharedText {
         SharedText(std::move(o)).swap(*this);
         return *this;
     }
-    ~SharedText() {
+    KORADO_HOT ~SharedText() {
         if (block_ && --block_->refs == 0) Free(block_, offsetof(Block, data) + block_->size);
     }
 

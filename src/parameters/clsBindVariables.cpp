@@ -12,6 +12,7 @@
 #include "korado/connection/clsADO.h"
 #include "korado/errors/modErrorHandler.h"
 #include "korado/runtime/strings.h"
+#include "runtime/hot_path.h"
 
 namespace korado {
 namespace {
@@ -60,7 +61,7 @@ class SmallList {
 
 // Step A of binding, after the parameter is created: gives it the type and direction of `variable` in
 // `mode`, and its value and size.
-void PrepareParameter(ado::Parameter& prm, clsParameter& variable, std::int32_t mode) {
+KORADO_HOT void PrepareParameter(ado::Parameter& prm, clsParameter& variable, std::int32_t mode) {
     switch (variable.DataType()) {
         case korTypeOther:
             prm.SetType(ado::adVariant);
@@ -439,7 +440,7 @@ class MemoUse {
     }
     MemoUse(const MemoUse&) = delete;
     MemoUse& operator=(const MemoUse&) = delete;
-    ~MemoUse() {
+    KORADO_HOT ~MemoUse() {
         if (!memo_) return;
         memo_->busy = false;
         if (memo_->orphaned) delete memo_;
@@ -511,9 +512,9 @@ Ref<clsParameter> clsBindVariables::Add(const std::string& Name) {
     return result;
 }
 
-void clsBindVariables::AddParametersToCommand(Ref<ado::Command>& command, Ref<Collection>& ParamNames,
+KORADO_HOT void clsBindVariables::AddParametersToCommand(Ref<ado::Command>& command, Ref<Collection>& ParamNames,
                                               std::string& SQL, const Variant& ForceDirectionIn) {
-    Try({kClass, "AddParametersToCommand"}, [&] {
+    Try({kClass, "AddParametersToCommand"}, [&]() KORADO_HOT {
         const bool force_in = ForceDirectionIn.IsMissing() ? false : CBool(ForceDirectionIn);
         if (!ParamNames) return;
         const Ref<Collection> names = ParamNames;
@@ -631,7 +632,7 @@ void clsBindVariables::AddParametersToCommand(Ref<ado::Command>& command, Ref<Co
     });
 }
 
-void clsBindVariables::BindAgain(ado::Command& command, ado::Parameters& appended, const Collection& names,
+KORADO_HOT void clsBindVariables::BindAgain(ado::Command& command, ado::Parameters& appended, const Collection& names,
                                  std::string& SQL, const detail::BindingMemo& memo, bool force_in,
                                  bool& all_input) const {
     std::array<Ref<ado::Parameter>, detail::BindingMemo::kFew> made;
@@ -695,8 +696,8 @@ Ref<Enumerator> clsBindVariables::NewEnum() {
     return result;
 }
 
-void clsBindVariables::PopulateOutputParameters(Ref<ado::Command>& command, Ref<Collection>& ParamNames) {
-    Try({kClass, "PopulateOutputParameters"}, [&] {
+KORADO_HOT void clsBindVariables::PopulateOutputParameters(Ref<ado::Command>& command, Ref<Collection>& ParamNames) {
+    Try({kClass, "PopulateOutputParameters"}, [&]() KORADO_HOT {
         if (!ParamNames) return;
         const Ref<Collection> names = ParamNames;
         detail::BindingMemo* memo = m_Memo && !m_Memo->busy ? m_Memo.get() : nullptr;

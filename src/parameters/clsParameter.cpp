@@ -7,6 +7,7 @@
 #include "korado/errors/modErrorHandler.h"
 #include "korado/platform/modGlobals.h"
 #include "korado/runtime/strings.h"
+#include "runtime/hot_path.h"
 
 namespace korado {
 namespace {
@@ -27,7 +28,7 @@ void CountOutputMode(std::int32_t mode) noexcept {
 
 }  // namespace
 
-std::uint64_t clsParameter::OutputModesGiven() noexcept {
+KORADO_HOT std::uint64_t clsParameter::OutputModesGiven() noexcept {
     return g_output_modes.load(std::memory_order_relaxed);
 }
 
@@ -52,9 +53,9 @@ void clsParameter::Constructor(const std::string& Name, std::int32_t ParamType, 
     });
 }
 
-std::int32_t clsParameter::DataType() {
+KORADO_HOT std::int32_t clsParameter::DataType() {
     std::int32_t result = 0;
-    Try({kClass, "Get DataType"}, [&] { result = m_DataType; });
+    Try({kClass, "Get DataType"}, [&]() KORADO_HOT { result = m_DataType; });
     return result;
 }
 
@@ -73,9 +74,9 @@ void clsParameter::Destructor() {
     Try({kClass, "Destructor"}, [&] { m_ADO = nullptr; });
 }
 
-std::int32_t clsParameter::Mode() {
+KORADO_HOT std::int32_t clsParameter::Mode() {
     std::int32_t result = 0;
-    Try({kClass, "Get Mode"}, [&] { result = m_Mode; });
+    Try({kClass, "Get Mode"}, [&]() KORADO_HOT { result = m_Mode; });
     return result;
 }
 
@@ -118,9 +119,9 @@ std::int32_t clsParameter::ParamType() {
     return result;
 }
 
-std::int32_t clsParameter::Size() {
+KORADO_HOT std::int32_t clsParameter::Size() {
     std::int32_t result = 0;
-    Try({kClass, "Get Size"}, [&] { result = m_Size; });
+    Try({kClass, "Get Size"}, [&]() KORADO_HOT { result = m_Size; });
     return result;
 }
 
@@ -130,8 +131,8 @@ void clsParameter::SetSize(std::int32_t NewValue) {
 
 Variant clsParameter::Value() { return ReadValue(); }
 
-const Variant& clsParameter::ReadValue() {
-    Try({kClass, "Get Value"}, [&] {
+KORADO_HOT const Variant& clsParameter::ReadValue() {
+    Try({kClass, "Get Value"}, [&]() KORADO_HOT {
         // The binding code reads Value before Size and relies on this: a text variable's size follows its
         // current value. A Null text has no length, so this fails and Size keeps what it held. Text is
         // measured where it lies; numbers without being converted.
@@ -140,8 +141,8 @@ const Variant& clsParameter::ReadValue() {
     return m_Value;
 }
 
-void clsParameter::SetValue(const Variant& NewValue) {
-    Try({kClass, "Let Value"}, [&] { m_Value = NewValue; });
+KORADO_HOT void clsParameter::SetValue(const Variant& NewValue) {
+    Try({kClass, "Let Value"}, [&]() KORADO_HOT { m_Value = NewValue; });
 }
 
 const MemberTable* clsParameter::Members() const noexcept {

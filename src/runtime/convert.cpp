@@ -11,6 +11,7 @@
 #include "korado/runtime/dispatch.h"
 #include "korado/runtime/error.h"
 #include "korado/runtime/strings.h"
+#include "runtime/hot_path.h"
 
 namespace korado {
 namespace {
@@ -565,7 +566,7 @@ std::size_t LenOfWhole(std::int64_t n) noexcept {
 
 }  // namespace
 
-std::size_t LenOfText(const Variant& v) {
+KORADO_HOT std::size_t LenOfText(const Variant& v) {
     switch (v.Type()) {
         case VarType::String: return Len(*v.get_if<std::string>());
         case VarType::Byte: return LenOfWhole(*v.get_if<std::uint8_t>());
@@ -632,7 +633,7 @@ float CSng(const Variant& v) {
     return static_cast<float>(d);
 }
 
-std::int32_t CLng(const Variant& v) {
+KORADO_HOT std::int32_t CLng(const Variant& v) {
     if (const auto* i = v.get_if<std::int32_t>()) return *i;
     return ToInteger<std::int32_t>(v);
 }

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "korado/runtime/strings.h"
+#include "runtime/hot_path.h"
 
 namespace korado {
 namespace {
@@ -107,7 +108,7 @@ ClassRegistration UnregisterClass(std::string_view prog_id) {
     return previous;
 }
 
-Ref<Dispatch> CreateObject(std::string_view prog_id) {
+KORADO_HOT Ref<Dispatch> CreateObject(std::string_view prog_id) {
     const ClassRegistration* found = t_last_created.Find(prog_id);
     if (!found) {
         found = FindRegistration(prog_id);

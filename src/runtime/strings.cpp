@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "korado/runtime/error.h"
+#include "runtime/hot_path.h"
 
 namespace korado {
 namespace {
@@ -243,7 +244,7 @@ std::string FoldCase(std::string_view s) {
         s, [](icu::UnicodeString& u) { u.foldCase(); }, AsciiLower);
 }
 
-std::size_t Len(std::string_view s) noexcept {
+KORADO_HOT std::size_t Len(std::string_view s) noexcept {
     if (IsAscii(s)) return s.size();
     std::size_t n = 0;
     for (std::size_t i = 0; i < s.size(); i += CharLength(s, i)) ++n;

@@ -2,6 +2,7 @@
 
 #include "korado/runtime/dispatch.h"
 #include "korado/runtime/error.h"
+#include "runtime/hot_path.h"
 
 namespace korado {
 
@@ -67,7 +68,7 @@ Variant Variant::Null() noexcept {
     return v;
 }
 
-Variant Variant::Missing() noexcept {
+KORADO_HOT Variant Variant::Missing() noexcept {
     static_assert(kParamNotFound == static_cast<std::int32_t>(0x80020004u));
     return Variant(ErrorValue{kParamNotFound});
 }

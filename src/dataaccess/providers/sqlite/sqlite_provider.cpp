@@ -15,6 +15,7 @@
 #include "dataaccess/value_text.h"
 #include "korado/runtime/convert.h"
 #include "korado/runtime/strings.h"
+#include "runtime/hot_path.h"
 #include "runtime/pooled.h"
 
 namespace korado::dataaccess::sqlite {
@@ -679,7 +680,7 @@ void BindAnyValue(SqliteSession& session, Prepared& current, sqlite3_stmt* stmt,
 // Binds one value. `lasting`: the value outlives every step that reads it, so SQLite may point at its text
 // rather than copy it; copies it makes are noted in `current`. The input most statements bind, a number to
 // a Double or a text to a VarChar, goes straight in; everything else takes the general way.
-void BindValue(SqliteSession& session, Prepared& current, sqlite3_stmt* stmt, int index, const ParamBinding& b,
+KORADO_HOT void BindValue(SqliteSession& session, Prepared& current, sqlite3_stmt* stmt, int index, const ParamBinding& b,
                std::size_t position, bool lasting) {
     if (b.direction == ado::adParamInput) {
         int rc = SQLITE_MISUSE;  // until bound here; a bind that fails here fails the same way below
@@ -852,7 +853,7 @@ void SqliteStatement::BindOne(sqlite3_stmt* stmt, int index, const ParamBinding&
 }
 
 // ---- session -----------------------------------------------------------------------------------------
-Prepared SqliteSession::Checkout(std::string_view text) {
+KORADO_HOT Prepared SqliteSession::Checkout(std::string_view text) {
     ++use_counter_;
     CacheSlot* hit = nullptr;
     if (last_ && !last_->second.in_use && last_->first == text) {
@@ -882,7 +883,7 @@ Prepared SqliteSession::Checkout(std::string_view text) {
     return p;
 }
 
-void SqliteSession::Return(std::string_view text, Prepared&& p) {
+KORADO_HOT void SqliteSession::Return(std::string_view text, Prepared&& p) {
     if (!p.stmt) return;
     sqlite3_reset(p.stmt);
     // Copies SQLite made of bound values go now rather than when the statement next runs. Values it points
@@ -912,7 +913,7 @@ void SqliteSession::Return(std::string_view text, Prepared&& p) {
     cache_.emplace(std::string(text), CacheEntry{p.stmt, p.consumed, ++use_counter_, p.dml, false});
 }
 
-bool SqliteSession::RunAction(std::string_view text, std::span<const ParamBinding* const> params,
+KORADO_HOT bool SqliteSession::RunAction(std::string_view text, std::span<const ParamBinding* const> params,
                               const ExecuteOptions& options, std::int64_t& affected) {
     if (options.command_type != ado::adCmdText) return false;
     Prepared p = Checkout(text);
