@@ -306,8 +306,8 @@ void clsADO::About() {
 
 // ---- SQL execution -------------------------------------------------------------------------------------------
 
-KORADO_HOT void clsADO::ExecuteSQL(std::string& SQL, Ref<Collection>& ParamNames, std::int32_t& RecordsAffected,
-                        Ref<ado::Recordset>& ADORecordset) {
+KORADO_HOT void clsADO::ExecuteSQL(std::string& SQL, Ref<Collection>& ParamNames,
+                                   std::int32_t& RecordsAffected, Ref<ado::Recordset>& ADORecordset) {
     TryPassOwn(At("ExecuteSQL"), [&]() KORADO_HOT {
         std::int32_t parameters = ParamNames ? ParamNames->Count() : 0;
         if (!IsConnected()) Raise(NoDBConnection, "No live database connection");

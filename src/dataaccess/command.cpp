@@ -235,8 +235,8 @@ Ref<ado::Properties> CommandImpl::Properties() {
 }
 
 KORADO_HOT Ref<ado::Parameter> CommandImpl::CreateParameter(std::string_view name, std::int32_t type,
-                                                 std::int32_t direction, std::int32_t size,
-                                                 const Variant& value) {
+                                                            std::int32_t direction, std::int32_t size,
+                                                            const Variant& value) {
     auto p = MakeRef<ParameterImpl>();
     try {
         p->SetName(name);
@@ -319,7 +319,7 @@ KORADO_HOT bool CommandImpl::RunAction(const ExecuteOptions& options, std::int64
 }
 
 KORADO_HOT Ref<ado::Recordset> CommandImpl::Execute(Variant* records_affected, const Variant& parameters,
-                                         std::int32_t options) {
+                                                    std::int32_t options) {
     Check(kCommand);
     const bool forward_only = connection_->CursorLocation() == ado::adUseServer;
     const bool no_records = options != ado::adOptionUnspecified && (options & ado::adExecuteNoRecords);

@@ -512,8 +512,9 @@ Ref<clsParameter> clsBindVariables::Add(const std::string& Name) {
     return result;
 }
 
-KORADO_HOT void clsBindVariables::AddParametersToCommand(Ref<ado::Command>& command, Ref<Collection>& ParamNames,
-                                              std::string& SQL, const Variant& ForceDirectionIn) {
+KORADO_HOT void clsBindVariables::AddParametersToCommand(Ref<ado::Command>& command,
+                                                         Ref<Collection>& ParamNames, std::string& SQL,
+                                                         const Variant& ForceDirectionIn) {
     Try({kClass, "AddParametersToCommand"}, [&]() KORADO_HOT {
         const bool force_in = ForceDirectionIn.IsMissing() ? false : CBool(ForceDirectionIn);
         if (!ParamNames) return;
@@ -632,9 +633,10 @@ KORADO_HOT void clsBindVariables::AddParametersToCommand(Ref<ado::Command>& comm
     });
 }
 
-KORADO_HOT void clsBindVariables::BindAgain(ado::Command& command, ado::Parameters& appended, const Collection& names,
-                                 std::string& SQL, const detail::BindingMemo& memo, bool force_in,
-                                 bool& all_input) const {
+KORADO_HOT void clsBindVariables::BindAgain(ado::Command& command, ado::Parameters& appended,
+                                            const Collection& names, std::string& SQL,
+                                            const detail::BindingMemo& memo, bool force_in,
+                                            bool& all_input) const {
     std::array<Ref<ado::Parameter>, detail::BindingMemo::kFew> made;
     std::size_t index = 0;
     for (const Variant& entry : names) {
@@ -696,7 +698,8 @@ Ref<Enumerator> clsBindVariables::NewEnum() {
     return result;
 }
 
-KORADO_HOT void clsBindVariables::PopulateOutputParameters(Ref<ado::Command>& command, Ref<Collection>& ParamNames) {
+KORADO_HOT void clsBindVariables::PopulateOutputParameters(Ref<ado::Command>& command,
+                                                           Ref<Collection>& ParamNames) {
     Try({kClass, "PopulateOutputParameters"}, [&]() KORADO_HOT {
         if (!ParamNames) return;
         const Ref<Collection> names = ParamNames;

@@ -373,6 +373,28 @@ TEST_F(SqliteRecordset, MarkersCountAcrossStatementsAndCachedStatementsAreNotSha
     EXPECT_EQ(Open("SELECT i FROM n ORDER BY i", ado::adUseClient)->RecordCount(), 3);
 }
 
+// What a text is (one statement or more, with columns or without) is found when it is first prepared and
+// kept with the cached statement: running it again takes the same way.
+TEST_F(SqliteRecordset, TextsRunAgainTakeTheWayTheirShapeGives) {
+    connection->Execute("CREATE TABLE k(i INTEGER)");
+    for (int round = 1; round <= 2; ++round) {
+        NewCommand("INSERT INTO k VALUES (1); INSERT INTO k VALUES (2)")->Execute(nullptr);
+        Ref<ado::Recordset> rs = NewCommand("SELECT count(*) FROM k")->Execute(nullptr);
+        ASSERT_EQ(rs->State(), ado::adStateOpen);
+        EXPECT_EQ(CLng(rs->Fields()->At(0)->Value()), 2 * round);
+        rs->Close();
+        Variant affected;
+        NewCommand("DELETE FROM k WHERE i = 2 AND 0 \r\n\t")->Execute(&affected);
+        EXPECT_EQ(CLng(affected), 0);
+        // Two markers and one value: the provider's failure each time.
+        Ref<ado::Command> short_of_values = NewCommand("INSERT INTO k VALUES (? + ?)");
+        short_of_values->Parameters()->Append(
+            short_of_values->CreateParameter("a", ado::adInteger, ado::adParamInput, 0, Variant(1)));
+        ExpectError(RaisedError([&] { short_of_values->Execute(nullptr); }), hr::DB_E_PARAMNOTOPTIONAL,
+                    "SQLite");
+    }
+}
+
 TEST_F(SqliteRecordset, CommandsBindPositionallyAndCountAffectedRows) {
     Fill(3);
     Ref<ado::Command> cmd = NewCommand("UPDATE n SET s = ? WHERE i >= ?");

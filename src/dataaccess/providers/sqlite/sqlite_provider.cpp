@@ -87,6 +87,7 @@ struct CacheEntry {
     std::uint64_t last_used = 0;
     bool dml = false;  // INSERT, UPDATE, DELETE, REPLACE or WITH: it reports rows affected
     bool in_use = false;
+    int action_markers = -1;  // see Prepared
 };
 using StatementCache = std::unordered_multimap<std::string, CacheEntry, TextHash, std::equal_to<>>;
 using CacheSlot = StatementCache::value_type;
@@ -99,6 +100,10 @@ struct Prepared {
     bool dml = false;
     CacheSlot* entry = nullptr;
     bool copies_bound = false;  // SQLite holds copies of bound values, to be let go on return
+    // The markers of a statement that RunAction can run at once (the whole text, no result columns), else
+    // -1. Known from the prepared statement, so that running it again asks SQLite nothing: a statement
+    // without columns keeps none when a schema change makes SQLite prepare it again.
+    int action_markers = -1;
 };
 
 class SqliteCursor final : public Cursor {
@@ -680,8 +685,8 @@ void BindAnyValue(SqliteSession& session, Prepared& current, sqlite3_stmt* stmt,
 // Binds one value. `lasting`: the value outlives every step that reads it, so SQLite may point at its text
 // rather than copy it; copies it makes are noted in `current`. The input most statements bind, a number to
 // a Double or a text to a VarChar, goes straight in; everything else takes the general way.
-KORADO_HOT void BindValue(SqliteSession& session, Prepared& current, sqlite3_stmt* stmt, int index, const ParamBinding& b,
-               std::size_t position, bool lasting) {
+KORADO_HOT void BindValue(SqliteSession& session, Prepared& current, sqlite3_stmt* stmt, int index,
+                          const ParamBinding& b, std::size_t position, bool lasting) {
     if (b.direction == ado::adParamInput) {
         int rc = SQLITE_MISUSE;  // until bound here; a bind that fails here fails the same way below
         if (b.type == ado::adDouble) {
@@ -869,7 +874,8 @@ KORADO_HOT Prepared SqliteSession::Checkout(std::string_view text) {
     if (hit) {
         hit->second.in_use = true;
         last_ = hit;
-        return Prepared{hit->second.stmt, hit->second.consumed, hit->second.dml, hit};
+        return Prepared{hit->second.stmt,          hit->second.consumed, hit->second.dml, hit, false,
+                        hit->second.action_markers};
     }
     sqlite3_stmt* stmt = nullptr;
     const char* tail = nullptr;
@@ -880,6 +886,10 @@ KORADO_HOT Prepared SqliteSession::Checkout(std::string_view text) {
     p.stmt = stmt;
     p.consumed = tail ? static_cast<std::size_t>(tail - text.data()) : text.size();
     p.dml = stmt && IsDml(stmt);
+    // Nothing but blanks after the statement, and no columns.
+    if (stmt && text.substr(p.consumed).find_first_not_of(" \t\r\n") == std::string_view::npos &&
+        sqlite3_column_count(stmt) == 0)
+        p.action_markers = sqlite3_bind_parameter_count(stmt);
     return p;
 }
 
@@ -910,19 +920,19 @@ KORADO_HOT void SqliteSession::Return(std::string_view text, Prepared&& p) {
         sqlite3_finalize(oldest->second.stmt);
         cache_.erase(oldest);
     }
-    cache_.emplace(std::string(text), CacheEntry{p.stmt, p.consumed, ++use_counter_, p.dml, false});
+    cache_.emplace(std::string(text),
+                   CacheEntry{p.stmt, p.consumed, ++use_counter_, p.dml, false, p.action_markers});
 }
 
 KORADO_HOT bool SqliteSession::RunAction(std::string_view text, std::span<const ParamBinding* const> params,
-                              const ExecuteOptions& options, std::int64_t& affected) {
+                                         const ExecuteOptions& options, std::int64_t& affected) {
     if (options.command_type != ado::adCmdText) return false;
     Prepared p = Checkout(text);
     if (!p.stmt) return false;
     // One statement (nothing but blanks after it), no columns, and a value for every marker: anything else
     // goes the general way, which runs batches in turn and reports missing values.
-    const bool single = text.substr(p.consumed).find_first_not_of(" \t\r\n") == std::string_view::npos;
-    const int markers = sqlite3_bind_parameter_count(p.stmt);
-    if (!single || sqlite3_column_count(p.stmt) != 0 || static_cast<std::size_t>(markers) > params.size()) {
+    const int markers = p.action_markers;
+    if (markers < 0 || static_cast<std::size_t>(markers) > params.size()) {
         Return(text, std::move(p));
         return false;
     }
