@@ -520,16 +520,6 @@ KORADO_HOT void clsBindVariables::AddParametersToCommand(Ref<ado::Command>& comm
         if (!ParamNames) return;
         const Ref<Collection> names = ParamNames;
 
-        struct Placeholder {
-            std::size_t position;
-            Ref<ado::Parameter> parameter;
-            const Variant* name;  // the entry when it is the name's text, else null
-        };
-        // A statement holds a few placeholders: they stay on the stack, more go to the heap.
-        SmallList<Placeholder, 8> placeholders;
-        auto add = [&](std::size_t position, const Ref<ado::Parameter>& prm, const Variant* name) {
-            placeholders.push_back({position, prm, name});
-        };
         // The last statement again with the same names: its markers go where the scan found them. Anything
         // else is scanned, and what the scan finds in an ASCII text is kept for the next statement.
         if (!m_Memo) m_Memo = std::make_unique<detail::BindingMemo>();
@@ -551,10 +541,19 @@ KORADO_HOT void clsBindVariables::AddParametersToCommand(Ref<ado::Command>& comm
         }
 
         Ref<ado::Parameters> appended;  // the command's, once asked for
-        if (repeat && repeat->AppendsAlone() &&
-            (appended = RequireCommand(command).Parameters())->Count() == 0) {
-            BindAgain(*command, *appended, *names, SQL, *repeat, force_in, all_input);
-        } else {
+        // Everything but the same statement again: kept out of line, so that the way a statement run again
+        // takes stays short and together.
+        auto bind_afresh = [&]() __attribute__((noinline)) {
+            struct Placeholder {
+                std::size_t position;
+                Ref<ado::Parameter> parameter;
+                const Variant* name;  // the entry when it is the name's text, else null
+            };
+            // A statement holds a few placeholders: they stay on the stack, more go to the heap.
+            SmallList<Placeholder, 8> placeholders;
+            auto add = [&](std::size_t position, const Ref<ado::Parameter>& prm, const Variant* name) {
+                placeholders.push_back({position, prm, name});
+            };
             std::size_t index = 0;
             for (const Variant& entry : *names) {
                 std::string converted;
@@ -623,6 +622,13 @@ KORADO_HOT void clsBindVariables::AddParametersToCommand(Ref<ado::Command>& comm
                     }
                 }
             }
+        };
+
+        if (repeat && repeat->AppendsAlone() &&
+            (appended = RequireCommand(command).Parameters())->Count() == 0) {
+            BindAgain(*command, *appended, *names, SQL, *repeat, force_in, all_input);
+        } else {
+            bind_afresh();
         }
         if (record && m_Members) record->Finish(m_Members->Stamp());
         if (const detail::BindingMemo* known = repeat ? repeat : record; known && known->all_placed) {
