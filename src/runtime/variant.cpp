@@ -2,7 +2,6 @@
 
 #include "korado/runtime/dispatch.h"
 #include "korado/runtime/error.h"
-#include "runtime/hot_path.h"
 
 namespace korado {
 
@@ -66,11 +65,6 @@ Variant Variant::Null() noexcept {
     Variant v;
     v.v_ = NullTag{};
     return v;
-}
-
-KORADO_HOT Variant Variant::Missing() noexcept {
-    static_assert(kParamNotFound == static_cast<std::int32_t>(0x80020004u));
-    return Variant(ErrorValue{kParamNotFound});
 }
 
 Variant Variant::FromObject(Dispatch* obj) noexcept { return Variant(Ref<Dispatch>(obj)); }

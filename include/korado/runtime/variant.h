@@ -333,7 +333,8 @@ public:
 
     static Variant Null() noexcept;
     // The value an omitted optional argument carries (Error 0x80020004, as the automation runtime passes).
-    static Variant Missing() noexcept;
+    // Inline: it is the default of many arguments, made and dropped on every call that omits one.
+    static Variant Missing() noexcept { return Variant(ErrorValue{static_cast<std::int32_t>(0x80020004u)}); }
     static Variant FromObject(Dispatch* obj) noexcept;
 
     VarType Type() const noexcept {
