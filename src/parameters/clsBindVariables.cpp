@@ -62,7 +62,7 @@ class SmallList {
 // Step A of binding, after the parameter is created: gives it the type and direction of `variable` in
 // `mode`, and its value and size.
 KORADO_HOT void PrepareParameter(ado::Parameter& prm, clsParameter& variable, std::int32_t mode) {
-    switch (variable.DataType()) {
+    switch (variable.data_type()) {
         case korTypeOther:
             prm.SetType(ado::adVariant);
             break;
@@ -71,7 +71,7 @@ KORADO_HOT void PrepareParameter(ado::Parameter& prm, clsParameter& variable, st
             break;
         case korTypeVarchar2:
             prm.SetType(ado::adVarChar);
-            if (variable.Size() != -1) prm.SetSize(variable.Size());
+            if (variable.size() != -1) prm.SetSize(variable.size());
             break;
         case korTypeDate:
             prm.SetType(ado::adDate);
@@ -101,7 +101,7 @@ KORADO_HOT void PrepareParameter(ado::Parameter& prm, clsParameter& variable, st
             prm.SetValue(Variant::Null());
             prm.SetSize(1);
         } else {
-            switch (variable.DataType()) {
+            switch (variable.data_type()) {
                 case korTypeOther:
                 case korTypeVarchar2: {
                     prm.SetValue(value);
@@ -125,11 +125,11 @@ KORADO_HOT void PrepareParameter(ado::Parameter& prm, clsParameter& variable, st
     } else if (mode == korParamOut || mode == korParamInOut) {
         const Variant value = variable.Value();
         const bool no_value = value.IsEmpty() || value.IsNull() || Equals(value, Variant(""));
-        const std::int32_t data_type = variable.DataType();
+        const std::int32_t data_type = variable.data_type();
         if (no_value) {
             if (data_type == korTypeOther || data_type == korTypeVarchar2) {
                 // The provider writes the output into the buffer offered, so offer room for it.
-                const std::int32_t size = variable.Size();
+                const std::int32_t size = variable.size();
                 if (size == -1) {
                     prm.SetValue(Space(kOutputTextSize));
                     prm.SetSize(kOutputTextSize);
@@ -573,7 +573,7 @@ KORADO_HOT void clsBindVariables::AddParametersToCommand(Ref<ado::Command>& comm
                     record->names.push_back(*text);
                     record->variables.push_back(variable.get());
                 }
-                const std::int32_t mode = force_in ? korParamIn : variable->Mode();
+                const std::int32_t mode = force_in ? korParamIn : variable->mode();
                 if (mode != korParamIn) all_input = false;
 
                 PrepareParameter(*prm, *variable, mode);
@@ -650,7 +650,7 @@ KORADO_HOT void clsBindVariables::BindAgain(ado::Command& command, ado::Paramete
         Ref<ado::Parameter>& prm = made[index] =
             command.CreateParameter(*entry.get_if<std::string>(), ado::adEmpty, ado::adParamInput, 0);
         Ref<clsParameter> variable = VariableOf(&memo, index, entry);
-        const std::int32_t mode = force_in ? korParamIn : variable->Mode();
+        const std::int32_t mode = force_in ? korParamIn : variable->mode();
         if (mode != korParamIn) all_input = false;
         PrepareParameter(*prm, *variable, mode);
         memo.Place(index, SQL, [](std::size_t) {});
@@ -731,7 +731,7 @@ KORADO_HOT void clsBindVariables::PopulateOutputParameters(Ref<ado::Command>& co
             Ref<ado::Parameter> prm = found_by_all ? nullptr : parameters->Item(entry);
             Ref<clsParameter> variable = VariableOf(known, index, entry);
             ++index;
-            const std::int32_t mode = variable->Mode();
+            const std::int32_t mode = variable->mode();
             if (mode != korParamOut && mode != korParamInOut) continue;
             if (!prm) prm = parameters->Item(entry);
             // Each test reads the provider's value afresh, as a host's own code would.

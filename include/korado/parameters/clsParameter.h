@@ -46,6 +46,12 @@ public:
 
     std::string_view ClassName() const noexcept override { return "clsParameter"; }
 
+    // What DataType, Mode and Size answer, for binding, which reads them for every variable of every
+    // statement: plain reads, without the guard those members keep (a read of a number cannot fail).
+    std::int32_t data_type() const noexcept { return m_DataType; }
+    std::int32_t mode() const noexcept { return m_Mode; }
+    std::int32_t size() const noexcept { return m_Size; }
+
     // How many times any variable was given an output mode (out or in-out). Variables binding found all
     // input are still so while this count stays.
     static std::uint64_t OutputModesGiven() noexcept;
