@@ -78,7 +78,7 @@ class ParametersImpl final : public ado::Parameters, public Pooled<ParametersImp
   public:
     ParametersImpl() {}  // NOLINT(modernize-use-equals-default): as ParameterImpl's
     KORADO_HOT ~ParametersImpl() override = default;
-    std::int32_t Count() override { return static_cast<std::int32_t>(items_.size()); }
+    KORADO_HOT std::int32_t Count() override { return static_cast<std::int32_t>(items_.size()); }
     Ref<ado::Parameter> Item(const Variant& index) override;
     Ref<ado::Parameter> FindItem(const Variant& index) override;
     void Append(const Ref<ado::Parameter>& parameter) override;
@@ -106,7 +106,7 @@ class CommandImpl final : public ado::Command, public Pooled<CommandImpl> {
     Ref<ado::Connection> ActiveConnection() override;
     void SetActiveConnection(const Ref<ado::Connection>& connection) override;
     std::string CommandText() override { return text_.str(); }
-    void SetCommandText(std::string_view value) override { text_ = SharedText(value); }
+    KORADO_HOT void SetCommandText(std::string_view value) override { text_ = SharedText(value); }
     std::int32_t CommandTimeout() override { return timeout_; }
     void SetCommandTimeout(std::int32_t seconds) override;
     std::int32_t CommandType() override { return type_; }

@@ -861,7 +861,7 @@ void SqliteStatement::BindOne(sqlite3_stmt* stmt, int index, const ParamBinding&
 KORADO_HOT Prepared SqliteSession::Checkout(std::string_view text) {
     ++use_counter_;
     CacheSlot* hit = nullptr;
-    if (last_ && !last_->second.in_use && last_->first == text) {
+    if (last_ && !last_->second.in_use && SameBytes(last_->first, text)) {
         hit = last_;
     } else {
         for (auto [it, end] = cache_.equal_range(text); it != end; ++it) {
