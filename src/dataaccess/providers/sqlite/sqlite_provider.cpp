@@ -874,8 +874,9 @@ KORADO_HOT Prepared SqliteSession::Checkout(std::string_view text) {
     if (hit) {
         hit->second.in_use = true;
         last_ = hit;
-        return Prepared{hit->second.stmt,          hit->second.consumed, hit->second.dml, hit, false,
-                        hit->second.action_markers};
+        Prepared p{hit->second.stmt, hit->second.consumed, hit->second.dml, hit};
+        p.action_markers = hit->second.action_markers;
+        return p;
     }
     sqlite3_stmt* stmt = nullptr;
     const char* tail = nullptr;
