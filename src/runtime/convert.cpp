@@ -23,13 +23,18 @@ namespace {
 // it is the first k at which the nearest whole m gives back the value exactly: the division of two exact
 // doubles rounds correctly, so it gives back the value exactly when the decimal round-trips. Other values
 // (and floats, whose round trip is to float) return false.
+// The whole number nearest a value of at least 0, as nearbyint gives it, without a call into the maths
+// library: below 2^52 adding 2^52 leaves no fraction (rounded as the current mode rounds) and taking it
+// away again is exact; from 2^52 on every double is whole.
+inline double NearestWhole(double y) noexcept { return y < 0x1p52 ? (y + 0x1p52) - 0x1p52 : y; }
+
 // The value as whole / 10^decimals, as just described; false when it has no such short form.
 bool FewDecimalsOf(double value, std::uint64_t& whole, int& decimals) noexcept {
     static constexpr double kPow10[] = {1, 10, 100, 1000, 10000};
     const double magnitude = std::fabs(value);
     if (!(magnitude < 1e15)) return false;
     for (int k = 0; k < 5; ++k) {
-        const double m = std::nearbyint(magnitude * kPow10[k]);
+        const double m = NearestWhole(magnitude * kPow10[k]);
         if (m >= 9007199254740992.0) return false;  // 2^53: no longer exact
         if (m == 0 || m / kPow10[k] != magnitude) continue;
         whole = static_cast<std::uint64_t>(m);
@@ -567,8 +572,9 @@ std::size_t LenOfWhole(std::int64_t n) noexcept {
 }  // namespace
 
 KORADO_HOT std::size_t LenOfText(const Variant& v) {
+    // Binding measures a text or a number for every parameter: those kinds are asked first.
+    if (const auto* text = v.get_if<std::string>()) return Len(*text);
     switch (v.Type()) {
-        case VarType::String: return Len(*v.get_if<std::string>());
         case VarType::Byte: return LenOfWhole(*v.get_if<std::uint8_t>());
         case VarType::Integer: return LenOfWhole(*v.get_if<std::int16_t>());
         case VarType::Long: return LenOfWhole(*v.get_if<std::int32_t>());
