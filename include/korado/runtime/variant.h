@@ -302,6 +302,9 @@ class VariantStorage {
 
 }  // namespace detail
 
+// The code an omitted optional argument carries (DISP_E_PARAMNOTFOUND).
+inline constexpr std::int32_t kParamNotFound = static_cast<std::int32_t>(0x80020004u);
+
 class KORADO_EXPORT Variant {
 public:
     Variant() noexcept = default;  // Empty
@@ -334,7 +337,7 @@ public:
     static Variant Null() noexcept;
     // The value an omitted optional argument carries (Error 0x80020004, as the automation runtime passes).
     // Inline: it is the default of many arguments, made and dropped on every call that omits one.
-    static Variant Missing() noexcept { return Variant(ErrorValue{static_cast<std::int32_t>(0x80020004u)}); }
+    static Variant Missing() noexcept { return Variant(ErrorValue{kParamNotFound}); }
     static Variant FromObject(Dispatch* obj) noexcept;
 
     VarType Type() const noexcept {
@@ -352,7 +355,7 @@ public:
     bool IsNull() const noexcept { return v_.index() == 1; }
     bool IsMissing() const noexcept {
         const auto* e = v_.get_if<ErrorValue>();
-        return e && e->code == static_cast<std::int32_t>(0x80020004u);  // kParamNotFound
+        return e && e->code == kParamNotFound;
     }
     bool IsObject() const noexcept;   // an object reference, including Nothing
     bool IsNothing() const noexcept;  // an object reference that is null
@@ -411,9 +414,6 @@ private:
                            VariantArray, Bytes>
         v_;
 };
-
-// The code an omitted optional argument carries (DISP_E_PARAMNOTFOUND).
-inline constexpr std::int32_t kParamNotFound = static_cast<std::int32_t>(0x80020004u);
 
 // Builds a Variant array, e.g. the 4-element restriction list of a schema query.
 template <class... T>
