@@ -116,6 +116,7 @@ bool clsADO::Connect(std::string& User, std::string& Pass, std::string& DSN, Var
 bool clsADO::m_Connect(std::string& User, std::string& Pass, std::string& DSN, Variant& ADOConnectionString) {
     bool result = false;
     TryPassOwn(At("m_Connect"), [&] {
+        m_SpareCommand = nullptr;
         Ref<ado::DataLinks> links;
         TryWith([&] { links = CreateObjectAs<ado::DataLinks>("DataLinks"); },
                 [](const Error&) { Raise(MDACProblem, "Unable to use MDAC. Try reinstalling or upgrading MDAC from Microsoft."); });
@@ -209,6 +210,7 @@ void clsADO::Disconnect() {
     TryWith(
         [&] {
             dbms = DBMSName();
+            m_SpareCommand = nullptr;
             if (m_Connection && m_Connection->State() != ado::adStateClosed) m_Connection->Close();
             m_Connection = nullptr;
             m_User.clear();
@@ -255,6 +257,7 @@ KORADO_HOT bool clsADO::m_IsConnected(const Ref<ado::Connection>& conn) {
 
 void clsADO::Destructor() {
     Try(At("Destructor"), [&] {
+        m_SpareCommand = nullptr;
         m_Connection = nullptr;
         m_BindVariables = nullptr;
         m_SubstVariables = nullptr;
@@ -312,12 +315,20 @@ KORADO_HOT void clsADO::ExecuteSQL(std::string& SQL, Ref<Collection>& ParamNames
         std::int32_t parameters = ParamNames ? ParamNames->Count() : 0;
         if (!IsConnected()) Raise(NoDBConnection, "No live database connection");
 
-        Ref<ado::Command> command = CreateObjectAs<ado::Command>("ADODB.Command");
-        command->SetCommandType(ado::adCmdText);
-        command->SetCommandTimeout(m_TimeOut);
-        command->SetActiveConnection(m_Connection);
-        if (!m_BindVariables) RaiseRuntime(rt::ObjectNotSet, "BindVariables");
-        m_BindVariables->AddParametersToCommand(command, ParamNames, SQL);
+        // Hosts run one statement over and over: the command the last one ran in is bound again where it
+        // holds just what binding this text and these names would give it; otherwise a new one is made.
+        Ref<ado::Command> command = std::move(m_SpareCommand);
+        if (command && command->ActiveConnection() == m_Connection && m_BindVariables &&
+            m_BindVariables->BindInPlace(*command, ParamNames, SQL)) {
+            command->SetCommandTimeout(m_TimeOut);
+        } else {
+            command = CreateObjectAs<ado::Command>("ADODB.Command");
+            command->SetCommandType(ado::adCmdText);
+            command->SetCommandTimeout(m_TimeOut);
+            command->SetActiveConnection(m_Connection);
+            if (!m_BindVariables) RaiseRuntime(rt::ObjectNotSet, "BindVariables");
+            m_BindVariables->AddParametersToCommand(command, ParamNames, SQL);
+        }
         command->SetCommandText(SQL);
 
         Variant affected;
@@ -341,6 +352,8 @@ KORADO_HOT void clsADO::ExecuteSQL(std::string& SQL, Ref<Collection>& ParamNames
         } else {
             ADORecordset = nullptr;
         }
+        recordset = nullptr;
+        if (!ADORecordset && command->RefCount() == 1) m_SpareCommand = std::move(command);
     });
 }
 

@@ -344,6 +344,9 @@ namespace detail {
 // A failure while binding is reported to the host, whose handler may run statements itself: while one
 // binding uses the memo, bindings started from inside it leave the memo alone and search afresh.
 struct BindingMemo {
+    // The most names a statement bound again appends as they are (see AppendsAlone).
+    static constexpr std::size_t kFew = 8;
+
     std::uint64_t members_stamp = 0;  // 0 while being recorded: stamps start at 1
     // A list of names found to read the same; a collection's items stay as they are while its stamp does.
     mutable std::uint64_t list_stamp = 0;
@@ -366,6 +369,10 @@ struct BindingMemo {
     // With built_version: every variable was input, as of this count of output modes given.
     bool all_input = false;
     std::uint64_t output_modes = 0;
+    // With built_version, when the parameters were appended alone: each name's parameter, held by that
+    // collection while its version stays.
+    bool built_alone = false;
+    std::array<ado::Parameter*, kFew> built{};
 
     bool Knows(const Collection& list, const Collection& members) const noexcept {
         if (members.Stamp() != members_stamp) return false;
@@ -416,7 +423,6 @@ struct BindingMemo {
 
     // Every name stands exactly once, and no two are the same name: bound again, each parameter can be
     // appended as it is.
-    static constexpr std::size_t kFew = 8;
     bool AppendsAlone() const noexcept { return placed_once && all_placed && names.size() <= kFew; }
 
     template <class Found>
@@ -525,7 +531,10 @@ KORADO_HOT void clsBindVariables::AddParametersToCommand(Ref<ado::Command>& comm
         if (!m_Memo) m_Memo = std::make_unique<detail::BindingMemo>();
         detail::BindingMemo* memo = m_Memo->busy ? nullptr : m_Memo.get();
         const detail::MemoUse use(memo);
-        if (memo) memo->built_version = 0;
+        if (memo) {
+            memo->built_version = 0;
+            memo->built_alone = false;
+        }
         const std::uint64_t output_modes = clsParameter::OutputModesGiven();
         bool all_input = !force_in;
         const bool same_statement =
@@ -626,7 +635,7 @@ KORADO_HOT void clsBindVariables::AddParametersToCommand(Ref<ado::Command>& comm
 
         if (repeat && repeat->AppendsAlone() &&
             (appended = RequireCommand(command).Parameters())->Count() == 0) {
-            BindAgain(*command, *appended, *names, SQL, *repeat, force_in, all_input);
+            BindAgain(*command, *appended, *names, SQL, *memo, force_in, all_input);
         } else {
             bind_afresh();
         }
@@ -641,8 +650,7 @@ KORADO_HOT void clsBindVariables::AddParametersToCommand(Ref<ado::Command>& comm
 
 KORADO_HOT void clsBindVariables::BindAgain(ado::Command& command, ado::Parameters& appended,
                                             const Collection& names, std::string& SQL,
-                                            const detail::BindingMemo& memo, bool force_in,
-                                            bool& all_input) const {
+                                            detail::BindingMemo& memo, bool force_in, bool& all_input) const {
     std::array<Ref<ado::Parameter>, detail::BindingMemo::kFew> made;
     std::size_t index = 0;
     for (const Variant& entry : names) {
@@ -657,6 +665,42 @@ KORADO_HOT void clsBindVariables::BindAgain(ado::Command& command, ado::Paramete
         ++index;
     }
     for (const std::uint32_t k : memo.text_order) appended.Append(made[k]);
+    memo.built_alone = true;
+    for (std::size_t k = 0; k < index; ++k) memo.built[k] = made[k].get();
+}
+
+KORADO_HOT bool clsBindVariables::BindInPlace(ado::Command& command, const Ref<Collection>& ParamNames,
+                                              std::string& SQL) {
+    detail::BindingMemo* memo = m_Memo && !m_Memo->busy ? m_Memo.get() : nullptr;
+    if (!memo || !ParamNames || !m_Members || !memo->built_alone || !memo->all_input ||
+        memo->output_modes != clsParameter::OutputModesGiven() || !memo->Knows(*ParamNames, *m_Members) ||
+        !SameBytes(memo->sql, SQL) || command.Parameters()->Version() != memo->built_version)
+        return false;
+    // Bound anew, each parameter would get its type, direction, value and size from its variable; a type
+    // outside the known ones would leave it as created, which a parameter bound before no longer is.
+    for (const clsParameter* variable : memo->variables)
+        if (variable->data_type() < korTypeOther || variable->data_type() > korTypeDate) return false;
+    Try({kClass, "AddParametersToCommand"}, [&]() KORADO_HOT {
+        const detail::MemoUse use(memo);
+        const Ref<Collection> names = ParamNames;
+        try {
+            std::size_t index = 0;
+            for (const Variant& entry : *names) {
+                // Reading a value may report a failure, whose handler may change the variables.
+                Ref<clsParameter> variable = VariableOf(memo, index, entry);
+                PrepareParameter(*memo->built[index], *variable, korParamIn);
+                memo->Place(index, SQL, [](std::size_t) {});
+                ++index;
+            }
+        } catch (...) {
+            // A new command would be left without parameters (they are appended once all are prepared), so
+            // that the statement cannot run with a value from before.
+            const Ref<ado::Parameters> parameters = command.Parameters();
+            while (parameters->Count() > 0) parameters->Delete(Variant(0));
+            throw;
+        }
+    });
+    return true;
 }
 
 std::int32_t clsBindVariables::Count() {

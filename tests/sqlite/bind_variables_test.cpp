@@ -3,6 +3,8 @@
 // is checked through a whole session in clsado_sqlite_test.cpp.)
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "korado/connection/clsADO.h"
 #include "korado/parameters/clsBindVariables.h"
 #include "korado/platform/modGlobals.h"
@@ -161,6 +163,137 @@ TEST_F(SqliteBindVariables, AVariableMadeOutputSinceBindingIsReadBack) {
     EXPECT_TRUE(errors_.Reports().empty());
     id->Constructor("Id", korBindVariable, ado_);
     in_out->Destructor();
+}
+
+// ExecuteSQL runs a statement again in the command it last ran in, its parameters set anew. Whatever the
+// host changes between runs (values, Null, empty texts, data types, a value that cannot be bound, the
+// variables themselves), each run must store what a new command stores: a second session, whose statements
+// are always bound on a new command, runs the same steps into its own file, and both files must read the
+// same, types included, as must the rewritten texts and the failures reported.
+TEST_F(SqliteBindVariables, AStatementRunAgainStoresWhatANewCommandStores) {
+    Ref<clsADO> fresh = MakeRef<clsADO>();
+    fresh->Constructor(nullptr, true, 30, korParamIn, korTypeVarchar2, 10, 100);
+    std::string user, pass, dsn;
+    Variant cs("Provider=SQLite;Data Source=" + dir_.File("fresh.db"));
+    ASSERT_TRUE(fresh->Connect(user, pass, dsn, cs));
+    fresh->Connection()->Execute("create table t (id integer, name varchar(50), price double, day date)");
+
+    const std::string insert = "insert into t (id, name, price) values (:Id, :Name, :Price)";
+    struct Side {
+        Ref<clsADO> session;
+        std::vector<std::string> texts;
+        std::vector<std::pair<std::string, std::int32_t>> failures;
+    };
+    Side sides[2] = {{ado_, {}, {}}, {fresh, {}, {}}};
+    auto variable = [](Side& side, const char* name) {
+        Ref<clsBindVariables> vars = side.session->BindVariables();
+        return vars->Exists(Variant(name)) ? vars->Item(Variant(name)) : vars->Add(name);
+    };
+    auto run = [&](const std::function<void(Side&)>& set) {
+        for (Side& side : sides) {
+            set(side);
+            Ref<Collection> names = MakeCollection({"Id", "Name", "Price"});
+            if (&side == &sides[1]) {
+                // Another statement in between: the next is bound from scratch.
+                std::string other = "select :Id";
+                std::int32_t affected = 0;
+                Ref<ado::Recordset> rs;
+                side.session->ExecuteSQL(other, names, affected, rs);
+            }
+            const std::size_t reported = errors_.Reports().size(), shown = boxes_.Shown().size();
+            std::string sql = insert;
+            std::int32_t affected = 0;
+            Ref<ado::Recordset> rs;
+            side.session->ExecuteSQL(sql, names, affected, rs);
+            side.texts.push_back(sql);
+            for (std::size_t i = reported; i < errors_.Reports().size(); ++i)
+                side.failures.emplace_back(errors_.Reports()[i].routine, errors_.Reports()[i].number);
+            for (std::size_t i = shown; i < boxes_.Shown().size(); ++i)
+                side.failures.emplace_back(boxes_.Shown()[i].text, 0);
+        }
+    };
+
+    int id = 0;
+    auto next = [&](Side& side) { variable(side, "Id")->SetValue(id); };
+    auto step = [&](const std::function<void(Side&)>& set) {
+        run([&](Side& side) {
+            next(side);
+            set(side);
+        });
+        ++id;
+    };
+    step([&](Side& side) {
+        variable(side, "Id")->SetDataType(korTypeNumber);
+        variable(side, "Name")->SetValue("a");
+        Ref<clsParameter> price = variable(side, "Price");
+        price->SetDataType(korTypeNumber);
+        price->SetValue(1.5);
+    });
+    step([&](Side&) {});  // the same values again
+    step([&](Side& side) {
+        variable(side, "Name")->SetValue(Variant());
+        variable(side, "Price")->SetValue(2);
+    });
+    step([&](Side& side) {
+        Ref<clsParameter> name = variable(side, "Name");
+        name->SetDataType(korTypeNumber);
+        name->SetValue(42.25);
+        Ref<clsParameter> price = variable(side, "Price");
+        price->SetDataType(korTypeOther);
+        price->SetValue("x");
+    });
+    step([&](Side& side) {
+        Ref<clsParameter> name = variable(side, "Name");
+        name->SetDataType(korTypeVarchar2);
+        std::int32_t size = 3;
+        name->SetSize(size);
+        name->SetValue("abcdef");
+        Ref<clsParameter> price = variable(side, "Price");
+        price->SetDataType(korTypeDate);
+        price->SetValue(Variant(DateSerial(2024, 5, 17)));
+    });
+    step([&](Side& side) {
+        variable(side, "Name")->SetValue("");
+        variable(side, "Price")->SetValue(Variant::Null());
+    });
+    step([&](Side& side) {  // a value no parameter takes: no row may keep the last run's values
+        variable(side, "Name")->SetValue(Variant(MakeCollection({"not a text"})));
+        variable(side, "Price")->SetDataType(korTypeOther);
+        variable(side, "Price")->SetValue(7);
+    });
+    step([&](Side& side) { variable(side, "Name")->SetValue("back"); });
+    step([&](Side& side) {  // the variables themselves replaced
+        side.session->BindVariables()->Delete(Variant("Name"));
+        variable(side, "Name")->SetValue("new");
+    });
+    step([&](Side&) {});
+    // A type no binding knows, taken from a session's defaults: the parameter is left as created.
+    Ref<clsADO> odd = MakeRef<clsADO>();
+    odd->Constructor(nullptr, true, 30, korParamIn, 99, 10, 100);
+    step([&](Side& side) { variable(side, "Price")->Constructor("Price", korBindVariable, odd); });
+    step([&](Side& side) { variable(side, "Price")->Constructor("Price", korBindVariable, side.session); });
+    odd->Destructor();
+
+    auto rows = [](clsADO& session) {
+        std::vector<std::string> out;
+        Ref<ado::Recordset> rs = session.Connection()->Execute(
+            "select quote(id), typeof(name), quote(name), typeof(price), quote(price) from t order by rowid");
+        for (; !rs->Eof(); rs->MoveNext()) {
+            std::string row;
+            for (int i = 0; i < 5; ++i) row += CStr(rs->Fields()->Item(Variant(i))->Value()) + "|";
+            out.push_back(row);
+        }
+        return out;
+    };
+    ASSERT_FALSE(sides[0].failures.empty());
+    EXPECT_EQ(sides[0].failures, sides[1].failures);
+    EXPECT_EQ(sides[0].texts, sides[1].texts);
+    const std::vector<std::string> stored = rows(*ado_);
+    EXPECT_EQ(stored.size(), 11u);  // all but the run with a value no parameter takes
+    EXPECT_EQ(stored, rows(*fresh));
+
+    fresh->Disconnect();
+    fresh->Destructor();
 }
 
 // A session whose default mode is input-output (taken without the provider check): SQLite leaves the

@@ -99,6 +99,9 @@ private:
     ado::Connection& Conn();
 
     Ref<ado::Connection> m_Connection;
+    // The command of the last statement, when nothing else holds it: ExecuteSQL runs the same statement
+    // in it again.
+    Ref<ado::Command> m_SpareCommand;
     bool m_AllowTransactions = true;
     Variant m_TransactionsAvailable;  // Empty until determined, then a Boolean
     Ref<clsBindVariables> m_BindVariables;

@@ -48,6 +48,13 @@ public:
     void PopulateOutputParameters(Ref<ado::Command>& command, Ref<Collection>& ParamNames);
     void RemoveAll();
 
+    // For the connection object, which keeps the command of a statement to run it again: binds `SQL` and
+    // `ParamNames` in `command` as AddParametersToCommand would on a new command, where `command` holds
+    // just the parameters the last binding appended for that same text and list of names, all input, by
+    // setting those parameters again. False, with nothing changed, where that does not hold. A failure is
+    // reported as AddParametersToCommand's, and leaves the command without parameters, as a new one.
+    bool BindInPlace(ado::Command& command, const Ref<Collection>& ParamNames, std::string& SQL);
+
     std::string_view ClassName() const noexcept override { return "clsBindVariables"; }
 
 protected:
@@ -60,9 +67,9 @@ private:
     Ref<clsParameter> VariableOf(const detail::BindingMemo* memo, std::size_t index,
                                  const Variant& entry) const;
     // Binding of the statement `memo` recorded, with the same names, on a command without parameters (its
-    // collection `appended`), where every name stands exactly once.
-    void BindAgain(ado::Command& command, ado::Parameters& appended, const Collection& names, std::string& SQL,
-                   const detail::BindingMemo& memo, bool force_in, bool& all_input) const;
+    // collection `appended`), where every name stands exactly once. The memo notes the parameters made.
+    void BindAgain(ado::Command& command, ado::Parameters& appended, const Collection& names,
+                   std::string& SQL, detail::BindingMemo& memo, bool force_in, bool& all_input) const;
 
     Ref<clsADO> m_ADO;
     Ref<Collection> m_Members;
