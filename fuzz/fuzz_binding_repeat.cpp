@@ -5,7 +5,8 @@
 // 0 to 3), the names' bytes follow, the rest is the SQL text. Neither needs to be valid UTF-8.
 //
 // Checked: both runs rewrite the text alike and append the same parameters (names, types, directions,
-// sizes, values) in the same order; a third run on another copy of the text, after a variable was declared
+// sizes, values) in the same order; the second run's command, bound again in place with other values, reads
+// as one bound anew with them; a third run on another copy of the text, after a variable was declared
 // again, still matches a run on a fresh collection.
 #include <cstddef>
 #include <cstdint>
@@ -35,11 +36,8 @@ struct Outcome {
     bool operator==(const Outcome&) const = default;
 };
 
-Outcome Bind(clsBindVariables& variables, const Ref<Collection>& names, const std::string& text) {
-    Outcome out{text, {}};
-    Ref<ado::Command> command = CreateObjectAs<ado::Command>("ADODB.Command");
-    Ref<Collection> list = names;
-    variables.AddParametersToCommand(command, list, out.sql);
+Outcome Describe(const Ref<ado::Command>& command, std::string sql) {
+    Outcome out{std::move(sql), {}};
     const Ref<ado::Parameters> appended = command->Parameters();
     for (std::int32_t i = 0; i < appended->Count(); ++i) {
         Ref<ado::Parameter> p = appended->Item(Variant(i));
@@ -48,6 +46,16 @@ Outcome Bind(clsBindVariables& variables, const Ref<Collection>& names, const st
                                  (p->Value().IsNull() ? std::string("<null>") : CStr(p->Value())));
     }
     return out;
+}
+
+Outcome Bind(clsBindVariables& variables, const Ref<Collection>& names, const std::string& text,
+             Ref<ado::Command>* made = nullptr) {
+    std::string sql = text;
+    Ref<ado::Command> command = CreateObjectAs<ado::Command>("ADODB.Command");
+    Ref<Collection> list = names;
+    variables.AddParametersToCommand(command, list, sql);
+    if (made) *made = command;
+    return Describe(command, sql);
 }
 
 Ref<clsBindVariables> Declare(const Ref<clsADO>& ado, const std::vector<std::string>& names) {
@@ -86,8 +94,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
         Ref<clsBindVariables> variables = Declare(ado, names);
         const Outcome first = Bind(*variables, list, text);
-        const Outcome second = Bind(*variables, list, text);
+        Ref<ado::Command> kept;
+        const Outcome second = Bind(*variables, list, text, &kept);
         Check(first == second);
+
+        // The values changed, the second run's command bound again in place (where it can be): it must read
+        // as a command bound anew.
+        std::int32_t n = 0;
+        for (const std::string& name : names) {
+            if (Ref<clsParameter> p = variables->Item(Variant(name)))
+                p->SetValue(n++ % 2 ? Variant("w" + name) : Variant::Null());
+        }
+        std::string sql = text;
+        if (variables->BindInPlace(*kept, list, sql))
+            Check(Describe(kept, sql) == Bind(*variables, list, text));
 
         // A variable declared again is a new object: the next run finds it, as a fresh collection does.
         if (!names.empty() && variables->Exists(Variant(names[0]))) {

@@ -19,6 +19,7 @@
 #include "dataaccess/properties.h"
 #include "dataaccess/shared_text.h"
 #include "korado/platform/adodb.h"
+#include "korado/runtime/strings.h"
 #include "runtime/hot_path.h"
 #include "runtime/pooled.h"
 
@@ -106,7 +107,10 @@ class CommandImpl final : public ado::Command, public Pooled<CommandImpl> {
     Ref<ado::Connection> ActiveConnection() override;
     void SetActiveConnection(const Ref<ado::Connection>& connection) override;
     std::string CommandText() override { return text_.str(); }
-    KORADO_HOT void SetCommandText(std::string_view value) override { text_ = SharedText(value); }
+    KORADO_HOT void SetCommandText(std::string_view value) override {
+        // A statement run again keeps the text it holds: the same bytes, without a new block.
+        if (!SameBytes(text_.view(), value)) text_ = SharedText(value);
+    }
     std::int32_t CommandTimeout() override { return timeout_; }
     void SetCommandTimeout(std::int32_t seconds) override;
     std::int32_t CommandType() override { return type_; }
