@@ -209,8 +209,8 @@ void clsADO::Disconnect() {
     std::string dbms;
     TryWith(
         [&] {
-            dbms = DBMSName();
             m_SpareCommand = nullptr;
+            dbms = DBMSName();
             if (m_Connection && m_Connection->State() != ado::adStateClosed) m_Connection->Close();
             m_Connection = nullptr;
             m_User.clear();
