@@ -229,7 +229,13 @@ void clsADO::Disconnect() {
 KORADO_HOT bool clsADO::IsConnected() {
     bool result = false;
     Try(At("IsConnected"), [&]() KORADO_HOT {
-        if (!m_IsConnected(m_Connection)) Reconnect();
+        // Asked before every statement: a live link is taken at its word, and only a dropped one is
+        // re-established and looked at again.
+        if (m_IsConnected(m_Connection)) {
+            result = true;
+            return;
+        }
+        Reconnect();
         result = m_IsConnected(m_Connection);
     });
     return result;
