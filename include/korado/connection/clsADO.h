@@ -100,7 +100,7 @@ private:
 
     Ref<ado::Connection> m_Connection;
     // The command of the last statement, when nothing else holds it: ExecuteSQL runs the same statement
-    // in it again.
+    // in it again. Its parameters hold that statement's values until the next statement or Disconnect.
     Ref<ado::Command> m_SpareCommand;
     bool m_AllowTransactions = true;
     Variant m_TransactionsAvailable;  // Empty until determined, then a Boolean
