@@ -161,6 +161,20 @@ KORADO_HOT void PrepareParameter(ado::Parameter& prm, clsParameter& variable, st
     }
 }
 
+// Whether PrepareParameter sets all that binding gives a parameter (type, direction, value and size), so
+// that a parameter bound before comes out as a new one would: an input variable of a known type.
+bool PreparesWhole(const clsParameter& variable, std::int32_t mode) noexcept {
+    return mode == korParamIn && variable.data_type() >= korTypeOther && variable.data_type() <= korTypeDate;
+}
+
+// Puts a parameter back as binding creates it (CreateParameter(name, adEmpty, adParamInput, 0)).
+void ResetAsCreated(ado::Parameter& prm) {
+    prm.SetType(ado::adEmpty);
+    prm.SetDirection(ado::adParamInput);
+    prm.SetSize(0);
+    prm.SetValue(Variant());
+}
+
 // ---- the placeholder scan -------------------------------------------------------------------------------
 
 // A byte that starts no character stands for itself, apart from every code point.
@@ -502,6 +516,12 @@ Ref<clsParameter> clsBindVariables::VariableOf(const detail::BindingMemo* memo, 
     return ItemOf(m_Members, entry);
 }
 
+Ref<clsParameter> clsBindVariables::VariableOf(const detail::BindingMemo& memo, std::size_t index) const {
+    if (m_Members && m_Members->Stamp() == memo.members_stamp)
+        return Ref<clsParameter>(memo.variables[index]);
+    return ItemOf(m_Members, Variant(memo.names[index]));
+}
+
 Ref<clsParameter> clsBindVariables::Add(const std::string& Name) {
     Ref<clsParameter> result;
     Try({kClass, "Add"}, [&] {
@@ -676,21 +696,19 @@ KORADO_HOT bool clsBindVariables::BindInPlace(ado::Command& command, const Ref<C
         memo->output_modes != clsParameter::OutputModesGiven() || !memo->Knows(*ParamNames, *m_Members) ||
         !SameBytes(memo->sql, SQL) || command.Parameters()->Version() != memo->built_version)
         return false;
-    // Bound anew, each parameter would get its type, direction, value and size from its variable; a type
-    // outside the known ones would leave it as created, which a parameter bound before no longer is.
-    for (const clsParameter* variable : memo->variables)
-        if (variable->data_type() < korTypeOther || variable->data_type() > korTypeDate) return false;
     Try({kClass, "AddParametersToCommand"}, [&]() KORADO_HOT {
         const detail::MemoUse use(memo);
-        const Ref<Collection> names = ParamNames;
         try {
-            std::size_t index = 0;
-            for (const Variant& entry : *names) {
-                // Reading a value may report a failure, whose handler may change the variables.
-                Ref<clsParameter> variable = VariableOf(memo, index, entry);
-                PrepareParameter(*memo->built[index], *variable, korParamIn);
+            // The names are the memo's, which read as the list did: reading a value may report a failure,
+            // whose handler may change the list or the variables. Each variable is looked at as binding
+            // reaches it.
+            for (std::size_t index = 0; index < memo->names.size(); ++index) {
+                Ref<clsParameter> variable = VariableOf(*memo, index);
+                const std::int32_t mode = variable->mode();
+                ado::Parameter& prm = *memo->built[index];
+                if (!PreparesWhole(*variable, mode)) ResetAsCreated(prm);
+                PrepareParameter(prm, *variable, mode);
                 memo->Place(index, SQL, [](std::size_t) {});
-                ++index;
             }
         } catch (...) {
             // A new command would be left without parameters (they are appended once all are prepared), so

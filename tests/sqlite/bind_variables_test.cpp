@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <utility>
 
 #include "korado/connection/clsADO.h"
 #include "korado/parameters/clsBindVariables.h"
@@ -183,15 +184,19 @@ TEST_F(SqliteBindVariables, AStatementRunAgainStoresWhatANewCommandStores) {
         Ref<clsADO> session;
         std::vector<std::string> texts;
         std::vector<std::pair<std::string, std::int32_t>> failures;
+        std::function<void()> on_report;  // run once, by the handler of the next failure reported
     };
-    Side sides[2] = {{ado_, {}, {}}, {fresh, {}, {}}};
+    Side sides[2] = {{ado_, {}, {}, {}}, {fresh, {}, {}, {}}};
+    errors_.OnReport([&](const auto&) {
+        for (Side& side : sides)
+            if (auto once = std::exchange(side.on_report, nullptr)) once();
+    });
     auto variable = [](Side& side, const char* name) {
         Ref<clsBindVariables> vars = side.session->BindVariables();
         return vars->Exists(Variant(name)) ? vars->Item(Variant(name)) : vars->Add(name);
     };
     auto run = [&](const std::function<void(Side&)>& set) {
         for (Side& side : sides) {
-            set(side);
             Ref<Collection> names = MakeCollection({"Id", "Name", "Price"});
             if (&side == &sides[1]) {
                 // Another statement in between: the next is bound from scratch.
@@ -200,6 +205,7 @@ TEST_F(SqliteBindVariables, AStatementRunAgainStoresWhatANewCommandStores) {
                 Ref<ado::Recordset> rs;
                 side.session->ExecuteSQL(other, names, affected, rs);
             }
+            set(side);
             const std::size_t reported = errors_.Reports().size(), shown = boxes_.Shown().size();
             std::string sql = insert;
             std::int32_t affected = 0;
@@ -273,6 +279,19 @@ TEST_F(SqliteBindVariables, AStatementRunAgainStoresWhatANewCommandStores) {
     step([&](Side& side) { variable(side, "Price")->Constructor("Price", korBindVariable, odd); });
     step([&](Side& side) { variable(side, "Price")->Constructor("Price", korBindVariable, side.session); });
     odd->Destructor();
+    // A failure reported while binding reads Name (a Null text's length), whose handler makes Price, read
+    // after it, an in-out text: Price is bound as the handler left it.
+    Ref<clsADO> in_out = MakeRef<clsADO>();
+    in_out->Constructor(nullptr, true, 30, korParamInOut, korTypeVarchar2, 10, 100);
+    step([&](Side& side) {
+        variable(side, "Name")->SetValue(Variant::Null());
+        variable(side, "Price")->SetValue(7);
+        side.on_report = [&variable, &side, &in_out] {
+            variable(side, "Price")->Constructor("Price", korBindVariable, in_out);
+        };
+    });
+    step([&](Side& side) { variable(side, "Price")->Constructor("Price", korBindVariable, side.session); });
+    in_out->Destructor();
 
     auto rows = [](clsADO& session) {
         std::vector<std::string> out;
@@ -289,9 +308,10 @@ TEST_F(SqliteBindVariables, AStatementRunAgainStoresWhatANewCommandStores) {
     EXPECT_EQ(sides[0].failures, sides[1].failures);
     EXPECT_EQ(sides[0].texts, sides[1].texts);
     const std::vector<std::string> stored = rows(*ado_);
-    EXPECT_EQ(stored.size(), 11u);  // all but the run with a value no parameter takes
+    EXPECT_EQ(stored.size(), 13u);  // all but the run with a value no parameter takes
     EXPECT_EQ(stored, rows(*fresh));
 
+    errors_.OnReport(nullptr);
     fresh->Disconnect();
     fresh->Destructor();
 }

@@ -50,9 +50,10 @@ public:
 
     // For the connection object, which keeps the command of a statement to run it again: binds `SQL` and
     // `ParamNames` in `command` as AddParametersToCommand would on a new command, where `command` holds
-    // just the parameters the last binding appended for that same text and list of names, all input, by
-    // setting those parameters again. False, with nothing changed, where that does not hold. A failure is
-    // reported as AddParametersToCommand's, and leaves the command without parameters, as a new one.
+    // just the parameters the last binding appended for that same text and list of names, all input then
+    // and since, by setting those parameters again. False, with nothing changed, where that does not hold. A
+    // failure is reported as AddParametersToCommand's, and leaves the command without parameters, as a new
+    // one.
     bool BindInPlace(ado::Command& command, const Ref<Collection>& ParamNames, std::string& SQL);
 
     std::string_view ClassName() const noexcept override { return "clsBindVariables"; }
@@ -66,6 +67,8 @@ private:
     // looked up by `entry`.
     Ref<clsParameter> VariableOf(const detail::BindingMemo* memo, std::size_t index,
                                  const Variant& entry) const;
+    // The same for a list the memo knows, by the name it holds for entry `index`.
+    Ref<clsParameter> VariableOf(const detail::BindingMemo& memo, std::size_t index) const;
     // Binding of the statement `memo` recorded, with the same names, on a command without parameters (its
     // collection `appended`), where every name stands exactly once. The memo notes the parameters made.
     void BindAgain(ado::Command& command, ado::Parameters& appended, const Collection& names,
