@@ -655,7 +655,7 @@ KORADO_HOT void clsBindVariables::AddParametersToCommand(Ref<ado::Command>& comm
 
         if (repeat && repeat->AppendsAlone() &&
             (appended = RequireCommand(command).Parameters())->Count() == 0) {
-            BindAgain(*command, *appended, *names, SQL, *memo, force_in, all_input);
+            BindAgain(*command, *appended, SQL, *memo, force_in, all_input);
         } else {
             bind_afresh();
         }
@@ -669,24 +669,24 @@ KORADO_HOT void clsBindVariables::AddParametersToCommand(Ref<ado::Command>& comm
 }
 
 KORADO_HOT void clsBindVariables::BindAgain(ado::Command& command, ado::Parameters& appended,
-                                            const Collection& names, std::string& SQL,
-                                            detail::BindingMemo& memo, bool force_in, bool& all_input) const {
+                                            std::string& SQL, detail::BindingMemo& memo, bool force_in,
+                                            bool& all_input) const {
     std::array<Ref<ado::Parameter>, detail::BindingMemo::kFew> made;
-    std::size_t index = 0;
-    for (const Variant& entry : names) {
-        // A list the memo knows holds texts only.
+    // The names are the memo's, which read as the list did: a handler that a failure is reported to while
+    // a value is read may change the list.
+    const std::size_t count = memo.names.size();
+    for (std::size_t index = 0; index < count; ++index) {
         Ref<ado::Parameter>& prm = made[index] =
-            command.CreateParameter(*entry.get_if<std::string>(), ado::adEmpty, ado::adParamInput, 0);
-        Ref<clsParameter> variable = VariableOf(&memo, index, entry);
+            command.CreateParameter(memo.names[index], ado::adEmpty, ado::adParamInput, 0);
+        Ref<clsParameter> variable = VariableOf(memo, index);
         const std::int32_t mode = force_in ? korParamIn : variable->mode();
         if (mode != korParamIn) all_input = false;
         PrepareParameter(*prm, *variable, mode);
         memo.Place(index, SQL, [](std::size_t) {});
-        ++index;
     }
     for (const std::uint32_t k : memo.text_order) appended.Append(made[k]);
     memo.built_alone = true;
-    for (std::size_t k = 0; k < index; ++k) memo.built[k] = made[k].get();
+    for (std::size_t k = 0; k < count; ++k) memo.built[k] = made[k].get();
 }
 
 KORADO_HOT bool clsBindVariables::BindInPlace(ado::Command& command, const Ref<Collection>& ParamNames,

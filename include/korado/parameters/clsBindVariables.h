@@ -71,8 +71,8 @@ private:
     Ref<clsParameter> VariableOf(const detail::BindingMemo& memo, std::size_t index) const;
     // Binding of the statement `memo` recorded, with the same names, on a command without parameters (its
     // collection `appended`), where every name stands exactly once. The memo notes the parameters made.
-    void BindAgain(ado::Command& command, ado::Parameters& appended, const Collection& names,
-                   std::string& SQL, detail::BindingMemo& memo, bool force_in, bool& all_input) const;
+    void BindAgain(ado::Command& command, ado::Parameters& appended, std::string& SQL,
+                   detail::BindingMemo& memo, bool force_in, bool& all_input) const;
 
     Ref<clsADO> m_ADO;
     Ref<Collection> m_Members;
