@@ -583,8 +583,11 @@ KORADO_HOT void clsBindVariables::AddParametersToCommand(Ref<ado::Command>& comm
             auto add = [&](std::size_t position, const Ref<ado::Parameter>& prm, const Variant* name) {
                 placeholders.push_back({position, prm, name});
             };
+            // The list as it reads now: a failure reported while a value is read runs the host's handler,
+            // which may change the list under an iterator.
+            const std::vector<Variant> entries(names->begin(), names->end());
             std::size_t index = 0;
-            for (const Variant& entry : *names) {
+            for (const Variant& entry : entries) {
                 std::string converted;
                 const std::string* text = entry.get_if<std::string>();
                 if (!text) {
@@ -775,21 +778,21 @@ KORADO_HOT void clsBindVariables::PopulateOutputParameters(Ref<ado::Command>& co
         const detail::MemoUse use(memo);
         const detail::BindingMemo* known =
             memo && m_Members && memo->Knows(*names, *m_Members) ? memo : nullptr;
-        Ref<ado::Parameters> parameters;  // the command's, asked for once
+        if (names->Count() == 0) return;
+        const Ref<ado::Parameters> parameters = RequireCommand(command).Parameters();
         // Where binding left this very list of parameters, every name is known to find one: the lookup of an
         // input variable, which can only fail, is left out.
-        bool found_by_all = false;
+        const bool found_by_all =
+            known && known->built_version != 0 && parameters->Version() == known->built_version;
+        // Nothing to read back where binding found only input variables and none became output.
+        if (found_by_all && known->all_input && known->output_modes == clsParameter::OutputModesGiven())
+            return;
+
+        // The list as it reads now: storing a value may report a failure, whose handler may change the list
+        // under an iterator.
+        const std::vector<Variant> entries(names->begin(), names->end());
         std::size_t index = 0;
-        for (const Variant& entry : *names) {
-            if (!parameters) {
-                parameters = RequireCommand(command).Parameters();
-                found_by_all =
-                    known && known->built_version != 0 && parameters->Version() == known->built_version;
-                // Nothing to read back where binding found only input variables and none became output.
-                if (found_by_all && known->all_input &&
-                    known->output_modes == clsParameter::OutputModesGiven())
-                    return;
-            }
+        for (const Variant& entry : entries) {
             Ref<ado::Parameter> prm = found_by_all ? nullptr : parameters->Item(entry);
             Ref<clsParameter> variable = VariableOf(known, index, entry);
             ++index;

@@ -316,6 +316,43 @@ TEST_F(SqliteBindVariables, AStatementRunAgainStoresWhatANewCommandStores) {
     fresh->Destructor();
 }
 
+// A failure reported while binding reads a value runs the host's handler, which may change the very list of
+// names being bound: binding goes on with the names as the list read when it began, whichever way it takes
+// (a first binding, the same statement on a new command, the same statement run again in its command).
+TEST_F(SqliteBindVariables, AHandlerThatChangesTheListOfNamesLeavesTheBindingWhole) {
+    Ref<clsParameter> id = bv_->Add("Id");
+    id->SetDataType(korTypeNumber);
+    id->SetValue(1);
+    bv_->Add("Name")->SetValue(Variant::Null());  // a Null text's length is reported when read
+    const std::string insert = "insert into t (id, name) values (:Id, :Name)";
+    Ref<Collection> names = MakeCollection({"Id", "Name"});
+    errors_.OnReport([&](const auto&) {
+        names->Remove(Variant(1));
+        for (int i = 0; i < 40; ++i) names->Add(Variant("Id"));
+    });
+    for (int run = 0; run < 3; ++run) {
+        names = MakeCollection({"Id", "Name"});
+        Ref<ado::Command> command = CreateObjectAs<ado::Command>("ADODB.Command");
+        command->SetActiveConnection(ado_->Connection());
+        std::string sql = insert;
+        bv_->AddParametersToCommand(command, names, sql);
+        EXPECT_EQ(sql, "insert into t (id, name) values (?  , ?    )");
+        EXPECT_EQ(command->Parameters()->Count(), 2);
+    }
+    for (int run = 0; run < 3; ++run) {
+        names = MakeCollection({"Id", "Name"});
+        std::string sql = insert;
+        std::int32_t affected = 0;
+        Ref<ado::Recordset> rs;
+        ado_->ExecuteSQL(sql, names, affected, rs);
+        EXPECT_EQ(affected, 1);
+    }
+    errors_.OnReport(nullptr);
+    Ref<ado::Recordset> rs =
+        ado_->Connection()->Execute("select count(*) from t where id = 1 and name is null");
+    EXPECT_EQ(CLng(rs->Fields()->Item(Variant(0))->Value()), 3);
+}
+
 // A session whose default mode is input-output (taken without the provider check): SQLite leaves the
 // parameters as bound, so the padded output buffers are what is stored and what comes back.
 class SqliteInOutSession : public SqliteBindVariables {
