@@ -156,7 +156,7 @@ Ref<ado::Parameter> ParametersImpl::Item(const Variant& index) {
     return Ref<ado::Parameter>(items_[PositionOf(index)].get());
 }
 
-KORADO_HOT void ParametersImpl::Append(const Ref<ado::Parameter>& parameter) {
+void ParametersImpl::Append(const Ref<ado::Parameter>& parameter) {
     Ref<ParameterImpl> p = ExactCast<ParameterImpl>(parameter);
     if (!p) RaiseAdo(ado::adErrInvalidArgument, "ADODB.Parameters");
     for (const auto& existing : items_)
@@ -187,11 +187,11 @@ void ParametersImpl::Refresh() {
 }
 
 // ---- Command -----------------------------------------------------------------------------------------
-KORADO_HOT CommandImpl::CommandImpl() : parameters_(MakeRef<ParametersImpl>()) {}
+CommandImpl::CommandImpl() : parameters_(MakeRef<ParametersImpl>()) {}
 
 Ref<ado::Connection> CommandImpl::ActiveConnection() { return Ref<ado::Connection>(connection_.get()); }
 
-KORADO_HOT void CommandImpl::SetActiveConnection(const Ref<ado::Connection>& connection) {
+void CommandImpl::SetActiveConnection(const Ref<ado::Connection>& connection) {
     Ref<ConnectionImpl> c = AsConnectionImpl(connection);
     if (connection && !c) RaiseAdo(ado::adErrInvalidArgument, kCommand);
     connection_ = std::move(c);
@@ -203,7 +203,7 @@ KORADO_HOT void CommandImpl::SetCommandTimeout(std::int32_t seconds) {
     timeout_ = seconds;
 }
 
-KORADO_HOT void CommandImpl::SetCommandType(std::int32_t value) {
+void CommandImpl::SetCommandType(std::int32_t value) {
     switch (value) {
         case ado::adCmdUnspecified:
         case ado::adCmdText:
@@ -234,9 +234,9 @@ Ref<ado::Properties> CommandImpl::Properties() {
     return Ref<ado::Properties>(properties_.get());
 }
 
-KORADO_HOT Ref<ado::Parameter> CommandImpl::CreateParameter(std::string_view name, std::int32_t type,
-                                                            std::int32_t direction, std::int32_t size,
-                                                            const Variant& value) {
+Ref<ado::Parameter> CommandImpl::CreateParameter(std::string_view name, std::int32_t type,
+                                                 std::int32_t direction, std::int32_t size,
+                                                 const Variant& value) {
     auto p = MakeRef<ParameterImpl>();
     try {
         p->SetName(name);

@@ -32,7 +32,7 @@ class ParameterImpl final : public ado::Parameter, public Pooled<ParameterImpl> 
   public:
     // Provided (every member has its initializer) so that creating one does not clear the object first.
     ParameterImpl() {}  // NOLINT(modernize-use-equals-default)
-    KORADO_HOT ~ParameterImpl() override = default;
+    ~ParameterImpl() override = default;
 
     std::string Name() override { return b_.name; }
     void SetName(std::string_view value) override {
@@ -78,7 +78,7 @@ class ParameterImpl final : public ado::Parameter, public Pooled<ParameterImpl> 
 class ParametersImpl final : public ado::Parameters, public Pooled<ParametersImpl> {
   public:
     ParametersImpl() {}  // NOLINT(modernize-use-equals-default): as ParameterImpl's
-    KORADO_HOT ~ParametersImpl() override = default;
+    ~ParametersImpl() override = default;
     KORADO_HOT std::int32_t Count() override { return static_cast<std::int32_t>(items_.size()); }
     Ref<ado::Parameter> Item(const Variant& index) override;
     Ref<ado::Parameter> FindItem(const Variant& index) override;
@@ -102,7 +102,7 @@ class ParametersImpl final : public ado::Parameters, public Pooled<ParametersImp
 class CommandImpl final : public ado::Command, public Pooled<CommandImpl> {
   public:
     CommandImpl();
-    KORADO_HOT ~CommandImpl() override = default;
+    ~CommandImpl() override = default;
 
     Ref<ado::Connection> ActiveConnection() override;
     void SetActiveConnection(const Ref<ado::Connection>& connection) override;

@@ -50,9 +50,7 @@ ConnectionImpl::~ConnectionImpl() {
     properties_->DetachHooks();
 }
 
-KORADO_HOT Ref<ConnectionImpl> AsConnectionImpl(const Ref<ado::Connection>& c) {
-    return ExactCast<ConnectionImpl>(c);
-}
+Ref<ConnectionImpl> AsConnectionImpl(const Ref<ado::Connection>& c) { return ExactCast<ConnectionImpl>(c); }
 
 // ---- connection string and settings ------------------------------------------------------------------
 dataaccess::ConnectionString ConnectionImpl::Parsed() const {

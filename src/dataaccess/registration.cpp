@@ -28,7 +28,7 @@ class DataLinksImpl final : public ado::DataLinks {
 const ClassRegistrar kConnection{"ADODB.Connection", "00000514-0000-0010-8000-00AA006D2EA4",
                                  [] { return Ref<Dispatch>(MakeRef<ConnectionImpl>()); }};
 const ClassRegistrar kCommand{"ADODB.Command", "00000507-0000-0010-8000-00AA006D2EA4",
-                              []() KORADO_HOT { return Ref<Dispatch>(MakeRef<CommandImpl>()); }};
+                              [] { return Ref<Dispatch>(MakeRef<CommandImpl>()); }};
 const ClassRegistrar kRecordset{"ADODB.Recordset", "00000535-0000-0010-8000-00AA006D2EA4",
                                 [] { return Ref<Dispatch>(MakeRef<RecordsetImpl>()); }};
 const ClassRegistrar kParameter{"ADODB.Parameter", "0000050B-0000-0010-8000-00AA006D2EA4",

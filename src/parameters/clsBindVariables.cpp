@@ -538,10 +538,9 @@ Ref<clsParameter> clsBindVariables::Add(const std::string& Name) {
     return result;
 }
 
-KORADO_HOT void clsBindVariables::AddParametersToCommand(Ref<ado::Command>& command,
-                                                         Ref<Collection>& ParamNames, std::string& SQL,
-                                                         const Variant& ForceDirectionIn) {
-    Try({kClass, "AddParametersToCommand"}, [&]() KORADO_HOT {
+void clsBindVariables::AddParametersToCommand(Ref<ado::Command>& command, Ref<Collection>& ParamNames,
+                                              std::string& SQL, const Variant& ForceDirectionIn) {
+    Try({kClass, "AddParametersToCommand"}, [&] {
         const bool force_in = ForceDirectionIn.IsMissing() ? false : CBool(ForceDirectionIn);
         if (!ParamNames) return;
         const Ref<Collection> names = ParamNames;
@@ -671,9 +670,8 @@ KORADO_HOT void clsBindVariables::AddParametersToCommand(Ref<ado::Command>& comm
     });
 }
 
-KORADO_HOT void clsBindVariables::BindAgain(ado::Command& command, ado::Parameters& appended,
-                                            std::string& SQL, detail::BindingMemo& memo, bool force_in,
-                                            bool& all_input) const {
+void clsBindVariables::BindAgain(ado::Command& command, ado::Parameters& appended, std::string& SQL,
+                                 detail::BindingMemo& memo, bool force_in, bool& all_input) const {
     std::array<Ref<ado::Parameter>, detail::BindingMemo::kFew> made;
     // The names are the memo's, which read as the list did: a handler that a failure is reported to while
     // a value is read may change the list.
