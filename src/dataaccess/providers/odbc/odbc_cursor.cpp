@@ -10,6 +10,7 @@
 #include <thread>
 #include <tuple>
 
+#include "dataaccess/providers/odbc/odbc_seams.h"
 #include "dataaccess/providers/odbc/odbc_text.h"
 #include "dataaccess/providers/odbc/odbc_values.h"
 
@@ -103,12 +104,15 @@ OdbcCursor::OdbcCursor(OdbcStatement& statement, SQLSMALLINT column_count)
 // worker converts while the FETCH on the other handle runs on `running`.
 //
 // psqlODBC does not roll a failed FETCH of ours back to its statement savepoint, and PostgreSQL then refuses
-// every later statement of the transaction; so each FETCH takes a savepoint of its own in the same text
-// (nothing else of the session's can run in between), releases it when it succeeds and is rolled back to it
-// at once when it fails (on a third handle, the failed one keeping the driver's records for the reader):
-// the read fails when it reaches that FETCH, the transaction and its earlier work stay. A FETCH outside a
-// transaction (the host committed in the middle of the read) has nothing to guard.
+// every later statement of the transaction; so each FETCH takes a savepoint of its own in the same text,
+// releases it when it succeeds and is rolled back to it at once when it fails (on a third handle, the
+// failed one keeping the driver's records for the reader): the read fails when it reaches that FETCH, the
+// transaction and its earlier work stay. The FETCH and its undo run under the session lock, as one: a
+// commit of the host's between the two would meet the aborted transaction, which PostgreSQL ends with a
+// ROLLBACK and no error. An undo that fails leaves the transaction marked aborted, and the commit fails. A
+// FETCH outside a transaction (the host committed in the middle of the read) has nothing to guard.
 struct OdbcCursor::Relay {
+    SessionCore* core = nullptr;
     std::u16string guarded;  // SAVEPOINT s;FETCH FORWARD n FROM "cursor";RELEASE SAVEPOINT s
     std::u16string plain;    // FETCH FORWARD n FROM "cursor"
     std::size_t rows_per_fetch = 0;
@@ -128,6 +132,7 @@ struct OdbcCursor::Relay {
         return SQLExecDirectW(h, W(text), SQL_NTS);
     }
     SQLRETURN Fetch(int index) {
+        std::lock_guard lock(core->lock);
         SQLHSTMT h = handles[index].get();
         SQLRETURN rc = Exec(h, guarded);
         if (rc == SQL_ERROR) {
@@ -139,7 +144,12 @@ struct OdbcCursor::Relay {
             rc = SQLMoreResults(h);
         }
         if (rc == SQL_ERROR) {
-            Exec(undo.get(), u"ROLLBACK TO SAVEPOINT korado_fetch;RELEASE SAVEPOINT korado_fetch");
+            seams::Reach(seams::Point::kRelayFetchFailed);
+            SQLRETURN undone =
+                Exec(undo.get(), u"ROLLBACK TO SAVEPOINT korado_fetch;RELEASE SAVEPOINT korado_fetch");
+            if (Succeeded(undone)) undone = SQLMoreResults(undo.get());
+            if (!Succeeded(undone) && undone != SQL_NO_DATA && core->in_transaction)
+                core->transaction_aborted = true;
             SQLFreeStmt(undo.get(), SQL_CLOSE);
         }
         return rc;
@@ -486,6 +496,7 @@ void OdbcCursor::StartRelay(Ahead& a) {
     const std::u16string cursor(reinterpret_cast<const char16_t*>(name), static_cast<std::size_t>(length));
 
     auto relay = std::make_unique<Relay>();
+    relay->core = &core;
     try {
         relay->undo = Allocate<SQL_HANDLE_STMT>(SQL_HANDLE_DBC, core.dbc());
         for (StatementHandle& h : relay->handles) h = Allocate<SQL_HANDLE_STMT>(SQL_HANDLE_DBC, core.dbc());
@@ -512,8 +523,12 @@ void OdbcCursor::StartRelay(Ahead& a) {
     std::u16string probe = u"SELECT 1 FROM pg_cursors WHERE name = '";
     probe.append(literal).append(u"'");
     SQLHSTMT h = relay->handles[0].get();
-    const bool declared = Succeeded(Relay::Exec(h, probe)) && SQLFetch(h) == SQL_SUCCESS;
-    SQLFreeStmt(h, SQL_CLOSE);
+    bool declared;
+    {
+        std::lock_guard lock(core.lock);
+        declared = Succeeded(Relay::Exec(h, probe)) && SQLFetch(h) == SQL_SUCCESS;
+        SQLFreeStmt(h, SQL_CLOSE);
+    }
     if (!declared) return;
 
     relay->rows_per_fetch = n;

@@ -24,7 +24,8 @@
 // of the driver's first FETCH are read, the cursor takes the rest itself: FETCHes of the driver's cursor by
 // name on two more statement handles, the next one running on a thread of its own while the worker
 // converts the rows of the current one. The statement's own handle is not fetched from past the driver's
-// first n rows, so the driver and the cursor never take the same rows.
+// first n rows, so the driver and the cursor never take the same rows. Each of these FETCHes runs with its
+// undo under the session lock (odbc_session.h), as one call of the session's.
 //
 // Failures: Next and Read raise ProviderError with the driver's records.
 #pragma once

@@ -214,6 +214,25 @@ void LearnTraits(SessionCore& core) {
     t.narrow_output_text = t.kind == DriverKind::kMariaDB;
 }
 
+// The server's id of the session's connection (MariaDB's connection id, PostgreSQL's backend process id),
+// for interrupts from a second connection; 0 when it cannot be read.
+std::int64_t ServerSessionId(SQLHDBC dbc, DriverKind kind) {
+    try {
+        StatementHandle st = Allocate<SQL_HANDLE_STMT>(SQL_HANDLE_DBC, dbc);
+        SQLBIGINT id = 0;
+        SQLLEN indicator = 0;
+        std::string text =
+            kind == DriverKind::kMariaDB ? "SELECT CONNECTION_ID()" : "SELECT pg_backend_pid()";
+        if (Succeeded(SQLExecDirect(st.get(), N(text), SQL_NTS)) && Succeeded(SQLFetch(st.get())) &&
+            Succeeded(SQLGetData(st.get(), 1, SQL_C_SBIGINT, &id, sizeof id, &indicator)) &&
+            indicator != SQL_NULL_DATA) {
+            return id;
+        }
+    } catch (const Error&) {
+    }
+    return 0;
+}
+
 PropertyValue Text(std::string name, std::string value, std::int32_t attributes = ado::adPropRead) {
     return PropertyValue{std::move(name), ado::adBSTR, attributes, Variant(std::move(value))};
 }
@@ -252,6 +271,10 @@ class OdbcProvider final : public Provider {
             LearnTraits(*core);
         }
         core->extended_properties = RemovePasswords(completed);
+        if (core->traits.kind == DriverKind::kMariaDB || core->traits.kind == DriverKind::kPostgreSQL) {
+            core->connect_string = JoinOdbcString(attributes);
+            core->server_session_id = ServerSessionId(core->dbc(), core->traits.kind);
+        }
         core->traits.cursor_fetch_rows = ServerCursorFetchRows(attributes, core->traits.kind);
 
         std::string catalog = cs.Get("Initial Catalog");
@@ -285,6 +308,59 @@ SessionCore::~SessionCore() {
     if (connection.connected() && in_transaction) {
         SQLEndTran(SQL_HANDLE_DBC, connection.get(), SQL_ROLLBACK);
     }
+}
+
+bool SessionCore::Interrupt(SQLHSTMT stmt, std::atomic<bool>& why) {
+    std::lock_guard guard(calls_mutex);
+    if (std::none_of(executing.begin(), executing.end(),
+                     [&](const ExecutingCall& c) { return c.stmt == stmt; }))
+        return false;
+    why = true;
+    InterruptLocked(stmt);
+    return true;
+}
+
+void SessionCore::InterruptAll() {
+    std::lock_guard guard(calls_mutex);
+    for (const ExecutingCall& c : executing) {
+        c.cancelled->store(true);
+        InterruptLocked(c.stmt);
+    }
+}
+
+void SessionCore::InterruptLocked(SQLHSTMT stmt) {
+    // The drivers' SQLCancel closes the result of a statement that has just finished (psqlODBC, MariaDB
+    // Connector/ODBC and the SQLite3 driver alike), and MariaDB's, on a statement still executing, unlocks a
+    // mutex it never locked while the executing thread is inside the driver. The servers' own interrupts,
+    // sent from a second connection, stop only what is still running: PostgreSQL ignores a cancel that
+    // reaches an idle backend, MariaDB a KILL QUERY that reaches an idle connection.
+    if (server_session_id == 0) {
+        SQLCancel(stmt);
+        return;
+    }
+    const std::string text =
+        (traits.kind == DriverKind::kMariaDB ? "KILL QUERY " : "SELECT pg_cancel_backend(") +
+        std::to_string(server_session_id) + (traits.kind == DriverKind::kMariaDB ? "" : ")");
+    // A second try on a new connection: the one kept may have died with a server restart.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        try {
+            if (!interrupter.connected()) {
+                ConnectionHandle c(Allocate<SQL_HANDLE_DBC>(SQL_HANDLE_ENV, env->get()));
+                std::u16string in = ToUtf16(connect_string);
+                if (!Succeeded(SQLDriverConnectW(c.get(), nullptr, W(in), SQL_NTS, nullptr, 0, nullptr,
+                                                 SQL_DRIVER_NOPROMPT)))
+                    return;
+                c.MarkConnected();
+                interrupter = std::move(c);
+            }
+            StatementHandle call = Allocate<SQL_HANDLE_STMT>(SQL_HANDLE_DBC, interrupter.get());
+            std::string sql = text;
+            if (Succeeded(SQLExecDirect(call.get(), N(sql), SQL_NTS))) return;
+        } catch (const Error&) {
+        }
+        interrupter = ConnectionHandle();
+    }
+    // No second connection to be had: the call runs on to its end.
 }
 
 SQLRETURN SessionCore::Checked(SQLRETURN rc, SQLSMALLINT handle_type, SQLHANDLE handle,
@@ -331,6 +407,7 @@ void OdbcSession::BeginTransaction() {
         throw Error(ado::adErrFeatureNotAvailable, "ADODB.Connection",
                     "Object or provider is not able to perform requested operation.");
     }
+    std::lock_guard lock(core_->lock);
     if (core_->in_transaction) {
         // ODBC has no nested transactions; the original bridge refused a second one (XACT_E_XTIONEXISTS).
         throw ProviderError({Diagnostic{Hr(0x8004D013), std::string(kErrorSource),
@@ -341,15 +418,20 @@ void OdbcSession::BeginTransaction() {
                            reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_AUTOCOMMIT_OFF)), 0),
         SQL_HANDLE_DBC, core_->dbc(), "SQLSetConnectAttr(SQL_ATTR_AUTOCOMMIT)");
     core_->in_transaction = true;
+    core_->transaction_aborted = false;
 }
 
 namespace {
 
 void EndTransaction(SessionCore& core, SQLSMALLINT completion) {
+    std::lock_guard lock(core.lock);
     if (!core.in_transaction) {
         throw ProviderError(
             {Diagnostic{Hr(0x8004D00E), std::string(kErrorSource), "No transaction is active.", 0, ""}});
     }
+    // PostgreSQL answers COMMIT in an aborted transaction with a ROLLBACK and no error.
+    const bool lost = completion == SQL_COMMIT && core.transaction_aborted;
+    if (lost) completion = SQL_ROLLBACK;
     SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, core.dbc(), completion);
     if (!Succeeded(rc)) {
         // A failed commit keeps the transaction for a rollback; a failed rollback (a dropped link) has lost
@@ -362,9 +444,17 @@ void EndTransaction(SessionCore& core, SQLSMALLINT completion) {
         core.AddWarnings(ReadDiagnostics(SQL_HANDLE_DBC, core.dbc(), core.traits.narrow_text));
     }
     core.in_transaction = false;
+    core.transaction_aborted = false;
     core.Checked(SQLSetConnectAttrW(core.dbc(), SQL_ATTR_AUTOCOMMIT,
                                     reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_AUTOCOMMIT_ON)), 0),
                  SQL_HANDLE_DBC, core.dbc(), "SQLSetConnectAttr(SQL_ATTR_AUTOCOMMIT)");
+    if (lost) {
+        // XACT_E_COMMITFAILED
+        core.Fail({Diagnostic{Hr(0x8004D001), std::string(kErrorSource),
+                              "The transaction could not be committed: the server had aborted it after a "
+                              "failed fetch, and its work was rolled back.",
+                              0, "25P02"}});
+    }
 }
 
 }  // namespace
@@ -375,6 +465,9 @@ void OdbcSession::Rollback() { EndTransaction(*core_, SQL_ROLLBACK); }
 bool OdbcSession::IsAlive() {
     SessionCore& core = *core_;
     if (core.broken) return false;
+    // A call in progress on another thread is contact enough; waiting for it would stall the asker.
+    std::unique_lock lock(core.lock, std::try_to_lock);
+    if (!lock.owns_lock()) return true;
     SQLUINTEGER dead = SQL_CD_FALSE;
     if (Succeeded(SQLGetConnectAttrW(core.dbc(), SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)) &&
         dead == SQL_CD_TRUE) {
@@ -386,8 +479,7 @@ bool OdbcSession::IsAlive() {
     // session that heard from the server a moment ago (several properties read in a row) is taken as
     // alive without another round trip.
     auto now = std::chrono::steady_clock::now();
-    if (core.traits.passive_connection_dead && now - core.last_contact > std::chrono::milliseconds(100) &&
-        core.executing.empty()) {
+    if (core.traits.passive_connection_dead && now - core.last_contact > std::chrono::milliseconds(100)) {
         try {
             StatementHandle ping = Allocate<SQL_HANDLE_STMT>(SQL_HANDLE_DBC, core.dbc());
             // SHOW is one round trip: psqlODBC would wrap a SELECT in a cursor of its own.
@@ -405,9 +497,7 @@ bool OdbcSession::IsAlive() {
     return !core.broken;
 }
 
-void OdbcSession::Cancel() {
-    for (SQLHSTMT stmt : core_->executing) SQLCancel(stmt);
-}
+void OdbcSession::Cancel() { core_->InterruptAll(); }
 
 std::vector<Diagnostic> OdbcSession::TakeWarnings() {
     std::vector<Diagnostic> out;
@@ -416,10 +506,12 @@ std::vector<Diagnostic> OdbcSession::TakeWarnings() {
 }
 
 std::unique_ptr<Cursor> OdbcSession::Schema(std::int32_t schema, std::span<const Variant> restrictions) {
+    std::lock_guard lock(core_->lock);
     return SchemaRowset(*core_, schema, restrictions);
 }
 
 std::vector<PropertyValue> OdbcSession::InfoProperties() {
+    std::lock_guard lock(core_->lock);
     SQLHDBC dbc = core_->dbc();
     const bool narrow = core_->traits.narrow_text;
     auto InfoText = [&](SQLHDBC h, SQLUSMALLINT info) { return odbc::InfoText(h, info, narrow); };

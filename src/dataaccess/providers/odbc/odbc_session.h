@@ -7,12 +7,30 @@
 //
 // Failures: every member raises ProviderError (see odbc_handles.h); one that shows the link is gone
 // (SQLSTATE class 08 and the like) also marks the core broken, which "Connection Status" reports.
+//
+// Threads. A session is used by the host's thread and, behind its back, by the read-ahead worker and the
+// relay of a long read (odbc_cursor.h), the time-out watchdog (odbc_watchdog.h) and whichever thread calls
+// Cancel. Two locks of the core keep them apart:
+//  - `lock`, the session lock, is held for every call of the host that reaches the server outside a
+//    cursor's fetch (execute, next result, begin, commit, rollback, schema rowsets, properties, the liveness
+//    ping) and by the relay for each FETCH together with its undo, as one. So the host never sees the
+//    transaction between a failed FETCH and its repair. Nothing waits for a bridge thread while holding it:
+//    a statement tears its cursor down (joining the worker and the relay) before it takes the lock.
+//  - `calls_mutex` guards `executing`, the calls in progress, and is held for the whole of an interrupt; a
+//    call leaves the list only under it, so a statement handle named there stays allocated while it is
+//    interrupted, and an interrupt never reaches a call that has left the list.
+// A call can return in the driver an instant before it leaves the list, and an interrupt can reach it in
+// that instant. PostgreSQL and MariaDB are interrupted by the server (pg_cancel_backend, KILL QUERY) from a
+// connection of the bridge's own, which leaves a finished statement and its result alone; other drivers
+// get SQLCancel, which may close the result, and the statement then reports that it completed and lost its
+// result, never a time-out.
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <string>
 #include <string_view>
@@ -65,10 +83,23 @@ struct DriverTraits {
     std::size_t cursor_fetch_rows = 0;
 };
 
+// A call inside the driver, for interrupts: its statement handle and the statement's flag that says a
+// failure was a cancel (Session::Cancel sets it).
+struct ExecutingCall {
+    SQLHSTMT stmt;
+    std::atomic<bool>* cancelled;
+};
+
 class SessionCore {
   public:
     explicit SessionCore(std::shared_ptr<EnvironmentHandle> environment) : env(std::move(environment)) {}
     ~SessionCore();
+
+    // Interrupts the call on `stmt` if it is still inside the driver, setting `why` (the statement's
+    // time-out or cancel flag) first; false when no call of `stmt` was in progress. Any thread.
+    bool Interrupt(SQLHSTMT stmt, std::atomic<bool>& why);
+    // Interrupts every call in progress, each marked cancelled. Any thread.
+    void InterruptAll();
     SessionCore(const SessionCore&) = delete;
     SessionCore& operator=(const SessionCore&) = delete;
 
@@ -90,7 +121,22 @@ class SessionCore {
     // When the server last answered a call of this session (see OdbcSession::IsAlive).
     std::chrono::steady_clock::time_point last_contact = std::chrono::steady_clock::now();
     bool in_transaction = false;
-    std::vector<SQLHSTMT> executing;  // statements inside an execute call, for Session::Cancel
+    // The server aborted the transaction and the bridge could not repair it (a FETCH of its own failed and
+    // its undo did too): a commit must not report success for work the server will roll back.
+    bool transaction_aborted = false;
+
+    std::recursive_mutex lock;  // the session lock (see the top of this file)
+    std::mutex calls_mutex;
+    std::vector<ExecutingCall> executing;  // under calls_mutex
+    // For interrupts from a second connection (MariaDB, PostgreSQL): the server's id of this connection
+    // and the connection string with its password, kept in memory only, for the bridge's own second
+    // connection, made at the first interrupt.
+    std::int64_t server_session_id = 0;
+    std::string connect_string;
+    ConnectionHandle interrupter;  // under calls_mutex
+
+  private:
+    void InterruptLocked(SQLHSTMT stmt);
 };
 
 class OdbcCursor;
@@ -120,7 +166,12 @@ class OdbcStatement final : public Statement {
     struct ParamSlot;
 
   private:
+    // Runs `call` (a driver call that may take long) listed for interrupts and under the time-out.
+    template <class Call>
+    SQLRETURN Interruptible(Call call);
     void StartResult();
+    // StartResult, saying what happened when an interrupt that came too late cost the result.
+    void StartResultAfter();
     void CloseResult();
     void BindParameters(std::span<ParamBinding> params);
 
@@ -136,6 +187,7 @@ class OdbcStatement final : public Statement {
     bool has_results_ = false;
     std::atomic<bool> timed_out_{false};
     std::atomic<bool> cancelled_{false};
+    bool interrupted_late_ = false;
     std::chrono::milliseconds watchdog_after_{0};
 };
 

@@ -6,6 +6,7 @@
 
 #include "dataaccess/properties.h"
 #include "dataaccess/providers/odbc/odbc_cursor.h"
+#include "dataaccess/providers/odbc/odbc_seams.h"
 #include "dataaccess/providers/odbc/odbc_session.h"
 #include "dataaccess/providers/odbc/odbc_text.h"
 #include "dataaccess/providers/odbc/odbc_values.h"
@@ -403,13 +404,21 @@ Variant Decode(const OdbcStatement::ParamSlot& s) {
     }
 }
 
-// Registers a statement as executing for Session::Cancel while in scope.
+// Lists a call in the session's calls in progress while in scope, for interrupts. Leaving the list waits
+// for an interrupt under way (see odbc_session.h).
 class ExecutingScope {
   public:
-    ExecutingScope(SessionCore& core, SQLHSTMT stmt) : core_(core), stmt_(stmt) {
-        core_.executing.push_back(stmt);
+    ExecutingScope(SessionCore& core, SQLHSTMT stmt, std::atomic<bool>& cancelled)
+        : core_(core), stmt_(stmt) {
+        std::lock_guard guard(core_.calls_mutex);
+        core_.executing.push_back(ExecutingCall{stmt, &cancelled});
     }
-    ~ExecutingScope() { std::erase(core_.executing, stmt_); }
+    ~ExecutingScope() {
+        std::lock_guard guard(core_.calls_mutex);
+        std::erase_if(core_.executing, [this](const ExecutingCall& c) { return c.stmt == stmt_; });
+    }
+    ExecutingScope(const ExecutingScope&) = delete;
+    ExecutingScope& operator=(const ExecutingScope&) = delete;
 
   private:
     SessionCore& core_;
@@ -506,8 +515,43 @@ void OdbcStatement::BindParameters(std::span<ParamBinding> params) {
     }
 }
 
+template <class Call>
+SQLRETURN OdbcStatement::Interruptible(Call call) {
+    SQLRETURN rc;
+    {
+        ExecutingScope executing(*core_, stmt_.get(), cancelled_);
+        TimeoutGuard guard(core_, stmt_.get(), watchdog_after_, timed_out_);
+        rc = call();
+        seams::Reach(seams::Point::kCallReturned);
+    }
+    // An interrupt that reached the call as it returned interrupted nothing: the statement completed.
+    interrupted_late_ = Succeeded(rc) && (timed_out_ || cancelled_);
+    if (interrupted_late_) timed_out_ = cancelled_ = false;
+    return rc;
+}
+
+void OdbcStatement::StartResultAfter() {
+    if (!interrupted_late_) {
+        StartResult();
+        return;
+    }
+    try {
+        StartResult();
+    } catch (const ProviderError&) {
+        // A driver whose SQLCancel closes a finished statement's result (the SQLite3 driver) has done so.
+        core_->Fail(
+            {Diagnostic{hr::E_FAIL, std::string(kErrorSource),
+                        "The statement completed, but an interrupt that reached it as it ended closed "
+                        "its result.",
+                        0, "HY000"}},
+            executed_text_);
+    }
+}
+
 void OdbcStatement::Execute(std::span<ParamBinding> params) {
+    // Before the session lock: closing a long read joins its threads, which may wait for that lock.
     CloseResult();
+    std::lock_guard lock(core_->lock);
     SQLFreeStmt(stmt_.get(), SQL_RESET_PARAMS);
     slots_.clear();
     rows_affected_ = -1;
@@ -532,17 +576,14 @@ void OdbcStatement::Execute(std::span<ParamBinding> params) {
 
     timed_out_ = false;
     cancelled_ = false;
-    SQLRETURN rc;
-    {
-        ExecutingScope executing(*core_, stmt_.get());
-        TimeoutGuard guard(stmt_.get(), watchdog_after_, timed_out_);
-        rc = core_->traits.narrow_text ? SQLExecDirect(stmt_.get(), N(executed_text_), SQL_NTS)
-                                       : SQLExecDirectW(stmt_.get(), W(executed_text_w_), SQL_NTS);
-    }
+    SQLRETURN rc = Interruptible([&] {
+        return core_->traits.narrow_text ? SQLExecDirect(stmt_.get(), N(executed_text_), SQL_NTS)
+                                         : SQLExecDirectW(stmt_.get(), W(executed_text_w_), SQL_NTS);
+    });
     Checked(rc, "SQLExecDirect");
     core_->last_contact = std::chrono::steady_clock::now();
     has_results_ = true;
-    StartResult();
+    StartResultAfter();
 }
 
 void OdbcStatement::StartResult() {
@@ -562,19 +603,15 @@ Cursor* OdbcStatement::Result() { return cursor_.get(); }
 
 bool OdbcStatement::NextResult() {
     if (!has_results_) return false;
-    cursor_.reset();
-    SQLRETURN rc;
-    {
-        ExecutingScope executing(*core_, stmt_.get());
-        TimeoutGuard guard(stmt_.get(), watchdog_after_, timed_out_);
-        rc = SQLMoreResults(stmt_.get());
-    }
+    cursor_.reset();  // before the session lock, as in Execute
+    std::lock_guard lock(core_->lock);
+    SQLRETURN rc = Interruptible([&] { return SQLMoreResults(stmt_.get()); });
     if (Checked(rc, "SQLMoreResults") == SQL_NO_DATA) {
         has_results_ = false;
         rows_affected_ = -1;
         return false;
     }
-    StartResult();
+    StartResultAfter();
     return true;
 }
 
@@ -585,9 +622,6 @@ void OdbcStatement::FetchOutputParameters(std::span<ParamBinding> params) {
     }
 }
 
-void OdbcStatement::Cancel() {
-    cancelled_ = true;
-    SQLCancel(stmt_.get());
-}
+void OdbcStatement::Cancel() { core_->Interrupt(stmt_.get(), cancelled_); }
 
 }  // namespace korado::dataaccess::odbc

@@ -5,6 +5,8 @@
 #include <mutex>
 #include <thread>
 
+#include "dataaccess/providers/odbc/odbc_session.h"
+
 namespace korado::dataaccess::odbc {
 namespace {
 
@@ -17,16 +19,18 @@ class Watchdog {
         return watchdog;
     }
 
-    std::uint64_t Arm(SQLHSTMT statement, Clock::time_point deadline, std::atomic<bool>* fired) {
+    std::uint64_t Arm(const std::shared_ptr<SessionCore>& core, SQLHSTMT statement,
+                      Clock::time_point deadline, std::atomic<bool>* fired) {
         std::lock_guard lock(mutex_);
         if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
         std::uint64_t ticket = ++last_ticket_;
-        pending_.emplace(ticket, Entry{statement, deadline, fired});
+        pending_.emplace(ticket, Entry{core, statement, deadline, fired});
         wake_.notify_all();
         return ticket;
     }
 
-    // Holding the mutex while cancelling is what makes this wait for a cancel in progress.
+    // An interrupt already under way for this ticket goes on; the session ignores it once the call has
+    // left its list.
     void Disarm(std::uint64_t ticket) {
         std::lock_guard lock(mutex_);
         pending_.erase(ticket);
@@ -43,9 +47,11 @@ class Watchdog {
 
   private:
     struct Entry {
+        // Keeps the core (and so the connection KILL QUERY names) until the interrupt is done.
+        std::shared_ptr<SessionCore> core;
         SQLHSTMT statement;
         Clock::time_point deadline;
-        std::atomic<bool>* fired;
+        std::atomic<bool>* fired;  // valid while the call is in the session's list
     };
 
     void Run() {
@@ -64,10 +70,12 @@ class Watchdog {
                 wake_.wait_until(lock, deadline);
                 continue;
             }
-            Entry entry = next->second;
+            Entry entry = std::move(next->second);
             pending_.erase(next);
-            entry.fired->store(true);
-            SQLCancel(entry.statement);
+            lock.unlock();
+            entry.core->Interrupt(entry.statement, *entry.fired);
+            entry.core.reset();
+            lock.lock();
         }
     }
 
@@ -81,8 +89,9 @@ class Watchdog {
 
 }  // namespace
 
-TimeoutGuard::TimeoutGuard(SQLHSTMT statement, std::chrono::milliseconds after, std::atomic<bool>& fired) {
-    if (after.count() > 0) ticket_ = Watchdog::Instance().Arm(statement, Clock::now() + after, &fired);
+TimeoutGuard::TimeoutGuard(const std::shared_ptr<SessionCore>& core, SQLHSTMT statement,
+                           std::chrono::milliseconds after, std::atomic<bool>& fired) {
+    if (after.count() > 0) ticket_ = Watchdog::Instance().Arm(core, statement, Clock::now() + after, &fired);
 }
 
 TimeoutGuard::~TimeoutGuard() {

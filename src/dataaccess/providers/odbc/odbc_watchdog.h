@@ -2,10 +2,11 @@
 //
 // MariaDB Connector/ODBC refuses the attribute (01S02, "no timeout") and the SQLite3 ODBC driver accepts
 // and ignores it, yet the platform promises that a command past its CommandTimeout fails. A TimeoutGuard
-// around each executing call asks one background thread to SQLCancel the statement when the deadline
-// passes; ODBC defines SQLCancel from another thread as the way to interrupt a synchronous call, and the
-// interrupted call then fails with the driver's own text. The guard's destructor withdraws the request and
-// waits for a cancel in progress, so the statement handle is never cancelled after its call returned.
+// around each executing call asks one background thread to interrupt the call when the deadline passes,
+// through the session (SessionCore::Interrupt), which acts only on a call still inside the driver and
+// marks it timed out first. The watchdog's own mutex guards only its list of deadlines: an interrupt (on
+// MariaDB a connect and a KILL QUERY) runs outside it, so one slow interrupt does not hold back the
+// deadlines of other sessions.
 //
 // The thread starts with the first guard and ends with the process.
 #pragma once
@@ -15,13 +16,19 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 
 namespace korado::dataaccess::odbc {
 
+class SessionCore;
+
 class TimeoutGuard {
   public:
-    // No guard when `after` is zero or negative. `fired` is set (before SQLCancel) when the deadline passed.
-    TimeoutGuard(SQLHSTMT statement, std::chrono::milliseconds after, std::atomic<bool>& fired);
+    // No guard when `after` is zero or negative. `fired` is set when the deadline passed while the call
+    // was still in the driver, before it is interrupted. The guard must end before the call leaves the
+    // session's list of calls in progress.
+    TimeoutGuard(const std::shared_ptr<SessionCore>& core, SQLHSTMT statement,
+                 std::chrono::milliseconds after, std::atomic<bool>& fired);
     ~TimeoutGuard();
     TimeoutGuard(const TimeoutGuard&) = delete;
     TimeoutGuard& operator=(const TimeoutGuard&) = delete;
