@@ -19,7 +19,8 @@ namespace {
 
 constexpr std::string_view kClass = "clsBindVariables";
 
-// Output text buffers are offered to the provider at this many characters, whatever the host declared.
+// An output text shorter than this is padded to it, so that the provider has room to write its answer;
+// an empty one is offered at the size the variable holds, or at this size where it holds none (-1).
 constexpr std::int32_t kOutputTextSize = 255;
 
 ado::Command& RequireCommand(const Ref<ado::Command>& command) {
@@ -541,8 +542,10 @@ Ref<clsParameter> clsBindVariables::Add(const std::string& Name) {
 void clsBindVariables::AddParametersToCommand(Ref<ado::Command>& command, Ref<Collection>& ParamNames,
                                               std::string& SQL, const Variant& ForceDirectionIn) {
     Try({kClass, "AddParametersToCommand"}, [&] {
-        const bool force_in = ForceDirectionIn.IsMissing() ? false : CBool(ForceDirectionIn);
         if (!ParamNames) return;
+        const bool force_in = ForceDirectionIn.IsMissing() ? false : CBool(ForceDirectionIn);
+        // With no names nothing is prepared, rewritten or appended: the command is not even looked at.
+        if (ParamNames->Count() == 0) return;
         const Ref<Collection> names = ParamNames;
 
         // The last statement again with the same names: its markers go where the scan found them. Anything
@@ -693,9 +696,11 @@ void clsBindVariables::BindAgain(ado::Command& command, ado::Parameters& appende
 KORADO_HOT bool clsBindVariables::BindInPlace(ado::Command& command, const Ref<Collection>& ParamNames,
                                               std::string& SQL) {
     detail::BindingMemo* memo = m_Memo && !m_Memo->busy ? m_Memo.get() : nullptr;
+    // A platform whose parameters cannot tell their version (0) never shows them unchanged.
     if (!memo || !ParamNames || !m_Members || !memo->built_alone || !memo->all_input ||
-        memo->output_modes != clsParameter::OutputModesGiven() || !memo->Knows(*ParamNames, *m_Members) ||
-        !SameBytes(memo->sql, SQL) || command.Parameters()->Version() != memo->built_version)
+        memo->built_version == 0 || memo->output_modes != clsParameter::OutputModesGiven() ||
+        !memo->Knows(*ParamNames, *m_Members) || !SameBytes(memo->sql, SQL) ||
+        command.Parameters()->Version() != memo->built_version)
         return false;
     Try({kClass, "AddParametersToCommand"}, [&]() KORADO_HOT {
         const detail::MemoUse use(memo);

@@ -568,6 +568,14 @@ TEST_F(Binding, WithoutNamesNothingHappens) {
     Ref<Collection> none;
     bv_->AddParametersToCommand(cmd_, none, sql);
     EXPECT_EQ(sql, "select :A from t");
+    // No list: ForceDirectionIn is not even converted. An empty list: the command is not even looked at.
+    const std::pair<bool, Variant> cases[] = {{false, Variant::Null()}, {false, "abc"}, {true, Variant::Missing()}};
+    for (const auto& [empty_list, force] : cases) {
+        Ref<Collection> names = empty_list ? MakeRef<Collection>() : nullptr;
+        Ref<ado::Command> no_command;
+        bv_->AddParametersToCommand(no_command, names, sql, force);
+        EXPECT_EQ(sql, "select :A from t");
+    }
     EXPECT_TRUE(rec_->created.empty());
     EXPECT_EQ(rec_->parameters->Count(), 0);
     EXPECT_TRUE(errors_.Reports().empty());
@@ -857,6 +865,20 @@ TEST_F(Binding, AHandlerThatBindsAgainLeavesTheRunningBindingWhole) {
     EXPECT_EQ(Bind(sql, {"A", "N", "B"}), "?  ?  :B");
     EXPECT_EQ(errors_.Reports().back().routine, "AddParametersToCommand");
     errors_.OnReport(nullptr);
+}
+
+// A platform whose parameters cannot tell their version: a command bound before is never taken to hold
+// what binding appended, however the same statement was bound.
+TEST_F(Binding, ACommandWithoutAVersionIsAlwaysBoundAfresh) {
+    Var("A", "a");
+    for (int run = 0; run < 2; ++run) {
+        cmd_ = rec_ = MakeRef<RecordingCommand>();
+        ASSERT_EQ(Bind("x = :A", {"A"}), "x = ? ");
+    }
+    rec_->parameters->Delete(Variant(0));
+    std::string sql = "x = :A";
+    EXPECT_FALSE(bv_->BindInPlace(*rec_, MakeCollection({"A"}), sql));
+    EXPECT_EQ(sql, "x = :A");
 }
 
 TEST_F(Binding, LateBoundRewritesTheCallersText) {
