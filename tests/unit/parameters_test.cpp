@@ -14,6 +14,7 @@
 #include "korado/parameters/clsSubstVariables.h"
 #include "korado/platform/modGlobals.h"
 #include "korado/runtime/strings.h"
+#include "parameters/placeholders.h"
 #include "support/raises.h"
 #include "support/recording_platform.h"
 #include "support/support.h"
