@@ -1,13 +1,13 @@
-// Binding the same statement twice with the same bind variables: the second run reuses what the first
-// found (each name's variable, each placeholder's position) and must give exactly what a fresh scan gives.
+// Binding the same statement again with the same bind variables: what the first binding kept (each name's
+// variable, each placeholder's position, each parameter) must give exactly what a fresh binding gives.
 //
 // Input: the first byte picks up to three names (two bits each: how many bytes of the input each takes,
 // 0 to 3), the names' bytes follow, the rest is the SQL text. Neither needs to be valid UTF-8.
 //
-// Checked: both runs rewrite the text alike and append the same parameters (names, types, directions,
-// sizes, values) in the same order; the second run's command, bound again in place with other values, reads
-// as one bound anew with them; a third run on another copy of the text, after a variable was declared
-// again, still matches a run on a fresh collection.
+// Checked: two bindings on new commands rewrite the text alike and append the same parameters (names,
+// types, directions, sizes, values) in the same order; the second one's command, bound again in place with
+// other values, reads as one bound anew with them; a third run on another copy of the text, after a
+// variable was declared again, still matches a run on a fresh collection.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>

@@ -14,8 +14,8 @@
 #include <string_view>
 #include <vector>
 
-#include "korado/parameters/clsBindVariables.h"
 #include "korado/runtime/strings.h"
+#include "parameters/placeholders.h"
 
 namespace {
 

@@ -17,7 +17,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "korado/parameters/clsParameter.h"
 #include "korado/platform/adodb.h"
@@ -26,7 +25,7 @@
 namespace korado {
 
 namespace detail {
-struct BindingMemo;
+class BindingMemo;
 }
 
 class KORADO_EXPORT clsBindVariables : public Dispatch {
@@ -62,29 +61,10 @@ protected:
     const MemberTable* Members() const noexcept override;
 
 private:
-    // The variable entry `index` of a list of names stands for: as `memo` found it (when given) while the
-    // members are as they were then (a handler the binding reported to may have changed them since), else
-    // looked up by `entry`.
-    Ref<clsParameter> VariableOf(const detail::BindingMemo* memo, std::size_t index,
-                                 const Variant& entry) const;
-    // The same for a list the memo knows, by the name it holds for entry `index`.
-    Ref<clsParameter> VariableOf(const detail::BindingMemo& memo, std::size_t index) const;
-    // Binding of the statement `memo` recorded, with the same names, on a command without parameters (its
-    // collection `appended`), where every name stands exactly once. The memo notes the parameters made.
-    void BindAgain(ado::Command& command, ado::Parameters& appended, std::string& SQL,
-                   detail::BindingMemo& memo, bool force_in, bool& all_input) const;
-
     Ref<clsADO> m_ADO;
     Ref<Collection> m_Members;
-    // What the last AddParametersToCommand found for its names and text, for the next to reuse.
+    // What the last binding on a new command found for its names and text, for the statement run again.
     std::unique_ptr<detail::BindingMemo> m_Memo;
 };
-
-// The placeholder scan of AddParametersToCommand, on its own: rewrites every ":name" (exact letter case)
-// followed by the end of the text or a non-word character into "?" plus one blank per character of the
-// name, and returns the 1-based character positions of the colons, in text order. Word characters: ASCII
-// letters and digits, and characters with a code from 128 to 255 in the fixed single-byte code page
-// Windows-1252 (characters that code page lacks read as "?" and end a name).
-KORADO_EXPORT std::vector<std::size_t> RewritePlaceholders(std::string& SQL, std::string_view name);
 
 }  // namespace korado
