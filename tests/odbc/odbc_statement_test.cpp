@@ -729,20 +729,6 @@ TEST_P(OdbcTest, CancelInterruptsARunningStatement) {
     EXPECT_EQ(CLng(RunSql(session(), "SELECT 8").rows.at(0).at(0)), 8);
 }
 
-TEST_P(OdbcTest, WarningsAreKeptNotRaised) {
-    if (target().name != "pg") GTEST_SKIP() << "a warning on demand needs PostgreSQL's RAISE WARNING";
-    session().TakeWarnings();
-    RunSql(session(), "DO $$ BEGIN RAISE WARNING 'careful'; END $$");
-    std::vector<Diagnostic> warnings = session().TakeWarnings();
-    ASSERT_FALSE(warnings.empty());
-    EXPECT_EQ(warnings[0].sql_state, "01000");
-    EXPECT_NE(warnings[0].description.find("careful"), std::string::npos);
-    EXPECT_EQ(warnings[0].source, "Microsoft OLE DB Provider for ODBC Drivers");
-    EXPECT_TRUE(session().TakeWarnings().empty());
-}
-
-// ---- schema rowsets -------------------------------------------------------------------------------------
-
 std::size_t Index(const Cursor& cursor, std::string_view name) {
     const auto& columns = cursor.Columns();
     for (std::size_t i = 0; i < columns.size(); ++i)

@@ -1,5 +1,5 @@
 // The platform objects against the scripted provider: failures with given sources and native errors,
-// providers posing as others, results, warnings, output parameters, properties and schema rows.
+// results, warnings, output parameters, properties and schema rows.
 #include "dataaccess/providers/scripted/scripted_provider.h"
 
 #include <gtest/gtest.h>
@@ -64,39 +64,6 @@ TEST(ScriptedProvider, DrivesAFailingOpenWithItsSourceAndNativeErrors) {
     // The login from the string when the arguments are empty.
     EXPECT_EQ(oracle->opens().back().user, "scott");
     EXPECT_EQ(oracle->opens().back().password, "tiger");
-}
-
-TEST(ScriptedProvider, PosesAsTheOdbcBridgeAndPutsTheRealOneBack) {
-    ScriptedProvider::Identity id;
-    id.name = "MSDASQL";
-    id.versioned_name = "MSDASQL.1";
-    id.friendly_name = "Microsoft OLE DB Provider for ODBC Drivers";
-    id.error_source = "Microsoft OLE DB Provider for ODBC Drivers";
-    auto bridge = std::make_shared<ScriptedProvider>(id);
-    std::shared_ptr<Provider> before;
-    try {
-        before = FindProvider("MSDASQL");
-    } catch (const Error&) {
-    }
-    {
-        ScopedProvider registered(bridge);
-        bridge->FailOpen(
-            {{hr::E_FAIL, "", "[unixODBC][Driver Manager]Data source name not found", 0, "IM002"}});
-        Ref<ado::Connection> c = NewConnection();
-        // Without "Provider=" the platform means its ODBC bridge.
-        std::optional<Error> e = RaisedError([&] { c->Open("DSN=nosuch;UID=u"); });
-        ASSERT_TRUE(e);
-        EXPECT_EQ(e->Source(), "Microsoft OLE DB Provider for ODBC Drivers");
-        EXPECT_EQ(e->SQLState(), "IM002");
-        EXPECT_EQ(bridge->opens().at(0).connection_string.Get("DSN"), "nosuch");
-        EXPECT_EQ(CStr(c->Properties()->Item(Variant("Data Source"))->Value()), "nosuch");
-        EXPECT_EQ(FindProvider("MSDASQL.1").get(), bridge.get());
-    }
-    if (before) {
-        EXPECT_NE(FindProvider("MSDASQL").get(), bridge.get());
-    } else {
-        EXPECT_EQ(RaisedError([&] { FindProvider("MSDASQL"); })->Number(), ado::adErrProviderNotFound);
-    }
 }
 
 class Scripted : public ::testing::Test {
@@ -287,12 +254,6 @@ TEST_F(Scripted, AFetchFailureSurfacesWhereTheRowIsRead) {
     ASSERT_TRUE(e);
     EXPECT_EQ(e->NativeError(), 3113);
     EXPECT_EQ(client->State(), ado::adStateClosed);
-}
-
-TEST(ScriptedProvider, TheDefaultInstanceIsRegisteredAsScripted) {
-    std::shared_ptr<ScriptedProvider> shared = ScriptedProvider::Shared();
-    EXPECT_EQ(FindProvider("scripted").get(), shared.get());
-    EXPECT_EQ(FindProvider("Scripted.1").get(), shared.get());
 }
 
 }  // namespace
