@@ -184,8 +184,6 @@ TEST_F(SqliteRecordset, ForwardOnlyCursorStreamsAndRefusesToMoveBack) {
     EXPECT_EQ(rs->CursorType(), ado::adOpenForwardOnly);
     EXPECT_EQ(rs->LockType(), ado::adLockReadOnly);
     EXPECT_EQ(rs->RecordCount(), -1);
-    EXPECT_EQ(rs->CacheSize(), 1);
-    EXPECT_EQ(rs->PageSize(), 10);
     EXPECT_FALSE(rs->Supports(ado::adMovePrevious));
     EXPECT_FALSE(rs->Supports(ado::adUpdate));
     EXPECT_FALSE(rs->Bof());

@@ -77,42 +77,6 @@ class Scripted : public ::testing::Test {
     Ref<ado::Connection> c = NewConnection();
 };
 
-TEST_F(Scripted, ExecutionsAnswerByTextInSequenceAndOtherwise) {
-    provider->On("SELECT name, qty FROM stock",
-                 ScriptedExecution::Returns(ScriptedResult::Rows(
-                     {Column("NAME", ado::adVarWChar, 30), Column("QTY", ado::adNumeric, 19, 10, 0)},
-                     {{Variant("bolt"), Variant(12)}, {Variant("nut"), Variant::Null()}})));
-    provider->Then(ScriptedExecution::Returns(ScriptedResult::Action(3)));
-    provider->Then(ScriptedExecution::Fails(
-        {{hr::DB_E_ERRORSINCOMMAND, "", "ORA-00942: table or view does not exist", 942, "42S02"}}));
-
-    for (std::int32_t location : {ado::adUseServer, ado::adUseClient}) {
-        c->SetCursorLocation(location);
-        Ref<ado::Recordset> rs = c->Execute("  SELECT name, qty FROM stock ");
-        Ref<ado::Fields> f = rs->Fields();
-        EXPECT_EQ(f->At(0)->Name(), "NAME");
-        EXPECT_EQ(f->At(0)->DefinedSize(), 30);
-        EXPECT_EQ(f->At(1)->Type(), ado::adNumeric);
-        EXPECT_EQ(f->At(1)->Precision(), 10);
-        EXPECT_EQ(f->At(1)->Attributes() & ado::adFldUnknownUpdatable, ado::adFldUnknownUpdatable);
-        EXPECT_EQ(CStr(f->At(0)->Value()), "bolt");
-        rs->MoveNext();
-        EXPECT_TRUE(f->At(1)->Value().IsNull());
-    }
-    Variant affected;
-    c->Execute("UPDATE stock SET qty = 0", &affected);
-    EXPECT_EQ(CLng(affected), 3);
-    std::optional<Error> e = RaisedError([&] { c->Execute("SELECT * FROM gone"); });
-    ASSERT_TRUE(e);
-    EXPECT_EQ(e->Source(), "OraOLEDB");
-    EXPECT_EQ(e->NativeError(), 942);
-    EXPECT_EQ(c->Errors()->Count(), 1);
-    // Nothing left queued: the fallback, one action result.
-    EXPECT_EQ(c->Execute("COMMIT")->State(), ado::adStateClosed);
-    ASSERT_EQ(provider->executed().size(), 5u);
-    EXPECT_EQ(provider->executed()[2].text, "UPDATE stock SET qty = 0");
-}
-
 TEST_F(Scripted, WarningsAreAddedWithoutFailing) {
     ScriptedExecution e = ScriptedExecution::Returns(ScriptedResult::Action(1));
     e.warnings = {{0, "", "[Driver]String data, right truncated", 0, "01004"}};
@@ -208,28 +172,6 @@ TEST_F(Scripted, PropertiesTransactionsAndLiveness) {
     EXPECT_EQ(RaisedError([&] { other->Properties()->Item(Variant("Transaction DDL")); })->Number(),
               ado::adErrItemNotFound);
     EXPECT_EQ(other->Provider(), "Scripted.1");
-}
-
-TEST_F(Scripted, SchemaRowsFollowTheRestrictions) {
-    provider->SetSchema(ado::adSchemaTables,
-                        {{Variant::Null(), Variant("SCOTT"), Variant("EMP"), Variant("TABLE")},
-                         {Variant::Null(), Variant("SCOTT"), Variant("EMP_V"), Variant("VIEW")},
-                         {Variant::Null(), Variant("SYS"), Variant("DUAL"), Variant("SYSTEM TABLE")}});
-    EXPECT_EQ(c->OpenSchema(ado::adSchemaTables)->RecordCount(), 3);
-    Ref<ado::Recordset> views =
-        c->OpenSchema(ado::adSchemaTables, MakeArray(Variant(), "SCOTT", Variant(), "VIEW"));
-    ASSERT_EQ(views->RecordCount(), 1);
-    EXPECT_EQ(CStr(views->Fields()->Item(Variant("TABLE_NAME"))->Value()), "EMP_V");
-    EXPECT_TRUE(
-        views->Fields()->Item(Variant("TABLE_GUID"))->Value().IsNull());  // columns the row leaves out
-    EXPECT_EQ(RaisedError([&] { c->OpenSchema(ado::adSchemaColumns); })->Number(),
-              ado::adErrFeatureNotAvailable);
-    provider->FailSchema(ado::adSchemaColumns,
-                         {{hr::E_FAIL, "", "ORA-01031: insufficient privileges", 1031, ""}});
-    std::optional<Error> e = RaisedError([&] { c->OpenSchema(ado::adSchemaColumns); });
-    ASSERT_TRUE(e);
-    EXPECT_EQ(e->NativeError(), 1031);
-    EXPECT_EQ(c->Errors()->Item(Variant(0))->NativeError(), 1031);
 }
 
 TEST_F(Scripted, AFetchFailureSurfacesWhereTheRowIsRead) {
