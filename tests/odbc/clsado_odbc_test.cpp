@@ -100,8 +100,12 @@ TEST_P(ClsAdoOdbc, StatementFailuresGetTheirRowsWholeText) {
         std::int32_t number;
     };
     const std::map<std::string, Expected> by_target = {
-        {"pg", {"ERROR: relation \"ko_no_such_table\" does not exist;\nError while executing the query", Hr(0x80040E14)}},
-        {"maria", {"[ma-3.1.15][10.11.19-MariaDB-0+deb12u1]Table 'korado.ko_no_such_table' doesn't exist", Hr(0x80040E37)}},
+        {"pg",
+         {"ERROR: relation \"ko_no_such_table\" does not exist;\nError while executing the query",
+          Hr(0x80040E14)}},
+        {"maria",
+         {"[ma-3.1.15][10.11.19-MariaDB-0+deb12u1]Table 'korado.ko_no_such_table' doesn't exist",
+          Hr(0x80040E37)}},
         {"sqlite", {"[SQLite]no such table: ko_no_such_table (1)", Hr(0x80004005)}},
     };
     const Expected& x = by_target.at(GetParam());
@@ -135,13 +139,14 @@ TEST_P(ClsAdoOdbc, StatementFailuresGetTheirRowsWholeText) {
     cmd->Parameters()->Append(cmd->CreateParameter("p", ado::adIDispatch, ado::adParamInput, 0, Variant(1)));
     e = test::RaisedError([&] { cmd->Execute(); });
     test::ExpectError(e, Hr(0x80040E08), "Microsoft OLE DB Provider for ODBC Drivers");
-    diagnoses::ExecuteOutcome o = diagnoses::ExecuteFailure({e->Source(), e->Number(), e->Description(), 0}, 1, "", "");
+    diagnoses::ExecuteOutcome o =
+        diagnoses::ExecuteFailure({e->Source(), e->Number(), e->Description(), 0}, 1, "", "");
     EXPECT_EQ(o.kind, diagnoses::ExecuteOutcome::Raise);
     EXPECT_EQ(o.code, BindingInfoInvalid);
     EXPECT_EQ(o.text,
-              "There seems to be a mismatch between the parameter settings you are using and the way the parameters "
-              "are expected by the database. Please set the direction (In, Out, In/Out) and data type to match that "
-              "to what is expected in the database code." +
+              "There seems to be a mismatch between the parameter settings you are using and the way the "
+              "parameters are expected by the database. Please set the direction (In, Out, In/Out) and data "
+              "type to match that to what is expected in the database code." +
                   CRLF + CRLF + "Driver error: Binding information is invalid.");
 }
 
@@ -154,18 +159,19 @@ protected:
     void SetUp() override {
         if (!std::getenv("ODBCINI")) {
             if (test::ServersRequired()) FAIL() << "the ODBC configuration of scripts/services is missing";
-            GTEST_SKIP() << "no ODBC configuration (run scripts/services start; eval \"$(scripts/services env)\")";
+            GTEST_SKIP() << "no ODBC configuration (run scripts/services start; eval \"$(scripts/services "
+                            "env)\")";
         }
     }
 };
 
 std::string DriverManagerAdvice(const std::string& d) {
-    return "There was a problem connecting to a database through ODBC. This error may occur when the ODBC DSN "
-           "that you configured in the Control Panel is no longer working properly. The error message below was "
-           "received by the ODBC driver." +
+    return "There was a problem connecting to a database through ODBC. This error may occur when the ODBC "
+           "DSN that you configured in the Control Panel is no longer working properly. The error message "
+           "below was received by the ODBC driver." +
            CRLF + CRLF + "Advice" + CRLF +
-           "If this problem persists, recreate this ODBC DSN and try to connect again. Only proceed when the test "
-           "was successful." +
+           "If this problem persists, recreate this ODBC DSN and try to connect again. Only proceed when the "
+           "test was successful." +
            CRLF + CRLF + "Driver Error:" + CRLF + d + " (-2147467259)";
 }
 
@@ -174,26 +180,32 @@ std::string DriverManagerAdvice(const std::string& d) {
 TEST_F(ClsAdoOdbcConnect, RealFailuresGetTheirRowsWholeText) {
     const OdbcTarget& pg = GetOdbcTarget("pg");
     const OdbcTarget& maria = GetOdbcTarget("maria");
-    const std::string no_dsn = "[unixODBC][ODBC Driver Manager]Data source name not found and no default driver specified";
-    const std::string no_lib = "[unixODBC][ODBC Driver Manager]Can't open lib 'Korado No Such Driver' : file not found";
+    const std::string no_dsn =
+        "[unixODBC][ODBC Driver Manager]Data source name not found and no default driver specified";
+    const std::string no_lib =
+        "[unixODBC][ODBC Driver Manager]Can't open lib 'Korado No Such Driver' : file not found";
     const char* port = std::getenv("KORADO_PG_PORT");
-    const std::string pg_password = "connection to server at \"127.0.0.1\", port " + std::string(port ? port : "55433") +
-                                    " failed: FATAL:  password authentication failed for user \"" + pg.user + "\"";
-    const std::string maria_password = "Access denied for user '" + maria.user + "'@'127.0.0.1' (using password: YES)";
+    const std::string pg_password =
+        "connection to server at \"127.0.0.1\", port " + std::string(port ? port : "55433") +
+        " failed: FATAL:  password authentication failed for user \"" + pg.user + "\"";
+    const std::string maria_password =
+        "Access denied for user '" + maria.user + "'@'127.0.0.1' (using password: YES)";
     struct Case {
         const OdbcTarget* server;  // that must answer, or none
         std::string connection_string, login, description, sql_state;
         std::int32_t number, native;
     } cases[] = {
         {nullptr, "DSN=korado_no_such_dsn;", "", DriverManagerAdvice(no_dsn), "IM002", Hr(0x80004005), 0},
-        {nullptr, "DRIVER={Korado No Such Driver};SERVER=x", "", DriverManagerAdvice(no_lib), "01000", Hr(0x80004005), 0},
+        {nullptr, "DRIVER={Korado No Such Driver};SERVER=x", "", DriverManagerAdvice(no_lib), "01000",
+         Hr(0x80004005), 0},
         // No row of the table knows these servers: the driver's own text reaches the user.
         {&pg, "DSN=korado_pg;", pg.user + "/wrong", pg_password, "08001", Hr(0x80004005), 101},
-        {&maria, "DSN=korado_maria;", maria.user + "/wrong", "[ma-3.1.15]" + maria_password, "28000", Hr(0x80040E4D), 1045},
+        {&maria, "DSN=korado_maria;", maria.user + "/wrong", "[ma-3.1.15]" + maria_password, "28000",
+         Hr(0x80040E4D), 1045},
         // Ports nothing listens on: the servers' own ports stay untouched.
         {&pg, "DRIVER={PostgreSQL Unicode};SERVER=127.0.0.1;PORT=1;DATABASE=korado", "u/p",
-         "connection to server at \"127.0.0.1\", port 1 failed: Connection refused\n\tIs the server running on that host "
-         "and accepting TCP/IP connections?",
+         "connection to server at \"127.0.0.1\", port 1 failed: Connection refused\n\tIs the server running "
+         "on that host and accepting TCP/IP connections?",
          "08001", Hr(0x80004005), 101},
         {&maria, "DRIVER={MariaDB Unicode};SERVER=127.0.0.1;PORT=1;DATABASE=korado", "u/p",
          "[ma-3.1.15]Can't connect to server on '127.0.0.1' (115)", "HY000", Hr(0x80004005), 2002},

@@ -49,8 +49,8 @@ TEST_F(ConsolePostgresTest, SessionThroughTheCombinedLogin) {
     // The library splits the login, opens the DSN through the bridge and reports the user and the database
     // (scripts/services names it "korado"); the password stays out of all three.
     EXPECT_EQ(run.out, "Connected: user=" + pg().user + " dsn=korado connection=DSN=" + pg().dsn +
-                           "\none\n---\n  1\n\n1 row selected.\nPROVIDER is \"MSDASQL\"\nUSER is \"" + pg().user +
-                           "\"\n");
+                           "\none\n---\n  1\n\n1 row selected.\nPROVIDER is \"MSDASQL\"\nUSER is \"" +
+                           pg().user + "\"\n");
 }
 
 TEST_F(ConsolePostgresTest, FailuresAndExitStatus) {

@@ -675,7 +675,9 @@ TEST_P(OdbcTest, StatementFailuresCarryTheSqlAndTheDriversCodes) {
     } catch (const ProviderError& e) {
         EXPECT_EQ(e.SQLText(), sql);
         const Diagnostic& d = e.Records().front();
-        const std::string state = target().name == "pg" ? "42P01" : target().name == "maria" ? "42S02" : "HY000";
+        const std::string state = target().name == "pg"      ? "42P01"
+                                  : target().name == "maria" ? "42S02"
+                                                             : "HY000";
         EXPECT_EQ(d.sql_state, state);
         if (target().name == "maria") {
             EXPECT_EQ(d.native_error, 1146);  // ER_NO_SUCH_TABLE

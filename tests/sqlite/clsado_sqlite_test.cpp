@@ -52,7 +52,8 @@ TEST_F(SqliteSession, ConnectFailuresKeepThePlatformsOrTheEnginesText) {
     } cases[] = {
         {SqliteConnectionString(file), "file is not a database"},
         {SqliteConnectionString(missing) + ";Mode=Read", "unable to open database file (" + missing + ")"},
-        {"Provider=NoSuchProvider;Data Source=x", "Provider cannot be found. It may not be properly installed."},
+        {"Provider=NoSuchProvider;Data Source=x",
+         "Provider cannot be found. It may not be properly installed."},
     };
     for (const Case& c : cases) {
         Session s;
@@ -72,7 +73,8 @@ TEST_F(SqliteSession, StatementsWithBindVariablesAndTheirFailures) {
     Session s(true, korParamIn, korTypeOther);
     ASSERT_TRUE(s.Connect(SqliteConnectionString(file)).ok);
     // Statements that change no rows (DDL) count -1, as the platform reports them.
-    EXPECT_EQ(s.Execute("create table t (id integer primary key, name varchar(40), price numeric(10,2), d date)"), -1);
+    EXPECT_EQ(s.Execute("create table t (id integer primary key, name varchar(40), price numeric(10,2), d "
+                        "date)"), -1);
     auto vars = s.ado().BindVariables();
     vars->Add("id")->SetValue(1);
     auto name = vars->Add("name");
@@ -169,9 +171,9 @@ TEST_F(SqliteSession, OutputVariablesAreRefusedWithTheMessage) {
     EXPECT_EQ(out->Mode(), korParamIn);
     ASSERT_EQ(s.boxes().Shown().size(), 1u);
     EXPECT_EQ(s.boxes().Shown()[0].text,
-              "Output variables are not supported.\r\n\r\nYou may be able to use output variables when using a "
-              "different driver. There is also a possibility that your database does not support output variables "
-              "at all.");
+              "Output variables are not supported.\r\n\r\nYou may be able to use output variables when using "
+              "a different driver. There is also a possibility that your database does not support output "
+              "variables at all.");
     s.ado().SetDisplayAlerts(false);
     out->SetMode(mode);
     EXPECT_EQ(s.boxes().Shown().size(), 1u);

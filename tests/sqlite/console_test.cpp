@@ -314,7 +314,8 @@ TEST_F(ConsoleTest, ConnectionForms) {
     run = console_.Run({"scott/tiger@no_such_dsn", "-c", "whenever sqlerror exit", "-c", "select 1"});
     EXPECT_EQ(run.exit_status, 1) << run.Transcript();
     EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err.rfind("Error 0x80040006 (korADO): There was a problem connecting to a database through ODBC.", 0),
+    EXPECT_EQ(run.err.rfind(
+                  "Error 0x80040006 (korADO): There was a problem connecting to a database through ODBC.", 0),
               0u)
         << run.err;
     EXPECT_NE(run.err.find("Data source name not found"), std::string::npos) << run.err;

@@ -48,11 +48,17 @@ TEST(ConnectionObjectScripted, ConnectFailuresOfOtherProvidersReachTheirDiagnosi
         Diagnostic failure;
     } cases[] = {
         {"OraOLEDB.Oracle", "OraOLEDB", {kFail, "OraOLEDB", "ORA-12154: TNS:could not resolve", 12154, ""}},
-        {"MSDAORA", "Microsoft OLE DB Provider for Oracle", {kFail, "", "ORA-01017: invalid username", 1017, ""}},
-        {"MSDASQL", "Microsoft OLE DB Provider for ODBC Drivers",
+        {"MSDAORA",
+         "Microsoft OLE DB Provider for Oracle",
+         {kFail, "", "ORA-01017: invalid username", 1017, ""}},
+        {"MSDASQL",
+         "Microsoft OLE DB Provider for ODBC Drivers",
          {kFail, "", "[Oracle][ODBC][Ora]ORA-12154: TNS:could not resolve", 0, "HY000"}},
-        {"SQLOLEDB", "Microsoft OLE DB Provider for SQL Server", {kFail, "", "Login failed for user 'sa'.", 18456, ""}},
-        {"Microsoft.Jet.OLEDB.4.0", "Microsoft JET Database Engine",
+        {"SQLOLEDB",
+         "Microsoft OLE DB Provider for SQL Server",
+         {kFail, "", "Login failed for user 'sa'.", 18456, ""}},
+        {"Microsoft.Jet.OLEDB.4.0",
+         "Microsoft JET Database Engine",
          {kFail, "", "Not a valid password.", Hr(0xF893F893), ""}},
         {"ASAProv", "ASA OLEDB", {kFail, "", "Database server not found", -100, ""}},
     };
@@ -61,11 +67,12 @@ TEST(ConnectionObjectScripted, ConnectFailuresOfOtherProvidersReachTheirDiagnosi
         p->FailOpen({c.failure});
         ScopedProvider scoped(p);
         Session s;
-        Error e = FailedConnect(s, std::string("Provider=") + c.name + ";Data Source=orcl", "scott/tiger@orcl");
+        Error e =
+            FailedConnect(s, std::string("Provider=") + c.name + ";Data Source=orcl", "scott/tiger@orcl");
         EXPECT_EQ(e.Number(), ConnectionError) << c.name;
         EXPECT_EQ(e.Source(), "korADO");
-        EXPECT_EQ(e.Description(), diagnoses::ConnectFailure({c.source, c.failure.number, c.failure.description,
-                                                              c.failure.native_error}))
+        EXPECT_EQ(e.Description(), diagnoses::ConnectFailure({c.source, c.failure.number,
+                                                              c.failure.description, c.failure.native_error}))
             << c.name;
         // The combined login was split before the open: user and password reached the provider.
         ASSERT_EQ(p->opens().size(), 1u);
@@ -153,8 +160,8 @@ TEST(ConnectionObjectScripted, MissingPlatformPiecesHaveTheirOwnCodes) {
         Error e = FailedConnect(s, "Provider=SQLite;Data Source=:memory:");
         EXPECT_EQ(e.Number(), ADODBError);
         EXPECT_EQ(e.Description(),
-                  "Could not use ADO. Possible corruption or misconfiguration of MS MDAC. Please obtain the latest "
-                  "version at " +
+                  "Could not use ADO. Possible corruption or misconfiguration of MS MDAC. Please obtain the "
+                  "latest version at " +
                       std::string(diagnoses::DriverDownloadLocation()));
     }
     test::ErrorCapture errors;
@@ -164,9 +171,10 @@ TEST(ConnectionObjectScripted, MissingPlatformPiecesHaveTheirOwnCodes) {
                                    []() -> Ref<Dispatch> { throw Error(hr::ERROR_PROC_NOT_FOUND, "x", "proc"); });
         Error e = test::RaisedError([&] { ado->Constructor(nullptr, false, 5, 2, 3, 1, 1); }).value();
         EXPECT_EQ(e.Number(), NewADOConnectionError);
-        EXPECT_EQ(e.Description(),
-                  "Could not make a new ADO connection. Please check the MDAC installation. The problem could also "
-                  "occur if there is no available memory anymore.");
+        EXPECT_EQ(
+            e.Description(),
+            "Could not make a new ADO connection. Please check the MDAC installation. The problem could also "
+            "occur if there is no available memory anymore.");
         // None of the arguments was stored.
         EXPECT_EQ(ado->DefaultParameterMode(), 0);
         EXPECT_TRUE(ado->AllowTransactions());
@@ -344,11 +352,13 @@ TEST(ConnectionObjectScripted, StatementFailuresOfOtherProviders) {
 
     Error e = test::RaisedError([&] { s.Execute("begin p(:n); end;", {"n"}); }).value();
     EXPECT_EQ(e.Number(), ORA_06512);
-    EXPECT_EQ(e.Description(),
-              diagnoses::ExecuteFailure({"OraOLEDB", kFail, "ORA-06502\nORA-06512: at line 1", 0}, 1, "", "").text);
+    EXPECT_EQ(
+        e.Description(),
+        diagnoses::ExecuteFailure({"OraOLEDB", kFail, "ORA-06502\nORA-06512: at line 1", 0}, 1, "", "").text);
     e = test::RaisedError([&] { s.Execute("insert into t values 1"); }).value();
     EXPECT_EQ(e.Number(), ExecuteSQLError);
-    EXPECT_EQ(e.Description(), "Bracket missing in values clause.\r\n\r\nDriver error: ORA-03001: unimplemented feature");
+    EXPECT_EQ(e.Description(),
+              "Bracket missing in values clause.\r\n\r\nDriver error: ORA-03001: unimplemented feature");
     // Without parameters any other failure is ExecuteSQLError with the driver's text.
     e = test::RaisedError([&] { s.Execute("select x"); }).value();
     EXPECT_EQ(e.Number(), ExecuteSQLError);
@@ -370,7 +380,8 @@ TEST(ConnectionObjectScripted, StatementFailuresOfOtherProviders) {
 
     auto sql_server = Pose("SQLOLEDB", "SQLOLEDB.1", "Microsoft OLE DB Provider for SQL Server");
     sql_server->Otherwise(ScriptedExecution::Fails(
-        {{Hr(0x80040E14), "", "Cannot insert explicit value for identity column when IDENTITY_INSERT is set to OFF.", 544, ""}}));
+        {{Hr(0x80040E14), "", "Cannot insert explicit value for identity column when IDENTITY_INSERT is set "
+                              "to OFF.", 544, ""}}));
     ScopedProvider scoped2(sql_server);
     Session s2;
     ASSERT_TRUE(s2.Connect("Provider=SQLOLEDB").ok);

@@ -30,54 +30,56 @@ std::string ServerNotFound(const std::string& d) {
 }
 const std::string kJetLogin =
     "The username, password or database name was incorrect." + CRLF + CRLF +
-    "When you chose the ADOConnection from the history list, make sure you typed the correct password or leave the "
-    "password field blank. If you just finished configuring a new ADO ADOConnection, make sure you check the "
-    "\"Allow saving password\" checkbox in the ADOConnection Tab." +
+    "When you chose the ADOConnection from the history list, make sure you typed the correct password or "
+    "leave the password field blank. If you just finished configuring a new ADO ADOConnection, make sure you "
+    "check the \"Allow saving password\" checkbox in the ADOConnection Tab." +
     CRLF +
-    "Also, please use the \"Test ADOConnection\" button on the ADOConnection Tab on the Data Link window to test "
-    "the ADOConnection details.";
+    "Also, please use the \"Test ADOConnection\" button on the ADOConnection Tab on the Data Link window to "
+    "test the ADOConnection details.";
 const std::string kOra12154 =
-    "Tabulon Universal could not connect to your Oracle database. This error indicates that the service (or TNS "
-    "alias) specified when trying to connect does not exist." +
+    "Tabulon Universal could not connect to your Oracle database. This error indicates that the service (or "
+    "TNS alias) specified when trying to connect does not exist." +
     CRLF + CRLF + "Advice:" + CRLF +
     "Check which aliases (TNS names) are defined on your workstation. You can find the defined names in the "
     "tnsnames.ora file. Use an alias defined in this file or create a new database alias";
 const std::string kOra12500 =
-    "Tabulon Universal could not connect to your Oracle database. There is a problem with the Oracle database. "
-    "Contact your Database Administrator quoting ORA-12500.";
+    "Tabulon Universal could not connect to your Oracle database. There is a problem with the Oracle "
+    "database. Contact your Database Administrator quoting ORA-12500.";
 std::string Ora12514(const std::string& d) {
-    return "Tabulon Universal could not connect to your Oracle database. The database listener could not connect "
-           "to the database." +
+    return "Tabulon Universal could not connect to your Oracle database. The database listener could not "
+           "connect to the database." +
            CRLF + CRLF + "Driver Error Message:" + CRLF + d + CRLF + CRLF +
-           "This can be an temporary condition. Wait a moment and try again. If you keep getting this error, please "
-           "inspect your listener setup or consult your DBA.";
+           "This can be an temporary condition. Wait a moment and try again. If you keep getting this error, "
+           "please inspect your listener setup or consult your DBA.";
 }
 std::string Ora12545(const std::string& d) {
-    return "Tabulon Universal could not connect to your Oracle database. The driver could not find the database." +
+    return "Tabulon Universal could not connect to your Oracle database. The driver could not find the "
+           "database." +
            CRLF + CRLF + "Driver Error Message:" + CRLF + d + CRLF + CRLF +
-           "Ensure you can use tnsping <<databasename>> to access the database. You may also want to check whether "
-           "you can ping the host. Inspect the tnsnames.ora file to find the ip address of the host.";
+           "Ensure you can use tnsping <<databasename>> to access the database. You may also want to check "
+           "whether you can ping the host. Inspect the tnsnames.ora file to find the ip address of the host.";
 }
 std::string Ora12560(const std::string& d) {
-    return "Tabulon Universal could not connect to your Oracle database. The Oracle Client does not know which "
-           "instance of Oracle to connect to or what TNS alias to use." +
+    return "Tabulon Universal could not connect to your Oracle database. The Oracle Client does not know "
+           "which instance of Oracle to connect to or what TNS alias to use." +
            CRLF + CRLF + "Driver Error Message:" + CRLF + d + CRLF + CRLF +
-           "Ensure you can use tnsping <<databasename>> to access the database. If you run the database on the same "
-           "machine try setting the ORACLE_SID environment variable. Also check whether your database was in fact "
-           "started up. If the machine on which your database is installed has a dynamically allocated IP address, "
-           "see whether the ip address used in te tnsnames.ora file is the same with the current IP of the server. "
-           "Use the machine name instead.";
+           "Ensure you can use tnsping <<databasename>> to access the database. If you run the database on "
+           "the same machine try setting the ORACLE_SID environment variable. Also check whether your "
+           "database was in fact started up. If the machine on which your database is installed has a "
+           "dynamically allocated IP address, see whether the ip address used in te tnsnames.ora file is the "
+           "same with the current IP of the server. Use the machine name instead.";
 }
 const std::string kAdvice1005 = "Enter a user name and password";
 const std::string kAdvice1017 = "Please enter the correct user name and password";
 const std::string kAdvice1033 =
-    "Please wait for the database to become available. You may want to check with your DBA when you keep getting "
-    "this message.";
+    "Please wait for the database to become available. You may want to check with your DBA when you keep "
+    "getting this message.";
 const std::string kAdvice1034 =
     "The database you are trying to connect to has not been started yet. Ask your DBA to start the database.";
 
 TEST(ConnectDiagnosis, EveryRowWithItsWholeText) {
-    const std::string dm = "[unixODBC][ODBC Driver Manager]Data source name not found and no default driver specified";
+    const std::string dm =
+        "[unixODBC][ODBC Driver Manager]Data source name not found and no default driver specified";
     const std::string ss = "[Microsoft][ODBC Driver 18 for SQL Server]Login timeout expired";
     const std::string asa = "[Sybase][ODBC Driver][Adaptive Server Anywhere]Database server not found";
     const std::string excel = "[Microsoft][ODBC Excel Driver] Could not decrypt file.";
@@ -100,29 +102,30 @@ TEST(ConnectDiagnosis, EveryRowWithItsWholeText) {
         // Sources compare whole and case-sensitively.
         {"microsoft jet database engine", kFail, "D", Hr(0x80040E4D), "D"},
         {kSqlServer, kFail, "D", 17,
-         "Could not connect to the database. Your database appears to be unavailable." + CRLF + CRLF + "Advice:" +
-             CRLF +
-             "If this problem persists please recreate the ADO connection. Only proceed when the connection test is "
-             "successful." +
+         "Could not connect to the database. Your database appears to be unavailable." + CRLF + CRLF +
+             "Advice:" + CRLF +
+             "If this problem persists please recreate the ADO connection. Only proceed when the connection "
+             "test is successful." +
              CRLF + CRLF + "Database error message: D"},
         {kSqlServer, kFail, "D", 18456,
          "Could not connect to the database." + CRLF + CRLF + "Advice:" + CRLF +
              "Check the username and password and try it again" + CRLF + CRLF + "Database error message: D"},
         {kSqlServer, kFail, "D", 4060, "D"},
         {kOdbc, kFail, dm, 0,
-         "There was a problem connecting to a database through ODBC. This error may occur when the ODBC DSN that "
-         "you configured in the Control Panel is no longer working properly. The error message below was received "
-         "by the ODBC driver." +
+         "There was a problem connecting to a database through ODBC. This error may occur when the ODBC DSN "
+         "that you configured in the Control Panel is no longer working properly. The error message below "
+         "was received by the ODBC driver." +
              CRLF + CRLF + "Advice" + CRLF +
-             "If this problem persists, recreate this ODBC DSN and try to connect again. Only proceed when the test "
-             "was successful." +
+             "If this problem persists, recreate this ODBC DSN and try to connect again. Only proceed when "
+             "the test was successful." +
              CRLF + CRLF + "Driver Error:" + CRLF + dm + " (-2147467259)"},
         {kOdbc, Hr(0x80040E4D), dm, 0, dm},
         {kOdbc, kFail, ss, 0,
-         "There was a problem connecting to your SQL Server database through ODBC. The error message below was "
-         "received by the ODBC driver." +
+         "There was a problem connecting to your SQL Server database through ODBC. The error message below "
+         "was received by the ODBC driver." +
              CRLF + CRLF + "Advice" + CRLF +
-             "If this problem persists, recreate this ADO connection. Only proceed when the test was successful." +
+             "If this problem persists, recreate this ADO connection. Only proceed when the test was "
+             "successful." +
              CRLF + CRLF + "Driver Error:" + CRLF + ss + " (-2147467259)"},
         {kOdbc, Hr(0x80040E4D), ss, 0, ss},
         {kOdbc, kFail, asa, -100, ServerNotFound(asa)},
@@ -130,20 +133,20 @@ TEST(ConnectDiagnosis, EveryRowWithItsWholeText) {
         {kOdbc, kFail, asa, 7, asa},
         {kOdbc, kFail, "[x]Operation was canceled", 0,
          "The error message below was received by the ODBC driver." + CRLF + CRLF + "Advice" + CRLF +
-             "Usually this is an indication that there is something wrong with the ODBC connection string. Please "
-             "configure a new connection and try again. Only proceed when the test was successful in the connection "
-             "dialogs." +
+             "Usually this is an indication that there is something wrong with the ODBC connection string. "
+             "Please configure a new connection and try again. Only proceed when the test was successful in "
+             "the connection dialogs." +
              CRLF + CRLF + "Driver Error:" + CRLF + "[x]Operation was canceled (-2147467259)"},
         {kOdbc, kFail, excel, 0,
          "Unable to make a connection to the encrypted workbook." + CRLF + CRLF + "Advice:" + CRLF +
-             "Remove the password for the workbook or open it in Excel before connecting to it." + CRLF + CRLF +
-             "Driver Error:" + CRLF + excel},
+             "Remove the password for the workbook or open it in Excel before connecting to it." + CRLF +
+             CRLF + "Driver Error:" + CRLF + excel},
         {kOdbc, kFail, "could not decrypt", 0, "could not decrypt"},
         {kOdbc, Hr(0x8000FFFF), "Catastrophic failure", 0,
          "ODBC Error occurred" + CRLF + CRLF + "Advice:" + CRLF +
-             "This problem seems to occur when connecting to MySQL through MyODBC. This is likely the cause of an "
-             "incompatible authentication protocol in mySQL's ODBC version 3.51 and can be worked around by using "
-             "ODBC v 2.50.5. Download it from " +
+             "This problem seems to occur when connecting to MySQL through MyODBC. This is likely the cause "
+             "of an incompatible authentication protocol in mySQL's ODBC version 3.51 and can be worked "
+             "around by using ODBC v 2.50.5. Download it from " +
              std::string(DriverDownloadLocation()) + CRLF + CRLF + "Driver Error:" + CRLF +
              "-2147418113:Catastrophic failure"},
         {kOdbc, Hr(0x8000FFFF), "catastrophic failure", 0, "catastrophic failure"},
@@ -156,12 +159,12 @@ TEST(ConnectDiagnosis, EveryRowWithItsWholeText) {
         {kOdbc, kFail, "[MariaDB]Access denied for user 'k'", 0, "[MariaDB]Access denied for user 'k'"},
         // First match wins, and "contains" ignores letter case.
         {kOdbc, kFail, "[odbc driver manager] SQL Server down", 0,
-         "There was a problem connecting to a database through ODBC. This error may occur when the ODBC DSN that "
-         "you configured in the Control Panel is no longer working properly. The error message below was received "
-         "by the ODBC driver." +
+         "There was a problem connecting to a database through ODBC. This error may occur when the ODBC DSN "
+         "that you configured in the Control Panel is no longer working properly. The error message below "
+         "was received by the ODBC driver." +
              CRLF + CRLF + "Advice" + CRLF +
-             "If this problem persists, recreate this ODBC DSN and try to connect again. Only proceed when the test "
-             "was successful." +
+             "If this problem persists, recreate this ODBC DSN and try to connect again. Only proceed when "
+             "the test was successful." +
              CRLF + CRLF + "Driver Error:" + CRLF + "[odbc driver manager] SQL Server down (-2147467259)"},
         {"Some other provider", kFail, "D", 1017, "D"},
     };
@@ -196,18 +199,22 @@ TEST(ConnectDiagnosis, EveryRowWithItsWholeText) {
 
 TEST(ExecuteDiagnosis, EveryRowWithItsWholeText) {
     const std::string conversion1 =
-        "A data conversion error occurred. This may happen when your parameters are not of the correct type or if "
-        "your parameters have the wrong direction (In,Out,In/Out). It could also be due a programming mistake in "
-        "the SQL code. Please check the parameter settings first and make them match with the database code." +
-        CRLF + CRLF + "Driver error: ORA-06502: PL/SQL: numeric or value error: character to number conversion error";
+        "A data conversion error occurred. This may happen when your parameters are not of the correct type "
+        "or if your parameters have the wrong direction (In,Out,In/Out). It could also be due a programming "
+        "mistake in the SQL code. Please check the parameter settings first and make them match with the "
+        "database code." +
+        CRLF + CRLF +
+        "Driver error: ORA-06502: PL/SQL: numeric or value error: character to number conversion error";
     const std::string conversion2 =
-        "A data conversion error occurred. This may happen when your parameters are not of the correct type. It "
-        "could also be due a programming mistake in the SQL code. Please check the parameter data types first." +
-        CRLF + CRLF + "Driver error: ORA-06502: PL/SQL: numeric or value error: character to number conversion error";
+        "A data conversion error occurred. This may happen when your parameters are not of the correct type. "
+        "It could also be due a programming mistake in the SQL code. Please check the parameter data types "
+        "first." +
+        CRLF + CRLF + "Driver error: ORA-06502: PL/SQL: numeric or value error: character to number "
+                      "conversion error";
     auto mismatch = [](const std::string& d) {
         return "There seems to be a mismatch between the parameter settings you are using and the way the "
-               "parameters are expected by the database. Please set the direction (In, Out, In/Out) and data type "
-               "to match that to what is expected in the database code." +
+               "parameters are expected by the database. Please set the direction (In, Out, In/Out) and data "
+               "type to match that to what is expected in the database code." +
                CRLF + CRLF + "Driver error: " + d;
     };
     constexpr auto R = ExecuteOutcome::Raise;
@@ -235,40 +242,45 @@ TEST(ExecuteDiagnosis, EveryRowWithItsWholeText) {
     }
     const std::string odbc_bind = "[x] binding information is invalid";
     rows.insert(rows.end(), {
-        {kOdbc, kFail, "[x] ORA-06512", 1, "", "", R, ORA_06512, conversion2},
-        {"microsoft ole db provider for odbc drivers", kFail, odbc_bind, 1, "", "", R, BindingInfoInvalid,
-         mismatch(odbc_bind)},
-        {kOdbc, kFail, "[unixODBC][PostgreSQL]syntax error", 1, "", "", P, ODBCException,
-         "[unixODBC][PostgreSQL]syntax error"},
-        {"OraOLEDB", kFail, "ORA-06512", 1, "", "", R, ORA_06512, conversion1},
-        {"oraoledb", kFail, "other", 1, "", "", P, ODBCException, "other"},
-        {"SQLite", Hr(0x80040E14), "near \"x\": syntax error", 3, "", "", P, GeneralException,
-         "near \"x\": syntax error"},
-    });
+                                {kOdbc, kFail, "[x] ORA-06512", 1, "", "", R, ORA_06512, conversion2},
+                                {"microsoft ole db provider for odbc drivers", kFail, odbc_bind, 1, "", "", R,
+                                 BindingInfoInvalid, mismatch(odbc_bind)},
+                                {kOdbc, kFail, "[unixODBC][PostgreSQL]syntax error", 1, "", "", P,
+                                 ODBCException, "[unixODBC][PostgreSQL]syntax error"},
+                                {"OraOLEDB", kFail, "ORA-06512", 1, "", "", R, ORA_06512, conversion1},
+                                {"oraoledb", kFail, "other", 1, "", "", P, ODBCException, "other"},
+                                {"SQLite", Hr(0x80040E14), "near \"x\": syntax error", 3, "", "", P,
+                                 GeneralException, "near \"x\": syntax error"},
+                            });
     // Without parameters: ORA-06512 is not translated.
     const std::string ora3001 = "ORA-03001: unimplemented feature";
-    rows.insert(rows.end(), {
-        {"Provider", kFail, "ORA-06512: x", 0, "", "", R, ExecuteSQLError, "ORA-06512: x"},
-        {"OraOLEDB", kFail, ora3001, 0, "insert into t VALUES 1, 2", "", R, ExecuteSQLError,
-         "Bracket missing in values clause." + CRLF + CRLF + "Driver error: " + ora3001},
-        // A bracket before "values" does not count; one after it does.
-        {"x", kFail, ora3001, 0, "insert into t(a) values 1", "", R, ExecuteSQLError,
-         "Bracket missing in values clause." + CRLF + CRLF + "Driver error: " + ora3001},
-        {"OraOLEDB", kFail, ora3001, 0, "insert into t values (1)", "", P, ODBCException, ora3001},
-        {"OraOLEDB", kFail, ora3001, 0, "select 1 from dual", "", P, ODBCException, ora3001},
-        {kSqlServer, Hr(0x80040E14), "IDENTITY_INSERT is set to OFF", 0, "", "", R, IdentityInsertOff,
-         "IDENTITY_INSERT is set to OFF"},
-        {kSqlServer, kFail, "other", 0, "", "", P, ODBCException, "other"},
-        {"SQLite", Hr(0x80040E37), "no such table: t", 0, "", "", R, ExecuteSQLError, "no such table: t"},
-    });
-    for (std::string s : {kOdbc, kJet}) {
-        rows.insert(rows.end(), {
-            {s, Hr(0x80040E09), "denied", 0, "select * from a", "DSN=csv;Extensions=txt,text", R, ExecuteSQLError,
-             "For text databases, table names (=file names) should be ended with .txt or #txt." + CRLF + CRLF +
-                 "Driver Error=denied"},
-            {s, Hr(0x80040E09), "denied", 0, "select * from a", "DSN=pg", R, ExecuteSQLError, "denied"},
-            {s, Hr(0x80040E37), "no table", 0, "select * from a", "Text", R, ExecuteSQLError, "no table"},
+    rows.insert(
+        rows.end(),
+        {
+            {"Provider", kFail, "ORA-06512: x", 0, "", "", R, ExecuteSQLError, "ORA-06512: x"},
+            {"OraOLEDB", kFail, ora3001, 0, "insert into t VALUES 1, 2", "", R, ExecuteSQLError,
+             "Bracket missing in values clause." + CRLF + CRLF + "Driver error: " + ora3001},
+            // A bracket before "values" does not count; one after it does.
+            {"x", kFail, ora3001, 0, "insert into t(a) values 1", "", R, ExecuteSQLError,
+             "Bracket missing in values clause." + CRLF + CRLF + "Driver error: " + ora3001},
+            {"OraOLEDB", kFail, ora3001, 0, "insert into t values (1)", "", P, ODBCException, ora3001},
+            {"OraOLEDB", kFail, ora3001, 0, "select 1 from dual", "", P, ODBCException, ora3001},
+            {kSqlServer, Hr(0x80040E14), "IDENTITY_INSERT is set to OFF", 0, "", "", R, IdentityInsertOff,
+             "IDENTITY_INSERT is set to OFF"},
+            {kSqlServer, kFail, "other", 0, "", "", P, ODBCException, "other"},
+            {"SQLite", Hr(0x80040E37), "no such table: t", 0, "", "", R, ExecuteSQLError, "no such table: t"},
         });
+    for (std::string s : {kOdbc, kJet}) {
+        rows.insert(
+            rows.end(),
+            {
+                {s, Hr(0x80040E09), "denied", 0, "select * from a", "DSN=csv;Extensions=txt,text", R,
+                 ExecuteSQLError,
+                 "For text databases, table names (=file names) should be ended with .txt or #txt." + CRLF +
+                     CRLF + "Driver Error=denied"},
+                {s, Hr(0x80040E09), "denied", 0, "select * from a", "DSN=pg", R, ExecuteSQLError, "denied"},
+                {s, Hr(0x80040E37), "no table", 0, "select * from a", "Text", R, ExecuteSQLError, "no table"},
+            });
     }
     for (const Row& r : rows) {
         ExecuteOutcome o = ExecuteFailure({r.source, r.number, r.d, 0}, r.params, r.sql, r.ext);

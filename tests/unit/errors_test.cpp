@@ -7,6 +7,7 @@
 
 #include "companions/clsError.h"
 #include "companions/clsFileSystem.h"
+#include "dataaccess/providers/scripted/scripted_provider.h"
 #include "korado/errors/clsADOError.h"
 #include "korado/errors/clsErrorHandler.h"
 #include "korado/errors/modErrorHandler.h"
@@ -14,7 +15,6 @@
 #include "korado/platform/modGlobals.h"
 #include "korado/runtime/collection.h"
 #include "korado/runtime/registry.h"
-#include "dataaccess/providers/scripted/scripted_provider.h"
 #include "support/raises.h"
 #include "support/session.h"
 #include "support/support.h"
@@ -93,18 +93,20 @@ TEST(ADOError, LastErrorMembersReadTheConnectionsErrors) {
     auto Pose = [](const char* versioned) {
         const char* source = "Microsoft OLE DB Provider for ODBC Drivers";
         auto p = std::make_shared<dataaccess::scripted::ScriptedProvider>(
-            dataaccess::scripted::ScriptedProvider::Identity{"Posed", versioned, source, source, "x.so", "1"});
-        p->On("select x", ScriptedExecution::Fails({{Hr(0x80040E37), "", "[unixODBC][PostgreSQL]relation x", 0, ""},
-                                                    {Hr(0x80004005), "", "second", 0, ""}}));
-        p->On("update y", ScriptedExecution::Fails({{Hr(0x80004005), "",
-                                                     "MULTIPLE-STEP operation generated errors. Check each status "
-                                                     "value.",
-                                                     0, ""}}));
+            dataaccess::scripted::ScriptedProvider::Identity{"Posed", versioned, source, source, "x.so",
+                                                             "1"});
+        p->On("select x",
+              ScriptedExecution::Fails({{Hr(0x80040E37), "", "[unixODBC][PostgreSQL]relation x", 0, ""},
+                                        {Hr(0x80004005), "", "second", 0, ""}}));
+        p->On("update y",
+              ScriptedExecution::Fails({{Hr(0x80004005), "",
+                                         "MULTIPLE-STEP operation generated errors. Check each status value.",
+                                         0, ""}}));
         return p;
     };
     // Only the ODBC bridge's texts are cleaned, whatever the letter case of its name.
-    for (auto [versioned, text] : {std::pair{"msdasql.1", "relation x"},
-                                   std::pair{"Posed.1", "[unixODBC][PostgreSQL]relation x"}}) {
+    for (auto [versioned, text] :
+         {std::pair{"msdasql.1", "relation x"}, std::pair{"Posed.1", "[unixODBC][PostgreSQL]relation x"}}) {
         dataaccess::scripted::ScopedProvider scoped(Pose(versioned));
         test::Session s;
         EXPECT_EQ(g_ADOError->LastErr(), 0);  // no errors recorded
