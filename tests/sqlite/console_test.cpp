@@ -45,30 +45,16 @@ class ConsoleTest : public ::testing::Test {
 };
 
 TEST_F(ConsoleTest, SampleDatabaseAnswersTheFirstQuery) {
-    ConsoleRun run =
-        console_.Run({},
-                     "select * from customers where customer_id <= 2;\n"
-                     "select count(*) as n from order_lines;\n"
-                     "select order_id, customer, lines, total from order_totals where order_id = 1002;\n");
+    ConsoleRun run = console_.Run({}, "select count(*) as n from order_lines;\n"
+                                      "select lines, total from order_totals where order_id = 1002;\n");
     ASSERT_EQ(run.exit_status, 0) << run.Transcript();
     const std::string path = console_.SampleDatabase();
     EXPECT_TRUE(HasLine(
         run.out, "Connected: user= dsn=" + Dsn(path) + " connection=Provider=SQLite;Data Source=" + path))
         << run.Transcript();
-    // The sample's rows are computed, so a new sample always holds these.
-    EXPECT_NE(run.out.find("customer_id name         city    country  email                    created_on\n"
-                           "----------- ------------ ------- -------- ------------------------ ----------\n"
-                           "          1 Ada Almeida  Lisbon  Portugal ada.almeida@example.com  2022-01-03\n"
-                           "          2 Bruno Hansen Hamburg Germany  bruno.hansen@example.com 2022-01-12\n"
-                           "\n2 rows selected.\n"),
-              std::string::npos)
-        << run.out;
+    // The sample's rows are computed, so a new sample always holds as many.
     EXPECT_NE(run.out.find("  n\n---\n375\n\n1 row selected.\n"), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("order_id customer    lines  total\n"
-                           "-------- ----------- ----- ------\n"
-                           "    1002 Rosa Tanaka     4 417.45\n"),
-              std::string::npos)
-        << run.out;
+    EXPECT_NE(run.out.find("lines  total\n----- ------\n    4 417.45\n"), std::string::npos) << run.out;
     EXPECT_EQ(run.err, "");
     ASSERT_TRUE(std::filesystem::exists(path));
     EXPECT_FALSE(std::filesystem::exists(path + ".building-0"));
