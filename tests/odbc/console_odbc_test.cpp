@@ -43,45 +43,13 @@ class ConsolePostgresTest : public ::testing::Test {
 };
 
 TEST_F(ConsolePostgresTest, SessionThroughTheCombinedLogin) {
-    ConsoleRun run = console_.Run({Login()}, "create table " + Table() +
-                                                 " (id integer primary key, name varchar(20), born date,\n"
-                                                 "  score numeric(6,2));\n"
-                                                 "variable id number\n"
-                                                 "variable nm varchar2(20)\n"
-                                                 "variable d date\n"
-                                                 "exec :id := 1\n"
-                                                 "exec :nm := 'O''Brien'\n"
-                                                 "exec :d := '2020-02-29'\n"
-                                                 "insert into " +
-                                                 Table() +
-                                                 " values (:id, :nm, :d, 12.5);\n"
-                                                 "exec :id := 2\n"
-                                                 "exec :nm := NULL\n"
-                                                 "insert into " +
-                                                 Table() +
-                                                 " (id, name, born) values (:id, :nm, :d);\n"
-                                                 "select * from " +
-                                                 Table() +
-                                                 " order by id;\n"
-                                                 "show provider\n"
-                                                 "show user\n");
+    ConsoleRun run = console_.Run({Login()}, "select 1 as one;\nshow provider\nshow user\n");
     ASSERT_EQ(run.exit_status, 0) << run.Transcript();
     EXPECT_EQ(run.err, "");
     // The library splits the login, opens the DSN through the bridge and reports the user and the database
     // (scripts/services names it "korado"); the password stays out of all three.
     EXPECT_EQ(run.out, "Connected: user=" + pg().user + " dsn=korado connection=DSN=" + pg().dsn +
-                           "\n"
-                           "Statement processed.\n"
-                           "1 row affected.\n"
-                           "1 row affected.\n"
-                           "id name    born       score\n"
-                           "-- ------- ---------- -----\n"
-                           " 1 O'Brien 2020-02-29  12.5\n"
-                           " 2         2020-02-29\n"
-                           "\n"
-                           "2 rows selected.\n"
-                           "PROVIDER is \"MSDASQL\"\n"
-                           "USER is \"" +
+                           "\none\n---\n  1\n\n1 row selected.\nPROVIDER is \"MSDASQL\"\nUSER is \"" +
                            pg().user + "\"\n");
 }
 

@@ -11,10 +11,6 @@
 namespace korado::test {
 namespace {
 
-Variant Prop(const Ref<ado::Connection>& c, const char* name) {
-    return c->Properties()->Item(Variant(name))->Value();
-}
-
 class OdbcPlatform : public ::testing::TestWithParam<std::string> {
   protected:
     void SetUp() override {
@@ -45,38 +41,6 @@ class OdbcPlatform : public ::testing::TestWithParam<std::string> {
     const OdbcTarget* target_ = nullptr;
     Ref<ado::Connection> connection_;
 };
-
-TEST_P(OdbcPlatform, ConnectionWithoutProviderIsTheBridge) {
-    EXPECT_EQ(connection_->Provider(), "MSDASQL.1");
-    EXPECT_EQ(connection_->State(), ado::adStateOpen);
-    EXPECT_EQ(CStr(Prop(connection_, "DBMS Name")), target_->dbms_name);
-    EXPECT_EQ(CStr(Prop(connection_, "Provider Friendly Name")),
-              "Microsoft OLE DB Provider for ODBC Drivers");
-    EXPECT_EQ(CLng(Prop(connection_, "Connection Status")), 1);
-    std::string extended = CStr(Prop(connection_, "Extended Properties"));
-    EXPECT_NE(extended.find("DSN=" + target_->dsn), std::string::npos) << extended;
-    EXPECT_EQ(extended.find("PWD="), std::string::npos) << extended;
-}
-
-TEST_P(OdbcPlatform, ForwardOnlyRecordsetReadsEveryRow) {
-    Ref<ado::Recordset> rs = CreateObjectAs<ado::Recordset>("ADODB.Recordset");
-    rs->SetCursorLocation(ado::adUseServer);
-    std::string sql = target_->name == "maria" ? "SELECT seq AS g, CONCAT('r', seq) AS t FROM seq_1_to_1200"
-                      : target_->name == "pg"
-                          ? "SELECT g, ('r' || g)::varchar(10) AS t FROM generate_series(1, 1200) g"
-                          : "WITH RECURSIVE s(g) AS (SELECT 1 UNION ALL SELECT g + 1 FROM s WHERE g < 1200) "
-                            "SELECT g, 'r' || g AS t FROM s";
-    rs->Open(Variant(sql), Variant(connection_), ado::adOpenForwardOnly, ado::adLockReadOnly);
-    int n = 0;
-    while (!rs->Eof()) {
-        ++n;
-        ASSERT_EQ(CLng(rs->Fields()->At(0)->Value()), n);
-        ASSERT_EQ(CStr(rs->Fields()->Item(Variant("t"))->Value()), "r" + std::to_string(n));
-        rs->MoveNext();
-    }
-    EXPECT_EQ(n, 1200);
-    rs->Close();
-}
 
 TEST_P(OdbcPlatform, ClosingTheConnectionInTheMiddleOfALongReadClosesItsRecordset) {
     auto select = [&](int rows) {
@@ -114,26 +78,6 @@ TEST_P(OdbcPlatform, ClosingTheConnectionInTheMiddleOfALongReadClosesItsRecordse
     }
 }
 
-TEST_P(OdbcPlatform, FailuresFillConnectionErrors) {
-    std::optional<Error> e = RaisedError([&] { connection_->Execute("SELECT * FROM korado_no_such_table"); });
-    ASSERT_TRUE(e.has_value());
-    EXPECT_EQ(e->Source(), "Microsoft OLE DB Provider for ODBC Drivers");
-    Ref<ado::Errors> errors = connection_->Errors();
-    ASSERT_GE(errors->Count(), 1);
-    Ref<ado::Error> first = errors->Item(Variant(0));
-    EXPECT_EQ(first->Number(), e->Number());
-    EXPECT_EQ(first->Description(), e->Description());
-    EXPECT_EQ(first->Source(), "Microsoft OLE DB Provider for ODBC Drivers");
-    if (target_->name == "maria") {
-        EXPECT_EQ(first->NativeError(), 1146);
-        EXPECT_EQ(first->SQLState(), "42S02");
-        EXPECT_EQ(first->Number(), Hr(0x80040E37));
-    }
-    // The connection goes on.
-    Ref<ado::Recordset> rs = connection_->Execute("SELECT 5");
-    EXPECT_EQ(CLng(rs->Fields()->At(0)->Value()), 5);
-}
-
 TEST_P(OdbcPlatform, OutputParametersOfAProcedureCommand) {
     if (!target_->procedures) GTEST_SKIP() << target_->dsn << " has no stored procedures";
     std::string proc = Unique("korado_platform_add");
@@ -163,53 +107,7 @@ TEST_P(OdbcPlatform, OutputParametersOfAProcedureCommand) {
                                   : "DROP PROCEDURE " + proc);
 }
 
-TEST_P(OdbcPlatform, SchemaRowsetThroughOpenSchema) {
-    std::string table = Unique("korado_platform_schema");
-    Quietly("DROP TABLE " + table);
-    connection_->Execute("CREATE TABLE " + table + " (id integer, label varchar(20))");
-    Ref<ado::Recordset> rs =
-        connection_->OpenSchema(ado::adSchemaColumns, MakeArray(Variant(), Variant(), table, Variant()));
-    int n = 0;
-    while (!rs->Eof()) {
-        ++n;
-        EXPECT_EQ(CStr(rs->Fields()->Item(Variant("TABLE_NAME"))->Value()), table);
-        rs->MoveNext();
-    }
-    EXPECT_EQ(n, 2);
-    Quietly("DROP TABLE " + table);
-}
-
-TEST_P(OdbcPlatform, TransactionsCommitAndRollBack) {
-    std::string table = Unique("korado_platform_txn");
-    Quietly("DROP TABLE " + table);
-    connection_->Execute("CREATE TABLE " + table + " (id integer)");
-    EXPECT_EQ(connection_->BeginTrans(), 1);
-    connection_->Execute("INSERT INTO " + table + " VALUES (1)");
-    EXPECT_TRUE(RaisedError([&] { connection_->Execute("INSERT INTO korado_no_such_table VALUES (1)"); }));
-    connection_->Execute("INSERT INTO " + table + " VALUES (2)");
-    connection_->CommitTrans();
-    connection_->BeginTrans();
-    connection_->Execute("INSERT INTO " + table + " VALUES (3)");
-    connection_->RollbackTrans();
-    Ref<ado::Recordset> rs = connection_->Execute("SELECT count(*) FROM " + table);
-    EXPECT_EQ(CLng(rs->Fields()->At(0)->Value()), 2);
-    Quietly("DROP TABLE " + table);
-}
-
 INSTANTIATE_TEST_SUITE_P(Dsn, OdbcPlatform, ::testing::ValuesIn(OdbcTargetNames()), TargetName);
-
-TEST(OdbcPlatformOpen, UnknownDsnFailsWithTheDriverManagersText) {
-    Ref<ado::Connection> c = CreateObjectAs<ado::Connection>("ADODB.Connection");
-    std::optional<Error> e = RaisedError([&] { c->Open("DSN=korado_no_such_dsn"); });
-    ASSERT_TRUE(e.has_value());
-    EXPECT_EQ(e->Number(), Hr(0x80004005));
-    EXPECT_EQ(e->Source(), "Microsoft OLE DB Provider for ODBC Drivers");
-    EXPECT_EQ(e->Description(),
-              "[unixODBC][ODBC Driver Manager]Data source name not found and no default driver specified");
-    EXPECT_EQ(c->State(), ado::adStateClosed);
-    ASSERT_GE(c->Errors()->Count(), 1);
-    EXPECT_EQ(c->Errors()->Item(Variant(0))->SQLState(), "IM002");
-}
 
 TEST(OdbcPlatformOpen, WarningsReachConnectionErrors) {
     const OdbcTarget& pg = GetOdbcTarget("pg");

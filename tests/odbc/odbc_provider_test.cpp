@@ -89,61 +89,6 @@ class OdbcOpenFailures : public ::testing::Test {
     }
 };
 
-TEST_F(OdbcOpenFailures, UnknownDsnAndDriverAreTheDriverManagersTexts) {
-    // Needs only the driver manager: no server, no DSN files.
-    Diagnostic d = OpenFails("DSN=korado_no_such_dsn");
-    EXPECT_EQ(d.description,
-              "[unixODBC][ODBC Driver Manager]Data source name not found and no default driver specified");
-    EXPECT_EQ(d.number, Hr(0x80004005));
-    EXPECT_EQ(d.sql_state, "IM002");
-    EXPECT_EQ(d.native_error, 0);
-    EXPECT_EQ(d.source, "Microsoft OLE DB Provider for ODBC Drivers");
-
-    d = OpenFails("DRIVER={Korado No Such Driver};SERVER=x");
-    EXPECT_EQ(d.description,
-              "[unixODBC][ODBC Driver Manager]Can't open lib 'Korado No Such Driver' : file not found");
-    EXPECT_EQ(d.number, Hr(0x80004005));
-}
-
-TEST_F(OdbcOpenFailures, WrongPasswordIsEachServersOwnText) {
-    const OdbcTarget& pg = GetOdbcTarget("pg");
-    KORADO_REQUIRE_ODBC(pg);
-    Diagnostic d = OpenFails("DSN=korado_pg", pg.user, "wrong-" + pg.password);
-    EXPECT_NE(d.description.find("password authentication failed for user \"" + pg.user + "\""),
-              std::string::npos)
-        << d.description;
-    EXPECT_EQ(d.sql_state, "08001");
-    EXPECT_EQ(d.native_error, 101);  // psqlODBC's CONNECTION_COULD_NOT_ESTABLISH
-    EXPECT_EQ(d.number, Hr(0x80004005));
-
-    const OdbcTarget& maria = GetOdbcTarget("maria");
-    KORADO_REQUIRE_ODBC(maria);
-    d = OpenFails("DSN=korado_maria", maria.user, "wrong-" + maria.password);
-    EXPECT_NE(d.description.find("Access denied for user '" + maria.user + "'@"), std::string::npos)
-        << d.description;
-    EXPECT_NE(d.description.find("(using password: YES)"), std::string::npos) << d.description;
-    EXPECT_EQ(d.description.rfind("[ma-", 0), 0u) << d.description;  // the connector's own prefix
-    EXPECT_EQ(d.sql_state, "28000");
-    EXPECT_EQ(d.native_error, 1045);  // ER_ACCESS_DENIED_ERROR
-    EXPECT_EQ(d.number, Hr(0x80040E4D));
-}
-
-TEST_F(OdbcOpenFailures, ServerDownIsTheDriversConnectText) {
-    const OdbcTarget& pg = GetOdbcTarget("pg");
-    KORADO_REQUIRE_ODBC(pg);
-    // A port nothing listens on: the servers' own ports stay untouched.
-    Diagnostic d = OpenFails("DRIVER={PostgreSQL Unicode};SERVER=127.0.0.1;PORT=1;DATABASE=korado", "u", "p");
-    EXPECT_NE(d.description.find("Connection refused"), std::string::npos) << d.description;
-    EXPECT_EQ(d.sql_state, "08001");
-    EXPECT_EQ(d.number, Hr(0x80004005));
-
-    d = OpenFails("DRIVER={MariaDB Unicode};SERVER=127.0.0.1;PORT=1;DATABASE=korado", "u", "p");
-    EXPECT_NE(d.description.find("Can't connect to server on '127.0.0.1'"), std::string::npos)
-        << d.description;
-    EXPECT_EQ(d.native_error, 2002);  // CR_CONNECTION_ERROR
-    EXPECT_EQ(d.number, Hr(0x80004005));
-}
-
 int OpenFileDescriptors() {
     int n = 0;
     if (DIR* dir = opendir("/proc/self/fd")) {

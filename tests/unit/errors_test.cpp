@@ -7,6 +7,7 @@
 
 #include "companions/clsError.h"
 #include "companions/clsFileSystem.h"
+#include "dataaccess/providers/scripted/scripted_provider.h"
 #include "korado/errors/clsADOError.h"
 #include "korado/errors/clsErrorHandler.h"
 #include "korado/errors/modErrorHandler.h"
@@ -15,6 +16,7 @@
 #include "korado/runtime/collection.h"
 #include "korado/runtime/registry.h"
 #include "support/raises.h"
+#include "support/session.h"
 #include "support/support.h"
 
 namespace korado {
@@ -83,107 +85,47 @@ TEST(ADOError, ExceptionHonoursAlertsAndTheExceptionType) {
     EXPECT_TRUE(boxes.Shown().empty());
 }
 
-// A stand-in for the connection object and its platform connection, reached by late binding as the error
-// object reaches them.
-class FakeError final : public Dispatch {
-  public:
-    FakeError(std::int32_t n, std::string d) : number(n), description(std::move(d)) {}
-    std::int32_t Number() const { return number; }
-    std::string Description() const { return description; }
-    std::int32_t number;
-    std::string description;
-
-  protected:
-    const MemberTable* Members() const noexcept override {
-        static const MemberTable t = MemberTable::Of<FakeError>()
-                                         .Get<&FakeError::Number>("Number")
-                                         .Get<&FakeError::Description>("Description")
-                                         .Build();
-        return &t;
-    }
-};
-
-class FakeErrors final : public Dispatch {
-  public:
-    std::int32_t Count() const { return static_cast<std::int32_t>(items.size()); }
-    Ref<FakeError> Item(std::int32_t i) const { return items.at(static_cast<std::size_t>(i)); }
-    void Clear() { items.clear(); }
-    std::vector<Ref<FakeError>> items;
-
-  protected:
-    const MemberTable* Members() const noexcept override {
-        static const MemberTable t = MemberTable::Of<FakeErrors>("Item")
-                                         .Get<&FakeErrors::Count>("Count")
-                                         .Get<&FakeErrors::Item>("Item")
-                                         .Method<&FakeErrors::Clear>("Clear")
-                                         .Build();
-        return &t;
-    }
-};
-
-class FakePlatformConnection final : public Dispatch {
-  public:
-    Ref<FakeErrors> Errors() const { return errors; }
-    std::string Provider() const { return provider; }
-    Ref<FakeErrors> errors = MakeRef<FakeErrors>();
-    std::string provider = "SQLite.1";
-
-  protected:
-    const MemberTable* Members() const noexcept override {
-        static const MemberTable t = MemberTable::Of<FakePlatformConnection>()
-                                         .Get<&FakePlatformConnection::Errors>("Errors")
-                                         .Get<&FakePlatformConnection::Provider>("Provider")
-                                         .Build();
-        return &t;
-    }
-};
-
-class FakeConnectionObject final : public Dispatch {
-  public:
-    Ref<FakePlatformConnection> Connection() const { return connection; }
-    Ref<FakePlatformConnection> connection;
-
-  protected:
-    const MemberTable* Members() const noexcept override {
-        static const MemberTable t = MemberTable::Of<FakeConnectionObject>()
-                                         .Get<&FakeConnectionObject::Connection>("Connection")
-                                         .Build();
-        return &t;
-    }
-};
-
 TEST(ADOError, LastErrorMembersReadTheConnectionsErrors) {
-    auto error = MakeRef<clsADOError>();
     // Before Constructor there is no connection object to ask.
-    EXPECT_RAISES(rt::ObjectNotSet, error->LastErr());
+    EXPECT_RAISES(rt::ObjectNotSet, MakeRef<clsADOError>()->LastErr());
 
-    auto ado = MakeRef<FakeConnectionObject>();
-    error->Constructor(ado);
-    EXPECT_EQ(error->LastErr(), 0);  // no platform connection yet
-    EXPECT_EQ(error->LastErrText(), "");
-    error->Reset();
-
-    ado->connection = MakeRef<FakePlatformConnection>();
-    EXPECT_EQ(error->LastErr(), 0);  // no errors recorded
-    EXPECT_EQ(error->LastErrText(), "");
-
-    auto& items = ado->connection->errors->items;
-    items.push_back(
-        MakeRef<FakeError>(Hr(0x80040E37), "[unixODBC][PostgreSQL]relation \"x\" does not exist"));
-    items.push_back(MakeRef<FakeError>(Hr(0x80004005), "second"));
-    EXPECT_EQ(error->LastErr(), Hr(0x80040E37));
-    // Only the ODBC bridge's texts are cleaned.
-    EXPECT_EQ(error->LastErrText(), "[unixODBC][PostgreSQL]relation \"x\" does not exist");
-    ado->connection->provider = "msdasql.1";
-    EXPECT_EQ(error->LastErrText(), "relation \"x\" does not exist");
-    EXPECT_EQ(error->SQLErrPosition(), 0);
-
-    items[0]->description = "MULTIPLE-STEP operation generated errors. Check each status value.";
-    EXPECT_EQ(error->LastErrText(), "");
-
-    error->Reset();
-    EXPECT_TRUE(items.empty());
-    EXPECT_EQ(error->LastErr(), 0);
+    using dataaccess::scripted::ScriptedExecution;
+    auto Pose = [](const char* versioned) {
+        const char* source = "Microsoft OLE DB Provider for ODBC Drivers";
+        auto p = std::make_shared<dataaccess::scripted::ScriptedProvider>(
+            dataaccess::scripted::ScriptedProvider::Identity{"Posed", versioned, source, source, "x.so",
+                                                             "1"});
+        p->On("select x",
+              ScriptedExecution::Fails({{Hr(0x80040E37), "", "[unixODBC][PostgreSQL]relation x", 0, ""},
+                                        {Hr(0x80004005), "", "second", 0, ""}}));
+        p->On("update y",
+              ScriptedExecution::Fails({{Hr(0x80004005), "",
+                                         "MULTIPLE-STEP operation generated errors. Check each status value.",
+                                         0, ""}}));
+        return p;
+    };
+    // Only the ODBC bridge's texts are cleaned, whatever the letter case of its name.
+    for (auto [versioned, text] :
+         {std::pair{"msdasql.1", "relation x"}, std::pair{"Posed.1", "[unixODBC][PostgreSQL]relation x"}}) {
+        dataaccess::scripted::ScopedProvider scoped(Pose(versioned));
+        test::Session s;
+        EXPECT_EQ(g_ADOError->LastErr(), 0);  // no errors recorded
+        EXPECT_EQ(g_ADOError->LastErrText(), "");
+        ASSERT_TRUE(s.Connect("Provider=Posed").ok);
+        EXPECT_RAISES(ExecuteSQLError, s.Execute("select x"));
+        EXPECT_EQ(g_ADOError->LastErr(), Hr(0x80040E37));
+        EXPECT_EQ(g_ADOError->LastErrText(), text);
+        EXPECT_EQ(g_ADOError->SQLErrPosition(), 0);
+        EXPECT_RAISES(ExecuteSQLError, s.Execute("update y"));
+        EXPECT_EQ(g_ADOError->LastErrText(), "");
+        g_ADOError->Reset();
+        EXPECT_EQ(g_ADOError->LastErr(), 0);
+        s.ado().CommitTransaction();
+        s.ado().Disconnect();  // no platform connection any more
+        EXPECT_EQ(g_ADOError->LastErr(), 0);
+        EXPECT_EQ(g_ADOError->LastErrText(), "");
+        g_ADOError->Reset();
+    }
 }
 
 TEST(StandardErrorPath, HandleErrorCreatesOneComponentAndReportsLineZero) {

@@ -234,33 +234,23 @@ TEST(Ref, CountsAndCasts) {
     int before = Gadget::live;
     {
         Ref<Gadget> g = MakeRef<Gadget>();
-        EXPECT_EQ(g->RefCount(), 1u);
         Ref<Dispatch> d = g;
         Variant v(g);
         EXPECT_EQ(g->RefCount(), 3u);
         EXPECT_EQ(RefCast<Gadget>(d), g);
         EXPECT_FALSE(RefCast<Collection>(d));
-        EXPECT_EQ(v.ObjectAs<Gadget>(), g);
         EXPECT_FALSE(v.ObjectAs<Collection>());
-        EXPECT_EQ(v.AsObject(), d);
         {
             // A reference the object makes to itself joins the count.
             Ref<Gadget> self = g->Self();
-            EXPECT_EQ(self, g);
             EXPECT_EQ(g->RefCount(), 4u);
         }
-        Variant copy = v;
-        EXPECT_EQ(g->RefCount(), 4u);
         v.Clear();
         d = nullptr;
-        EXPECT_EQ(g->RefCount(), 2u);
         Ref<Gadget> moved = std::move(g);
-        EXPECT_FALSE(g);
-        EXPECT_EQ(moved->RefCount(), 2u);
-        EXPECT_EQ(Gadget::live, before + 1);
+        EXPECT_EQ(moved->RefCount(), 1u);
     }
     EXPECT_EQ(Gadget::live, before);
-    EXPECT_FALSE(RefCast<Gadget>(Ref<Dispatch>()));
     EXPECT_TRUE(Variant(Ref<Gadget>()).IsNothing());
 }
 
@@ -507,36 +497,19 @@ TEST_F(ClassRegistryTest, OverridesStackAndRestore) {
 
 // ---- the error object
 // ----------------------------------------------------------------------------------------
-TEST(ErrObject, MembersByLateBinding) {
+TEST(ErrObject, LateBoundAndCleared) {
     Error failure = Error(3021, "ADODB.Recordset", "Either BOF or EOF is True").WithNative(42, "HY000");
-    auto err = MakeRef<ErrObject>(failure, 120);
-    Variant ev(err);
-    EXPECT_EQ(GetProperty(ev, "Number"), Variant(3021));
+    Variant ev(MakeRef<ErrObject>(failure, 120));
     EXPECT_EQ(GetProperty(ev, ""), Variant(3021));  // Number is the default member
-    EXPECT_EQ(CStr(GetProperty(ev, "source")), "ADODB.Recordset");
-    EXPECT_EQ(CStr(GetProperty(ev, "DESCRIPTION")), "Either BOF or EOF is True");
     EXPECT_EQ(GetProperty(ev, "Erl"), Variant(120));
     EXPECT_EQ(GetProperty(ev, "NativeError"), Variant(42));
-    EXPECT_EQ(CStr(GetProperty(ev, "SQLState")), "HY000");
-    EXPECT_EQ(TypeName(ev), "ErrObject");
-
-    Error again = err->ToError();
-    EXPECT_EQ(again.Number(), 3021);
-    EXPECT_EQ(again.Source(), "ADODB.Recordset");
-    EXPECT_EQ(again.Description(), "Either BOF or EOF is True");
-    EXPECT_EQ(again.NativeError(), 42);
-
+    EXPECT_EQ(ev.ObjectAs<ErrObject>()->ToError().Description(), "Either BOF or EOF is True");
     CallMethod(ev, "Clear");
     EXPECT_EQ(GetProperty(ev, "Number"), Variant(0));
-    EXPECT_EQ(CStr(GetProperty(ev, "Description")), "");
     EXPECT_EQ(GetProperty(ev, "Erl"), Variant(0));
     EXPECT_RAISES(rt::NotSupported, LetProperty(ev, "Number", 5));
-
     // The process's current error object is one object.
     EXPECT_EQ(&Err(), ErrRef().get());
-    Err().Set(Error(5, "x", "y"), 7);
-    EXPECT_EQ(CLng(GetProperty(Variant(ErrRef()), "Erl")), 7);
-    Err().Clear();
 }
 
 TEST(CurrentException, MapsWhatIsInFlight) {

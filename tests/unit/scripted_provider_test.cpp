@@ -1,5 +1,5 @@
 // The platform objects against the scripted provider: failures with given sources and native errors,
-// providers posing as others, results, warnings, output parameters, properties and schema rows.
+// results, warnings, output parameters, properties and schema rows.
 #include "dataaccess/providers/scripted/scripted_provider.h"
 
 #include <gtest/gtest.h>
@@ -66,39 +66,6 @@ TEST(ScriptedProvider, DrivesAFailingOpenWithItsSourceAndNativeErrors) {
     EXPECT_EQ(oracle->opens().back().password, "tiger");
 }
 
-TEST(ScriptedProvider, PosesAsTheOdbcBridgeAndPutsTheRealOneBack) {
-    ScriptedProvider::Identity id;
-    id.name = "MSDASQL";
-    id.versioned_name = "MSDASQL.1";
-    id.friendly_name = "Microsoft OLE DB Provider for ODBC Drivers";
-    id.error_source = "Microsoft OLE DB Provider for ODBC Drivers";
-    auto bridge = std::make_shared<ScriptedProvider>(id);
-    std::shared_ptr<Provider> before;
-    try {
-        before = FindProvider("MSDASQL");
-    } catch (const Error&) {
-    }
-    {
-        ScopedProvider registered(bridge);
-        bridge->FailOpen(
-            {{hr::E_FAIL, "", "[unixODBC][Driver Manager]Data source name not found", 0, "IM002"}});
-        Ref<ado::Connection> c = NewConnection();
-        // Without "Provider=" the platform means its ODBC bridge.
-        std::optional<Error> e = RaisedError([&] { c->Open("DSN=nosuch;UID=u"); });
-        ASSERT_TRUE(e);
-        EXPECT_EQ(e->Source(), "Microsoft OLE DB Provider for ODBC Drivers");
-        EXPECT_EQ(e->SQLState(), "IM002");
-        EXPECT_EQ(bridge->opens().at(0).connection_string.Get("DSN"), "nosuch");
-        EXPECT_EQ(CStr(c->Properties()->Item(Variant("Data Source"))->Value()), "nosuch");
-        EXPECT_EQ(FindProvider("MSDASQL.1").get(), bridge.get());
-    }
-    if (before) {
-        EXPECT_NE(FindProvider("MSDASQL").get(), bridge.get());
-    } else {
-        EXPECT_EQ(RaisedError([&] { FindProvider("MSDASQL"); })->Number(), ado::adErrProviderNotFound);
-    }
-}
-
 class Scripted : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -109,42 +76,6 @@ class Scripted : public ::testing::Test {
     ScopedProvider registered{provider};
     Ref<ado::Connection> c = NewConnection();
 };
-
-TEST_F(Scripted, ExecutionsAnswerByTextInSequenceAndOtherwise) {
-    provider->On("SELECT name, qty FROM stock",
-                 ScriptedExecution::Returns(ScriptedResult::Rows(
-                     {Column("NAME", ado::adVarWChar, 30), Column("QTY", ado::adNumeric, 19, 10, 0)},
-                     {{Variant("bolt"), Variant(12)}, {Variant("nut"), Variant::Null()}})));
-    provider->Then(ScriptedExecution::Returns(ScriptedResult::Action(3)));
-    provider->Then(ScriptedExecution::Fails(
-        {{hr::DB_E_ERRORSINCOMMAND, "", "ORA-00942: table or view does not exist", 942, "42S02"}}));
-
-    for (std::int32_t location : {ado::adUseServer, ado::adUseClient}) {
-        c->SetCursorLocation(location);
-        Ref<ado::Recordset> rs = c->Execute("  SELECT name, qty FROM stock ");
-        Ref<ado::Fields> f = rs->Fields();
-        EXPECT_EQ(f->At(0)->Name(), "NAME");
-        EXPECT_EQ(f->At(0)->DefinedSize(), 30);
-        EXPECT_EQ(f->At(1)->Type(), ado::adNumeric);
-        EXPECT_EQ(f->At(1)->Precision(), 10);
-        EXPECT_EQ(f->At(1)->Attributes() & ado::adFldUnknownUpdatable, ado::adFldUnknownUpdatable);
-        EXPECT_EQ(CStr(f->At(0)->Value()), "bolt");
-        rs->MoveNext();
-        EXPECT_TRUE(f->At(1)->Value().IsNull());
-    }
-    Variant affected;
-    c->Execute("UPDATE stock SET qty = 0", &affected);
-    EXPECT_EQ(CLng(affected), 3);
-    std::optional<Error> e = RaisedError([&] { c->Execute("SELECT * FROM gone"); });
-    ASSERT_TRUE(e);
-    EXPECT_EQ(e->Source(), "OraOLEDB");
-    EXPECT_EQ(e->NativeError(), 942);
-    EXPECT_EQ(c->Errors()->Count(), 1);
-    // Nothing left queued: the fallback, one action result.
-    EXPECT_EQ(c->Execute("COMMIT")->State(), ado::adStateClosed);
-    ASSERT_EQ(provider->executed().size(), 5u);
-    EXPECT_EQ(provider->executed()[2].text, "UPDATE stock SET qty = 0");
-}
 
 TEST_F(Scripted, WarningsAreAddedWithoutFailing) {
     ScriptedExecution e = ScriptedExecution::Returns(ScriptedResult::Action(1));
@@ -243,28 +174,6 @@ TEST_F(Scripted, PropertiesTransactionsAndLiveness) {
     EXPECT_EQ(other->Provider(), "Scripted.1");
 }
 
-TEST_F(Scripted, SchemaRowsFollowTheRestrictions) {
-    provider->SetSchema(ado::adSchemaTables,
-                        {{Variant::Null(), Variant("SCOTT"), Variant("EMP"), Variant("TABLE")},
-                         {Variant::Null(), Variant("SCOTT"), Variant("EMP_V"), Variant("VIEW")},
-                         {Variant::Null(), Variant("SYS"), Variant("DUAL"), Variant("SYSTEM TABLE")}});
-    EXPECT_EQ(c->OpenSchema(ado::adSchemaTables)->RecordCount(), 3);
-    Ref<ado::Recordset> views =
-        c->OpenSchema(ado::adSchemaTables, MakeArray(Variant(), "SCOTT", Variant(), "VIEW"));
-    ASSERT_EQ(views->RecordCount(), 1);
-    EXPECT_EQ(CStr(views->Fields()->Item(Variant("TABLE_NAME"))->Value()), "EMP_V");
-    EXPECT_TRUE(
-        views->Fields()->Item(Variant("TABLE_GUID"))->Value().IsNull());  // columns the row leaves out
-    EXPECT_EQ(RaisedError([&] { c->OpenSchema(ado::adSchemaColumns); })->Number(),
-              ado::adErrFeatureNotAvailable);
-    provider->FailSchema(ado::adSchemaColumns,
-                         {{hr::E_FAIL, "", "ORA-01031: insufficient privileges", 1031, ""}});
-    std::optional<Error> e = RaisedError([&] { c->OpenSchema(ado::adSchemaColumns); });
-    ASSERT_TRUE(e);
-    EXPECT_EQ(e->NativeError(), 1031);
-    EXPECT_EQ(c->Errors()->Item(Variant(0))->NativeError(), 1031);
-}
-
 TEST_F(Scripted, AFetchFailureSurfacesWhereTheRowIsRead) {
     ScriptedResult rows =
         ScriptedResult::Rows({Column("N", ado::adInteger, 4)}, {{Variant(1)}, {Variant(2)}, {Variant(3)}});
@@ -287,12 +196,6 @@ TEST_F(Scripted, AFetchFailureSurfacesWhereTheRowIsRead) {
     ASSERT_TRUE(e);
     EXPECT_EQ(e->NativeError(), 3113);
     EXPECT_EQ(client->State(), ado::adStateClosed);
-}
-
-TEST(ScriptedProvider, TheDefaultInstanceIsRegisteredAsScripted) {
-    std::shared_ptr<ScriptedProvider> shared = ScriptedProvider::Shared();
-    EXPECT_EQ(FindProvider("scripted").get(), shared.get());
-    EXPECT_EQ(FindProvider("Scripted.1").get(), shared.get());
 }
 
 }  // namespace
