@@ -1,6 +1,9 @@
 #include "korado/connection/clsADO.h"
 
+#include <optional>
+
 #include "connection/diagnoses.h"
+#include "dataaccess/connection_string.h"
 #include "korado/errors/clsADOError.h"
 #include "korado/errors/clsErrorHandler.h"
 #include "korado/errors/modErrorHandler.h"
@@ -31,6 +34,37 @@ void SplitCombinedLogin(std::string& User, std::string& Pass, std::string& DSN) 
         Pass = User.substr(slash + 1);
         User.resize(slash);
     }
+}
+
+struct Cut {
+    std::size_t begin, end;  // bytes
+};
+
+// The first text `key_is` ("PWD=") outside braced and quoted values, compared as the language's text
+// comparison does, and how far the password it starts reaches: through the ";" that closes its entry. A
+// braced or quoted value that no ";" closes, or that never closes itself, is cut to the end of the text,
+// since whatever follows its "=" may be the password. An unquoted value in the last entry stays, as
+// connection strings handed back have always kept it.
+std::optional<Cut> PasswordEntry(std::string_view s, const std::string& key_is) {
+    // The first match in bytes [from, to) of `s`.
+    auto find = [&](std::size_t from, std::size_t to) -> std::optional<std::size_t> {
+        const std::string_view part = s.substr(from, to - from);
+        const std::size_t at = InStr(1, part, key_is, CompareMethod::Text);
+        if (at == 0) return std::nullopt;
+        return from + Left(part, at - 1).size();
+    };
+    for (const dataaccess::EntrySpan& e : dataaccess::SpanEntries(s)) {
+        const bool quoted = e.quoted_end > e.quoted_begin;
+        std::optional<std::size_t> at = find(e.begin, quoted ? e.quoted_begin : e.end);
+        if (!at && quoted) at = find(e.quoted_end, e.end);
+        if (!at) continue;
+        const bool names_entry = *at < e.key_end;
+        if (names_entry && e.unbalanced) return Cut{*at, s.size()};
+        if (e.closed) return Cut{*at, e.end};
+        if (names_entry && quoted) return Cut{*at, s.size()};
+        return std::nullopt;
+    }
+    return std::nullopt;
 }
 
 // A path shows as its last part followed by the whole path: "sales.mdb (C:\data\sales.mdb)", or for a
@@ -188,10 +222,8 @@ std::string clsADO::m_RemovePassword(const std::string& ConnectionString) {
     Try(At("m_RemovePassword"), [&] {
         s = ConnectionString;
         for (std::string_view key : {"Password", "PWD"}) {
-            std::size_t p = InStr(1, s, std::string(key) + "=", CompareMethod::Text);
-            if (p == 0) continue;
-            std::size_t q = InStr(p, s, ";");
-            if (q > p) s = Left(s, p - 1) + Mid(s, q + 1);
+            if (std::optional<Cut> cut = PasswordEntry(s, std::string(key) + "="))
+                s.erase(cut->begin, cut->end - cut->begin);
         }
     });
     return s;
