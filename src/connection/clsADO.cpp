@@ -67,6 +67,28 @@ std::optional<Cut> PasswordEntry(std::string_view s, const std::string& key_is) 
     return std::nullopt;
 }
 
+// Every further entry of a password key whose value is braced or quoted, blanks around the key allowed as
+// the syntax reads keys. The steps above take the first entry of each key only, which hosts have come to rely
+// on where values are unquoted; a braced or quoted password has no such history, and none of it may stay.
+std::string WithoutDelimitedPasswords(std::string_view s) {
+    std::string out;
+    std::size_t kept_from = 0;
+    for (const dataaccess::EntrySpan& e : dataaccess::SpanEntries(s)) {
+        if (e.quoted_end == e.quoted_begin && !e.unbalanced) continue;
+        std::string_view key = s.substr(e.begin, e.key_end - e.begin);
+        const std::size_t first = key.find_first_not_of(" \t\r\n");
+        if (first == std::string_view::npos) continue;
+        key = key.substr(first, key.find_last_not_of(" \t\r\n") + 1 - first);
+        if (!TextEquals(key, "Password") && !TextEquals(key, "PWD")) continue;
+        out.append(s.substr(kept_from, e.begin - kept_from));
+        // A value never closed runs on to the end of the text.
+        kept_from = e.unbalanced ? s.size() : e.end;
+        if (e.unbalanced) break;
+    }
+    out.append(s.substr(kept_from));
+    return out;
+}
+
 // A path shows as its last part followed by the whole path: "sales.mdb (C:\data\sales.mdb)", or for a
 // folder ending in a separator, "data (C:\data\)". Both separators count: Windows paths come from
 // Windows data sources reached through ODBC, "/" paths from files on this system.
@@ -225,6 +247,7 @@ std::string clsADO::m_RemovePassword(const std::string& ConnectionString) {
             if (std::optional<Cut> cut = PasswordEntry(s, std::string(key) + "="))
                 s.erase(cut->begin, cut->end - cut->begin);
         }
+        s = WithoutDelimitedPasswords(s);
     });
     return s;
 }

@@ -25,8 +25,10 @@ TEST(RemovePassword, TakesBracedAndQuotedValuesWhole) {
         {"DSN=x;PWD='it''s;me';UID=u", "DSN=x;UID=u"},
         // Full case folding, as the language's text comparison does.
         {"PAßWORD={x;y};DSN=z;", "DSN=z;"},
-        // Both keys, each one entry.
+        // Several password entries: both keys, a key twice, a key with blanks before "=".
         {"Password={a;b};UID=u;pWd='c;d';DSN=y", "UID=u;DSN=y"},
+        {"PWD={a;b};UID=u;pwd=\"c;d\";PWD=e;Password ='f;g'", "UID=u;PWD=e;"},
+        {"DSN=x; PWD\t= {a;b} ;UID=u", "DSN=x;UID=u"},
         // A braced or quoted value goes even as the last entry, and one left open takes the rest with it.
         {"DSN=x;PWD={se;cret}", "DSN=x;"},
         {"DSN=x;PWD={ab;cd", "DSN=x;"},
