@@ -68,8 +68,9 @@ std::optional<Cut> PasswordEntry(std::string_view s, const std::string& key_is) 
 }
 
 // Every further entry of a password key whose value is braced or quoted, blanks around the key allowed as
-// the syntax reads keys. The steps above take the first entry of each key only, which hosts have come to rely
-// on where values are unquoted; a braced or quoted password has no such history, and none of it may stay.
+// the syntax reads keys. Where values are unquoted, hosts have only ever got the first entry of each key
+// removed and may rely on what stays; a braced or quoted password has no such history, and none of it may
+// stay.
 std::string WithoutDelimitedPasswords(std::string_view s) {
     std::string out;
     std::size_t kept_from = 0;
