@@ -68,17 +68,19 @@ TEST(ConsoleHistory, PasswordsTypedAtTheTerminalStayOffTheHistoryAndTheScreen) {
     std::ofstream(history) << "_HiStOrY_V2_\nCONNECT\\040old/Vb8#mT@korado_h28\n";
     std::filesystem::permissions(history, std::filesystem::perms(0644));
 
+    // Long enough that the typed line passes the eighty columns of a terminal.
+    const std::string file = "a-file-with-a-name-long-enough-to-make-the-typed-line-wide.db";
     const std::string login_password = "Qz7;vX#w", string_password = "Jw;k Q}}x=Y'";
     const std::vector<std::string> typed = {
         "CONNECT someone/" + login_password + "@korado_h28",
-        "connect Provider=SQLite;Data Source=" + dir.File("a.db") + ";PwD={" + string_password + "};",
+        "connect Provider=SQLite;Data Source=" + dir.File(file) + ";PwD={" + string_password + "};",
         "exit",
     };
     ConsoleRun run = console.RunInTerminal({"Provider=SQLite;Data Source=" + dir.File("start.db")}, typed);
     ASSERT_EQ(run.exit_status, 0) << run.out;
     EXPECT_TRUE(HasLine(run.out, "Connected: user= dsn=korado_h28 connection=DSN=korado_h28")) << run.out;
-    EXPECT_TRUE(HasLine(run.out, "Connected: user= dsn=a.db (" + dir.File("a.db") +
-                                     ") connection=Provider=SQLite;Data Source=" + dir.File("a.db") + ";"))
+    EXPECT_TRUE(HasLine(run.out, "Connected: user= dsn=" + file + " (" + dir.File(file) +
+                                     ") connection=Provider=SQLite;Data Source=" + dir.File(file) + ";"))
         << run.out;
 
     std::string screen = run.out;

@@ -4,12 +4,15 @@
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <optional>
 
 #include "support/console_runner.h"
 
@@ -47,6 +50,9 @@ ConsoleRun ConsoleRunner::RunInTerminal(const std::vector<std::string>& args,
         if (master >= 0) close(master);
         return run;
     }
+    // Wide enough that no typed line wraps, which would split its echo.
+    const winsize size{50, 1000, 0, 0};
+    ioctl(master, TIOCSWINSZ, &size);
     const int slave = open(ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (slave < 0) {
         ADD_FAILURE() << "cannot open " << ptsname(master) << ": " << std::strerror(errno);
@@ -74,6 +80,7 @@ ConsoleRun ConsoleRunner::RunInTerminal(const std::vector<std::string>& args,
 
     std::string shown;
     std::size_t next = 0, typed_at = 0;
+    std::optional<std::chrono::steady_clock::time_point> prompted_at;
     bool exited = false;
     int status = 0;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
@@ -92,7 +99,15 @@ ConsoleRun ConsoleRunner::RunInTerminal(const std::vector<std::string>& args,
         } else if (exited) {
             break;
         }
-        if (next < lines.size() && shown.find(prompt, typed_at) != std::string::npos) {
+        // Line editing shows its prompt before it turns the terminal's own echo off: a line typed in between
+        // would be echoed twice. So a line is typed once the terminal reads raw, or (a console built without
+        // line editing) a second after the prompt.
+        const bool prompted = next < lines.size() && shown.find(prompt, typed_at) != std::string::npos;
+        if (prompted && !prompted_at) prompted_at = std::chrono::steady_clock::now();
+        termios mode{};
+        const bool raw = tcgetattr(master, &mode) == 0 && (mode.c_lflag & ECHO) == 0;
+        if (prompted && (raw || std::chrono::steady_clock::now() - *prompted_at > std::chrono::seconds(1))) {
+            prompted_at.reset();
             const std::string typed = lines[next++] + "\r";
             if (write(master, typed.data(), typed.size()) != static_cast<ssize_t>(typed.size()))
                 ADD_FAILURE() << "cannot type into the terminal: " << std::strerror(errno);
