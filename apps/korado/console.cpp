@@ -14,6 +14,7 @@
 #include "korado/runtime/convert.h"
 #include "korado/runtime/registry.h"
 #include "korado/runtime/strings.h"
+#include "password_mask.h"
 #include "sample_database.h"
 
 namespace korado::console {
@@ -834,7 +835,7 @@ bool Console::Connect(const std::string& target) {
         // The library splits the combined login itself; the data source it names is an ODBC DSN.
         return Open(t, "", "", Variant("DSN=" + t.substr(at + 1)));
     }
-    PrintProblem("\"" + t +
+    PrintProblem("\"" + MaskLogin(t) +
                  "\" is neither a connection string (Key=Value;...) nor a login (user/password@DSN). "
                  "CONNECT alone opens the sample database.");
     Fail();

@@ -31,7 +31,9 @@ Options:
 
 With -c or -f, korado runs them and exits. Otherwise it reads standard input: with line
 editing and a history (${XDG_STATE_HOME:-~/.local/state}/korado/history) when that is a
-terminal, or as a script when it is a pipe or a file.
+terminal, or as a script when it is a pipe or a file. The history file is readable by
+its owner only, and a line that carries a password (CONNECT user/password@DSN, a PWD=
+or Password= entry) is kept in it with the password masked as ***, not as typed.
 )";
 
 const char* const kCommandsText =

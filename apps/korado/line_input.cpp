@@ -1,11 +1,16 @@
 #include "line_input.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <vector>
+
+#include "password_mask.h"
 
 #if KORADO_HAVE_LIBEDIT
 #include <editline/readline.h>
@@ -82,7 +87,10 @@ TerminalSource::TerminalSource(std::string history_file) : history_file_(std::mo
 #if KORADO_HAVE_LIBEDIT
     using_history();
     stifle_history(1000);
-    if (!history_file_.empty()) read_history(history_file_.c_str());
+    if (!history_file_.empty()) {
+        read_history(history_file_.c_str());
+        MaskHistory();
+    }
 #endif
 }
 
@@ -92,8 +100,33 @@ TerminalSource::~TerminalSource() {
         std::error_code ec;
         std::filesystem::path path(history_file_);
         if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path(), ec);
-        write_history(history_file_.c_str());
+        // The file exists, readable by its owner only, before a line is written to it; a file an older
+        // version left readable by others is narrowed too.
+        const int fd = open(history_file_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            fchmod(fd, 0600);
+            close(fd);
+            write_history(history_file_.c_str());
+            chmod(history_file_.c_str(), 0600);
+        }
     }
+#endif
+}
+
+void TerminalSource::MaskHistory() {
+#if KORADO_HAVE_LIBEDIT
+    // Lines an older version kept as typed.
+    std::vector<std::string> lines;
+    bool masked = false;
+    for (int i = 0; i < history_length; ++i) {
+        const HIST_ENTRY* entry = history_get(history_base + i);
+        if (!entry || !entry->line) continue;
+        lines.push_back(MaskPasswords(entry->line));
+        masked = masked || lines.back() != entry->line;
+    }
+    if (!masked) return;
+    clear_history();
+    for (const std::string& line : lines) add_history(MaskPasswords(line).c_str());
 #endif
 }
 
@@ -118,7 +151,7 @@ std::optional<std::string> TerminalSource::ReadSecret(const std::string& prompt)
 void TerminalSource::Remember(const std::string& line) {
 #if KORADO_HAVE_LIBEDIT
     if (line.find_first_not_of(" \t") == std::string::npos) return;
-    add_history(line.c_str());
+    add_history(MaskPasswords(line).c_str());
 #else
     (void)line;
 #endif

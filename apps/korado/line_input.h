@@ -43,7 +43,8 @@ class StreamSource final : public LineSource {
 };
 
 // Standard input as a terminal: line editing, and a history kept in `history_file` (empty: none) across
-// sessions.
+// sessions. Passwords in the lines it keeps are masked (MaskPasswords), also in lines read back from the
+// file; the file is readable by its owner only.
 class TerminalSource final : public LineSource {
   public:
     explicit TerminalSource(std::string history_file);
@@ -57,6 +58,8 @@ class TerminalSource final : public LineSource {
     bool IsTerminal() const noexcept override { return true; }
 
   private:
+    void MaskHistory();
+
     std::string history_file_;
 };
 

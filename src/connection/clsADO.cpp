@@ -1,6 +1,9 @@
 #include "korado/connection/clsADO.h"
 
+#include <optional>
+
 #include "connection/diagnoses.h"
+#include "dataaccess/connection_string.h"
 #include "korado/errors/clsADOError.h"
 #include "korado/errors/clsErrorHandler.h"
 #include "korado/errors/modErrorHandler.h"
@@ -31,6 +34,60 @@ void SplitCombinedLogin(std::string& User, std::string& Pass, std::string& DSN) 
         Pass = User.substr(slash + 1);
         User.resize(slash);
     }
+}
+
+struct Cut {
+    std::size_t begin, end;  // bytes
+};
+
+// The first text `key_is` ("PWD=") outside braced and quoted values, compared as the language's text
+// comparison does, and how far the password it starts reaches: through the ";" that closes its entry. A
+// braced or quoted value that no ";" closes, or that never closes itself, is cut to the end of the text,
+// since whatever follows its "=" may be the password. An unquoted value in the last entry stays, as
+// connection strings handed back have always kept it.
+std::optional<Cut> PasswordEntry(std::string_view s, const std::string& key_is) {
+    // The first match in bytes [from, to) of `s`.
+    auto find = [&](std::size_t from, std::size_t to) -> std::optional<std::size_t> {
+        const std::string_view part = s.substr(from, to - from);
+        const std::size_t at = InStr(1, part, key_is, CompareMethod::Text);
+        if (at == 0) return std::nullopt;
+        return from + Left(part, at - 1).size();
+    };
+    for (const dataaccess::EntrySpan& e : dataaccess::SpanEntries(s)) {
+        const bool quoted = e.quoted_end > e.quoted_begin;
+        std::optional<std::size_t> at = find(e.begin, quoted ? e.quoted_begin : e.end);
+        if (!at && quoted) at = find(e.quoted_end, e.end);
+        if (!at) continue;
+        const bool names_entry = *at < e.key_end;
+        if (names_entry && e.unbalanced) return Cut{*at, s.size()};
+        if (e.closed) return Cut{*at, e.end};
+        if (names_entry && quoted) return Cut{*at, s.size()};
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+// Every further entry of a password key whose value is braced or quoted, blanks around the key allowed as
+// the syntax reads keys. Where values are unquoted, hosts have only ever got the first entry of each key
+// removed and may rely on what stays; a braced or quoted password has no such history, and none of it may
+// stay.
+std::string WithoutDelimitedPasswords(std::string_view s) {
+    std::string out;
+    std::size_t kept_from = 0;
+    for (const dataaccess::EntrySpan& e : dataaccess::SpanEntries(s)) {
+        if (e.quoted_end == e.quoted_begin && !e.unbalanced) continue;
+        std::string_view key = s.substr(e.begin, e.key_end - e.begin);
+        const std::size_t first = key.find_first_not_of(" \t\r\n");
+        if (first == std::string_view::npos) continue;
+        key = key.substr(first, key.find_last_not_of(" \t\r\n") + 1 - first);
+        if (!TextEquals(key, "Password") && !TextEquals(key, "PWD")) continue;
+        out.append(s.substr(kept_from, e.begin - kept_from));
+        // A value never closed runs on to the end of the text.
+        kept_from = e.unbalanced ? s.size() : e.end;
+        if (e.unbalanced) break;
+    }
+    out.append(s.substr(kept_from));
+    return out;
 }
 
 // A path shows as its last part followed by the whole path: "sales.mdb (C:\data\sales.mdb)", or for a
@@ -188,11 +245,10 @@ std::string clsADO::m_RemovePassword(const std::string& ConnectionString) {
     Try(At("m_RemovePassword"), [&] {
         s = ConnectionString;
         for (std::string_view key : {"Password", "PWD"}) {
-            std::size_t p = InStr(1, s, std::string(key) + "=", CompareMethod::Text);
-            if (p == 0) continue;
-            std::size_t q = InStr(p, s, ";");
-            if (q > p) s = Left(s, p - 1) + Mid(s, q + 1);
+            if (std::optional<Cut> cut = PasswordEntry(s, std::string(key) + "="))
+                s.erase(cut->begin, cut->end - cut->begin);
         }
+        s = WithoutDelimitedPasswords(s);
     });
     return s;
 }

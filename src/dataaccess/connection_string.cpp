@@ -44,7 +44,56 @@ std::size_t BracedLength(std::string_view text) {
     return std::string_view::npos;
 }
 
+// Length of the quoted value that starts at text[0] (a doubled quote stands for one), or npos when the
+// closing quote is missing.
+std::size_t QuotedLength(std::string_view text) {
+    for (std::size_t i = 1; i < text.size(); ++i) {
+        if (text[i] != text[0]) continue;
+        if (i + 1 < text.size() && text[i + 1] == text[0]) {
+            ++i;
+            continue;
+        }
+        return i + 1;
+    }
+    return std::string_view::npos;
+}
+
 }  // namespace
+
+std::vector<EntrySpan> SpanEntries(std::string_view text) {
+    std::vector<EntrySpan> spans;
+    const std::size_t n = text.size();
+    std::size_t i = 0;
+    while (i < n) {
+        EntrySpan span;
+        span.begin = i;
+        while (i < n && text[i] != '=' && text[i] != ';') ++i;
+        span.key_end = i;
+        if (i < n && text[i] == '=') {
+            ++i;
+            while (i < n && IsBlank(text[i])) ++i;
+            if (i < n && (text[i] == '"' || text[i] == '\'' || text[i] == '{')) {
+                const std::string_view rest = text.substr(i);
+                const std::size_t length = rest[0] == '{' ? BracedLength(rest) : QuotedLength(rest);
+                if (length == std::string_view::npos) {
+                    span.unbalanced = true;
+                } else {
+                    span.quoted_begin = i;
+                    span.quoted_end = i + length;
+                    i += length;
+                }
+            }
+            // Text after a closing delimiter belongs to the entry up to its ";", as it does for a driver that
+            // reads the string without quotes.
+            while (i < n && text[i] != ';') ++i;
+        }
+        span.closed = i < n;
+        span.end = span.closed ? i + 1 : n;
+        i = span.end;
+        spans.push_back(span);
+    }
+    return spans;
+}
 
 ConnectionString ConnectionString::Parse(std::string_view text, std::string_view error_source) {
     ConnectionString result;

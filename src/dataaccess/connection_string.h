@@ -4,6 +4,7 @@
 // dropped. A later entry of the same key replaces the earlier one's value but keeps its place.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -34,5 +35,19 @@ public:
 private:
     std::vector<std::pair<std::string, std::string>> entries_;
 };
+
+// Where one entry lies in the text of a connection string, read as Parse reads it but never refused: a value
+// that opens a quote or brace and never closes it is read as an unquoted one, which ends at the next ";".
+struct EntrySpan {
+    std::size_t begin = 0;         // the key's first character (blanks included)
+    std::size_t key_end = 0;       // the "=" after the key, or the entry's ";" (or end) when it has none
+    std::size_t quoted_begin = 0;  // the braced or quoted value with its delimiters, where ";" and "="
+    std::size_t quoted_end = 0;    // are text; empty when the value is neither
+    std::size_t end = 0;           // one past the ";" that closes the entry, or the length of the text
+    bool closed = false;           // a ";" closes the entry
+    bool unbalanced = false;       // the value opens a quote or brace that nothing closes
+};
+
+std::vector<EntrySpan> SpanEntries(std::string_view text);
 
 }  // namespace korado::dataaccess

@@ -32,6 +32,13 @@ class ConsoleRunner {
     // most 120 seconds; then the program is killed and the run fails).
     ConsoleRun Run(const std::vector<std::string>& args, const std::string& input = {}) const;
 
+    // Runs the program with `args` on a new pseudo-terminal (its standard input, output and error), as at a
+    // user's terminal: each of `lines` is typed once the program shows `prompt` after the previous one, and
+    // `out` is everything the terminal showed, the typed lines' echo included, with "\n" for "\r\n"; `err`
+    // stays empty. TERM is "dumb", so that line editing echoes a typed line as plain text.
+    ConsoleRun RunInTerminal(const std::vector<std::string>& args, const std::vector<std::string>& lines,
+                             const std::string& prompt = "SQL> ") const;
+
     const TempDir& Dir() const { return dir_; }
     std::string SampleDatabase() const { return dir_.File("sample.db"); }
 

@@ -82,8 +82,10 @@ public:
     std::string SchemaTerm();
     std::string Version();
 
-    // Removes the first "Password=...;" and the first "PWD=...;" entry (keys in any letter case); an entry
-    // not followed by ";" stays. Public for the tests and fuzzers; not part of the late-bound interface.
+    // Removes the first "Password=...;" and the first "PWD=...;" entry (keys in any letter case), reading
+    // braced and quoted values whole, and every other password entry with a braced or quoted value; an
+    // unquoted value not followed by ";" stays. Public for the tests and fuzzers; not part of the late-bound
+    // interface.
     static std::string m_RemovePassword(const std::string& ConnectionString);
 
     std::string_view ClassName() const noexcept override { return "clsADO"; }
