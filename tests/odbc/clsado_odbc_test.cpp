@@ -240,15 +240,15 @@ TEST(ClsAdoOdbcRestart, ARestartedServerIsReconnectedSilently) {
     Session s;
     ASSERT_TRUE(s.Connect("DSN=" + t.dsn + ";", t.user + "/" + t.password).ok);
     EXPECT_EQ(CLng(s.Scalar("select 1")), 1);
-    ASSERT_EQ(std::system((script + " restart pg > /dev/null 2>&1").c_str()), 0);
+    ASSERT_EQ(std::system(test::ServicesCommand(script, "restart pg").c_str()), 0);
     // The next statement finds the link dropped, reconnects and runs, without the host doing anything.
     EXPECT_EQ(CLng(s.Scalar("select 2")), 2);
     EXPECT_TRUE(s.ado().IsConnected());
 
     // With the server gone, the statement fails before it is built.
-    ASSERT_EQ(std::system((script + " stop pg > /dev/null 2>&1").c_str()), 0);
+    ASSERT_EQ(std::system(test::ServicesCommand(script, "stop pg").c_str()), 0);
     std::optional<Error> e = test::RaisedError([&] { s.Execute("select 3"); });
-    ASSERT_EQ(std::system((script + " start pg > /dev/null 2>&1").c_str()), 0);
+    ASSERT_EQ(std::system(test::ServicesCommand(script, "start pg").c_str()), 0);
     ASSERT_TRUE(e);
     EXPECT_EQ(e->Number(), NoDBConnection);
     EXPECT_EQ(e->Description(), "No live database connection");

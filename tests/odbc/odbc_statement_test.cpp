@@ -835,7 +835,7 @@ TEST(OdbcRestart, PostgreSQLRestartBetweenTwoStatements) {
     if (script.empty()) GTEST_SKIP() << "KORADO_SERVICES_SCRIPT is not set";
     std::unique_ptr<Session> session = OpenSession(pg);
     EXPECT_EQ(CLng(RunSql(*session, "SELECT 1").rows.at(0).at(0)), 1);
-    ASSERT_EQ(std::system((script + " restart pg >/dev/null 2>&1").c_str()), 0);
+    ASSERT_EQ(std::system(ServicesCommand(script, "restart pg").c_str()), 0);
 
     std::vector<Diagnostic> records;
     Diagnostic d = FirstRecord([&] { RunSql(*session, "SELECT 2"); }, &records);

@@ -140,4 +140,15 @@ std::string ServicesScript() {
     return s;
 }
 
+std::string ServicesCommand(const std::string& script, std::string_view arguments) {
+    std::string quoted = "'";
+    for (char c : script) {
+        if (c == '\'')
+            quoted += "'\\''";
+        else
+            quoted += c;
+    }
+    return quoted + "' " + std::string(arguments) + " >/dev/null 2>&1";
+}
+
 }  // namespace korado::test

@@ -53,6 +53,9 @@ std::string OdbcUnavailable(const OdbcTarget& target);
 bool ServersRequired();
 // The path of scripts/services, from KORADO_SERVICES_SCRIPT; empty when unknown.
 std::string ServicesScript();
+// A shell command running `script` with `arguments` (already shell words), output discarded. The
+// script's path is quoted: a checkout may lie in a folder with blanks.
+std::string ServicesCommand(const std::string& script, std::string_view arguments);
 
 }  // namespace korado::test
 
