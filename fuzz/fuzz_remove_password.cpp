@@ -58,8 +58,8 @@ std::string Written(FuzzedDataProvider& in) {
 }
 
 void CheckOnePasswordAmongOthers(FuzzedDataProvider& in) {
-    static const char* const kKeys[] = {"DSN",      "UID",    " Data Source",
-                                        "Provider", "Driver", "Extended Properties"};
+    // Not "Extended Properties": a password inside its value is removed too, so it is not kept as written.
+    static const char* const kKeys[] = {"DSN", "UID", " Data Source", "Provider", "Driver", "Mode"};
     const std::size_t others = in.ConsumeIntegralInRange<std::size_t>(0, 4);
     const std::size_t place = in.ConsumeIntegralInRange<std::size_t>(0, others);
 

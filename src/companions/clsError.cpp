@@ -68,9 +68,19 @@ std::string MaskPasswords(std::string_view text) {
             std::size_t value = i + 1;
             while (value < out.size() && out[value] == ' ') ++value;
             std::size_t end = value;
-            if (end < out.size() && out[end] == '{') {
-                end = out.find('}', end);
-                end = end == std::string::npos ? out.size() : end + 1;
+            if (end < out.size() && (out[end] == '{' || out[end] == '\'' || out[end] == '"')) {
+                // A braced or quoted value runs to its closing delimiter; a doubled one is part of the
+                // value, as the connection-string syntax reads it, and one never closed takes the rest.
+                const char close = out[end] == '{' ? '}' : out[end];
+                for (++end; end < out.size(); ++end) {
+                    if (out[end] != close) continue;
+                    if (end + 1 < out.size() && out[end + 1] == close) {
+                        ++end;
+                        continue;
+                    }
+                    ++end;
+                    break;
+                }
             } else {
                 end = out.find(';', end);
                 if (end == std::string::npos) end = out.size();

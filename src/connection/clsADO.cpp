@@ -90,6 +90,42 @@ std::string WithoutDelimitedPasswords(std::string_view s) {
     return out;
 }
 
+std::string WithoutPasswords(std::string_view text, int depth = 0);
+
+// "Extended Properties" holds a connection string of its own (the data source's, for the ODBC bridge),
+// which may carry the password the host typed: its braced or quoted value is cleaned as a string of its
+// own, its delimiters and everything else in it kept as written.
+std::string WithoutNestedPasswords(std::string_view s, int depth) {
+    std::string out;
+    std::size_t kept_from = 0;
+    for (const dataaccess::EntrySpan& e : dataaccess::SpanEntries(s)) {
+        if (e.quoted_end - e.quoted_begin < 2) continue;
+        std::string_view key = s.substr(e.begin, e.key_end - e.begin);
+        const std::size_t first = key.find_first_not_of(" \t\r\n");
+        if (first == std::string_view::npos) continue;
+        key = key.substr(first, key.find_last_not_of(" \t\r\n") + 1 - first);
+        if (!TextEquals(key, "Extended Properties")) continue;
+        const std::size_t inner = e.quoted_begin + 1;
+        const std::size_t inner_end = e.quoted_end - 1;
+        out.append(s.substr(kept_from, inner - kept_from));
+        out.append(WithoutPasswords(s.substr(inner, inner_end - inner), depth + 1));
+        kept_from = inner_end;
+    }
+    out.append(s.substr(kept_from));
+    return out;
+}
+
+std::string WithoutPasswords(std::string_view text, int depth) {
+    std::string s(text);
+    for (std::string_view key : {"Password", "PWD"}) {
+        if (std::optional<Cut> cut = PasswordEntry(s, std::string(key) + "="))
+            s.erase(cut->begin, cut->end - cut->begin);
+    }
+    s = WithoutDelimitedPasswords(s);
+    // Two levels are all a connection string nests; a deeper one is left as it is rather than recursed.
+    return depth < 2 ? WithoutNestedPasswords(s, depth) : s;
+}
+
 // A path shows as its last part followed by the whole path: "sales.mdb (C:\data\sales.mdb)", or for a
 // folder ending in a separator, "data (C:\data\)". Both separators count: Windows paths come from
 // Windows data sources reached through ODBC, "/" paths from files on this system.
@@ -108,7 +144,8 @@ std::string ShortenPath(const std::string& dsn) {
 
 }  // namespace
 
-// ---- lifecycle -----------------------------------------------------------------------------------------------
+// ---- lifecycle
+// -----------------------------------------------------------------------------------------------
 
 clsADO::clsADO() {
     Try(At("Class_Initialize"), [&] {
@@ -146,7 +183,8 @@ void clsADO::Constructor(const Ref<Dispatch>& Tabulon_SQLPlus, bool AllowTransac
         [&](const Error& e) {
             if (e.Number() == hr::ERROR_PROC_NOT_FOUND) {
                 Raise(NewADOConnectionError,
-                      "Could not make a new ADO connection. Please check the MDAC installation. The problem could "
+                      "Could not make a new ADO connection. Please check the MDAC installation. The problem "
+                      "could "
                       "also occur if there is no available memory anymore.");
             }
             HandleError(kClass, "Constructor");
@@ -176,7 +214,10 @@ bool clsADO::m_Connect(std::string& User, std::string& Pass, std::string& DSN, V
         m_SpareCommand = nullptr;
         Ref<ado::DataLinks> links;
         TryWith([&] { links = CreateObjectAs<ado::DataLinks>("DataLinks"); },
-                [](const Error&) { Raise(MDACProblem, "Unable to use MDAC. Try reinstalling or upgrading MDAC from Microsoft."); });
+                [](const Error&) {
+                    Raise(MDACProblem,
+                          "Unable to use MDAC. Try reinstalling or upgrading MDAC from Microsoft.");
+                });
 
         SplitCombinedLogin(User, Pass, DSN);
 
@@ -186,7 +227,8 @@ bool clsADO::m_Connect(std::string& User, std::string& Pass, std::string& DSN, V
                     [](const Error& e) {
                         if (e.Number() != rt::CannotCreateObject) throw e;
                         Raise(ADODBError,
-                              "Could not use ADO. Possible corruption or misconfiguration of MS MDAC. Please obtain "
+                              "Could not use ADO. Possible corruption or misconfiguration of MS MDAC. Please "
+                              "obtain "
                               "the latest version at " +
                                   std::string(diagnoses::DriverDownloadLocation()));
                     });
@@ -242,14 +284,7 @@ bool clsADO::m_Connect(std::string& User, std::string& Pass, std::string& DSN, V
 
 std::string clsADO::m_RemovePassword(const std::string& ConnectionString) {
     std::string s;
-    Try(At("m_RemovePassword"), [&] {
-        s = ConnectionString;
-        for (std::string_view key : {"Password", "PWD"}) {
-            if (std::optional<Cut> cut = PasswordEntry(s, std::string(key) + "="))
-                s.erase(cut->begin, cut->end - cut->begin);
-        }
-        s = WithoutDelimitedPasswords(s);
-    });
+    Try(At("m_RemovePassword"), [&] { s = WithoutPasswords(ConnectionString); });
     return s;
 }
 
@@ -274,7 +309,8 @@ void clsADO::Disconnect() {
         },
         [&](const Error& e) {
             if (e.Source() == "ADODB.Connection" && e.Number() == ado::adErrInTransaction) {
-                // MySQL refuses to close inside a transaction yet closes with the session; Jet's refusal is real.
+                // MySQL refuses to close inside a transaction yet closes with the session; Jet's refusal is
+                // real.
                 if (dbms == "MySQL") return;
                 if (dbms == "MS Jet") Raise(DisconnectProblem, e.Description());
             }
@@ -326,7 +362,8 @@ void clsADO::Destructor() {
     });
 }
 
-// ---- simple properties --------------------------------------------------------------------------------------
+// ---- simple properties
+// --------------------------------------------------------------------------------------
 
 bool clsADO::AllowTransactions() { return m_AllowTransactions; }
 
@@ -369,7 +406,8 @@ void clsADO::About() {
     Try(At("About"), [] { RaiseRuntime(rt::NotSupported, "About"); });
 }
 
-// ---- SQL execution -------------------------------------------------------------------------------------------
+// ---- SQL execution
+// -------------------------------------------------------------------------------------------
 
 KORADO_HOT void clsADO::ExecuteSQL(std::string& SQL, Ref<Collection>& ParamNames,
                                    std::int32_t& RecordsAffected, Ref<ado::Recordset>& ADORecordset) {
@@ -396,15 +434,16 @@ KORADO_HOT void clsADO::ExecuteSQL(std::string& SQL, Ref<Collection>& ParamNames
         Variant affected;
         Ref<ado::Recordset> recordset;
         bool reported = false;
-        TryWith([&] { recordset = command->Execute(&affected, Variant::Missing(), ado::adOptionUnspecified); },
-                [&](const Error& e) {
-                    diagnoses::Failure f{e.Source(), e.Number(), e.Description(), e.NativeError()};
-                    auto outcome = diagnoses::ExecuteFailure(f, parameters, SQL, m_ExtendedProperties);
-                    if (outcome.kind == diagnoses::ExecuteOutcome::Raise) Raise(outcome.code, outcome.text);
-                    if (!g_ADOError) RaiseRuntime(rt::ObjectNotSet);
-                    g_ADOError->Exception(outcome.text, outcome.exception_type);
-                    reported = true;
-                });
+        TryWith(
+            [&] { recordset = command->Execute(&affected, Variant::Missing(), ado::adOptionUnspecified); },
+            [&](const Error& e) {
+                diagnoses::Failure f{e.Source(), e.Number(), e.Description(), e.NativeError()};
+                auto outcome = diagnoses::ExecuteFailure(f, parameters, SQL, m_ExtendedProperties);
+                if (outcome.kind == diagnoses::ExecuteOutcome::Raise) Raise(outcome.code, outcome.text);
+                if (!g_ADOError) RaiseRuntime(rt::ObjectNotSet);
+                g_ADOError->Exception(outcome.text, outcome.exception_type);
+                reported = true;
+            });
         if (reported) return;
 
         m_BindVariables->PopulateOutputParameters(command, ParamNames);
@@ -463,7 +502,8 @@ void clsADO::LastServerErrReset() {
     });
 }
 
-// ---- transactions and capabilities -----------------------------------------------------------------------------
+// ---- transactions and capabilities
+// -----------------------------------------------------------------------------
 
 bool clsADO::AreTransactionsAvailable() {
     bool result = false;
@@ -554,7 +594,8 @@ bool clsADO::Supports(const std::string& Property) {
     return result;
 }
 
-// ---- introspection ---------------------------------------------------------------------------------------------
+// ---- introspection
+// ---------------------------------------------------------------------------------------------
 
 Ref<ado::Property> clsADO::m_GetProperty(const std::string& Name) {
     Ref<ado::Property> result;
@@ -620,49 +661,49 @@ std::string clsADO::Version() {
     return result;
 }
 
-// ---- late binding --------------------------------------------------------------------------------------------------
+// ---- late binding
+// --------------------------------------------------------------------------------------------------
 
 const MemberTable* clsADO::Members() const noexcept {
-    static const MemberTable t =
-        MemberTable::Of<clsADO>()
-            .Method<&clsADO::About>("About")
-            .Get<&clsADO::AllowTransactions>("AllowTransactions")
-            .Let<&clsADO::SetAllowTransactions>("AllowTransactions")
-            .Method<&clsADO::AreTransactionsAvailable>("AreTransactionsAvailable")
-            .Method<&clsADO::BeginTransaction>("BeginTransaction")
-            .Get<&clsADO::BindVariables>("BindVariables")
-            .Method<&clsADO::ClearErrors>("ClearErrors")
-            .Method<&clsADO::Commit>("Commit")
-            .Method<&clsADO::CommitTransaction>("CommitTransaction")
-            .Method<&clsADO::Connect>("Connect")
-            .Get<&clsADO::Connection>("Connection")
-            .Method<&clsADO::Constructor>("Constructor")
-            .Method<&clsADO::CurrentCatalog>("CurrentCatalog")
-            .Get<&clsADO::DBMSName>("DBMSName")
-            .Get<&clsADO::DefaultParameterMode>("DefaultParameterMode")
-            .Get<&clsADO::DefaultParameterDataType>("DefaultParameterDataType")
-            .Method<&clsADO::Destructor>("Destructor")
-            .Method<&clsADO::Disconnect>("Disconnect")
-            .Get<&clsADO::DisplayAlerts>("DisplayAlerts")
-            .Let<&clsADO::SetDisplayAlerts>("DisplayAlerts")
-            .Method<&clsADO::Errors>("Errors")
-            .Method<&clsADO::ExecuteSQL>("ExecuteSQL")
-            .Get<&clsADO::LastServerErr>("LastServerErr")
-            .Get<&clsADO::LastServerErrPos>("LastServerErrPos")
-            .Method<&clsADO::LastServerErrReset>("LastServerErrReset")
-            .Get<&clsADO::LastServerErrText>("LastServerErrText")
-            .Get<&clsADO::Provider>("Provider")
-            .Get<&clsADO::ConnectionProperty>("ConnectionProperty")
-            .Method<&clsADO::Reconnect>("Reconnect")
-            .Method<&clsADO::Rollback>("Rollback")
-            .Method<&clsADO::RollbackTransaction>("RollbackTransaction")
-            .Get<&clsADO::SchemaTerm>("SchemaTerm")
-            .Get<&clsADO::ServerName>("ServerName")
-            .Get<&clsADO::SubstVariables>("SubstVariables")
-            .Method<&clsADO::Supports>("Supports")
-            .Get<&clsADO::Version>("Version")
-            .Method<&clsADO::IsConnected>("IsConnected")
-            .Build();
+    static const MemberTable t = MemberTable::Of<clsADO>()
+                                     .Method<&clsADO::About>("About")
+                                     .Get<&clsADO::AllowTransactions>("AllowTransactions")
+                                     .Let<&clsADO::SetAllowTransactions>("AllowTransactions")
+                                     .Method<&clsADO::AreTransactionsAvailable>("AreTransactionsAvailable")
+                                     .Method<&clsADO::BeginTransaction>("BeginTransaction")
+                                     .Get<&clsADO::BindVariables>("BindVariables")
+                                     .Method<&clsADO::ClearErrors>("ClearErrors")
+                                     .Method<&clsADO::Commit>("Commit")
+                                     .Method<&clsADO::CommitTransaction>("CommitTransaction")
+                                     .Method<&clsADO::Connect>("Connect")
+                                     .Get<&clsADO::Connection>("Connection")
+                                     .Method<&clsADO::Constructor>("Constructor")
+                                     .Method<&clsADO::CurrentCatalog>("CurrentCatalog")
+                                     .Get<&clsADO::DBMSName>("DBMSName")
+                                     .Get<&clsADO::DefaultParameterMode>("DefaultParameterMode")
+                                     .Get<&clsADO::DefaultParameterDataType>("DefaultParameterDataType")
+                                     .Method<&clsADO::Destructor>("Destructor")
+                                     .Method<&clsADO::Disconnect>("Disconnect")
+                                     .Get<&clsADO::DisplayAlerts>("DisplayAlerts")
+                                     .Let<&clsADO::SetDisplayAlerts>("DisplayAlerts")
+                                     .Method<&clsADO::Errors>("Errors")
+                                     .Method<&clsADO::ExecuteSQL>("ExecuteSQL")
+                                     .Get<&clsADO::LastServerErr>("LastServerErr")
+                                     .Get<&clsADO::LastServerErrPos>("LastServerErrPos")
+                                     .Method<&clsADO::LastServerErrReset>("LastServerErrReset")
+                                     .Get<&clsADO::LastServerErrText>("LastServerErrText")
+                                     .Get<&clsADO::Provider>("Provider")
+                                     .Get<&clsADO::ConnectionProperty>("ConnectionProperty")
+                                     .Method<&clsADO::Reconnect>("Reconnect")
+                                     .Method<&clsADO::Rollback>("Rollback")
+                                     .Method<&clsADO::RollbackTransaction>("RollbackTransaction")
+                                     .Get<&clsADO::SchemaTerm>("SchemaTerm")
+                                     .Get<&clsADO::ServerName>("ServerName")
+                                     .Get<&clsADO::SubstVariables>("SubstVariables")
+                                     .Method<&clsADO::Supports>("Supports")
+                                     .Get<&clsADO::Version>("Version")
+                                     .Method<&clsADO::IsConnected>("IsConnected")
+                                     .Build();
     return &t;
 }
 

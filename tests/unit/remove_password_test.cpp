@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "companions/clsError.h"
 #include "korado/connection/clsADO.h"
 
 namespace korado {
@@ -42,11 +43,21 @@ TEST(RemovePassword, TakesBracedAndQuotedValuesWhole) {
         {"PWD=a;PWD=b;", "PWD=b;"},
         {"UID=u;PWD=last", "UID=u;PWD=last"},
         {"OldPassword=x;B=2;", "OldB=2;"},
+        // The data source's own string inside "Extended Properties" loses its password too.
+        {"Provider=MSDASQL;Extended Properties=\"DSN=x;PWD=p;UID=u\";",
+         "Provider=MSDASQL;Extended Properties=\"DSN=x;UID=u\";"},
+        {"extended properties='DSN=x;Password={a;b};';Password=q;", "extended properties='DSN=x;';"},
         // Nothing to remove.
         {"Provider=SQLite;Data Source=/tmp/a b.db;", "Provider=SQLite;Data Source=/tmp/a b.db;"},
         {"", ""},
     };
     for (const Case& c : cases) EXPECT_EQ(clsADO::m_RemovePassword(c.in), c.out) << c.in;
+}
+
+TEST(RemovePassword, TheErrorLogMasksBracedAndQuotedValuesWhole) {
+    EXPECT_EQ(companions::MaskPasswords("open PWD={ab;cd}}ef};UID=u failed"), "open PWD=***;UID=u failed");
+    EXPECT_EQ(companions::MaskPasswords("Password='it''s;me';x"), "Password=***;x");
+    EXPECT_EQ(companions::MaskPasswords("pwd=\"a;b"), "pwd=***");
 }
 
 }  // namespace
