@@ -310,13 +310,13 @@ SessionCore::~SessionCore() {
     }
 }
 
-bool SessionCore::Interrupt(SQLHSTMT stmt, std::atomic<bool>& why) {
+bool SessionCore::Interrupt(SQLHSTMT stmt, Why why, std::atomic<bool>& flag) {
     std::lock_guard guard(calls_mutex);
     if (std::none_of(executing.begin(), executing.end(),
                      [&](const ExecutingCall& c) { return c.stmt == stmt; }))
         return false;
-    why = true;
-    InterruptLocked(stmt);
+    flag = true;
+    InterruptLocked(stmt, why);
     return true;
 }
 
@@ -324,17 +324,17 @@ void SessionCore::InterruptAll() {
     std::lock_guard guard(calls_mutex);
     for (const ExecutingCall& c : executing) {
         c.cancelled->store(true);
-        InterruptLocked(c.stmt);
+        InterruptLocked(c.stmt, Why::kCancel);
     }
 }
 
-void SessionCore::InterruptLocked(SQLHSTMT stmt) {
+void SessionCore::InterruptLocked(SQLHSTMT stmt, Why why) {
     // The drivers' SQLCancel closes the result of a statement that has just finished (psqlODBC, MariaDB
     // Connector/ODBC and the SQLite3 driver alike), and MariaDB's, on a statement still executing, unlocks a
     // mutex it never locked while the executing thread is inside the driver. The servers' own interrupts,
     // sent from a second connection, stop only what is still running: PostgreSQL ignores a cancel that
     // reaches an idle backend, MariaDB a KILL QUERY that reaches an idle connection.
-    if (server_session_id == 0) {
+    if (server_session_id == 0 || (traits.kind == DriverKind::kPostgreSQL && why == Why::kCancel)) {
         SQLCancel(stmt);
         return;
     }

@@ -20,10 +20,12 @@
 //    call leaves the list only under it, so a statement handle named there stays allocated while it is
 //    interrupted, and an interrupt never reaches a call that has left the list.
 // A call can return in the driver an instant before it leaves the list, and an interrupt can reach it in
-// that instant. PostgreSQL and MariaDB are interrupted by the server (pg_cancel_backend, KILL QUERY) from a
-// connection of the bridge's own, which leaves a finished statement and its result alone; other drivers
-// get SQLCancel, which may close the result, and the statement then reports that it completed and lost its
-// result, never a time-out.
+// that instant. A time-out on PostgreSQL or MariaDB, and any interrupt on MariaDB, goes through the server
+// (pg_cancel_backend, KILL QUERY) from a connection of the bridge's own, which leaves a finished statement
+// and its result alone. Otherwise the driver's SQLCancel interrupts, which may close a finished statement's
+// result; the statement then reports that it completed and lost its result, never a time-out. Cancel on
+// PostgreSQL stays with psqlODBC's own SQLCancel: a server-side cancel sent as often as a host may call
+// Cancel can land on a statement the driver runs for itself and leave the session in a failed transaction.
 #pragma once
 
 #include <atomic>
@@ -95,9 +97,10 @@ class SessionCore {
     explicit SessionCore(std::shared_ptr<EnvironmentHandle> environment) : env(std::move(environment)) {}
     ~SessionCore();
 
-    // Interrupts the call on `stmt` if it is still inside the driver, setting `why` (the statement's
+    enum class Why { kTimeout, kCancel };
+    // Interrupts the call on `stmt` if it is still inside the driver, setting `flag` (the statement's
     // time-out or cancel flag) first; false when no call of `stmt` was in progress. Any thread.
-    bool Interrupt(SQLHSTMT stmt, std::atomic<bool>& why);
+    bool Interrupt(SQLHSTMT stmt, Why why, std::atomic<bool>& flag);
     // Interrupts every call in progress, each marked cancelled. Any thread.
     void InterruptAll();
     SessionCore(const SessionCore&) = delete;
@@ -136,7 +139,7 @@ class SessionCore {
     ConnectionHandle interrupter;  // under calls_mutex
 
   private:
-    void InterruptLocked(SQLHSTMT stmt);
+    void InterruptLocked(SQLHSTMT stmt, Why why);
 };
 
 class OdbcCursor;

@@ -622,6 +622,6 @@ void OdbcStatement::FetchOutputParameters(std::span<ParamBinding> params) {
     }
 }
 
-void OdbcStatement::Cancel() { core_->Interrupt(stmt_.get(), cancelled_); }
+void OdbcStatement::Cancel() { core_->Interrupt(stmt_.get(), SessionCore::Why::kCancel, cancelled_); }
 
 }  // namespace korado::dataaccess::odbc
