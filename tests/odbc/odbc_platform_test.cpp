@@ -71,7 +71,7 @@ TEST_P(OdbcPlatform, ForwardOnlyRecordsetReadsEveryRow) {
     while (!rs->Eof()) {
         ++n;
         ASSERT_EQ(CLng(rs->Fields()->At(0)->Value()), n);
-        ASSERT_EQ(CStr(rs->Fields()->Item(Variant("t"))->Value()), "r" + std::to_string(n));
+        ASSERT_EQ(CStr(rs->Fields()->Item(Variant("t"))->Value()), 'r' + std::to_string(n));
         rs->MoveNext();
     }
     EXPECT_EQ(n, 1200);
