@@ -304,7 +304,7 @@ void BM_OdbcRawBlock(benchmark::State& state) {
             rows += fetched;
         }
         SQLFreeHandle(SQL_HANDLE_STMT, stmt);
-        if (rows != ReadRows()) state.SkipWithError("wrong row count");
+        if (rows != static_cast<std::size_t>(ReadRows())) state.SkipWithError("wrong row count");
     }
     benchmark::DoNotOptimize(sink.sum);
     state.SetItemsProcessed(state.iterations() * ReadRows());

@@ -368,7 +368,7 @@ void clsADO::Destructor() {
 bool clsADO::AllowTransactions() { return m_AllowTransactions; }
 
 void clsADO::SetAllowTransactions(bool value) {
-    Try(At("Let AllowTransactions"), [&] {
+    TryPassOwn(At("Let AllowTransactions"), [&] {
         // Both calls test the stored flag before the new value is stored.
         if (value) {
             BeginTransaction();

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "dataaccess/command.h"
+#include "dataaccess/filter.h"
 #include "dataaccess/platform_error.h"
 #include "dataaccess/properties.h"
 #include "dataaccess/type_kinds.h"
@@ -10,22 +11,13 @@
 #include "korado/runtime/convert.h"
 #include "korado/runtime/strings.h"
 
-// The Filter criteria parser lives in its own unit; until it is built, criteria filters are refused with
-// 3251 and only the FilterGroupEnum constants work.
-#if __has_include("dataaccess/filter.h")
-#include "dataaccess/filter.h"
-#define KORADO_HAVE_FILTER_CRITERIA 1
-#endif
-
 namespace korado::dataaccess {
 
 constexpr const char* kRecordset = "ADODB.Recordset";
 
 struct FilterState {
-#ifdef KORADO_HAVE_FILTER_CRITERIA
     explicit FilterState(FilterCriteria c) : criteria(std::move(c)) {}
     FilterCriteria criteria;
-#endif
 };
 
 namespace {
@@ -241,7 +233,6 @@ bool RowsetCore::FetchForward() {
 }
 
 bool RowsetCore::RowVisible(std::size_t row) {
-#ifdef KORADO_HAVE_FILTER_CRITERIA
     if (!filter_) return true;
     return filter_->criteria.Matches([this, row](int column) -> const Variant& {
         Variant& slot = scratch_[static_cast<std::size_t>(column)];
@@ -252,10 +243,6 @@ bool RowsetCore::RowVisible(std::size_t row) {
         }
         return slot;
     });
-#else
-    (void)row;
-    return true;
-#endif
 }
 
 std::size_t RowsetCore::VisibleCount() const {
@@ -363,7 +350,6 @@ void RowsetCore::SetFilterCriteria(const std::string& criteria) {
         SetFilterGroup(ado::adFilterNone);
         return;
     }
-#ifdef KORADO_HAVE_FILTER_CRITERIA
     auto column_of = [this](std::string_view name) -> int {
         for (std::size_t i = 0; i < columns_.size(); ++i)
             if (TextEquals(columns_[i].name, name)) return static_cast<int>(i);
@@ -384,9 +370,6 @@ void RowsetCore::SetFilterCriteria(const std::string& criteria) {
         eof_ = !has;
     }
     Touch();
-#else
-    RaiseAdo(ado::adErrFeatureNotAvailable, kRecordset);
-#endif
 }
 
 void RowsetCore::SetFilterGroup(std::int32_t group) {

@@ -27,7 +27,8 @@ void clsErrorHandler::SetDisplayAlerts(bool value) { LetProperty(Variant(m_Error
 void clsErrorHandler::ErrorMessage(const std::string& Module, const std::string& Routine,
                                    const Ref<ErrObject>& VBError, std::int32_t ErrorLine,
                                    const Variant& DebugMessage) {
-    // The error object goes by reference, as the component may inspect (or clear) it.
+    // The component gets the caller's object itself, in an argument slot of its own: it may read or clear
+    // that object, but an object it puts into the slot in its place goes no further than this call.
     Variant args[] = {Module, Routine, Variant(Ref<Dispatch>(VBError)), ErrorLine, DebugMessage};
     korado::Invoke(Variant(m_ErrorComponent), "ErrorMessage", CallType::Method, args);
 }

@@ -219,6 +219,10 @@ TEST(ConnectionObjectScripted, TransactionsFollowTheProvidersCapabilities) {
         e = test::RaisedError([&] { s.ado().CommitTransaction(); }).value();
         EXPECT_EQ(e.Number(), CommitError);
         EXPECT_EQ(e.Description(), "-2147467259:disk full");
+        // Switching transactions off commits, and that commit's failure reaches the host just the same.
+        e = test::RaisedError([&] { s.ado().SetAllowTransactions(false); }).value();
+        EXPECT_EQ(e.Number(), CommitError);
+        EXPECT_TRUE(s.ado().AllowTransactions());
         p->FailCommit({});
     }
     p->ClearLog();

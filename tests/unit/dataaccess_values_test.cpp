@@ -75,7 +75,7 @@ TEST(ConnectionString, RoundTripsThroughText) {
         for (int i = 0; i < entries; ++i) {
             std::string value;
             for (int k = static_cast<int>(rng() % 6); k > 0; --k) value += alphabet[rng() % alphabet.size()];
-            cs.Set("k" + std::to_string(rng() % 3), value);
+            cs.Set('k' + std::to_string(rng() % 3), value);
         }
         ConnectionString again = ConnectionString::Parse(cs.ToString());
         ASSERT_EQ(again.Entries(), cs.Entries()) << cs.ToString();

@@ -2,8 +2,9 @@
 //
 // When an operation's guard catches a failure, it records it here (number, source, description and the
 // statement number reached in the failing procedure, 0 when the procedure numbers none) before its handler
-// runs; `HandleError` takes it from here and hands it to the error component by reference, as a late-bound
-// object with the members Number, Source, Description, Erl, NativeError, SQLState and Clear.
+// runs; `HandleError` copies it from here and hands the error component that copy, as a late-bound object
+// with the members Number, Source, Description, Erl, NativeError, SQLState and Clear, so that nothing the
+// component does to it (a Clear) changes the error recorded here.
 #pragma once
 
 #include <cstdint>

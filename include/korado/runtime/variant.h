@@ -148,8 +148,7 @@ class VariantStorage {
               class = std::enable_if_t<(std::is_same_v<U, Ts> || ...)>>
     // NOLINTNEXTLINE(google-explicit-constructor): a value converts to the storage holding it
     VariantStorage(T&& value) noexcept(std::is_nothrow_constructible_v<U, T&&>) {
-        ::new (static_cast<void*>(bytes_)) U(std::forward<T>(value));
-        index_ = static_cast<std::uint8_t>(kIndex<U>);
+        Place<U>(std::forward<T>(value));
     }
     VariantStorage(const VariantStorage& o) {
         if (IsPlain(o.index_)) {
@@ -198,8 +197,7 @@ class VariantStorage {
         } else {
             U made(std::forward<T>(value));  // may throw: the old value stays until it is made
             Destroy();
-            ::new (static_cast<void*>(bytes_)) U(std::move(made));
-            index_ = static_cast<std::uint8_t>(kIndex<U>);
+            Place<U>(std::move(made));
         }
         return *this;
     }
@@ -237,8 +235,18 @@ class VariantStorage {
     }
     template <std::size_t I>
     void Construct() noexcept {
-        ::new (static_cast<void*>(bytes_)) Kind<I>();
-        index_ = static_cast<std::uint8_t>(I);
+        Place<Kind<I>>();
+    }
+    // A plain value is copied as the whole kPlainSize bytes, so the bytes it does not use are zeroed: a copy
+    // then never reads bytes that nothing wrote (an empty kind writes none of its own).
+    template <class U, class... Args>
+    void Place(Args&&... args) noexcept(std::is_nothrow_constructible_v<U, Args&&...>) {
+        ::new (static_cast<void*>(bytes_)) U(std::forward<Args>(args)...);
+        if constexpr (std::is_trivially_copyable_v<U>) {
+            constexpr std::size_t used = std::is_empty_v<U> ? 0 : sizeof(U);
+            if constexpr (used < kPlainSize) std::memset(bytes_ + used, 0, kPlainSize - used);
+        }
+        index_ = static_cast<std::uint8_t>(kIndex<U>);
     }
 
     void Destroy() noexcept {

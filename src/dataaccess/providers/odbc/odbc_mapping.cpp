@@ -69,17 +69,19 @@ FieldType Variable(std::int32_t type, std::uint64_t column_size, bool fixed_widt
 
 // Rounds the digit string `digits` (most significant first) by dropping its last `drop` digits, halves to
 // even. May add a leading digit ("999" -> "1000" before the drop is accounted for by the caller's scale).
+// Written with assign, erase and push_back rather than assigning "0" or shrinking by resize, which g++ 12
+// takes for overlapping copies (-Wrestrict).
 void DropDigitsRounded(std::string& digits, std::size_t drop) {
     if (drop == 0) return;
     if (drop > digits.size()) {
-        digits = "0";
+        digits.assign(1, '0');
         return;
     }
     std::string_view dropped(digits.data() + digits.size() - drop, drop);
     char first = dropped.front();
     bool rest_nonzero = dropped.substr(1).find_first_not_of('0') != std::string_view::npos;
-    digits.resize(digits.size() - drop);
-    if (digits.empty()) digits = "0";
+    digits.erase(digits.size() - drop);
+    if (digits.empty()) digits.push_back('0');
     bool up = first > '5' || (first == '5' && (rest_nonzero || ((digits.back() - '0') % 2 == 1)));
     if (!up) return;
     std::size_t i = digits.size();

@@ -137,8 +137,11 @@ std::unique_ptr<Cursor> Tables(SessionCore& core, std::span<const Variant> r) {
     // Drivers hide system objects unless asked for them by type; other types are filtered here, after
     // the driver's names are mapped to the platform's.
     std::string types;
-    if (type && (PlatformTableType(*type) == "SYSTEM TABLE" || PlatformTableType(*type) == "SYSTEM VIEW")) {
-        types = "'" + PlatformTableType(*type) + "'";
+    if (type) {
+        std::string platform_type = PlatformTableType(*type);
+        if (platform_type == "SYSTEM TABLE" || platform_type == "SYSTEM VIEW")
+            // Appended piece by piece: g++ 12 takes "'" + text + "'" for an overlapping copy (-Wrestrict).
+            types.append(1, '\'').append(platform_type).append(1, '\'');
     }
     std::u16string wide_types = ToUtf16(types);
     StatementHandle stmt = Allocate<SQL_HANDLE_STMT>(SQL_HANDLE_DBC, core.dbc());
