@@ -57,6 +57,11 @@ std::string Concat(const OdbcTarget& t, const std::string& a, const std::string&
     return t.name == "maria" ? "CONCAT(" + a + ", " + b + ")" : "(" + a + " || " + b + ")";
 }
 
+// The first value of a query's first row, as a number.
+std::int32_t Number(Session& session, std::string_view sql) {
+    return CLng(RunSql(session, sql).rows.at(0).at(0));
+}
+
 // ---- values --------------------------------------------------------------------------------------------
 
 TEST_P(OdbcTest, TypedValuesRoundTrip) {
@@ -100,9 +105,8 @@ TEST_P(OdbcTest, TypedValuesRoundTrip) {
     Outcome out = RunSql(session(), "SELECT * FROM " + table + " ORDER BY id");
     ASSERT_EQ(out.rows.size(), 3u);
     ASSERT_EQ(out.columns.size(), 11u);
-    EXPECT_EQ(out.columns[1].type, ado::adInteger);
-    EXPECT_EQ(out.columns[2].type, ado::adBigInt);
-    EXPECT_EQ(out.columns[3].type, ado::adDouble);
+    const std::int32_t types[] = {ado::adInteger, ado::adInteger, ado::adBigInt, ado::adDouble};
+    for (std::size_t i = 1; i < 4; ++i) EXPECT_EQ(out.columns[i].type, types[i]) << "column " << i;
     if (t.exact_numeric) {
         EXPECT_EQ(out.columns[4].type, ado::adNumeric);
         EXPECT_EQ(out.columns[4].precision, 12);
@@ -114,42 +118,30 @@ TEST_P(OdbcTest, TypedValuesRoundTrip) {
     EXPECT_EQ(out.columns[7].type, ado::adDBTimeStamp);
     EXPECT_NE(out.columns[10].attributes & ado::adFldLong, 0);
 
-    const std::vector<Variant>& r = out.rows[0];
-    EXPECT_EQ(r[0], Variant(1));
-    EXPECT_EQ(r[1], Variant(-123456));
-    EXPECT_EQ(r[2], Variant(9007199254740993LL));
-    EXPECT_EQ(r[3], Variant(1.5e10));
-    if (t.exact_numeric) {
-        EXPECT_EQ(r[4], Variant(Decimal{1234567, 3}));
-    } else {
-        EXPECT_DOUBLE_EQ(CDbl(r[4]), 1234.567);
+    // The typed row and the adVariant row; booleans compared as truth values (MariaDB and SQLite keep
+    // numbers), numerics as doubles where the column holds one.
+    const std::vector<Variant> want[] = {
+        {1, -123456, 9007199254740993LL, 1.5e10, Decimal{1234567, 3}, "hello", day, stamp, true, bytes,
+         "long text"},
+        {3, 7, 1LL << 40, 0.5, Decimal{-500, 3}, "variant", day, stamp, false, Bytes{9, 8}, "t"}};
+    for (std::size_t row : {0u, 1u}) {
+        const std::vector<Variant>& got = out.rows[row * 2];
+        for (std::size_t i = 0; i < got.size(); ++i) {
+            SCOPED_TRACE("row " + std::to_string(row * 2) + " column " + std::to_string(i));
+            if (i == 8) {
+                EXPECT_EQ(CBool(got[i]), CBool(want[row][i]));
+            } else if (i == 4 && !t.exact_numeric) {
+                EXPECT_DOUBLE_EQ(CDbl(got[i]), CDbl(want[row][i]));
+            } else {
+                EXPECT_EQ(got[i], want[row][i]) << Text(got[i]);
+            }
+        }
     }
-    EXPECT_EQ(r[5], Variant("hello"));
-    EXPECT_EQ(r[6], Variant(day));
-    EXPECT_EQ(r[7], Variant(stamp)) << FormatDate(CDate(r[7]));
-    EXPECT_TRUE(CBool(r[8]));
-    EXPECT_EQ(r[9], Variant(bytes));
-    EXPECT_EQ(r[10], Variant("long text"));
     if (t.name == "pg") {
-        EXPECT_EQ(r[8], Variant(true));  // a real boolean column (BoolsAsChar=0)
-
+        EXPECT_EQ(out.rows[0][8], Variant(true));  // a real boolean column (BoolsAsChar=0)
         for (std::size_t i = 1; i < out.rows[1].size(); ++i)
             EXPECT_TRUE(out.rows[1][i].IsNull()) << "column " << i;
     }
-
-    const std::vector<Variant>& v = out.rows[2];
-    EXPECT_EQ(CLng(v[1]), 7);
-    EXPECT_EQ(CLngLng(v[2]), 1LL << 40);
-    EXPECT_EQ(CDbl(v[3]), 0.5);
-    if (t.exact_numeric) {
-        EXPECT_EQ(v[4], Variant(Decimal{-500, 3}));
-    } else {
-        EXPECT_DOUBLE_EQ(CDbl(v[4]), -0.5);
-    }
-    EXPECT_EQ(v[5], Variant("variant"));
-    EXPECT_EQ(v[7], Variant(stamp));
-    EXPECT_FALSE(CBool(v[8]));
-    EXPECT_EQ(v[9], Variant(Bytes{9, 8}));
 
     // Comparing with a parameter of each kind finds the row.
     Outcome found =
@@ -228,36 +220,50 @@ TEST_P(OdbcTest, LongTextAndBinaryValues) {
 
 // ---- fetching ------------------------------------------------------------------------------------------
 
-TEST_P(OdbcTest, RowsComeInBlocksAndInOrder) {
+// Each round is left inside the third block or later, while the next block may be on its way, and the same
+// statement runs again; the last round reads to the end with other statements running between blocks and
+// inside them on the same connection.
+TEST_P(OdbcTest, ALongReadComesInOrderBesideOtherStatementsAndMayBeLeftHalfway) {
     const OdbcTarget& t = target();
-    std::unique_ptr<Statement> st = session().Prepare(Series(t, 2500, Concat(t, "'row '", "g")), {});
-    st->Execute({});
-    auto* cursor = dynamic_cast<dataaccess::odbc::OdbcCursor*>(st->Result());
-    ASSERT_NE(cursor, nullptr);
-    Variant g, text;
-    int n = 0;
-    while (cursor->Next()) {
-        ++n;
-        cursor->Read(0, g);
-        cursor->Read(1, text);
-        cursor->Read(1, text);  // twice, as a Fields collection may
-        ASSERT_EQ(CLng(g), n);
-        ASSERT_EQ(Text(text), "row " + std::to_string(n));
-        // A server's rows are fetched ahead once a read has gone past two blocks.
-        if (n == 1200) {
-            EXPECT_EQ(cursor->ReadsAhead(), t.name != "sqlite");
+    std::string table = Unique("korado_beside");
+    Cleanup cleanup(session(), {"DROP TABLE " + table});
+    RunSql(session(), "CREATE TABLE " + table + " (id integer)");
+    std::unique_ptr<Statement> st = session().Prepare(Series(t, 6000, Concat(t, "'row '", "g")), {});
+    for (int round = 0; round < 4; ++round) {
+        st->Execute({});
+        auto* cursor = dynamic_cast<dataaccess::odbc::OdbcCursor*>(st->Result());
+        ASSERT_NE(cursor, nullptr);
+        const bool whole = round == 3;
+        Variant g, text;
+        for (int n = 1; n <= (whole ? 6000 : 1234 + round * 500); ++n) {
+            ASSERT_TRUE(cursor->Next());
+            cursor->Read(0, g);
+            cursor->Read(1, text);
+            cursor->Read(1, text);  // twice, as a Fields collection may
+            ASSERT_EQ(CLng(g), n);
+            ASSERT_EQ(Text(text), "row " + std::to_string(n));
+            // A server's rows are fetched ahead once a read has gone past two blocks.
+            if (n == 1200) {
+                EXPECT_EQ(cursor->ReadsAhead(), t.name != "sqlite");
+            }
+            if (whole && n % 700 == 0) {
+                EXPECT_EQ(RunSql(session(), "INSERT INTO " + table + " VALUES (?)", {In(ado::adInteger, n)})
+                              .affected,
+                          1);
+                EXPECT_EQ(Number(session(), "SELECT COUNT(*) FROM " + table), n / 700);
+            }
         }
+        if (!whole) continue;
+        EXPECT_FALSE(cursor->Next());
+        // Drivers that can reread a truncated value inside a block (SQL_GD_BLOCK) fetch hundreds of rows at
+        // a time; the SQLite3 driver cannot, and reads its text a row at a time.
+        if (t.name == "sqlite") {
+            EXPECT_EQ(cursor->BlockRows(), 1u);
+        } else {
+            EXPECT_GE(cursor->BlockRows(), 100u);
+        }
+        EXPECT_FALSE(st->NextResult());
     }
-    EXPECT_EQ(n, 2500);
-    EXPECT_FALSE(cursor->Next());
-    // Drivers that can reread a truncated value inside a block (SQL_GD_BLOCK) fetch hundreds of rows at a
-    // time; the SQLite3 driver cannot, and reads its text a row at a time.
-    if (t.name == "sqlite") {
-        EXPECT_EQ(cursor->BlockRows(), 1u);
-    } else {
-        EXPECT_GE(cursor->BlockRows(), 100u);
-    }
-    EXPECT_FALSE(st->NextResult());
 }
 
 TEST_P(OdbcTest, ValuesLongerThanTheirDescribedSizeAreReadWhole) {
@@ -322,62 +328,8 @@ TEST_P(OdbcTest, ALongReadThatFailsPartwayDeliversEveryRowBeforeTheFailure) {
     EXPECT_LT(rows, 25000);
     EXPECT_EQ(d.sql_state, "22012");
     EXPECT_NE(d.description.find("division by zero"), std::string::npos) << d.description;
-    // The session goes on.
-    Rows after = ReadAll(*[&] {
-        st = session().Prepare("SELECT 7", {});
-        st->Execute({});
-        return st->Result();
-    }());
-    ASSERT_EQ(after.size(), 1u);
-    EXPECT_EQ(CLng(after[0][0]), 7);
-}
-
-TEST_P(OdbcTest, ALongReadLeftHalfwayLeavesTheSessionUsable) {
-    const OdbcTarget& t = target();
-    for (int round = 0; round < 3; ++round) {
-        std::unique_ptr<Statement> st = session().Prepare(Series(t, 6000, Concat(t, "'row '", "g")), {});
-        st->Execute({});
-        Cursor& cursor = *st->Result();
-        Variant g;
-        // Left inside the third block, while the fourth may be on its way; then the same statement again.
-        for (int n = 1; n <= 1234 + round * 500; ++n) {
-            ASSERT_TRUE(cursor.Next());
-            cursor.Read(0, g);
-            ASSERT_EQ(CLng(g), n);
-        }
-        st->Execute({});
-        Rows rows = ReadAll(*st->Result());
-        ASSERT_EQ(rows.size(), 6000u);
-        EXPECT_EQ(Text(rows[5999][1]), "row 6000");
-    }
-}
-
-TEST_P(OdbcTest, OtherStatementsRunWhileALongReadIsUnderWay) {
-    const OdbcTarget& t = target();
-    std::string table = Unique("korado_beside");
-    Cleanup cleanup(session(), {"DROP TABLE " + table});
-    RunSql(session(), "CREATE TABLE " + table + " (id integer)");
-    std::unique_ptr<Statement> st = session().Prepare(Series(t, 6000, Concat(t, "'row '", "g")), {});
-    st->Execute({});
-    Cursor& cursor = *st->Result();
-    Variant g, text;
-    for (int n = 1; n <= 6000; ++n) {
-        ASSERT_TRUE(cursor.Next());
-        cursor.Read(0, g);
-        cursor.Read(1, text);
-        ASSERT_EQ(CLng(g), n);
-        ASSERT_EQ(Text(text), "row " + std::to_string(n));
-        // Between blocks and inside them, while the next block may be on its way on the same connection.
-        if (n % 700 == 0) {
-            Outcome insert =
-                RunSql(session(), "INSERT INTO " + table + " VALUES (?)", {In(ado::adInteger, n)});
-            EXPECT_EQ(insert.affected, 1);
-            Outcome count = RunSql(session(), "SELECT COUNT(*) FROM " + table);
-            ASSERT_EQ(count.rows.size(), 1u);
-            EXPECT_EQ(CLng(count.rows[0][0]), n / 700);
-        }
-    }
-    EXPECT_FALSE(cursor.Next());
+    st.reset();
+    EXPECT_EQ(Number(session(), "SELECT 7"), 7);  // the session goes on
 }
 
 TEST_P(OdbcTest, ALongPostgreSQLReadInsideATransactionTakesTheRowsAfterTheDriversFirstFetchItself) {
@@ -419,9 +371,7 @@ TEST_P(OdbcTest, ALongPostgreSQLReadInsideATransactionTakesTheRowsAfterTheDriver
             }
             if (n % 7000 == 0) {
                 RunSql(session(), "INSERT INTO " + table + " VALUES (?)", {In(ado::adInteger, n)});
-                Outcome count = RunSql(session(), "SELECT COUNT(*) FROM " + table);
-                ASSERT_EQ(count.rows.size(), 1u);
-                EXPECT_EQ(CLng(count.rows[0][0]), 2);
+                EXPECT_EQ(Number(session(), "SELECT COUNT(*) FROM " + table), 2);
                 RunSql(session(), "DELETE FROM " + table + " WHERE id > 1");
             }
         }
@@ -477,12 +427,10 @@ TEST_P(OdbcTest, ALongPostgreSQLReadInsideATransactionTakesTheRowsAfterTheDriver
         EXPECT_EQ(d.sql_state, "22012");
         EXPECT_NE(d.description.find("division by zero"), std::string::npos) << d.description;
     }
-    Outcome kept = RunSql(session(), "SELECT COUNT(*) FROM " + table);
-    ASSERT_EQ(kept.rows.size(), 1u);
-    EXPECT_EQ(CLng(kept.rows[0][0]), 3);
+    EXPECT_EQ(Number(session(), "SELECT COUNT(*) FROM " + table), 3);
     RunSql(session(), "INSERT INTO " + table + " VALUES (3)");
     session().Commit();
-    EXPECT_EQ(CLng(RunSql(session(), "SELECT SUM(id) FROM " + table).rows.at(0).at(0)), 11);
+    EXPECT_EQ(Number(session(), "SELECT SUM(id) FROM " + table), 11);
 }
 
 // ---- results and parameters ----------------------------------------------------------------------------
@@ -625,8 +573,7 @@ TEST_P(OdbcTest, OpenResultDoesNotHoldBackOtherStatementsCommits) {
     ASSERT_TRUE(reading->Result()->Next());
     RunSql(session(), "INSERT INTO " + table + " VALUES (1)");
     std::unique_ptr<Session> other = OpenSession(t);
-    EXPECT_EQ(CLng(RunSql(*other, "SELECT count(*) FROM " + table).rows.at(0).at(0)), 1)
-        << "the insert waits for the open result";
+    EXPECT_EQ(Number(*other, "SELECT count(*) FROM " + table), 1) << "the insert waits for the open result";
     int rows = 1;
     while (reading->Result()->Next()) ++rows;
     EXPECT_EQ(rows, 50000);
@@ -683,40 +630,36 @@ TEST_P(OdbcTest, StatementFailuresCarryTheSqlAndTheDriversCodes) {
             EXPECT_EQ(d.native_error, 1146);  // ER_NO_SUCH_TABLE
         }
     }
-    EXPECT_EQ(CLng(RunSql(session(), "SELECT 42").rows.at(0).at(0)), 42);
+    EXPECT_EQ(Number(session(), "SELECT 42"), 42);
 }
 
-TEST_P(OdbcTest, StatementPastItsTimeOutFails) {
-    ExecuteOptions options;
-    options.timeout_seconds = 1;
-    Clock::time_point start = Clock::now();
-    std::vector<Diagnostic> records;
-    Diagnostic d = FirstRecord([&] { RunSql(session(), target().sleep_sql, {}, options); }, &records);
-    double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    EXPECT_EQ(d.number, Hr(0x80040E31)) << d.description;
-    EXPECT_EQ(d.sql_state, "HYT00");
-    EXPECT_FALSE(d.description.empty());
-    EXPECT_LT(seconds, 4.5);
-    if (target().name == "pg") {
-        EXPECT_NE(d.description.find("statement timeout"), std::string::npos) << d.description;
+// A statement past its time-out, or cancelled while it runs (the platform calls Cancel from a hook; a second
+// thread stands in for the hook), fails with its own number, and the session goes on.
+TEST_P(OdbcTest, TimedOutAndCancelledStatementsFailAndLeaveTheSessionUsable) {
+    for (bool cancel : {false, true}) {
+        SCOPED_TRACE(cancel ? "cancel" : "time-out");
+        ExecuteOptions options;
+        options.timeout_seconds = cancel ? 0 : 1;
+        std::unique_ptr<Statement> st = session().Prepare(target().sleep_sql, options);
+        std::thread canceller([&] {
+            if (!cancel) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(800));
+            st->Cancel();
+        });
+        Clock::time_point start = Clock::now();
+        Diagnostic d = FirstRecord([&] { st->Execute({}); });
+        canceller.join();
+        EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), 4.5);
+        EXPECT_EQ(d.number, Hr(cancel ? 0x80040E4E : 0x80040E31)) << d.sql_state << " " << d.description;
+        EXPECT_FALSE(d.description.empty());
+        if (!cancel) {
+            EXPECT_EQ(d.sql_state, "HYT00");
+        }
+        if (!cancel && target().name == "pg") {
+            EXPECT_NE(d.description.find("statement timeout"), std::string::npos) << d.description;
+        }
+        EXPECT_EQ(Number(session(), "SELECT 7"), 7);
     }
-    // The session goes on.
-    EXPECT_EQ(CLng(RunSql(session(), "SELECT 7").rows.at(0).at(0)), 7);
-}
-
-TEST_P(OdbcTest, CancelInterruptsARunningStatement) {
-    ExecuteOptions options;
-    options.timeout_seconds = 0;
-    std::unique_ptr<Statement> st = session().Prepare(target().sleep_sql, options);
-    // The platform calls Cancel from a hook while the call runs; a second thread stands in for the hook.
-    std::thread canceller([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(800));
-        st->Cancel();
-    });
-    Diagnostic d = FirstRecord([&] { st->Execute({}); });
-    canceller.join();
-    EXPECT_EQ(d.number, Hr(0x80040E4E)) << d.sql_state << " " << d.description;
-    EXPECT_EQ(CLng(RunSql(session(), "SELECT 8").rows.at(0).at(0)), 8);
 }
 
 std::size_t Index(const Cursor& cursor, std::string_view name) {
@@ -740,7 +683,6 @@ TEST_P(OdbcTest, SchemaRowsetsListTablesViewsColumnsAndSchemas) {
 
     std::vector<Variant> restrictions = {Variant(), Variant(), Variant(table), Variant()};
     std::unique_ptr<Cursor> tables = session().Schema(ado::adSchemaTables, restrictions);
-    ASSERT_EQ(tables->Columns().size(), dataaccess::TablesColumns().size());
     Rows rows = ReadAll(*tables);
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(Text(rows[0][Index(*tables, "TABLE_NAME")]), table);
@@ -765,7 +707,6 @@ TEST_P(OdbcTest, SchemaRowsetsListTablesViewsColumnsAndSchemas) {
 
     restrictions = {Variant(), schema.empty() ? Variant() : Variant(schema), Variant(table), Variant()};
     std::unique_ptr<Cursor> columns = session().Schema(ado::adSchemaColumns, restrictions);
-    ASSERT_EQ(columns->Columns().size(), dataaccess::ColumnsColumns().size());
     rows = ReadAll(*columns);
     ASSERT_EQ(rows.size(), 3u);
     std::size_t name = Index(*columns, "COLUMN_NAME"), ordinal = Index(*columns, "ORDINAL_POSITION"),
@@ -788,7 +729,6 @@ TEST_P(OdbcTest, SchemaRowsetsListTablesViewsColumnsAndSchemas) {
     }
 
     std::unique_ptr<Cursor> schemata = session().Schema(ado::adSchemaSchemata, {});
-    ASSERT_EQ(schemata->Columns().size(), dataaccess::SchemataColumns().size());
     rows = ReadAll(*schemata);
     if (!schema.empty()) {
         bool listed = false;
@@ -801,30 +741,33 @@ TEST_P(OdbcTest, SchemaRowsetsListTablesViewsColumnsAndSchemas) {
 
 // ---- lost connections ----------------------------------------------------------------------------------
 
-TEST_P(OdbcTest, KilledSessionFailsWithTheDriversTextAndReportsBroken) {
-    const OdbcTarget& t = target();
-    if (!t.server) GTEST_SKIP() << "a file has no session to kill";
-    std::string id_sql = t.name == "pg" ? "SELECT pg_backend_pid()" : "SELECT CONNECTION_ID()";
-    long long id = CLngLng(RunSql(session(), id_sql).rows.at(0).at(0));
-    {
-        std::unique_ptr<Session> killer = OpenSession(t);
-        RunSql(*killer, t.name == "pg" ? "SELECT pg_terminate_backend(" + std::to_string(id) + ")"
-                                       : "KILL " + std::to_string(id));
-    }
-    // An idle session notices before its next statement ("Connection Status" is what a host asks before
-    // it runs one, to reconnect).
-    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
-    EXPECT_FALSE(session().IsAlive());
-    Diagnostic d = FirstRecord([&] { RunSql(session(), "SELECT 1"); });
+// A session whose link is gone: the next statement fails with the driver's text, the session reports itself
+// broken ("Connection Status" is what a host asks before it runs a statement, to reconnect), and a new
+// session works.
+void ExpectBroken(Session& session, const OdbcTarget& t) {
+    Diagnostic d = FirstRecord([&] { RunSql(session, "SELECT 2"); });
     EXPECT_FALSE(d.description.empty());
-    EXPECT_FALSE(session().IsAlive()) << d.sql_state << " " << d.description;
-    for (const auto& p : session().InfoProperties())
+    EXPECT_EQ(d.source, "Microsoft OLE DB Provider for ODBC Drivers");
+    EXPECT_FALSE(session.IsAlive()) << d.sql_state << " " << d.description;
+    for (const auto& p : session.InfoProperties())
         if (p.name == "Connection Status") {
             EXPECT_EQ(CLng(p.value), 2);
         }
-    // A new session works.
-    std::unique_ptr<Session> again = OpenSession(t);
-    EXPECT_EQ(CLng(RunSql(*again, "SELECT 3").rows.at(0).at(0)), 3);
+    EXPECT_EQ(Number(*OpenSession(t), "SELECT 3"), 3);
+}
+
+TEST_P(OdbcTest, KilledSessionFailsWithTheDriversTextAndReportsBroken) {
+    const OdbcTarget& t = target();
+    if (!t.server) GTEST_SKIP() << "a file has no session to kill";
+    std::string id = std::to_string(
+        CLngLng(RunSql(session(), t.name == "pg" ? "SELECT pg_backend_pid()" : "SELECT CONNECTION_ID()")
+                    .rows.at(0)
+                    .at(0)));
+    RunSql(*OpenSession(t), t.name == "pg" ? "SELECT pg_terminate_backend(" + id + ")" : "KILL " + id);
+    // An idle session notices before its next statement.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    EXPECT_FALSE(session().IsAlive());
+    ExpectBroken(session(), t);
 }
 
 // The server restarted between two statements of one session.
@@ -834,21 +777,9 @@ TEST(OdbcRestart, PostgreSQLRestartBetweenTwoStatements) {
     std::string script = ServicesScript();
     if (script.empty()) GTEST_SKIP() << "KORADO_SERVICES_SCRIPT is not set";
     std::unique_ptr<Session> session = OpenSession(pg);
-    EXPECT_EQ(CLng(RunSql(*session, "SELECT 1").rows.at(0).at(0)), 1);
+    EXPECT_EQ(Number(*session, "SELECT 1"), 1);
     ASSERT_EQ(std::system((script + " restart pg >/dev/null 2>&1").c_str()), 0);
-
-    std::vector<Diagnostic> records;
-    Diagnostic d = FirstRecord([&] { RunSql(*session, "SELECT 2"); }, &records);
-    EXPECT_FALSE(d.description.empty());
-    EXPECT_EQ(d.source, "Microsoft OLE DB Provider for ODBC Drivers");
-    EXPECT_FALSE(session->IsAlive()) << d.sql_state << " " << d.description;
-    for (const auto& p : session->InfoProperties())
-        if (p.name == "Connection Status") {
-            EXPECT_EQ(CLng(p.value), 2);
-        }
-
-    std::unique_ptr<Session> again = OpenSession(pg);
-    EXPECT_EQ(CLng(RunSql(*again, "SELECT 3").rows.at(0).at(0)), 3);
+    ExpectBroken(*session, pg);
 }
 
 }  // namespace
