@@ -312,7 +312,7 @@ TEST_F(ConsoleTest, ConnectionForms) {
     run = console_.Run({"just-a-word", "-c", "select 1"});
     EXPECT_THAT(run.err, HasSubstr("\"just-a-word\" is neither a connection string"));
 
-    // --prompt answers the library's data-link prompt; read from a pipe, the answers are echoed.
+    // --prompt answers the library's data-link prompt; not read from a terminal, the answers are echoed.
     const std::string q = console_.Dir().File("q.db");
     run = console_.Run({"--prompt"}, "sqlite\n" + q + "\nbob\nhunter2\nselect 1 as one;\n");
     EXPECT_EQ(run.exit_status, 0) << run.Transcript();
