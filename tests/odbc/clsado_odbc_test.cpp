@@ -24,7 +24,7 @@ using test::Session;
 const std::string CRLF = "\r\n";
 
 class ClsAdoOdbc : public ::testing::TestWithParam<std::string> {
-protected:
+  protected:
     void SetUp() override { KORADO_REQUIRE_ODBC(target()); }
     const OdbcTarget& target() const { return GetOdbcTarget(GetParam()); }
     std::string Login() const {
@@ -43,14 +43,10 @@ TEST_P(ClsAdoOdbc, SessionConnectsRunsStatementsAndKeepsTransactions) {
         auto r = s.Connect("DSN=" + t.dsn + ";", Login());
         ASSERT_TRUE(r.ok);
         EXPECT_EQ(r.connection_string, "DSN=" + t.dsn + ";");
-        EXPECT_EQ(s.ado().Provider(), "MSDASQL");
         EXPECT_EQ(s.ado().DBMSName(), t.dbms_name);
-        EXPECT_FALSE(r.dsn.empty());
         if (t.server) {
-            EXPECT_EQ(s.ado().CurrentCatalog(), "korado");
             EXPECT_EQ(r.dsn, "korado");  // the catalog comes first among the read-back names
         }
-        EXPECT_TRUE(s.ado().IsConnected());
         EXPECT_TRUE(s.ado().Supports("Transactions"));
 
         s.Execute("drop table if exists " + table);
@@ -79,8 +75,7 @@ TEST_P(ClsAdoOdbc, SessionConnectsRunsStatementsAndKeepsTransactions) {
     ASSERT_TRUE(s.Connect("DSN=" + t.dsn + ";", Login()).ok);
     Ref<ado::Recordset> rs;
     s.Execute("select id, name from " + table + " order by id", {}, &rs);
-    ASSERT_TRUE(rs);
-    ASSERT_FALSE(rs->Eof());
+    ASSERT_TRUE(rs && !rs->Eof());
     EXPECT_EQ(CLng(rs->Fields()->Item("id")->Value()), 1);
     EXPECT_EQ(CStr(rs->Fields()->Item("name")->Value()), "Ünïcödé 𝄞");
     rs->MoveNext();
@@ -112,8 +107,7 @@ TEST_P(ClsAdoOdbc, StatementFailuresGetTheirRowsWholeText) {
     Session s;
     ASSERT_TRUE(s.Connect("DSN=" + target().dsn + ";", Login()).ok);
     std::optional<Error> e = test::RaisedError([&] { s.Execute("select * from ko_no_such_table"); });
-    ASSERT_TRUE(e);
-    EXPECT_EQ(e->Number(), ExecuteSQLError);
+    test::ExpectError(e, ExecuteSQLError, "korADO");
     EXPECT_EQ(e->Description(), x.text);
     EXPECT_EQ(s.ado().LastServerErrText(), x.text);
     EXPECT_EQ(s.ado().LastServerErrPos(), 0);
@@ -159,7 +153,7 @@ INSTANTIATE_TEST_SUITE_P(Dsns, ClsAdoOdbc, ::testing::ValuesIn(test::OdbcTargetN
 
 // Connect failures from real drivers and the driver manager.
 class ClsAdoOdbcConnect : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         if (!std::getenv("ODBCINI")) {
             if (test::ServersRequired()) FAIL() << "the ODBC configuration of scripts/services is missing";
@@ -219,9 +213,7 @@ TEST_F(ClsAdoOdbcConnect, RealFailuresGetTheirRowsWholeText) {
         SCOPED_TRACE(c.connection_string);
         Session s;
         std::optional<Error> e = test::RaisedError([&] { s.Connect(c.connection_string, c.login); });
-        ASSERT_TRUE(e);
-        EXPECT_EQ(e->Number(), ConnectionError);
-        EXPECT_EQ(e->Source(), "korADO");
+        test::ExpectError(e, ConnectionError, "korADO");
         EXPECT_EQ(e->Description(), c.description);
         EXPECT_EQ(s.ado().Connection()->State(), ado::adStateClosed);
         Ref<ado::Error> first = s.ado().Connection()->Errors()->Item(Variant(0));
@@ -249,8 +241,7 @@ TEST(ClsAdoOdbcRestart, ARestartedServerIsReconnectedSilently) {
     ASSERT_EQ(std::system((script + " stop pg > /dev/null 2>&1").c_str()), 0);
     std::optional<Error> e = test::RaisedError([&] { s.Execute("select 3"); });
     ASSERT_EQ(std::system((script + " start pg > /dev/null 2>&1").c_str()), 0);
-    ASSERT_TRUE(e);
-    EXPECT_EQ(e->Number(), NoDBConnection);
+    test::ExpectError(e, NoDBConnection, "korADO");
     EXPECT_EQ(e->Description(), "No live database connection");
 }
 
