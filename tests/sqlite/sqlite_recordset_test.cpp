@@ -4,6 +4,8 @@
 #include <sqlite3.h>
 
 #include <chrono>
+#include <functional>
+#include <tuple>
 
 #include "korado/platform/adodb.h"
 #include "korado/runtime/convert.h"
@@ -48,6 +50,18 @@ class SqliteRecordset : public ::testing::Test {
         for (int i = 1; i <= rows; ++i) {
             Variant values = MakeArray(i, "row" + std::to_string(i));
             insert->Execute(nullptr, values);
+        }
+    }
+
+    // Moves over column 0: each step's move, the error it raises (0: none), and where the cursor then stands:
+    // on the row with that value, at EOF (0) or at BOF (-1).
+    using Step = std::tuple<std::function<void()>, std::int32_t, int>;
+    static void Walk(const Ref<ado::Recordset>& rs, std::initializer_list<Step> steps) {
+        int k = 0;
+        for (const auto& [move, error, at] : steps) {
+            SCOPED_TRACE("step " + std::to_string(++k));
+            EXPECT_EQ(test::RaisedNumber(move), error);
+            EXPECT_EQ(rs->Bof() || rs->Eof() ? -int{rs->Bof()} : CLng(rs->Fields()->At(0)->Value()), at);
         }
     }
 
@@ -173,25 +187,18 @@ TEST_F(SqliteRecordset, ForwardOnlyCursorStreamsAndRefusesToMoveBack) {
     EXPECT_EQ(rs->RecordCount(), -1);
     EXPECT_FALSE(rs->Supports(ado::adMovePrevious));
     EXPECT_FALSE(rs->Supports(ado::adUpdate));
-    EXPECT_FALSE(rs->Bof());
-    EXPECT_FALSE(rs->Eof());
-    rs->MoveFirst();  // already on the first row: no move
     Ref<ado::Field> i = rs->Fields()->Item(Variant("i"));
-    EXPECT_EQ(CLng(i->Value()), 1);
-    rs->MoveNext();
-    EXPECT_EQ(CLng(i->Value()), 2);
-    EXPECT_RAISES_FROM(ado::adErrFeatureNotAvailable, "ADODB.Recordset", rs->MovePrevious());
-    EXPECT_RAISES_FROM(ado::adErrFeatureNotAvailable, "ADODB.Recordset", rs->MoveFirst());
-    EXPECT_RAISES_FROM(ado::adErrFeatureNotAvailable, "ADODB.Recordset", rs->MoveLast());
-    EXPECT_RAISES_FROM(ado::adErrFeatureNotAvailable, "ADODB.Recordset", rs->Move(-1));
-    EXPECT_EQ(CLng(i->Value()), 2);  // the refused moves did not move
-    rs->Move(1);
-    EXPECT_EQ(CLng(i->Value()), 3);
-    rs->MoveNext();
-    EXPECT_TRUE(rs->Eof());
-    EXPECT_FALSE(rs->Bof());
+    // MoveFirst on the first row does not move; nor do the refused moves.
+    Walk(rs, {{[&] { rs->MoveFirst(); }, 0, 1},
+              {[&] { rs->MoveNext(); }, 0, 2},
+              {[&] { rs->MovePrevious(); }, ado::adErrFeatureNotAvailable, 2},
+              {[&] { rs->MoveFirst(); }, ado::adErrFeatureNotAvailable, 2},
+              {[&] { rs->MoveLast(); }, ado::adErrFeatureNotAvailable, 2},
+              {[&] { rs->Move(-1); }, ado::adErrFeatureNotAvailable, 2},
+              {[&] { rs->Move(1); }, 0, 3},
+              {[&] { rs->MoveNext(); }, 0, 0},
+              {[&] { rs->MoveNext(); }, ado::adErrNoCurrentRecord, 0}});
     EXPECT_RAISES_FROM(ado::adErrNoCurrentRecord, "ADODB.Field", i->Value());
-    EXPECT_RAISES_FROM(ado::adErrNoCurrentRecord, "ADODB.Recordset", rs->MoveNext());
     EXPECT_RAISES_FROM(ado::adErrInvalidArgument, "ADODB.Recordset", rs->SetCacheSize(0));
     rs->SetCacheSize(100);
     EXPECT_RAISES_FROM(ado::adErrObjectOpen, "ADODB.Recordset", rs->SetCursorType(ado::adOpenStatic));
@@ -230,35 +237,22 @@ TEST_F(SqliteRecordset, ClientCursorMovesEverywhereWithTheBofEofRules) {
     EXPECT_FALSE(rs->Supports(ado::adAddNew));
     EXPECT_FALSE(rs->Supports(ado::adDelete));
     ado::Field* i = rs->Fields()->At(0);
-    const Variant& value = i->Value();
-    EXPECT_EQ(CLng(value), 1);
     EXPECT_EQ(rs->AbsolutePosition(), 1);
-    rs->MoveLast();
-    EXPECT_EQ(CLng(i->Value()), 5);
-    rs->MoveNext();
-    EXPECT_TRUE(rs->Eof());
-    EXPECT_FALSE(rs->Bof());
-    EXPECT_RAISES_FROM(ado::adErrNoCurrentRecord, "ADODB.Recordset", rs->MoveNext());
-    rs->MovePrevious();
-    EXPECT_EQ(CLng(i->Value()), 5);
-    rs->Move(-3);
-    EXPECT_EQ(CLng(i->Value()), 2);
-    rs->MovePrevious();
-    rs->MovePrevious();
-    EXPECT_TRUE(rs->Bof());
-    EXPECT_FALSE(rs->Eof());
-    EXPECT_RAISES_FROM(ado::adErrNoCurrentRecord, "ADODB.Field", i->Value());
-    EXPECT_RAISES_FROM(ado::adErrNoCurrentRecord, "ADODB.Recordset", rs->MovePrevious());
-    rs->MoveNext();
-    EXPECT_EQ(CLng(i->Value()), 1);
-    rs->Move(10);  // past the end: EOF, no error
-    EXPECT_TRUE(rs->Eof());
-    rs->MoveFirst();
-    EXPECT_EQ(CLng(i->Value()), 1);
+    // Move past the end: EOF, no error.
+    Walk(rs, {{[&] { rs->MoveLast(); }, 0, 5},
+              {[&] { rs->MoveNext(); }, 0, 0},
+              {[&] { rs->MoveNext(); }, ado::adErrNoCurrentRecord, 0},
+              {[&] { rs->MovePrevious(); }, 0, 5},
+              {[&] { rs->Move(-3); }, 0, 2},
+              {[&] { rs->MovePrevious(); }, 0, 1},
+              {[&] { rs->MovePrevious(); }, 0, -1},
+              {[&] { rs->MovePrevious(); }, ado::adErrNoCurrentRecord, -1},
+              {[&] { rs->MoveNext(); }, 0, 1},
+              {[&] { rs->Move(10); }, 0, 0},
+              {[&] { rs->MoveFirst(); }, 0, 1}});
     // The rows stay when the connection lets go of the recordset.
     rs->SetActiveConnection(nullptr);
-    rs->MoveLast();
-    EXPECT_EQ(CLng(i->Value()), 5);
+    Walk(rs, {{[&] { rs->MoveLast(); }, 0, 5}});
 
     EXPECT_RAISES_FROM(ado::adErrFeatureNotAvailable, "ADODB.Recordset", rs->Update());
     EXPECT_RAISES_FROM(ado::adErrFeatureNotAvailable, "ADODB.Recordset", rs->UpdateBatch(ado::adAffectAll));
@@ -266,6 +260,9 @@ TEST_F(SqliteRecordset, ClientCursorMovesEverywhereWithTheBofEofRules) {
     EXPECT_RAISES_FROM(ado::adErrInvalidArgument, "ADODB.Recordset",
                        rs->Save(Variant(dir.File("x.adtg")), 7));
     EXPECT_RAISES_FROM(ado::adErrFeatureNotAvailable, "ADODB.Field", i->SetValue(Variant(1)));
+    rs->MoveFirst();
+    rs->MovePrevious();
+    EXPECT_RAISES_FROM(ado::adErrNoCurrentRecord, "ADODB.Field", i->Value());
 
     // A read-only request stays read-only.
     EXPECT_EQ(Open("SELECT i FROM n", ado::adUseClient, ado::adOpenStatic, ado::adLockReadOnly)->LockType(),
