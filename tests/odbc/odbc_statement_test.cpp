@@ -546,17 +546,12 @@ TEST_P(OdbcTest, FailedStatementInsideATransactionLeavesTheSessionUsable) {
     if (target().name != "sqlite") {
         EXPECT_EQ(duplicate.number, Hr(0x80040E2F)) << duplicate.sql_state;
     }
-    FirstRecord([&] { RunSql(session(), "SELECT * FROM korado_no_such_table"); });
     RunSql(session(), "INSERT INTO " + table + " VALUES (2)");
     session().Commit();
-    Outcome kept = RunSql(session(), "SELECT id FROM " + table + " ORDER BY id");
-    ASSERT_EQ(kept.rows.size(), 2u);
-    EXPECT_EQ(CLng(kept.rows[1][0]), 2);
-
     session().BeginTransaction();
-    RunSql(session(), "INSERT INTO " + table + " VALUES (3)");
+    RunSql(session(), "INSERT INTO " + table + " VALUES (4)");
     session().Rollback();
-    EXPECT_EQ(RunSql(session(), "SELECT id FROM " + table).rows.size(), 2u);
+    EXPECT_EQ(Number(session(), "SELECT SUM(id) FROM " + table), 3);
 
     session().BeginTransaction();
     EXPECT_EQ(FirstRecord([&] { session().BeginTransaction(); }).number, Hr(0x8004D013));

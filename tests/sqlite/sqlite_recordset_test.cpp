@@ -167,11 +167,10 @@ TEST_F(SqliteRecordset, ExpressionsTakeTheTypeOfTheirFirstValueAndStrayValuesCom
     Ref<ado::Recordset> rs =
         connection->Execute("SELECT 1 AS a, 2.5 AS b, 'x' AS c, x'00' AS d, NULL AS e, i, dt FROM t");
     Ref<ado::Fields> f = rs->Fields();
-    EXPECT_EQ(f->At(0)->Type(), ado::adBigInt);
-    EXPECT_EQ(f->At(1)->Type(), ado::adDouble);
-    EXPECT_EQ(f->At(2)->Type(), ado::adVarWChar);
-    EXPECT_EQ(f->At(3)->Type(), ado::adLongVarBinary);
-    EXPECT_EQ(f->At(4)->Type(), ado::adVarWChar);
+    int column = 0;
+    for (std::int32_t type :
+         {ado::adBigInt, ado::adDouble, ado::adVarWChar, ado::adLongVarBinary, ado::adVarWChar})
+        EXPECT_EQ(f->At(column++)->Type(), type) << column;
     EXPECT_EQ(CLngLng(f->At(0)->Value()), 1);
     EXPECT_EQ(f->At(5)->Type(), ado::adInteger);
     EXPECT_EQ(f->At(5)->Value(), Variant("abc"));  // SQLite keeps text in an INTEGER column
@@ -415,10 +414,6 @@ TEST_F(SqliteRecordset, CommandsBindPositionallyAndCountAffectedRows) {
     EXPECT_EQ(CLng(affected), 1);
     cmd->Parameters()->Delete(Variant("low"));
     EXPECT_EQ(cmd->Parameters()->Count(), 1);
-
-    // A marker without a value is the provider's failure.
-    std::optional<Error> e = RaisedError([&] { cmd->Execute(nullptr); });
-    ExpectError(e, hr::DB_E_PARAMNOTOPTIONAL, "SQLite");
 
     // DDL and SELECT count nothing.
     Variant none;
