@@ -146,18 +146,6 @@ TEST_P(ClsAdoOdbc, StatementFailuresGetTheirRowsWholeText) {
 INSTANTIATE_TEST_SUITE_P(Dsns, ClsAdoOdbc, ::testing::ValuesIn(test::OdbcTargetNames()),
                          [](const auto& info) { return info.param; });
 
-// Connect failures from real drivers and the driver manager.
-class ClsAdoOdbcConnect : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        if (!std::getenv("ODBCINI")) {
-            if (test::ServersRequired()) FAIL() << "the ODBC configuration of scripts/services is missing";
-            GTEST_SKIP() << "no ODBC configuration (run scripts/services start; eval \"$(scripts/services "
-                            "env)\")";
-        }
-    }
-};
-
 std::string DriverManagerAdvice(const std::string& d) {
     return "There was a problem connecting to a database through ODBC. This error may occur when the ODBC "
            "DSN that you configured in the Control Panel is no longer working properly. The error message "
@@ -170,7 +158,12 @@ std::string DriverManagerAdvice(const std::string& d) {
 
 // Each failure as the driver manager or the driver reports it, and the whole text its row of the connect
 // table makes of it; the first error of the connection keeps what the driver said.
-TEST_F(ClsAdoOdbcConnect, RealFailuresGetTheirRowsWholeText) {
+TEST(ClsAdoOdbcConnect, RealFailuresGetTheirRowsWholeText) {
+    if (!std::getenv("ODBCINI")) {
+        if (test::ServersRequired()) FAIL() << "the ODBC configuration of scripts/services is missing";
+        GTEST_SKIP()
+            << "no ODBC configuration (run scripts/services start; eval \"$(scripts/services env)\")";
+    }
     const OdbcTarget& pg = GetOdbcTarget("pg");
     const OdbcTarget& maria = GetOdbcTarget("maria");
     const std::string no_dsn =
