@@ -2,6 +2,7 @@
 // combined login and its Connected line, bind variables in statements, the library's errors and messages,
 // output bind variables after a procedure call, exit statuses. Skips without the servers' environment;
 // fails instead when KORADO_REQUIRE_SERVERS=1.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -13,6 +14,8 @@
 
 namespace korado::test {
 namespace {
+
+using ::testing::HasSubstr;
 
 #ifndef KORADO_APP_PATH
 #define KORADO_APP_PATH ""
@@ -53,47 +56,22 @@ TEST_F(ConsolePostgresTest, SessionThroughTheCombinedLogin) {
                            pg().user + "\"\n");
 }
 
-TEST_F(ConsolePostgresTest, FailuresAndExitStatus) {
+// With bind variables the library shows a failure as a message; under WHENEVER it ends the script with its
+// status, rolling back what the script did. (The driver's text without bind variables is checked through
+// the connection object, the console's rendering of it against SQLite.)
+TEST_F(ConsolePostgresTest, FailureUnderWheneverRollsBackAndExits) {
     ConsoleRun run = console_.Run({Login(), "-c", "create table " + Table() + " (id integer primary key)"});
     ASSERT_EQ(run.exit_status, 0) << run.Transcript();
-
-    // A statement without bind variables: the library raises its own error with the driver's text.
-    run = console_.Run({Login()}, "insert into " + Table() +
-                                      " values (1);\n"
-                                      "select * from nosuch_" +
-                                      suffix_ +
-                                      ";\n"
-                                      "insert into " +
-                                      Table() + " values (2);\n");
-    EXPECT_EQ(run.exit_status, 0) << run.Transcript();
-    EXPECT_EQ(run.err.rfind(
-                  "Error 0x80040012 (korADO): ERROR: relation \"nosuch_" + suffix_ + "\" does not exist", 0),
-              0u)
-        << run.err;
-    EXPECT_NE(run.out.find("1 row affected.\n1 row affected.\n"), std::string::npos) << run.Transcript();
-
-    // With bind variables the library shows the failure as a message; under WHENEVER it ends the script
-    // with its status, rolling back what the script did.
-    run = console_.Run({Login()},
-                       "whenever sqlerror exit 5\n"
-                       "variable v number\n"
-                       "exec :v := 3\n"
-                       "insert into " +
-                           Table() +
-                           " values (:v);\n"
-                           "exec :v := 1\n"
-                           "insert into " +
-                           Table() +
-                           " values (:v);\n"
-                           "insert into " +
-                           Table() + " values (4);\n");
+    const std::string insert = "insert into " + Table() + " values ";
+    run = console_.Run({Login()}, "whenever sqlerror exit 5\nvariable v number\nexec :v := 3\n" + insert +
+                                      "(:v);\n" + insert + "(:v);\n" + insert + "(4);\n");
     EXPECT_EQ(run.exit_status, 5) << run.Transcript();
     EXPECT_EQ(run.err.rfind(
                   "Tabulon Universal Exception\nERROR: duplicate key value violates unique constraint", 0),
               0u)
         << run.err;
-    run = console_.Run({Login(), "-c", "select id from " + Table() + " order by id"});
-    EXPECT_NE(run.out.find("id\n--\n 1\n 2\n\n2 rows selected.\n"), std::string::npos) << run.Transcript();
+    run = console_.Run({Login(), "-c", "select count(*) as n from " + Table()});
+    EXPECT_THAT(run.out, HasSubstr("n\n-\n0\n")) << run.Transcript();
 }
 
 // A function with OUT parameters, called through the ODBC call escape: psqlODBC runs it as
@@ -123,7 +101,7 @@ TEST_F(ConsolePostgresTest, OutputVariablesAfterAProcedureCall) {
                                     "print t p\n");
     ASSERT_EQ(run.exit_status, 0) << run.Transcript();
     EXPECT_EQ(run.err, "");
-    EXPECT_NE(run.out.find(" t\n--\n13\n\n p\n--\n42\n"), std::string::npos) << run.Transcript();
+    EXPECT_THAT(run.out, HasSubstr(" t\n--\n13\n\n p\n--\n42\n")) << run.Transcript();
 }
 
 }  // namespace

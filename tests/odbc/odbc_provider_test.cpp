@@ -38,8 +38,6 @@ TEST_P(OdbcTest, PropertiesDescribeTheDriverAndServer) {
     ASSERT_NE(FindProperty(p, "DBMS Name"), nullptr);
     EXPECT_EQ(Text(*FindProperty(p, "DBMS Name")), target().dbms_name);
     EXPECT_FALSE(Text(*FindProperty(p, "DBMS Version")).empty());
-    EXPECT_EQ(Text(*FindProperty(p, "Provider Friendly Name")), "Microsoft OLE DB Provider for ODBC Drivers");
-    EXPECT_EQ(Text(*FindProperty(p, "Provider Name")), "MSDASQL.DLL");
     EXPECT_EQ(Text(*FindProperty(p, "Data Source Name")), target().dsn);
     EXPECT_EQ(CLng(*FindProperty(p, "Connection Status", &type)), 1);
     EXPECT_EQ(type, ado::adInteger);
@@ -75,19 +73,15 @@ TEST_P(OdbcTest, PropertiesDescribeTheDriverAndServer) {
     EXPECT_TRUE(session().IsAlive());
 }
 
-// Failures of Open: each a ProviderError with the driver's (or driver manager's) own text.
-class OdbcOpenFailures : public ::testing::Test {
-  protected:
-    static dataaccess::Diagnostic OpenFails(const std::string& connection_string, std::string user = {},
-                                            std::string password = {}) {
-        dataaccess::OpenRequest request;
-        request.connection_string = dataaccess::ConnectionString::Parse(connection_string);
-        request.user = std::move(user);
-        request.password = std::move(password);
-        request.connect_timeout_seconds = 5;
-        return FirstRecord([&] { dataaccess::FindProvider("MSDASQL")->Open(request); });
-    }
-};
+// A failing Open: a ProviderError with the driver's (or driver manager's) own text.
+void OpenFails(const std::string& connection_string, std::string user = {}, std::string password = {}) {
+    dataaccess::OpenRequest request;
+    request.connection_string = dataaccess::ConnectionString::Parse(connection_string);
+    request.user = std::move(user);
+    request.password = std::move(password);
+    request.connect_timeout_seconds = 5;
+    FirstRecord([&] { dataaccess::FindProvider("MSDASQL")->Open(request); });
+}
 
 int OpenFileDescriptors() {
     int n = 0;
@@ -98,7 +92,7 @@ int OpenFileDescriptors() {
     return n;
 }
 
-TEST_F(OdbcOpenFailures, FailingOpensLeakNoHandles) {
+TEST(OdbcOpenFailures, FailingOpensLeakNoHandles) {
     const OdbcTarget& pg = GetOdbcTarget("pg");
     KORADO_REQUIRE_ODBC(pg);
     const OdbcTarget& maria = GetOdbcTarget("maria");
@@ -116,13 +110,8 @@ TEST_F(OdbcOpenFailures, FailingOpensLeakNoHandles) {
     }
     EXPECT_EQ(dataaccess::odbc::LiveHandleCount(), handles);
     EXPECT_LE(OpenFileDescriptors(), fds + 2);
-    {
-        // Opened and closed sessions give their handles back too.
-        for (int i = 0; i < 10; ++i) {
-            auto session = OpenSession(pg);
-            RunSql(*session, "SELECT 1");
-        }
-    }
+    // Opened and closed sessions give their handles back too.
+    for (int i = 0; i < 10; ++i) RunSql(*OpenSession(pg), "SELECT 1");
     EXPECT_EQ(dataaccess::odbc::LiveHandleCount(), handles);
 }
 

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <random>
 #include <thread>
 
@@ -57,6 +58,24 @@ std::string Concat(const OdbcTarget& t, const std::string& a, const std::string&
     return t.name == "maria" ? "CONCAT(" + a + ", " + b + ")" : "(" + a + " || " + b + ")";
 }
 
+// The first value of a query's first row, as a number.
+std::int32_t Number(Session& session, std::string_view sql) {
+    return CLng(RunSql(session, sql).rows.at(0).at(0));
+}
+
+// Reads `cursor` on from row n + 1 until it ends or `stop` rows are read, checking that column 0 counts the
+// rows; `each` runs after every row with its number, and the first failure stops the read. `n` stays right
+// when a row throws.
+void ReadInOrder(Cursor& cursor, int& n, int stop = 1 << 30, const std::function<void(int)>& each = {}) {
+    Variant g;
+    while (n < stop && cursor.Next()) {
+        cursor.Read(0, g);
+        EXPECT_EQ(CLng(g), ++n);
+        if (each) each(n);
+        if (::testing::Test::HasFailure()) return;
+    }
+}
+
 // ---- values --------------------------------------------------------------------------------------------
 
 TEST_P(OdbcTest, TypedValuesRoundTrip) {
@@ -73,6 +92,11 @@ TEST_P(OdbcTest, TypedValuesRoundTrip) {
     const Date day = DateSerial(2024, 5, 17);
     const Date stamp = DateFromParts({2024, 5, 17, 13, 45, 30, 0.25});
     const Bytes bytes = {0, 1, 2, 0x7F, 0x80, 0xFF};
+    // Latin, Greek, CJK and two characters outside the BMP (4 bytes in UTF-8, a surrogate pair in UTF-16).
+    const std::string text =
+        "Gr\xC3\xBC\xC3\x9F"
+        "e \xCE\x95\xCE\xBB\xCE\xBB\xCE\xAC\xCE\xB4\xCE\xB1 "
+        "\xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x98\x80\xF0\x9F\x9A\x80";
     std::string insert = "INSERT INTO " + table + " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
     ParamBinding numeric = In(ado::adNumeric, Decimal{1234567, 3});
     numeric.precision = 12;
@@ -80,9 +104,9 @@ TEST_P(OdbcTest, TypedValuesRoundTrip) {
     Outcome inserted =
         RunSql(session(), insert,
                {In(ado::adInteger, 1), In(ado::adInteger, -123456), In(ado::adBigInt, 9007199254740993LL),
-                In(ado::adDouble, 1.5e10), numeric, In(ado::adVarWChar, "hello", 40), In(ado::adDBDate, day),
+                In(ado::adDouble, 1.5e10), numeric, In(ado::adVarWChar, text, 40), In(ado::adDBDate, day),
                 In(ado::adDBTimeStamp, stamp), In(ado::adBoolean, true), In(ado::adVarBinary, bytes, 64),
-                In(ado::adLongVarWChar, "long text")});
+                In(ado::adLongVarWChar, text)});
     EXPECT_EQ(inserted.affected, 1);
     // Every type's NULL, and adVariant taking its type from the value.
     RunSql(session(), insert,
@@ -100,9 +124,8 @@ TEST_P(OdbcTest, TypedValuesRoundTrip) {
     Outcome out = RunSql(session(), "SELECT * FROM " + table + " ORDER BY id");
     ASSERT_EQ(out.rows.size(), 3u);
     ASSERT_EQ(out.columns.size(), 11u);
-    EXPECT_EQ(out.columns[1].type, ado::adInteger);
-    EXPECT_EQ(out.columns[2].type, ado::adBigInt);
-    EXPECT_EQ(out.columns[3].type, ado::adDouble);
+    const std::int32_t types[] = {ado::adInteger, ado::adInteger, ado::adBigInt, ado::adDouble};
+    for (std::size_t i = 1; i < 4; ++i) EXPECT_EQ(out.columns[i].type, types[i]) << "column " << i;
     if (t.exact_numeric) {
         EXPECT_EQ(out.columns[4].type, ado::adNumeric);
         EXPECT_EQ(out.columns[4].precision, 12);
@@ -114,84 +137,44 @@ TEST_P(OdbcTest, TypedValuesRoundTrip) {
     EXPECT_EQ(out.columns[7].type, ado::adDBTimeStamp);
     EXPECT_NE(out.columns[10].attributes & ado::adFldLong, 0);
 
-    const std::vector<Variant>& r = out.rows[0];
-    EXPECT_EQ(r[0], Variant(1));
-    EXPECT_EQ(r[1], Variant(-123456));
-    EXPECT_EQ(r[2], Variant(9007199254740993LL));
-    EXPECT_EQ(r[3], Variant(1.5e10));
-    if (t.exact_numeric) {
-        EXPECT_EQ(r[4], Variant(Decimal{1234567, 3}));
-    } else {
-        EXPECT_DOUBLE_EQ(CDbl(r[4]), 1234.567);
+    // The typed row and the adVariant row; booleans compared as truth values (MariaDB and SQLite keep
+    // numbers), numerics as doubles where the column holds one.
+    const std::vector<Variant> want[] = {
+        {1, -123456, 9007199254740993LL, 1.5e10, Decimal{1234567, 3}, text, day, stamp, true, bytes, text},
+        {3, 7, 1LL << 40, 0.5, Decimal{-500, 3}, "variant", day, stamp, false, Bytes{9, 8}, "t"}};
+    for (std::size_t row : {0u, 1u}) {
+        const std::vector<Variant>& got = out.rows[row * 2];
+        for (std::size_t i = 0; i < got.size(); ++i) {
+            SCOPED_TRACE("row " + std::to_string(row * 2) + " column " + std::to_string(i));
+            if (i == 8) {
+                EXPECT_EQ(CBool(got[i]), CBool(want[row][i]));
+            } else if (i == 4 && !t.exact_numeric) {
+                EXPECT_DOUBLE_EQ(CDbl(got[i]), CDbl(want[row][i]));
+            } else {
+                EXPECT_EQ(got[i], want[row][i]) << Text(got[i]);
+            }
+        }
     }
-    EXPECT_EQ(r[5], Variant("hello"));
-    EXPECT_EQ(r[6], Variant(day));
-    EXPECT_EQ(r[7], Variant(stamp)) << FormatDate(CDate(r[7]));
-    EXPECT_TRUE(CBool(r[8]));
-    EXPECT_EQ(r[9], Variant(bytes));
-    EXPECT_EQ(r[10], Variant("long text"));
     if (t.name == "pg") {
-        EXPECT_EQ(r[8], Variant(true));  // a real boolean column (BoolsAsChar=0)
-
+        EXPECT_EQ(out.rows[0][8], Variant(true));  // a real boolean column (BoolsAsChar=0)
         for (std::size_t i = 1; i < out.rows[1].size(); ++i)
             EXPECT_TRUE(out.rows[1][i].IsNull()) << "column " << i;
     }
 
-    const std::vector<Variant>& v = out.rows[2];
-    EXPECT_EQ(CLng(v[1]), 7);
-    EXPECT_EQ(CLngLng(v[2]), 1LL << 40);
-    EXPECT_EQ(CDbl(v[3]), 0.5);
-    if (t.exact_numeric) {
-        EXPECT_EQ(v[4], Variant(Decimal{-500, 3}));
-    } else {
-        EXPECT_DOUBLE_EQ(CDbl(v[4]), -0.5);
-    }
-    EXPECT_EQ(v[5], Variant("variant"));
-    EXPECT_EQ(v[7], Variant(stamp));
-    EXPECT_FALSE(CBool(v[8]));
-    EXPECT_EQ(v[9], Variant(Bytes{9, 8}));
-
-    // Comparing with a parameter of each kind finds the row.
+    // Comparing with a parameter of each kind finds the row, and so does text written into the statement; a
+    // length counts characters, not bytes or UTF-16 units.
+    const std::string name =
+        "gr\xC3\xB6\xC3\x9F"
+        "e";
     Outcome found =
-        RunSql(session(), "SELECT id FROM " + table + " WHERE i = ? AND s = ? AND dt = ?",
-               {In(ado::adInteger, -123456), In(ado::adVarWChar, "hello", 40), In(ado::adDBDate, day)});
+        RunSql(session(),
+               "SELECT id, " + std::string(t.name == "sqlite" ? "length" : "char_length") + "(s) AS " + name +
+                   " FROM " + table + " WHERE i = ? AND s = ? AND dt = ? AND txt = '" + text + "'",
+               {In(ado::adInteger, -123456), In(ado::adVarWChar, text, 40), In(ado::adDBDate, day)});
     ASSERT_EQ(found.rows.size(), 1u);
     EXPECT_EQ(CLng(found.rows[0][0]), 1);
-}
-
-TEST_P(OdbcTest, UnicodeTextBothWays) {
-    const OdbcTarget& t = target();
-    std::string table = Unique("korado_unicode");
-    Cleanup cleanup(session(), {"DROP TABLE " + table});
-    RunSql(session(), "CREATE TABLE " + table + " (id integer, s varchar(100), x " + t.text_type + ")" +
-                          t.unicode_table_options);
-    // Latin, Greek, CJK and two characters outside the BMP (4 bytes in UTF-8, a surrogate pair in UTF-16).
-    const std::string value =
-        "Gr\xC3\xBC\xC3\x9F"
-        "e \xCE\x95\xCE\xBB\xCE\xBB\xCE\xAC\xCE\xB4\xCE\xB1 "
-        "\xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x98\x80\xF0\x9F\x9A\x80";
-    RunSql(session(), "INSERT INTO " + table + " VALUES (1, ?, ?)",
-           {In(ado::adVarWChar, value, 100), In(ado::adLongVarWChar, value)});
-    RunSql(session(), "INSERT INTO " + table + " VALUES (2, '" + value + "', '" + value + "')");
-
-    std::string length = t.name == "sqlite" ? "length" : "char_length";
-    Outcome out = RunSql(session(), "SELECT id, s, x, " + length +
-                                        "(s) AS n, s AS gr\xC3\xB6\xC3\x9F"
-                                        "e FROM " +
-                                        table + " ORDER BY id");
-    ASSERT_EQ(out.rows.size(), 2u);
-    for (const auto& row : out.rows) {
-        EXPECT_EQ(Text(row[1]), value);
-        EXPECT_EQ(Text(row[2]), value);
-        EXPECT_EQ(CLng(row[3]), static_cast<std::int32_t>(Len(value)));  // characters, not bytes or units
-    }
-    EXPECT_EQ(out.columns[4].name,
-              "gr\xC3\xB6\xC3\x9F"
-              "e");
-
-    Outcome found = RunSql(session(), "SELECT count(*) FROM " + table + " WHERE s = ?",
-                           {In(ado::adVarWChar, value, 100)});
-    EXPECT_EQ(CLng(found.rows.at(0).at(0)), 2);
+    EXPECT_EQ(CLng(found.rows[0][1]), static_cast<std::int32_t>(Len(text)));
+    EXPECT_EQ(found.columns[1].name, name);
 }
 
 TEST_P(OdbcTest, LongTextAndBinaryValues) {
@@ -228,36 +211,48 @@ TEST_P(OdbcTest, LongTextAndBinaryValues) {
 
 // ---- fetching ------------------------------------------------------------------------------------------
 
-TEST_P(OdbcTest, RowsComeInBlocksAndInOrder) {
+// Each round is left inside the third block or later, while the next block may be on its way, and the same
+// statement runs again; the last round reads to the end with other statements running between blocks and
+// inside them on the same connection.
+TEST_P(OdbcTest, ALongReadComesInOrderBesideOtherStatementsAndMayBeLeftHalfway) {
     const OdbcTarget& t = target();
-    std::unique_ptr<Statement> st = session().Prepare(Series(t, 2500, Concat(t, "'row '", "g")), {});
-    st->Execute({});
-    auto* cursor = dynamic_cast<dataaccess::odbc::OdbcCursor*>(st->Result());
-    ASSERT_NE(cursor, nullptr);
-    Variant g, text;
-    int n = 0;
-    while (cursor->Next()) {
-        ++n;
-        cursor->Read(0, g);
-        cursor->Read(1, text);
-        cursor->Read(1, text);  // twice, as a Fields collection may
-        ASSERT_EQ(CLng(g), n);
-        ASSERT_EQ(Text(text), "row " + std::to_string(n));
-        // A server's rows are fetched ahead once a read has gone past two blocks.
-        if (n == 1200) {
-            EXPECT_EQ(cursor->ReadsAhead(), t.name != "sqlite");
+    std::string table = Unique("korado_beside");
+    Cleanup cleanup(session(), {"DROP TABLE " + table});
+    RunSql(session(), "CREATE TABLE " + table + " (id integer)");
+    std::unique_ptr<Statement> st = session().Prepare(Series(t, 6000, Concat(t, "'row '", "g")), {});
+    for (int round = 0; round < 4; ++round) {
+        st->Execute({});
+        auto* cursor = dynamic_cast<dataaccess::odbc::OdbcCursor*>(st->Result());
+        ASSERT_NE(cursor, nullptr);
+        const bool whole = round == 3;
+        const int stop = whole ? 6000 : 1234 + round * 500;
+        Variant text;
+        int n = 0;
+        ReadInOrder(*cursor, n, stop, [&](int row) {
+            cursor->Read(1, text);
+            cursor->Read(1, text);  // twice, as a Fields collection may
+            EXPECT_EQ(Text(text), "row " + std::to_string(row));
+            // A server's rows are fetched ahead once a read has gone past two blocks.
+            if (row == 1200) {
+                EXPECT_EQ(cursor->ReadsAhead(), t.name != "sqlite");
+            }
+            if (whole && row % 700 == 0) {
+                RunSql(session(), "INSERT INTO " + table + " VALUES (?)", {In(ado::adInteger, row)});
+                EXPECT_EQ(Number(session(), "SELECT COUNT(*) FROM " + table), row / 700);
+            }
+        });
+        ASSERT_EQ(n, stop);
+        if (!whole) continue;
+        EXPECT_FALSE(cursor->Next());
+        // Drivers that can reread a truncated value inside a block (SQL_GD_BLOCK) fetch hundreds of rows at
+        // a time; the SQLite3 driver cannot, and reads its text a row at a time.
+        if (t.name == "sqlite") {
+            EXPECT_EQ(cursor->BlockRows(), 1u);
+        } else {
+            EXPECT_GE(cursor->BlockRows(), 100u);
         }
+        EXPECT_FALSE(st->NextResult());
     }
-    EXPECT_EQ(n, 2500);
-    EXPECT_FALSE(cursor->Next());
-    // Drivers that can reread a truncated value inside a block (SQL_GD_BLOCK) fetch hundreds of rows at a
-    // time; the SQLite3 driver cannot, and reads its text a row at a time.
-    if (t.name == "sqlite") {
-        EXPECT_EQ(cursor->BlockRows(), 1u);
-    } else {
-        EXPECT_GE(cursor->BlockRows(), 100u);
-    }
-    EXPECT_FALSE(st->NextResult());
 }
 
 TEST_P(OdbcTest, ValuesLongerThanTheirDescribedSizeAreReadWhole) {
@@ -270,14 +265,13 @@ TEST_P(OdbcTest, ValuesLongerThanTheirDescribedSizeAreReadWhole) {
         // A length-less varchar is described as MaxVarcharSize (255) characters. Long values in the first
         // block are read again while it is the driver's only one; short ones in the second let the blocks
         // after it be fetched ahead, where the long values come back.
-        auto chars = [](int g) { return g <= 300 || g > 1000 ? 250 + g % 400 : 5; };
         st = session().Prepare(
             "SELECT g, repeat('\xC3\xA9', CASE WHEN g <= 300 OR g > 1000 THEN 250 + g % 400 ELSE 5 END)"
             "::varchar AS t FROM generate_series(1, 2200) g",
             {});
         for (int g = 1; g <= 2200; ++g) {
             std::string s;
-            for (int i = 0; i < chars(g); ++i) s += "\xC3\xA9";
+            while (s.size() < 2u * (g <= 300 || g > 1000 ? 250 + g % 400 : 5)) s += "\xC3\xA9";
             expected.push_back(s);
         }
     } else if (t.name == "sqlite") {
@@ -307,77 +301,20 @@ TEST_P(OdbcTest, ALongReadThatFailsPartwayDeliversEveryRowBeforeTheFailure) {
         session().Prepare("SELECT g, 1000000 / (25000 - g) AS q FROM generate_series(1, 30000) g", {});
     st->Execute({});
     Cursor& cursor = *st->Result();
-    Variant g, q;
+    Variant q;
     int rows = 0;
     const Diagnostic d = FirstRecord([&] {
-        while (cursor.Next()) {
-            cursor.Read(0, g);
+        ReadInOrder(cursor, rows, 1 << 30, [&](int n) {
             cursor.Read(1, q);
-            ++rows;
-            ASSERT_EQ(CLng(g), rows);
-            ASSERT_EQ(CLng(q), 1000000 / (25000 - rows));
-        }
+            EXPECT_EQ(CLng(q), 1000000 / (25000 - n));
+        });
     });
     EXPECT_GE(rows, 20000);
     EXPECT_LT(rows, 25000);
     EXPECT_EQ(d.sql_state, "22012");
     EXPECT_NE(d.description.find("division by zero"), std::string::npos) << d.description;
-    // The session goes on.
-    Rows after = ReadAll(*[&] {
-        st = session().Prepare("SELECT 7", {});
-        st->Execute({});
-        return st->Result();
-    }());
-    ASSERT_EQ(after.size(), 1u);
-    EXPECT_EQ(CLng(after[0][0]), 7);
-}
-
-TEST_P(OdbcTest, ALongReadLeftHalfwayLeavesTheSessionUsable) {
-    const OdbcTarget& t = target();
-    for (int round = 0; round < 3; ++round) {
-        std::unique_ptr<Statement> st = session().Prepare(Series(t, 6000, Concat(t, "'row '", "g")), {});
-        st->Execute({});
-        Cursor& cursor = *st->Result();
-        Variant g;
-        // Left inside the third block, while the fourth may be on its way; then the same statement again.
-        for (int n = 1; n <= 1234 + round * 500; ++n) {
-            ASSERT_TRUE(cursor.Next());
-            cursor.Read(0, g);
-            ASSERT_EQ(CLng(g), n);
-        }
-        st->Execute({});
-        Rows rows = ReadAll(*st->Result());
-        ASSERT_EQ(rows.size(), 6000u);
-        EXPECT_EQ(Text(rows[5999][1]), "row 6000");
-    }
-}
-
-TEST_P(OdbcTest, OtherStatementsRunWhileALongReadIsUnderWay) {
-    const OdbcTarget& t = target();
-    std::string table = Unique("korado_beside");
-    Cleanup cleanup(session(), {"DROP TABLE " + table});
-    RunSql(session(), "CREATE TABLE " + table + " (id integer)");
-    std::unique_ptr<Statement> st = session().Prepare(Series(t, 6000, Concat(t, "'row '", "g")), {});
-    st->Execute({});
-    Cursor& cursor = *st->Result();
-    Variant g, text;
-    for (int n = 1; n <= 6000; ++n) {
-        ASSERT_TRUE(cursor.Next());
-        cursor.Read(0, g);
-        cursor.Read(1, text);
-        ASSERT_EQ(CLng(g), n);
-        ASSERT_EQ(Text(text), "row " + std::to_string(n));
-        // Between blocks and inside them, while the next block may be on its way on the same connection.
-        if (n % 700 == 0) {
-            Outcome insert =
-                RunSql(session(), "INSERT INTO " + table + " VALUES (?)", {In(ado::adInteger, n)});
-            EXPECT_EQ(insert.affected, 1);
-            Outcome count = RunSql(session(), "SELECT COUNT(*) FROM " + table);
-            ASSERT_EQ(count.rows.size(), 1u);
-            EXPECT_EQ(CLng(count.rows[0][0]), n / 700);
-        }
-    }
-    EXPECT_FALSE(cursor.Next());
+    st.reset();
+    EXPECT_EQ(Number(session(), "SELECT 7"), 7);  // the session goes on
 }
 
 TEST_P(OdbcTest, ALongPostgreSQLReadInsideATransactionTakesTheRowsAfterTheDriversFirstFetchItself) {
@@ -404,27 +341,22 @@ TEST_P(OdbcTest, ALongPostgreSQLReadInsideATransactionTakesTheRowsAfterTheDriver
         st->Execute({});
         auto* cursor = dynamic_cast<dataaccess::odbc::OdbcCursor*>(st->Result());
         ASSERT_NE(cursor, nullptr);
-        Variant g, text, l;
+        Variant text, l;
         int n = 0;
-        while (cursor->Next()) {
-            ++n;
-            cursor->Read(0, g);
+        ReadInOrder(*cursor, n, 1 << 30, [&](int row) {
             cursor->Read(1, text);
             cursor->Read(2, l);
-            ASSERT_EQ(CLng(g), n);
-            ASSERT_EQ(Text(text), "row " + std::to_string(n));
-            ASSERT_EQ(Len(Text(l)), long_row(n) ? 300u : 1u) << "row " << n;
-            if (n == 12000) {
+            EXPECT_EQ(Text(text), "row " + std::to_string(row));
+            EXPECT_EQ(Len(Text(l)), long_row(row) ? 300u : 1u) << "row " << row;
+            if (row == 12000) {
                 EXPECT_TRUE(cursor->FetchesByName());
             }
-            if (n % 7000 == 0) {
-                RunSql(session(), "INSERT INTO " + table + " VALUES (?)", {In(ado::adInteger, n)});
-                Outcome count = RunSql(session(), "SELECT COUNT(*) FROM " + table);
-                ASSERT_EQ(count.rows.size(), 1u);
-                EXPECT_EQ(CLng(count.rows[0][0]), 2);
+            if (row % 7000 == 0) {
+                RunSql(session(), "INSERT INTO " + table + " VALUES (?)", {In(ado::adInteger, row)});
+                EXPECT_EQ(Number(session(), "SELECT COUNT(*) FROM " + table), 2);
                 RunSql(session(), "DELETE FROM " + table + " WHERE id > 1");
             }
-        }
+        });
         EXPECT_EQ(n, rows);
     }
     // The transaction committed in the middle of the read: psqlODBC's cursor is held over the commit, and
@@ -432,14 +364,10 @@ TEST_P(OdbcTest, ALongPostgreSQLReadInsideATransactionTakesTheRowsAfterTheDriver
     {
         std::unique_ptr<Statement> st = session().Prepare(select(26000, "1"), {});
         st->Execute({});
-        Cursor& cursor = *st->Result();
-        Variant g;
         int n = 0;
-        while (cursor.Next()) {
-            cursor.Read(0, g);
-            ASSERT_EQ(CLng(g), ++n);
-            if (n == 13000) session().Commit();
-        }
+        ReadInOrder(*st->Result(), n, 30000, [&](int row) {
+            if (row == 13000) session().Commit();
+        });
         EXPECT_EQ(n, 26000);
         session().BeginTransaction();
         RunSql(session(), "INSERT INTO " + table + " VALUES (2)");
@@ -448,8 +376,9 @@ TEST_P(OdbcTest, ALongPostgreSQLReadInsideATransactionTakesTheRowsAfterTheDriver
     {
         std::unique_ptr<Statement> st = session().Prepare(select(30000, "1"), {});
         st->Execute({});
-        Cursor& cursor = *st->Result();
-        for (int n = 1; n <= 15500; ++n) ASSERT_TRUE(cursor.Next());
+        int n = 0;
+        ReadInOrder(*st->Result(), n, 15500);
+        ASSERT_EQ(n, 15500);
         st->Execute({});
         EXPECT_EQ(ReadAll(*st->Result()).size(), 30000u);
     }
@@ -458,31 +387,24 @@ TEST_P(OdbcTest, ALongPostgreSQLReadInsideATransactionTakesTheRowsAfterTheDriver
     {
         std::unique_ptr<Statement> st = session().Prepare(select(30000, "25000 - g"), {});
         st->Execute({});
-        Cursor& cursor = *st->Result();
-        Variant g;
         int n = 0;
         const Diagnostic d = FirstRecord([&] {
-            while (cursor.Next()) {
-                cursor.Read(0, g);
-                ASSERT_EQ(CLng(g), ++n);
-                if (n == 19500) {
-                    // The FETCH of the rows after 20000 has failed by now, ahead of the reader.
-                    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-                    RunSql(session(), "INSERT INTO " + table + " VALUES (5)");
-                }
-            }
+            ReadInOrder(*st->Result(), n, 1 << 30, [&](int row) {
+                if (row != 19500) return;
+                // The FETCH of the rows after 20000 has failed by now, ahead of the reader.
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                RunSql(session(), "INSERT INTO " + table + " VALUES (5)");
+            });
         });
         EXPECT_GE(n, 20000);
         EXPECT_LT(n, 25000);
         EXPECT_EQ(d.sql_state, "22012");
         EXPECT_NE(d.description.find("division by zero"), std::string::npos) << d.description;
     }
-    Outcome kept = RunSql(session(), "SELECT COUNT(*) FROM " + table);
-    ASSERT_EQ(kept.rows.size(), 1u);
-    EXPECT_EQ(CLng(kept.rows[0][0]), 3);
+    EXPECT_EQ(Number(session(), "SELECT COUNT(*) FROM " + table), 3);
     RunSql(session(), "INSERT INTO " + table + " VALUES (3)");
     session().Commit();
-    EXPECT_EQ(CLng(RunSql(session(), "SELECT SUM(id) FROM " + table).rows.at(0).at(0)), 11);
+    EXPECT_EQ(Number(session(), "SELECT SUM(id) FROM " + table), 11);
 }
 
 // ---- results and parameters ----------------------------------------------------------------------------
@@ -495,37 +417,32 @@ TEST_P(OdbcTest, SeveralResultsInOrder) {
     RunSql(session(), "CREATE TABLE " + table + " (id integer)");
     RunSql(session(), "INSERT INTO " + table + " VALUES (1)");
     RunSql(session(), "INSERT INTO " + table + " VALUES (2)");
-    if (t.batches) {
-        std::unique_ptr<Statement> st = session().Prepare(
-            "SELECT 1 AS a; UPDATE " + table + " SET id = id + 10; SELECT 'x' AS b, 2 AS c", {});
-        st->Execute({});
-        ASSERT_NE(st->Result(), nullptr);
-        EXPECT_EQ(ReadAll(*st->Result()).size(), 1u);
-        ASSERT_TRUE(st->NextResult());
-        EXPECT_EQ(st->Result(), nullptr);
-        EXPECT_EQ(st->RowsAffected(), 2);
-        ASSERT_TRUE(st->NextResult());
-        ASSERT_NE(st->Result(), nullptr);
-        EXPECT_EQ(st->Result()->Columns().at(0).name, "b");
-        Rows rows = ReadAll(*st->Result());
-        ASSERT_EQ(rows.size(), 1u);
-        EXPECT_EQ(Text(rows[0][0]), "x");
-        EXPECT_FALSE(st->NextResult());
-    } else if (t.name == "maria") {
+    if (t.batches || t.name == "maria") {
         // Connector/ODBC sends one statement per command unless the DSN turns on multi-statements; a
-        // procedure's results come back in order all the same.
-        RunSql(session(),
-               "CREATE PROCEDURE " + proc + "() BEGIN SELECT 1 AS a; SELECT 'x' AS b, 2 AS c; END");
-        std::unique_ptr<Statement> st = session().Prepare("{call " + proc + "()}", {});
+        // procedure's results come back in order all the same, followed by the CALL's own status.
+        if (!t.batches) {
+            RunSql(session(),
+                   "CREATE PROCEDURE " + proc + "() BEGIN SELECT 1 AS a; SELECT 'x' AS b, 2 AS c; END");
+        }
+        std::unique_ptr<Statement> st = session().Prepare(
+            t.batches ? "SELECT 1 AS a; UPDATE " + table + " SET id = id + 10; SELECT 'x' AS b, 2 AS c"
+                      : "{call " + proc + "()}",
+            {});
         st->Execute({});
-        ASSERT_NE(st->Result(), nullptr);
-        EXPECT_EQ(st->Result()->Columns().at(0).name, "a");
-        ReadAll(*st->Result());
-        ASSERT_TRUE(st->NextResult());
-        ASSERT_NE(st->Result(), nullptr);
-        EXPECT_EQ(st->Result()->Columns().at(0).name, "b");
-        EXPECT_EQ(ReadAll(*st->Result()).size(), 1u);
-        while (st->NextResult()) EXPECT_EQ(st->Result(), nullptr);  // the CALL's own status
+        // Each result: a row-returning one as its first column and first value, an action as its count.
+        std::vector<std::string> results;
+        do {
+            if (Cursor* c = st->Result()) {
+                std::string name = c->Columns().at(0).name;
+                Rows rows = ReadAll(*c);
+                results.push_back(name + "=" + (rows.size() == 1 ? Text(rows[0][0]) : "?"));
+            } else if (t.batches || results.size() < 2) {
+                results.push_back(std::to_string(st->RowsAffected()));
+            }
+        } while (st->NextResult());
+        const std::vector<std::string> expected =
+            t.batches ? std::vector<std::string>{"a=1", "2", "b=x"} : std::vector<std::string>{"a=1", "b=x"};
+        EXPECT_EQ(results, expected);
     } else {
         Diagnostic d = FirstRecord([&] { RunSql(session(), "SELECT 1; SELECT 2"); });
         EXPECT_NE(d.description.find("only one SQL statement allowed"), std::string::npos) << d.description;
@@ -545,12 +462,10 @@ TEST_P(OdbcTest, InputOutputParametersThroughAProcedure) {
     if (!t.procedures) GTEST_SKIP() << t.dsn << " has no stored procedures";
     std::string proc = Unique("korado_add");
     std::string twice = Unique("korado_twice");
-    std::string pair = Unique("korado_pair");
     Cleanup cleanup(session(),
                     t.name == "pg"
                         ? std::vector<std::string>{"DROP FUNCTION IF EXISTS " + proc + "(integer, integer)",
-                                                   "DROP FUNCTION IF EXISTS " + twice + "(integer)",
-                                                   "DROP FUNCTION IF EXISTS " + pair + "(integer, integer)"}
+                                                   "DROP FUNCTION IF EXISTS " + twice + "(integer)"}
                         : std::vector<std::string>{"DROP PROCEDURE IF EXISTS " + proc});
     std::vector<ParamBinding> params = {In(ado::adInteger, 2), InOut(ado::adInteger, 40),
                                         Out(ado::adVarWChar, 50)};
@@ -563,22 +478,6 @@ TEST_P(OdbcTest, InputOutputParametersThroughAProcedure) {
         RunAndFetch(*session().Prepare("{call " + proc + "(?, ?, ?)}", {}), params);
         EXPECT_EQ(params[1].value, Variant(42));
         EXPECT_EQ(params[2].value, Variant("sum 42 \xC3\xA9\xF0\x9F\x98\x80"));
-
-        // Two OUT parameters after two inputs, as a host's "exec f(:x, :y, :t, :p)" binds them.
-        RunSql(session(), "CREATE FUNCTION " + pair +
-                              "(a integer, b integer, OUT total integer, OUT product integer) AS $$ BEGIN "
-                              "total := a + b; product := a * b; END $$ LANGUAGE plpgsql");
-        std::vector<ParamBinding> four = {In(ado::adInteger, 6), In(ado::adInteger, 7), Out(ado::adInteger),
-                                          Out(ado::adInteger)};
-        std::unique_ptr<Statement> sp = session().Prepare("{call " + pair + "(?, ?, ?, ?)}", {});
-        sp->Execute(four);
-        // psqlODBC also hands the function's row back as a result; reading it must not lose the outputs.
-        if (sp->Result()) ReadAll(*sp->Result());
-        while (sp->NextResult()) {
-        }
-        sp->FetchOutputParameters(four);
-        EXPECT_EQ(four[2].value, Variant(13));
-        EXPECT_EQ(four[3].value, Variant(42));
 
         ParamBinding ret = Out(ado::adInteger);
         ret.direction = ado::adParamReturnValue;
@@ -625,8 +524,7 @@ TEST_P(OdbcTest, OpenResultDoesNotHoldBackOtherStatementsCommits) {
     ASSERT_TRUE(reading->Result()->Next());
     RunSql(session(), "INSERT INTO " + table + " VALUES (1)");
     std::unique_ptr<Session> other = OpenSession(t);
-    EXPECT_EQ(CLng(RunSql(*other, "SELECT count(*) FROM " + table).rows.at(0).at(0)), 1)
-        << "the insert waits for the open result";
+    EXPECT_EQ(Number(*other, "SELECT count(*) FROM " + table), 1) << "the insert waits for the open result";
     int rows = 1;
     while (reading->Result()->Next()) ++rows;
     EXPECT_EQ(rows, 50000);
@@ -647,17 +545,12 @@ TEST_P(OdbcTest, FailedStatementInsideATransactionLeavesTheSessionUsable) {
     if (target().name != "sqlite") {
         EXPECT_EQ(duplicate.number, Hr(0x80040E2F)) << duplicate.sql_state;
     }
-    FirstRecord([&] { RunSql(session(), "SELECT * FROM korado_no_such_table"); });
     RunSql(session(), "INSERT INTO " + table + " VALUES (2)");
     session().Commit();
-    Outcome kept = RunSql(session(), "SELECT id FROM " + table + " ORDER BY id");
-    ASSERT_EQ(kept.rows.size(), 2u);
-    EXPECT_EQ(CLng(kept.rows[1][0]), 2);
-
     session().BeginTransaction();
-    RunSql(session(), "INSERT INTO " + table + " VALUES (3)");
+    RunSql(session(), "INSERT INTO " + table + " VALUES (4)");
     session().Rollback();
-    EXPECT_EQ(RunSql(session(), "SELECT id FROM " + table).rows.size(), 2u);
+    EXPECT_EQ(Number(session(), "SELECT SUM(id) FROM " + table), 3);
 
     session().BeginTransaction();
     EXPECT_EQ(FirstRecord([&] { session().BeginTransaction(); }).number, Hr(0x8004D013));
@@ -683,40 +576,36 @@ TEST_P(OdbcTest, StatementFailuresCarryTheSqlAndTheDriversCodes) {
             EXPECT_EQ(d.native_error, 1146);  // ER_NO_SUCH_TABLE
         }
     }
-    EXPECT_EQ(CLng(RunSql(session(), "SELECT 42").rows.at(0).at(0)), 42);
+    EXPECT_EQ(Number(session(), "SELECT 42"), 42);
 }
 
-TEST_P(OdbcTest, StatementPastItsTimeOutFails) {
-    ExecuteOptions options;
-    options.timeout_seconds = 1;
-    Clock::time_point start = Clock::now();
-    std::vector<Diagnostic> records;
-    Diagnostic d = FirstRecord([&] { RunSql(session(), target().sleep_sql, {}, options); }, &records);
-    double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    EXPECT_EQ(d.number, Hr(0x80040E31)) << d.description;
-    EXPECT_EQ(d.sql_state, "HYT00");
-    EXPECT_FALSE(d.description.empty());
-    EXPECT_LT(seconds, 4.5);
-    if (target().name == "pg") {
-        EXPECT_NE(d.description.find("statement timeout"), std::string::npos) << d.description;
+// A statement past its time-out, or cancelled while it runs (the platform calls Cancel from a hook; a second
+// thread stands in for the hook), fails with its own number, and the session goes on.
+TEST_P(OdbcTest, TimedOutAndCancelledStatementsFailAndLeaveTheSessionUsable) {
+    for (bool cancel : {false, true}) {
+        SCOPED_TRACE(cancel ? "cancel" : "time-out");
+        ExecuteOptions options;
+        options.timeout_seconds = cancel ? 0 : 1;
+        std::unique_ptr<Statement> st = session().Prepare(target().sleep_sql, options);
+        std::thread canceller([&] {
+            if (!cancel) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(800));
+            st->Cancel();
+        });
+        Clock::time_point start = Clock::now();
+        Diagnostic d = FirstRecord([&] { st->Execute({}); });
+        canceller.join();
+        EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), 4.5);
+        EXPECT_EQ(d.number, Hr(cancel ? 0x80040E4E : 0x80040E31)) << d.sql_state << " " << d.description;
+        EXPECT_FALSE(d.description.empty());
+        if (!cancel) {
+            EXPECT_EQ(d.sql_state, "HYT00");
+        }
+        if (!cancel && target().name == "pg") {
+            EXPECT_NE(d.description.find("statement timeout"), std::string::npos) << d.description;
+        }
+        EXPECT_EQ(Number(session(), "SELECT 7"), 7);
     }
-    // The session goes on.
-    EXPECT_EQ(CLng(RunSql(session(), "SELECT 7").rows.at(0).at(0)), 7);
-}
-
-TEST_P(OdbcTest, CancelInterruptsARunningStatement) {
-    ExecuteOptions options;
-    options.timeout_seconds = 0;
-    std::unique_ptr<Statement> st = session().Prepare(target().sleep_sql, options);
-    // The platform calls Cancel from a hook while the call runs; a second thread stands in for the hook.
-    std::thread canceller([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(800));
-        st->Cancel();
-    });
-    Diagnostic d = FirstRecord([&] { st->Execute({}); });
-    canceller.join();
-    EXPECT_EQ(d.number, Hr(0x80040E4E)) << d.sql_state << " " << d.description;
-    EXPECT_EQ(CLng(RunSql(session(), "SELECT 8").rows.at(0).at(0)), 8);
 }
 
 std::size_t Index(const Cursor& cursor, std::string_view name) {
@@ -740,7 +629,6 @@ TEST_P(OdbcTest, SchemaRowsetsListTablesViewsColumnsAndSchemas) {
 
     std::vector<Variant> restrictions = {Variant(), Variant(), Variant(table), Variant()};
     std::unique_ptr<Cursor> tables = session().Schema(ado::adSchemaTables, restrictions);
-    ASSERT_EQ(tables->Columns().size(), dataaccess::TablesColumns().size());
     Rows rows = ReadAll(*tables);
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(Text(rows[0][Index(*tables, "TABLE_NAME")]), table);
@@ -765,7 +653,6 @@ TEST_P(OdbcTest, SchemaRowsetsListTablesViewsColumnsAndSchemas) {
 
     restrictions = {Variant(), schema.empty() ? Variant() : Variant(schema), Variant(table), Variant()};
     std::unique_ptr<Cursor> columns = session().Schema(ado::adSchemaColumns, restrictions);
-    ASSERT_EQ(columns->Columns().size(), dataaccess::ColumnsColumns().size());
     rows = ReadAll(*columns);
     ASSERT_EQ(rows.size(), 3u);
     std::size_t name = Index(*columns, "COLUMN_NAME"), ordinal = Index(*columns, "ORDINAL_POSITION"),
@@ -788,7 +675,6 @@ TEST_P(OdbcTest, SchemaRowsetsListTablesViewsColumnsAndSchemas) {
     }
 
     std::unique_ptr<Cursor> schemata = session().Schema(ado::adSchemaSchemata, {});
-    ASSERT_EQ(schemata->Columns().size(), dataaccess::SchemataColumns().size());
     rows = ReadAll(*schemata);
     if (!schema.empty()) {
         bool listed = false;
@@ -801,30 +687,33 @@ TEST_P(OdbcTest, SchemaRowsetsListTablesViewsColumnsAndSchemas) {
 
 // ---- lost connections ----------------------------------------------------------------------------------
 
-TEST_P(OdbcTest, KilledSessionFailsWithTheDriversTextAndReportsBroken) {
-    const OdbcTarget& t = target();
-    if (!t.server) GTEST_SKIP() << "a file has no session to kill";
-    std::string id_sql = t.name == "pg" ? "SELECT pg_backend_pid()" : "SELECT CONNECTION_ID()";
-    long long id = CLngLng(RunSql(session(), id_sql).rows.at(0).at(0));
-    {
-        std::unique_ptr<Session> killer = OpenSession(t);
-        RunSql(*killer, t.name == "pg" ? "SELECT pg_terminate_backend(" + std::to_string(id) + ")"
-                                       : "KILL " + std::to_string(id));
-    }
-    // An idle session notices before its next statement ("Connection Status" is what a host asks before
-    // it runs one, to reconnect).
-    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
-    EXPECT_FALSE(session().IsAlive());
-    Diagnostic d = FirstRecord([&] { RunSql(session(), "SELECT 1"); });
+// A session whose link is gone: the next statement fails with the driver's text, the session reports itself
+// broken ("Connection Status" is what a host asks before it runs a statement, to reconnect), and a new
+// session works.
+void ExpectBroken(Session& session, const OdbcTarget& t) {
+    Diagnostic d = FirstRecord([&] { RunSql(session, "SELECT 2"); });
     EXPECT_FALSE(d.description.empty());
-    EXPECT_FALSE(session().IsAlive()) << d.sql_state << " " << d.description;
-    for (const auto& p : session().InfoProperties())
+    EXPECT_EQ(d.source, "Microsoft OLE DB Provider for ODBC Drivers");
+    EXPECT_FALSE(session.IsAlive()) << d.sql_state << " " << d.description;
+    for (const auto& p : session.InfoProperties())
         if (p.name == "Connection Status") {
             EXPECT_EQ(CLng(p.value), 2);
         }
-    // A new session works.
-    std::unique_ptr<Session> again = OpenSession(t);
-    EXPECT_EQ(CLng(RunSql(*again, "SELECT 3").rows.at(0).at(0)), 3);
+    EXPECT_EQ(Number(*OpenSession(t), "SELECT 3"), 3);
+}
+
+TEST_P(OdbcTest, KilledSessionFailsWithTheDriversTextAndReportsBroken) {
+    const OdbcTarget& t = target();
+    if (!t.server) GTEST_SKIP() << "a file has no session to kill";
+    std::string id = std::to_string(
+        CLngLng(RunSql(session(), t.name == "pg" ? "SELECT pg_backend_pid()" : "SELECT CONNECTION_ID()")
+                    .rows.at(0)
+                    .at(0)));
+    RunSql(*OpenSession(t), t.name == "pg" ? "SELECT pg_terminate_backend(" + id + ")" : "KILL " + id);
+    // An idle session notices before its next statement.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    EXPECT_FALSE(session().IsAlive());
+    ExpectBroken(session(), t);
 }
 
 // The server restarted between two statements of one session.
@@ -834,21 +723,9 @@ TEST(OdbcRestart, PostgreSQLRestartBetweenTwoStatements) {
     std::string script = ServicesScript();
     if (script.empty()) GTEST_SKIP() << "KORADO_SERVICES_SCRIPT is not set";
     std::unique_ptr<Session> session = OpenSession(pg);
-    EXPECT_EQ(CLng(RunSql(*session, "SELECT 1").rows.at(0).at(0)), 1);
+    EXPECT_EQ(Number(*session, "SELECT 1"), 1);
     ASSERT_EQ(std::system(ServicesCommand(script, "restart pg").c_str()), 0);
-
-    std::vector<Diagnostic> records;
-    Diagnostic d = FirstRecord([&] { RunSql(*session, "SELECT 2"); }, &records);
-    EXPECT_FALSE(d.description.empty());
-    EXPECT_EQ(d.source, "Microsoft OLE DB Provider for ODBC Drivers");
-    EXPECT_FALSE(session->IsAlive()) << d.sql_state << " " << d.description;
-    for (const auto& p : session->InfoProperties())
-        if (p.name == "Connection Status") {
-            EXPECT_EQ(CLng(p.value), 2);
-        }
-
-    std::unique_ptr<Session> again = OpenSession(pg);
-    EXPECT_EQ(CLng(RunSql(*again, "SELECT 3").rows.at(0).at(0)), 3);
+    ExpectBroken(*session, pg);
 }
 
 }  // namespace

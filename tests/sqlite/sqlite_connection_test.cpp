@@ -42,9 +42,6 @@ class SqliteConnection : public ::testing::Test {
 };
 
 TEST_F(SqliteConnection, OpensClosesAndReportsItsPropertiesByThePlatformsNames) {
-    EXPECT_EQ(c->State(), ado::adStateClosed);
-    EXPECT_EQ(c->Version(), "2.5");
-
     // Before Open only the initialization properties, filled from the connection string.
     c->SetConnectionString(SqliteString(dir.File("a.db"), "User ID=scott;Password=tiger"));
     EXPECT_EQ(c->Properties()->Count(), 8);
@@ -55,17 +52,10 @@ TEST_F(SqliteConnection, OpensClosesAndReportsItsPropertiesByThePlatformsNames) 
     EXPECT_RAISES_FROM(ado::adErrItemNotFound, "ADODB.Properties", c->Properties()->Item(Variant(8)));
 
     c->Open();
-    EXPECT_EQ(c->State(), ado::adStateOpen);
-    EXPECT_EQ(c->Provider(), "SQLite.1");
     EXPECT_EQ(CStr(Prop(c, "Data Source")), dir.File("a.db"));
-    EXPECT_EQ(CLng(Prop(c, "Output Parameter Availability")), 1);
-    Ref<ado::Property> ddl = c->Properties()->Item(Variant("Transaction DDL"));
-    EXPECT_EQ(CLng(ddl->Value()), 8);
-    EXPECT_EQ(ddl->Type(), ado::adInteger);
-    EXPECT_EQ(ddl->Attributes(), ado::adPropRead);
-    EXPECT_EQ(c->Properties()->Item(Variant("Password"))->Attributes(), 1536);
     EXPECT_EQ(c->Properties()->Item(Variant(0))->Name(), "Password");  // initialization properties first
-    EXPECT_RAISES_FROM(ado::adErrFeatureNotAvailable, "ADODB.Property", ddl->SetValue(Variant(1)));
+    EXPECT_RAISES_FROM(ado::adErrFeatureNotAvailable, "ADODB.Property",
+                       c->Properties()->Item(Variant("Transaction DDL"))->SetValue(Variant(1)));
 
     // The secret is gone from everything the connection shows once it is open.
     EXPECT_EQ(CStr(Prop(c, "Password")), "");
@@ -80,9 +70,7 @@ TEST_F(SqliteConnection, OpensClosesAndReportsItsPropertiesByThePlatformsNames) 
     // Reopening without arguments uses the string it holds, secret included.
     c->Open();
     EXPECT_EQ(c->State(), ado::adStateOpen);
-}
-
-TEST_F(SqliteConnection, PersistSecurityInfoKeepsThePassword) {
+    c->Close();
     c->Open(SqliteString(dir.File("a.db"), "Password=tiger;Persist Security Info=True"));
     EXPECT_EQ(CStr(Prop(c, "Password")), "tiger");
     EXPECT_NE(c->ConnectionString().find("tiger"), std::string::npos);
@@ -186,14 +174,12 @@ TEST_F(SqliteConnection, ProviderFailuresCarryMappedNumbersAndFillErrors) {
         EXPECT_EQ(e->SQLState(), k.state) << k.sql;
         EXPECT_NE(e->Description().find(k.text), std::string::npos) << e->Description();
         // A new failing call replaces the entries.
-        Ref<ado::Errors> errors = c->Errors();
-        ASSERT_EQ(errors->Count(), 1) << k.sql;
-        Ref<ado::Error> first = errors->Item(Variant(0));
-        EXPECT_EQ(first->Number(), k.number);
-        EXPECT_EQ(first->Source(), "SQLite");
-        EXPECT_EQ(first->Description(), e->Description());
-        EXPECT_EQ(first->NativeError(), k.native);
-        EXPECT_EQ(first->SQLState(), k.state);
+        ASSERT_EQ(c->Errors()->Count(), 1) << k.sql;
+        Ref<ado::Error> first = c->Errors()->Item(Variant(0));
+        EXPECT_EQ(
+            std::tuple(first->Number(), first->Source(), first->Description(), first->NativeError(),
+                       first->SQLState()),
+            std::tuple(k.number, std::string("SQLite"), e->Description(), k.native, std::string(k.state)));
         EXPECT_EQ(c->State(), ado::adStateOpen);
     }
     EXPECT_RAISES_FROM(ado::adErrItemNotFound, "ADODB.Errors", c->Errors()->Item(Variant(1)));

@@ -4,6 +4,8 @@
 #include <sqlite3.h>
 
 #include <chrono>
+#include <functional>
+#include <tuple>
 
 #include "korado/platform/adodb.h"
 #include "korado/runtime/convert.h"
@@ -51,6 +53,18 @@ class SqliteRecordset : public ::testing::Test {
         }
     }
 
+    // Moves over column 0: each step's move, the error it raises (0: none), and where the cursor then stands:
+    // on the row with that value, at EOF (0) or at BOF (-1).
+    using Step = std::tuple<std::function<void()>, std::int32_t, int>;
+    static void Walk(const Ref<ado::Recordset>& rs, std::initializer_list<Step> steps) {
+        int k = 0;
+        for (const auto& [move, error, at] : steps) {
+            SCOPED_TRACE("step " + std::to_string(++k));
+            EXPECT_EQ(test::RaisedNumber(move), error);
+            EXPECT_EQ(rs->Bof() || rs->Eof() ? -int{rs->Bof()} : CLng(rs->Fields()->At(0)->Value()), at);
+        }
+    }
+
     TempDir dir;
     Ref<ado::Connection> connection;
 };
@@ -68,25 +82,35 @@ TEST_F(SqliteRecordset, TypesRoundTripThroughParametersAndFields) {
     const Date stamp{DateSerial(2024, 5, 17).days + TimeSerial(13, 45, 30).days};
     const Date time = TimeSerial(8, 5, 9);
     const Decimal amount{-1234567, 2};  // -12345.67
-    struct P {
+    // Each column's parameter, and the field it reads back as; `same`: the value reads back as written.
+    struct Column {
         const char* name;
-        std::int32_t type;
-        std::int32_t size;
+        std::int32_t param_type, size;
         Variant value;
+        std::int32_t type, defined_size;
+        VarType kind;
+        bool same = true;
+    } columns[] = {
+        {"i", ado::adInteger, 0, -2147483647 - 1, ado::adInteger, 4, VarType::Long},
+        {"b", ado::adBigInt, 0, static_cast<long long>(1) << 40, ado::adBigInt, 8, VarType::LongLong},
+        {"s", ado::adSmallInt, 0, std::int16_t{-32768}, ado::adSmallInt, 2, VarType::Integer},
+        {"r", ado::adSingle, 0, 1.5f, ado::adDouble, 8, VarType::Double, false},
+        {"d", ado::adDouble, 0, 0.1, ado::adDouble, 8, VarType::Double},
+        {"n", ado::adNumeric, 0, amount, ado::adNumeric, 19, VarType::Decimal},
+        {"v", ado::adVarWChar, 20, text, ado::adVarWChar, 20, VarType::String},
+        {"c", ado::adWChar, 4, "ab", ado::adWChar, 4, VarType::String},
+        {"x", ado::adLongVarWChar, -1, long_text, ado::adLongVarWChar, -1, VarType::String},
+        {"bl", ado::adLongVarBinary, -1, blob, ado::adLongVarBinary, -1, VarType::ByteArray},
+        {"f", ado::adBoolean, 0, true, ado::adBoolean, 2, VarType::Boolean},
+        {"dt", ado::adDBDate, 0, day, ado::adDBDate, 6, VarType::Date},
+        {"tm", ado::adDBTime, 0, time, ado::adDBTime, 6, VarType::Date, false},
+        {"ts", ado::adDBTimeStamp, 0, stamp, ado::adDBTimeStamp, 16, VarType::Date, false},
+        {"z", ado::adInteger, 0, Variant::Null(), ado::adInteger, 4, VarType::Null, false},
     };
-    for (const P& p :
-         {P{"i", ado::adInteger, 0, Variant(-2147483647 - 1)},
-          P{"b", ado::adBigInt, 0, Variant(static_cast<long long>(1) << 40)},
-          P{"s", ado::adSmallInt, 0, Variant(std::int16_t{-32768})}, P{"r", ado::adSingle, 0, Variant(1.5f)},
-          P{"d", ado::adDouble, 0, Variant(0.1)}, P{"n", ado::adNumeric, 0, Variant(amount)},
-          P{"v", ado::adVarWChar, 20, Variant(text)}, P{"c", ado::adWChar, 4, Variant("ab")},
-          P{"x", ado::adLongVarWChar, -1, Variant(long_text)},
-          P{"bl", ado::adLongVarBinary, -1, Variant(blob)}, P{"f", ado::adBoolean, 0, Variant(true)},
-          P{"dt", ado::adDBDate, 0, Variant(day)}, P{"tm", ado::adDBTime, 0, Variant(time)},
-          P{"ts", ado::adDBTimeStamp, 0, Variant(stamp)}, P{"z", ado::adInteger, 0, Variant::Null()}}) {
+    for (const Column& c : columns) {
         Ref<ado::Parameter> parameter =
-            insert->CreateParameter(p.name, p.type, ado::adParamInput, p.size, p.value);
-        if (p.type == ado::adNumeric) {
+            insert->CreateParameter(c.name, c.param_type, ado::adParamInput, c.size, c.value);
+        if (c.param_type == ado::adNumeric) {
             parameter->SetPrecision(10);
             parameter->SetNumericScale(2);
         }
@@ -102,20 +126,6 @@ TEST_F(SqliteRecordset, TypesRoundTripThroughParametersAndFields) {
     for (const char* stored : {"text", "2024-05-17", "08:05:09", "2024-05-17 13:45:30", "real"})
         EXPECT_EQ(CStr(raw->Fields()->At(column++)->Value()), stored);
 
-    struct Expect {
-        std::int32_t type;
-        std::int32_t defined_size;
-        VarType kind;
-    } expect[] = {
-        {ado::adInteger, 4, VarType::Long},         {ado::adBigInt, 8, VarType::LongLong},
-        {ado::adSmallInt, 2, VarType::Integer},     {ado::adDouble, 8, VarType::Double},
-        {ado::adDouble, 8, VarType::Double},        {ado::adNumeric, 19, VarType::Decimal},
-        {ado::adVarWChar, 20, VarType::String},     {ado::adWChar, 4, VarType::String},
-        {ado::adLongVarWChar, -1, VarType::String}, {ado::adLongVarBinary, -1, VarType::ByteArray},
-        {ado::adBoolean, 2, VarType::Boolean},      {ado::adDBDate, 6, VarType::Date},
-        {ado::adDBTime, 6, VarType::Date},          {ado::adDBTimeStamp, 16, VarType::Date},
-        {ado::adInteger, 4, VarType::Null},
-    };
     for (std::int32_t location : {ado::adUseServer, ado::adUseClient}) {
         SCOPED_TRACE(location);
         Ref<ado::Recordset> rs = Open("SELECT * FROM t", location);
@@ -123,32 +133,23 @@ TEST_F(SqliteRecordset, TypesRoundTripThroughParametersAndFields) {
         ASSERT_EQ(fields->Count(), 15);
         for (int i = 0; i < 15; ++i) {
             Ref<ado::Field> f = fields->Item(Variant(i));
-            EXPECT_EQ(f->Type(), expect[i].type) << f->Name();
-            EXPECT_EQ(f->DefinedSize(), expect[i].defined_size) << f->Name();
-            EXPECT_EQ(f->Value().Type(), expect[i].kind) << f->Name();
+            EXPECT_EQ(f->Type(), columns[i].type) << f->Name();
+            EXPECT_EQ(f->DefinedSize(), columns[i].defined_size) << f->Name();
+            EXPECT_EQ(f->Value().Type(), columns[i].kind) << f->Name();
             EXPECT_NE(f->Attributes() & ado::adFldIsNullable, 0) << f->Name();
+            if (columns[i].same) {
+                EXPECT_EQ(f->Value(), columns[i].value) << f->Name();
+            }
         }
-        EXPECT_EQ(CLng(fields->At(0)->Value()), -2147483647 - 1);
-        EXPECT_EQ(CLngLng(fields->At(1)->Value()), static_cast<long long>(1) << 40);
-        EXPECT_EQ(CInt(fields->At(2)->Value()), -32768);
         EXPECT_EQ(CDbl(fields->At(3)->Value()), 1.5);
-        EXPECT_EQ(CDbl(fields->At(4)->Value()), 0.1);
-        EXPECT_EQ(fields->At(5)->Value(), Variant(amount));
         EXPECT_EQ(fields->At(5)->Precision(), 10);
         EXPECT_EQ(fields->At(5)->NumericScale(), 2);
-        EXPECT_EQ(CStr(fields->At(6)->Value()), text);
         EXPECT_EQ(fields->At(6)->ActualSize(), static_cast<std::int32_t>(text.size()));
-        EXPECT_EQ(CStr(fields->At(7)->Value()), "ab");
         EXPECT_NE(fields->At(7)->Attributes() & ado::adFldFixed, 0);
-        EXPECT_EQ(CStr(fields->At(8)->Value()), long_text);
         EXPECT_NE(fields->At(8)->Attributes() & ado::adFldLong, 0);
-        EXPECT_EQ(*fields->At(9)->Value().get_if<Bytes>(), blob);
         EXPECT_EQ(fields->At(9)->ActualSize(), 6);
-        EXPECT_EQ(fields->At(10)->Value(), Variant(true));
-        EXPECT_EQ(fields->At(11)->Value(), Variant(day));
         EXPECT_EQ(FormatDate(CDate(fields->At(12)->Value())), "08:05:09");
         EXPECT_EQ(FormatDate(CDate(fields->At(13)->Value())), "2024-05-17 13:45:30");
-        EXPECT_TRUE(fields->At(14)->Value().IsNull());
         EXPECT_EQ(fields->At(0)->OriginalValue(), fields->At(0)->Value());
         // Fields by name, without regard to case.
         EXPECT_EQ(fields->Item(Variant("V"))->Name(), "v");
@@ -166,11 +167,10 @@ TEST_F(SqliteRecordset, ExpressionsTakeTheTypeOfTheirFirstValueAndStrayValuesCom
     Ref<ado::Recordset> rs =
         connection->Execute("SELECT 1 AS a, 2.5 AS b, 'x' AS c, x'00' AS d, NULL AS e, i, dt FROM t");
     Ref<ado::Fields> f = rs->Fields();
-    EXPECT_EQ(f->At(0)->Type(), ado::adBigInt);
-    EXPECT_EQ(f->At(1)->Type(), ado::adDouble);
-    EXPECT_EQ(f->At(2)->Type(), ado::adVarWChar);
-    EXPECT_EQ(f->At(3)->Type(), ado::adLongVarBinary);
-    EXPECT_EQ(f->At(4)->Type(), ado::adVarWChar);
+    int column = 0;
+    for (std::int32_t type :
+         {ado::adBigInt, ado::adDouble, ado::adVarWChar, ado::adLongVarBinary, ado::adVarWChar})
+        EXPECT_EQ(f->At(column++)->Type(), type) << column;
     EXPECT_EQ(CLngLng(f->At(0)->Value()), 1);
     EXPECT_EQ(f->At(5)->Type(), ado::adInteger);
     EXPECT_EQ(f->At(5)->Value(), Variant("abc"));  // SQLite keeps text in an INTEGER column
@@ -186,25 +186,18 @@ TEST_F(SqliteRecordset, ForwardOnlyCursorStreamsAndRefusesToMoveBack) {
     EXPECT_EQ(rs->RecordCount(), -1);
     EXPECT_FALSE(rs->Supports(ado::adMovePrevious));
     EXPECT_FALSE(rs->Supports(ado::adUpdate));
-    EXPECT_FALSE(rs->Bof());
-    EXPECT_FALSE(rs->Eof());
-    rs->MoveFirst();  // already on the first row: no move
     Ref<ado::Field> i = rs->Fields()->Item(Variant("i"));
-    EXPECT_EQ(CLng(i->Value()), 1);
-    rs->MoveNext();
-    EXPECT_EQ(CLng(i->Value()), 2);
-    EXPECT_RAISES_FROM(ado::adErrFeatureNotAvailable, "ADODB.Recordset", rs->MovePrevious());
-    EXPECT_RAISES_FROM(ado::adErrFeatureNotAvailable, "ADODB.Recordset", rs->MoveFirst());
-    EXPECT_RAISES_FROM(ado::adErrFeatureNotAvailable, "ADODB.Recordset", rs->MoveLast());
-    EXPECT_RAISES_FROM(ado::adErrFeatureNotAvailable, "ADODB.Recordset", rs->Move(-1));
-    EXPECT_EQ(CLng(i->Value()), 2);  // the refused moves did not move
-    rs->Move(1);
-    EXPECT_EQ(CLng(i->Value()), 3);
-    rs->MoveNext();
-    EXPECT_TRUE(rs->Eof());
-    EXPECT_FALSE(rs->Bof());
+    // MoveFirst on the first row does not move; nor do the refused moves.
+    Walk(rs, {{[&] { rs->MoveFirst(); }, 0, 1},
+              {[&] { rs->MoveNext(); }, 0, 2},
+              {[&] { rs->MovePrevious(); }, ado::adErrFeatureNotAvailable, 2},
+              {[&] { rs->MoveFirst(); }, ado::adErrFeatureNotAvailable, 2},
+              {[&] { rs->MoveLast(); }, ado::adErrFeatureNotAvailable, 2},
+              {[&] { rs->Move(-1); }, ado::adErrFeatureNotAvailable, 2},
+              {[&] { rs->Move(1); }, 0, 3},
+              {[&] { rs->MoveNext(); }, 0, 0},
+              {[&] { rs->MoveNext(); }, ado::adErrNoCurrentRecord, 0}});
     EXPECT_RAISES_FROM(ado::adErrNoCurrentRecord, "ADODB.Field", i->Value());
-    EXPECT_RAISES_FROM(ado::adErrNoCurrentRecord, "ADODB.Recordset", rs->MoveNext());
     EXPECT_RAISES_FROM(ado::adErrInvalidArgument, "ADODB.Recordset", rs->SetCacheSize(0));
     rs->SetCacheSize(100);
     EXPECT_RAISES_FROM(ado::adErrObjectOpen, "ADODB.Recordset", rs->SetCursorType(ado::adOpenStatic));
@@ -221,6 +214,13 @@ TEST_F(SqliteRecordset, ForwardOnlyCursorStreamsAndRefusesToMoveBack) {
     EXPECT_TRUE(rs->Bof());
     EXPECT_TRUE(rs->Eof());
     EXPECT_RAISES_FROM(ado::adErrNoCurrentRecord, "ADODB.Recordset", rs->MoveFirst());
+
+    // A field outlives its recordset; the recordset's statement went with it, so the table can be dropped.
+    Ref<ado::Field> kept = Open("SELECT i FROM n", ado::adUseServer)->Fields()->At(0);
+    EXPECT_EQ(kept->Name(), "i");
+    EXPECT_RAISES_FROM(ado::adErrObjectClosed, "ADODB.Field", kept->Value());
+    rs = nullptr;
+    connection->Execute("DROP TABLE n");
 }
 
 TEST_F(SqliteRecordset, ClientCursorMovesEverywhereWithTheBofEofRules) {
@@ -236,35 +236,22 @@ TEST_F(SqliteRecordset, ClientCursorMovesEverywhereWithTheBofEofRules) {
     EXPECT_FALSE(rs->Supports(ado::adAddNew));
     EXPECT_FALSE(rs->Supports(ado::adDelete));
     ado::Field* i = rs->Fields()->At(0);
-    const Variant& value = i->Value();
-    EXPECT_EQ(CLng(value), 1);
     EXPECT_EQ(rs->AbsolutePosition(), 1);
-    rs->MoveLast();
-    EXPECT_EQ(CLng(i->Value()), 5);
-    rs->MoveNext();
-    EXPECT_TRUE(rs->Eof());
-    EXPECT_FALSE(rs->Bof());
-    EXPECT_RAISES_FROM(ado::adErrNoCurrentRecord, "ADODB.Recordset", rs->MoveNext());
-    rs->MovePrevious();
-    EXPECT_EQ(CLng(i->Value()), 5);
-    rs->Move(-3);
-    EXPECT_EQ(CLng(i->Value()), 2);
-    rs->MovePrevious();
-    rs->MovePrevious();
-    EXPECT_TRUE(rs->Bof());
-    EXPECT_FALSE(rs->Eof());
-    EXPECT_RAISES_FROM(ado::adErrNoCurrentRecord, "ADODB.Field", i->Value());
-    EXPECT_RAISES_FROM(ado::adErrNoCurrentRecord, "ADODB.Recordset", rs->MovePrevious());
-    rs->MoveNext();
-    EXPECT_EQ(CLng(i->Value()), 1);
-    rs->Move(10);  // past the end: EOF, no error
-    EXPECT_TRUE(rs->Eof());
-    rs->MoveFirst();
-    EXPECT_EQ(CLng(i->Value()), 1);
+    // Move past the end: EOF, no error.
+    Walk(rs, {{[&] { rs->MoveLast(); }, 0, 5},
+              {[&] { rs->MoveNext(); }, 0, 0},
+              {[&] { rs->MoveNext(); }, ado::adErrNoCurrentRecord, 0},
+              {[&] { rs->MovePrevious(); }, 0, 5},
+              {[&] { rs->Move(-3); }, 0, 2},
+              {[&] { rs->MovePrevious(); }, 0, 1},
+              {[&] { rs->MovePrevious(); }, 0, -1},
+              {[&] { rs->MovePrevious(); }, ado::adErrNoCurrentRecord, -1},
+              {[&] { rs->MoveNext(); }, 0, 1},
+              {[&] { rs->Move(10); }, 0, 0},
+              {[&] { rs->MoveFirst(); }, 0, 1}});
     // The rows stay when the connection lets go of the recordset.
     rs->SetActiveConnection(nullptr);
-    rs->MoveLast();
-    EXPECT_EQ(CLng(i->Value()), 5);
+    Walk(rs, {{[&] { rs->MoveLast(); }, 0, 5}});
 
     EXPECT_RAISES_FROM(ado::adErrFeatureNotAvailable, "ADODB.Recordset", rs->Update());
     EXPECT_RAISES_FROM(ado::adErrFeatureNotAvailable, "ADODB.Recordset", rs->UpdateBatch(ado::adAffectAll));
@@ -272,6 +259,9 @@ TEST_F(SqliteRecordset, ClientCursorMovesEverywhereWithTheBofEofRules) {
     EXPECT_RAISES_FROM(ado::adErrInvalidArgument, "ADODB.Recordset",
                        rs->Save(Variant(dir.File("x.adtg")), 7));
     EXPECT_RAISES_FROM(ado::adErrFeatureNotAvailable, "ADODB.Field", i->SetValue(Variant(1)));
+    rs->MoveFirst();
+    rs->MovePrevious();
+    EXPECT_RAISES_FROM(ado::adErrNoCurrentRecord, "ADODB.Field", i->Value());
 
     // A read-only request stays read-only.
     EXPECT_EQ(Open("SELECT i FROM n", ado::adUseClient, ado::adOpenStatic, ado::adLockReadOnly)->LockType(),
@@ -281,6 +271,12 @@ TEST_F(SqliteRecordset, ClientCursorMovesEverywhereWithTheBofEofRules) {
     EXPECT_EQ(empty->RecordCount(), 0);
     EXPECT_RAISES_FROM(ado::adErrNoCurrentRecord, "ADODB.Recordset", empty->MoveFirst());
     EXPECT_RAISES_FROM(ado::adErrNoCurrentRecord, "ADODB.Recordset", empty->MoveLast());
+
+    // Requery runs the source again.
+    Ref<ado::Recordset> count = Open("SELECT count(*) FROM n", ado::adUseClient);
+    connection->Execute("INSERT INTO n VALUES (6, 'f')");
+    count->Requery(ado::adOptionUnspecified);
+    EXPECT_EQ(CLng(count->Fields()->At(0)->Value()), 6);
 }
 
 TEST_F(SqliteRecordset, MaxRecordsLimitsBothCursors) {
@@ -303,25 +299,28 @@ TEST_F(SqliteRecordset, SeveralStatementsGiveSeveralResults) {
     // CREATE: a closed recordset without fields.
     EXPECT_EQ(rs->State(), ado::adStateClosed);
     EXPECT_EQ(rs->Fields()->Count(), 0);
+    // The UPDATE runs only when its turn comes; an empty SELECT is open at BOF and EOF.
+    struct Step {
+        const char* what;
+        std::int32_t state, affected, first;  // first: the first row's value, 0 for none
+    } steps[] = {{"INSERT", ado::adStateClosed, 2, 0},
+                 {"SELECT", ado::adStateOpen, -1, 1},
+                 {"empty SELECT", ado::adStateOpen, -1, 0},
+                 {"UPDATE", ado::adStateClosed, 2, 0}};
     Variant affected;
-    rs = rs->NextRecordset(&affected);  // INSERT
-    ASSERT_TRUE(rs);
-    EXPECT_EQ(rs->State(), ado::adStateClosed);
-    EXPECT_EQ(CLng(affected), 2);
-    rs = rs->NextRecordset(&affected);  // the first SELECT
-    ASSERT_TRUE(rs);
-    EXPECT_EQ(rs->State(), ado::adStateOpen);
-    EXPECT_EQ(CLng(affected), -1);
-    EXPECT_EQ(CLng(rs->Fields()->At(0)->Value()), 1);
-    Ref<ado::Recordset> previous = rs;
-    rs = rs->NextRecordset(&affected);  // the second SELECT: open and empty
-    EXPECT_EQ(previous->State(), ado::adStateClosed);
-    ASSERT_TRUE(rs);
-    EXPECT_EQ(rs->State(), ado::adStateOpen);
-    EXPECT_TRUE(rs->Bof() && rs->Eof());
-    rs = rs->NextRecordset(&affected);  // UPDATE: only now run
-    ASSERT_TRUE(rs);
-    EXPECT_EQ(CLng(affected), 2);
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        Ref<ado::Recordset> previous = rs;
+        rs = rs->NextRecordset(&affected);
+        ASSERT_TRUE(rs);
+        EXPECT_EQ(previous->State(), ado::adStateClosed);
+        EXPECT_EQ(rs->State(), step.state);
+        EXPECT_EQ(CLng(affected), step.affected);
+        if (step.state == ado::adStateOpen) {
+            EXPECT_EQ(rs->Eof(), step.first == 0);
+            if (step.first) EXPECT_EQ(CLng(rs->Fields()->At(0)->Value()), step.first);
+        }
+    }
     EXPECT_FALSE(rs->NextRecordset(&affected));
     EXPECT_EQ(CLng(affected), -1);
     EXPECT_RAISES_FROM(ado::adErrObjectClosed, "ADODB.Recordset", rs->NextRecordset(&affected));
@@ -396,8 +395,6 @@ TEST_F(SqliteRecordset, TextsRunAgainTakeTheWayTheirShapeGives) {
 TEST_F(SqliteRecordset, CommandsBindPositionallyAndCountAffectedRows) {
     Fill(3);
     Ref<ado::Command> cmd = NewCommand("UPDATE n SET s = ? WHERE i >= ?");
-    EXPECT_EQ(cmd->CommandType(), ado::adCmdUnknown);
-    EXPECT_EQ(cmd->CommandTimeout(), 30);
     Ref<ado::Parameter> s = cmd->CreateParameter("S", ado::adVarChar, ado::adParamInput, 10, Variant("z"));
     EXPECT_EQ(cmd->Parameters()->Count(), 0);  // CreateParameter does not append
     cmd->Parameters()->Append(s);
@@ -417,10 +414,6 @@ TEST_F(SqliteRecordset, CommandsBindPositionallyAndCountAffectedRows) {
     EXPECT_EQ(CLng(affected), 1);
     cmd->Parameters()->Delete(Variant("low"));
     EXPECT_EQ(cmd->Parameters()->Count(), 1);
-
-    // A marker without a value is the provider's failure.
-    std::optional<Error> e = RaisedError([&] { cmd->Execute(nullptr); });
-    ExpectError(e, hr::DB_E_PARAMNOTOPTIONAL, "SQLite");
 
     // DDL and SELECT count nothing.
     Variant none;
@@ -488,7 +481,6 @@ TEST_F(SqliteRecordset, SchemaQueriesListTablesViewsAndColumns) {
 
     Ref<ado::Recordset> tables = connection->OpenSchema(ado::adSchemaTables);
     std::vector<std::string> names;
-    EXPECT_EQ(tables->Fields()->Item(Variant("TABLE_GUID"))->Type(), ado::adGUID);
     for (; !tables->Eof(); tables->MoveNext()) {
         Ref<ado::Fields> f = tables->Fields();
         names.push_back(CStr(f->Item(Variant("TABLE_TYPE"))->Value()) + ":" + CStr(f->At(0)->Value()) + "." +
@@ -514,8 +506,6 @@ TEST_F(SqliteRecordset, SchemaQueriesListTablesViewsAndColumns) {
 
     Ref<ado::Recordset> columns =
         connection->OpenSchema(ado::adSchemaColumns, MakeArray(Variant(), Variant(), "orders", Variant()));
-    EXPECT_EQ(columns->Fields()->Item(Variant("DATA_TYPE"))->Type(), ado::adUnsignedSmallInt);
-    EXPECT_EQ(columns->Fields()->Item(Variant("IS_NULLABLE"))->Type(), ado::adBoolean);
     ASSERT_EQ(columns->RecordCount(), 5);
     struct Col {
         const char* name;
@@ -567,7 +557,6 @@ TEST_F(SqliteRecordset, FilterShowsMatchingRowsAndCountsThem) {
     Ref<ado::Recordset> rs = Open("SELECT i, s FROM n ORDER BY i", ado::adUseClient);
     rs->MoveLast();
     rs->SetFilter(Variant("i > 2 AND i <= 4"));
-    EXPECT_EQ(CStr(rs->Filter()), "i > 2 AND i <= 4");
     EXPECT_EQ(rs->RecordCount(), 2);
     EXPECT_EQ(CLng(rs->Fields()->At(0)->Value()), 3);  // moved to the first visible row
     rs->MoveNext();
@@ -622,29 +611,6 @@ TEST_F(SqliteRecordset, CommandTimeoutInterruptsALongQuery) {
     cmd->SetCommandText("SELECT 1");
     cmd->SetCommandTimeout(0);
     EXPECT_EQ(CLng(cmd->Execute(nullptr)->Fields()->At(0)->Value()), 1);
-}
-
-TEST_F(SqliteRecordset, FieldsOutliveTheirRecordsetSafely) {
-    Fill(2);
-    Ref<ado::Field> field;
-    {
-        Ref<ado::Recordset> rs = Open("SELECT i FROM n", ado::adUseServer);
-        field = rs->Fields()->At(0);
-        EXPECT_EQ(CLng(field->Value()), 1);
-    }
-    EXPECT_EQ(field->Name(), "i");
-    EXPECT_RAISES_FROM(ado::adErrObjectClosed, "ADODB.Field", field->Value());
-    // The statement was let go: the table can be dropped.
-    connection->Execute("DROP TABLE n");
-}
-
-TEST_F(SqliteRecordset, RequeryRunsTheSourceAgain) {
-    Fill(2);
-    Ref<ado::Recordset> rs = Open("SELECT count(*) FROM n", ado::adUseClient);
-    EXPECT_EQ(CLng(rs->Fields()->At(0)->Value()), 2);
-    connection->Execute("INSERT INTO n VALUES (3, 'c')");
-    rs->Requery(ado::adOptionUnspecified);
-    EXPECT_EQ(CLng(rs->Fields()->At(0)->Value()), 3);
 }
 
 }  // namespace

@@ -28,8 +28,8 @@ class ConsoleRunner {
 
     // Sets (or replaces) one environment variable of the runs.
     void SetEnv(const std::string& name, const std::string& value);
-    // Runs the program with `args`, writes `input` to its standard input and closes it, and waits (at
-    // most 120 seconds; then the program is killed and the run fails).
+    // Runs the program with `args` and `input` as its standard input, and waits (at most 120 seconds; then
+    // the program is killed and the run fails).
     ConsoleRun Run(const std::vector<std::string>& args, const std::string& input = {}) const;
 
     // Runs the program with `args` on a new pseudo-terminal (its standard input, output and error), as at a
@@ -48,8 +48,6 @@ class ConsoleRunner {
     std::vector<std::pair<std::string, std::string>> env_;
 };
 
-// The lines of a text (without their line breaks).
-std::vector<std::string> Lines(const std::string& text);
 // True when `text` has a line equal to `line`.
 bool HasLine(const std::string& text, const std::string& line);
 

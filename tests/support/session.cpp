@@ -8,15 +8,13 @@ namespace korado::test {
 namespace {
 
 class Breaks final : public Dispatch {
-public:
+  public:
     void ResetALL() {}
     void CheckBreaks(const Variant&) {}
     std::int32_t Count() { return 0; }
-    Variant Item(const Variant&) {
-        RaiseRuntime(rt::SubscriptOutOfRange);
-    }
+    Variant Item(const Variant&) { RaiseRuntime(rt::SubscriptOutOfRange); }
 
-protected:
+  protected:
     const MemberTable* Members() const noexcept override {
         static const MemberTable t = MemberTable::Of<Breaks>("Item")
                                          .Method<&Breaks::ResetALL>("ResetALL")
@@ -29,11 +27,11 @@ protected:
 };
 
 class Host final : public Dispatch {
-public:
+  public:
     Ref<Breaks> breaks = MakeRef<Breaks>();
     Ref<Breaks> GetBreaks() { return breaks; }
 
-protected:
+  protected:
     const MemberTable* Members() const noexcept override {
         static const MemberTable t = MemberTable::Of<Host>().Get<&Host::GetBreaks>("Breaks").Build();
         return &t;
@@ -44,7 +42,8 @@ protected:
 
 Ref<Dispatch> MakeHostObject() { return MakeRef<Host>(); }
 
-Session::Session(bool allow_transactions, std::int32_t default_mode, std::int32_t default_type, std::int32_t timeout) {
+Session::Session(bool allow_transactions, std::int32_t default_mode, std::int32_t default_type,
+                 std::int32_t timeout) {
     ado_ = CreateObjectAs<clsADO>("korADO.clsADO");
     ado_->Constructor(MakeHostObject(), allow_transactions, timeout, default_mode, default_type, 10, 100);
 }
@@ -66,16 +65,12 @@ Session::~Session() {
 ConnectResult Session::Connect(const std::string& connection_string, std::string user, std::string pass,
                                std::string dsn) {
     Variant cs(connection_string);
-    ConnectResult r;
-    r.ok = ado_->Connect(user, pass, dsn, cs);
-    r.user = user;
-    r.password = pass;
-    r.dsn = dsn;
-    r.connection_string = cs.IsNull() ? "" : CStr(cs);
-    return r;
+    const bool ok = ado_->Connect(user, pass, dsn, cs);
+    return {ok, user, pass, dsn, cs.IsNull() ? "" : CStr(cs)};
 }
 
-std::int32_t Session::Execute(std::string sql, std::initializer_list<Variant> names, Ref<ado::Recordset>* recordset) {
+std::int32_t Session::Execute(std::string sql, std::initializer_list<Variant> names,
+                              Ref<ado::Recordset>* recordset) {
     Ref<Collection> list = names.size() ? MakeCollection(names) : nullptr;
     std::int32_t affected = -99;
     Ref<ado::Recordset> rs;

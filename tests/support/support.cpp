@@ -17,15 +17,9 @@ void RecordingErrorComponent::Constructor(const Variant& title, const Variant& m
 
 void RecordingErrorComponent::ErrorMessage(const std::string& module, const std::string& routine,
                                            const Variant& error, std::int32_t line, const Variant& debug) {
-    Report r;
-    r.module = module;
-    r.routine = routine;
-    r.number = CLng(GetProperty(error, "Number"));
-    r.source = CStr(GetProperty(error, "Source"));
-    r.description = CStr(GetProperty(error, "Description"));
-    r.error_line = line;
-    r.debug_message = debug;
-    log_->reports.push_back(std::move(r));
+    log_->reports.push_back({module, routine, CLng(GetProperty(error, "Number")),
+                             CStr(GetProperty(error, "Source")), CStr(GetProperty(error, "Description")),
+                             line, debug});
     if (log_->on_report) log_->on_report(log_->reports.back());
 }
 
@@ -56,7 +50,8 @@ ErrorCapture::~ErrorCapture() {
 
 TempDir::TempDir() {
     std::random_device rd;
-    path_ = std::filesystem::temp_directory_path() / ("korado-test-" + std::to_string(rd()) + std::to_string(rd()));
+    path_ = std::filesystem::temp_directory_path() /
+            ("korado-test-" + std::to_string(rd()) + std::to_string(rd()));
     std::filesystem::create_directories(path_);
 }
 
