@@ -144,8 +144,7 @@ std::string ShortenPath(const std::string& dsn) {
 
 }  // namespace
 
-// ---- lifecycle
-// -----------------------------------------------------------------------------------------------
+// ---- lifecycle -----------------------------------------------------------------------------------------------
 
 clsADO::clsADO() {
     Try(At("Class_Initialize"), [&] {
@@ -183,8 +182,7 @@ void clsADO::Constructor(const Ref<Dispatch>& Tabulon_SQLPlus, bool AllowTransac
         [&](const Error& e) {
             if (e.Number() == hr::ERROR_PROC_NOT_FOUND) {
                 Raise(NewADOConnectionError,
-                      "Could not make a new ADO connection. Please check the MDAC installation. The problem "
-                      "could "
+                      "Could not make a new ADO connection. Please check the MDAC installation. The problem could "
                       "also occur if there is no available memory anymore.");
             }
             HandleError(kClass, "Constructor");
@@ -214,10 +212,7 @@ bool clsADO::m_Connect(std::string& User, std::string& Pass, std::string& DSN, V
         m_SpareCommand = nullptr;
         Ref<ado::DataLinks> links;
         TryWith([&] { links = CreateObjectAs<ado::DataLinks>("DataLinks"); },
-                [](const Error&) {
-                    Raise(MDACProblem,
-                          "Unable to use MDAC. Try reinstalling or upgrading MDAC from Microsoft.");
-                });
+                [](const Error&) { Raise(MDACProblem, "Unable to use MDAC. Try reinstalling or upgrading MDAC from Microsoft."); });
 
         SplitCombinedLogin(User, Pass, DSN);
 
@@ -227,8 +222,7 @@ bool clsADO::m_Connect(std::string& User, std::string& Pass, std::string& DSN, V
                     [](const Error& e) {
                         if (e.Number() != rt::CannotCreateObject) throw e;
                         Raise(ADODBError,
-                              "Could not use ADO. Possible corruption or misconfiguration of MS MDAC. Please "
-                              "obtain "
+                              "Could not use ADO. Possible corruption or misconfiguration of MS MDAC. Please obtain "
                               "the latest version at " +
                                   std::string(diagnoses::DriverDownloadLocation()));
                     });
@@ -309,8 +303,7 @@ void clsADO::Disconnect() {
         },
         [&](const Error& e) {
             if (e.Source() == "ADODB.Connection" && e.Number() == ado::adErrInTransaction) {
-                // MySQL refuses to close inside a transaction yet closes with the session; Jet's refusal is
-                // real.
+                // MySQL refuses to close inside a transaction yet closes with the session; Jet's refusal is real.
                 if (dbms == "MySQL") return;
                 if (dbms == "MS Jet") Raise(DisconnectProblem, e.Description());
             }
@@ -362,8 +355,7 @@ void clsADO::Destructor() {
     });
 }
 
-// ---- simple properties
-// --------------------------------------------------------------------------------------
+// ---- simple properties --------------------------------------------------------------------------------------
 
 bool clsADO::AllowTransactions() { return m_AllowTransactions; }
 
@@ -406,8 +398,7 @@ void clsADO::About() {
     Try(At("About"), [] { RaiseRuntime(rt::NotSupported, "About"); });
 }
 
-// ---- SQL execution
-// -------------------------------------------------------------------------------------------
+// ---- SQL execution -------------------------------------------------------------------------------------------
 
 KORADO_HOT void clsADO::ExecuteSQL(std::string& SQL, Ref<Collection>& ParamNames,
                                    std::int32_t& RecordsAffected, Ref<ado::Recordset>& ADORecordset) {
@@ -434,16 +425,15 @@ KORADO_HOT void clsADO::ExecuteSQL(std::string& SQL, Ref<Collection>& ParamNames
         Variant affected;
         Ref<ado::Recordset> recordset;
         bool reported = false;
-        TryWith(
-            [&] { recordset = command->Execute(&affected, Variant::Missing(), ado::adOptionUnspecified); },
-            [&](const Error& e) {
-                diagnoses::Failure f{e.Source(), e.Number(), e.Description(), e.NativeError()};
-                auto outcome = diagnoses::ExecuteFailure(f, parameters, SQL, m_ExtendedProperties);
-                if (outcome.kind == diagnoses::ExecuteOutcome::Raise) Raise(outcome.code, outcome.text);
-                if (!g_ADOError) RaiseRuntime(rt::ObjectNotSet);
-                g_ADOError->Exception(outcome.text, outcome.exception_type);
-                reported = true;
-            });
+        TryWith([&] { recordset = command->Execute(&affected, Variant::Missing(), ado::adOptionUnspecified); },
+                [&](const Error& e) {
+                    diagnoses::Failure f{e.Source(), e.Number(), e.Description(), e.NativeError()};
+                    auto outcome = diagnoses::ExecuteFailure(f, parameters, SQL, m_ExtendedProperties);
+                    if (outcome.kind == diagnoses::ExecuteOutcome::Raise) Raise(outcome.code, outcome.text);
+                    if (!g_ADOError) RaiseRuntime(rt::ObjectNotSet);
+                    g_ADOError->Exception(outcome.text, outcome.exception_type);
+                    reported = true;
+                });
         if (reported) return;
 
         m_BindVariables->PopulateOutputParameters(command, ParamNames);
@@ -502,8 +492,7 @@ void clsADO::LastServerErrReset() {
     });
 }
 
-// ---- transactions and capabilities
-// -----------------------------------------------------------------------------
+// ---- transactions and capabilities -----------------------------------------------------------------------------
 
 bool clsADO::AreTransactionsAvailable() {
     bool result = false;
@@ -594,8 +583,7 @@ bool clsADO::Supports(const std::string& Property) {
     return result;
 }
 
-// ---- introspection
-// ---------------------------------------------------------------------------------------------
+// ---- introspection ---------------------------------------------------------------------------------------------
 
 Ref<ado::Property> clsADO::m_GetProperty(const std::string& Name) {
     Ref<ado::Property> result;
@@ -661,49 +649,49 @@ std::string clsADO::Version() {
     return result;
 }
 
-// ---- late binding
-// --------------------------------------------------------------------------------------------------
+// ---- late binding --------------------------------------------------------------------------------------------------
 
 const MemberTable* clsADO::Members() const noexcept {
-    static const MemberTable t = MemberTable::Of<clsADO>()
-                                     .Method<&clsADO::About>("About")
-                                     .Get<&clsADO::AllowTransactions>("AllowTransactions")
-                                     .Let<&clsADO::SetAllowTransactions>("AllowTransactions")
-                                     .Method<&clsADO::AreTransactionsAvailable>("AreTransactionsAvailable")
-                                     .Method<&clsADO::BeginTransaction>("BeginTransaction")
-                                     .Get<&clsADO::BindVariables>("BindVariables")
-                                     .Method<&clsADO::ClearErrors>("ClearErrors")
-                                     .Method<&clsADO::Commit>("Commit")
-                                     .Method<&clsADO::CommitTransaction>("CommitTransaction")
-                                     .Method<&clsADO::Connect>("Connect")
-                                     .Get<&clsADO::Connection>("Connection")
-                                     .Method<&clsADO::Constructor>("Constructor")
-                                     .Method<&clsADO::CurrentCatalog>("CurrentCatalog")
-                                     .Get<&clsADO::DBMSName>("DBMSName")
-                                     .Get<&clsADO::DefaultParameterMode>("DefaultParameterMode")
-                                     .Get<&clsADO::DefaultParameterDataType>("DefaultParameterDataType")
-                                     .Method<&clsADO::Destructor>("Destructor")
-                                     .Method<&clsADO::Disconnect>("Disconnect")
-                                     .Get<&clsADO::DisplayAlerts>("DisplayAlerts")
-                                     .Let<&clsADO::SetDisplayAlerts>("DisplayAlerts")
-                                     .Method<&clsADO::Errors>("Errors")
-                                     .Method<&clsADO::ExecuteSQL>("ExecuteSQL")
-                                     .Get<&clsADO::LastServerErr>("LastServerErr")
-                                     .Get<&clsADO::LastServerErrPos>("LastServerErrPos")
-                                     .Method<&clsADO::LastServerErrReset>("LastServerErrReset")
-                                     .Get<&clsADO::LastServerErrText>("LastServerErrText")
-                                     .Get<&clsADO::Provider>("Provider")
-                                     .Get<&clsADO::ConnectionProperty>("ConnectionProperty")
-                                     .Method<&clsADO::Reconnect>("Reconnect")
-                                     .Method<&clsADO::Rollback>("Rollback")
-                                     .Method<&clsADO::RollbackTransaction>("RollbackTransaction")
-                                     .Get<&clsADO::SchemaTerm>("SchemaTerm")
-                                     .Get<&clsADO::ServerName>("ServerName")
-                                     .Get<&clsADO::SubstVariables>("SubstVariables")
-                                     .Method<&clsADO::Supports>("Supports")
-                                     .Get<&clsADO::Version>("Version")
-                                     .Method<&clsADO::IsConnected>("IsConnected")
-                                     .Build();
+    static const MemberTable t =
+        MemberTable::Of<clsADO>()
+            .Method<&clsADO::About>("About")
+            .Get<&clsADO::AllowTransactions>("AllowTransactions")
+            .Let<&clsADO::SetAllowTransactions>("AllowTransactions")
+            .Method<&clsADO::AreTransactionsAvailable>("AreTransactionsAvailable")
+            .Method<&clsADO::BeginTransaction>("BeginTransaction")
+            .Get<&clsADO::BindVariables>("BindVariables")
+            .Method<&clsADO::ClearErrors>("ClearErrors")
+            .Method<&clsADO::Commit>("Commit")
+            .Method<&clsADO::CommitTransaction>("CommitTransaction")
+            .Method<&clsADO::Connect>("Connect")
+            .Get<&clsADO::Connection>("Connection")
+            .Method<&clsADO::Constructor>("Constructor")
+            .Method<&clsADO::CurrentCatalog>("CurrentCatalog")
+            .Get<&clsADO::DBMSName>("DBMSName")
+            .Get<&clsADO::DefaultParameterMode>("DefaultParameterMode")
+            .Get<&clsADO::DefaultParameterDataType>("DefaultParameterDataType")
+            .Method<&clsADO::Destructor>("Destructor")
+            .Method<&clsADO::Disconnect>("Disconnect")
+            .Get<&clsADO::DisplayAlerts>("DisplayAlerts")
+            .Let<&clsADO::SetDisplayAlerts>("DisplayAlerts")
+            .Method<&clsADO::Errors>("Errors")
+            .Method<&clsADO::ExecuteSQL>("ExecuteSQL")
+            .Get<&clsADO::LastServerErr>("LastServerErr")
+            .Get<&clsADO::LastServerErrPos>("LastServerErrPos")
+            .Method<&clsADO::LastServerErrReset>("LastServerErrReset")
+            .Get<&clsADO::LastServerErrText>("LastServerErrText")
+            .Get<&clsADO::Provider>("Provider")
+            .Get<&clsADO::ConnectionProperty>("ConnectionProperty")
+            .Method<&clsADO::Reconnect>("Reconnect")
+            .Method<&clsADO::Rollback>("Rollback")
+            .Method<&clsADO::RollbackTransaction>("RollbackTransaction")
+            .Get<&clsADO::SchemaTerm>("SchemaTerm")
+            .Get<&clsADO::ServerName>("ServerName")
+            .Get<&clsADO::SubstVariables>("SubstVariables")
+            .Method<&clsADO::Supports>("Supports")
+            .Get<&clsADO::Version>("Version")
+            .Method<&clsADO::IsConnected>("IsConnected")
+            .Build();
     return &t;
 }
 
