@@ -6,8 +6,10 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <functional>
 #include <random>
 #include <string>
+#include <tuple>
 
 #include "dataaccess/providers/odbc/odbc_provider.h"
 #include "dataaccess/providers/odbc/odbc_text.h"
@@ -35,65 +37,61 @@ TEST(OdbcMapping, SqlStatesMapToThePlatformNumbersAndLostConnections) {
 }
 
 TEST(OdbcMapping, DriverManagerPrefixReadsAsThePlatformNamesIt) {
-    EXPECT_EQ(
-        PlatformDescription("[unixODBC][Driver Manager]Data source name not found and no default driver "
-                            "specified"),
-        "[unixODBC][ODBC Driver Manager]Data source name not found and no default driver specified");
     // A driver's own prefixes and text stay as they are; only trailing line breaks go.
-    EXPECT_EQ(PlatformDescription("[ma-3.1.15]Access denied for user 'x'@'localhost' (using password: YES)"),
-              "[ma-3.1.15]Access denied for user 'x'@'localhost' (using password: YES)");
-    EXPECT_EQ(PlatformDescription("FATAL:  password authentication failed for user \"k\"\n"),
-              "FATAL:  password authentication failed for user \"k\"");
-    EXPECT_EQ(PlatformDescription("ERROR: boom;\nError while executing the query"),
-              "ERROR: boom;\nError while executing the query");
-    EXPECT_EQ(PlatformDescription("[unixODBC][Driver Manager]a [unixODBC][Driver Manager]b\r\n"),
-              "[unixODBC][ODBC Driver Manager]a [unixODBC][ODBC Driver Manager]b");
-    EXPECT_EQ(PlatformDescription(""), "");
+    for (auto [driver, platform] :
+         {std::pair{"[unixODBC][Driver Manager]Data source name not found",
+                    "[unixODBC][ODBC Driver Manager]Data source name not found"},
+          std::pair{"[unixODBC][Driver Manager]a [unixODBC][Driver Manager]b\r\n",
+                    "[unixODBC][ODBC Driver Manager]a [unixODBC][ODBC Driver Manager]b"},
+          std::pair{"[ma-3.1.15]Access denied for user 'x'", "[ma-3.1.15]Access denied for user 'x'"},
+          std::pair{"FATAL:  password authentication failed\n", "FATAL:  password authentication failed"},
+          std::pair{"ERROR: boom;\nError while executing", "ERROR: boom;\nError while executing"},
+          std::pair{"", ""}})
+        EXPECT_EQ(PlatformDescription(driver), platform) << driver;
     // 57P01: PostgreSQL's "terminating connection due to administrator command".
     for (const char* state : {"08S01", "08003", "57P01"}) EXPECT_TRUE(IsConnectionLost(state)) << state;
     for (const char* state : {"42P01", "HY000"}) EXPECT_FALSE(IsConnectionLost(state)) << state;
 }
 
 TEST(OdbcMapping, SqlTypesMapToPlatformTypes) {
-    struct Case {
+    using K = ValueKind;
+    struct C {
         int sql_type;
         std::uint64_t size;
         int digits;
         bool is_unsigned;
         std::int32_t type;
-        ValueKind kind;
+        K kind;
     };
-    const Case cases[] = {
-        {SQL_CHAR, 10, 0, false, ado::adChar, ValueKind::kText},
-        {SQL_VARCHAR, 40, 0, false, ado::adVarChar, ValueKind::kText},
-        {SQL_LONGVARCHAR, 8190, 0, false, ado::adLongVarChar, ValueKind::kText},
-        {SQL_WCHAR, 10, 0, false, ado::adWChar, ValueKind::kText},
-        {SQL_WVARCHAR, 40, 0, false, ado::adVarWChar, ValueKind::kText},
-        {SQL_WLONGVARCHAR, 0, 0, false, ado::adLongVarWChar, ValueKind::kText},
-        {SQL_DECIMAL, 10, 2, false, ado::adNumeric, ValueKind::kNumeric},
-        {SQL_NUMERIC, 28, 6, false, ado::adNumeric, ValueKind::kNumeric},
-        {SQL_TINYINT, 3, 0, false, ado::adSmallInt, ValueKind::kInt16},
-        {SQL_TINYINT, 3, 0, true, ado::adUnsignedSmallInt, ValueKind::kInt32},
-        {SQL_SMALLINT, 5, 0, false, ado::adSmallInt, ValueKind::kInt16},
-        {SQL_SMALLINT, 5, 0, true, ado::adUnsignedSmallInt, ValueKind::kInt32},
-        {SQL_INTEGER, 10, 0, false, ado::adInteger, ValueKind::kInt32},
-        {SQL_INTEGER, 10, 0, true, ado::adUnsignedInt, ValueKind::kInt64},
-        {SQL_BIGINT, 19, 0, false, ado::adBigInt, ValueKind::kInt64},
-        {SQL_BIGINT, 20, 0, true, ado::adUnsignedBigInt, ValueKind::kUInt64},
-        {SQL_REAL, 7, 0, false, ado::adSingle, ValueKind::kSingle},
-        {SQL_FLOAT, 15, 0, false, ado::adDouble, ValueKind::kDouble},
-        {SQL_DOUBLE, 15, 0, false, ado::adDouble, ValueKind::kDouble},
-        {SQL_BIT, 1, 0, false, ado::adBoolean, ValueKind::kBool},
-        {SQL_BINARY, 16, 0, false, ado::adBinary, ValueKind::kBinary},
-        {SQL_VARBINARY, 255, 0, false, ado::adVarBinary, ValueKind::kBinary},
-        {SQL_LONGVARBINARY, 0, 0, false, ado::adLongVarBinary, ValueKind::kBinary},
-        {SQL_TYPE_DATE, 10, 0, false, ado::adDBDate, ValueKind::kDate},
-        {SQL_TYPE_TIME, 8, 0, false, ado::adDBTime, ValueKind::kTime},
-        {SQL_TYPE_TIMESTAMP, 26, 6, false, ado::adDBTimeStamp, ValueKind::kTimestamp},
-        {SQL_GUID, 36, 0, false, ado::adGUID, ValueKind::kGuid},
-        {SQL_INTERVAL_DAY_TO_SECOND, 30, 6, false, ado::adVarWChar, ValueKind::kText},
-    };
-    for (const Case& c : cases) {
+    const C cases[] = {C{SQL_CHAR, 10, 0, false, ado::adChar, K::kText},
+                       C{SQL_VARCHAR, 40, 0, false, ado::adVarChar, K::kText},
+                       C{SQL_LONGVARCHAR, 8190, 0, false, ado::adLongVarChar, K::kText},
+                       C{SQL_WCHAR, 10, 0, false, ado::adWChar, K::kText},
+                       C{SQL_WVARCHAR, 40, 0, false, ado::adVarWChar, K::kText},
+                       C{SQL_WLONGVARCHAR, 0, 0, false, ado::adLongVarWChar, K::kText},
+                       C{SQL_DECIMAL, 10, 2, false, ado::adNumeric, K::kNumeric},
+                       C{SQL_NUMERIC, 28, 6, false, ado::adNumeric, K::kNumeric},
+                       C{SQL_TINYINT, 3, 0, false, ado::adSmallInt, K::kInt16},
+                       C{SQL_TINYINT, 3, 0, true, ado::adUnsignedSmallInt, K::kInt32},
+                       C{SQL_SMALLINT, 5, 0, false, ado::adSmallInt, K::kInt16},
+                       C{SQL_SMALLINT, 5, 0, true, ado::adUnsignedSmallInt, K::kInt32},
+                       C{SQL_INTEGER, 10, 0, false, ado::adInteger, K::kInt32},
+                       C{SQL_INTEGER, 10, 0, true, ado::adUnsignedInt, K::kInt64},
+                       C{SQL_BIGINT, 19, 0, false, ado::adBigInt, K::kInt64},
+                       C{SQL_BIGINT, 20, 0, true, ado::adUnsignedBigInt, K::kUInt64},
+                       C{SQL_REAL, 7, 0, false, ado::adSingle, K::kSingle},
+                       C{SQL_FLOAT, 15, 0, false, ado::adDouble, K::kDouble},
+                       C{SQL_DOUBLE, 15, 0, false, ado::adDouble, K::kDouble},
+                       C{SQL_BIT, 1, 0, false, ado::adBoolean, K::kBool},
+                       C{SQL_BINARY, 16, 0, false, ado::adBinary, K::kBinary},
+                       C{SQL_VARBINARY, 255, 0, false, ado::adVarBinary, K::kBinary},
+                       C{SQL_LONGVARBINARY, 0, 0, false, ado::adLongVarBinary, K::kBinary},
+                       C{SQL_TYPE_DATE, 10, 0, false, ado::adDBDate, K::kDate},
+                       C{SQL_TYPE_TIME, 8, 0, false, ado::adDBTime, K::kTime},
+                       C{SQL_TYPE_TIMESTAMP, 26, 6, false, ado::adDBTimeStamp, K::kTimestamp},
+                       C{SQL_GUID, 36, 0, false, ado::adGUID, K::kGuid},
+                       C{SQL_INTERVAL_DAY_TO_SECOND, 30, 6, false, ado::adVarWChar, K::kText}};
+    for (const C& c : cases) {
         FieldType f = MapSqlType(c.sql_type, c.size, c.digits, c.is_unsigned);
         EXPECT_EQ(f.type, c.type) << "SQL type " << c.sql_type;
         EXPECT_EQ(f.kind, c.kind) << "SQL type " << c.sql_type;
@@ -101,32 +99,28 @@ TEST(OdbcMapping, SqlTypesMapToPlatformTypes) {
 }
 
 TEST(OdbcMapping, SizesAndLongColumns) {
-    FieldType v = MapSqlType(SQL_WVARCHAR, 40, 0, false);
-    EXPECT_EQ(v.defined_size, 40);
-    EXPECT_EQ(v.attributes & ado::adFldLong, 0);
-    EXPECT_FALSE(v.long_data);
-
-    // Longer than 255 characters: long attribute, still bound while within the bind limit.
-    FieldType wide = MapSqlType(SQL_WVARCHAR, 1000, 0, false);
-    EXPECT_NE(wide.attributes & ado::adFldLong, 0);
-    EXPECT_FALSE(wide.long_data);
-    EXPECT_TRUE(MapSqlType(SQL_WVARCHAR, 5000, 0, false).long_data);
-
-    // psqlODBC's text is a LONG type with a nominal size; MariaDB's LONGTEXT is 4 GB: both long data, the
-    // latter unlimited.
-    FieldType text = MapSqlType(SQL_WLONGVARCHAR, 8190, 0, false);
-    EXPECT_TRUE(text.long_data);
-    EXPECT_EQ(text.defined_size, 8190);
-    EXPECT_EQ(MapSqlType(SQL_WLONGVARCHAR, 4294967295u, 0, false).defined_size, -1);
-    EXPECT_EQ(MapSqlType(SQL_WVARCHAR, 0, 0, false).defined_size, -1);
-    EXPECT_TRUE(MapSqlType(SQL_WVARCHAR, 0, 0, false).long_data);
-
+    // Longer than 255 characters: long attribute, still bound while within the bind limit. psqlODBC's text
+    // is a LONG type with a nominal size; MariaDB's LONGTEXT is 4 GB: both long data, the latter unlimited.
+    struct Size {
+        int sql_type;
+        std::uint64_t size;
+        int digits;
+        std::int32_t defined_size;
+        bool long_attribute, long_data;
+    };
+    for (const Size& z :
+         {Size{SQL_WVARCHAR, 40, 0, 40, false, false}, Size{SQL_WVARCHAR, 1000, 0, 1000, true, false},
+          Size{SQL_WVARCHAR, 5000, 0, 5000, true, true}, Size{SQL_WLONGVARCHAR, 8190, 0, 8190, true, true},
+          Size{SQL_WLONGVARCHAR, 4294967295u, 0, -1, true, true}, Size{SQL_WVARCHAR, 0, 0, -1, true, true},
+          Size{SQL_INTEGER, 10, 0, 4, false, false}}) {
+        FieldType f = MapSqlType(z.sql_type, z.size, z.digits, false);
+        EXPECT_EQ(std::tuple(f.defined_size, (f.attributes & ado::adFldLong) != 0, f.long_data),
+                  std::tuple(z.defined_size, z.long_attribute, z.long_data))
+            << z.sql_type << " / " << z.size;
+    }
     FieldType n = MapSqlType(SQL_NUMERIC, 12, 3, false);
-    EXPECT_EQ(n.precision, 12);
-    EXPECT_EQ(n.scale, 3);
-    EXPECT_EQ(n.defined_size, 19);
+    EXPECT_EQ(std::tuple(n.precision, n.scale, n.defined_size), std::tuple(12, 3, 19));
     EXPECT_NE(n.attributes & ado::adFldFixed, 0);
-    EXPECT_EQ(MapSqlType(SQL_INTEGER, 10, 0, false).defined_size, 4);
     EXPECT_EQ(MapSqlType(SQL_CHAR, 8, 0, false).attributes & ado::adFldFixed, ado::adFldFixed);
 }
 
@@ -258,40 +252,43 @@ TEST(OdbcMapping, ConnectAttributesFromThePlatformString) {
     EXPECT_EQ(JoinOdbcString(maria), "DSN=m;");
     // The rows per FETCH of psqlODBC's server cursor are known only when the string settles them, and used
     // only with statement-level rollback.
-    EXPECT_EQ(ServerCursorFetchRows(pg, DriverKind::kPostgreSQL), 10000u);
-    EXPECT_EQ(ServerCursorFetchRows(own, DriverKind::kPostgreSQL), 0u);
-    EXPECT_EQ(ServerCursorFetchRows(SplitOdbcString("DSN=p;Protocol=7.4-2;UseDeclareFetch=1"),
-                                    DriverKind::kPostgreSQL),
-              0u);  // Fetch from the DSN, unknown here
-    EXPECT_EQ(ServerCursorFetchRows(SplitOdbcString("DSN=p;Protocol=7.4-2;UseDeclareFetch=1;Fetch= 2000 "),
-                                    DriverKind::kPostgreSQL),
-              2000u);
-    EXPECT_EQ(ServerCursorFetchRows(SplitOdbcString("DSN=p;Protocol=7.4-2;UseDeclareFetch=1;Fetch=2k"),
-                                    DriverKind::kPostgreSQL),
-              0u);
-    EXPECT_EQ(ServerCursorFetchRows(pg, DriverKind::kMariaDB), 0u);
-
-    EXPECT_TRUE(
-        NeedsDriverOptions(SplitOdbcString("DSN=p;Protocol=7.4-1;BoolsAsChar=0"), DriverKind::kPostgreSQL));
-    EXPECT_TRUE(
-        NeedsDriverOptions(SplitOdbcString("DSN=p;Protocol=7.4;BoolsAsChar=1"), DriverKind::kPostgreSQL));
-    EXPECT_FALSE(
-        NeedsDriverOptions(SplitOdbcString("DSN=p;Protocol=7.4-2;BoolsAsChar=0"), DriverKind::kPostgreSQL));
-    EXPECT_FALSE(NeedsDriverOptions(SplitOdbcString("DSN=p;BoolsAsChar=1"), DriverKind::kMariaDB));
-
-    EXPECT_EQ(KindOfDriver("PostgreSQL Unicode", ""), DriverKind::kPostgreSQL);
-    EXPECT_EQ(KindOfDriver("", "/usr/lib/x86_64-linux-gnu/odbc/psqlodbcw.so"), DriverKind::kPostgreSQL);
-    EXPECT_EQ(KindOfDriver("MariaDB Unicode", "libmaodbc.so"), DriverKind::kMariaDB);
-    EXPECT_EQ(KindOfDriver("SQLite3", "libsqlite3odbc.so"), DriverKind::kSQLite);
-    EXPECT_EQ(KindOfDriver("Oracle", "libsqora.so"), DriverKind::kOther);
+    // Without Fetch in the string it comes from the DSN, unknown here.
+    constexpr auto kPg = DriverKind::kPostgreSQL;
+    struct Fetch {
+        std::string attributes;
+        DriverKind kind;
+        std::size_t rows;
+        bool needs_options;
+    };
+    for (const Fetch& f :
+         {Fetch{JoinOdbcString(pg), kPg, 10000, false}, Fetch{JoinOdbcString(own), kPg, 0, true},
+          Fetch{"DSN=p;Protocol=7.4-2;UseDeclareFetch=1", kPg, 0, false},
+          Fetch{"DSN=p;Protocol=7.4-2;UseDeclareFetch=1;Fetch= 2000 ", kPg, 2000, false},
+          Fetch{"DSN=p;Protocol=7.4-2;UseDeclareFetch=1;Fetch=2k", kPg, 0, false},
+          Fetch{JoinOdbcString(pg), DriverKind::kMariaDB, 0, false},
+          Fetch{"DSN=p;Protocol=7.4-1;BoolsAsChar=0", kPg, 0, true},
+          Fetch{"DSN=p;Protocol=7.4;BoolsAsChar=1", kPg, 0, true},
+          Fetch{"DSN=p;Protocol=7.4-2;BoolsAsChar=0", kPg, 0, false},
+          Fetch{"DSN=p;BoolsAsChar=1", DriverKind::kMariaDB, 0, false}}) {
+        OdbcAttributes a = SplitOdbcString(f.attributes);
+        EXPECT_EQ(ServerCursorFetchRows(a, f.kind), f.rows) << f.attributes;
+        EXPECT_EQ(NeedsDriverOptions(a, f.kind), f.needs_options) << f.attributes;
+    }
+    for (auto [name, file, kind] :
+         {std::tuple{"PostgreSQL Unicode", "", kPg}, std::tuple{"", "/usr/lib/odbc/psqlodbcw.so", kPg},
+          std::tuple{"MariaDB Unicode", "libmaodbc.so", DriverKind::kMariaDB},
+          std::tuple{"SQLite3", "libsqlite3odbc.so", DriverKind::kSQLite},
+          std::tuple{"Oracle", "libsqora.so", DriverKind::kOther}})
+        EXPECT_EQ(KindOfDriver(name, file), kind) << name << file;
 }
 
 TEST(OdbcMapping, ProcedureCalls) {
-    EXPECT_EQ(ProcedureCallText("add_one", 2, false), "{call add_one(?, ?)}");
-    EXPECT_EQ(ProcedureCallText(" add_one ", 1, true), "{? = call add_one(?)}");
-    EXPECT_EQ(ProcedureCallText("no_args", 0, false), "{call no_args()}");
-    EXPECT_EQ(ProcedureCallText("p(1, ?)", 1, false), "{call p(1, ?)}");
-    EXPECT_EQ(ProcedureCallText("{call p(?)}", 1, false), "{call p(?)}");
+    for (auto [name, params, returns, call] : {std::tuple{"add_one", 2, false, "{call add_one(?, ?)}"},
+                                               std::tuple{" add_one ", 1, true, "{? = call add_one(?)}"},
+                                               std::tuple{"no_args", 0, false, "{call no_args()}"},
+                                               std::tuple{"p(1, ?)", 1, false, "{call p(1, ?)}"},
+                                               std::tuple{"{call p(?)}", 1, false, "{call p(?)}"}})
+        EXPECT_EQ(ProcedureCallText(name, params, returns), call) << name;
 }
 
 TEST(OdbcText, Utf16RoundTrips) {
@@ -375,69 +372,41 @@ TEST(OdbcText, AsciiRunsAroundWiderCharactersAndLoneSurrogates) {
 TEST(OdbcValues, OneSlotRefilledWithEveryKind) {
     // A cursor writes each value into the Field's slot in place, whatever the slot held before: text,
     // bytes, an array, another number.
-    auto timestamp = [](int year, int month, int day, int hour, int minute, int second, unsigned fraction) {
-        SQL_TIMESTAMP_STRUCT t{};
-        t.year = static_cast<SQLSMALLINT>(year);
-        t.month = static_cast<SQLUSMALLINT>(month);
-        t.day = static_cast<SQLUSMALLINT>(day);
-        t.hour = static_cast<SQLUSMALLINT>(hour);
-        t.minute = static_cast<SQLUSMALLINT>(minute);
-        t.second = static_cast<SQLUSMALLINT>(second);
-        t.fraction = fraction;
-        return t;
+    std::int32_t i32 = -7;
+    SQLBIGINT i64 = 1LL << 40;
+    SQLUBIGINT u64 = ~0ULL;
+    unsigned char bit = 2;
+    SQL_TIMESTAMP_STRUCT leap{2024, 2, 29, 23, 59, 59, 250000000}, early{99, 12, 31, 1, 2, 3, 0};
+    SQL_DATE_STRUCT no_such_day{2023, 2, 29};
+    struct Fill {
+        std::function<void(Variant&)> assign;
+        Variant expected;
     };
-    const Variant previous[] = {Variant(std::string(100, 'x')),
-                                Variant(Bytes(50, 7)),
-                                MakeArray(1, "two"),
-                                Variant(1.5),
-                                Variant::Null(),
-                                Variant()};
-    for (const Variant& before : previous) {
-        Variant slot = before;
-        std::int32_t i32 = -7;
-        AssignFixed(slot, ValueKind::kInt32, &i32);
-        EXPECT_EQ(slot, Variant(-7));
-        slot = before;
-        SQLBIGINT i64 = 1LL << 40;
-        AssignFixed(slot, ValueKind::kInt64, &i64);
-        EXPECT_EQ(slot, Variant(1LL << 40));
-        slot = before;
-        SQLUBIGINT u64 = ~0ULL;
-        AssignFixed(slot, ValueKind::kUInt64, &u64);
-        EXPECT_EQ(slot, Variant(Decimal{static_cast<__int128>(~0ULL), 0}));
-        slot = before;
-        unsigned char bit = 2;
-        AssignFixed(slot, ValueKind::kBool, &bit);
-        EXPECT_EQ(slot, Variant(true));
-        slot = before;
-        SQL_TIMESTAMP_STRUCT ts = timestamp(2024, 2, 29, 23, 59, 59, 250000000);
-        AssignFixed(slot, ValueKind::kTimestamp, &ts);
-        EXPECT_EQ(slot, Variant(DateFromParts({2024, 2, 29, 23, 59, 59, 0.25})));
-        // Years the automation date cannot hold, and impossible days, read as their text.
-        slot = before;
-        ts = timestamp(99, 12, 31, 1, 2, 3, 0);
-        AssignFixed(slot, ValueKind::kTimestamp, &ts);
-        EXPECT_EQ(slot, Variant("0099-12-31 01:02:03"));
-        slot = before;
-        SQL_DATE_STRUCT date{2023, 2, 29};
-        AssignFixed(slot, ValueKind::kDate, &date);
-        EXPECT_EQ(slot, Variant("2023-02-29 00:00:00"));
-        slot = before;
-        AssignNumeric(slot, "-1234.50");
-        EXPECT_EQ(slot, Variant(Decimal{-123450, 2}));
-        slot = before;
-        AssignNumeric(slot, "123456789012345678901234567890123");  // past 96 bits: a Double
-        ASSERT_NE(slot.get_if<double>(), nullptr);
-        EXPECT_DOUBLE_EQ(*slot.get_if<double>(), 1.2345678901234568e32);
-        slot = before;
-        AssignNumeric(slot, "NaN");
-        EXPECT_EQ(slot, Variant("NaN"));
-        slot = before;
-        AssignText(slot, u"caf\u00E9", 4);
-        EXPECT_EQ(slot, Variant("caf\xC3\xA9"));
-        slot = before;
-        AssignFixed(slot, ValueKind::kText, &i32);  // no fixed-size kind
-        EXPECT_TRUE(slot.IsNull());
+    // Years the automation date cannot hold, and impossible days, read as their text; a numeric past 96
+    // bits is a Double; a kind that is not fixed-size leaves Null.
+    const Fill fills[] = {
+        {[&](Variant& v) { AssignFixed(v, ValueKind::kInt32, &i32); }, Variant(-7)},
+        {[&](Variant& v) { AssignFixed(v, ValueKind::kInt64, &i64); }, Variant(1LL << 40)},
+        {[&](Variant& v) { AssignFixed(v, ValueKind::kUInt64, &u64); }, Variant(Decimal{~0ULL, 0})},
+        {[&](Variant& v) { AssignFixed(v, ValueKind::kBool, &bit); }, Variant(true)},
+        {[&](Variant& v) { AssignFixed(v, ValueKind::kTimestamp, &leap); },
+         Variant(DateFromParts({2024, 2, 29, 23, 59, 59, 0.25}))},
+        {[&](Variant& v) { AssignFixed(v, ValueKind::kTimestamp, &early); }, Variant("0099-12-31 01:02:03")},
+        {[&](Variant& v) { AssignFixed(v, ValueKind::kDate, &no_such_day); }, Variant("2023-02-29 00:00:00")},
+        {[](Variant& v) { AssignNumeric(v, "-1234.50"); }, Variant(Decimal{-123450, 2})},
+        {[](Variant& v) { AssignNumeric(v, "123456789012345678901234567890123"); },
+         Variant(1.2345678901234568e32)},
+        {[](Variant& v) { AssignNumeric(v, "NaN"); }, Variant("NaN")},
+        {[](Variant& v) { AssignText(v, u"caf\u00E9", 4); }, Variant("caf\xC3\xA9")},
+        {[&](Variant& v) { AssignFixed(v, ValueKind::kText, &i32); }, Variant::Null()},
+    };
+    for (const Variant& before : {Variant(std::string(100, 'x')), Variant(Bytes(50, 7)), MakeArray(1, "two"),
+                                  Variant(1.5), Variant::Null(), Variant()}) {
+        for (const Fill& f : fills) {
+            Variant slot = before;
+            f.assign(slot);
+            EXPECT_EQ(slot, f.expected) << "fill " << &f - fills << " over " << TypeName(before);
+        }
     }
 }
 

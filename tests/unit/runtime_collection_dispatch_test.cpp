@@ -6,6 +6,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "korado/runtime/collection.h"
@@ -88,6 +89,14 @@ class LateBindingTest : public ::testing::Test {
     int live_before_ = 0;
 };
 
+// A computed text and the one expected; a failure names the row.
+struct Is {
+    std::string got, want;
+};
+void ExpectRows(std::initializer_list<Is> rows) {
+    for (const Is& r : rows) EXPECT_EQ(r.got, r.want) << "row " << &r - rows.begin();
+}
+
 std::vector<std::string> Texts(const Collection& c) {
     std::vector<std::string> out;
     for (const Variant& v : c) out.push_back(CStr(v));
@@ -101,18 +110,13 @@ TEST(Collection, OneBasedPositionsAndCaseInsensitiveKeys) {
     c->Add("first", "A");
     c->Add("second");
     c->Add("third", "Größe");
-    EXPECT_EQ(c->Count(), 3);
-    EXPECT_EQ(CStr(c->Item(1)), "first");
-    EXPECT_EQ(CStr(c->Item(std::int16_t{2})), "second");
-    EXPECT_EQ(CStr(c->Item(2.5)), "second");  // positions round half to even
-    EXPECT_EQ(CStr(c->Item(Currency{30000})), "third");
-    EXPECT_EQ(CStr(c->Item("a")), "first");
-    EXPECT_EQ(CStr(c->Item("GRÖSSE")), "third");
-    EXPECT_EQ(CStr(c->Item("grösse")), "third");
-    EXPECT_EQ(CStr(c->ItemByKey("GRÖßE")), "third");
+    auto item = [&](const Variant& index) { return CStr(c->Item(index)); };
+    // Positions round half to even.
+    ExpectRows({Is{item(1), "first"}, Is{item(std::int16_t{2}), "second"}, Is{item(2.5), "second"},
+                Is{item(Currency{30000}), "third"}, Is{item("a"), "first"}, Is{item("GRÖSSE"), "third"},
+                Is{item("grösse"), "third"}, Is{CStr(c->ItemByKey("GRÖßE")), "third"},
+                Is{c->KeyAt(3), "Größe"}, Is{c->KeyAt(2), ""}});
     EXPECT_EQ(c->PositionOfKey("größe"), 3u);
-    EXPECT_EQ(c->KeyAt(3), "Größe");
-    EXPECT_EQ(c->KeyAt(2), "");
     // A numeric text is a key, not a position.
     EXPECT_RAISES(rt::InvalidProcedureCall, c->Item("1"));
     EXPECT_EQ(c->Find("1"), nullptr);
@@ -346,21 +350,17 @@ TEST_F(LateBindingTest, ByReferenceArgumentsAreWrittenBack) {
 }
 
 TEST_F(LateBindingTest, OptionalArgumentsAndDeclaredDefaults) {
-    EXPECT_EQ(CStr(CallMethod(obj_, "Greet", "Ann")), "Hello, Ann");
-    EXPECT_EQ(CStr(CallMethod(obj_, "Greet", "Ann", Variant::Missing())), "Hello, Ann");
-    EXPECT_EQ(CStr(CallMethod(obj_, "Greet", "Ann", "Hi")), "Hi, Ann");
-    EXPECT_EQ(CLng(CallMethod(obj_, "Scale", 3)), 31);
-    EXPECT_EQ(CLng(CallMethod(obj_, "Scale", 3, 2)), 7);
-    EXPECT_EQ(CLng(CallMethod(obj_, "Scale", 3, Variant::Missing(), 5)), 35);
-    EXPECT_EQ(CLng(CallMethod(obj_, "Scale", "4", "2", "0")), 8);
-    EXPECT_TRUE(CBool(CallMethod(obj_, "Omitted")));
-    EXPECT_TRUE(CBool(CallMethod(obj_, "Omitted", Variant::Missing())));
-    EXPECT_FALSE(CBool(CallMethod(obj_, "Omitted", Variant())));
     // Text parameters taken as views see text that lives for the whole call.
     const std::string longer(40, 'x');
-    EXPECT_EQ(CStr(CallMethod(obj_, "Echo", 12.5)), "12.5.");
-    EXPECT_EQ(CStr(CallMethod(obj_, "Echo", longer, 1e300)), longer + "1E+300");
-    EXPECT_EQ(CStr(CallMethod(obj_, "Echo", "a", longer)), "a" + longer);
+    const Variant missing = Variant::Missing();
+    auto call = [&](auto... args) { return CStr(CallMethod(obj_, args...)); };
+    ExpectRows({Is{call("Greet", "Ann"), "Hello, Ann"}, Is{call("Greet", "Ann", missing), "Hello, Ann"},
+                Is{call("Greet", "Ann", "Hi"), "Hi, Ann"}, Is{call("Scale", 3), "31"},
+                Is{call("Scale", 3, 2), "7"}, Is{call("Scale", 3, missing, 5), "35"},
+                Is{call("Scale", "4", "2", "0"), "8"}, Is{call("Omitted"), "True"},
+                Is{call("Omitted", missing), "True"}, Is{call("Omitted", Variant()), "False"},
+                Is{call("Echo", 12.5), "12.5."}, Is{call("Echo", longer, 1e300), longer + "1E+300"},
+                Is{call("Echo", "a", longer), "a" + longer}});
     EXPECT_RAISES(rt::ArgumentNotOptional, CallMethod(obj_, "Scale"));
     EXPECT_RAISES(rt::ArgumentNotOptional, CallMethod(obj_, "Greet", Variant::Missing(), "Hi"));
 }
@@ -416,9 +416,8 @@ TEST_F(LateBindingTest, NamesDefaultMemberAndFallbacks) {
 }
 
 TEST(RequireObject, ObjectRequiredOrNotSet) {
-    EXPECT_RAISES(rt::ObjectRequired, RequireObject(Variant()));
-    EXPECT_RAISES(rt::ObjectRequired, RequireObject(5));
-    EXPECT_RAISES(rt::ObjectRequired, RequireObject(Variant::Null()));
+    for (const Variant& v : {Variant(), Variant(5), Variant::Null()})
+        EXPECT_RAISES(rt::ObjectRequired, RequireObject(v)) << TypeName(v);
     EXPECT_RAISES(rt::ObjectNotSet, RequireObject(Variant(Ref<Dispatch>())));
     EXPECT_RAISES(rt::ObjectNotSet, CallMethod(Variant(Ref<Dispatch>()), "Anything"));
     EXPECT_RAISES(rt::ObjectRequired, GetProperty("text", "Length"));
@@ -442,11 +441,9 @@ class ClassRegistryTest : public ::testing::Test {
 };
 
 TEST_F(ClassRegistryTest, CreateByProgIdOrClassId) {
-    EXPECT_EQ(CreateObject("korTest.Gadget")->ClassName(), "Gadget");
-    EXPECT_EQ(CreateObject("KORTEST.gadget")->ClassName(), "Gadget");
-    EXPECT_EQ(CreateObject(std::string("{") + kGadgetClassId + "}")->ClassName(), "Gadget");
-    EXPECT_EQ(CreateObject(kGadgetClassId)->ClassName(), "Gadget");
-    EXPECT_EQ(CreateObject("{6b1b6c2e-0d4a-4f59-9c1e-2f3a4b5c6d7e}")->ClassName(), "Gadget");
+    for (std::string name : {"korTest.Gadget", "KORTEST.gadget", "{6B1B6C2E-0D4A-4F59-9C1E-2F3A4B5C6D7E}",
+                             kGadgetClassId, "{6b1b6c2e-0d4a-4f59-9c1e-2f3a4b5c6d7e}"})
+        EXPECT_EQ(CreateObject(name)->ClassName(), "Gadget") << name;
     EXPECT_TRUE(CreateObjectAs<Gadget>("korTest.Gadget"));
     EXPECT_RAISES(rt::TypeMismatch, CreateObjectAs<Collection>("korTest.Gadget"));
     bool listed = false;
@@ -523,16 +520,13 @@ TEST(CurrentException, MapsWhatIsInFlight) {
     };
     Error kept = current(
         [] { throw Error(Hr(0x80040E14), "Microsoft OLE DB Provider", "syntax").WithNative(7, "42000"); });
-    EXPECT_EQ(kept.Number(), Hr(0x80040E14));
-    EXPECT_EQ(kept.Source(), "Microsoft OLE DB Provider");
-    EXPECT_EQ(kept.Description(), "syntax");
-    EXPECT_EQ(kept.NativeError(), 7);
-    EXPECT_EQ(kept.SQLState(), "42000");
+    EXPECT_EQ(
+        std::tuple(kept.Number(), kept.Source(), kept.Description(), kept.NativeError(), kept.SQLState()),
+        std::tuple(Hr(0x80040E14), "Microsoft OLE DB Provider", "syntax", 7, "42000"));
 
     Error memory = current([] { throw std::bad_alloc(); });
-    EXPECT_EQ(memory.Number(), rt::OutOfMemory);
-    EXPECT_EQ(memory.Description(), "Out of memory");
-    EXPECT_EQ(memory.Source(), "korADO");
+    EXPECT_EQ(std::tuple(memory.Number(), memory.Source(), memory.Description()),
+              std::tuple(rt::OutOfMemory, "korADO", "Out of memory"));
 
     Error other = current([] { throw std::runtime_error("disk on fire"); });
     EXPECT_EQ(other.Number(), rt::InternalError);
