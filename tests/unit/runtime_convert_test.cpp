@@ -60,16 +60,12 @@ TEST(Variant, EveryKindCopiesMovesAndAssignsOverEveryOther) {
     Ref<Collection> object = MakeCollection({1});
     const std::uint32_t base = object->RefCount();
     {
-        // clang-format off
-        const std::vector<Variant> kinds = {
-            Variant(),          Variant::Null(),      Variant(std::uint8_t{7}),   Variant(std::int16_t{-2}),
-            Variant(40000),     Variant(1LL << 40),   Variant(2.5f),              Variant(0.1),
-            Variant(Currency{12345}), Variant(Decimal{-(static_cast<__int128>(1) << 90), 5}),
-            Variant(Date{45000.25}), Variant(true), Variant("short"), Variant(std::string(100, 'x')),
-            CVErr(2015),        Variant(object),      MakeArray(1, "two", MakeArray(3.0)),
-            Variant(Bytes{0, 1, 255}),
-        };
-        // clang-format on
+        const std::vector<Variant> kinds(
+            {Variant(), Variant::Null(), Variant(std::uint8_t{7}), Variant(std::int16_t{-2}), Variant(40000),
+             Variant(1LL << 40), Variant(2.5f), Variant(0.1), Variant(Currency{12345}),
+             Variant(Decimal{-(static_cast<__int128>(1) << 90), 5}), Variant(Date{45000.25}), Variant(true),
+             Variant("short"), Variant(std::string(100, 'x')), CVErr(2015), Variant(object),
+             MakeArray(1, "two", MakeArray(3.0)), Variant(Bytes{0, 1, 255})});
         for (const Variant& from : kinds) {
             for (const Variant& over : kinds) {
                 Variant copied = over;
