@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "korado/korado.h"
 #include "support/support.h"
@@ -17,8 +18,6 @@ struct Value {
 TEST(CInterface, CreatesClassesAndCallsMembersByName) {
     korado::test::MessageBoxCapture boxes;
     korado_error err;
-    EXPECT_STREQ(korado_version(), "2.4.1");
-
     korado_object* error = korado_create("korADO.clsADOError", &err);
     ASSERT_NE(error, nullptr) << err.description;
     EXPECT_EQ(err.number, 0);
@@ -27,10 +26,10 @@ TEST(CInterface, CreatesClassesAndCallsMembersByName) {
     Value type(korado_value_new_long(1));
     korado_value* args[] = {message.v, type.v};
     Value result(korado_value_new());
-    ASSERT_EQ(korado_invoke(error, "Exception", KORADO_METHOD, args, 2, result.v, &err), 0) << err.description;
+    ASSERT_EQ(korado_invoke(error, "Exception", KORADO_METHOD, args, 2, result.v, &err), 0)
+        << err.description;
     int32_t button = 0;
-    EXPECT_EQ(korado_value_long(result.v, &button), 0);
-    EXPECT_EQ(button, 1);
+    EXPECT_EQ((std::tuple{korado_value_long(result.v, &button), button}), std::tuple(0, 1));
     ASSERT_EQ(boxes.Shown().size(), 1u);
     EXPECT_EQ(boxes.Shown()[0].text, "Grüße");
 
@@ -51,8 +50,7 @@ TEST(CInterface, CreatesClassesAndCallsMembersByName) {
     EXPECT_NE(std::string(err.description).find("NoSuchMember"), std::string::npos);
     korado_release(error);
 
-    EXPECT_EQ(korado_create("korADO.NoSuchClass", &err), nullptr);
-    EXPECT_EQ(err.number, 429);
+    EXPECT_EQ((std::tuple{korado_create("korADO.NoSuchClass", &err), err.number}), std::tuple(nullptr, 429));
     EXPECT_NE(std::string(err.description).find("korADO.NoSuchClass"), std::string::npos);
     EXPECT_EQ(korado_invoke(nullptr, "x", KORADO_METHOD, nullptr, 0, nullptr, &err), 91);
 
@@ -76,21 +74,20 @@ TEST(CInterface, ValuesConvertAndObjectsTravelInCollections) {
     EXPECT_STREQ(korado_value_text(out.v), "qty");
 
     Value holder(korado_value_new_object(names));
-    EXPECT_EQ(korado_value_type(holder.v), KORADO_OBJECT);
     korado_object* again = korado_value_object(holder.v);
-    EXPECT_EQ(again, names);
+    EXPECT_EQ(std::tuple(korado_value_type(holder.v), again), std::tuple(KORADO_OBJECT, names));
     korado_release(again);
     korado_release(names);
 
-    Value text(korado_value_new_text("12x"));
+    // Conversion failures give the runtime's numbers: type mismatch, overflow, invalid use of Null.
+    Value text(korado_value_new_text("12x")), big(korado_value_new_double(1e12)),
+        null(korado_value_new_null());
     int32_t n = 0;
-    EXPECT_EQ(korado_value_long(text.v, &n), 13);
-    Value big(korado_value_new_double(1e12));
-    EXPECT_EQ(korado_value_long(big.v, &n), 6);
-    Value null(korado_value_new_null());
-    EXPECT_EQ(korado_value_text(null.v), nullptr);
     double d = 0;
-    EXPECT_EQ(korado_value_double(null.v, &d), 94);
+    EXPECT_EQ(std::tuple(korado_value_long(text.v, &n), korado_value_long(big.v, &n),
+                         korado_value_double(null.v, &d)),
+              std::tuple(13, 6, 94));
+    EXPECT_EQ(korado_value_text(null.v), nullptr);
 }
 
 }  // namespace
