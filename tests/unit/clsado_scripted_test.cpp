@@ -17,13 +17,11 @@
 namespace korado {
 namespace {
 
-using dataaccess::Diagnostic;
 using dataaccess::scripted::ScopedProvider;
 using dataaccess::scripted::ScriptedExecution;
 using dataaccess::scripted::ScriptedProvider;
 using test::Session;
 
-const std::string CRLF = "\r\n";
 constexpr std::int32_t kFail = Hr(0x80004005);
 
 std::shared_ptr<ScriptedProvider> Pose(std::string name, std::string versioned, std::string source,

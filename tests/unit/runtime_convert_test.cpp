@@ -119,8 +119,7 @@ TEST(CStr, EveryKind) {
          To{std::int16_t{-32768}, "-32768"}, To{std::numeric_limits<std::int32_t>::min(), "-2147483648"},
          To{kInt64Min, "-9223372036854775808"}, To{"text", "text"}, To{CVErr(2015), "Error 2015"}});
     EXPECT_RAISES(rt::InvalidUseOfNull, CStr(Variant::Null()));
-    EXPECT_RAISES(rt::TypeMismatch, CStr(Variant(MakeRef<Collection>())));
-    EXPECT_RAISES(rt::TypeMismatch, CStr(MakeArray(1, 2)));
+    ExpectRaisesEach(rt::TypeMismatch, CStr, {Variant(MakeRef<Collection>()), MakeArray(1, 2)});
 }
 
 TEST(CStr, DoublesAndSinglesInShortestRoundTripForm) {
