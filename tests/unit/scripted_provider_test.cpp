@@ -95,8 +95,7 @@ TEST_F(Scripted, CommandPropertiesReachTheProvider) {
     cmd->SetCommandText("{ call p }");
     cmd->SetCommandType(ado::adCmdStoredProc);
     cmd->Properties()->Item(Variant("plsqlrset"))->SetValue(Variant(true));
-    EXPECT_EQ(RaisedError([&] { cmd->Properties()->Item(Variant("Other")); })->Number(),
-              ado::adErrItemNotFound);
+    EXPECT_RAISES(ado::adErrItemNotFound, cmd->Properties()->Item(Variant("Other")));
     cmd->Execute(nullptr);
     const auto& options = provider->executed().back().options;
     ASSERT_EQ(options.properties.size(), 1u);
@@ -105,18 +104,17 @@ TEST_F(Scripted, CommandPropertiesReachTheProvider) {
 }
 
 TEST_F(Scripted, PropertiesTransactionsAndLiveness) {
-    EXPECT_EQ(CStr(c->Properties()->Item(Variant("DBMS Name"))->Value()), "Oracle");
-    EXPECT_EQ(CLng(c->Properties()->Item(Variant("Connection Status"))->Value()), 1);
+    auto property = [&](const char* name) { return c->Properties()->Item(Variant(name))->Value(); };
+    EXPECT_EQ(std::tuple(property("DBMS Name"), property("Connection Status")),
+              std::tuple(Variant("Oracle"), Variant(1)));
     provider->SetAlive(false);
-    EXPECT_EQ(CLng(c->Properties()->Item(Variant("Connection Status"))->Value()), 2);
+    EXPECT_EQ(CLng(property("Connection Status")), 2);
 
     c->BeginTrans();
     c->CommitTrans();
     provider->FailCommit({{Hr(0x80040005), "", "Lost connection to MySQL server", 2013, "08S01"}});
     c->BeginTrans();
-    std::optional<Error> e = RaisedError([&] { c->CommitTrans(); });
-    ASSERT_TRUE(e);
-    EXPECT_EQ(e->Number(), Hr(0x80040005));
+    EXPECT_RAISES(Hr(0x80040005), c->CommitTrans());
     c->RollbackTrans();
     EXPECT_EQ(provider->session_calls(),
               (std::vector<std::string>{"begin", "commit", "begin", "commit", "rollback"}));
@@ -125,7 +123,7 @@ TEST_F(Scripted, PropertiesTransactionsAndLiveness) {
     // so that the connection can be opened again. While the link lives, Close still refuses (3246).
     provider->SetAlive(true);
     c->BeginTrans();
-    EXPECT_EQ(RaisedError([&] { c->Close(); })->Number(), ado::adErrInTransaction);
+    EXPECT_RAISES(ado::adErrInTransaction, c->Close());
     provider->SetAlive(false);
     EXPECT_TRUE(RaisedError([&] { c->CommitTrans(); }));
     c->Close();
@@ -139,12 +137,8 @@ TEST_F(Scripted, PropertiesTransactionsAndLiveness) {
     plain->SetTransactions(false);
     Ref<ado::Connection> other = NewConnection();
     other->Open("Provider=Scripted");
-    e = RaisedError([&] { other->BeginTrans(); });
-    ASSERT_TRUE(e);
-    EXPECT_EQ(std::tuple(e->Number(), e->Source()),
-              std::tuple(ado::adErrFeatureNotAvailable, "ADODB.Connection"));
-    EXPECT_EQ(RaisedError([&] { other->Properties()->Item(Variant("Transaction DDL")); })->Number(),
-              ado::adErrItemNotFound);
+    EXPECT_RAISES_FROM(ado::adErrFeatureNotAvailable, "ADODB.Connection", other->BeginTrans());
+    EXPECT_RAISES(ado::adErrItemNotFound, other->Properties()->Item(Variant("Transaction DDL")));
     EXPECT_EQ(other->Provider(), "Scripted.1");
 }
 
