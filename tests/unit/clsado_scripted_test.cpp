@@ -355,9 +355,7 @@ TEST(ConnectionObjectScripted, StatementFailuresOfOtherProviders) {
     auto sql_server = Pose("SQLOLEDB", "SQLOLEDB.1", "Microsoft OLE DB Provider for SQL Server");
     sql_server->Otherwise(ScriptedExecution::Fails(
         {{Hr(0x80040E14), "",
-          "Cannot insert explicit value for identity column when IDENTITY_INSERT is set "
-          "to OFF.",
-          544, ""}}));
+          "Cannot insert explicit value for identity column when IDENTITY_INSERT is set to OFF.", 544, ""}}));
     ScopedProvider scoped2(sql_server);
     Session s2;
     ASSERT_TRUE(s2.Connect("Provider=SQLOLEDB").ok);

@@ -60,27 +60,22 @@ const auto Ora12514 = OraQuoting(
 const auto Ora12545 =
     OraQuoting("The driver could not find the database.",
                "Ensure you can use tnsping <<databasename>> to access the database. You may also want to "
-               "check whether you "
-               "can ping the host. Inspect the tnsnames.ora file to find the ip address of the host.");
+               "check whether you can ping the host. Inspect the tnsnames.ora file to find the ip address of "
+               "the host.");
 const auto Ora12560 = OraQuoting(
     "The Oracle Client does not know which instance of Oracle to connect to or what TNS alias to use.",
     "Ensure you can use tnsping <<databasename>> to access the database. If you run the database on the same "
     "machine try setting the ORACLE_SID environment variable. Also check whether your database was in fact "
     "started up. If the machine on which your database is installed has a dynamically allocated IP address, "
-    "see "
-    "whether the ip address used in te tnsnames.ora file is the same with the current IP of the server. Use "
-    "the "
-    "machine name instead.");
+    "see whether the ip address used in te tnsnames.ora file is the same with the current IP of the server. "
+    "Use the machine name instead.");
 std::string OdbcDsn(const std::string& d) {
     return "There was a problem connecting to a database through ODBC. This error may occur when the ODBC "
-           "DSN "
-           "that you configured in the Control Panel is no longer working properly. The error message below "
-           "was "
-           "received by the ODBC driver." +
+           "DSN that you configured in the Control Panel is no longer working properly. The error message "
+           "below was received by the ODBC driver." +
            CRLF + CRLF + "Advice" + CRLF +
            "If this problem persists, recreate this ODBC DSN and try to connect again. Only proceed when the "
-           "test "
-           "was successful." +
+           "test was successful." +
            CRLF + CRLF + "Driver Error:" + CRLF + d + " (-2147467259)";
 }
 const std::string kAdvice1005 = "Enter a user name and password";
@@ -201,8 +196,7 @@ TEST(ExecuteDiagnosis, EveryRowWithItsWholeText) {
         "It could also be due a programming mistake in the SQL code. Please check the parameter data types "
         "first." +
         CRLF + CRLF +
-        "Driver error: ORA-06502: PL/SQL: numeric or value error: character to number "
-        "conversion error";
+        "Driver error: ORA-06502: PL/SQL: numeric or value error: character to number conversion error";
     auto mismatch = [](const std::string& d) {
         return "There seems to be a mismatch between the parameter settings you are using and the way the "
                "parameters are expected by the database. Please set the direction (In, Out, In/Out) and data "
