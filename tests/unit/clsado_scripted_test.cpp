@@ -68,8 +68,7 @@ TEST(ConnectionObjectScripted, ConnectFailuresOfOtherProvidersReachTheirDiagnosi
         ASSERT_EQ(p->opens().size(), 1u);
         EXPECT_EQ(std::tuple(p->opens()[0].user, p->opens()[0].password), std::tuple("scott", "tiger"));
         ASSERT_TRUE(s.ado().Connection());
-        EXPECT_EQ(s.ado().Connection()->State(), ado::adStateClosed);
-        EXPECT_TRUE(s.errors().Reports().empty());
+        EXPECT_TRUE(s.ado().Connection()->State() == ado::adStateClosed && s.errors().Reports().empty());
         p->AllowOpen();
         s.ado().Reconnect();
         ASSERT_EQ(p->opens().size(), 2u);
@@ -115,8 +114,7 @@ TEST(ConnectionObjectScripted, DataLinkDialogPath) {
     std::string user, pass, dsn;
     Variant cs;
     EXPECT_FALSE(s.ado().Connect(user, pass, dsn, cs));
-    EXPECT_TRUE(cs.IsEmpty());
-    EXPECT_FALSE(s.ado().Connection());
+    EXPECT_TRUE(cs.IsEmpty() && !s.ado().Connection());
 
     struct Prompt final : platform::DataLinkPromptService {
         std::optional<std::string> PromptNew() override {
@@ -126,9 +124,9 @@ TEST(ConnectionObjectScripted, DataLinkDialogPath) {
     platform::ScopedDataLinkPrompt prompt(std::make_shared<Prompt>());
     cs = Variant::Null();
     EXPECT_FALSE(s.ado().Connect(user, pass, dsn, cs));  // the dialog's connection is not opened
-    EXPECT_EQ(CStr(cs), "Provider=SQLite;Data Source=/tmp/x.db;");
     ASSERT_TRUE(s.ado().Connection());
-    EXPECT_EQ(s.ado().Connection()->State(), ado::adStateClosed);
+    EXPECT_EQ(std::tuple(CStr(cs), s.ado().Connection()->State()),
+              std::tuple("Provider=SQLite;Data Source=/tmp/x.db;", ado::adStateClosed));
 }
 
 TEST(ConnectionObjectScripted, MissingPlatformPiecesHaveTheirOwnCodes) {
@@ -286,8 +284,7 @@ TEST(ConnectionObjectScripted, DisconnectInsideATransactionByDbms) {
     ASSERT_TRUE(s.Connect("Provider=MyProv").ok);
     // Closing inside a transaction is refused by the platform; for MySQL that is no failure.
     s.ado().Disconnect();
-    EXPECT_TRUE(s.ado().Connection());
-    EXPECT_TRUE(s.errors().Reports().empty());
+    EXPECT_TRUE(s.ado().Connection() && s.errors().Reports().empty());
 
     mysql->SetProperty("DBMS Name", ado::adBSTR, "MS Jet");
     ASSERT_TRUE(s.Connect("Provider=MyProv").ok);
