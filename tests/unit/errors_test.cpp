@@ -123,7 +123,8 @@ TEST(ADOError, LastErrorMembersReadTheConnectionsErrors) {
     }
 }
 
-TEST(StandardErrorPath, HandleErrorCreatesOneComponentAndReportsLineZero) {
+// One component for every failure, each reported with line zero; the handler shapes around it.
+TEST(StandardErrorPath, HandleErrorCreatesOneComponentAndEachHandlerShapeReports) {
     ErrorCapture capture;
     int runs = 0;
     for (int i = 0; i < 2; ++i) {
@@ -138,16 +139,14 @@ TEST(StandardErrorPath, HandleErrorCreatesOneComponentAndReportsLineZero) {
                                     Variant(std::int16_t{1})}));
     ASSERT_EQ(capture.Reports().size(), 2u);
     const auto& r = capture.Reports()[0];
-    EXPECT_EQ(std::tuple(r.module, r.routine, r.number, r.source, r.description, r.error_line),
-              std::tuple("clsBindVariables", "Get Count", rt::TypeMismatch, "korADO", "Type mismatch", 0));
-    EXPECT_TRUE(r.debug_message.IsMissing());
-
+    EXPECT_EQ(
+        std::tuple(r.module, r.routine, r.number, r.source, r.description, r.error_line,
+                   r.debug_message.IsMissing()),
+        std::tuple("clsBindVariables", "Get Count", rt::TypeMismatch, "korADO", "Type mismatch", 0, true));
     HandleError("m", "r", Variant("item 3"));
     EXPECT_EQ(CStr(capture.Reports().back().debug_message), "item 3");
-}
+    capture.Clear();
 
-TEST(StandardErrorPath, HandlerShapes) {
-    ErrorCapture capture;
     // Own codes pass through unchanged; anything else is reported and swallowed.
     std::optional<Error> own = test::RaisedError([] {
         TryPassOwn({"clsADO", "Connect"}, [] { Raise(ConnectionError, "diagnosis"); });
