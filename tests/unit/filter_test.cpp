@@ -20,10 +20,7 @@ namespace {
 using Rows = std::vector<int>;
 
 // A filter text and the 0-based rows it shows.
-struct V {
-    std::string text;
-    Rows rows;
-};
+using V = std::pair<std::string, Rows>;
 
 // A small table: the columns, and rows whose values have the kinds a cursor hands out.
 struct Table {
@@ -52,7 +49,7 @@ struct Table {
 
     // Each case's text shows exactly its rows.
     void Expect(std::initializer_list<V> cases) const {
-        for (const V& c : cases) EXPECT_EQ(Visible(c.text), c.rows) << c.text;
+        for (const auto& [text, rows] : cases) EXPECT_EQ(Visible(text), rows) << text;
     }
 };
 

@@ -56,14 +56,8 @@ TEST(OdbcMapping, DriverManagerPrefixReadsAsThePlatformNamesIt) {
 
 TEST(OdbcMapping, SqlTypesMapToPlatformTypes) {
     using K = ValueKind;
-    struct C {
-        int sql_type;
-        std::uint64_t size;
-        int digits;
-        bool is_unsigned;
-        std::int32_t type;
-        K kind;
-    };
+    // SQL type, column size, decimal digits, unsigned; the platform type and the kind read.
+    using C = std::tuple<int, std::uint64_t, int, bool, std::int32_t, K>;
     const C cases[] = {C{SQL_CHAR, 10, 0, false, ado::adChar, K::kText},
                        C{SQL_VARCHAR, 40, 0, false, ado::adVarChar, K::kText},
                        C{SQL_WVARCHAR, 40, 0, false, ado::adVarWChar, K::kText},
@@ -86,32 +80,26 @@ TEST(OdbcMapping, SqlTypesMapToPlatformTypes) {
                        C{SQL_TYPE_TIME, 8, 0, false, ado::adDBTime, K::kTime},
                        C{SQL_GUID, 36, 0, false, ado::adGUID, K::kGuid},
                        C{SQL_INTERVAL_DAY_TO_SECOND, 30, 6, false, ado::adVarWChar, K::kText}};
-    for (const C& c : cases) {
-        FieldType f = MapSqlType(c.sql_type, c.size, c.digits, c.is_unsigned);
-        EXPECT_EQ(f.type, c.type) << "SQL type " << c.sql_type;
-        EXPECT_EQ(f.kind, c.kind) << "SQL type " << c.sql_type;
+    for (auto [sql_type, size, digits, is_unsigned, type, kind] : cases) {
+        FieldType f = MapSqlType(sql_type, size, digits, is_unsigned);
+        EXPECT_EQ(std::tuple(f.type, f.kind), std::tuple(type, kind)) << "SQL type " << sql_type;
     }
 }
 
 TEST(OdbcMapping, SizesAndLongColumns) {
     // Longer than 255 characters: long attribute, still bound while within the bind limit. psqlODBC's text
     // is a LONG type with a nominal size; MariaDB's LONGTEXT is 4 GB: both long data, the latter unlimited.
-    struct Size {
-        int sql_type;
-        std::uint64_t size;
-        int digits;
-        std::int32_t defined_size;
-        bool long_attribute, long_data;
-    };
-    for (const Size& z :
+    // SQL type, column size, decimal digits; the defined size, the long attribute and long data.
+    using Size = std::tuple<int, std::uint64_t, int, std::int32_t, bool, bool>;
+    for (auto [sql_type, size, digits, defined_size, long_attribute, long_data] :
          {Size{SQL_WVARCHAR, 40, 0, 40, false, false}, Size{SQL_WVARCHAR, 1000, 0, 1000, true, false},
           Size{SQL_WVARCHAR, 5000, 0, 5000, true, true}, Size{SQL_WLONGVARCHAR, 8190, 0, 8190, true, true},
           Size{SQL_WLONGVARCHAR, 4294967295u, 0, -1, true, true}, Size{SQL_WVARCHAR, 0, 0, -1, true, true},
           Size{SQL_INTEGER, 10, 0, 4, false, false}}) {
-        FieldType f = MapSqlType(z.sql_type, z.size, z.digits, false);
+        FieldType f = MapSqlType(sql_type, size, digits, false);
         EXPECT_EQ(std::tuple(f.defined_size, (f.attributes & ado::adFldLong) != 0, f.long_data),
-                  std::tuple(z.defined_size, z.long_attribute, z.long_data))
-            << z.sql_type << " / " << z.size;
+                  std::tuple(defined_size, long_attribute, long_data))
+            << sql_type << " / " << size;
     }
     FieldType n = MapSqlType(SQL_NUMERIC, 12, 3, false);
     EXPECT_EQ(std::tuple(n.precision, n.scale, n.defined_size), std::tuple(12, 3, 19));
@@ -242,24 +230,22 @@ TEST(OdbcMapping, ConnectAttributesFromThePlatformString) {
     }
     // The rows per FETCH of psqlODBC's server cursor are known only when the string settles them (not
     // from the DSN, unknown here), and used only with statement-level rollback.
-    struct Fetch {
-        std::string attributes;
-        DriverKind kind;
-        std::size_t rows;
-        bool needs_options;
-    };
-    for (const Fetch& f : {Fetch{pg, kPg, 10000, false}, Fetch{own, kPg, 0, true},
-                           Fetch{"DSN=p;Protocol=7.4-2;UseDeclareFetch=1", kPg, 0, false},
-                           Fetch{"DSN=p;Protocol=7.4-2;UseDeclareFetch=1;Fetch= 2000 ", kPg, 2000, false},
-                           Fetch{"DSN=p;Protocol=7.4-2;UseDeclareFetch=1;Fetch=2k", kPg, 0, false},
-                           Fetch{pg, DriverKind::kMariaDB, 0, false},
-                           Fetch{"DSN=p;Protocol=7.4-1;BoolsAsChar=0", kPg, 0, true},
-                           Fetch{"DSN=p;Protocol=7.4;BoolsAsChar=1", kPg, 0, true},
-                           Fetch{"DSN=p;Protocol=7.4-2;BoolsAsChar=0", kPg, 0, false},
-                           Fetch{"DSN=p;BoolsAsChar=1", DriverKind::kMariaDB, 0, false}}) {
-        OdbcAttributes a = SplitOdbcString(f.attributes);
-        EXPECT_EQ(ServerCursorFetchRows(a, f.kind), f.rows) << f.attributes;
-        EXPECT_EQ(NeedsDriverOptions(a, f.kind), f.needs_options) << f.attributes;
+    // The attributes, the driver; the rows per FETCH, and whether the options must be added again.
+    using Fetch = std::tuple<std::string, DriverKind, std::size_t, bool>;
+    for (auto [attributes, kind, rows, needs_options] :
+         {Fetch{pg, kPg, 10000, false}, Fetch{own, kPg, 0, true},
+          Fetch{"DSN=p;Protocol=7.4-2;UseDeclareFetch=1", kPg, 0, false},
+          Fetch{"DSN=p;Protocol=7.4-2;UseDeclareFetch=1;Fetch= 2000 ", kPg, 2000, false},
+          Fetch{"DSN=p;Protocol=7.4-2;UseDeclareFetch=1;Fetch=2k", kPg, 0, false},
+          Fetch{pg, DriverKind::kMariaDB, 0, false},
+          Fetch{"DSN=p;Protocol=7.4-1;BoolsAsChar=0", kPg, 0, true},
+          Fetch{"DSN=p;Protocol=7.4;BoolsAsChar=1", kPg, 0, true},
+          Fetch{"DSN=p;Protocol=7.4-2;BoolsAsChar=0", kPg, 0, false},
+          Fetch{"DSN=p;BoolsAsChar=1", DriverKind::kMariaDB, 0, false}}) {
+        OdbcAttributes a = SplitOdbcString(attributes);
+        EXPECT_EQ(std::tuple(ServerCursorFetchRows(a, kind), NeedsDriverOptions(a, kind)),
+                  std::tuple(rows, needs_options))
+            << attributes;
     }
     for (auto [name, file, kind] :
          {std::tuple{"PostgreSQL Unicode", "", kPg}, std::tuple{"", "/usr/lib/odbc/psqlodbcw.so", kPg},

@@ -90,11 +90,9 @@ class LateBindingTest : public ::testing::Test {
 };
 
 // A computed text and the one expected; a failure names the row.
-struct Is {
-    std::string got, want;
-};
+using Is = std::pair<std::string, std::string>;
 void ExpectRows(std::initializer_list<Is> rows) {
-    for (const Is& r : rows) EXPECT_EQ(r.got, r.want) << "row " << &r - rows.begin();
+    for (const Is& r : rows) EXPECT_EQ(r.first, r.second) << "row " << &r - rows.begin();
 }
 
 std::vector<std::string> Texts(const Collection& c) {

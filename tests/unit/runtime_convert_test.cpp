@@ -406,14 +406,12 @@ TEST(DateSerial, MonthsAndDaysCarryOver) {
 }
 
 // Two values and how they compare.
-struct Ab {
-    Variant a, b;
-    Cmp expected;
-};
+using Ab = std::tuple<Variant, Variant, Cmp>;
 
 void ExpectCompare(std::initializer_list<Ab> cases, CompareMethod method = CompareMethod::Binary) {
     for (const Ab& c : cases)
-        EXPECT_EQ(Compare(c.a, c.b, method), c.expected) << "case " << &c - cases.begin();
+        EXPECT_EQ(Compare(std::get<0>(c), std::get<1>(c), method), std::get<2>(c))
+            << "case " << &c - cases.begin();
 }
 
 TEST(Compare, NullIsUndecidedEmptyIsZeroOrEmptyText) {

@@ -18,12 +18,10 @@ const std::string kMixed = "a\u20AC\U0001F600b\u00E4";
 
 // A computed result and the one expected; a failure names the row.
 template <class T>
-struct Is {
-    T got, want;
-};
+using Is = std::pair<T, T>;
 template <class T>
 void ExpectRows(std::initializer_list<Is<T>> rows) {
-    for (const Is<T>& r : rows) EXPECT_EQ(r.got, r.want) << "row " << &r - rows.begin();
+    for (const Is<T>& r : rows) EXPECT_EQ(r.first, r.second) << "row " << &r - rows.begin();
 }
 using S = Is<std::string>;
 using N = Is<std::size_t>;
