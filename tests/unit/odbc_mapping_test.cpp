@@ -289,10 +289,7 @@ TEST(OdbcText, AsciiRunsAroundWiderCharactersAndLoneSurrogates) {
     // Pieces of known UTF-16 and UTF-8, strung together at random so that runs of ASCII of every length
     // start and end at every offset of the steps the ASCII is copied in, next to pairs split or not and
     // to lone surrogates (U+FFFD each).
-    struct Piece {
-        std::u16string units;
-        std::string utf8;
-    };
+    using Piece = std::pair<std::u16string, std::string>;  // UTF-16 units and their UTF-8
     // The last two are a lone high and a lone low surrogate.
     const std::vector<Piece> kPieces(
         {Piece{u"a", "a"}, Piece{u"\x7F", "\x7F"}, Piece{std::u16string(1, u'\0'), std::string(1, '\0')},
@@ -314,8 +311,8 @@ TEST(OdbcText, AsciiRunsAroundWiderCharactersAndLoneSurrogates) {
             // Mostly ASCII, as database text is; a lone high before a lone low would make a pair.
             std::size_t k = random() % 3 != 0 ? 0 : random() % kPieces.size();
             if (i > 0 && last == kLoneHigh && k == kLoneLow) k = 0;
-            units += kPieces[k].units;
-            expected += kPieces[k].utf8;
+            units += kPieces[k].first;
+            expected += kPieces[k].second;
             last = k;
         }
         // The slot's old text is longer or shorter than the new one.
@@ -344,10 +341,7 @@ TEST(OdbcValues, OneSlotRefilledWithEveryKind) {
     unsigned char bit = 2;
     SQL_TIMESTAMP_STRUCT leap{2024, 2, 29, 23, 59, 59, 250000000}, early{99, 12, 31, 1, 2, 3, 0};
     SQL_DATE_STRUCT no_such_day{2023, 2, 29};
-    struct Fill {
-        std::function<void(Variant&)> assign;
-        Variant expected;
-    };
+    using Fill = std::pair<std::function<void(Variant&)>, Variant>;  // an assignment and the value it leaves
     // Years the automation date cannot hold, and impossible days, read as their text; a numeric past 96
     // bits is a Double; a kind that is not fixed-size leaves Null.
     const Fill fills[] = {
@@ -370,8 +364,8 @@ TEST(OdbcValues, OneSlotRefilledWithEveryKind) {
                                   Variant(1.5), Variant::Null(), Variant()}) {
         for (const Fill& f : fills) {
             Variant slot = before;
-            f.assign(slot);
-            EXPECT_EQ(slot, f.expected) << "fill " << &f - fills << " over " << TypeName(before);
+            f.first(slot);
+            EXPECT_EQ(slot, f.second) << "fill " << &f - fills << " over " << TypeName(before);
         }
     }
 }
