@@ -132,7 +132,8 @@ TEST(Collection, OneBasedPositionsCaseInsensitiveKeysAndBadIndexes) {
     EXPECT_TRUE(c->Find(Variant::Null()) == nullptr && c->Find(7) == nullptr);
 }
 
-TEST(Collection, DuplicateKeyRaises457AndChangesNothing) {
+TEST(Collection, DuplicateKeysRemoveAndAddBefore) {
+    // A duplicate key raises 457 and changes nothing.
     auto c = MakeRef<Collection>();
     c->Add(1, "Qty");
     c->Add(2, "Äpfel");
@@ -143,10 +144,9 @@ TEST(Collection, DuplicateKeyRaises457AndChangesNothing) {
     c->Add(1);
     c->Add(1, "");
     EXPECT_EQ(c->Count(), 4);
-}
 
-TEST(Collection, RemoveKeepsOrderAndKeys) {
-    auto c = MakeRef<Collection>();
+    // Remove keeps the order and the keys.
+    c = MakeRef<Collection>();
     for (const char* k : {"a", "b", "c", "d", "e"}) c->Add(std::string("item ") + k, k);
     c->Remove(2);
     EXPECT_EQ(Texts(*c), (std::vector<std::string>{"item a", "item c", "item d", "item e"}));
@@ -166,10 +166,9 @@ TEST(Collection, RemoveKeepsOrderAndKeys) {
     c->Clear();
     EXPECT_EQ(c->Count(), 0);
     EXPECT_FALSE(c->ContainsKey("c"));
-}
 
-TEST(Collection, AddBeforeShiftsItemsAndTheirKeys) {
-    auto c = MakeRef<Collection>();
+    // AddBefore shifts the items and their keys.
+    c = MakeRef<Collection>();
     c->Add("b", "kb");
     c->Add("c", "kc");
     c->AddBefore("a", 1, "ka");

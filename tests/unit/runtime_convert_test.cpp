@@ -238,15 +238,14 @@ TEST(CDbl, TextEdgesAndKinds) {
     ExpectRaisesEach(rt::Overflow, CSng, {"1e39", 1e300});
 }
 
-TEST(IntegerConversions, RoundHalfToEven) {
+// Integer conversions round half to even, stop at each kind's range, and take Empty, Booleans and text.
+TEST(IntegerConversions, RoundingRangesAndOtherKinds) {
     ExpectEach(CLng, {To{2.5, 2}, To{3.5, 4}, To{-2.5, -2}, To{-3.5, -4}, To{0.5, 0}, To{1.5, 2},
                       To{2.5000001, 3}, To{"2.5", 2}, To{" -3.5 ", -4}, To{"1.5E1", 15},
                       To{"2.50000000000000001", 3}, To{"0.5E1", 5}, To{"25E-1", 2}, To{Currency{25000}, 2},
                       To{Currency{-35000}, -4}, To{Decimal{125, 2}, 1}, To{Decimal{-150, 2}, -2}});
     EXPECT_EQ(std::tuple(CInt(6.5f), CByte(254.5), CLngLng(-0.5)), std::tuple(6, 254, 0));
-}
 
-TEST(IntegerConversions, RangeEdgesOfEachKind) {
     ExpectEach(CByte, {To{255.4, 255}, To{-0.5, 0}});
     ExpectRaisesEach(rt::Overflow, CByte, {255.5, -0.6, "256", -1});
 
@@ -266,9 +265,7 @@ TEST(IntegerConversions, RangeEdgesOfEachKind) {
     ExpectRaisesEach(rt::Overflow, CLngLng,
                      {"9223372036854775808", "9223372036854775807.5", "&HFFFFFFFFFFFFFFFF", 9.3e18, "1E+30",
                       "&H10000000000000000"});
-}
 
-TEST(IntegerConversions, EmptyNullBooleanAndMalformedText) {
     ExpectEach(CLng, {To{Variant(), 0}, To{true, -1}, To{"&H10", 16}, To{Date{2.5}, 2}});
     EXPECT_EQ(CInt(false), 0);
     for (auto f : {+[](const Variant& v) { CLng(v); }, +[](const Variant& v) { CInt(v); },
@@ -414,7 +411,9 @@ void ExpectCompare(std::initializer_list<Ab> cases, CompareMethod method = Compa
             << "case " << &c - cases.begin();
 }
 
-TEST(Compare, NullIsUndecidedEmptyIsZeroOrEmptyText) {
+// Null is undecided, Empty is zero or the empty text, numbers compare exactly across kinds and below any
+// text, text by code point or folded; objects, arrays and error values do not compare.
+TEST(Compare, EveryPairOfKinds) {
     ExpectCompare({Ab{Variant::Null(), 1, Cmp::Null}, Ab{"a", Variant::Null(), Cmp::Null},
                    Ab{Variant::Null(), Variant::Null(), Cmp::Null},
                    Ab{Variant::Null(), Variant(), Cmp::Null}});
@@ -425,9 +424,7 @@ TEST(Compare, NullIsUndecidedEmptyIsZeroOrEmptyText) {
          Ab{Variant(), false, Cmp::Equal}, Ab{Variant(), Currency{0}, Cmp::Equal},
          Ab{Variant(), Date{0}, Cmp::Equal}, Ab{Variant(), "", Cmp::Equal}, Ab{Variant(), "a", Cmp::Less},
          Ab{Variant(), -1, Cmp::Greater}, Ab{"0", Variant(), Cmp::Greater}, Ab{Variant(), "0", Cmp::Less}});
-}
 
-TEST(Compare, NumbersAcrossKindsAndAgainstText) {
     ExpectCompare({Ab{1, 1.0, Cmp::Equal}, Ab{true, -1, Cmp::Equal},
                    Ab{std::uint8_t{200}, std::int16_t{-1}, Cmp::Greater},
                    Ab{Currency{15000}, 1.5, Cmp::Equal}, Ab{Decimal{15, 1}, Currency{15000}, Cmp::Equal},
@@ -449,9 +446,7 @@ TEST(Compare, NumbersAcrossKindsAndAgainstText) {
                    // A number is less than any text.
                    Ab{5, "5", Cmp::Less}, Ab{1e300, "0", Cmp::Less}, Ab{"abc", Date{1}, Cmp::Greater}});
     EXPECT_FALSE(Equals(5, "5"));
-}
 
-TEST(Compare, TextBinaryOrTextMethod) {
     // Binary: code point order. Text: letter case folded, "ß" as "ss".
     ExpectCompare({Ab{"a", "B", Cmp::Greater}, Ab{"", "", Cmp::Equal}, Ab{"Ä", "ä", Cmp::Less},
                    Ab{"STRASSE", "straße", Cmp::Less}, Ab{"z", "é", Cmp::Less},
@@ -462,9 +457,7 @@ TEST(Compare, TextBinaryOrTextMethod) {
         CompareMethod::Text);
     EXPECT_EQ(std::pair(Equals("Größe", "GRÖSSE", CompareMethod::Text), Equals("Größe", "GRÖSSE")),
               std::pair(true, false));
-}
 
-TEST(Compare, ObjectsArraysAndErrorValuesAreTypeMismatch) {
     Variant obj(MakeRef<Collection>());
     for (const auto& ab : {std::pair{obj, Variant(1)}, std::pair{Variant("a"), obj},
                            std::pair{MakeArray(1), MakeArray(1)}, std::pair{CVErr(1), Variant(1)}})
