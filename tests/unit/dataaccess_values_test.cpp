@@ -19,7 +19,7 @@ namespace {
 
 using test::RaisedError;
 
-TEST(ConnectionString, ParsesThePlatformsSyntax) {
+TEST(ConnectionString, ParsesThePlatformsSyntaxAndNamesWhatIsWrong) {
     ConnectionString cs = ConnectionString::Parse(
         " Provider = SQLite ; data source='C:\\my ''data''.db';Extended Properties=\"a=1;b=2\";"
         "Driver={SQL Server}; PWD={p}}w;d} ;Flag;;");
@@ -41,9 +41,7 @@ TEST(ConnectionString, ParsesThePlatformsSyntax) {
     cs.Set("New", " padded; value ");
     EXPECT_EQ(cs.ToString(), "a=3;New=\" padded; value \"");
     EXPECT_EQ(ConnectionString::Parse(cs.ToString()).Get("new"), " padded; value ");
-}
 
-TEST(ConnectionString, NamesWhatIsWrongWithMalformedText) {
     for (auto [text, says, where] : {std::tuple{"a='x", "unbalanced quote (')", "character 3"},
                                      std::tuple{"a=1;b=\"x;c=2", "unbalanced quote (\")", "character 7"},
                                      std::tuple{"=1", "entry without a key", "character 1"},

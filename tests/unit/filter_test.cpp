@@ -120,7 +120,7 @@ TEST(FilterCriteria, MalformedTextRaises3001) {
     ExpectBad(t, std::string(100000, '('));
 }
 
-TEST(FilterCriteria, FieldNamesResolveOnceAndUnknownOnesRaise3265) {
+TEST(FilterCriteria, FieldNamesResolveOnceUnknownOnesRaise3265AndEmptyTextShowsEveryRow) {
     Table t = People();
     int calls = 0;
     auto counting = [&](std::string_view n) {
@@ -147,10 +147,8 @@ TEST(FilterCriteria, FieldNamesResolveOnceAndUnknownOnesRaise3265) {
     // The name in brackets is taken as it stands, blanks and all.
     t.Expect({V{"[Last Name] = 'smith'", {2}}, V{"[Name]='Jones'", {2}}});
     EXPECT_THROW(t.Parse("[ Last Name] = 'x'"), Error);
-}
 
-TEST(FilterCriteria, EmptyTextShowsEveryRow) {
-    Table t = People();
+    // Empty text shows every row.
     for (const char* text : {"", "   ", "\t\r\n"}) {
         EXPECT_TRUE(t.Parse(text).Empty() && t.Parse(text).Columns().empty());
         EXPECT_EQ(t.Visible(text), Rows({0, 1, 2, 3, 4}));
@@ -273,7 +271,8 @@ TEST(FilterCriteria, NonAsciiTextComparesByCharacter) {
     t.Expect({V{"Wort LIKE 'A*'", {0}}, V{"Wort = 'A\xC3'", {0}}, V{"Wort LIKE '*\x82*'", {1}}});
 }
 
-TEST(FilterCriteria, ValuesThatCannotCompareMatchNothing) {
+// Values that cannot compare match nothing; copies of criteria are independent values.
+TEST(FilterCriteria, UncomparableValuesAndCopies) {
     Table t{{"v"}};
     t.rows = {{Variant(Bytes{1, 2})},       {MakeArray(1, 2)},        {CVErr(2015)},
               {Variant(std::nan(""))},      {Variant(std::nanf(""))}, {Variant(Date{1e300})},
@@ -282,10 +281,8 @@ TEST(FilterCriteria, ValuesThatCannotCompareMatchNothing) {
                              "v = #1/1/2024#", "v <> #1/1/2024#", "v = Null"})
         EXPECT_EQ(t.Visible(text), Rows({})) << text;
     EXPECT_EQ(t.Visible("v <> Null"), Rows({0, 1, 2, 3, 4, 5, 6}));
-}
 
-TEST(FilterCriteria, CopiesAreIndependentValues) {
-    Table t = People();
+    t = People();
     FilterCriteria a = t.Parse("Name LIKE 'smi*' AND Id > 1");
     FilterCriteria b = a;
     FilterCriteria c = std::move(a);

@@ -20,7 +20,7 @@
 namespace korado::dataaccess::odbc {
 namespace {
 
-TEST(OdbcMapping, SqlStatesMapToThePlatformNumbersAndLostConnections) {
+TEST(OdbcMapping, SqlStatesLostConnectionsAndTheDriverManagersName) {
     auto maps = [](std::int32_t number, std::initializer_list<const char*> states) {
         for (const char* state : states) EXPECT_EQ(NumberForSqlState(state), number) << state;
     };
@@ -35,9 +35,7 @@ TEST(OdbcMapping, SqlStatesMapToThePlatformNumbersAndLostConnections) {
     maps(hr::DB_E_PARAMNOTOPTIONAL, {"07001", "07002"});
     maps(hr::DB_E_ABORTLIMITREACHED, {"HYT00", "HYT01"});
     maps(hr::DB_E_CANCELED, {"HY008", "57014"});
-}
 
-TEST(OdbcMapping, DriverManagerPrefixReadsAsThePlatformNamesIt) {
     // A driver's own prefixes and text stay as they are; only trailing line breaks go.
     for (auto [driver, platform] :
          {std::pair{"[unixODBC][Driver Manager]Data source name not found",
@@ -54,7 +52,7 @@ TEST(OdbcMapping, DriverManagerPrefixReadsAsThePlatformNamesIt) {
     for (const char* state : {"42P01", "HY000"}) EXPECT_FALSE(IsConnectionLost(state)) << state;
 }
 
-TEST(OdbcMapping, SqlTypesMapToPlatformTypes) {
+TEST(OdbcMapping, SqlTypesSizesAndLongColumns) {
     using K = ValueKind;
     // SQL type, column size, decimal digits, unsigned; the platform type and the kind read.
     using C = std::tuple<int, std::uint64_t, int, bool, std::int32_t, K>;
@@ -84,9 +82,7 @@ TEST(OdbcMapping, SqlTypesMapToPlatformTypes) {
         FieldType f = MapSqlType(sql_type, size, digits, is_unsigned);
         EXPECT_EQ(std::tuple(f.type, f.kind), std::tuple(type, kind)) << "SQL type " << sql_type;
     }
-}
 
-TEST(OdbcMapping, SizesAndLongColumns) {
     // Longer than 255 characters: long attribute, still bound while within the bind limit. psqlODBC's text
     // is a LONG type with a nominal size; MariaDB's LONGTEXT is 4 GB: both long data, the latter unlimited.
     // SQL type, column size, decimal digits; the defined size, the long attribute and long data.
@@ -188,7 +184,7 @@ TEST(OdbcMapping, DecimalDigits) {
     }
 }
 
-TEST(OdbcMapping, OdbcConnectionStrings) {
+TEST(OdbcMapping, OdbcConnectionStringsFromThePlatformString) {
     EXPECT_EQ(SplitOdbcString("DSN=x;UID=u; PWD = {a;b} ;Port=5432;Flag;"),
               (OdbcAttributes{{"DSN", "x"}, {"UID", "u"}, {"PWD", "{a;b}"}, {"Port", "5432"}, {"Flag", ""}}));
     EXPECT_EQ(JoinOdbcString({{"DSN", "x"}, {"PWD", "a;b"}, {"DRIVER", "{PostgreSQL Unicode}"}}),
@@ -197,9 +193,7 @@ TEST(OdbcMapping, OdbcConnectionStrings) {
     EXPECT_EQ(RemovePasswords("DSN=korado_pg;DATABASE=korado;UID=korado;PWD=secret;SSLmode=disable;"),
               "DSN=korado_pg;DATABASE=korado;UID=korado;SSLmode=disable;");
     EXPECT_EQ(RemovePasswords("DSN=x;pwd={se;cret};Password=p"), "DSN=x;");
-}
 
-TEST(OdbcMapping, ConnectAttributesFromThePlatformString) {
     ConnectionString cs = ConnectionString::Parse(
         "Persist Security Info=False;Data Source=korado_pg;User ID=alice;Password=pw;Connect Timeout=5;"
         "Extended Properties=\"SSLmode=disable;Port=1\";Port=2;Initial Catalog=x");

@@ -187,7 +187,8 @@ TEST(CStr, DoublesAndSinglesInShortestRoundTripForm) {
     EXPECT_EQ(CStr(static_cast<double>(0.1f)), "0.10000000149011612");
 }
 
-TEST(CStr, CurrencyAndDecimalTrimTrailingZeros) {
+// Currency and Decimal trim trailing zeros; a Date shows only its date or its time when the other is zero.
+TEST(CStr, CurrencyDecimalAndDates) {
     ExpectEach(CStr, {To{Currency{12345000}, "1234.5"}, To{Currency{10000}, "1"}, To{Currency{-5}, "-0.0005"},
                       To{Currency{0}, "0"}, To{Currency{kInt64Max}, "922337203685477.5807"},
                       To{Currency{kInt64Min}, "-922337203685477.5808"}, To{Decimal{12345, 2}, "123.45"},
@@ -195,9 +196,7 @@ TEST(CStr, CurrencyAndDecimalTrimTrailingZeros) {
                       To{Decimal{1, 28}, "0.0000000000000000000000000001"},
                       To{Decimal{kDecimalMax, 0}, "79228162514264337593543950335"},
                       To{Decimal{-kDecimalMax, 28}, "-7.9228162514264337593543950335"}});
-}
 
-TEST(CStr, DatesShowOnlyTheirDateOrTimeWhenTheOtherIsZero) {
     Date day = DateSerial(2024, 5, 17);
     Date time = TimeSerial(13, 45, 0);
     EXPECT_EQ(day.days, 45429);
@@ -213,7 +212,7 @@ TEST(CStr, DatesShowOnlyTheirDateOrTimeWhenTheOtherIsZero) {
     ExpectRaisesEach(rt::Overflow, CStr, {Date{1e300}, Date{-1e18}, Date{std::nan("")}});
 }
 
-TEST(ParseNumber, FormsOfNumericText) {
+TEST(ParseNumber, FormsOfNumericTextAndTheirDoubles) {
     auto parse = [](const Variant& v) { return ParseNumber(CStr(v)); };
     ExpectEach(parse, {To{" 12.5 ", 12.5}, To{"\t-1.5E3", -1500.0}, To{"+.5", 0.5}, To{"5.", 5.0},
                        To{"1D2", 100.0}, To{"2.5e-1", 0.25}, To{"1e+2", 100.0}, To{"&H1F", 31.0},
@@ -222,9 +221,7 @@ TEST(ParseNumber, FormsOfNumericText) {
                             "&HG", "&O8", "&H-1", "- 1", "0x10", "1e5e5"})
         EXPECT_FALSE(ParseNumber(bad)) << bad;
     EXPECT_FALSE(ParseNumber("1E+400"));  // out of range
-}
 
-TEST(CDbl, TextEdgesAndKinds) {
     ExpectEach(CDbl, {To{Variant(), 0.0}, To{true, -1.0}, To{Currency{15000}, 1.5}, To{Decimal{-25, 1}, -2.5},
                       To{Date{2.75}, 2.75}, To{" 1e3 ", 1000.0}});
     EXPECT_RAISES(rt::InvalidUseOfNull, CDbl(Variant::Null()));
@@ -276,16 +273,15 @@ TEST(IntegerConversions, RoundingRangesAndOtherKinds) {
     }
 }
 
-TEST(CCur, FourDecimalsRoundedHalfToEven) {
+// Currency keeps four decimals rounded half to even; Decimal keeps exact digits up to its limits.
+TEST(CCurCDec, ExactDecimalsAndLimits) {
     auto scaled = [](const Variant& v) { return CCur(v).scaled; };
     ExpectEach(scaled,
                {To{"1.23456", 12346}, To{"0.00005", 0}, To{"0.00015", 2}, To{"-0.00025", -2}, To{1.5, 15000},
                 To{std::int16_t{-3}, -30000}, To{Decimal{123456789, 8}, 12346}, To{Variant(), 0}});
     ExpectEach(scaled, {To{"922337203685477.5807", kInt64Max}, To{"-922337203685477.5808", kInt64Min}});
     ExpectRaisesEach(rt::Overflow, CCur, {"922337203685477.5808", 1e16, kInt64Max, std::nan("")});
-}
 
-TEST(CDec, ExactDigitsAndLimits) {
     auto text = [](const Variant& v) { return CStr(CDec(v)); };
     ExpectEach(CDec, {To{"1.1", Decimal{11, 1}}, To{" -0.050 ", Decimal{-50, 3}}, To{"&HFF", Decimal{255, 0}},
                       To{"79228162514264337593543950335", Decimal{kDecimalMax, 0}},
