@@ -15,7 +15,7 @@ struct Value {
     ~Value() { korado_value_free(v); }
 };
 
-TEST(CInterface, CreatesClassesAndCallsMembersByName) {
+TEST(CInterface, ClassesMembersValuesAndCollections) {
     korado::test::MessageBoxCapture boxes;
     korado_error err;
     korado_object* error = korado_create("korADO.clsADOError", &err);
@@ -57,10 +57,7 @@ TEST(CInterface, CreatesClassesAndCallsMembersByName) {
     bool found = false;
     for (size_t i = 0; const char* id = korado_prog_id(i); ++i) found |= std::string(id) == "korADO.clsADO";
     EXPECT_TRUE(found);
-}
 
-TEST(CInterface, ValuesConvertAndObjectsTravelInCollections) {
-    korado_error err;
     korado_object* names = korado_create("korADO.Collection", &err);
     ASSERT_NE(names, nullptr) << err.description;
     Value item(korado_value_new_text("qty"));

@@ -108,7 +108,7 @@ TEST(ConnectionObjectScripted, ConnectReadsBackUserAndDataSourceAndRemovesThePas
               std::tuple("me@home", "secret", "Admin"));
 }
 
-TEST(ConnectionObjectScripted, DataLinkDialogPath) {
+TEST(ConnectionObjectScripted, DataLinkDialogAndMissingPlatformPieces) {
     Session s;
     // No prompt service: the dialog behaves as a cancel.
     std::string user, pass, dsn;
@@ -127,9 +127,8 @@ TEST(ConnectionObjectScripted, DataLinkDialogPath) {
     ASSERT_TRUE(s.ado().Connection());
     EXPECT_EQ(std::tuple(CStr(cs), s.ado().Connection()->State()),
               std::tuple("Provider=SQLite;Data Source=/tmp/x.db;", ado::adStateClosed));
-}
 
-TEST(ConnectionObjectScripted, MissingPlatformPiecesHaveTheirOwnCodes) {
+    // Missing platform pieces have their own codes.
     for (auto [missing, number, text] :
          {std::tuple{"DataLinks", MDACProblem,
                      std::string("Unable to use MDAC. Try reinstalling or upgrading MDAC from Microsoft.")},

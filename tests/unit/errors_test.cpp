@@ -27,24 +27,22 @@ namespace {
 using test::ErrorCapture;
 using test::MessageBoxCapture;
 
-TEST(IsForeignError, OwnRangeBoundariesAndOverflow) {
+// The own-code test at its range's boundaries, values as text, and the ODBC tags stripped from a message.
+TEST(ErrorHelpers, OwnRangeValueTextAndOdbcTags) {
     for (std::uint32_t own : {0x80040001u, 0x80040006u, 0x80040E14u, 0x80040E21u, 0x8004FFFEu})
         EXPECT_FALSE(IsForeignError(Hr(own))) << std::hex << own;
     for (std::uint32_t foreign : {0x80040000u, 0x8004FFFFu, 0x80004005u, 0u, 5u, 91u, 0x3FFFFu})
         EXPECT_TRUE(IsForeignError(Hr(foreign))) << std::hex << foreign;
     // A positive code of &H40000 or more cannot be represented after the subtraction.
     EXPECT_RAISES(rt::Overflow, IsForeignError(0x40000));
-}
 
-TEST(VariantToString, NullObjectEmptyAndNumbers) {
+    // A Null, an object or Empty reads as no text.
     for (auto [v, text] :
          {std::pair{Variant::Null(), ""}, std::pair{Variant(Ref<Dispatch>()), ""},
           std::pair{Variant(Ref<Dispatch>(MakeRef<Collection>())), ""}, std::pair{Variant(), ""},
           std::pair{Variant(42), "42"}, std::pair{Variant(true), "True"}})
         EXPECT_EQ(VariantToString(v), text) << TypeName(v);
-}
 
-TEST(ODBCErrorText, StripsTheBracketedTagsOfTheFirstLine) {
     // Later lines are kept whole, even with their own brackets. Without "ODBC" in any case, or without "]"
     // in the first line, the message is unchanged. Spaces (only spaces) around the rest go; nothing left
     // means the whole message.
@@ -124,7 +122,7 @@ TEST(ADOError, LastErrorMembersReadTheConnectionsErrors) {
 }
 
 // One component for every failure, each reported with line zero; the handler shapes around it.
-TEST(StandardErrorPath, HandleErrorCreatesOneComponentAndEachHandlerShapeReports) {
+TEST(StandardErrorPath, OneComponentHandlerShapesAndAMissingComponent) {
     ErrorCapture capture;
     int runs = 0;
     for (int i = 0; i < 2; ++i) {
@@ -175,9 +173,8 @@ TEST(StandardErrorPath, HandleErrorCreatesOneComponentAndEachHandlerShapeReports
     // std exceptions reach the handler as runtime errors.
     Try({"m", "bad_alloc"}, [] { throw std::bad_alloc(); });
     EXPECT_EQ(capture.Reports().back().number, rt::OutOfMemory);
-}
 
-TEST(StandardErrorPath, MissingComponentFailsInPlaceOfTheHandledError) {
+    // A missing component fails in place of the handled error, and is looked for again next time.
     ScopedClassOverride none(companions::kErrorComponent, nullptr);
     g_ErrorHandler = nullptr;
     for (int attempt = 0; attempt < 2; ++attempt) {
@@ -190,7 +187,9 @@ TEST(StandardErrorPath, MissingComponentFailsInPlaceOfTheHandledError) {
     }
 }
 
-TEST(ErrorComponent, WritesOneMaskedLinePerFailureAndShowsAlerts) {
+// The default companions: the error component writes one masked line per failure and shows alerts; the file
+// components write UTF-8 text and ask the dialog service.
+TEST(Companions, ErrorLogAlertsFilesAndTheSaveDialog) {
     test::TempDir dir;
     MessageBoxCapture boxes;
     auto component = MakeRef<companions::clsError>();
@@ -221,10 +220,7 @@ TEST(ErrorComponent, WritesOneMaskedLinePerFailureAndShowsAlerts) {
     EXPECT_EQ(std::tuple(companions::MaskPasswords("Password = {a;b};pwd=x"),
                          companions::MaskPasswords("Jet OLEDB:Database Password=z;NewPassword=1")),
               std::tuple("Password = ***;pwd=***", "Jet OLEDB:Database Password=***;NewPassword=1"));
-}
 
-TEST(FileComponents, WriteUtf8TextAndAskTheDialogService) {
-    test::TempDir dir;
     Variant file = CreateObject(companions::kFile);
     CallMethod(file, "Constructor", dir.File("a/b/c.txt"));
     LetProperty(file, "Contents", "Grüße 𝄞\r\n");
@@ -258,8 +254,8 @@ TEST(FileComponents, WriteUtf8TextAndAskTheDialogService) {
 
     Variant bad = CreateObject(companions::kFile);
     CallMethod(bad, "Constructor", "/proc/forbidden/file.txt");
-    std::optional<Error> e = test::RaisedError([&] { LetProperty(bad, "Contents", "x"); });
-    EXPECT_NE(e.value_or(Error(0, "", "")).Description().find("/proc/forbidden"), std::string::npos);
+    std::optional<Error> denied = test::RaisedError([&] { LetProperty(bad, "Contents", "x"); });
+    EXPECT_NE(denied.value_or(Error(0, "", "")).Description().find("/proc/forbidden"), std::string::npos);
 }
 
 }  // namespace

@@ -309,7 +309,7 @@ TEST(CBool, TextNumbersAndNull) {
     ExpectRaisesEach(rt::TypeMismatch, CBool, {"yes", "", CVErr(1)});
 }
 
-TEST(CDate, FromTextAndNumbers) {
+TEST(CDate, FromTextAndNumbersAndWhatIsNumericOrADate) {
     Date day = DateSerial(2024, 5, 17);
     ExpectEach(CDate, {To{"2024-05-17", day}, To{" 2024/05/17 ", day}, To{"5/17/2024", day},
                        To{"2024-05-17T13:45:30", DateFromParts({2024, 5, 17, 13, 45, 30})},
@@ -326,9 +326,7 @@ TEST(CDate, FromTextAndNumbers) {
     ExpectEach([](const Variant& v) { return CStr(CDate(v)); },
                {To{-657434.5, "0100-01-01 12:00:00"}, To{2958465.5, "9999-12-31 12:00:00"}});
     ExpectRaisesEach(rt::Overflow, CDate, {-657435, 2958466, 2958466.5, std::nan("")});
-}
 
-TEST(IsNumericIsDateTypeName, Kinds) {
     ExpectEach(IsNumeric, {To{Variant(), true}, To{true, true}, To{Currency{1}, true}, To{" 1e5 ", true},
                            To{"&HFF", true}, To{"-.5", true}, To{"", false}, To{"12a", false},
                            To{Variant::Null(), false}, To{Date{1}, false}, To{CVErr(5), false},
@@ -341,7 +339,7 @@ TEST(IsNumericIsDateTypeName, Kinds) {
                           To{Variant(MakeRef<Collection>()), "Collection"}, To{MakeArray(1), "Variant()"}});
 }
 
-TEST(DateParts, RoundTripsIncludingBeforeDayZero) {
+TEST(DateParts, RoundTripsIncludingBeforeDayZeroAndCarryOver) {
     for (double serial : {0.0, 1.0, 2.0, 61.0, 45429.5, 45429.999988425923, -1.0, -1.25, -2.75, -36522.5,
                           -657434.0, -657433.99998842594, 2958465.9999884259}) {
         Date d{serial};
@@ -378,9 +376,8 @@ TEST(DateParts, RoundTripsIncludingBeforeDayZero) {
         EXPECT_RAISES(rt::InvalidProcedureCall, DateFromParts(bad))
             << bad.year << "-" << bad.month << "-" << bad.day;
     EXPECT_RAISES(rt::Overflow, PartsFromDate(Date{3e6}));
-}
 
-TEST(DateSerial, MonthsAndDaysCarryOver) {
+    // DateSerial carries months and days over.
     // Only the resulting date must lie in 100..9999.
     using A = std::array<int, 6>;  // year, month and day, and the date they name
     for (A c : {A{2024, 14, 1, 2025, 2, 1}, A{2024, 0, 1, 2023, 12, 1}, A{2024, -11, 1, 2023, 1, 1},

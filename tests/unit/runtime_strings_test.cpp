@@ -28,7 +28,8 @@ using N = Is<std::size_t>;
 using I = Is<int>;
 using B = Is<bool>;
 
-TEST(Len, CountsCharactersAndEachInvalidByteAsOne) {
+// Len counts characters, each invalid byte as one; Left, Right and Mid cut at characters.
+TEST(Len, LeftRightMidCountAndCutAtCharacters) {
     // Each invalid byte is one character: lone continuation bytes, 3- and 4-byte sequences cut short or
     // interrupted, overlong forms, a UTF-16 surrogate, past U+10FFFF, and F5..FF whatever follows them.
     ExpectRows({N{Len(""), 0}, N{Len("abc"), 3}, N{Len("äöü"), 3}, N{Len(kMixed), 5},
@@ -38,25 +39,6 @@ TEST(Len, CountsCharactersAndEachInvalidByteAsOne) {
                 N{Len("\xF4\x90\x80\x80"), 4}, N{Len("\xF5\x80\x80\x80"), 4},
                 N{Len("\xF8\x88\x80\x80\x80"), 5}, N{Len("\xFF\x80\x80"), 3}, N{Len("\xEF\xBF\xBF"), 1},
                 N{Len("\xF4\x8F\xBF\xBF"), 1}});
-}
-
-// Compared word by word with the last word overlapping: every length up to a few words, a difference in
-// any one byte, and texts that differ only in length.
-TEST(SameBytes, FindsAnyDifferenceAtAnyLength) {
-    for (std::size_t length = 0; length <= 40; ++length) {
-        std::string a(length, ' ');
-        for (std::size_t i = 0; i < length; ++i) a[i] = static_cast<char>('a' + (i * 7) % 26);
-        EXPECT_TRUE(SameBytes(a, std::string(a))) << length;
-        for (std::size_t i = 0; i < length; ++i) {
-            std::string b = a;
-            b[i] = static_cast<char>(b[i] ^ 0x80);
-            EXPECT_FALSE(SameBytes(a, b)) << length << " at " << i;
-        }
-        EXPECT_FALSE(SameBytes(a, a + "z")) << length;
-    }
-}
-
-TEST(LeftRightMid, CutAtCharacters) {
     // Malformed text cuts between its one-byte characters.
     ExpectRows({S{Left(kMixed, 2), "a\u20AC"}, S{Left(kMixed, 0), ""}, S{Left(kMixed, 99), kMixed},
                 S{Left(kMixed, kAll), kMixed}, S{Right(kMixed, 2), "b\u00E4"}, S{Right(kMixed, 0), ""},
@@ -73,6 +55,22 @@ TEST(LeftRightMid, CutAtCharacters) {
     ExpectRows({N{ByteOffsetOfChar(kMixed, 1), 0}, N{ByteOffsetOfChar(kMixed, 3), 4},
                 N{ByteOffsetOfChar(kMixed, 6), kMixed.size()},
                 N{ByteOffsetOfChar(kMixed, kAll), kMixed.size()}});
+}
+
+// Compared word by word with the last word overlapping: every length up to a few words, a difference in
+// any one byte, and texts that differ only in length.
+TEST(SameBytes, FindsAnyDifferenceAtAnyLength) {
+    for (std::size_t length = 0; length <= 40; ++length) {
+        std::string a(length, ' ');
+        for (std::size_t i = 0; i < length; ++i) a[i] = static_cast<char>('a' + (i * 7) % 26);
+        EXPECT_TRUE(SameBytes(a, std::string(a))) << length;
+        for (std::size_t i = 0; i < length; ++i) {
+            std::string b = a;
+            b[i] = static_cast<char>(b[i] ^ 0x80);
+            EXPECT_FALSE(SameBytes(a, b)) << length << " at " << i;
+        }
+        EXPECT_FALSE(SameBytes(a, a + "z")) << length;
+    }
 }
 
 TEST(InStr, CharacterPositionsWholeCharactersAndFullCaseFolding) {
@@ -114,7 +112,7 @@ TEST(InStr, CharacterPositionsWholeCharactersAndFullCaseFolding) {
     }
 }
 
-TEST(Replace, CaseMappingAndTrim) {
+TEST(Replace, CaseMappingTrimAndStrComp) {
     ExpectRows(
         {S{Replace("a\u20ACb\u20AC", "\u20AC", "E"), "aEbE"}, S{Replace("aaa", "aa", "b"), "ba"},
          S{Replace("abc", "", "x"), "abc"}, S{Replace("", "a", "b"), ""}, S{Replace("abc", "b", ""), "ac"},
@@ -145,9 +143,7 @@ TEST(Replace, CaseMappingAndTrim) {
                                std::pair{"insert into t values (:\u00E4)", false},
                                std::pair{"12345678\x80", false}, std::pair{"", true}})
         EXPECT_EQ(IsAscii(text), ascii) << text;
-}
 
-TEST(StrComp, BinaryAndText) {
     ExpectRows({I{StrComp("a", "B"), 1}, I{StrComp("a", "B", kText), -1}, I{StrComp("abc", "ABC", kText), 0},
                 I{StrComp("ab", "abc", kText), -1}, I{StrComp("\u00E4", "\u00C4", kText), 0},
                 I{StrComp("\u00E4", "\u00C4"), 1}});

@@ -74,7 +74,7 @@ class Scripted : public ::testing::Test {
     Ref<ado::Connection> c = NewConnection();
 };
 
-TEST_F(Scripted, WarningsAreAddedWithoutFailing) {
+TEST_F(Scripted, WarningsAddUpAndCommandPropertiesReachTheProvider) {
     ScriptedExecution e = ScriptedExecution::Returns(ScriptedResult::Action(1));
     e.warnings = {{0, "", "[Driver]String data, right truncated", 0, "01004"}};
     provider->On("INSERT", e);
@@ -85,9 +85,7 @@ TEST_F(Scripted, WarningsAreAddedWithoutFailing) {
               std::tuple("01004", "OraOLEDB"));
     c->Execute("INSERT");
     EXPECT_EQ(c->Errors()->Count(), 2);  // appended, not replaced
-}
 
-TEST_F(Scripted, CommandPropertiesReachTheProvider) {
     provider->SetCommandProperty("PLSQLRSet", ado::adBoolean, Variant(false));
     Ref<ado::Command> cmd = CreateObjectAs<ado::Command>("ADODB.Command");
     EXPECT_EQ(cmd->Properties()->Count(), 0);  // no connection: nothing to offer
