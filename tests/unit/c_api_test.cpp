@@ -1,6 +1,7 @@
 // The C interface, used as a C host uses it: only korado/korado.h.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <string>
 #include <tuple>
 
@@ -22,11 +23,11 @@ TEST(CInterface, ClassesMembersValuesAndCollections) {
     ASSERT_NE(error, nullptr) << err.description;
     EXPECT_EQ(err.number, 0);
 
-    Value message(korado_value_new_text("[unixODBC][Driver]Grüße"));
-    Value type(korado_value_new_long(1));
-    korado_value* args[] = {message.v, type.v};
-    Value result(korado_value_new());
-    ASSERT_EQ(korado_invoke(error, "Exception", KORADO_METHOD, args, 2, result.v, &err), 0)
+    Value message(korado_value_new_text("[unixODBC][Driver]Grüße")), type(korado_value_new_long(1)),
+        result(korado_value_new());
+    ASSERT_EQ(korado_invoke(error, "Exception", KORADO_METHOD, std::array{message.v, type.v}.data(), 2,
+                            result.v, &err),
+              0)
         << err.description;
     int32_t button = 0;
     EXPECT_EQ((std::tuple{korado_value_long(result.v, &button), button}), std::tuple(0, 1));
@@ -34,14 +35,12 @@ TEST(CInterface, ClassesMembersValuesAndCollections) {
     EXPECT_EQ(boxes.Shown()[0].text, "Grüße");
 
     // An omitted optional argument.
-    korado_value* one[] = {message.v};
-    EXPECT_EQ(korado_invoke(error, "Exception", KORADO_METHOD, one, 1, nullptr, &err), 0);
+    EXPECT_EQ(korado_invoke(error, "Exception", KORADO_METHOD, &message.v, 1, nullptr, &err), 0);
     EXPECT_EQ(boxes.Shown().back().text, "[unixODBC][Driver]Grüße");
 
     // Property let and get.
     Value off(korado_value_new_bool(0));
-    korado_value* let_args[] = {off.v};
-    EXPECT_EQ(korado_invoke(error, "DisplayAlerts", KORADO_LET, let_args, 1, nullptr, &err), 0);
+    EXPECT_EQ(korado_invoke(error, "DisplayAlerts", KORADO_LET, &off.v, 1, nullptr, &err), 0);
     EXPECT_EQ(korado_invoke(error, "DisplayAlerts", KORADO_GET, nullptr, 0, result.v, &err), 0);
     EXPECT_STREQ(korado_value_text(result.v), "False");
 
@@ -60,14 +59,11 @@ TEST(CInterface, ClassesMembersValuesAndCollections) {
 
     korado_object* names = korado_create("korADO.Collection", &err);
     ASSERT_NE(names, nullptr) << err.description;
-    Value item(korado_value_new_text("qty"));
-    Value key(korado_value_new_text("Q"));
-    korado_value* add[] = {item.v, key.v};
-    EXPECT_EQ(korado_invoke(names, "Add", KORADO_METHOD, add, 2, nullptr, &err), 0);
-    Value index(korado_value_new_text("q"));
-    korado_value* by_key[] = {index.v};
-    Value out(korado_value_new());
-    EXPECT_EQ(korado_invoke(names, "", KORADO_GET, by_key, 1, out.v, &err), 0) << err.description;
+    Value item(korado_value_new_text("qty")), key(korado_value_new_text("Q")),
+        index(korado_value_new_text("q")), out(korado_value_new());
+    EXPECT_EQ(korado_invoke(names, "Add", KORADO_METHOD, std::array{item.v, key.v}.data(), 2, nullptr, &err),
+              0);
+    EXPECT_EQ(korado_invoke(names, "", KORADO_GET, &index.v, 1, out.v, &err), 0) << err.description;
     EXPECT_STREQ(korado_value_text(out.v), "qty");
 
     Value holder(korado_value_new_object(names));
