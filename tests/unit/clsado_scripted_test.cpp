@@ -347,15 +347,6 @@ TEST(ConnectionObjectScripted, StatementFailuresOfOtherProviders) {
                          "ORA-00904: invalid identifier", kFail));
     s.ado().LastServerErrReset();
     EXPECT_EQ(s.ado().LastServerErr(), 0);
-
-    auto sql_server = Pose("SQLOLEDB", "SQLOLEDB.1", "Microsoft OLE DB Provider for SQL Server");
-    sql_server->Otherwise(ScriptedExecution::Fails(
-        {{Hr(0x80040E14), "",
-          "Cannot insert explicit value for identity column when IDENTITY_INSERT is set to OFF.", 544, ""}}));
-    ScopedProvider scoped2(sql_server);
-    Session s2;
-    ASSERT_TRUE(s2.Connect("Provider=SQLOLEDB").ok);
-    EXPECT_RAISES(IdentityInsertOff, s2.Execute("insert into t(id) values (1)"));
 }
 
 }  // namespace

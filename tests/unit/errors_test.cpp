@@ -197,8 +197,8 @@ TEST(Companions, ErrorLogAlertsFilesAndTheSaveDialog) {
     Variant obj{Ref<Dispatch>(component)};
     CallMethod(obj, "Constructor", "korADO", std::int16_t{2}, std::int16_t{4}, std::int16_t{1});
 
-    Error e(Hr(0x80040006), "korADO", "Login failed for DSN=x;PWD=secret;UID=u\r\nAdvice:\r\nretry");
-    auto err = MakeRef<ErrObject>(e);
+    auto err = MakeRef<ErrObject>(
+        Error(Hr(0x80040006), "korADO", "Login failed for DSN=x;PWD=secret;UID=u\r\nAdvice:\r\nretry"));
     CallMethod(obj, "ErrorMessage", "clsADO", "Connect", Variant(Ref<Dispatch>(err)), 0);
 
     std::stringstream text;
