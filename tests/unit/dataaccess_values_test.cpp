@@ -74,7 +74,7 @@ TEST(ConnectionString, RoundTripsThroughText) {
     }
 }
 
-TEST(ValueText, IsoDatesBothWays) {
+TEST(ValueText, IsoDatesBothWaysAndExactDecimals) {
     const double day = DateSerial(2024, 5, 17).days, stamp = day + TimeSerial(13, 45, 30).days;
     // A zone is dropped; before day 0 the time still counts forward from midnight: 1899-12-29 06:00 is -1.25.
     for (auto [text, days] :
@@ -101,9 +101,8 @@ TEST(ValueText, IsoDatesBothWays) {
         EXPECT_EQ(FormatIsoDate(Date{days}, style), text);
     for (const char* text : {"1900-01-01", "2099-12-31 23:59:59", "1755-07-04 12:00:00", "00:00:01"})
         EXPECT_EQ(FormatIsoDate(*ParseIsoDate(text), IsoStyle::kAuto), text);
-}
 
-TEST(ValueText, ExactDecimals) {
+    // Decimals in text, exactly.
     auto text = [](const std::optional<Decimal>& d) { return d ? FormatDecimal(*d) : std::string("none"); };
     EXPECT_EQ(ParseDecimal("-12.50"), (Decimal{-1250, 2}));
     for (auto [in, out] : {std::pair{"1.5E+3", "1500"}, std::pair{"2.5e-3", "0.0025"},
@@ -157,7 +156,7 @@ TEST(ClientRows, StoresEveryKindCompactlyAndGivesItBack) {
 
 // The declared types a SQLite table of every supported type reads back (the sqlite recordset tests) are left
 // to that round trip; here the spellings and the affinity rules it does not use.
-TEST(SqliteTypes, DeclaredTypesDecideFieldTypes) {
+TEST(SqliteTypes, DeclaredTypesAndResultCodes) {
     using sqlite::MapDeclaredType;
     using T = std::tuple<const char*, std::int32_t, std::int32_t, int, int>;
     for (auto [declared, type, size, precision, scale] :
@@ -182,11 +181,10 @@ TEST(SqliteTypes, DeclaredTypesDecideFieldTypes) {
         std::tuple(sqlite::TypeOfValue(SQLITE_INTEGER, 0).type, sqlite::TypeOfValue(SQLITE_TEXT, 300).type,
                    sqlite::TypeOfValue(SQLITE_NULL, 0).type),
         std::tuple(ado::adBigInt, ado::adLongVarWChar, ado::adVarWChar));
-}
 
-// The codes a real file produces (missing table, syntax, duplicate, constraint, read-only, timeout, cannot
-// open, not a database) are checked end to end in the sqlite suite; here the ones no test file can raise.
-TEST(SqliteTypes, ResultCodesMapToThePlatformsNumbers) {
+    // The codes a real file produces (missing table, syntax, duplicate, constraint, read-only, timeout,
+    // cannot open, not a database) are checked end to end in the sqlite suite; here the ones no test file can
+    // raise.
     using D = std::tuple<int, const char*, std::int32_t>;
     for (auto [code, message, number] :
          {D{SQLITE_ERROR, "cannot commit - no transaction is active", hr::E_FAIL},

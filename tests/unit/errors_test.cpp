@@ -58,7 +58,7 @@ TEST(ErrorHelpers, OwnRangeValueTextAndOdbcTags) {
         EXPECT_EQ(clsADOError::m_ODBCErrorText(message), stripped) << message;
 }
 
-TEST(ADOError, ExceptionHonoursAlertsAndTheExceptionType) {
+TEST(ADOError, ExceptionAlertsAndTheLastErrorMembers) {
     MessageBoxCapture boxes;
     auto error = MakeRef<clsADOError>();
     EXPECT_TRUE(error->DisplayAlerts());
@@ -82,9 +82,7 @@ TEST(ADOError, ExceptionHonoursAlertsAndTheExceptionType) {
     boxes.Clear();
     EXPECT_EQ(error->Exception("anything", ODBCException), 0);
     EXPECT_TRUE(boxes.Shown().empty());
-}
 
-TEST(ADOError, LastErrorMembersReadTheConnectionsErrors) {
     // Before Constructor there is no connection object to ask.
     EXPECT_RAISES(rt::ObjectNotSet, MakeRef<clsADOError>()->LastErr());
 

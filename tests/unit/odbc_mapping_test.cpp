@@ -258,7 +258,7 @@ TEST(OdbcMapping, ProcedureCalls) {
         EXPECT_EQ(ProcedureCallText(name, params, returns), call) << name;
 }
 
-TEST(OdbcText, Utf16RoundTrips) {
+TEST(OdbcText, Utf16RoundTripsAndAsciiRunsAroundWiderCharacters) {
     const std::string text = "A\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80z";  // A é € 😀 z
     std::u16string w = ToUtf16(text);
     EXPECT_EQ(w, u"A\u00E9\u20AC\U0001F600z");
@@ -277,9 +277,7 @@ TEST(OdbcText, Utf16RoundTrips) {
     std::string reused = "previous contents";
     AssignUtf8(u"ok", 2, reused);
     EXPECT_EQ(reused, "ok");
-}
 
-TEST(OdbcText, AsciiRunsAroundWiderCharactersAndLoneSurrogates) {
     // Pieces of known UTF-16 and UTF-8, strung together at random so that runs of ASCII of every length
     // start and end at every offset of the steps the ASCII is copied in, next to pairs split or not and
     // to lone surrogates (U+FFFD each).

@@ -452,7 +452,7 @@ TEST_F(ClassRegistryTest, OverridesStackAndRestore) {
 
 // ---- the error object
 // ----------------------------------------------------------------------------------------
-TEST(ErrObject, LateBoundAndCleared) {
+TEST(ErrObject, LateBoundClearedAndMappedFromWhatIsInFlight) {
     Error failure = Error(3021, "ADODB.Recordset", "Either BOF or EOF is True").WithNative(42, "HY000");
     Variant ev(MakeRef<ErrObject>(failure, 120));
     // Number is the default member.
@@ -465,9 +465,8 @@ TEST(ErrObject, LateBoundAndCleared) {
     EXPECT_RAISES(rt::NotSupported, LetProperty(ev, "Number", 5));
     // The process's current error object is one object.
     EXPECT_EQ(&Err(), ErrRef().get());
-}
 
-TEST(CurrentException, MapsWhatIsInFlight) {
+    // The exception in flight, mapped to an error.
     auto current = [](auto thrower) {
         try {
             thrower();
