@@ -73,7 +73,7 @@ TEST(SameBytes, FindsAnyDifferenceAtAnyLength) {
     }
 }
 
-TEST(InStr, CharacterPositionsWholeCharactersAndFullCaseFolding) {
+TEST(InStrReplaceStrComp, WholeCharactersAndFullCaseFolding) {
     const std::string euros = "a\u20ACb\u20AC";
     ExpectRows(
         {N{InStr(kMixed, "b"), 4}, N{InStr(kMixed, "\U0001F600"), 3}, N{InStr(euros, "\u20AC"), 2},
@@ -110,9 +110,7 @@ TEST(InStr, CharacterPositionsWholeCharactersAndFullCaseFolding) {
             }
         }
     }
-}
 
-TEST(Replace, CaseMappingTrimAndStrComp) {
     ExpectRows(
         {S{Replace("a\u20ACb\u20AC", "\u20AC", "E"), "aEbE"}, S{Replace("aaa", "aa", "b"), "ba"},
          S{Replace("abc", "", "x"), "abc"}, S{Replace("", "a", "b"), ""}, S{Replace("abc", "b", ""), "ac"},
