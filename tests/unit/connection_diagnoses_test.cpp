@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <tuple>
 #include <vector>
 
 #include "connection/diagnoses.h"
@@ -45,29 +46,37 @@ const std::string kOra12154 =
 const std::string kOra12500 =
     "Tabulon Universal could not connect to your Oracle database. There is a problem with the Oracle "
     "database. Contact your Database Administrator quoting ORA-12500.";
-std::string Ora12514(const std::string& d) {
-    return "Tabulon Universal could not connect to your Oracle database. The database listener could not "
-           "connect to the database." +
-           CRLF + CRLF + "Driver Error Message:" + CRLF + d + CRLF + CRLF +
-           "This can be an temporary condition. Wait a moment and try again. If you keep getting this error, "
-           "please inspect your listener setup or consult your DBA.";
+// The Oracle texts that quote the driver's message between what went wrong and what to do.
+auto OraQuoting(const std::string& what, const std::string& advice) {
+    return [=](const std::string& d) {
+        return "Tabulon Universal could not connect to your Oracle database. " + what + CRLF + CRLF +
+               "Driver Error Message:" + CRLF + d + CRLF + CRLF + advice;
+    };
 }
-std::string Ora12545(const std::string& d) {
-    return "Tabulon Universal could not connect to your Oracle database. The driver could not find the "
-           "database." +
-           CRLF + CRLF + "Driver Error Message:" + CRLF + d + CRLF + CRLF +
-           "Ensure you can use tnsping <<databasename>> to access the database. You may also want to check "
-           "whether you can ping the host. Inspect the tnsnames.ora file to find the ip address of the host.";
-}
-std::string Ora12560(const std::string& d) {
-    return "Tabulon Universal could not connect to your Oracle database. The Oracle Client does not know "
-           "which instance of Oracle to connect to or what TNS alias to use." +
-           CRLF + CRLF + "Driver Error Message:" + CRLF + d + CRLF + CRLF +
-           "Ensure you can use tnsping <<databasename>> to access the database. If you run the database on "
-           "the same machine try setting the ORACLE_SID environment variable. Also check whether your "
-           "database was in fact started up. If the machine on which your database is installed has a "
-           "dynamically allocated IP address, see whether the ip address used in te tnsnames.ora file is the "
-           "same with the current IP of the server. Use the machine name instead.";
+const auto Ora12514 = OraQuoting(
+    "The database listener could not connect to the database.",
+    "This can be an temporary condition. Wait a moment and try again. If you keep getting this error, please "
+    "inspect your listener setup or consult your DBA.");
+const auto Ora12545 =
+    OraQuoting("The driver could not find the database.",
+               "Ensure you can use tnsping <<databasename>> to access the database. You may also want to "
+               "check whether you can ping the host. Inspect the tnsnames.ora file to find the ip address of "
+               "the host.");
+const auto Ora12560 = OraQuoting(
+    "The Oracle Client does not know which instance of Oracle to connect to or what TNS alias to use.",
+    "Ensure you can use tnsping <<databasename>> to access the database. If you run the database on the same "
+    "machine try setting the ORACLE_SID environment variable. Also check whether your database was in fact "
+    "started up. If the machine on which your database is installed has a dynamically allocated IP address, "
+    "see whether the ip address used in te tnsnames.ora file is the same with the current IP of the server. "
+    "Use the machine name instead.");
+std::string OdbcDsn(const std::string& d) {
+    return "There was a problem connecting to a database through ODBC. This error may occur when the ODBC "
+           "DSN that you configured in the Control Panel is no longer working properly. The error message "
+           "below was received by the ODBC driver." +
+           CRLF + CRLF + "Advice" + CRLF +
+           "If this problem persists, recreate this ODBC DSN and try to connect again. Only proceed when the "
+           "test was successful." +
+           CRLF + CRLF + "Driver Error:" + CRLF + d + " (-2147467259)";
 }
 const std::string kAdvice1005 = "Enter a user name and password";
 const std::string kAdvice1017 = "Please enter the correct user name and password";
@@ -84,13 +93,8 @@ TEST(ConnectDiagnosis, EveryRowWithItsWholeText) {
     const std::string asa = "[Sybase][ODBC Driver][Adaptive Server Anywhere]Database server not found";
     const std::string excel = "[Microsoft][ODBC Excel Driver] Could not decrypt file.";
     const std::string path = "'/x.mdb' is not a valid path.";
-    struct Row {
-        std::string source;
-        std::int32_t number;
-        std::string d;
-        std::int32_t native;
-        std::string expected;
-    };
+    // Source, number, description, native error, and the diagnosis.
+    using Row = std::tuple<std::string, std::int32_t, std::string, std::int32_t, std::string>;
     std::vector<Row> rows = {
         {"ADODB.Connection", 3706, "Provider cannot be found.", 1017, "Provider cannot be found."},
         {"ASA OLEDB", kFail, "D", -100, ServerNotFound("D")},
@@ -111,14 +115,7 @@ TEST(ConnectDiagnosis, EveryRowWithItsWholeText) {
          "Could not connect to the database." + CRLF + CRLF + "Advice:" + CRLF +
              "Check the username and password and try it again" + CRLF + CRLF + "Database error message: D"},
         {kSqlServer, kFail, "D", 4060, "D"},
-        {kOdbc, kFail, dm, 0,
-         "There was a problem connecting to a database through ODBC. This error may occur when the ODBC DSN "
-         "that you configured in the Control Panel is no longer working properly. The error message below "
-         "was received by the ODBC driver." +
-             CRLF + CRLF + "Advice" + CRLF +
-             "If this problem persists, recreate this ODBC DSN and try to connect again. Only proceed when "
-             "the test was successful." +
-             CRLF + CRLF + "Driver Error:" + CRLF + dm + " (-2147467259)"},
+        {kOdbc, kFail, dm, 0, OdbcDsn(dm)},
         {kOdbc, Hr(0x80040E4D), dm, 0, dm},
         {kOdbc, kFail, ss, 0,
          "There was a problem connecting to your SQL Server database through ODBC. The error message below "
@@ -159,22 +156,11 @@ TEST(ConnectDiagnosis, EveryRowWithItsWholeText) {
         {kOdbc, kFail, "[MariaDB]Access denied for user 'k'", 0, "[MariaDB]Access denied for user 'k'"},
         // First match wins, and "contains" ignores letter case.
         {kOdbc, kFail, "[odbc driver manager] SQL Server down", 0,
-         "There was a problem connecting to a database through ODBC. This error may occur when the ODBC DSN "
-         "that you configured in the Control Panel is no longer working properly. The error message below "
-         "was received by the ODBC driver." +
-             CRLF + CRLF + "Advice" + CRLF +
-             "If this problem persists, recreate this ODBC DSN and try to connect again. Only proceed when "
-             "the test was successful." +
-             CRLF + CRLF + "Driver Error:" + CRLF + "[odbc driver manager] SQL Server down (-2147467259)"},
+         OdbcDsn("[odbc driver manager] SQL Server down")},
         {"Some other provider", kFail, "D", 1017, "D"},
     };
     // The Oracle rows: by native error for both Oracle providers, by "ORA-" text through ODBC.
-    struct OracleRow {
-        int native;
-        const char* code;
-        std::function<std::string(const std::string&)> expected;
-    };
-    const OracleRow oracle[] = {
+    const std::tuple<int, const char*, std::function<std::string(const std::string&)>> oracle[] = {
         {1005, "ORA-01005", [](const std::string& d) { return Oracle(d, kAdvice1005); }},
         {1017, "ORA-01017", [](const std::string& d) { return Oracle(d, kAdvice1017); }},
         {1033, "ORA-01033", [](const std::string& d) { return Oracle(d, kAdvice1033); }},
@@ -186,15 +172,15 @@ TEST(ConnectDiagnosis, EveryRowWithItsWholeText) {
         {12560, "ORA-12560", Ora12560},
         {904, "ORA-00904", [](const std::string& d) { return d; }},
     };
-    for (const OracleRow& o : oracle) {
-        std::string d = std::string(o.code) + ": provider text";
-        rows.push_back({kOra, kFail, d, o.native, o.expected(d)});
-        rows.push_back({kMsOra, kFail, d, o.native, o.expected(d)});
-        rows.push_back({kOdbc, kFail, "[Oracle][ODBC][Ora]" + d, 0, o.expected("[Oracle][ODBC][Ora]" + d)});
+    for (const auto& [native, code, expected] : oracle) {
+        std::string d = std::string(code) + ": provider text";
+        rows.push_back({kOra, kFail, d, native, expected(d)});
+        rows.push_back({kMsOra, kFail, d, native, expected(d)});
+        rows.push_back({kOdbc, kFail, "[Oracle][ODBC][Ora]" + d, 0, expected("[Oracle][ODBC][Ora]" + d)});
     }
-    for (const Row& r : rows)
-        EXPECT_EQ(ConnectFailure({r.source, r.number, r.d, r.native}), r.expected)
-            << r.source << " / " << r.number << " / " << r.native << " / " << r.d;
+    for (const auto& [source, number, d, native, expected] : rows)
+        EXPECT_EQ(ConnectFailure({source, number, d, native}), expected)
+            << source << " / " << number << " / " << native << " / " << d;
 }
 
 TEST(ExecuteDiagnosis, EveryRowWithItsWholeText) {
@@ -209,8 +195,8 @@ TEST(ExecuteDiagnosis, EveryRowWithItsWholeText) {
         "A data conversion error occurred. This may happen when your parameters are not of the correct type. "
         "It could also be due a programming mistake in the SQL code. Please check the parameter data types "
         "first." +
-        CRLF + CRLF + "Driver error: ORA-06502: PL/SQL: numeric or value error: character to number "
-                      "conversion error";
+        CRLF + CRLF +
+        "Driver error: ORA-06502: PL/SQL: numeric or value error: character to number conversion error";
     auto mismatch = [](const std::string& d) {
         return "There seems to be a mismatch between the parameter settings you are using and the way the "
                "parameters are expected by the database. Please set the direction (In, Out, In/Out) and data "
@@ -219,20 +205,39 @@ TEST(ExecuteDiagnosis, EveryRowWithItsWholeText) {
     };
     constexpr auto R = ExecuteOutcome::Raise;
     constexpr auto P = ExecuteOutcome::Report;
-    struct Row {
-        std::string source;
-        std::int32_t number;
-        std::string d;
-        int params;
-        std::string sql, ext;
-        ExecuteOutcome::Kind kind;
-        std::int32_t code_or_type;
-        std::string expected;
-    };
+    // Source, number, description, parameter count, SQL, extended properties, and the outcome: raised with a
+    // code or reported with an exception type, with its text.
+    using Row = std::tuple<std::string, std::int32_t, std::string, int, std::string, std::string,
+                           ExecuteOutcome::Kind, std::int32_t, std::string>;
     const std::string bind = "Binding information is invalid.";
-    std::vector<Row> rows;
-    // With parameters. The lower-cased source decides; for "provider" the binding text must be exact and
-    // the number DB_E_BADBINDINFO.
+    const std::string odbc_bind = "[x] binding information is invalid";
+    const std::string ora3001 = "ORA-03001: unimplemented feature";
+    const std::string bracket =
+        "Bracket missing in values clause." + CRLF + CRLF + "Driver error: " + ora3001;
+    // With parameters the lower-cased source decides; for "provider" the binding text must be exact and the
+    // number DB_E_BADBINDINFO.
+    std::vector<Row> rows = {
+        {kOdbc, kFail, "[x] ORA-06512", 1, "", "", R, ORA_06512, conversion2},
+        {"microsoft ole db provider for odbc drivers", kFail, odbc_bind, 1, "", "", R, BindingInfoInvalid,
+         mismatch(odbc_bind)},
+        {kOdbc, kFail, "[unixODBC][PostgreSQL]syntax error", 1, "", "", P, ODBCException,
+         "[unixODBC][PostgreSQL]syntax error"},
+        {"OraOLEDB", kFail, "ORA-06512", 1, "", "", R, ORA_06512, conversion1},
+        {"oraoledb", kFail, "other", 1, "", "", P, ODBCException, "other"},
+        {"SQLite", Hr(0x80040E14), "near \"x\": syntax error", 3, "", "", P, GeneralException,
+         "near \"x\": syntax error"},
+        // Without parameters: ORA-06512 is not translated. A bracket before "values" does not count; one
+        // after it does.
+        {"Provider", kFail, "ORA-06512: x", 0, "", "", R, ExecuteSQLError, "ORA-06512: x"},
+        {"OraOLEDB", kFail, ora3001, 0, "insert into t VALUES 1, 2", "", R, ExecuteSQLError, bracket},
+        {"x", kFail, ora3001, 0, "insert into t(a) values 1", "", R, ExecuteSQLError, bracket},
+        {"OraOLEDB", kFail, ora3001, 0, "insert into t values (1)", "", P, ODBCException, ora3001},
+        {"OraOLEDB", kFail, ora3001, 0, "select 1 from dual", "", P, ODBCException, ora3001},
+        {kSqlServer, Hr(0x80040E14), "IDENTITY_INSERT is set to OFF", 0, "", "", R, IdentityInsertOff,
+         "IDENTITY_INSERT is set to OFF"},
+        {kSqlServer, kFail, "other", 0, "", "", P, ODBCException, "other"},
+        {"SQLite", Hr(0x80040E37), "no such table: t", 0, "", "", R, ExecuteSQLError, "no such table: t"},
+    };
     for (std::string s : {"Provider", "PROVIDER", "Microsoft OLE DB Provider for Oracle"}) {
         rows.push_back({s, kFail, "ORA-06512: at line 1", 1, "", "", R, ORA_06512, conversion2});
         rows.push_back({s, Hr(0x80040E08), bind, 2, "", "", R, BindingInfoInvalid, mismatch(bind)});
@@ -240,54 +245,20 @@ TEST(ExecuteDiagnosis, EveryRowWithItsWholeText) {
         rows.push_back({s, Hr(0x80040E08), "binding information is invalid.", 2, "", "", P, ODBCException,
                         "binding information is invalid."});
     }
-    const std::string odbc_bind = "[x] binding information is invalid";
-    rows.insert(rows.end(), {
-                                {kOdbc, kFail, "[x] ORA-06512", 1, "", "", R, ORA_06512, conversion2},
-                                {"microsoft ole db provider for odbc drivers", kFail, odbc_bind, 1, "", "", R,
-                                 BindingInfoInvalid, mismatch(odbc_bind)},
-                                {kOdbc, kFail, "[unixODBC][PostgreSQL]syntax error", 1, "", "", P,
-                                 ODBCException, "[unixODBC][PostgreSQL]syntax error"},
-                                {"OraOLEDB", kFail, "ORA-06512", 1, "", "", R, ORA_06512, conversion1},
-                                {"oraoledb", kFail, "other", 1, "", "", P, ODBCException, "other"},
-                                {"SQLite", Hr(0x80040E14), "near \"x\": syntax error", 3, "", "", P,
-                                 GeneralException, "near \"x\": syntax error"},
-                            });
-    // Without parameters: ORA-06512 is not translated.
-    const std::string ora3001 = "ORA-03001: unimplemented feature";
-    rows.insert(
-        rows.end(),
-        {
-            {"Provider", kFail, "ORA-06512: x", 0, "", "", R, ExecuteSQLError, "ORA-06512: x"},
-            {"OraOLEDB", kFail, ora3001, 0, "insert into t VALUES 1, 2", "", R, ExecuteSQLError,
-             "Bracket missing in values clause." + CRLF + CRLF + "Driver error: " + ora3001},
-            // A bracket before "values" does not count; one after it does.
-            {"x", kFail, ora3001, 0, "insert into t(a) values 1", "", R, ExecuteSQLError,
-             "Bracket missing in values clause." + CRLF + CRLF + "Driver error: " + ora3001},
-            {"OraOLEDB", kFail, ora3001, 0, "insert into t values (1)", "", P, ODBCException, ora3001},
-            {"OraOLEDB", kFail, ora3001, 0, "select 1 from dual", "", P, ODBCException, ora3001},
-            {kSqlServer, Hr(0x80040E14), "IDENTITY_INSERT is set to OFF", 0, "", "", R, IdentityInsertOff,
-             "IDENTITY_INSERT is set to OFF"},
-            {kSqlServer, kFail, "other", 0, "", "", P, ODBCException, "other"},
-            {"SQLite", Hr(0x80040E37), "no such table: t", 0, "", "", R, ExecuteSQLError, "no such table: t"},
-        });
     for (std::string s : {kOdbc, kJet}) {
-        rows.insert(
-            rows.end(),
-            {
-                {s, Hr(0x80040E09), "denied", 0, "select * from a", "DSN=csv;Extensions=txt,text", R,
-                 ExecuteSQLError,
-                 "For text databases, table names (=file names) should be ended with .txt or #txt." + CRLF +
-                     CRLF + "Driver Error=denied"},
-                {s, Hr(0x80040E09), "denied", 0, "select * from a", "DSN=pg", R, ExecuteSQLError, "denied"},
-                {s, Hr(0x80040E37), "no table", 0, "select * from a", "Text", R, ExecuteSQLError, "no table"},
-            });
+        const char* sql = "select * from a";
+        rows.push_back({s, Hr(0x80040E09), "denied", 0, sql, "DSN=csv;Extensions=txt,text", R,
+                        ExecuteSQLError,
+                        "For text databases, table names (=file names) should be ended with .txt or #txt." +
+                            CRLF + CRLF + "Driver Error=denied"});
+        rows.push_back({s, Hr(0x80040E09), "denied", 0, sql, "DSN=pg", R, ExecuteSQLError, "denied"});
+        rows.push_back({s, Hr(0x80040E37), "no table", 0, sql, "Text", R, ExecuteSQLError, "no table"});
     }
-    for (const Row& r : rows) {
-        ExecuteOutcome o = ExecuteFailure({r.source, r.number, r.d, 0}, r.params, r.sql, r.ext);
-        SCOPED_TRACE(r.source + " / " + r.d + " / " + std::to_string(r.params) + " / " + r.sql);
-        EXPECT_EQ(o.kind, r.kind);
-        EXPECT_EQ(r.kind == R ? o.code : o.exception_type, r.code_or_type);
-        EXPECT_EQ(o.text, r.expected);
+    for (const auto& [source, number, d, params, sql, ext, kind, code_or_type, expected] : rows) {
+        ExecuteOutcome o = ExecuteFailure({source, number, d, 0}, params, sql, ext);
+        SCOPED_TRACE(source + " / " + d + " / " + std::to_string(params) + " / " + sql);
+        EXPECT_EQ(std::tuple(o.kind, kind == R ? o.code : o.exception_type, o.text),
+                  std::tuple(kind, code_or_type, expected));
     }
 }
 

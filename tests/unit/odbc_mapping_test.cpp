@@ -6,8 +6,11 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <functional>
 #include <random>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "dataaccess/providers/odbc/odbc_provider.h"
 #include "dataaccess/providers/odbc/odbc_text.h"
@@ -17,7 +20,7 @@
 namespace korado::dataaccess::odbc {
 namespace {
 
-TEST(OdbcMapping, SqlStatesMapToThePlatformNumbersAndLostConnections) {
+TEST(OdbcMapping, SqlStatesLostConnectionsAndTheDriverManagersName) {
     auto maps = [](std::int32_t number, std::initializer_list<const char*> states) {
         for (const char* state : states) EXPECT_EQ(NumberForSqlState(state), number) << state;
     };
@@ -32,101 +35,71 @@ TEST(OdbcMapping, SqlStatesMapToThePlatformNumbersAndLostConnections) {
     maps(hr::DB_E_PARAMNOTOPTIONAL, {"07001", "07002"});
     maps(hr::DB_E_ABORTLIMITREACHED, {"HYT00", "HYT01"});
     maps(hr::DB_E_CANCELED, {"HY008", "57014"});
-}
 
-TEST(OdbcMapping, DriverManagerPrefixReadsAsThePlatformNamesIt) {
-    EXPECT_EQ(
-        PlatformDescription("[unixODBC][Driver Manager]Data source name not found and no default driver "
-                            "specified"),
-        "[unixODBC][ODBC Driver Manager]Data source name not found and no default driver specified");
     // A driver's own prefixes and text stay as they are; only trailing line breaks go.
-    EXPECT_EQ(PlatformDescription("[ma-3.1.15]Access denied for user 'x'@'localhost' (using password: YES)"),
-              "[ma-3.1.15]Access denied for user 'x'@'localhost' (using password: YES)");
-    EXPECT_EQ(PlatformDescription("FATAL:  password authentication failed for user \"k\"\n"),
-              "FATAL:  password authentication failed for user \"k\"");
-    EXPECT_EQ(PlatformDescription("ERROR: boom;\nError while executing the query"),
-              "ERROR: boom;\nError while executing the query");
-    EXPECT_EQ(PlatformDescription("[unixODBC][Driver Manager]a [unixODBC][Driver Manager]b\r\n"),
-              "[unixODBC][ODBC Driver Manager]a [unixODBC][ODBC Driver Manager]b");
-    EXPECT_EQ(PlatformDescription(""), "");
+    for (auto [driver, platform] :
+         {std::pair{"[unixODBC][Driver Manager]Data source name not found",
+                    "[unixODBC][ODBC Driver Manager]Data source name not found"},
+          std::pair{"[unixODBC][Driver Manager]a [unixODBC][Driver Manager]b\r\n",
+                    "[unixODBC][ODBC Driver Manager]a [unixODBC][ODBC Driver Manager]b"},
+          std::pair{"[ma-3.1.15]Access denied for user 'x'", "[ma-3.1.15]Access denied for user 'x'"},
+          std::pair{"FATAL:  password authentication failed\n", "FATAL:  password authentication failed"},
+          std::pair{"ERROR: boom;\nError while executing", "ERROR: boom;\nError while executing"},
+          std::pair{"", ""}})
+        EXPECT_EQ(PlatformDescription(driver), platform) << driver;
     // 57P01: PostgreSQL's "terminating connection due to administrator command".
     for (const char* state : {"08S01", "08003", "57P01"}) EXPECT_TRUE(IsConnectionLost(state)) << state;
     for (const char* state : {"42P01", "HY000"}) EXPECT_FALSE(IsConnectionLost(state)) << state;
 }
 
-TEST(OdbcMapping, SqlTypesMapToPlatformTypes) {
-    struct Case {
-        int sql_type;
-        std::uint64_t size;
-        int digits;
-        bool is_unsigned;
-        std::int32_t type;
-        ValueKind kind;
-    };
-    const Case cases[] = {
-        {SQL_CHAR, 10, 0, false, ado::adChar, ValueKind::kText},
-        {SQL_VARCHAR, 40, 0, false, ado::adVarChar, ValueKind::kText},
-        {SQL_LONGVARCHAR, 8190, 0, false, ado::adLongVarChar, ValueKind::kText},
-        {SQL_WCHAR, 10, 0, false, ado::adWChar, ValueKind::kText},
-        {SQL_WVARCHAR, 40, 0, false, ado::adVarWChar, ValueKind::kText},
-        {SQL_WLONGVARCHAR, 0, 0, false, ado::adLongVarWChar, ValueKind::kText},
-        {SQL_DECIMAL, 10, 2, false, ado::adNumeric, ValueKind::kNumeric},
-        {SQL_NUMERIC, 28, 6, false, ado::adNumeric, ValueKind::kNumeric},
-        {SQL_TINYINT, 3, 0, false, ado::adSmallInt, ValueKind::kInt16},
-        {SQL_TINYINT, 3, 0, true, ado::adUnsignedSmallInt, ValueKind::kInt32},
-        {SQL_SMALLINT, 5, 0, false, ado::adSmallInt, ValueKind::kInt16},
-        {SQL_SMALLINT, 5, 0, true, ado::adUnsignedSmallInt, ValueKind::kInt32},
-        {SQL_INTEGER, 10, 0, false, ado::adInteger, ValueKind::kInt32},
-        {SQL_INTEGER, 10, 0, true, ado::adUnsignedInt, ValueKind::kInt64},
-        {SQL_BIGINT, 19, 0, false, ado::adBigInt, ValueKind::kInt64},
-        {SQL_BIGINT, 20, 0, true, ado::adUnsignedBigInt, ValueKind::kUInt64},
-        {SQL_REAL, 7, 0, false, ado::adSingle, ValueKind::kSingle},
-        {SQL_FLOAT, 15, 0, false, ado::adDouble, ValueKind::kDouble},
-        {SQL_DOUBLE, 15, 0, false, ado::adDouble, ValueKind::kDouble},
-        {SQL_BIT, 1, 0, false, ado::adBoolean, ValueKind::kBool},
-        {SQL_BINARY, 16, 0, false, ado::adBinary, ValueKind::kBinary},
-        {SQL_VARBINARY, 255, 0, false, ado::adVarBinary, ValueKind::kBinary},
-        {SQL_LONGVARBINARY, 0, 0, false, ado::adLongVarBinary, ValueKind::kBinary},
-        {SQL_TYPE_DATE, 10, 0, false, ado::adDBDate, ValueKind::kDate},
-        {SQL_TYPE_TIME, 8, 0, false, ado::adDBTime, ValueKind::kTime},
-        {SQL_TYPE_TIMESTAMP, 26, 6, false, ado::adDBTimeStamp, ValueKind::kTimestamp},
-        {SQL_GUID, 36, 0, false, ado::adGUID, ValueKind::kGuid},
-        {SQL_INTERVAL_DAY_TO_SECOND, 30, 6, false, ado::adVarWChar, ValueKind::kText},
-    };
-    for (const Case& c : cases) {
-        FieldType f = MapSqlType(c.sql_type, c.size, c.digits, c.is_unsigned);
-        EXPECT_EQ(f.type, c.type) << "SQL type " << c.sql_type;
-        EXPECT_EQ(f.kind, c.kind) << "SQL type " << c.sql_type;
+TEST(OdbcMapping, SqlTypesSizesAndLongColumns) {
+    using K = ValueKind;
+    // SQL type, column size, decimal digits, unsigned; the platform type and the kind read.
+    using C = std::tuple<int, std::uint64_t, int, bool, std::int32_t, K>;
+    const C cases[] = {C{SQL_CHAR, 10, 0, false, ado::adChar, K::kText},
+                       C{SQL_VARCHAR, 40, 0, false, ado::adVarChar, K::kText},
+                       C{SQL_WVARCHAR, 40, 0, false, ado::adVarWChar, K::kText},
+                       C{SQL_LONGVARCHAR, 8190, 0, false, ado::adLongVarChar, K::kText},
+                       C{SQL_WCHAR, 10, 0, false, ado::adWChar, K::kText},
+                       C{SQL_WLONGVARCHAR, 0, 0, false, ado::adLongVarWChar, K::kText},
+                       C{SQL_DECIMAL, 10, 2, false, ado::adNumeric, K::kNumeric},
+                       C{SQL_TINYINT, 3, 0, false, ado::adSmallInt, K::kInt16},
+                       C{SQL_TINYINT, 3, 0, true, ado::adUnsignedSmallInt, K::kInt32},
+                       C{SQL_SMALLINT, 5, 0, false, ado::adSmallInt, K::kInt16},
+                       C{SQL_SMALLINT, 5, 0, true, ado::adUnsignedSmallInt, K::kInt32},
+                       C{SQL_INTEGER, 10, 0, true, ado::adUnsignedInt, K::kInt64},
+                       C{SQL_BIGINT, 20, 0, true, ado::adUnsignedBigInt, K::kUInt64},
+                       C{SQL_REAL, 7, 0, false, ado::adSingle, K::kSingle},
+                       C{SQL_FLOAT, 15, 0, false, ado::adDouble, K::kDouble},
+                       C{SQL_BIT, 1, 0, false, ado::adBoolean, K::kBool},
+                       C{SQL_BINARY, 16, 0, false, ado::adBinary, K::kBinary},
+                       C{SQL_VARBINARY, 255, 0, false, ado::adVarBinary, K::kBinary},
+                       C{SQL_LONGVARBINARY, 0, 0, false, ado::adLongVarBinary, K::kBinary},
+                       C{SQL_TYPE_TIME, 8, 0, false, ado::adDBTime, K::kTime},
+                       C{SQL_GUID, 36, 0, false, ado::adGUID, K::kGuid},
+                       C{SQL_INTERVAL_DAY_TO_SECOND, 30, 6, false, ado::adVarWChar, K::kText}};
+    for (auto [sql_type, size, digits, is_unsigned, type, kind] : cases) {
+        FieldType f = MapSqlType(sql_type, size, digits, is_unsigned);
+        EXPECT_EQ(std::tuple(f.type, f.kind), std::tuple(type, kind)) << "SQL type " << sql_type;
     }
-}
 
-TEST(OdbcMapping, SizesAndLongColumns) {
-    FieldType v = MapSqlType(SQL_WVARCHAR, 40, 0, false);
-    EXPECT_EQ(v.defined_size, 40);
-    EXPECT_EQ(v.attributes & ado::adFldLong, 0);
-    EXPECT_FALSE(v.long_data);
-
-    // Longer than 255 characters: long attribute, still bound while within the bind limit.
-    FieldType wide = MapSqlType(SQL_WVARCHAR, 1000, 0, false);
-    EXPECT_NE(wide.attributes & ado::adFldLong, 0);
-    EXPECT_FALSE(wide.long_data);
-    EXPECT_TRUE(MapSqlType(SQL_WVARCHAR, 5000, 0, false).long_data);
-
-    // psqlODBC's text is a LONG type with a nominal size; MariaDB's LONGTEXT is 4 GB: both long data, the
-    // latter unlimited.
-    FieldType text = MapSqlType(SQL_WLONGVARCHAR, 8190, 0, false);
-    EXPECT_TRUE(text.long_data);
-    EXPECT_EQ(text.defined_size, 8190);
-    EXPECT_EQ(MapSqlType(SQL_WLONGVARCHAR, 4294967295u, 0, false).defined_size, -1);
-    EXPECT_EQ(MapSqlType(SQL_WVARCHAR, 0, 0, false).defined_size, -1);
-    EXPECT_TRUE(MapSqlType(SQL_WVARCHAR, 0, 0, false).long_data);
-
+    // Longer than 255 characters: long attribute, still bound while within the bind limit. psqlODBC's text
+    // is a LONG type with a nominal size; MariaDB's LONGTEXT is 4 GB: both long data, the latter unlimited.
+    // SQL type, column size, decimal digits; the defined size, the long attribute and long data.
+    using Size = std::tuple<int, std::uint64_t, int, std::int32_t, bool, bool>;
+    for (auto [sql_type, size, digits, defined_size, long_attribute, long_data] :
+         {Size{SQL_WVARCHAR, 40, 0, 40, false, false}, Size{SQL_WVARCHAR, 1000, 0, 1000, true, false},
+          Size{SQL_WVARCHAR, 5000, 0, 5000, true, true}, Size{SQL_WLONGVARCHAR, 8190, 0, 8190, true, true},
+          Size{SQL_WLONGVARCHAR, 4294967295u, 0, -1, true, true}, Size{SQL_WVARCHAR, 0, 0, -1, true, true},
+          Size{SQL_INTEGER, 10, 0, 4, false, false}}) {
+        FieldType f = MapSqlType(sql_type, size, digits, false);
+        EXPECT_EQ(std::tuple(f.defined_size, (f.attributes & ado::adFldLong) != 0, f.long_data),
+                  std::tuple(defined_size, long_attribute, long_data))
+            << sql_type << " / " << size;
+    }
     FieldType n = MapSqlType(SQL_NUMERIC, 12, 3, false);
-    EXPECT_EQ(n.precision, 12);
-    EXPECT_EQ(n.scale, 3);
-    EXPECT_EQ(n.defined_size, 19);
+    EXPECT_EQ(std::tuple(n.precision, n.scale, n.defined_size), std::tuple(12, 3, 19));
     EXPECT_NE(n.attributes & ado::adFldFixed, 0);
-    EXPECT_EQ(MapSqlType(SQL_INTEGER, 10, 0, false).defined_size, 4);
     EXPECT_EQ(MapSqlType(SQL_CHAR, 8, 0, false).attributes & ado::adFldFixed, ado::adFldFixed);
 }
 
@@ -160,9 +133,8 @@ TEST(OdbcMapping, DecimalDigits) {
     for (const char* text : {"79228162514264337593543950336", "", "abc", "1e", "NaN"})
         EXPECT_FALSE(dec(text).has_value()) << text;
     // Too many digits for 96 bits with decimals: decimals give way.
-    std::optional<Decimal> big = dec("12345678901234567890.123456789012");
-    ASSERT_TRUE(big.has_value());
-    EXPECT_EQ(big->scale, 9);  // 29 digits fit below 2^96
+    EXPECT_EQ(dec("12345678901234567890.123456789012").value_or(Decimal{}).scale,
+              9);  // 29 digits fit below 2^96
 
     // Around the 19 digits the plain form reads in 64 bits, and the forms it leaves to the general reading.
     constexpr __int128 k19Nines = 9999999999999999999ULL;
@@ -180,9 +152,8 @@ TEST(OdbcMapping, DecimalDigits) {
     for (const char* text : {".", "-", "+", "1.2.3", "--1", "1-", "12a", "1 2", "0x10", "\xEF\xBC\x91"})
         EXPECT_FALSE(dec(text).has_value()) << text;
     Decimal untouched{42, 1};
-    EXPECT_FALSE(ParsePlainDecimal(" 1", untouched));
-    EXPECT_FALSE(ParsePlainDecimal("1e3", untouched));
-    EXPECT_FALSE(ParsePlainDecimal("12345678901234567890", untouched));
+    for (const char* text : {" 1", "1e3", "12345678901234567890"})
+        EXPECT_FALSE(ParsePlainDecimal(text, untouched)) << text;
     EXPECT_EQ(untouched, (Decimal{42, 1}));
 
     // The plain form reads what the general reading reads (a leading blank sends a text there), for texts
@@ -213,21 +184,16 @@ TEST(OdbcMapping, DecimalDigits) {
     }
 }
 
-TEST(OdbcMapping, OdbcConnectionStrings) {
-    OdbcAttributes a = SplitOdbcString("DSN=x;UID=u; PWD = {a;b} ;Port=5432;Flag;");
-    ASSERT_EQ(a.size(), 5u);
-    EXPECT_EQ(a[0], (std::pair<std::string, std::string>{"DSN", "x"}));
-    EXPECT_EQ(a[2], (std::pair<std::string, std::string>{"PWD", "{a;b}"}));
-    EXPECT_EQ(a[4], (std::pair<std::string, std::string>{"Flag", ""}));
+TEST(OdbcMapping, OdbcConnectionStringsFromThePlatformString) {
+    EXPECT_EQ(SplitOdbcString("DSN=x;UID=u; PWD = {a;b} ;Port=5432;Flag;"),
+              (OdbcAttributes{{"DSN", "x"}, {"UID", "u"}, {"PWD", "{a;b}"}, {"Port", "5432"}, {"Flag", ""}}));
     EXPECT_EQ(JoinOdbcString({{"DSN", "x"}, {"PWD", "a;b"}, {"DRIVER", "{PostgreSQL Unicode}"}}),
               "DSN=x;PWD={a;b};DRIVER={PostgreSQL Unicode};");
 
     EXPECT_EQ(RemovePasswords("DSN=korado_pg;DATABASE=korado;UID=korado;PWD=secret;SSLmode=disable;"),
               "DSN=korado_pg;DATABASE=korado;UID=korado;SSLmode=disable;");
     EXPECT_EQ(RemovePasswords("DSN=x;pwd={se;cret};Password=p"), "DSN=x;");
-}
 
-TEST(OdbcMapping, ConnectAttributesFromThePlatformString) {
     ConnectionString cs = ConnectionString::Parse(
         "Persist Security Info=False;Data Source=korado_pg;User ID=alice;Password=pw;Connect Timeout=5;"
         "Extended Properties=\"SSLmode=disable;Port=1\";Port=2;Initial Catalog=x");
@@ -246,98 +212,84 @@ TEST(OdbcMapping, ConnectAttributesFromThePlatformString) {
     EXPECT_EQ(ConnectTarget({}), (std::pair<std::string, std::string>{"", ""}));
 
     // psqlODBC gets statement-level rollback and real Booleans unless the string says otherwise.
-    OdbcAttributes pg = {{"DSN", "korado_pg"}};
-    AddDriverOptions(pg, DriverKind::kPostgreSQL);
-    EXPECT_EQ(JoinOdbcString(pg),
-              "DSN=korado_pg;Protocol=7.4-2;BoolsAsChar=0;UseDeclareFetch=1;Fetch=10000;");
-    OdbcAttributes own = {{"DSN", "p"}, {"protocol", "7.4-1"}, {"UseDeclareFetch", "0"}};
-    AddDriverOptions(own, DriverKind::kPostgreSQL);
-    EXPECT_EQ(JoinOdbcString(own), "DSN=p;protocol=7.4-1;UseDeclareFetch=0;BoolsAsChar=0;");
-    OdbcAttributes maria = {{"DSN", "m"}};
-    AddDriverOptions(maria, DriverKind::kMariaDB);
-    EXPECT_EQ(JoinOdbcString(maria), "DSN=m;");
-    // The rows per FETCH of psqlODBC's server cursor are known only when the string settles them, and used
-    // only with statement-level rollback.
-    EXPECT_EQ(ServerCursorFetchRows(pg, DriverKind::kPostgreSQL), 10000u);
-    EXPECT_EQ(ServerCursorFetchRows(own, DriverKind::kPostgreSQL), 0u);
-    EXPECT_EQ(ServerCursorFetchRows(SplitOdbcString("DSN=p;Protocol=7.4-2;UseDeclareFetch=1"),
-                                    DriverKind::kPostgreSQL),
-              0u);  // Fetch from the DSN, unknown here
-    EXPECT_EQ(ServerCursorFetchRows(SplitOdbcString("DSN=p;Protocol=7.4-2;UseDeclareFetch=1;Fetch= 2000 "),
-                                    DriverKind::kPostgreSQL),
-              2000u);
-    EXPECT_EQ(ServerCursorFetchRows(SplitOdbcString("DSN=p;Protocol=7.4-2;UseDeclareFetch=1;Fetch=2k"),
-                                    DriverKind::kPostgreSQL),
-              0u);
-    EXPECT_EQ(ServerCursorFetchRows(pg, DriverKind::kMariaDB), 0u);
-
-    EXPECT_TRUE(
-        NeedsDriverOptions(SplitOdbcString("DSN=p;Protocol=7.4-1;BoolsAsChar=0"), DriverKind::kPostgreSQL));
-    EXPECT_TRUE(
-        NeedsDriverOptions(SplitOdbcString("DSN=p;Protocol=7.4;BoolsAsChar=1"), DriverKind::kPostgreSQL));
-    EXPECT_FALSE(
-        NeedsDriverOptions(SplitOdbcString("DSN=p;Protocol=7.4-2;BoolsAsChar=0"), DriverKind::kPostgreSQL));
-    EXPECT_FALSE(NeedsDriverOptions(SplitOdbcString("DSN=p;BoolsAsChar=1"), DriverKind::kMariaDB));
-
-    EXPECT_EQ(KindOfDriver("PostgreSQL Unicode", ""), DriverKind::kPostgreSQL);
-    EXPECT_EQ(KindOfDriver("", "/usr/lib/x86_64-linux-gnu/odbc/psqlodbcw.so"), DriverKind::kPostgreSQL);
-    EXPECT_EQ(KindOfDriver("MariaDB Unicode", "libmaodbc.so"), DriverKind::kMariaDB);
-    EXPECT_EQ(KindOfDriver("SQLite3", "libsqlite3odbc.so"), DriverKind::kSQLite);
-    EXPECT_EQ(KindOfDriver("Oracle", "libsqora.so"), DriverKind::kOther);
+    constexpr auto kPg = DriverKind::kPostgreSQL;
+    const std::string pg = "DSN=korado_pg;Protocol=7.4-2;BoolsAsChar=0;UseDeclareFetch=1;Fetch=10000";
+    const std::string own = "DSN=p;protocol=7.4-1;UseDeclareFetch=0;BoolsAsChar=0";
+    for (auto [given, kind, completed] : {std::tuple{"DSN=korado_pg", kPg, pg},
+                                          std::tuple{"DSN=p;protocol=7.4-1;UseDeclareFetch=0", kPg, own},
+                                          std::tuple{"DSN=m", DriverKind::kMariaDB, std::string("DSN=m")}}) {
+        OdbcAttributes options = SplitOdbcString(given);
+        AddDriverOptions(options, kind);
+        EXPECT_EQ(JoinOdbcString(options), completed + ";");
+    }
+    // The rows per FETCH of psqlODBC's server cursor are known only when the string settles them (not
+    // from the DSN, unknown here), and used only with statement-level rollback.
+    // The attributes, the driver; the rows per FETCH, and whether the options must be added again.
+    using Fetch = std::tuple<std::string, DriverKind, std::size_t, bool>;
+    for (auto [attributes, kind, rows, needs_options] :
+         {Fetch{pg, kPg, 10000, false}, Fetch{own, kPg, 0, true},
+          Fetch{"DSN=p;Protocol=7.4-2;UseDeclareFetch=1", kPg, 0, false},
+          Fetch{"DSN=p;Protocol=7.4-2;UseDeclareFetch=1;Fetch= 2000 ", kPg, 2000, false},
+          Fetch{"DSN=p;Protocol=7.4-2;UseDeclareFetch=1;Fetch=2k", kPg, 0, false},
+          Fetch{pg, DriverKind::kMariaDB, 0, false},
+          Fetch{"DSN=p;Protocol=7.4-1;BoolsAsChar=0", kPg, 0, true},
+          Fetch{"DSN=p;Protocol=7.4;BoolsAsChar=1", kPg, 0, true},
+          Fetch{"DSN=p;Protocol=7.4-2;BoolsAsChar=0", kPg, 0, false},
+          Fetch{"DSN=p;BoolsAsChar=1", DriverKind::kMariaDB, 0, false}}) {
+        OdbcAttributes a = SplitOdbcString(attributes);
+        EXPECT_EQ(std::tuple(ServerCursorFetchRows(a, kind), NeedsDriverOptions(a, kind)),
+                  std::tuple(rows, needs_options))
+            << attributes;
+    }
+    for (auto [name, file, kind] :
+         {std::tuple{"PostgreSQL Unicode", "", kPg}, std::tuple{"", "/usr/lib/odbc/psqlodbcw.so", kPg},
+          std::tuple{"MariaDB Unicode", "libmaodbc.so", DriverKind::kMariaDB},
+          std::tuple{"SQLite3", "libsqlite3odbc.so", DriverKind::kSQLite},
+          std::tuple{"Oracle", "libsqora.so", DriverKind::kOther}})
+        EXPECT_EQ(KindOfDriver(name, file), kind) << name << file;
 }
 
 TEST(OdbcMapping, ProcedureCalls) {
-    EXPECT_EQ(ProcedureCallText("add_one", 2, false), "{call add_one(?, ?)}");
-    EXPECT_EQ(ProcedureCallText(" add_one ", 1, true), "{? = call add_one(?)}");
-    EXPECT_EQ(ProcedureCallText("no_args", 0, false), "{call no_args()}");
-    EXPECT_EQ(ProcedureCallText("p(1, ?)", 1, false), "{call p(1, ?)}");
-    EXPECT_EQ(ProcedureCallText("{call p(?)}", 1, false), "{call p(?)}");
+    for (auto [name, params, returns, call] : {std::tuple{"add_one", 2, false, "{call add_one(?, ?)}"},
+                                               std::tuple{" add_one ", 1, true, "{? = call add_one(?)}"},
+                                               std::tuple{"no_args", 0, false, "{call no_args()}"},
+                                               std::tuple{"p(1, ?)", 1, false, "{call p(1, ?)}"},
+                                               std::tuple{"{call p(?)}", 1, false, "{call p(?)}"}})
+        EXPECT_EQ(ProcedureCallText(name, params, returns), call) << name;
 }
 
-TEST(OdbcText, Utf16RoundTrips) {
+TEST(OdbcText, Utf16RoundTripsAndAsciiRunsAroundWiderCharacters) {
     const std::string text = "A\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80z";  // A é € 😀 z
     std::u16string w = ToUtf16(text);
     EXPECT_EQ(w, u"A\u00E9\u20AC\U0001F600z");
     EXPECT_EQ(w.size(), 6u);  // the 4-byte character takes a surrogate pair
     EXPECT_EQ(ToUtf8(w), text);
-    // Malformed input becomes U+FFFD and never reads past the end.
-    EXPECT_EQ(ToUtf16("a\xFF"
-                      "b"),
-              u"a\uFFFDb");
-    EXPECT_EQ(ToUtf16("\xF0\x9F\x98"), u"\uFFFD\uFFFD\uFFFD");
-    EXPECT_EQ(ToUtf16("\xC0\xAF"), u"\uFFFD\uFFFD");  // overlong
+    // Malformed input (a stray byte, a cut-short sequence, an overlong form) becomes U+FFFD and never reads
+    // past the end.
+    for (auto [utf8, units] :
+         {std::pair{"a\xFF"
+                    "b",
+                    u"a\uFFFDb"},
+          std::pair{"\xF0\x9F\x98", u"\uFFFD\uFFFD\uFFFD"}, std::pair{"\xC0\xAF", u"\uFFFD\uFFFD"}})
+        EXPECT_EQ(ToUtf16(utf8), units) << utf8;
     EXPECT_EQ(ToUtf8(u"x\xD800y"), "x\xEF\xBF\xBDy");
-    EXPECT_EQ(ToUtf8(u"\xDC00"), "\xEF\xBF\xBD");
     // Reusing a string's storage keeps nothing of its old contents.
     std::string reused = "previous contents";
     AssignUtf8(u"ok", 2, reused);
     EXPECT_EQ(reused, "ok");
-}
 
-TEST(OdbcText, AsciiRunsAroundWiderCharactersAndLoneSurrogates) {
     // Pieces of known UTF-16 and UTF-8, strung together at random so that runs of ASCII of every length
     // start and end at every offset of the steps the ASCII is copied in, next to pairs split or not and
     // to lone surrogates (U+FFFD each).
-    struct Piece {
-        std::u16string units;
-        std::string utf8;
-    };
-    const Piece kAscii{u"a", "a"};
-    const Piece kPieces[] = {
-        kAscii,
-        {u"\x7F", "\x7F"},
-        {std::u16string(1, u'\0'), std::string(1, '\0')},
-        {u"\u00E9", "\xC3\xA9"},
-        {u"\u0080", "\xC2\x80"},
-        {u"\u20AC", "\xE2\x82\xAC"},
-        {u"\uFFFF", "\xEF\xBF\xBF"},
-        {u"\U0001F600", "\xF0\x9F\x98\x80"},
-        {u"\U0010FFFF", "\xF4\x8F\xBF\xBF"},
-        {std::u16string(1, static_cast<char16_t>(0xD800)), "\xEF\xBF\xBD"},  // lone high
-        {std::u16string(1, static_cast<char16_t>(0xDFFF)), "\xEF\xBF\xBD"},  // lone low
-    };
-    constexpr std::size_t kLoneHigh = std::size(kPieces) - 2;
-    constexpr std::size_t kLoneLow = std::size(kPieces) - 1;
+    using Piece = std::pair<std::u16string, std::string>;  // UTF-16 units and their UTF-8
+    // The last two are a lone high and a lone low surrogate.
+    const std::vector<Piece> kPieces(
+        {Piece{u"a", "a"}, Piece{u"\x7F", "\x7F"}, Piece{std::u16string(1, u'\0'), std::string(1, '\0')},
+         Piece{u"\u00E9", "\xC3\xA9"}, Piece{u"\u0080", "\xC2\x80"}, Piece{u"\u20AC", "\xE2\x82\xAC"},
+         Piece{u"\uFFFF", "\xEF\xBF\xBF"}, Piece{u"\U0001F600", "\xF0\x9F\x98\x80"},
+         Piece{u"\U0010FFFF", "\xF4\x8F\xBF\xBF"}, Piece{std::u16string(1, char16_t{0xD800}), "\xEF\xBF\xBD"},
+         Piece{std::u16string(1, char16_t{0xDFFF}), "\xEF\xBF\xBD"}});
+    const std::size_t kLoneHigh = kPieces.size() - 2, kLoneLow = kPieces.size() - 1;
     const unsigned seed = std::random_device{}();
     SCOPED_TRACE("seed " + std::to_string(seed));
     std::mt19937 random(seed);
@@ -349,10 +301,10 @@ TEST(OdbcText, AsciiRunsAroundWiderCharactersAndLoneSurrogates) {
         std::size_t last = 0;
         for (std::size_t i = 0; i < count; ++i) {
             // Mostly ASCII, as database text is; a lone high before a lone low would make a pair.
-            std::size_t k = random() % 3 != 0 ? 0 : random() % std::size(kPieces);
+            std::size_t k = random() % 3 != 0 ? 0 : random() % kPieces.size();
             if (i > 0 && last == kLoneHigh && k == kLoneLow) k = 0;
-            units += kPieces[k].units;
-            expected += kPieces[k].utf8;
+            units += kPieces[k].first;
+            expected += kPieces[k].second;
             last = k;
         }
         // The slot's old text is longer or shorter than the new one.
@@ -375,69 +327,38 @@ TEST(OdbcText, AsciiRunsAroundWiderCharactersAndLoneSurrogates) {
 TEST(OdbcValues, OneSlotRefilledWithEveryKind) {
     // A cursor writes each value into the Field's slot in place, whatever the slot held before: text,
     // bytes, an array, another number.
-    auto timestamp = [](int year, int month, int day, int hour, int minute, int second, unsigned fraction) {
-        SQL_TIMESTAMP_STRUCT t{};
-        t.year = static_cast<SQLSMALLINT>(year);
-        t.month = static_cast<SQLUSMALLINT>(month);
-        t.day = static_cast<SQLUSMALLINT>(day);
-        t.hour = static_cast<SQLUSMALLINT>(hour);
-        t.minute = static_cast<SQLUSMALLINT>(minute);
-        t.second = static_cast<SQLUSMALLINT>(second);
-        t.fraction = fraction;
-        return t;
+    std::int32_t i32 = -7;
+    SQLBIGINT i64 = 1LL << 40;
+    SQLUBIGINT u64 = ~0ULL;
+    unsigned char bit = 2;
+    SQL_TIMESTAMP_STRUCT leap{2024, 2, 29, 23, 59, 59, 250000000}, early{99, 12, 31, 1, 2, 3, 0};
+    SQL_DATE_STRUCT no_such_day{2023, 2, 29};
+    using Fill = std::pair<std::function<void(Variant&)>, Variant>;  // an assignment and the value it leaves
+    // Years the automation date cannot hold, and impossible days, read as their text; a numeric past 96
+    // bits is a Double; a kind that is not fixed-size leaves Null.
+    const Fill fills[] = {
+        {[&](Variant& v) { AssignFixed(v, ValueKind::kInt32, &i32); }, Variant(-7)},
+        {[&](Variant& v) { AssignFixed(v, ValueKind::kInt64, &i64); }, Variant(1LL << 40)},
+        {[&](Variant& v) { AssignFixed(v, ValueKind::kUInt64, &u64); }, Variant(Decimal{~0ULL, 0})},
+        {[&](Variant& v) { AssignFixed(v, ValueKind::kBool, &bit); }, Variant(true)},
+        {[&](Variant& v) { AssignFixed(v, ValueKind::kTimestamp, &leap); },
+         Variant(DateFromParts({2024, 2, 29, 23, 59, 59, 0.25}))},
+        {[&](Variant& v) { AssignFixed(v, ValueKind::kTimestamp, &early); }, Variant("0099-12-31 01:02:03")},
+        {[&](Variant& v) { AssignFixed(v, ValueKind::kDate, &no_such_day); }, Variant("2023-02-29 00:00:00")},
+        {[](Variant& v) { AssignNumeric(v, "-1234.50"); }, Variant(Decimal{-123450, 2})},
+        {[](Variant& v) { AssignNumeric(v, "123456789012345678901234567890123"); },
+         Variant(1.2345678901234568e32)},
+        {[](Variant& v) { AssignNumeric(v, "NaN"); }, Variant("NaN")},
+        {[](Variant& v) { AssignText(v, u"caf\u00E9", 4); }, Variant("caf\xC3\xA9")},
+        {[&](Variant& v) { AssignFixed(v, ValueKind::kText, &i32); }, Variant::Null()},
     };
-    const Variant previous[] = {Variant(std::string(100, 'x')),
-                                Variant(Bytes(50, 7)),
-                                MakeArray(1, "two"),
-                                Variant(1.5),
-                                Variant::Null(),
-                                Variant()};
-    for (const Variant& before : previous) {
-        Variant slot = before;
-        std::int32_t i32 = -7;
-        AssignFixed(slot, ValueKind::kInt32, &i32);
-        EXPECT_EQ(slot, Variant(-7));
-        slot = before;
-        SQLBIGINT i64 = 1LL << 40;
-        AssignFixed(slot, ValueKind::kInt64, &i64);
-        EXPECT_EQ(slot, Variant(1LL << 40));
-        slot = before;
-        SQLUBIGINT u64 = ~0ULL;
-        AssignFixed(slot, ValueKind::kUInt64, &u64);
-        EXPECT_EQ(slot, Variant(Decimal{static_cast<__int128>(~0ULL), 0}));
-        slot = before;
-        unsigned char bit = 2;
-        AssignFixed(slot, ValueKind::kBool, &bit);
-        EXPECT_EQ(slot, Variant(true));
-        slot = before;
-        SQL_TIMESTAMP_STRUCT ts = timestamp(2024, 2, 29, 23, 59, 59, 250000000);
-        AssignFixed(slot, ValueKind::kTimestamp, &ts);
-        EXPECT_EQ(slot, Variant(DateFromParts({2024, 2, 29, 23, 59, 59, 0.25})));
-        // Years the automation date cannot hold, and impossible days, read as their text.
-        slot = before;
-        ts = timestamp(99, 12, 31, 1, 2, 3, 0);
-        AssignFixed(slot, ValueKind::kTimestamp, &ts);
-        EXPECT_EQ(slot, Variant("0099-12-31 01:02:03"));
-        slot = before;
-        SQL_DATE_STRUCT date{2023, 2, 29};
-        AssignFixed(slot, ValueKind::kDate, &date);
-        EXPECT_EQ(slot, Variant("2023-02-29 00:00:00"));
-        slot = before;
-        AssignNumeric(slot, "-1234.50");
-        EXPECT_EQ(slot, Variant(Decimal{-123450, 2}));
-        slot = before;
-        AssignNumeric(slot, "123456789012345678901234567890123");  // past 96 bits: a Double
-        ASSERT_NE(slot.get_if<double>(), nullptr);
-        EXPECT_DOUBLE_EQ(*slot.get_if<double>(), 1.2345678901234568e32);
-        slot = before;
-        AssignNumeric(slot, "NaN");
-        EXPECT_EQ(slot, Variant("NaN"));
-        slot = before;
-        AssignText(slot, u"caf\u00E9", 4);
-        EXPECT_EQ(slot, Variant("caf\xC3\xA9"));
-        slot = before;
-        AssignFixed(slot, ValueKind::kText, &i32);  // no fixed-size kind
-        EXPECT_TRUE(slot.IsNull());
+    for (const Variant& before : {Variant(std::string(100, 'x')), Variant(Bytes(50, 7)), MakeArray(1, "two"),
+                                  Variant(1.5), Variant::Null(), Variant()}) {
+        for (const Fill& f : fills) {
+            Variant slot = before;
+            f.first(slot);
+            EXPECT_EQ(slot, f.second) << "fill " << &f - fills << " over " << TypeName(before);
+        }
     }
 }
 

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "korado/platform/adodb.h"
 #include "korado/runtime/convert.h"
 #include "korado/runtime/registry.h"
@@ -17,12 +19,11 @@ using test::RaisedError;
 Ref<ado::Connection> NewConnection() { return CreateObjectAs<ado::Connection>("ADODB.Connection"); }
 
 std::shared_ptr<ScriptedProvider> Oracle() {
-    ScriptedProvider::Identity id;
-    id.name = "OraOLEDB.Oracle";
-    id.versioned_name = "OraOLEDB.Oracle.1";
-    id.friendly_name = "Oracle Provider for OLE DB";
-    id.error_source = "OraOLEDB";
-    return std::make_shared<ScriptedProvider>(id);
+    return std::make_shared<ScriptedProvider>(
+        ScriptedProvider::Identity{.name = "OraOLEDB.Oracle",
+                                   .versioned_name = "OraOLEDB.Oracle.1",
+                                   .friendly_name = "Oracle Provider for OLE DB",
+                                   .error_source = "OraOLEDB"});
 }
 
 TEST(ScriptedProvider, DrivesAFailingOpenWithItsSourceAndNativeErrors) {
@@ -37,33 +38,29 @@ TEST(ScriptedProvider, DrivesAFailingOpenWithItsSourceAndNativeErrors) {
     EXPECT_EQ(c->Provider(), "OraOLEDB.Oracle.1");
     std::optional<Error> e = RaisedError([&] { c->Open({}, "system", "manager"); });
     ASSERT_TRUE(e);
-    EXPECT_EQ(e->Number(), hr::E_FAIL);
-    EXPECT_EQ(e->Source(), "OraOLEDB");
-    EXPECT_EQ(e->NativeError(), 12154);
-    EXPECT_EQ(e->Description().substr(0, 9), "ORA-12154");
-    EXPECT_EQ(c->State(), ado::adStateClosed);
+    EXPECT_EQ(
+        std::tuple(e->Number(), e->Source(), e->NativeError(), e->Description().substr(0, 9), c->State()),
+        std::tuple(hr::E_FAIL, "OraOLEDB", 12154, "ORA-12154", ado::adStateClosed));
     ASSERT_EQ(c->Errors()->Count(), 2);
-    EXPECT_EQ(c->Errors()->Item(Variant(0))->NativeError(), 12154);
-    EXPECT_EQ(c->Errors()->Item(Variant(1))->Source(), "OraOLEDB");
-    EXPECT_EQ(c->Errors()->Item(Variant(1))->SQLState(), "01000");
+    Ref<ado::Error> second = c->Errors()->Item(Variant(1));
+    EXPECT_EQ(std::tuple(c->Errors()->Item(Variant(0))->NativeError(), second->Source(), second->SQLState()),
+              std::tuple(12154, "OraOLEDB", "01000"));
 
     // The Open arguments override the string's login; the provider never sees "Provider=".
     ASSERT_EQ(oracle->opens().size(), 1u);
-    EXPECT_EQ(oracle->opens()[0].user, "system");
-    EXPECT_EQ(oracle->opens()[0].password, "manager");
-    EXPECT_EQ(oracle->opens()[0].connection_string.Get("Data Source"), "orcl");
-    EXPECT_FALSE(oracle->opens()[0].connection_string.Has("Provider"));
+    const auto& open = oracle->opens()[0];
+    EXPECT_EQ(std::tuple(open.user, open.password, open.connection_string.Get("Data Source"),
+                         open.connection_string.Has("Provider")),
+              std::tuple("system", "manager", "orcl", false));
 
     // One failure, then success: the same connection object opens.
     oracle->AllowOpen();
     oracle->FailNextOpen({{hr::E_FAIL, "", "ORA-01017: invalid username/password; logon denied", 1017, ""}});
     EXPECT_EQ(RaisedError([&] { c->Open(); })->NativeError(), 1017);
     c->Open();
-    EXPECT_EQ(c->State(), ado::adStateOpen);
-    EXPECT_EQ(c->Provider(), "OraOLEDB.Oracle.1");
     // The login from the string when the arguments are empty.
-    EXPECT_EQ(oracle->opens().back().user, "scott");
-    EXPECT_EQ(oracle->opens().back().password, "tiger");
+    EXPECT_EQ(std::tuple(c->State(), oracle->opens().back().user, oracle->opens().back().password),
+              std::tuple(ado::adStateOpen, "scott", "tiger"));
 }
 
 class Scripted : public ::testing::Test {
@@ -77,43 +74,18 @@ class Scripted : public ::testing::Test {
     Ref<ado::Connection> c = NewConnection();
 };
 
-TEST_F(Scripted, WarningsAreAddedWithoutFailing) {
+TEST_F(Scripted, WarningsAddUpAndCommandPropertiesReachTheProvider) {
     ScriptedExecution e = ScriptedExecution::Returns(ScriptedResult::Action(1));
     e.warnings = {{0, "", "[Driver]String data, right truncated", 0, "01004"}};
     provider->On("INSERT", e);
     c->Execute("SELECT * FROM nothing_scripted");
     c->Execute("INSERT");
     ASSERT_EQ(c->Errors()->Count(), 1);
-    EXPECT_EQ(c->Errors()->Item(Variant(0))->SQLState(), "01004");
-    EXPECT_EQ(c->Errors()->Item(Variant(0))->Source(), "OraOLEDB");
+    EXPECT_EQ(std::tuple(c->Errors()->Item(Variant(0))->SQLState(), c->Errors()->Item(Variant(0))->Source()),
+              std::tuple("01004", "OraOLEDB"));
     c->Execute("INSERT");
     EXPECT_EQ(c->Errors()->Count(), 2);  // appended, not replaced
-}
 
-TEST_F(Scripted, OutputParametersComeBackAfterTheLastResult) {
-    ScriptedExecution call = ScriptedExecution::Returns(ScriptedResult::Action(-1));
-    call.outputs = {Variant(42), Variant("done")};
-    provider->On("{ ? = call f(?, ?) }", call);
-    Ref<ado::Command> cmd = CreateObjectAs<ado::Command>("ADODB.Command");
-    cmd->SetActiveConnection(c);
-    cmd->SetCommandText("{ ? = call f(?, ?) }");
-    Ref<ado::Parameters> ps = cmd->Parameters();
-    ps->Append(cmd->CreateParameter("ret", ado::adInteger, ado::adParamReturnValue));
-    ps->Append(cmd->CreateParameter("in", ado::adVarChar, ado::adParamInput, 5, Variant("x")));
-    ps->Append(cmd->CreateParameter("out", ado::adVarChar, ado::adParamInputOutput, 255, Variant("old")));
-    cmd->Execute(nullptr);
-    EXPECT_EQ(CLng(ps->Item(Variant("ret"))->Value()), 42);
-    EXPECT_EQ(CStr(ps->Item(Variant("in"))->Value()), "x");
-    EXPECT_EQ(CStr(ps->Item(Variant("out"))->Value()), "done");
-    const auto& sent = provider->executed().back();
-    ASSERT_EQ(sent.params.size(), 3u);
-    EXPECT_EQ(sent.params[1].type, ado::adVarChar);
-    EXPECT_EQ(sent.params[1].size, 5);
-    EXPECT_EQ(sent.params[2].direction, ado::adParamInputOutput);
-    EXPECT_EQ(sent.options.command_type, ado::adCmdText);
-}
-
-TEST_F(Scripted, CommandPropertiesReachTheProvider) {
     provider->SetCommandProperty("PLSQLRSet", ado::adBoolean, Variant(false));
     Ref<ado::Command> cmd = CreateObjectAs<ado::Command>("ADODB.Command");
     EXPECT_EQ(cmd->Properties()->Count(), 0);  // no connection: nothing to offer
@@ -121,28 +93,26 @@ TEST_F(Scripted, CommandPropertiesReachTheProvider) {
     cmd->SetCommandText("{ call p }");
     cmd->SetCommandType(ado::adCmdStoredProc);
     cmd->Properties()->Item(Variant("plsqlrset"))->SetValue(Variant(true));
-    EXPECT_EQ(RaisedError([&] { cmd->Properties()->Item(Variant("Other")); })->Number(),
-              ado::adErrItemNotFound);
+    EXPECT_RAISES(ado::adErrItemNotFound, cmd->Properties()->Item(Variant("Other")));
     cmd->Execute(nullptr);
     const auto& options = provider->executed().back().options;
-    EXPECT_EQ(options.command_type, ado::adCmdStoredProc);
     ASSERT_EQ(options.properties.size(), 1u);
-    EXPECT_EQ(options.properties[0].value, Variant(true));
+    EXPECT_EQ(std::tuple(options.command_type, options.properties[0].value),
+              std::tuple(ado::adCmdStoredProc, Variant(true)));
 }
 
 TEST_F(Scripted, PropertiesTransactionsAndLiveness) {
-    EXPECT_EQ(CStr(c->Properties()->Item(Variant("DBMS Name"))->Value()), "Oracle");
-    EXPECT_EQ(CLng(c->Properties()->Item(Variant("Connection Status"))->Value()), 1);
+    auto property = [&](const char* name) { return c->Properties()->Item(Variant(name))->Value(); };
+    EXPECT_EQ(std::tuple(property("DBMS Name"), property("Connection Status")),
+              std::tuple(Variant("Oracle"), Variant(1)));
     provider->SetAlive(false);
-    EXPECT_EQ(CLng(c->Properties()->Item(Variant("Connection Status"))->Value()), 2);
+    EXPECT_EQ(CLng(property("Connection Status")), 2);
 
     c->BeginTrans();
     c->CommitTrans();
     provider->FailCommit({{Hr(0x80040005), "", "Lost connection to MySQL server", 2013, "08S01"}});
     c->BeginTrans();
-    std::optional<Error> e = RaisedError([&] { c->CommitTrans(); });
-    ASSERT_TRUE(e);
-    EXPECT_EQ(e->Number(), Hr(0x80040005));
+    EXPECT_RAISES(Hr(0x80040005), c->CommitTrans());
     c->RollbackTrans();
     EXPECT_EQ(provider->session_calls(),
               (std::vector<std::string>{"begin", "commit", "begin", "commit", "rollback"}));
@@ -151,7 +121,7 @@ TEST_F(Scripted, PropertiesTransactionsAndLiveness) {
     // so that the connection can be opened again. While the link lives, Close still refuses (3246).
     provider->SetAlive(true);
     c->BeginTrans();
-    EXPECT_EQ(RaisedError([&] { c->Close(); })->Number(), ado::adErrInTransaction);
+    EXPECT_RAISES(ado::adErrInTransaction, c->Close());
     provider->SetAlive(false);
     EXPECT_TRUE(RaisedError([&] { c->CommitTrans(); }));
     c->Close();
@@ -165,12 +135,8 @@ TEST_F(Scripted, PropertiesTransactionsAndLiveness) {
     plain->SetTransactions(false);
     Ref<ado::Connection> other = NewConnection();
     other->Open("Provider=Scripted");
-    e = RaisedError([&] { other->BeginTrans(); });
-    ASSERT_TRUE(e);
-    EXPECT_EQ(e->Number(), ado::adErrFeatureNotAvailable);
-    EXPECT_EQ(e->Source(), "ADODB.Connection");
-    EXPECT_EQ(RaisedError([&] { other->Properties()->Item(Variant("Transaction DDL")); })->Number(),
-              ado::adErrItemNotFound);
+    EXPECT_RAISES_FROM(ado::adErrFeatureNotAvailable, "ADODB.Connection", other->BeginTrans());
+    EXPECT_RAISES(ado::adErrItemNotFound, other->Properties()->Item(Variant("Transaction DDL")));
     EXPECT_EQ(other->Provider(), "Scripted.1");
 }
 
@@ -185,17 +151,15 @@ TEST_F(Scripted, AFetchFailureSurfacesWhereTheRowIsRead) {
     EXPECT_EQ(CLng(forward->Fields()->At(0)->Value()), 1);
     std::optional<Error> e = RaisedError([&] { forward->MoveNext(); });
     ASSERT_TRUE(e);
-    EXPECT_EQ(e->NativeError(), 3113);
-    EXPECT_EQ(c->Errors()->Item(Variant(0))->NativeError(), 3113);
-    EXPECT_TRUE(forward->Eof());
+    EXPECT_EQ(std::tuple(e->NativeError(), c->Errors()->Item(Variant(0))->NativeError(), forward->Eof()),
+              std::tuple(3113, 3113, true));
 
     // A client cursor reads every row while opening, so its Open fails.
     Ref<ado::Recordset> client = CreateObjectAs<ado::Recordset>("ADODB.Recordset");
     client->SetCursorLocation(ado::adUseClient);
     e = RaisedError([&] { client->Open(Variant("SELECT n FROM t"), Variant(Ref<ado::Connection>(c))); });
     ASSERT_TRUE(e);
-    EXPECT_EQ(e->NativeError(), 3113);
-    EXPECT_EQ(client->State(), ado::adStateClosed);
+    EXPECT_EQ(std::tuple(e->NativeError(), client->State()), std::tuple(3113, ado::adStateClosed));
 }
 
 }  // namespace
