@@ -835,9 +835,12 @@ bool Console::Connect(const std::string& target) {
         // The library splits the combined login itself; the data source it names is an ODBC DSN.
         return Open(t, "", "", Variant("DSN=" + t.substr(at + 1)));
     }
-    PrintProblem("\"" + MaskLogin(t) +
-                 "\" is neither a connection string (Key=Value;...) nor a login (user/password@DSN). "
-                 "CONNECT alone opens the sample database.");
+    // Appended rather than added to a literal: g++ 12 takes the literal's copy for an overlapping one.
+    std::string problem(1, '"');
+    problem.append(MaskLogin(t)).append(
+        "\" is neither a connection string (Key=Value;...) nor a login (user/password@DSN). "
+        "CONNECT alone opens the sample database.");
+    PrintProblem(problem);
     Fail();
     return false;
 }
