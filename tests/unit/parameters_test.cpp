@@ -14,9 +14,7 @@
 #include "korado/parameters/clsBindVariables.h"
 #include "korado/parameters/clsSubstVariables.h"
 #include "korado/platform/modGlobals.h"
-#include "korado/runtime/strings.h"
 #include "parameters/placeholders.h"
-#include "support/raises.h"
 #include "support/recording_platform.h"
 #include "support/support.h"
 
@@ -208,7 +206,6 @@ std::vector<std::string> WalkCollection(const Ref<Vars>& vars, const test::Error
     EXPECT_EQ(names_in_order(), (std::vector<std::string>{"Qty", "Price", "Name"}));
     vars->Delete(2);
     EXPECT_EQ(names_in_order(), (std::vector<std::string>{"Qty", "Name"}));
-    EXPECT_EQ(price->Name(), "Price");  // a removed variable lives on while the host holds it
     vars->RemoveAll();
     vars->RemoveAll();
     EXPECT_EQ(CLng(Variant(vars->Count())), 0);
@@ -507,8 +504,6 @@ TEST_F(Binding, LateBoundArgumentsComeBackChanged) {
     Variant mode(korParamOut);
     Invoke(s, "Mode", CallType::Let, std::span<Variant>(&mode, 1));
     EXPECT_EQ(CLng(mode), korParamIn);
-    for (const char* read_only : {"Name", "ParamType"})
-        EXPECT_RAISES(rt::NotSupported, LetProperty(s, read_only, "x")) << read_only;
     EXPECT_TRUE(errors_.Reports().empty());
 }
 
