@@ -57,23 +57,19 @@ TEST_P(OdbcBindVariables, OutputValuesComeBack) {
     }
 
     Ref<clsBindVariables> bv = ado_->BindVariables();
-    Ref<clsParameter> a = bv->Add("A");
-    a->SetDataType(korTypeNumber);
-    a->SetValue(7);
-    Ref<clsParameter> b = bv->Add("B");
-    std::int32_t out = korParamOut;
-    b->SetMode(out);
+    auto variable = [&](const char* name, std::int32_t data_type, std::int32_t mode, Variant value) {
+        Ref<clsParameter> p = bv->Add(name);
+        p->SetDataType(data_type);
+        p->SetMode(mode);
+        EXPECT_EQ(p->Mode(), mode) << "the driver allows output parameters";
+        p->SetValue(std::move(value));
+        return p;
+    };
+    Ref<clsParameter> a = variable("A", korTypeNumber, korParamIn, 7);
     // An empty text variable would be offered as an empty buffer of size 0, which the platform refuses
     // (3708); any value gives a buffer padded to 255 characters.
-    b->SetValue(" ");
-    Ref<clsParameter> c = bv->Add("C");
-    c->SetDataType(korTypeNumber);
-    std::int32_t in_out = korParamInOut;
-    c->SetMode(in_out);
-    c->SetValue(2.5);
-    // The driver allows output parameters: the modes are stored.
-    ASSERT_EQ(b->Mode(), korParamOut);
-    ASSERT_EQ(c->Mode(), korParamInOut);
+    Ref<clsParameter> b = variable("B", korTypeVarchar2, korParamOut, " ");
+    Ref<clsParameter> c = variable("C", korTypeNumber, korParamInOut, 2.5);
 
     // psqlODBC answers the call with a row (it runs it as a SELECT), MariaDB with a result after the call;
     // the output values are there right after Execute all the same, while the recordset is still held.

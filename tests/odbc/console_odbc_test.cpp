@@ -45,17 +45,6 @@ class ConsolePostgresTest : public ::testing::Test {
     std::string suffix_;
 };
 
-TEST_F(ConsolePostgresTest, SessionThroughTheCombinedLogin) {
-    ConsoleRun run = console_.Run({Login()}, "select 1 as one;\nshow provider\nshow user\n");
-    ASSERT_EQ(run.exit_status, 0) << run.Transcript();
-    EXPECT_EQ(run.err, "");
-    // The library splits the login, opens the DSN through the bridge and reports the user and the database
-    // (scripts/services names it "korado"); the password stays out of all three.
-    EXPECT_EQ(run.out, "Connected: user=" + pg().user + " dsn=korado connection=DSN=" + pg().dsn +
-                           "\none\n---\n  1\n\n1 row selected.\nPROVIDER is \"MSDASQL\"\nUSER is \"" +
-                           pg().user + "\"\n");
-}
-
 // With bind variables the library shows a failure as a message; under WHENEVER it ends the script with its
 // status, rolling back what the script did. (The driver's text without bind variables is checked through
 // the connection object, the console's rendering of it against SQLite.)
@@ -66,9 +55,8 @@ TEST_F(ConsolePostgresTest, FailureUnderWheneverRollsBackAndExits) {
     run = console_.Run({Login()}, "whenever sqlerror exit 5\nvariable v number\nexec :v := 3\n" + insert +
                                       "(:v);\n" + insert + "(:v);\n" + insert + "(4);\n");
     EXPECT_EQ(run.exit_status, 5) << run.Transcript();
-    EXPECT_EQ(run.err.rfind(
-                  "Tabulon Universal Exception\nERROR: duplicate key value violates unique constraint", 0),
-              0u)
+    EXPECT_TRUE(
+        run.err.starts_with("Tabulon Universal Exception\nERROR: duplicate key value violates unique"))
         << run.err;
     run = console_.Run({Login(), "-c", "select count(*) as n from " + Table()});
     EXPECT_THAT(run.out, HasSubstr("n\n-\n0\n")) << run.Transcript();
@@ -78,29 +66,37 @@ TEST_F(ConsolePostgresTest, FailureUnderWheneverRollsBackAndExits) {
 // SELECT * FROM f(in arguments) and copies the row into the output parameters.
 //
 // The platform reads the call's row into the recordset at once, so the values are there when the
-// library asks right after Execute.
+// library asks right after Execute. The session opens through the combined login.
 TEST_F(ConsolePostgresTest, OutputVariablesAfterAProcedureCall) {
-    ConsoleRun run =
-        console_.Run({Login()}, "create function " + Function() +
-                                    "(a integer, b integer, out total integer, out product integer)\n"
-                                    "as $$\n"
-                                    "begin\n"
-                                    "  total := a + b;\n"
-                                    "  product := a * b;\n"
-                                    "end;\n"
-                                    "$$ language plpgsql;\n"
-                                    "variable x number\n"
-                                    "variable y number\n"
-                                    "variable t number out\n"
-                                    "variable p number out\n"
-                                    "exec :x := 6\n"
-                                    "exec :y := 7\n"
-                                    "exec " +
-                                    Function() +
-                                    "(:x, :y, :t, :p)\n"
-                                    "print t p\n");
+    ConsoleRun run = console_.Run({Login()},
+                                  "show provider\n"
+                                  "show user\n"
+                                  "create function " +
+                                      Function() +
+                                      "(a integer, b integer, out total integer, out product integer)\n"
+                                      "as $$\n"
+                                      "begin\n"
+                                      "  total := a + b;\n"
+                                      "  product := a * b;\n"
+                                      "end;\n"
+                                      "$$ language plpgsql;\n"
+                                      "variable x number\n"
+                                      "variable y number\n"
+                                      "variable t number out\n"
+                                      "variable p number out\n"
+                                      "exec :x := 6\n"
+                                      "exec :y := 7\n"
+                                      "exec " +
+                                      Function() +
+                                      "(:x, :y, :t, :p)\n"
+                                      "print t p\n");
     ASSERT_EQ(run.exit_status, 0) << run.Transcript();
     EXPECT_EQ(run.err, "");
+    // The library splits the login, opens the DSN through the bridge and reports the user and the database
+    // (scripts/services names it "korado"); the password stays out of all three.
+    EXPECT_TRUE(run.out.starts_with("Connected: user=" + pg().user + " dsn=korado connection=DSN=" +
+                                    pg().dsn + "\nPROVIDER is \"MSDASQL\"\nUSER is \"" + pg().user + "\"\n"))
+        << run.out;
     EXPECT_THAT(run.out, HasSubstr(" t\n--\n13\n\n p\n--\n42\n")) << run.Transcript();
 }
 

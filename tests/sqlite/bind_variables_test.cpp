@@ -48,23 +48,15 @@ class SqliteBindVariables : public ::testing::Test {
         return ado;
     }
 
-    Ref<clsParameter> Var(const char* name, std::int32_t type, Variant value) {
-        Ref<clsParameter> p = bv_->Add(name);
-        p->SetDataType(type);
-        p->SetValue(std::move(value));
-        return p;
-    }
-
-    // Runs `sql` with the listed bind variables on a fresh command; returns the command.
-    Ref<ado::Command> Run(std::string sql, std::initializer_list<Variant> names,
-                          Ref<ado::Recordset>* rows = nullptr) {
+    // Inserts the bind variables Id and Name into t on a fresh command; returns the command.
+    Ref<ado::Command> Run() {
+        std::string sql = "insert into t (id, name) values (:Id, :Name)";
         Ref<ado::Command> command = CreateObjectAs<ado::Command>("ADODB.Command");
         command->SetActiveConnection(ado_->Connection());
-        Ref<Collection> list = MakeCollection(names);
+        Ref<Collection> list = MakeCollection({"Id", "Name"});
         bv_->AddParametersToCommand(command, list, sql);
         command->SetCommandText(sql);
-        Ref<ado::Recordset> rs = command->Execute();
-        if (rows) *rows = rs;
+        command->Execute();
         return command;
     }
 
@@ -81,9 +73,10 @@ class SqliteBindVariables : public ::testing::Test {
 // since (here by a constructor call against a session whose default mode is in-out)
 // is looked at again.
 TEST_F(SqliteBindVariables, OutputsAreReadBackWhereTheCommandOrTheModesChanged) {
-    Ref<clsParameter> id = Var("Id", korTypeNumber, 1);
-    Var("Name", korTypeVarchar2, "n");
-    const std::string sql = "insert into t (id, name) values (:Id, :Name)";
+    Ref<clsParameter> id = bv_->Add("Id");
+    id->SetDataType(korTypeNumber);
+    id->SetValue(1);
+    bv_->Add("Name")->SetValue("n");
     Ref<Collection> names = MakeCollection({"Id", "Name"});
     auto populate_reports = [&](Ref<ado::Command> command) {
         const std::size_t before = errors_.Reports().size();
@@ -92,23 +85,20 @@ TEST_F(SqliteBindVariables, OutputsAreReadBackWhereTheCommandOrTheModesChanged) 
             EXPECT_EQ(errors_.Reports()[i].number, ado::adErrItemNotFound);
         return errors_.Reports().size() - before;
     };
-    Ref<ado::Command> command = Run(sql, {"Id", "Name"});
+    Ref<ado::Command> command = Run();
     EXPECT_EQ(populate_reports(command), 0u);
-    Ref<ado::Parameter> second = command->Parameters()->Item(Variant(1));
-    second->SetName("Other");
+    command->Parameters()->Item(Variant(1))->SetName("Other");
     EXPECT_EQ(populate_reports(command), 1u);
-    command = Run(sql, {"Id", "Name"});
+    command = Run();
     command->Parameters()->Delete(Variant(0));
     EXPECT_EQ(populate_reports(command), 1u);
 
-    errors_.Clear();
-    command = Run(sql, {"Id", "Name"});
+    command = Run();
     Ref<clsADO> in_out = MakeRef<clsADO>();
     in_out->Constructor(nullptr, true, 30, korParamInOut, korTypeNumber, 10, 100);
     id->Constructor("Id", korBindVariable, in_out);
-    bv_->PopulateOutputParameters(command, names);
+    EXPECT_EQ(populate_reports(command), 0u);
     EXPECT_EQ(id->Value(), Variant(1.0));
-    EXPECT_TRUE(errors_.Reports().empty());
     id->Constructor("Id", korBindVariable, ado_);
     in_out->Destructor();
 }
@@ -120,151 +110,134 @@ TEST_F(SqliteBindVariables, OutputsAreReadBackWhereTheCommandOrTheModesChanged) 
 // runs the same steps into its own file, and both files must read the same, types included, as must the
 // rewritten texts and the failures reported.
 TEST_F(SqliteBindVariables, AStatementRunAgainStoresWhatANewCommandStores) {
-    Ref<clsADO> fresh = Session("fresh.db", korParamIn);
-    const std::string insert = "insert into t (id, name, price) values (:Id, :Name, :Price)";
-    struct Side {
-        Ref<clsADO> session;
-        Ref<Collection> names;  // the list of the run under way
-        std::vector<std::string> texts;
+    struct Outcome {
+        std::vector<std::string> texts, rows;
         std::vector<std::pair<std::string, std::int32_t>> failures;
+    };
+    // The whole series on one session; `anew`: another statement runs before each insert, which is then
+    // bound on a new command.
+    auto series = [&](const Ref<clsADO>& session, bool anew) {
+        Outcome out;
+        Ref<Collection> names;            // the list of the run under way
         std::function<void()> on_report;  // run once, by the handler of the next failure reported
-    };
-    Side sides[2] = {{ado_, {}, {}, {}, {}}, {fresh, {}, {}, {}, {}}};
-    errors_.OnReport([&](const auto&) {
-        for (Side& side : sides)
-            if (auto once = std::exchange(side.on_report, nullptr)) once();
-    });
-    auto variable = [](Side& side, const char* name) {
-        Ref<clsBindVariables> vars = side.session->BindVariables();
-        return vars->Exists(Variant(name)) ? vars->Item(Variant(name)) : vars->Add(name);
-    };
-    auto execute = [](Side& side, std::string& sql) {
-        std::int32_t affected = 0;
-        Ref<ado::Recordset> rs;
-        side.session->ExecuteSQL(sql, side.names, affected, rs);
-    };
-    int id = 0;
-    auto step = [&](const std::function<void(Side&)>& set) {
-        for (Side& side : sides) {
-            side.names = MakeCollection({"Id", "Name", "Price"});
-            if (&side == &sides[1]) {
-                std::string other = "select :Id";  // another statement in between: the next is bound anew
-                execute(side, other);
-            }
-            variable(side, "Id")->SetValue(id);
-            set(side);
+        errors_.OnReport([&](const auto&) {
+            if (auto once = std::exchange(on_report, nullptr)) once();
+        });
+        auto variable = [&](const char* name) {
+            Ref<clsBindVariables> vars = session->BindVariables();
+            return vars->Exists(Variant(name)) ? vars->Item(Variant(name)) : vars->Add(name);
+        };
+        auto execute = [&](std::string sql) {
+            std::int32_t affected = 0;
+            Ref<ado::Recordset> rs;
+            session->ExecuteSQL(sql, names, affected, rs);
+            return sql;
+        };
+        int id = 0;
+        auto step = [&](const std::function<void()>& set) {
+            names = MakeCollection({"Id", "Name", "Price"});
+            if (anew) execute("select :Id");
+            variable("Id")->SetValue(id++);
+            set();
             const std::size_t reported = errors_.Reports().size(), shown = boxes_.Shown().size();
-            std::string sql = insert;
-            execute(side, sql);
-            side.texts.push_back(sql);
+            out.texts.push_back(execute("insert into t (id, name, price) values (:Id, :Name, :Price)"));
             for (std::size_t i = reported; i < errors_.Reports().size(); ++i)
-                side.failures.emplace_back(errors_.Reports()[i].routine, errors_.Reports()[i].number);
+                out.failures.emplace_back(errors_.Reports()[i].routine, errors_.Reports()[i].number);
             for (std::size_t i = shown; i < boxes_.Shown().size(); ++i)
-                side.failures.emplace_back(boxes_.Shown()[i].text, 0);
-        }
-        ++id;
-    };
-    auto put = [&](Side& side, const char* name, std::int32_t type, Variant value) {
-        Ref<clsParameter> p = variable(side, name);
-        p->SetDataType(type);
-        p->SetValue(std::move(value));
-    };
-    step([&](Side& s) {
-        put(s, "Id", korTypeNumber, id);
-        put(s, "Name", korTypeVarchar2, "Grüße, \"€\"");
-        put(s, "Price", korTypeNumber, 1.5);
-    });
-    step([&](Side&) {});  // the same values again
-    step([&](Side& s) {
-        put(s, "Name", korTypeVarchar2, Variant());
-        put(s, "Price", korTypeNumber, 2);
-    });
-    step([&](Side& s) {
-        put(s, "Name", korTypeNumber, 42.25);
-        put(s, "Price", korTypeOther, "x");
-    });
-    step([&](Side& s) {
-        variable(s, "Name")->SetSize(3);
-        put(s, "Name", korTypeVarchar2, "abcdef");
-        put(s, "Price", korTypeDate, Variant(DateSerial(2024, 5, 17)));
-    });
-    step([&](Side& s) {
-        put(s, "Name", korTypeVarchar2, "");
-        put(s, "Price", korTypeDate, Variant::Null());
-    });
-    // A value no parameter takes: no row may keep the last run's values.
-    step([&](Side& s) {
-        put(s, "Name", korTypeVarchar2, Variant(MakeCollection({"not a text"})));
-        put(s, "Price", korTypeOther, 7);
-    });
-    step([&](Side& s) { put(s, "Name", korTypeVarchar2, "back"); });
-    step([&](Side& s) {  // the variables themselves replaced
-        s.session->BindVariables()->Delete(Variant("Name"));
-        variable(s, "Name")->SetValue("new");
-    });
-    step([&](Side&) {});
-    // A type no binding knows, taken from a session's defaults: the parameter is left as created.
-    Ref<clsADO> odd = MakeRef<clsADO>();
-    odd->Constructor(nullptr, true, 30, korParamIn, 99, 10, 100);
-    step([&](Side& side) { variable(side, "Price")->Constructor("Price", korBindVariable, odd); });
-    step([&](Side& side) { variable(side, "Price")->Constructor("Price", korBindVariable, side.session); });
-    odd->Destructor();
+                out.failures.emplace_back(boxes_.Shown()[i].text, 0);
+        };
+        // Steps that only write variables: data type, value, and a size written first where not 0.
+        struct Put {
+            const char* name;
+            std::int32_t type;
+            Variant value;
+            std::int32_t size = 0;
+        };
+        const std::vector<Put> puts[] = {
+            {{"Id", korTypeNumber, 0},
+             {"Name", korTypeVarchar2, "Grüße, \"€\""},
+             {"Price", korTypeNumber, 1.5}},
+            {},  // the same values again
+            {{"Name", korTypeVarchar2, Variant()}, {"Price", korTypeNumber, 2}},
+            {{"Name", korTypeNumber, 42.25}, {"Price", korTypeOther, "x"}},
+            {{"Name", korTypeVarchar2, "abcdef", 3},
+             {"Price", korTypeDate, Variant(DateSerial(2024, 5, 17))}},
+            {{"Name", korTypeVarchar2, ""}, {"Price", korTypeDate, Variant::Null()}},
+            // A value no parameter takes: no row may keep the last run's values.
+            {{"Name", korTypeVarchar2, Variant(MakeCollection({"not a text"}))}, {"Price", korTypeOther, 7}},
+            {{"Name", korTypeVarchar2, "back"}},
+        };
+        for (const std::vector<Put>& writes : puts)
+            step([&] {
+                for (const Put& w : writes) {
+                    Ref<clsParameter> p = variable(w.name);
+                    if (w.size) p->SetSize(w.size);
+                    p->SetDataType(w.type);
+                    p->SetValue(w.value);
+                }
+            });
+        step([&] {  // the variables themselves replaced
+            session->BindVariables()->Delete(Variant("Name"));
+            variable("Name")->SetValue("new");
+        });
+        step([] {});
+        // A type no binding knows, taken from a session's defaults: the parameter is left as created.
+        Ref<clsADO> odd = MakeRef<clsADO>();
+        odd->Constructor(nullptr, true, 30, korParamIn, 99, 10, 100);
+        step([&] { variable("Price")->Constructor("Price", korBindVariable, odd); });
+        step([&] { variable("Price")->Constructor("Price", korBindVariable, session); });
+        odd->Destructor();
 
-    // From here a failure is reported while binding reads Name (a Null text's length), and its handler
-    // acts while binding is under way. It makes Price, read after Name, an in-out text.
-    Ref<clsADO> in_out = MakeRef<clsADO>();
-    in_out->Constructor(nullptr, true, 30, korParamInOut, korTypeVarchar2, 10, 100);
-    step([&](Side& side) {
-        variable(side, "Name")->SetValue(Variant::Null());
-        variable(side, "Price")->SetValue(7);
-        side.on_report = [&, s = &side] {
-            variable(*s, "Price")->Constructor("Price", korBindVariable, in_out);
-        };
-    });
-    step([&](Side& side) { variable(side, "Price")->Constructor("Price", korBindVariable, side.session); });
-    in_out->Destructor();
-    // It changes the very list of names being bound.
-    step([&](Side& side) {
-        side.on_report = [s = &side] {
-            s->names->Remove(Variant(1));
-            for (int i = 0; i < 40; ++i) s->names->Add(Variant("Id"));
-        };
-    });
-    // It runs another statement in the same session, and declares Price again.
-    step([&](Side& side) {
-        side.on_report = [&, s = &side] {
-            std::string other = "select :Price, :Id";
-            execute(*s, other);
-            s->session->BindVariables()->Delete(Variant("Price"));
-            variable(*s, "Price")->SetValue("again");
-        };
-    });
-    // It ends the collection: the binding under way fails at its next lookup, nothing dangles.
-    step([](Side&) {});
-    step([&](Side& side) { side.on_report = [s = &side] { s->session->BindVariables()->Destructor(); }; });
+        // From here a failure is reported while binding reads Name (a Null text's length), and its handler
+        // acts while binding is under way. It makes Price, read after Name, an in-out text.
+        Ref<clsADO> in_out = MakeRef<clsADO>();
+        in_out->Constructor(nullptr, true, 30, korParamInOut, korTypeVarchar2, 10, 100);
+        step([&] {
+            variable("Name")->SetValue(Variant::Null());
+            variable("Price")->SetValue(7);
+            on_report = [&] { variable("Price")->Constructor("Price", korBindVariable, in_out); };
+        });
+        step([&] { variable("Price")->Constructor("Price", korBindVariable, session); });
+        in_out->Destructor();
+        // It changes the very list of names being bound.
+        step([&] {
+            on_report = [&] {
+                names->Remove(Variant(1));
+                for (int i = 0; i < 40; ++i) names->Add(Variant("Id"));
+            };
+        });
+        // It runs another statement in the same session, and declares Price again.
+        step([&] {
+            on_report = [&] {
+                execute("select :Price, :Id");
+                session->BindVariables()->Delete(Variant("Price"));
+                variable("Price")->SetValue("again");
+            };
+        });
+        // It ends the collection: the binding under way fails at its next lookup, nothing dangles.
+        step([] {});
+        step([&] { on_report = [&] { session->BindVariables()->Destructor(); }; });
+        errors_.OnReport(nullptr);
 
-    auto rows = [](clsADO& session) {
-        std::vector<std::string> out;
-        Ref<ado::Recordset> rs = session.Connection()->Execute(
+        Ref<ado::Recordset> rs = session->Connection()->Execute(
             "select quote(id), typeof(name), quote(name), typeof(price), quote(price) from t order by rowid");
         for (; !rs->Eof(); rs->MoveNext()) {
             std::string row;
             for (int i = 0; i < 5; ++i) row += CStr(rs->Fields()->Item(Variant(i))->Value()) + "|";
-            out.push_back(row);
+            out.rows.push_back(row);
         }
         return out;
     };
-    ASSERT_FALSE(sides[0].failures.empty());
-    EXPECT_EQ(sides[0].failures, sides[1].failures);
-    EXPECT_EQ(sides[0].texts, sides[1].texts);
-    const std::vector<std::string> stored = rows(*ado_);
-    ASSERT_GE(stored.size(), 15u);
-    EXPECT_EQ(stored, rows(*fresh));
+    const Outcome again = series(ado_, false), fresh = series(Session("fresh.db", korParamIn), true);
+    ASSERT_FALSE(again.failures.empty());
+    EXPECT_EQ(again.failures, fresh.failures);
+    EXPECT_EQ(again.texts, fresh.texts);
+    ASSERT_GE(again.rows.size(), 15u);
+    EXPECT_EQ(again.rows, fresh.rows);
     // And what a new command stores is right: every type, with what binding rewrote standing for each.
-    EXPECT_EQ(stored[0], "0|text|'Grüße, \"€\"'|real|1.5|");
-    EXPECT_EQ(stored[2], "2|null|NULL|real|2.0|");
-    EXPECT_EQ(stored[4], "4|text|'abcdef'|text|'2024-05-17'|");
-    errors_.OnReport(nullptr);
+    EXPECT_EQ(again.rows[0], "0|text|'Grüße, \"€\"'|real|1.5|");
+    EXPECT_EQ(again.rows[2], "2|null|NULL|real|2.0|");
+    EXPECT_EQ(again.rows[4], "4|text|'abcdef'|text|'2024-05-17'|");
 }
 
 }  // namespace

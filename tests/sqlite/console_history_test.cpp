@@ -21,22 +21,13 @@ namespace {
 
 // The SQLite3 ODBC driver's library, where Debian and others install it; empty when it is not there.
 std::string SqliteOdbcDriver() {
-    std::vector<std::filesystem::path> candidates = {"/usr/lib/odbc", "/usr/local/lib/odbc"};
+    std::vector<std::filesystem::path> dirs = {"/usr/lib", "/usr/local/lib"};
     std::error_code ec;
-    for (const auto& dir : std::filesystem::directory_iterator("/usr/lib", ec))
-        candidates.push_back(dir.path() / "odbc");
-    for (const auto& dir : candidates) {
-        const std::filesystem::path library = dir / "libsqlite3odbc.so";
-        if (std::filesystem::exists(library, ec)) return library.string();
-    }
+    for (const auto& dir : std::filesystem::directory_iterator("/usr/lib", ec)) dirs.push_back(dir.path());
+    for (const auto& dir : dirs)
+        if (std::filesystem::exists(dir / "odbc/libsqlite3odbc.so", ec))
+            return dir / "odbc/libsqlite3odbc.so";
     return {};
-}
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 // The first three-character piece of `secret` found in `text`; empty when there is none.
@@ -89,7 +80,9 @@ TEST(ConsoleHistory, PasswordsTypedAtTheTerminalStayOffTheHistoryAndTheScreen) {
         ASSERT_NE(echo, std::string::npos) << "no echo of " << line << " in:\n" << run.out;
         screen.erase(echo + 5, line.size());
     }
-    const std::string kept = ReadAll(history);
+    std::ostringstream kept_stream;
+    kept_stream << std::ifstream(history, std::ios::binary).rdbuf();
+    const std::string kept = kept_stream.str();
     for (const std::string& secret : {login_password, string_password, std::string("Vb8#mT")}) {
         EXPECT_EQ(PieceOf(secret, screen), "") << secret << " on the screen:\n" << screen;
         EXPECT_EQ(PieceOf(secret, kept), "") << secret << " in the history:\n" << kept;

@@ -44,6 +44,21 @@ class ConsoleTest : public ::testing::Test {
         return "Connected: user= dsn=" + Dsn(console_.Dir().File(file)) + " connection=" + Connection(file);
     }
 
+    // Runs `input` on the SQLite file `file` (`more` arguments after it); the exit status and standard error
+    // must be these.
+    ConsoleRun Script(const std::string& file, const std::string& input, int status = 0,
+                      const std::string& err = "", std::vector<std::string> more = {}) {
+        more.insert(more.begin(), Connection(file));
+        ConsoleRun run = console_.Run(more, input);
+        EXPECT_EQ(run.exit_status, status) << run.Transcript();
+        EXPECT_EQ(run.err, err) << run.Transcript();
+        return run;
+    }
+    // What the statement `sql` prints on the SQLite file `file`.
+    std::string Query(const std::string& file, const std::string& sql) const {
+        return console_.Run({Connection(file), "-c", sql}).out;
+    }
+
     ConsoleRunner console_{KORADO_APP_PATH};
 };
 
@@ -73,26 +88,24 @@ TEST_F(ConsoleTest, SampleDatabaseAnswersTheFirstQuery) {
 }
 
 TEST_F(ConsoleTest, SessionWithBindVariables) {
-    ConsoleRun run = console_.Run({Connection("shop.db")},
-                                  "create table t (id integer primary key, name varchar(20), born date,\n"
-                                  "                score numeric(6,2));\n"
-                                  "VARIABLE id NUMBER\n"
-                                  "variable nm varchar2 (20) in;\n"
-                                  "var d DATE\n"
-                                  "exec :id := 1\n"
-                                  "EXECUTE :nm := 'O''Brien';\n"
-                                  "exec :d := '2020-02-29'\n"
-                                  "insert into t values (:id, :nm, :d, 12.5);\n"
-                                  "exec :id := 2\n"
-                                  "exec :nm := NULL\n"
-                                  "insert into t (id, name, born) values (:ID, :nm, :d);\n"
-                                  "select * from t order by id;\n"
-                                  "update t set score = score + 1 where name = :nm or id = :id\n"
-                                  "/\n"
-                                  "variable\n"
-                                  "print nm id\n");
-    ASSERT_EQ(run.exit_status, 0) << run.Transcript();
-    EXPECT_EQ(run.err, "");
+    ConsoleRun run = Script("shop.db",
+                            "create table t (id integer primary key, name varchar(20), born date,\n"
+                            "                score numeric(6,2));\n"
+                            "VARIABLE id NUMBER\n"
+                            "variable nm varchar2 (20) in;\n"
+                            "var d DATE\n"
+                            "exec :id := 1\n"
+                            "EXECUTE :nm := 'O''Brien';\n"
+                            "exec :d := '2020-02-29'\n"
+                            "insert into t values (:id, :nm, :d, 12.5);\n"
+                            "exec :id := 2\n"
+                            "exec :nm := NULL\n"
+                            "insert into t (id, name, born) values (:ID, :nm, :d);\n"
+                            "select * from t order by id;\n"
+                            "update t set score = score + 1 where name = :nm or id = :id\n"
+                            "/\n"
+                            "variable\n"
+                            "print nm id\n");
     EXPECT_EQ(run.out, ConnectedLine("shop.db") +
                            "\nStatement processed.\n1 row affected.\n1 row affected.\n"
                            "id name    born       score\n"
@@ -110,56 +123,44 @@ TEST_F(ConsoleTest, SessionWithBindVariables) {
 
 TEST_F(ConsoleTest, FailingStatementsAndExitStatus) {
     // Without WHENEVER a script goes on after an error and ends with status 0.
-    const std::string script =
-        "create table k (id integer primary key);\n"
-        "insert into k values (1);\n"
-        "select * from nosuch;\n"
-        "insert into k values (2);\n";
-    ConsoleRun run = console_.Run({Connection("k.db")}, script);
-    EXPECT_EQ(run.exit_status, 0) << run.Transcript();
-    EXPECT_EQ(run.err, "Error 0x80040012 (korADO): no such table: nosuch\n");
+    ConsoleRun run = Script("k.db",
+                            "create table k (id integer primary key);\n"
+                            "insert into k values (1);\n"
+                            "select * from nosuch;\n"
+                            "insert into k values (2);\n",
+                            0, "Error 0x80040012 (korADO): no such table: nosuch\n");
     EXPECT_THAT(run.out, HasSubstr("1 row affected.\n1 row affected.\n"));
 
     // With it, the first error ends the run with status 1 and rolls back; the statement after it never runs.
-    run = console_.Run({Connection("k.db")},
-                       "WHENEVER SQLERROR EXIT\n"
-                       "insert into k values (3);\n"
-                       "insert into k values (1);\n"
-                       "insert into k values (4);\n");
-    EXPECT_EQ(run.exit_status, 1) << run.Transcript();
-    EXPECT_EQ(run.err, "Error 0x80040012 (korADO): UNIQUE constraint failed: k.id\n");
-    run = console_.Run({Connection("k.db"), "-c", "select id from k order by id"});
-    EXPECT_THAT(run.out, HasSubstr("id\n--\n 1\n 2\n\n2 rows selected.\n")) << run.Transcript();
+    Script("k.db",
+           "WHENEVER SQLERROR EXIT\n"
+           "insert into k values (3);\n"
+           "insert into k values (1);\n"
+           "insert into k values (4);\n",
+           1, "Error 0x80040012 (korADO): UNIQUE constraint failed: k.id\n");
+    EXPECT_THAT(Query("k.db", "select id from k order by id"),
+                HasSubstr("id\n--\n 1\n 2\n\n2 rows selected.\n"));
 
     // A failure the library reports with a message (a statement with bind variables) counts the same; the
     // status and COMMIT come from the WHENEVER command.
-    run = console_.Run({Connection("k.db")},
-                       "whenever sqlerror exit 3 commit\n"
-                       "variable v number\n"
-                       "exec :v := 5\n"
-                       "insert into k values (:v);\n"
-                       "insert into k values (:v);\n"
-                       "insert into k values (6);\n");
-    EXPECT_EQ(run.exit_status, 3) << run.Transcript();
-    EXPECT_EQ(run.err, "Tabulon Universal Exception\nUNIQUE constraint failed: k.id\n");
-    run = console_.Run({Connection("k.db"), "-c", "select count(*) as n from k"});
-    EXPECT_THAT(run.out, HasSubstr("n\n-\n3\n")) << run.Transcript();
+    Script("k.db",
+           "whenever sqlerror exit 3 commit\n"
+           "variable v number\n"
+           "exec :v := 5\n"
+           "insert into k values (:v);\n"
+           "insert into k values (:v);\n"
+           "insert into k values (6);\n",
+           3, "Tabulon Universal Exception\nUNIQUE constraint failed: k.id\n");
+    EXPECT_THAT(Query("k.db", "select count(*) as n from k"), HasSubstr("n\n-\n3\n"));
 
     // -c statements and problems korado finds itself count too; EXIT sets the status of a clean run.
-    run = console_.Run({Connection("k.db"), "-c", "whenever sqlerror exit failure", "-c", "print nothere",
-                        "-c", "select 1"});
-    EXPECT_EQ(run.exit_status, 1) << run.Transcript();
-    EXPECT_EQ(run.err, "Error: Bind variable \"nothere\" is not declared.\n");
-    EXPECT_EQ(console_.Run({Connection("k.db")}, "select 1;\nexit 7\nselect 2;\n").exit_status, 7);
+    Script("k.db", "", 1, "Error: Bind variable \"nothere\" is not declared.\n",
+           {"-c", "whenever sqlerror exit failure", "-c", "print nothere", "-c", "select 1"});
+    Script("k.db", "select 1;\nexit 7\nselect 2;\n", 7);
     EXPECT_EQ(console_.Run({"--no-such-option"}).exit_status, 2);
 }
 
 TEST_F(ConsoleTest, OutputVariablesAreRefusedBySqlite) {
-    ConsoleRun run = console_.Run({Connection("o.db")},
-                                  "variable total number out\n"
-                                  "variable total\n"
-                                  "variable other varchar2(10) inout\n");
-    EXPECT_EQ(run.exit_status, 0) << run.Transcript();
     // The library's message, its CR LF line breaks as line breaks; the variable stays an input.
     const std::string message =
         "Tabulon Universal Exception\n"
@@ -167,67 +168,67 @@ TEST_F(ConsoleTest, OutputVariablesAreRefusedBySqlite) {
         "\n"
         "You may be able to use output variables when using a different driver. There is also a possibility "
         "that your database does not support output variables at all.\n";
-    EXPECT_EQ(run.err, message + message);
+    ConsoleRun run = Script("o.db",
+                            "variable total number out\n"
+                            "variable total\n"
+                            "variable other varchar2(10) inout\n",
+                            0, message + message);
     EXPECT_THAT(run.out, HasSubstr("total    NUMBER   IN\n"));
 
     // SET ALERTS OFF silences the message; the refusal still counts as an error in a script.
-    run = console_.Run({Connection("o.db")},
-                       "set alerts off\nwhenever sqlerror exit 4\nvariable x number out\n"
-                       "select 1;\n");
-    EXPECT_EQ(run.exit_status, 4) << run.Transcript();
-    EXPECT_EQ(run.err, "Error: The variable x stays IN (SET ALERTS ON shows the library's reason).\n");
+    run = Script("o.db",
+                 "set alerts off\nwhenever sqlerror exit 4\nvariable x number out\n"
+                 "select 1;\n",
+                 4, "Error: The variable x stays IN (SET ALERTS ON shows the library's reason).\n");
     EXPECT_EQ(run.out.find("selected"), std::string::npos) << run.out;
 }
 
 TEST_F(ConsoleTest, SubstitutionVariables) {
-    ConsoleRun run = console_.Run({Connection("s.db")},
-                                  "define tab = pets\n"
-                                  "DEFINE greeting = 'good day'\n"
-                                  "create table &tab (name varchar(20));\n"
-                                  "insert into &tab. values ('&greeting');\n"
-                                  "define\n"
-                                  "select name from &&tab;\n"
-                                  "undefine tab\n"
-                                  "set define off\n"
-                                  "select 'AT&T' as x;\n"
-                                  "set define on\n"
-                                  "select count(*) from &tab;\n");
-    EXPECT_EQ(run.exit_status, 0) << run.Transcript();
+    // In a script nobody can answer for an undefined variable: the statement does not run.
+    ConsoleRun run =
+        Script("s.db",
+               "define tab = pets\n"
+               "DEFINE greeting = 'good day'\n"
+               "create table &tab (name varchar(20));\n"
+               "insert into &tab. values ('&greeting');\n"
+               "define\n"
+               "select name from &&tab;\n"
+               "undefine tab\n"
+               "set define off\n"
+               "select 'AT&T' as x;\n"
+               "set define on\n"
+               "select count(*) from &tab;\n",
+               0,
+               "Error: Substitution variable \"tab\" is not defined (DEFINE tab = value defines it; "
+               "SET DEFINE OFF turns substitution off).\n");
     EXPECT_THAT(run.out, HasSubstr("DEFINE tab = \"pets\"\nDEFINE greeting = \"good day\"\n"));
     EXPECT_THAT(run.out, HasSubstr("name\n--------\ngood day\n"));
     EXPECT_THAT(run.out, HasSubstr("x\n----\nAT&T\n"));
-    // In a script nobody can answer for an undefined variable: the statement does not run.
-    EXPECT_EQ(
-        run.err,
-        "Error: Substitution variable \"tab\" is not defined (DEFINE tab = value defines it; SET DEFINE OFF "
-        "turns substitution off).\n");
     EXPECT_EQ(run.out.find("count(*)"), std::string::npos) << run.out;
 }
 
 TEST_F(ConsoleTest, StatementsEndWhereTheUserMeansThem) {
     ConsoleRun run =
-        console_.Run({Connection("r.db")},
-                     "-- a comment line\n"
-                     "create table log (msg varchar(40));\n"
-                     "create table items (\n"
-                     "  id integer,   -- the key; this ; is a comment\n"
-                     "  label varchar(20)\n"
-                     ");\n"
-                     "create trigger items_log after insert on items\n"
-                     "begin\n"
-                     "  insert into log values ('added ' || new.label);\n"
-                     "end;\n"
-                     "/\n"
-                     "insert into items values (1, 'semi;colon'); insert into items values (2, 'it''s');\n"
-                     "select label\n"
-                     "  from items\n"
-                     " order by id\n"
-                     "/\n"
-                     "select count(*) as n from log;\n"
-                     "/\n"
-                     "select 'unfinished' as last_one\n");
-    EXPECT_EQ(run.exit_status, 0) << run.Transcript();
-    EXPECT_EQ(run.err, "");
+        Script("r.db",
+               "-- a comment line\n"
+               "create table log (msg varchar(40));\n"
+               "create table items (\n"
+               "  id integer,   -- the key; this ; is a comment\n"
+               "  label varchar(20)\n"
+               ");\n"
+               "create trigger items_log after insert on items\n"
+               "begin\n"
+               "  insert into log values ('added ' || new.label);\n"
+               "end;\n"
+               "/\n"
+               "insert into items values (1, 'semi;colon'); insert into items values (2, 'it''s');\n"
+               "select label\n"
+               "  from items\n"
+               " order by id\n"
+               "/\n"
+               "select count(*) as n from log;\n"
+               "/\n"
+               "select 'unfinished' as last_one\n");
     EXPECT_EQ(run.out, ConnectedLine("r.db") +
                            "\nStatement processed.\nStatement processed.\nStatement processed.\n"
                            "1 row affected.\n1 row affected.\n"
@@ -238,30 +239,30 @@ TEST_F(ConsoleTest, StatementsEndWhereTheUserMeansThem) {
 }
 
 TEST_F(ConsoleTest, TransactionsAndCommands) {
-    ConsoleRun run = console_.Run({Connection("x.db")},
-                                  "create table a (n integer);\n"
-                                  "commit\n"
-                                  "insert into a values (1);\n"
-                                  "rollback;\n"
-                                  "insert into a values (2);\n"
-                                  "COMMIT WORK\n"
-                                  "set autocommit on\n"
-                                  "show autocommit\n"
-                                  "insert into a values (3);\n"
-                                  "rollback\n"
-                                  "set autocommit off\n"
-                                  "insert into a values (4);\n"
-                                  "rollback\n"
-                                  "select n from a order by n;\n"
-                                  "show provider\n"
-                                  "show dbms\n"
-                                  "show catalog\n"
-                                  "show user\n"
-                                  "disconnect\n"
-                                  "select 1;\n"
-                                  "show provider\n"
-                                  "help\n");
-    EXPECT_EQ(run.exit_status, 0) << run.Transcript();
+    ConsoleRun run = Script("x.db",
+                            "create table a (n integer);\n"
+                            "commit\n"
+                            "insert into a values (1);\n"
+                            "rollback;\n"
+                            "insert into a values (2);\n"
+                            "COMMIT WORK\n"
+                            "set autocommit on\n"
+                            "show autocommit\n"
+                            "insert into a values (3);\n"
+                            "rollback\n"
+                            "set autocommit off\n"
+                            "insert into a values (4);\n"
+                            "rollback\n"
+                            "select n from a order by n;\n"
+                            "show provider\n"
+                            "show dbms\n"
+                            "show catalog\n"
+                            "show user\n"
+                            "disconnect\n"
+                            "select 1;\n"
+                            "show provider\n"
+                            "help\n",
+                            0, "Error: Not connected (CONNECT connects).\nError: Not connected.\n");
     EXPECT_THAT(run.out, HasSubstr("Commit complete.\n1 row affected.\nRollback complete.\n1 row affected.\n"
                                    "Commit complete.\nautocommit ON\n1 row affected.\nRollback complete.\n"
                                    "1 row affected.\nRollback complete.\n"
@@ -271,16 +272,10 @@ TEST_F(ConsoleTest, TransactionsAndCommands) {
     EXPECT_THAT(run.out, HasSubstr("CATALOG is \""));
     EXPECT_THAT(run.out, HasSubstr("USER is \"\"\nDisconnected.\n"));
     EXPECT_THAT(run.out, HasSubstr("WHENEVER SQLERROR EXIT")) << "HELP lists the commands";
-    EXPECT_EQ(run.err, "Error: Not connected (CONNECT connects).\nError: Not connected.\n");
 
     // The end of the input commits; CONNECT opens another database, committing the first.
-    run = console_.Run({Connection("x.db")},
-                       "insert into a values (5);\n"
-                       "connect " +
-                           Connection("y.db") +
-                           "\n"
-                           "create table b (n integer);\n");
-    EXPECT_EQ(run.exit_status, 0) << run.Transcript();
+    const std::string connect_y = "connect " + Connection("y.db") + "\n";
+    run = Script("x.db", "insert into a values (5);\n" + connect_y + "create table b (n integer);\n");
     EXPECT_TRUE(HasLine(run.out, ConnectedLine("y.db"))) << run.out;
     run = console_.Run({Connection("x.db"), "-c", "select count(*) as n from a", "-c",
                         "connect " + Connection("y.db"), "-c", "select count(*) as n from b"});
@@ -301,9 +296,8 @@ TEST_F(ConsoleTest, ConnectionForms) {
     run = console_.Run({"scott/tiger@no_such_dsn", "-c", "whenever sqlerror exit", "-c", "select 1"});
     EXPECT_EQ(run.exit_status, 1) << run.Transcript();
     EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err.rfind(
-                  "Error 0x80040006 (korADO): There was a problem connecting to a database through ODBC.", 0),
-              0u)
+    EXPECT_TRUE(run.err.starts_with(
+        "Error 0x80040006 (korADO): There was a problem connecting to a database through ODBC."))
         << run.err;
     EXPECT_THAT(run.err, HasSubstr("Data source name not found"));
     EXPECT_THAT(run.err, HasSubstr("Error: Not connected (CONNECT connects).\n"));
@@ -330,13 +324,12 @@ TEST_F(ConsoleTest, ConnectionForms) {
 TEST_F(ConsoleTest, HelpAndScriptFiles) {
     ConsoleRun run = console_.Run({"--help"});
     EXPECT_EQ(run.exit_status, 0);
-    EXPECT_EQ(run.out.rfind("Usage: korado [CONNECTION] [-c STATEMENT]... [-f FILE]...", 0), 0u) << run.out;
+    EXPECT_TRUE(run.out.starts_with("Usage: korado [CONNECTION] [-c STATEMENT]... [-f FILE]...")) << run.out;
 
     // Scripts run from files, -f after -c.
     const std::string script = console_.Dir().File("script.sql");
     std::ofstream(script) << "select 'from the file' as origin;\r\n";
-    run = console_.Run({Connection("f.db"), "-f", script, "-c", "select 'from -c' as origin"});
-    EXPECT_EQ(run.exit_status, 0) << run.Transcript();
+    run = Script("f.db", "", 0, "", {"-f", script, "-c", "select 'from -c' as origin"});
     EXPECT_LT(run.out.find("from -c"), run.out.find("from the file")) << run.out;
     run = console_.Run({Connection("f.db"), "-f", console_.Dir().File("missing.sql")});
     EXPECT_THAT(run.err, HasSubstr("Error: Cannot open the script"));

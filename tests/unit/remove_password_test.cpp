@@ -11,7 +11,7 @@
 namespace korado {
 namespace {
 
-TEST(RemovePassword, TakesBracedAndQuotedValuesWhole) {
+TEST(RemovePassword, BracedAndQuotedValuesGoWhole) {
     struct Case {
         std::string in, out;
     };
@@ -52,9 +52,8 @@ TEST(RemovePassword, TakesBracedAndQuotedValuesWhole) {
         {"", ""},
     };
     for (const Case& c : cases) EXPECT_EQ(clsADO::m_RemovePassword(c.in), c.out) << c.in;
-}
 
-TEST(RemovePassword, TheErrorLogMasksBracedAndQuotedValuesWhole) {
+    // The error log masks such values whole too.
     EXPECT_EQ(companions::MaskPasswords("open PWD={ab;cd}}ef};UID=u failed"), "open PWD=***;UID=u failed");
     EXPECT_EQ(companions::MaskPasswords("Password='it''s;me';x"), "Password=***;x");
     EXPECT_EQ(companions::MaskPasswords("pwd=\"a;b"), "pwd=***");
