@@ -37,6 +37,26 @@ class Cleanup {
     std::vector<std::string> statements_;
 };
 
+// A table of this process for one test, created with `columns` and dropped when the test ends.
+struct Scratch {
+    Scratch(Session& session, const std::string& base, const std::string& columns)
+        : name(Unique(base)), cleanup(session, {"DROP TABLE " + name}) {
+        RunSql(session, "CREATE TABLE " + name + " " + columns);
+    }
+    std::string name;
+    Cleanup cleanup;
+};
+
+std::unique_ptr<Statement> Executed(Session& session, const std::string& sql) {
+    std::unique_ptr<Statement> st = session.Prepare(sql, {});
+    st->Execute({});
+    return st;
+}
+
+dataaccess::odbc::OdbcCursor& OdbcResult(Statement& st) {
+    return dynamic_cast<dataaccess::odbc::OdbcCursor&>(*st.Result());
+}
+
 // A row-returning statement over n generated rows (g = 1..n, and text that depends on g).
 std::string Series(const OdbcTarget& t, int n, const std::string& text_expression) {
     std::string count = std::to_string(n);
@@ -76,18 +96,26 @@ void ReadInOrder(Cursor& cursor, int& n, int stop = 1 << 30, const std::function
     }
 }
 
+// PostgreSQL's failure at row 25000 of a division by (25000 - g), after every row before the last block.
+void ExpectDivisionByZero(const Diagnostic& d, int rows_read) {
+    EXPECT_GE(rows_read, 20000);
+    EXPECT_LT(rows_read, 25000);
+    EXPECT_EQ(d.sql_state, "22012");
+    EXPECT_NE(d.description.find("division by zero"), std::string::npos) << d.description;
+}
+
 // ---- values --------------------------------------------------------------------------------------------
 
 TEST_P(OdbcTest, TypedValuesRoundTrip) {
     const OdbcTarget& t = target();
-    std::string table = Unique("korado_types");
     std::string dbl = t.name == "pg" ? "double precision" : "double";
     std::string bin = t.name == "pg" ? "bytea" : t.name == "maria" ? "varbinary(64)" : "blob";
-    Cleanup cleanup(session(), {"DROP TABLE " + table});
-    RunSql(session(), "CREATE TABLE " + table + " (id integer PRIMARY KEY, i integer, b bigint, d " + dbl +
-                          ", n numeric(12,3), s varchar(40), dt date, ts " + t.timestamp_type + ", f " +
-                          t.bool_type + ", bin " + bin + ", txt " + t.text_type + ")" +
-                          t.unicode_table_options);
+    Scratch scratch(session(), "korado_types",
+                    "(id integer PRIMARY KEY, i integer, b bigint, d " + dbl +
+                        ", n numeric(12,3), s varchar(40), dt date, ts " + t.timestamp_type + ", f " +
+                        t.bool_type + ", bin " + bin + ", txt " + t.text_type + ")" +
+                        t.unicode_table_options);
+    const std::string& table = scratch.name;
 
     const Date day = DateSerial(2024, 5, 17);
     const Date stamp = DateFromParts({2024, 5, 17, 13, 45, 30, 0.25});
@@ -179,10 +207,8 @@ TEST_P(OdbcTest, TypedValuesRoundTrip) {
 
 TEST_P(OdbcTest, LongTextAndBinaryValues) {
     const OdbcTarget& t = target();
-    std::string table = Unique("korado_long");
-    Cleanup cleanup(session(), {"DROP TABLE " + table});
-    RunSql(session(), "CREATE TABLE " + table + " (id integer, x " + t.text_type + ", b " + t.blob_type +
-                          ")" + t.unicode_table_options);
+    Scratch table(session(), "korado_long",
+                  "(id integer, x " + t.text_type + ", b " + t.blob_type + ")" + t.unicode_table_options);
     // Long enough for many chunks, with 4-byte characters at varying offsets so that some straddle a chunk
     // boundary.
     std::string text;
@@ -191,10 +217,10 @@ TEST_P(OdbcTest, LongTextAndBinaryValues) {
     Bytes blob(1 << 20);
     std::mt19937 random(12345);
     for (auto& b : blob) b = static_cast<std::uint8_t>(random());
-    RunSql(session(), "INSERT INTO " + table + " VALUES (1, ?, ?)",
+    RunSql(session(), "INSERT INTO " + table.name + " VALUES (1, ?, ?)",
            {In(ado::adLongVarWChar, text), In(ado::adLongVarBinary, blob)});
 
-    Outcome out = RunSql(session(), "SELECT id, x, b FROM " + table);
+    Outcome out = RunSql(session(), "SELECT id, x, b FROM " + table.name);
     ASSERT_EQ(out.rows.size(), 1u);
     EXPECT_EQ(out.rows[0][1].get_if<std::string>() ? out.rows[0][1].get_if<std::string>()->size() : 0,
               text.size());
@@ -216,40 +242,37 @@ TEST_P(OdbcTest, LongTextAndBinaryValues) {
 // inside them on the same connection.
 TEST_P(OdbcTest, ALongReadComesInOrderBesideOtherStatementsAndMayBeLeftHalfway) {
     const OdbcTarget& t = target();
-    std::string table = Unique("korado_beside");
-    Cleanup cleanup(session(), {"DROP TABLE " + table});
-    RunSql(session(), "CREATE TABLE " + table + " (id integer)");
+    Scratch table(session(), "korado_beside", "(id integer)");
     std::unique_ptr<Statement> st = session().Prepare(Series(t, 6000, Concat(t, "'row '", "g")), {});
     for (int round = 0; round < 4; ++round) {
         st->Execute({});
-        auto* cursor = dynamic_cast<dataaccess::odbc::OdbcCursor*>(st->Result());
-        ASSERT_NE(cursor, nullptr);
+        dataaccess::odbc::OdbcCursor& cursor = OdbcResult(*st);
         const bool whole = round == 3;
         const int stop = whole ? 6000 : 1234 + round * 500;
         Variant text;
         int n = 0;
-        ReadInOrder(*cursor, n, stop, [&](int row) {
-            cursor->Read(1, text);
-            cursor->Read(1, text);  // twice, as a Fields collection may
+        ReadInOrder(cursor, n, stop, [&](int row) {
+            cursor.Read(1, text);
+            cursor.Read(1, text);  // twice, as a Fields collection may
             EXPECT_EQ(Text(text), "row " + std::to_string(row));
             // A server's rows are fetched ahead once a read has gone past two blocks.
             if (row == 1200) {
-                EXPECT_EQ(cursor->ReadsAhead(), t.name != "sqlite");
+                EXPECT_EQ(cursor.ReadsAhead(), t.name != "sqlite");
             }
             if (whole && row % 700 == 0) {
-                RunSql(session(), "INSERT INTO " + table + " VALUES (?)", {In(ado::adInteger, row)});
-                EXPECT_EQ(Number(session(), "SELECT COUNT(*) FROM " + table), row / 700);
+                RunSql(session(), "INSERT INTO " + table.name + " VALUES (?)", {In(ado::adInteger, row)});
+                EXPECT_EQ(Number(session(), "SELECT COUNT(*) FROM " + table.name), row / 700);
             }
         });
         ASSERT_EQ(n, stop);
         if (!whole) continue;
-        EXPECT_FALSE(cursor->Next());
+        EXPECT_FALSE(cursor.Next());
         // Drivers that can reread a truncated value inside a block (SQL_GD_BLOCK) fetch hundreds of rows at
         // a time; the SQLite3 driver cannot, and reads its text a row at a time.
         if (t.name == "sqlite") {
-            EXPECT_EQ(cursor->BlockRows(), 1u);
+            EXPECT_EQ(cursor.BlockRows(), 1u);
         } else {
-            EXPECT_GE(cursor->BlockRows(), 100u);
+            EXPECT_GE(cursor.BlockRows(), 100u);
         }
         EXPECT_FALSE(st->NextResult());
     }
@@ -293,26 +316,28 @@ TEST_P(OdbcTest, ValuesLongerThanTheirDescribedSizeAreReadWhole) {
     for (std::size_t i = 0; i < rows.size(); ++i) ASSERT_EQ(Text(rows[i][1]), expected[i]) << "row " << i;
 }
 
+// psqlODBC's rows 1..`rows`: g, a text, a varchar past the size the driver describes (255) in rows 15000 and
+// 27321, and 1000000 / `divisor`.
+std::string PgRows(int rows, const char* divisor) {
+    return "SELECT g, ('row ' || g)::varchar(20) AS t, CASE WHEN g IN (15000, 27321) THEN "
+           "repeat('\xC3\xA9', 300) ELSE 'x' END::varchar AS l, 1000000 / (" +
+           std::string(divisor) + ") AS q FROM generate_series(1, " + std::to_string(rows) + ") g";
+}
+
 TEST_P(OdbcTest, ALongReadThatFailsPartwayDeliversEveryRowBeforeTheFailure) {
     // psqlODBC reads through a server cursor ten thousand rows at a time, so the server's error reaches
     // the client in a later block, after blocks fetched ahead; MariaDB and SQLite fail before any row.
     if (target().name != "pg") GTEST_SKIP() << "only PostgreSQL streams a result from a server cursor";
-    std::unique_ptr<Statement> st =
-        session().Prepare("SELECT g, 1000000 / (25000 - g) AS q FROM generate_series(1, 30000) g", {});
-    st->Execute({});
-    Cursor& cursor = *st->Result();
+    std::unique_ptr<Statement> st = Executed(session(), PgRows(30000, "25000 - g"));
     Variant q;
     int rows = 0;
     const Diagnostic d = FirstRecord([&] {
-        ReadInOrder(cursor, rows, 1 << 30, [&](int n) {
-            cursor.Read(1, q);
+        ReadInOrder(*st->Result(), rows, 1 << 30, [&](int n) {
+            st->Result()->Read(3, q);
             EXPECT_EQ(CLng(q), 1000000 / (25000 - n));
         });
     });
-    EXPECT_GE(rows, 20000);
-    EXPECT_LT(rows, 25000);
-    EXPECT_EQ(d.sql_state, "22012");
-    EXPECT_NE(d.description.find("division by zero"), std::string::npos) << d.description;
+    ExpectDivisionByZero(d, rows);
     st.reset();
     EXPECT_EQ(Number(session(), "SELECT 7"), 7);  // the session goes on
 }
@@ -323,100 +348,74 @@ TEST_P(OdbcTest, ALongPostgreSQLReadInsideATransactionTakesTheRowsAfterTheDriver
     // with values the driver truncated read again from the handle they came from, and failures with the
     // server's text.
     if (target().name != "pg") GTEST_SKIP() << "only psqlODBC reads through a server cursor of its own";
-    std::string table = Unique("korado_relay");
-    Cleanup cleanup(session(), {"DROP TABLE " + table});
-    RunSql(session(), "CREATE TABLE " + table + " (id integer)");
+    Scratch table(session(), "korado_relay", "(id integer)");
     session().BeginTransaction();
-    RunSql(session(), "INSERT INTO " + table + " VALUES (1)");
-    // A length-less varchar is described as 255 characters: rows 15000 and 27321 hold longer values.
-    auto long_row = [](int g) { return g == 15000 || g == 27321; };
-    auto select = [](int rows, const char* divisor) {
-        return "SELECT g, ('row ' || g)::varchar(20) AS t, CASE WHEN g IN (15000, 27321) THEN "
-               "repeat('\xC3\xA9', 300) ELSE 'x' "
-               "END::varchar AS l, 1000000 / (" +
-               std::string(divisor) + ") AS q FROM generate_series(1, " + std::to_string(rows) + ") g";
-    };
+    RunSql(session(), "INSERT INTO " + table.name + " VALUES (1)");
     for (int rows : {34567, 20000}) {
-        std::unique_ptr<Statement> st = session().Prepare(select(rows, "1"), {});
-        st->Execute({});
-        auto* cursor = dynamic_cast<dataaccess::odbc::OdbcCursor*>(st->Result());
-        ASSERT_NE(cursor, nullptr);
+        std::unique_ptr<Statement> st = Executed(session(), PgRows(rows, "1"));
+        dataaccess::odbc::OdbcCursor& cursor = OdbcResult(*st);
         Variant text, l;
         int n = 0;
-        ReadInOrder(*cursor, n, 1 << 30, [&](int row) {
-            cursor->Read(1, text);
-            cursor->Read(2, l);
+        ReadInOrder(cursor, n, 1 << 30, [&](int row) {
+            cursor.Read(1, text);
+            cursor.Read(2, l);
             EXPECT_EQ(Text(text), "row " + std::to_string(row));
-            EXPECT_EQ(Len(Text(l)), long_row(row) ? 300u : 1u) << "row " << row;
+            EXPECT_EQ(Len(Text(l)), row == 15000 || row == 27321 ? 300u : 1u) << "row " << row;
             if (row == 12000) {
-                EXPECT_TRUE(cursor->FetchesByName());
+                EXPECT_TRUE(cursor.FetchesByName());
             }
             if (row % 7000 == 0) {
-                RunSql(session(), "INSERT INTO " + table + " VALUES (?)", {In(ado::adInteger, row)});
-                EXPECT_EQ(Number(session(), "SELECT COUNT(*) FROM " + table), 2);
-                RunSql(session(), "DELETE FROM " + table + " WHERE id > 1");
+                RunSql(session(), "INSERT INTO " + table.name + " VALUES (?)", {In(ado::adInteger, row)});
+                EXPECT_EQ(Number(session(), "SELECT COUNT(*) FROM " + table.name), 2);
+                RunSql(session(), "DELETE FROM " + table.name + " WHERE id > 1");
             }
         });
         EXPECT_EQ(n, rows);
     }
     // The transaction committed in the middle of the read: psqlODBC's cursor is held over the commit, and
     // the read goes on to the end.
-    {
-        std::unique_ptr<Statement> st = session().Prepare(select(26000, "1"), {});
-        st->Execute({});
-        int n = 0;
-        ReadInOrder(*st->Result(), n, 30000, [&](int row) {
-            if (row == 13000) session().Commit();
-        });
-        EXPECT_EQ(n, 26000);
-        session().BeginTransaction();
-        RunSql(session(), "INSERT INTO " + table + " VALUES (2)");
-    }
+    std::unique_ptr<Statement> st = Executed(session(), PgRows(26000, "1"));
+    int n = 0;
+    ReadInOrder(*st->Result(), n, 30000, [&](int row) {
+        if (row == 13000) session().Commit();
+    });
+    EXPECT_EQ(n, 26000);
+    session().BeginTransaction();
+    RunSql(session(), "INSERT INTO " + table.name + " VALUES (2)");
     // Left halfway through the FETCHes by name, then the statement again.
-    {
-        std::unique_ptr<Statement> st = session().Prepare(select(30000, "1"), {});
-        st->Execute({});
-        int n = 0;
-        ReadInOrder(*st->Result(), n, 15500);
-        ASSERT_EQ(n, 15500);
-        st->Execute({});
-        EXPECT_EQ(ReadAll(*st->Result()).size(), 30000u);
-    }
+    st = Executed(session(), PgRows(30000, "1"));
+    n = 0;
+    ReadInOrder(*st->Result(), n, 15500);
+    ASSERT_EQ(n, 15500);
+    st->Execute({});
+    EXPECT_EQ(ReadAll(*st->Result()).size(), 30000u);
     // A failure inside a FETCH by name: the server's text and every row before it; the transaction and its
     // earlier work stay, and the session's statements work while the failed FETCH waits for the reader.
-    {
-        std::unique_ptr<Statement> st = session().Prepare(select(30000, "25000 - g"), {});
-        st->Execute({});
-        int n = 0;
-        const Diagnostic d = FirstRecord([&] {
-            ReadInOrder(*st->Result(), n, 1 << 30, [&](int row) {
-                if (row != 19500) return;
-                // The FETCH of the rows after 20000 has failed by now, ahead of the reader.
-                std::this_thread::sleep_for(std::chrono::milliseconds(300));
-                RunSql(session(), "INSERT INTO " + table + " VALUES (5)");
-            });
+    st = Executed(session(), PgRows(30000, "25000 - g"));
+    n = 0;
+    const Diagnostic d = FirstRecord([&] {
+        ReadInOrder(*st->Result(), n, 1 << 30, [&](int row) {
+            if (row != 19500) return;
+            // The FETCH of the rows after 20000 has failed by now, ahead of the reader.
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            RunSql(session(), "INSERT INTO " + table.name + " VALUES (5)");
         });
-        EXPECT_GE(n, 20000);
-        EXPECT_LT(n, 25000);
-        EXPECT_EQ(d.sql_state, "22012");
-        EXPECT_NE(d.description.find("division by zero"), std::string::npos) << d.description;
-    }
-    EXPECT_EQ(Number(session(), "SELECT COUNT(*) FROM " + table), 3);
-    RunSql(session(), "INSERT INTO " + table + " VALUES (3)");
+    });
+    ExpectDivisionByZero(d, n);
+    EXPECT_EQ(Number(session(), "SELECT COUNT(*) FROM " + table.name), 3);
+    RunSql(session(), "INSERT INTO " + table.name + " VALUES (3)");
     session().Commit();
-    EXPECT_EQ(Number(session(), "SELECT SUM(id) FROM " + table), 11);
+    EXPECT_EQ(Number(session(), "SELECT SUM(id) FROM " + table.name), 11);
 }
 
 // ---- results and parameters ----------------------------------------------------------------------------
 
 TEST_P(OdbcTest, SeveralResultsInOrder) {
     const OdbcTarget& t = target();
-    std::string table = Unique("korado_results");
+    Scratch table(session(), "korado_results", "(id integer)");
     std::string proc = Unique("korado_two_results");
-    Cleanup cleanup(session(), {"DROP TABLE " + table, t.name == "maria" ? "DROP PROCEDURE " + proc : ""});
-    RunSql(session(), "CREATE TABLE " + table + " (id integer)");
-    RunSql(session(), "INSERT INTO " + table + " VALUES (1)");
-    RunSql(session(), "INSERT INTO " + table + " VALUES (2)");
+    Cleanup cleanup(session(), {t.name == "maria" ? "DROP PROCEDURE " + proc : ""});
+    RunSql(session(), "INSERT INTO " + table.name + " VALUES (1), (2)");
     if (t.batches || t.name == "maria") {
         // Connector/ODBC sends one statement per command unless the DSN turns on multi-statements; a
         // procedure's results come back in order all the same, followed by the CALL's own status.
@@ -424,11 +423,10 @@ TEST_P(OdbcTest, SeveralResultsInOrder) {
             RunSql(session(),
                    "CREATE PROCEDURE " + proc + "() BEGIN SELECT 1 AS a; SELECT 'x' AS b, 2 AS c; END");
         }
-        std::unique_ptr<Statement> st = session().Prepare(
-            t.batches ? "SELECT 1 AS a; UPDATE " + table + " SET id = id + 10; SELECT 'x' AS b, 2 AS c"
-                      : "{call " + proc + "()}",
-            {});
-        st->Execute({});
+        std::unique_ptr<Statement> st =
+            Executed(session(), t.batches ? "SELECT 1 AS a; UPDATE " + table.name +
+                                                " SET id = id + 10; SELECT 'x' AS b, 2 AS c"
+                                          : "{call " + proc + "()}");
         // Each result: a row-returning one as its first column and first value, an action as its count.
         std::vector<std::string> results;
         do {
@@ -449,12 +447,15 @@ TEST_P(OdbcTest, SeveralResultsInOrder) {
     }
 }
 
-// Executes `st` with `params`, steps past every result, and fetches the output values into `params`.
-void RunAndFetch(Statement& st, std::vector<ParamBinding>& params) {
+// Executes `st` with `params`, reads the rows of its first result when it has one, steps past every other
+// result, and fetches the output values into `params`.
+Rows RunAndFetch(Statement& st, std::vector<ParamBinding>& params) {
     st.Execute(params);
+    Rows rows = st.Result() ? ReadAll(*st.Result()) : Rows{};
     while (st.NextResult()) {
     }
     st.FetchOutputParameters(params);
+    return rows;
 }
 
 TEST_P(OdbcTest, InputOutputParametersThroughAProcedure) {
@@ -467,18 +468,12 @@ TEST_P(OdbcTest, InputOutputParametersThroughAProcedure) {
                         ? std::vector<std::string>{"DROP FUNCTION IF EXISTS " + proc + "(integer, integer)",
                                                    "DROP FUNCTION IF EXISTS " + twice + "(integer)"}
                         : std::vector<std::string>{"DROP PROCEDURE IF EXISTS " + proc});
-    std::vector<ParamBinding> params = {In(ado::adInteger, 2), InOut(ado::adInteger, 40),
-                                        Out(ado::adVarWChar, 50)};
     if (t.name == "pg") {
         RunSql(session(), "CREATE FUNCTION " + proc +
                               "(a integer, INOUT b integer, OUT c varchar) AS $$ BEGIN b := a + b; "
                               "c := 'sum ' || b || ' \xC3\xA9\xF0\x9F\x98\x80'; END $$ LANGUAGE plpgsql");
         RunSql(session(),
                "CREATE FUNCTION " + twice + "(x integer) RETURNS integer AS 'SELECT x * 2' LANGUAGE sql");
-        RunAndFetch(*session().Prepare("{call " + proc + "(?, ?, ?)}", {}), params);
-        EXPECT_EQ(params[1].value, Variant(42));
-        EXPECT_EQ(params[2].value, Variant("sum 42 \xC3\xA9\xF0\x9F\x98\x80"));
-
         ParamBinding ret = Out(ado::adInteger);
         ret.direction = ado::adParamReturnValue;
         std::vector<ParamBinding> with_return = {In(ado::adInteger, 21),
@@ -490,41 +485,39 @@ TEST_P(OdbcTest, InputOutputParametersThroughAProcedure) {
                "CREATE PROCEDURE " + proc +
                    "(IN a INT, INOUT b INT, OUT c VARCHAR(50)) BEGIN SET b = a + b; "
                    "SET c = CONCAT('sum ', b, ' \xC3\xA9\xF0\x9F\x98\x80'); SELECT 'inside' AS note; END");
-        std::unique_ptr<Statement> st = session().Prepare("{call " + proc + "(?, ?, ?)}", {});
-        st->Execute(params);
-        ASSERT_NE(st->Result(), nullptr);
-        Rows rows = ReadAll(*st->Result());
-        ASSERT_EQ(rows.size(), 1u);
-        EXPECT_EQ(Text(rows[0][0]), "inside");
-        while (st->NextResult()) {
-        }
-        st->FetchOutputParameters(params);
-        EXPECT_EQ(CLng(params[1].value), 42);
-        EXPECT_EQ(params[2].value, Variant("sum 42 \xC3\xA9\xF0\x9F\x98\x80"));
     }
-    // A bare procedure name as a stored-procedure command: one marker per parameter.
+    // The call escape, and a bare procedure name as a stored-procedure command: one marker per parameter.
+    // MariaDB's procedure returns a row before the output values.
     ExecuteOptions proc_options;
     proc_options.command_type = ado::adCmdStoredProc;
-    std::vector<ParamBinding> again = {In(ado::adInteger, 5), InOut(ado::adInteger, 6),
-                                       Out(ado::adVarWChar, 50)};
-    RunAndFetch(*session().Prepare(proc, proc_options), again);
-    EXPECT_EQ(CLng(again[1].value), 11);
-    EXPECT_EQ(again[2].value, Variant("sum 11 \xC3\xA9\xF0\x9F\x98\x80"));
+    for (bool bare : {false, true}) {
+        SCOPED_TRACE(bare ? "stored procedure" : "call");
+        std::vector<ParamBinding> params = {In(ado::adInteger, bare ? 5 : 2),
+                                            InOut(ado::adInteger, bare ? 6 : 40), Out(ado::adVarWChar, 50)};
+        Rows rows = RunAndFetch(*session().Prepare(bare ? proc : "{call " + proc + "(?, ?, ?)}",
+                                                   bare ? proc_options : ExecuteOptions{}),
+                                params);
+        if (t.name != "pg") {
+            ASSERT_EQ(rows.size(), 1u);
+            EXPECT_EQ(Text(rows[0][0]), "inside");
+        }
+        const std::int32_t sum = bare ? 11 : 42;
+        EXPECT_EQ(CLng(params[1].value), sum);
+        EXPECT_EQ(params[2].value, Variant("sum " + std::to_string(sum) + " \xC3\xA9\xF0\x9F\x98\x80"));
+    }
 }
 
 // An open forward-only result must not hold back the autocommit of other statements on the session:
 // psqlODBC streams large results through a cursor inside a transaction of its own.
 TEST_P(OdbcTest, OpenResultDoesNotHoldBackOtherStatementsCommits) {
     const OdbcTarget& t = target();
-    std::string table = Unique("korado_autocommit");
-    Cleanup cleanup(session(), {"DROP TABLE " + table});
-    RunSql(session(), "CREATE TABLE " + table + " (id integer)");
-    std::unique_ptr<Statement> reading = session().Prepare(Series(t, 50000, Concat(t, "'r'", "g")), {});
-    reading->Execute({});
+    Scratch table(session(), "korado_autocommit", "(id integer)");
+    std::unique_ptr<Statement> reading = Executed(session(), Series(t, 50000, Concat(t, "'r'", "g")));
     ASSERT_TRUE(reading->Result()->Next());
-    RunSql(session(), "INSERT INTO " + table + " VALUES (1)");
+    RunSql(session(), "INSERT INTO " + table.name + " VALUES (1)");
     std::unique_ptr<Session> other = OpenSession(t);
-    EXPECT_EQ(Number(*other, "SELECT count(*) FROM " + table), 1) << "the insert waits for the open result";
+    EXPECT_EQ(Number(*other, "SELECT count(*) FROM " + table.name), 1)
+        << "the insert waits for the open result";
     int rows = 1;
     while (reading->Result()->Next()) ++rows;
     EXPECT_EQ(rows, 50000);
@@ -533,24 +526,22 @@ TEST_P(OdbcTest, OpenResultDoesNotHoldBackOtherStatementsCommits) {
 // ---- transactions, failures, time-outs -----------------------------------------------------------------
 
 TEST_P(OdbcTest, FailedStatementInsideATransactionLeavesTheSessionUsable) {
-    std::string table = Unique("korado_txn");
-    Cleanup cleanup(session(), {"DROP TABLE " + table});
-    RunSql(session(), "CREATE TABLE " + table + " (id integer PRIMARY KEY)");
-
+    Scratch table(session(), "korado_txn", "(id integer PRIMARY KEY)");
+    const std::string insert = "INSERT INTO " + table.name + " VALUES ";
     session().BeginTransaction();
-    RunSql(session(), "INSERT INTO " + table + " VALUES (1)");
+    RunSql(session(), insert + "(1)");
     // PostgreSQL would refuse everything after this until the transaction ends; statement-level rollback
     // keeps the insert above and lets the next statement run.
-    Diagnostic duplicate = FirstRecord([&] { RunSql(session(), "INSERT INTO " + table + " VALUES (1)"); });
+    Diagnostic duplicate = FirstRecord([&] { RunSql(session(), insert + "(1)"); });
     if (target().name != "sqlite") {
         EXPECT_EQ(duplicate.number, Hr(0x80040E2F)) << duplicate.sql_state;
     }
-    RunSql(session(), "INSERT INTO " + table + " VALUES (2)");
+    RunSql(session(), insert + "(2)");
     session().Commit();
     session().BeginTransaction();
-    RunSql(session(), "INSERT INTO " + table + " VALUES (4)");
+    RunSql(session(), insert + "(4)");
     session().Rollback();
-    EXPECT_EQ(Number(session(), "SELECT SUM(id) FROM " + table), 3);
+    EXPECT_EQ(Number(session(), "SELECT SUM(id) FROM " + table.name), 3);
 
     session().BeginTransaction();
     EXPECT_EQ(FirstRecord([&] { session().BeginTransaction(); }).number, Hr(0x8004D013));
@@ -618,68 +609,64 @@ std::size_t Index(const Cursor& cursor, std::string_view name) {
 
 TEST_P(OdbcTest, SchemaRowsetsListTablesViewsColumnsAndSchemas) {
     const OdbcTarget& t = target();
-    std::string table = Unique("korado_schema");
     std::string view = Unique("korado_schema_v");
-    Cleanup cleanup(session(), {"DROP VIEW " + view, "DROP TABLE " + table});
-    RunSql(session(), "CREATE TABLE " + table +
-                          " (id integer PRIMARY KEY, name varchar(30) NOT NULL DEFAULT 'x', note " +
-                          t.text_type + ")");
-    RunSql(session(), "CREATE VIEW " + view + " AS SELECT id FROM " + table);
+    Scratch table(
+        session(), "korado_schema",
+        "(id integer PRIMARY KEY, name varchar(30) NOT NULL DEFAULT 'x', note " + t.text_type + ")");
+    Cleanup drop_view(session(), {"DROP VIEW " + view});
+    RunSql(session(), "CREATE VIEW " + view + " AS SELECT id FROM " + table.name);
     std::string schema = t.name == "pg" ? "public" : t.name == "maria" ? "korado" : "";
+    const Variant in_schema = schema.empty() ? Variant() : Variant(schema);
+    auto rowset = [&](std::int32_t kind, const std::vector<Variant>& restrictions) {
+        return session().Schema(kind, restrictions);
+    };
 
-    std::vector<Variant> restrictions = {Variant(), Variant(), Variant(table), Variant()};
-    std::unique_ptr<Cursor> tables = session().Schema(ado::adSchemaTables, restrictions);
+    std::unique_ptr<Cursor> tables =
+        rowset(ado::adSchemaTables, {Variant(), Variant(), Variant(table.name), Variant()});
     Rows rows = ReadAll(*tables);
     ASSERT_EQ(rows.size(), 1u);
-    EXPECT_EQ(Text(rows[0][Index(*tables, "TABLE_NAME")]), table);
+    EXPECT_EQ(Text(rows[0][Index(*tables, "TABLE_NAME")]), table.name);
     EXPECT_EQ(Text(rows[0][Index(*tables, "TABLE_TYPE")]), "TABLE");
     if (!schema.empty()) {
         EXPECT_EQ(Text(rows[0][Index(*tables, "TABLE_SCHEMA")]), schema);
     }
 
     // A schema restriction as the dictionary passes it, and the view by type.
-    restrictions = {Variant(), schema.empty() ? Variant() : Variant(schema), Variant(), Variant("VIEW")};
-    tables = session().Schema(ado::adSchemaTables, restrictions);
-    rows = ReadAll(*tables);
+    rows = ReadAll(*rowset(ado::adSchemaTables, {Variant(), in_schema, Variant(), Variant("VIEW")}));
     bool found_view = false;
     for (const auto& row : rows) {
         EXPECT_EQ(Text(row[3]), "VIEW");
-        if (Text(row[2]) == view) found_view = true;
-        if (Text(row[2]) == table) {
-            ADD_FAILURE() << "the table listed as a view";
-        }
+        EXPECT_NE(Text(row[2]), table.name) << "the table listed as a view";
+        found_view |= Text(row[2]) == view;
     }
     EXPECT_TRUE(found_view);
 
-    restrictions = {Variant(), schema.empty() ? Variant() : Variant(schema), Variant(table), Variant()};
-    std::unique_ptr<Cursor> columns = session().Schema(ado::adSchemaColumns, restrictions);
+    std::unique_ptr<Cursor> columns =
+        rowset(ado::adSchemaColumns, {Variant(), in_schema, Variant(table.name), Variant()});
     rows = ReadAll(*columns);
     ASSERT_EQ(rows.size(), 3u);
-    std::size_t name = Index(*columns, "COLUMN_NAME"), ordinal = Index(*columns, "ORDINAL_POSITION"),
-                type = Index(*columns, "DATA_TYPE"), nullable = Index(*columns, "IS_NULLABLE"),
-                has_default = Index(*columns, "COLUMN_HASDEFAULT"),
-                length = Index(*columns, "CHARACTER_MAXIMUM_LENGTH"),
-                table_schema = Index(*columns, "TABLE_SCHEMA");
-    EXPECT_EQ(Text(rows[0][name]), "id");
-    EXPECT_EQ(CLng(rows[0][ordinal]), 1);
-    EXPECT_EQ(CLng(rows[0][type]), ado::adInteger);
-    EXPECT_EQ(Text(rows[1][name]), "name");
-    EXPECT_EQ(CLng(rows[1][ordinal]), 2);
-    EXPECT_TRUE(CLng(rows[1][type]) == ado::adVarWChar || CLng(rows[1][type]) == ado::adVarChar);
-    EXPECT_EQ(CLng(rows[1][length]), 30);
-    EXPECT_FALSE(CBool(rows[1][nullable]));
-    EXPECT_TRUE(CBool(rows[1][has_default]));
-    EXPECT_TRUE(CBool(rows[2][nullable]));
-    if (!schema.empty()) {
-        EXPECT_EQ(Text(rows[0][table_schema]), schema);
+    const std::tuple<std::size_t, const char*, Variant> cells[] = {
+        {0, "COLUMN_NAME", "id"},       {0, "ORDINAL_POSITION", 1}, {0, "DATA_TYPE", ado::adInteger},
+        {1, "COLUMN_NAME", "name"},     {1, "ORDINAL_POSITION", 2}, {1, "CHARACTER_MAXIMUM_LENGTH", 30},
+        {1, "IS_NULLABLE", false},      {2, "IS_NULLABLE", true},   {1, "COLUMN_HASDEFAULT", true},
+        {0, "TABLE_SCHEMA", in_schema},
+    };
+    for (const auto& [row, column, want] : cells) {
+        if (want.IsEmpty()) continue;
+        const Variant& got = rows[row][Index(*columns, column)];
+        EXPECT_EQ(want.Type() == VarType::Boolean  ? Variant(CBool(got))
+                  : want.Type() == VarType::String ? Variant(Text(got))
+                                                   : Variant(CLng(got)),
+                  want)
+            << "row " << row << " " << column;
     }
+    const std::int32_t name_type = CLng(rows[1][Index(*columns, "DATA_TYPE")]);
+    EXPECT_TRUE(name_type == ado::adVarWChar || name_type == ado::adVarChar) << name_type;
 
-    std::unique_ptr<Cursor> schemata = session().Schema(ado::adSchemaSchemata, {});
-    rows = ReadAll(*schemata);
+    rows = ReadAll(*session().Schema(ado::adSchemaSchemata, {}));
     if (!schema.empty()) {
         bool listed = false;
-        for (const auto& row : rows)
-            if (Text(row[1]) == schema) listed = true;
+        for (const auto& row : rows) listed |= Text(row[1]) == schema;
         EXPECT_TRUE(listed) << schema << " not among " << rows.size() << " schemata";
     }
     EXPECT_THROW(session().Schema(12345, {}), Error);
@@ -706,9 +693,7 @@ TEST_P(OdbcTest, KilledSessionFailsWithTheDriversTextAndReportsBroken) {
     const OdbcTarget& t = target();
     if (!t.server) GTEST_SKIP() << "a file has no session to kill";
     std::string id = std::to_string(
-        CLngLng(RunSql(session(), t.name == "pg" ? "SELECT pg_backend_pid()" : "SELECT CONNECTION_ID()")
-                    .rows.at(0)
-                    .at(0)));
+        Number(session(), t.name == "pg" ? "SELECT pg_backend_pid()" : "SELECT CONNECTION_ID()"));
     RunSql(*OpenSession(t), t.name == "pg" ? "SELECT pg_terminate_backend(" + id + ")" : "KILL " + id);
     // An idle session notices before its next statement.
     std::this_thread::sleep_for(std::chrono::milliseconds(1200));
