@@ -67,7 +67,7 @@ class SqliteRecordset : public ::testing::Test {
     }
 
     // Column 0 of the current row, and of every row from there to EOF.
-    static std::int32_t At0(const Ref<ado::Recordset>& rs) { return At0(rs); }
+    static std::int32_t At0(const Ref<ado::Recordset>& rs) { return CLng(rs->Fields()->At(0)->Value()); }
     static std::vector<std::int32_t> Rest(const Ref<ado::Recordset>& rs) {
         std::vector<std::int32_t> values;
         for (; !rs->Eof(); rs->MoveNext()) values.push_back(At0(rs));
