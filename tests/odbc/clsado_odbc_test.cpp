@@ -60,28 +60,21 @@ TEST_P(ClsAdoOdbc, SessionConnectsRunsStatementsAndKeepsTransactions) {
         name->SetDataType(korTypeVarchar2);
         id->SetValue(1);
         name->SetValue("Ünïcödé 𝄞");
-        EXPECT_EQ(s.Execute("insert into " + table + " values (:id, :name)", {"id", "name"}), 1);
+        const std::string insert = "insert into " + table + " values (:id, :name)";
+        EXPECT_EQ(s.Execute(insert, {"id", "name"}), 1);
         s.ado().Rollback();
         EXPECT_EQ(CLng(s.Scalar("select count(*) from " + table)), 0);
-
-        EXPECT_EQ(s.Execute("insert into " + table + " values (:id, :name)", {"id", "name"}), 1);
+        EXPECT_EQ(s.Execute(insert, {"id", "name"}), 1);
         // A failing statement inside the transaction leaves the session and the earlier work usable.
         EXPECT_RAISES(ExecuteSQLError, s.Execute("insert into no_such_table_xyz values (1)"));
         id->SetValue(2);
-        EXPECT_EQ(s.Execute("insert into " + table + " values (:id, :name)", {"id", "name"}), 1);
+        EXPECT_EQ(s.Execute(insert, {"id", "name"}), 1);
         s.ado().Commit();
     }
     Session s;
     ASSERT_TRUE(s.Connect("DSN=" + t.dsn + ";", Login()).ok);
-    Ref<ado::Recordset> rs;
-    s.Execute("select id, name from " + table + " order by id", {}, &rs);
-    ASSERT_TRUE(rs && !rs->Eof());
-    EXPECT_EQ(CLng(rs->Fields()->Item("id")->Value()), 1);
-    EXPECT_EQ(CStr(rs->Fields()->Item("name")->Value()), "Ünïcödé 𝄞");
-    rs->MoveNext();
-    ASSERT_FALSE(rs->Eof());
-    EXPECT_EQ(CLng(rs->Fields()->Item(0)->Value()), 2);
-    rs = nullptr;
+    EXPECT_EQ(CLng(s.Scalar("select sum(id) from " + table)), 3);
+    EXPECT_EQ(CStr(s.Scalar("select name from " + table + " where id = 2")), "Ünïcödé 𝄞");
     s.Execute("drop table " + table);
     s.ado().Commit();
 }
