@@ -4,10 +4,6 @@
 
 #include <dirent.h>
 
-#include <chrono>
-#include <cstdlib>
-#include <thread>
-
 #include "dataaccess/providers/odbc/odbc_handles.h"
 #include "dataaccess/providers/odbc/odbc_provider.h"
 #include "korado/runtime/convert.h"
@@ -39,8 +35,7 @@ TEST_P(OdbcTest, PropertiesDescribeTheDriverAndServer) {
     EXPECT_EQ(Text(*FindProperty(p, "DBMS Name")), target().dbms_name);
     EXPECT_FALSE(Text(*FindProperty(p, "DBMS Version")).empty());
     EXPECT_EQ(Text(*FindProperty(p, "Data Source Name")), target().dsn);
-    EXPECT_EQ(CLng(*FindProperty(p, "Connection Status", &type)), 1);
-    EXPECT_EQ(type, ado::adInteger);
+    EXPECT_EQ(CLng(*FindProperty(p, "Connection Status")), 1);
     EXPECT_EQ(FindProperty(p, "Read-Only Data Source", &type)->Type(), VarType::Boolean);
     EXPECT_EQ(type, ado::adBoolean);
 

@@ -7,7 +7,6 @@
 #include <fstream>
 
 #include "korado/platform/adodb.h"
-#include "korado/platform/services.h"
 #include "korado/runtime/convert.h"
 #include "korado/runtime/registry.h"
 #include "support/raises.h"
@@ -123,15 +122,14 @@ TEST_F(SqliteConnection, ProviderFailuresCarryMappedNumbersAndFillErrors) {
         " parent INTEGER REFERENCES parent(id));"
         "INSERT INTO parent VALUES (1); INSERT INTO t VALUES (1, 'a', 1)");
 
+    // The engine's real messages and extended codes (each code's number is checked with the provider's
+    // mapping), and the foreign keys the provider turns on.
     const std::tuple<const char*, std::int32_t, int, std::string, const char*> cases[] = {
         {"SELECT * FROM nosuch", hr::DB_E_NOTABLE, SQLITE_ERROR, "42S02", "no such table: nosuch"},
         {"SELEC 1", hr::DB_E_ERRORSINCOMMAND, SQLITE_ERROR, "42000", "syntax error"},
-        {"SELECT nosuch FROM t", hr::DB_E_ERRORSINCOMMAND, SQLITE_ERROR, "42000", "no such column"},
         {"CREATE TABLE t(x)", hr::DB_E_DUPLICATETABLEID, SQLITE_ERROR, "42S01", "already exists"},
         {"INSERT INTO t VALUES (2, 'a', 1)", hr::DB_E_INTEGRITYVIOLATION, SQLITE_CONSTRAINT_UNIQUE, "23000",
          "UNIQUE"},
-        {"INSERT INTO t VALUES (2, NULL, 1)", hr::DB_E_INTEGRITYVIOLATION, SQLITE_CONSTRAINT_NOTNULL, "23000",
-         "NOT NULL"},
         {"INSERT INTO t VALUES (2, 'b', 99)", hr::DB_E_INTEGRITYVIOLATION, SQLITE_CONSTRAINT_FOREIGNKEY,
          "23000", "FOREIGN KEY"},
     };
