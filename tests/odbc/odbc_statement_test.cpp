@@ -73,10 +73,6 @@ std::string Series(const OdbcTarget& t, int n, const std::string& text_expressio
            ") SELECT g, " + text_expression + " AS t FROM s";
 }
 
-std::string Concat(const OdbcTarget& t, const std::string& a, const std::string& b) {
-    return t.name == "maria" ? "CONCAT(" + a + ", " + b + ")" : "(" + a + " || " + b + ")";
-}
-
 // The first value of a query's first row, as a number.
 std::int32_t Number(Session& session, std::string_view sql) {
     return CLng(RunSql(session, sql).rows.at(0).at(0));
@@ -207,12 +203,10 @@ TEST_P(OdbcTest, LongTextAndBinaryValues) {
 
     Outcome out = RunSql(session(), "SELECT id, x, b FROM " + table.name);
     ASSERT_EQ(out.rows.size(), 1u);
-    EXPECT_EQ(out.rows[0][1].get_if<std::string>() ? out.rows[0][1].get_if<std::string>()->size() : 0,
-              text.size());
-    EXPECT_TRUE(out.rows[0][1] == Variant(text));
-    ASSERT_NE(out.rows[0][2].get_if<Bytes>(), nullptr);
-    EXPECT_EQ(out.rows[0][2].get_if<Bytes>()->size(), blob.size());
-    EXPECT_TRUE(out.rows[0][2] == Variant(blob));
+    // Compared whole, with the sizes read for a message short enough to show.
+    const Bytes* got = out.rows[0][2].get_if<Bytes>();
+    EXPECT_TRUE(out.rows[0][1] == Variant(text)) << Text(out.rows[0][1]).size() << " of " << text.size();
+    EXPECT_TRUE(got && *got == blob) << (got ? got->size() : 0) << " of " << blob.size();
     EXPECT_NE(out.columns[1].attributes & ado::adFldLong, 0);
     // The SQLite3 driver describes a BLOB as BINARY(255), whatever it holds.
     if (t.name != "sqlite") {
@@ -230,7 +224,8 @@ TEST_P(OdbcTest, ALongReadComesInOrderBesideOtherStatementsAndMayBeLeftHalfway) 
     const OdbcTarget& t = target();
     Scratch table(session(), "korado_beside", "(id integer)");
     std::unique_ptr<Session> other = OpenSession(t);
-    std::unique_ptr<Statement> st = session().Prepare(Series(t, 6000, Concat(t, "'row '", "g")), {});
+    std::unique_ptr<Statement> st =
+        session().Prepare(Series(t, 6000, t.name == "maria" ? "CONCAT('row ', g)" : "('row ' || g)"), {});
     for (int round = 0; round < 4; ++round) {
         st->Execute({});
         dataaccess::odbc::OdbcCursor& cursor = OdbcResult(*st);
