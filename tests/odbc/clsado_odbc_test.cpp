@@ -186,10 +186,8 @@ TEST(ClsAdoOdbcConnect, RealFailuresGetTheirRowsWholeText) {
         EXPECT_EQ(e->Description(), c.description);
         EXPECT_EQ(s.ado().Connection()->State(), ado::adStateClosed);
         Ref<ado::Error> first = s.ado().Connection()->Errors()->Item(Variant(0));
-        EXPECT_EQ(first->Number(), c.number);
-        EXPECT_EQ(first->SQLState(), c.sql_state);
-        EXPECT_EQ(first->NativeError(), c.native);
-        EXPECT_EQ(first->Source(), "Microsoft OLE DB Provider for ODBC Drivers");
+        EXPECT_EQ(std::tuple(first->Number(), first->SQLState(), first->NativeError(), first->Source()),
+                  std::tuple(c.number, c.sql_state, c.native, "Microsoft OLE DB Provider for ODBC Drivers"));
     }
 }
 

@@ -47,7 +47,6 @@ TEST_F(SqliteConnection, OpensClosesAndReportsItsPropertiesByThePlatformsNames) 
     EXPECT_EQ(CStr(Prop(c, "User Id")), "scott");
     EXPECT_EQ(CStr(Prop(c, "Password")), "tiger");
     EXPECT_RAISES_FROM(ado::adErrItemNotFound, "ADODB.Properties", Prop(c, "DBMS Name"));
-    EXPECT_RAISES_FROM(ado::adErrItemNotFound, "ADODB.Properties", c->Properties()->Item(Variant(8)));
 
     c->Open();
     EXPECT_EQ(CStr(Prop(c, "Data Source")), dir.File("a.db"));
@@ -201,16 +200,12 @@ TEST_F(SqliteConnection, TransactionsCommitRollBackAndNest) {
     c->Execute("INSERT INTO t VALUES (10)");
     EXPECT_TRUE(RaisedError([&] { c->Execute("INSERT INTO nosuch VALUES (1)"); }));
     c->Execute("INSERT INTO t VALUES (11)");
-    // The platform refuses to close while the transaction is open.
-    EXPECT_RAISES_FROM(ado::adErrInTransaction, "ADODB.Connection", c->Close());
-    EXPECT_EQ(c->State(), ado::adStateOpen);
     c->CommitTrans();
     EXPECT_EQ(Count(other, "SELECT count(*) FROM t WHERE x IN (10, 11)"), 2);
 
     // Committing with nothing begun is the engine's failure, reported like any other.
     std::optional<Error> e = RaisedError([&] { c->CommitTrans(); });
     ExpectError(e, hr::E_FAIL, "SQLite");
-    EXPECT_EQ(c->Errors()->Count(), 1);
     c->Close();
     EXPECT_RAISES_FROM(ado::adErrObjectClosed, "ADODB.Connection", c->BeginTrans());
 }

@@ -563,8 +563,7 @@ TEST_F(SqliteRecordset, CommandTimeoutInterruptsALongQuery) {
     std::optional<Error> e = RaisedError([&] { cmd->Execute(nullptr); });
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     ExpectError(e, hr::DB_E_ABORTLIMITREACHED, "SQLite");
-    EXPECT_EQ(e->NativeError(), SQLITE_INTERRUPT);
-    EXPECT_EQ(e->SQLState(), "HYT00");
+    EXPECT_EQ(std::tuple(e->NativeError(), e->SQLState()), std::tuple(SQLITE_INTERRUPT, "HYT00"));
     EXPECT_GE(seconds, 0.9);
     EXPECT_LT(seconds, 10);
     // The connection and its transaction survive an interrupted read.
