@@ -74,7 +74,6 @@ TEST(OdbcPlatformOpen, WarningsReachConnectionErrors) {
     ASSERT_GE(c->Errors()->Count(), 1);
     EXPECT_NE(c->Errors()->Item(Variant(0))->Description().find("careful"), std::string::npos);
     EXPECT_EQ(c->Errors()->Item(Variant(0))->SQLState(), "01000");
-    c->Close();
 }
 
 }  // namespace

@@ -134,17 +134,18 @@ TEST_P(OdbcTest, TypedValuesRoundTrip) {
     Outcome out = RunSql(session(), "SELECT * FROM " + table + " ORDER BY id");
     ASSERT_EQ(out.rows.size(), 3u);
     ASSERT_EQ(out.columns.size(), 11u);
-    const std::int32_t types[] = {ado::adInteger, ado::adInteger, ado::adBigInt, ado::adDouble};
-    for (std::size_t i = 1; i < 4; ++i) EXPECT_EQ(out.columns[i].type, types[i]) << "column " << i;
+    // Each column's type where every driver describes it alike (0: checked below, or not at all).
+    const std::int32_t types[] = {
+        0, ado::adInteger, ado::adBigInt,     ado::adDouble, t.exact_numeric ? ado::adNumeric : 0,
+        0, ado::adDBDate,  ado::adDBTimeStamp};
+    for (std::size_t i = 1; i < 8; ++i)
+        if (types[i]) EXPECT_EQ(out.columns[i].type, types[i]) << "column " << i;
     if (t.exact_numeric) {
-        EXPECT_EQ(out.columns[4].type, ado::adNumeric);
         EXPECT_EQ(out.columns[4].precision, 12);
         EXPECT_EQ(out.columns[4].scale, 3);
     }
     EXPECT_TRUE(out.columns[5].type == ado::adVarWChar || out.columns[5].type == ado::adVarChar);
     EXPECT_EQ(out.columns[5].defined_size, 40);
-    EXPECT_EQ(out.columns[6].type, ado::adDBDate);
-    EXPECT_EQ(out.columns[7].type, ado::adDBTimeStamp);
     EXPECT_NE(out.columns[10].attributes & ado::adFldLong, 0);
 
     // The typed row and the adVariant row as bound (a numeric comes back at its column's scale); booleans
@@ -445,8 +446,8 @@ TEST_P(OdbcTest, InputOutputParametersThroughAProcedure) {
                "CREATE FUNCTION " + twice + "(x integer) RETURNS integer AS 'SELECT x * 2' LANGUAGE sql");
         ParamBinding ret = Out(ado::adInteger);
         ret.direction = ado::adParamReturnValue;
-        std::vector<ParamBinding> with_return = {In(ado::adInteger, 21),
-                                                 ret};  // the return value listed last
+        // The return value listed last.
+        std::vector<ParamBinding> with_return = {In(ado::adInteger, 21), ret};
         RunAndFetch(*session().Prepare("{? = call " + twice + "(?)}", {}), with_return);
         EXPECT_EQ(with_return[1].value, Variant(42));
     } else {
