@@ -18,22 +18,19 @@ namespace korado::test {
 namespace {
 
 using dataaccess::Diagnostic;
+using dataaccess::odbc::OdbcCursor;
 using Clock = std::chrono::steady_clock;
 
-// Drops what a test created, also when it fails halfway.
-class Cleanup {
-  public:
-    Cleanup(Session& session, std::vector<std::string> statements)
-        : session_(session), statements_(std::move(statements)) {
-        for (const std::string& s : statements_) RunQuietly(session_, s);
-    }
-    ~Cleanup() {
-        for (const std::string& s : statements_) RunQuietly(session_, s);
+// Drops what a test created, before it starts and when it ends, also when it fails halfway.
+struct Cleanup {
+    Cleanup(Session& s, std::vector<std::string> drops) : session(s), statements(std::move(drops)) { Run(); }
+    ~Cleanup() { Run(); }
+    void Run() {
+        for (const std::string& s : statements) RunQuietly(session, s);
     }
 
-  private:
-    Session& session_;
-    std::vector<std::string> statements_;
+    Session& session;
+    std::vector<std::string> statements;
 };
 
 // A table of this process for one test, created with `columns` and dropped when the test ends.
@@ -50,10 +47,6 @@ std::unique_ptr<Statement> Executed(Session& session, const std::string& sql) {
     std::unique_ptr<Statement> st = session.Prepare(sql, {});
     st->Execute({});
     return st;
-}
-
-dataaccess::odbc::OdbcCursor& OdbcResult(Statement& st) {
-    return dynamic_cast<dataaccess::odbc::OdbcCursor&>(*st.Result());
 }
 
 // A row-returning statement over n generated rows (g = 1..n, and text that depends on g).
@@ -229,7 +222,7 @@ TEST_P(OdbcTest, ALongReadComesInOrderBesideOtherStatementsAndMayBeLeftHalfway) 
         session().Prepare(Series(t, 6000, t.name == "maria" ? "CONCAT('row ', g)" : "('row ' || g)"), {});
     for (int round = 0; round < 4; ++round) {
         st->Execute({});
-        dataaccess::odbc::OdbcCursor& cursor = OdbcResult(*st);
+        OdbcCursor& cursor = dynamic_cast<OdbcCursor&>(*st->Result());
         const bool whole = round == 3;
         const int stop = whole ? 6000 : 1234 + round * 500;
         Variant text;
@@ -327,7 +320,7 @@ TEST_P(OdbcTest, ALongPostgreSQLReadInsideATransactionTakesTheRowsAfterTheDriver
     RunSql(session(), "INSERT INTO " + table.name + " VALUES (1)");
     for (int rows : {34567, 20000}) {
         std::unique_ptr<Statement> st = Executed(session(), PgRows(rows, "1"));
-        dataaccess::odbc::OdbcCursor& cursor = OdbcResult(*st);
+        OdbcCursor& cursor = dynamic_cast<OdbcCursor&>(*st->Result());
         Variant text, l;
         int n = 0;
         ReadInOrder(cursor, n, 1 << 30, [&](int row) {
