@@ -36,10 +36,14 @@ class SqliteRecordset : public ::testing::Test {
         return rs;
     }
 
-    Ref<ado::Command> NewCommand(const std::string& sql) {
+    // A command on the connection with input parameters appended: name, type, size, value.
+    using Input = std::tuple<const char*, std::int32_t, std::int32_t, Variant>;
+    Ref<ado::Command> NewCommand(const std::string& sql, std::initializer_list<Input> inputs = {}) {
         Ref<ado::Command> cmd = CreateObjectAs<ado::Command>("ADODB.Command");
         cmd->SetActiveConnection(connection);
         cmd->SetCommandText(sql);
+        for (const auto& [name, type, size, value] : inputs)
+            cmd->Parameters()->Append(cmd->CreateParameter(name, type, ado::adParamInput, size, value));
         return cmd;
     }
 
@@ -371,9 +375,8 @@ TEST_F(SqliteRecordset, TextsRunAgainTakeTheWayTheirShapeGives) {
         NewCommand("DELETE FROM k WHERE i = 2 AND 0 \r\n\t")->Execute(&affected);
         EXPECT_EQ(CLng(affected), 0);
         // Two markers and one value: the provider's failure each time.
-        Ref<ado::Command> short_of_values = NewCommand("INSERT INTO k VALUES (? + ?)");
-        short_of_values->Parameters()->Append(
-            short_of_values->CreateParameter("a", ado::adInteger, ado::adParamInput, 0, Variant(1)));
+        Ref<ado::Command> short_of_values =
+            NewCommand("INSERT INTO k VALUES (? + ?)", {{"a", ado::adInteger, 0, 1}});
         ExpectError(RaisedError([&] { short_of_values->Execute(nullptr); }), hr::DB_E_PARAMNOTOPTIONAL,
                     "SQLite");
     }
@@ -399,9 +402,7 @@ TEST_F(SqliteRecordset, CommandsBindPositionallyAndCountAffectedRows) {
     EXPECT_EQ(cmd->Parameters()->Count(), 1);
 
     // Source is the command text when a Command opens the recordset.
-    Ref<ado::Command> select = NewCommand("SELECT i FROM n WHERE i = ?");
-    select->Parameters()->Append(
-        select->CreateParameter("i", ado::adInteger, ado::adParamInput, 0, Variant(2)));
+    Ref<ado::Command> select = NewCommand("SELECT i FROM n WHERE i = ?", {{"i", ado::adInteger, 0, 2}});
     Ref<ado::Recordset> opened = CreateObjectAs<ado::Recordset>("ADODB.Recordset");
     opened->SetCursorLocation(ado::adUseClient);
     opened->Open(Variant(Ref<ado::Command>(select)));
@@ -417,17 +418,13 @@ TEST_F(SqliteRecordset, CommandsBindPositionallyAndCountAffectedRows) {
 
 TEST_F(SqliteRecordset, ParameterDefinitionsFollowThePlatformsRules) {
     Fill(1);
-    Ref<ado::Command> cmd = NewCommand("SELECT ? || ''");
-    Ref<ado::Parameter> p = cmd->CreateParameter("p", ado::adVarChar, ado::adParamInput, 0, Variant("abc"));
-    cmd->Parameters()->Append(p);
+    Ref<ado::Command> cmd = NewCommand("SELECT ? || ''", {{"p", ado::adVarChar, 0, "abc"}});
     EXPECT_RAISES_FROM(ado::adErrInvalidParamInfo, "ADODB.Command", cmd->Execute(nullptr));
-    p->SetSize(3);
+    cmd->Parameters()->Item(Variant("p"))->SetSize(3);
     EXPECT_EQ(CStr(cmd->Execute(nullptr)->Fields()->At(0)->Value()), "abc");
 
-    Ref<ado::Command> numeric = NewCommand("SELECT ?");
-    Ref<ado::Parameter> n =
-        numeric->CreateParameter("n", ado::adNumeric, ado::adParamInput, 0, Variant(1.25));
-    numeric->Parameters()->Append(n);
+    Ref<ado::Command> numeric = NewCommand("SELECT ?", {{"n", ado::adNumeric, 0, 1.25}});
+    Ref<ado::Parameter> n = numeric->Parameters()->Item(Variant("n"));
     EXPECT_RAISES_FROM(ado::adErrInvalidParamInfo, "ADODB.Command", numeric->Execute(nullptr));
     n->SetPrecision(5);
     n->SetNumericScale(2);
@@ -443,9 +440,7 @@ TEST_F(SqliteRecordset, ParameterDefinitionsFollowThePlatformsRules) {
     Ref<ado::Command> values = NewCommand("SELECT ? + ?");
     EXPECT_EQ(At0(values->Execute(nullptr, MakeArray(40, 2))), 42);
     // A value that does not convert to the parameter's type is the provider's conversion failure.
-    Ref<ado::Command> bad = NewCommand("SELECT ?");
-    bad->Parameters()->Append(
-        bad->CreateParameter("x", ado::adInteger, ado::adParamInput, 0, Variant("abc")));
+    Ref<ado::Command> bad = NewCommand("SELECT ?", {{"x", ado::adInteger, 0, "abc"}});
     EXPECT_RAISES_FROM(hr::DB_E_CANTCONVERTVALUE, "SQLite", bad->Execute(nullptr));
 }
 
