@@ -30,13 +30,11 @@ class ClsAdoOdbc : public ::testing::TestWithParam<std::string> {
         const OdbcTarget& t = target();
         return t.user.empty() ? "" : t.user + "/" + t.password;
     }
-    // A table name of this process, as several runs may share a server.
-    std::string Table(const char* base) const { return std::string(base) + "_" + std::to_string(::getpid()); }
 };
 
 TEST_P(ClsAdoOdbc, SessionConnectsRunsStatementsAndKeepsTransactions) {
     const OdbcTarget& t = target();
-    std::string table = Table("ko_session");
+    std::string table = "ko_session_" + std::to_string(::getpid());  // several runs may share a server
     {
         Session s;
         auto r = s.Connect("DSN=" + t.dsn + ";", Login());
