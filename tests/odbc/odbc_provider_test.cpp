@@ -2,7 +2,7 @@
 // and SQLite (SQLite3 ODBC driver): one body per behaviour, driver differences as the targets' flags.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
+#include <filesystem>
 
 #include "dataaccess/providers/odbc/odbc_handles.h"
 #include "dataaccess/providers/odbc/odbc_provider.h"
@@ -75,13 +75,9 @@ void OpenFails(const std::string& connection_string, std::string user = {}, std:
     FirstRecord([&] { dataaccess::FindProvider("MSDASQL")->Open(request); });
 }
 
-int OpenFileDescriptors() {
-    int n = 0;
-    if (DIR* dir = opendir("/proc/self/fd")) {
-        while (readdir(dir)) ++n;
-        closedir(dir);
-    }
-    return n;
+std::ptrdiff_t OpenFileDescriptors() {
+    const std::filesystem::directory_iterator fds("/proc/self/fd");
+    return std::distance(begin(fds), end(fds));
 }
 
 TEST(OdbcOpenFailures, FailingOpensLeakNoHandles) {
@@ -93,7 +89,7 @@ TEST(OdbcOpenFailures, FailingOpensLeakNoHandles) {
     OpenFails("DSN=korado_pg", pg.user, "wrong");
     OpenFails("DSN=korado_maria", maria.user, "wrong");
     std::int64_t handles = dataaccess::odbc::LiveHandleCount();
-    int fds = OpenFileDescriptors();
+    const std::ptrdiff_t fds = OpenFileDescriptors();
     for (int i = 0; i < 20; ++i) {
         OpenFails("DSN=korado_pg", pg.user, "wrong");
         OpenFails("DSN=korado_maria", maria.user, "wrong");

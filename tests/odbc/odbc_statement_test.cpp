@@ -526,11 +526,11 @@ TEST_P(OdbcTest, TimedOutAndCancelledStatementsFailAndLeaveTheSessionUsable) {
         EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), 4.5);
         EXPECT_EQ(d.number, Hr(cancel ? 0x80040E4E : 0x80040E31)) << d.sql_state << " " << d.description;
         EXPECT_FALSE(d.description.empty());
+        // A time-out is HYT00; PostgreSQL ends the statement itself, with its own text.
         if (!cancel) {
             EXPECT_EQ(d.sql_state, "HYT00");
-        }
-        if (!cancel && target().name == "pg") {
-            EXPECT_NE(d.description.find("statement timeout"), std::string::npos) << d.description;
+            EXPECT_TRUE(target().name != "pg" || d.description.find("statement timeout") != std::string::npos)
+                << d.description;
         }
         EXPECT_EQ(Number(session(), "SELECT 7"), 7);
     }
