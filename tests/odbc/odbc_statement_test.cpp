@@ -396,9 +396,8 @@ TEST_P(OdbcTest, SeveralResultsInOrder) {
                 results.push_back(std::to_string(st->RowsAffected()));
             }
         } while (st->NextResult());
-        const std::vector<std::string> expected =
-            t.batches ? std::vector<std::string>{"a=1", "2", "b=x"} : std::vector<std::string>{"a=1", "b=x"};
-        EXPECT_EQ(results, expected);
+        EXPECT_EQ(results, (t.batches ? std::vector<std::string>{"a=1", "2", "b=x"}
+                                      : std::vector<std::string>{"a=1", "b=x"}));
     } else {
         Diagnostic d = FirstRecord([&] { RunSql(session(), "SELECT 1; SELECT 2"); });
         EXPECT_NE(d.description.find("only one SQL statement allowed"), std::string::npos) << d.description;
@@ -446,15 +445,13 @@ TEST_P(OdbcTest, InputOutputParametersThroughAProcedure) {
     }
     // The call escape, and a bare procedure name as a stored-procedure command: one marker per parameter.
     // MariaDB's procedure returns a row before the output values.
-    ExecuteOptions proc_options;
-    proc_options.command_type = ado::adCmdStoredProc;
     for (bool bare : {false, true}) {
         SCOPED_TRACE(bare ? "stored procedure" : "call");
         std::vector<ParamBinding> params = {In(ado::adInteger, bare ? 5 : 2),
                                             InOut(ado::adInteger, bare ? 6 : 40), Out(ado::adVarWChar, 50)};
-        Rows rows = RunAndFetch(*session().Prepare(bare ? proc : "{call " + proc + "(?, ?, ?)}",
-                                                   bare ? proc_options : ExecuteOptions{}),
-                                params);
+        const ExecuteOptions options{.command_type = bare ? ado::adCmdStoredProc : ado::adCmdText};
+        Rows rows =
+            RunAndFetch(*session().Prepare(bare ? proc : "{call " + proc + "(?, ?, ?)}", options), params);
         if (t.name != "pg") {
             ASSERT_EQ(rows.size(), 1u);
             EXPECT_EQ(Text(rows[0][0]), "inside");
@@ -512,9 +509,8 @@ TEST_P(OdbcTest, FailedStatementsInsideATransactionCarryTheDriversCodesAndLeaveT
 TEST_P(OdbcTest, TimedOutAndCancelledStatementsFailAndLeaveTheSessionUsable) {
     for (bool cancel : {false, true}) {
         SCOPED_TRACE(cancel ? "cancel" : "time-out");
-        ExecuteOptions options;
-        options.timeout_seconds = cancel ? 0 : 1;
-        std::unique_ptr<Statement> st = session().Prepare(target().sleep_sql, options);
+        std::unique_ptr<Statement> st =
+            session().Prepare(target().sleep_sql, {.timeout_seconds = cancel ? 0 : 1});
         std::thread canceller([&] {
             if (!cancel) return;
             std::this_thread::sleep_for(std::chrono::milliseconds(800));
