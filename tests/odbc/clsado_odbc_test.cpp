@@ -20,8 +20,6 @@ using test::GetOdbcTarget;
 using test::OdbcTarget;
 using test::Session;
 
-const std::string CRLF = "\r\n";
-
 class ClsAdoOdbc : public ::testing::TestWithParam<std::string> {
   protected:
     void SetUp() override { KORADO_REQUIRE_ODBC(target()); }
@@ -128,11 +126,10 @@ INSTANTIATE_TEST_SUITE_P(Dsns, ClsAdoOdbc, ::testing::ValuesIn(test::OdbcTargetN
 std::string DriverManagerAdvice(const std::string& d) {
     return "There was a problem connecting to a database through ODBC. This error may occur when the ODBC "
            "DSN that you configured in the Control Panel is no longer working properly. The error message "
-           "below was received by the ODBC driver." +
-           CRLF + CRLF + "Advice" + CRLF +
-           "If this problem persists, recreate this ODBC DSN and try to connect again. Only proceed when the "
-           "test was successful." +
-           CRLF + CRLF + "Driver Error:" + CRLF + d + " (-2147467259)";
+           "below was received by the ODBC driver.\r\n\r\nAdvice\r\nIf this problem persists, recreate this "
+           "ODBC DSN and try to connect again. Only proceed when the test was successful.\r\n\r\n"
+           "Driver Error:\r\n" +
+           d + " (-2147467259)";
 }
 
 // Each failure as the driver manager or the driver reports it, and the whole text its row of the connect

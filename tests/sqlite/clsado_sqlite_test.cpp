@@ -113,8 +113,7 @@ TEST_F(SqliteSession, StatementsWithBindVariablesAndTheirFailures) {
     Ref<Collection> names = MakeCollection({"id"});
     std::string sql = "insert into t values (:id, 'dup', 1, null)";
     std::int32_t affected = 77;
-    Ref<ado::Recordset> rs2;
-    s.ado().ExecuteSQL(sql, names, affected, rs2);
+    s.ado().ExecuteSQL(sql, names, affected, rs);
     EXPECT_EQ(affected, 77);
     ASSERT_EQ(s.boxes().Shown().size(), 1u);
     EXPECT_EQ(s.boxes().Shown()[0].text, "UNIQUE constraint failed: t.id");

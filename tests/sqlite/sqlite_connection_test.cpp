@@ -30,8 +30,7 @@ Variant Prop(const Ref<ado::Connection>& c, const char* name) {
 }
 
 std::int64_t Count(const Ref<ado::Connection>& c, const std::string& sql) {
-    Ref<ado::Recordset> rs = c->Execute(sql);
-    return CLngLng(rs->Fields()->At(0)->Value());
+    return CLngLng(c->Execute(sql)->Fields()->At(0)->Value());
 }
 
 class SqliteConnection : public ::testing::Test {

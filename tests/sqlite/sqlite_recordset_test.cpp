@@ -376,8 +376,7 @@ TEST_F(SqliteRecordset, TextsRunAgainTakeTheWayTheirShapeGives) {
         // Two markers and one value: the provider's failure each time.
         Ref<ado::Command> short_of_values =
             NewCommand("INSERT INTO k VALUES (? + ?)", {{"a", ado::adInteger, 0, 1}});
-        ExpectError(RaisedError([&] { short_of_values->Execute(nullptr); }), hr::DB_E_PARAMNOTOPTIONAL,
-                    "SQLite");
+        EXPECT_RAISES_FROM(hr::DB_E_PARAMNOTOPTIONAL, "SQLite", short_of_values->Execute(nullptr));
     }
 }
 
