@@ -19,9 +19,6 @@ class OdbcPlatform : public ::testing::TestWithParam<std::string> {
         connection_ = CreateObjectAs<ado::Connection>("ADODB.Connection");
         connection_->Open("DSN=" + target_->dsn, target_->user, target_->password);
     }
-    void TearDown() override {
-        if (connection_ && connection_->State() == ado::adStateOpen) connection_->Close();
-    }
 
     const OdbcTarget* target_ = nullptr;
     Ref<ado::Connection> connection_;
