@@ -2,11 +2,7 @@
 // and SQLite (SQLite3 ODBC driver): one body per behaviour, driver differences as the targets' flags.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-
-#include <chrono>
-#include <cstdlib>
-#include <thread>
+#include <filesystem>
 
 #include "dataaccess/providers/odbc/odbc_handles.h"
 #include "dataaccess/providers/odbc/odbc_provider.h"
@@ -39,8 +35,7 @@ TEST_P(OdbcTest, PropertiesDescribeTheDriverAndServer) {
     EXPECT_EQ(Text(*FindProperty(p, "DBMS Name")), target().dbms_name);
     EXPECT_FALSE(Text(*FindProperty(p, "DBMS Version")).empty());
     EXPECT_EQ(Text(*FindProperty(p, "Data Source Name")), target().dsn);
-    EXPECT_EQ(CLng(*FindProperty(p, "Connection Status", &type)), 1);
-    EXPECT_EQ(type, ado::adInteger);
+    EXPECT_EQ(CLng(*FindProperty(p, "Connection Status")), 1);
     EXPECT_EQ(FindProperty(p, "Read-Only Data Source", &type)->Type(), VarType::Boolean);
     EXPECT_EQ(type, ado::adBoolean);
 
@@ -53,22 +48,18 @@ TEST_P(OdbcTest, PropertiesDescribeTheDriverAndServer) {
     EXPECT_EQ(extended.find("PWD="), std::string::npos) << extended;
 
     std::int32_t ddl = CLng(*FindProperty(p, "Transaction DDL"));
-    std::int32_t output = CLng(*FindProperty(p, "Output Parameter Availability"));
     if (target().name == "pg") {
         EXPECT_EQ(ddl, ado::DBPROPVAL_TC_ALL);  // DDL inside transactions
         EXPECT_EQ(Text(*FindProperty(p, "Current Catalog")), "korado");
-        EXPECT_EQ(Text(*FindProperty(p, "Schema Term")), "schema");
-        EXPECT_EQ(Text(*FindProperty(p, "User Name")), target().user);
-        EXPECT_EQ(Text(*FindProperty(p, "Server Name")), "127.0.0.1");
         // psqlODBC connects with the options the platform needs, whatever the DSN said.
-        EXPECT_NE(extended.find("Protocol=7.4-2"), std::string::npos) << extended;
-        EXPECT_NE(extended.find("BoolsAsChar=0"), std::string::npos) << extended;
-        EXPECT_NE(extended.find("UseDeclareFetch=1"), std::string::npos) << extended;
+        for (const char* option : {"Protocol=7.4-2", "BoolsAsChar=0", "UseDeclareFetch=1"})
+            EXPECT_NE(extended.find(option), std::string::npos) << extended;
     } else if (target().name == "maria") {
         EXPECT_EQ(ddl, ado::DBPROPVAL_TC_DDL_COMMIT);  // DDL commits the transaction
         EXPECT_EQ(Text(*FindProperty(p, "Current Catalog")), "korado");
     }
-    EXPECT_EQ(output, target().procedures ? ado::DBPROPVAL_OA_ATEXECUTE : ado::DBPROPVAL_OA_NOTSUPPORTED);
+    EXPECT_EQ(CLng(*FindProperty(p, "Output Parameter Availability")),
+              target().procedures ? ado::DBPROPVAL_OA_ATEXECUTE : ado::DBPROPVAL_OA_NOTSUPPORTED);
     EXPECT_EQ(CLng(*FindProperty(p, "Multiple Results")), target().name == "sqlite" ? 0 : 1);
     EXPECT_TRUE(session().IsAlive());
 }
@@ -83,13 +74,9 @@ void OpenFails(const std::string& connection_string, std::string user = {}, std:
     FirstRecord([&] { dataaccess::FindProvider("MSDASQL")->Open(request); });
 }
 
-int OpenFileDescriptors() {
-    int n = 0;
-    if (DIR* dir = opendir("/proc/self/fd")) {
-        while (readdir(dir)) ++n;
-        closedir(dir);
-    }
-    return n;
+std::ptrdiff_t OpenFileDescriptors() {
+    const std::filesystem::directory_iterator fds("/proc/self/fd");
+    return std::distance(begin(fds), end(fds));
 }
 
 TEST(OdbcOpenFailures, FailingOpensLeakNoHandles) {
@@ -101,7 +88,7 @@ TEST(OdbcOpenFailures, FailingOpensLeakNoHandles) {
     OpenFails("DSN=korado_pg", pg.user, "wrong");
     OpenFails("DSN=korado_maria", maria.user, "wrong");
     std::int64_t handles = dataaccess::odbc::LiveHandleCount();
-    int fds = OpenFileDescriptors();
+    const std::ptrdiff_t fds = OpenFileDescriptors();
     for (int i = 0; i < 20; ++i) {
         OpenFails("DSN=korado_pg", pg.user, "wrong");
         OpenFails("DSN=korado_maria", maria.user, "wrong");

@@ -7,7 +7,6 @@
 #include <fstream>
 
 #include "korado/platform/adodb.h"
-#include "korado/platform/services.h"
 #include "korado/runtime/convert.h"
 #include "korado/runtime/registry.h"
 #include "support/raises.h"
@@ -31,8 +30,7 @@ Variant Prop(const Ref<ado::Connection>& c, const char* name) {
 }
 
 std::int64_t Count(const Ref<ado::Connection>& c, const std::string& sql) {
-    Ref<ado::Recordset> rs = c->Execute(sql);
-    return CLngLng(rs->Fields()->At(0)->Value());
+    return CLngLng(c->Execute(sql)->Fields()->At(0)->Value());
 }
 
 class SqliteConnection : public ::testing::Test {
@@ -44,16 +42,13 @@ class SqliteConnection : public ::testing::Test {
 TEST_F(SqliteConnection, OpensClosesAndReportsItsPropertiesByThePlatformsNames) {
     // Before Open only the initialization properties, filled from the connection string.
     c->SetConnectionString(SqliteString(dir.File("a.db"), "User ID=scott;Password=tiger"));
-    EXPECT_EQ(c->Properties()->Count(), 8);
     EXPECT_EQ(c->Properties()->Item(Variant("user id"))->Name(), "User ID");
     EXPECT_EQ(CStr(Prop(c, "User Id")), "scott");
     EXPECT_EQ(CStr(Prop(c, "Password")), "tiger");
     EXPECT_RAISES_FROM(ado::adErrItemNotFound, "ADODB.Properties", Prop(c, "DBMS Name"));
-    EXPECT_RAISES_FROM(ado::adErrItemNotFound, "ADODB.Properties", c->Properties()->Item(Variant(8)));
 
     c->Open();
     EXPECT_EQ(CStr(Prop(c, "Data Source")), dir.File("a.db"));
-    EXPECT_EQ(c->Properties()->Item(Variant(0))->Name(), "Password");  // initialization properties first
     EXPECT_RAISES_FROM(ado::adErrFeatureNotAvailable, "ADODB.Property",
                        c->Properties()->Item(Variant("Transaction DDL"))->SetValue(Variant(1)));
 
@@ -65,7 +60,6 @@ TEST_F(SqliteConnection, OpensClosesAndReportsItsPropertiesByThePlatformsNames) 
     EXPECT_RAISES_FROM(ado::adErrObjectOpen, "ADODB.Connection", c->Open());
     EXPECT_RAISES_FROM(ado::adErrObjectOpen, "ADODB.Connection", c->SetConnectionString("Provider=SQLite"));
     c->Close();
-    EXPECT_EQ(c->State(), ado::adStateClosed);
     EXPECT_RAISES_FROM(ado::adErrObjectClosed, "ADODB.Connection", c->Close());
     // Reopening without arguments uses the string it holds, secret included.
     c->Open();
@@ -76,67 +70,37 @@ TEST_F(SqliteConnection, OpensClosesAndReportsItsPropertiesByThePlatformsNames) 
     EXPECT_NE(c->ConnectionString().find("tiger"), std::string::npos);
 }
 
-TEST_F(SqliteConnection, MalformedConnectionStringsFailClearlyAndLeaveTheConnectionUsable) {
-    struct Case {
-        const char* text;
-        const char* says;
-    } cases[] = {
-        {"Provider=SQLite;Data Source='a.db", "unbalanced quote"},
-        {"Provider=SQLite;Data Source=\"a.db", "unbalanced quote"},
-        {"Provider=SQLite;=a.db", "without a key"},
-        {"Driver={SQLite3;Database=a.db", "unbalanced brace"},
-        {"Provider=SQLite;Data Source='a.db' x", "after a closing quote"},
-    };
-    for (const Case& k : cases) {
-        std::optional<Error> e = RaisedError([&] { c->SetConnectionString(k.text); });
-        ExpectError(e, ado::adErrInvalidArgument, "ADODB.Connection");
-        EXPECT_NE(e->Description().find(k.says), std::string::npos) << k.text << ": " << e->Description();
-        EXPECT_EQ(RaisedError([&] { c->Open(k.text); })->Number(), ado::adErrInvalidArgument) << k.text;
-        EXPECT_EQ(c->State(), ado::adStateClosed);
-    }
-    c->Open(SqliteString(dir.File("a.db")));
-    EXPECT_EQ(c->State(), ado::adStateOpen);
-}
-
 TEST_F(SqliteConnection, AFailedOpenLeavesAClosedReusableConnection) {
-    EXPECT_RAISES_FROM(ado::adErrProviderNotFound, "ADODB.Connection",
-                       c->Open("Provider=NoSuchProvider;Data Source=x"));
-    EXPECT_EQ(c->State(), ado::adStateClosed);
-    EXPECT_EQ(c->Errors()->Count(), 0);  // the platform's own errors stay out of Errors
-
-    // A missing file opened read-only: the engine's own failure, nothing created.
     const std::string missing = dir.File("missing.db");
-    for (const char* option : {"Mode=Read", "Read Only=True"}) {
-        std::optional<Error> e = RaisedError([&] { c->Open(SqliteString(missing, option)); });
-        ExpectError(e, hr::E_FAIL, "SQLite");
-        EXPECT_EQ(e->NativeError(), SQLITE_CANTOPEN);
-        EXPECT_EQ(e->SQLState(), "08001");
-        EXPECT_NE(e->Description().find("unable to open database file"), std::string::npos);
+    std::ofstream(dir.File("text.db")) << "this is not a database, just some text that is long enough........"
+                                          "................................................................";
+    // A missing file opened read-only is the engine's own failure, and nothing is created; a file that is not
+    // a database fails at Open, not at the first query. The platform's own failures stay out of Errors; a
+    // malformed string is one (each form and its text are the parser's own cases).
+    const std::string malformed = "Provider=SQLite;Data Source='a.db";
+    const std::tuple<std::string, std::int32_t, int, const char*> cases[] = {
+        {"Provider=NoSuchProvider;Data Source=x", ado::adErrProviderNotFound, 0, ""},
+        {malformed, ado::adErrInvalidArgument, 0, "unbalanced quote"},
+        {SqliteString(missing, "Mode=Read"), hr::E_FAIL, SQLITE_CANTOPEN, "unable to open database file"},
+        {SqliteString(missing, "Read Only=True"), hr::E_FAIL, SQLITE_CANTOPEN, "unable to open"},
+        {SqliteString(missing, "FailIfMissing=True"), hr::E_FAIL, SQLITE_CANTOPEN, "unable to open"},
+        {SqliteString(dir.File("text.db")), hr::E_FAIL, SQLITE_NOTADB, "not a database"},
+        {"Provider=SQLite", hr::E_FAIL, SQLITE_CANTOPEN, "Data Source"},
+    };
+    for (const auto& [text, number, native, says] : cases) {
+        SCOPED_TRACE(text);
+        std::optional<Error> e = RaisedError([&, &text = text] { c->Open(text); });
+        ExpectError(e, number, native ? "SQLite" : "ADODB.Connection");
+        EXPECT_EQ(e->NativeError(), native);
+        EXPECT_NE(e->Description().find(says), std::string::npos) << e->Description();
+        if (native == SQLITE_CANTOPEN) EXPECT_EQ(e->SQLState(), "08001");
         EXPECT_EQ(c->State(), ado::adStateClosed);
-        ASSERT_EQ(c->Errors()->Count(), 1);
-        EXPECT_EQ(c->Errors()->Item(Variant(0))->NativeError(), SQLITE_CANTOPEN);
-        EXPECT_EQ(c->Errors()->Item(Variant(0))->Source(), "SQLite");
-        EXPECT_FALSE(std::filesystem::exists(missing));
+        ASSERT_EQ(c->Errors()->Count(), native ? 1 : 0);
+        if (native) EXPECT_EQ(c->Errors()->Item(Variant(0))->NativeError(), native);
     }
-    std::optional<Error> e = RaisedError([&] { c->Open(SqliteString(missing, "FailIfMissing=True")); });
-    EXPECT_EQ(e->NativeError(), SQLITE_CANTOPEN);
-
-    // A file that is not a database fails at Open, not at the first query.
-    {
-        std::ofstream(dir.File("text.db"))
-            << "this is not a database, just some text that is long enough........"
-               "................................................................";
-    }
-    e = RaisedError([&] { c->Open(SqliteString(dir.File("text.db"))); });
-    ExpectError(e, hr::E_FAIL, "SQLite");
-    EXPECT_EQ(e->NativeError(), SQLITE_NOTADB);
-
-    e = RaisedError([&] { c->Open("Provider=SQLite"); });
-    ExpectError(e, hr::E_FAIL, "SQLite");
-    EXPECT_NE(e->Description().find("Data Source"), std::string::npos);
-
+    EXPECT_FALSE(std::filesystem::exists(missing));
+    EXPECT_RAISES_FROM(ado::adErrInvalidArgument, "ADODB.Connection", c->SetConnectionString(malformed));
     c->Open(SqliteString(dir.File("good.db")));
-    EXPECT_EQ(c->State(), ado::adStateOpen);
     EXPECT_EQ(Count(c, "SELECT 41 + 1"), 42);
 }
 
@@ -148,38 +112,30 @@ TEST_F(SqliteConnection, ProviderFailuresCarryMappedNumbersAndFillErrors) {
         " parent INTEGER REFERENCES parent(id));"
         "INSERT INTO parent VALUES (1); INSERT INTO t VALUES (1, 'a', 1)");
 
-    struct Case {
-        const char* sql;
-        std::int32_t number;
-        int native;
-        const char* state;
-        const char* text;
-    } cases[] = {
+    // The engine's real messages and extended codes (each code's number is checked with the provider's
+    // mapping), and the foreign keys the provider turns on.
+    const std::tuple<const char*, std::int32_t, int, std::string, const char*> cases[] = {
         {"SELECT * FROM nosuch", hr::DB_E_NOTABLE, SQLITE_ERROR, "42S02", "no such table: nosuch"},
         {"SELEC 1", hr::DB_E_ERRORSINCOMMAND, SQLITE_ERROR, "42000", "syntax error"},
-        {"SELECT nosuch FROM t", hr::DB_E_ERRORSINCOMMAND, SQLITE_ERROR, "42000", "no such column"},
         {"CREATE TABLE t(x)", hr::DB_E_DUPLICATETABLEID, SQLITE_ERROR, "42S01", "already exists"},
         {"INSERT INTO t VALUES (2, 'a', 1)", hr::DB_E_INTEGRITYVIOLATION, SQLITE_CONSTRAINT_UNIQUE, "23000",
          "UNIQUE"},
-        {"INSERT INTO t VALUES (2, NULL, 1)", hr::DB_E_INTEGRITYVIOLATION, SQLITE_CONSTRAINT_NOTNULL, "23000",
-         "NOT NULL"},
         {"INSERT INTO t VALUES (2, 'b', 99)", hr::DB_E_INTEGRITYVIOLATION, SQLITE_CONSTRAINT_FOREIGNKEY,
          "23000", "FOREIGN KEY"},
     };
-    for (const Case& k : cases) {
-        std::optional<Error> e = RaisedError([&] { c->Execute(k.sql); });
-        ASSERT_TRUE(e) << k.sql;
-        ExpectError(e, k.number, "SQLite");
-        EXPECT_EQ(e->NativeError(), k.native) << k.sql;
-        EXPECT_EQ(e->SQLState(), k.state) << k.sql;
-        EXPECT_NE(e->Description().find(k.text), std::string::npos) << e->Description();
+    for (const auto& [sql, number, native, state, text] : cases) {
+        SCOPED_TRACE(sql);
+        std::optional<Error> e = RaisedError([&, sql = sql] { c->Execute(sql); });
+        ASSERT_TRUE(e);
+        EXPECT_EQ(std::tuple(e->Number(), e->Source(), e->NativeError(), e->SQLState()),
+                  std::tuple(number, std::string("SQLite"), native, state));
+        EXPECT_NE(e->Description().find(text), std::string::npos) << e->Description();
         // A new failing call replaces the entries.
-        ASSERT_EQ(c->Errors()->Count(), 1) << k.sql;
+        ASSERT_EQ(c->Errors()->Count(), 1);
         Ref<ado::Error> first = c->Errors()->Item(Variant(0));
-        EXPECT_EQ(
-            std::tuple(first->Number(), first->Source(), first->Description(), first->NativeError(),
-                       first->SQLState()),
-            std::tuple(k.number, std::string("SQLite"), e->Description(), k.native, std::string(k.state)));
+        EXPECT_EQ(std::tuple(first->Number(), first->Source(), first->Description(), first->NativeError(),
+                             first->SQLState()),
+                  std::tuple(number, std::string("SQLite"), e->Description(), native, state));
         EXPECT_EQ(c->State(), ado::adStateOpen);
     }
     EXPECT_RAISES_FROM(ado::adErrItemNotFound, "ADODB.Errors", c->Errors()->Item(Variant(1)));
@@ -228,25 +184,19 @@ TEST_F(SqliteConnection, TransactionsCommitRollBackAndNest) {
     c->Execute("INSERT INTO t VALUES (3)");
     c->RollbackTrans();
     c->CommitTrans();
-    EXPECT_EQ(Count(other, "SELECT count(*) FROM t"), 2);
-    EXPECT_EQ(Count(other, "SELECT count(*) FROM t WHERE x = 3"), 0);
+    EXPECT_EQ(Count(other, "SELECT sum(x) FROM t"), 3);
 
     // A failing statement inside a transaction leaves the connection open and the transaction intact.
     c->BeginTrans();
     c->Execute("INSERT INTO t VALUES (10)");
     EXPECT_TRUE(RaisedError([&] { c->Execute("INSERT INTO nosuch VALUES (1)"); }));
-    EXPECT_EQ(c->State(), ado::adStateOpen);
     c->Execute("INSERT INTO t VALUES (11)");
-    // The platform refuses to close while the transaction is open.
-    EXPECT_RAISES_FROM(ado::adErrInTransaction, "ADODB.Connection", c->Close());
-    EXPECT_EQ(c->State(), ado::adStateOpen);
     c->CommitTrans();
     EXPECT_EQ(Count(other, "SELECT count(*) FROM t WHERE x IN (10, 11)"), 2);
 
     // Committing with nothing begun is the engine's failure, reported like any other.
     std::optional<Error> e = RaisedError([&] { c->CommitTrans(); });
     ExpectError(e, hr::E_FAIL, "SQLite");
-    EXPECT_EQ(c->Errors()->Count(), 1);
     c->Close();
     EXPECT_RAISES_FROM(ado::adErrObjectClosed, "ADODB.Connection", c->BeginTrans());
 }
