@@ -13,9 +13,10 @@
 // Cancel. Two locks of the core keep them apart:
 //  - `lock`, the session lock, is held for every call of the host that reaches the server outside a
 //    cursor's fetch (execute, next result, begin, commit, rollback, schema rowsets, properties, the liveness
-//    ping) and by the relay for each FETCH together with its undo, as one. So the host never sees the
-//    transaction between a failed FETCH and its repair. Nothing waits for a bridge thread while holding it:
-//    a statement tears its cursor down (joining the worker and the relay) before it takes the lock.
+//    ping, which takes it only when it is free: a call in progress is contact enough) and by the relay for
+//    each FETCH together with its undo, as one. So the host never sees the transaction between a failed
+//    FETCH and its repair. Nothing waits for a bridge thread while holding it: a statement tears its
+//    cursor down (joining the worker and the relay) before it takes the lock.
 //  - `calls_mutex` guards `executing`, the calls in progress, and is held for the whole of an interrupt; a
 //    call leaves the list only under it, so a statement handle named there stays allocated while it is
 //    interrupted, and an interrupt never reaches a call that has left the list.
@@ -96,6 +97,8 @@ class SessionCore {
   public:
     explicit SessionCore(std::shared_ptr<EnvironmentHandle> environment) : env(std::move(environment)) {}
     ~SessionCore();
+    SessionCore(const SessionCore&) = delete;
+    SessionCore& operator=(const SessionCore&) = delete;
 
     enum class Why { kTimeout, kCancel };
     // Interrupts the call on `stmt` if it is still inside the driver, setting `flag` (the statement's
@@ -103,8 +106,6 @@ class SessionCore {
     bool Interrupt(SQLHSTMT stmt, Why why, std::atomic<bool>& flag);
     // Interrupts every call in progress, each marked cancelled. Any thread.
     void InterruptAll();
-    SessionCore(const SessionCore&) = delete;
-    SessionCore& operator=(const SessionCore&) = delete;
 
     SQLHDBC dbc() const noexcept { return connection.get(); }
 
