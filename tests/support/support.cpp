@@ -1,6 +1,8 @@
 #include "support/support.h"
 
+#include <fstream>
 #include <random>
+#include <sstream>
 
 #include "korado/errors/clsErrorHandler.h"
 #include "korado/platform/companions.h"
@@ -58,6 +60,18 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
     std::error_code ec;
     std::filesystem::remove_all(path_, ec);
+}
+
+std::string ShellQuote(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ostringstream s;
+    s << std::ifstream(path, std::ios::binary).rdbuf();
+    return s.str();
 }
 
 }  // namespace korado::test

@@ -18,35 +18,31 @@
 
 namespace korado::test {
 
-// Records every message box instead of showing it; answers OK.
-class RecordingMessageBox final : public platform::MessageBoxService {
-public:
-    struct Shown {
+// Records every message box, for the lifetime of the object, instead of showing it; answers OK.
+class MessageBoxCapture {
+  public:
+    struct Box {
         std::string text, title;
         int style = 0;
     };
-    int Show(std::string_view text, std::string_view title, int style) override {
-        shown.push_back({std::string(text), std::string(title), style});
-        return platform::vbOK;
-    }
-    std::vector<Shown> shown;
-};
+    const std::vector<Box>& Shown() const { return recorder_->shown; }
+    void Clear() { recorder_->shown.clear(); }
 
-// Installs a RecordingMessageBox for the lifetime of the object.
-class MessageBoxCapture {
-public:
-    MessageBoxCapture() : box_(std::make_shared<RecordingMessageBox>()), scope_(box_) {}
-    const std::vector<RecordingMessageBox::Shown>& Shown() const { return box_->shown; }
-    void Clear() { box_->shown.clear(); }
-
-private:
-    std::shared_ptr<RecordingMessageBox> box_;
-    platform::ScopedMessageBox scope_;
+  private:
+    struct Recorder final : platform::MessageBoxService {
+        int Show(std::string_view text, std::string_view title, int style) override {
+            shown.push_back({std::string(text), std::string(title), style});
+            return platform::vbOK;
+        }
+        std::vector<Box> shown;
+    };
+    std::shared_ptr<Recorder> recorder_ = std::make_shared<Recorder>();
+    platform::ScopedMessageBox scope_{recorder_};
 };
 
 // An error component ("korError.clsError") that records what the library hands it.
 class RecordingErrorComponent final : public Dispatch {
-public:
+  public:
     struct Report {
         std::string module, routine;
         std::int32_t number = 0;
@@ -64,19 +60,22 @@ public:
     };
 
     explicit RecordingErrorComponent(std::shared_ptr<Log> log) : log_(std::move(log)) {}
-    void Constructor(const Variant& title, const Variant& major, const Variant& minor, const Variant& revision);
+    void Constructor(const Variant& title, const Variant& major, const Variant& minor,
+                     const Variant& revision);
     void ErrorMessage(const std::string& module, const std::string& routine, const Variant& error,
                       std::int32_t line, const Variant& debug);
-    void Alert(const std::string& message, const Variant& title) { log_->alerts.emplace_back(message, title); }
+    void Alert(const std::string& message, const Variant& title) {
+        log_->alerts.emplace_back(message, title);
+    }
     void LogEvent(const std::string&) {}
     bool DisplayAlerts() const { return display_alerts_; }
     void SetDisplayAlerts(bool v) { display_alerts_ = v; }
     std::string_view ClassName() const noexcept override { return "RecordingErrorComponent"; }
 
-protected:
+  protected:
     const MemberTable* Members() const noexcept override;
 
-private:
+  private:
     std::shared_ptr<Log> log_;
     bool display_alerts_ = true;
 };
@@ -84,7 +83,7 @@ private:
 // Registers a RecordingErrorComponent under "korError.clsError" and resets the library's error-handler
 // slot, so that the next failure creates a fresh handler that reports here.
 class ErrorCapture {
-public:
+  public:
     ErrorCapture();
     ~ErrorCapture();
     const std::vector<RecordingErrorComponent::Report>& Reports() const { return log_->reports; }
@@ -94,21 +93,25 @@ public:
         log_->on_report = std::move(f);
     }
 
-private:
+  private:
     std::shared_ptr<RecordingErrorComponent::Log> log_;
     std::unique_ptr<ScopedClassOverride> override_;
 };
 
 // A fresh, empty folder under the system's temporary folder, removed with the object.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
-    const std::filesystem::path& Path() const { return path_; }
     std::string File(const std::string& name) const { return (path_ / name).string(); }
 
-private:
+  private:
     std::filesystem::path path_;
 };
+
+// `text` as one word of the shell.
+std::string ShellQuote(const std::string& text);
+// The whole content of the file at `path`; empty when it cannot be read.
+std::string ReadFile(const std::string& path);
 
 }  // namespace korado::test
