@@ -9,9 +9,13 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "korado/errors/clsErrorHandler.h"
+#include "korado/platform/companions.h"
+#include "korado/platform/modGlobals.h"
 #include "korado/platform/services.h"
 #include "korado/runtime/dispatch.h"
 #include "korado/runtime/registry.h"
@@ -61,7 +65,10 @@ class RecordingErrorComponent final : public Dispatch {
 
     explicit RecordingErrorComponent(std::shared_ptr<Log> log) : log_(std::move(log)) {}
     void Constructor(const Variant& title, const Variant& major, const Variant& minor,
-                     const Variant& revision);
+                     const Variant& revision) {
+        ++log_->constructed;
+        log_->constructor_args = {title, major, minor, revision};
+    }
     void ErrorMessage(const std::string& module, const std::string& routine, const Variant& error,
                       std::int32_t line, const Variant& debug);
     void Alert(const std::string& message, const Variant& title) {
@@ -84,8 +91,8 @@ class RecordingErrorComponent final : public Dispatch {
 // slot, so that the next failure creates a fresh handler that reports here.
 class ErrorCapture {
   public:
-    ErrorCapture();
-    ~ErrorCapture();
+    ErrorCapture() { g_ErrorHandler = nullptr; }
+    ~ErrorCapture() { g_ErrorHandler = nullptr; }
     const std::vector<RecordingErrorComponent::Report>& Reports() const { return log_->reports; }
     const RecordingErrorComponent::Log& Log() const { return *log_; }
     void Clear() { log_->reports.clear(), log_->alerts.clear(); }
@@ -94,19 +101,26 @@ class ErrorCapture {
     }
 
   private:
-    std::shared_ptr<RecordingErrorComponent::Log> log_;
-    std::unique_ptr<ScopedClassOverride> override_;
+    std::shared_ptr<RecordingErrorComponent::Log> log_ = std::make_shared<RecordingErrorComponent::Log>();
+    ScopedClassOverride override_{companions::kErrorComponent, [log = log_] {
+                                      return Ref<Dispatch>(MakeRef<RecordingErrorComponent>(log));
+                                  }};
 };
 
 // A fresh, empty folder under the system's temporary folder, removed with the object.
 class TempDir {
   public:
-    TempDir();
-    ~TempDir();
+    TempDir() { std::filesystem::create_directories(path_); }
+    ~TempDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
     std::string File(const std::string& name) const { return (path_ / name).string(); }
 
   private:
-    std::filesystem::path path_;
+    std::filesystem::path path_ =
+        std::filesystem::temp_directory_path() /
+        ("korado-test-" + std::to_string(std::random_device{}()) + std::to_string(std::random_device{}()));
 };
 
 // `text` as one word of the shell.
