@@ -3,8 +3,8 @@
 // touches the real user's sample database, history or error log.
 #pragma once
 
+#include <map>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "support/support.h"
@@ -27,7 +27,7 @@ class ConsoleRunner {
     explicit ConsoleRunner(std::string program);
 
     // Sets (or replaces) one environment variable of the runs.
-    void SetEnv(const std::string& name, const std::string& value);
+    void SetEnv(const std::string& name, const std::string& value) { env_[name] = value; }
     // Runs the program with `args` and `input` as its standard input, and waits (at most 120 seconds; then
     // the program is killed and the run fails).
     ConsoleRun Run(const std::vector<std::string>& args, const std::string& input = {}) const;
@@ -45,7 +45,7 @@ class ConsoleRunner {
   private:
     std::string program_;
     TempDir dir_;
-    std::vector<std::pair<std::string, std::string>> env_;
+    std::map<std::string, std::string> env_;
 };
 
 // True when `text` has a line equal to `line`.

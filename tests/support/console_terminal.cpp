@@ -1,10 +1,7 @@
 // ConsoleRunner::RunInTerminal: the console on a pseudo-terminal, where it edits lines and keeps a history.
-#include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
-#include <spawn.h>
-#include <stdlib.h>
-#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -24,15 +21,12 @@ ConsoleRun ConsoleRunner::RunInTerminal(const std::vector<std::string>& args,
                                         const std::vector<std::string>& lines,
                                         const std::string& prompt) const {
     ConsoleRun run;
-    std::vector<std::pair<std::string, std::string>> env = env_;
-    env.emplace_back("TERM", "dumb");
+    std::map<std::string, std::string> env = env_;
+    env["TERM"] = "dumb";
     std::vector<std::string> env_text;
     for (char** e = environ; *e; ++e) {
         const std::string entry(*e);
-        const std::string name = entry.substr(0, entry.find('='));
-        bool replaced = false;
-        for (const auto& [n, v] : env) replaced = replaced || n == name;
-        if (!replaced) env_text.push_back(entry);
+        if (!env.contains(entry.substr(0, entry.find('=')))) env_text.push_back(entry);
     }
     for (const auto& [n, v] : env) env_text.push_back(n + "=" + v);
     std::vector<char*> envp;
@@ -44,37 +38,17 @@ ConsoleRun ConsoleRunner::RunInTerminal(const std::vector<std::string>& args,
     for (std::string& s : argv_text) argv.push_back(s.data());
     argv.push_back(nullptr);
 
-    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
-        ADD_FAILURE() << "no pseudo-terminal: " << std::strerror(errno);
-        if (master >= 0) close(master);
-        return run;
-    }
     // Wide enough that no typed line wraps, which would split its echo.
-    const winsize size{50, 1000, 0, 0};
-    ioctl(master, TIOCSWINSZ, &size);
-    const int slave = open(ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (slave < 0) {
-        ADD_FAILURE() << "cannot open " << ptsname(master) << ": " << std::strerror(errno);
-        close(master);
-        return run;
+    winsize size{50, 1000, 0, 0};
+    int master = -1;
+    // Only the program holds the terminal, so that reading it ends when the program does.
+    const pid_t pid = forkpty(&master, nullptr, nullptr, &size);
+    if (pid == 0) {
+        execve(program_.c_str(), argv.data(), envp.data());
+        _exit(127);
     }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO})
-        posix_spawn_file_actions_adddup2(&actions, slave, fd);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
-    pid_t pid = 0;
-    const int rc = posix_spawn(&pid, program_.c_str(), &actions, &attributes, argv.data(), envp.data());
-    posix_spawnattr_destroy(&attributes);
-    posix_spawn_file_actions_destroy(&actions);
-    // Only the program holds the terminal now, so that reading it ends when the program does.
-    close(slave);
-    if (rc != 0) {
-        close(master);
-        ADD_FAILURE() << "cannot start " << program_ << ": " << std::strerror(rc);
+    if (pid < 0) {
+        ADD_FAILURE() << "no pseudo-terminal: " << std::strerror(errno);
         return run;
     }
 

@@ -7,6 +7,8 @@
 #include <map>
 #include <stdexcept>
 
+#include "support/support.h"
+
 namespace korado::test {
 namespace {
 
@@ -35,10 +37,8 @@ std::vector<OdbcTarget> MakeTargets() {
     pg.sleep_sql = "SELECT pg_sleep(5)";
 
     OdbcTarget maria = Dsn("maria", "MariaDB", "MARIA");
-    maria.schemas = false;
     // Connector/ODBC sends one statement per command unless the DSN sets the multi-statement option.
     maria.batches = false;
-    maria.catalogs_as_schemas = true;
     maria.text_type = "longtext";
     maria.blob_type = "longblob";
     maria.timestamp_type = "datetime(3)";
@@ -49,7 +49,6 @@ std::vector<OdbcTarget> MakeTargets() {
     sqlite.server = false;
     sqlite.procedures = false;
     sqlite.batches = false;
-    sqlite.schemas = false;
     sqlite.exact_numeric = false;
     sqlite.text_type = "text";
     sqlite.blob_type = "blob";
@@ -141,14 +140,7 @@ std::string ServicesScript() {
 }
 
 std::string ServicesCommand(const std::string& script, std::string_view arguments) {
-    std::string quoted = "'";
-    for (char c : script) {
-        if (c == '\'')
-            quoted += "'\\''";
-        else
-            quoted += c;
-    }
-    return quoted + "' " + std::string(arguments) + " >/dev/null 2>&1";
+    return ShellQuote(script) + " " + std::string(arguments) + " >/dev/null 2>&1";
 }
 
 }  // namespace korado::test

@@ -28,8 +28,6 @@ struct OdbcTarget {
     bool server = true;                 // a server process (SQLite is a file)
     bool procedures = true;             // stored procedures / functions with output parameters
     bool batches = true;                // several statements in one command text
-    bool schemas = true;                // real schemas (PostgreSQL); MariaDB shows databases as schemas
-    bool catalogs_as_schemas = false;   // MariaDB: the database is both TABLE_CATALOG and TABLE_SCHEMA
     bool exact_numeric = true;          // NUMERIC columns hold exact decimals (the SQLite3 driver: doubles)
     std::string bool_type = "boolean";  // column type for a Boolean column
     std::string text_type;              // a length-less text column type

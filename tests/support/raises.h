@@ -3,13 +3,16 @@
 //   EXPECT_RAISES(rt::TypeMismatch, CLng("abc"));
 //   EXPECT_RAISES_FROM(ado::adErrObjectClosed, "ADODB.Recordset", rs->MoveNext());
 //   Error e = RaisedError([&] { CreateObject("No.Such"); });
+//   EXPECT_EQ(RaisedText([&] { s.Execute("x"); }), std::tuple(ExecuteSQLError, "no such table: x"));
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <tuple>
 
 #include "korado/runtime/error.h"
 
@@ -31,6 +34,13 @@ template <class F>
 std::int32_t RaisedNumber(F&& f) {
     std::optional<Error> e = RaisedError(std::forward<F>(f));
     return e ? e->Number() : 0;
+}
+
+// The number and description of the korado::Error that `f` throws; (0, "") when it returns normally.
+template <class F>
+std::tuple<std::int32_t, std::string> RaisedText(F&& f) {
+    std::optional<Error> e = RaisedError(std::forward<F>(f));
+    return e ? std::tuple(e->Number(), e->Description()) : std::tuple(0, std::string());
 }
 
 // Checks that `e` holds error `number` from `source`.

@@ -11,11 +11,11 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "dataaccess/properties.h"
 #include "korado/platform/adodb.h"
 #include "korado/runtime/error.h"
 #include "korado/runtime/registry.h"
@@ -26,21 +26,6 @@ namespace korado::test {
 // The platform's own errors as the stand-ins raise them: the VB-visible number in an 0x800A HRESULT.
 [[noreturn]] inline void RaisePlatform(std::int32_t n, std::string source, std::string text) {
     Raise(Hr(0x800A0000u | static_cast<std::uint32_t>(n)), std::move(source), std::move(text));
-}
-
-// The item of `items` named `index` (without regard to case) or at its 0-based position; otherwise the
-// platform's "not found" from `source`.
-template <class T>
-Ref<T> ItemOf(const std::vector<Ref<T>>& items, const Variant& index, const char* source) {
-    if (index.IsString()) {
-        for (const auto& p : items)
-            if (TextEquals(p->Name(), *index.get_if<std::string>())) return p;
-    } else if (IsNumeric(index)) {
-        std::int64_t i = CLngLng(index);
-        if (i >= 0 && i < static_cast<std::int64_t>(items.size())) return items[static_cast<std::size_t>(i)];
-    }
-    RaisePlatform(ado::adErrItemNotFound, source,
-                  "Item cannot be found in the collection corresponding to the requested name or ordinal.");
 }
 
 class RecordingParameter final : public ado::Parameter {
@@ -79,8 +64,15 @@ class RecordingParameters final : public ado::Parameters {
     std::string reject_name;
 
     std::int32_t Count() override { return static_cast<std::int32_t>(items.size()); }
+    // By name (without regard to case) or 0-based position.
     Ref<ado::Parameter> Item(const Variant& index) override {
-        return ItemOf(items, index, "ADODB.Parameters");
+        for (std::size_t i = 0; i < items.size(); ++i)
+            if (index.IsString() ? TextEquals(items[i]->Name(), *index.get_if<std::string>())
+                                 : IsNumeric(index) && CLngLng(index) == static_cast<std::int64_t>(i))
+                return items[i];
+        RaisePlatform(
+            ado::adErrItemNotFound, "ADODB.Parameters",
+            "Item cannot be found in the collection corresponding to the requested name or ordinal.");
     }
     void Append(const Ref<ado::Parameter>& p) override {
         for (const auto& q : items)
@@ -137,37 +129,15 @@ class RecordingCommand final : public ado::Command {
     }
 };
 
-class StubProperty final : public ado::Property {
-  public:
-    StubProperty(std::string n, Variant v) : name(std::move(n)), value(std::move(v)) {}
-    std::string name;
-    Variant value;
-    std::string Name() override { return name; }
-    std::int32_t Type() override { return ado::adVariant; }
-    std::int32_t Attributes() override { return 512; }
-    Variant Value() override { return value; }
-    void SetValue(const Variant& v) override { value = v; }
-};
-
-class StubProperties final : public ado::Properties {
-  public:
-    std::vector<Ref<StubProperty>> items;
-    std::int32_t Count() override { return static_cast<std::int32_t>(items.size()); }
-    Ref<ado::Property> Item(const Variant& index) override {
-        return ItemOf(items, index, "ADODB.Properties");
-    }
-    void Refresh() override {}
-};
-
 // A platform connection that never opens and answers only the properties it was given.
 class StubConnection final : public ado::Connection {
   public:
-    Ref<StubProperties> properties = MakeRef<StubProperties>();
+    Ref<dataaccess::PropertiesImpl> properties = MakeRef<dataaccess::PropertiesImpl>();
 
     static ClassFactory Factory(std::vector<std::pair<std::string, Variant>> props) {
         return [props] {
             auto c = MakeRef<StubConnection>();
-            for (const auto& [n, v] : props) c->properties->items.push_back(MakeRef<StubProperty>(n, v));
+            for (const auto& [n, v] : props) c->properties->Add(n, ado::adVariant, 512, v);
             return Ref<Dispatch>(c);
         };
     }

@@ -5,47 +5,10 @@
 #include "korado/runtime/registry.h"
 
 namespace korado::test {
-namespace {
 
-class Breaks final : public Dispatch {
-  public:
-    void ResetALL() {}
-    void CheckBreaks(const Variant&) {}
-    std::int32_t Count() { return 0; }
-    Variant Item(const Variant&) { RaiseRuntime(rt::SubscriptOutOfRange); }
-
-  protected:
-    const MemberTable* Members() const noexcept override {
-        static const MemberTable t = MemberTable::Of<Breaks>("Item")
-                                         .Method<&Breaks::ResetALL>("ResetALL")
-                                         .Method<&Breaks::CheckBreaks>("CheckBreaks")
-                                         .Get<&Breaks::Count>("Count")
-                                         .Get<&Breaks::Item>("Item")
-                                         .Build();
-        return &t;
-    }
-};
-
-class Host final : public Dispatch {
-  public:
-    Ref<Breaks> breaks = MakeRef<Breaks>();
-    Ref<Breaks> GetBreaks() { return breaks; }
-
-  protected:
-    const MemberTable* Members() const noexcept override {
-        static const MemberTable t = MemberTable::Of<Host>().Get<&Host::GetBreaks>("Breaks").Build();
-        return &t;
-    }
-};
-
-}  // namespace
-
-Ref<Dispatch> MakeHostObject() { return MakeRef<Host>(); }
-
-Session::Session(bool allow_transactions, std::int32_t default_mode, std::int32_t default_type,
-                 std::int32_t timeout) {
+Session::Session(bool allow_transactions, std::int32_t default_mode, std::int32_t default_type) {
     ado_ = CreateObjectAs<clsADO>("korADO.clsADO");
-    ado_->Constructor(MakeHostObject(), allow_transactions, timeout, default_mode, default_type, 10, 100);
+    ado_->Constructor(nullptr, allow_transactions, 30, default_mode, default_type, 10, 100);
 }
 
 Session::~Session() {

@@ -1,7 +1,7 @@
-// A library session as a host holds one: a clsADO made through the class registry and constructed with a
-// host script object, with the message boxes and the error component recorded. Destroying it ends the
-// session the way a host must (Destructor) and drops the library-wide references, so that every test
-// starts from a fresh library state and nothing leaks.
+// A library session as a host holds one: a clsADO made through the class registry and constructed without a
+// host script object (the library only keeps it), with the message boxes and the error component recorded.
+// Destroying it ends the session the way a host must (Destructor) and drops the library-wide references, so
+// that every test starts from a fresh library state and nothing leaks.
 #pragma once
 
 #include <memory>
@@ -14,24 +14,20 @@
 
 namespace korado::test {
 
-// A host script object with an empty Breaks collection (ResetALL, CheckBreaks, Count, Item).
-Ref<Dispatch> MakeHostObject();
-
 struct ConnectResult {
     bool ok = false;
     std::string user, password, dsn, connection_string;
 };
 
 class Session {
-public:
-    explicit Session(bool allow_transactions = true, std::int32_t default_mode = 0, std::int32_t default_type = 0,
-                     std::int32_t timeout = 30);
+  public:
+    explicit Session(bool allow_transactions = true, std::int32_t default_mode = 0,
+                     std::int32_t default_type = 0);
     ~Session();
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
     clsADO& ado() { return *ado_; }
-    const Ref<clsADO>& ref() const { return ado_; }
     MessageBoxCapture& boxes() { return boxes_; }
     ErrorCapture& errors() { return errors_; }
 
@@ -44,13 +40,15 @@ public:
     // The first column of the first row of a query, read through ExecuteSQL.
     Variant Scalar(const std::string& sql);
 
-private:
+  private:
     MessageBoxCapture boxes_;
     ErrorCapture errors_;
     Ref<clsADO> ado_;
 };
 
 // "Provider=SQLite;Data Source=<file>".
-inline std::string SqliteConnectionString(const std::string& file) { return "Provider=SQLite;Data Source=" + file; }
+inline std::string SqliteConnectionString(const std::string& file) {
+    return "Provider=SQLite;Data Source=" + file;
+}
 
 }  // namespace korado::test

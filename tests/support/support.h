@@ -9,44 +9,44 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "korado/errors/clsErrorHandler.h"
+#include "korado/platform/companions.h"
+#include "korado/platform/modGlobals.h"
 #include "korado/platform/services.h"
 #include "korado/runtime/dispatch.h"
 #include "korado/runtime/registry.h"
 
 namespace korado::test {
 
-// Records every message box instead of showing it; answers OK.
-class RecordingMessageBox final : public platform::MessageBoxService {
-public:
-    struct Shown {
+// Records every message box, for the lifetime of the object, instead of showing it; answers OK.
+class MessageBoxCapture {
+  public:
+    struct Box {
         std::string text, title;
         int style = 0;
     };
-    int Show(std::string_view text, std::string_view title, int style) override {
-        shown.push_back({std::string(text), std::string(title), style});
-        return platform::vbOK;
-    }
-    std::vector<Shown> shown;
-};
+    const std::vector<Box>& Shown() const { return recorder_->shown; }
+    void Clear() { recorder_->shown.clear(); }
 
-// Installs a RecordingMessageBox for the lifetime of the object.
-class MessageBoxCapture {
-public:
-    MessageBoxCapture() : box_(std::make_shared<RecordingMessageBox>()), scope_(box_) {}
-    const std::vector<RecordingMessageBox::Shown>& Shown() const { return box_->shown; }
-    void Clear() { box_->shown.clear(); }
-
-private:
-    std::shared_ptr<RecordingMessageBox> box_;
-    platform::ScopedMessageBox scope_;
+  private:
+    struct Recorder final : platform::MessageBoxService {
+        int Show(std::string_view text, std::string_view title, int style) override {
+            shown.push_back({std::string(text), std::string(title), style});
+            return platform::vbOK;
+        }
+        std::vector<Box> shown;
+    };
+    std::shared_ptr<Recorder> recorder_ = std::make_shared<Recorder>();
+    platform::ScopedMessageBox scope_{recorder_};
 };
 
 // An error component ("korError.clsError") that records what the library hands it.
 class RecordingErrorComponent final : public Dispatch {
-public:
+  public:
     struct Report {
         std::string module, routine;
         std::int32_t number = 0;
@@ -64,19 +64,25 @@ public:
     };
 
     explicit RecordingErrorComponent(std::shared_ptr<Log> log) : log_(std::move(log)) {}
-    void Constructor(const Variant& title, const Variant& major, const Variant& minor, const Variant& revision);
+    void Constructor(const Variant& title, const Variant& major, const Variant& minor,
+                     const Variant& revision) {
+        ++log_->constructed;
+        log_->constructor_args = {title, major, minor, revision};
+    }
     void ErrorMessage(const std::string& module, const std::string& routine, const Variant& error,
                       std::int32_t line, const Variant& debug);
-    void Alert(const std::string& message, const Variant& title) { log_->alerts.emplace_back(message, title); }
+    void Alert(const std::string& message, const Variant& title) {
+        log_->alerts.emplace_back(message, title);
+    }
     void LogEvent(const std::string&) {}
     bool DisplayAlerts() const { return display_alerts_; }
     void SetDisplayAlerts(bool v) { display_alerts_ = v; }
     std::string_view ClassName() const noexcept override { return "RecordingErrorComponent"; }
 
-protected:
+  protected:
     const MemberTable* Members() const noexcept override;
 
-private:
+  private:
     std::shared_ptr<Log> log_;
     bool display_alerts_ = true;
 };
@@ -84,9 +90,9 @@ private:
 // Registers a RecordingErrorComponent under "korError.clsError" and resets the library's error-handler
 // slot, so that the next failure creates a fresh handler that reports here.
 class ErrorCapture {
-public:
-    ErrorCapture();
-    ~ErrorCapture();
+  public:
+    ErrorCapture() { g_ErrorHandler = nullptr; }
+    ~ErrorCapture() { g_ErrorHandler = nullptr; }
     const std::vector<RecordingErrorComponent::Report>& Reports() const { return log_->reports; }
     const RecordingErrorComponent::Log& Log() const { return *log_; }
     void Clear() { log_->reports.clear(), log_->alerts.clear(); }
@@ -94,21 +100,32 @@ public:
         log_->on_report = std::move(f);
     }
 
-private:
-    std::shared_ptr<RecordingErrorComponent::Log> log_;
-    std::unique_ptr<ScopedClassOverride> override_;
+  private:
+    std::shared_ptr<RecordingErrorComponent::Log> log_ = std::make_shared<RecordingErrorComponent::Log>();
+    ScopedClassOverride override_{companions::kErrorComponent, [log = log_] {
+                                      return Ref<Dispatch>(MakeRef<RecordingErrorComponent>(log));
+                                  }};
 };
 
 // A fresh, empty folder under the system's temporary folder, removed with the object.
 class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    const std::filesystem::path& Path() const { return path_; }
+  public:
+    TempDir() { std::filesystem::create_directories(path_); }
+    ~TempDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
     std::string File(const std::string& name) const { return (path_ / name).string(); }
 
-private:
-    std::filesystem::path path_;
+  private:
+    std::filesystem::path path_ =
+        std::filesystem::temp_directory_path() /
+        ("korado-test-" + std::to_string(std::random_device{}()) + std::to_string(std::random_device{}()));
 };
+
+// `text` as one word of the shell.
+std::string ShellQuote(const std::string& text);
+// The whole content of the file at `path`; empty when it cannot be read.
+std::string ReadFile(const std::string& path);
 
 }  // namespace korado::test

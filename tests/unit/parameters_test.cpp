@@ -122,7 +122,7 @@ TEST_F(Parameters, ModeWrites) {
         {korSubstitutionVariable, Variant(2), -1, korParamIn, korParamInOut, NoDictionaryDataFound},
         {korSubstitutionVariable, kNoProperty, korParamOut, korParamIn, korParamIn, 0},  // no provider asked
         {korBindVariable, kNoProperty, korParamIn, korParamIn, korParamIn, 0},
-        {korBindVariable, kNoProperty, korParamOut, korParamOut, korParamInOut, Hr(0x800A0CC1)},
+        {korBindVariable, kNoProperty, korParamOut, korParamOut, korParamInOut, ado::adErrItemNotFound},
         {korBindVariable, Variant(2), korParamOut, korParamOut, korParamOut, 0},
         {korBindVariable, Variant(4), korParamOut, korParamOut, korParamOut, 0},
         {korBindVariable, Variant(3), korParamOut, korParamOut, korParamInOut, 0},  // silently unchanged
