@@ -221,8 +221,23 @@ TEST(Collection, EnumerationLateBindingAndLifetime) {
 
 // ---- references
 // ----------------------------------------------------------------------------------------------
+// Hands out references to itself while it is being destroyed, as a Close() called from a destructor does.
+class ClosesOnDestruction : public Dispatch {
+  public:
+    explicit ClosesOnDestruction(int& closed) : closed_(closed) {}
+    ~ClosesOnDestruction() override { Close(); }
+    void Close() {
+        Ref<ClosesOnDestruction> keep(this);
+        Variant as_variant(keep);
+        ++closed_;
+    }
+
+  private:
+    int& closed_;
+};
+
 // The fixture's check at the end sees every Gadget released.
-TEST_F(LateBindingTest, RefsCountCastAndHoldCycles) {
+TEST_F(LateBindingTest, RefsCountCastHoldCyclesAndSurviveTheDestructor) {
     Ref<Gadget> g = MakeRef<Gadget>();
     Ref<Dispatch> d = g;
     Variant v(g);
@@ -248,29 +263,10 @@ TEST_F(LateBindingTest, RefsCountCastAndHoldCycles) {
     EXPECT_EQ(std::tuple(Gadget::live, raw->RefCount()), std::tuple(live, 1u));
     raw->SetChild(nullptr);
     EXPECT_EQ(Gadget::live, live - 1);
-}
 
-// Hands out references to itself while it is being destroyed, as a Close() called from a destructor does.
-class ClosesOnDestruction : public Dispatch {
-  public:
-    explicit ClosesOnDestruction(int& closed) : closed_(closed) {}
-    ~ClosesOnDestruction() override { Close(); }
-    void Close() {
-        Ref<ClosesOnDestruction> keep(this);
-        Variant as_variant(keep);
-        ++closed_;
-    }
-
-  private:
-    int& closed_;
-};
-
-TEST(Ref, ReferencesTakenInTheDestructorDoNotDeleteAgain) {
+    // References taken in the destructor do not delete the object again.
     int closed = 0;
-    {
-        auto obj = MakeRef<ClosesOnDestruction>(closed);
-        obj->Close();
-    }
+    MakeRef<ClosesOnDestruction>(closed)->Close();
     EXPECT_EQ(closed, 2);
 }
 
@@ -353,7 +349,7 @@ TEST_F(LateBindingTest, ArgumentsByReferenceOptionalAndFailing) {
     EXPECT_RAISES(rt::InvalidProcedureCall, GetProperty(Variant(MakeRef<Collection>()), "Item", 1));
 }
 
-TEST_F(LateBindingTest, NamesDefaultMemberAndFallbacks) {
+TEST_F(LateBindingTest, NamesDefaultMemberFallbacksAndObjectRequired) {
     // Names in any case; a method read as a property, a property called as a method.
     ExpectRows({Is{CStr(CallMethod(obj_, "ADD", 1, 2)), "3"}, Is{CStr(CallMethod(obj_, "half", 5)), "2.5"},
                 Is{CStr(GetProperty(obj_, "Add", 1, 2)), "3"}, Is{CStr(CallMethod(obj_, "Name")), "gadget"}});
@@ -374,9 +370,8 @@ TEST_F(LateBindingTest, NamesDefaultMemberAndFallbacks) {
     EXPECT_EQ(std::tuple(GetProperty(obj_, ""), GetProperty(obj_, "Value")),
               std::tuple(Variant(5), Variant(5)));
     EXPECT_RAISES(rt::WrongNumberOfArguments, CallMethod(Variant(ErrRef()), "Clear", 1));
-}
 
-TEST(RequireObject, ObjectRequiredOrNotSet) {
+    // What is no object, or an object not set.
     for (const Variant& v : {Variant(), Variant(5), Variant::Null()})
         EXPECT_RAISES(rt::ObjectRequired, RequireObject(v)) << TypeName(v);
     EXPECT_RAISES(rt::ObjectNotSet, RequireObject(Variant(Ref<Dispatch>())));
@@ -401,7 +396,7 @@ class ClassRegistryTest : public ::testing::Test {
     void TearDown() override { UnregisterClass("korTest.Gadget"); }
 };
 
-TEST_F(ClassRegistryTest, CreateByProgIdOrClassIdAndUnknownOnesRaise429) {
+TEST_F(ClassRegistryTest, CreateByProgIdOrClassIdOverridesAndUnknownOnesRaise429) {
     for (std::string name : {"korTest.Gadget", "KORTEST.gadget", "{6B1B6C2E-0D4A-4F59-9C1E-2F3A4B5C6D7E}",
                              kGadgetClassId, "{6b1b6c2e-0d4a-4f59-9c1e-2f3a4b5c6d7e}"})
         EXPECT_EQ(CreateObject(name)->ClassName(), "Gadget") << name;
@@ -423,9 +418,8 @@ TEST_F(ClassRegistryTest, CreateByProgIdOrClassIdAndUnknownOnesRaise429) {
     EXPECT_RAISES(rt::CannotCreateObject, CreateObject("korTest.Nothing"));
     ScopedClassOverride failing("korTest.Failing", []() -> Ref<Dispatch> { Raise(3704, "closed"); });
     EXPECT_RAISES(3704, CreateObject("korTest.Failing"));
-}
 
-TEST_F(ClassRegistryTest, OverridesStackAndRestore) {
+    // Overrides stack and restore.
     {
         ScopedClassOverride first("KORTEST.GADGET", [] { return Ref<Dispatch>(MakeRef<Collection>()); });
         EXPECT_EQ(CreateObject("korTest.Gadget")->ClassName(), "Collection");
