@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <cmath>
 #include <random>
 #include <tuple>
 #include <vector>
@@ -50,11 +51,9 @@ TEST(ConnectionString, ParsesThePlatformsSyntaxAndNamesWhatIsWrong) {
                                      std::tuple{"a='x'y", "text after a closing quote", "character 6"},
                                      std::tuple{"a={x}y", "text after a closing brace", "character 6"}}) {
         std::optional<Error> e = RaisedError([t = text] { ConnectionString::Parse(t, "ADODB.Recordset"); });
-        ASSERT_TRUE(e) << text;
-        EXPECT_EQ(std::tuple(e->Number(), e->Source()),
-                  std::tuple(ado::adErrInvalidArgument, "ADODB.Recordset"));
+        test::ExpectError(e, ado::adErrInvalidArgument, "ADODB.Recordset");
         for (const char* piece : {says, where})
-            EXPECT_NE(e->Description().find(piece), std::string::npos) << e->Description();
+            EXPECT_NE(e.value_or(Error(0, "", "")).Description().find(piece), std::string::npos) << text;
     }
 }
 
@@ -81,10 +80,8 @@ TEST(ValueText, IsoDatesBothWaysAndExactDecimals) {
          {std::pair{"2024-05-17", day}, std::pair{"2024-05-17 13:45:30", stamp},
           std::pair{"2024-05-17T13:45:30.250Z", stamp + 0.25 / 86400},
           std::pair{"2024-05-17 13:45:30+02:00", stamp}, std::pair{"13:45", TimeSerial(13, 45, 0).days},
-          std::pair{"2024-02-29", DateSerial(2024, 2, 29).days}, std::pair{"1899-12-29 06:00:00", -1.25}}) {
-        ASSERT_TRUE(ParseIsoDate(text)) << text;
-        EXPECT_NEAR(ParseIsoDate(text)->days, days, 1e-9) << text;
-    }
+          std::pair{"2024-02-29", DateSerial(2024, 2, 29).days}, std::pair{"1899-12-29 06:00:00", -1.25}})
+        EXPECT_NEAR(ParseIsoDate(text).value_or(Date{std::nan("")}).days, days, 1e-9) << text;
     // PostgreSQL's microseconds just before midnight keep the value on its day (and within the calendar).
     EXPECT_EQ(CStr(*ParseIsoDate("9999-12-31 23:59:59.999999")), "9999-12-31 23:59:59");
     EXPECT_GT(ParseIsoDate("1800-01-01 23:59:59.99999999")->days, DateSerial(1799, 12, 31).days);
@@ -133,8 +130,7 @@ TEST(ClientRows, StoresEveryKindCompactlyAndGivesItBack) {
     const std::size_t n = std::size(values);
     ClientRows rows(n);
     rows.Append(values);
-    std::vector<Variant> reversed(values, values + n);
-    std::reverse(reversed.begin(), reversed.end());
+    const std::vector<Variant> reversed(std::rbegin(values), std::rend(values));
     ClientRows other(n);
     for (int i = 0; i < 3; ++i) other.Append(reversed.data());
 

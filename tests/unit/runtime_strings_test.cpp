@@ -105,9 +105,7 @@ TEST(InStrReplaceStrComp, WholeCharactersAndFullCaseFolding) {
         for (std::string f : {"\xA9", "\x82", "\xE2", "\xE2\x82", "\x9F"}) {
             std::size_t at = InStr(s, f);
             EXPECT_LE(at, Len(s)) << s << " / " << f;
-            if (at) {
-                EXPECT_EQ(Mid(s, at, Len(f)), f);
-            }
+            EXPECT_EQ(at ? Mid(s, at, Len(f)) : f, f) << s << " / " << f;
         }
     }
 
