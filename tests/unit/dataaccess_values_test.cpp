@@ -62,8 +62,7 @@ TEST(ConnectionString, RoundTripsThroughText) {
     const std::string alphabet = "ab =;'\"{} \t";
     for (int n = 0; n < 2000; ++n) {
         ConnectionString cs;
-        int entries = static_cast<int>(rng() % 4);
-        for (int i = 0; i < entries; ++i) {
+        for (auto entries = rng() % 4; entries > 0; --entries) {
             std::string value;
             for (int k = static_cast<int>(rng() % 6); k > 0; --k) value += alphabet[rng() % alphabet.size()];
             cs.Set('k' + std::to_string(rng() % 3), value);

@@ -88,29 +88,29 @@ void ExpectBad(const Table& t, std::string_view text, std::int32_t number = 3001
 
 TEST(FilterCriteria, ParsingRaises3001Or3265ResolvesNamesOnceAndTakesEmptyText) {
     Table t = People();
-    const char* bad[] = {
-        // unbalanced quotes, brackets, # and parentheses
-        "Name = 'Smith", "Name = Smith'", "[Last Name = 'x'", "Last Name] = 'x'", "Born = #1/1/2024",
-        "(Id = 1", "Id = 1)", "((Id = 1) OR Id = 2", "Id = 1) OR (Id = 2",
-        // missing pieces
-        "Id", "Id 1", "= 1", "Id =", "Id = ", "[] = 1", "'Smith' = Name",
-        // operators the platform does not have
-        "Id == 1", "Id =< 1", "Id => 1", "Id != 1", "Name NOT LIKE 'a*'", "Name IS NULL", "Id >< 1",
-        // empty clauses and dangling keywords
-        "()", "(  )", "Id = 1 AND", "Id = 1 OR", "AND Id = 1", "Id = 1 AND AND Id = 2", "Id = 1 OR OR Id = 2",
-        "Id = 1 AND ()", "Id = 1 Id = 2", "Id = 1 XOR Id = 2", "(Id = 1)(Id = 2)",
-        // ORed groups ANDed with anything, either side, however deep
-        "(Id = 1 OR Id = 2) AND Name = 'x'", "Name = 'x' AND (Id = 1 OR Id = 2)",
-        "((Id = 1 AND Id = 2) OR Id = 3) AND Id = 4", "(Id = 1 OR Id = 2) AND (Id = 3 OR Id = 4)",
-        // read left to right, this is (a OR b) AND c: refused rather than read as SQL would
-        "Id = 1 OR Id = 2 AND Id = 3", "Id = 1 AND Id = 2 OR Id = 3 AND Id = 4",
-        // values: bare words, numbers that are not, Null with an ordering operator
-        "Name = Smith", "Active = True", "Id = 1x", "Id = 1.2.3", "Id = 1e", "Id = $$1", "Id = +-1", "Id = .",
-        "Id = 1e99999", "Id > Null", "Id LIKE Null", "Id = NULLS", "Id = 0x10", "Id = &H10",
-        // LIKE: wildcard in the middle, at the start only, or a value that is no text
-        "Name LIKE 'Sm*th'", "Name LIKE 'S%m*'", "Name LIKE '*ith'", "Name LIKE '%ith'", "Name LIKE 'a**'",
-        "Name LIKE '***'", "Id LIKE 1", "Born LIKE #1/1/2024#"};
-    for (const char* text : bad) ExpectBad(t, text);
+    for (const char* text :
+         {// unbalanced quotes, brackets, # and parentheses
+          "Name = 'Smith", "Name = Smith'", "[Last Name = 'x'", "Last Name] = 'x'", "Born = #1/1/2024",
+          "(Id = 1", "Id = 1)", "((Id = 1) OR Id = 2", "Id = 1) OR (Id = 2",
+          // missing pieces
+          "Id", "Id 1", "= 1", "Id =", "Id = ", "[] = 1", "'Smith' = Name",
+          // operators the platform does not have
+          "Id == 1", "Id =< 1", "Id => 1", "Id != 1", "Name NOT LIKE 'a*'", "Name IS NULL", "Id >< 1",
+          // empty clauses and dangling keywords
+          "()", "(  )", "Id = 1 AND", "Id = 1 OR", "AND Id = 1", "Id = 1 AND AND Id = 2",
+          "Id = 1 OR OR Id = 2", "Id = 1 AND ()", "Id = 1 Id = 2", "Id = 1 XOR Id = 2", "(Id = 1)(Id = 2)",
+          // ORed groups ANDed with anything, either side, however deep
+          "(Id = 1 OR Id = 2) AND Name = 'x'", "Name = 'x' AND (Id = 1 OR Id = 2)",
+          "((Id = 1 AND Id = 2) OR Id = 3) AND Id = 4", "(Id = 1 OR Id = 2) AND (Id = 3 OR Id = 4)",
+          // read left to right, this is (a OR b) AND c: refused rather than read as SQL would
+          "Id = 1 OR Id = 2 AND Id = 3", "Id = 1 AND Id = 2 OR Id = 3 AND Id = 4",
+          // values: bare words, numbers that are not, Null with an ordering operator
+          "Name = Smith", "Active = True", "Id = 1x", "Id = 1.2.3", "Id = 1e", "Id = $$1", "Id = +-1",
+          "Id = .", "Id = 1e99999", "Id > Null", "Id LIKE Null", "Id = NULLS", "Id = 0x10", "Id = &H10",
+          // LIKE: wildcard in the middle, at the start only, or a value that is no text
+          "Name LIKE 'Sm*th'", "Name LIKE 'S%m*'", "Name LIKE '*ith'", "Name LIKE '%ith'", "Name LIKE 'a**'",
+          "Name LIKE '***'", "Id LIKE 1", "Born LIKE #1/1/2024#"})
+        ExpectBad(t, text);
 
     // Nesting is bounded so that hostile text cannot exhaust the stack.
     std::string deep = std::string(100, '(') + "Id = 1" + std::string(100, ')');

@@ -76,10 +76,9 @@ TEST(Variant, EveryKindCopiesMovesAndAssignsOverEveryOther) {
                 EXPECT_EQ(moved, from) << TypeName(over) << " <- moved " << TypeName(from);
                 Variant constructed(copied);
                 Variant taken(std::move(constructed));
-                EXPECT_EQ(taken, from);
                 const Variant& same = taken;
                 taken = same;  // assigning a value to itself keeps it
-                EXPECT_EQ(taken, from);
+                EXPECT_EQ(taken, from) << TypeName(from) << " constructed, moved and assigned to itself";
             }
         }
         // Objects compare as references.
@@ -189,7 +188,6 @@ TEST(CStr, EveryOtherKind) {
 
     Date day = DateSerial(2024, 5, 17);
     Date time = TimeSerial(13, 45, 0);
-    EXPECT_EQ(day.days, 45429);
     ExpectEach(
         CStr,
         {To{day, "2024-05-17"}, To{time, "13:45:00"}, To{Date{day.days + time.days}, "2024-05-17 13:45:00"},
