@@ -30,14 +30,12 @@ TEST(ConnectionString, ParsesThePlatformsSyntaxAndNamesWhatIsWrong) {
           std::pair{"EXTENDED PROPERTIES", "a=1;b=2"}, std::pair{"Driver", "{SQL Server}"},
           std::pair{"pwd", "{p}}w;d}"}, std::pair{"Flag", ""}})
         EXPECT_EQ(cs.Get(key), value) << key;
-    EXPECT_EQ(std::tuple(cs.Entries().size(), cs.Entries()[0].first, cs.Has("Flag")),
-              std::tuple(6u, "Provider", true));
-    EXPECT_FALSE(cs.Has("Missing"));
+    EXPECT_EQ(std::tuple(cs.Entries().size(), cs.Entries()[0].first, cs.Has("Flag"), cs.Has("Missing")),
+              std::tuple(6u, "Provider", true, false));
 
     // A later entry replaces the value and keeps the place.
     cs = ConnectionString::Parse("a=1;B=2;A=3");
-    ASSERT_EQ(cs.Entries().size(), 2u);
-    EXPECT_EQ(cs.Entries()[0], (std::pair<std::string, std::string>("a", "3")));
+    EXPECT_EQ(cs.ToString(), "a=3;B=2");
     cs.Remove("b");
     cs.Set("New", " padded; value ");
     EXPECT_EQ(cs.ToString(), "a=3;New=\" padded; value \"");

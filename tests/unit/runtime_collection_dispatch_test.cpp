@@ -113,11 +113,10 @@ TEST(Collection, OneBasedPositionsCaseInsensitiveKeysAndBadIndexes) {
     ExpectRows({Is{item(1), "first"}, Is{item(std::int16_t{2}), "second"}, Is{item(2.5), "second"},
                 Is{item(Currency{30000}), "third"}, Is{item("a"), "first"}, Is{item("GRÖSSE"), "third"},
                 Is{item("grösse"), "third"}, Is{CStr(c->ItemByKey("GRÖßE")), "third"},
-                Is{c->KeyAt(3), "Größe"}, Is{c->KeyAt(2), ""}});
-    EXPECT_EQ(c->PositionOfKey("größe"), 3u);
+                Is{c->KeyAt(3), "Größe"}, Is{c->KeyAt(2), ""},
+                Is{std::to_string(c->PositionOfKey("größe")), "3"}});
     // A numeric text is a key, not a position.
     EXPECT_RAISES(rt::InvalidProcedureCall, c->Item("1"));
-    EXPECT_EQ(c->Find("1"), nullptr);
 
     // Missing items and indexes of the wrong kind.
     c = MakeCollection({"x", "y"});
@@ -129,7 +128,7 @@ TEST(Collection, OneBasedPositionsCaseInsensitiveKeysAndBadIndexes) {
     EXPECT_RAISES(rt::TypeMismatch, c->Item(MakeArray(1)));
     for (std::size_t at : {0, 3}) EXPECT_RAISES(rt::InvalidProcedureCall, c->ItemAt(at)) << at;
     EXPECT_RAISES(rt::InvalidProcedureCall, c->KeyAt(3));
-    EXPECT_TRUE(c->Find(Variant::Null()) == nullptr && c->Find(7) == nullptr);
+    EXPECT_TRUE(c->Find("1") == nullptr && c->Find(Variant::Null()) == nullptr && c->Find(7) == nullptr);
 }
 
 TEST(Collection, DuplicateKeysRemoveAndAddBefore) {
@@ -164,8 +163,7 @@ TEST(Collection, DuplicateKeysRemoveAndAddBefore) {
     EXPECT_RAISES(rt::InvalidUseOfNull, c->Remove(Variant::Null()));
     EXPECT_EQ(c->Count(), 3);
     c->Clear();
-    EXPECT_EQ(c->Count(), 0);
-    EXPECT_FALSE(c->ContainsKey("c"));
+    EXPECT_EQ(std::tuple(c->Count(), c->ContainsKey("c")), std::tuple(0, false));
 
     // AddBefore shifts the items and their keys.
     c = MakeRef<Collection>();
