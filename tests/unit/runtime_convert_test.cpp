@@ -307,8 +307,6 @@ TEST(CDate, FromTextAndNumbersAndWhatIsNumericOrADate) {
                             "25:00", "13:00 PM", "0:30 AM", "12:60", "2024-05-17T", "5/17/24", "17.05.2024",
                             "2024-05-17 13", "13:45:30.", "2024-05-17 13:45 x", "5"})
         EXPECT_RAISES(rt::TypeMismatch, CDate(bad)) << bad;
-    ExpectEach([](const Variant& v) { return CStr(CDate(v)); },
-               {To{-657434.5, "0100-01-01 12:00:00"}, To{2958465.5, "9999-12-31 12:00:00"}});
     ExpectRaisesEach(rt::Overflow, CDate, {-657435, 2958466, 2958466.5, std::nan("")});
 
     ExpectEach(IsNumeric, {To{Variant(), true}, To{true, true}, To{Currency{1}, true}, To{" 1e5 ", true},
@@ -333,25 +331,16 @@ TEST(DateParts, RoundTripsIncludingBeforeDayZeroAndCarryOver) {
     ExpectEach([](const Variant& v) { return DateSerial(CInt(v), 1, 1).days; },
                {To{1800, -36522.0}, To{1900, 2.0}});
     EXPECT_EQ(DateSerial(1900, 3, 1).days, 61);
-    // -0.5 and 0.5 name the same moment: noon of day zero. A time that rounds up to the next midnight moves
-    // forward one day, also before day zero, except past the last day there is.
-    auto parts = [](const Variant& serial) {
-        DateParts q = PartsFromDate(Date{CDbl(serial)});
-        return std::array{q.year, q.month, q.day, q.hour, q.minute, q.second};
-    };
-    ExpectEach(parts,
-               {To{-1.25, std::array{1899, 12, 29, 6, 0, 0}}, To{-0.5, std::array{1899, 12, 30, 12, 0, 0}},
-                To{0.9999999999, std::array{1899, 12, 31, 0, 0, 0}},
-                To{-0.9999999999, std::array{1899, 12, 31, 0, 0, 0}},
-                To{-1.9999999999, std::array{1899, 12, 30, 0, 0, 0}},
-                To{-3.9999999999, std::array{1899, 12, 28, 0, 0, 0}},
-                To{2958465.999999997, std::array{9999, 12, 31, 23, 59, 59}}});
-    // The last two are so close to midnight that the sum of day and time rounds up to the next day in a
-    // double; elsewhere such a time rounds to the next midnight, before day zero as after it (never to the
-    // day before).
+    // Parts read through the text they make, at both ends of the calendar. -0.5 and 0.5 name the same moment:
+    // noon of day zero. A time that rounds up to the next midnight moves forward one day, also before day
+    // zero (never to the day before), except past the last day there is. The last texts are so close to
+    // midnight that the sum of day and time rounds up to the next day in a double.
     ExpectEach(
         [](const Variant& v) { return CStr(CDate(v)); },
-        {To{"9999-12-31 23:59:59.9999", "9999-12-31 23:59:59"},
+        {To{-657434.5, "0100-01-01 12:00:00"}, To{2958465.5, "9999-12-31 12:00:00"}, To{-0.5, "12:00:00"},
+         To{0.9999999999, "1899-12-31"}, To{-0.9999999999, "1899-12-31"}, To{-1.9999999999, "00:00:00"},
+         To{-3.9999999999, "1899-12-28"}, To{2958465.999999997, "9999-12-31 23:59:59"},
+         To{"9999-12-31 23:59:59.9999", "9999-12-31 23:59:59"},
          To{"9999-12-31 23:59:59.99999", "9999-12-31 23:59:59"},
          To{"2024-02-28 23:59:59.99999", "2024-02-29"}, To{"1800-01-01 23:59:59.99999", "1800-01-02"}});
     for (DateParts bad :
