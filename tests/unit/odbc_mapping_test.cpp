@@ -20,7 +20,7 @@
 namespace korado::dataaccess::odbc {
 namespace {
 
-TEST(OdbcMapping, SqlStatesLostConnectionsAndTheDriverManagersName) {
+TEST(OdbcMapping, SqlStatesLostConnectionsTheDriverManagersNameAndInformationValues) {
     auto maps = [](std::int32_t number, std::initializer_list<const char*> states) {
         for (const char* state : states) EXPECT_EQ(NumberForSqlState(state), number) << state;
     };
@@ -50,6 +50,20 @@ TEST(OdbcMapping, SqlStatesLostConnectionsAndTheDriverManagersName) {
     // 57P01: PostgreSQL's "terminating connection due to administrator command".
     for (const char* state : {"08S01", "08003", "57P01"}) EXPECT_TRUE(IsConnectionLost(state)) << state;
     for (const char* state : {"42P01", "HY000"}) EXPECT_FALSE(IsConnectionLost(state)) << state;
+
+    // Information values.
+    for (auto [tc, ddl] : {std::pair{SQL_TC_NONE, 0}, std::pair{SQL_TC_DML, 1}, std::pair{SQL_TC_ALL, 8},
+                           std::pair{SQL_TC_DDL_COMMIT, 2}, std::pair{SQL_TC_DDL_IGNORE, 4}})
+        EXPECT_EQ(TransactionDdl(tc), ddl) << tc;
+    for (auto [ic, platform] : {std::pair{SQL_IC_UPPER, 1}, std::pair{SQL_IC_LOWER, 2},
+                                std::pair{SQL_IC_SENSITIVE, 4}, std::pair{SQL_IC_MIXED, 8}})
+        EXPECT_EQ(IdentifierCase(ic), platform) << ic;
+    for (auto [driver, platform] :
+         {std::pair{"TABLE", "TABLE"}, std::pair{"BASE TABLE", "TABLE"}, std::pair{"view", "VIEW"},
+          std::pair{"MATVIEW", "VIEW"}, std::pair{"SYSTEM TABLE", "SYSTEM TABLE"},
+          std::pair{"SYSTEM VIEW", "SYSTEM VIEW"}, std::pair{"FOREIGN TABLE", "TABLE"},
+          std::pair{"LOCAL TEMPORARY", "LOCAL TEMPORARY"}})
+        EXPECT_EQ(PlatformTableType(driver), platform) << driver;
 }
 
 TEST(OdbcMapping, SqlTypesSizesAndLongColumns) {
@@ -97,21 +111,6 @@ TEST(OdbcMapping, SqlTypesSizesAndLongColumns) {
     }
     FieldType n = MapSqlType(SQL_NUMERIC, 12, 3, false);
     EXPECT_EQ(std::tuple(n.precision, n.scale), std::tuple(12, 3));
-}
-
-TEST(OdbcMapping, InformationValues) {
-    for (auto [tc, ddl] : {std::pair{SQL_TC_NONE, 0}, std::pair{SQL_TC_DML, 1}, std::pair{SQL_TC_ALL, 8},
-                           std::pair{SQL_TC_DDL_COMMIT, 2}, std::pair{SQL_TC_DDL_IGNORE, 4}})
-        EXPECT_EQ(TransactionDdl(tc), ddl) << tc;
-    for (auto [ic, platform] : {std::pair{SQL_IC_UPPER, 1}, std::pair{SQL_IC_LOWER, 2},
-                                std::pair{SQL_IC_SENSITIVE, 4}, std::pair{SQL_IC_MIXED, 8}})
-        EXPECT_EQ(IdentifierCase(ic), platform) << ic;
-    for (auto [driver, platform] :
-         {std::pair{"TABLE", "TABLE"}, std::pair{"BASE TABLE", "TABLE"}, std::pair{"view", "VIEW"},
-          std::pair{"MATVIEW", "VIEW"}, std::pair{"SYSTEM TABLE", "SYSTEM TABLE"},
-          std::pair{"SYSTEM VIEW", "SYSTEM VIEW"}, std::pair{"FOREIGN TABLE", "TABLE"},
-          std::pair{"LOCAL TEMPORARY", "LOCAL TEMPORARY"}})
-        EXPECT_EQ(PlatformTableType(driver), platform) << driver;
 }
 
 TEST(OdbcMapping, DecimalDigits) {
@@ -188,9 +187,8 @@ TEST(OdbcMapping, ConnectionStringsFromThePlatformStringAndProcedureCalls) {
     EXPECT_EQ(JoinOdbcString(a), "DSN=korado_pg;Port=2;SSLmode=disable;UID=alice;PWD=pw;");
 
     // The Open arguments win; a DRIVER string keeps its braces and goes first.
-    ConnectionString dsnless =
-        ConnectionString::Parse("Database=korado;DRIVER={PostgreSQL Unicode};UID=a;PWD=b");
-    a = DriverConnectAttributes(dsnless, "bob", "secret");
+    a = DriverConnectAttributes(
+        ConnectionString::Parse("Database=korado;DRIVER={PostgreSQL Unicode};UID=a;PWD=b"), "bob", "secret");
     EXPECT_EQ(JoinOdbcString(a), "DRIVER={PostgreSQL Unicode};Database=korado;UID=bob;PWD=secret;");
     EXPECT_EQ(ConnectTarget(a), (std::pair<std::string, std::string>{"DRIVER", "PostgreSQL Unicode"}));
 

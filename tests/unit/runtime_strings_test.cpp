@@ -56,23 +56,7 @@ TEST(Len, LeftRightMidCountAndCutAtCharacters) {
                 N{ByteOffsetOfChar(kMixed, kAll), kMixed.size()}});
 }
 
-// Compared word by word with the last word overlapping: every length up to a few words, a difference in
-// any one byte, and texts that differ only in length.
-TEST(SameBytes, FindsAnyDifferenceAtAnyLength) {
-    for (std::size_t length = 0; length <= 40; ++length) {
-        std::string a(length, ' ');
-        for (std::size_t i = 0; i < length; ++i) a[i] = static_cast<char>('a' + (i * 7) % 26);
-        EXPECT_TRUE(SameBytes(a, std::string(a))) << length;
-        for (std::size_t i = 0; i < length; ++i) {
-            std::string b = a;
-            b[i] = static_cast<char>(b[i] ^ 0x80);
-            EXPECT_FALSE(SameBytes(a, b)) << length << " at " << i;
-        }
-        EXPECT_FALSE(SameBytes(a, a + "z")) << length;
-    }
-}
-
-TEST(InStrReplaceTextEquals, WholeCharactersAndFullCaseFolding) {
+TEST(InStrReplaceAndEquality, WholeCharactersFullCaseFoldingAndEveryByte) {
     const std::string euros = "a\u20ACb\u20AC";
     ExpectRows(
         {N{InStr(kMixed, "b"), 4}, N{InStr(kMixed, "\U0001F600"), 3}, N{InStr(euros, "\u20AC"), 2},
@@ -144,6 +128,20 @@ TEST(InStrReplaceTextEquals, WholeCharactersAndFullCaseFolding) {
                 B{TextEquals("ID", "idx"), false}, B{TextEquals("\xFF", "\xFE"), false},
                 B{TextEquals("\u00C4\xFF", "\u00E4\xFF"), true},
                 B{ContainsText("Hello World", "WORLD"), true}, B{ContainsText("Hello", "World"), false}});
+
+    // Bytes compared word by word with the last word overlapping: every length up to a few words, a
+    // difference in any one byte, and texts that differ only in length.
+    for (std::size_t length = 0; length <= 40; ++length) {
+        std::string a(length, ' ');
+        for (std::size_t i = 0; i < length; ++i) a[i] = static_cast<char>('a' + (i * 7) % 26);
+        EXPECT_TRUE(SameBytes(a, std::string(a))) << length;
+        for (std::size_t i = 0; i < length; ++i) {
+            std::string b = a;
+            b[i] = static_cast<char>(b[i] ^ 0x80);
+            EXPECT_FALSE(SameBytes(a, b)) << length << " at " << i;
+        }
+        EXPECT_FALSE(SameBytes(a, a + "z")) << length;
+    }
 }
 
 }  // namespace
