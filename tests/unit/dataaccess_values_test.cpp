@@ -18,8 +18,6 @@
 namespace korado::dataaccess {
 namespace {
 
-using test::RaisedError;
-
 TEST(ConnectionString, ParsesThePlatformsSyntaxNamesWhatIsWrongAndRoundTrips) {
     ConnectionString cs = ConnectionString::Parse(
         " Provider = SQLite ; data source='C:\\my ''data''.db';Extended Properties=\"a=1;b=2\";"
@@ -48,7 +46,8 @@ TEST(ConnectionString, ParsesThePlatformsSyntaxNamesWhatIsWrongAndRoundTrips) {
                                      std::tuple{"a={x;b=1", "unbalanced brace", "character 3"},
                                      std::tuple{"a='x'y", "text after a closing quote", "character 6"},
                                      std::tuple{"a={x}y", "text after a closing brace", "character 6"}}) {
-        std::optional<Error> e = RaisedError([t = text] { ConnectionString::Parse(t, "ADODB.Recordset"); });
+        std::optional<Error> e =
+            test::RaisedError([t = text] { ConnectionString::Parse(t, "ADODB.Recordset"); });
         test::ExpectError(e, ado::adErrInvalidArgument, "ADODB.Recordset");
         for (const char* piece : {says, where})
             EXPECT_NE(e.value_or(Error(0, "", "")).Description().find(piece), std::string::npos) << text;

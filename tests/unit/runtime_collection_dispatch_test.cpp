@@ -103,7 +103,7 @@ std::vector<std::string> Texts(const Collection& c) {
 
 // ---- Collection
 // --------------------------------------------------------------------------------------------
-TEST(Collection, OneBasedPositionsCaseInsensitiveKeysAndBadIndexes) {
+TEST(Collection, PositionsKeysBadIndexesDuplicatesRemoveAndAddBefore) {
     auto c = MakeRef<Collection>();
     c->Add("first", "A");
     c->Add("second");
@@ -129,11 +129,9 @@ TEST(Collection, OneBasedPositionsCaseInsensitiveKeysAndBadIndexes) {
     for (std::size_t at : {0, 3}) EXPECT_RAISES(rt::InvalidProcedureCall, c->ItemAt(at)) << at;
     EXPECT_RAISES(rt::InvalidProcedureCall, c->KeyAt(3));
     EXPECT_TRUE(c->Find("1") == nullptr && c->Find(Variant::Null()) == nullptr && c->Find(7) == nullptr);
-}
 
-TEST(Collection, DuplicateKeysRemoveAndAddBefore) {
     // A duplicate key raises 457 and changes nothing.
-    auto c = MakeRef<Collection>();
+    c = MakeRef<Collection>();
     c->Add(1, "Qty");
     c->Add(2, "Äpfel");
     for (const char* key : {"QTY", "äPFEL"}) EXPECT_RAISES(rt::KeyAlreadyExists, c->Add(3, key)) << key;
