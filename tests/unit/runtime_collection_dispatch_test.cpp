@@ -290,8 +290,8 @@ TEST_F(LateBindingTest, RefsCountCastHoldCyclesSurviveTheDestructorAndArraysCopy
 // ---- late binding
 // ------------------------------------------------------------------------------------------
 // Arguments by reference are written back; optional ones take their declared defaults; failures carry the
-// runtime's numbers.
-TEST_F(LateBindingTest, ArgumentsByReferenceOptionalAndFailing) {
+// runtime's numbers. Names, the default member, fallbacks, and what is no object.
+TEST_F(LateBindingTest, ArgumentsNamesDefaultMemberFallbacksAndFailures) {
     Variant args[] = {Variant(5), Variant(std::int16_t{21}), Variant()};
     Invoke(obj_, "Exchange", CallType::Method, args);
     // The number takes the parameter's kind: Long.
@@ -339,9 +339,7 @@ TEST_F(LateBindingTest, ArgumentsByReferenceOptionalAndFailing) {
     EXPECT_RAISES(rt::TypeMismatch, SetProperty(obj_, "Child", Variant(MakeRef<Collection>())));
     // A read-only property cannot be assigned.
     EXPECT_RAISES(rt::NotSupported, LetProperty(Variant(MakeRef<Collection>()), "Count", 1));
-}
 
-TEST_F(LateBindingTest, NamesDefaultMemberFallbacksAndObjectRequired) {
     // Names in any case; a method read as a property, a property called as a method.
     ExpectRows({Is{CStr(CallMethod(obj_, "ADD", 1, 2)), "3"}, Is{CStr(CallMethod(obj_, "half", 5)), "2.5"},
                 Is{CStr(GetProperty(obj_, "Add", 1, 2)), "3"}, Is{CStr(CallMethod(obj_, "Name")), "gadget"}});

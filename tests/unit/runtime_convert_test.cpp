@@ -196,14 +196,16 @@ TEST(CStr, EveryOtherKind) {
     ExpectRaisesEach(rt::TypeMismatch, CStr, {Variant(MakeRef<Collection>()), MakeArray(1, 2)});
 }
 
-TEST(ParseNumber, FormsOfNumericTextAndTheirDoubles) {
+// Numeric text reads in every form the language writes. Integer, Currency and Decimal conversions round half
+// to even, stop at each kind's range, and take Empty, Booleans and text; Booleans take numbers and text.
+TEST(NumericConversions, TextFormsRoundingRangesAndOtherKinds) {
     auto parse = [](const Variant& v) { return ParseNumber(CStr(v)); };
     ExpectEach(parse, {To{" 12.5 ", 12.5}, To{"\t-1.5E3", -1500.0}, To{"+.5", 0.5}, To{"5.", 5.0},
                        To{"1D2", 100.0}, To{"2.5e-1", 0.25}, To{"1e+2", 100.0}, To{"&H1F", 31.0},
                        To{"&hff", 255.0}, To{"&O17", 15.0}, To{"1e-400", 0.0}});
-    for (const char* bad :
-         {"",    " ",  "abc", ".",   "-",    "1.2.3", "1e",   "1e+",   "E5",    "12abc", "1 2",
-          "1,5", "&H", "&HG", "&O8", "&H-1", "- 1",   "0x10", "1e5e5", "1E+400"})  // the last out of range
+    // Texts that are no number; the last is out of range.
+    for (const char* bad : {"",    " ",   "abc", ".",   "-",   "1.2.3", "1e",  "1e+",  "E5",    "12abc",
+                            "1 2", "1,5", "&H",  "&HG", "&O8", "&H-1",  "- 1", "0x10", "1e5e5", "1E+400"})
         EXPECT_FALSE(ParseNumber(bad)) << bad;
 
     ExpectEach(CDbl, {To{Variant(), 0.0}, To{true, -1.0}, To{Currency{15000}, 1.5}, To{Decimal{-25, 1}, -2.5},
@@ -217,11 +219,8 @@ TEST(ParseNumber, FormsOfNumericTextAndTheirDoubles) {
 
     EXPECT_EQ(CSng("0.1"), 0.1f);
     ExpectRaisesEach(rt::Overflow, CSng, {"1e39", 1e300});
-}
 
-// Integer, Currency and Decimal conversions round half to even, stop at each kind's range, and take Empty,
-// Booleans and text; Booleans take numbers and text.
-TEST(NumericConversions, RoundingRangesAndOtherKinds) {
+    // Rounding and ranges.
     ExpectEach(CLng, {// Empty, Booleans, hexadecimal text and dates.
                       To{Variant(), 0}, To{true, -1}, To{"&H10", 16}, To{Date{2.5}, 2},
                       // Halves to even, in numbers and in text of any form.
@@ -292,7 +291,7 @@ TEST(NumericConversions, RoundingRangesAndOtherKinds) {
     ExpectRaisesEach(rt::Overflow, CDec, {"79228162514264337593543950336", "1E+29", 1e300, HUGE_VAL});
 }
 
-TEST(CDate, FromTextAndNumbersAndWhatIsNumericOrADate) {
+TEST(Dates, FromTextNumbersAndPartsWithCarryOverAndWhatIsNumericOrADate) {
     Date day = DateSerial(2024, 5, 17);
     ExpectEach(CDate, {To{"2024-05-17", day}, To{" 2024/05/17 ", day}, To{"5/17/2024", day},
                        To{"2024-05-17T13:45:30", DateFromParts({2024, 5, 17, 13, 45, 30})},
@@ -317,9 +316,8 @@ TEST(CDate, FromTextAndNumbersAndWhatIsNumericOrADate) {
     ExpectEach(TypeName, {To{Variant(), "Empty"}, To{Variant::Null(), "Null"}, To{std::int16_t{1}, "Integer"},
                           To{1, "Long"}, To{Date{}, "Date"}, To{Variant(Ref<Dispatch>()), "Nothing"},
                           To{Variant(MakeRef<Collection>()), "Collection"}, To{MakeArray(1), "Variant()"}});
-}
 
-TEST(DateParts, RoundTripsIncludingBeforeDayZeroAndCarryOver) {
+    // Parts and serials.
     for (double serial : {0.0, 1.0, 2.0, 61.0, 45429.5, 45429.999988425923, -1.0, -1.25, -2.75, -36522.5,
                           -657434.0, -657433.99998842594, 2958465.9999884259})
         EXPECT_NEAR(DateFromParts(PartsFromDate(Date{serial})).days, serial, 1e-9) << serial;
