@@ -103,7 +103,7 @@ std::vector<std::string> Texts(const Collection& c) {
 
 // ---- Collection
 // --------------------------------------------------------------------------------------------
-TEST(Collection, OneBasedPositionsCaseInsensitiveKeysAndBadIndexes) {
+TEST(Collection, PositionsKeysBadIndexesDuplicatesRemoveAndAddBefore) {
     auto c = MakeRef<Collection>();
     c->Add("first", "A");
     c->Add("second");
@@ -113,11 +113,10 @@ TEST(Collection, OneBasedPositionsCaseInsensitiveKeysAndBadIndexes) {
     ExpectRows({Is{item(1), "first"}, Is{item(std::int16_t{2}), "second"}, Is{item(2.5), "second"},
                 Is{item(Currency{30000}), "third"}, Is{item("a"), "first"}, Is{item("GRÖSSE"), "third"},
                 Is{item("grösse"), "third"}, Is{CStr(c->ItemByKey("GRÖßE")), "third"},
-                Is{c->KeyAt(3), "Größe"}, Is{c->KeyAt(2), ""}});
-    EXPECT_EQ(c->PositionOfKey("größe"), 3u);
+                Is{c->KeyAt(3), "Größe"}, Is{c->KeyAt(2), ""},
+                Is{std::to_string(c->PositionOfKey("größe")), "3"}});
     // A numeric text is a key, not a position.
     EXPECT_RAISES(rt::InvalidProcedureCall, c->Item("1"));
-    EXPECT_EQ(c->Find("1"), nullptr);
 
     // Missing items and indexes of the wrong kind.
     c = MakeCollection({"x", "y"});
@@ -129,12 +128,10 @@ TEST(Collection, OneBasedPositionsCaseInsensitiveKeysAndBadIndexes) {
     EXPECT_RAISES(rt::TypeMismatch, c->Item(MakeArray(1)));
     for (std::size_t at : {0, 3}) EXPECT_RAISES(rt::InvalidProcedureCall, c->ItemAt(at)) << at;
     EXPECT_RAISES(rt::InvalidProcedureCall, c->KeyAt(3));
-    EXPECT_TRUE(c->Find(Variant::Null()) == nullptr && c->Find(7) == nullptr);
-}
+    EXPECT_TRUE(c->Find("1") == nullptr && c->Find(Variant::Null()) == nullptr && c->Find(7) == nullptr);
 
-TEST(Collection, DuplicateKeysRemoveAndAddBefore) {
     // A duplicate key raises 457 and changes nothing.
-    auto c = MakeRef<Collection>();
+    c = MakeRef<Collection>();
     c->Add(1, "Qty");
     c->Add(2, "Äpfel");
     for (const char* key : {"QTY", "äPFEL"}) EXPECT_RAISES(rt::KeyAlreadyExists, c->Add(3, key)) << key;
@@ -164,8 +161,7 @@ TEST(Collection, DuplicateKeysRemoveAndAddBefore) {
     EXPECT_RAISES(rt::InvalidUseOfNull, c->Remove(Variant::Null()));
     EXPECT_EQ(c->Count(), 3);
     c->Clear();
-    EXPECT_EQ(c->Count(), 0);
-    EXPECT_FALSE(c->ContainsKey("c"));
+    EXPECT_EQ(std::tuple(c->Count(), c->ContainsKey("c")), std::tuple(0, false));
 
     // AddBefore shifts the items and their keys.
     c = MakeRef<Collection>();
@@ -221,8 +217,23 @@ TEST(Collection, EnumerationLateBindingAndLifetime) {
 
 // ---- references
 // ----------------------------------------------------------------------------------------------
+// Hands out references to itself while it is being destroyed, as a Close() called from a destructor does.
+class ClosesOnDestruction : public Dispatch {
+  public:
+    explicit ClosesOnDestruction(int& closed) : closed_(closed) {}
+    ~ClosesOnDestruction() override { Close(); }
+    void Close() {
+        Ref<ClosesOnDestruction> keep(this);
+        Variant as_variant(keep);
+        ++closed_;
+    }
+
+  private:
+    int& closed_;
+};
+
 // The fixture's check at the end sees every Gadget released.
-TEST_F(LateBindingTest, RefsCountCastAndHoldCycles) {
+TEST_F(LateBindingTest, RefsCountCastHoldCyclesSurviveTheDestructorAndArraysCopyThem) {
     Ref<Gadget> g = MakeRef<Gadget>();
     Ref<Dispatch> d = g;
     Variant v(g);
@@ -248,35 +259,14 @@ TEST_F(LateBindingTest, RefsCountCastAndHoldCycles) {
     EXPECT_EQ(std::tuple(Gadget::live, raw->RefCount()), std::tuple(live, 1u));
     raw->SetChild(nullptr);
     EXPECT_EQ(Gadget::live, live - 1);
-}
 
-// Hands out references to itself while it is being destroyed, as a Close() called from a destructor does.
-class ClosesOnDestruction : public Dispatch {
-  public:
-    explicit ClosesOnDestruction(int& closed) : closed_(closed) {}
-    ~ClosesOnDestruction() override { Close(); }
-    void Close() {
-        Ref<ClosesOnDestruction> keep(this);
-        Variant as_variant(keep);
-        ++closed_;
-    }
-
-  private:
-    int& closed_;
-};
-
-TEST(Ref, ReferencesTakenInTheDestructorDoNotDeleteAgain) {
+    // References taken in the destructor do not delete the object again.
     int closed = 0;
-    {
-        auto obj = MakeRef<ClosesOnDestruction>(closed);
-        obj->Close();
-    }
+    MakeRef<ClosesOnDestruction>(closed)->Close();
     EXPECT_EQ(closed, 2);
-}
 
-TEST(Variant, ArraysAreValuesObjectsAreReferences) {
     // An array copy counts the objects it holds.
-    auto g = MakeRef<Gadget>();
+    g = MakeRef<Gadget>();
     Variant a = MakeArray(1, "two", g);
     Variant b = a;
     EXPECT_EQ(g->RefCount(), 3u);
@@ -300,8 +290,8 @@ TEST(Variant, ArraysAreValuesObjectsAreReferences) {
 // ---- late binding
 // ------------------------------------------------------------------------------------------
 // Arguments by reference are written back; optional ones take their declared defaults; failures carry the
-// runtime's numbers.
-TEST_F(LateBindingTest, ArgumentsByReferenceOptionalAndFailing) {
+// runtime's numbers. Names, the default member, fallbacks, and what is no object.
+TEST_F(LateBindingTest, ArgumentsNamesDefaultMemberFallbacksAndFailures) {
     Variant args[] = {Variant(5), Variant(std::int16_t{21}), Variant()};
     Invoke(obj_, "Exchange", CallType::Method, args);
     // The number takes the parameter's kind: Long.
@@ -333,9 +323,8 @@ TEST_F(LateBindingTest, ArgumentsByReferenceOptionalAndFailing) {
     EXPECT_RAISES(rt::ArgumentNotOptional, CallMethod(obj_, "Greet", Variant::Missing(), "Hi"));
 
     auto e = test::RaisedError([&] { CallMethod(obj_, "Frobnicate", 1); });
-    ASSERT_TRUE(e);
-    EXPECT_EQ(std::tuple(e->Number(), e->Source()), std::tuple(rt::NotSupported, "korADO"));
-    EXPECT_NE(e->Description().find("Frobnicate"), std::string::npos) << e->Description();
+    test::ExpectError(e, rt::NotSupported, "korADO");
+    EXPECT_NE(e.value_or(Error(0, "", "")).Description().find("Frobnicate"), std::string::npos);
 
     EXPECT_RAISES(rt::ArgumentNotOptional, CallMethod(obj_, "Add", 1));
     EXPECT_RAISES(rt::ArgumentNotOptional, CallMethod(obj_, "Add", Variant::Missing(), 1));
@@ -349,11 +338,7 @@ TEST_F(LateBindingTest, ArgumentsByReferenceOptionalAndFailing) {
     EXPECT_RAISES(rt::TypeMismatch, SetProperty(obj_, "Child", Variant(MakeRef<Collection>())));
     // A read-only property cannot be assigned.
     EXPECT_RAISES(rt::NotSupported, LetProperty(Variant(MakeRef<Collection>()), "Count", 1));
-    // The member's own failure passes through unchanged.
-    EXPECT_RAISES(rt::InvalidProcedureCall, GetProperty(Variant(MakeRef<Collection>()), "Item", 1));
-}
 
-TEST_F(LateBindingTest, NamesDefaultMemberAndFallbacks) {
     // Names in any case; a method read as a property, a property called as a method.
     ExpectRows({Is{CStr(CallMethod(obj_, "ADD", 1, 2)), "3"}, Is{CStr(CallMethod(obj_, "half", 5)), "2.5"},
                 Is{CStr(GetProperty(obj_, "Add", 1, 2)), "3"}, Is{CStr(CallMethod(obj_, "Name")), "gadget"}});
@@ -374,16 +359,13 @@ TEST_F(LateBindingTest, NamesDefaultMemberAndFallbacks) {
     EXPECT_EQ(std::tuple(GetProperty(obj_, ""), GetProperty(obj_, "Value")),
               std::tuple(Variant(5), Variant(5)));
     EXPECT_RAISES(rt::WrongNumberOfArguments, CallMethod(Variant(ErrRef()), "Clear", 1));
-}
 
-TEST(RequireObject, ObjectRequiredOrNotSet) {
+    // What is no object, or an object not set.
     for (const Variant& v : {Variant(), Variant(5), Variant::Null()})
         EXPECT_RAISES(rt::ObjectRequired, RequireObject(v)) << TypeName(v);
     EXPECT_RAISES(rt::ObjectNotSet, RequireObject(Variant(Ref<Dispatch>())));
     EXPECT_RAISES(rt::ObjectNotSet, CallMethod(Variant(Ref<Dispatch>()), "Anything"));
     EXPECT_RAISES(rt::ObjectRequired, GetProperty("text", "Length"));
-    auto c = MakeRef<Collection>();
-    EXPECT_EQ(RequireObject(Variant(c)).get(), c.get());
     // An object without members supports none.
     class Bare : public Dispatch {};
     EXPECT_RAISES(rt::NotSupported, CallMethod(Variant(MakeRef<Bare>()), ""));
@@ -401,7 +383,7 @@ class ClassRegistryTest : public ::testing::Test {
     void TearDown() override { UnregisterClass("korTest.Gadget"); }
 };
 
-TEST_F(ClassRegistryTest, CreateByProgIdOrClassIdAndUnknownOnesRaise429) {
+TEST_F(ClassRegistryTest, CreateByProgIdOrClassIdOverridesAndUnknownOnesRaise429) {
     for (std::string name : {"korTest.Gadget", "KORTEST.gadget", "{6B1B6C2E-0D4A-4F59-9C1E-2F3A4B5C6D7E}",
                              kGadgetClassId, "{6b1b6c2e-0d4a-4f59-9c1e-2f3a4b5c6d7e}"})
         EXPECT_EQ(CreateObject(name)->ClassName(), "Gadget") << name;
@@ -423,9 +405,8 @@ TEST_F(ClassRegistryTest, CreateByProgIdOrClassIdAndUnknownOnesRaise429) {
     EXPECT_RAISES(rt::CannotCreateObject, CreateObject("korTest.Nothing"));
     ScopedClassOverride failing("korTest.Failing", []() -> Ref<Dispatch> { Raise(3704, "closed"); });
     EXPECT_RAISES(3704, CreateObject("korTest.Failing"));
-}
 
-TEST_F(ClassRegistryTest, OverridesStackAndRestore) {
+    // Overrides stack and restore.
     {
         ScopedClassOverride first("KORTEST.GADGET", [] { return Ref<Dispatch>(MakeRef<Collection>()); });
         EXPECT_EQ(CreateObject("korTest.Gadget")->ClassName(), "Collection");
@@ -492,9 +473,8 @@ TEST(ErrObject, LateBoundClearedAndMappedFromWhatIsInFlight) {
 
     EXPECT_EQ(std::tuple(RuntimeErrorText(rt::WrongNumberOfArguments), RuntimeErrorText(12345)),
               std::tuple("Wrong number of arguments or invalid property assignment", ""));
-    auto e = test::RaisedError([] { RaiseRuntime(12345); });
-    ASSERT_TRUE(e);
-    EXPECT_EQ(e->Description(), "Application-defined or object-defined error");
+    EXPECT_EQ(test::RaisedError([] { RaiseRuntime(12345); }).value_or(Error(0, "", "")).Description(),
+              "Application-defined or object-defined error");
     EXPECT_STREQ(Error(13, "src", "Type mismatch").what(), "Type mismatch (0x0000000D, src)");
 }
 
