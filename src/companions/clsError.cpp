@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "dataaccess/connection_string.h"
 #include "korado/platform/companions.h"
 #include "korado/platform/services.h"
 #include "korado/runtime/registry.h"
@@ -69,18 +70,10 @@ std::string MaskPasswords(std::string_view text) {
             while (value < out.size() && out[value] == ' ') ++value;
             std::size_t end = value;
             if (end < out.size() && (out[end] == '{' || out[end] == '\'' || out[end] == '"')) {
-                // A braced or quoted value runs to its closing delimiter; a doubled one is part of the
-                // value, as the connection-string syntax reads it, and one never closed takes the rest.
-                const char close = out[end] == '{' ? '}' : out[end];
-                for (++end; end < out.size(); ++end) {
-                    if (out[end] != close) continue;
-                    if (end + 1 < out.size() && out[end + 1] == close) {
-                        ++end;
-                        continue;
-                    }
-                    ++end;
-                    break;
-                }
+                // A braced or quoted value runs to its closing delimiter, as the connection-string syntax
+                // reads it; one never closed takes the rest.
+                const std::size_t length = dataaccess::DelimitedLength(std::string_view(out).substr(end));
+                end = length == std::string_view::npos ? out.size() : end + length;
             } else {
                 end = out.find(';', end);
                 if (end == std::string::npos) end = out.size();

@@ -76,10 +76,7 @@ std::string WithoutDelimitedPasswords(std::string_view s) {
     std::size_t kept_from = 0;
     for (const dataaccess::EntrySpan& e : dataaccess::SpanEntries(s)) {
         if (e.quoted_end == e.quoted_begin && !e.unbalanced) continue;
-        std::string_view key = s.substr(e.begin, e.key_end - e.begin);
-        const std::size_t first = key.find_first_not_of(" \t\r\n");
-        if (first == std::string_view::npos) continue;
-        key = key.substr(first, key.find_last_not_of(" \t\r\n") + 1 - first);
+        const std::string_view key = dataaccess::EntryKey(s, e);
         if (!TextEquals(key, "Password") && !TextEquals(key, "PWD")) continue;
         out.append(s.substr(kept_from, e.begin - kept_from));
         // A value never closed runs on to the end of the text.
@@ -100,11 +97,7 @@ std::string WithoutNestedPasswords(std::string_view s, int depth) {
     std::size_t kept_from = 0;
     for (const dataaccess::EntrySpan& e : dataaccess::SpanEntries(s)) {
         if (e.quoted_end - e.quoted_begin < 2) continue;
-        std::string_view key = s.substr(e.begin, e.key_end - e.begin);
-        const std::size_t first = key.find_first_not_of(" \t\r\n");
-        if (first == std::string_view::npos) continue;
-        key = key.substr(first, key.find_last_not_of(" \t\r\n") + 1 - first);
-        if (!TextEquals(key, "Extended Properties")) continue;
+        if (!TextEquals(dataaccess::EntryKey(s, e), "Extended Properties")) continue;
         const std::size_t inner = e.quoted_begin + 1;
         const std::size_t inner_end = e.quoted_end - 1;
         out.append(s.substr(kept_from, inner - kept_from));

@@ -30,35 +30,20 @@ bool KeyEquals(std::string_view a, std::string_view b) {
                  std::to_string(position + 1) + ".");
 }
 
-// Length of the braced value that starts at text[0] == '{', ODBC style ("}}" stands for one "}"), or npos
-// when the closing brace is missing.
-std::size_t BracedLength(std::string_view text) {
-    for (std::size_t i = 1; i < text.size(); ++i) {
-        if (text[i] != '}') continue;
-        if (i + 1 < text.size() && text[i + 1] == '}') {
-            ++i;
-            continue;
-        }
-        return i + 1;
-    }
-    return std::string_view::npos;
-}
-
-// Length of the quoted value that starts at text[0] (a doubled quote stands for one), or npos when the
-// closing quote is missing.
-std::size_t QuotedLength(std::string_view text) {
-    for (std::size_t i = 1; i < text.size(); ++i) {
-        if (text[i] != text[0]) continue;
-        if (i + 1 < text.size() && text[i + 1] == text[0]) {
-            ++i;
-            continue;
-        }
-        return i + 1;
-    }
-    return std::string_view::npos;
-}
-
 }  // namespace
+
+std::size_t DelimitedLength(std::string_view text) {
+    const char close = text[0] == '{' ? '}' : text[0];
+    for (std::size_t i = 1; i < text.size(); ++i) {
+        if (text[i] != close) continue;
+        if (i + 1 < text.size() && text[i + 1] == close) {
+            ++i;
+            continue;
+        }
+        return i + 1;
+    }
+    return std::string_view::npos;
+}
 
 std::vector<EntrySpan> SpanEntries(std::string_view text) {
     std::vector<EntrySpan> spans;
@@ -74,7 +59,7 @@ std::vector<EntrySpan> SpanEntries(std::string_view text) {
             while (i < n && IsBlank(text[i])) ++i;
             if (i < n && (text[i] == '"' || text[i] == '\'' || text[i] == '{')) {
                 const std::string_view rest = text.substr(i);
-                const std::size_t length = rest[0] == '{' ? BracedLength(rest) : QuotedLength(rest);
+                const std::size_t length = DelimitedLength(rest);
                 if (length == std::string_view::npos) {
                     span.unbalanced = true;
                 } else {
@@ -93,6 +78,10 @@ std::vector<EntrySpan> SpanEntries(std::string_view text) {
         spans.push_back(span);
     }
     return spans;
+}
+
+std::string_view EntryKey(std::string_view text, const EntrySpan& entry) {
+    return TrimBlanks(text.substr(entry.begin, entry.key_end - entry.begin));
 }
 
 ConnectionString ConnectionString::Parse(std::string_view text, std::string_view error_source) {
@@ -140,7 +129,7 @@ ConnectionString ConnectionString::Parse(std::string_view text, std::string_view
             while (i < n && IsBlank(text[i])) ++i;
             if (i < n && text[i] != ';') Malformed(error_source, "has text after a closing quote", i);
         } else if (i < n && text[i] == '{') {
-            std::size_t length = BracedLength(text.substr(i));
+            std::size_t length = DelimitedLength(text.substr(i));
             if (length == std::string_view::npos) Malformed(error_source, "has an unbalanced brace ({)", i);
             value.assign(text.substr(i, length));
             i += length;
@@ -183,7 +172,7 @@ std::string ConnectionString::ToString() const {
         if (!out.empty()) out += ';';
         out += key;
         out += '=';
-        bool braced = !value.empty() && value.front() == '{' && BracedLength(value) == value.size();
+        bool braced = !value.empty() && value.front() == '{' && DelimitedLength(value) == value.size();
         bool needs_quotes =
             !braced && !value.empty() &&
             (value.find(';') != std::string::npos || IsBlank(value.front()) || IsBlank(value.back()) ||

@@ -36,6 +36,10 @@ private:
     std::vector<std::pair<std::string, std::string>> entries_;
 };
 
+// Length of the braced or quoted value that starts at text[0] ("{", "'" or '"'), its closing delimiter
+// included; a doubled closing delimiter inside stands for one ("}}", "''"). npos when it never closes.
+std::size_t DelimitedLength(std::string_view text);
+
 // Where one entry lies in the text of a connection string, read as Parse reads it but never refused: a value
 // that opens a quote or brace and never closes it is read as an unquoted one, which ends at the next ";".
 struct EntrySpan {
@@ -49,5 +53,7 @@ struct EntrySpan {
 };
 
 std::vector<EntrySpan> SpanEntries(std::string_view text);
+// The key of an entry of `text`, without the blanks around it.
+std::string_view EntryKey(std::string_view text, const EntrySpan& entry);
 
 }  // namespace korado::dataaccess

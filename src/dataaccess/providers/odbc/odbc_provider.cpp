@@ -154,16 +154,19 @@ bool StringSets(const ConnectionString& cs, std::string_view key) {
     return false;
 }
 
-// Connects `core` with `attributes`; returns the completed connection string.
-std::string Connect(SessionCore& core, const OdbcAttributes& attributes, std::int32_t timeout_seconds) {
-    ConnectionHandle connection(Allocate<SQL_HANDLE_DBC>(SQL_HANDLE_ENV, core.env->get()));
+// A connection of `env` made with the connection string `text`; `completed` (when given) takes the
+// string the driver completed, `warnings` the driver's warnings. Raises ProviderError.
+ConnectionHandle DriverConnect(SQLHENV env, const std::string& text, std::int32_t timeout_seconds,
+                               std::string* completed = nullptr,
+                               std::vector<Diagnostic>* warnings = nullptr) {
+    ConnectionHandle connection(Allocate<SQL_HANDLE_DBC>(SQL_HANDLE_ENV, env));
     SQLHDBC dbc = connection.get();
     if (timeout_seconds > 0) {
         // A driver without login time-outs answers HYC00; connecting without one is still right.
         SQLSetConnectAttrW(dbc, SQL_ATTR_LOGIN_TIMEOUT,
                            reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(timeout_seconds)), 0);
     }
-    std::u16string in = ToUtf16(JoinOdbcString(attributes));
+    std::u16string in = ToUtf16(text);
     std::u16string out(4096, u'\0');
     SQLSMALLINT out_length = 0;
     SQLRETURN rc = SQLDriverConnectW(dbc, nullptr, W(in), SQL_NTS, W(out),
@@ -171,11 +174,23 @@ std::string Connect(SessionCore& core, const OdbcAttributes& attributes, std::in
     if (TraceEnabled()) TraceCall("SQLDriverConnect", rc);
     if (!Succeeded(rc)) throw ProviderError(FailureRecords(rc, SQL_HANDLE_DBC, dbc, "SQLDriverConnect"));
     connection.MarkConnected();
-    if (rc == SQL_SUCCESS_WITH_INFO) core.AddWarnings(ReadDiagnostics(SQL_HANDLE_DBC, dbc));
-    core.connection = std::move(connection);
-    std::size_t units =
-        std::min(static_cast<std::size_t>(std::max<SQLSMALLINT>(out_length, 0)), out.size() - 1);
-    return ToUtf8(std::u16string_view(out.data(), units));
+    if (rc == SQL_SUCCESS_WITH_INFO && warnings) *warnings = ReadDiagnostics(SQL_HANDLE_DBC, dbc);
+    if (completed) {
+        std::size_t units =
+            std::min(static_cast<std::size_t>(std::max<SQLSMALLINT>(out_length, 0)), out.size() - 1);
+        *completed = ToUtf8(std::u16string_view(out.data(), units));
+    }
+    return connection;
+}
+
+// Connects `core` with `attributes`; returns the completed connection string.
+std::string Connect(SessionCore& core, const OdbcAttributes& attributes, std::int32_t timeout_seconds) {
+    std::string completed;
+    std::vector<Diagnostic> warnings;
+    core.connection =
+        DriverConnect(core.env->get(), JoinOdbcString(attributes), timeout_seconds, &completed, &warnings);
+    core.AddWarnings(std::move(warnings));
+    return completed;
 }
 
 // Whether text survives the wide API both ways: a driver with wide entry points passes it through, a
@@ -310,12 +325,12 @@ SessionCore::~SessionCore() {
     }
 }
 
-bool SessionCore::Interrupt(SQLHSTMT stmt, Why why, std::atomic<bool>& flag) {
+bool SessionCore::Interrupt(SQLHSTMT stmt, Why why, std::atomic<bool>* flag) {
     std::lock_guard guard(calls_mutex);
     if (std::none_of(executing.begin(), executing.end(),
                      [&](const ExecutingCall& c) { return c.stmt == stmt; }))
         return false;
-    flag = true;
+    *flag = true;
     InterruptLocked(stmt, why);
     return true;
 }
@@ -344,15 +359,7 @@ void SessionCore::InterruptLocked(SQLHSTMT stmt, Why why) {
     // A second try on a new connection: the one kept may have died with a server restart.
     for (int attempt = 0; attempt < 2; ++attempt) {
         try {
-            if (!interrupter.connected()) {
-                ConnectionHandle c(Allocate<SQL_HANDLE_DBC>(SQL_HANDLE_ENV, env->get()));
-                std::u16string in = ToUtf16(connect_string);
-                if (!Succeeded(SQLDriverConnectW(c.get(), nullptr, W(in), SQL_NTS, nullptr, 0, nullptr,
-                                                 SQL_DRIVER_NOPROMPT)))
-                    return;
-                c.MarkConnected();
-                interrupter = std::move(c);
-            }
+            if (!interrupter.connected()) interrupter = DriverConnect(env->get(), connect_string, 0);
             StatementHandle call = Allocate<SQL_HANDLE_STMT>(SQL_HANDLE_DBC, interrupter.get());
             std::string sql = text;
             if (Succeeded(SQLExecDirect(call.get(), N(sql), SQL_NTS))) return;

@@ -102,8 +102,9 @@ class SessionCore {
 
     enum class Why { kTimeout, kCancel };
     // Interrupts the call on `stmt` if it is still inside the driver, setting `flag` (the statement's
-    // time-out or cancel flag) first; false when no call of `stmt` was in progress. Any thread.
-    bool Interrupt(SQLHSTMT stmt, Why why, std::atomic<bool>& flag);
+    // time-out or cancel flag, touched only then) first; false when no call of `stmt` was in progress.
+    // Any thread.
+    bool Interrupt(SQLHSTMT stmt, Why why, std::atomic<bool>* flag);
     // Interrupts every call in progress, each marked cancelled. Any thread.
     void InterruptAll();
 
@@ -173,9 +174,8 @@ class OdbcStatement final : public Statement {
     // Runs `call` (a driver call that may take long) listed for interrupts and under the time-out.
     template <class Call>
     SQLRETURN Interruptible(Call call);
+    // Describes the result at hand; says what happened when an interrupt that came too late cost it.
     void StartResult();
-    // StartResult, saying what happened when an interrupt that came too late cost the result.
-    void StartResultAfter();
     void CloseResult();
     void BindParameters(std::span<ParamBinding> params);
 

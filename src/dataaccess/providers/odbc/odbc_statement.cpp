@@ -530,24 +530,6 @@ SQLRETURN OdbcStatement::Interruptible(Call call) {
     return rc;
 }
 
-void OdbcStatement::StartResultAfter() {
-    if (!interrupted_late_) {
-        StartResult();
-        return;
-    }
-    try {
-        StartResult();
-    } catch (const ProviderError&) {
-        // A driver whose SQLCancel closes a finished statement's result (the SQLite3 driver) has done so.
-        core_->Fail(
-            {Diagnostic{hr::E_FAIL, std::string(kErrorSource),
-                        "The statement completed, but an interrupt that reached it as it ended closed "
-                        "its result.",
-                        0, "HY000"}},
-            executed_text_);
-    }
-}
-
 void OdbcStatement::Execute(std::span<ParamBinding> params) {
     // Before the session lock: closing a long read joins its threads, which may wait for that lock.
     CloseResult();
@@ -583,19 +565,30 @@ void OdbcStatement::Execute(std::span<ParamBinding> params) {
     Checked(rc, "SQLExecDirect");
     core_->last_contact = std::chrono::steady_clock::now();
     has_results_ = true;
-    StartResultAfter();
+    StartResult();
 }
 
 void OdbcStatement::StartResult() {
-    SQLSMALLINT columns = 0;
-    Checked(SQLNumResultCols(stmt_.get(), &columns), "SQLNumResultCols");
-    if (columns > 0) {
-        cursor_ = std::make_unique<OdbcCursor>(*this, columns);
-        rows_affected_ = -1;
-    } else {
-        SQLLEN count = -1;
-        Checked(SQLRowCount(stmt_.get(), &count), "SQLRowCount");
-        rows_affected_ = count;
+    try {
+        SQLSMALLINT columns = 0;
+        Checked(SQLNumResultCols(stmt_.get(), &columns), "SQLNumResultCols");
+        if (columns > 0) {
+            cursor_ = std::make_unique<OdbcCursor>(*this, columns);
+            rows_affected_ = -1;
+        } else {
+            SQLLEN count = -1;
+            Checked(SQLRowCount(stmt_.get(), &count), "SQLRowCount");
+            rows_affected_ = count;
+        }
+    } catch (const ProviderError&) {
+        if (!interrupted_late_) throw;
+        // A driver whose SQLCancel closes a finished statement's result (the SQLite3 driver) has done so.
+        core_->Fail(
+            {Diagnostic{hr::E_FAIL, std::string(kErrorSource),
+                        "The statement completed, but an interrupt that reached it as it ended closed "
+                        "its result.",
+                        0, "HY000"}},
+            executed_text_);
     }
 }
 
@@ -611,7 +604,7 @@ bool OdbcStatement::NextResult() {
         rows_affected_ = -1;
         return false;
     }
-    StartResultAfter();
+    StartResult();
     return true;
 }
 
@@ -622,6 +615,6 @@ void OdbcStatement::FetchOutputParameters(std::span<ParamBinding> params) {
     }
 }
 
-void OdbcStatement::Cancel() { core_->Interrupt(stmt_.get(), SessionCore::Why::kCancel, cancelled_); }
+void OdbcStatement::Cancel() { core_->Interrupt(stmt_.get(), SessionCore::Why::kCancel, &cancelled_); }
 
 }  // namespace korado::dataaccess::odbc

@@ -73,7 +73,7 @@ class Watchdog {
             Entry entry = std::move(next->second);
             pending_.erase(next);
             lock.unlock();
-            entry.core->Interrupt(entry.statement, SessionCore::Why::kTimeout, *entry.fired);
+            entry.core->Interrupt(entry.statement, SessionCore::Why::kTimeout, entry.fired);
             entry.core.reset();
             lock.lock();
         }
