@@ -480,8 +480,13 @@ void OdbcStatement::Fail(SQLRETURN rc, std::string_view function, SQLHSTMT handl
 }
 
 void OdbcStatement::CloseResult() {
-    cursor_.reset();
-    if (has_results_) SQLFreeStmt(stmt_.get(), SQL_CLOSE);
+    cursor_.reset();  // joins the cursor's threads: not under the session lock
+    if (has_results_) {
+        // psqlODBC closes its server cursor with a statement of its own, which must not fall between another
+        // read's FETCH and its undo.
+        std::lock_guard lock(core_->lock);
+        SQLFreeStmt(stmt_.get(), SQL_CLOSE);
+    }
     has_results_ = false;
 }
 
