@@ -327,17 +327,22 @@ SessionCore::~SessionCore() {
 
 bool SessionCore::Interrupt(SQLHSTMT stmt, Why why, std::atomic<bool>* flag) {
     std::lock_guard guard(calls_mutex);
-    if (std::none_of(executing.begin(), executing.end(),
-                     [&](const ExecutingCall& c) { return c.stmt == stmt; }))
-        return false;
-    *flag = true;
-    InterruptLocked(stmt, why);
+    auto call = std::find_if(executing.begin(), executing.end(),
+                             [&](const ExecutingCall& c) { return c.stmt == stmt; });
+    if (call == executing.end()) return false;
+    if (!call->interrupted) {
+        call->interrupted = true;
+        *flag = true;
+        InterruptLocked(stmt, why);
+    }
     return true;
 }
 
 void SessionCore::InterruptAll() {
     std::lock_guard guard(calls_mutex);
-    for (const ExecutingCall& c : executing) {
+    for (ExecutingCall& c : executing) {
+        if (c.interrupted) continue;
+        c.interrupted = true;
         c.cancelled->store(true);
         InterruptLocked(c.stmt, Why::kCancel);
     }
@@ -349,7 +354,7 @@ void SessionCore::InterruptLocked(SQLHSTMT stmt, Why why) {
     // mutex it never locked while the executing thread is inside the driver. The servers' own interrupts,
     // sent from a second connection, stop only what is still running: PostgreSQL ignores a cancel that
     // reaches an idle backend, MariaDB a KILL QUERY that reaches an idle connection.
-    if (server_session_id == 0 || (traits.kind == DriverKind::kPostgreSQL && why == Why::kCancel)) {
+    if (CancelsThroughDriver(why)) {
         SQLCancel(stmt);
         return;
     }

@@ -86,11 +86,14 @@ struct DriverTraits {
     std::size_t cursor_fetch_rows = 0;
 };
 
-// A call inside the driver, for interrupts: its statement handle and the statement's flag that says a
-// failure was a cancel (Session::Cancel sets it).
+// A call inside the driver, for interrupts: its statement handle, the statement's flag that says a
+// failure was a cancel (Session::Cancel sets it), and whether it has been interrupted. A call is interrupted
+// once: psqlODBC answers a cancelled statement with a ROLLBACK of its own inside the same call, and a second
+// cancel that lands on that ROLLBACK leaves the session in a failed transaction the driver does not know of.
 struct ExecutingCall {
     SQLHSTMT stmt;
     std::atomic<bool>* cancelled;
+    bool interrupted = false;
 };
 
 class SessionCore {
@@ -107,6 +110,11 @@ class SessionCore {
     bool Interrupt(SQLHSTMT stmt, Why why, std::atomic<bool>* flag);
     // Interrupts every call in progress, each marked cancelled. Any thread.
     void InterruptAll();
+    // Whether such an interrupt goes through the driver's SQLCancel, which may close the result of a
+    // statement that has just finished.
+    bool CancelsThroughDriver(Why why) const noexcept {
+        return server_session_id == 0 || (traits.kind == DriverKind::kPostgreSQL && why == Why::kCancel);
+    }
 
     SQLHDBC dbc() const noexcept { return connection.get(); }
 
@@ -174,7 +182,7 @@ class OdbcStatement final : public Statement {
     // Runs `call` (a driver call that may take long) listed for interrupts and under the time-out.
     template <class Call>
     SQLRETURN Interruptible(Call call);
-    // Describes the result at hand; says what happened when an interrupt that came too late cost it.
+    // Describes the result at hand, or says that an interrupt which came too late has cost it.
     void StartResult();
     void CloseResult();
     void BindParameters(std::span<ParamBinding> params);
@@ -191,7 +199,7 @@ class OdbcStatement final : public Statement {
     bool has_results_ = false;
     std::atomic<bool> timed_out_{false};
     std::atomic<bool> cancelled_{false};
-    bool interrupted_late_ = false;
+    bool result_lost_ = false;  // an interrupt through the driver reached the call as it returned
     std::chrono::milliseconds watchdog_after_{0};
 };
 

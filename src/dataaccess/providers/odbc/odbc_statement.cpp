@@ -529,9 +529,13 @@ SQLRETURN OdbcStatement::Interruptible(Call call) {
         rc = call();
         seams::Reach(seams::Point::kCallReturned);
     }
-    // An interrupt that reached the call as it returned interrupted nothing: the statement completed.
-    interrupted_late_ = Succeeded(rc) && (timed_out_ || cancelled_);
-    if (interrupted_late_) timed_out_ = cancelled_ = false;
+    // An interrupt that reached the call as it returned interrupted nothing: the statement completed. The
+    // driver's SQLCancel may have closed its result all the same, without a word (the SQLite3 driver's then
+    // reads as empty), so such a result is not trusted.
+    const bool late = Succeeded(rc) && (timed_out_ || cancelled_);
+    result_lost_ = late && core_->CancelsThroughDriver(timed_out_ ? SessionCore::Why::kTimeout
+                                                                  : SessionCore::Why::kCancel);
+    if (late) timed_out_ = cancelled_ = false;
     return rc;
 }
 
@@ -574,26 +578,23 @@ void OdbcStatement::Execute(std::span<ParamBinding> params) {
 }
 
 void OdbcStatement::StartResult() {
-    try {
-        SQLSMALLINT columns = 0;
-        Checked(SQLNumResultCols(stmt_.get(), &columns), "SQLNumResultCols");
-        if (columns > 0) {
-            cursor_ = std::make_unique<OdbcCursor>(*this, columns);
-            rows_affected_ = -1;
-        } else {
-            SQLLEN count = -1;
-            Checked(SQLRowCount(stmt_.get(), &count), "SQLRowCount");
-            rows_affected_ = count;
-        }
-    } catch (const ProviderError&) {
-        if (!interrupted_late_) throw;
-        // A driver whose SQLCancel closes a finished statement's result (the SQLite3 driver) has done so.
+    if (result_lost_) {
         core_->Fail(
             {Diagnostic{hr::E_FAIL, std::string(kErrorSource),
                         "The statement completed, but an interrupt that reached it as it ended closed "
                         "its result.",
                         0, "HY000"}},
             executed_text_);
+    }
+    SQLSMALLINT columns = 0;
+    Checked(SQLNumResultCols(stmt_.get(), &columns), "SQLNumResultCols");
+    if (columns > 0) {
+        cursor_ = std::make_unique<OdbcCursor>(*this, columns);
+        rows_affected_ = -1;
+    } else {
+        SQLLEN count = -1;
+        Checked(SQLRowCount(stmt_.get(), &count), "SQLRowCount");
+        rows_affected_ = count;
     }
 }
 
