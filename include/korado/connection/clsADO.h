@@ -23,6 +23,7 @@
 namespace korado {
 
 class clsBindVariables;
+class clsDynasetADO;
 class clsSubstVariables;
 
 class KORADO_EXPORT clsADO : public Dispatch {
@@ -63,6 +64,14 @@ public:
     std::int32_t LastServerErrPos();
     std::string LastServerErrText();
     void LastServerErrReset();
+
+    // ---- result sets ----
+    // A dynaset over the query, or null when it could not be opened (the dynaset reported why). A large
+    // one streams its rows forward only, read-only. All three arguments are by reference: binding may hand
+    // back a rewritten name collection, and for "MSDAORA" the procedure call loses its first "?".
+    Ref<clsDynasetADO> CreateDynaset(std::string& SQL, Ref<Collection>& BindVariables, bool& IsLargeRecordset);
+    Ref<clsDynasetADO> CreateDynasetFromProc(std::string& SQL, Ref<Collection>& BindVariables,
+                                             bool& IsLargeRecordset);
 
     // ---- transactions and capabilities ----
     bool AreTransactionsAvailable();

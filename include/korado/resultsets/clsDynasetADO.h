@@ -1,0 +1,103 @@
+// clsDynasetADO: a result set ("dynaset"): one platform recordset with the connection object that opened
+// it, the SQL text as the host gave it, and the fields of the current row.
+//
+// A host gets one from clsADO::CreateDynaset (a query) or CreateDynasetFromProc (a procedure call), or
+// makes one and calls Constructor itself. A large dynaset reads server-side, forward-only and read-only,
+// holding a block of rows at a time; any other buffers its rows client-side and moves in every direction.
+//
+// The host's script object (g_HostObject) takes part through its Breaks collection: ResetALL before the
+// fields exist, CheckBreaks(dynaset) after every MoveNext from a row.
+//
+// Ownership: the dynaset holds its connection object, command, recordset and fields; Destructor (also run
+// when the last reference goes) drops them without closing anything; Detach closes the recordset.
+//
+// Failures: opening never raises a provider failure: a failed open is diagnosed (by provider, DBMS, error
+// number and native error) into one of the library's errors raised to the host, a message shown through
+// the shared error object, a retry, or the default report with the SQL text, and Error then reads 1.
+// Every other member guards itself (class "clsDynasetADO") and returns false, 0 or null after a handled
+// failure; EOF, MoveFirst and MoveNext raise the library's errors their failures mean.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "korado/platform/adodb.h"
+#include "korado/runtime/collection.h"
+#include "korado/runtime/dispatch.h"
+
+namespace korado {
+
+class clsADO;
+class clsFieldsADO;
+
+enum enumDynasetSource : std::int32_t { DynasetSourceFile = 1, DynasetSourceDatabase = 2 };
+
+class KORADO_EXPORT clsDynasetADO : public Dispatch {
+public:
+    clsDynasetADO();
+    ~clsDynasetADO() override;
+
+    // ---- opening ----
+    // SQL and BindVariables are by reference: binding may hand back a rewritten name collection.
+    void Constructor(std::string& SQL, const Ref<clsADO>& Connection, Ref<Collection>& BindVariables,
+                     bool IsLargeRecordset, std::int32_t TimeOut, std::int32_t PageSize);
+    // A procedure call.
+    void Constructor1(std::string& PLSQL, const Ref<clsADO>& ADOConnection, Ref<Collection>& BindVariables,
+                      bool IsLargeRecordset, std::int32_t TimeOut);
+    // Wraps a recordset that is already open (the caller's object itself).
+    void Constructor2(const Ref<ado::Recordset>& ADORecordset, const std::string& SQLText,
+                      const Ref<clsADO>& ADOConnection);
+    void Destructor();
+    void Detach();
+    void CloseRecordset();
+    bool IsOpen();
+
+    // ---- state ----
+    Ref<ado::Recordset> Recordset();
+    std::string SQLText();
+    std::int32_t Source();
+    std::int32_t Error();
+    void ResetError();
+    // Without Index: the fields collection; with Index: that field (a clsFieldADO), by position or name.
+    Variant Fields(const Variant& Index);
+
+    // ---- navigation ----
+    bool EOF_();  // "EOF" by name: EOF is a C macro
+    void MoveFirst();
+    void MoveLast();
+    void MoveNext();
+    void MovePrevious();
+    bool IsCursorTypeForwardOnly();
+    std::int32_t RecordCount();
+    std::int32_t Row();
+    Ref<clsDynasetADO> NextRecordset();
+    Variant Filter();
+    void SetFilter(const Variant& value);
+
+    // The fields collection itself, for C++ hosts (null before a successful open).
+    const Ref<clsFieldsADO>& FieldsCollection() const noexcept { return m_Fields; }
+
+    std::string_view ClassName() const noexcept override { return "clsDynasetADO"; }
+
+protected:
+    const MemberTable* Members() const noexcept override;
+
+private:
+    void m_ReportQueryError(const std::string& Description, const std::string& SQL);
+    bool m_is_move_supported();
+
+    Ref<clsADO> m_ADO;
+    Ref<ado::Command> m_Command;
+    std::int32_t m_Error = 0;
+    bool m_EOF = true;
+    Ref<clsFieldsADO> m_Fields;
+    std::string m_FileName;
+    bool m_MovePrevious = false;
+    Ref<ado::Recordset> m_Recordset;
+    std::int32_t m_Row = 1;
+    std::int32_t m_Source = 0;
+    std::string m_SQL;
+    bool m_Updatable = false;
+};
+
+}  // namespace korado
