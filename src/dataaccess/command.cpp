@@ -26,6 +26,17 @@ bool IsBlankText(std::string_view s) {
 
 }  // namespace
 
+// A stored-procedure command (adCmdStoredProc) is the provider's to run. The ODBC bridge sends it through
+// the ODBC call escape, with the appended parameters bound to its markers in order:
+//  - a bare name, "name", becomes "{call name(?, ...)}" with one marker per parameter ("{? = call ...}"
+//    when one parameter is the return value);
+//  - a name with its own argument list, "name(?, ?)", is wrapped as it is: "{call name(?, ?)}";
+//  - text already in braces, "{call name(?)}", goes to the driver unchanged.
+// The driver translates the escape: psqlODBC into a SELECT of a function (a set-returning function gives
+// its rows; a function's OUT values come back as a row and into the output parameters), Connector/ODBC
+// into CALL (a procedure's SELECTs are its results, then its OUT values as one more row). PostgreSQL
+// refuses such a SELECT for a procedure; the bridge then runs the call once more as CALL. SQLite has no
+// procedures: its provider refuses the command type.
 std::int32_t CommandTypeOf(std::int32_t options, std::int32_t fallback) {
     if (options == ado::adOptionUnspecified) return fallback;
     constexpr std::int32_t kTypes = ado::adCmdText | ado::adCmdTable | ado::adCmdStoredProc |

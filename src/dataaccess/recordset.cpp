@@ -788,6 +788,10 @@ void RecordsetImpl::SetFilter(const Variant& criteria) {
 
 bool RecordsetImpl::Supports(std::int32_t cursor_options) {
     RequireOpen();
+    // Hosts decide from these answers whether to offer moving back and editing, so only what works is
+    // claimed. The client cursor's buffered rows move everywhere and know their position; a forward-only
+    // cursor does neither. No recordset has bookmarks. AddNew, Update and Delete are refused by every
+    // cursor until the client cursor writes changes back (the update engine comes with a later change).
     std::int32_t supported = 0;
     if (core().mode() == RowsetCore::Mode::kStatic)
         supported = ado::adMovePrevious | ado::adHoldRecords | ado::adApproxPosition;

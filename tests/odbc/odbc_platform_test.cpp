@@ -1,15 +1,96 @@
 // The ODBC bridge as a host meets it: ADODB.Connection, Recordset and Errors over the test DSNs, with no
-// "Provider=" in the connection string (which means MSDASQL).
+// "Provider=" in the connection string (which means MSDASQL). What the result sets above rely on (what
+// each cursor kind answers, filters, several results, procedure calls, field descriptions) runs here
+// against the native SQLite provider too.
 #include <gtest/gtest.h>
+
+#include <functional>
 
 #include "korado/platform/adodb.h"
 #include "korado/runtime/convert.h"
 #include "korado/runtime/registry.h"
 #include "odbc/odbc_test_util.h"
 #include "support/raises.h"
+#include "support/support.h"
 
 namespace korado::test {
 namespace {
+
+// Column 0 of every row from the current one to EOF.
+std::vector<std::int32_t> Rest(const Ref<ado::Recordset>& rs) {
+    std::vector<std::int32_t> values;
+    for (; !rs->Eof(); rs->MoveNext()) values.push_back(CLng(rs->Fields()->At(0)->Value()));
+    return values;
+}
+
+// A forward-only server cursor and a static client cursor over `table` (rows i = 1..5, s = 'row<i>',
+// d = i / 2), opened as a result set opens them: a dynamic cursor with pessimistic locking asked of the
+// client engine, read-only forward-only on the server.
+void CheckCursorKinds(const Ref<ado::Connection>& connection, const std::string& table) {
+    struct Kind {
+        const char* name;
+        std::int32_t location, asked_type, asked_lock;
+        std::int32_t type, lock, record_count, position;  // while open; position on the first row
+        bool back;  // moves back, holds its rows, knows its position
+    } kinds[] = {
+        {"server forward-only", ado::adUseServer, ado::adOpenForwardOnly, ado::adLockReadOnly,
+         ado::adOpenForwardOnly, ado::adLockReadOnly, -1, -1, false},
+        {"client", ado::adUseClient, ado::adOpenDynamic, ado::adLockPessimistic, ado::adOpenStatic,
+         ado::adLockOptimistic, 5, 1, true},
+    };
+    const std::int32_t refused[] = {ado::adBookmark, ado::adUpdate,    ado::adAddNew, ado::adDelete,
+                                    ado::adUpdateBatch, ado::adResync, ado::adFind,   ado::adSeek,
+                                    ado::adIndex,    ado::adNotify};
+    for (const Kind& k : kinds) {
+        SCOPED_TRACE(k.name);
+        Ref<ado::Recordset> rs = CreateObjectAs<ado::Recordset>("ADODB.Recordset");
+        EXPECT_EQ(rs->CacheSize(), 1);
+        EXPECT_RAISES_FROM(ado::adErrInvalidArgument, "ADODB.Recordset", rs->SetCacheSize(0));
+        rs->SetCursorLocation(k.location);
+        rs->SetCursorType(k.asked_type);
+        rs->SetLockType(k.asked_lock);
+        rs->SetCacheSize(100);
+        rs->SetPageSize(25);
+        rs->Open(Variant("SELECT i, s, d FROM " + table + " ORDER BY i"), Variant(connection));
+        EXPECT_EQ(std::tuple(rs->CursorType(), rs->LockType(), rs->CacheSize(), rs->PageSize()),
+                  std::tuple(k.type, k.lock, 100, 25));
+        EXPECT_EQ(std::tuple(rs->RecordCount(), rs->AbsolutePosition()), std::tuple(k.record_count, k.position));
+        for (std::int32_t held : {ado::adMovePrevious, ado::adHoldRecords, ado::adApproxPosition})
+            EXPECT_EQ(rs->Supports(held), k.back) << held;
+        for (std::int32_t option : refused) EXPECT_FALSE(rs->Supports(option)) << option;
+
+        // A filter shows the matching rows from the first one still ahead; group 0 shows every row again.
+        rs->MoveNext();
+        rs->SetFilter(Variant("d >= 1.5 AND s <> 'ROW4'"));
+        EXPECT_EQ(rs->RecordCount(), k.back ? 2 : -1);
+        EXPECT_EQ(Rest(rs), (std::vector<std::int32_t>{3, 5}));
+        rs->SetFilter(Variant(ado::adFilterNone));
+        EXPECT_EQ(CLng(rs->Filter()), ado::adFilterNone);
+        if (k.back) {
+            EXPECT_EQ(rs->RecordCount(), 5);
+            rs->MoveLast();
+            EXPECT_EQ(rs->AbsolutePosition(), 5);
+            rs->MoveNext();
+            EXPECT_EQ(rs->AbsolutePosition(), -3);  // adPosEOF
+        }
+        rs->Close();
+    }
+}
+
+void FillCursorTable(const Ref<ado::Connection>& connection, const std::string& table) {
+    connection->Execute("CREATE TABLE " + table + " (i INTEGER, s VARCHAR(10), d NUMERIC(6,2))");
+    for (int i = 1; i <= 5; ++i)
+        connection->Execute("INSERT INTO " + table + " VALUES (" + std::to_string(i) + ", 'row" +
+                            std::to_string(i) + "', " + std::to_string(i / 2.0) + ")");
+}
+
+TEST(SqlitePlatform, CursorKindsAnswerForWhatTheyDo) {
+    TempDir dir;
+    Ref<ado::Connection> connection = CreateObjectAs<ado::Connection>("ADODB.Connection");
+    connection->Open("Provider=SQLite;Data Source=" + dir.File("cursors.db"));
+    FillCursorTable(connection, "n");
+    CheckCursorKinds(connection, "n");
+}
 
 class OdbcPlatform : public ::testing::TestWithParam<std::string> {
   protected:
@@ -64,6 +145,149 @@ TEST_P(OdbcPlatform, WarningsReachConnectionErrors) {
     ASSERT_GE(connection_->Errors()->Count(), 1);
     EXPECT_NE(connection_->Errors()->Item(Variant(0))->Description().find("careful"), std::string::npos);
     EXPECT_EQ(connection_->Errors()->Item(Variant(0))->SQLState(), "01000");
+}
+
+TEST_P(OdbcPlatform, CursorKindsAnswerForWhatTheyDo) {
+    const std::string table = Unique("korado_kinds");
+    connection_->Execute("DROP TABLE IF EXISTS " + table);
+    FillCursorTable(connection_, table);
+    CheckCursorKinds(connection_, table);
+    connection_->Execute("DROP TABLE " + table);
+}
+
+// A batch's results in order, through NextRecordset: a row-returning statement without rows gives an open,
+// empty recordset, an action a closed one, and after the last result there is none. Connector/ODBC runs
+// batches when the connection asks for multi-statements (option bit 1 << 26).
+TEST_P(OdbcPlatform, NextRecordsetWalksABatchsResults) {
+    if (target_->name == "sqlite") GTEST_SKIP() << "the SQLite3 driver runs one statement per command";
+    if (target_->name == "maria") {
+        connection_->Close();
+        connection_->Open("DSN=" + target_->dsn + ";OPTION=67108864", target_->user, target_->password);
+    }
+    const std::string table = Unique("korado_batch");
+    connection_->Execute("DROP TABLE IF EXISTS " + table);
+    connection_->Execute("CREATE TABLE " + table + " (a INTEGER)");
+    Variant affected;
+    Ref<ado::Recordset> rs =
+        connection_->Execute("INSERT INTO " + table + " VALUES (1), (2); SELECT a FROM " + table +
+                                 " ORDER BY a; SELECT a FROM " + table + " WHERE a > 5; UPDATE " + table +
+                                 " SET a = a + 1",
+                             &affected);
+    EXPECT_EQ(std::tuple(rs->State(), CLng(affected)), std::tuple(ado::adStateClosed, 2));
+    struct Step {
+        const char* what;
+        std::int32_t state, affected;
+        std::vector<std::int32_t> rows;
+    } steps[] = {{"SELECT", ado::adStateOpen, -1, {1, 2}},
+                 {"empty SELECT", ado::adStateOpen, -1, {}},
+                 {"UPDATE", ado::adStateClosed, 2, {}}};
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        rs = rs->NextRecordset(&affected);
+        ASSERT_TRUE(rs);
+        EXPECT_EQ(std::tuple(rs->State(), CLng(affected)), std::tuple(step.state, step.affected));
+        if (step.state == ado::adStateOpen) EXPECT_EQ(Rest(rs), step.rows);
+    }
+    EXPECT_FALSE(rs->NextRecordset(&affected));
+    EXPECT_EQ(CLng(Variant(connection_->Execute("SELECT SUM(a) FROM " + table)->Fields()->At(0)->Value())), 5);
+    connection_->Execute("DROP TABLE " + table);
+}
+
+// Stored-procedure commands (type 4) run through the ODBC call escape. The text may be the bare name (one
+// marker per appended parameter is added), the name with its markers, or the escape itself. A PostgreSQL
+// set-returning function and a MariaDB procedure that SELECTs give their rows to either cursor; output
+// values come back from a PostgreSQL procedure (which psqlODBC's escape cannot call: the bridge runs it as
+// CALL), and from MariaDB OUT parameters after the procedure's results.
+TEST_P(OdbcPlatform, StoredProcedureCommandsTakeEveryTextForm) {
+    if (!target_->procedures) GTEST_SKIP() << target_->dsn << " has no stored procedures";
+    const bool pg = target_->name == "pg";
+    const std::string rows = Unique("korado_rows"), add = Unique("korado_add");
+    const std::string drop_rows = pg ? "DROP FUNCTION IF EXISTS " + rows + "(integer)"
+                                     : "DROP PROCEDURE IF EXISTS " + rows;
+    const std::string drop_add = pg ? "DROP PROCEDURE IF EXISTS " + add + "(integer, integer, text)"
+                                    : "DROP PROCEDURE IF EXISTS " + add;
+    connection_->Execute(drop_rows);
+    connection_->Execute(drop_add);
+    if (pg) {
+        connection_->Execute("CREATE FUNCTION " + rows +
+                             "(n integer) RETURNS TABLE(i integer, s text) AS "
+                             "'SELECT g, ''r'' || g FROM generate_series(1, n) g' LANGUAGE sql");
+        connection_->Execute("CREATE PROCEDURE " + add +
+                             "(a integer, INOUT b integer, OUT c text) LANGUAGE plpgsql AS "
+                             "$$ BEGIN b := a + b; c := 'sum ' || b; END $$");
+    } else {
+        connection_->Execute("CREATE PROCEDURE " + rows +
+                             "(IN n INT) SELECT seq AS i, CONCAT('r', seq) AS s FROM seq_1_to_100 "
+                             "WHERE seq <= n ORDER BY seq");
+        connection_->Execute("CREATE PROCEDURE " + add +
+                             "(IN a INT, INOUT b INT, OUT c VARCHAR(20)) BEGIN SET b = a + b; "
+                             "SET c = CONCAT('sum ', b); END");
+    }
+    auto command = [&](const std::string& text) {
+        Ref<ado::Command> cmd = CreateObjectAs<ado::Command>("ADODB.Command");
+        cmd->SetActiveConnection(connection_);
+        cmd->SetCommandType(ado::adCmdStoredProc);
+        cmd->SetCommandText(text);
+        return cmd;
+    };
+    for (const std::string& text : {rows, rows + "(?)", "{call " + rows + "(?)}"}) {
+        for (std::int32_t location : {ado::adUseServer, ado::adUseClient}) {
+            SCOPED_TRACE(text + (location == ado::adUseServer ? " server" : " client"));
+            Ref<ado::Command> cmd = command(text);
+            cmd->Parameters()->Append(cmd->CreateParameter("n", ado::adInteger, ado::adParamInput, 0, Variant(3)));
+            Ref<ado::Recordset> rs = CreateObjectAs<ado::Recordset>("ADODB.Recordset");
+            rs->SetCursorLocation(location);
+            rs->Open(Variant(cmd));
+            EXPECT_EQ(rs->Fields()->At(1)->Name(), "s");
+            EXPECT_EQ(Rest(rs), (std::vector<std::int32_t>{1, 2, 3}));
+        }
+    }
+    // The last form inside a transaction: a refused first attempt must leave the transaction usable.
+    int a = 0;
+    for (const std::string& text : {add, add + "(?, ?, ?)", "{call " + add + "(?, ?, ?)}"}) {
+        SCOPED_TRACE(text);
+        const bool in_transaction = text.front() == '{';
+        if (in_transaction) connection_->BeginTrans();
+        Ref<ado::Command> cmd = command(text);
+        Ref<ado::Parameters> params = cmd->Parameters();
+        params->Append(cmd->CreateParameter("a", ado::adInteger, ado::adParamInput, 0, Variant(++a)));
+        params->Append(cmd->CreateParameter("b", ado::adInteger, ado::adParamInputOutput, 0, Variant(40)));
+        params->Append(cmd->CreateParameter("c", ado::adVarWChar, ado::adParamOutput, 20, Variant()));
+        cmd->Execute(nullptr);
+        EXPECT_EQ(std::tuple(CLng(params->Item(Variant("b"))->Value()), CStr(params->Item(Variant("c"))->Value())),
+                  std::tuple(40 + a, "sum " + std::to_string(40 + a)));
+        if (in_transaction) {
+            EXPECT_EQ(CLng(Variant(connection_->Execute("SELECT 7")->Fields()->At(0)->Value())), 7);
+            connection_->CommitTrans();
+        }
+    }
+    connection_->Execute(drop_rows);
+    connection_->Execute(drop_add);
+}
+
+// Output values are complete once every result of the call was read: a MariaDB procedure that SELECTs
+// twice and then sets its OUT parameter. Connector/ODBC gives the output values as one more result, a row
+// (as psqlODBC answers a function's call with one).
+TEST_P(OdbcPlatform, OutputValuesFollowTheLastResult) {
+    if (target_->name != "maria") GTEST_SKIP() << "a MariaDB procedure with results and OUT parameters";
+    const std::string proc = Unique("korado_two_then_out");
+    connection_->Execute("DROP PROCEDURE IF EXISTS " + proc);
+    connection_->Execute("CREATE PROCEDURE " + proc +
+                         "(IN a INT, OUT b INT) BEGIN SELECT a AS first; SELECT a + 1 AS second; "
+                         "SET b = a * 10; END");
+    Ref<ado::Command> cmd = CreateObjectAs<ado::Command>("ADODB.Command");
+    cmd->SetActiveConnection(connection_);
+    cmd->SetCommandType(ado::adCmdStoredProc);
+    cmd->SetCommandText(proc);
+    cmd->Parameters()->Append(cmd->CreateParameter("a", ado::adInteger, ado::adParamInput, 0, Variant(4)));
+    cmd->Parameters()->Append(cmd->CreateParameter("b", ado::adInteger, ado::adParamOutput, 0, Variant()));
+    Ref<ado::Recordset> rs = cmd->Execute(nullptr);
+    std::vector<std::string> results;
+    for (; rs; rs = rs->NextRecordset(nullptr))
+        results.push_back(rs->Fields()->At(0)->Name() + "=" + CStr(rs->Fields()->At(0)->Value()));
+    EXPECT_EQ(results, (std::vector<std::string>{"first=4", "second=5", "b=40"}));
+    EXPECT_EQ(CLng(cmd->Parameters()->Item(Variant("b"))->Value()), 40);
+    connection_->Execute("DROP PROCEDURE " + proc);
 }
 
 INSTANTIATE_TEST_SUITE_P(Dsn, OdbcPlatform, ::testing::ValuesIn(OdbcTargetNames()), TargetName);

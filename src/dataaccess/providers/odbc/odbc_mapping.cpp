@@ -572,4 +572,16 @@ std::string ProcedureCallText(std::string_view text, std::size_t markers, bool r
     return out;
 }
 
+std::string CallStatementText(std::string_view call) {
+    call = TrimBlanks(call);
+    if (call.size() < 2 || call.front() != '{' || call.back() != '}') return {};
+    std::string_view body = TrimBlanks(call.substr(1, call.size() - 2));
+    if (body.size() < 5 || !EqualsNoCase(body.substr(0, 5), "call ")) return {};
+    std::string_view routine = TrimBlanks(body.substr(5));
+    std::string out = "CALL ";
+    out += routine;
+    if (routine.find('(') == std::string_view::npos) out += "()";
+    return out;
+}
+
 }  // namespace korado::dataaccess::odbc

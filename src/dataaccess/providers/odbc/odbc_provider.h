@@ -150,6 +150,10 @@ bool NeedsDriverOptions(const OdbcAttributes& completed, DriverKind kind);
 // `markers` markers ("{? = call name(...)}" with a return value); a name with its own argument list is
 // wrapped as it is; text already in braces stays.
 std::string ProcedureCallText(std::string_view text, std::size_t markers, bool return_value);
+// The call "{call name(...)}" as PostgreSQL's own CALL statement, "CALL name(...)"; empty for a call with a
+// return value, which no procedure has. psqlODBC turns the escape into a SELECT of a function, which
+// PostgreSQL refuses for a procedure (SQLSTATE 42809).
+std::string CallStatementText(std::string_view call);
 
 // ---- the provider --------------------------------------------------------------------------------------
 

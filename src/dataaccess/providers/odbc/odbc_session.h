@@ -184,6 +184,8 @@ class OdbcStatement final : public Statement {
     SQLRETURN Interruptible(Call call);
     // Describes the result at hand, or says that an interrupt which came too late has cost it.
     void StartResult();
+    // The SQLSTATE of the statement's first diagnostic record, empty when it has none.
+    std::string FirstSqlState();
     void CloseResult();
     void BindParameters(std::span<ParamBinding> params);
 

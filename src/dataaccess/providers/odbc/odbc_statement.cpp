@@ -567,14 +567,39 @@ void OdbcStatement::Execute(std::span<ParamBinding> params) {
 
     timed_out_ = false;
     cancelled_ = false;
-    SQLRETURN rc = Interruptible([&] {
-        return core_->traits.narrow_text ? SQLExecDirect(stmt_.get(), N(executed_text_), SQL_NTS)
-                                         : SQLExecDirectW(stmt_.get(), W(executed_text_w_), SQL_NTS);
-    });
+    auto run = [&] {
+        return Interruptible([&] {
+            return core_->traits.narrow_text ? SQLExecDirect(stmt_.get(), N(executed_text_), SQL_NTS)
+                                             : SQLExecDirectW(stmt_.get(), W(executed_text_w_), SQL_NTS);
+        });
+    };
+    SQLRETURN rc = run();
+    // psqlODBC sends a call as a SELECT of a function, which PostgreSQL refuses for a procedure (42809): only
+    // its CALL statement runs one. The refused statement rolled back alone (the bridge connects psqlODBC with
+    // Protocol ...-2), so a stored-procedure command runs once more as CALL, with the same bindings;
+    // psqlODBC fills output parameters from CALL's row as from a function's.
+    if (rc == SQL_ERROR && options_.command_type == ado::adCmdStoredProc &&
+        core_->traits.kind == DriverKind::kPostgreSQL && !cancelled_ && !timed_out_ &&
+        FirstSqlState() == "42809") {
+        if (std::string call = CallStatementText(executed_text_); !call.empty()) {
+            executed_text_ = std::move(call);
+            if (!core_->traits.narrow_text) executed_text_w_ = ToUtf16(executed_text_);
+            rc = run();
+        }
+    }
     Checked(rc, "SQLExecDirect");
     core_->last_contact = std::chrono::steady_clock::now();
     has_results_ = true;
     StartResult();
+}
+
+std::string OdbcStatement::FirstSqlState() {
+    SQLCHAR state[6] = {};
+    SQLINTEGER native = 0;
+    SQLSMALLINT length = 0;
+    if (!Succeeded(SQLGetDiagRec(SQL_HANDLE_STMT, stmt_.get(), 1, state, &native, nullptr, 0, &length)))
+        return {};
+    return std::string(reinterpret_cast<const char*>(state), 5);
 }
 
 void OdbcStatement::StartResult() {
