@@ -31,16 +31,16 @@ void CheckCursorKinds(const Ref<ado::Connection>& connection, const std::string&
         const char* name;
         std::int32_t location, asked_type, asked_lock;
         std::int32_t type, lock, record_count, position;  // while open; position on the first row
-        bool back;  // moves back, holds its rows, knows its position
+        bool back;                                        // moves back, holds its rows, knows its position
     } kinds[] = {
         {"server forward-only", ado::adUseServer, ado::adOpenForwardOnly, ado::adLockReadOnly,
          ado::adOpenForwardOnly, ado::adLockReadOnly, -1, -1, false},
         {"client", ado::adUseClient, ado::adOpenDynamic, ado::adLockPessimistic, ado::adOpenStatic,
          ado::adLockOptimistic, 5, 1, true},
     };
-    const std::int32_t refused[] = {ado::adBookmark, ado::adUpdate,    ado::adAddNew, ado::adDelete,
+    const std::int32_t refused[] = {ado::adBookmark,    ado::adUpdate, ado::adAddNew, ado::adDelete,
                                     ado::adUpdateBatch, ado::adResync, ado::adFind,   ado::adSeek,
-                                    ado::adIndex,    ado::adNotify};
+                                    ado::adIndex,       ado::adNotify};
     for (const Kind& k : kinds) {
         SCOPED_TRACE(k.name);
         Ref<ado::Recordset> rs = CreateObjectAs<ado::Recordset>("ADODB.Recordset");
@@ -54,7 +54,8 @@ void CheckCursorKinds(const Ref<ado::Connection>& connection, const std::string&
         rs->Open(Variant("SELECT i, s, d FROM " + table + " ORDER BY i"), Variant(connection));
         EXPECT_EQ(std::tuple(rs->CursorType(), rs->LockType(), rs->CacheSize(), rs->PageSize()),
                   std::tuple(k.type, k.lock, 100, 25));
-        EXPECT_EQ(std::tuple(rs->RecordCount(), rs->AbsolutePosition()), std::tuple(k.record_count, k.position));
+        EXPECT_EQ(std::tuple(rs->RecordCount(), rs->AbsolutePosition()),
+                  std::tuple(k.record_count, k.position));
         for (std::int32_t held : {ado::adMovePrevious, ado::adHoldRecords, ado::adApproxPosition})
             EXPECT_EQ(rs->Supports(held), k.back) << held;
         for (std::int32_t option : refused) EXPECT_FALSE(rs->Supports(option)) << option;
@@ -82,6 +83,73 @@ void FillCursorTable(const Ref<ado::Connection>& connection, const std::string& 
     for (int i = 1; i <= 5; ++i)
         connection->Execute("INSERT INTO " + table + " VALUES (" + std::to_string(i) + ", 'row" +
                             std::to_string(i) + "', " + std::to_string(i / 2.0) + ")");
+}
+
+// How the fields of `table` (made by FillFieldTable) describe themselves, through both cursors. The ODBC
+// bridge marks every query field 0x8 (may or may not be updatable), the native provider 0x4. The SQLite3
+// ODBC driver describes every column as nullable and CHAR as VARCHAR.
+struct Provider {
+    bool bridge, sqlite_driver;
+    std::string text_type;
+};
+
+void FillFieldTable(const Ref<ado::Connection>& connection, const std::string& table, const Provider& p) {
+    connection->Execute("CREATE TABLE " + table +
+                        " (n INTEGER NOT NULL, v VARCHAR(10), c CHAR(4), w VARCHAR(300), t " + p.text_type +
+                        ", d NUMERIC(8,3))");
+    connection->Execute("INSERT INTO " + table +
+                        " VALUES (1, 'v1', 'c1', 'w1', 't1', 1.5), (2, 'v2', 'c2', 'w2', NULL, 2.25)");
+}
+
+void CheckFieldDescriptions(const Ref<ado::Connection>& connection, const std::string& table,
+                            const Provider& p) {
+    struct Column {
+        std::int32_t size;  // DefinedSize; 0: the driver's limit for a long text, above 255 or unlimited
+        bool fixed, nullable, long_data;
+    } columns[] = {
+        {4, true, p.sqlite_driver, false}, {10, false, true, false}, {4, !p.sqlite_driver, true, false},
+        {300, false, true, true},          {0, false, true, true},   {0, true, true, false}};
+    for (std::int32_t location : {ado::adUseServer, ado::adUseClient}) {
+        SCOPED_TRACE(location);
+        Ref<ado::Recordset> rs = CreateObjectAs<ado::Recordset>("ADODB.Recordset");
+        rs->SetCursorLocation(location);
+        rs->Open(Variant("SELECT n, v, c, w, t, d FROM " + table + " ORDER BY n"), Variant(connection));
+        for (int row = 1; row <= 2; ++row, rs->MoveNext()) {
+            for (int i = 0; i < 6; ++i) {
+                ado::Field& f = *rs->Fields()->At(i);
+                SCOPED_TRACE(f.Name());
+                const Column& c = columns[i];
+                const std::int32_t a = f.Attributes();
+                EXPECT_EQ(std::tuple((a & ado::adFldFixed) != 0, (a & ado::adFldIsNullable) != 0,
+                                     (a & ado::adFldMayBeNull) != 0, (a & ado::adFldLong) != 0),
+                          std::tuple(c.fixed, c.nullable, c.nullable, c.long_data));
+                EXPECT_EQ(a & (ado::adFldUnknownUpdatable | ado::adFldUpdatable),
+                          p.bridge ? ado::adFldUnknownUpdatable : ado::adFldUpdatable);
+                if (c.size != 0) EXPECT_EQ(f.DefinedSize(), c.size);
+                if (c.long_data && c.size == 0) EXPECT_TRUE(f.DefinedSize() == -1 || f.DefinedSize() > 255);
+                // Nothing is edited yet: the original value is the value read.
+                EXPECT_EQ(f.OriginalValue(), f.Value());
+            }
+            EXPECT_EQ(CLng(rs->Fields()->At(0)->OriginalValue()), row);
+        }
+        // The SQLite3 ODBC driver reads NUMERIC as a double.
+        ado::Field& d = *rs->Fields()->At(5);
+        if (p.sqlite_driver) {
+            EXPECT_EQ(std::tuple(d.Type(), d.DefinedSize(), d.Precision()), std::tuple(ado::adDouble, 8, 15));
+        } else {
+            EXPECT_EQ(std::tuple(d.Type(), d.DefinedSize(), d.Precision(), d.NumericScale()),
+                      std::tuple(ado::adNumeric, 19, 8, 3));
+        }
+    }
+}
+
+TEST(SqlitePlatform, FieldsDescribeThemselves) {
+    TempDir dir;
+    Ref<ado::Connection> connection = CreateObjectAs<ado::Connection>("ADODB.Connection");
+    connection->Open("Provider=SQLite;Data Source=" + dir.File("fields.db"));
+    const Provider native{false, false, "TEXT"};
+    FillFieldTable(connection, "f", native);
+    CheckFieldDescriptions(connection, "f", native);
 }
 
 TEST(SqlitePlatform, CursorKindsAnswerForWhatTheyDo) {
@@ -155,6 +223,15 @@ TEST_P(OdbcPlatform, CursorKindsAnswerForWhatTheyDo) {
     connection_->Execute("DROP TABLE " + table);
 }
 
+TEST_P(OdbcPlatform, FieldsDescribeThemselves) {
+    const std::string table = Unique("korado_fields");
+    const Provider bridge{true, target_->name == "sqlite", target_->text_type};
+    connection_->Execute("DROP TABLE IF EXISTS " + table);
+    FillFieldTable(connection_, table, bridge);
+    CheckFieldDescriptions(connection_, table, bridge);
+    connection_->Execute("DROP TABLE " + table);
+}
+
 // A batch's results in order, through NextRecordset: a row-returning statement without rows gives an open,
 // empty recordset, an action a closed one, and after the last result there is none. Connector/ODBC runs
 // batches when the connection asks for multi-statements (option bit 1 << 26).
@@ -168,11 +245,10 @@ TEST_P(OdbcPlatform, NextRecordsetWalksABatchsResults) {
     connection_->Execute("DROP TABLE IF EXISTS " + table);
     connection_->Execute("CREATE TABLE " + table + " (a INTEGER)");
     Variant affected;
-    Ref<ado::Recordset> rs =
-        connection_->Execute("INSERT INTO " + table + " VALUES (1), (2); SELECT a FROM " + table +
-                                 " ORDER BY a; SELECT a FROM " + table + " WHERE a > 5; UPDATE " + table +
-                                 " SET a = a + 1",
-                             &affected);
+    Ref<ado::Recordset> rs = connection_->Execute(
+        "INSERT INTO " + table + " VALUES (1), (2); SELECT a FROM " + table + " ORDER BY a; SELECT a FROM " +
+            table + " WHERE a > 5; UPDATE " + table + " SET a = a + 1",
+        &affected);
     EXPECT_EQ(std::tuple(rs->State(), CLng(affected)), std::tuple(ado::adStateClosed, 2));
     struct Step {
         const char* what;
@@ -189,7 +265,8 @@ TEST_P(OdbcPlatform, NextRecordsetWalksABatchsResults) {
         if (step.state == ado::adStateOpen) EXPECT_EQ(Rest(rs), step.rows);
     }
     EXPECT_FALSE(rs->NextRecordset(&affected));
-    EXPECT_EQ(CLng(Variant(connection_->Execute("SELECT SUM(a) FROM " + table)->Fields()->At(0)->Value())), 5);
+    EXPECT_EQ(CLng(Variant(connection_->Execute("SELECT SUM(a) FROM " + table)->Fields()->At(0)->Value())),
+              5);
     connection_->Execute("DROP TABLE " + table);
 }
 
@@ -202,8 +279,8 @@ TEST_P(OdbcPlatform, StoredProcedureCommandsTakeEveryTextForm) {
     if (!target_->procedures) GTEST_SKIP() << target_->dsn << " has no stored procedures";
     const bool pg = target_->name == "pg";
     const std::string rows = Unique("korado_rows"), add = Unique("korado_add");
-    const std::string drop_rows = pg ? "DROP FUNCTION IF EXISTS " + rows + "(integer)"
-                                     : "DROP PROCEDURE IF EXISTS " + rows;
+    const std::string drop_rows =
+        pg ? "DROP FUNCTION IF EXISTS " + rows + "(integer)" : "DROP PROCEDURE IF EXISTS " + rows;
     const std::string drop_add = pg ? "DROP PROCEDURE IF EXISTS " + add + "(integer, integer, text)"
                                     : "DROP PROCEDURE IF EXISTS " + add;
     connection_->Execute(drop_rows);
@@ -234,7 +311,8 @@ TEST_P(OdbcPlatform, StoredProcedureCommandsTakeEveryTextForm) {
         for (std::int32_t location : {ado::adUseServer, ado::adUseClient}) {
             SCOPED_TRACE(text + (location == ado::adUseServer ? " server" : " client"));
             Ref<ado::Command> cmd = command(text);
-            cmd->Parameters()->Append(cmd->CreateParameter("n", ado::adInteger, ado::adParamInput, 0, Variant(3)));
+            cmd->Parameters()->Append(
+                cmd->CreateParameter("n", ado::adInteger, ado::adParamInput, 0, Variant(3)));
             Ref<ado::Recordset> rs = CreateObjectAs<ado::Recordset>("ADODB.Recordset");
             rs->SetCursorLocation(location);
             rs->Open(Variant(cmd));
@@ -254,8 +332,9 @@ TEST_P(OdbcPlatform, StoredProcedureCommandsTakeEveryTextForm) {
         params->Append(cmd->CreateParameter("b", ado::adInteger, ado::adParamInputOutput, 0, Variant(40)));
         params->Append(cmd->CreateParameter("c", ado::adVarWChar, ado::adParamOutput, 20, Variant()));
         cmd->Execute(nullptr);
-        EXPECT_EQ(std::tuple(CLng(params->Item(Variant("b"))->Value()), CStr(params->Item(Variant("c"))->Value())),
-                  std::tuple(40 + a, "sum " + std::to_string(40 + a)));
+        EXPECT_EQ(
+            std::tuple(CLng(params->Item(Variant("b"))->Value()), CStr(params->Item(Variant("c"))->Value())),
+            std::tuple(40 + a, "sum " + std::to_string(40 + a)));
         if (in_transaction) {
             EXPECT_EQ(CLng(Variant(connection_->Execute("SELECT 7")->Fields()->At(0)->Value())), 7);
             connection_->CommitTrans();

@@ -238,9 +238,9 @@ TEST(OdbcMapping, ConnectionStringsFromThePlatformStringAndProcedureCalls) {
                                                std::tuple{"p(1, ?)", 1, false, "{call p(1, ?)}"},
                                                std::tuple{"{call p(?)}", 1, false, "{call p(?)}"}})
         EXPECT_EQ(ProcedureCallText(name, params, returns), call) << name;
-    for (auto [call, statement] : {std::pair{"{call add_one(?, ?)}", "CALL add_one(?, ?)"},
-                                   std::pair{" { CALL s.p } ", "CALL s.p()"},
-                                   std::pair{"{? = call add_one(?)}", ""}, std::pair{"add_one(?)", ""}})
+    for (auto [call, statement] :
+         {std::pair{"{call add_one(?, ?)}", "CALL add_one(?, ?)"}, std::pair{" { CALL s.p } ", "CALL s.p()"},
+          std::pair{"{? = call add_one(?)}", ""}, std::pair{"add_one(?)", ""}})
         EXPECT_EQ(CallStatementText(call), statement) << call;
 }
 

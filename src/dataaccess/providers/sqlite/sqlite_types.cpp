@@ -63,6 +63,8 @@ ColumnType Text(std::int32_t type, int length, bool fixed) {
         t.type = type;
         t.defined_size = length;
         if (fixed) t.attributes = ado::adFldFixed;
+        // As the ODBC bridge marks them: hosts take a column longer than 255 for a long one.
+        if (length > 255) t.attributes |= ado::adFldLong;
     } else {
         t.type = ado::adLongVarWChar;
         t.defined_size = -1;
@@ -79,6 +81,8 @@ ColumnType Binary(std::int32_t type, int length, bool fixed) {
         t.type = type;
         t.defined_size = length;
         if (fixed) t.attributes = ado::adFldFixed;
+        // As the ODBC bridge marks them: hosts take a column longer than 255 for a long one.
+        if (length > 255) t.attributes |= ado::adFldLong;
     } else {
         t.type = ado::adLongVarBinary;
         t.defined_size = -1;
