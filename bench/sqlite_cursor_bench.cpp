@@ -2,7 +2,7 @@
 //   BM_SqliteRawStep        sqlite3_step / sqlite3_column_* into the values a user would keep
 //   BM_SqliteForwardOnly    a server-side forward-only Recordset (target: within 1.5 times the raw loop)
 //   BM_SqliteClientCursor   a client-side static Recordset, buffering included (target: within 2 times)
-// The file is made once per run in a temporary folder. Counters: rows/s, and rss_growth_MB, the growth of
+// The table (bench_table.h) is made once per run in a temporary folder. Counters: rows/s, and rss_growth_MB, the growth of
 // the resident set while the benchmark ran (the forward-only cursor must stay flat; the client cursor holds
 // every row).
 #include <benchmark/benchmark.h>
@@ -10,18 +10,16 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <random>
 #include <string>
 
+#include "bench_table.h"
 #include "korado/platform/adodb.h"
 #include "korado/runtime/registry.h"
 
 namespace {
 
-constexpr int kRows = 1000000;
-const char* const kQuery = "SELECT id, qty, price, ratio, code, note, day, maybe FROM bench";
+using bench::Check;
+using bench::kQuery;
 
 double ResidentMegabytes() {
     long pages = 0, resident = 0;
@@ -31,73 +29,6 @@ double ResidentMegabytes() {
     }
     return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
 }
-
-void Check(int rc, sqlite3* db, const char* what) {
-    if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW) {
-        std::fprintf(stderr, "%s: %s\n", what, db ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
-        std::abort();
-    }
-}
-
-// The benchmark database, made on first use and removed at exit.
-class Database {
-  public:
-    static const std::string& File() {
-        static Database db;
-        return db.file_;
-    }
-
-  private:
-    Database() {
-        dir_ = std::filesystem::temp_directory_path() / ("korado-bench-" + std::to_string(getpid()));
-        std::filesystem::create_directories(dir_);
-        file_ = (dir_ / "bench.db").string();
-        sqlite3* db = nullptr;
-        Check(sqlite3_open(file_.c_str(), &db), db, "open");
-        Check(sqlite3_exec(db,
-                           "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF;"
-                           "CREATE TABLE bench(id INTEGER PRIMARY KEY, qty INTEGER, price REAL, ratio DOUBLE,"
-                           " code VARCHAR(12), note TEXT, day DATE, maybe INTEGER); BEGIN",
-                           nullptr, nullptr, nullptr),
-              db, "create");
-        sqlite3_stmt* insert = nullptr;
-        Check(sqlite3_prepare_v2(db, "INSERT INTO bench VALUES (?,?,?,?,?,?,?,?)", -1, &insert, nullptr), db,
-              "prepare");
-        std::mt19937 rng(42);
-        std::string note;
-        char code[16], day[16];
-        for (int i = 1; i <= kRows; ++i) {
-            std::snprintf(code, sizeof code, "C%08d", static_cast<int>(rng() % 100000000));
-            note.assign(60 + rng() % 140, static_cast<char>('a' + i % 26));
-            std::snprintf(day, sizeof day, "20%02d-%02d-%02d", static_cast<int>(rng() % 30),
-                          static_cast<int>(1 + rng() % 12), static_cast<int>(1 + rng() % 28));
-            sqlite3_bind_int64(insert, 1, i);
-            sqlite3_bind_int64(insert, 2, static_cast<long long>(rng() % 1000));
-            sqlite3_bind_double(insert, 3, (rng() % 100000) / 100.0);
-            sqlite3_bind_double(insert, 4, static_cast<double>(rng()) / 4294967296.0);
-            sqlite3_bind_text(insert, 5, code, -1, SQLITE_STATIC);
-            sqlite3_bind_text(insert, 6, note.data(), static_cast<int>(note.size()), SQLITE_STATIC);
-            sqlite3_bind_text(insert, 7, day, -1, SQLITE_STATIC);
-            if (i % 3 == 0) {
-                sqlite3_bind_null(insert, 8);
-            } else {
-                sqlite3_bind_int64(insert, 8, i * 7LL);
-            }
-            Check(sqlite3_step(insert), db, "insert");
-            sqlite3_reset(insert);
-        }
-        sqlite3_finalize(insert);
-        Check(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr), db, "commit");
-        sqlite3_close(db);
-    }
-    ~Database() {
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
-    }
-
-    std::filesystem::path dir_;
-    std::string file_;
-};
 
 // Samples the resident set during a run; reports its largest growth over the start.
 class RssWatch {
@@ -120,7 +51,7 @@ void Report(benchmark::State& state, std::int64_t rows, const RssWatch& rss) {
 }
 
 void BM_SqliteRawStep(benchmark::State& state) {
-    const std::string& file = Database::File();
+    const std::string& file = bench::Table::File();
     sqlite3* db = nullptr;
     Check(sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), db, "open");
     RssWatch rss;
@@ -161,7 +92,7 @@ void BM_SqliteRawStep(benchmark::State& state) {
 
 void ReadThroughRecordset(benchmark::State& state, std::int32_t location) {
     using namespace korado;
-    const std::string& file = Database::File();
+    const std::string& file = bench::Table::File();
     Ref<ado::Connection> connection = CreateObjectAs<ado::Connection>("ADODB.Connection");
     connection->Open("Provider=SQLite;Mode=Read;Data Source=" + file);
     RssWatch rss;
