@@ -174,6 +174,8 @@ class FieldImpl final : public ado::Field {
         return LoadValue();
     }
     void SetValue(const Variant& value) override;
+    // No value is changed through a recordset yet: the value read is also the one before changes and the
+    // one in the data source. The update engine, when it comes, keeps the original beside the edit.
     Variant OriginalValue() override { return Value(); }
     Variant UnderlyingValue() override { return Value(); }
     void AppendChunk(const Variant& data) override;
