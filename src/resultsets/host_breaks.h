@@ -1,0 +1,18 @@
+// The host script object's report-break collection, reached by name as any host's object is: what the
+// dynaset and its fields call on g_HostObject.Breaks.
+#pragma once
+
+#include <cstdint>
+
+#include "korado/runtime/variant.h"
+
+namespace korado::host_breaks {
+
+// g_HostObject.Breaks; raises 91 when the host gave no script object.
+Variant Breaks();
+// Breaks.Count
+std::int32_t Count(const Variant& breaks);
+// Breaks(i), 1-based, through the collection's default member.
+Variant Item(const Variant& breaks, std::int32_t i);
+
+}  // namespace korado::host_breaks
