@@ -231,12 +231,15 @@ void clsFieldADO::SetValue(Variant& NewValue) {
     Try(At("Let Value"), [&] {
         ado::Field& field = m_PlatformField();
         const Variant original = field.OriginalValue();
+        // Null against a value cannot be decided and counts as a change; Null against Null does not.
+        const Cmp compared = Compare(NewValue, original);
         const bool goes_ahead =
-            NewValue.IsEmpty() || original.IsEmpty() || Compare(NewValue, original) != Cmp::Equal;
+            NewValue.IsEmpty() || original.IsEmpty() ||
+            (compared == Cmp::Null ? NewValue.IsNull() != original.IsNull() : compared != Cmp::Equal);
         if (!goes_ahead) return;
         // A refused value is the host's to find in Error; no message is shown.
         const bool stored = TryIgnore([&] {
-            if (NewValue.IsString() && NewValue.get_if<std::string>()->empty()) {
+            if (NewValue.IsEmpty() || (NewValue.IsString() && NewValue.get_if<std::string>()->empty())) {
                 field.SetValue(Variant::Null());
                 return;
             }

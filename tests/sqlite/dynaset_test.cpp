@@ -129,20 +129,25 @@ TEST_F(Dynaset, FieldsByPositionByNameAndDuplicateNames) {
     EXPECT_EQ(s.errors().Reports()[0].number, FieldNotFoundInRecordset);
 }
 
-// Writes: a value equal to the original does nothing; a refused write sets Error and shows nothing.
+// Writes: a value equal to the original (Null to Null too) does nothing; a refused write sets Error and
+// shows nothing.
 TEST_F(Dynaset, FieldValueWrites) {
-    Ref<clsDynasetADO> d = Open("select id, name from t where id = 1", true);
-    Ref<clsFieldADO> name = d->FieldsCollection()->Item("name");
-    name->SetError(7);
-    Variant same("one");
-    name->SetValue(same);
-    EXPECT_EQ(name->Error(), 7);
-    for (Variant v : {Variant("uno"), Variant("")}) {
-        name->SetError(0);
-        name->SetValue(v);
-        EXPECT_EQ(name->Error(), 1);
-        EXPECT_TRUE(name->Value() == Variant("one"));
+    Ref<clsDynasetADO> d = Open("select id, name, data from t where id = 1", true);
+    struct Case {
+        const char* column;
+        Variant value;
+        std::int16_t error;
+    } cases[] = {
+        {"name", Variant("one"), 7}, {"data", Variant::Null(), 7}, {"name", Variant("uno"), 1},
+        {"name", Variant(""), 1},    {"data", Variant("x"), 1},
+    };
+    for (Case& c : cases) {
+        Ref<clsFieldADO> field = d->FieldsCollection()->Item(c.column);
+        field->SetError(7);
+        field->SetValue(c.value);
+        EXPECT_EQ(field->Error(), c.error) << c.column << " " << CStr(c.value);
     }
+    EXPECT_TRUE(Value(*d, "name") == Variant("one"));
     EXPECT_TRUE(s.boxes().Shown().empty());
     EXPECT_TRUE(s.errors().Reports().empty());
 }
