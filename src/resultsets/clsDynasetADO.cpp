@@ -244,7 +244,7 @@ void clsDynasetADO::Constructor2(const Ref<ado::Recordset>& ADORecordset, const 
 
 void clsDynasetADO::m_ResetHostBreaks() {
     m_HostBreaks = host_breaks::Breaks();
-    CallMethod(m_HostBreaks, "ResetALL");
+    if (!m_HostBreaks.IsNothing()) CallMethod(m_HostBreaks, "ResetALL");
     m_HostHasBreaks = host_breaks::Count(m_HostBreaks) > 0;
 }
 

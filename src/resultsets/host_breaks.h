@@ -1,5 +1,6 @@
 // The host script object's report-break collection, reached by name as any host's object is: what the
-// dynaset and its fields call on g_HostObject.Breaks.
+// dynaset and its fields call on g_HostObject.Breaks. A host that gave no script object (Nothing) has no
+// break definitions: nothing is called on it and its count is 0.
 #pragma once
 
 #include <cstdint>
@@ -8,9 +9,9 @@
 
 namespace korado::host_breaks {
 
-// g_HostObject.Breaks; raises 91 when the host gave no script object.
+// g_HostObject.Breaks; Nothing when the host gave no script object.
 Variant Breaks();
-// Breaks.Count
+// Breaks.Count; 0 for Nothing.
 std::int32_t Count(const Variant& breaks);
 // Breaks(i), 1-based, through the collection's default member.
 Variant Item(const Variant& breaks, std::int32_t i);

@@ -210,9 +210,10 @@ TEST_F(Dynaset, NextRecordsetFollowsABatchButNotASelect) {
     EXPECT_FALSE(d->Recordset());
 }
 
-// A host that knows only names: the factory, the dynaset's EOF and Fields, the fields' Item and the field's
-// Value as default members.
+// A host that knows only names, and has no script object: the factory, the dynaset's EOF and Fields, the
+// fields' Item and the field's Value as default members.
 TEST_F(Dynaset, LateBoundByMemberName) {
+    g_HostObject = nullptr;
     Variant args[] = {Variant("select name from t order by id"), Variant(), Variant(false)};
     Variant d = Invoke(Variant(Ref<clsADO>(&s.ado())), "CreateDynaset", CallType::Method, args);
     Variant none[] = {Variant()};
@@ -225,6 +226,7 @@ TEST_F(Dynaset, LateBoundByMemberName) {
     EXPECT_EQ(names, (std::vector<std::string>{"one", "two", "three"}));
     EXPECT_TRUE(GetProperty(d, "Fields", "NAME").ObjectAs<clsFieldADO>());
     EXPECT_TRUE(CreateObject("korADO.clsFieldsADO") && CreateObject("korADO.clsFieldADO"));
+    EXPECT_TRUE(s.errors().Reports().empty());
 }
 
 }  // namespace
