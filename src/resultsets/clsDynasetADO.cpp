@@ -109,8 +109,8 @@ clsDynasetADO::Attempt clsDynasetADO::m_OpenFailed(const korado::Error& e, const
     using open_diagnoses::OpenOutcome;
     open_diagnoses::OpenFailure failure{e.Source(), e.Number(), e.Description()};
     TryIgnore([&] {
-        Ref<ado::Errors> errors = m_Connection().Connection()->Errors();
-        if (errors->Count() == 0) return;
+        Ref<ado::Errors> errors = m_PlatformErrors();
+        if (!errors || errors->Count() == 0) return;
         Ref<ado::Error> first = errors->Item(0);
         failure.native_error = first->NativeError();
         failure.first_number = first->Number();
@@ -154,8 +154,7 @@ clsDynasetADO::Attempt clsDynasetADO::m_OpenFailed(const korado::Error& e, const
 void clsDynasetADO::m_ReportQueryError(const std::string& Description, const std::string& SQL) {
     Try(At("m_ReportQueryError"), [&] {
         std::string text;
-        if (m_ADO) {
-            Ref<ado::Errors> errors = m_Connection().Connection()->Errors();
+        if (Ref<ado::Errors> errors = m_PlatformErrors()) {
             const std::int32_t count = errors->Count();
             for (std::int32_t i = 1; i <= count; ++i) {
                 Ref<ado::Error> entry = errors->Item(i - 1);
@@ -520,6 +519,11 @@ void clsDynasetADO::SetFilter(const Variant& value) {
 ado::Recordset& clsDynasetADO::m_Rs() {
     if (!m_Recordset) RaiseRuntime(rt::ObjectNotSet);
     return *m_Recordset;
+}
+
+Ref<ado::Errors> clsDynasetADO::m_PlatformErrors() {
+    Ref<ado::Connection> connection = m_ADO ? m_ADO->Connection() : nullptr;
+    return connection ? connection->Errors() : nullptr;
 }
 
 clsADO& clsDynasetADO::m_Connection() {

@@ -102,6 +102,8 @@ private:
     ado::Recordset& m_Rs();
     // The connection object; raises 91 when there is none.
     clsADO& m_Connection();
+    // The Errors of the connection object's platform connection; null when there is none.
+    Ref<ado::Errors> m_PlatformErrors();
 
     Ref<clsADO> m_ADO;
     Ref<ado::Command> m_Command;
