@@ -45,8 +45,7 @@ clsDynasetADO::clsDynasetADO() {
 
 clsDynasetADO::~clsDynasetADO() { Destructor(); }
 
-// ---- opening
-// ---------------------------------------------------------------------------------------------------
+// ---- opening ----------------------------------------------------------------------------------------------
 
 void clsDynasetADO::Constructor(std::string& SQL, const Ref<clsADO>& Connection,
                                 Ref<Collection>& BindVariables, bool IsLargeRecordset, std::int32_t TimeOut,
@@ -247,8 +246,7 @@ void clsDynasetADO::m_ResetHostBreaks() {
     m_HostHasBreaks = host_breaks::Count(m_HostBreaks) > 0;
 }
 
-// ---- lifecycle and state
-// ----------------------------------------------------------------------------------------
+// ---- lifecycle and state ----------------------------------------------------------------------------------
 
 void clsDynasetADO::Destructor() {
     Try(At("Destructor"), [&] {
@@ -325,8 +323,7 @@ Variant clsDynasetADO::Fields(const Variant& Index) {
     return result;
 }
 
-// ---- navigation
-// ----------------------------------------------------------------------------------------------
+// ---- navigation -------------------------------------------------------------------------------------------
 
 bool clsDynasetADO::m_is_move_supported() {
     bool result = false;
@@ -531,8 +528,7 @@ clsADO& clsDynasetADO::m_Connection() {
     return *m_ADO;
 }
 
-// ---- late binding
-// ----------------------------------------------------------------------------------------------
+// ---- late binding -----------------------------------------------------------------------------------------
 
 const MemberTable* clsDynasetADO::Members() const noexcept {
     static const MemberTable t =
