@@ -51,10 +51,8 @@ std::string IndexProblem(const std::string& d) {
     return "There is a problem with the index for a table in your statement." + NL + NL +
            "Driver error message:" + NL + d + NL + NL + "Advice:" + NL +
            "Solution:  Make sure no applications have the table open. Then open the table with Advantage "
-           "Data "
-           "Architect, which will detect the collation mismatch and provide the opportunity to rebuild the "
-           "index "
-           "file.";
+           "Data Architect, which will detect the collation mismatch and provide the opportunity to rebuild "
+           "the index file.";
 }
 
 std::string MsOracleDataType() {
@@ -82,25 +80,21 @@ std::string TablePrivilege(const std::string& d) {
 std::string TimedOut(const std::string& e0) {
     return "SQL command timed out." + NL + NL + "Advice:" + NL +
            "This may happen when executing a statement that takes a long time to execute. You can set a "
-           "command "
-           "timeout in the preferences." +
+           "command timeout in the preferences." +
            NL + NL + "Driver Error Message:" + NL + e0;
 }
 
 std::string PostgresSchema(const std::string& e0) {
     return "Driver error: " + e0 + NL + NL + "Advice:" + NL +
            "You may have received this error when you use a table name that does not exist or when you do "
-           "not use "
-           "the full schema.table name of the tables you use. Qualify your table names with the name of the "
-           "schema "
-           "they are stored in e.g. select * from myschema.mytable;";
+           "not use the full schema.table name of the tables you use. Qualify your table names with the name "
+           "of the schema they are stored in e.g. select * from myschema.mytable;";
 }
 
 std::string JetTableName(const std::string& e0) {
     return "There is a problem with the table name in your statement." + NL + NL + "Advice:" + NL +
            "Make sure the table exists. If the table name contains spaces or if the table name is a reserved "
-           "word "
-           "you may need to put brackets around it (select * from [My Table])." +
+           "word you may need to put brackets around it (select * from [My Table])." +
            NL + NL + "Driver Error:" + NL + e0;
 }
 
@@ -126,8 +120,7 @@ std::string MistypedColumn(const std::string& d) {
     return "Driver Error: " + NL + d + NL + NL + "You may have mistyped a column name." + NL + NL +
            "Advice:" + NL + "Use the Describe feature in " + kProduct +
            " to find the correct column names for the tables you use. Alternatively execute the same query "
-           "as a "
-           "\"select * from table...\"";
+           "as a \"select * from table...\"";
 }
 
 std::string CaseSensitiveColumns(const std::string& d) {
@@ -135,8 +128,7 @@ std::string CaseSensitiveColumns(const std::string& d) {
            "You have hit a bug in the driver. The driver appears to be case sensitive for column names." +
            NL + NL + "Advice:" + NL +
            "Execute your query again but type your column names in the correct case. To find the correct "
-           "case "
-           "for your column use the Describe feature in " +
+           "case for your column use the Describe feature in " +
            kProduct + ".";
 }
 
@@ -162,8 +154,7 @@ std::string ReservedTableName(const std::string& d) {
     return d + NL + NL + "You may have mistyped a table name or used a reserved word as a table name." + NL +
            NL + "Advice:" + NL + "Use the Describe feature in " + kProduct +
            " to find the correct table names in your database. Always use [table] if you suspect your table "
-           "name "
-           "is a reserved word.";
+           "name is a reserved word.";
 }
 
 std::string UnknownColumn(const std::string& d) {
@@ -182,8 +173,7 @@ std::string AmbiguousColumn(const std::string& d) {
 std::string MissingSchema(const std::string& d) {
     return "Driver Error: " + NL + d + NL + NL +
            "You may have forgotten to prefix the table name with the scheme (e.g. scheme.table) or you may "
-           "have "
-           "mistyped a table name." +
+           "have mistyped a table name." +
            NL + NL + "Advice:" + NL + "Use the Describe feature in " + kProduct +
            " to find the correct table names in your database.";
 }
@@ -272,7 +262,8 @@ OpenOutcome OdbcBridgeRows(const OpenFailure& f, RetryFlags& flags) {
     }
     if (dbms == "Microsoft SQL Server") return LinkedServerTest(f);
     if (dbms == "MySQL") {
-        // The server went away (2006) or the connection was lost mid-query (2013): the driver reconnects.
+        // The server closed an idle connection (2006) or lost it mid-query (2013): once the driver has
+        // reconnected, a second attempt usually runs.
         if (f.native_error == 2006) return RetryOnce(flags.mysql_gone_away);
         if (f.native_error == 2013) return RetryOnce(flags.mysql_lost);
         return DefaultReport(f.description);

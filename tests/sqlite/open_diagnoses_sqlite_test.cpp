@@ -19,10 +19,9 @@ TEST(SqliteOpenDiagnosis, RealFailuresByNumber) {
     connection->Execute("CREATE TABLE t(a INTEGER)");
     const std::string mistyped_column =
         "Driver Error: \r\nNo value given for one or more required parameters.\r\n\r\nYou may have mistyped "
-        "a "
-        "column name.\r\n\r\nAdvice:\r\nUse the Describe feature in Tabulon Universal to find the correct "
-        "column "
-        "names for the tables you use. Alternatively execute the same query as a \"select * from table...\"";
+        "a column name.\r\n\r\nAdvice:\r\nUse the Describe feature in Tabulon Universal to find the correct "
+        "column names for the tables you use. Alternatively execute the same query as a \"select * from "
+        "table...\"";
     // SQL; the number and native error SQLite reports; the outcome and its text. SQLite's native error is its
     // result code (1, SQLITE_ERROR, for all of these), so the rows that look for SQL Server's or Oracle's
     // natives (207, 904, 918, 208) never decide: the "otherwise" row of each number does. A text where an

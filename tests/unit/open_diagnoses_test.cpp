@@ -41,8 +41,8 @@ const std::string kDescribeTables =
     "Use the Describe feature in Tabulon Universal to find the correct table names";
 const std::string kStatementEnd = "SQL command not properly ended." + NL + NL + "Advice:" + NL +
                                   "This may happen when executing multiple statements at once without ending "
-                                  "each statement with a semi colon "
-                                  "(;). E.g. use select a from table1; select b from table2;" +
+                                  "each statement with a semi colon (;). E.g. use select a from table1; "
+                                  "select b from table2;" +
                                   NL + NL + "Driver Error:" + NL + "D";
 const std::string kTablePrivilege =
     "D" + NL + NL +
@@ -66,8 +66,7 @@ std::string UnknownTable(const std::string& brackets) {
 }
 const std::string kUnknownTable = UnknownTable(
     " or dashes please use square brackets ([ ])around them. Example: select [my table].[my-column-name] "
-    "from "
-    "[my table]");
+    "from [my table]");
 
 struct Row {
     OpenFailure failure;
@@ -133,10 +132,8 @@ TEST(OpenDiagnosis, NamedProvidersRows) {
         {F(kOdbc, kErrors, 7, 0, "PostgreSQL"), kBox, 0, "Tabulon Universal",
          "Driver error: E0" + NL + NL + "Advice:" + NL +
              "You may have received this error when you use a table name that does not exist or when you do "
-             "not "
-             "use the full schema.table name of the tables you use. Qualify your table names with the name "
-             "of the "
-             "schema they are stored in e.g. select * from myschema.mytable;"},
+             "not use the full schema.table name of the tables you use. Qualify your table names with the "
+             "name of the schema they are stored in e.g. select * from myschema.mytable;"},
         {F(kOdbc, kErrors, 1, 0, "PostgreSQL"), kDefault, 0, "", "D"},
         {F(kOdbc, kErrors, 7, 0, "SQLite"), kDefault, 0, "", "D"},
         // SQL Server's own provider goes straight to the linked-server test.
@@ -150,8 +147,7 @@ TEST(OpenDiagnosis, NamedProvidersRows) {
         {F(kJet, kErrors, -526650802), kBox, 0, lib,
          "There is a problem with the table name in your statement." + NL + NL + "Advice:" + NL +
              "Make sure the table exists. If the table name contains spaces or if the table name is a "
-             "reserved "
-             "word you may need to put brackets around it (select * from [My Table])." +
+             "reserved word you may need to put brackets around it (select * from [My Table])." +
              NL + NL + "Driver Error:" + NL + "E0"},
         {F(kJet, kErrors, 0), kDefault, 0, "", "D"},
     });
@@ -199,8 +195,7 @@ TEST(OpenDiagnosis, OtherSourcesByNumber) {
              "names." +
              NL + NL + "Advice:" + NL +
              "Execute your query again but type your column names in the correct case. To find the correct "
-             "case "
-             "for your column use the Describe feature in Tabulon Universal."},
+             "case for your column use the Describe feature in Tabulon Universal."},
         {F(other, Hr(0x80040E10), 1), kDefault, 0, "", "D"},
         {F(other, kErrors, 170), kReport, 0, "", kUnknownTable},
         {F(other, kErrors, -526912946), kReport, 0, "", kUnknownTable},
@@ -212,8 +207,7 @@ TEST(OpenDiagnosis, OtherSourcesByNumber) {
         {F(other, kErrors, 904), kReport, 0, "",
          "D" + NL + NL + "You may have mistyped a column name." + NL + NL + "Advice:" + NL +
              "Check the column names you used in the query. Use the Describe feature in Tabulon Universal to "
-             "find "
-             "the correct column names for the tables you use."},
+             "find the correct column names for the tables you use."},
         {F(other, kErrors, 918), kReport, 0, "",
          "D" + NL + NL + "You use a column name that is available in more than 1 table in your query." + NL +
              NL + "Advice:" + NL +
@@ -224,8 +218,7 @@ TEST(OpenDiagnosis, OtherSourcesByNumber) {
          kReport, 0, "",
          "Driver Error: " + NL + "[IBM][CLI Driver][DB2] SQL0204N \"X\" is an undefined name." + NL + NL +
              "You may have forgotten to prefix the table name with the scheme (e.g. scheme.table) or you may "
-             "have "
-             "mistyped a table name." +
+             "have mistyped a table name." +
              NL + NL + "Advice:" + NL + kDescribeTables + " in your database."},
         {F(other, kNoTable, -204, 0, "", "", "sql0204n"), kDefault, 0, "", "sql0204n"},
         {F(other, kNoTable, 208), kReport, 0, "", kUnknownTable},
