@@ -98,7 +98,8 @@ Ref<clsBreak> clsBreaks::Item(const Variant& Index) {
         found = m_Items->FindKey(UCase(CStr(Index)));
     } else {
         std::int32_t position = CLng(Index);
-        if (position >= 1 && position <= m_Items->Count()) found = &m_Items->ItemAt(static_cast<std::size_t>(position));
+        if (position >= 1 && position <= m_Items->Count())
+            found = &m_Items->ItemAt(static_cast<std::size_t>(position));
     }
     if (!found) RaiseRuntime(rt::SubscriptOutOfRange, "Breaks");
     return found->ObjectAs<clsBreak>();
@@ -132,16 +133,17 @@ void clsBreaks::Clear() {
 }
 
 const MemberTable* clsBreaks::Members() const noexcept {
-    static const MemberTable t = MemberTable::Of<clsBreaks>("Item")
-                                     .Method<&clsBreaks::ResetALL>("ResetALL")
-                                     .Method<&clsBreaks::CheckBreaks>("CheckBreaks")
-                                     .Get<&clsBreaks::Count>("Count")
-                                     .Get<&clsBreaks::Item>("Item")
-                                     .Method<&clsBreaks::Add>("Add", {Variant(false), Variant(std::int32_t{0})})
-                                     .Method<&clsBreaks::Remove>("Remove")
-                                     .Method<&clsBreaks::Clear>("Clear")
-                                     .Get<&clsBreaks::SkipLines>("SkipLines")
-                                     .Build();
+    static const MemberTable t =
+        MemberTable::Of<clsBreaks>("Item")
+            .Method<&clsBreaks::ResetALL>("ResetALL")
+            .Method<&clsBreaks::CheckBreaks>("CheckBreaks")
+            .Get<&clsBreaks::Count>("Count")
+            .Get<&clsBreaks::Item>("Item")
+            .Method<&clsBreaks::Add>("Add", {Variant(false), Variant(std::int32_t{0})})
+            .Method<&clsBreaks::Remove>("Remove")
+            .Method<&clsBreaks::Clear>("Clear")
+            .Get<&clsBreaks::SkipLines>("SkipLines")
+            .Build();
     return &t;
 }
 
