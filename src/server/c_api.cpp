@@ -58,7 +58,7 @@ korado_value* NewValue(Variant v) { return new korado_value{std::move(v), {}}; }
 // A C host's object: every call goes to its invoke callback, with the arguments as korado_values the
 // callback may change.
 class HostObject final : public Dispatch {
-public:
+  public:
     HostObject(const korado_callbacks& callbacks, void* context, const char* class_name)
         : callbacks_(callbacks), context_(context), class_name_(class_name ? class_name : "Object") {}
     ~HostObject() override {
@@ -85,7 +85,7 @@ public:
 
     std::string_view ClassName() const noexcept override { return class_name_; }
 
-private:
+  private:
     [[noreturn]] void Raise(std::int32_t rc, korado_error& err) const {
         // The callback may have filled the buffers to the last byte.
         err.source[sizeof err.source - 1] = '\0';
