@@ -71,6 +71,10 @@ KORADO_C_EXPORT void korado_release(korado_object* obj);
 /* Calls `member` (empty: the default member); `result` (may be NULL) receives the return value. */
 KORADO_C_EXPORT int32_t korado_invoke(korado_object* obj, const char* member, int call_type, korado_value** args,
                                       size_t arg_count, korado_value* result, korado_error* err);
+/* Drops the library's process-wide references: the script object last handed to clsADO.Constructor,
+ * the connection object constructed last, the shared error object and the error handler. A host calls it when it is done
+ * with the library (its own objects then get their release while the host still exists). */
+KORADO_C_EXPORT void korado_release_globals(void);
 /* The ProgIDs the library can create, one per call (index from 0); NULL past the end. */
 KORADO_C_EXPORT const char* korado_prog_id(size_t index);
 
@@ -90,8 +94,9 @@ KORADO_C_EXPORT const char* korado_prog_id(size_t index);
  * the arguments are left as they were. 438 is the usual number for a member the object does not have.
  *
  * Ownership: korado_object_new returns the one reference the caller holds; the library takes references
- * of its own where it keeps the object. `release` (may be NULL) is called once, with `context`, when the
- * last reference goes; until then `context` must stay valid. The callbacks table is copied. */
+ * of its own where it keeps the object (a script object handed to clsADO.Constructor is kept until
+ * korado_release_globals). `release` (may be NULL) is called once, with `context`, when the last
+ * reference goes; until then `context` must stay valid. The callbacks table is copied. */
 typedef struct korado_callbacks {
     int32_t (*invoke)(void* context, const char* member, int call_type, korado_value** args, size_t arg_count,
                       korado_value* result, korado_error* err);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "korado/platform/modGlobals.h"
 #include "korado/runtime/convert.h"
 #include "korado/runtime/registry.h"
 
@@ -137,6 +138,8 @@ int32_t korado_invoke(korado_object* obj, const char* member, int call_type, kor
         if (result) result->v = std::move(r);
     });
 }
+
+void korado_release_globals(void) { korado::ReleaseGlobals(); }
 
 const char* korado_prog_id(size_t index) {
     static std::vector<std::string> ids;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "korado/korado.h"
@@ -157,11 +158,21 @@ TEST(CInterface, HostObjectCalledByName) {
     korado_release(breaks_object);
     korado_release(script);
 
-    // Released once, when the last reference (here the value's) goes.
+    // A connection object keeps its script object library-wide. Released once, when the last reference
+    // goes.
+    korado_object* ado = korado_create("korADO.clsADO", &err);
+    ASSERT_NE(ado, nullptr) << err.description;
+    Value no(korado_value_new_bool(0)), zero(korado_value_new_long(0)), hundred(korado_value_new_long(100));
+    std::array constructor{dynaset.v, no.v, zero.v, zero.v, zero.v, hundred.v, hundred.v};
+    ASSERT_EQ(korado_invoke(ado, "Constructor", KORADO_METHOD, constructor.data(), constructor.size(),
+                            nullptr, &err),
+              0)
+        << err.description;
+    korado_release(ado);
     korado_release(rows);
+    korado_value_free(std::exchange(dynaset.v, nullptr));
     EXPECT_EQ(host.released, 0);
-    korado_value_free(dynaset.v);
-    dynaset.v = nullptr;
+    korado_release_globals();
     EXPECT_EQ(host.released, 1);
     EXPECT_EQ(host.calls.size(), 4u);
 }
