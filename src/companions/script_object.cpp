@@ -56,7 +56,6 @@ const MemberTable* clsBreak::Members() const noexcept {
 
 // ---- clsBreaks ------------------------------------------------------------------------------------------
 
-// Definitions are kept under their ReportElement, so that a second Add of a column finds the first.
 clsBreaks::clsBreaks() : m_Items(MakeRef<Collection>()) {}
 
 void clsBreaks::ResetALL() {
@@ -93,43 +92,49 @@ std::int32_t clsBreaks::Count() { return m_Items->Count(); }
 // Positions outside 1..Count and unknown names are both out of range: a host indexes its break list as an
 // array.
 Ref<clsBreak> clsBreaks::Item(const Variant& Index) {
-    const Variant* found = nullptr;
-    if (Index.IsString()) {
-        found = m_Items->FindKey(UCase(CStr(Index)));
-    } else {
-        std::int32_t position = CLng(Index);
-        if (position >= 1 && position <= m_Items->Count())
-            found = &m_Items->ItemAt(static_cast<std::size_t>(position));
-    }
-    if (!found) RaiseRuntime(rt::SubscriptOutOfRange, "Breaks");
-    return found->ObjectAs<clsBreak>();
+    std::size_t position = PositionOf(Index);
+    if (position == 0) RaiseRuntime(rt::SubscriptOutOfRange, "Breaks");
+    return m_Items->ItemAt(position).ObjectAs<clsBreak>();
 }
 
 Ref<clsBreak> clsBreaks::Add(const std::string& ColumnName, bool Duplicates, std::int32_t Skip) {
     if (ColumnName.empty()) RaiseRuntime(rt::InvalidProcedureCall, "ColumnName");
-    std::string name = UCase(ColumnName);
-    Ref<clsBreak> definition;
-    if (const Variant* present = m_Items->FindKey(name)) {
-        definition = present->ObjectAs<clsBreak>();
-    } else {
-        definition = MakeRef<clsBreak>();
-        definition->SetReportElement(name);
-    }
+    std::size_t position = PositionOf(Variant(ColumnName));
+    Ref<clsBreak> definition =
+        position ? m_Items->ItemAt(position).ObjectAs<clsBreak>() : MakeRef<clsBreak>();
     // Skip first: a refused Skip leaves a new definition out and an old one unchanged.
     definition->SetSkip(Skip);
     definition->SetDuplicates(Duplicates);
-    if (!m_Items->ContainsKey(name)) m_Items->Add(Variant(Ref<Dispatch>(definition)), name);
+    if (position == 0) {
+        definition->SetReportElement(ColumnName);
+        m_Items->Add(Variant(Ref<Dispatch>(definition)));
+    }
     return definition;
 }
 
 void clsBreaks::Remove(const Variant& Index) {
-    Ref<clsBreak> definition = Item(Index);
-    m_Items->Remove(Variant(definition->ReportElement()));
+    std::size_t position = PositionOf(Index);
+    if (position == 0) RaiseRuntime(rt::SubscriptOutOfRange, "Breaks");
+    m_Items->RemoveAt(position);
 }
 
 void clsBreaks::Clear() {
     m_Items->Clear();
     m_SkipLines = 0;
+}
+
+// Names are looked up by ReportElement itself rather than by a key, since a host may rename a definition.
+std::size_t clsBreaks::PositionOf(const Variant& Index) const {
+    if (Index.IsString()) {
+        std::string name = UCase(CStr(Index));
+        for (std::int32_t i = 1; i <= m_Items->Count(); ++i) {
+            auto position = static_cast<std::size_t>(i);
+            if (m_Items->ItemAt(position).ObjectAs<clsBreak>()->ReportElement() == name) return position;
+        }
+        return 0;
+    }
+    std::int32_t position = CLng(Index);
+    return position >= 1 && position <= m_Items->Count() ? static_cast<std::size_t>(position) : 0;
 }
 
 const MemberTable* clsBreaks::Members() const noexcept {

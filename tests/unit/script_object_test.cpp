@@ -94,10 +94,17 @@ TEST(ScriptObject, DefinitionsAddUpdateRemoveAndClear) {
         EXPECT_RAISES(rt::SubscriptOutOfRange, CallMethod(breaks, "Remove", index));
     }
 
+    // A renamed definition is found by its new name.
+    LetProperty(Definition(breaks, "job"), "ReportElement", "title");
+    CallMethod(breaks, "Add", "Title", true);
+    EXPECT_EQ(std::tuple(CLng(GetProperty(breaks, "Count")),
+                         CBool(GetProperty(Definition(breaks, 2), "Duplicates"))),
+              std::tuple(2, true));
+
     CallMethod(breaks, "Remove", 1);
-    EXPECT_EQ(CStr(GetProperty(Definition(breaks, 1), "ReportElement")), "JOB");
+    EXPECT_EQ(CStr(GetProperty(Definition(breaks, 1), "ReportElement")), "TITLE");
     CallMethod(breaks, "Add", "dept");
-    CallMethod(breaks, "Remove", "Job");
+    CallMethod(breaks, "Remove", "title");
     EXPECT_EQ(CStr(GetProperty(Definition(breaks, 1), "ReportElement")), "DEPT");
     CallMethod(breaks, "Clear");
     EXPECT_EQ(CLng(GetProperty(breaks, "Count")), 0);
