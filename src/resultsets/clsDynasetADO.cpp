@@ -243,7 +243,6 @@ void clsDynasetADO::Constructor2(const Ref<ado::Recordset>& ADORecordset, const 
 void clsDynasetADO::m_ResetHostBreaks() {
     m_HostBreaks = host_breaks::Breaks();
     if (!m_HostBreaks.IsNothing()) CallMethod(m_HostBreaks, "ResetALL");
-    m_HostHasBreaks = host_breaks::Count(m_HostBreaks) > 0;
 }
 
 // ---- lifecycle and state ----------------------------------------------------------------------------------
@@ -330,9 +329,8 @@ bool clsDynasetADO::m_is_move_supported() {
     Try(At("m_is_move_supported"), [&] {
         if (!m_MovePrevious) {
             platform::MsgBox(
-                "Moving though this recordset is not supported.\r\n\r\nIf the Large Recordset option is "
-                "selected "
-                "please try it again with this option unselected.",
+                "Moving though this recordset is not supported.\r\n\r\n"
+                "If the Large Recordset option is selected please try it again with this option unselected.",
                 platform::vbOKOnly | platform::vbInformation, kTitle);
         }
         result = m_MovePrevious;
@@ -414,15 +412,13 @@ void clsDynasetADO::MoveNext() {
                 m_RefreshFields();
             }
             m_EOF = rs.Eof();
-            if (m_HostHasBreaks) CallMethod(m_HostBreaks, "CheckBreaks", Ref<Dispatch>(this));
+            if (!m_HostBreaks.IsNothing()) CallMethod(m_HostBreaks, "CheckBreaks", Ref<Dispatch>(this));
         },
         [&](const korado::Error& e) {
             if (e.Source() == "Microsoft" && e.Number() == Hr(0x8007000E)) {
                 Raise(OutOfMemory,
-                      "Out of memory. Rerun the query using the large resultset option in the Resultset "
-                      "Options "
-                      "dialog. Alternatively increase the available memory by closing programs, configuring "
-                      "more "
+                      "Out of memory. Rerun the query using the large resultset option in the Resultset Options "
+                      "dialog. Alternatively increase the available memory by closing programs, configuring more "
                       "virtual memory or adding more physical memory.");
             }
             if (e.Source() == "Microsoft Cursor Engine" && e.Number() == Hr(0x80004005)) {

@@ -117,10 +117,9 @@ private:
     std::int32_t m_Source = 0;
     std::string m_SQL;
     bool m_Updatable = false;
-    // The host's Breaks collection as the last construction found it, and whether it held definitions then:
-    // without any, the break check after every MoveNext has nothing to compare and is not made.
+    // The host's Breaks collection as the last construction found it (Nothing when the host gave no script
+    // object), so that the break check after every MoveNext does not look it up again.
     Variant m_HostBreaks;
-    bool m_HostHasBreaks = false;
 };
 
 }  // namespace korado
