@@ -372,31 +372,34 @@ void SqliteCursor::Describe() const {
 }
 
 bool SqliteCursor::ReadView(std::size_t column, std::string_view& data, ViewKind& kind) {
-    const int c = static_cast<int>(column);
-    const int storage = sqlite3_column_type(stmt_, c);
+    // One look-up of the cell, as in Read.
+    sqlite3_value* cell = sqlite3_column_value(stmt_, static_cast<int>(column));
+    const int storage = sqlite3_value_type(cell);
     if (storage != SQLITE_TEXT && storage != SQLITE_BLOB) return false;
     if (!described_) Describe();
     const ValueKind value_kind = types_[column].kind;
     // The same values Read gives: a blob always as bytes, text as text where no conversion applies.
     if (storage == SQLITE_BLOB || value_kind == ValueKind::kBinary) {
-        const void* blob = sqlite3_column_blob(stmt_, c);
+        const void* blob = sqlite3_value_blob(cell);
         data = std::string_view(static_cast<const char*>(blob),
-                                static_cast<std::size_t>(sqlite3_column_bytes(stmt_, c)));
+                                static_cast<std::size_t>(sqlite3_value_bytes(cell)));
         kind = ViewKind::kBytes;
         return true;
     }
     if (value_kind != ValueKind::kText && value_kind != ValueKind::kGuid && value_kind != ValueKind::kAny)
         return false;
-    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, c));
-    data = std::string_view(text, static_cast<std::size_t>(sqlite3_column_bytes(stmt_, c)));
+    const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(cell));
+    data = std::string_view(text, static_cast<std::size_t>(sqlite3_value_bytes(cell)));
     kind = ViewKind::kText;
     return true;
 }
 
 void SqliteCursor::Read(std::size_t column, Variant& out) {
-    sqlite3_stmt* st = stmt_;
-    const int c = static_cast<int>(column);
-    const int storage = sqlite3_column_type(st, c);
+    // The cell is looked up once and read through its value: each sqlite3_column_* call looks the cell up
+    // again, and a text cell took three of them. The value is read at once, before the statement steps,
+    // on a connection opened without a mutex, so that it needs none held ("protected").
+    sqlite3_value* cell = sqlite3_column_value(stmt_, static_cast<int>(column));
+    const int storage = sqlite3_value_type(cell);
     if (storage == SQLITE_NULL) {
         out = Variant::Null();
         return;
@@ -406,7 +409,7 @@ void SqliteCursor::Read(std::size_t column, Variant& out) {
     switch (type.kind) {
         case ValueKind::kInt32:
             if (storage == SQLITE_INTEGER) {
-                std::int64_t v = sqlite3_column_int64(st, c);
+                std::int64_t v = sqlite3_value_int64(cell);
                 if (FitsInt32(v)) {
                     out = Variant(static_cast<int>(v));
                 } else {
@@ -417,13 +420,13 @@ void SqliteCursor::Read(std::size_t column, Variant& out) {
             break;
         case ValueKind::kInt64:
             if (storage == SQLITE_INTEGER) {
-                out = Variant(static_cast<long long>(sqlite3_column_int64(st, c)));
+                out = Variant(static_cast<long long>(sqlite3_value_int64(cell)));
                 return;
             }
             break;
         case ValueKind::kInt16:
             if (storage == SQLITE_INTEGER) {
-                std::int64_t v = sqlite3_column_int64(st, c);
+                std::int64_t v = sqlite3_value_int64(cell);
                 if (v >= INT16_MIN && v <= INT16_MAX) {
                     out = Variant(static_cast<std::int16_t>(v));
                 } else if (FitsInt32(v)) {
@@ -436,18 +439,18 @@ void SqliteCursor::Read(std::size_t column, Variant& out) {
             break;
         case ValueKind::kDouble:
             if (storage == SQLITE_INTEGER || storage == SQLITE_FLOAT) {
-                out = Variant(sqlite3_column_double(st, c));
+                out = Variant(sqlite3_value_double(cell));
                 return;
             }
             break;
         case ValueKind::kBool:
             if (storage == SQLITE_INTEGER || storage == SQLITE_FLOAT) {
-                out = Variant(sqlite3_column_double(st, c) != 0);
+                out = Variant(sqlite3_value_double(cell) != 0);
                 return;
             }
             if (storage == SQLITE_TEXT) {
-                std::string_view t(reinterpret_cast<const char*>(sqlite3_column_text(st, c)),
-                                   static_cast<std::size_t>(sqlite3_column_bytes(st, c)));
+                std::string_view t(reinterpret_cast<const char*>(sqlite3_value_text(cell)),
+                                   static_cast<std::size_t>(sqlite3_value_bytes(cell)));
                 if (TextEquals(t, "true")) {
                     out = Variant(true);
                     return;
@@ -461,12 +464,12 @@ void SqliteCursor::Read(std::size_t column, Variant& out) {
         case ValueKind::kNumeric: {
             std::optional<Decimal> d;
             if (storage == SQLITE_INTEGER) {
-                d = Decimal{sqlite3_column_int64(st, c), 0};
+                d = Decimal{sqlite3_value_int64(cell), 0};
             } else if (storage == SQLITE_FLOAT) {
-                d = DecimalFromDouble(sqlite3_column_double(st, c), type.scale_given ? type.scale : -1);
+                d = DecimalFromDouble(sqlite3_value_double(cell), type.scale_given ? type.scale : -1);
             } else if (storage == SQLITE_TEXT) {
-                d = ParseDecimal(std::string_view(reinterpret_cast<const char*>(sqlite3_column_text(st, c)),
-                                                  static_cast<std::size_t>(sqlite3_column_bytes(st, c))));
+                d = ParseDecimal(std::string_view(reinterpret_cast<const char*>(sqlite3_value_text(cell)),
+                                                  static_cast<std::size_t>(sqlite3_value_bytes(cell))));
             }
             if (d && type.scale_given) d = RescaleDecimal(*d, type.scale);
             if (d) {
@@ -478,12 +481,12 @@ void SqliteCursor::Read(std::size_t column, Variant& out) {
         case ValueKind::kCurrency: {
             std::optional<Decimal> d;
             if (storage == SQLITE_INTEGER) {
-                d = Decimal{sqlite3_column_int64(st, c), 0};
+                d = Decimal{sqlite3_value_int64(cell), 0};
             } else if (storage == SQLITE_FLOAT) {
-                d = DecimalFromDouble(sqlite3_column_double(st, c), 4);
+                d = DecimalFromDouble(sqlite3_value_double(cell), 4);
             } else if (storage == SQLITE_TEXT) {
-                d = ParseDecimal(std::string_view(reinterpret_cast<const char*>(sqlite3_column_text(st, c)),
-                                                  static_cast<std::size_t>(sqlite3_column_bytes(st, c))));
+                d = ParseDecimal(std::string_view(reinterpret_cast<const char*>(sqlite3_value_text(cell)),
+                                                  static_cast<std::size_t>(sqlite3_value_bytes(cell))));
             }
             if (d) d = RescaleDecimal(*d, 4);
             if (d && d->mantissa <= INT64_MAX && d->mantissa >= INT64_MIN) {
@@ -494,31 +497,31 @@ void SqliteCursor::Read(std::size_t column, Variant& out) {
         }
         case ValueKind::kDate:
             if (storage == SQLITE_TEXT) {
-                std::string_view t(reinterpret_cast<const char*>(sqlite3_column_text(st, c)),
-                                   static_cast<std::size_t>(sqlite3_column_bytes(st, c)));
+                std::string_view t(reinterpret_cast<const char*>(sqlite3_value_text(cell)),
+                                   static_cast<std::size_t>(sqlite3_value_bytes(cell)));
                 if (std::optional<Date> d = ParseIsoDate(t)) {
                     out = Variant(*d);
                     return;
                 }
             } else if (storage == SQLITE_FLOAT) {
                 // A real in a date column is a Julian day number, as SQLite's date functions read it.
-                out = Variant(Date{sqlite3_column_double(st, c) - kJulianOfDateZero});
+                out = Variant(Date{sqlite3_value_double(cell) - kJulianOfDateZero});
                 return;
             }
             break;
         case ValueKind::kText:
         case ValueKind::kGuid:
             if (storage != SQLITE_BLOB) {
-                const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(st, c));
+                const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(cell));
                 out.AssignString(
-                    std::string_view(text, static_cast<std::size_t>(sqlite3_column_bytes(st, c))));
+                    std::string_view(text, static_cast<std::size_t>(sqlite3_value_bytes(cell))));
                 return;
             }
             break;
         case ValueKind::kBinary: {
-            const void* blob = sqlite3_column_blob(st, c);
+            const void* blob = sqlite3_value_blob(cell);
             out.AssignBytes(static_cast<const std::uint8_t*>(blob),
-                            static_cast<std::size_t>(sqlite3_column_bytes(st, c)));
+                            static_cast<std::size_t>(sqlite3_value_bytes(cell)));
             return;
         }
         case ValueKind::kAny:
@@ -527,20 +530,20 @@ void SqliteCursor::Read(std::size_t column, Variant& out) {
     // The value as stored: SQLite keeps any value in any column.
     switch (storage) {
         case SQLITE_INTEGER:
-            out = Variant(static_cast<long long>(sqlite3_column_int64(st, c)));
+            out = Variant(static_cast<long long>(sqlite3_value_int64(cell)));
             return;
         case SQLITE_FLOAT:
-            out = Variant(sqlite3_column_double(st, c));
+            out = Variant(sqlite3_value_double(cell));
             return;
         case SQLITE_TEXT: {
-            const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(st, c));
-            out.AssignString(std::string_view(text, static_cast<std::size_t>(sqlite3_column_bytes(st, c))));
+            const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(cell));
+            out.AssignString(std::string_view(text, static_cast<std::size_t>(sqlite3_value_bytes(cell))));
             return;
         }
         default: {
-            const void* blob = sqlite3_column_blob(st, c);
+            const void* blob = sqlite3_value_blob(cell);
             out.AssignBytes(static_cast<const std::uint8_t*>(blob),
-                            static_cast<std::size_t>(sqlite3_column_bytes(st, c)));
+                            static_cast<std::size_t>(sqlite3_value_bytes(cell)));
             return;
         }
     }
