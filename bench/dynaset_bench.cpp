@@ -65,7 +65,8 @@ class PeakWatch {
 void ReadThroughDynaset(benchmark::State& state, bool large) {
     using namespace korado;
     Ref<clsADO> ado = CreateObjectAs<clsADO>("korADO.clsADO");
-    ado->Constructor(CreateObjectAs<Dispatch>(companions::kScriptObject), false, 0, korParamIn, korTypeVarchar2, 10, 100);
+    ado->Constructor(CreateObjectAs<Dispatch>(companions::kScriptObject), false, 0, korParamIn,
+                     korTypeVarchar2, 10, 100);
     std::string user, password, dsn;
     Variant connection_string("Provider=SQLite;Mode=Read;Data Source=" + bench::Table::File());
     if (!ado->Connect(user, password, dsn, connection_string)) {
