@@ -254,6 +254,63 @@ std::string FirstKeyword(std::string_view sql) {
     return a.tokens.empty() || a.tokens[0] == ";" ? std::string() : a.tokens[0];
 }
 
+bool ReturnsRows(std::string_view sql) {
+    // Code words in upper case, and the parentheses that tell a WITH's definitions from its main statement.
+    std::vector<std::string> tokens;
+    std::string word;
+    std::size_t previous = std::string_view::npos;
+    auto flush = [&] {
+        if (!word.empty()) tokens.push_back(Upper(word));
+        word.clear();
+    };
+    Lexer lexer;
+    lexer.Scan(sql, [&](std::size_t i) {
+        const char c = sql[i];
+        if (previous != std::string_view::npos && i != previous + 1) flush();
+        previous = i;
+        if (IsNameChar(static_cast<unsigned char>(c)) && c != '$') {
+            word += c;
+            return;
+        }
+        flush();
+        if (c == '(' || c == ')') tokens.emplace_back(1, c);
+    });
+    flush();
+
+    std::size_t i = 0;
+    while (i < tokens.size() && tokens[i] == "(") ++i;
+    if (i == tokens.size()) return false;
+    if (tokens[i] == "WITH") {
+        // The main statement is the first word outside the definitions' parentheses that starts one.
+        int depth = 0;
+        for (++i; i < tokens.size(); ++i) {
+            const std::string& t = tokens[i];
+            if (t == "(") {
+                ++depth;
+            } else if (t == ")") {
+                --depth;
+            } else if (depth == 0 && (t == "SELECT" || t == "VALUES" || t == "TABLE" || t == "INSERT" ||
+                                      t == "UPDATE" || t == "DELETE" || t == "MERGE")) {
+                break;
+            }
+        }
+        if (i == tokens.size()) return false;
+    }
+    const std::string& verb = tokens[i];
+    if (verb == "SELECT") {
+        // SELECT ... INTO (a new table, or variables) answers with no rows.
+        int depth = 0;
+        for (std::size_t j = i + 1; j < tokens.size(); ++j) {
+            if (tokens[j] == "(") ++depth;
+            if (tokens[j] == ")") --depth;
+            if (depth == 0 && tokens[j] == "INTO") return false;
+        }
+        return true;
+    }
+    return verb == "VALUES" || verb == "TABLE" || verb == "SHOW" || verb == "EXPLAIN" || verb == "DESCRIBE" ||
+           verb == "DESC";
+}
+
 std::vector<std::string> Words(std::string_view line) {
     std::vector<std::string> words;
     std::size_t i = 0;
