@@ -389,8 +389,9 @@ void Console::RunSql(const std::string& sql, bool call) {
         // print as a query's do.
         auto dynaset = MakeRef<clsDynasetADO>();
         dynaset->Constructor2(rows, sql, ado);
-        if (dynaset->Error() != 0) return Fail();
-        return PrintDynaset(*dynaset);
+        if (dynaset->Error() == 0) return PrintDynaset(*dynaset);
+        dynaset->Detach();
+        return Fail();
     }
     const std::string verb = FirstKeyword(sql);
     if (affected >= 0 && (OneOf(verb, {"INSERT", "UPDATE", "DELETE", "MERGE", "REPLACE", "UPSERT"}) ||
