@@ -71,8 +71,42 @@ KORADO_C_EXPORT void korado_release(korado_object* obj);
 /* Calls `member` (empty: the default member); `result` (may be NULL) receives the return value. */
 KORADO_C_EXPORT int32_t korado_invoke(korado_object* obj, const char* member, int call_type, korado_value** args,
                                       size_t arg_count, korado_value* result, korado_error* err);
+/* Drops the library's process-wide references: the script object last handed to clsADO.Constructor,
+ * the connection object constructed last, the shared error object and the error handler. A host calls it when it is done
+ * with the library (its own objects then get their release while the host still exists). */
+KORADO_C_EXPORT void korado_release_globals(void);
 /* The ProgIDs the library can create, one per call (index from 0); NULL past the end. */
 KORADO_C_EXPORT const char* korado_prog_id(size_t index);
+
+/* A host's own object, for a host that takes part as an object of its own: the script object whose
+ * Breaks the library calls (korado_create("korHost.ScriptObject") gives a default one), or any object
+ * handed to a member that calls back.
+ *
+ * The library calls such an object by member name like any other: `invoke` receives the member name as
+ * the caller wrote it (empty: the default member; compare without regard to letter case), the call type
+ * (KORADO_METHOD, KORADO_GET, KORADO_LET, KORADO_SET), the arguments and a result value. The arguments
+ * are by reference: what the callback leaves in them (korado_value_set) goes back to the caller. The
+ * values belong to the library and live for the call only: read and set them, never free them. `err`
+ * comes cleared.
+ *
+ * `invoke` returns 0 on success. Any other return fails the call: the caller gets an error with err's
+ * number (the returned number when err's is 0), source (the class name when empty) and description, and
+ * the arguments are left as they were. 438 is the usual number for a member the object does not have.
+ *
+ * Ownership: korado_object_new returns the one reference the caller holds; the library takes references
+ * of its own where it keeps the object (a script object handed to clsADO.Constructor is kept until
+ * korado_release_globals). `release` (may be NULL) is called once, with `context`, when the last
+ * reference goes; until then `context` must stay valid. The callbacks table is copied. */
+typedef struct korado_callbacks {
+    int32_t (*invoke)(void* context, const char* member, int call_type, korado_value** args, size_t arg_count,
+                      korado_value* result, korado_error* err);
+    void (*release)(void* context);
+} korado_callbacks;
+
+/* `class_name` (may be NULL: "Object") is what the library's messages and TypeName call the object.
+ * Returns NULL, without calling `release`, when `callbacks` or its `invoke` is NULL or memory runs out. */
+KORADO_C_EXPORT korado_object* korado_object_new(const korado_callbacks* callbacks, void* context,
+                                                 const char* class_name);
 
 /* Values. */
 KORADO_C_EXPORT korado_value* korado_value_new(void); /* Empty */
@@ -85,6 +119,9 @@ KORADO_C_EXPORT korado_value* korado_value_new_object(korado_object* obj); /* ad
 /* An omitted optional argument. */
 KORADO_C_EXPORT korado_value* korado_value_new_missing(void);
 KORADO_C_EXPORT void korado_value_free(korado_value* v);
+/* Replaces what `target` holds with a copy of `source` (NULL: Empty); how a host object's callback
+ * writes its result and its by-reference arguments. Returns 0, or 7 when memory runs out. */
+KORADO_C_EXPORT int32_t korado_value_set(korado_value* target, const korado_value* source);
 
 KORADO_C_EXPORT int korado_value_type(const korado_value* v);
 /* The value as text (valid until the value changes or is freed); NULL when it has none (Null, objects). */

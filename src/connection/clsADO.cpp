@@ -11,6 +11,7 @@
 #include "korado/parameters/clsSubstVariables.h"
 #include "korado/platform/datalinks.h"
 #include "korado/platform/modGlobals.h"
+#include "korado/resultsets/clsDynasetADO.h"
 #include "korado/runtime/registry.h"
 #include "korado/runtime/strings.h"
 #include "runtime/hot_path.h"
@@ -441,6 +442,46 @@ KORADO_HOT void clsADO::ExecuteSQL(std::string& SQL, Ref<Collection>& ParamNames
     });
 }
 
+// ---- result sets ---------------------------------------------------------------------------------------------
+
+namespace {
+
+// MSDAORA lists no marker for a procedure's result set: the call's first "?" goes, and with it a comma
+// (and the blanks) before it. A "?" that opens the text stays.
+void RemoveResultSetMarker(std::string& SQL) {
+    const std::size_t p = SQL.find('?');
+    if (p == std::string::npos || p == 0) return;
+    const std::size_t i = SQL.find_last_not_of(' ', p - 1);
+    if (i == std::string::npos) return;
+    SQL.erase(SQL[i] == ',' ? i : p, SQL[i] == ',' ? p + 1 - i : 1);
+}
+
+}  // namespace
+
+Ref<clsDynasetADO> clsADO::CreateDynaset(std::string& SQL, Ref<Collection>& BindVariables,
+                                         bool& IsLargeRecordset) {
+    Ref<clsDynasetADO> result;
+    TryPassOwn(At("CreateDynaset"), [&] {
+        const std::int32_t page_size = IsLargeRecordset ? m_DefaultLargePageSize : m_DefaultPageSize;
+        Ref<clsDynasetADO> dynaset = MakeRef<clsDynasetADO>();
+        dynaset->Constructor(SQL, Ref<clsADO>(this), BindVariables, IsLargeRecordset, m_TimeOut, page_size);
+        if (dynaset->Error() != 1) result = std::move(dynaset);
+    });
+    return result;
+}
+
+Ref<clsDynasetADO> clsADO::CreateDynasetFromProc(std::string& SQL, Ref<Collection>& BindVariables,
+                                                 bool& IsLargeRecordset) {
+    Ref<clsDynasetADO> result;
+    TryPassOwn(At("CreateDynasetFromProc"), [&] {
+        if (ContainsText(Provider(), "MSDAORA")) RemoveResultSetMarker(SQL);
+        Ref<clsDynasetADO> dynaset = MakeRef<clsDynasetADO>();
+        dynaset->Constructor1(SQL, Ref<clsADO>(this), BindVariables, IsLargeRecordset, m_TimeOut);
+        if (dynaset->Error() != 1) result = std::move(dynaset);
+    });
+    return result;
+}
+
 Ref<ado::Error> clsADO::Errors(const Variant& Index) {
     Ref<ado::Error> result;
     Try(At("Errors"), [&] { result = Conn().Errors()->Item(Index); });
@@ -656,6 +697,8 @@ const MemberTable* clsADO::Members() const noexcept {
             .Method<&clsADO::ClearErrors>("ClearErrors")
             .Method<&clsADO::Commit>("Commit")
             .Method<&clsADO::CommitTransaction>("CommitTransaction")
+            .Method<&clsADO::CreateDynaset>("CreateDynaset")
+            .Method<&clsADO::CreateDynasetFromProc>("CreateDynasetFromProc")
             .Method<&clsADO::Connect>("Connect")
             .Get<&clsADO::Connection>("Connection")
             .Method<&clsADO::Constructor>("Constructor")

@@ -49,9 +49,9 @@ struct OpenOutcome {
         ReconnectRetry,  // Reconnect the connection object, rebind the command to it, open again
         GiveUp,          // a retry already taken: nothing further, Error = 1 and no message
     } kind = DefaultReport;
-    std::int32_t code = 0;
-    std::string text;
-    std::string title;
+    std::int32_t code = 0;  // Raise
+    std::string text;       // empty for the retries, GiveUp and StandardPath
+    std::string title;      // the box's title (Box); the raised error's source (Raise)
 };
 
 // The first row of the table that matches decides. Sets the retry flag of a Retry or ReconnectRetry.

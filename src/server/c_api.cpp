@@ -4,9 +4,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "korado/platform/modGlobals.h"
 #include "korado/runtime/convert.h"
 #include "korado/runtime/registry.h"
 
@@ -54,6 +56,53 @@ std::int32_t Guard(korado_error* err, F&& f) {
 
 korado_value* NewValue(Variant v) { return new korado_value{std::move(v), {}}; }
 
+// A C host's object: every call goes to its invoke callback, with the arguments as korado_values the
+// callback may change.
+class HostObject final : public Dispatch {
+  public:
+    HostObject(const korado_callbacks& callbacks, void* context, const char* class_name)
+        : callbacks_(callbacks), context_(context), class_name_(class_name ? class_name : "Object") {}
+    ~HostObject() override {
+        if (callbacks_.release) callbacks_.release(context_);
+    }
+
+    Variant Invoke(std::string_view member, korado::CallType type, std::span<Variant> args) override {
+        std::vector<korado_value> values;
+        values.reserve(args.size());
+        for (const Variant& a : args) values.push_back(korado_value{a, {}});
+        std::vector<korado_value*> pointers;
+        pointers.reserve(values.size());
+        for (korado_value& v : values) pointers.push_back(&v);
+        korado_value result{};
+        korado_error err;
+        Clear(&err);
+        std::string name(member);
+        std::int32_t rc = callbacks_.invoke(context_, name.c_str(), static_cast<int>(type), pointers.data(),
+                                            pointers.size(), &result, &err);
+        if (rc != 0) Raise(rc, err);
+        for (std::size_t i = 0; i < args.size(); ++i) args[i] = std::move(values[i].v);
+        return std::move(result.v);
+    }
+
+    std::string_view ClassName() const noexcept override { return class_name_; }
+
+  private:
+    [[noreturn]] void Raise(std::int32_t rc, korado_error& err) const {
+        // The callback may have filled the buffers to the last byte.
+        err.source[sizeof err.source - 1] = '\0';
+        err.description[sizeof err.description - 1] = '\0';
+        std::int32_t number = err.number != 0 ? err.number : rc;
+        std::string description = err.description;
+        if (description.empty()) description = std::string(korado::RuntimeErrorText(number));
+        throw korado::Error(number, err.source[0] != '\0' ? std::string(err.source) : class_name_,
+                            std::move(description));
+    }
+
+    korado_callbacks callbacks_;
+    void* context_;
+    std::string class_name_;
+};
+
 }  // namespace
 
 extern "C" {
@@ -90,12 +139,23 @@ int32_t korado_invoke(korado_object* obj, const char* member, int call_type, kor
     });
 }
 
+void korado_release_globals(void) { korado::ReleaseGlobals(); }
+
 const char* korado_prog_id(size_t index) {
     static std::vector<std::string> ids;
     auto all = korado::RegisteredClasses();
     ids.clear();
     for (const auto& reg : all) ids.push_back(reg.prog_id);
     return index < ids.size() ? ids[index].c_str() : nullptr;
+}
+
+korado_object* korado_object_new(const korado_callbacks* callbacks, void* context, const char* class_name) {
+    if (!callbacks || !callbacks->invoke) return nullptr;
+    try {
+        return Handle(korado::MakeRef<HostObject>(*callbacks, context, class_name));
+    } catch (...) {
+        return nullptr;
+    }
 }
 
 korado_value* korado_value_new(void) { return NewValue(Variant()); }
@@ -109,6 +169,11 @@ korado_value* korado_value_new_object(korado_object* obj) {
     return NewValue(Variant(Ref<Dispatch>(obj ? Object(obj) : nullptr)));
 }
 void korado_value_free(korado_value* v) { delete v; }
+int32_t korado_value_set(korado_value* target, const korado_value* source) {
+    return Guard(nullptr, [&] {
+        if (target) target->v = source ? source->v : Variant();
+    });
+}
 
 int korado_value_type(const korado_value* v) { return v ? static_cast<int>(v->v.Type()) : KORADO_EMPTY; }
 

@@ -2,8 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdio>
 #include <string>
 #include <tuple>
+#include <utility>
+#include <vector>
 
 #include "korado/korado.h"
 #include "support/support.h"
@@ -81,6 +84,97 @@ TEST(CInterface, ClassesMembersValuesAndCollections) {
                          korado_value_double(null.v, &d)),
               std::tuple(13, 6, 94));
     EXPECT_EQ(korado_value_text(null.v), nullptr);
+}
+
+// A host's own object as a C host writes one: it doubles a Long argument in place, fails with its own
+// error, or fails with a bare number; it answers EOF as True to the library.
+struct HostCalls {
+    std::vector<std::tuple<std::string, int, size_t>> calls;  // member, call type, argument count
+    int released = 0;
+};
+
+int32_t HostInvoke(void* context, const char* member, int call_type, korado_value** args, size_t arg_count,
+                   korado_value* result, korado_error* err) {
+    auto* host = static_cast<HostCalls*>(context);
+    host->calls.emplace_back(member, call_type, arg_count);
+    std::string name = member;
+    int32_t n = 0;
+    if (name == "Double" && arg_count == 1 && korado_value_long(args[0], &n) == 0) {
+        Value doubled(korado_value_new_long(2 * n)), done(korado_value_new_text("done"));
+        korado_value_set(args[0], doubled.v);
+        return korado_value_set(result, done.v);
+    }
+    if (name == "EOF") {
+        Value yes(korado_value_new_bool(1));
+        return korado_value_set(result, yes.v);
+    }
+    if (name == "Fail") {
+        Value changed(korado_value_new_null());
+        if (arg_count > 0) korado_value_set(args[0], changed.v);
+        err->number = 3021;
+        std::snprintf(err->source, sizeof err->source, "%s", "Host.Rows");
+        std::snprintf(err->description, sizeof err->description, "%s", "No current row.");
+        return 1;
+    }
+    return 438;
+}
+
+void HostRelease(void* context) { ++static_cast<HostCalls*>(context)->released; }
+
+TEST(CInterface, HostObjectCalledByName) {
+    HostCalls host;
+    korado_callbacks callbacks = {HostInvoke, HostRelease};
+    EXPECT_EQ(korado_object_new(nullptr, &host, "Rows"), nullptr);
+    korado_callbacks no_invoke = {nullptr, HostRelease};
+    EXPECT_EQ(korado_object_new(&no_invoke, &host, "Rows"), nullptr);
+    korado_object* rows = korado_object_new(&callbacks, &host, "Rows");
+    ASSERT_NE(rows, nullptr);
+    korado_error err;
+
+    // A by-reference argument comes back changed; on failure it stays as the caller left it.
+    Value number(korado_value_new_long(21)), result(korado_value_new());
+    ASSERT_EQ(korado_invoke(rows, "Double", KORADO_METHOD, &number.v, 1, result.v, &err), 0)
+        << err.description;
+    EXPECT_STREQ(korado_value_text(number.v), "42");
+    EXPECT_STREQ(korado_value_text(result.v), "done");
+    EXPECT_EQ(korado_invoke(rows, "Fail", KORADO_METHOD, &number.v, 1, result.v, &err), 3021);
+    EXPECT_EQ(std::tuple(err.number, std::string(err.source), std::string(err.description)),
+              std::tuple(3021, "Host.Rows", "No current row."));
+    EXPECT_STREQ(korado_value_text(number.v), "42");
+    // A bare number: the class name as source, the runtime's text.
+    EXPECT_EQ(korado_invoke(rows, "Nothing", KORADO_GET, nullptr, 0, nullptr, &err), 438);
+    EXPECT_EQ(std::tuple(std::string(err.source), std::string(err.description)),
+              std::tuple("Rows", "Object doesn't support this property or method"));
+
+    // The library calls it too: the default script object reads EOF of the dynaset it is given.
+    korado_object* script = korado_create("korHost.ScriptObject", &err);
+    ASSERT_NE(script, nullptr) << err.description;
+    Value breaks(korado_value_new()), dynaset(korado_value_new_object(rows));
+    ASSERT_EQ(korado_invoke(script, "Breaks", KORADO_GET, nullptr, 0, breaks.v, &err), 0) << err.description;
+    korado_object* breaks_object = korado_value_object(breaks.v);
+    EXPECT_EQ(korado_invoke(breaks_object, "CheckBreaks", KORADO_METHOD, &dynaset.v, 1, nullptr, &err), 0)
+        << err.description;
+    EXPECT_EQ(host.calls.back(), std::tuple("EOF", KORADO_GET, size_t{0}));
+    korado_release(breaks_object);
+    korado_release(script);
+
+    // A connection object keeps its script object library-wide. Released once, when the last reference
+    // goes.
+    korado_object* ado = korado_create("korADO.clsADO", &err);
+    ASSERT_NE(ado, nullptr) << err.description;
+    Value no(korado_value_new_bool(0)), zero(korado_value_new_long(0)), hundred(korado_value_new_long(100));
+    std::array constructor{dynaset.v, no.v, zero.v, zero.v, zero.v, hundred.v, hundred.v};
+    ASSERT_EQ(korado_invoke(ado, "Constructor", KORADO_METHOD, constructor.data(), constructor.size(),
+                            nullptr, &err),
+              0)
+        << err.description;
+    korado_release(ado);
+    korado_release(rows);
+    korado_value_free(std::exchange(dynaset.v, nullptr));
+    EXPECT_EQ(host.released, 0);
+    korado_release_globals();
+    EXPECT_EQ(host.released, 1);
+    EXPECT_EQ(host.calls.size(), 4u);
 }
 
 }  // namespace

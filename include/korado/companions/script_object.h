@@ -79,6 +79,9 @@ protected:
     const MemberTable* Members() const noexcept override;
 
 private:
+    // 1-based position of a definition by position or by name; 0 when there is none.
+    std::size_t PositionOf(const Variant& Index) const;
+
     Ref<Collection> m_Items;
     std::int32_t m_SkipLines = 0;
 };

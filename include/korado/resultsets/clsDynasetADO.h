@@ -27,6 +27,10 @@
 
 namespace korado {
 
+namespace open_diagnoses {
+struct RetryFlags;
+}
+
 class clsADO;
 class clsFieldsADO;
 
@@ -83,8 +87,23 @@ protected:
     const MemberTable* Members() const noexcept override;
 
 private:
+    // What one attempt to open the query came to.
+    enum class Attempt { Opened, Again, Failed };
+
     void m_ReportQueryError(const std::string& Description, const std::string& SQL);
     bool m_is_move_supported();
+    // The open-failure handler: classifies a failed Open and carries out the outcome; raises for a raising
+    // outcome. `SQL`: the text that ran.
+    Attempt m_OpenFailed(const korado::Error& e, const std::string& SQL, open_diagnoses::RetryFlags& flags);
+    // Breaks.ResetALL on the host's script object; remembers whether the host has break definitions.
+    void m_ResetHostBreaks();
+    void m_RefreshFields();
+    // The recordset; raises 91 when there is none.
+    ado::Recordset& m_Rs();
+    // The connection object; raises 91 when there is none.
+    clsADO& m_Connection();
+    // The Errors of the connection object's platform connection; null when there is none.
+    Ref<ado::Errors> m_PlatformErrors();
 
     Ref<clsADO> m_ADO;
     Ref<ado::Command> m_Command;
@@ -98,6 +117,9 @@ private:
     std::int32_t m_Source = 0;
     std::string m_SQL;
     bool m_Updatable = false;
+    // The host's Breaks collection as the last construction found it (Nothing when the host gave no script
+    // object), so that the break check after every MoveNext does not look it up again.
+    Variant m_HostBreaks;
 };
 
 }  // namespace korado

@@ -57,6 +57,8 @@ protected:
 
 private:
     std::int16_t m_getType();
+    // The platform field; raises 91 before Constructor.
+    ado::Field& m_PlatformField();
 
     std::int16_t m_Error = 0;
     std::int32_t m_BreakIndex = -1;

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "korado/platform/adodb.h"
 #include "korado/runtime/collection.h"
@@ -47,6 +48,8 @@ private:
     bool m_BreaksDefined = false;
     Ref<ado::Recordset> m_Recordset;
     Ref<Collection> m_Items;
+    // The entries of m_Items in column order, for the refresh after every move.
+    std::vector<Ref<clsFieldADO>> m_InOrder;
 };
 
 }  // namespace korado
