@@ -122,9 +122,10 @@ TEST_F(ConsoleTest, SessionWithBindVariables) {
 }
 
 TEST_F(ConsoleTest, FailingStatementsAndExitStatus) {
-    // A query that cannot open prints the library's report: its title, the provider's message and the SQL.
+    // A query that cannot open prints the library's report: its title, the provider's error (number and
+    // message) and the SQL.
     const std::string report =
-        "Tabulon Universal Exception\nno such table: nosuch\n\nSQL=\"select * from nosuch\"\n";
+        "Tabulon Universal Exception\n-2147217865: no such table: nosuch\n\nSQL=\"select * from nosuch\"\n";
     // Without WHENEVER a script goes on after an error and ends with status 0.
     ConsoleRun run = Script("k.db",
                             "create table k (id integer primary key);\n"
