@@ -358,7 +358,7 @@ void Console::RunSql(const std::string& sql, bool call) {
         const BindVariable* v = FindBind(name);
         return v->mode == korParamOut || v->mode == korParamInOut;
     });
-    if (call ? !outputs : ReturnsRows(sql)) return OpenRows(sql, param_names, call);
+    if (call ? !outputs && CallReturnsRows(sql) : ReturnsRows(sql)) return OpenRows(sql, param_names, call);
 
     Ref<clsADO> ado = session_->ado;
     std::string text = sql;
@@ -400,6 +400,48 @@ void Console::RunSql(const std::string& sql, bool call) {
     } else {
         std::printf("Statement processed.\n");
     }
+}
+
+bool Console::CallReturnsRows(const std::string& call) {
+    Ref<clsADO> ado = session_->ado;
+    const std::string dbms = ado->DBMSName();
+    // psqlODBC runs a call as SELECT * FROM f(...): every function answers with rows.
+    if (dbms == "PostgreSQL") return true;
+    if (dbms != "MariaDB" && dbms != "MySQL") return false;
+
+    // "{call [db.]name(...)}": a procedure whose definition the server keeps as written.
+    std::size_t from = call.find_first_not_of(" \t{");
+    if (from == std::string::npos || Upper(call.substr(from, 5)) != "CALL ") return false;
+    from = call.find_first_not_of(" \t", from + 5);
+    if (from == std::string::npos) return false;
+    std::size_t to = from;
+    while (to < call.size() && (IsNameChar(static_cast<unsigned char>(call[to])) || call[to] == '.')) ++to;
+    const std::string name = call.substr(from, to - from);
+    const std::size_t dot = name.find('.');
+    if (name.empty() || (dot != std::string::npos && name.find('.', dot + 1) != std::string::npos))
+        return false;
+    const std::string schema = dot == std::string::npos ? "database()" : "'" + name.substr(0, dot) + "'";
+    std::string sql =
+        "select routine_definition from information_schema.routines where routine_type = 'PROCEDURE' "
+        "and routine_schema = " +
+        schema + " and routine_name = '" + name.substr(dot + 1) + "'";
+    Ref<Collection> no_names;
+    std::int32_t affected = kNotRun;
+    Ref<ado::Recordset> rows;
+    std::string body;
+    try {
+        ado->ExecuteSQL(sql, no_names, affected, rows);
+        if (!rows || rows->State() == ado::adStateClosed) return false;
+        if (!rows->Eof()) {
+            const Variant definition = rows->Fields()->Item(Variant(0))->Value();
+            if (definition.IsString()) body = *definition.get_if<std::string>();
+        }
+        rows->Close();
+    } catch (const Error&) {
+        // Not known: the call runs as a statement, whose rows print all the same.
+        return false;
+    }
+    return BodyReturnsRows(body);
 }
 
 void Console::OpenRows(const std::string& sql, Ref<Collection> names, bool call) {

@@ -8,8 +8,9 @@
 //
 // Statements that answer with rows by their form (SELECT, WITH ... SELECT, VALUES, SHOW, ...) open as
 // dynasets (large ones stream forward only, SET LARGE); others run through ExecuteSQL, and rows they happen
-// to answer with are printed through a dynaset too. EXEC of a procedure opens its rows as a dynaset unless
-// the call has output variables, whose values only ExecuteSQL brings back. Rows print as they arrive, a
+// to answer with are printed through a dynaset too. EXEC of a procedure opens its rows as a dynaset when the
+// database says that it answers with rows (CallReturnsRows) and the call has no output variables, whose
+// values only ExecuteSQL brings back. Rows print as they arrive, a
 // page of SET PAGESIZE rows at a time (result_pages.h).
 // Each CONNECT makes a new connection object (the library keeps per-session state in it, such as whether
 // the provider has transactions); DISCONNECT, a new CONNECT and the end of the session commit, then call
@@ -94,6 +95,10 @@ class Console {
     // ---- statements ----
     // `call`: a procedure call ("{call ...}") rather than a statement.
     void RunSql(const std::string& sql, bool call = false);
+    // Whether a procedure call answers with rows, as far as the database can tell before it runs: every
+    // PostgreSQL function does; a MariaDB or MySQL procedure does when its definition has a statement that
+    // does. Not known: false, and the call runs as a statement (whose rows print all the same).
+    bool CallReturnsRows(const std::string& call);
     void OpenRows(const std::string& sql, Ref<Collection> names, bool call);
     // Prints the dynaset's rows, then closes it.
     void PrintDynaset(clsDynasetADO& rows);

@@ -254,8 +254,11 @@ std::string FirstKeyword(std::string_view sql) {
     return a.tokens.empty() || a.tokens[0] == ";" ? std::string() : a.tokens[0];
 }
 
-bool ReturnsRows(std::string_view sql) {
-    // Code words in upper case, and the parentheses that tell a WITH's definitions from its main statement.
+namespace {
+
+// Code words in upper case, and the ";" and parentheses that tell statements, definitions and main
+// statements apart.
+std::vector<std::string> StatementTokens(std::string_view sql) {
     std::vector<std::string> tokens;
     std::string word;
     std::size_t previous = std::string_view::npos;
@@ -273,17 +276,24 @@ bool ReturnsRows(std::string_view sql) {
             return;
         }
         flush();
-        if (c == '(' || c == ')') tokens.emplace_back(1, c);
+        if (c == '(' || c == ')' || c == ';') tokens.emplace_back(1, c);
     });
     flush();
+    return tokens;
+}
 
-    std::size_t i = 0;
+// Whether the statement starting at tokens[i] (and ending at the next ";" outside parentheses, or at the
+// end) answers with rows by its form.
+bool StatementReturnsRows(const std::vector<std::string>& tokens, std::size_t i) {
+    auto ends = [&](std::size_t j, int depth) {
+        return j == tokens.size() || (depth == 0 && tokens[j] == ";");
+    };
     while (i < tokens.size() && tokens[i] == "(") ++i;
-    if (i == tokens.size()) return false;
+    if (ends(i, 0)) return false;
     if (tokens[i] == "WITH") {
         // The main statement is the first word outside the definitions' parentheses that starts one.
         int depth = 0;
-        for (++i; i < tokens.size(); ++i) {
+        for (++i; !ends(i, depth); ++i) {
             const std::string& t = tokens[i];
             if (t == "(") {
                 ++depth;
@@ -294,13 +304,13 @@ bool ReturnsRows(std::string_view sql) {
                 break;
             }
         }
-        if (i == tokens.size()) return false;
+        if (ends(i, depth)) return false;
     }
     const std::string& verb = tokens[i];
     if (verb == "SELECT") {
         // SELECT ... INTO (a new table, or variables) answers with no rows.
         int depth = 0;
-        for (std::size_t j = i + 1; j < tokens.size(); ++j) {
+        for (std::size_t j = i + 1; !ends(j, depth); ++j) {
             if (tokens[j] == "(") ++depth;
             if (tokens[j] == ")") --depth;
             if (depth == 0 && tokens[j] == "INTO") return false;
@@ -309,6 +319,21 @@ bool ReturnsRows(std::string_view sql) {
     }
     return verb == "VALUES" || verb == "TABLE" || verb == "SHOW" || verb == "EXPLAIN" || verb == "DESCRIBE" ||
            verb == "DESC";
+}
+
+}  // namespace
+
+bool ReturnsRows(std::string_view sql) { return StatementReturnsRows(StatementTokens(sql), 0); }
+
+bool BodyReturnsRows(std::string_view body) {
+    const std::vector<std::string> tokens = StatementTokens(body);
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
+        const std::string& before = i == 0 ? std::string(";") : tokens[i - 1];
+        const bool starts = before == ";" || before == "BEGIN" || before == "THEN" || before == "ELSE" ||
+                            before == "DO" || before == "LOOP" || before == "REPEAT" || before == "ATOMIC";
+        if (starts && StatementReturnsRows(tokens, i)) return true;
+    }
+    return false;
 }
 
 std::vector<std::string> Words(std::string_view line) {
