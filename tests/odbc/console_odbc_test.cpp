@@ -101,7 +101,7 @@ TEST_F(ConsolePostgresTest, OutputVariablesAfterAProcedureCall) {
 }
 
 // EXEC of a procedure that answers with rows prints them as a query's: a PostgreSQL set-returning
-// function, a MariaDB procedure that SELECTs.
+// function, a MariaDB procedure that SELECTs (and one that does not answers as a statement).
 class ConsoleProcedureRowsTest : public ::testing::TestWithParam<std::string> {
   protected:
     void SetUp() override {
@@ -112,9 +112,12 @@ class ConsoleProcedureRowsTest : public ::testing::TestWithParam<std::string> {
     }
     void TearDown() override {
         if (name_.empty()) return;
-        console_.Run({Login(), "-c",
-                      GetParam() == "pg" ? "drop function if exists " + name_ + "(integer)"
-                                         : "drop procedure if exists " + name_});
+        if (GetParam() == "pg") {
+            console_.Run({Login(), "-c", "drop function if exists " + name_ + "(integer)"});
+        } else {
+            console_.Run({Login(), "-c", "drop procedure if exists " + name_, "-c",
+                          "drop procedure if exists " + name_ + "_set"});
+        }
     }
 
     const OdbcTarget& Target() const { return GetOdbcTarget(GetParam()); }
@@ -136,14 +139,22 @@ TEST_P(ConsoleProcedureRowsTest, ExecPrintsTheRowsAProcedureAnswersWith) {
                   "  with recursive g (k) as (select 1 union all select k + 1 from g where k < n)\n"
                   "  select k, concat('row ', k) as label from g;\n"
                   "end;\n"
-                  "/\n";
+                  "/\n"
+                  "create procedure " +
+                  name_ +
+                  "_set(n integer)\nbegin\n  set @kc_n = n;\nend;\n/\n"
+                  "exec " +
+                  name_ + "_set(1)\n";
     ConsoleRun run =
         console_.Run({Login()}, create + "whenever sqlerror exit 3\nset pagesize 2\nexec " + name_ + "(3)\n");
     ASSERT_EQ(run.exit_status, 0) << run.Transcript();
     EXPECT_EQ(run.err, "");
-    EXPECT_THAT(run.out, HasSubstr("Statement processed.\n"
-                                   "k label\n- -----\n1 row 1\n2 row 2\n\n"
-                                   "k label\n- -----\n3 row 3\n\n3 rows selected.\n"))
+    // The CREATEs and, for MariaDB, the call without rows; then the rows in pages of two.
+    const std::string processed(GetParam() == "pg" ? "Statement processed.\n"
+                                                   : "Statement processed.\nStatement processed.\n"
+                                                     "Statement processed.\n");
+    EXPECT_THAT(run.out, HasSubstr(processed + "k label\n- -----\n1 row 1\n2 row 2\n\n"
+                                               "k label\n- -----\n3 row 3\n\n3 rows selected.\n"))
         << run.Transcript();
 }
 
