@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cinttypes>
 
+#include "cell_fast.h"
 #include "korado/platform/ado_enums.h"
 #include "korado/runtime/convert.h"
 #include "korado/runtime/strings.h"
@@ -82,6 +83,8 @@ bool AppendCellText(const Variant& value, std::string& out) {
     if (const std::string* text = value.get_if<std::string>()) {
         // Most cells are text: copied as they are, without a conversion's copy.
         out.append(*text);
+    } else if (AppendFastCellText(value, out)) {
+        return true;
     } else if (const Bytes* bytes = value.get_if<Bytes>()) {
         out.append(Hex(*bytes));
     } else {

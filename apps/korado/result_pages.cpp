@@ -29,15 +29,19 @@ void ResultPages::AddCell(const Variant& value) {
     if (cell_ >= headings_.size()) return;
     const std::size_t from = text_.size();
     AppendCellText(value, text_);
+    const std::size_t length = text_.size() > from ? Len(std::string_view(text_).substr(from)) : 0;
     cell_ends_.push_back(text_.size());
-    if (text_.size() > from)
-        width_[cell_] = std::max(width_[cell_], Len(std::string_view(text_).substr(from)));
+    cell_lengths_.push_back(length);
+    width_[cell_] = std::max(width_[cell_], length);
     ++cell_;
 }
 
 void ResultPages::CompleteRow() {
     if (rows_ == 0) return;
-    for (; cell_ < headings_.size(); ++cell_) cell_ends_.push_back(text_.size());
+    for (; cell_ < headings_.size(); ++cell_) {
+        cell_ends_.push_back(text_.size());
+        cell_lengths_.push_back(0);
+    }
 }
 
 std::int64_t ResultPages::Finish() {
@@ -46,9 +50,10 @@ std::int64_t ResultPages::Finish() {
     return total_;
 }
 
-void ResultPages::AppendCell(std::string& line, std::size_t column, std::string_view text) const {
+void ResultPages::AppendCell(std::string& line, std::size_t column, std::string_view text,
+                             std::size_t length) const {
     if (column > 0) line += ' ';
-    const std::size_t pad = width_[column] - std::min(width_[column], Len(text));
+    const std::size_t pad = width_[column] - std::min(width_[column], length);
     if (numeric_[column]) {
         line.append(pad, ' ');
         line.append(text);
@@ -63,7 +68,7 @@ void ResultPages::PrintPage() {
     const std::size_t columns = headings_.size();
     line_.clear();
     if (pages_ > 0) line_ += '\n';
-    for (std::size_t c = 0; c < columns; ++c) AppendCell(line_, c, headings_[c]);
+    for (std::size_t c = 0; c < columns; ++c) AppendCell(line_, c, headings_[c], Len(headings_[c]));
     line_ += '\n';
     for (std::size_t c = 0; c < columns; ++c) {
         if (c > 0) line_ += ' ';
@@ -76,7 +81,8 @@ void ResultPages::PrintPage() {
         line_.append(static_cast<std::size_t>(blank_lines_[static_cast<std::size_t>(r)]), '\n');
         const std::size_t row_start = line_.size();
         for (std::size_t c = 0; c < columns; ++c) {
-            AppendCell(line_, c, std::string_view(text_).substr(from, cell_ends_[cell] - from));
+            AppendCell(line_, c, std::string_view(text_).substr(from, cell_ends_[cell] - from),
+                       cell_lengths_[cell]);
             from = cell_ends_[cell++];
         }
         while (line_.size() > row_start && line_.back() == ' ') line_.pop_back();
@@ -91,6 +97,7 @@ void ResultPages::PrintPage() {
     ++pages_;
     text_.clear();
     cell_ends_.clear();
+    cell_lengths_.clear();
     blank_lines_.clear();
     rows_ = 0;
     for (std::size_t c = 0; c < columns; ++c) width_[c] = std::max<std::size_t>(Len(headings_[c]), 1);

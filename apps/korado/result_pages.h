@@ -35,17 +35,19 @@ class ResultPages {
     // Gives the row being built a blank cell for each column it did not reach.
     void CompleteRow();
     void PrintPage();
-    void AppendCell(std::string& line, std::size_t column, std::string_view text) const;
+    // `length`: the text's length in characters.
+    void AppendCell(std::string& line, std::size_t column, std::string_view text, std::size_t length) const;
 
     std::FILE* out_;
     std::vector<std::string> headings_;
     std::vector<bool> numeric_;
     std::int32_t page_size_;
 
-    // The page: every cell's text one after another, where each cell ends, each row's blank lines, and
-    // each column's width so far.
+    // The page: every cell's text one after another, where each cell ends and its length in characters,
+    // each row's blank lines, and each column's width so far.
     std::string text_;
     std::vector<std::size_t> cell_ends_;
+    std::vector<std::size_t> cell_lengths_;
     std::vector<std::int32_t> blank_lines_;
     std::vector<std::size_t> width_;
     std::size_t cell_ = 0;   // column of the next AddCell
