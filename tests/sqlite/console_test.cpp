@@ -407,6 +407,29 @@ TEST_F(ConsoleTest, BreaksAndPagesOfTheSampleDatabase) {
     }
 }
 
+// Statements answer as their form says: a WITH runs as its main statement does, and rows that a statement
+// answers with only now and then (PRAGMA, RETURNING) print as a query's.
+TEST_F(ConsoleTest, RowsFromEveryKindOfStatement) {
+    ConsoleRun run = Script("w.db",
+                            "create table w (n integer);\n"
+                            "with recursive c (n) as (select 1 union all select n + 1 from c where n < 3)\n"
+                            "  insert into w select n from c;\n"
+                            "with c as (select n from w where n > 1) select count(*) as n from c;\n"
+                            "values (1, 'a');\n"
+                            "pragma user_version = 7;\n"
+                            "pragma user_version;\n"
+                            "insert into w values (9) returning n * 2 as twice;\n"
+                            "select n from w where n > 100;\n");
+    EXPECT_EQ(run.out, ConnectedLine("w.db") +
+                           "\nStatement processed.\n3 rows affected.\n"
+                           "n\n-\n2\n\n1 row selected.\n"
+                           "column1 column2\n------- -------\n      1 a\n\n1 row selected.\n"
+                           "Statement processed.\n"
+                           "user_version\n------------\n           7\n\n1 row selected.\n"
+                           "twice\n-----\n   18\n\n1 row selected.\n"
+                           "no rows selected\n");
+}
+
 // What the new settings and break definitions read back as, and the forms they refuse.
 TEST_F(ConsoleTest, BreakAndPageCommands) {
     ConsoleRun run =
