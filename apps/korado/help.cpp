@@ -58,9 +58,10 @@ Commands (one line each, any letter case, a final ";" is accepted)
   EXEC[UTE] proc(args)
                       call a procedure through the ODBC call escape {call proc(args)};
                       EXEC {...} runs the escape as written. Rows the procedure answers
-                      with (a PostgreSQL set-returning function, a MariaDB procedure
-                      that SELECTs) print as a query's; a call with OUT or INOUT
-                      variables runs as a statement, so that PRINT shows their values
+                      with print as a query's (pages, breaks): a PostgreSQL function's,
+                      a MariaDB procedure's whose definition has a SELECT. A call with
+                      OUT or INOUT variables runs as a statement, so that PRINT shows
+                      their values
   PRINT [name...]     show bind variables (all when no name is given); after a statement
                       or EXEC, OUT and INOUT variables hold the values it returned
   DEFINE [name [= value]]
@@ -93,7 +94,8 @@ Commands (one line each, any letter case, a final ";" is accepted)
                       report breaks, as SQL*Plus: a value of a break column that repeats
                       the row above prints blank (NODUPLICATES, the default; DUPLICATES
                       prints it), except on the first row of a page; SKIP n prints n
-                      blank lines before a row whose value changed. A change of an
+                      blank lines before a row whose value changed (not at the top of
+                      a page, and not counted in PAGESIZE). A change of an
                       outer (earlier) column prints the inner ones again. A BREAK
                       command replaces the definitions before it; BREAK alone lists them
   CLEAR BREAKS        remove the break definitions
