@@ -108,12 +108,14 @@ struct Analysis {
     bool dollar_quoted = false;
 };
 
-Analysis Analyze(std::string_view text) {
-    Analysis a;
-    Lexer lexer;
+// Code words in upper case, and each of `marks` met in code as a token of its own. `lexer` is left at the
+// end of the text; `last_code`, when given, receives the last code character that is not blank.
+std::vector<std::string> CodeTokens(std::string_view text, std::string_view marks, Lexer& lexer,
+                                    char* last_code = nullptr) {
+    std::vector<std::string> tokens;
     std::string word;
     auto flush = [&] {
-        if (!word.empty()) a.tokens.push_back(Upper(word));
+        if (!word.empty()) tokens.push_back(Upper(word));
         word.clear();
     };
     std::size_t previous = std::string_view::npos;
@@ -127,10 +129,17 @@ Analysis Analyze(std::string_view text) {
             return;
         }
         flush();
-        if (c == ';') a.tokens.emplace_back(";");
-        if (!IsBlank(c)) a.last_code = c;
+        if (marks.find(c) != std::string_view::npos) tokens.emplace_back(1, c);
+        if (last_code && !IsBlank(c)) *last_code = c;
     });
     flush();
+    return tokens;
+}
+
+Analysis Analyze(std::string_view text) {
+    Analysis a;
+    Lexer lexer;
+    a.tokens = CodeTokens(text, ";", lexer, &a.last_code);
     a.at_code = lexer.AtCode();
     a.dollar_quoted = lexer.SawDollarQuote();
     return a;
@@ -259,27 +268,8 @@ namespace {
 // Code words in upper case, and the ";" and parentheses that tell statements, definitions and main
 // statements apart.
 std::vector<std::string> StatementTokens(std::string_view sql) {
-    std::vector<std::string> tokens;
-    std::string word;
-    std::size_t previous = std::string_view::npos;
-    auto flush = [&] {
-        if (!word.empty()) tokens.push_back(Upper(word));
-        word.clear();
-    };
     Lexer lexer;
-    lexer.Scan(sql, [&](std::size_t i) {
-        const char c = sql[i];
-        if (previous != std::string_view::npos && i != previous + 1) flush();
-        previous = i;
-        if (IsNameChar(static_cast<unsigned char>(c)) && c != '$') {
-            word += c;
-            return;
-        }
-        flush();
-        if (c == '(' || c == ')' || c == ';') tokens.emplace_back(1, c);
-    });
-    flush();
-    return tokens;
+    return CodeTokens(sql, "();", lexer);
 }
 
 // Whether the statement starting at tokens[i] (and ending at the next ";" outside parentheses, or at the
