@@ -1,5 +1,6 @@
 #include "console.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -11,10 +12,13 @@
 #include "korado/export.h"
 #include "korado/parameters/clsBindVariables.h"
 #include "korado/parameters/clsSubstVariables.h"
+#include "korado/resultsets/clsFieldADO.h"
+#include "korado/resultsets/clsFieldsADO.h"
 #include "korado/runtime/convert.h"
 #include "korado/runtime/registry.h"
 #include "korado/runtime/strings.h"
 #include "password_mask.h"
+#include "result_pages.h"
 #include "sample_database.h"
 
 namespace korado::console {
@@ -27,9 +31,11 @@ constexpr std::int32_t kNotRun = INT32_MIN;
 
 // Statements run as long as they take: a console user interrupts a long one.
 constexpr std::int32_t kCommandTimeout = 0;
-// Page sizes of the dynasets the library may open for the host (not used by this version's commands).
+// Page sizes (rows the platform reads at a time) of the dynasets the library opens.
 constexpr std::int32_t kPageSize = 10;
 constexpr std::int32_t kLargePageSize = 100;
+// SQL*Plus's largest page.
+constexpr std::int32_t kMaxPageSize = 50000;
 constexpr int kMaxScriptDepth = 20;
 
 bool IsNameStart(unsigned char c) {
@@ -145,8 +151,13 @@ Console::Console(LineSource& input, bool interactive)
     : input_(input),
       interactive_(interactive),
       message_box_(std::make_shared<ConsoleMessageBox>()),
-      message_box_scope_(std::make_unique<platform::ScopedMessageBox>(message_box_)),
-      script_object_(MakeRef<TabulonSQLPlus>()) {}
+      message_box_scope_(std::make_unique<platform::ScopedMessageBox>(message_box_)) {
+    try {
+        script_object_ = CreateObjectAs<companions::ScriptObject>(companions::kScriptObject);
+    } catch (const Error& e) {
+        PrintError(e);
+    }
+}
 
 Console::~Console() { Close(); }
 
@@ -272,16 +283,17 @@ bool Console::IsCommand(const std::string& line) const {
     if (w.empty()) return false;
     const std::string k = Upper(w[0]);
     const std::string second = w.size() > 1 ? Upper(w[1]) : std::string();
-    if (OneOf(k, {"VAR",      "VARIABLE", "EXEC",  "EXECUTE", "PRINT", "PRI",        "DEFINE",
-                  "DEF",      "UNDEFINE", "UNDEF", "CONNECT", "CONN",  "DISCONNECT", "DISC",
-                  "WHENEVER", "HELP",     "?",     "EXIT",    "QUIT",  "REM",        "REMARK"}))
+    if (OneOf(k, {"VAR",      "VARIABLE", "EXEC",    "EXECUTE", "PRINT",      "PRI",   "DEFINE",   "DEF",
+                  "UNDEFINE", "UNDEF",    "CONNECT", "CONN",    "DISCONNECT", "DISC",  "WHENEVER", "HELP",
+                  "?",        "EXIT",     "QUIT",    "REM",     "REMARK",     "BREAK", "CLEAR"}))
         return true;
     // Other forms of these are SQL the database should see ("ROLLBACK TO SAVEPOINT s", "SET search_path").
     if (k == "COMMIT" || k == "ROLLBACK") return w.size() == 1 || (w.size() == 2 && second == "WORK");
-    if (k == "SET") return OneOf(second, {"AUTOCOMMIT", "AUTO", "ALERTS", "DEFINE"});
+    if (k == "SET")
+        return OneOf(second, {"AUTOCOMMIT", "AUTO", "ALERTS", "DEFINE", "PAGESIZE", "PAGES", "LARGE"});
     if (k == "SHOW" || k == "SHO")
         return OneOf(second, {"PROVIDER", "DBMS", "USER", "CATALOG", "VERSION", "AUTOCOMMIT", "AUTO",
-                              "ALERTS", "DEFINE"});
+                              "ALERTS", "DEFINE", "PAGESIZE", "PAGES", "LARGE", "BREAKS", "BREAK"});
     return false;
 }
 
@@ -316,6 +328,8 @@ void Console::RunCommand(const std::string& raw) {
     if (keyword == "SET") return CmdSet(args);
     if (OneOf(keyword, {"SHOW", "SHO"})) return CmdShow(args);
     if (keyword == "WHENEVER") return CmdWhenever(args);
+    if (keyword == "BREAK") return CmdBreak(args);
+    if (keyword == "CLEAR") return CmdClear(args);
     if (OneOf(keyword, {"EXIT", "QUIT"})) return CmdExit(args);
     if (OneOf(keyword, {"HELP", "?"})) {
         std::fputs(kCommandsText, stdout);
@@ -327,7 +341,7 @@ void Console::RunCommand(const std::string& raw) {
 
 // ---- statements ----------------------------------------------------------------------------------------
 
-void Console::RunSql(const std::string& sql) {
+void Console::RunSql(const std::string& sql, bool call) {
     if (!session_) {
         PrintProblem("Not connected (CONNECT connects).");
         return Fail();
@@ -339,6 +353,12 @@ void Console::RunSql(const std::string& sql) {
         param_names = MakeRef<Collection>();
         for (const std::string& name : names) param_names->Add(Variant(name));
     }
+    // Output variables get their values back only from ExecuteSQL: a call that has them runs there.
+    const bool outputs = std::any_of(names.begin(), names.end(), [&](const std::string& name) {
+        const BindVariable* v = FindBind(name);
+        return v->mode == korParamOut || v->mode == korParamInOut;
+    });
+    if (call ? !outputs && CallReturnsRows(sql) : ReturnsRows(sql)) return OpenRows(sql, param_names, call);
 
     Ref<clsADO> ado = session_->ado;
     std::string text = sql;
@@ -351,13 +371,7 @@ void Console::RunSql(const std::string& sql) {
         PrintError(e);
         return Fail();
     }
-    if (affected == kNotRun) {
-        if (message_box_->Shown() == messages) {
-            PrintProblem(alerts_ ? "The statement failed; the library's error log says why."
-                                 : "The statement failed (SET ALERTS ON shows the library's message).");
-        }
-        return Fail();
-    }
+    if (affected == kNotRun) return StatementFailed(messages);
 
     // The library copied the values of output variables into its own variables; the console's follow.
     if (Ref<clsBindVariables> binds = ado->BindVariables()) {
@@ -370,14 +384,14 @@ void Console::RunSql(const std::string& sql) {
         }
     }
 
-    if (rows) {
-        try {
-            PrintRows(rows);
-        } catch (const Error& e) {
-            PrintError(e);
-            Fail();
-        }
-        return;
+    if (rows && rows->State() != ado::adStateClosed) {
+        // Rows from a statement that answers with them only now and then (PRAGMA, RETURNING, a call)
+        // print as a query's do.
+        auto dynaset = MakeRef<clsDynasetADO>();
+        dynaset->Constructor2(rows, sql, ado);
+        if (dynaset->Error() == 0) return PrintDynaset(*dynaset);
+        dynaset->Detach();
+        return Fail();
     }
     const std::string verb = FirstKeyword(sql);
     if (affected >= 0 && (OneOf(verb, {"INSERT", "UPDATE", "DELETE", "MERGE", "REPLACE", "UPSERT"}) ||
@@ -388,34 +402,136 @@ void Console::RunSql(const std::string& sql) {
     }
 }
 
-void Console::PrintRows(const Ref<ado::Recordset>& rows) {
-    Table table;
-    Ref<ado::Fields> fields = rows->Fields();
+bool Console::CallReturnsRows(const std::string& call) {
+    Ref<clsADO> ado = session_->ado;
+    const std::string dbms = ado->DBMSName();
+    // psqlODBC runs a call as SELECT * FROM f(...): every function answers with rows.
+    if (dbms == "PostgreSQL") return true;
+    if (dbms != "MariaDB" && dbms != "MySQL") return false;
+
+    // "{call [db.]name(...)}": a procedure whose definition the server keeps as written.
+    std::size_t from = call.find_first_not_of(" \t{");
+    if (from == std::string::npos || Upper(call.substr(from, 5)) != "CALL ") return false;
+    from = call.find_first_not_of(" \t", from + 5);
+    if (from == std::string::npos) return false;
+    std::size_t to = from;
+    while (to < call.size() && (IsNameChar(static_cast<unsigned char>(call[to])) || call[to] == '.')) ++to;
+    const std::string name = call.substr(from, to - from);
+    const std::size_t dot = name.find('.');
+    if (name.empty() || (dot != std::string::npos && name.find('.', dot + 1) != std::string::npos))
+        return false;
+    const std::string schema = dot == std::string::npos ? "database()" : "'" + name.substr(0, dot) + "'";
+    std::string sql =
+        "select routine_definition from information_schema.routines where routine_type = 'PROCEDURE' "
+        "and routine_schema = " +
+        schema + " and routine_name = '" + name.substr(dot + 1) + "'";
+    Ref<Collection> no_names;
+    std::int32_t affected = kNotRun;
+    Ref<ado::Recordset> rows;
+    std::string body;
+    try {
+        ado->ExecuteSQL(sql, no_names, affected, rows);
+        if (!rows || rows->State() == ado::adStateClosed) return false;
+        if (!rows->Eof()) {
+            const Variant definition = rows->Fields()->Item(Variant(0))->Value();
+            if (definition.IsString()) body = *definition.get_if<std::string>();
+        }
+        rows->Close();
+    } catch (const Error&) {
+        // Not known: the call runs as a statement, whose rows print all the same.
+        return false;
+    }
+    return BodyReturnsRows(body);
+}
+
+void Console::OpenRows(const std::string& sql, Ref<Collection> names, bool call) {
+    Ref<clsADO> ado = session_->ado;
+    std::string text = sql;
+    bool large = large_;
+    Ref<clsDynasetADO> rows;
+    const std::size_t messages = message_box_->Shown();
+    try {
+        rows = call ? ado->CreateDynasetFromProc(text, names, large) : ado->CreateDynaset(text, names, large);
+    } catch (const Error& e) {
+        PrintError(e);
+        return Fail();
+    }
+    // No dynaset: the library reported why.
+    if (!rows) return StatementFailed(messages);
+    PrintDynaset(*rows);
+}
+
+void Console::StatementFailed(std::size_t messages) {
+    if (message_box_->Shown() == messages) {
+        PrintProblem(alerts_ ? "The statement failed; the library's error log says why."
+                             : "The statement failed (SET ALERTS ON shows the library's message).");
+    }
+    Fail();
+}
+
+void Console::PrintDynaset(clsDynasetADO& rows) {
+    try {
+        PrintRows(rows);
+    } catch (const Error& e) {
+        PrintError(e);
+        Fail();
+    }
+    rows.Detach();
+}
+
+void Console::PrintRows(clsDynasetADO& rows) {
+    Ref<ado::Recordset> rs = rows.Recordset();
+    const Ref<clsFieldsADO>& fields = rows.FieldsCollection();
+    // A call that answered with no result set.
+    if (!rs || rs->State() == ado::adStateClosed || !fields || fields->Count() == 0) {
+        std::printf("Statement processed.\n");
+        return;
+    }
     const std::int32_t count = fields->Count();
-    std::vector<Ref<ado::Field>> columns;
+    Ref<ado::Fields> types = rs->Fields();
+    std::vector<Ref<clsFieldADO>> columns;
+    std::vector<std::string> headings;
+    std::vector<bool> numeric;
     for (std::int32_t i = 0; i < count; ++i) {
-        Ref<ado::Field> field = fields->Item(Variant(i));
-        table.headings.push_back(field->Name());
-        table.numeric.push_back(IsNumericType(field->Type()));
-        columns.push_back(std::move(field));
+        columns.push_back(fields->Item(Variant(i)));
+        headings.push_back(columns.back()->Name());
+        numeric.push_back(IsNumericType(types->Item(Variant(i))->Type()));
     }
-    while (!rows->Eof()) {
-        std::vector<std::optional<std::string>> row;
-        row.reserve(columns.size());
-        for (const Ref<ado::Field>& field : columns) row.push_back(CellText(field->Value()));
-        table.rows.push_back(std::move(row));
-        rows->MoveNext();
+    // The columns the break definitions bound to as the fields were made.
+    std::vector<bool> break_column(columns.size(), false);
+    Ref<companions::clsBreaks> breaks = script_object_ ? script_object_->Breaks() : nullptr;
+    for (std::int32_t i = 1; breaks && i <= breaks->Count(); ++i) {
+        const std::int32_t column = breaks->Item(Variant(i))->Column();
+        if (column >= 0 && column < count) break_column[static_cast<std::size_t>(column)] = true;
     }
-    if (table.rows.empty()) {
+
+    ResultPages pages(stdout, std::move(headings), std::move(numeric), page_size_);
+    // A dynaset opened from a call or from an open recordset has not read whether any row is there.
+    bool end = rs->Eof() || rows.EOF_();
+    std::int32_t blank_lines = 0;
+    while (!end) {
+        // A page starts with every value shown, as a reader of that page has not seen the ones before.
+        const bool page_start = pages.AtPageStart();
+        pages.StartRow(blank_lines);
+        for (std::size_t c = 0; c < columns.size(); ++c) {
+            if (break_column[c] && !page_start) {
+                pages.AddCell(columns[c]->ReportValue());
+            } else {
+                pages.AddCell(columns[c]->ReadValue());
+            }
+        }
+        rows.MoveNext();
+        end = rows.EOF_();
+        blank_lines = breaks ? breaks->SkipLines() : 0;
+    }
+    const std::int64_t total = pages.Finish();
+    if (total == 0) {
         std::printf("no rows selected\n");
+    } else if (total == 1) {
+        std::printf("\n1 row selected.\n");
     } else {
-        PrintTable(stdout, table);
-        if (table.rows.size() == 1)
-            std::printf("\n1 row selected.\n");
-        else
-            std::printf("\n%zu rows selected.\n", table.rows.size());
+        std::printf("\n%lld rows selected.\n", static_cast<long long>(total));
     }
-    rows->Close();
 }
 
 // ---- commands ------------------------------------------------------------------------------------------
@@ -550,7 +666,7 @@ void Console::CmdExec(const std::string& rest) {
     }
     if (rest[0] != ':') {
         // A procedure call goes through the ODBC call escape, which drivers translate into their own syntax.
-        return RunSql(rest[0] == '{' ? rest : "{call " + rest + "}");
+        return RunSql(rest[0] == '{' ? rest : "{call " + rest + "}", /*call=*/true);
     }
     std::size_t j = 1;
     while (j < rest.size() && IsNameChar(static_cast<unsigned char>(rest[j]))) ++j;
@@ -698,6 +814,7 @@ void Console::CmdRollback() {
 
 void Console::CmdSet(const std::vector<std::string>& args) {
     const std::string what = Upper(args[0]);
+    if (what == "PAGESIZE" || what == "PAGES") return CmdSetPageSize(args);
     const std::string value = args.size() == 2 ? Upper(args[1]) : std::string();
     const bool on = value == "ON" || (value == "IMMEDIATE" && (what == "AUTOCOMMIT" || what == "AUTO"));
     if (!on && value != "OFF") {
@@ -716,13 +833,114 @@ void Console::CmdSet(const std::vector<std::string>& args) {
     } else if (what == "ALERTS") {
         alerts_ = on;
         if (session_) session_->ado->SetDisplayAlerts(on);
+    } else if (what == "LARGE") {
+        large_ = on;
     } else {
         substitution_ = on;
     }
 }
 
+void Console::CmdSetPageSize(const std::vector<std::string>& args) {
+    const std::string n = args.size() == 2 ? args[1] : std::string();
+    if (n.empty() || n.size() > 5 || n.find_first_not_of("0123456789") != std::string::npos ||
+        std::stoi(n) > kMaxPageSize) {
+        PrintProblem("Usage: SET PAGESIZE n (0 to " + std::to_string(kMaxPageSize) +
+                     "; 0 prints a result as one page)");
+        return Fail();
+    }
+    page_size_ = std::stoi(n);
+}
+
+void Console::CmdBreak(const std::vector<std::string>& args) {
+    if (args.empty()) return ShowBreaks();
+    struct Definition {
+        std::string column;
+        bool duplicates = false;
+        std::int32_t skip = 0;
+    };
+    std::vector<Definition> definitions;
+    const auto usage = [&](const std::string& problem) {
+        PrintProblem(problem + "Usage: BREAK ON column [SKIP n] [NODUPLICATES|DUPLICATES] [ON column ...]");
+        Fail();
+    };
+    // Abbreviations as SQL*Plus takes them: NODUP, DUP and anything longer up to the whole word.
+    const auto abbreviates = [](const std::string& word, std::string_view full, std::size_t shortest) {
+        return word.size() >= shortest && full.substr(0, word.size()) == word;
+    };
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string w = Upper(args[i]);
+        if (w == "ON") {
+            if (i + 1 == args.size()) return usage("");
+            std::string column = args[++i];
+            if (IsQuoted(column, '"')) column = Unquote(column, '"');
+            definitions.push_back(Definition{column});
+        } else if (definitions.empty()) {
+            return usage("");
+        } else if (w == "SKIP") {
+            const std::string n = i + 1 < args.size() ? Upper(args[++i]) : std::string();
+            if (n == "PAGE") return usage("SKIP PAGE is not supported. ");
+            if (n.empty() || n.size() > 3 || n.find_first_not_of("0123456789") != std::string::npos)
+                return usage("");
+            definitions.back().skip = std::stoi(n);
+        } else if (abbreviates(w, "NODUPLICATES", 5)) {
+            definitions.back().duplicates = false;
+        } else if (abbreviates(w, "DUPLICATES", 3)) {
+            definitions.back().duplicates = true;
+        } else {
+            return usage("");
+        }
+    }
+    if (!script_object_) {
+        PrintProblem("There is no script object to keep breaks in.");
+        return Fail();
+    }
+    // A BREAK command replaces every definition before it, as in SQL*Plus.
+    try {
+        Ref<companions::clsBreaks> breaks = script_object_->Breaks();
+        breaks->Clear();
+        for (const Definition& d : definitions) breaks->Add(d.column, d.duplicates, d.skip);
+    } catch (const Error& e) {
+        PrintError(e);
+        Fail();
+    }
+}
+
+void Console::CmdClear(const std::vector<std::string>& args) {
+    if (args.size() != 1 || !OneOf(Upper(args[0]), {"BREAKS", "BREAK", "BRE"})) {
+        PrintProblem("Usage: CLEAR BREAKS");
+        return Fail();
+    }
+    if (script_object_) script_object_->Breaks()->Clear();
+    std::printf("breaks cleared\n");
+}
+
+void Console::ShowBreaks() {
+    Ref<companions::clsBreaks> breaks = script_object_ ? script_object_->Breaks() : nullptr;
+    if (!breaks || breaks->Count() == 0) {
+        std::printf("no breaks defined\n");
+        return;
+    }
+    for (std::int32_t i = 1; i <= breaks->Count(); ++i) {
+        Ref<companions::clsBreak> b = breaks->Item(Variant(i));
+        std::string line = i == 1 ? "break on " : "      on ";
+        line += b->ReportElement();
+        if (b->Skip() > 0) line += " skip " + std::to_string(b->Skip());
+        line += b->Duplicates() ? " dup" : " nodup";
+        std::printf("%s\n", line.c_str());
+    }
+}
+
 void Console::CmdShow(const std::vector<std::string>& args) {
     const std::string what = Upper(args[0]);
+    if (what == "PAGESIZE" || what == "PAGES") {
+        std::printf("pagesize %d\n", page_size_);
+        return;
+    }
+    if (what == "LARGE") {
+        std::printf("large %s\n", large_ ? "ON" : "OFF");
+        return;
+    }
+    if (what == "BREAKS" || what == "BREAK") return ShowBreaks();
     if (what == "AUTOCOMMIT" || what == "AUTO") {
         std::printf("autocommit %s\n", autocommit_ ? "ON" : "OFF");
         return;

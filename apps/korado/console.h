@@ -2,7 +2,16 @@
 // per connection, and prints what they give.
 //
 // The console is a host like any other: it creates the connection object by ProgID ("korADO.clsADO"),
-// hands it its script object (TabulonSQLPlus) in Constructor, and uses only the library's public classes.
+// hands it the library's default script object ("korHost.ScriptObject") in Constructor, and uses only the
+// library's public classes. BREAK and CLEAR BREAKS keep their definitions in that object's Breaks, where
+// the fields of every result read them.
+//
+// Statements that answer with rows by their form (SELECT, WITH ... SELECT, VALUES, SHOW, ...) open as
+// dynasets (large ones stream forward only, SET LARGE); others run through ExecuteSQL, and rows they happen
+// to answer with are printed through a dynaset too. EXEC of a procedure opens its rows as a dynaset when the
+// database says that it answers with rows (CallReturnsRows) and the call has no output variables, whose
+// values only ExecuteSQL brings back. Rows print as they arrive, a
+// page of SET PAGESIZE rows at a time (result_pages.h).
 // Each CONNECT makes a new connection object (the library keeps per-session state in it, such as whether
 // the provider has transactions); DISCONNECT, a new CONNECT and the end of the session commit, then call
 // Disconnect and Destructor.
@@ -22,12 +31,13 @@
 #include <string>
 #include <vector>
 
+#include "korado/companions/script_object.h"
 #include "korado/connection/clsADO.h"
 #include "korado/platform/services.h"
+#include "korado/resultsets/clsDynasetADO.h"
 #include "korado/runtime/variant.h"
 #include "line_input.h"
 #include "output.h"
-#include "script_object.h"
 #include "sql_text.h"
 
 namespace korado::console {
@@ -83,8 +93,18 @@ class Console {
     std::optional<std::string> SubstituteIn(const std::string& text);
 
     // ---- statements ----
-    void RunSql(const std::string& sql);
-    void PrintRows(const Ref<ado::Recordset>& rows);
+    // `call`: a procedure call ("{call ...}") rather than a statement.
+    void RunSql(const std::string& sql, bool call = false);
+    // Whether a procedure call answers with rows, as far as the database can tell before it runs: every
+    // PostgreSQL function does; a MariaDB or MySQL procedure does when its definition has a statement that
+    // does. Not known: false, and the call runs as a statement (whose rows print all the same).
+    bool CallReturnsRows(const std::string& call);
+    void OpenRows(const std::string& sql, Ref<Collection> names, bool call);
+    // Prints the dynaset's rows, then closes it.
+    void PrintDynaset(clsDynasetADO& rows);
+    void PrintRows(clsDynasetADO& rows);
+    // A statement failed without raising: says so unless the library showed a message since `messages`.
+    void StatementFailed(std::size_t messages);
 
     // ---- commands ----
     void CmdVariable(const std::vector<std::string>& args);
@@ -97,6 +117,10 @@ class Console {
     void CmdCommit();
     void CmdRollback();
     void CmdSet(const std::vector<std::string>& args);
+    void CmdSetPageSize(const std::vector<std::string>& args);
+    void CmdBreak(const std::vector<std::string>& args);
+    void CmdClear(const std::vector<std::string>& args);
+    void ShowBreaks();
     void CmdShow(const std::vector<std::string>& args);
     void CmdWhenever(const std::vector<std::string>& args);
     void CmdExit(const std::vector<std::string>& args);
@@ -125,7 +149,7 @@ class Console {
     const bool interactive_;
     std::shared_ptr<ConsoleMessageBox> message_box_;
     std::unique_ptr<platform::ScopedMessageBox> message_box_scope_;
-    Ref<TabulonSQLPlus> script_object_;
+    Ref<companions::ScriptObject> script_object_;
     std::optional<Session> session_;
 
     std::vector<BindVariable> binds_;
@@ -134,6 +158,8 @@ class Console {
     bool autocommit_ = false;
     bool alerts_ = true;
     bool substitution_ = true;
+    std::int32_t page_size_ = 14;  // rows per page; 0: the whole result is one page
+    bool large_ = true;
     std::optional<int> whenever_exit_;
     EndAction whenever_action_ = EndAction::Rollback;
 

@@ -57,7 +57,11 @@ Commands (one line each, any letter case, a final ";" is accepted)
                       as 'YYYY-MM-DD [HH:MM:SS]', or NULL
   EXEC[UTE] proc(args)
                       call a procedure through the ODBC call escape {call proc(args)};
-                      EXEC {...} runs the escape as written
+                      EXEC {...} runs the escape as written. Rows the procedure answers
+                      with print as a query's (pages, breaks): a PostgreSQL function's,
+                      a MariaDB procedure's whose definition has a SELECT. A call with
+                      OUT or INOUT variables runs as a statement, so that PRINT shows
+                      their values
   PRINT [name...]     show bind variables (all when no name is given); after a statement
                       or EXEC, OUT and INOUT variables hold the values it returned
   DEFINE [name [= value]]
@@ -81,7 +85,21 @@ Commands (one line each, any letter case, a final ";" is accepted)
                       COMMIT, DISCONNECT, CONNECT and EXIT
   SET ALERTS ON|OFF   show or hide the messages the library shows (DisplayAlerts)
   SET DEFINE ON|OFF   substitution of &name on or off
-  SHOW PROVIDER|DBMS|USER|CATALOG|VERSION|AUTOCOMMIT|ALERTS
+  SET PAGESIZE n      rows per page of a result (default 14); each page has its own
+                      headings and column widths, pages are a blank line apart. 0: the
+                      whole result is one page (held in memory until it is printed)
+  SET LARGE ON|OFF    ON (the default): results stream from the database, forward
+                      only; OFF: the whole result is read first (a client-side cursor)
+  BREAK ON column [SKIP n] [NODUPLICATES|DUPLICATES] [ON column ...]
+                      report breaks, as SQL*Plus: a value of a break column that repeats
+                      the row above prints blank (NODUPLICATES, the default; DUPLICATES
+                      prints it), except on the first row of a page; SKIP n prints n
+                      blank lines before a row whose value changed (not at the top of
+                      a page, and not counted in PAGESIZE). A change of an
+                      outer (earlier) column prints the inner ones again. A BREAK
+                      command replaces the definitions before it; BREAK alone lists them
+  CLEAR BREAKS        remove the break definitions
+  SHOW PROVIDER|DBMS|USER|CATALOG|VERSION|AUTOCOMMIT|ALERTS|PAGESIZE|LARGE|BREAKS
   WHENEVER SQLERROR EXIT [n|SUCCESS|FAILURE] [COMMIT|ROLLBACK]
                       in a script, the first error ends the run with exit status n
                       (default 1), rolling back unless COMMIT is given
@@ -99,8 +117,10 @@ SET and SHOW with other words, COMMIT and ROLLBACK with other words (ROLLBACK TO
 SAVEPOINT s) are SQL statements and go to the database.
 
 Output
-  Rows: a table with the column names, a line of dashes and the values (numbers right-
-  aligned, NULL empty), then "N rows selected.", "1 row selected." or "no rows selected".
+  Rows: pages of SET PAGESIZE rows, printed as the rows arrive, each with the column
+  names, a line of dashes and the values (numbers right-aligned, NULL empty); then
+  "N rows selected.", "1 row selected." or "no rows selected". A query that fails to
+  open prints the library's report (its message, then SQL="statement").
   INSERT, UPDATE, DELETE, MERGE and REPLACE: "N rows affected." ("1 row affected.").
   Other statements: "Statement processed."
   After every successful connect, one line:

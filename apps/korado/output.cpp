@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cinttypes>
 
+#include "cell_fast.h"
 #include "korado/platform/ado_enums.h"
 #include "korado/runtime/convert.h"
 #include "korado/runtime/strings.h"
@@ -71,17 +72,31 @@ std::string Hex(const Bytes& bytes) {
 }  // namespace
 
 std::optional<std::string> CellText(const Variant& value) {
-    if (value.IsNull() || value.IsEmpty()) return std::nullopt;
-    if (const Bytes* bytes = value.get_if<Bytes>()) return Hex(*bytes);
     std::string text;
-    try {
-        text = CStr(value);
-    } catch (const Error&) {
-        return std::string("?");
-    }
-    for (char& c : text)
-        if (c == '\r' || c == '\n' || c == '\t') c = ' ';
+    if (!AppendCellText(value, text)) return std::nullopt;
     return text;
+}
+
+bool AppendCellText(const Variant& value, std::string& out) {
+    if (value.IsNull() || value.IsEmpty()) return false;
+    const std::size_t from = out.size();
+    if (const std::string* text = value.get_if<std::string>()) {
+        // Most cells are text: copied as they are, without a conversion's copy.
+        out.append(*text);
+    } else if (AppendFastCellText(value, out)) {
+        return true;
+    } else if (const Bytes* bytes = value.get_if<Bytes>()) {
+        out.append(Hex(*bytes));
+    } else {
+        try {
+            out.append(CStr(value));
+        } catch (const Error&) {
+            out.append("?");
+        }
+    }
+    for (std::size_t i = from; i < out.size(); ++i)
+        if (out[i] == '\r' || out[i] == '\n' || out[i] == '\t') out[i] = ' ';
+    return true;
 }
 
 bool IsNumericType(std::int32_t ado_type) noexcept {

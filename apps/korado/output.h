@@ -45,6 +45,8 @@ class ConsoleMessageBox final : public platform::MessageBoxService {
 // A value as a cell of a result table: Null and Empty as nothing, binary as hex, line breaks and tabs as
 // blanks (a cell is one line). Raises nothing: a value that has no text shows as "?".
 std::optional<std::string> CellText(const Variant& value);
+// The same text appended to `out`; false (and nothing appended) for Null and Empty.
+bool AppendCellText(const Variant& value, std::string& out);
 
 // Whether a field of this DataTypeEnum holds numbers (right-aligned in tables).
 bool IsNumericType(std::int32_t ado_type) noexcept;

@@ -108,12 +108,14 @@ struct Analysis {
     bool dollar_quoted = false;
 };
 
-Analysis Analyze(std::string_view text) {
-    Analysis a;
-    Lexer lexer;
+// Code words in upper case, and each of `marks` met in code as a token of its own. `lexer` is left at the
+// end of the text; `last_code`, when given, receives the last code character that is not blank.
+std::vector<std::string> CodeTokens(std::string_view text, std::string_view marks, Lexer& lexer,
+                                    char* last_code = nullptr) {
+    std::vector<std::string> tokens;
     std::string word;
     auto flush = [&] {
-        if (!word.empty()) a.tokens.push_back(Upper(word));
+        if (!word.empty()) tokens.push_back(Upper(word));
         word.clear();
     };
     std::size_t previous = std::string_view::npos;
@@ -127,10 +129,17 @@ Analysis Analyze(std::string_view text) {
             return;
         }
         flush();
-        if (c == ';') a.tokens.emplace_back(";");
-        if (!IsBlank(c)) a.last_code = c;
+        if (marks.find(c) != std::string_view::npos) tokens.emplace_back(1, c);
+        if (last_code && !IsBlank(c)) *last_code = c;
     });
     flush();
+    return tokens;
+}
+
+Analysis Analyze(std::string_view text) {
+    Analysis a;
+    Lexer lexer;
+    a.tokens = CodeTokens(text, ";", lexer, &a.last_code);
     a.at_code = lexer.AtCode();
     a.dollar_quoted = lexer.SawDollarQuote();
     return a;
@@ -252,6 +261,69 @@ std::optional<std::string> Substitute(
 std::string FirstKeyword(std::string_view sql) {
     const Analysis a = Analyze(sql);
     return a.tokens.empty() || a.tokens[0] == ";" ? std::string() : a.tokens[0];
+}
+
+namespace {
+
+// Code words in upper case, and the ";" and parentheses that tell statements, definitions and main
+// statements apart.
+std::vector<std::string> StatementTokens(std::string_view sql) {
+    Lexer lexer;
+    return CodeTokens(sql, "();", lexer);
+}
+
+// Whether the statement starting at tokens[i] (and ending at the next ";" outside parentheses, or at the
+// end) answers with rows by its form.
+bool StatementReturnsRows(const std::vector<std::string>& tokens, std::size_t i) {
+    auto ends = [&](std::size_t j, int depth) {
+        return j == tokens.size() || (depth == 0 && tokens[j] == ";");
+    };
+    while (i < tokens.size() && tokens[i] == "(") ++i;
+    if (ends(i, 0)) return false;
+    if (tokens[i] == "WITH") {
+        // The main statement is the first word outside the definitions' parentheses that starts one.
+        int depth = 0;
+        for (++i; !ends(i, depth); ++i) {
+            const std::string& t = tokens[i];
+            if (t == "(") {
+                ++depth;
+            } else if (t == ")") {
+                --depth;
+            } else if (depth == 0 && (t == "SELECT" || t == "VALUES" || t == "TABLE" || t == "INSERT" ||
+                                      t == "UPDATE" || t == "DELETE" || t == "MERGE")) {
+                break;
+            }
+        }
+        if (ends(i, depth)) return false;
+    }
+    const std::string& verb = tokens[i];
+    if (verb == "SELECT") {
+        // SELECT ... INTO (a new table, or variables) answers with no rows.
+        int depth = 0;
+        for (std::size_t j = i + 1; !ends(j, depth); ++j) {
+            if (tokens[j] == "(") ++depth;
+            if (tokens[j] == ")") --depth;
+            if (depth == 0 && tokens[j] == "INTO") return false;
+        }
+        return true;
+    }
+    return verb == "VALUES" || verb == "TABLE" || verb == "SHOW" || verb == "EXPLAIN" || verb == "DESCRIBE" ||
+           verb == "DESC";
+}
+
+}  // namespace
+
+bool ReturnsRows(std::string_view sql) { return StatementReturnsRows(StatementTokens(sql), 0); }
+
+bool BodyReturnsRows(std::string_view body) {
+    const std::vector<std::string> tokens = StatementTokens(body);
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
+        const std::string& before = i == 0 ? std::string(";") : tokens[i - 1];
+        const bool starts = before == ";" || before == "BEGIN" || before == "THEN" || before == "ELSE" ||
+                            before == "DO" || before == "LOOP" || before == "REPEAT" || before == "ATOMIC";
+        if (starts && StatementReturnsRows(tokens, i)) return true;
+    }
+    return false;
 }
 
 std::vector<std::string> Words(std::string_view line) {

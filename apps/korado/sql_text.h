@@ -57,6 +57,16 @@ std::optional<std::string> Substitute(
 // The first word of code in upper case ("" when there is none): comments before it are skipped.
 std::string FirstKeyword(std::string_view sql);
 
+// Whether a statement answers with rows by its very form, so that it can be opened as a result set: a
+// SELECT (not SELECT ... INTO, which stores its row), VALUES, TABLE, SHOW, EXPLAIN, DESCRIBE, or a WITH
+// whose main statement is one of those; opening parentheses before the keyword are skipped. Statements
+// that answer with rows only sometimes (PRAGMA, CALL, INSERT ... RETURNING) are not counted.
+bool ReturnsRows(std::string_view sql);
+// Whether a procedure's body (BEGIN ... END with statements inside) has a statement that answers with rows
+// in that sense: one that starts the body, follows a ";", or opens a branch or loop (THEN, ELSE, DO, LOOP,
+// REPEAT).
+bool BodyReturnsRows(std::string_view body);
+
 // Words of a command line, split at blanks and tabs.
 std::vector<std::string> Words(std::string_view line);
 std::string Upper(std::string_view s);

@@ -1,5 +1,6 @@
 #include "dataaccess/value_text.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 
@@ -214,9 +215,12 @@ std::optional<Decimal> DecimalFromDouble(double v, int scale) noexcept {
             return std::nullopt;
         }
     }
+    // Correctly rounded as printf's "%.*f" (both print the double's exact value), at a fraction of its
+    // cost: NUMERIC columns of SQLite come as doubles and take this path for every value read.
     char buf[400];
-    std::snprintf(buf, sizeof buf, "%.*f", scale > 28 ? 28 : scale, v);
-    return ParseDecimal(buf);
+    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, scale > 28 ? 28 : scale);
+    if (ec != std::errc()) return std::nullopt;
+    return ParseDecimal(std::string_view(buf, static_cast<std::size_t>(end - buf)));
 }
 
 std::optional<Decimal> RescaleDecimal(const Decimal& d, int scale) noexcept {

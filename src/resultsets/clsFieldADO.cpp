@@ -188,10 +188,9 @@ void clsFieldADO::Refresh() {
             if (e.Source() == "OraOLEDB" && m_Type == 2 && e.Number() == Hr(0x80040E4B)) {
                 ErrorHandler().Alert(
                     "Unable to get value from column " + m_Name +
-                    ". This can happen when you get a very large number (like 1E35). This is a bug in the "
-                    "OraOLEDB "
-                    "provider (driver). This problem is fixed in the 8.1.7.1.4 patchset. Please upgrade your "
-                    "Oracle OLEDB provider or use another driver.");
+                    ". This can happen when you get a very large number (like 1E35). This is a bug in the OraOLEDB "
+                    "provider (driver). This problem is fixed in the 8.1.7.1.4 patchset. Please upgrade your Oracle "
+                    "OLEDB provider or use another driver.");
                 m_Value = Variant::Null();
                 return;
             }

@@ -100,5 +100,66 @@ TEST_F(ConsolePostgresTest, OutputVariablesAfterAProcedureCall) {
     EXPECT_THAT(run.out, HasSubstr(" t\n--\n13\n\n p\n--\n42\n")) << run.Transcript();
 }
 
+// EXEC of a procedure that answers with rows prints them as a query's: a PostgreSQL set-returning
+// function, a MariaDB procedure that SELECTs (and one that does not answers as a statement).
+class ConsoleProcedureRowsTest : public ::testing::TestWithParam<std::string> {
+  protected:
+    void SetUp() override {
+        if (std::string(KORADO_APP_PATH).empty())
+            GTEST_SKIP() << "built without the console host (korado_app)";
+        KORADO_REQUIRE_ODBC(Target());
+        name_ = "kc_rows_" + std::to_string(::getpid());
+    }
+    void TearDown() override {
+        if (name_.empty()) return;
+        if (GetParam() == "pg") {
+            console_.Run({Login(), "-c", "drop function if exists " + name_ + "(integer)"});
+        } else {
+            console_.Run({Login(), "-c", "drop procedure if exists " + name_, "-c",
+                          "drop procedure if exists " + name_ + "_set"});
+        }
+    }
+
+    const OdbcTarget& Target() const { return GetOdbcTarget(GetParam()); }
+    std::string Login() const { return Target().user + "/" + Target().password + "@" + Target().dsn; }
+
+    ConsoleRunner console_{KORADO_APP_PATH};
+    std::string name_;
+};
+
+TEST_P(ConsoleProcedureRowsTest, ExecPrintsTheRowsAProcedureAnswersWith) {
+    const std::string create =
+        GetParam() == "pg"
+            ? "create function " + name_ +
+                  "(n integer) returns table (k integer, label text)\n"
+                  "as $$ select g, 'row ' || g from generate_series(1, n) g $$ language sql;\n"
+            : "create procedure " + name_ +
+                  "(n integer)\n"
+                  "begin\n"
+                  "  with recursive g (k) as (select 1 union all select k + 1 from g where k < n)\n"
+                  "  select k, concat('row ', k) as label from g;\n"
+                  "end;\n"
+                  "/\n"
+                  "create procedure " +
+                  name_ +
+                  "_set(n integer)\nbegin\n  set @kc_n = n;\nend;\n/\n"
+                  "exec " +
+                  name_ + "_set(1)\n";
+    ConsoleRun run =
+        console_.Run({Login()}, create + "whenever sqlerror exit 3\nset pagesize 2\nexec " + name_ + "(3)\n");
+    ASSERT_EQ(run.exit_status, 0) << run.Transcript();
+    EXPECT_EQ(run.err, "");
+    // The CREATEs and, for MariaDB, the call without rows; then the rows in pages of two.
+    const std::string processed(GetParam() == "pg" ? "Statement processed.\n"
+                                                   : "Statement processed.\nStatement processed.\n"
+                                                     "Statement processed.\n");
+    EXPECT_THAT(run.out, HasSubstr(processed + "k label\n- -----\n1 row 1\n2 row 2\n\n"
+                                               "k label\n- -----\n3 row 3\n\n3 rows selected.\n"))
+        << run.Transcript();
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, ConsoleProcedureRowsTest, ::testing::Values("pg", "maria"),
+                         [](const auto& info) { return info.param; });
+
 }  // namespace
 }  // namespace korado::test

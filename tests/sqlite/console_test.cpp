@@ -122,14 +122,20 @@ TEST_F(ConsoleTest, SessionWithBindVariables) {
 }
 
 TEST_F(ConsoleTest, FailingStatementsAndExitStatus) {
+    // A query that cannot open prints the library's report: its title, the provider's error (number and
+    // message) and the SQL.
+    const std::string report =
+        "Tabulon Universal Exception\n-2147217865: no such table: nosuch\n\nSQL=\"select * from nosuch\"\n";
     // Without WHENEVER a script goes on after an error and ends with status 0.
     ConsoleRun run = Script("k.db",
                             "create table k (id integer primary key);\n"
                             "insert into k values (1);\n"
                             "select * from nosuch;\n"
                             "insert into k values (2);\n",
-                            0, "Error 0x80040012 (korADO): no such table: nosuch\n");
+                            0, report);
     EXPECT_THAT(run.out, HasSubstr("1 row affected.\n1 row affected.\n"));
+    run = Script("k.db", "whenever sqlerror exit 2\nselect * from nosuch;\nselect 1;\n", 2, report);
+    EXPECT_EQ(run.out.find("selected"), std::string::npos) << run.out;
 
     // With it, the first error ends the run with status 1 and rolls back; the statement after it never runs.
     Script("k.db",
@@ -319,6 +325,132 @@ TEST_F(ConsoleTest, ConnectionForms) {
     EXPECT_THAT(run.out, HasSubstr("Test connection failed: [unixODBC]")) << run.Transcript();
     EXPECT_THAT(run.out, HasSubstr("Data source name not found")) << run.Transcript();
     EXPECT_THAT(run.out, HasSubstr("Connection cancelled.\n"));
+}
+
+// Rows of the sample database under SQL*Plus's report breaks and pages, with the large (streamed) and the
+// client-side result sets alike: a break column's repeated value is blank except on a page's first row,
+// SKIP puts blank lines before a changed value but not at a page's top, and each page is aligned on its own
+// rows.
+TEST_F(ConsoleTest, BreaksAndPagesOfTheSampleDatabase) {
+    const std::string script =
+        "break on category skip 1\n"
+        "select category, name, unit_price from products\n"
+        " where category in ('Coffee', 'Food', 'Tea') order by category, name;\n"
+        "set pagesize 3\n"
+        "select category, name from products where category in ('Coffee', 'Equipment')\n"
+        " order by category, name;\n"
+        "clear breaks\n"
+        "select product_id, name from products where product_id <= 7 order by product_id;\n"
+        "set pagesize 0\n"
+        "select name from products where product_id between 5 and 7 order by product_id;\n";
+    const std::string expected =
+        "category name                unit_price\n"
+        "-------- ------------------- ----------\n"
+        "Coffee   Decaf beans 500 g         13.5\n"
+        "         Espresso beans 1 kg       24.5\n"
+        "         Filter coffee 500 g      11.95\n"
+        "\n"
+        "Food     Almond biscuits           5.25\n"
+        "         Dark chocolate 70%         3.9\n"
+        "         Honey 250 g                6.8\n"
+        "\n"
+        "Tea      Earl Grey 250 g            9.9\n"
+        "         Green tea 100 g           8.75\n"
+        "         Rooibos 200 g              7.6\n"
+        "\n9 rows selected.\n"
+        "category name\n"
+        "-------- -------------------\n"
+        "Coffee   Decaf beans 500 g\n"
+        "         Espresso beans 1 kg\n"
+        "         Filter coffee 500 g\n"
+        "\n"
+        "category  name\n"
+        "--------- -----------------\n"
+        "Equipment Espresso machine\n"
+        "          Hand grinder\n"
+        "          Kettle, gooseneck\n"
+        "\n"
+        "category  name\n"
+        "--------- -----------------\n"
+        "Equipment Milk frother\n"
+        "          Pour-over dripper\n"
+        "\n8 rows selected.\n"
+        "breaks cleared\n"
+        "product_id name\n"
+        "---------- -------------------\n"
+        "         1 Espresso beans 1 kg\n"
+        "         2 Filter coffee 500 g\n"
+        "         3 Decaf beans 500 g\n"
+        "\n"
+        "product_id name\n"
+        "---------- ---------------\n"
+        "         4 Green tea 100 g\n"
+        "         5 Earl Grey 250 g\n"
+        "         6 Rooibos 200 g\n"
+        "\n"
+        "product_id name\n"
+        "---------- ------------\n"
+        "         7 Hand grinder\n"
+        "\n7 rows selected.\n"
+        "name\n"
+        "---------------\n"
+        "Earl Grey 250 g\n"
+        "Rooibos 200 g\n"
+        "Hand grinder\n"
+        "\n3 rows selected.\n";
+    for (const char* large : {"on", "off"}) {
+        SCOPED_TRACE(large);
+        ConsoleRun run = console_.Run({}, std::string("set large ") + large + "\n" + script);
+        ASSERT_EQ(run.exit_status, 0) << run.Transcript();
+        EXPECT_EQ(run.err, "");
+        EXPECT_EQ(run.out.substr(run.out.find('\n') + 1), expected);
+    }
+}
+
+// Statements answer as their form says: a WITH runs as its main statement does, and rows that a statement
+// answers with only now and then (PRAGMA, RETURNING) print as a query's.
+TEST_F(ConsoleTest, RowsFromEveryKindOfStatement) {
+    ConsoleRun run = Script("w.db",
+                            "create table w (n integer);\n"
+                            "with recursive c (n) as (select 1 union all select n + 1 from c where n < 3)\n"
+                            "  insert into w select n from c;\n"
+                            "with c as (select n from w where n > 1) select count(*) as n from c;\n"
+                            "values (1, 'a');\n"
+                            "pragma user_version = 7;\n"
+                            "pragma user_version;\n"
+                            "insert into w values (9) returning n * 2 as twice;\n"
+                            "select n from w where n > 100;\n");
+    EXPECT_EQ(run.out, ConnectedLine("w.db") +
+                           "\nStatement processed.\n3 rows affected.\n"
+                           "n\n-\n2\n\n1 row selected.\n"
+                           "column1 column2\n------- -------\n      1 a\n\n1 row selected.\n"
+                           "Statement processed.\n"
+                           "user_version\n------------\n           7\n\n1 row selected.\n"
+                           "twice\n-----\n   18\n\n1 row selected.\n"
+                           "no rows selected\n");
+}
+
+// What the new settings and break definitions read back as, and the forms they refuse.
+TEST_F(ConsoleTest, BreakAndPageCommands) {
+    ConsoleRun run =
+        Script("b.db",
+               "show pagesize\nshow large\nbreak\n"
+               "break on dept skip 2 on job dup on \"Name\" nodup\n"
+               "break\nset pages 5\nset large off\nshow pages\nshow large\n"
+               "break on a skip page\nbreak skip 1\nset pagesize 50001\nclear\n"
+               "clear breaks\nshow breaks\n",
+               0,
+               "Error: SKIP PAGE is not supported. Usage: BREAK ON column [SKIP n] "
+               "[NODUPLICATES|DUPLICATES] [ON column ...]\n"
+               "Error: Usage: BREAK ON column [SKIP n] [NODUPLICATES|DUPLICATES] [ON column ...]\n"
+               "Error: Usage: SET PAGESIZE n (0 to 50000; 0 prints a result as one page)\n"
+               "Error: Usage: CLEAR BREAKS\n");
+    EXPECT_EQ(run.out, ConnectedLine("b.db") +
+                           "\npagesize 14\nlarge ON\nno breaks defined\n"
+                           "break on DEPT skip 2 nodup\n"
+                           "      on JOB dup\n"
+                           "      on NAME nodup\n"
+                           "pagesize 5\nlarge OFF\nbreaks cleared\nno breaks defined\n");
 }
 
 TEST_F(ConsoleTest, HelpAndScriptFiles) {
