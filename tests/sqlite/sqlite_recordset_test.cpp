@@ -10,6 +10,7 @@
 #include "korado/platform/adodb.h"
 #include "korado/runtime/convert.h"
 #include "korado/runtime/registry.h"
+#include "support/platform_checks.h"
 #include "support/raises.h"
 #include "support/support.h"
 
@@ -562,6 +563,24 @@ TEST_F(SqliteRecordset, CommandTimeoutInterruptsALongQuery) {
     cmd->SetCommandText("SELECT 1");
     cmd->SetCommandTimeout(0);
     EXPECT_EQ(At0(cmd->Execute(nullptr)), 1);
+}
+
+// What the result sets rely on, checked as on every ODBC DSN (support/platform_checks.h).
+TEST(SqlitePlatform, FieldsDescribeThemselves) {
+    test::TempDir dir;
+    Ref<ado::Connection> connection = CreateObjectAs<ado::Connection>("ADODB.Connection");
+    connection->Open("Provider=SQLite;Data Source=" + dir.File("fields.db"));
+    const test::ProviderQuirks native{false, false, "TEXT"};
+    test::FillFieldTable(connection, "f", native);
+    test::CheckFieldDescriptions(connection, "f", native);
+}
+
+TEST(SqlitePlatform, CursorKindsAnswerForWhatTheyDo) {
+    test::TempDir dir;
+    Ref<ado::Connection> connection = CreateObjectAs<ado::Connection>("ADODB.Connection");
+    connection->Open("Provider=SQLite;Data Source=" + dir.File("cursors.db"));
+    test::FillCursorTable(connection, "n");
+    test::CheckCursorKinds(connection, "n");
 }
 
 }  // namespace
