@@ -69,7 +69,8 @@ void clsBreaks::ResetALL() {
 
 void clsBreaks::CheckBreaks(const Variant& Dynaset) {
     m_SkipLines = 0;
-    if (CBool(GetProperty(Dynaset, "EOF"))) return;
+    // Called after every row the host reads: without definitions there is nothing to ask the dynaset.
+    if (m_Items->Count() == 0 || CBool(GetProperty(Dynaset, "EOF"))) return;
     bool broken = false;
     std::int32_t skip = 0;
     for (const Variant& item : *m_Items) {
