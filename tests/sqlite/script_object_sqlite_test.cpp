@@ -49,7 +49,8 @@ TEST(ScriptObjectSqlite, BreakColumnsAsAReportPrintsThem) {
         Ref<Collection> names;
         Ref<clsDynasetADO> dynaset = s.ado().CreateDynaset(sql, names, large);
         ASSERT_TRUE(dynaset);
-        EXPECT_EQ(std::tuple(breaks->Item(Variant("grade"))->Column(), breaks->Item(Variant("notes"))->Column()),
+        EXPECT_EQ(std::tuple(breaks->Item(Variant("grade"))->Column(),
+                             breaks->Item(Variant("notes"))->Column()),
                   std::tuple(2, -1));
         std::vector<std::string> printed;
         while (!dynaset->EOF_()) {
