@@ -1,7 +1,7 @@
 // The console host against PostgreSQL and MariaDB through the ODBC bridge (scripts/services): the combined
 // login and its Connected line, bind variables in statements, the library's errors and messages, output
-// bind variables after a procedure call, a procedure's rows, exit statuses. Skips without the servers' environment;
-// fails instead when KORADO_REQUIRE_SERVERS=1.
+// bind variables after a procedure call, a procedure's rows, exit statuses. Skips without the servers'
+// environment; fails instead when KORADO_REQUIRE_SERVERS=1.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 

@@ -29,10 +29,6 @@ class Dynaset : public ::testing::Test {
         s.Execute("create table t (id integer primary key, name varchar(20), grp varchar(5), data blob)");
         s.Execute("insert into t (id, name, grp) values (1, 'one', 'a'), (2, 'two', 'a'), (3, 'three', 'b')");
     }
-    Ref<clsDynasetADO> Open(std::string sql, bool large = false) {
-        Ref<Collection> names;
-        return s.ado().CreateDynaset(sql, names, large);
-    }
     static Variant Value(clsDynasetADO& d, const Variant& index) {
         return d.FieldsCollection()->Item(index)->Value();
     }
@@ -49,7 +45,7 @@ TEST_F(Dynaset, WalksForwardCountingRowsAndTellingTheHost) {
         host->breaks->Add("NAME");
         host->breaks->Add("NAME", true);  // a second definition of the column is never bound
         host->breaks->checked_rows.clear();
-        Ref<clsDynasetADO> d = Open("select id, name from t order by id", large);
+        Ref<clsDynasetADO> d = s.Dynaset("select id, name from t order by id", large);
         ASSERT_TRUE(d);
         EXPECT_EQ(d->IsCursorTypeForwardOnly(), large);
         EXPECT_EQ(std::tuple(host->breaks->items[0]->column, host->breaks->items[1]->column),
@@ -73,7 +69,7 @@ TEST_F(Dynaset, WalksForwardCountingRowsAndTellingTheHost) {
 // A forward-only dynaset refuses every move but MoveNext with the same message; its count walks from the
 // current row to the end. The client cursor knows its count and moves both ways.
 TEST_F(Dynaset, MovesCountsAndTheirEdges) {
-    Ref<clsDynasetADO> fwd = Open("select id from t order by id", true);
+    Ref<clsDynasetADO> fwd = s.Dynaset("select id from t order by id", true);
     fwd->MoveNext();
     for (auto move : {&clsDynasetADO::MoveFirst, &clsDynasetADO::MoveLast, &clsDynasetADO::MovePrevious})
         ((*fwd).*move)();
@@ -84,7 +80,7 @@ TEST_F(Dynaset, MovesCountsAndTheirEdges) {
     EXPECT_EQ(s.boxes().Shown()[0].text, kNotSupported);
     EXPECT_EQ(s.boxes().Shown()[0].title, "Tabulon Universal");
 
-    Ref<clsDynasetADO> d = Open("select id from t order by id");
+    Ref<clsDynasetADO> d = s.Dynaset("select id from t order by id");
     EXPECT_EQ(d->RecordCount(), 3);
     struct Step {
         void (clsDynasetADO::*move)();
@@ -106,7 +102,7 @@ TEST_F(Dynaset, MovesCountsAndTheirEdges) {
     EXPECT_TRUE(d->Filter() == Variant("id >= 2"));
     EXPECT_EQ(d->RecordCount(), 2);
 
-    Ref<clsDynasetADO> empty = Open("select id from t where id > 9");
+    Ref<clsDynasetADO> empty = s.Dynaset("select id from t where id > 9");
     empty->MoveFirst();
     EXPECT_TRUE(empty->EOF_());
     EXPECT_EQ(empty->Row(), 0);
@@ -115,7 +111,7 @@ TEST_F(Dynaset, MovesCountsAndTheirEdges) {
 }
 
 TEST_F(Dynaset, FieldsByPositionByNameAndDuplicateNames) {
-    Ref<clsDynasetADO> d = Open("select id, name, id, grp as Id from t where id = 2");
+    Ref<clsDynasetADO> d = s.Dynaset("select id, name, id, grp as Id from t where id = 2");
     clsFieldsADO& f = *d->FieldsCollection();
     EXPECT_EQ(f.Count(), 4);
     EXPECT_EQ(f.Item("NAME")->Name(), "name");
@@ -136,7 +132,7 @@ TEST_F(Dynaset, FieldsByPositionByNameAndDuplicateNames) {
 // Writes: a value equal to the original (Null to Null too) does nothing; a refused write sets Error and
 // shows nothing.
 TEST_F(Dynaset, FieldValueWrites) {
-    Ref<clsDynasetADO> d = Open("select id, name, data from t where id = 1", true);
+    Ref<clsDynasetADO> d = s.Dynaset("select id, name, data from t where id = 1", true);
     struct Case {
         const char* column;
         Variant value;
@@ -162,7 +158,7 @@ TEST_F(Dynaset, FailedOpenReportsTheStatementAndTheSessionGoesOn) {
     for (std::size_t padding : {0u, 1200u}) {
         s.boxes().Clear();
         const std::string sql = "select * from missing" + std::string(padding, ' ');
-        EXPECT_FALSE(Open(sql));
+        EXPECT_FALSE(s.Dynaset(sql));
         ASSERT_EQ(s.boxes().Shown().size(), 1u);
         const std::string full =
             std::to_string(Hr(0x80040E37)) + ": no such table: missing\r\n\r\nSQL=\"" + sql;
@@ -180,19 +176,18 @@ TEST_F(Dynaset, FailedOpenReportsTheStatementAndTheSessionGoesOn) {
 
     test::Session idle;
     g_HostObject = host;
-    std::string q = "select 1";
-    bool large = false;
-    EXPECT_EQ(test::RaisedText([&] { idle.ado().CreateDynaset(q, names, large); }),
+    EXPECT_EQ(test::RaisedText([&] { idle.Dynaset("select 1"); }),
               std::tuple(NoDBConnection,
                          std::string("Not connected to a database. Please connect to a database first.")));
 }
 
 TEST_F(Dynaset, NextRecordsetFollowsABatchButNotASelect) {
-    Ref<clsDynasetADO> plain = Open("select id from t");
+    Ref<clsDynasetADO> plain = s.Dynaset("select id from t");
     EXPECT_FALSE(plain->NextRecordset());
     EXPECT_TRUE(plain->IsOpen());
 
-    Ref<clsDynasetADO> d = Open("with x as (select 7 as a) select a from x; select name from t where id = 3");
+    Ref<clsDynasetADO> d =
+        s.Dynaset("with x as (select 7 as a) select a from x; select name from t where id = 3");
     ASSERT_TRUE(d);
     EXPECT_EQ(CLng(Value(*d, 0)), 7);
     EXPECT_EQ(d->NextRecordset().get(), d.get());

@@ -45,9 +45,8 @@ TEST(ScriptObjectSqlite, BreakColumnsAsAReportPrintsThem) {
             "'Clark'), (8, 'S', 20, 'B', 'King'), (2, 'N', 10.0, 'A', 'Blake'), (4, 'N', NULL, 'A', 'Dale'), "
             "(5, 'N', NULL, 'A', 'Eve'), (6, 'n', NULL, 'A', 'Gus')");
 
-        std::string sql = "SELECT region, dept, grade, name FROM emp ORDER BY seq";
-        Ref<Collection> names;
-        Ref<clsDynasetADO> dynaset = s.ado().CreateDynaset(sql, names, large);
+        Ref<clsDynasetADO> dynaset =
+            s.Dynaset("SELECT region, dept, grade, name FROM emp ORDER BY seq", large);
         ASSERT_TRUE(dynaset);
         EXPECT_EQ(std::tuple(breaks->Item(Variant("grade"))->Column(),
                              breaks->Item(Variant("notes"))->Column()),

@@ -39,10 +39,7 @@ struct Posed {
         EXPECT_TRUE(s.Connect("Provider=" + name + ";Data Source=x").ok);
         g_HostObject = MakeRef<test::TestHost>();
     }
-    Ref<clsDynasetADO> Open(std::string sql, bool large = false) {
-        Ref<Collection> names;
-        return s.ado().CreateDynaset(sql, names, large);
-    }
+    Ref<clsDynasetADO> Open(std::string sql, bool large = false) { return s.Dynaset(std::move(sql), large); }
     Ref<clsDynasetADO> FromProc(std::string& call) {
         Ref<Collection> names;
         bool large = false;
