@@ -196,20 +196,14 @@ TEST_F(Dynaset, NextRecordsetFollowsABatchButNotASelect) {
     EXPECT_FALSE(d->Recordset());
 }
 
-// A host that knows only names, and has no script object: the factory, the dynaset's EOF and Fields, the
-// fields' Item and the field's Value as default members.
+// A host that knows only names, and has no script object: the fields' Item and the field's Value as
+// default members, and a move with no script object to tell. (The C host walks a dynaset by name.)
 TEST_F(Dynaset, LateBoundByMemberName) {
     g_HostObject = nullptr;
     Variant args[] = {Variant("select name from t order by id"), Variant(), Variant(false)};
     Variant d = Invoke(Variant(Ref<clsADO>(&s.ado())), "CreateDynaset", CallType::Method, args);
-    Variant none[] = {Variant()};
-    std::vector<std::string> names;
-    while (!CBool(GetProperty(d, "EOF"))) {
-        Variant fields = GetProperty(d, "Fields");
-        names.push_back(CStr(GetProperty(GetProperty(fields, "", 0), "")));
-        Invoke(d, "MoveNext", CallType::Method, std::span<Variant>(none, 0));
-    }
-    EXPECT_EQ(names, (std::vector<std::string>{"one", "two", "three"}));
+    CallMethod(d, "MoveNext");
+    EXPECT_EQ(CStr(GetProperty(GetProperty(GetProperty(d, "Fields"), "", 0), "")), "two");
     EXPECT_TRUE(GetProperty(d, "Fields", "NAME").ObjectAs<clsFieldADO>());
     EXPECT_TRUE(s.errors().Reports().empty());
 }
