@@ -189,6 +189,7 @@ int main(int argc, char** argv) {
     call(ado, "Destructor", KORADO_METHOD, NULL, 0, NULL);
     korado_release(ado);
     korado_release(script);
+    CHECK(h.released == 0); /* the library keeps its script object until its globals go */
     korado_release(h.breaks);
     korado_release_globals();
     CHECK(h.released == 2);

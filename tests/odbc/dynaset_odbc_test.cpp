@@ -53,23 +53,20 @@ class DynasetOdbc : public ::testing::TestWithParam<std::string> {
 TEST_P(DynasetOdbc, WalksCountsAndOutlivesAFailedOpenInATransaction) {
     for (bool large : {false, true}) {
         SCOPED_TRACE(large);
-        std::string sql = "select name, id from " + table + " order by id";
-        Ref<Collection> names;
-        Ref<clsDynasetADO> d = s.ado().CreateDynaset(sql, names, large);
+        const std::string sql = "select name, id from " + table + " order by id";
+        Ref<clsDynasetADO> d = s.Dynaset(sql, large);
         ASSERT_TRUE(d);
         EXPECT_EQ(Walk(*d), (std::vector<std::string>{"one", "two", "three"}));
         EXPECT_EQ(d->Row(), 3);
-        d = s.ado().CreateDynaset(sql, names, large);
+        d = s.Dynaset(sql, large);
         EXPECT_EQ(d->RecordCount(), 3);
         EXPECT_EQ(d->EOF_(), large);  // the count walked the forward-only rows
     }
     ASSERT_EQ(s.boxes().Shown().size(), 1u);  // the forward-only count's MoveFirst
 
     s.Execute("insert into " + table + " values (4, 'four')");
-    std::string bad = "select nothing_here from " + table;
-    Ref<Collection> names;
-    bool large = false;
-    EXPECT_FALSE(s.ado().CreateDynaset(bad, names, large));
+    const std::string bad = "select nothing_here from " + table;
+    EXPECT_FALSE(s.Dynaset(bad));
     ASSERT_EQ(s.boxes().Shown().size(), 2u);
     EXPECT_NE(s.boxes().Shown()[1].text.find("SQL=\"" + bad + "\""), std::string::npos);
     s.Execute("insert into " + table + " values (5, 'five')");

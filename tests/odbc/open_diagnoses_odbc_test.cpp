@@ -98,9 +98,8 @@ TEST_P(OdbcOpenDiagnosis, TheUserSeesTheDriversErrorAndTheStatement) {
     ASSERT_TRUE(s.Connect("DSN=" + t.dsn + ";", t.user.empty() ? "" : t.user + "/" + t.password).ok);
     g_HostObject = MakeRef<TestHost>();
     for (bool large : {false, true}) {
-        std::string sql = "SELECT * FROM missing_table";
-        Ref<Collection> names;
-        EXPECT_FALSE(s.ado().CreateDynaset(sql, names, large));
+        const std::string sql = "SELECT * FROM missing_table";
+        EXPECT_FALSE(s.Dynaset(sql, large));
         const open_diagnoses::OpenFailure f = FailedOpen(connection_, sql, large);
         ASSERT_EQ(s.boxes().Shown().size(), large ? 2u : 1u);
         const auto& box = s.boxes().Shown().back();

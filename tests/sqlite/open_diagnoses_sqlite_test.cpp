@@ -59,10 +59,7 @@ TEST(SqliteOpenDiagnosis, TheUserSeesTheColumnAdvice) {
     ASSERT_TRUE(s.Connect(test::SqliteConnectionString(dir.File("test.db"))).ok);
     g_HostObject = MakeRef<test::TestHost>();
     s.Execute("CREATE TABLE t(a INTEGER)");
-    std::string sql = "SELECT * FROM t WHERE a = ?";
-    Ref<Collection> names;
-    bool large = false;
-    EXPECT_FALSE(s.ado().CreateDynaset(sql, names, large));
+    EXPECT_FALSE(s.Dynaset("SELECT * FROM t WHERE a = ?"));
     ASSERT_EQ(s.boxes().Shown().size(), 1u);
     EXPECT_EQ(std::tuple(s.boxes().Shown()[0].title, s.boxes().Shown()[0].text),
               std::tuple("Tabulon Universal Exception", kMistypedColumn));

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "korado/companions/script_object.h"
@@ -11,19 +12,24 @@
 namespace korado::test {
 namespace {
 
-// BREAK ON region SKIP 2 NODUPLICATES ON dept SKIP 1 NODUPLICATES ON grade DUPLICATES: each row as the
-// report prints it (a blanked value as "-"), with the blank lines asked for before it.
+// BREAK ON region SKIP 2 NODUPLICATES ON notes SKIP 9 ON dept SKIP 1 NODUPLICATES ON grade DUPLICATES, with
+// notes not in the query: each row as the report prints it (a blanked value as "-"), with the blank lines
+// asked for before it. dept has no declared type, so 10 and 10.0 arrive as a Long and a Double.
 TEST(ScriptObjectSqlite, BreakColumnsAsAReportPrintsThem) {
     TempDir dir;
     auto script = MakeRef<companions::ScriptObject>();
     auto breaks = script->Breaks();
     breaks->Add("region", false, 2);
+    breaks->Add("notes", false, 9);
     breaks->Add("Dept", false, 1);
     breaks->Add("GRADE", true, 0);
     const std::vector<std::string> expected = {
         "0: N 10 A Adams",  // the first row prints everything
-        "0: - - A Blake",   // repeats blanked, except where duplicates print
+        "0: - - A Blake",   // repeats blanked (10.0 equals 10), except where duplicates print
         "1: - 20 A Clark",  // an inner break
+        "1: - - A Dale",    // to Null is a change
+        "1: - - A Eve",     // and so is Null to Null
+        "2: n - A Gus",     // text compares exactly: an outer break
         "2: S 20 B Ford",   // an outer break prints the inner columns again; the larger Skip
         "0: - - B King",
     };
@@ -32,18 +38,19 @@ TEST(ScriptObjectSqlite, BreakColumnsAsAReportPrintsThem) {
         Session s;
         s.ado().Constructor(Ref<Dispatch>(script), true, 30, 0, 0, 10, 100);
         ASSERT_TRUE(s.Connect(SqliteConnectionString(dir.File("breaks.db"))).ok);
-        s.Execute("CREATE TABLE IF NOT EXISTS emp (region TEXT, dept INTEGER, grade TEXT, name TEXT)");
+        s.Execute("CREATE TABLE IF NOT EXISTS emp (seq INTEGER, region TEXT, dept, grade TEXT, name TEXT)");
         s.Execute("DELETE FROM emp");
         s.Execute(
-            "INSERT INTO emp VALUES ('S', 20, 'B', 'King'), ('N', 10, 'A', 'Adams'), ('N', 20, 'A', "
-            "'Clark'), "
-            "('S', 20, 'B', 'Ford'), ('N', 10, 'A', 'Blake')");
+            "INSERT INTO emp VALUES (7, 'S', 20, 'B', 'Ford'), (1, 'N', 10, 'A', 'Adams'), (3, 'N', 20, 'A', "
+            "'Clark'), (8, 'S', 20, 'B', 'King'), (2, 'N', 10.0, 'A', 'Blake'), (4, 'N', NULL, 'A', 'Dale'), "
+            "(5, 'N', NULL, 'A', 'Eve'), (6, 'n', NULL, 'A', 'Gus')");
 
-        std::string sql = "SELECT region, dept, grade, name FROM emp ORDER BY region, dept, name";
-        Ref<Collection> names;
-        Ref<clsDynasetADO> dynaset = s.ado().CreateDynaset(sql, names, large);
+        Ref<clsDynasetADO> dynaset =
+            s.Dynaset("SELECT region, dept, grade, name FROM emp ORDER BY seq", large);
         ASSERT_TRUE(dynaset);
-        EXPECT_EQ(CLng(GetProperty(Variant(breaks->Item(Variant("grade"))), "Column")), 2);
+        EXPECT_EQ(std::tuple(breaks->Item(Variant("grade"))->Column(),
+                             breaks->Item(Variant("notes"))->Column()),
+                  std::tuple(2, -1));
         std::vector<std::string> printed;
         while (!dynaset->EOF_()) {
             std::string line = std::to_string(breaks->SkipLines()) + ":";

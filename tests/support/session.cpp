@@ -1,6 +1,7 @@
 #include "support/session.h"
 
 #include "korado/platform/modGlobals.h"
+#include "korado/resultsets/clsDynasetADO.h"
 #include "korado/runtime/collection.h"
 #include "korado/runtime/registry.h"
 
@@ -47,6 +48,11 @@ Variant Session::Scalar(const std::string& sql) {
     Execute(sql, {}, &rs);
     if (!rs || rs->Eof()) return Variant();
     return rs->Fields()->Item(0)->Value();
+}
+
+Ref<clsDynasetADO> Session::Dynaset(std::string sql, bool large) {
+    Ref<Collection> names;
+    return ado_->CreateDynaset(sql, names, large);
 }
 
 }  // namespace korado::test

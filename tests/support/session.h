@@ -39,6 +39,8 @@ class Session {
                          Ref<ado::Recordset>* recordset = nullptr);
     // The first column of the first row of a query, read through ExecuteSQL.
     Variant Scalar(const std::string& sql);
+    // CreateDynaset without bind variables.
+    Ref<clsDynasetADO> Dynaset(std::string sql, bool large = false);
 
   private:
     MessageBoxCapture boxes_;

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <string>
 #include <tuple>
-#include <utility>
 #include <vector>
 
 #include "korado/korado.h"
@@ -87,7 +86,7 @@ TEST(CInterface, ClassesMembersValuesAndCollections) {
 }
 
 // A host's own object as a C host writes one: it doubles a Long argument in place, fails with its own
-// error, or fails with a bare number; it answers EOF as True to the library.
+// error, or fails with a bare number.
 struct HostCalls {
     std::vector<std::tuple<std::string, int, size_t>> calls;  // member, call type, argument count
     int released = 0;
@@ -103,10 +102,6 @@ int32_t HostInvoke(void* context, const char* member, int call_type, korado_valu
         Value doubled(korado_value_new_long(2 * n)), done(korado_value_new_text("done"));
         korado_value_set(args[0], doubled.v);
         return korado_value_set(result, done.v);
-    }
-    if (name == "EOF") {
-        Value yes(korado_value_new_bool(1));
-        return korado_value_set(result, yes.v);
     }
     if (name == "Fail") {
         Value changed(korado_value_new_null());
@@ -146,35 +141,10 @@ TEST(CInterface, HostObjectCalledByName) {
     EXPECT_EQ(std::tuple(std::string(err.source), std::string(err.description)),
               std::tuple("Rows", "Object doesn't support this property or method"));
 
-    // The library calls it too: the default script object reads EOF of the dynaset it is given.
-    korado_object* script = korado_create("korHost.ScriptObject", &err);
-    ASSERT_NE(script, nullptr) << err.description;
-    Value breaks(korado_value_new()), dynaset(korado_value_new_object(rows));
-    ASSERT_EQ(korado_invoke(script, "Breaks", KORADO_GET, nullptr, 0, breaks.v, &err), 0) << err.description;
-    korado_object* breaks_object = korado_value_object(breaks.v);
-    EXPECT_EQ(korado_invoke(breaks_object, "CheckBreaks", KORADO_METHOD, &dynaset.v, 1, nullptr, &err), 0)
-        << err.description;
-    EXPECT_EQ(host.calls.back(), std::tuple("EOF", KORADO_GET, size_t{0}));
-    korado_release(breaks_object);
-    korado_release(script);
-
-    // A connection object keeps its script object library-wide. Released once, when the last reference
-    // goes.
-    korado_object* ado = korado_create("korADO.clsADO", &err);
-    ASSERT_NE(ado, nullptr) << err.description;
-    Value no(korado_value_new_bool(0)), zero(korado_value_new_long(0)), hundred(korado_value_new_long(100));
-    std::array constructor{dynaset.v, no.v, zero.v, zero.v, zero.v, hundred.v, hundred.v};
-    ASSERT_EQ(korado_invoke(ado, "Constructor", KORADO_METHOD, constructor.data(), constructor.size(),
-                            nullptr, &err),
-              0)
-        << err.description;
-    korado_release(ado);
+    // Released once, when the last reference goes.
     korado_release(rows);
-    korado_value_free(std::exchange(dynaset.v, nullptr));
-    EXPECT_EQ(host.released, 0);
-    korado_release_globals();
     EXPECT_EQ(host.released, 1);
-    EXPECT_EQ(host.calls.size(), 4u);
+    EXPECT_EQ(host.calls.size(), 3u);
 }
 
 }  // namespace

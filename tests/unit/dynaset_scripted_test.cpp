@@ -1,6 +1,10 @@
 // Dynasets against providers no machine here has, posed by the scripted provider: the call texts the
-// Oracle providers are given, and a cursor engine's failure while moving.
+// Oracle providers are given, a cursor engine's failure while moving, and the open-failure table carried
+// out by the dynaset for failures no database here produces (a MySQL server that went away, the Paradox
+// driver's lost state, an Oracle failure through the ODBC bridge judged by the current connection's DBMS).
 #include <gtest/gtest.h>
+
+#include <tuple>
 
 #include "dataaccess/providers/scripted/scripted_provider.h"
 #include "korado/errors/clsADOError.h"
@@ -12,26 +16,40 @@
 namespace korado {
 namespace {
 
+using dataaccess::Diagnostic;
 using dataaccess::scripted::Column;
 using dataaccess::scripted::ScopedProvider;
 using dataaccess::scripted::ScriptedExecution;
 using dataaccess::scripted::ScriptedProvider;
 using dataaccess::scripted::ScriptedResult;
 
+const std::string kBridge = "Microsoft OLE DB Provider for ODBC Drivers";
+
+// A provider `name` reporting failures from `source`, over a DBMS called `dbms`, with a connected session;
+// an execution nothing else scripts returns one row.
 struct Posed {
-    explicit Posed(const std::string& name, std::string source = "Scripted")
+    explicit Posed(const std::string& name, const std::string& source = "Scripted",
+                   const std::string& dbms = "Scripted DBMS")
         : provider(std::make_shared<ScriptedProvider>(
-              ScriptedProvider::Identity{name, name + ".1", name, std::move(source), "x.so", "01.00.0000"})),
+              ScriptedProvider::Identity{name, name + ".1", name, source, "x.so", "01.00.0000"})),
           scoped(provider) {
-        provider->SetStandardProperties("Scripted DBMS", "1.0");
-        provider->Otherwise(ScriptedExecution::Returns(
-            ScriptedResult::Rows({Column("n", ado::adInteger)}, {{Variant(1)}, {Variant(2)}})));
+        provider->SetStandardProperties(dbms, "1.0");
+        provider->Otherwise(
+            ScriptedExecution::Returns(ScriptedResult::Rows({Column("n", ado::adInteger)}, {{Variant(1)}})));
         EXPECT_TRUE(s.Connect("Provider=" + name + ";Data Source=x").ok);
         g_HostObject = MakeRef<test::TestHost>();
     }
-    Ref<clsDynasetADO> FromProc(std::string& call, bool large = false) {
+    Ref<clsDynasetADO> Open(std::string sql, bool large = false) { return s.Dynaset(std::move(sql), large); }
+    Ref<clsDynasetADO> FromProc(std::string& call) {
         Ref<Collection> names;
+        bool large = false;
         return s.ado().CreateDynasetFromProc(call, names, large);
+    }
+    // How often `sql` ran.
+    std::size_t Runs(const std::string& sql) const {
+        std::size_t n = 0;
+        for (const auto& call : provider->executed()) n += call.text == sql;
+        return n;
     }
     std::shared_ptr<ScriptedProvider> provider;
     ScopedProvider scoped;
@@ -76,10 +94,7 @@ TEST(DynasetScripted, CursorEngineFailureWhileMoving) {
     rows.fetch_failure = {{Hr(0x80004005), "Microsoft Cursor Engine", "Unspecified error", 0, "HY000"}};
     rows.fail_after_rows = 1;
     p.provider->On("select n from t", ScriptedExecution::Returns(rows));
-    std::string sql = "select n from t";
-    Ref<Collection> names;
-    bool large = true;
-    Ref<clsDynasetADO> d = p.s.ado().CreateDynaset(sql, names, large);
+    Ref<clsDynasetADO> d = p.Open("select n from t", true);
     ASSERT_TRUE(d);
     EXPECT_EQ(
         test::RaisedText([&] { d->MoveNext(); }),
@@ -87,6 +102,69 @@ TEST(DynasetScripted, CursorEngineFailureWhileMoving) {
                                                   "Source=Microsoft Cursor Engine, number=-2147467259. "
                                                   "Advice: Rerun your query.")));
     EXPECT_TRUE(p.s.errors().Reports().empty());
+}
+
+// MySQL's "server has gone away" is retried once per open: a second one in the same open ends it with
+// Error 1 and no message, while the next open has its own retry again.
+TEST(OpenDiagnosisDynaset, MySqlGoneAwayIsRetriedOncePerOpen) {
+    Posed p("MSDASQL", kBridge, "MySQL");
+    const Diagnostic gone{Hr(0x80004005), "", "[MySQL][ODBC 8.0(w) Driver]MySQL server has gone away", 2006,
+                          "HY000"};
+    p.provider->Then(ScriptedExecution::Fails({gone}));
+    p.provider->Then(ScriptedExecution::Fails({gone}));
+    EXPECT_FALSE(p.Open("select n from t"));
+    EXPECT_EQ(p.Runs("select n from t"), 2u);
+
+    p.provider->Then(ScriptedExecution::Fails({gone}));
+    auto d = MakeRef<clsDynasetADO>();
+    std::string sql = "select n from u";
+    Ref<Collection> names;
+    d->Constructor(sql, Ref<clsADO>(&p.s.ado()), names, false, 30, 10);
+    EXPECT_EQ(std::tuple(d->Error(), d->IsOpen(), p.Runs(sql)), std::tuple(0, true, 2u));
+    EXPECT_TRUE(p.s.boxes().Shown().empty() && p.s.errors().Reports().empty());
+}
+
+// The Paradox driver's -5026: the connection is opened again and the query retried once; the second such
+// failure goes to the standard error path.
+TEST(OpenDiagnosisDynaset, ParadoxReconnectsOnceThenTheStandardPath) {
+    Posed p("ParadoxProvider", "Paradox provider", "Paradox");
+    const Diagnostic lost{
+        Hr(0x80040E21), "",
+        "[Microsoft][ODBC Paradox Driver] Unexpected error from external database driver (11265).", -5026,
+        "HY000"};
+    p.provider->Then(ScriptedExecution::Fails({lost}));
+    p.provider->Then(ScriptedExecution::Fails({lost}));
+    const std::size_t opens = p.provider->opens().size();
+    EXPECT_FALSE(p.Open("select n from t"));
+    EXPECT_EQ(std::tuple(p.Runs("select n from t"), p.provider->opens().size()), std::tuple(2u, opens + 1));
+    ASSERT_EQ(p.s.errors().Reports().size(), 1u);
+    const auto& r = p.s.errors().Reports()[0];
+    EXPECT_EQ(std::tuple(r.module, r.routine, r.number, r.description),
+              std::tuple("clsDynasetADO", "Constructor", Hr(0x80040E21), lost.description));
+    EXPECT_TRUE(p.s.boxes().Shown().empty());
+}
+
+// An Oracle failure through the bridge is judged by the DBMS of the connection object initialised last,
+// not by that of the dynaset's own connection.
+TEST(OpenDiagnosisDynaset, OdbcOracleRowsFollowTheCurrentConnection) {
+    const Diagnostic missing{Hr(0x80040E37), "", "[Oracle][ODBC][Ora]ORA-00942: table or view does not exist",
+                             942, "42S02"};
+    for (bool current_is_oracle : {true, false}) {
+        SCOPED_TRACE(current_is_oracle);
+        Posed own("MSDASQL", kBridge, current_is_oracle ? "MySQL" : "Oracle");
+        Posed current("OtherBridge", kBridge, current_is_oracle ? "Oracle" : "MySQL");
+        own.provider->Then(ScriptedExecution::Fails({missing}));
+        auto opened = [&] { return own.Open("select n from missing"); };
+        if (current_is_oracle) {
+            EXPECT_EQ(test::RaisedText(opened),
+                      std::tuple(SQLError, std::string("Table or view does not exist")));
+        } else {
+            EXPECT_FALSE(opened());
+            ASSERT_EQ(current.s.boxes().Shown().size(), 1u);  // the message box service installed last
+            EXPECT_EQ(current.s.boxes().Shown()[0].text,
+                      "ORA-00942: table or view does not exist\r\n\r\nSQL=\"select n from missing\"");
+        }
+    }
 }
 
 }  // namespace
