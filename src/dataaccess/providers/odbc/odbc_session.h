@@ -134,6 +134,10 @@ class SessionCore {
     // When the server last answered a call of this session (see OdbcSession::IsAlive).
     std::chrono::steady_clock::time_point last_contact = std::chrono::steady_clock::now();
     bool in_transaction = false;
+    // Statements sent to the server. What the session reports as information properties (the current
+    // catalog, the user) changes only when one runs, so the platform reads them again only then, not at
+    // every look at the link's status (the host asks before every statement and every row it moves to).
+    std::atomic<std::uint64_t> statements_sent{1};
     // The server aborted the transaction and the bridge could not repair it (a FETCH of its own failed and
     // its undo did too): a commit must not report success for work the server will roll back.
     bool transaction_aborted = false;
@@ -218,6 +222,7 @@ class OdbcSession final : public Session {
     bool IsAlive() override;
     void Cancel() override;
     std::vector<Diagnostic> TakeWarnings() override;
+    std::uint64_t PropertiesGeneration() override { return core_->statements_sent.load(); }
 
     SessionCore& core() noexcept { return *core_; }
 

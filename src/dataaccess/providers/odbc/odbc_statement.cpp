@@ -543,6 +543,7 @@ void OdbcStatement::Execute(std::span<ParamBinding> params) {
     // Before the session lock: closing a long read joins its threads, which may wait for that lock.
     CloseResult();
     std::lock_guard lock(core_->lock);
+    ++core_->statements_sent;
     SQLFreeStmt(stmt_.get(), SQL_RESET_PARAMS);
     slots_.clear();
     rows_affected_ = -1;
@@ -629,6 +630,7 @@ bool OdbcStatement::NextResult() {
     if (!has_results_) return false;
     cursor_.reset();  // before the session lock, as in Execute
     std::lock_guard lock(core_->lock);
+    ++core_->statements_sent;  // a batch's later statements run as their results are asked for
     SQLRETURN rc = Interruptible([&] { return SQLMoreResults(stmt_.get()); });
     if (Checked(rc, "SQLMoreResults") == SQL_NO_DATA) {
         has_results_ = false;
