@@ -173,6 +173,14 @@ class Session {
     // True when neither InfoProperties nor IsAlive can answer differently while the session is open (a
     // local file has no link to lose): the platform then reads them once, at Open.
     virtual bool PropertiesSettled() { return false; }
+    // After an INSERT the client cursor's update engine ran on this session: the value the database gave
+    // `column` (an auto-increment key: ColumnInfo::auto_increment) in the row just inserted into its base
+    // table, so that the row can be changed again; Empty when the session cannot tell. Failures are
+    // provider failures.
+    virtual Variant GeneratedKey(const ColumnInfo& column) {
+        (void)column;
+        return Variant();
+    }
     // The properties a Command on this session offers (names, types, defaults); a lookup of any other
     // name on Command.Properties fails with 3265. Their values reach Prepare in ExecuteOptions::properties.
     virtual std::vector<PropertyValue> CommandProperties() { return {}; }
