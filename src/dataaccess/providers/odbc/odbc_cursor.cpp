@@ -1,6 +1,7 @@
 #include "dataaccess/providers/odbc/odbc_cursor.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <limits>
 #include <map>
@@ -89,6 +90,91 @@ SQLLEN ColumnNumber(SQLHSTMT stmt, SQLUSMALLINT column, SQLUSMALLINT field) {
     SQLLEN value = 0;
     if (!Succeeded(SQLColAttributeW(stmt, column, field, nullptr, 0, nullptr, &value))) return 0;
     return value;
+}
+
+// A table's name as the catalog functions take it, in both of the driver's encodings (null: any).
+struct TableName {
+    TableName(const std::string& catalog, const std::string& schema, const std::string& table)
+        : wc(ToUtf16(catalog)), ws(ToUtf16(schema)), wt(ToUtf16(table)), nc(catalog), ns(schema), nt(table) {}
+    SQLWCHAR* c() { return wc.empty() ? nullptr : W(wc); }
+    SQLWCHAR* s() { return ws.empty() ? nullptr : W(ws); }
+    SQLWCHAR* t() { return W(wt); }
+    SQLCHAR* nc_() { return nc.empty() ? nullptr : N(nc); }
+    SQLCHAR* ns_() { return ns.empty() ? nullptr : N(ns); }
+    SQLCHAR* nt_() { return N(nt); }
+    std::u16string wc, ws, wt;
+    std::string nc, ns, nt;
+};
+
+// Columns `columns` of the rows the catalog function `call` gives on a handle of its own, as text; empty when
+// it fails.
+template <class Call>
+std::vector<std::vector<std::string>> CatalogRows(SessionCore& core,
+                                                  std::initializer_list<SQLUSMALLINT> columns, Call call) {
+    StatementHandle h;
+    try {
+        h = Allocate<SQL_HANDLE_STMT>(SQL_HANDLE_DBC, core.dbc());
+    } catch (const Error&) {
+        return {};
+    }
+    std::vector<std::vector<std::string>> rows;
+    if (!Succeeded(call(h.get()))) return rows;
+    std::u16string buffer(256, u'\0');
+    while (Succeeded(SQLFetch(h.get()))) {
+        std::vector<std::string>& row = rows.emplace_back();
+        for (SQLUSMALLINT column : columns) {
+            SQLLEN bytes = 0;
+            if (!Succeeded(SQLGetData(h.get(), column, SQL_C_WCHAR, W(buffer),
+                                      static_cast<SQLLEN>(buffer.size() * 2), &bytes)) ||
+                bytes < 0) {
+                bytes = 0;
+            }
+            row.push_back(ToUtf8(
+                std::u16string_view(buffer.data(), std::min<std::size_t>(bytes / 2, buffer.size() - 1))));
+        }
+    }
+    return rows;
+}
+
+template <class Call>
+std::vector<std::string> CatalogNames(SessionCore& core, SQLUSMALLINT column, Call call) {
+    std::vector<std::string> names;
+    for (std::vector<std::string>& row : CatalogRows(core, {column}, call))
+        names.push_back(std::move(row[0]));
+    return names;
+}
+
+// The columns that identify a row of the table: its primary key, else the driver's best row identifier
+// (SQLSpecialColumns), `primary_key` saying which. Empty when the driver knows none.
+//
+// For a table without a primary key, MariaDB itself reports its first unique index on columns that cannot
+// be null as the primary key; the SQLite3 driver offers a unique index as the best row identifier even on
+// columns that can be null (it ignores the Nullable argument); psqlODBC offers nothing (only the oid of a
+// table created WITH OIDS, which PostgreSQL no longer has).
+std::vector<std::string> KeyColumns(SessionCore& core, TableName& n, bool& primary_key) {
+    const bool narrow = core.traits.narrow_text;
+    primary_key = true;
+    std::vector<std::string> key = CatalogNames(core, 4, [&](SQLHSTMT h) {
+        return narrow ? SQLPrimaryKeys(h, n.nc_(), SQL_NTS, n.ns_(), SQL_NTS, n.nt_(), SQL_NTS)
+                      : SQLPrimaryKeysW(h, n.c(), SQL_NTS, n.s(), SQL_NTS, n.t(), SQL_NTS);
+    });
+    if (!key.empty()) return key;
+    primary_key = false;
+    return CatalogNames(core, 2, [&](SQLHSTMT h) {
+        return narrow ? SQLSpecialColumns(h, SQL_BEST_ROWID, n.nc_(), SQL_NTS, n.ns_(), SQL_NTS, n.nt_(),
+                                          SQL_NTS, SQL_SCOPE_CURROW, SQL_NO_NULLS)
+                      : SQLSpecialColumnsW(h, SQL_BEST_ROWID, n.c(), SQL_NTS, n.s(), SQL_NTS, n.t(), SQL_NTS,
+                                           SQL_SCOPE_CURROW, SQL_NO_NULLS);
+    });
+}
+
+// The table's columns (SQLColumns): each name and its NULLABLE ("0": cannot be null).
+std::vector<std::vector<std::string>> TableColumns(SessionCore& core, TableName& n) {
+    const bool narrow = core.traits.narrow_text;
+    return CatalogRows(core, {4, 11}, [&](SQLHSTMT h) {
+        return narrow ? SQLColumns(h, n.nc_(), SQL_NTS, n.ns_(), SQL_NTS, n.nt_(), SQL_NTS, nullptr, 0)
+                      : SQLColumnsW(h, n.c(), SQL_NTS, n.s(), SQL_NTS, n.t(), SQL_NTS, nullptr, 0);
+    });
 }
 
 }  // namespace
@@ -242,49 +328,76 @@ void OdbcCursor::Describe(SQLSMALLINT column_count) {
 
 void OdbcCursor::DescribeBase() {
     // What the client cursor needs to write changes back: each column's table and name, the key.
+    //
+    // psqlODBC needs no option for the base names: it resolves the table and column the server names for
+    // each result column (its table's oid and attribute number) through the catalog, so a plain select, an
+    // alias and a join come back right without its Parse option; an expression has no table (the driver
+    // still gives it its label as base column). A view is its own base table on PostgreSQL and MariaDB;
+    // the SQLite3 driver reports the view's underlying table.
     const bool narrow = statement_.core().traits.narrow_text;
     std::set<std::tuple<std::string, std::string, std::string>> tables;
     for (std::size_t i = 0; i < columns_.size(); ++i) {
         auto n = static_cast<SQLUSMALLINT>(i + 1);
         ColumnInfo& c = columns_[i];
         c.base_table = ColumnText(stmt_, n, SQL_DESC_BASE_TABLE_NAME, narrow);
+        // Without a table the driver's base column is only the column's label: nothing to write to.
+        if (c.base_table.empty()) continue;
         c.base_column = ColumnText(stmt_, n, SQL_DESC_BASE_COLUMN_NAME, narrow);
         c.base_schema = ColumnText(stmt_, n, SQL_DESC_SCHEMA_NAME, narrow);
         c.base_catalog = ColumnText(stmt_, n, SQL_DESC_CATALOG_NAME, narrow);
         c.auto_increment = ColumnNumber(stmt_, n, SQL_DESC_AUTO_UNIQUE_VALUE) == SQL_TRUE;
-        if (!c.base_table.empty()) tables.emplace(c.base_catalog, c.base_schema, c.base_table);
+        tables.emplace(c.base_catalog, c.base_schema, c.base_table);
     }
     SessionCore& core = statement_.core();
     for (const auto& [catalog, schema, table] : tables) {
-        StatementHandle keys;
-        try {
-            keys = Allocate<SQL_HANDLE_STMT>(SQL_HANDLE_DBC, core.dbc());
-        } catch (const Error&) {
-            return;
+        std::vector<ColumnInfo*> of_table;
+        for (ColumnInfo& c : columns_) {
+            if (c.base_table == table && c.base_schema == schema && c.base_catalog == catalog)
+                of_table.push_back(&c);
         }
-        std::u16string wc = ToUtf16(catalog), ws = ToUtf16(schema), wt = ToUtf16(table);
-        std::string nc = catalog, ns = schema, nt = table;
-        SQLRETURN rc = narrow ? SQLPrimaryKeys(keys.get(), nc.empty() ? nullptr : N(nc), SQL_NTS,
-                                               ns.empty() ? nullptr : N(ns), SQL_NTS, N(nt), SQL_NTS)
-                              : SQLPrimaryKeysW(keys.get(), catalog.empty() ? nullptr : W(wc), SQL_NTS,
-                                                schema.empty() ? nullptr : W(ws), SQL_NTS, W(wt), SQL_NTS);
-        if (!Succeeded(rc)) continue;
-        while (Succeeded(SQLFetch(keys.get()))) {
-            std::u16string column(256, u'\0');
-            SQLLEN bytes = 0;
-            if (!Succeeded(SQLGetData(keys.get(), 4, SQL_C_WCHAR, W(column),
-                                      static_cast<SQLLEN>(column.size() * 2), &bytes)) ||
-                bytes < 0) {
-                continue;
+        TableName names(catalog, schema, table);
+        const bool sqlite = core.traits.kind == DriverKind::kSQLite;
+        std::vector<std::vector<std::string>> real;
+        if (sqlite) {
+            // The SQLite3 driver gives a column's label as its base column, an alias included: a label that
+            // is no column of the table names nothing to write to. (An alias that is the name of another of
+            // the table's columns cannot be told from it.)
+            real = TableColumns(core, names);
+            for (ColumnInfo* c : of_table) {
+                if (std::none_of(real.begin(), real.end(),
+                                 [&](const auto& r) { return r[0] == c->base_column; }))
+                    c->base_column.clear();
             }
-            std::string name = ToUtf8(
-                std::u16string_view(column.data(), std::min<std::size_t>(bytes / 2, column.size() - 1)));
-            for (ColumnInfo& c : columns_) {
-                if (c.base_table == table && c.base_schema == schema && c.base_catalog == catalog &&
-                    c.base_column == name) {
-                    c.key_column = true;
-                    c.attributes |= ado::adFldKeyColumn;
-                }
+        }
+        bool primary = false;
+        std::vector<std::string> key = KeyColumns(core, names, primary);
+        if (!primary && !key.empty()) {
+            // A unique column that can be null holds any number of rows with a null.
+            if (!sqlite) real = TableColumns(core, names);
+            auto not_null = [&](const std::string& name) {
+                return std::any_of(real.begin(), real.end(),
+                                   [&](const auto& r) { return r[0] == name && r[1] == "0"; });
+            };
+            if (!std::all_of(key.begin(), key.end(), not_null)) continue;
+        }
+        // A key only partly in the result would make a change reach every row that shares the part shown.
+        auto shown = [&](const std::string& name) {
+            return std::any_of(of_table.begin(), of_table.end(),
+                               [&](const ColumnInfo* c) { return c->base_column == name; });
+        };
+        if (key.empty() || !std::all_of(key.begin(), key.end(), shown)) continue;
+        for (ColumnInfo* c : of_table) {
+            if (std::find(key.begin(), key.end(), c->base_column) == key.end()) continue;
+            c->key_column = true;
+            c->attributes |= ado::adFldKeyColumn;
+            // The SQLite3 driver does not report SQLite's own auto-increment key: a table's only key column
+            // declared INTEGER is the rowid, which SQLite fills in when an insert leaves it out.
+            if (core.traits.kind == DriverKind::kSQLite && key.size() == 1) {
+                auto n = static_cast<SQLUSMALLINT>(c - columns_.data() + 1);
+                std::string declared = ColumnText(stmt_, n, SQL_DESC_TYPE_NAME, narrow);
+                std::transform(declared.begin(), declared.end(), declared.begin(),
+                               [](unsigned char ch) { return static_cast<char>(std::toupper(ch)); });
+                if (declared == "INTEGER") c->auto_increment = true;
             }
         }
     }

@@ -1,0 +1,107 @@
+// What the bridge tells the client cursor's update engine about a result's columns: base table and column,
+// key columns and auto-increment keys, on each DSN; and the key a database gave an inserted row.
+#include <gtest/gtest.h>
+
+#include "odbc/odbc_test_util.h"
+
+namespace korado::test {
+namespace {
+
+class OdbcBaseColumns : public OdbcTest {
+  protected:
+    void SetUp() override {
+        OdbcTest::SetUp();
+        if (IsSkipped()) return;
+        Drop();
+        const std::string& db = target().name;
+        std::string serial = db == "pg"      ? "id serial PRIMARY KEY"
+                             : db == "maria" ? "id int AUTO_INCREMENT PRIMARY KEY"
+                                             : "id INTEGER PRIMARY KEY";
+        std::string identity = db == "pg"      ? "id int GENERATED ALWAYS AS IDENTITY PRIMARY KEY"
+                               : db == "maria" ? "id bigint AUTO_INCREMENT PRIMARY KEY"
+                                               : "id integer PRIMARY KEY AUTOINCREMENT";
+        RunSql(session(), "CREATE TABLE " + t + " (" + serial + ", name varchar(20), qty int)");
+        RunSql(session(), "CREATE TABLE " + i + " (" + identity + ", name varchar(20))");
+        RunSql(session(), "CREATE TABLE " + u +
+                              " (k1 int NOT NULL, k2 int NOT NULL, w varchar(10), PRIMARY KEY (k1, k2))");
+        RunSql(session(), "CREATE TABLE " + n + " (code int NOT NULL, x int)");
+        RunSql(session(), "CREATE UNIQUE INDEX " + n + "_ux ON " + n + " (code)");
+        RunSql(session(), "CREATE TABLE " + m + " (code int, x int)");
+        RunSql(session(), "CREATE UNIQUE INDEX " + m + "_ux ON " + m + " (code)");
+        RunSql(session(), "CREATE VIEW " + v + " AS SELECT id, name FROM " + t);
+    }
+    void TearDown() override {
+        if (session_) Drop();
+    }
+    void Drop() {
+        RunQuietly(session(), "DROP VIEW " + v);
+        for (const std::string& name : {t, i, u, n, m}) RunQuietly(session(), "DROP TABLE " + name);
+    }
+    std::vector<ColumnInfo> Columns(const std::string& sql) {
+        ExecuteOptions options;
+        options.forward_only = false;  // as the client cursor reads
+        return RunSql(session(), sql, {}, options).columns;
+    }
+
+    std::string t = Unique("bc_serial"), i = Unique("bc_ident"), u = Unique("bc_pair"), n = Unique("bc_uniq"),
+                m = Unique("bc_nulluniq"), v = Unique("bc_view");
+};
+
+TEST_P(OdbcBaseColumns, DescribeWhereEachColumnComesFrom) {
+    const std::string& db = target().name;
+    const bool pg = db == "pg", maria = db == "maria", sqlite = db == "sqlite";
+
+    std::vector<ColumnInfo> plain = Columns("SELECT * FROM " + t);
+    ASSERT_EQ(plain.size(), 3u);
+    EXPECT_EQ(plain[0].base_catalog, sqlite ? "main" : "korado");
+    EXPECT_EQ(plain[0].base_schema, pg ? "public" : "");
+
+    // One row per column: the query, the column, its base table and column, key, auto-increment.
+    struct Case {
+        std::string sql;
+        std::size_t column;
+        std::string table;
+        std::string base_column;
+        bool key;
+        bool auto_increment;
+    };
+    const std::vector<Case> cases = {
+        {"SELECT * FROM " + t, 0, t, "id", true, true},
+        {"SELECT * FROM " + t, 1, t, "name", false, false},
+        {"SELECT id, name FROM " + i, 0, i, "id", true, true},
+        // The SQLite3 driver reports an alias as the base column: unknown, rather than a wrong column.
+        {"SELECT name AS alias, id FROM " + t, 0, t, sqlite ? "" : "name", false, false},
+        {"SELECT qty + 1 AS e, id FROM " + t, 0, "", "", false, false},
+        {"SELECT qty + 1 AS e, id FROM " + t, 1, t, "id", true, true},
+        {"SELECT a.name, b.k2, b.w, b.k1 FROM " + t + " a JOIN " + u + " b ON a.id = b.k1", 0, t, "name",
+         false, false},
+        {"SELECT a.name, b.k2, b.w, b.k1 FROM " + t + " a JOIN " + u + " b ON a.id = b.k1", 1, u, "k2", true,
+         false},
+        {"SELECT a.name, b.k2, b.w, b.k1 FROM " + t + " a JOIN " + u + " b ON a.id = b.k1", 3, u, "k1", true,
+         false},
+        // Part of a key is no key: a change would reach every row sharing it.
+        {"SELECT k1, w FROM " + u, 0, u, "k1", false, false},
+        // The servers name the view; the SQLite3 driver the table behind it.
+        {"SELECT id, name FROM " + v, 0, sqlite ? t : v, "id", sqlite, sqlite || maria},
+        // A unique index on a column that cannot be null: MariaDB's stand-in primary key, the SQLite3
+        // driver's best row identifier; psqlODBC offers none.
+        {"SELECT x, code FROM " + n, 1, n, "code", !pg, false},
+        {"SELECT x, code FROM " + m, 1, m, "code", false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.sql + " column " + std::to_string(c.column));
+        std::vector<ColumnInfo> columns = Columns(c.sql);
+        ASSERT_LT(c.column, columns.size());
+        const ColumnInfo& info = columns[c.column];
+        EXPECT_EQ(info.base_table, c.table);
+        EXPECT_EQ(info.base_column, c.base_column);
+        EXPECT_EQ(info.key_column, c.key);
+        EXPECT_EQ((info.attributes & ado::adFldKeyColumn) != 0, c.key);
+        EXPECT_EQ(info.auto_increment, c.auto_increment);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Dsn, OdbcBaseColumns, ::testing::ValuesIn(OdbcTargetNames()), TargetName);
+
+}  // namespace
+}  // namespace korado::test
