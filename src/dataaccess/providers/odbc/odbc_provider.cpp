@@ -227,6 +227,7 @@ void LearnTraits(SessionCore& core) {
     t.search_escape = InfoTextW(dbc, SQL_SEARCH_PATTERN_ESCAPE);
     t.narrow_text = !WideTextRoundTrips(dbc);
     t.narrow_output_text = t.kind == DriverKind::kMariaDB;
+    t.identifier_quote = InfoText(dbc, SQL_IDENTIFIER_QUOTE_CHAR);
 }
 
 // The server's id of the session's connection (MariaDB's connection id, PostgreSQL's backend process id),
@@ -520,6 +521,78 @@ std::vector<Diagnostic> OdbcSession::TakeWarnings() {
 std::unique_ptr<Cursor> OdbcSession::Schema(std::int32_t schema, std::span<const Variant> restrictions) {
     std::lock_guard lock(core_->lock);
     return SchemaRowset(*core_, schema, restrictions);
+}
+
+namespace {
+
+// `text` between `quote`s, each `quote` inside doubled.
+std::string Quoted(std::string_view text, char quote) {
+    std::string out(1, quote);
+    for (char ch : text) {
+        if (ch == quote) out += quote;
+        out += ch;
+    }
+    out += quote;
+    return out;
+}
+
+}  // namespace
+
+Variant OdbcSession::GeneratedKey(const ColumnInfo& column) {
+    SessionCore& core = *core_;
+    if (!column.auto_increment) return Variant();
+    // Each asks the session's own last insert, whatever other sessions inserted since.
+    std::string sql;
+    switch (core.traits.kind) {
+        case DriverKind::kMariaDB:
+            sql = "SELECT LAST_INSERT_ID()";
+            break;
+        case DriverKind::kSQLite:
+            sql = "SELECT last_insert_rowid()";
+            break;
+        case DriverKind::kPostgreSQL: {
+            // Serial and identity columns alike draw from a sequence; the table is parsed as a name (quoted,
+            // so that its case stays), the column taken literally.
+            if (column.base_table.empty() || column.base_column.empty()) return Variant();
+            std::string table = Quoted(column.base_table, '"');
+            if (!column.base_schema.empty()) table = Quoted(column.base_schema, '"') + "." + table;
+            sql = "SELECT currval(pg_get_serial_sequence(" + Quoted(table, '\'') + ", " +
+                  Quoted(column.base_column, '\'') + "))";
+            break;
+        }
+        default:
+            return Variant();
+    }
+    std::lock_guard lock(core.lock);
+    StatementHandle st = Allocate<SQL_HANDLE_STMT>(SQL_HANDLE_DBC, core.dbc());
+    std::u16string wide = ToUtf16(sql);
+    core.Checked(core.traits.narrow_text ? SQLExecDirect(st.get(), N(sql), SQL_NTS)
+                                         : SQLExecDirectW(st.get(), W(wide), SQL_NTS),
+                 SQL_HANDLE_STMT, st.get(), "SQLExecDirect");
+    SQLBIGINT key = 0;
+    SQLLEN indicator = SQL_NULL_DATA;
+    if (core.Checked(SQLFetch(st.get()), SQL_HANDLE_STMT, st.get(), "SQLFetch") == SQL_NO_DATA)
+        return Variant();
+    core.Checked(SQLGetData(st.get(), 1, SQL_C_SBIGINT, &key, sizeof key, &indicator), SQL_HANDLE_STMT,
+                 st.get(), "SQLGetData");
+    core.last_contact = std::chrono::steady_clock::now();
+    // MariaDB and SQLite answer 0 when the session has inserted no numbered row yet; neither numbers a row 0.
+    if (indicator == SQL_NULL_DATA || (core.traits.kind != DriverKind::kPostgreSQL && key == 0))
+        return Variant();
+    switch (column.type) {
+        case ado::adSmallInt:
+            return Variant(static_cast<std::int16_t>(key));
+        case ado::adInteger:
+            return Variant(static_cast<int>(key));
+        default:
+            return Variant(static_cast<long long>(key));
+    }
+}
+
+std::string OdbcSession::QuoteIdentifier(std::string_view name) {
+    const std::string& quote = core_->traits.identifier_quote;
+    if (quote.size() != 1 || quote == " ") return std::string(name);
+    return Quoted(name, quote[0]);
 }
 
 std::vector<PropertyValue> OdbcSession::InfoProperties() {

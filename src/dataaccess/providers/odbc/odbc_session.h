@@ -84,6 +84,9 @@ struct DriverTraits {
     // bridge knows the number (0 otherwise): a long read can then FETCH the rows after the first ones
     // itself, on handles of its own, one FETCH ahead (see OdbcCursor).
     std::size_t cursor_fetch_rows = 0;
+    // SQL_IDENTIFIER_QUOTE_CHAR: '`' for MariaDB, '"' for PostgreSQL and SQLite; " " when the driver
+    // quotes none.
+    std::string identifier_quote = "\"";
 };
 
 // A call inside the driver, for interrupts: its statement handle, the statement's flag that says a
@@ -223,6 +226,8 @@ class OdbcSession final : public Session {
     void Cancel() override;
     std::vector<Diagnostic> TakeWarnings() override;
     std::uint64_t PropertiesGeneration() override { return core_->statements_sent.load(); }
+    Variant GeneratedKey(const ColumnInfo& column) override;
+    std::string QuoteIdentifier(std::string_view name) override;
 
     SessionCore& core() noexcept { return *core_; }
 

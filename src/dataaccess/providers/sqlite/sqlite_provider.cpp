@@ -41,16 +41,6 @@ bool Truthy(std::string_view s) {
     return TextEquals(s, "true") || TextEquals(s, "yes") || s == "1" || s == "-1";
 }
 
-std::string QuoteIdentifier(std::string_view name) {
-    std::string out = "\"";
-    for (char c : name) {
-        if (c == '"') out += '"';
-        out += c;
-    }
-    out += '"';
-    return out;
-}
-
 [[noreturn]] void ThrowDiagnostic(std::int32_t number, std::string description, int native,
                                   std::string sql_state, std::string_view sql = {}) {
     ProviderError e({Diagnostic{number, std::string(kErrorSource), std::move(description), native,
