@@ -27,10 +27,12 @@ class OdbcBaseColumns : public OdbcTest {
         RunSql(session(), "CREATE TABLE " + i + " (" + identity + ", name varchar(20))");
         RunSql(session(), "CREATE TABLE " + u +
                               " (k1 int NOT NULL, k2 int NOT NULL, w varchar(10), PRIMARY KEY (k1, k2))");
-        RunSql(session(), "CREATE TABLE " + n + " (code int NOT NULL, x int)");
+        RunSql(session(), "CREATE TABLE " + n + " (code INTEGER NOT NULL, x int)");
         RunSql(session(), "CREATE UNIQUE INDEX " + n + "_ux ON " + n + " (code)");
         RunSql(session(), "CREATE TABLE " + m + " (code int, x int)");
         RunSql(session(), "CREATE UNIQUE INDEX " + m + "_ux ON " + m + " (code)");
+        // A table the other's name matches as a search pattern, its column not null.
+        RunSql(session(), "CREATE TABLE " + mx + " (code int NOT NULL)");
         RunSql(session(), "CREATE VIEW " + v + " AS SELECT id, name FROM " + t);
     }
     void TearDown() override {
@@ -38,7 +40,7 @@ class OdbcBaseColumns : public OdbcTest {
     }
     void Drop() {
         RunQuietly(session(), "DROP VIEW " + v);
-        for (const std::string& name : {t, i, u, n, m}) RunQuietly(session(), "DROP TABLE " + name);
+        for (const std::string& name : {t, i, u, n, m, mx}) RunQuietly(session(), "DROP TABLE " + name);
     }
     std::vector<ColumnInfo> Columns(const std::string& sql) {
         ExecuteOptions options;
@@ -47,7 +49,7 @@ class OdbcBaseColumns : public OdbcTest {
     }
 
     std::string t = Unique("bc_serial"), i = Unique("bc_ident"), u = Unique("bc_pair"), n = Unique("bc_uniq"),
-                m = Unique("bc_nulluniq"), v = Unique("bc_view");
+                m = Unique("bc_nulluniq"), mx = Unique("bcXnulluniq"), v = Unique("bc_view");
 };
 
 TEST_P(OdbcBaseColumns, DescribeWhereEachColumnComesFrom) {
@@ -87,8 +89,9 @@ TEST_P(OdbcBaseColumns, DescribeWhereEachColumnComesFrom) {
         // The servers name the view; the SQLite3 driver the table behind it.
         {"SELECT id, name FROM " + v, 0, sqlite ? t : v, "id", sqlite, sqlite || maria},
         // A unique index on a column that cannot be null: MariaDB's stand-in primary key, the SQLite3
-        // driver's best row identifier; psqlODBC offers none.
+        // driver's best row identifier; psqlODBC offers none. Declared INTEGER, it is still no rowid.
         {"SELECT x, code FROM " + n, 1, n, "code", !pg, false},
+        // One that can be null is no key, whatever a table with a similar name holds.
         {"SELECT x, code FROM " + m, 1, m, "code", false, false},
     };
     for (const Case& c : cases) {

@@ -171,10 +171,13 @@ std::vector<std::string> KeyColumns(SessionCore& core, TableName& n, bool& prima
 // The table's columns (SQLColumns): each name and its NULLABLE ("0": cannot be null).
 std::vector<std::vector<std::string>> TableColumns(SessionCore& core, TableName& n) {
     const bool narrow = core.traits.narrow_text;
-    return CatalogRows(core, {4, 11}, [&](SQLHSTMT h) {
+    std::vector<std::vector<std::string>> rows = CatalogRows(core, {4, 11, 3}, [&](SQLHSTMT h) {
         return narrow ? SQLColumns(h, n.nc_(), SQL_NTS, n.ns_(), SQL_NTS, n.nt_(), SQL_NTS, nullptr, 0)
                       : SQLColumnsW(h, n.c(), SQL_NTS, n.s(), SQL_NTS, n.t(), SQL_NTS, nullptr, 0);
     });
+    // The table name is a search pattern here: an underscore in it matches other tables too.
+    std::erase_if(rows, [&](const std::vector<std::string>& r) { return r[2] != n.nt; });
+    return rows;
 }
 
 }  // namespace
@@ -392,7 +395,7 @@ void OdbcCursor::DescribeBase() {
             c->attributes |= ado::adFldKeyColumn;
             // The SQLite3 driver does not report SQLite's own auto-increment key: a table's only key column
             // declared INTEGER is the rowid, which SQLite fills in when an insert leaves it out.
-            if (core.traits.kind == DriverKind::kSQLite && key.size() == 1) {
+            if (sqlite && primary && key.size() == 1) {
                 auto n = static_cast<SQLUSMALLINT>(c - columns_.data() + 1);
                 std::string declared = ColumnText(stmt_, n, SQL_DESC_TYPE_NAME, narrow);
                 std::transform(declared.begin(), declared.end(), declared.begin(),
