@@ -181,6 +181,17 @@ class Session {
         (void)column;
         return Variant();
     }
+    // `name` as an identifier in the statements the client cursor's update engine writes: standard SQL's
+    // double quotes, doubled inside; a database that quotes otherwise (MariaDB's backticks) overrides it.
+    virtual std::string QuoteIdentifier(std::string_view name) {
+        std::string quoted = "\"";
+        for (char ch : name) {
+            if (ch == '"') quoted += '"';
+            quoted += ch;
+        }
+        quoted += '"';
+        return quoted;
+    }
     // The properties a Command on this session offers (names, types, defaults); a lookup of any other
     // name on Command.Properties fails with 3265. Their values reach Prepare in ExecuteOptions::properties.
     virtual std::vector<PropertyValue> CommandProperties() { return {}; }

@@ -41,16 +41,6 @@ bool Truthy(std::string_view s) {
     return TextEquals(s, "true") || TextEquals(s, "yes") || s == "1" || s == "-1";
 }
 
-std::string QuoteIdentifier(std::string_view name) {
-    std::string out = "\"";
-    for (char c : name) {
-        if (c == '"') out += '"';
-        out += c;
-    }
-    out += '"';
-    return out;
-}
-
 [[noreturn]] void ThrowDiagnostic(std::int32_t number, std::string description, int native,
                                   std::string sql_state, std::string_view sql = {}) {
     ProviderError e({Diagnostic{number, std::string(kErrorSource), std::move(description), native,
@@ -219,6 +209,12 @@ class SqliteSession final : public Session {
     std::uint64_t PropertiesGeneration() override { return 1; }
     bool PropertiesSettled() override { return true; }
     void Cancel() override { cancel_requested_ = true; }
+    // SQLite numbers a new row only through its rowid, which an INTEGER PRIMARY KEY column (the only
+    // kind that may be AUTOINCREMENT) is another name for.
+    Variant GeneratedKey(const ColumnInfo& column) override {
+        if (!column.auto_increment) return Variant();
+        return Variant(static_cast<long long>(sqlite3_last_insert_rowid(db_)));
+    }
 
     sqlite3* db() const noexcept { return db_; }
     bool read_only() const noexcept { return read_only_; }
