@@ -418,8 +418,8 @@ void RowsetCore::SetFilterGroup(std::int32_t group) {
 }
 
 // ---- editing -----------------------------------------------------------------------------------------
-void RowsetCore::EnableUpdates(bool batch) {
-    if (mode_ == Mode::kStatic) engine_ = std::make_unique<UpdateEngine>(columns_, batch);
+void RowsetCore::EnableUpdates(bool batch, Session* session) {
+    if (mode_ == Mode::kStatic) engine_ = std::make_unique<UpdateEngine>(columns_, batch, session);
 }
 
 void RowsetCore::RebuildVisible() {
@@ -427,7 +427,8 @@ void RowsetCore::RebuildVisible() {
     filtered_ = filter_ || hidden_any_;
     if (!filtered_) return;
     for (std::size_t r = 0; r < rows_->RowCount(); ++r)
-        if (!(hidden_any_ && engine_->Hidden(r)) && RowVisible(r)) visible_.push_back(static_cast<std::uint32_t>(r));
+        if (!(hidden_any_ && engine_->Hidden(r)) && RowVisible(r))
+            visible_.push_back(static_cast<std::uint32_t>(r));
 }
 
 void RowsetCore::StandOn(std::size_t row) {
@@ -847,7 +848,8 @@ void RecordsetImpl::Attach(std::unique_ptr<Execution> exec, SharedText source) {
         } else {
             core().OpenStatic(std::move(exec), max_records_);
             if (outputs) core().LookPastResult();
-            if (editable) core().EnableUpdates(lock_type_ == ado::adLockBatchOptimistic);
+            if (editable)
+                core().EnableUpdates(lock_type_ == ado::adLockBatchOptimistic, &c->RequireSession(kRecordset));
         }
     });
     RebuildFields();

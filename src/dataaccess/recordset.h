@@ -126,7 +126,7 @@ class RowsetCore final : public Object, public SessionUser, public Pooled<Rowset
 
     // Changing rows: a static rowset of an updatable client cursor has an update engine. The members
     // below act on the current row; `session` is null when the recordset has no live connection.
-    void EnableUpdates(bool batch);
+    void EnableUpdates(bool batch, Session* session);
     UpdateEngine* engine() noexcept { return engine_.get(); }
     void SetValue(std::size_t column, Variant value);
     bool ChangedInEdit(std::size_t column) const;

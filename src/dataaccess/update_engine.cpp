@@ -32,7 +32,7 @@ bool SameTable(const ColumnInfo& a, const ColumnInfo& b) {
 
 }  // namespace
 
-UpdateEngine::UpdateEngine(const std::vector<ColumnInfo>& columns, bool batch)
+UpdateEngine::UpdateEngine(const std::vector<ColumnInfo>& columns, bool batch, Session* session)
     : columns_(columns), table_of_(columns.size(), -1), batch_(batch) {
     for (std::size_t c = 0; c < columns_.size(); ++c) {
         const ColumnInfo& info = columns_[c];
@@ -44,8 +44,12 @@ UpdateEngine::UpdateEngine(const std::vector<ColumnInfo>& columns, bool batch)
         if (info.key_column) tables_[t].keys.push_back(c);
     }
     // A table whose key the result lacks would leave the engine guessing which row a change is for.
+    // Part of a composite key could match several rows.
     bool keyed = !tables_.empty();
-    for (const Table& t : tables_) keyed = keyed && !t.keys.empty();
+    for (const Table& t : tables_) {
+        const int whole = session ? session->KeyColumnCount(columns_[t.first_column]) : -1;
+        keyed = keyed && !t.keys.empty() && (whole < 0 || t.keys.size() >= static_cast<std::size_t>(whole));
+    }
     can_update_ = keyed;
     can_add_delete_ = keyed && tables_.size() == 1;
 }

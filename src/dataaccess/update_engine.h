@@ -36,7 +36,8 @@ inline constexpr const char* kCursorEngine = "Microsoft Cursor Engine";
 
 class UpdateEngine {
   public:
-    UpdateEngine(const std::vector<ColumnInfo>& columns, bool batch);
+    // `session` (may be null) tells how many columns each base table's key has.
+    UpdateEngine(const std::vector<ColumnInfo>& columns, bool batch, Session* session);
 
     bool CanUpdate() const noexcept { return can_update_; }
     bool CanAddDelete() const noexcept { return can_add_delete_; }
@@ -84,16 +85,16 @@ class UpdateEngine {
 
   private:
     struct RowState {
-        std::vector<Variant> values;    // as shown
-        std::vector<Variant> original;  // as the database has it, as far as known
-        std::vector<Variant> undo;      // values when the edit in progress began
+        std::vector<Variant> values;             // as shown
+        std::vector<Variant> original;           // as the database has it, as far as known
+        std::vector<Variant> undo;               // values when the edit in progress began
         std::vector<std::uint8_t> changed;       // differs from original: to write
         std::vector<std::uint8_t> edit_changed;  // written in the edit in progress
         std::int32_t status = 0;
-        bool inserted = false;  // not yet in the database
-        bool deleted = false;   // delete pending or stored
-        bool gone = false;      // no longer in the database, or a new row never stored
-        bool pending = false;   // waiting for UpdateBatch
+        bool inserted = false;        // not yet in the database
+        bool deleted = false;         // delete pending or stored
+        bool gone = false;            // no longer in the database, or a new row never stored
+        bool pending = false;         // waiting for UpdateBatch
         std::size_t previous = npos;  // of a new row: the row current before AddNew
     };
     // A base table and the columns the result reads from it.
