@@ -405,11 +405,15 @@ void RowsetCore::SetFilterGroup(std::int32_t group) {
         case ado::adFilterPendingRecords:
         case ado::adFilterAffectedRecords:
         case ado::adFilterConflictingRecords:
-            // Nothing is edited through this engine yet, so no row is pending, affected or in conflict.
+            // Only the update engine's rows can be pending, written or in conflict.
             if (mode_ != Mode::kStatic) RaiseAdo(ado::adErrFeatureNotAvailable, kRecordset);
             filter_.reset();
+            on_deleted_ = false;
             visible_.clear();
             filtered_ = true;
+            if (engine_)
+                for (std::size_t r = 0; r < rows_->RowCount(); ++r)
+                    if (engine_->InGroup(r, group)) visible_.push_back(static_cast<std::uint32_t>(r));
             SetPosition(0);
             return;
         default:

@@ -94,6 +94,22 @@ std::int32_t UpdateEngine::EditMode(std::size_t row) const {
     return kEditNone;
 }
 
+bool UpdateEngine::InGroup(std::size_t row, std::int32_t group) const {
+    auto it = rows_.find(row);
+    if (it == rows_.end() || it->second.gone) return false;
+    const RowState& state = it->second;
+    switch (group) {
+        case ado::adFilterPendingRecords:
+            return state.pending;
+        case ado::adFilterAffectedRecords:
+            return state.written && !state.deleted;
+        case ado::adFilterConflictingRecords:
+            return (state.status & ado::adRecConcurrencyViolation) != 0;
+        default:
+            return false;
+    }
+}
+
 bool UpdateEngine::ChangedInEdit(std::size_t row, std::size_t column) const {
     if (!editing_ || edit_row_ != row) return false;
     return rows_.at(row).edit_changed[column] != 0;
@@ -255,6 +271,7 @@ void UpdateEngine::Stored(RowState& state) {
     state.changed.assign(columns_.size(), 0);
     state.inserted = false;
     state.pending = false;
+    state.written = true;
     state.status = ado::adRecUnmodified;
 }
 

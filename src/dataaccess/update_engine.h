@@ -61,6 +61,9 @@ class UpdateEngine {
     std::int32_t EditMode(std::size_t row) const;
     bool Editing() const noexcept { return editing_; }
     std::size_t edit_row() const noexcept { return edit_row_; }
+    // The row belongs to a FilterGroupEnum group: adFilterPendingRecords (changed, not yet stored),
+    // adFilterAffectedRecords (stored since the open) or adFilterConflictingRecords (its last store failed).
+    bool InGroup(std::size_t row, std::int32_t group) const;
     // The column was written in the edit in progress.
     bool ChangedInEdit(std::size_t row, std::size_t column) const;
 
@@ -95,6 +98,7 @@ class UpdateEngine {
         bool deleted = false;         // delete pending or stored
         bool gone = false;            // no longer in the database, or a new row never stored
         bool pending = false;         // waiting for UpdateBatch
+        bool written = false;         // stored since the open
         std::size_t previous = npos;  // of a new row: the row current before AddNew
     };
     // A base table and the columns the result reads from it.

@@ -257,9 +257,13 @@ TEST_F(UpdateEngine, BatchModeStoresAtUpdateBatch) {
     rs->Update();
     EXPECT_EQ(rs->Status(), ado::adRecNew);
     EXPECT_EQ(Seen("SELECT name FROM t ORDER BY id"), (Rows{"one", "two", "three"}));
+    rs->SetFilter(Variant(ado::adFilterPendingRecords));
+    EXPECT_EQ(rs->RecordCount(), 3);
+    rs->SetFilter(Variant(ado::adFilterNone));
 
     rs->UpdateBatch(ado::adAffectAll);
     EXPECT_EQ(Seen("SELECT id, name FROM t ORDER BY id"), (Rows{"1|uno", "3|three", "4|four"}));
+    rs->MoveLast();
     EXPECT_EQ(rs->Status(), ado::adRecUnmodified);
     EXPECT_EQ(CLng(F(rs, "id").Value()), 4);
 
@@ -283,7 +287,8 @@ TEST_F(UpdateEngine, BatchModeStoresAtUpdateBatch) {
     rs->Update();
     ExpectError(RaisedError([&] { rs->UpdateBatch(ado::adAffectAll); }), hr::DB_E_CONCURRENCYVIOLATION,
                 kEngine);
-    rs->MoveFirst();
+    rs->SetFilter(Variant(ado::adFilterConflictingRecords));
+    EXPECT_EQ(rs->RecordCount(), 1);
     EXPECT_EQ(rs->Status(), ado::adRecModified | ado::adRecConcurrencyViolation);
     EXPECT_EQ(Seen("SELECT name FROM t ORDER BY id"), (Rows{"theirs", "drei", "four"}));
 }
