@@ -135,6 +135,7 @@ void UpdateEngine::BeginEdit(RowState& state, std::size_t row) {
     editing_ = true;
     edit_row_ = row;
     state.undo = state.values;
+    state.undo_changed = state.changed;
     state.edit_changed.assign(columns_.size(), 0);
 }
 
@@ -194,8 +195,7 @@ bool UpdateEngine::CancelUpdate(std::size_t& previous) {
         return true;
     }
     state.values = state.undo;
-    for (std::size_t c = 0; c < columns_.size(); ++c)
-        if (state.edit_changed[c]) state.changed[c] = 0;
+    state.changed = state.undo_changed;
     state.edit_changed.assign(columns_.size(), 0);
     return false;
 }
@@ -299,6 +299,12 @@ const std::string& UpdateEngine::TableName(Session& session, Table& table) {
     return table.name;
 }
 
+const std::string& UpdateEngine::ColumnName(Session& session, std::size_t column) {
+    if (quoted_.empty()) quoted_.resize(columns_.size());
+    if (quoted_[column].empty()) quoted_[column] = session.QuoteIdentifier(columns_[column].base_column);
+    return quoted_[column];
+}
+
 void UpdateEngine::Bind(std::size_t column, const Variant& value, std::vector<ParamBinding>& params) const {
     const ColumnInfo& info = columns_[column];
     ParamBinding& b = params.emplace_back();
@@ -311,7 +317,7 @@ void UpdateEngine::Bind(std::size_t column, const Variant& value, std::vector<Pa
 
 void UpdateEngine::AppendCondition(Session& session, std::size_t column, const Variant& original,
                                    std::vector<ParamBinding>& params) {
-    sql_ += session.QuoteIdentifier(columns_[column].base_column);
+    sql_ += ColumnName(session, column);
     if (original.IsNull() || original.IsEmpty()) {
         sql_ += " IS NULL";
         return;
@@ -322,13 +328,15 @@ void UpdateEngine::AppendCondition(Session& session, std::size_t column, const V
 
 void UpdateEngine::WriteUpdate(Session& session, RowState& state, Table& table) {
     const int t = static_cast<int>(&table - tables_.data());
-    std::vector<ParamBinding> params;
+    std::vector<ParamBinding>& params = params_;
+    params.clear();
     sql_ = "UPDATE " + TableName(session, table) + " SET ";
     bool any = false;
     for (std::size_t c = 0; c < columns_.size(); ++c) {
         if (!state.changed[c] || table_of_[c] != t) continue;
         if (any) sql_ += ", ";
-        sql_ += session.QuoteIdentifier(columns_[c].base_column) + " = ?";
+        sql_ += ColumnName(session, c);
+        sql_ += " = ?";
         Bind(c, state.values[c], params);
         any = true;
     }
@@ -349,14 +357,15 @@ void UpdateEngine::WriteUpdate(Session& session, RowState& state, Table& table) 
 }
 
 void UpdateEngine::WriteInsert(Session& session, RowState& state, Table& table) {
-    std::vector<ParamBinding> params;
+    std::vector<ParamBinding>& params = params_;
+    params.clear();
     sql_ = "INSERT INTO " + TableName(session, table);
     std::string markers;
     for (std::size_t c = 0; c < columns_.size(); ++c) {
         if (!state.changed[c]) continue;
         sql_ += params.empty() ? " (" : ", ";
         markers += params.empty() ? "?" : ", ?";
-        sql_ += session.QuoteIdentifier(columns_[c].base_column);
+        sql_ += ColumnName(session, c);
         Bind(c, state.values[c], params);
     }
     sql_ += params.empty() ? " DEFAULT VALUES" : ") VALUES (" + markers + ")";
@@ -370,7 +379,8 @@ void UpdateEngine::WriteInsert(Session& session, RowState& state, Table& table) 
 }
 
 void UpdateEngine::WriteDelete(Session& session, RowState& state, Table& table) {
-    std::vector<ParamBinding> params;
+    std::vector<ParamBinding>& params = params_;
+    params.clear();
     sql_ = "DELETE FROM " + TableName(session, table) + " WHERE ";
     bool first = true;
     for (std::size_t c : table.keys) {

@@ -92,6 +92,7 @@ class UpdateEngine {
         std::vector<Variant> original;           // as the database has it, as far as known
         std::vector<Variant> undo;               // values when the edit in progress began
         std::vector<std::uint8_t> changed;       // differs from original: to write
+        std::vector<std::uint8_t> undo_changed;  // `changed` when the edit in progress began
         std::vector<std::uint8_t> edit_changed;  // written in the edit in progress
         std::int32_t status = 0;
         bool inserted = false;        // not yet in the database
@@ -122,6 +123,7 @@ class UpdateEngine {
                          std::vector<ParamBinding>& params);
     void Bind(std::size_t column, const Variant& value, std::vector<ParamBinding>& params) const;
     const std::string& TableName(Session& session, Table& table);
+    const std::string& ColumnName(Session& session, std::size_t column);
     void Stored(RowState& state);
 
     std::vector<ColumnInfo> columns_;
@@ -133,7 +135,9 @@ class UpdateEngine {
     std::unordered_map<std::size_t, RowState> rows_;
     bool editing_ = false;
     std::size_t edit_row_ = npos;
-    std::string sql_;  // reused for every statement
+    std::string sql_;                   // reused for every statement
+    std::vector<ParamBinding> params_;  // likewise
+    std::vector<std::string> quoted_;   // base column names as the statements spell them
 };
 
 }  // namespace korado::dataaccess

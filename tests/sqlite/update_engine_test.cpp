@@ -250,6 +250,10 @@ TEST_F(UpdateEngine, BatchModeStoresAtUpdateBatch) {
     rs->Update();
     EXPECT_EQ(rs->Status(), ado::adRecModified);
     EXPECT_EQ(CStr(F(rs, "name").OriginalValue()), "one");
+    // Cancelling a later edit keeps the change already cached.
+    F(rs, "name").SetValue(Variant("dropped"));
+    rs->CancelUpdate();
+    EXPECT_EQ(CStr(F(rs, "name").Value()), "uno");
     rs->MoveNext();
     rs->Delete(ado::adAffectCurrent);
     rs->AddNew();
