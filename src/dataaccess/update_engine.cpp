@@ -342,6 +342,7 @@ void UpdateEngine::WriteUpdate(Session& session, RowState& state, Table& table) 
     }
     if (!any) return;
     sql_ += " WHERE ";
+    RequireKey(state, table);
     bool first = true;
     for (std::size_t c : table.keys) {
         if (!first) sql_ += " AND ";
@@ -381,6 +382,7 @@ void UpdateEngine::WriteInsert(Session& session, RowState& state, Table& table) 
 void UpdateEngine::WriteDelete(Session& session, RowState& state, Table& table) {
     std::vector<ParamBinding>& params = params_;
     params.clear();
+    RequireKey(state, table);
     sql_ = "DELETE FROM " + TableName(session, table) + " WHERE ";
     bool first = true;
     for (std::size_t c : table.keys) {
@@ -389,6 +391,13 @@ void UpdateEngine::WriteDelete(Session& session, RowState& state, Table& table) 
         first = false;
     }
     Run(session, params);
+}
+
+void UpdateEngine::RequireKey(const RowState& state, const Table& table) const {
+    // A key is unique only among rows that have one: SQLite lets a key column other than the rowid hold
+    // NULL in several rows, and "key IS NULL" would reach all of them.
+    for (std::size_t c : table.keys)
+        if (state.original[c].IsNull() || state.original[c].IsEmpty()) RaiseEngine(hr::E_FAIL, kTooMany);
 }
 
 void UpdateEngine::Run(Session& session, std::vector<ParamBinding>& params) {

@@ -117,6 +117,8 @@ class UpdateEngine {
     void WriteUpdate(Session& session, RowState& state, Table& table);
     void WriteInsert(Session& session, RowState& state, Table& table);
     void WriteDelete(Session& session, RowState& state, Table& table);
+    // Raises the cursor engine's failure when the row's key cannot tell it from other rows.
+    void RequireKey(const RowState& state, const Table& table) const;
     // Runs one statement; raises the cursor engine's failures when it touched no row or several.
     void Run(Session& session, std::vector<ParamBinding>& params);
     void AppendCondition(Session& session, std::size_t column, const Variant& original,

@@ -137,6 +137,17 @@ TEST_F(UpdateEngine, AConcurrentChangeIsNeverOverwritten) {
     ExpectError(RaisedError([&] { rs->Delete(ado::adAffectCurrent); }), hr::DB_E_CONCURRENCYVIOLATION,
                 kEngine);
 
+    // SQLite lets a text key be NULL in several rows: such a row cannot be told from the others.
+    connection->Execute("CREATE TABLE p(k TEXT PRIMARY KEY, v TEXT)");
+    connection->Execute("INSERT INTO p VALUES (NULL, 'same'), (NULL, 'same')");
+    rs = Open("SELECT k, v FROM p");
+    F(rs, "v").SetValue(Variant("changed"));
+    std::optional<Error> too_many = RaisedError([&] { rs->Update(); });
+    ExpectError(too_many, hr::E_FAIL, kEngine);
+    EXPECT_EQ(too_many->Description(),
+              "Key column information is insufficient or incorrect. Too many rows were affected by update.");
+    EXPECT_EQ(Seen("SELECT v FROM p"), (Rows{"same", "same"}));
+
     // The database's own refusal comes with the provider's error.
     connection->Execute("CREATE TABLE u(id INTEGER PRIMARY KEY, name TEXT NOT NULL)");
     connection->Execute("INSERT INTO u VALUES (1, 'a')");
