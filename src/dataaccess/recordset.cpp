@@ -555,7 +555,7 @@ void FieldImpl::SetValue(const Variant& value) {
     if (!core_->IsOpen()) RaiseAdo(ado::adErrObjectClosed, "ADODB.Field");
     if (!core_->engine()) RaiseAdo(ado::adErrFeatureNotAvailable, "ADODB.Field");
     RequireRow();
-    core_->SetValue(index_, value);
+    core_->SetValue(index_, core_->engine()->Accept(index_, value));
 }
 
 void FieldImpl::AppendChunk(const Variant& data) {

@@ -1,7 +1,10 @@
 #include "dataaccess/update_engine.h"
 
 #include "dataaccess/platform_error.h"
+#include "dataaccess/properties.h"
+#include "dataaccess/type_kinds.h"
 #include "korado/platform/ado_enums.h"
+#include "korado/runtime/strings.h"
 
 namespace korado::dataaccess {
 
@@ -137,6 +140,23 @@ void UpdateEngine::BeginEdit(RowState& state, std::size_t row) {
     state.undo = state.values;
     state.undo_changed = state.changed;
     state.edit_changed.assign(columns_.size(), 0);
+}
+
+Variant UpdateEngine::Accept(std::size_t column, const Variant& value) const {
+    const ColumnInfo& info = columns_[column];
+    Variant converted;
+    try {
+        converted = CoerceToType(value, info.type);
+    } catch (const Error&) {
+        converted = Variant();
+    }
+    const auto* text = converted.get_if<std::string>();
+    const bool fits =
+        !text || info.defined_size <= 0 || Len(*text) <= static_cast<std::size_t>(info.defined_size);
+    if ((converted.IsEmpty() && !value.IsEmpty()) || !fits)
+        throw Error(hr::DB_E_ERRORSOCCURRED, kCursorEngine,
+                    "Multiple-step operation generated errors. Check each status value.");
+    return converted;
 }
 
 void UpdateEngine::SetValue(const ClientRows& store, std::size_t row, std::size_t column, Variant value) {

@@ -67,6 +67,9 @@ class UpdateEngine {
     // The column was written in the edit in progress.
     bool ChangedInEdit(std::size_t row, std::size_t column) const;
 
+    // `value` as column `column` holds it: converted to the column's type, text no longer than the column
+    // allows. Raises DB_E_ERRORSOCCURRED (the platform's "multiple-step" failure) for a value it cannot take.
+    Variant Accept(std::size_t column, const Variant& value) const;
     void SetValue(const ClientRows& store, std::size_t row, std::size_t column, Variant value);
     // `row` was just appended to the store for a new row; `previous` was current before (for CancelUpdate).
     void AddNew(std::size_t row, std::size_t previous);

@@ -148,6 +148,17 @@ TEST_F(UpdateEngine, AConcurrentChangeIsNeverOverwritten) {
               "Key column information is insufficient or incorrect. Too many rows were affected by update.");
     EXPECT_EQ(Seen("SELECT v FROM p"), (Rows{"same", "same"}));
 
+    // A value the column cannot take is refused at the write and changes nothing.
+    connection->Execute("CREATE TABLE c(id INTEGER PRIMARY KEY, n INTEGER, s VARCHAR(3))");
+    connection->Execute("INSERT INTO c VALUES (1, 5, 'abc')");
+    rs = Open("SELECT id, n, s FROM c");
+    for (const auto& cell : {std::pair("n", Variant("five")), std::pair("s", Variant("abcd"))}) {
+        SCOPED_TRACE(cell.first);
+        EXPECT_RAISES_FROM(hr::DB_E_ERRORSOCCURRED, kEngine, F(rs, cell.first).SetValue(cell.second));
+    }
+    EXPECT_EQ(rs->EditMode(), 0);
+    EXPECT_EQ(Seen("SELECT n, s FROM c"), Rows{"5|abc"});
+
     // The database's own refusal comes with the provider's error.
     connection->Execute("CREATE TABLE u(id INTEGER PRIMARY KEY, name TEXT NOT NULL)");
     connection->Execute("INSERT INTO u VALUES (1, 'a')");
