@@ -422,9 +422,17 @@ void UpdateEngine::RequireKey(const RowState& state, const Table& table) const {
 
 void UpdateEngine::Run(Session& session, std::vector<ParamBinding>& params) {
     ExecuteOptions options;
-    std::unique_ptr<Statement> statement = session.Prepare(sql_, options);
-    statement->Execute(params);
-    const std::int64_t affected = statement->RowsAffected();
+    // A session that runs a single action at once saves making a statement for every row.
+    bound_.clear();
+    for (const ParamBinding& p : params) bound_.push_back(&p);
+    std::int64_t affected = -1;
+    if (!session.RunAction(sql_, bound_, options, affected)) {
+        std::unique_ptr<Statement> statement = session.Prepare(sql_, options);
+        statement->Execute(params);
+        affected = statement->RowsAffected();
+    }
+    // A count the session does not know (-1) cannot be judged; the statements here are all actions, which
+    // every provider here counts.
     if (affected == 0) RaiseEngine(hr::DB_E_CONCURRENCYVIOLATION, kNotFound);
     if (affected > 1) RaiseEngine(hr::E_FAIL, kTooMany);
 }

@@ -140,9 +140,10 @@ class UpdateEngine {
     std::unordered_map<std::size_t, RowState> rows_;
     bool editing_ = false;
     std::size_t edit_row_ = npos;
-    std::string sql_;                   // reused for every statement
-    std::vector<ParamBinding> params_;  // likewise
-    std::vector<std::string> quoted_;   // base column names as the statements spell them
+    std::string sql_;                         // reused for every statement
+    std::vector<ParamBinding> params_;        // likewise
+    std::vector<const ParamBinding*> bound_;  // params_ as RunAction takes them
+    std::vector<std::string> quoted_;         // base column names as the statements spell them
 };
 
 }  // namespace korado::dataaccess
