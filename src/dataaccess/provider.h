@@ -181,6 +181,13 @@ class Session {
         (void)column;
         return Variant();
     }
+    // How many columns make the key of the base table of `column` (ColumnInfo::base_*), so that the client
+    // cursor's update engine does not take part of a key for the whole; -1 when the session cannot tell
+    // (the engine then relies on ColumnInfo::key_column alone). Failures are provider failures.
+    virtual int KeyColumnCount(const ColumnInfo& column) {
+        (void)column;
+        return -1;
+    }
     // `name` as an identifier in the statements the client cursor's update engine writes: standard SQL's
     // double quotes, doubled inside; a database that quotes otherwise (MariaDB's backticks) overrides it.
     virtual std::string QuoteIdentifier(std::string_view name) {
