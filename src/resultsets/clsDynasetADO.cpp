@@ -536,7 +536,8 @@ bool clsDynasetADO::AddNew() {
             if (!m_Rs().Supports(ado::adAddNew)) {
                 // Shown whatever the error object's settings: the host asked for a row it cannot have.
                 platform::MsgBox(
-                    "The driver does not support adding rows. Try it again with a different driver / Provider.",
+                    "The driver does not support adding rows. Try it again with a different driver / "
+                    "Provider.",
                     platform::vbOKOnly | platform::vbInformation, "korADO Information");
                 return;
             }

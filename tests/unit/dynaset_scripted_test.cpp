@@ -104,6 +104,24 @@ TEST(DynasetScripted, CursorEngineFailureWhileMoving) {
     EXPECT_TRUE(p.s.errors().Reports().empty());
 }
 
+// UpdateBatch asks the connection first: a dynaset that has none (detached) does nothing, a connection
+// that is gone and cannot be opened again is the host's to hear of; a refusal by the recordset is a failed
+// commit.
+TEST(DynasetScripted, UpdateBatchAndTheConnection) {
+    Posed p("SQLOLEDB", "Microsoft OLE DB Provider for SQL Server");
+    Ref<clsDynasetADO> d = p.Open("select n from t", true);
+    ASSERT_TRUE(d);
+    EXPECT_EQ(test::RaisedNumber([&] { d->UpdateBatch(); }), CommitError);
+
+    p.provider->SetAlive(false);
+    EXPECT_EQ(test::RaisedText([&] { d->UpdateBatch(); }),
+              std::tuple(NoDBConnection, std::string("No live database connection")));
+
+    d->Detach();
+    EXPECT_EQ(test::RaisedNumber([&] { d->UpdateBatch(); }), 0);
+    EXPECT_TRUE(p.s.errors().Reports().empty());
+}
+
 // MySQL's "server has gone away" is retried once per open: a second one in the same open ends it with
 // Error 1 and no message, while the next open has its own retry again.
 TEST(OpenDiagnosisDynaset, MySqlGoneAwayIsRetriedOncePerOpen) {
