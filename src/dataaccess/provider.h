@@ -181,6 +181,24 @@ class Session {
         (void)column;
         return Variant();
     }
+    // How many columns make the key of the base table of `column` (ColumnInfo::base_*), so that the client
+    // cursor's update engine does not take part of a key for the whole; -1 when the session cannot tell
+    // (the engine then relies on ColumnInfo::key_column alone). Failures are provider failures.
+    virtual int KeyColumnCount(const ColumnInfo& column) {
+        (void)column;
+        return -1;
+    }
+    // `name` as an identifier in the statements the client cursor's update engine writes: standard SQL's
+    // double quotes, doubled inside; a database that quotes otherwise (MariaDB's backticks) overrides it.
+    virtual std::string QuoteIdentifier(std::string_view name) {
+        std::string quoted = "\"";
+        for (char ch : name) {
+            if (ch == '"') quoted += '"';
+            quoted += ch;
+        }
+        quoted += '"';
+        return quoted;
+    }
     // The properties a Command on this session offers (names, types, defaults); a lookup of any other
     // name on Command.Properties fails with 3265. Their values reach Prepare in ExecuteOptions::properties.
     virtual std::vector<PropertyValue> CommandProperties() { return {}; }

@@ -117,6 +117,8 @@ void RowsetCore::BeginOpen(std::unique_ptr<Execution> exec) {
     filter_.reset();
     visible_.clear();
     filtered_ = false;
+    engine_.reset();
+    hidden_any_ = on_deleted_ = false;
     columns_.clear();
     mode_ = Mode::kClosed;
     bof_ = eof_ = true;
@@ -216,6 +218,8 @@ void RowsetCore::SessionClosing() noexcept {
     rows_.reset();
     filter_.reset();
     visible_.clear();
+    engine_.reset();
+    hidden_any_ = on_deleted_ = false;
     columns_.clear();
     mode_ = Mode::kClosed;
     bof_ = eof_ = true;
@@ -238,7 +242,7 @@ bool RowsetCore::RowVisible(std::size_t row) {
         Variant& slot = scratch_[static_cast<std::size_t>(column)];
         if (mode_ == Mode::kForward) {
             cursor_->Read(static_cast<std::size_t>(column), slot);
-        } else {
+        } else if (!engine_ || !engine_->Read(row, static_cast<std::size_t>(column), slot)) {
             rows_->Read(row, static_cast<std::size_t>(column), slot);
         }
         return slot;
@@ -262,7 +266,11 @@ void RowsetCore::SetPosition(std::int64_t pos) {
     Touch();
 }
 
-void RowsetCore::LoadStatic(std::size_t column, Variant& out) { rows_->Read(RowAt(pos_), column, out); }
+void RowsetCore::LoadStatic(std::size_t column, Variant& out) {
+    const std::size_t row = RowAt(pos_);
+    if (engine_ && engine_->Read(row, column, out)) return;
+    rows_->Read(row, column, out);
+}
 
 void RowsetCore::SetFetchSize(std::int32_t rows) {
     if (mode_ == Mode::kForward && cursor_) cursor_->SetFetchSize(rows);
@@ -286,12 +294,16 @@ void RowsetCore::MoveNext() {
         Touch();
         return;
     }
-    SetPosition(pos_ + 1);
+    SetPosition(on_deleted_ ? LeaveDeleted() : pos_ + 1);
 }
 
 void RowsetCore::MovePrevious() {
     if (mode_ == Mode::kForward) RaiseAdo(ado::adErrFeatureNotAvailable, kRecordset);
     if (bof_) RaiseAdo(ado::adErrNoCurrentRecord, kRecordset);
+    if (on_deleted_) {
+        SetPosition(LeaveDeleted() - 1);
+        return;
+    }
     SetPosition(std::min<std::int64_t>(pos_, static_cast<std::int64_t>(VisibleCount())) - 1);
 }
 
@@ -302,12 +314,14 @@ void RowsetCore::MoveFirst() {
         if (bof_ && eof_) RaiseAdo(ado::adErrNoCurrentRecord, kRecordset);
         return;
     }
+    if (on_deleted_) LeaveDeleted();
     if (VisibleCount() == 0) RaiseAdo(ado::adErrNoCurrentRecord, kRecordset);
     SetPosition(0);
 }
 
 void RowsetCore::MoveLast() {
     if (mode_ == Mode::kForward) RaiseAdo(ado::adErrFeatureNotAvailable, kRecordset);
+    if (on_deleted_) LeaveDeleted();
     if (VisibleCount() == 0) RaiseAdo(ado::adErrNoCurrentRecord, kRecordset);
     SetPosition(static_cast<std::int64_t>(VisibleCount()) - 1);
 }
@@ -324,6 +338,12 @@ void RowsetCore::Move(std::int64_t n) {
         return;
     }
     if ((n > 0 && eof_) || (n < 0 && bof_)) RaiseAdo(ado::adErrNoCurrentRecord, kRecordset);
+    if (on_deleted_) {
+        // The deleted row stood between the row before it and the row after it.
+        const std::int64_t next = LeaveDeleted();
+        SetPosition(n > 0 ? next + n - 1 : next + n);
+        return;
+    }
     SetPosition(pos_ + n);
 }
 
@@ -358,9 +378,8 @@ void RowsetCore::SetFilterCriteria(const std::string& criteria) {
     filter_ = std::make_unique<FilterState>(FilterCriteria::Parse(criteria, column_of));
     if (mode_ == Mode::kStatic) {
         visible_.clear();
-        for (std::size_t r = 0; r < rows_->RowCount(); ++r)
-            if (RowVisible(r)) visible_.push_back(static_cast<std::uint32_t>(r));
-        filtered_ = true;
+        on_deleted_ = false;
+        RebuildVisible();
         SetPosition(0);
         return;
     }
@@ -378,25 +397,132 @@ void RowsetCore::SetFilterGroup(std::int32_t group) {
         case ado::adFilterFetchedRecords:
             filter_.reset();
             if (mode_ == Mode::kStatic) {
-                filtered_ = false;
-                visible_.clear();
+                on_deleted_ = false;
+                RebuildVisible();
                 SetPosition(0);
             }
             return;
         case ado::adFilterPendingRecords:
         case ado::adFilterAffectedRecords:
         case ado::adFilterConflictingRecords:
-            // Nothing is edited through this engine yet, so no row is pending, affected or in conflict.
+            // Only the update engine's rows can be pending, written or in conflict.
             if (mode_ != Mode::kStatic) RaiseAdo(ado::adErrFeatureNotAvailable, kRecordset);
             filter_.reset();
+            on_deleted_ = false;
             visible_.clear();
             filtered_ = true;
+            if (engine_)
+                for (std::size_t r = 0; r < rows_->RowCount(); ++r)
+                    if (engine_->InGroup(r, group)) visible_.push_back(static_cast<std::uint32_t>(r));
             SetPosition(0);
             return;
         default:
             RaiseAdo(ado::adErrInvalidArgument, kRecordset);
     }
 }
+
+// ---- editing -----------------------------------------------------------------------------------------
+void RowsetCore::EnableUpdates(bool batch, Session* session) {
+    if (mode_ == Mode::kStatic) engine_ = std::make_unique<UpdateEngine>(columns_, batch, session);
+}
+
+void RowsetCore::RebuildVisible() {
+    visible_.clear();
+    filtered_ = filter_ || hidden_any_;
+    if (!filtered_) return;
+    for (std::size_t r = 0; r < rows_->RowCount(); ++r)
+        if (!(hidden_any_ && engine_->Hidden(r)) && RowVisible(r))
+            visible_.push_back(static_cast<std::uint32_t>(r));
+}
+
+void RowsetCore::StandOn(std::size_t row) {
+    if (row == UpdateEngine::npos) {
+        SetPosition(static_cast<std::int64_t>(VisibleCount()));
+        return;
+    }
+    if (!filtered_) {
+        SetPosition(static_cast<std::int64_t>(row));
+        return;
+    }
+    auto at = std::lower_bound(visible_.begin(), visible_.end(), static_cast<std::uint32_t>(row));
+    SetPosition(at - visible_.begin());
+}
+
+std::int64_t RowsetCore::LeaveDeleted() {
+    const std::size_t row = CurrentRow();
+    on_deleted_ = false;
+    RebuildVisible();
+    auto at = std::lower_bound(visible_.begin(), visible_.end(), static_cast<std::uint32_t>(row));
+    return at - visible_.begin();
+}
+
+void RowsetCore::SetValue(std::size_t column, Variant value) {
+    engine_->SetValue(*rows_, CurrentRow(), column, std::move(value));
+    Touch();
+}
+
+bool RowsetCore::ChangedInEdit(std::size_t column) const {
+    return engine_ && HasRow() && engine_->ChangedInEdit(CurrentRow(), column);
+}
+
+bool RowsetCore::ReadOriginal(std::size_t column, Variant& out) const {
+    return engine_ && engine_->ReadOriginal(CurrentRow(), column, out);
+}
+
+void RowsetCore::AddNew() {
+    if (on_deleted_) SetPosition(LeaveDeleted());
+    const std::size_t previous = HasRow() ? CurrentRow() : UpdateEngine::npos;
+    std::vector<Variant> blank(columns_.size());
+    rows_->Append(blank.data());
+    const std::size_t row = rows_->RowCount() - 1;
+    engine_->AddNew(row, previous);
+    if (filtered_) visible_.push_back(static_cast<std::uint32_t>(row));
+    SetPosition(static_cast<std::int64_t>(VisibleCount()) - 1);
+}
+
+void RowsetCore::Update(Session* session) {
+    engine_->Update(session);
+    Touch();
+}
+
+void RowsetCore::CancelUpdate() {
+    std::size_t previous = UpdateEngine::npos;
+    if (engine_->CancelUpdate(previous)) {
+        // The new row was never stored: it disappears, and the row current before it is current again.
+        hidden_any_ = true;
+        RebuildVisible();
+        StandOn(previous);
+    }
+    Touch();
+}
+
+void RowsetCore::Delete(Session* session) {
+    engine_->Delete(session, *rows_, CurrentRow());
+    hidden_any_ = true;
+    on_deleted_ = true;
+    Touch();
+}
+
+void RowsetCore::UpdateBatch(Session* session, bool current_only) {
+    engine_->Update(session);
+    engine_->UpdateBatch(session, current_only && HasRow() ? CurrentRow() : UpdateEngine::npos);
+    Touch();
+}
+
+void RowsetCore::CancelBatch(bool current_only) {
+    const std::size_t current = HasRow() ? CurrentRow() : UpdateEngine::npos;
+    engine_->CancelBatch(current_only ? current : UpdateEngine::npos);
+    // Rows deleted and not yet stored come back; new rows not yet stored go.
+    on_deleted_ = false;
+    RebuildVisible();
+    StandOn(current);
+}
+
+std::int32_t RowsetCore::RowStatus() const {
+    return engine_ ? engine_->Status(CurrentRow()) : ado::adRecUnmodified;
+}
+
+std::int32_t RowsetCore::RowEditMode() const { return engine_ ? engine_->EditMode(CurrentRow()) : 0; }
 
 // ---- Field -------------------------------------------------------------------------------------------
 FieldImpl::FieldImpl(Ref<RowsetCore> core, std::size_t index, ColumnInfo info)
@@ -425,14 +551,41 @@ std::int32_t FieldImpl::ActualSize() {
     return info_.defined_size > 0 ? info_.defined_size : static_cast<std::int32_t>(core_->CellSize(index_));
 }
 
-void FieldImpl::SetValue(const Variant&) {
+void FieldImpl::SetValue(const Variant& value) {
     if (!core_->IsOpen()) RaiseAdo(ado::adErrObjectClosed, "ADODB.Field");
-    RaiseAdo(ado::adErrFeatureNotAvailable, "ADODB.Field");
+    if (!core_->engine()) RaiseAdo(ado::adErrFeatureNotAvailable, "ADODB.Field");
+    RequireRow();
+    core_->SetValue(index_, core_->engine()->Accept(index_, value));
 }
 
-void FieldImpl::AppendChunk(const Variant&) {
+void FieldImpl::AppendChunk(const Variant& data) {
     if (!core_->IsOpen()) RaiseAdo(ado::adErrObjectClosed, "ADODB.Field");
-    RaiseAdo(ado::adErrFeatureNotAvailable, "ADODB.Field");
+    if (!core_->engine()) RaiseAdo(ado::adErrFeatureNotAvailable, "ADODB.Field");
+    RequireRow();
+    // The first chunk of an edit replaces the value; the later ones add to it.
+    const bool appending = core_->ChangedInEdit(index_);
+    Variant current = appending ? Value() : Variant();
+    if (const auto* piece = data.get_if<Bytes>()) {
+        Bytes whole;
+        if (const auto* held = current.get_if<Bytes>()) whole = *held;
+        whole.insert(whole.end(), piece->begin(), piece->end());
+        core_->SetValue(index_, Variant(std::move(whole)));
+        return;
+    }
+    if (data.IsNull() || data.IsEmpty()) {
+        if (!appending) core_->SetValue(index_, Variant::Null());
+        return;
+    }
+    std::string whole = current.IsNull() || current.IsEmpty() ? std::string() : CStr(current);
+    whole += CStr(data);
+    core_->SetValue(index_, Variant(std::move(whole)));
+}
+
+Variant FieldImpl::OriginalValue() {
+    RequireRow();
+    Variant original;
+    if (core_->ReadOriginal(index_, original)) return original;
+    return Value();
 }
 
 Variant FieldImpl::GetChunk(std::int32_t length) {
@@ -674,6 +827,7 @@ void RecordsetImpl::Attach(std::unique_ptr<Execution> exec, SharedText source) {
     source_ = std::move(source);
     if (const auto* group = filter_.get_if<std::int32_t>(); !group || *group != 0) filter_ = Variant(0);
     Ref<ConnectionImpl> c = exec->connection;
+    const bool editable = lock_type_ != ado::adLockReadOnly;
     c->Call([&] {
         if (!exec->statement->Result()) {
             // A statement without rows: the recordset stays closed. It holds the execution for
@@ -698,6 +852,8 @@ void RecordsetImpl::Attach(std::unique_ptr<Execution> exec, SharedText source) {
         } else {
             core().OpenStatic(std::move(exec), max_records_);
             if (outputs) core().LookPastResult();
+            if (editable)
+                core().EnableUpdates(lock_type_ == ado::adLockBatchOptimistic, &c->RequireSession(kRecordset));
         }
     });
     RebuildFields();
@@ -790,38 +946,45 @@ bool RecordsetImpl::Supports(std::int32_t cursor_options) {
     RequireOpen();
     // Hosts decide from these answers whether to offer moving back and editing, so only what works is
     // claimed. The client cursor's buffered rows move everywhere and know their position; a forward-only
-    // cursor does neither. No recordset has bookmarks. AddNew, Update and Delete are refused by every
-    // cursor until the client cursor writes changes back (the update engine comes with a later change).
+    // cursor does neither. No recordset has bookmarks. Changes need an updatable client cursor over a
+    // result whose rows the update engine can find in their base tables.
     std::int32_t supported = 0;
     if (core().mode() == RowsetCore::Mode::kStatic)
         supported = ado::adMovePrevious | ado::adHoldRecords | ado::adApproxPosition;
+    if (const UpdateEngine* engine = core().engine()) {
+        if (engine->CanUpdate()) supported |= ado::adUpdate | ado::adUpdateBatch;
+        if (engine->CanAddDelete()) supported |= ado::adAddNew | ado::adDelete;
+    }
     return (supported & cursor_options) == cursor_options;
 }
 
 std::int32_t RecordsetImpl::Status() {
     RequireOpen();
     if (!core().HasRow()) RaiseAdo(ado::adErrNoCurrentRecord, kRecordset);
-    return ado::adRecUnmodified;
+    return core().RowStatus();
 }
 
 std::int32_t RecordsetImpl::EditMode() {
     RequireOpen();
     if (!core().HasRow()) RaiseAdo(ado::adErrNoCurrentRecord, kRecordset);
-    return 0;  // adEditNone
+    return core().RowEditMode();
 }
 
 void RecordsetImpl::MoveFirst() {
     RequireOpen();
+    FinishEdit();
     WithConnection([&] { core().MoveFirst(); });
 }
 
 void RecordsetImpl::MoveLast() {
     RequireOpen();
+    FinishEdit();
     WithConnection([&] { core().MoveLast(); });
 }
 
 void RecordsetImpl::MoveNext() {
     RequireOpen();
+    FinishEdit();
     if (core().mode() == RowsetCore::Mode::kStatic || !active_connection_) {
         core().MoveNext();
         return;
@@ -831,11 +994,13 @@ void RecordsetImpl::MoveNext() {
 
 void RecordsetImpl::MovePrevious() {
     RequireOpen();
+    FinishEdit();
     core().MovePrevious();
 }
 
 void RecordsetImpl::Move(std::int32_t num_records) {
     RequireOpen();
+    FinishEdit();
     WithConnection([&] { core().Move(num_records); });
 }
 
@@ -872,28 +1037,65 @@ Ref<ado::Recordset> RecordsetImpl::NextRecordset(Variant* records_affected) {
     return Ref<ado::Recordset>(next.get());
 }
 
-void RecordsetImpl::AddNew() {
+UpdateEngine& RecordsetImpl::Engine() {
     RequireOpen();
-    RaiseAdo(ado::adErrFeatureNotAvailable, kRecordset);
+    // Forward-only and read-only cursors change nothing.
+    UpdateEngine* engine = core().engine();
+    if (!engine) RaiseAdo(ado::adErrFeatureNotAvailable, kRecordset);
+    return *engine;
+}
+
+Session* RecordsetImpl::EditSession() {
+    if (!active_connection_ || !active_connection_->IsOpen()) return nullptr;
+    return &active_connection_->RequireSession(kRecordset);
+}
+
+void RecordsetImpl::FinishEdit() {
+    if (!core_ || !core_->engine() || !core_->engine()->Editing()) return;
+    WithConnection([&] { core_->Update(EditSession()); });
+}
+
+void RecordsetImpl::AddNew() {
+    UpdateEngine& engine = Engine();
+    WithConnection([&] { engine.RequireAddDelete(); });
+    FinishEdit();
+    core().AddNew();
 }
 
 void RecordsetImpl::Update() {
-    RequireOpen();
-    RaiseAdo(ado::adErrFeatureNotAvailable, kRecordset);
+    Engine();
+    if (!core().HasRow()) RaiseAdo(ado::adErrNoCurrentRecord, kRecordset);
+    WithConnection([&] { core().Update(EditSession()); });
 }
 
-void RecordsetImpl::CancelUpdate() { RequireOpen(); }
-
-void RecordsetImpl::UpdateBatch(std::int32_t) {
+void RecordsetImpl::CancelUpdate() {
     RequireOpen();
-    RaiseAdo(ado::adErrFeatureNotAvailable, kRecordset);
+    if (core().engine()) core().CancelUpdate();
 }
 
-void RecordsetImpl::CancelBatch(std::int32_t) { RequireOpen(); }
+void RecordsetImpl::UpdateBatch(std::int32_t affect) {
+    Engine();
+    if (affect < ado::adAffectCurrent || affect > ado::adAffectAllChapters)
+        RaiseAdo(ado::adErrInvalidArgument, kRecordset);
+    WithConnection([&] { core().UpdateBatch(EditSession(), affect == ado::adAffectCurrent); });
+}
 
-void RecordsetImpl::Delete(std::int32_t) {
+void RecordsetImpl::CancelBatch(std::int32_t affect) {
     RequireOpen();
-    RaiseAdo(ado::adErrFeatureNotAvailable, kRecordset);
+    if (affect < ado::adAffectCurrent || affect > ado::adAffectAllChapters)
+        RaiseAdo(ado::adErrInvalidArgument, kRecordset);
+    if (core().engine()) core().CancelBatch(affect == ado::adAffectCurrent);
+}
+
+void RecordsetImpl::Delete(std::int32_t affect) {
+    UpdateEngine& engine = Engine();
+    // Only the current row: a group of rows would need the filter's rows deleted one by one.
+    if (affect != ado::adAffectCurrent) RaiseAdo(ado::adErrFeatureNotAvailable, kRecordset);
+    if (!core().HasRow()) RaiseAdo(ado::adErrNoCurrentRecord, kRecordset);
+    WithConnection([&] {
+        engine.RequireAddDelete();
+        core().Delete(EditSession());
+    });
 }
 
 void RecordsetImpl::Requery(std::int32_t options) {

@@ -27,6 +27,7 @@
 #include "dataaccess/connection.h"
 #include "dataaccess/provider.h"
 #include "dataaccess/shared_text.h"
+#include "dataaccess/update_engine.h"
 #include "korado/platform/adodb.h"
 #include "runtime/pooled.h"
 
@@ -123,6 +124,23 @@ class RowsetCore final : public Object, public SessionUser, public Pooled<Rowset
     void SetFilterCriteria(const std::string& criteria);
     void SetFilterGroup(std::int32_t group);
 
+    // Changing rows: a static rowset of an updatable client cursor has an update engine. The members
+    // below act on the current row; `session` is null when the recordset has no live connection.
+    void EnableUpdates(bool batch, Session* session);
+    UpdateEngine* engine() noexcept { return engine_.get(); }
+    void SetValue(std::size_t column, Variant value);
+    bool ChangedInEdit(std::size_t column) const;
+    // The value before the changes since the last store; false when the row is unchanged.
+    bool ReadOriginal(std::size_t column, Variant& out) const;
+    void AddNew();
+    void Update(Session* session);
+    void CancelUpdate();
+    void Delete(Session* session);
+    void UpdateBatch(Session* session, bool current_only);
+    void CancelBatch(bool current_only);
+    std::int32_t RowStatus() const;
+    std::int32_t RowEditMode() const;
+
   private:
     void BeginOpen(std::unique_ptr<Execution> exec);
     void FinishStaticOpen();
@@ -134,6 +152,13 @@ class RowsetCore final : public Object, public SessionUser, public Pooled<Rowset
     std::size_t VisibleCount() const;
     std::size_t RowAt(std::int64_t pos) const;
     void Detach() noexcept;
+    // Rebuilds the visible rows after rows were hidden (deleted) or shown again.
+    void RebuildVisible();
+    // Stands on store row `row`, or on the next visible one after it.
+    void StandOn(std::size_t row);
+    // A deleted row stays current until the next move; leaving it gives the visible position it held.
+    std::int64_t LeaveDeleted();
+    std::size_t CurrentRow() const { return RowAt(pos_); }
 
     Mode mode_ = Mode::kClosed;
     std::uint64_t epoch_ = 1;
@@ -156,6 +181,10 @@ class RowsetCore final : public Object, public SessionUser, public Pooled<Rowset
     // criteria filter (both modes)
     std::unique_ptr<FilterState> filter_;
     std::vector<Variant> scratch_;
+    // editing
+    std::unique_ptr<UpdateEngine> engine_;
+    bool hidden_any_ = false;  // some rows were deleted or dropped
+    bool on_deleted_ = false;  // the current row was just deleted
 };
 
 class FieldImpl final : public ado::Field {
@@ -174,10 +203,10 @@ class FieldImpl final : public ado::Field {
         return LoadValue();
     }
     void SetValue(const Variant& value) override;
-    // No value is changed through a recordset yet: the value read is also the one before changes and the
-    // one in the data source. The update engine, when it comes, keeps the original beside the edit.
-    Variant OriginalValue() override { return Value(); }
-    Variant UnderlyingValue() override { return Value(); }
+    // The value before the changes since the last store; the engine knows no newer value in the data
+    // source than the one it read or wrote, so that is the underlying value too.
+    Variant OriginalValue() override;
+    Variant UnderlyingValue() override { return OriginalValue(); }
     void AppendChunk(const Variant& data) override;
     Variant GetChunk(std::int32_t length) override;
     Ref<ado::Properties> Properties() override;
@@ -288,6 +317,10 @@ class RecordsetImpl final : public ado::Recordset, public Pooled<RecordsetImpl> 
     void WithConnection(F&& f);
     void ApplyFilter();
     void RebuildFields();
+    UpdateEngine& Engine();
+    Session* EditSession();
+    // Stores an edit in progress before the cursor leaves its row.
+    void FinishEdit();
 
     Ref<RowsetCore> core_;  // null until needed (see core())
     Ref<FieldsImpl> fields_;

@@ -247,17 +247,17 @@ TEST_F(SqliteRecordset, ClientCursorMovesEverywhereWithTheBofEofRules) {
     rs->SetActiveConnection(nullptr);
     Walk(rs, {{[&] { rs->MoveLast(); }, 0, 5}});
 
+    EXPECT_RAISES_FROM(ado::adErrInvalidArgument, "ADODB.Recordset",
+                       rs->Save(Variant(dir.File("x.adtg")), 7));
+
+    // A read-only request stays read-only and changes nothing.
+    rs = Open("SELECT i FROM n", ado::adUseClient, ado::adOpenStatic, ado::adLockReadOnly);
+    EXPECT_EQ(rs->LockType(), ado::adLockReadOnly);
     EXPECT_RAISES_FROM(ado::adErrFeatureNotAvailable, "ADODB.Recordset", rs->Update());
     EXPECT_RAISES_FROM(ado::adErrFeatureNotAvailable, "ADODB.Recordset", rs->UpdateBatch(ado::adAffectAll));
     EXPECT_RAISES_FROM(ado::adErrFeatureNotAvailable, "ADODB.Recordset", rs->Delete(ado::adAffectCurrent));
-    EXPECT_RAISES_FROM(ado::adErrInvalidArgument, "ADODB.Recordset",
-                       rs->Save(Variant(dir.File("x.adtg")), 7));
     EXPECT_RAISES_FROM(ado::adErrFeatureNotAvailable, "ADODB.Field",
                        rs->Fields()->At(0)->SetValue(Variant(1)));
-
-    // A read-only request stays read-only.
-    EXPECT_EQ(Open("SELECT i FROM n", ado::adUseClient, ado::adOpenStatic, ado::adLockReadOnly)->LockType(),
-              ado::adLockReadOnly);
 
     // Requery runs the source again.
     Ref<ado::Recordset> count = Open("SELECT count(*) FROM n", ado::adUseClient);

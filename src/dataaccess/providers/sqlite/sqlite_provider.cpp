@@ -41,16 +41,6 @@ bool Truthy(std::string_view s) {
     return TextEquals(s, "true") || TextEquals(s, "yes") || s == "1" || s == "-1";
 }
 
-std::string QuoteIdentifier(std::string_view name) {
-    std::string out = "\"";
-    for (char c : name) {
-        if (c == '"') out += '"';
-        out += c;
-    }
-    out += '"';
-    return out;
-}
-
 [[noreturn]] void ThrowDiagnostic(std::int32_t number, std::string description, int native,
                                   std::string sql_state, std::string_view sql = {}) {
     ProviderError e({Diagnostic{number, std::string(kErrorSource), std::move(description), native,
@@ -219,6 +209,24 @@ class SqliteSession final : public Session {
     std::uint64_t PropertiesGeneration() override { return 1; }
     bool PropertiesSettled() override { return true; }
     void Cancel() override { cancel_requested_ = true; }
+    // SQLite numbers a new row only through its rowid, which an INTEGER PRIMARY KEY column (the only
+    // kind that may be AUTOINCREMENT) is another name for.
+    Variant GeneratedKey(const ColumnInfo& column) override {
+        if (!column.auto_increment) return Variant();
+        return Variant(static_cast<long long>(sqlite3_last_insert_rowid(db_)));
+    }
+
+    int KeyColumnCount(const ColumnInfo& column) override {
+        if (column.base_table.empty()) return -1;
+        const std::string place =
+            column.base_catalog.empty() ? "" : QuoteIdentifier(column.base_catalog) + ".";
+        const std::string sql = "PRAGMA " + place + "table_info(" + QuoteIdentifier(column.base_table) + ")";
+        int keys = 0;
+        for (const auto& row : Query(sql))
+            if (row.size() > 5 && !row[5].IsNull() && CLngLng(row[5]) > 0) ++keys;
+        // A table that declares no key is keyed by its rowid.
+        return keys == 0 ? 1 : keys;
+    }
 
     sqlite3* db() const noexcept { return db_; }
     bool read_only() const noexcept { return read_only_; }
