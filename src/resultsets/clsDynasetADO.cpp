@@ -1,5 +1,7 @@
 #include "korado/resultsets/clsDynasetADO.h"
 
+#include <optional>
+
 #include "korado/connection/clsADO.h"
 #include "korado/errors/clsADOError.h"
 #include "korado/errors/modErrorHandler.h"
@@ -12,6 +14,7 @@
 #include "korado/runtime/strings.h"
 #include "resultsets/host_breaks.h"
 #include "resultsets/open_diagnoses.h"
+#include "resultsets/update_advice.h"
 
 namespace korado {
 namespace {
@@ -524,6 +527,102 @@ clsADO& clsDynasetADO::m_Connection() {
     return *m_ADO;
 }
 
+// ---- editing ----------------------------------------------------------------------------------------------
+
+bool clsDynasetADO::AddNew() {
+    bool result = false;
+    TryWith(
+        [&] {
+            if (!m_Rs().Supports(ado::adAddNew)) {
+                // Shown whatever the error object's settings: the host asked for a row it cannot have.
+                platform::MsgBox(
+                    "The driver does not support adding rows. Try it again with a different driver / "
+                    "Provider.",
+                    platform::vbOKOnly | platform::vbInformation, "korADO Information");
+                return;
+            }
+            m_Rs().AddNew();
+            result = true;
+        },
+        [&](const korado::Error& e) {
+            if (e.Number() == Hr(0x8007000E)) Raise(OutOfMemory, "Out of memory");
+            HandleError(kClass, "AddNew");
+        });
+    return result;
+}
+
+std::int32_t clsDynasetADO::Edit() {
+    std::int32_t result = 0;
+    Try(At("Edit"), [&] { result = m_Rs().Supports(ado::adUpdate) ? 6 : 7; });
+    return result;
+}
+
+bool clsDynasetADO::Updatable() {
+    bool result = false;
+    Try(At("Updatable"), [&] { result = m_Updatable; });
+    return result;
+}
+
+std::int32_t clsDynasetADO::Update() {
+    std::int32_t result = 0;
+    TryWith(
+        [&] {
+            if (!m_Rs().Supports(ado::adUpdate)) {
+                if (!g_ADOError) RaiseRuntime(rt::ObjectNotSet);
+                g_ADOError->Exception("Recordset does not support updates", GeneralException);
+                m_Error = 1;
+                return;
+            }
+            // The host learns of a failed store from the result; the failure itself goes no further.
+            std::optional<korado::Error> failed;
+            TryWith([&] { m_Rs().Update(); }, [&](const korado::Error& e) { failed = e; });
+            if (!failed) return;
+            Err().Clear();
+            result = 1;
+
+            update_advice::UpdateFailure failure{failed->Number(), failed->Description(), failed->Source()};
+            TryIgnore([&] {
+                Ref<ado::Errors> errors = m_PlatformErrors();
+                if (!errors || errors->Count() == 0) return;
+                Ref<ado::Error> first = errors->Item(0);
+                failure.native_error = first->NativeError();
+                failure.first_source = first->Source();
+            });
+            const std::string advice = update_advice::Advice(failure);
+            if (!advice.empty()) {
+                if (!g_ADOError) RaiseRuntime(rt::ObjectNotSet);
+                g_ADOError->Exception(advice, GeneralException);
+            }
+            m_Rs().CancelUpdate();
+        },
+        [&](const korado::Error&) {
+            HandleError(kClass, "Update");
+            m_Error = 1;
+        });
+    return result;
+}
+
+void clsDynasetADO::CancelUpdate() {
+    Try(At("CancelUpdate"), [&] { m_Rs().CancelUpdate(); });
+}
+
+void clsDynasetADO::UpdateBatch() {
+    TryWith(
+        [&] {
+            if (!m_ADO) return;
+            if (!m_ADO->IsConnected()) Raise(NoDBConnection, "No live database connection");
+            m_Rs().UpdateBatch(ado::adAffectAll);
+        },
+        [&](const korado::Error& e) {
+            const std::int32_t n = e.Number();
+            if (e.Source() == "Microsoft Cursor Engine" && (n == Hr(0x80004005) || n == Hr(0x80040018)))
+                Raise(TooManyRecordsAffected, e.Description());
+            if (e.Source() == "ADODB.Recordset" && n == ado::adErrFeatureNotAvailable)
+                Raise(CommitError, e.Description());
+            PassOwnOrHandle(At("UpdateBatch"), e);
+        });
+}
+
 // ---- late binding -----------------------------------------------------------------------------------------
 
 const MemberTable* clsDynasetADO::Members() const noexcept {
@@ -533,8 +632,11 @@ const MemberTable* clsDynasetADO::Members() const noexcept {
             .Method<&clsDynasetADO::Constructor>("Constructor")
             .Method<&clsDynasetADO::Constructor1>("Constructor1")
             .Method<&clsDynasetADO::Constructor2>("Constructor2")
+            .Method<&clsDynasetADO::AddNew>("AddNew")
+            .Method<&clsDynasetADO::CancelUpdate>("CancelUpdate")
             .Method<&clsDynasetADO::Destructor>("Destructor")
             .Method<&clsDynasetADO::Detach>("Detach")
+            .Method<&clsDynasetADO::Edit>("Edit")
             .Get<&clsDynasetADO::EOF_>("EOF")
             .Get<&clsDynasetADO::Error>("Error")
             .Get<&clsDynasetADO::Fields>("Fields")
@@ -553,6 +655,9 @@ const MemberTable* clsDynasetADO::Members() const noexcept {
             .Get<&clsDynasetADO::Row>("Row")
             .Get<&clsDynasetADO::Source>("Source")
             .Get<&clsDynasetADO::SQLText>("SQLText")
+            .Get<&clsDynasetADO::Updatable>("Updatable")
+            .Method<&clsDynasetADO::Update>("Update")
+            .Method<&clsDynasetADO::UpdateBatch>("UpdateBatch")
             .Build();
     return &t;
 }

@@ -152,6 +152,39 @@ TEST_F(Dynaset, FieldValueWrites) {
     EXPECT_TRUE(s.errors().Reports().empty());
 }
 
+// A read-only dynaset: Update explains why nothing is stored (only while the error object shows messages)
+// and returns 0 with Error set; AddNew shows its box whatever those settings; Edit answers without starting
+// an edit; UpdateBatch's refusal by the recordset reaches the host as a failed commit.
+TEST_F(Dynaset, EditingAReadOnlyDynaset) {
+    Ref<clsDynasetADO> d = s.Dynaset("select id, name from t order by id", true);
+    ASSERT_TRUE(d);
+    for (bool alerts : {true, false}) {
+        s.boxes().Clear();
+        d->ResetError();
+        g_ADOError->SetDisplayAlerts(alerts);
+        EXPECT_EQ(CLng(CallMethod(Variant(d), "Update")), 0);
+        EXPECT_EQ(d->Error(), 1);
+        EXPECT_FALSE(d->AddNew());
+        std::vector<std::tuple<std::string, std::string>> shown;
+        for (const auto& box : s.boxes().Shown()) shown.emplace_back(box.text, box.title);
+        std::vector<std::tuple<std::string, std::string>> expected{
+            {"The driver does not support adding rows. Try it again with a different driver / Provider.",
+             "korADO Information"}};
+        if (alerts)
+            expected.insert(expected.begin(),
+                            {"Recordset does not support updates", "Tabulon Universal Exception"});
+        EXPECT_EQ(shown, expected);
+    }
+    EXPECT_EQ(d->Edit(), 7);
+    EXPECT_EQ(d->Recordset()->EditMode(), 0);
+    EXPECT_FALSE(d->Updatable());
+    EXPECT_EQ(test::RaisedText([&] { d->UpdateBatch(); }),
+              std::tuple(CommitError,
+                         std::string("Object or provider is not able to perform requested operation.")));
+    EXPECT_TRUE(Value(*d, "name") == Variant("one"));
+    EXPECT_TRUE(s.errors().Reports().empty());
+}
+
 // A failed open reports the driver's errors with the statement, cut at 1,000 characters before its closing
 // mark; the factory gives null and the session goes on.
 TEST_F(Dynaset, FailedOpenReportsTheStatementAndTheSessionGoesOn) {

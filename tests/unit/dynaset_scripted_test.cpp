@@ -1,9 +1,11 @@
 // Dynasets against providers no machine here has, posed by the scripted provider: the call texts the
 // Oracle providers are given, a cursor engine's failure while moving, and the open-failure table carried
 // out by the dynaset for failures no database here produces (a MySQL server that went away, the Paradox
-// driver's lost state, an Oracle failure through the ODBC bridge judged by the current connection's DBMS).
+// driver's lost state, an Oracle failure through the ODBC bridge judged by the current connection's DBMS),
+// and the editing members' handling of failures a cursor engine raises.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <tuple>
 
 #include "dataaccess/providers/scripted/scripted_provider.h"
@@ -24,6 +26,67 @@ using dataaccess::scripted::ScriptedProvider;
 using dataaccess::scripted::ScriptedResult;
 
 const std::string kBridge = "Microsoft OLE DB Provider for ODBC Drivers";
+
+// A recordset that claims editing and fails its editing calls as a cursor engine would: every other member
+// is the scripted provider's recordset underneath.
+class FailingEdits final : public ado::Recordset {
+  public:
+    explicit FailingEdits(Ref<ado::Recordset> rs) : rs_(std::move(rs)) {}
+    std::optional<korado::Error> failure;  // what AddNew, Update and UpdateBatch raise
+    int cancels = 0;
+
+    Ref<ado::Connection> ActiveConnection() override { return rs_->ActiveConnection(); }
+    void SetActiveConnection(const Ref<ado::Connection>& c) override { rs_->SetActiveConnection(c); }
+    std::int32_t CursorLocation() override { return rs_->CursorLocation(); }
+    void SetCursorLocation(std::int32_t v) override { rs_->SetCursorLocation(v); }
+    std::int32_t CursorType() override { return rs_->CursorType(); }
+    void SetCursorType(std::int32_t v) override { rs_->SetCursorType(v); }
+    std::int32_t LockType() override { return rs_->LockType(); }
+    void SetLockType(std::int32_t v) override { rs_->SetLockType(v); }
+    std::int32_t CacheSize() override { return rs_->CacheSize(); }
+    void SetCacheSize(std::int32_t v) override { rs_->SetCacheSize(v); }
+    std::int32_t PageSize() override { return rs_->PageSize(); }
+    void SetPageSize(std::int32_t v) override { rs_->SetPageSize(v); }
+    std::int32_t MaxRecords() override { return rs_->MaxRecords(); }
+    void SetMaxRecords(std::int32_t v) override { rs_->SetMaxRecords(v); }
+    void Open(const Variant& src, const Variant& c, std::int32_t t, std::int32_t l, std::int32_t o) override {
+        rs_->Open(src, c, t, l, o);
+    }
+    void Close() override { rs_->Close(); }
+    std::int32_t State() override { return rs_->State(); }
+    bool Eof() override { return rs_->Eof(); }
+    bool Bof() override { return rs_->Bof(); }
+    std::int32_t RecordCount() override { return rs_->RecordCount(); }
+    std::int32_t AbsolutePosition() override { return rs_->AbsolutePosition(); }
+    Ref<ado::Fields> Fields() override { return rs_->Fields(); }
+    std::string Source() override { return rs_->Source(); }
+    Variant Filter() override { return rs_->Filter(); }
+    void SetFilter(const Variant& v) override { rs_->SetFilter(v); }
+    bool Supports(std::int32_t) override { return true; }
+    std::int32_t Status() override { return rs_->Status(); }
+    std::int32_t EditMode() override { return rs_->EditMode(); }
+    void MoveFirst() override { rs_->MoveFirst(); }
+    void MoveLast() override { rs_->MoveLast(); }
+    void MoveNext() override { rs_->MoveNext(); }
+    void MovePrevious() override { rs_->MovePrevious(); }
+    void Move(std::int32_t n) override { rs_->Move(n); }
+    Ref<ado::Recordset> NextRecordset(Variant* n) override { return rs_->NextRecordset(n); }
+    void AddNew() override { Fail(); }
+    void Update() override { Fail(); }
+    void CancelUpdate() override { ++cancels; }
+    void UpdateBatch(std::int32_t) override { Fail(); }
+    void CancelBatch(std::int32_t a) override { rs_->CancelBatch(a); }
+    void Delete(std::int32_t a) override { rs_->Delete(a); }
+    void Requery(std::int32_t o) override { rs_->Requery(o); }
+    void Save(const Variant& d, std::int32_t f) override { rs_->Save(d, f); }
+    Ref<ado::Properties> Properties() override { return rs_->Properties(); }
+
+  private:
+    void Fail() {
+        if (failure) throw *failure;
+    }
+    Ref<ado::Recordset> rs_;
+};
 
 // A provider `name` reporting failures from `source`, over a DBMS called `dbms`, with a connected session;
 // an execution nothing else scripts returns one row.
@@ -102,6 +165,79 @@ TEST(DynasetScripted, CursorEngineFailureWhileMoving) {
                                                   "Source=Microsoft Cursor Engine, number=-2147467259. "
                                                   "Advice: Rerun your query.")));
     EXPECT_TRUE(p.s.errors().Reports().empty());
+}
+
+// UpdateBatch asks the connection first: a dynaset that has none (detached) does nothing, a connection
+// that is gone and cannot be opened again is the host's to hear of; a refusal by the recordset is a failed
+// commit.
+TEST(DynasetScripted, UpdateBatchAndTheConnection) {
+    Posed p("SQLOLEDB", "Microsoft OLE DB Provider for SQL Server");
+    Ref<clsDynasetADO> d = p.Open("select n from t", true);
+    ASSERT_TRUE(d);
+    EXPECT_EQ(test::RaisedNumber([&] { d->UpdateBatch(); }), CommitError);
+
+    p.provider->SetAlive(false);
+    EXPECT_EQ(test::RaisedText([&] { d->UpdateBatch(); }),
+              std::tuple(NoDBConnection, std::string("No live database connection")));
+
+    d->Detach();
+    EXPECT_EQ(test::RaisedNumber([&] { d->UpdateBatch(); }), 0);
+    EXPECT_TRUE(p.s.errors().Reports().empty());
+}
+
+// A failed Update is never raised: it answers 1, shows the advice of the first matching row (or nothing)
+// and cancels the change; Edit and AddNew go by what the recordset claims.
+TEST(DynasetScripted, FailedUpdatesAndInsertsOfAnEditableRecordset) {
+    Posed p("MSDASQL", kBridge, "PostgreSQL");
+    Ref<clsDynasetADO> opened = p.Open("select n from t");
+    ASSERT_TRUE(opened);
+    auto rs = MakeRef<FailingEdits>(opened->Recordset());
+    auto d = MakeRef<clsDynasetADO>();
+    d->Constructor2(rs, "select n from t", Ref<clsADO>(&p.s.ado()));
+    EXPECT_EQ(std::tuple(d->Edit(), d->Updatable(), rs->EditMode()), std::tuple(6, true, 0));
+    EXPECT_EQ(d->Update(), 0);
+    EXPECT_TRUE(d->AddNew());
+
+    const std::string requery =
+        "The driver reported the following error:\r\nRow cannot be located for "
+        "updating.\r\n\r\nAdvice:\r\nPlease requery the data and try the updates again";
+    struct Case {
+        korado::Error failure;
+        std::string shown;
+    } cases[] = {
+        {{Hr(0x80040E38), "Microsoft Cursor Engine", "Row cannot be located for updating."}, requery},
+        {{Hr(0x80040E2F), "Microsoft OLE DB Provider for ODBC Drivers", "UNIQUE constraint failed"}, ""},
+    };
+    for (const Case& c : cases) {
+        p.s.boxes().Clear();
+        rs->cancels = 0;
+        rs->failure = c.failure;
+        EXPECT_EQ(d->Update(), 1);
+        EXPECT_EQ(std::tuple(d->Error(), rs->cancels, Err().Number()), std::tuple(0, 1, 0));
+        std::vector<std::string> shown;
+        for (const auto& box : p.s.boxes().Shown()) shown.push_back(box.text);
+        EXPECT_EQ(shown, c.shown.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.shown});
+    }
+    EXPECT_TRUE(p.s.errors().Reports().empty());
+
+    rs->failure = korado::Error(Hr(0x8007000E), "Microsoft Cursor Engine", "Not enough storage");
+    EXPECT_EQ(test::RaisedText([&] { d->AddNew(); }), std::tuple(OutOfMemory, std::string("Out of memory")));
+    rs->failure = korado::Error(Hr(0x80040E21), "Microsoft Cursor Engine", "Multiple-step operation");
+    EXPECT_FALSE(d->AddNew());
+    ASSERT_EQ(p.s.errors().Reports().size(), 1u);
+    EXPECT_EQ(p.s.errors().Reports()[0].routine, "AddNew");
+
+    // The cursor engine's refusal of a batch: the key matched several rows.
+    for (std::int32_t n : {Hr(0x80004005), Hr(0x80040018)}) {
+        rs->failure = korado::Error(n, "Microsoft Cursor Engine", "Too many rows were affected by update.");
+        EXPECT_EQ(test::RaisedText([&] { d->UpdateBatch(); }),
+                  std::tuple(TooManyRecordsAffected, std::string("Too many rows were affected by update.")));
+    }
+    rs->failure = korado::Error(Hr(0x80040E38), "Microsoft Cursor Engine", "Row cannot be located.");
+    EXPECT_EQ(test::RaisedNumber([&] { d->UpdateBatch(); }), 0);
+    ASSERT_EQ(p.s.errors().Reports().size(), 2u);
+    EXPECT_EQ(std::tuple(p.s.errors().Reports()[1].routine, p.s.errors().Reports()[1].number),
+              std::tuple("UpdateBatch", Hr(0x80040E38)));
 }
 
 // MySQL's "server has gone away" is retried once per open: a second one in the same open ends it with

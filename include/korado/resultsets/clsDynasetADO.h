@@ -78,6 +78,22 @@ public:
     Variant Filter();
     void SetFilter(const Variant& value);
 
+    // ---- editing ----
+    // False, after a message box, when the provider cannot add rows.
+    bool AddNew();
+    // 6 when the recordset can be updated, 7 when not; changes nothing.
+    std::int32_t Edit();
+    bool Updatable();
+    // Stores the pending change: 0 when stored (or when the recordset cannot be updated at all: a message,
+    // and Error reads 1), 1 when storing failed: the failure is never raised; advice is shown for the
+    // failures it is known for, and the pending change is cancelled.
+    std::int32_t Update();
+    void CancelUpdate();
+    // Stores every pending change; does nothing for a dynaset without a connection object. Raises
+    // NoDBConnection when the connection is gone, TooManyRecordsAffected and CommitError for the failures
+    // they mean.
+    void UpdateBatch();
+
     // The fields collection itself, for C++ hosts (null before a successful open).
     const Ref<clsFieldsADO>& FieldsCollection() const noexcept { return m_Fields; }
 

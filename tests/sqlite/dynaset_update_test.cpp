@@ -1,0 +1,96 @@
+// Changes stored through a client dynaset over SQLite and read back by a second connection: a changed value,
+// a new row, a row the other connection changed since it was read, and break columns.
+#include <gtest/gtest.h>
+
+#include "korado/errors/clsADOError.h"
+#include "korado/resultsets/clsDynasetADO.h"
+#include "korado/resultsets/clsFieldADO.h"
+#include "korado/resultsets/clsFieldsADO.h"
+#include "korado/runtime/strings.h"
+#include "support/script_host.h"
+#include "support/session.h"
+
+namespace korado {
+namespace {
+
+class DynasetUpdate : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const std::string cs = test::SqliteConnectionString(dir.File("u.db"));
+        ASSERT_TRUE(other.Connect(cs).ok);
+        ASSERT_TRUE(s.Connect(cs).ok);
+        g_HostObject = host;
+        s.Execute("create table t (id integer primary key, name varchar(20))");
+        s.Execute("insert into t (id, name) values (1, 'one'), (2, 'two')");
+    }
+    // What the other connection sees.
+    std::string Names() {
+        return CStr(other.Scalar("select group_concat(name) from (select name from t order by id)"));
+    }
+    static void Write(clsDynasetADO& d, const char* column, Variant value) {
+        d.FieldsCollection()->Item(column)->SetValue(value);
+    }
+
+    test::TempDir dir;
+    // Without transactions, so that each change is the other connection's to read at once.
+    test::Session other{false};
+    test::Session s{false};  // made last: the library's current connection
+    Ref<test::TestHost> host = MakeRef<test::TestHost>();
+};
+
+TEST_F(DynasetUpdate, ChangedValueAndNewRowReachTheDatabase) {
+    Ref<clsDynasetADO> d = s.Dynaset("select id, name from t order by id");
+    ASSERT_TRUE(d);
+    EXPECT_EQ(std::tuple(d->Edit(), d->Updatable()), std::tuple(6, true));
+    Write(*d, "name", Variant("uno"));
+    EXPECT_EQ(d->Update(), 0);
+    EXPECT_EQ(Names(), "uno,two");
+
+    ASSERT_TRUE(d->AddNew());
+    Write(*d, "name", Variant("three"));
+    EXPECT_EQ(d->Update(), 0);
+    EXPECT_EQ(Names(), "uno,two,three");
+    EXPECT_EQ(d->Error(), 0);
+    EXPECT_TRUE(s.boxes().Shown().empty());
+    EXPECT_TRUE(s.errors().Reports().empty());
+}
+
+// The other connection changed the row after it was read: nothing is overwritten, the user is told to
+// requery, and the change is dropped. A failure without advice is dropped as quietly.
+TEST_F(DynasetUpdate, RowChangedByAnotherConnection) {
+    Ref<clsDynasetADO> d = s.Dynaset("select id, name from t order by id");
+    ASSERT_TRUE(d);
+    other.Execute("update t set name = 'theirs' where id = 1");
+    Write(*d, "name", Variant("mine"));
+    EXPECT_EQ(d->Update(), 1);
+    EXPECT_EQ(Names(), "theirs,two");
+    ASSERT_EQ(s.boxes().Shown().size(), 1u);
+    EXPECT_EQ(
+        s.boxes().Shown()[0].text,
+        "The driver reported the following error:\r\nRow cannot be located for updating. Some values may "
+        "have been changed since it was last read.\r\n\r\nAdvice:\r\nPlease requery the data and try the "
+        "updates again");
+    EXPECT_EQ(d->Recordset()->EditMode(), 0);
+    EXPECT_TRUE(d->Recordset()->Fields()->Item("name")->Value() == Variant("one"));
+    EXPECT_EQ(d->Error(), 0);
+
+    // The database's own refusal (the key is taken) has no advice: nothing is shown, the change is dropped.
+    s.boxes().Clear();
+    Write(*d, "id", Variant(2));
+    EXPECT_EQ(d->Update(), 1);
+    EXPECT_TRUE(s.boxes().Shown().empty());
+    EXPECT_EQ(d->Recordset()->EditMode(), 0);
+    EXPECT_EQ(CStr(other.Scalar("select group_concat(id) from t")), "1,2");
+    EXPECT_TRUE(s.errors().Reports().empty());
+}
+
+// Break columns keep the host from editing, though the recordset itself could be updated.
+TEST_F(DynasetUpdate, BreakColumnsMakeItNotUpdatable) {
+    host->breaks->Add("NAME");
+    Ref<clsDynasetADO> d = s.Dynaset("select id, name from t order by id");
+    ASSERT_TRUE(d);
+    EXPECT_EQ(std::tuple(d->Updatable(), d->Edit()), std::tuple(false, 6));
+}
+
+}  // namespace
+}  // namespace korado
