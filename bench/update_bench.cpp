@@ -1,6 +1,7 @@
 // Changing rows through the client cursor against the raw driver: one numeric column of each of 10,000
 // rows of an SQLite table is changed and stored, inside one transaction. BM_UpdateClient goes through a
-// client recordset (a field's Value written, Update per row, the generated keyed UPDATE with the changed
+// client dynaset as a host does (clsADO::CreateDynaset in a session with transactions, the field's Value
+// written, the dynaset's Update per row, Commit; underneath, the generated keyed UPDATE with the changed
 // column's original value); BM_RawPreparedUpdate prepares that same UPDATE once and binds and steps per row.
 // The library's target: within 2x the raw loop. Both sides commit, so each round starts from the values the
 // last one stored.
@@ -12,8 +13,13 @@
 #include <string>
 #include <vector>
 
-#include "korado/platform/adodb.h"
+#include "korado/companions/script_object.h"
+#include "korado/connection/clsADO.h"
+#include "korado/parameters/clsParameter.h"
 #include "korado/platform/modGlobals.h"
+#include "korado/resultsets/clsDynasetADO.h"
+#include "korado/resultsets/clsFieldADO.h"
+#include "korado/resultsets/clsFieldsADO.h"
 #include "korado/runtime/convert.h"
 #include "korado/runtime/registry.h"
 
@@ -71,24 +77,40 @@ void BM_UpdateClient(benchmark::State& state) {
     using namespace korado;
     std::string file = FreshTable("library");
     {
-        Ref<ado::Connection> connection = CreateObjectAs<ado::Connection>("ADODB.Connection");
-        connection->Open("Provider=SQLite;Data Source=" + file);
-        Ref<ado::Recordset> rs = CreateObjectAs<ado::Recordset>("ADODB.Recordset");
-        rs->SetCursorLocation(ado::adUseClient);
-        rs->Open(Variant("SELECT id, a FROM t ORDER BY id"), Variant(connection), ado::adOpenStatic,
-                 ado::adLockOptimistic);
-        ado::Field* a = rs->Fields()->At(1);
-        for (auto _ : state) {
-            connection->BeginTrans();
-            rs->MoveFirst();
-            for (; !rs->Eof(); rs->MoveNext()) {
-                a->SetValue(Variant(CLngLng(a->Value()) + 1));
-                rs->Update();
+        // A session with transactions, as a host opens one: Connect begins the transaction, Commit ends
+        // it and begins the next.
+        Ref<clsADO> ado = CreateObjectAs<clsADO>("korADO.clsADO");
+        ado->Constructor(CreateObjectAs<Dispatch>(companions::kScriptObject), true, 0, korParamIn,
+                         korTypeVarchar2, 10, 100);
+        std::string user, password, dsn;
+        Variant connection_string("Provider=SQLite;Data Source=" + file);
+        std::string sql = "SELECT id, a FROM t ORDER BY id";
+        Ref<Collection> names;
+        bool is_large = false;
+        Ref<clsDynasetADO> dynaset;
+        if (ado->Connect(user, password, dsn, connection_string))
+            dynaset = ado->CreateDynaset(sql, names, is_large);
+        if (!dynaset) {
+            state.SkipWithError("the dynaset did not open");
+        } else {
+            Ref<clsFieldADO> a = dynaset->FieldsCollection()->Item(Variant(1));
+            for (auto _ : state) {
+                dynaset->MoveFirst();
+                for (; !dynaset->EOF_(); dynaset->MoveNext()) {
+                    Variant value(CLngLng(a->ReadValue()) + 1);
+                    a->SetValue(value);
+                    if (dynaset->Update() != 0) state.SkipWithError("update failed");
+                }
+                ado->Commit();
             }
-            connection->CommitTrans();
+            a = nullptr;
+            dynaset->Detach();
+            dynaset->Destructor();
         }
-        rs->Close();
-        connection->Close();
+        // Commit began the next transaction; a connection does not close inside one.
+        ado->CommitTransaction();
+        ado->Disconnect();
+        ado->Destructor();
     }
     ReleaseGlobals();
     std::filesystem::remove_all(std::filesystem::path(file).parent_path());
