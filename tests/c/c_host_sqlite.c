@@ -1,6 +1,6 @@
 /* A host written in C, using korado/korado.h only: it hands the library a script object of its own,
  * opens a dynaset on a SQLite file and walks it to the end, and checks that the library told its Breaks
- * about the query (ResetALL) and about every move (CheckBreaks).
+ * about the query (ResetALL) and about every move (CheckBreaks); then changes a row through a dynaset.
  *
  * Usage: korado_c_host_sqlite <database file> (the file is replaced). Exit status 0 when every check
  * holds. */
@@ -115,6 +115,47 @@ static void read_row(korado_object* dynaset, int columns, char* out, size_t size
     }
 }
 
+/* A row changed as a script changes it: the field's Value let, then Update, whose status 0 says it was
+ * stored; a second dynaset reads the stored value back. */
+static void edit_row(korado_object* ado) {
+    execute(ado, "CREATE TABLE pay (id INTEGER PRIMARY KEY, sal REAL)");
+    execute(ado, "INSERT INTO pay VALUES (1, 100)");
+    const char* queries[2] = {"SELECT id, sal FROM pay", "SELECT sal FROM pay"};
+    int32_t status = -1;
+    char stored[64] = "";
+    for (int q = 0; q < 2; ++q) {
+        korado_value* args[3] = {korado_value_new_text(queries[q]), korado_value_new_object(NULL),
+                                 korado_value_new_bool(0)};
+        korado_value* result = korado_value_new();
+        korado_object* dynaset = NULL;
+        if (call(ado, "CreateDynaset", KORADO_METHOD, args, 3, result)) dynaset = korado_value_object(result);
+        CHECK(dynaset != NULL);
+        if (dynaset && q == 0) {
+            korado_value* index = korado_value_new_text("sal");
+            korado_value* field = korado_value_new();
+            korado_value* sal = korado_value_new_double(250.5);
+            korado_value* rc = korado_value_new();
+            if (call(dynaset, "Fields", KORADO_GET, &index, 1, field)) {
+                korado_object* f = korado_value_object(field);
+                call(f, "Value", KORADO_LET, &sal, 1, NULL);
+                korado_release(f);
+                if (call(dynaset, "Update", KORADO_METHOD, NULL, 0, rc)) korado_value_long(rc, &status);
+            }
+            korado_value_free(rc);
+            korado_value_free(sal);
+            korado_value_free(field);
+            korado_value_free(index);
+        } else if (dynaset) {
+            read_row(dynaset, 1, stored, sizeof stored);
+        }
+        korado_release(dynaset);
+        korado_value_free(result);
+        for (size_t i = 0; i < 3; ++i) korado_value_free(args[i]);
+    }
+    CHECK(status == 0);
+    CHECK(strcmp(stored, "250.5;") == 0);
+}
+
 int main(int argc, char** argv) {
     if (argc != 2) {
         fprintf(stderr, "usage: %s <database file>\n", argv[0]);
@@ -184,6 +225,7 @@ int main(int argc, char** argv) {
     CHECK(h.resets == 1);
     CHECK(h.checks == 3);
     CHECK(h.checks_without_dynaset == 0);
+    edit_row(ado);
 
     call(ado, "Disconnect", KORADO_METHOD, NULL, 0, NULL);
     call(ado, "Destructor", KORADO_METHOD, NULL, 0, NULL);

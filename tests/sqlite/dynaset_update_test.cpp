@@ -92,5 +92,30 @@ TEST_F(DynasetUpdate, BreakColumnsMakeItNotUpdatable) {
     EXPECT_EQ(std::tuple(d->Updatable(), d->Edit()), std::tuple(false, 6));
 }
 
+// A host that knows only names edits as it reads: the field reached through the fields collection's
+// default member, its Value let, and the editing members called by name; Update's status is what the
+// host's script tests.
+TEST_F(DynasetUpdate, EditingByMemberName) {
+    Variant d(s.Dynaset("select id, name from t order by id"));
+    auto field = [&](const char* name) { return GetProperty(GetProperty(d, "Fields"), "", name); };
+    EXPECT_EQ(std::tuple(CBool(GetProperty(d, "Updatable")), CLng(CallMethod(d, "Edit"))), std::tuple(true, 6));
+    LetProperty(field("name"), "Value", "uno");
+    EXPECT_EQ(CLng(CallMethod(d, "Update")), 0);
+
+    EXPECT_TRUE(CBool(CallMethod(d, "AddNew")));
+    LetProperty(field("name"), "Value", "dropped");
+    CallMethod(d, "CancelUpdate");
+    // The field keeps what was written until the next move; the recordset is back on the first row.
+    EXPECT_EQ(CStr(d.ObjectAs<clsDynasetADO>()->Recordset()->Fields()->Item("name")->Value()), "uno");
+    EXPECT_EQ(Names(), "uno,two");
+
+    other.Execute("update t set name = 'theirs' where id = 2");
+    CallMethod(d, "MoveNext");
+    LetProperty(field("name"), "Value", "mine");
+    EXPECT_EQ(CLng(CallMethod(d, "Update")), 1);
+    EXPECT_EQ(Names(), "uno,theirs");
+    EXPECT_TRUE(s.errors().Reports().empty());
+}
+
 }  // namespace
 }  // namespace korado
