@@ -117,5 +117,47 @@ TEST_F(DynasetUpdate, EditingByMemberName) {
     EXPECT_TRUE(s.errors().Reports().empty());
 }
 
+// A value its column cannot take: refused at the field write (the field's Error reads 1) where the value
+// cannot become the column's type or is longer than the column, or refused by the database at Update
+// (status 1, the change cancelled). Either way the database keeps its row.
+TEST_F(DynasetUpdate, ValuesTheColumnCannotTake) {
+    s.Execute("create table k (id integer primary key, n integer, c text check (length(c) <= 3)) strict");
+    s.Execute("insert into k values (1, 5, 'abc')");
+    s.Execute("create table l (id integer primary key, s varchar(3), d date)");
+    s.Execute("insert into l values (1, 'abc', '2026-12-07')");
+    struct Case {
+        const char* query;
+        const char* column;
+        Variant value;
+        bool refused_at_write;
+        const char* stored;  // the row as the other connection reads it
+    };
+    const Case cases[] = {
+        {"select id, n, c from k", "n", Variant("five"), true, "select n || '|' || c from k"},
+        {"select id, n, c from k", "c", Variant("abcd"), false, "select n || '|' || c from k"},
+        {"select id, s, d from l", "s", Variant("abcd"), true, "select s || '|' || d from l"},
+        {"select id, s, d from l", "d", Variant("10000-01-01"), true, "select s || '|' || d from l"},
+        {"select id, s, d from l", "d", Variant(3e6), true, "select s || '|' || d from l"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.column) + " = " + CStr(c.value));
+        const std::string before = CStr(other.Scalar(c.stored));
+        Ref<clsDynasetADO> d = s.Dynaset(c.query);
+        ASSERT_TRUE(d);
+        Ref<clsFieldADO> field = d->FieldsCollection()->Item(c.column);
+        const Variant original = field->Value();
+        Variant value = c.value;
+        field->SetValue(value);
+        EXPECT_EQ(field->Error(), c.refused_at_write ? 1 : 0);
+        EXPECT_EQ(d->Update(), c.refused_at_write ? 0 : 1);
+        EXPECT_EQ(d->Recordset()->EditMode(), 0);
+        EXPECT_TRUE(d->Recordset()->Fields()->Item(c.column)->Value() == original);
+        EXPECT_EQ(CStr(other.Scalar(c.stored)), before);
+        EXPECT_EQ(d->Error(), 0);
+    }
+    EXPECT_TRUE(s.boxes().Shown().empty());
+    EXPECT_TRUE(s.errors().Reports().empty());
+}
+
 }  // namespace
 }  // namespace korado
