@@ -1,5 +1,6 @@
 // Changes stored through a client dynaset over SQLite and read back by a second connection: a changed value,
-// a new row, a row the other connection changed since it was read, and break columns.
+// a new row, a row the other connection changed since it was read, break columns, editing by member name,
+// and values a column cannot take.
 #include <gtest/gtest.h>
 
 #include "korado/errors/clsADOError.h"
@@ -98,7 +99,8 @@ TEST_F(DynasetUpdate, BreakColumnsMakeItNotUpdatable) {
 TEST_F(DynasetUpdate, EditingByMemberName) {
     Variant d(s.Dynaset("select id, name from t order by id"));
     auto field = [&](const char* name) { return GetProperty(GetProperty(d, "Fields"), "", name); };
-    EXPECT_EQ(std::tuple(CBool(GetProperty(d, "Updatable")), CLng(CallMethod(d, "Edit"))), std::tuple(true, 6));
+    EXPECT_EQ(std::tuple(CBool(GetProperty(d, "Updatable")), CLng(CallMethod(d, "Edit"))),
+              std::tuple(true, 6));
     LetProperty(field("name"), "Value", "uno");
     EXPECT_EQ(CLng(CallMethod(d, "Update")), 0);
 
