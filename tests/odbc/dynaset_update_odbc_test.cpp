@@ -181,6 +181,7 @@ TEST_P(DynasetUpdateOdbc, FailedStoresChangeNothing) {
         const char* column;
         Variant value;
         std::string advice;  // empty: no box
+        bool add = false;    // on a new row, which a failed store drops
     };
     const std::vector<Case> cases{
         {"concurrent", "qty", Variant(12),
@@ -189,6 +190,7 @@ TEST_P(DynasetUpdateOdbc, FailedStoresChangeNothing) {
          "updates again"},
         {"not null", "name", Variant(""), ""},
         {"unique", "code", Variant("B"), ""},
+        {"new row, unique", "code", Variant("A"), "", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -199,12 +201,16 @@ TEST_P(DynasetUpdateOdbc, FailedStoresChangeNothing) {
         Ref<clsDynasetADO> d = Open();
         ASSERT_TRUE(d);
         if (concurrent) other.Execute("update " + table + " set qty = 99 where id = 1");
+        if (c.add) {
+            ASSERT_TRUE(d->AddNew());
+            Write(*d, "name", Variant("z"));
+        }
         Write(*d, c.column, c.value);
         EXPECT_EQ(d->Update(), 1);
         std::vector<std::string> shown;
         for (const auto& box : s.boxes().Shown()) shown.push_back(box.text);
         EXPECT_EQ(shown, concurrent ? std::vector<std::string>{c.advice} : std::vector<std::string>{});
-        EXPECT_EQ(d->Recordset()->EditMode(), 0);
+        EXPECT_EQ(std::tuple(d->Recordset()->EditMode(), d->Recordset()->RecordCount()), std::tuple(0, 2));
         EXPECT_EQ(Read(*d, "name") + Read(*d, "code") + Read(*d, "qty"), "aA10");
         if (!concurrent) {
             Ref<ado::Errors> errors = s.ado().Connection()->Errors();
