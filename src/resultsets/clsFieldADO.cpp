@@ -47,6 +47,16 @@ std::int16_t HostTypeCode(std::int32_t type) {
     return -1;
 }
 
+// Null against a value cannot be decided and counts as a change; Null against Null does not. Byte arrays
+// (binary columns) are told apart byte for byte; against a value of another kind they always differ.
+bool Differs(const Variant& value, const Variant& original) {
+    const auto* bytes = value.get_if<Bytes>();
+    const auto* original_bytes = original.get_if<Bytes>();
+    if (bytes || original_bytes) return !bytes || !original_bytes || *bytes != *original_bytes;
+    const Cmp compared = Compare(value, original);
+    return compared == Cmp::Null ? value.IsNull() != original.IsNull() : compared != Cmp::Equal;
+}
+
 std::int16_t TypeCodeOfValue(const Variant& value) {
     const std::string name = LCase(TypeName(value));
     if (name == "byte") return 96;
@@ -230,11 +240,7 @@ void clsFieldADO::SetValue(Variant& NewValue) {
     Try(At("Let Value"), [&] {
         ado::Field& field = m_PlatformField();
         const Variant original = field.OriginalValue();
-        // Null against a value cannot be decided and counts as a change; Null against Null does not.
-        const Cmp compared = Compare(NewValue, original);
-        const bool goes_ahead =
-            NewValue.IsEmpty() || original.IsEmpty() ||
-            (compared == Cmp::Null ? NewValue.IsNull() != original.IsNull() : compared != Cmp::Equal);
+        const bool goes_ahead = NewValue.IsEmpty() || original.IsEmpty() || Differs(NewValue, original);
         if (!goes_ahead) return;
         // A refused value is the host's to find in Error; no message is shown.
         const bool stored = TryIgnore([&] {
@@ -252,7 +258,8 @@ void clsFieldADO::SetValue(Variant& NewValue) {
                     field.SetValue(Variant(CStr(NewValue)));
                     break;
                 case 205:
-                    if (!NewValue.IsString()) NewValue = Variant(CStr(NewValue));
+                    // A byte array is taken as it is: converting it would change the bytes stored.
+                    if (!NewValue.IsString() && !NewValue.get_if<Bytes>()) NewValue = Variant(CStr(NewValue));
                     field.AppendChunk(NewValue);
                     break;
                 default:
