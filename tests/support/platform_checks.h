@@ -1,6 +1,6 @@
-// Checks of what the result sets rely on from a platform recordset, run against every provider: the native
-// SQLite one (sqlite/sqlite_recordset_test.cpp) and the ODBC bridge over each DSN
-// (odbc/odbc_platform_test.cpp).
+// Checks of what the result sets rely on from a platform recordset, run against the ODBC bridge over each DSN
+// (odbc/odbc_platform_test.cpp); the field descriptions also against the native SQLite provider
+// (sqlite/sqlite_recordset_test.cpp).
 #pragma once
 
 #include <gtest/gtest.h>
