@@ -32,11 +32,8 @@ class DynasetUpdateOdbc : public ::testing::TestWithParam<std::string> {
         ASSERT_TRUE(other.Connect(cs, login).ok);
         ASSERT_TRUE(s.Connect(cs, login).ok);
         g_HostObject = MakeRef<test::TestHost>();
-        const std::string key = GetParam() == "pg"      ? "id serial PRIMARY KEY"
-                                : GetParam() == "maria" ? "id int AUTO_INCREMENT PRIMARY KEY"
-                                                        : "id INTEGER PRIMARY KEY";
         Drop();
-        other.Execute("create table " + table + " (" + key +
+        other.Execute("create table " + table + " (id " + t.serial_key +
                       ", name varchar(20) NOT NULL, code varchar(10) UNIQUE, qty int)");
         other.Execute("insert into " + table + " (name, code, qty) values ('a', 'A', 10), ('b', 'B', 20)");
     }
