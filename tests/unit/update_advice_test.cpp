@@ -85,6 +85,9 @@ TEST(UpdateAdvice, EveryRowAndWhatTellsThemApart) {
         // Nothing known: nothing shown.
         {F(kFail, 0), ""},
         {F(3251, 0, "ADODB.Recordset"), ""},
+        // Where two rows match, the earlier one speaks.
+        {F(kFail, 1006, "MSDASQL", "ORA"), kOracleBug},
+        {F(kRowNotFound, -204, "MSDASQL", "ORA"), kRequery},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.failure.source + " / " + c.failure.first_source + " / " +
@@ -92,12 +95,6 @@ TEST(UpdateAdvice, EveryRowAndWhatTellsThemApart) {
                      std::to_string(c.failure.native_error));
         EXPECT_EQ(Advice(c.failure), c.advice);
     }
-}
-
-// Where two rows match, the earlier one speaks.
-TEST(UpdateAdvice, FirstMatchingRowWins) {
-    EXPECT_EQ(Advice(F(kFail, 1006, "MSDASQL", "ORA")), kOracleBug);
-    EXPECT_EQ(Advice(F(kRowNotFound, -204, "MSDASQL", "ORA")), kRequery);
 }
 
 }  // namespace
