@@ -172,14 +172,6 @@ TEST_F(UpdateEngine, OnlyResultsWhoseRowsCanBeFoundAreWritable) {
     F(join, "v").SetValue(Variant("new"));
     join->Update();
     EXPECT_EQ(Seen("SELECT t.name, w.v FROM t JOIN w ON w.k2 = t.id"), Rows{"ONE|new"});
-
-    // Forward-only and read-only cursors claim no changes.
-    for (Ref<ado::Recordset> rs : {Open("SELECT id FROM t", ado::adLockOptimistic, ado::adUseServer),
-                                   Open("SELECT id FROM t", ado::adLockReadOnly)}) {
-        EXPECT_FALSE(rs->Supports(ado::adUpdate));
-        EXPECT_FALSE(rs->Supports(ado::adAddNew));
-        EXPECT_RAISES_FROM(ado::adErrFeatureNotAvailable, "ADODB.Recordset", rs->AddNew());
-    }
 }
 
 TEST_F(UpdateEngine, ValuesAreWrittenBackUnchanged) {
@@ -191,25 +183,23 @@ TEST_F(UpdateEngine, ValuesAreWrittenBackUnchanged) {
     const Rows before = Seen(all);
     // Each column changed in turn; its original value must match the database's for the write to land.
     struct Case {
-        const char* column;
+        const char *column, *read;  // `read`: how the other connection reads the column back
         Variant value;
         const char* seen;
     } cases[] = {
-        {"s", Variant("it's \"quoted\""), "'it''s \"quoted\"'"},
-        {"b", Variant(Bytes{0, 1, 0xfe}), "X'0001FE'"},
-        {"d", Variant(DateFromParts({1999, 12, 31, 23, 59, 58, 0})), "1999-12-31 23:59:58"},
-        {"m", Variant(CDec(Variant("98765.4321"))), "98765.4321"},
-        {"x", Variant("was null"), "'was null'"},
-        {"s", Variant::Null(), "NULL"},
+        {"s", "quote(s)", Variant("it's \"quoted\""), "'it''s \"quoted\"'"},
+        {"b", "quote(b)", Variant(Bytes{0, 1, 0xfe}), "X'0001FE'"},
+        {"d", "d", Variant(DateFromParts({1999, 12, 31, 23, 59, 58, 0})), "1999-12-31 23:59:58"},
+        {"m", "quote(m)", Variant(CDec(Variant("98765.4321"))), "98765.4321"},
+        {"x", "quote(x)", Variant("was null"), "'was null'"},
+        {"s", "quote(s)", Variant::Null(), "NULL"},
     };
     Ref<ado::Recordset> rs = Open("SELECT id, s, b, d, m, x FROM v");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.column);
         F(rs, c.column).SetValue(c.value);
         rs->Update();
-        const std::string sql = std::string(c.column == std::string("d") ? "SELECT " : "SELECT quote(") +
-                                c.column + (c.column == std::string("d") ? "" : ")") + " FROM v";
-        EXPECT_EQ(Seen(sql), Rows{c.seen});
+        EXPECT_EQ(Seen(std::string("SELECT ") + c.read + " FROM v"), Rows{c.seen});
     }
     // Changing a value back and forth leaves the others as they were, to the byte.
     connection->Execute(
