@@ -17,13 +17,10 @@ class OdbcBaseColumns : public OdbcTest {
         if (IsSkipped()) return;
         Drop();
         const std::string& db = target().name;
-        std::string serial = db == "pg"      ? "id serial PRIMARY KEY"
-                             : db == "maria" ? "id int AUTO_INCREMENT PRIMARY KEY"
-                                             : "id INTEGER PRIMARY KEY";
         std::string identity = db == "pg"      ? "id int GENERATED ALWAYS AS IDENTITY PRIMARY KEY"
                                : db == "maria" ? "id bigint AUTO_INCREMENT PRIMARY KEY"
                                                : "id integer PRIMARY KEY AUTOINCREMENT";
-        RunSql(session(), "CREATE TABLE " + t + " (" + serial + ", name varchar(20), qty int)");
+        RunSql(session(), "CREATE TABLE " + t + " (id " + target().serial_key + ", name varchar(20), qty int)");
         RunSql(session(), "CREATE TABLE " + i + " (" + identity + ", name varchar(20))");
         RunSql(session(), "CREATE TABLE " + u +
                               " (k1 int NOT NULL, k2 int NOT NULL, w varchar(10), PRIMARY KEY (k1, k2))");

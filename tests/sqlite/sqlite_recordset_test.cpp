@@ -565,7 +565,8 @@ TEST_F(SqliteRecordset, CommandTimeoutInterruptsALongQuery) {
     EXPECT_EQ(At0(cmd->Execute(nullptr)), 1);
 }
 
-// What the result sets rely on, checked as on every ODBC DSN (support/platform_checks.h).
+// What the result sets rely on, checked as on every ODBC DSN (support/platform_checks.h). The cursor kinds
+// are checked above, move by move.
 TEST(SqlitePlatform, FieldsDescribeThemselves) {
     test::TempDir dir;
     Ref<ado::Connection> connection = CreateObjectAs<ado::Connection>("ADODB.Connection");
@@ -573,14 +574,6 @@ TEST(SqlitePlatform, FieldsDescribeThemselves) {
     const test::ProviderQuirks native{false, false, "TEXT"};
     test::FillFieldTable(connection, "f", native);
     test::CheckFieldDescriptions(connection, "f", native);
-}
-
-TEST(SqlitePlatform, CursorKindsAnswerForWhatTheyDo) {
-    test::TempDir dir;
-    Ref<ado::Connection> connection = CreateObjectAs<ado::Connection>("ADODB.Connection");
-    connection->Open("Provider=SQLite;Data Source=" + dir.File("cursors.db"));
-    test::FillCursorTable(connection, "n");
-    test::CheckCursorKinds(connection, "n");
 }
 
 }  // namespace

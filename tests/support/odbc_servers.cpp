@@ -34,6 +34,7 @@ std::vector<OdbcTarget> MakeTargets() {
     pg.text_type = "text";
     pg.blob_type = "bytea";
     pg.timestamp_type = "timestamp";
+    pg.serial_key = "serial PRIMARY KEY";
     pg.sleep_sql = "SELECT pg_sleep(5)";
 
     OdbcTarget maria = Dsn("maria", "MariaDB", "MARIA");
@@ -42,6 +43,7 @@ std::vector<OdbcTarget> MakeTargets() {
     maria.text_type = "longtext";
     maria.blob_type = "longblob";
     maria.timestamp_type = "datetime(3)";
+    maria.serial_key = "int AUTO_INCREMENT PRIMARY KEY";
     maria.unicode_table_options = " CHARACTER SET utf8mb4 COLLATE utf8mb4_bin";
     maria.sleep_sql = "SELECT SLEEP(5)";
 
@@ -53,6 +55,7 @@ std::vector<OdbcTarget> MakeTargets() {
     sqlite.text_type = "text";
     sqlite.blob_type = "blob";
     sqlite.timestamp_type = "timestamp";
+    sqlite.serial_key = "INTEGER PRIMARY KEY";
     // Counting through a recursive CTE: the SQLite3 ODBC driver has no server-side sleep.
     sqlite.sleep_sql =
         "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c WHERE x < 2000000000) SELECT "

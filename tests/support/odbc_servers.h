@@ -33,6 +33,7 @@ struct OdbcTarget {
     std::string text_type;              // a length-less text column type
     std::string blob_type;              // a binary column type of unlimited size
     std::string timestamp_type;
+    std::string serial_key;             // an integer primary key the database numbers
     std::string unicode_table_options;  // MariaDB: a table that holds 4-byte characters
     std::string sleep_sql;              // a statement that runs for at least 5 seconds
 

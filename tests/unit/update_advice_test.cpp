@@ -30,31 +30,23 @@ const std::string kOracleBug =
 const std::string kOdbcKeyless =
     "The driver reported the following error:" + NL + "D" + NL + NL + "Advice:" + NL +
     "We have only seen this error with ODBC drivers. If you can, switch to using an OLE DB driver or another "
-    "alternative. Alternatively, create a primary key on your table to prevent this from happening. The "
-    "update "
-    "to the current row has probably been replicated throughout the table where this column had the old "
-    "value.";
+    "alternative. Alternatively, create a primary key on your table to prevent this from happening. "
+    "The update to the current row has probably been replicated throughout the table where this column "
+    "had the old value.";
 const std::string kRequery = "The driver reported the following error:" + NL + "D" + NL + NL +
                              "Advice:" + NL + "Please requery the data and try the updates again";
 const std::string kUpperCase = "Driver Error:D" + NL + NL + "Advice:" + NL +
                                "This error may occur if you used a lower case scheme name, table name or "
-                               "column name. Retry using all names "
-                               "in upper case.";
-std::string TopClause() {
-    return "You seem to use a view or a function that contains the TOP clause in its definition. Because of "
-           "this "
-           "Tabulon Universal cannot perform updates on the current query. This error can also occur when "
-           "using "
-           "ODBC and when using Views in which an ORDER BY clause is used. Changing the ADOConnection to OLE "
-           "DB "
-           "solves the problem in the latter case." +
-           NL + NL + "Advice:" + NL +
-           "Open the view or function you try to update in query analyser as a create statement (right click "
-           "the "
-           "object). Copy the SQL contents in the query dialog and remove the TOP clause. Then try the "
-           "updates "
-           "again.";
-}
+                               "column name. Retry using all names in upper case.";
+const std::string kTopClause =
+    "You seem to use a view or a function that contains the TOP clause in its definition. Because of this "
+    "Tabulon Universal cannot perform updates on the current query. This error can also occur when using "
+    "ODBC and when using Views in which an ORDER BY clause is used. Changing the ADOConnection to OLE DB "
+    "solves the problem in the latter case." +
+    NL + NL + "Advice:" + NL +
+    "Open the view or function you try to update in query analyser as a create statement (right click the "
+    "object). Copy the SQL contents in the query dialog and remove the TOP clause. Then try the updates "
+    "again.";
 
 TEST(UpdateAdvice, EveryRowAndWhatTellsThemApart) {
     const std::string top = "Cannot update: the view uses a top CLAUSE";
@@ -76,8 +68,8 @@ TEST(UpdateAdvice, EveryRowAndWhatTellsThemApart) {
         {F(kNoTable, 204), ""},
         {F(kErrors, -204), ""},
         // SQL Server's TOP clause: "SQL Server" in the description or the first entry's source, any case.
-        {F(kErrors, 4427, "S", "Microsoft OLE DB Provider for SQL Server", top), TopClause()},
-        {F(kErrors, 4427, "S", "S0", "[Microsoft][sql server] " + top), TopClause()},
+        {F(kErrors, 4427, "S", "Microsoft OLE DB Provider for SQL Server", top), kTopClause},
+        {F(kErrors, 4427, "S", "S0", "[Microsoft][sql server] " + top), kTopClause},
         {F(kErrors, 4427, "SQL Server", "S0", top), ""},
         {F(kErrors, 4427, "S", "SQL Server", "D"), ""},
         {F(kErrors, 4428, "S", "SQL Server", top), ""},
@@ -85,6 +77,9 @@ TEST(UpdateAdvice, EveryRowAndWhatTellsThemApart) {
         // Nothing known: nothing shown.
         {F(kFail, 0), ""},
         {F(3251, 0, "ADODB.Recordset"), ""},
+        // Where two rows match, the earlier one speaks.
+        {F(kFail, 1006, "MSDASQL", "ORA"), kOracleBug},
+        {F(kRowNotFound, -204, "MSDASQL", "ORA"), kRequery},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.failure.source + " / " + c.failure.first_source + " / " +
@@ -92,12 +87,6 @@ TEST(UpdateAdvice, EveryRowAndWhatTellsThemApart) {
                      std::to_string(c.failure.native_error));
         EXPECT_EQ(Advice(c.failure), c.advice);
     }
-}
-
-// Where two rows match, the earlier one speaks.
-TEST(UpdateAdvice, FirstMatchingRowWins) {
-    EXPECT_EQ(Advice(F(kFail, 1006, "MSDASQL", "ORA")), kOracleBug);
-    EXPECT_EQ(Advice(F(kRowNotFound, -204, "MSDASQL", "ORA")), kRequery);
 }
 
 }  // namespace
