@@ -374,7 +374,32 @@ void UpdateEngine::WriteUpdate(Session& session, RowState& state, Table& table) 
         sql_ += " AND ";
         AppendCondition(session, c, state.original[c], params);
     }
-    Run(session, params);
+    if (Run(session, params) == 0 && !RowHolds(session, state, table))
+        RaiseEngine(hr::DB_E_CONCURRENCYVIOLATION, kNotFound);
+}
+
+bool UpdateEngine::RowHolds(Session& session, const RowState& state, Table& table) {
+    const int t = static_cast<int>(&table - tables_.data());
+    std::vector<ParamBinding> params;
+    sql_ = "SELECT COUNT(*) FROM " + TableName(session, table) + " WHERE ";
+    bool first = true;
+    for (std::size_t c : table.keys) {
+        if (!first) sql_ += " AND ";
+        AppendCondition(session, c, state.values[c], params);
+        first = false;
+    }
+    for (std::size_t c = 0; c < columns_.size(); ++c) {
+        if (!state.changed[c] || table_of_[c] != t || columns_[c].key_column) continue;
+        sql_ += " AND ";
+        AppendCondition(session, c, state.values[c], params);
+    }
+    std::unique_ptr<Statement> statement = session.Prepare(sql_, ExecuteOptions{});
+    statement->Execute(params);
+    Cursor* rows = statement->Result();
+    if (!rows || !rows->Next()) return false;
+    Variant count;
+    rows->Read(0, count);
+    return !count.IsNull() && CDbl(count) == 1;
 }
 
 void UpdateEngine::WriteInsert(Session& session, RowState& state, Table& table) {
@@ -390,7 +415,7 @@ void UpdateEngine::WriteInsert(Session& session, RowState& state, Table& table) 
         Bind(c, state.values[c], params);
     }
     sql_ += params.empty() ? " DEFAULT VALUES" : ") VALUES (" + markers + ")";
-    Run(session, params);
+    if (Run(session, params) == 0) RaiseEngine(hr::DB_E_CONCURRENCYVIOLATION, kNotFound);
     // The database numbers the row: read the number back so that the row can be found again.
     for (std::size_t c = 0; c < columns_.size(); ++c) {
         if (state.changed[c] || !columns_[c].auto_increment) continue;
@@ -410,7 +435,7 @@ void UpdateEngine::WriteDelete(Session& session, RowState& state, Table& table) 
         AppendCondition(session, c, state.original[c], params);
         first = false;
     }
-    Run(session, params);
+    if (Run(session, params) == 0) RaiseEngine(hr::DB_E_CONCURRENCYVIOLATION, kNotFound);
 }
 
 void UpdateEngine::RequireKey(const RowState& state, const Table& table) const {
@@ -420,7 +445,7 @@ void UpdateEngine::RequireKey(const RowState& state, const Table& table) const {
         if (state.original[c].IsNull() || state.original[c].IsEmpty()) RaiseEngine(hr::E_FAIL, kTooMany);
 }
 
-void UpdateEngine::Run(Session& session, std::vector<ParamBinding>& params) {
+std::int64_t UpdateEngine::Run(Session& session, std::vector<ParamBinding>& params) {
     ExecuteOptions options;
     // A session that runs a single action at once saves making a statement for every row.
     bound_.clear();
@@ -433,8 +458,8 @@ void UpdateEngine::Run(Session& session, std::vector<ParamBinding>& params) {
     }
     // A count the session does not know (-1) cannot be judged; the statements here are all actions, which
     // every provider here counts.
-    if (affected == 0) RaiseEngine(hr::DB_E_CONCURRENCYVIOLATION, kNotFound);
     if (affected > 1) RaiseEngine(hr::E_FAIL, kTooMany);
+    return affected;
 }
 
 }  // namespace korado::dataaccess

@@ -123,7 +123,12 @@ class UpdateEngine {
     // Raises the cursor engine's failure when the row's key cannot tell it from other rows.
     void RequireKey(const RowState& state, const Table& table) const;
     // Runs one statement; raises the cursor engine's failures when it touched no row or several.
-    void Run(Session& session, std::vector<ParamBinding>& params);
+    // Runs sql_ with `params`; the rows it affected (0 or 1: more raise the "too many rows" failure).
+    std::int64_t Run(Session& session, std::vector<ParamBinding>& params);
+    // Whether the table's row of `state` holds the values just written to it: what an UPDATE that reports
+    // no row means on a server that counts only the rows it changed (MariaDB), when the new values were
+    // already there.
+    bool RowHolds(Session& session, const RowState& state, Table& table);
     void AppendCondition(Session& session, std::size_t column, const Variant& original,
                          std::vector<ParamBinding>& params);
     void Bind(std::size_t column, const Variant& value, std::vector<ParamBinding>& params) const;
