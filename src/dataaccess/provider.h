@@ -138,6 +138,14 @@ struct ExecuteOptions {
     std::vector<PropertyValue> properties;
 };
 
+// A column of a table that the catalog creates.
+struct ColumnDefinition {
+    ColumnInfo info;  // name, type, defined_size, precision, scale, auto_increment
+    bool nullable = true;
+    bool fixed_length = false;
+    Variant default_value;  // Empty: none
+};
+
 class Session {
   public:
     virtual ~Session() = default;
@@ -198,6 +206,14 @@ class Session {
         }
         quoted += '"';
         return quoted;
+    }
+    // Creates table `name` with `columns` in one statement, so that it exists afterwards or not at all. A
+    // type the database cannot take fails with DB_E_BADTYPE, a table that exists with DB_E_DUPLICATETABLEID
+    // (provider failures); a provider that cannot create tables raises 3251 from "ADOX.Tables".
+    virtual void CreateTable(std::string_view name, std::span<const ColumnDefinition> columns) {
+        (void)name, (void)columns;
+        throw Error(ado::adErrFeatureNotAvailable, "ADOX.Tables",
+                    "Object or provider is not able to perform requested operation.");
     }
     // The properties a Command on this session offers (names, types, defaults); a lookup of any other
     // name on Command.Properties fails with 3265. Their values reach Prepare in ExecuteOptions::properties.

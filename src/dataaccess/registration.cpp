@@ -1,4 +1,5 @@
 // The platform's creatable classes, by their ProgIDs, and the data-link dialog component.
+#include "dataaccess/catalog.h"
 #include "dataaccess/command.h"
 #include "dataaccess/connection.h"
 #include "dataaccess/recordset.h"
@@ -33,6 +34,12 @@ const ClassRegistrar kRecordset{"ADODB.Recordset", "00000535-0000-0010-8000-00AA
                                 [] { return Ref<Dispatch>(MakeRef<RecordsetImpl>()); }};
 const ClassRegistrar kParameter{"ADODB.Parameter", "0000050B-0000-0010-8000-00AA006D2EA4",
                                 [] { return Ref<Dispatch>(MakeRef<ParameterImpl>()); }};
+const ClassRegistrar kCatalog{"ADOX.Catalog", "00000602-0000-0010-8000-00AA006D2EA4",
+                              [] { return Ref<Dispatch>(MakeRef<CatalogImpl>()); }};
+const ClassRegistrar kTable{"ADOX.Table", "00000609-0000-0010-8000-00AA006D2EA4",
+                            [] { return Ref<Dispatch>(MakeRef<TableImpl>()); }};
+const ClassRegistrar kColumn{"ADOX.Column", "0000061B-0000-0010-8000-00AA006D2EA4",
+                             [] { return Ref<Dispatch>(MakeRef<ColumnImpl>()); }};
 const ClassRegistrar kDataLinks{"DataLinks", "2206CDB2-19C1-11D1-89E0-00C04FD7A829",
                                 [] { return Ref<Dispatch>(MakeRef<DataLinksImpl>()); }};
 

@@ -208,6 +208,15 @@ class SqliteSession final : public Session {
     // Nothing the properties report changes while the file is open.
     std::uint64_t PropertiesGeneration() override { return 1; }
     bool PropertiesSettled() override { return true; }
+    void CreateTable(std::string_view name, std::span<const ColumnDefinition> columns) override {
+        const std::string sql = CreateTableText(name, columns);
+        const int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr);
+        if (rc == SQLITE_OK) return;
+        std::string message = sqlite3_errmsg(db_);
+        if (message.find("already exists") != std::string::npos)
+            ThrowDiagnostic(hr::DB_E_DUPLICATETABLEID, std::move(message), rc, "42S01", sql);
+        Fail(rc, true, sql);
+    }
     void Cancel() override { cancel_requested_ = true; }
     // SQLite numbers a new row only through its rowid, which an INTEGER PRIMARY KEY column (the only
     // kind that may be AUTOINCREMENT) is another name for.
@@ -1342,8 +1351,8 @@ class SqliteProvider final : public Provider, public std::enable_shared_from_thi
         if (sqlite3_open_v2(path.c_str(), &probe, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr) ==
             SQLITE_OK) {
             sqlite3_close_v2(probe);
-            ThrowDiagnostic(hr::DB_E_DUPLICATEDATASOURCE, "Database already exists: " + path, SQLITE_CANTOPEN,
-                            "HY000");
+            // The catalog refuses an existing file itself: it must never be opened for writing here.
+            throw Error(hr::DB_E_DUPLICATEDATASOURCE, "ADOX.Catalog", "Database already exists: " + path);
         }
         sqlite3_close_v2(probe);
         Open(request);

@@ -20,6 +20,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -69,6 +70,10 @@ struct Diagnosis {
     const char* sql_state;
 };
 Diagnosis DiagnoseSqlite(int extended_code, std::string_view message, bool preparing, bool timed_out);
+
+// The CREATE TABLE statement for the catalog's Tables.Append, identifiers quoted; raises DB_E_BADTYPE
+// ("Type is invalid.") for a column type SQLite has no name for.
+std::string CreateTableText(std::string_view table, std::span<const ColumnDefinition> columns);
 
 // The provider object (registered under "SQLite" when the library loads).
 std::shared_ptr<Provider> MakeSqliteProvider();
