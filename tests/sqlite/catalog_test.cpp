@@ -194,6 +194,9 @@ TEST_F(Catalog, RefusalsLeaveNothingBehind) {
         {"a file that exists",
          [&] { CreateObjectAs<adox::Catalog>("ADOX.Catalog")->Create(SqliteString(file)); },
          hr::DB_E_DUPLICATEDATASOURCE, "ADOX.Catalog"},
+        {"no file named",
+         [&] { CreateObjectAs<adox::Catalog>("ADOX.Catalog")->Create("Provider=SQLite;Data Source= "); },
+         hr::E_FAIL, "SQLite"},
         {"a type SQLite has no name for, after a good column",
          [&] {
              AppendTable(catalog,

@@ -1348,7 +1348,9 @@ class SqliteProvider final : public Provider, public std::enable_shared_from_thi
     void CreateDataSource(const OpenRequest& request) override {
         std::string path = request.connection_string.Get("Data Source");
         sqlite3* probe = nullptr;
-        if (sqlite3_open_v2(path.c_str(), &probe, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr) ==
+        // Without a file there is nothing to refuse: Open says what is missing, and a memory database is new.
+        if (!Trimmed(path).empty() && path != ":memory:" &&
+            sqlite3_open_v2(path.c_str(), &probe, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr) ==
             SQLITE_OK) {
             sqlite3_close_v2(probe);
             // The catalog refuses an existing file itself: it must never be opened for writing here.
