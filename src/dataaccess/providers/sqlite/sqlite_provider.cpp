@@ -1157,39 +1157,37 @@ std::unique_ptr<Cursor> SqliteSession::Schema(std::int32_t schema, std::span<con
         }
         case ado::adSchemaTables: {
             std::vector<std::vector<Variant>> rows;
-            {
-                const Variant* table = Restriction(restrictions, 2);
-                const Variant* type = Restriction(restrictions, 3);
-                for (const std::string& db_name : Databases()) {
-                    if (!DatabasePasses(restrictions, db_name)) continue;
-                    std::vector<std::pair<std::string, std::string>> entries;  // (name, table type)
-                    std::string sql = "SELECT name, type FROM " + QuoteIdentifier(db_name) +
-                                      ".sqlite_schema WHERE type IN ('table','view')";
-                    for (const auto& row : Query(sql)) {
-                        std::string name = CStr(row[0]);
-                        std::string kind = CStr(row[1]);
-                        std::string type_name;
-                        if (kind == "view") {
-                            type_name = "VIEW";
-                        } else if (name.rfind("sqlite_", 0) == 0) {
-                            type_name = "SYSTEM TABLE";
-                        } else if (db_name == "temp") {
-                            type_name = "LOCAL TEMPORARY";
-                        } else {
-                            type_name = "TABLE";
-                        }
-                        entries.emplace_back(name, type_name);
+            const Variant* table = Restriction(restrictions, 2);
+            const Variant* type = Restriction(restrictions, 3);
+            for (const std::string& db_name : Databases()) {
+                if (!DatabasePasses(restrictions, db_name)) continue;
+                std::vector<std::pair<std::string, std::string>> entries;  // (name, table type)
+                std::string sql = "SELECT name, type FROM " + QuoteIdentifier(db_name) +
+                                  ".sqlite_schema WHERE type IN ('table','view')";
+                for (const auto& row : Query(sql)) {
+                    std::string name = CStr(row[0]);
+                    std::string kind = CStr(row[1]);
+                    std::string type_name;
+                    if (kind == "view") {
+                        type_name = "VIEW";
+                    } else if (name.rfind("sqlite_", 0) == 0) {
+                        type_name = "SYSTEM TABLE";
+                    } else if (db_name == "temp") {
+                        type_name = "LOCAL TEMPORARY";
+                    } else {
+                        type_name = "TABLE";
                     }
-                    // The catalog table itself is a system table, though it does not list itself.
-                    entries.emplace_back(db_name == "temp" ? "sqlite_temp_schema" : "sqlite_schema",
-                                         "SYSTEM TABLE");
-                    for (auto& [name, type_name] : entries) {
-                        if (table && !TextEquals(CStr(*table), name)) continue;
-                        if (type && !TextEquals(CStr(*type), type_name)) continue;
-                        rows.push_back({Variant(db_name), Variant(db_name), Variant(name), Variant(type_name),
-                                        Variant::Null(), Variant::Null(), Variant::Null(), Variant::Null(),
-                                        Variant::Null()});
-                    }
+                    entries.emplace_back(name, type_name);
+                }
+                // The catalog table itself is a system table, though it does not list itself.
+                entries.emplace_back(db_name == "temp" ? "sqlite_temp_schema" : "sqlite_schema",
+                                     "SYSTEM TABLE");
+                for (auto& [name, type_name] : entries) {
+                    if (table && !TextEquals(CStr(*table), name)) continue;
+                    if (type && !TextEquals(CStr(*type), type_name)) continue;
+                    rows.push_back({Variant(db_name), Variant(db_name), Variant(name), Variant(type_name),
+                                    Variant::Null(), Variant::Null(), Variant::Null(), Variant::Null(),
+                                    Variant::Null()});
                 }
             }
             std::sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) {
