@@ -600,6 +600,79 @@ TEST_P(OdbcTest, SchemaRowsetsListTablesViewsColumnsAndSchemas) {
     EXPECT_THROW(session().Schema(12345, {}), Error);
 }
 
+// Names with a blank, a quote, a non-ASCII letter and an underscore (a pattern character to the catalog
+// functions): each restriction selects exactly the object it names, and one that names nothing gives no rows.
+TEST_P(OdbcTest, SchemaRowsetsTakeRestrictionsAsExactNames) {
+    const OdbcTarget& t = target();
+    const bool maria = t.name == "maria";
+    auto quote = [&](const std::string& name) {
+        std::string q = maria ? "`" : "\"", out = q;
+        for (char c : name) out += std::string(c == q[0] ? 2 : 1, c);
+        return out + q;
+    };
+    const std::string table = Unique("korado sch\"ä"),
+                      decoy = "korado sch\"äX" + table.substr(table.rfind('_') + 1), view = table + " v";
+    Cleanup drop(session(),
+                 {"DROP VIEW " + quote(view), "DROP TABLE " + quote(table), "DROP TABLE " + quote(decoy)});
+    RunSql(session(), "CREATE TABLE " + quote(table) + " (id integer PRIMARY KEY, " + quote("my col") +
+                          " varchar(30) NOT NULL DEFAULT 'x', amount numeric(10,2))");
+    RunSql(session(), "CREATE TABLE " + quote(decoy) + " (id integer)");
+    RunSql(session(), "CREATE VIEW " + quote(view) + " AS SELECT amount FROM " + quote(table));
+    const std::string schema = t.name == "pg" ? "public" : maria ? "korado" : "";
+    const Variant in_schema = schema.empty() ? Variant() : Variant(schema), e;
+
+    auto lines = [&](std::int32_t kind, std::vector<Variant> restrictions, std::vector<const char*> fields) {
+        std::unique_ptr<Cursor> rowset = session().Schema(kind, restrictions);
+        std::vector<std::string> out;
+        for (const auto& row : ReadAll(*rowset)) {
+            std::string line;
+            for (const char* f : fields) line += (line.empty() ? "" : "|") + Text(row[Index(*rowset, f)]);
+            out.push_back(line);
+        }
+        return out;
+    };
+    using Lines = std::vector<std::string>;
+    const std::vector<const char*> tfields = {"TABLE_TYPE", "TABLE_NAME"};
+    const struct {
+        std::vector<Variant> restrictions;
+        Lines want;
+    } tables[] = {
+        {{e, in_schema, Variant(table), e}, {"TABLE|" + table}},
+        {{e, in_schema, Variant(table), Variant("VIEW")}, {}},
+        {{e, e, Variant(view), Variant("VIEW")}, {"VIEW|" + view}},
+        {{e, Variant("no such schema"), Variant(table), e}, {}},
+        {{e, e, Variant(table + "x"), e}, {}},
+    };
+    for (const auto& c : tables)
+        EXPECT_EQ(lines(ado::adSchemaTables, c.restrictions, tfields), c.want) << c.want.size();
+
+    const std::vector<const char*> cfields = {"COLUMN_NAME",
+                                              "ORDINAL_POSITION",
+                                              "IS_NULLABLE",
+                                              "COLUMN_HASDEFAULT",
+                                              "CHARACTER_MAXIMUM_LENGTH",
+                                              "NUMERIC_PRECISION",
+                                              "NUMERIC_SCALE",
+                                              "DATA_TYPE"};
+    // The SQLite3 driver reads numeric(10,2) as a double of its own size, sees the rowid key as nullable
+    // (it is not declared NOT NULL) and reports varchar as narrow text.
+    const bool lite = !t.exact_numeric;
+    const std::string id = lite ? "id|1|True|False|<null>|9|<null>|3" : "id|1|False|False|<null>|10|<null>|3";
+    const std::string my_col = std::string("my col|2|False|True|30|<null>|<null>|") + (lite ? "200" : "202");
+    const std::string amount = lite ? "|True|False|<null>|2|<null>|5" : "|True|False|<null>|10|2|131";
+    const struct {
+        std::vector<Variant> restrictions;
+        Lines want;
+    } columns[] = {
+        {{e, in_schema, Variant(table), e}, {id, my_col, "amount|3" + amount}},
+        {{e, e, Variant(table), Variant("my col")}, {my_col}},
+        {{e, e, Variant(view), e}, {"amount|1" + amount}},
+        {{e, e, Variant(table), Variant("nosuch")}, {}},
+    };
+    for (const auto& c : columns)
+        EXPECT_EQ(lines(ado::adSchemaColumns, c.restrictions, cfields), c.want) << c.want.size();
+}
+
 // ---- lost connections ----------------------------------------------------------------------------------
 
 // A session whose link is gone: the next statement fails with the driver's text, the session reports itself

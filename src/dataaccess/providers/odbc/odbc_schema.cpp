@@ -156,6 +156,7 @@ std::unique_ptr<Cursor> Tables(SessionCore& core, std::span<const Variant> r) {
         if (type && mapped != PlatformTableType(*type)) continue;
         Text catalog = At(row, 1);
         Text schema = core.traits.catalogs_as_schemas ? catalog : At(row, 2);
+        if (!Matches(Restriction(r, 1), schema)) continue;  // drivers without schemas ignore the argument
         rows.push_back({TextValue(catalog), TextValue(schema), TextValue(At(row, 3)), Variant(mapped),
                         Variant::Null(), TextValue(At(row, 5)), Variant::Null(), Variant::Null(),
                         Variant::Null()});
@@ -171,7 +172,11 @@ std::unique_ptr<Cursor> Tables(SessionCore& core, std::span<const Variant> r) {
 }
 
 std::unique_ptr<Cursor> Columns(SessionCore& core, std::span<const Variant> r) {
-    Args a(core.traits, Restriction(r, 0), Restriction(r, 1), Restriction(r, 2), Restriction(r, 3));
+    // psqlODBC numbers the columns it returns rather than the table's columns: a column restriction is
+    // applied here, after the driver has numbered the whole table.
+    Text want_column = Restriction(r, 3);
+    Text want_schema = Restriction(r, 1);
+    Args a(core.traits, Restriction(r, 0), want_schema, Restriction(r, 2), std::nullopt);
     StatementHandle stmt = Allocate<SQL_HANDLE_STMT>(SQL_HANDLE_DBC, core.dbc());
     SQLRETURN rc = a.narrow() ? SQLColumns(stmt.get(), a.Narrow(0), SQL_NTS, a.Narrow(1), SQL_NTS,
                                            a.Narrow(2), SQL_NTS, a.Narrow(3), SQL_NTS)
@@ -186,6 +191,9 @@ std::unique_ptr<Cursor> Columns(SessionCore& core, std::span<const Variant> r) {
         std::optional<long long> digits = Number(At(row, 9));
         long long nullable = Number(At(row, 11)).value_or(SQL_NULLABLE_UNKNOWN);
         Text def = At(row, 13);
+        // The bare word NULL is how a driver spells a column without a default (MariaDB does so for every
+        // nullable column); it is no default a reader could use.
+        if (def && *def == "NULL") def.reset();
         std::optional<long long> octets = Number(At(row, 16));
         std::optional<long long> ordinal = Number(At(row, 17));
         bool is_unsigned = type_name.find("unsigned") != std::string::npos ||
@@ -197,7 +205,6 @@ std::unique_ptr<Cursor> Columns(SessionCore& core, std::span<const Variant> r) {
                        t.kind == ValueKind::kInt32 || t.kind == ValueKind::kInt64 ||
                        t.kind == ValueKind::kUInt64 || t.kind == ValueKind::kSingle ||
                        t.kind == ValueKind::kDouble;
-        bool exact = numeric && t.kind != ValueKind::kSingle && t.kind != ValueKind::kDouble;
         bool datetime = t.kind == ValueKind::kTimestamp || t.kind == ValueKind::kTime;
         std::int32_t flags = ado::adFldUnknownUpdatable | (t.attributes & (ado::adFldFixed | ado::adFldLong));
         if (nullable != SQL_NO_NULLS) flags |= ado::adFldIsNullable | ado::adFldMayBeNull;
@@ -205,6 +212,8 @@ std::unique_ptr<Cursor> Columns(SessionCore& core, std::span<const Variant> r) {
 
         Text catalog = At(row, 1);
         Text schema = core.traits.catalogs_as_schemas ? catalog : At(row, 2);
+        // Drivers without schemas ignore a schema argument; on them a schema restriction selects nothing.
+        if (!Matches(want_column, At(row, 4)) || !Matches(want_schema, schema)) continue;
         std::vector<Variant> out;
         out.reserve(28);
         out.push_back(TextValue(catalog));
@@ -223,7 +232,10 @@ std::unique_ptr<Cursor> Columns(SessionCore& core, std::span<const Variant> r) {
         out.push_back(character ? UnsignedValue(size) : Variant::Null());
         out.push_back(character ? UnsignedValue(octets) : Variant::Null());
         out.push_back(numeric && size ? Variant(static_cast<int>(*size)) : Variant::Null());
-        out.push_back(exact ? Variant(static_cast<std::int16_t>(digits.value_or(0))) : Variant::Null());
+        // Only decimal types have a scale; integer types leave it Null.
+        out.push_back(t.type == ado::adNumeric || t.type == ado::adDecimal
+                          ? Variant(static_cast<std::int16_t>(digits.value_or(0)))
+                          : Variant::Null());
         out.push_back(datetime ? Variant(static_cast<int>(digits.value_or(0))) : Variant::Null());
         for (int i = 0; i < 9; ++i) out.push_back(Variant::Null());  // character set, collation, domain
         out.push_back(TextValue(At(row, 12)));                       // DESCRIPTION

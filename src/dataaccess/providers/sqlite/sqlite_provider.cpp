@@ -300,6 +300,7 @@ class SqliteSession final : public Session {
     }
     void Exec(const std::string& sql);
     std::vector<std::vector<Variant>> Query(const std::string& sql);
+    std::vector<std::string> Databases();
     std::vector<std::pair<std::string, std::string>> Tables(std::span<const Variant> restrictions);
 
     std::shared_ptr<Provider> provider_;
@@ -1109,23 +1110,35 @@ const Variant* Restriction(std::span<const Variant> restrictions, std::size_t i)
     return &v;
 }
 
-// SQLite has catalogs (its attached databases: "main", "temp", ...) but no schemas: TABLE_SCHEMA is Null,
-// and a schema restriction other than "" matches nothing.
-bool SchemaRestrictionPasses(std::span<const Variant> restrictions) {
-    const Variant* schema = Restriction(restrictions, 1);
-    return !schema || CStr(*schema).empty();
+// SQLite calls its attached databases ("main", "temp", ...) schemas; the rowsets show each one's name as
+// both catalog and schema, as the bridge does for sources without schemas, so that a schema restriction
+// from the dictionary and a catalog restriction select the same database.
+bool DatabasePasses(std::span<const Variant> restrictions, const std::string& db_name) {
+    for (std::size_t i : {0, 1}) {
+        const Variant* r = Restriction(restrictions, i);
+        if (r && !TextEquals(CStr(*r), db_name)) return false;
+    }
+    return true;
+}
+
+// The databases the rowsets list: every attached one, "temp" only once it holds something.
+std::vector<std::string> SqliteSession::Databases() {
+    std::vector<std::string> out;
+    for (const auto& db : Query("PRAGMA database_list")) {
+        std::string db_name = CStr(db[1]);
+        if (db_name == "temp" && Query("SELECT 1 FROM temp.sqlite_schema LIMIT 1").empty()) continue;
+        out.push_back(std::move(db_name));
+    }
+    return out;
 }
 
 std::vector<std::pair<std::string, std::string>> SqliteSession::Tables(
     std::span<const Variant> restrictions) {
-    // (catalog, name) of every table and view that passes the catalog and name restrictions.
+    // (database, name) of every table and view that passes the database and name restrictions.
     std::vector<std::pair<std::string, std::string>> out;
-    if (!SchemaRestrictionPasses(restrictions)) return out;
-    const Variant* catalog = Restriction(restrictions, 0);
     const Variant* table = Restriction(restrictions, 2);
-    for (const auto& db : Query("PRAGMA database_list")) {
-        std::string db_name = CStr(db[1]);
-        if (catalog && !TextEquals(CStr(*catalog), db_name)) continue;
+    for (const std::string& db_name : Databases()) {
+        if (!DatabasePasses(restrictions, db_name)) continue;
         std::string sql = "SELECT name FROM " + QuoteIdentifier(db_name) +
                           ".sqlite_schema WHERE type IN ('table','view') ORDER BY name";
         for (const auto& row : Query(sql)) {
@@ -1139,45 +1152,51 @@ std::vector<std::pair<std::string, std::string>> SqliteSession::Tables(
 
 std::unique_ptr<Cursor> SqliteSession::Schema(std::int32_t schema, std::span<const Variant> restrictions) {
     switch (schema) {
-        case ado::adSchemaSchemata:
-            return std::make_unique<MemoryCursor>(SchemataColumns(), std::vector<std::vector<Variant>>{});
+        case ado::adSchemaSchemata: {
+            std::vector<std::vector<Variant>> rows;
+            std::vector<std::string> names = Databases();
+            std::sort(names.begin(), names.end());
+            for (const std::string& db_name : names) {
+                // No database has an owner, so an owner restriction matches nothing.
+                if (!DatabasePasses(restrictions, db_name) || Restriction(restrictions, 2)) continue;
+                rows.push_back({Variant(db_name), Variant(db_name), Variant::Null(), Variant::Null(),
+                                Variant::Null(), Variant::Null()});
+            }
+            return std::make_unique<MemoryCursor>(SchemataColumns(), std::move(rows));
+        }
         case ado::adSchemaTables: {
             std::vector<std::vector<Variant>> rows;
-            if (SchemaRestrictionPasses(restrictions)) {
-                const Variant* catalog = Restriction(restrictions, 0);
-                const Variant* table = Restriction(restrictions, 2);
-                const Variant* type = Restriction(restrictions, 3);
-                for (const auto& db : Query("PRAGMA database_list")) {
-                    std::string db_name = CStr(db[1]);
-                    if (catalog && !TextEquals(CStr(*catalog), db_name)) continue;
-                    std::vector<std::pair<std::string, std::string>> entries;  // (name, table type)
-                    std::string sql = "SELECT name, type FROM " + QuoteIdentifier(db_name) +
-                                      ".sqlite_schema WHERE type IN ('table','view')";
-                    for (const auto& row : Query(sql)) {
-                        std::string name = CStr(row[0]);
-                        std::string kind = CStr(row[1]);
-                        std::string type_name;
-                        if (kind == "view") {
-                            type_name = "VIEW";
-                        } else if (name.rfind("sqlite_", 0) == 0) {
-                            type_name = "SYSTEM TABLE";
-                        } else if (db_name == "temp") {
-                            type_name = "LOCAL TEMPORARY";
-                        } else {
-                            type_name = "TABLE";
-                        }
-                        entries.emplace_back(name, type_name);
+            const Variant* table = Restriction(restrictions, 2);
+            const Variant* type = Restriction(restrictions, 3);
+            for (const std::string& db_name : Databases()) {
+                if (!DatabasePasses(restrictions, db_name)) continue;
+                std::vector<std::pair<std::string, std::string>> entries;  // (name, table type)
+                std::string sql = "SELECT name, type FROM " + QuoteIdentifier(db_name) +
+                                  ".sqlite_schema WHERE type IN ('table','view')";
+                for (const auto& row : Query(sql)) {
+                    std::string name = CStr(row[0]);
+                    std::string kind = CStr(row[1]);
+                    std::string type_name;
+                    if (kind == "view") {
+                        type_name = "VIEW";
+                    } else if (name.rfind("sqlite_", 0) == 0) {
+                        type_name = "SYSTEM TABLE";
+                    } else if (db_name == "temp") {
+                        type_name = "LOCAL TEMPORARY";
+                    } else {
+                        type_name = "TABLE";
                     }
-                    // The catalog table itself is a system table, though it does not list itself.
-                    entries.emplace_back(db_name == "temp" ? "sqlite_temp_schema" : "sqlite_schema",
-                                         "SYSTEM TABLE");
-                    for (auto& [name, type_name] : entries) {
-                        if (table && !TextEquals(CStr(*table), name)) continue;
-                        if (type && !TextEquals(CStr(*type), type_name)) continue;
-                        rows.push_back({Variant(db_name), Variant::Null(), Variant(name), Variant(type_name),
-                                        Variant::Null(), Variant::Null(), Variant::Null(), Variant::Null(),
-                                        Variant::Null()});
-                    }
+                    entries.emplace_back(name, type_name);
+                }
+                // The catalog table itself is a system table, though it does not list itself.
+                entries.emplace_back(db_name == "temp" ? "sqlite_temp_schema" : "sqlite_schema",
+                                     "SYSTEM TABLE");
+                for (auto& [name, type_name] : entries) {
+                    if (table && !TextEquals(CStr(*table), name)) continue;
+                    if (type && !TextEquals(CStr(*type), type_name)) continue;
+                    rows.push_back({Variant(db_name), Variant(db_name), Variant(name), Variant(type_name),
+                                    Variant::Null(), Variant::Null(), Variant::Null(), Variant::Null(),
+                                    Variant::Null()});
                 }
             }
             std::sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) {
@@ -1245,7 +1264,7 @@ std::unique_ptr<Cursor> SqliteSession::Schema(std::int32_t schema, std::span<con
                     }
                     rows.push_back({
                         Variant(db_name),
-                        Variant::Null(),
+                        Variant(db_name),
                         Variant(table),
                         Variant(name),
                         Variant::Null(),
