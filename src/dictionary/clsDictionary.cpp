@@ -40,6 +40,7 @@ std::string CrLf() { return "\r\n"; }
 
 }  // namespace
 
+clsDictionary::clsDictionary() = default;
 clsDictionary::~clsDictionary() { Destructor(); }
 
 void clsDictionary::Constructor(const Ref<clsADO>& ADO) {
@@ -50,7 +51,8 @@ void clsDictionary::Destructor() {
     Try(At("Destructor"), [&] { m_ADO = nullptr; });
 }
 
-// ---- schemas ------------------------------------------------------------------------------------------------
+// ---- schemas
+// ------------------------------------------------------------------------------------------------
 
 Variant clsDictionary::Schemas(const Variant& /*SchemaName*/, std::optional<bool> IncludeSystem) {
     Variant result;
@@ -80,7 +82,8 @@ Variant clsDictionary::Schemas(const Variant& /*SchemaName*/, std::optional<bool
     return result;
 }
 
-// ---- objects --------------------------------------------------------------------------------------------------
+// ---- objects
+// --------------------------------------------------------------------------------------------------
 
 Ref<Collection> clsDictionary::Objects(std::int32_t ObjectType, const Variant& SchemaName,
                                        const Variant& ObjectName, const Variant& IncludeSys) {
@@ -145,7 +148,8 @@ bool clsDictionary::m_like(const std::string& Name, const std::string& Pattern) 
     return result;
 }
 
-// ---- columns --------------------------------------------------------------------------------------------------
+// ---- columns
+// --------------------------------------------------------------------------------------------------
 
 Variant clsDictionary::Columns(const Variant& SchemaName, const Variant& TableName) {
     Variant result;
@@ -161,8 +165,8 @@ Variant clsDictionary::Columns(const Variant& SchemaName, const Variant& TableNa
             if (!connection) RaiseRuntime(rt::ObjectNotSet);
             return connection->OpenSchema(ado::adSchemaColumns, ListOf(restrictions));
         };
-        const std::string where = "Schema [" + VariantToString(SchemaName) + "] Table [" +
-                                  VariantToString(TableName) + "]";
+        const std::string where =
+            "Schema [" + VariantToString(SchemaName) + "] Table [" + VariantToString(TableName) + "]";
         bool failed = false;
         auto handle = [&](const Error& e) {
             failed = true;
@@ -205,7 +209,8 @@ Variant clsDictionary::Columns(const Variant& SchemaName, const Variant& TableNa
         for (; !rs->Eof(); rs->MoveNext()) {
             Ref<ado::Fields> fields = rs->Fields();
             if (!SameValue(fields->Item("TABLE_NAME")->Value(), TableName)) continue;
-            if (!SchemaName.IsNull() && !SameValue(fields->Item("TABLE_SCHEMA")->Value(), SchemaName)) continue;
+            if (!SchemaName.IsNull() && !SameValue(fields->Item("TABLE_SCHEMA")->Value(), SchemaName))
+                continue;
 
             Ref<Collection> entry = MakeRef<Collection>();
             const std::int32_t count = fields->Count();
@@ -217,9 +222,10 @@ Variant clsDictionary::Columns(const Variant& SchemaName, const Variant& TableNa
                 } else {
                     TryWith([&] { item[1] = field->Value(); },
                             [&](const Error& e) {
-                                item[1] = Variant(std::string(kLibraryName) + "." + std::string(kClass) + "." +
-                                                  "Get Columns" + "(" + std::to_string(Err().Erl()) + "): (" +
-                                                  std::to_string(e.Number()) + ") " + e.Description());
+                                item[1] =
+                                    Variant(std::string(kLibraryName) + "." + std::string(kClass) + "." +
+                                            "Get Columns" + "(" + std::to_string(Err().Erl()) + "): (" +
+                                            std::to_string(e.Number()) + ") " + e.Description());
                             });
                 }
                 item[2] = Variant(field->Attributes());
@@ -233,7 +239,8 @@ Variant clsDictionary::Columns(const Variant& SchemaName, const Variant& TableNa
     return result;
 }
 
-// ---- type names -------------------------------------------------------------------------------------------------
+// ---- type names
+// -------------------------------------------------------------------------------------------------
 
 std::string clsDictionary::DataTypeDesc(std::int32_t DataType, std::optional<std::int32_t> FieldAttribute) {
     std::string result;
@@ -241,7 +248,8 @@ std::string clsDictionary::DataTypeDesc(std::int32_t DataType, std::optional<std
     return result;
 }
 
-// ---- late binding -------------------------------------------------------------------------------------------------
+// ---- late binding
+// -------------------------------------------------------------------------------------------------
 
 const MemberTable* clsDictionary::Members() const noexcept {
     static const MemberTable t = MemberTable::Of<clsDictionary>()

@@ -9,47 +9,57 @@ namespace {
 // describes an auto-increment Long. Any other combination is an ordinary Long.
 constexpr std::int32_t kAutoNumberAttributes = 0x5A;
 
+struct TypeName {
+    std::int32_t code;
+    const char* name;
+};
+
+// Code 3 is named apart: its name depends on the attributes.
+constexpr TypeName kTypeNames[] = {
+    {0, "Empty"},
+    {2, "SmallInt"},
+    {4, "Single"},
+    {5, "Double"},
+    {6, "Currency"},
+    {7, "Date"},
+    {8, "BSTR"},
+    {9, "IDispatch"},
+    {10, "Error"},
+    {11, "Boolean"},
+    {12, "Variant"},
+    {13, "IUnknown"},
+    {14, "Decimal"},
+    {16, "TinyInt"},
+    {17, "UnsignedTinyInt"},
+    {18, "UnsignedSmallInt"},
+    {19, "UnsignedInt"},
+    {20, "BigInt"},
+    {21, "UnsignedBigInt"},
+    {72, "GUID"},
+    {128, "Binary"},
+    {129, "Char"},
+    {130, "WChar"},
+    {131, "Numeric"},
+    {132, "UserDefined"},
+    {133, "DBDate"},
+    {134, "DBTime"},
+    {135, "DBTimeStamp"},
+    {138, "Variant"},  // the property variant reads like code 12
+    {139, "Numeric"},  // the variable-length numeric reads like code 131
+    {200, "VarChar"},
+    {201, "LongVarChar"},
+    {202, "VarWChar"},
+    {203, "LongVarWChar"},
+    {204, "VarBinary"},
+    {205, "LongVarBinary"},
+};
+
 const char* NameOf(std::int32_t code, std::int32_t attributes) {
-    switch (code) {
-        case 0: return "Empty";
-        case 2: return "SmallInt";
-        case 3: return attributes == kAutoNumberAttributes ? "AutoNumber" : "Integer";
-        case 4: return "Single";
-        case 5: return "Double";
-        case 6: return "Currency";
-        case 7: return "Date";
-        case 8: return "BSTR";
-        case 9: return "IDispatch";
-        case 10: return "Error";
-        case 11: return "Boolean";
-        case 12: return "Variant";
-        case 13: return "IUnknown";
-        case 14: return "Decimal";
-        case 16: return "TinyInt";
-        case 17: return "UnsignedTinyInt";
-        case 18: return "UnsignedSmallInt";
-        case 19: return "UnsignedInt";
-        case 20: return "BigInt";
-        case 21: return "UnsignedBigInt";
-        case 72: return "GUID";
-        case 128: return "Binary";
-        case 129: return "Char";
-        case 130: return "WChar";
-        case 131: return "Numeric";
-        case 132: return "UserDefined";
-        case 133: return "DBDate";
-        case 134: return "DBTime";
-        case 135: return "DBTimeStamp";
-        case 138: return "Variant";  // the property variant reads like code 12
-        case 139: return "Numeric";  // the variable-length numeric reads like code 131
-        case 200: return "VarChar";
-        case 201: return "LongVarChar";
-        case 202: return "VarWChar";
-        case 203: return "LongVarWChar";
-        case 204: return "VarBinary";
-        case 205: return "LongVarBinary";
-        default: return "";
+    if (code == 3) return attributes == kAutoNumberAttributes ? "AutoNumber" : "Integer";
+    for (const TypeName& t : kTypeNames) {
+        if (t.code == code) return t.name;
     }
+    return "";
 }
 
 }  // namespace

@@ -30,8 +30,8 @@ enum enumObjectType : std::int32_t {
 };
 
 class KORADO_EXPORT clsDictionary : public Dispatch {
-public:
-    clsDictionary() = default;
+  public:
+    clsDictionary();
     ~clsDictionary() override;
 
     void Constructor(const Ref<clsADO>& ADO);
@@ -55,7 +55,8 @@ public:
     // DataTypeDesc names it. Empty collection for a table that does not exist; Empty after a failure.
     Variant Columns(const Variant& SchemaName, const Variant& TableName);
 
-    std::string DataTypeDesc(std::int32_t DataType, std::optional<std::int32_t> FieldAttribute = std::nullopt);
+    std::string DataTypeDesc(std::int32_t DataType,
+                             std::optional<std::int32_t> FieldAttribute = std::nullopt);
 
     // Whether Name matches Pattern: "%" matches everything, "AB%..." every name beginning with "AB",
     // anything else only itself; case-sensitive. Public for the tests; not part of the late-bound interface.
@@ -63,10 +64,10 @@ public:
 
     std::string_view ClassName() const noexcept override { return "clsDictionary"; }
 
-protected:
+  protected:
     const MemberTable* Members() const noexcept override;
 
-private:
+  private:
     Ref<clsADO> m_ADO;
 };
 
