@@ -51,8 +51,7 @@ void clsDictionary::Destructor() {
     Try(At("Destructor"), [&] { m_ADO = nullptr; });
 }
 
-// ---- schemas
-// ------------------------------------------------------------------------------------------------
+// ---- schemas --------------------------------------------------------------------------------------------
 
 Variant clsDictionary::Schemas(const Variant& /*SchemaName*/, std::optional<bool> IncludeSystem) {
     Variant result;
@@ -82,8 +81,7 @@ Variant clsDictionary::Schemas(const Variant& /*SchemaName*/, std::optional<bool
     return result;
 }
 
-// ---- objects
-// --------------------------------------------------------------------------------------------------
+// ---- objects --------------------------------------------------------------------------------------------
 
 Ref<Collection> clsDictionary::Objects(std::int32_t ObjectType, const Variant& SchemaName,
                                        const Variant& ObjectName, const Variant& IncludeSys) {
@@ -148,8 +146,7 @@ bool clsDictionary::m_like(const std::string& Name, const std::string& Pattern) 
     return result;
 }
 
-// ---- columns
-// --------------------------------------------------------------------------------------------------
+// ---- columns --------------------------------------------------------------------------------------------
 
 Variant clsDictionary::Columns(const Variant& SchemaName, const Variant& TableName) {
     Variant result;
@@ -239,8 +236,7 @@ Variant clsDictionary::Columns(const Variant& SchemaName, const Variant& TableNa
     return result;
 }
 
-// ---- type names
-// -------------------------------------------------------------------------------------------------
+// ---- type names -----------------------------------------------------------------------------------------
 
 std::string clsDictionary::DataTypeDesc(std::int32_t DataType, std::optional<std::int32_t> FieldAttribute) {
     std::string result;
@@ -248,8 +244,7 @@ std::string clsDictionary::DataTypeDesc(std::int32_t DataType, std::optional<std
     return result;
 }
 
-// ---- late binding
-// -------------------------------------------------------------------------------------------------
+// ---- late binding ---------------------------------------------------------------------------------------
 
 const MemberTable* clsDictionary::Members() const noexcept {
     static const MemberTable t = MemberTable::Of<clsDictionary>()
