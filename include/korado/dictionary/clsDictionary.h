@@ -58,16 +58,16 @@ class KORADO_EXPORT clsDictionary : public Dispatch {
     std::string DataTypeDesc(std::int32_t DataType,
                              std::optional<std::int32_t> FieldAttribute = std::nullopt);
 
-    // Whether Name matches Pattern: "%" matches everything, "AB%..." every name beginning with "AB",
-    // anything else only itself; case-sensitive. Public for the tests; not part of the late-bound interface.
-    bool m_like(const std::string& Name, const std::string& Pattern);
-
     std::string_view ClassName() const noexcept override { return "clsDictionary"; }
 
   protected:
     const MemberTable* Members() const noexcept override;
 
   private:
+    // Whether Name matches Pattern: "%" matches everything, "AB%..." every name beginning with "AB",
+    // anything else only itself; case-sensitive.
+    bool m_like(const std::string& Name, const std::string& Pattern);
+
     Ref<clsADO> m_ADO;
 };
 
