@@ -6,6 +6,7 @@
 #include "dataaccess/connection_string.h"
 #include "korado/errors/clsADOError.h"
 #include "korado/errors/clsErrorHandler.h"
+#include "korado/dictionary/clsDictionary.h"
 #include "korado/errors/modErrorHandler.h"
 #include "korado/parameters/clsBindVariables.h"
 #include "korado/parameters/clsSubstVariables.h"
@@ -145,6 +146,8 @@ clsADO::clsADO() {
         g_CurrentConnection = Ref<clsADO>(this);
         g_ADOError = MakeRef<clsADOError>();
         g_ADOError->Constructor(Ref<Dispatch>(this));
+        m_Dictionary = MakeRef<clsDictionary>();
+        m_Dictionary->Constructor(Ref<clsADO>(this));
         m_AllowTransactions = true;
         m_User.clear();
         m_Password.clear();
@@ -345,6 +348,7 @@ void clsADO::Destructor() {
         m_SpareCommand = nullptr;
         m_Connection = nullptr;
         m_BindVariables = nullptr;
+        m_Dictionary = nullptr;
         m_SubstVariables = nullptr;
     });
 }
@@ -386,6 +390,7 @@ std::int32_t clsADO::DefaultParameterDataType() { return m_DefaultParamDataType;
 Ref<clsBindVariables> clsADO::BindVariables() { return m_BindVariables; }
 Ref<clsSubstVariables> clsADO::SubstVariables() { return m_SubstVariables; }
 Ref<ado::Connection> clsADO::Connection() { return m_Connection; }
+Ref<clsDictionary> clsADO::Dictionary() { return m_Dictionary; }
 
 void clsADO::About() {
     // The About dialog is not part of this build; the request is reported like any failure.
@@ -706,6 +711,7 @@ const MemberTable* clsADO::Members() const noexcept {
             .Get<&clsADO::DBMSName>("DBMSName")
             .Get<&clsADO::DefaultParameterMode>("DefaultParameterMode")
             .Get<&clsADO::DefaultParameterDataType>("DefaultParameterDataType")
+            .Get<&clsADO::Dictionary>("Dictionary")
             .Method<&clsADO::Destructor>("Destructor")
             .Method<&clsADO::Disconnect>("Disconnect")
             .Get<&clsADO::DisplayAlerts>("DisplayAlerts")

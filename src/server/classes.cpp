@@ -1,5 +1,6 @@
 // The library's creatable classes: "korADO.<class>" with the class identifiers hosts have always used.
 #include "korado/connection/clsADO.h"
+#include "korado/dictionary/clsDictionary.h"
 #include "korado/errors/clsADOError.h"
 #include "korado/parameters/clsBindVariables.h"
 #include "korado/parameters/clsParameter.h"
@@ -24,6 +25,7 @@ const ClassRegistrar kClasses[] = {
     {"korADO.clsDynasetADO", "9F3C59D5-44DE-4AC6-A372-437399B34AA2", Factory<clsDynasetADO>()},
     {"korADO.clsFieldADO", "35683891-2AEA-4FBB-8E45-3AE63072FB9F", Factory<clsFieldADO>()},
     {"korADO.clsFieldsADO", "B5D3A402-3192-4B2A-8AB7-31A6D50BCEBC", Factory<clsFieldsADO>()},
+    {"korADO.clsDictionary", "B02260D5-A811-4AA5-9263-FD60DBC252B5", Factory<clsDictionary>()},
     {"korADO.clsBindVariables", "D110DB1F-41BF-46CC-A0EE-501AC74751B8", Factory<clsBindVariables>()},
     {"korADO.clsParameter", "C7E52A24-D114-48BF-A9D5-2E61CCD90ACE", Factory<clsParameter>()},
     {"korADO.clsSubstVariables", "FFE5EFB9-1818-491E-8B18-C75C34DD085D", Factory<clsSubstVariables>()},

@@ -23,6 +23,7 @@
 namespace korado {
 
 class clsBindVariables;
+class clsDictionary;
 class clsDynasetADO;
 class clsSubstVariables;
 
@@ -53,6 +54,7 @@ public:
     Ref<clsBindVariables> BindVariables();
     Ref<clsSubstVariables> SubstVariables();
     Ref<ado::Connection> Connection();
+    Ref<clsDictionary> Dictionary();
     void About();
 
     // ---- SQL execution ----
@@ -116,6 +118,7 @@ private:
     bool m_AllowTransactions = true;
     Variant m_TransactionsAvailable;  // Empty until determined, then a Boolean
     Ref<clsBindVariables> m_BindVariables;
+    Ref<clsDictionary> m_Dictionary;
     std::int32_t m_DefaultLargePageSize = 0;
     std::int32_t m_DefaultPageSize = 0;
     std::int32_t m_DefaultParamMode = 0;
