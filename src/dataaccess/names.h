@@ -1,7 +1,8 @@
 // SameName: the platform's comparison of collection names (properties, parameters), without regard to
-// letter case.
+// letter case. Quoted: a name or text as SQL writes it between quotes.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 #include "korado/runtime/strings.h"
@@ -26,6 +27,17 @@ inline bool SameName(std::string_view a, std::string_view b) {
         if ((x | 0x20) != (y | 0x20) || (x | 0x20) < 'a' || (x | 0x20) > 'z') return false;
     }
     return true;
+}
+
+// `text` between `quote`s, each `quote` inside doubled: an identifier ('"', '`') or a literal ('\'').
+inline std::string Quoted(std::string_view text, char quote) {
+    std::string out(1, quote);
+    for (char ch : text) {
+        if (ch == quote) out += quote;
+        out += ch;
+    }
+    out += quote;
+    return out;
 }
 
 }  // namespace korado::dataaccess

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "dataaccess/connection_string.h"
+#include "dataaccess/names.h"
 #include "korado/platform/ado_enums.h"
 #include "korado/runtime/error.h"
 #include "korado/runtime/variant.h"
@@ -198,15 +199,7 @@ class Session {
     }
     // `name` as an identifier in the statements the client cursor's update engine writes: standard SQL's
     // double quotes, doubled inside; a database that quotes otherwise (MariaDB's backticks) overrides it.
-    virtual std::string QuoteIdentifier(std::string_view name) {
-        std::string quoted = "\"";
-        for (char ch : name) {
-            if (ch == '"') quoted += '"';
-            quoted += ch;
-        }
-        quoted += '"';
-        return quoted;
-    }
+    virtual std::string QuoteIdentifier(std::string_view name) { return Quoted(name, '"'); }
     // Creates table `name` with `columns` in one statement, so that it exists afterwards or not at all. A
     // type the database cannot take fails with DB_E_BADTYPE, a table that exists with DB_E_DUPLICATETABLEID
     // (provider failures); a provider that cannot create tables raises 3251 from "ADOX.Tables".

@@ -523,21 +523,6 @@ std::unique_ptr<Cursor> OdbcSession::Schema(std::int32_t schema, std::span<const
     return SchemaRowset(*core_, schema, restrictions);
 }
 
-namespace {
-
-// `text` between `quote`s, each `quote` inside doubled.
-std::string Quoted(std::string_view text, char quote) {
-    std::string out(1, quote);
-    for (char ch : text) {
-        if (ch == quote) out += quote;
-        out += ch;
-    }
-    out += quote;
-    return out;
-}
-
-}  // namespace
-
 Variant OdbcSession::GeneratedKey(const ColumnInfo& column) {
     SessionCore& core = *core_;
     if (!column.auto_increment) return Variant();

@@ -94,16 +94,6 @@ bool IsInteger(std::int32_t type) {
     }
 }
 
-std::string Quoted(std::string_view text, char quote) {
-    std::string out(1, quote);
-    for (char ch : text) {
-        if (ch == quote) out += quote;
-        out += ch;
-    }
-    out += quote;
-    return out;
-}
-
 // A default as an SQL literal: numbers and Booleans as numbers, everything else as quoted text.
 std::string Literal(const Variant& v) {
     if (v.IsNull()) return "NULL";
