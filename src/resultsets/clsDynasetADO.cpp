@@ -62,10 +62,7 @@ void clsDynasetADO::Constructor(std::string& SQL, const Ref<clsADO>& Connection,
         m_ADO = Connection;
         m_ResetHostBreaks();
 
-        m_Recordset = CreateObjectAs<ado::Recordset>("ADODB.Recordset");
-        m_Recordset->SetCursorLocation(IsLargeRecordset ? ado::adUseServer : ado::adUseClient);
-        m_Recordset->SetActiveConnection(Connection->Connection());
-        m_Recordset->SetCursorType(IsLargeRecordset ? ado::adOpenForwardOnly : ado::adOpenDynamic);
+        m_NewRecordset(IsLargeRecordset);
 
         if (!m_Command) RaiseRuntime(rt::ObjectNotSet);
         m_Command->SetCommandType(ado::adCmdText);
@@ -97,10 +94,7 @@ void clsDynasetADO::Constructor(std::string& SQL, const Ref<clsADO>& Connection,
             return;
         }
 
-        m_Fields = MakeRef<clsFieldsADO>();
-        m_Fields->Constructor(m_Recordset, m_Error);
-        m_Updatable = m_Fields->BreaksDefined() ? false : m_Recordset->Supports(ado::adUpdate);
-        m_MovePrevious = m_Recordset->Supports(ado::adMovePrevious);
+        m_SetUpFields();
         m_Error = 0;
         m_EOF = m_Recordset->Eof();
     });
@@ -183,10 +177,7 @@ void clsDynasetADO::Constructor1(std::string& PLSQL, const Ref<clsADO>& ADOConne
             m_ADO = ADOConnection;
             m_ResetHostBreaks();
 
-            m_Recordset = CreateObjectAs<ado::Recordset>("ADODB.Recordset");
-            m_Recordset->SetCursorLocation(IsLargeRecordset ? ado::adUseServer : ado::adUseClient);
-            m_Recordset->SetActiveConnection(m_Connection().Connection());
-            m_Recordset->SetCursorType(IsLargeRecordset ? ado::adOpenForwardOnly : ado::adOpenDynamic);
+            m_NewRecordset(IsLargeRecordset);
 
             if (!m_Command) RaiseRuntime(rt::ObjectNotSet);
             m_Command->SetCommandType(ado::adCmdStoredProc);
@@ -205,10 +196,7 @@ void clsDynasetADO::Constructor1(std::string& PLSQL, const Ref<clsADO>& ADOConne
             });
             m_Recordset = m_Command->Execute(nullptr, Variant::Missing(), ado::adOptionUnspecified);
 
-            m_Fields = MakeRef<clsFieldsADO>();
-            m_Fields->Constructor(m_Recordset, m_Error);
-            m_Updatable = m_Fields->BreaksDefined() ? false : m_Recordset->Supports(ado::adUpdate);
-            m_MovePrevious = m_Recordset->Supports(ado::adMovePrevious);
+            m_SetUpFields();
             m_Error = 0;
             m_EOF = false;
         },
@@ -230,10 +218,7 @@ void clsDynasetADO::Constructor2(const Ref<ado::Recordset>& ADORecordset, const 
             m_ADO = connection;
             m_ResetHostBreaks();
             m_Recordset = ADORecordset;
-            m_Fields = MakeRef<clsFieldsADO>();
-            m_Fields->Constructor(m_Recordset, m_Error);
-            m_Updatable = m_Fields->BreaksDefined() ? false : m_Rs().Supports(ado::adUpdate);
-            m_MovePrevious = m_Rs().Supports(ado::adMovePrevious);
+            m_SetUpFields();
             m_Error = 0;
             m_EOF = false;
         },
@@ -241,6 +226,22 @@ void clsDynasetADO::Constructor2(const Ref<ado::Recordset>& ADORecordset, const 
             m_ReportQueryError(e.Description(), sql);
             m_Error = 1;
         });
+}
+
+// A large result streams server-side and forward only; any other is buffered client-side.
+void clsDynasetADO::m_NewRecordset(bool IsLargeRecordset) {
+    m_Recordset = CreateObjectAs<ado::Recordset>("ADODB.Recordset");
+    m_Recordset->SetCursorLocation(IsLargeRecordset ? ado::adUseServer : ado::adUseClient);
+    m_Recordset->SetActiveConnection(m_Connection().Connection());
+    m_Recordset->SetCursorType(IsLargeRecordset ? ado::adOpenForwardOnly : ado::adOpenDynamic);
+}
+
+// The fields of the opened recordset; break columns make the dynaset read-only.
+void clsDynasetADO::m_SetUpFields() {
+    m_Fields = MakeRef<clsFieldsADO>();
+    m_Fields->Constructor(m_Recordset, m_Error);
+    m_Updatable = m_Fields->BreaksDefined() ? false : m_Rs().Supports(ado::adUpdate);
+    m_MovePrevious = m_Rs().Supports(ado::adMovePrevious);
 }
 
 void clsDynasetADO::m_ResetHostBreaks() {

@@ -113,6 +113,8 @@ private:
     Attempt m_OpenFailed(const korado::Error& e, const std::string& SQL, open_diagnoses::RetryFlags& flags);
     // Breaks.ResetALL on the host's script object; remembers whether the host has break definitions.
     void m_ResetHostBreaks();
+    void m_NewRecordset(bool IsLargeRecordset);
+    void m_SetUpFields();
     void m_RefreshFields();
     // The recordset; raises 91 when there is none.
     ado::Recordset& m_Rs();
