@@ -363,36 +363,33 @@ void UpdateEngine::WriteUpdate(Session& session, RowState& state, Table& table) 
     if (!any) return;
     sql_ += " WHERE ";
     RequireKey(state, table);
-    bool first = true;
-    for (std::size_t c : table.keys) {
-        if (!first) sql_ += " AND ";
-        AppendCondition(session, c, state.original[c], params);
-        first = false;
-    }
-    for (std::size_t c = 0; c < columns_.size(); ++c) {
-        if (!state.changed[c] || table_of_[c] != t || columns_[c].key_column) continue;
-        sql_ += " AND ";
-        AppendCondition(session, c, state.original[c], params);
-    }
+    AppendRowCondition(session, state, state.original, table, params);
     if (Run(session, params) == 0 && !RowHolds(session, state, table))
         RaiseEngine(hr::DB_E_CONCURRENCYVIOLATION, kNotFound);
 }
 
-bool UpdateEngine::RowHolds(Session& session, const RowState& state, Table& table) {
+// The table's key columns and the row's changed columns equal to `row`'s values: the original ones find
+// the row as it was read, the new ones find it as written.
+void UpdateEngine::AppendRowCondition(Session& session, const RowState& state, const std::vector<Variant>& row,
+                                      Table& table, std::vector<ParamBinding>& params) {
     const int t = static_cast<int>(&table - tables_.data());
-    std::vector<ParamBinding> params;
-    sql_ = "SELECT COUNT(*) FROM " + TableName(session, table) + " WHERE ";
     bool first = true;
     for (std::size_t c : table.keys) {
         if (!first) sql_ += " AND ";
-        AppendCondition(session, c, state.values[c], params);
+        AppendCondition(session, c, row[c], params);
         first = false;
     }
     for (std::size_t c = 0; c < columns_.size(); ++c) {
         if (!state.changed[c] || table_of_[c] != t || columns_[c].key_column) continue;
         sql_ += " AND ";
-        AppendCondition(session, c, state.values[c], params);
+        AppendCondition(session, c, row[c], params);
     }
+}
+
+bool UpdateEngine::RowHolds(Session& session, const RowState& state, Table& table) {
+    std::vector<ParamBinding> params;
+    sql_ = "SELECT COUNT(*) FROM " + TableName(session, table) + " WHERE ";
+    AppendRowCondition(session, state, state.values, table, params);
     std::unique_ptr<Statement> statement = session.Prepare(sql_, ExecuteOptions{});
     statement->Execute(params);
     Cursor* rows = statement->Result();

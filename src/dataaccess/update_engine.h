@@ -129,6 +129,8 @@ class UpdateEngine {
     // no row means on a server that counts only the rows it changed (MariaDB), when the new values were
     // already there.
     bool RowHolds(Session& session, const RowState& state, Table& table);
+    void AppendRowCondition(Session& session, const RowState& state, const std::vector<Variant>& row,
+                            Table& table, std::vector<ParamBinding>& params);
     void AppendCondition(Session& session, std::size_t column, const Variant& original,
                          std::vector<ParamBinding>& params);
     void Bind(std::size_t column, const Variant& value, std::vector<ParamBinding>& params) const;
