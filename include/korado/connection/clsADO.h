@@ -17,6 +17,7 @@
 #include <string>
 
 #include "korado/platform/adodb.h"
+#include "korado/platform/adox.h"
 #include "korado/runtime/collection.h"
 #include "korado/runtime/dispatch.h"
 
@@ -75,6 +76,11 @@ public:
     Ref<clsDynasetADO> CreateDynasetFromProc(std::string& SQL, Ref<Collection>& BindVariables,
                                              bool& IsLargeRecordset);
 
+    // ---- database and table creation ----
+    // A new database from the connection string, which the connection object then uses; empty on success.
+    Variant Create(std::string& ConnectionString);
+    void CreateTableFromRecordset(const std::string& TableName, const Ref<ado::Recordset>& ADODBRecordset);
+
     // ---- transactions and capabilities ----
     bool AreTransactionsAvailable();
     void BeginTransaction();
@@ -108,6 +114,10 @@ private:
     bool m_Connect(std::string& User, std::string& Pass, std::string& DSN, Variant& ADOConnectionString);
     bool m_IsConnected(const Ref<ado::Connection>& conn);
     Ref<ado::Property> m_GetProperty(const std::string& Name);
+    // A new, unattached catalog column copying the field's name and definition for the target provider;
+    // null when it failed (the failure was reported).
+    Ref<adox::Column> m_CopyField(const Ref<ado::Field>& Field);
+    void m_SetFieldProperties(const Ref<adox::Column>& Column);
     // The platform connection; raises 91 when there is none.
     ado::Connection& Conn();
 

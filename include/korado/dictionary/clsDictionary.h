@@ -23,6 +23,7 @@
 namespace korado {
 
 class clsADO;
+class clsDynasetADO;
 
 enum enumObjectType : std::int32_t {
     dictTables = 1,
@@ -57,6 +58,9 @@ class KORADO_EXPORT clsDictionary : public Dispatch {
 
     std::string DataTypeDesc(std::int32_t DataType,
                              std::optional<std::int32_t> FieldAttribute = std::nullopt);
+
+    // A new table of the dictionary's connection with the columns of the dynaset's recordset.
+    void CreateTableFromDynaset(const std::string& TableName, const Ref<clsDynasetADO>& Dynaset);
 
     std::string_view ClassName() const noexcept override { return "clsDictionary"; }
 
