@@ -114,7 +114,9 @@ class AdtgWriter final : public RowsetSink {
             } else {
                 // Text and bytes are written with their length whatever their column: a fixed-width value
                 // would have to be padded or cut to the column's size.
-                c.max_length = static_cast<std::uint32_t>(info.defined_size);
+                // A size not known is no limit: a small one would bind every value to a one-byte length.
+                c.max_length =
+                    info.defined_size > 0 ? static_cast<std::uint32_t>(info.defined_size) : 0xFFFFFFFF;
                 flags &= ~kFlagFixed;
             }
             c.flags = flags;

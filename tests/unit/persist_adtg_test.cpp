@@ -221,6 +221,42 @@ TEST(PersistAdtg, PendingChangesKeepTheirKindsAndOriginals) {
                       hr::E_FAIL, kPersistenceProvider);
 }
 
+// A value's length takes one byte when its column's largest value fits one (a wide column of up to 127
+// characters, a binary one of up to 255 bytes), four otherwise; a value longer than a one-byte length
+// can say is refused rather than cut.
+TEST(PersistAdtg, LengthPrefixesFollowTheColumnsSize) {
+    struct Case {
+        std::int32_t type, size;
+        Variant value;
+        bool fits;
+        std::int32_t read_size;
+    };
+    const Case cases[] = {
+        {ado::adVarWChar, 127, Variant(std::string(127, 'a')), true, 127},
+        {ado::adVarWChar, 127, Variant(std::string(128, 'a')), false, 0},
+        {ado::adVarWChar, 128, Variant(std::string(300, 'a')), true, 128},
+        {ado::adVarWChar, 0, Variant(std::string(300, 'a')), true, -1},
+        {ado::adVarBinary, 255, Variant(Bytes(255, 7)), true, 255},
+        {ado::adVarBinary, 255, Variant(Bytes(256, 7)), false, 0},
+        {ado::adVarBinary, 256, Variant(Bytes(70000, 7)), true, 256},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.type) + " of " + std::to_string(c.size));
+        Schema schema;
+        schema.columns.push_back(Col("v", c.type, c.size));
+        const std::vector<SavedRow> rows = {SavedRow{RowKind::kUnchanged, {c.value}, {}}};
+        if (!c.fits) {
+            test::ExpectError(test::RaisedError([&] { Write(schema, rows); }), hr::E_FAIL,
+                              kPersistenceProvider);
+            continue;
+        }
+        Collect back = Read(Write(schema, rows));
+        EXPECT_EQ(back.schema.columns[0].defined_size, c.read_size);
+        ASSERT_EQ(back.rows.size(), 1u);
+        EXPECT_TRUE(back.rows[0].values[0] == c.value);
+    }
+}
+
 // The tablegram of the format description's example (a query of one row of pubs' Publishers), as it
 // shows it byte for byte.
 constexpr std::string_view kPublishers = R"(
