@@ -40,6 +40,11 @@ class Cursor {
         return s;
     }
     void Skip(std::size_t n) { Take(n); }
+    // The last `n` bytes of the range, wherever the cursor stands.
+    std::string_view Last(std::size_t n) const {
+        if (n > bytes_.size()) Malformed();
+        return bytes_.substr(bytes_.size() - n);
+    }
     template <class T>
     T Get() {
         T v;
@@ -76,6 +81,7 @@ struct Column {
     bool nullable = false;
     bool fixed = false;
     bool short_length = false;
+    bool visible = true;
 };
 
 class AdtgReader {
@@ -91,6 +97,16 @@ class AdtgReader {
         if (columns == 0 || columns > in_.Left() / 27) Malformed();
         schema_.columns.reserve(columns);
         for (std::size_t i = 0; i < columns; ++i) ReadColumn();
+        // Columns the original's cursor added for itself (keys the query did not select) are read with the
+        // rows but are not the rowset's. They come last; were one to come earlier, rows are compacted.
+        std::vector<ColumnInfo> all = std::move(schema_.columns);
+        schema_.columns.clear();
+        for (std::size_t i = 0; i < all.size(); ++i) {
+            if (!columns_[i].visible) continue;
+            compact_ |= schema_.columns.size() != i;
+            schema_.columns.push_back(std::move(all[i]));
+        }
+        if (schema_.columns.empty()) Malformed();
         if (!updatable_known_) {
             schema_.updatable = !tables_.empty();
             for (const ColumnInfo& c : schema_.columns) schema_.updatable &= !c.base_table.empty();
@@ -187,7 +203,10 @@ class AdtgReader {
         d.Skip(((present & kHasCollatingSequence) ? 4 : 0) + ((present & kHasComputeMode) ? 4 : 0) +
                ((present & kHasDateTimePrecision) ? 4 : 0) + ((present & kHasDefaultValue) ? 16 : 0));
         if (present & kHasAutoIncrement) info.auto_increment = d.U16() != 0;
-        // The rest (case sensitivity, uniqueness, visibility, ...) says nothing the rowset keeps.
+        // The rest (case sensitivity, uniqueness, ...) says nothing the rowset keeps; the descriptor ends
+        // with whether the column is the query's.
+        const std::string_view visible = d.Last(2);
+        c.visible = visible[0] != 0 || visible[1] != 0;
         if (present & kHasCalculationInfo) in_.Skip(in_.U32());
 
         info.type = PlatformTypeOf(c.type, c.flags);
@@ -219,18 +238,19 @@ class AdtgReader {
                     if (!in_.AtEnd() && in_.Peek() == kChangeRow) {
                         in_.Skip(1);
                         UpdateRow(&originals_);
-                        sink_.Row(RowKind::kUpdated, values_.data(), originals_.data());
+                        sink_.Row(RowKind::kUpdated, Shown(values_, shown_values_),
+                                  Shown(originals_, shown_originals_));
                     } else if (!in_.AtEnd() && in_.Peek() == kDeleteRow) {
                         in_.Skip(1);
-                        sink_.Row(RowKind::kDeleted, originals_.data(), nullptr);
+                        sink_.Row(RowKind::kDeleted, Shown(originals_, shown_originals_), nullptr);
                     } else {
-                        sink_.Row(RowKind::kUnchanged, originals_.data(), nullptr);
+                        sink_.Row(RowKind::kUnchanged, Shown(originals_, shown_originals_), nullptr);
                     }
                     break;
                 }
                 case kInsertRow:
                     UpdateRow(nullptr);
-                    sink_.Row(RowKind::kInserted, values_.data(), nullptr);
+                    sink_.Row(RowKind::kInserted, Shown(values_, shown_values_), nullptr);
                     break;
                 case kDone:
                     return;
@@ -238,6 +258,15 @@ class AdtgReader {
                     Malformed();
             }
         }
+    }
+
+    // The values of the rowset's own columns.
+    const Variant* Shown(std::vector<Variant>& all, std::vector<Variant>& shown) {
+        if (!compact_) return all.data();
+        shown.clear();
+        for (std::size_t i = 0; i < all.size(); ++i)
+            if (columns_[i].visible) shown.push_back(all[i]);
+        return shown.data();
     }
 
     void OriginalRow(std::vector<Variant>& out) {
@@ -429,7 +458,8 @@ class AdtgReader {
     std::vector<Table> tables_;
     std::vector<Column> columns_;
     std::size_t nullable_ = 0;
-    std::vector<Variant> values_, originals_;
+    bool compact_ = false;
+    std::vector<Variant> values_, originals_, shown_values_, shown_originals_;
     std::u16string wide_;
     std::string text_;
 };

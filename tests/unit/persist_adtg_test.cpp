@@ -319,6 +319,21 @@ TEST(PersistAdtg, TheDescriptionsExampleReadsWithItsValues) {
               (std::vector<Variant>{Variant("0736"), Variant("New Moon Books"), Variant("New York"),
                                     Variant("MA"), Variant("USA")}));
 
+    // A column the query did not select (a key the cursor added) is read with the rows but left out.
+    const std::pair<std::size_t, std::vector<Variant>> hidden[] = {
+        {0x477 - 0x1B6, {Variant("0736"), Variant("New Moon Books"), Variant("New York"), Variant("MA")}},
+        {0x357 - 0x1B6, {Variant("New Moon Books"), Variant("New York"), Variant("MA"), Variant("USA")}},
+    };
+    for (const auto& [at, values] : hidden) {
+        std::string image_hidden = image;
+        ASSERT_EQ(image_hidden.substr(at, 2), "\xFF\xFF");
+        image_hidden.replace(at, 2, std::string(2, '\0'));
+        Collect shown = Read(image_hidden);
+        EXPECT_EQ(shown.schema.columns.size(), 4u);
+        ASSERT_EQ(shown.rows.size(), 1u);
+        EXPECT_EQ(shown.rows[0].values, values);
+    }
+
     // What this writer puts before the metadata is what the example has.
     Schema one;
     one.columns.push_back(Col("x", ado::adInteger, 4));
