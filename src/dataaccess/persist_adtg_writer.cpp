@@ -146,7 +146,7 @@ class AdtgWriter final : public RowsetSink {
         Raw("TG!", 3);
         U16(0);   // version
         Byte(0);  // little-endian
-        Byte(0);  // narrow text in the rows would be in the writer's code page (there is none here)
+        Byte(0);  // narrow text as narrow: the original's reader takes no other (all text here is wide)
         std::size_t at = Open(kHandlerOptions);
         Raw(kRecordsetGuid, 16);
         Byte(1);  // only the updated columns of a changed row are sent
