@@ -563,6 +563,8 @@ Variant clsADO::Create(std::string& ConnectionString) {
             Ref<adox::Catalog> catalog = CreateObjectAs<adox::Catalog>("ADOX.Catalog");
             catalog->Create(ConnectionString);
             m_Connection = catalog->ActiveConnection();
+            // The last statement's command still holds the connection that was replaced.
+            m_SpareCommand = nullptr;
         },
         [&](const Error& e) {
             const bool own_range = !IsForeignError(e.Number());
