@@ -140,6 +140,7 @@ class Namespaces {
         const std::size_t colon = qname.find(':');
         const std::string_view prefix = colon == std::string_view::npos ? std::string_view() : qname.substr(0, colon);
         local = colon == std::string_view::npos ? qname : qname.substr(colon + 1);
+        if (!element && (qname == "xmlns" || prefix == "xmlns")) return "http://www.w3.org/2000/xmlns/";
         if (prefix.empty() && !element) return {};
         if (prefix == "xml") return "http://www.w3.org/XML/1998/namespace";
         for (auto it = decls_.rbegin(); it != decls_.rend(); ++it)
@@ -262,6 +263,7 @@ struct Column {
     ColumnInfo info;
     std::string xml_name;
     std::int64_t number = -1;  // rs:number, -1 when absent
+    bool named = false;        // rs:name given (even empty): the real name is not the attribute's
     bool base64 = false;
 };
 
@@ -429,7 +431,7 @@ class Reader {
             if (ns_.Is(child, xml::kSchemaNs, "datatype")) ReadColumnAttributes(child, column, declared);
         }
         if (column.xml_name.empty()) Fail();
-        if (info.name.empty()) info.name = column.xml_name;
+        if (!column.named) info.name = column.xml_name;
         info.type = xml::TypeOfDeclaration(declared.dt_type, declared.db_type, (info.attributes & ado::adFldFixed) != 0,
                                            (info.attributes & ado::adFldLong) != 0);
         column.base64 = SameText(declared.dt_type, "bin.base64");
@@ -479,7 +481,7 @@ class Reader {
                 if (local == "type") declared.dt_type = value;
                 if (local == "maxLength") declared.max_length = number();
             } else if (uri == xml::kRowsetNs) {
-                if (local == "name") info.name = value;
+                if (local == "name") info.name = value, column.named = true;
                 else if (local == "number") column.number = number();
                 else if (local == "dbtype") declared.db_type = value;
                 else if (local == "precision") declared.precision = number();
