@@ -113,6 +113,12 @@ void AppendHex(std::string& out, const Bytes& bytes) {
     }
 }
 
+// `value` in exactly `width` digits.
+char* PutDigits(char* p, long long value, int width) {
+    for (int i = width - 1; i >= 0; --i, value /= 10) p[i] = static_cast<char>('0' + value % 10);
+    return p + width;
+}
+
 // yyyy-mm-ddThh:mm:ss, with the fewest digits of the second that read back as the same date; the day alone
 // in a date column and the time alone in a time column when the value is no more than that. The time of a
 // date before 1899-12-30 counts forward from its midnight, as the platform's dates do.
@@ -120,29 +126,40 @@ void AppendDate(std::string& out, Date d, std::int32_t type) {
     const double whole = std::trunc(d.days);
     const double seconds = std::fabs(d.days - whole) * 86400.0;
     const DateParts day = PartsFromDate(Date{whole});
-    char buf[48];
-    if (type == ado::adDBDate && seconds == 0) {
-        const int n = std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", day.year, day.month, day.day);
-        out.append(buf, static_cast<std::size_t>(n));
-        return;
-    }
+    char buf[40];
+    char* p = buf;
     const bool time_only = type == ado::adDBTime && whole == 0 && d.days >= 0;
-    int n = 0;
+    if (!time_only) {
+        p = PutDigits(p, day.year, 4);
+        *p++ = '-';
+        p = PutDigits(p, day.month, 2);
+        *p++ = '-';
+        p = PutDigits(p, day.day, 2);
+        if (type == ado::adDBDate && seconds == 0) {
+            out.append(buf, p);
+            return;
+        }
+        *p++ = 'T';
+    }
+    char* const time = p;
     long long scale = 1;
     for (int digits = 0; digits <= 9; ++digits, scale *= 10) {
         const long long day_units = 86400LL * scale;
         const long long units = std::min(std::llround(seconds * static_cast<double>(scale)), day_units - 1);
         const long long s = units / scale;
-        n = time_only ? 0
-                      : std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT", day.year, day.month, day.day);
-        n += std::snprintf(buf + n, sizeof buf - static_cast<std::size_t>(n), "%02lld:%02lld:%02lld", s / 3600,
-                           s / 60 % 60, s % 60);
-        if (digits > 0)
-            n += std::snprintf(buf + n, sizeof buf - static_cast<std::size_t>(n), ".%0*lld", digits, units % scale);
-        const std::optional<Date> back = ParseIsoDate(std::string_view(buf, static_cast<std::size_t>(n)));
+        p = PutDigits(time, s / 3600, 2);
+        *p++ = ':';
+        p = PutDigits(p, s / 60 % 60, 2);
+        *p++ = ':';
+        p = PutDigits(p, s % 60, 2);
+        if (digits > 0) {
+            *p++ = '.';
+            p = PutDigits(p, units % scale, digits);
+        }
+        const std::optional<Date> back = ParseIsoDate(std::string_view(buf, static_cast<std::size_t>(p - buf)));
         if (back && back->days == d.days) break;
     }
-    out.append(buf, static_cast<std::size_t>(n));
+    out.append(buf, p);
 }
 
 // The value's text for a column of `type`; false for NULL, which a row leaves out.
