@@ -28,7 +28,8 @@ class Rewriter final : public persist::RowsetSink {
                 long_fixed = true;
         writer_->Begin(schema);
     }
-    void Row(persist::RowKind kind, const korado::Variant* values, const korado::Variant* originals) override {
+    void Row(persist::RowKind kind, const korado::Variant* values,
+             const korado::Variant* originals) override {
         writer_->Row(kind, values, originals);
     }
     void End() override {

@@ -103,7 +103,8 @@ const TypeDeclaration& DeclarationOf(std::int32_t type) noexcept {
     return kText;
 }
 
-std::int32_t TypeOfDeclaration(std::string_view dt, std::string_view db, bool fixed, bool long_data) noexcept {
+std::int32_t TypeOfDeclaration(std::string_view dt, std::string_view db, bool fixed,
+                               bool long_data) noexcept {
     auto is = [&](std::string_view name) { return SameName(dt, name); };
     auto by_db = [&](std::string_view name) { return SameName(db, name); };
     if (is("int") || is("i4")) return ado::adInteger;

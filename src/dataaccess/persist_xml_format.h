@@ -16,16 +16,16 @@ namespace korado::dataaccess::persist::xml {
 // Readers match these URIs, never the prefixes a file binds to them.
 inline constexpr std::string_view kSchemaNs = "uuid:BDC6E3F0-6DA3-11d1-A2A3-00AA00C14882";    // s
 inline constexpr std::string_view kDataTypeNs = "uuid:C2F41010-65B3-11d1-A29F-00AA00C14882";  // dt
-inline constexpr std::string_view kRowsetNs = "urn:schemas-microsoft-com:rowset";              // rs
+inline constexpr std::string_view kRowsetNs = "urn:schemas-microsoft-com:rowset";             // rs
 inline constexpr std::string_view kSchemaId = "RowsetSchema";  // the rows' namespace (z) is "#" + this id
 
 // A platform type as a column declares it.
 struct TypeDeclaration {
-    std::int32_t type;          // DataTypeEnum
-    std::string_view dt_type;   // XML-Data's name
-    std::string_view db_type;   // rs:dbtype, empty when dt:type alone names the type
-    std::int32_t size;          // dt:maxLength of a fixed-size type; 0 for text and binary
-    std::uint8_t precision;     // rs:precision a file that leaves it out means
+    std::int32_t type;         // DataTypeEnum
+    std::string_view dt_type;  // XML-Data's name
+    std::string_view db_type;  // rs:dbtype, empty when dt:type alone names the type
+    std::int32_t size;         // dt:maxLength of a fixed-size type; 0 for text and binary
+    std::uint8_t precision;    // rs:precision a file that leaves it out means
 };
 
 // The declaration a writer gives `type` (text for a type the format has no name for); a reader takes the

@@ -11,10 +11,8 @@
 // values to their column's length.
 #include <algorithm>
 #include <charconv>
-#include <cmath>
 #include <deque>
 #include <limits>
-#include <numeric>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -97,16 +95,18 @@ std::string_view Decoded(std::string_view raw, std::string& scratch) {
             const bool hex = ref[1] == 'x';
             const std::string_view digits = ref.substr(hex ? 2 : 1);
             std::uint32_t code = 0;
-            auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), code, hex ? 16 : 10);
-            if (digits.empty() || ec != std::errc() || end != digits.data() + digits.size() || code > 0x10FFFF ||
-                (code >= 0xD800 && code <= 0xDFFF))
+            auto [end, ec] =
+                std::from_chars(digits.data(), digits.data() + digits.size(), code, hex ? 16 : 10);
+            if (digits.empty() || ec != std::errc() || end != digits.data() + digits.size() ||
+                code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
                 Fail();
             AppendUtf8(scratch, code);
         } else {
             Fail();
         }
         const std::size_t next = raw.find('&', semi + 1);
-        scratch.append(raw, semi + 1, next == std::string_view::npos ? std::string_view::npos : next - semi - 1);
+        scratch.append(raw, semi + 1,
+                       next == std::string_view::npos ? std::string_view::npos : next - semi - 1);
         amp = next;
     }
     return scratch;
@@ -138,7 +138,8 @@ class Namespaces {
     // element is in the default one. An undeclared prefix makes the document malformed.
     std::string_view Resolve(std::string_view qname, bool element, std::string_view& local) const {
         const std::size_t colon = qname.find(':');
-        const std::string_view prefix = colon == std::string_view::npos ? std::string_view() : qname.substr(0, colon);
+        const std::string_view prefix =
+            colon == std::string_view::npos ? std::string_view() : qname.substr(0, colon);
         local = colon == std::string_view::npos ? qname : qname.substr(colon + 1);
         if (!element && (qname == "xmlns" || prefix == "xmlns")) return "http://www.w3.org/2000/xmlns/";
         if (prefix.empty() && !element) return {};
@@ -371,8 +372,9 @@ class Reader {
             if (child.type() != pugi::node_element) continue;
             Inside in_child(ns_, child);
             if (ns_.Is(child, xml::kSchemaNs, "AttributeType")) shared_types.push_back(child);
+            // The rows' ElementType is named "row"; a file that names it otherwise has only the one.
             if (ns_.Is(child, xml::kSchemaNs, "ElementType") &&
-                (!row_type || std::string_view(row_type.attribute("name").value()) != "row"))
+                (!row_type || std::string_view(child.attribute("name").value()) == "row"))
                 row_type = child;
         }
         if (!row_type) Fail();
@@ -383,7 +385,8 @@ class Reader {
         for (const pugi::xml_attribute& a : row_type.attributes()) {
             std::string_view local;
             const std::string_view uri = ns_.Resolve(a.name(), false, local);
-            if (local == "updatable" && (uri == xml::kRowsetNs || uri.empty())) schema.updatable = IsTrue(a.value());
+            if (local == "updatable" && (uri == xml::kRowsetNs || uri.empty()))
+                schema.updatable = IsTrue(a.value());
         }
         for (const pugi::xml_node& child : row_type.children()) {
             if (child.type() != pugi::node_element) continue;
@@ -392,9 +395,9 @@ class Reader {
                 columns_.push_back(ReadColumn(child));
             } else if (ns_.Is(child, xml::kSchemaNs, "attribute")) {
                 const std::string_view type = child.attribute("type").value();
-                auto shared = std::find_if(shared_types.begin(), shared_types.end(), [&](const pugi::xml_node& t) {
-                    return type == t.attribute("name").value();
-                });
+                auto shared = std::find_if(
+                    shared_types.begin(), shared_types.end(),
+                    [&](const pugi::xml_node& t) { return type == t.attribute("name").value(); });
                 if (shared == shared_types.end()) Fail();
                 Inside in_shared(ns_, *shared);
                 columns_.push_back(ReadColumn(*shared));
@@ -415,10 +418,19 @@ class Reader {
         std::vector<std::int64_t> numbers;
         for (const Column& c : columns_) numbers.push_back(c.number);
         std::sort(numbers.begin(), numbers.end());
-        if (numbers.front() < 0 || std::adjacent_find(numbers.begin(), numbers.end()) != numbers.end()) return;
+        if (numbers.front() < 0 || std::adjacent_find(numbers.begin(), numbers.end()) != numbers.end())
+            return;
         std::stable_sort(columns_.begin(), columns_.end(),
                          [](const Column& a, const Column& b) { return a.number < b.number; });
     }
+
+    // What a column's declaration says beyond its ColumnInfo's own fields.
+    struct Declared {
+        std::string dt_type, db_type;
+        std::optional<std::int64_t> max_length, precision;
+        std::int64_t scale = 0;
+        bool may_be_null = true;
+    };
 
     Column ReadColumn(const pugi::xml_node& element) {
         Column column;
@@ -432,7 +444,8 @@ class Reader {
         }
         if (column.xml_name.empty()) Fail();
         if (!column.named) info.name = column.xml_name;
-        info.type = xml::TypeOfDeclaration(declared.dt_type, declared.db_type, (info.attributes & ado::adFldFixed) != 0,
+        info.type = xml::TypeOfDeclaration(declared.dt_type, declared.db_type,
+                                           (info.attributes & ado::adFldFixed) != 0,
                                            (info.attributes & ado::adFldLong) != 0);
         column.base64 = SameText(declared.dt_type, "bin.base64");
         const xml::TypeDeclaration& defaults = xml::DeclarationOf(info.type);
@@ -443,23 +456,18 @@ class Reader {
         } else {
             info.defined_size = defaults.size > 0 ? defaults.size : -1;
         }
-        const bool fixed_text = (info.attributes & ado::adFldFixed) && (IsTextType(info.type) || IsBinaryType(info.type));
+        const bool fixed_text =
+            (info.attributes & ado::adFldFixed) && (IsTextType(info.type) || IsBinaryType(info.type));
         if (fixed_text && info.defined_size > kFixedLengthAlways &&
             static_cast<std::uint64_t>(info.defined_size) > image_size_)
             Fail();
-        info.precision = static_cast<std::uint8_t>(std::clamp<std::int64_t>(declared.precision.value_or(defaults.precision), 0, 255));
+        info.precision = static_cast<std::uint8_t>(
+            std::clamp<std::int64_t>(declared.precision.value_or(defaults.precision), 0, 255));
         info.scale = static_cast<std::uint8_t>(std::clamp<std::int64_t>(declared.scale, 0, 255));
         if (declared.may_be_null) info.attributes |= ado::adFldMayBeNull;
         if (info.key_column) info.attributes |= ado::adFldKeyColumn;
         return column;
     }
-
-    struct Declared {
-        std::string dt_type, db_type;
-        std::optional<std::int64_t> max_length, precision;
-        std::int64_t scale = 0;
-        bool may_be_null = true;
-    };
 
     // The column's attributes, from its s:AttributeType and its s:datatype alike: files put some of them
     // on either.
@@ -481,18 +489,30 @@ class Reader {
                 if (local == "type") declared.dt_type = value;
                 if (local == "maxLength") declared.max_length = number();
             } else if (uri == xml::kRowsetNs) {
-                if (local == "name") info.name = value, column.named = true;
-                else if (local == "number") column.number = number();
-                else if (local == "dbtype") declared.db_type = value;
-                else if (local == "precision") declared.precision = number();
-                else if (local == "scale") declared.scale = number();
-                else if (local == "maybenull") declared.may_be_null = IsTrue(value);
-                else if (local == "basecatalog") info.base_catalog = value;
-                else if (local == "baseschema") info.base_schema = value;
-                else if (local == "basetable") info.base_table = value;
-                else if (local == "basecolumn") info.base_column = value;
-                else if (local == "keycolumn") info.key_column = IsTrue(value);
-                else if (local == "autoincrement") info.auto_increment = IsTrue(value);
+                if (local == "name")
+                    info.name = value, column.named = true;
+                else if (local == "number")
+                    column.number = number();
+                else if (local == "dbtype")
+                    declared.db_type = value;
+                else if (local == "precision")
+                    declared.precision = number();
+                else if (local == "scale")
+                    declared.scale = number();
+                else if (local == "maybenull")
+                    declared.may_be_null = IsTrue(value);
+                else if (local == "basecatalog")
+                    info.base_catalog = value;
+                else if (local == "baseschema")
+                    info.base_schema = value;
+                else if (local == "basetable")
+                    info.base_table = value;
+                else if (local == "basecolumn")
+                    info.base_column = value;
+                else if (local == "keycolumn")
+                    info.key_column = IsTrue(value);
+                else if (local == "autoincrement")
+                    info.auto_increment = IsTrue(value);
                 for (const xml::FlagAttribute& f : xml::FlagAttributes()) {
                     if (local != f.name) continue;
                     if (IsTrue(value)) {
@@ -579,7 +599,8 @@ class Reader {
             Inside in_child(ns_, child);
             if (!ns_.Is(child, xml::kRowsetNs, "forcenull")) continue;
             for (const pugi::xml_attribute& a : child.attributes())
-                if (const Column* c = Find(a.name())) values_[static_cast<std::size_t>(c - columns_.data())].AssignNull();
+                if (const Column* c = Find(a.name()))
+                    values_[static_cast<std::size_t>(c - columns_.data())].AssignNull();
         }
     }
 
@@ -619,14 +640,15 @@ void ReadXml(std::string_view image, RowsetSink& sink) {
     // An entity bomb needs a document type declaration; a rowset never has one. Looked for before parsing
     // too (in UTF-8 and UTF-16), so that the parser never walks a hostile one.
     using namespace std::string_view_literals;
-    for (std::string_view doctype : {"<!DOCTYPE"sv, "<\0!\0D\0O\0C\0T\0Y\0P\0E\0"sv, "\0<\0!\0D\0O\0C\0T\0Y\0P\0E"sv})
+    for (std::string_view doctype :
+         {"<!DOCTYPE"sv, "<\0!\0D\0O\0C\0T\0Y\0P\0E\0"sv, "\0<\0!\0D\0O\0C\0T\0Y\0P\0E"sv})
         if (image.find(doctype) != std::string_view::npos) Fail();
     pugi::xml_document document;
     // Values are decoded here (see Decoded), not by the parser; blanks written literally in an attribute
     // become spaces, as XML says.
-    const pugi::xml_parse_result parsed =
-        document.load_buffer(image.data(), image.size(),
-                             pugi::parse_wconv_attribute | pugi::parse_eol | pugi::parse_doctype, pugi::encoding_auto);
+    const pugi::xml_parse_result parsed = document.load_buffer(
+        image.data(), image.size(), pugi::parse_wconv_attribute | pugi::parse_eol | pugi::parse_doctype,
+        pugi::encoding_auto);
     const pugi::xml_node root = document.document_element();
     if (!parsed || !root) Fail();
     for (const pugi::xml_node& node : document.children())

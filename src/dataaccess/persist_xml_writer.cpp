@@ -46,11 +46,21 @@ void AppendEscaped(std::string& out, std::string_view text) {
         out.append(text, run, i - run);
         run = i + 1;
         switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '\'': out += "&apos;"; break;
-            case '"': out += "&quot;"; break;
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '\'':
+                out += "&apos;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
             default: {
                 char ref[8];
                 const int n = std::snprintf(ref, sizeof ref, "&#x%X;", c);
@@ -87,8 +97,8 @@ void AppendFloating(std::string& out, Float v) {
 // Every digit of the scale, trailing zeros included: 12.50 reads back as 12.50, not 12.5.
 void AppendDecimal(std::string& out, const Decimal& d) {
     const bool negative = d.mantissa < 0;
-    unsigned __int128 m = negative ? -static_cast<unsigned __int128>(d.mantissa)
-                                   : static_cast<unsigned __int128>(d.mantissa);
+    unsigned __int128 m =
+        negative ? -static_cast<unsigned __int128>(d.mantissa) : static_cast<unsigned __int128>(d.mantissa);
     char digits[48];
     int n = 0;
     do {
@@ -156,7 +166,8 @@ void AppendDate(std::string& out, Date d, std::int32_t type) {
             *p++ = '.';
             p = PutDigits(p, units % scale, digits);
         }
-        const std::optional<Date> back = ParseIsoDate(std::string_view(buf, static_cast<std::size_t>(p - buf)));
+        const std::optional<Date> back =
+            ParseIsoDate(std::string_view(buf, static_cast<std::size_t>(p - buf)));
         if (back && back->days == d.days) break;
     }
     out.append(buf, p);
@@ -166,20 +177,47 @@ void AppendDate(std::string& out, Date d, std::int32_t type) {
 bool AppendValue(std::string& out, const Variant& v, std::int32_t type) {
     switch (v.Type()) {
         case VarType::Empty:
-        case VarType::Null: return false;
-        case VarType::Boolean: out += *v.get_if<bool>() ? "True" : "False"; break;
-        case VarType::Byte: AppendInteger(out, *v.get_if<std::uint8_t>()); break;
-        case VarType::Integer: AppendInteger(out, *v.get_if<std::int16_t>()); break;
-        case VarType::Long: AppendInteger(out, *v.get_if<std::int32_t>()); break;
-        case VarType::LongLong: AppendInteger(out, *v.get_if<std::int64_t>()); break;
-        case VarType::Single: AppendFloating(out, *v.get_if<float>()); break;
-        case VarType::Double: AppendFloating(out, *v.get_if<double>()); break;
-        case VarType::Currency: out += FormatCurrency(*v.get_if<Currency>()); break;
-        case VarType::Decimal: AppendDecimal(out, *v.get_if<Decimal>()); break;
-        case VarType::Date: AppendDate(out, *v.get_if<Date>(), type); break;
-        case VarType::String: AppendEscaped(out, *v.get_if<std::string>()); break;
-        case VarType::ByteArray: AppendHex(out, *v.get_if<Bytes>()); break;
-        default: AppendEscaped(out, CStr(v)); break;
+        case VarType::Null:
+            return false;
+        case VarType::Boolean:
+            out += *v.get_if<bool>() ? "True" : "False";
+            break;
+        case VarType::Byte:
+            AppendInteger(out, *v.get_if<std::uint8_t>());
+            break;
+        case VarType::Integer:
+            AppendInteger(out, *v.get_if<std::int16_t>());
+            break;
+        case VarType::Long:
+            AppendInteger(out, *v.get_if<std::int32_t>());
+            break;
+        case VarType::LongLong:
+            AppendInteger(out, *v.get_if<std::int64_t>());
+            break;
+        case VarType::Single:
+            AppendFloating(out, *v.get_if<float>());
+            break;
+        case VarType::Double:
+            AppendFloating(out, *v.get_if<double>());
+            break;
+        case VarType::Currency:
+            out += FormatCurrency(*v.get_if<Currency>());
+            break;
+        case VarType::Decimal:
+            AppendDecimal(out, *v.get_if<Decimal>());
+            break;
+        case VarType::Date:
+            AppendDate(out, *v.get_if<Date>(), type);
+            break;
+        case VarType::String:
+            AppendEscaped(out, *v.get_if<std::string>());
+            break;
+        case VarType::ByteArray:
+            AppendHex(out, *v.get_if<Bytes>());
+            break;
+        default:
+            AppendEscaped(out, CStr(v));
+            break;
     }
     return true;
 }
@@ -345,7 +383,8 @@ class XmlWriter final : public RowsetSink {
         }
         text_ += "><rs:forcenull";
         for (std::size_t i = 0; i < names_.size(); ++i) {
-            if ((values[i].IsNull() || values[i].IsEmpty()) && !(originals[i].IsNull() || originals[i].IsEmpty())) {
+            if ((values[i].IsNull() || values[i].IsEmpty()) &&
+                !(originals[i].IsNull() || originals[i].IsEmpty())) {
                 text_ += ' ';
                 text_ += names_[i];
                 text_ += "=''";

@@ -70,8 +70,8 @@ void ExpectSameColumn(const ColumnInfo& got, const ColumnInfo& want) {
         << want.name;
     EXPECT_EQ(std::tie(got.base_catalog, got.base_schema, got.base_table, got.base_column, got.key_column,
                        got.auto_increment),
-              std::tie(want.base_catalog, want.base_schema, want.base_table, want.base_column, want.key_column,
-                       want.auto_increment))
+              std::tie(want.base_catalog, want.base_schema, want.base_table, want.base_column,
+                       want.key_column, want.auto_increment))
         << want.name;
 }
 
@@ -113,13 +113,13 @@ TEST(PersistXml, EveryTypeRoundTripsExactly) {
          {0.1, 1e308, -1e308, 5e-324, 1.0 / 3.0, 123456789012345678.0, -0.0,
           std::numeric_limits<double>::infinity(), std::numeric_limits<double>::quiet_NaN()}},
         {Column("cy", ado::adCurrency, 8, adFldFixed, 19),
-         {Currency{std::numeric_limits<std::int64_t>::min()}, Currency{std::numeric_limits<std::int64_t>::max()},
-          Currency{1}, Currency{180000}, Currency{-5}}},
+         {Currency{std::numeric_limits<std::int64_t>::min()},
+          Currency{std::numeric_limits<std::int64_t>::max()}, Currency{1}, Currency{180000}, Currency{-5}}},
         {Column("num", ado::adNumeric, 19, adFldFixed, 28, 2),
          {Decimal{1250, 2}, Decimal{-5, 2}, Decimal{0, 2}}},
         {Column("dec", ado::adDecimal, 16, adFldFixed, 29, 28),
-         {Decimal{(static_cast<__int128>(1) << 96) - 1, 0}, Decimal{-((static_cast<__int128>(1) << 96) - 1), 28},
-          Decimal{1, 28}}},
+         {Decimal{(static_cast<__int128>(1) << 96) - 1, 0},
+          Decimal{-((static_cast<__int128>(1) << 96) - 1), 28}, Decimal{1, 28}}},
         {Column("flag", ado::adBoolean, 2, adFldFixed, 255), {true, false}},
         {Column("ts", ado::adDBTimeStamp, 16, adFldFixed | nullable, 26, 6),
          {At(1899, 12, 30), At(2024, 5, 17, 13, 45, 10), At(2024, 5, 17, 13, 45, 10, 0.123),
@@ -130,8 +130,8 @@ TEST(PersistXml, EveryTypeRoundTripsExactly) {
         {Column("dbdate", ado::adDBDate, 6, adFldFixed), {At(2001, 2, 3), At(1492, 10, 12)}},
         {Column("dbtime", ado::adDBTime, 6, adFldFixed), {At(1899, 12, 30, 18, 0, 0), Date{0}}},
         {Column("text", ado::adVarWChar, 255, nullable),
-         {"<&\"'>", "Joe's \"Garage\" & <Co>", "tab\tline\nreturn\r\nend", std::string("\x01\x1f\x7f\x00z", 5),
-          "", " padded ", "Größe ✓ 日本語 😀", "]]> --> <!--"}},
+         {"<&\"'>", "Joe's \"Garage\" & <Co>", "tab\tline\nreturn\r\nend",
+          std::string("\x01\x1f\x7f\x00z", 5), "", " padded ", "Größe ✓ 日本語 😀", "]]> --> <!--"}},
         {Column("fixed", ado::adChar, 10, adFldFixed), {"abc       "}},
         {Column("memo", ado::adLongVarWChar, -1, adFldLong | nullable), {std::string(5000, 'x')}},
         {Column("bin", ado::adLongVarBinary, -1, adFldLong | nullable),
@@ -165,7 +165,8 @@ TEST(PersistXml, EveryTypeRoundTripsExactly) {
 TEST(PersistXml, SchemaNamesAndBaseColumnsRoundTrip) {
     Schema schema;
     schema.updatable = true;
-    ColumnInfo id = Column("id", ado::adInteger, 4, ado::adFldFixed | ado::adFldKeyColumn | ado::adFldUnknownUpdatable, 10);
+    ColumnInfo id = Column("id", ado::adInteger, 4,
+                           ado::adFldFixed | ado::adFldKeyColumn | ado::adFldUnknownUpdatable, 10);
     id.key_column = true;
     id.auto_increment = true;
     id.base_catalog = "main";
@@ -187,12 +188,14 @@ TEST(PersistXml, SchemaNamesAndBaseColumnsRoundTrip) {
     const Captured back = Read(text);
     EXPECT_TRUE(back.schema.updatable);
     ASSERT_EQ(back.schema.columns.size(), schema.columns.size()) << text;
-    for (std::size_t i = 0; i < schema.columns.size(); ++i) ExpectSameColumn(back.schema.columns[i], schema.columns[i]);
+    for (std::size_t i = 0; i < schema.columns.size(); ++i)
+        ExpectSameColumn(back.schema.columns[i], schema.columns[i]);
     ASSERT_EQ(back.rows.size(), 1u);
     EXPECT_EQ(back.rows[0].values, values) << text;
     // The platform reads what it needs by these names.
-    for (const char* piece : {"<s:Schema id='RowsetSchema'>", "<s:ElementType name='row' content='eltOnly' rs:updatable='true'>",
-                              "rs:name='my col'", "<s:extends type='rs:rowbase'/>", "<rs:data>", "</xml>"})
+    for (const char* piece :
+         {"<s:Schema id='RowsetSchema'>", "<s:ElementType name='row' content='eltOnly' rs:updatable='true'>",
+          "rs:name='my col'", "<s:extends type='rs:rowbase'/>", "<rs:data>", "</xml>"})
         EXPECT_NE(text.find(piece), std::string::npos) << piece;
 }
 
@@ -296,7 +299,9 @@ xmlns:z="#RowsetSchema">
     const Variant phone = "(505) 111-2222";
     const std::vector<std::tuple<RowKind, std::vector<Variant>, std::vector<Variant>>> want = {
         {RowKind::kUnchanged, {2, "United Package", "(503) 555-3199"}, {}},
-        {RowKind::kUpdated, {3, "Federal Shipping", "(503) 552-7134"}, {3, "Federal Shipping", "(503) 555-9931"}},
+        {RowKind::kUpdated,
+         {3, "Federal Shipping", "(503) 552-7134"},
+         {3, "Federal Shipping", "(503) 555-9931"}},
         {RowKind::kInserted, {12, "Lightning Shipping", phone}, {}},
         {RowKind::kInserted, {13, "Thunder Overnight", phone}, {}},
         {RowKind::kInserted, {14, "Blue Angel Air Delivery", phone}, {}},
@@ -344,16 +349,16 @@ xmlns:z="#RowsetSchema">
 </xml>)";
     c = Read(sample);
     ASSERT_EQ(c.schema.columns.size(), 6u);
-    const std::vector<std::int32_t> types = {ado::adVarWChar, ado::adVarBinary,    ado::adGUID,
-                                             ado::adDBTimeStamp, ado::adDouble, ado::adBoolean};
+    const std::vector<std::int32_t> types = {ado::adVarWChar,    ado::adVarBinary, ado::adGUID,
+                                             ado::adDBTimeStamp, ado::adDouble,    ado::adBoolean};
     for (std::size_t i = 0; i < types.size(); ++i) EXPECT_EQ(c.schema.columns[i].type, types[i]) << i;
     ASSERT_EQ(c.rows.size(), 2u);
     const Variant null = Variant::Null();
-    EXPECT_EQ(c.rows[0].values,
-              (std::vector<Variant>{"sample1", Bytes{0, 0, 0, 0, 0x49, 0x96, 0x02, 0xd2},
-                                    "{8AC68D3D-8A09-4403-8860-D0E494BBE894}", At(2008, 1, 25, 13, 4),
-                                    3.1415926535897932, false}));
-    EXPECT_EQ(c.rows[1].values, (std::vector<Variant>{"sample2", null, null, At(2008, 2, 13, 18, 49), null, true}));
+    EXPECT_EQ(c.rows[0].values, (std::vector<Variant>{"sample1", Bytes{0, 0, 0, 0, 0x49, 0x96, 0x02, 0xd2},
+                                                      "{8AC68D3D-8A09-4403-8860-D0E494BBE894}",
+                                                      At(2008, 1, 25, 13, 4), 3.1415926535897932, false}));
+    EXPECT_EQ(c.rows[1].values,
+              (std::vector<Variant>{"sample2", null, null, At(2008, 2, 13, 18, 49), null, true}));
 }
 
 // What a reader must accept beyond what the writer writes.
@@ -379,23 +384,31 @@ TEST(PersistXml, ReadsAnyPrefixesQuotesOrderAndTheEquivalentTypeNames) {
   <q:data><r:row a="7" b="2.5" c="it&apos;s" d="Af4=" c4="extra"/></q:data>
 </root>)"},
         {"attributes in another order, whitespace, unknown attributes and elements, prefixes declared late",
-         "<xml>\n\n<s:Schema xmlns:s='uuid:BDC6E3F0-6DA3-11d1-A2A3-00AA00C14882' id = 'RowsetSchema' extra='1'>\n"
+         "<xml>\n\n<s:Schema xmlns:s='uuid:BDC6E3F0-6DA3-11d1-A2A3-00AA00C14882' id = 'RowsetSchema' "
+         "extra='1'>\n"
          "\t<s:ElementType content='eltOnly' name='row'>\n"
-         "\t\t<s:AttributeType rs:number='5' xmlns:rs='urn:schemas-microsoft-com:rowset' rs:name='e' name='E'>"
-         "<s:datatype xmlns:dt='uuid:C2F41010-65B3-11d1-A29F-00AA00C14882' dt:type='string'/></s:AttributeType>\n"
+         "\t\t<s:AttributeType rs:number='5' xmlns:rs='urn:schemas-microsoft-com:rowset' rs:name='e' "
+         "name='E'>"
+         "<s:datatype xmlns:dt='uuid:C2F41010-65B3-11d1-A29F-00AA00C14882' "
+         "dt:type='string'/></s:AttributeType>\n"
          "\t\t<s:AttributeType name='d' rs:number='4' xmlns:rs='urn:schemas-microsoft-com:rowset'>"
-         "<s:datatype dt:maxLength='2' xmlns:dt='uuid:C2F41010-65B3-11d1-A29F-00AA00C14882' dt:type='bin.hex'/>"
+         "<s:datatype dt:maxLength='2' xmlns:dt='uuid:C2F41010-65B3-11d1-A29F-00AA00C14882' "
+         "dt:type='bin.hex'/>"
          "</s:AttributeType>\n"
-         "\t\t<s:AttributeType name='b' rs:number='2' rs:unknown='x' xmlns:rs='urn:schemas-microsoft-com:rowset'>"
-         "<s:datatype xmlns:dt='uuid:C2F41010-65B3-11d1-A29F-00AA00C14882' dt:type='float'/></s:AttributeType>\n"
+         "\t\t<s:AttributeType name='b' rs:number='2' rs:unknown='x' "
+         "xmlns:rs='urn:schemas-microsoft-com:rowset'>"
+         "<s:datatype xmlns:dt='uuid:C2F41010-65B3-11d1-A29F-00AA00C14882' "
+         "dt:type='float'/></s:AttributeType>\n"
          "\t\t<s:AttributeType name='a' rs:number='1' xmlns:rs='urn:schemas-microsoft-com:rowset'>"
-         "<s:datatype xmlns:dt='uuid:C2F41010-65B3-11d1-A29F-00AA00C14882' dt:type='int'/></s:AttributeType>\n"
+         "<s:datatype xmlns:dt='uuid:C2F41010-65B3-11d1-A29F-00AA00C14882' "
+         "dt:type='int'/></s:AttributeType>\n"
          "\t\t<s:AttributeType name='c' rs:number='3' xmlns:rs='urn:schemas-microsoft-com:rowset'/>\n"
          "\t\t<s:unknown/>\n"
          "\t</s:ElementType>\n</s:Schema>\n<!-- a comment -->\n"
          "<rs:data xmlns:rs='urn:schemas-microsoft-com:rowset'>\n"
          "  <rs:unknown><z:row xmlns:z='#RowsetSchema' a='99'/></rs:unknown>\n"
-         "  <z:row  xmlns:z = '#RowsetSchema'  E = \"extra\" zz='not a column' d='01FE'  c=\"it's\" b='  2.5 ' a='7'"
+         "  <z:row  xmlns:z = '#RowsetSchema'  E = \"extra\" zz='not a column' d='01FE'  c=\"it's\" b='  2.5 "
+         "' a='7'"
          " rs:a='8'>text<child/></z:row>\n"
          "</rs:data>\n</xml>\n"},
     };
@@ -412,7 +425,8 @@ TEST(PersistXml, ReadsAnyPrefixesQuotesOrderAndTheEquivalentTypeNames) {
 TEST(PersistXml, MalformedAndHostileDocumentsFailCleanly) {
     Schema schema;
     schema.columns = {Column("id", ado::adInteger, 4, ado::adFldFixed, 10), Column("t", ado::adVarWChar, 10)};
-    const std::string good = Write(schema, {{RowKind::kUnchanged, {1, "a"}, {}}, {RowKind::kInserted, {2, "b"}, {}}});
+    const std::string good =
+        Write(schema, {{RowKind::kUnchanged, {1, "a"}, {}}, {RowKind::kInserted, {2, "b"}, {}}});
     const std::string head = good.substr(0, good.find("<rs:data>"));
     std::vector<std::pair<std::string, std::string>> cases = {
         {"empty", ""},
@@ -425,7 +439,8 @@ TEST(PersistXml, MalformedAndHostileDocumentsFailCleanly) {
         {"no schema", "<xml xmlns:rs='urn:schemas-microsoft-com:rowset'><rs:data/></xml>"},
         {"no data", head + "</xml>"},
         {"no columns",
-         "<xml xmlns:s='uuid:BDC6E3F0-6DA3-11d1-A2A3-00AA00C14882' xmlns:rs='urn:schemas-microsoft-com:rowset'>"
+         "<xml xmlns:s='uuid:BDC6E3F0-6DA3-11d1-A2A3-00AA00C14882' "
+         "xmlns:rs='urn:schemas-microsoft-com:rowset'>"
          "<s:Schema id='RowsetSchema'><s:ElementType name='row'/></s:Schema><rs:data/></xml>"},
         {"undeclared prefix", head + "<rs:data><y:row id='1'/></rs:data></xml>"},
         {"unknown entity in a value", head + "<rs:data><z:row t='&nbsp;'/></rs:data></xml>"},
@@ -435,7 +450,8 @@ TEST(PersistXml, MalformedAndHostileDocumentsFailCleanly) {
         {"changed row without its original",
          head + "<rs:data><rs:update><z:row t='x'/></rs:update></rs:data></xml>"},
         {"huge fixed length",
-         "<xml xmlns:s='uuid:BDC6E3F0-6DA3-11d1-A2A3-00AA00C14882' xmlns:rs='urn:schemas-microsoft-com:rowset'"
+         "<xml xmlns:s='uuid:BDC6E3F0-6DA3-11d1-A2A3-00AA00C14882' "
+         "xmlns:rs='urn:schemas-microsoft-com:rowset'"
          " xmlns:dt='uuid:C2F41010-65B3-11d1-A29F-00AA00C14882' xmlns:z='#RowsetSchema'>"
          "<s:Schema id='RowsetSchema'><s:ElementType name='row'><s:AttributeType name='t'>"
          "<s:datatype dt:type='string' dt:maxLength='2000000000' rs:fixedlength='true'/></s:AttributeType>"
@@ -444,7 +460,8 @@ TEST(PersistXml, MalformedAndHostileDocumentsFailCleanly) {
                                       head.substr(head.find("rs:number='1'") + 13) + "<rs:data/></xml>"},
     };
     // Every cut of a good document.
-    for (std::size_t cut = 1; cut < good.size() - 2; cut += 7) cases.emplace_back("cut at " + std::to_string(cut), good.substr(0, cut));
+    for (std::size_t cut = 1; cut < good.size() - 2; cut += 7)
+        cases.emplace_back("cut at " + std::to_string(cut), good.substr(0, cut));
     for (const auto& c : cases) {
         SCOPED_TRACE(c.first);
         Captured sink;
