@@ -368,7 +368,7 @@ TEST(PersistXml, ReadsAnyPrefixesQuotesOrderAndTheEquivalentTypeNames) {
         const char* what;
         std::string document;
     };
-    const std::vector<Case> cases = {
+    std::vector<Case> cases = {
         {"other prefixes, the schema's namespace as the default one",
          R"(<root xmlns:t="uuid:C2F41010-65B3-11d1-A29F-00AA00C14882" xmlns:q="urn:schemas-microsoft-com:rowset"
                   xmlns:r="#RowsetSchema">
@@ -412,6 +412,10 @@ TEST(PersistXml, ReadsAnyPrefixesQuotesOrderAndTheEquivalentTypeNames) {
          " rs:a='8'>text<child/></z:row>\n"
          "</rs:data>\n</xml>\n"},
     };
+    // A file saved as UTF-16 (by a stream in Unicode) reads the same.
+    std::string utf16 = "\xFF\xFE";
+    for (char ch : cases[0].document) utf16 += {ch, '\0'};
+    cases.push_back({"UTF-16 with its byte order mark", utf16});
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const Captured back = Read(c.document);
@@ -420,6 +424,21 @@ TEST(PersistXml, ReadsAnyPrefixesQuotesOrderAndTheEquivalentTypeNames) {
         ASSERT_EQ(back.rows.size(), 1u);
         EXPECT_EQ(back.rows[0].values, want);
     }
+}
+
+TEST(PersistXml, RowsReachTheStreamAsTheyComeNotAtTheEnd) {
+    Schema schema;
+    schema.columns = {Column("id", ado::adInteger, 4, ado::adFldFixed, 10),
+                      Column("t", ado::adVarWChar, 100)};
+    std::ostringstream out;
+    std::unique_ptr<RowsetSink> writer = MakeXmlWriter(out);
+    writer->Begin(schema);
+    const Variant row[] = {1, std::string(90, 'x')};
+    for (int i = 0; i < 5000; ++i) writer->Row(RowKind::kUnchanged, row, nullptr);
+    const std::size_t before_end = out.str().size();
+    writer->End();
+    EXPECT_GT(before_end, out.str().size() - (1u << 17));
+    EXPECT_EQ(Read(out.str()).rows.size(), 5000u);
 }
 
 TEST(PersistXml, MalformedAndHostileDocumentsFailCleanly) {
