@@ -11,7 +11,6 @@
 // values to their column's length.
 #include <algorithm>
 #include <charconv>
-#include <deque>
 #include <limits>
 #include <optional>
 #include <string>
@@ -127,10 +126,10 @@ class Namespaces {
                 if (name[5] != ':') continue;
                 prefix = name.substr(6);
             }
-            std::string scratch;
-            std::string_view uri = Decoded(a.value(), scratch);
-            if (!scratch.empty()) uri = storage_.emplace_back(std::move(scratch));
-            decls_.emplace_back(prefix, uri);
+            Declaration& d = decls_.emplace_back();
+            d.prefix = prefix;
+            d.uri = Decoded(a.value(), d.decoded);
+            d.owns = d.uri.data() == d.decoded.data();
         }
     }
 
@@ -145,7 +144,7 @@ class Namespaces {
         if (prefix.empty() && !element) return {};
         if (prefix == "xml") return "http://www.w3.org/XML/1998/namespace";
         for (auto it = decls_.rbegin(); it != decls_.rend(); ++it)
-            if (it->first == prefix) return it->second;
+            if (it->prefix == prefix) return it->owns ? std::string_view(it->decoded) : it->uri;
         if (prefix.empty()) return {};
         Fail();
     }
@@ -156,8 +155,12 @@ class Namespaces {
     }
 
   private:
-    std::vector<std::pair<std::string_view, std::string_view>> decls_;
-    std::deque<std::string> storage_;
+    struct Declaration {
+        std::string_view prefix, uri;  // `uri` is the document's text unless it had references
+        std::string decoded;
+        bool owns = false;  // the URI is `decoded` (which moves with the declaration)
+    };
+    std::vector<Declaration> decls_;
 };
 
 // Declares an element's namespaces for as long as the walk is inside it.

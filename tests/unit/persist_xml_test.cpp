@@ -407,7 +407,7 @@ TEST(PersistXml, ReadsAnyPrefixesQuotesOrderAndTheEquivalentTypeNames) {
          "\t</s:ElementType>\n</s:Schema>\n<!-- a comment -->\n"
          "<rs:data xmlns:rs='urn:schemas-microsoft-com:rowset'>\n"
          "  <rs:unknown><z:row xmlns:z='#RowsetSchema' a='99'/></rs:unknown>\n"
-         "  <z:row  xmlns:z = '#RowsetSchema'  E = \"extra\" zz='not a column' d='01FE'  c=\"it's\" b='  2.5 "
+         "  <z:row  xmlns:z = '#Rowset&#83;chema'  E = \"extra\" zz='not a column' d='01FE'  c=\"it's\" b='  2.5 "
          "' a='7'"
          " rs:a='8'>text<child/></z:row>\n"
          "</rs:data>\n</xml>\n"},
