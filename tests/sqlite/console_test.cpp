@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -465,6 +466,98 @@ TEST_F(ConsoleTest, HelpAndScriptFiles) {
     EXPECT_LT(run.out.find("from -c"), run.out.find("from the file")) << run.out;
     run = console_.Run({Connection("f.db"), "-f", console_.Dir().File("missing.sql")});
     EXPECT_THAT(run.err, HasSubstr("Error: Cannot open the script"));
+}
+
+// The dictionary's answers on the sample database: a table's columns with their types, the names that
+// match a pattern (letter case counts, everything after the first % is ignored), views and schemas.
+TEST_F(ConsoleTest, DictionaryCommandsOnTheSampleDatabase) {
+    ConsoleRun run = console_.Run({},
+                                  "describe customers\n"
+                                  "DESC main.products;\n"
+                                  "desc CUSTOMERS\n"
+                                  "list tables ord%\n"
+                                  "list tables 'ord%x'\n"
+                                  "list tables Ord%\n"
+                                  "list views\n"
+                                  "list schemas\n");
+    ASSERT_EQ(run.exit_status, 0) << run.Transcript();
+    EXPECT_EQ(run.err, "");
+    const std::string customers =
+        "Name        Null?    Type\n"
+        "----------- -------- ------------\n"
+        "customer_id NOT NULL Integer\n"
+        "name        NOT NULL VarWChar(60)\n"
+        "city        NOT NULL VarWChar(40)\n"
+        "country     NOT NULL VarWChar(40)\n"
+        "email                VarWChar(80)\n"
+        "created_on  NOT NULL DBDate\n";
+    const std::string orders = "TABLE_NAME\n-----------\norder_lines\norders\n\n2 rows selected.\n";
+    EXPECT_EQ(run.out.substr(run.out.find('\n') + 1),
+              customers +
+                  "Name       Null?    Type\n"
+                  "---------- -------- -------------\n"
+                  "product_id NOT NULL Integer\n"
+                  "name       NOT NULL VarWChar(60)\n"
+                  "category   NOT NULL VarWChar(30)\n"
+                  "unit_price NOT NULL Numeric(10,2)\n" +
+                  customers + orders + orders + "no rows selected\n" +
+                  "VIEW_NAME\n------------\norder_totals\n\n1 row selected.\n"
+                  "SCHEMA_NAME\n-----------\nmain\n\n1 row selected.\n");
+}
+
+// What the dictionary commands refuse, each on its own: the message, and the error counted (the script
+// ends with WHENEVER's status).
+TEST_F(ConsoleTest, DictionaryCommandsRefuseBadInput) {
+    const struct {
+        const char* command;
+        const char* err;
+    } cases[] = {
+        {"describe", "Error: Usage: DESCRIBE [schema.]name\n"},
+        {"desc a.b.c", "Error: Usage: DESCRIBE [schema.]name\n"},
+        {"desc \"open", "Error: Usage: DESCRIBE [schema.]name\n"},
+        {"desc main.", "Error: Usage: DESCRIBE [schema.]name\n"},
+        {"desc \"\"", "Error: A blank name names no table.\n"},
+        {"desc nosuch", "Error: Object nosuch does not exist.\n"},
+        {"desc \"Customers\"", "Error: Object Customers does not exist.\n"},
+        {"desc temp.customers", "Error: Object temp.customers does not exist.\n"},
+        {"list", "Error: Usage: LIST TABLES [pattern], LIST VIEWS [pattern] or LIST SCHEMAS\n"},
+        {"list tables a b", "Error: Usage: LIST TABLES [pattern], LIST VIEWS [pattern] or LIST SCHEMAS\n"},
+        {"list schemas main", "Error: Usage: LIST TABLES [pattern], LIST VIEWS [pattern] or LIST SCHEMAS\n"},
+        {"list 'tables'", "Error: Usage: LIST TABLES [pattern], LIST VIEWS [pattern] or LIST SCHEMAS\n"},
+        {"copy", "Error: Usage: COPY TO table USING query\n"},
+        {"copy to t", "Error: Usage: COPY TO table USING query\n"},
+        {"copy to t using", "Error: Usage: COPY TO table USING query\n"},
+        {"copy to 'open using select 1", "Error: Usage: COPY TO table USING query\n"},
+        {"copy to \" \" using select 1", "Error: A blank name names no table.\n"},
+        {"create database", "Error: Usage: CREATE DATABASE file\n"},
+        {"create database a b", "Error: Usage: CREATE DATABASE file\n"},
+        {"create database ''", "Error: A blank name names no file.\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.command);
+        ConsoleRun run =
+            console_.Run({}, std::string("whenever sqlerror exit 5\n") + c.command + "\nselect 1 as one;\n");
+        EXPECT_EQ(run.exit_status, 5) << run.Transcript();
+        EXPECT_EQ(run.err, c.err);
+        EXPECT_EQ(run.out.find("one"), std::string::npos) << run.out;
+    }
+    // Without a connection the dictionary has nothing to answer from.
+    ConsoleRun run = console_.Run({}, "disconnect\ndesc customers\nlist tables\ncopy to t using select 1\n");
+    EXPECT_EQ(run.err, "Error: Not connected (CONNECT connects).\nError: Not connected (CONNECT connects).\n"
+                       "Error: Not connected (CONNECT connects).\n");
+
+    // Each command's --help is its HELP entry.
+    for (const char* command : {"desc", "DESCRIBE", "list", "create database", "copy"}) {
+        SCOPED_TRACE(command);
+        const ConsoleRun help = console_.Run({"-c", std::string(command) + " --help"});
+        const ConsoleRun all = console_.Run({"-c", "help"});
+        EXPECT_EQ(help.err, "");
+        std::string head = std::string("  ") + command;
+        for (char& ch : head) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+        const std::string entry = help.out.substr(help.out.find('\n') + 1);
+        EXPECT_TRUE(entry.starts_with(head.substr(0, 6))) << entry;
+        EXPECT_NE(all.out.find(entry), std::string::npos) << entry;
+    }
 }
 
 }  // namespace
