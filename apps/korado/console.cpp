@@ -1109,7 +1109,11 @@ bool Console::Open(std::string user, std::string password, std::string dsn, Vari
     }
     const std::string text =
         connection_string.IsString() ? *connection_string.get_if<std::string>() : std::string();
-    Adopt(ado, user, dsn, text);
+    std::printf("Connected: user=%s dsn=%s connection=%s\n", user.c_str(), dsn.c_str(), text.c_str());
+    std::fflush(stdout);
+    session_ = Session{ado, user, dsn, text};
+    for (BindVariable& v : binds_) DeclareInLibrary(v);
+    for (const auto& [name, value] : defines_) DefineInLibrary(name, value);
     return true;
 }
 
@@ -1119,15 +1123,6 @@ Ref<clsADO> Console::NewConnectionObject() {
                      kPageSize, kLargePageSize);
     ado->SetDisplayAlerts(alerts_);
     return ado;
-}
-
-void Console::Adopt(Ref<clsADO> ado, const std::string& user, const std::string& dsn,
-                    const std::string& connection) {
-    std::printf("Connected: user=%s dsn=%s connection=%s\n", user.c_str(), dsn.c_str(), connection.c_str());
-    std::fflush(stdout);
-    session_ = Session{std::move(ado), user, dsn, connection};
-    for (BindVariable& v : binds_) DeclareInLibrary(v);
-    for (const auto& [name, value] : defines_) DefineInLibrary(name, value);
 }
 
 void Console::EndSession(EndAction action) {

@@ -148,8 +148,6 @@ class Console {
               bool quiet_when_closed = false);
     // A new connection object, constructed with the console's settings; raises what the library raises.
     Ref<clsADO> NewConnectionObject();
-    // Makes `ado`, connected, the session's: prints the Connected line and declares the variables in it.
-    void Adopt(Ref<clsADO> ado, const std::string& user, const std::string& dsn, const std::string& connection);
     void EndSession(EndAction action);
     bool Connected();
 

@@ -301,27 +301,32 @@ void Console::CmdCreateDatabase(const std::string& rest) {
     }
     std::string connection = SqliteConnectionString(file) + ";";
     const std::size_t messages = message_box_->Shown();
-    Ref<clsADO> ado;
+    Ref<clsADO> creator;
     try {
-        ado = NewConnectionObject();
-        ado->Create(connection);
+        creator = NewConnectionObject();
+        creator->Create(connection);
     } catch (const Error& e) {
         PrintError(e);
     }
-    Ref<ado::Connection> created = ado ? ado->Connection() : nullptr;
-    if (!created || created->State() != ado::adStateOpen) {
-        if (ado) ado->Destructor();
+    Ref<ado::Connection> created = creator ? creator->Connection() : nullptr;
+    const bool done = created && created->State() == ado::adStateOpen;
+    // Create gives the connection object only a platform connection; the session's object is connected as
+    // every other is, with its variables and its transaction, to the file that now exists.
+    try {
+        if (done) created->Close();
+        if (creator) creator->Destructor();
+    } catch (const Error& e) {
+        PrintError(e);
+    }
+    if (!done) {
         if (message_box_->Shown() == messages)
             PrintProblem(
                 "The database " + file + " was not created" +
                 (alerts_ ? std::string(".") : std::string(" (SET ALERTS ON shows the library's message).")));
         return Fail();
     }
-    EndSession(EndAction::Commit);
     std::printf("Database %s created.\n", file.c_str());
-    // The new connection has begun no transaction; the session's work belongs to one unless AUTOCOMMIT is on.
-    ado->BeginTransaction();
-    Adopt(ado, "", ado->CurrentCatalog(), connection);
+    Open("", "", "", Variant(connection));
 }
 
 // ---- COPY TO --------------------------------------------------------------------------------------------

@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <fstream>
@@ -558,6 +559,86 @@ TEST_F(ConsoleTest, DictionaryCommandsRefuseBadInput) {
         EXPECT_TRUE(entry.starts_with(head.substr(0, 6))) << entry;
         EXPECT_NE(all.out.find(entry), std::string::npos) << entry;
     }
+}
+
+// CREATE DATABASE makes a new SQLite file and connects to it, committing the connection before; the work
+// after it is committed at the end like any session's. A file that exists is refused and the connection
+// stays the one it was.
+TEST_F(ConsoleTest, CreateDatabaseConnectsToTheNewFile) {
+    const std::string made = console_.Dir().File("made.db");
+    const std::string blanks = console_.Dir().File("my shop.db");
+    ConsoleRun run = Script("first.db",
+                            "create table old (n integer);\n"
+                            "insert into old values (1);\n"
+                            "create database " + made + "\n"
+                            "create table t (n integer, label varchar(10));\n"
+                            "insert into t values (7, 'seven');\n"
+                            "list tables\n"
+                            "create database '" + blanks + "'\n"
+                            "show provider\n");
+    EXPECT_THAT(run.out, HasSubstr("1 row affected.\nDatabase " + made + " created.\n" + ConnectedLine("made.db") +
+                                   "\nStatement processed.\n1 row affected.\n"
+                                   "TABLE_NAME\n----------\nt\n\n1 row selected.\nDatabase " +
+                                   blanks + " created.\nConnected: "));
+    EXPECT_THAT(run.out, HasSubstr("PROVIDER is \"SQLite\"\n"));
+    EXPECT_THAT(Query("first.db", "select count(*) as n from old"), HasSubstr("n\n-\n1\n"));
+    EXPECT_THAT(Query("made.db", "select * from t"), HasSubstr("\n7 seven\n"));
+    EXPECT_TRUE(std::filesystem::exists(blanks));
+
+    // An existing file is neither overwritten nor connected to; the session goes on where it was.
+    run = console_.Run({Connection("first.db")}, "whenever sqlerror exit 3\ncreate database " + made +
+                                                      "\nselect 1;\n");
+    EXPECT_EQ(run.exit_status, 3) << run.Transcript();
+    EXPECT_NE(run.err, "");
+    EXPECT_EQ(run.out, ConnectedLine("first.db") + "\n");
+    run = Script("first.db", "create database " + made + "\ninsert into old values (2);\n", 0, run.err);
+    EXPECT_THAT(Query("first.db", "select count(*) as n from old"), HasSubstr("n\n-\n2\n"));
+    EXPECT_THAT(Query("made.db", "select count(*) as n from t"), HasSubstr("n\n-\n1\n"));
+}
+
+// COPY TO makes a table with the query's columns and copies its rows: read back, they are the query's rows.
+// Under AUTOCOMMIT the copy commits as one; otherwise ROLLBACK takes it back with the table.
+TEST_F(ConsoleTest, CopyToMakesATableOfTheQuerysRows) {
+    const std::string query =
+        "select o.order_id, o.order_date, c.name, c.email, l.quantity, l.unit_price\n"
+        "  from orders o join customers c on c.customer_id = o.customer_id\n"
+        "  join order_lines l on l.order_id = o.order_id where o.order_id between 1001 and 1012";
+    ConsoleRun run = console_.Run({}, "set pagesize 0\n" + query + " order by 1, 5, 6;\n");
+    ASSERT_EQ(run.exit_status, 0) << run.Transcript();
+    const std::string original = run.out.substr(run.out.find('\n') + 1);
+    ASSERT_THAT(original, HasSubstr(" rows selected.\n"));
+    const std::string count = original.substr(original.rfind('\n', original.size() - 2) + 1);
+
+    // The command is one line.
+    std::string one_line = query;
+    std::replace(one_line.begin(), one_line.end(), '\n', ' ');
+    run = console_.Run({}, "set pagesize 0\ncopy to order_copy using " + one_line +
+                               "\n"
+                               "desc order_copy\n"
+                           "select * from order_copy order by 1, 5, 6;\n");
+    EXPECT_EQ(run.exit_status, 0) << run.Transcript();
+    EXPECT_EQ(run.err, "");
+    const std::string rows = count.substr(0, count.find(' '));
+    EXPECT_THAT(run.out, HasSubstr("Table order_copy created.\n" + rows + " rows copied.\n"));
+    EXPECT_THAT(run.out, HasSubstr("order_date       DBDate\n"));
+    EXPECT_THAT(run.out, HasSubstr(original));
+
+    // A quoted name with a blank, under AUTOCOMMIT; then the same name again: the table exists.
+    run = console_.Run({}, "set autocommit on\n"
+                           "copy to \"line copy\" using select * from order_lines where order_id = 1002\n"
+                           "rollback\n"
+                           "select count(*) as n from \"line copy\";\n"
+                           "whenever sqlerror exit 4\n"
+                           "copy to \"line copy\" using select * from order_lines\n");
+    EXPECT_EQ(run.exit_status, 4) << run.Transcript();
+    EXPECT_THAT(run.out, HasSubstr("Table line copy created.\n4 rows copied.\nRollback complete.\nn\n-\n4\n"));
+    EXPECT_NE(run.err, "");
+    EXPECT_THAT(console_.Run({}, "select count(*) as n from \"line copy\";\n").out, HasSubstr("n\n-\n4\n"));
+
+    // Without AUTOCOMMIT the copy is part of the session's transaction.
+    run = console_.Run({}, "copy to gone using select * from products\nrollback\ndesc gone\n");
+    EXPECT_THAT(run.out, HasSubstr("Table gone created.\n24 rows copied.\nRollback complete.\n"));
+    EXPECT_EQ(run.err, "Error: Object gone does not exist.\n");
 }
 
 }  // namespace
