@@ -375,12 +375,18 @@ void Console::CmdCopy(const std::string& rest) {
     bool done = false;
     std::int64_t copied = 0;
     try {
+        ado->ClearErrors();
         dictionary->CreateTableFromDynaset(table->text, rows);
-        // The library reports a failure it does not raise; the table is there only when it said nothing.
-        if (message_box_->Shown() == messages) {
+        // A failure the library reports instead of raising (a message, its error log) leaves the provider's
+        // error on the connection, or no table.
+        const Variant made = dictionary->Columns(Variant::Null(), Variant(table->text));
+        const Ref<Collection> columns = made.ObjectAs<Collection>();
+        if (message_box_->Shown() == messages && ado->LastServerErr() == 0 && columns &&
+            columns->Count() > 0) {
             std::printf("Table %s created.\n", table->text.c_str());
             done = InsertRows(*rows, table->text, copied);
         } else {
+            PrintProblem("The table " + table->text + " was not created; no rows copied.");
             Fail();
         }
     } catch (const Error& e) {
