@@ -7,6 +7,7 @@
 #include "korado/errors/clsADOError.h"
 #include "korado/errors/modErrorHandler.h"
 #include "korado/platform/modGlobals.h"
+#include "korado/resultsets/clsDynasetADO.h"
 #include "korado/runtime/convert.h"
 #include "korado/runtime/err_object.h"
 #include "korado/runtime/strings.h"
@@ -246,6 +247,15 @@ std::string clsDictionary::DataTypeDesc(std::int32_t DataType, std::optional<std
     return result;
 }
 
+// ---- table creation -------------------------------------------------------------------------------------
+
+void clsDictionary::CreateTableFromDynaset(const std::string& TableName, const Ref<clsDynasetADO>& Dynaset) {
+    TryPassOwn(At("CreateTableFromDynaset"), [&] {
+        if (!m_ADO || !Dynaset) RaiseRuntime(rt::ObjectNotSet);
+        m_ADO->CreateTableFromRecordset(TableName, Dynaset->Recordset());
+    });
+}
+
 // ---- late binding ---------------------------------------------------------------------------------------
 
 const MemberTable* clsDictionary::Members() const noexcept {
@@ -255,6 +265,7 @@ const MemberTable* clsDictionary::Members() const noexcept {
                                      .Get<&clsDictionary::Schemas>("Schemas")
                                      .Get<&clsDictionary::Objects>("Objects")
                                      .Get<&clsDictionary::Columns>("Columns")
+                                     .Method<&clsDictionary::CreateTableFromDynaset>("CreateTableFromDynaset")
                                      .Get<&clsDictionary::DataTypeDesc>("DataTypeDesc")
                                      .Build();
     return &t;
