@@ -620,7 +620,7 @@ TEST_F(ConsoleTest, CopyToMakesATableOfTheQuerysRows) {
     EXPECT_EQ(run.err, "");
     const std::string rows = count.substr(0, count.find(' '));
     EXPECT_THAT(run.out, HasSubstr("Table order_copy created.\n" + rows + " rows copied.\n"));
-    EXPECT_THAT(run.out, HasSubstr("order_date       DBDate\n"));
+    EXPECT_THAT(run.out, HasSubstr("order_date       DBDate\nname             VarWChar(60)\n"));
     EXPECT_THAT(run.out, HasSubstr(original));
 
     // A quoted name with a blank, under AUTOCOMMIT; then the same name again: the table exists.
