@@ -182,18 +182,23 @@ void Console::CmdDescribe(const std::string& rest) {
     Ref<clsDictionary> dictionary = Dictionary();
     if (!dictionary) return Fail();
 
-    // A bare name as typed first, then as the databases that fold unquoted names keep it.
-    std::vector<std::string> tries = {table.text};
-    if (!table.quoted)
-        for (std::string other : {Lower(table.text), Upper(table.text)})
-            if (std::find(tries.begin(), tries.end(), other) == tries.end()) tries.push_back(other);
-    const Variant schema_name =
-        schema.text.empty() && !schema.quoted ? Variant::Null() : Variant(schema.text);
+    // Bare names as typed first, then as the databases that fold unquoted names keep them (both parts
+    // folded alike); a quoted part stays as written.
+    const auto spelling = [](const Word& w, int fold) {
+        if (w.quoted || fold == 0) return w.text;
+        return fold == 1 ? Lower(w.text) : Upper(w.text);
+    };
     const std::size_t messages = message_box_->Shown();
     Ref<Collection> columns;
     try {
-        for (const std::string& t : tries) {
-            const Variant answer = dictionary->Columns(schema_name, Variant(t));
+        std::vector<std::pair<std::string, std::string>> tried;
+        for (int fold = 0; fold < 3; ++fold) {
+            std::pair<std::string, std::string> names{spelling(schema, fold), spelling(table, fold)};
+            if (std::find(tried.begin(), tried.end(), names) != tried.end()) continue;
+            tried.push_back(names);
+            const Variant schema_name =
+                schema.text.empty() && !schema.quoted ? Variant::Null() : Variant(names.first);
+            const Variant answer = dictionary->Columns(schema_name, Variant(names.second));
             columns = answer.ObjectAs<Collection>();
             if (!columns) return StatementFailed(messages);
             if (columns->Count() > 0) break;

@@ -475,7 +475,7 @@ TEST_F(ConsoleTest, DictionaryCommandsOnTheSampleDatabase) {
     ConsoleRun run = console_.Run({},
                                   "describe customers\n"
                                   "DESC main.products;\n"
-                                  "desc CUSTOMERS\n"
+                                  "desc MAIN.CUSTOMERS\n"
                                   "list tables ord%\n"
                                   "list tables 'ord%x'\n"
                                   "list tables Ord%\n"
