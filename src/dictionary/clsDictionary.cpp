@@ -214,8 +214,10 @@ Variant clsDictionary::Columns(const Variant& SchemaName, const Variant& TableNa
             const std::int32_t count = fields->Count();
             for (std::int32_t i = 0; i < count; ++i) {
                 Ref<ado::Field> field = fields->Item(Variant(i));
-                VariantArray item{Variant(field->Name()), Variant(), Variant()};
-                if (field->Name() == "DATA_TYPE") {
+                std::string name = field->Name();
+                const bool data_type = name == "DATA_TYPE";
+                VariantArray item{Variant(std::move(name)), Variant(), Variant()};
+                if (data_type) {
                     item[1] = Variant(DataTypeDesc(CLng(field->Value()), field->Attributes()));
                 } else {
                     TryWith([&] { item[1] = field->Value(); },
@@ -227,7 +229,7 @@ Variant clsDictionary::Columns(const Variant& SchemaName, const Variant& TableNa
                             });
                 }
                 item[2] = Variant(field->Attributes());
-                entry->Add(Variant(item));
+                entry->Add(Variant(std::move(item)));
             }
             columns->Add(Variant(entry));
         }
