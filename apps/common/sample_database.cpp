@@ -9,9 +9,9 @@
 #include <string_view>
 #include <vector>
 
+#include "host_text.h"
 #include "korado/platform/adodb.h"
 #include "korado/runtime/registry.h"
-#include "host_text.h"
 
 namespace korado::apps {
 namespace {

@@ -22,7 +22,8 @@ namespace korado::apps {
 // $KORADO_SAMPLE_DB when set, else ${XDG_DATA_HOME:-~/.local/share}/korado/sample.db.
 std::string SampleDatabasePath();
 
-// The folder for the hosts' state (the console's history, the error log): ${XDG_STATE_HOME:-~/.local/state}/korado.
+// The folder for the hosts' state (the console's history, the error log):
+// ${XDG_STATE_HOME:-~/.local/state}/korado.
 std::string StateFolder();
 
 // "Provider=SQLite;Data Source=<path>", the path quoted when it needs to be.
