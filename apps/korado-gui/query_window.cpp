@@ -207,8 +207,11 @@ bool QueryWindow::Open(std::string user, std::string password, std::string dsn, 
     ado_ = ado;
     connection_text_ = connection_string.IsString() ? *connection_string.get_if<std::string>() : std::string();
     const QString where = QString::fromStdString(dsn.empty() ? connection_text_ : dsn);
-    connection_label_->setText(user.empty() ? where : QString::fromStdString(user) + "@" + where);
-    setWindowTitle(QStringLiteral("korado - ") + where);
+    // A file's data source reads "name (path)": the name is enough for the status bar, the path is its tip.
+    const QString short_where = where.section(QStringLiteral(" ("), 0, 0);
+    connection_label_->setText(user.empty() ? short_where : QString::fromStdString(user) + "@" + short_where);
+    connection_label_->setToolTip(where);
+    setWindowTitle(QStringLiteral("korado - ") + short_where);
     Status(tr("Connected."));
     UpdateActions();
     return true;
