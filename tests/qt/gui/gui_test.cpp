@@ -3,6 +3,7 @@
 // connection, and the edits a column or the database refuses. The window with a result is saved as a
 // screenshot into the build folder.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QPlainTextEdit>
@@ -22,6 +23,7 @@
 #include "korado/runtime/registry.h"
 #include "query_window.h"
 #include "sample_database.h"
+#include "support/odbc_servers.h"
 #include "support/support.h"
 
 namespace korado::gui {
@@ -209,6 +211,39 @@ TEST_F(GuiTest, RefusedEditsAreToldAndLeaveTheRowAsItWas) {
     EXPECT_FALSE(Model().Updatable());
     EXPECT_FALSE(Model().flags(Model().index(0, 0)) & Qt::ItemIsEditable);
 }
+
+// The same edit on a server through ODBC: the session's transaction, the keyed update, the read-back.
+class GuiOdbcTest : public GuiTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(GuiOdbcTest, CellEditStoredAndReadBackByAnotherSession) {
+    const test::OdbcTarget& target = test::GetOdbcTarget(GetParam());
+    KORADO_REQUIRE_ODBC(target);
+    ASSERT_TRUE(window_->ConnectTo(target.ConnectionString()));
+    // Other programs use the same servers at the same time: a table of this process's own.
+    const std::string table = "gui_edit_" + std::to_string(getpid());
+    RunText("create table " + table + " (id integer primary key, name varchar(20) not null)");
+    ASSERT_TRUE(window_->LastRunSucceeded());
+    RunText("insert into " + table + " values (1, 'one'), (2, 'two')");
+    window_->Commit();
+    RunText("select id, name from " + table + " order by id");
+    ASSERT_TRUE(window_->LastRunSucceeded());
+    ASSERT_EQ(Model().rowCount(), 2);
+    ASSERT_TRUE(Model().Updatable());
+    EXPECT_TRUE(Model().setData(Model().index(1, 1), "zwei"));
+    window_->Commit();
+    EXPECT_EQ(ReadBack(target.ConnectionString(), "select name from " + table + " where id = 2"), "zwei");
+    // Null where the column forbids it: told, and the row stays as stored.
+    EXPECT_FALSE(Model().setData(Model().index(0, 1), ""));
+    EXPECT_FALSE(boxes_.Shown().empty());
+    boxes_.Clear();
+    window_->Rollback();
+    EXPECT_EQ(ReadBack(target.ConnectionString(), "select name from " + table + " where id = 1"), "one");
+    RunText("drop table " + table);
+    window_->Commit();
+    EXPECT_TRUE(boxes_.Shown().empty()) << boxes_.Shown().front().text;
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, GuiOdbcTest, ::testing::Values("pg", "maria"));
 
 }  // namespace
 }  // namespace korado::gui
