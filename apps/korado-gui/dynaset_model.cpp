@@ -153,14 +153,16 @@ int DynasetModel::columnCount(const QModelIndex& parent) const {
 
 QVariant DynasetModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= rowCount() || index.column() >= columnCount()) return {};
-    const Variant& value = rows_[static_cast<std::size_t>(index.row())][static_cast<std::size_t>(index.column())];
+    const Variant& value =
+        rows_[static_cast<std::size_t>(index.row())][static_cast<std::size_t>(index.column())];
     switch (role) {
         case Qt::DisplayRole:
         case Qt::EditRole:
             return CellText(value);
         case Qt::TextAlignmentRole:
             return QVariant::fromValue(
-                Qt::Alignment(columns_[static_cast<std::size_t>(index.column())].numeric ? Qt::AlignRight : Qt::AlignLeft) |
+                Qt::Alignment(columns_[static_cast<std::size_t>(index.column())].numeric ? Qt::AlignRight
+                                                                                         : Qt::AlignLeft) |
                 Qt::AlignVCenter);
         default:
             return {};
@@ -203,7 +205,8 @@ bool DynasetModel::setData(const QModelIndex& index, const QVariant& value, int 
             return false;
         }
         if (row == new_row_) {
-            rows_[static_cast<std::size_t>(row)][static_cast<std::size_t>(index.column())] = column.field->ReadValue();
+            rows_[static_cast<std::size_t>(row)][static_cast<std::size_t>(index.column())] =
+                column.field->ReadValue();
             Q_EMIT dataChanged(index, index);
             return true;
         }

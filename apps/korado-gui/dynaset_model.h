@@ -28,7 +28,7 @@ namespace korado::gui {
 class DynasetModel final : public QAbstractTableModel {
     Q_OBJECT
 
-public:
+  public:
     // Rows read from the dynaset at a time.
     static constexpr int kBlock = 256;
 
@@ -62,7 +62,7 @@ public:
     bool canFetchMore(const QModelIndex& parent) const override;
     void fetchMore(const QModelIndex& parent) override;
 
-private:
+  private:
     struct Column {
         QString name;
         bool numeric = false;

@@ -13,12 +13,13 @@
 namespace korado::gui {
 
 class CountedMessageBox final : public platform::MessageBoxService {
-public:
+  public:
     // `shown`: the service that shows the messages (may be null: then they are only counted).
-    explicit CountedMessageBox(std::shared_ptr<platform::MessageBoxService> shown) : shown_(std::move(shown)) {}
+    explicit CountedMessageBox(std::shared_ptr<platform::MessageBoxService> shown)
+        : shown_(std::move(shown)) {}
     int Show(std::string_view text, std::string_view title, int style) override;
 
-private:
+  private:
     std::shared_ptr<platform::MessageBoxService> shown_;
 };
 

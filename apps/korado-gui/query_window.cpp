@@ -42,15 +42,16 @@ constexpr std::int32_t kLargePageSize = 100;
 // The data-link dialog's answer: the library hands back the connection string without its password, and
 // leaves the connection it got from the dialog closed, so the window keeps what the dialog said.
 class RememberedPrompt final : public platform::DataLinkPromptService {
-public:
-    explicit RememberedPrompt(std::shared_ptr<platform::DataLinkPromptService> asks) : asks_(std::move(asks)) {}
+  public:
+    explicit RememberedPrompt(std::shared_ptr<platform::DataLinkPromptService> asks)
+        : asks_(std::move(asks)) {}
     std::optional<std::string> PromptNew() override {
         answer_ = asks_ ? asks_->PromptNew() : std::nullopt;
         return answer_;
     }
     const std::optional<std::string>& Answer() const noexcept { return answer_; }
 
-private:
+  private:
     std::shared_ptr<platform::DataLinkPromptService> asks_;
     std::optional<std::string> answer_;
 };
@@ -193,8 +194,8 @@ bool QueryWindow::Open(std::string user, std::string password, std::string dsn, 
     bool connected = false;
     try {
         ado = CreateObjectAs<clsADO>("korADO.clsADO");
-        ado->Constructor(Ref<Dispatch>(script_object_), true, kCommandTimeout, korParamIn, korTypeOther, kPageSize,
-                         kLargePageSize);
+        ado->Constructor(Ref<Dispatch>(script_object_), true, kCommandTimeout, korParamIn, korTypeOther,
+                         kPageSize, kLargePageSize);
         connected = ado->Connect(user, password, dsn, connection_string);
     } catch (const Error& e) {
         ShowMessage(apps::FormatError(e));
@@ -205,7 +206,8 @@ bool QueryWindow::Open(std::string user, std::string password, std::string dsn, 
         return false;
     }
     ado_ = ado;
-    connection_text_ = connection_string.IsString() ? *connection_string.get_if<std::string>() : std::string();
+    connection_text_ =
+        connection_string.IsString() ? *connection_string.get_if<std::string>() : std::string();
     const QString where = QString::fromStdString(dsn.empty() ? connection_text_ : dsn);
     // A file's data source reads "name (path)": the name is enough for the status bar, the path is its tip.
     const QString short_where = where.section(QStringLiteral(" ("), 0, 0);
@@ -310,7 +312,8 @@ bool QueryWindow::RunStatement(const std::string& sql) {
         return false;
     }
     if (affected == kNotRun) {
-        if (MessagesShown() == messages) ShowMessage("The statement failed; the library's error log says why.");
+        if (MessagesShown() == messages)
+            ShowMessage("The statement failed; the library's error log says why.");
         return false;
     }
     if (rows && rows->State() != ado::adStateClosed) {

@@ -32,7 +32,7 @@ class DynasetModel;
 class QueryWindow final : public QMainWindow {
     Q_OBJECT
 
-public:
+  public:
     explicit QueryWindow(QWidget* parent = nullptr);
     ~QueryWindow() override;
 
@@ -60,10 +60,10 @@ public:
     // Whether queries open as large (streamed, read-only) dynasets.
     void SetLargeResults(bool large);
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
 
-private:
+  private:
     void BuildMenus();
     // Commits and lets the connection object go.
     void EndSession();

@@ -47,7 +47,7 @@ void SaveScreenshot(QWidget& widget, const std::string& name) {
 }
 
 class GuiTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         setenv("KORADO_SAMPLE_DB", dir_.File("sample.db").c_str(), 1);
         window_ = std::make_unique<QueryWindow>();
@@ -94,7 +94,8 @@ TEST_F(GuiTest, SampleDatabaseQueryEditStoredAndReadBackByAnotherSession) {
     ASSERT_TRUE(Model().setData(Model().index(0, 1), "Ada Almeida-Costa"));
     window_->Commit();
     EXPECT_EQ(ReadBack(SampleConnection(), "select city from customers where customer_id = 3"), "Porto");
-    EXPECT_EQ(ReadBack(SampleConnection(), "select name from customers where customer_id = 1"), "Ada Almeida-Costa");
+    EXPECT_EQ(ReadBack(SampleConnection(), "select name from customers where customer_id = 1"),
+              "Ada Almeida-Costa");
 
     // New rows, each stored when the user leaves it; the grid shows it as the database stored it.
     RunText("select product_id, name, category, unit_price from products order by product_id");
@@ -103,7 +104,8 @@ TEST_F(GuiTest, SampleDatabaseQueryEditStoredAndReadBackByAnotherSession) {
         const int added = Model().NewRow();
         ASSERT_EQ(added, Model().rowCount() - 1);
         EXPECT_EQ(Model().headerData(added, Qt::Vertical).toString(), "*");
-        for (const auto& [column, value] : {std::pair{0, id}, {1, "Cold brew 1 l"}, {2, "Coffee"}, {3, "6.5"}})
+        for (const auto& [column, value] :
+             {std::pair{0, id}, {1, "Cold brew 1 l"}, {2, "Coffee"}, {3, "6.5"}})
             EXPECT_TRUE(Model().setData(Model().index(added, column), value));
         window_->Grid()->setCurrentIndex(Model().index(5, 0));
         EXPECT_EQ(Model().NewRow(), -1);
@@ -111,7 +113,8 @@ TEST_F(GuiTest, SampleDatabaseQueryEditStoredAndReadBackByAnotherSession) {
         EXPECT_EQ(Model().data(Model().index(added, 3)).toString(), "6.5");
     }
     window_->Commit();
-    EXPECT_EQ(ReadBack(SampleConnection(), "select name from products where product_id = 26"), "Cold brew 1 l");
+    EXPECT_EQ(ReadBack(SampleConnection(), "select name from products where product_id = 26"),
+              "Cold brew 1 l");
 
     // A deleted row goes from the grid and, at the commit, from the database.
     window_->Grid()->setCurrentIndex(Model().index(24, 1));
@@ -138,8 +141,8 @@ TEST_F(GuiTest, LargeResultGrowsByBlocksAsTheGridScrolls) {
     for (const bool large : {true, false}) {
         SCOPED_TRACE(large ? "large" : "buffered");
         window_->SetLargeResults(large);
-        RunText("with recursive n(i) as (select 1 union all select i + 1 from n where i < " + std::to_string(total) +
-                ") select i, 'row ' || i as label from n");
+        RunText("with recursive n(i) as (select 1 union all select i + 1 from n where i < " +
+                std::to_string(total) + ") select i, 'row ' || i as label from n");
         ASSERT_TRUE(window_->LastRunSucceeded());
         EXPECT_EQ(Model().rowCount(), DynasetModel::kBlock);
         EXPECT_TRUE(Model().canFetchMore(QModelIndex()));
@@ -163,8 +166,9 @@ TEST_F(GuiTest, LargeResultGrowsByBlocksAsTheGridScrolls) {
 // Edits the column or the database cannot take end in a message box and leave the stored row as it was.
 TEST_F(GuiTest, RefusedEditsAreToldAndLeaveTheRowAsItWas) {
     ASSERT_TRUE(window_->ConnectTo(""));
-    RunText("create table gadgets (id integer primary key, name varchar(20) not null unique, weight integer "
-            "check (weight > 0))");
+    RunText(
+        "create table gadgets (id integer primary key, name varchar(20) not null unique, weight integer "
+        "check (weight > 0))");
     RunText("insert into gadgets values (1, 'lamp', 3); insert into gadgets values (2, 'fan', 5)");
     RunText("select id, name, weight from gadgets order by id");
     ASSERT_TRUE(Model().Updatable());
@@ -178,6 +182,7 @@ TEST_F(GuiTest, RefusedEditsAreToldAndLeaveTheRowAsItWas) {
         {"a value the database's check refuses", 0, 2, "-4", "3"},
         {"Null in a NOT NULL column", 0, 1, "", "lamp"},
         {"a duplicate of a unique value", 1, 1, "lamp", "fan"},
+        {"text in a number column", 1, 2, "heavy", "5"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
