@@ -292,6 +292,7 @@ bool QueryWindow::RunStatement(const std::string& sql) {
             return false;
         }
         model_->SetDynaset(rows);
+        grid_query_ = sql;
         grid_->resizeColumnsToContents();
         const int shown = model_->rowCount();
         QString status = model_->Exhausted() ? tr("%n row(s).", nullptr, shown)
@@ -326,6 +327,8 @@ bool QueryWindow::RunStatement(const std::string& sql) {
             return false;
         }
         model_->SetDynaset(dynaset);
+        // Rows a statement answered with once are not a query to run again.
+        grid_query_.clear();
         grid_->resizeColumnsToContents();
         Status(tr("%n row(s).", nullptr, model_->rowCount()));
         return true;
@@ -347,13 +350,18 @@ void QueryWindow::Commit() {
 
 void QueryWindow::Rollback() {
     if (!ado_) return;
+    // A row begun and not stored has nothing to roll back: it is dropped.
+    if (model_->NewRow() >= 0) model_->DeleteRow(model_->NewRow());
     try {
         ado_->Rollback();
-        // The grid shows what the session had written; after a rollback that is no longer so.
-        Status(tr("Rollback complete. Run the query again to see the rows as they are now."));
     } catch (const Error& e) {
         ShowMessage(apps::FormatError(e));
+        return;
     }
+    // The grid showed what the session had written, which is gone: the query runs again, so that what the
+    // grid shows, and what a later edit compares with, is what the database holds.
+    if (model_->Dynaset() && !grid_query_.empty()) RunStatement(grid_query_);
+    Status(tr("Rollback complete."));
 }
 
 // ---- rows ----------------------------------------------------------------------------------------------

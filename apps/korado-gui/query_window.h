@@ -77,6 +77,8 @@ class QueryWindow final : public QMainWindow {
     Ref<companions::ScriptObject> script_object_;
     Ref<clsADO> ado_;
     std::string connection_text_;
+    // The query the grid shows, which a rollback runs again.
+    std::string grid_query_;
     bool large_ = false;
     bool last_ok_ = false;
 

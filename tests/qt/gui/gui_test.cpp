@@ -128,8 +128,15 @@ TEST_F(GuiTest, SampleDatabaseQueryEditStoredAndReadBackByAnotherSession) {
     RunText("update customers set city = 'Nowhere' where customer_id <= 10");
     ASSERT_TRUE(window_->LastRunSucceeded());
     EXPECT_EQ(window_->statusBar()->currentMessage(), "10 row(s) affected.");
+    RunText("select customer_id, city from customers where customer_id = 3");
+    EXPECT_EQ(Model().data(Model().index(0, 1)).toString(), "Nowhere");
     window_->Rollback();
     EXPECT_EQ(ReadBack(SampleConnection(), "select count(*) from customers where city = 'Nowhere'"), "0");
+    // The grid shows the rows as they are after the rollback, and edits them from there.
+    EXPECT_EQ(Model().data(Model().index(0, 1)).toString(), "Porto");
+    EXPECT_TRUE(Model().setData(Model().index(0, 1), "Braga"));
+    window_->Commit();
+    EXPECT_EQ(ReadBack(SampleConnection(), "select city from customers where customer_id = 3"), "Braga");
     EXPECT_TRUE(boxes_.Shown().empty()) << boxes_.Shown().front().text;
 }
 
