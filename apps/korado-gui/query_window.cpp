@@ -235,6 +235,7 @@ void QueryWindow::EndSession() {
         ShowMessage(apps::FormatError(e));
     }
     connection_label_->clear();
+    setWindowTitle(QStringLiteral("korado"));
 }
 
 void QueryWindow::closeEvent(QCloseEvent* event) {

@@ -38,7 +38,8 @@ class QueryWindow final : public QMainWindow {
 
     // "" for the sample database (created the first time), else a connection string. True when connected.
     bool ConnectTo(const std::string& target);
-    // Asks for the connection through the library's data-link dialog.
+    // Asks for the connection through the library's data-link dialog. As any new connection does, it ends
+    // the current session first (committing it), also when the user then cancels the dialog.
     bool ConnectByPrompt();
 
     // Runs the editor's selection, or all its text when nothing is selected.

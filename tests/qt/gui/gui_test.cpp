@@ -13,6 +13,8 @@
 #include <QTest>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -223,6 +225,35 @@ TEST_F(GuiTest, RefusedEditsAreToldAndLeaveTheRowAsItWas) {
     RunText("select * from order_totals");
     EXPECT_FALSE(Model().Updatable());
     EXPECT_FALSE(Model().flags(Model().index(0, 0)) & Qt::ItemIsEditable);
+}
+
+// File > Connect asks the data-link dialog (here a scripted one) through the library; a cancelled dialog
+// leaves the window without a connection and says nothing.
+TEST_F(GuiTest, ConnectThroughTheDataLinkDialog) {
+    struct ScriptedDialog final : platform::DataLinkPromptService {
+        std::optional<std::string> answer;
+        int asked = 0;
+        std::optional<std::string> PromptNew() override {
+            ++asked;
+            return answer;
+        }
+    };
+    ASSERT_TRUE(window_->ConnectTo(""));  // creates the sample database
+    auto dialog = std::make_shared<ScriptedDialog>();
+    platform::ScopedDataLinkPrompt scope(dialog);
+
+    dialog->answer = std::nullopt;
+    EXPECT_FALSE(window_->ConnectByPrompt());
+    EXPECT_FALSE(window_->Connection());
+    EXPECT_EQ(dialog->asked, 1);
+
+    dialog->answer = SampleConnection() + ";";
+    ASSERT_TRUE(window_->ConnectByPrompt());
+    ASSERT_TRUE(window_->Connection());
+    RunText("select count(*) from products");
+    ASSERT_TRUE(window_->LastRunSucceeded());
+    EXPECT_EQ(Model().data(Model().index(0, 0)).toString(), "24");
+    EXPECT_TRUE(boxes_.Shown().empty()) << boxes_.Shown().front().text;
 }
 
 // The same edit on a server through ODBC: the session's transaction, the keyed update, the read-back.
