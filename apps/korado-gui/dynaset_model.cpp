@@ -188,6 +188,9 @@ Qt::ItemFlags DynasetModel::flags(const QModelIndex& index) const {
 bool DynasetModel::setData(const QModelIndex& index, const QVariant& value, int role) {
     if (!updatable_ || role != Qt::EditRole || !index.isValid() || index.row() >= rowCount()) return false;
     const int row = index.row();
+    // An editor closed without a change stores nothing: the row may have been changed by someone else
+    // since, which would make storing it again a conflict the user never asked for.
+    if (row != new_row_ && value.toString() == data(index, Qt::EditRole).toString()) return true;
     // Leaving the new row for another stores it, as leaving it in the grid does.
     if (new_row_ >= 0 && row != new_row_ && !StoreNewRow()) return false;
     if (!MoveTo(row)) return false;

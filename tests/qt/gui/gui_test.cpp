@@ -276,6 +276,23 @@ TEST_P(GuiOdbcTest, CellEditStoredAndReadBackByAnotherSession) {
     EXPECT_TRUE(Model().setData(Model().index(1, 1), "zwei"));
     window_->Commit();
     EXPECT_EQ(ReadBack(target.ConnectionString(), "select name from " + table + " where id = 2"), "zwei");
+    // Another session changes the row: an editor closed without a change stores nothing, a change is
+    // refused with the library's advice, and the other session's value stays.
+    {
+        Ref<ado::Connection> other = CreateObjectAs<ado::Connection>("ADODB.Connection");
+        other->Open(target.ConnectionString());
+        other->Execute("update " + table + " set name = 'deux' where id = 2");
+        other->Close();
+    }
+    EXPECT_TRUE(Model().setData(Model().index(1, 1), "zwei"));
+    EXPECT_TRUE(boxes_.Shown().empty());
+    EXPECT_FALSE(Model().setData(Model().index(1, 1), "two"));
+    ASSERT_EQ(boxes_.Shown().size(), 1u);
+    EXPECT_NE(boxes_.Shown()[0].text.find("changed since it was last read"), std::string::npos)
+        << boxes_.Shown()[0].text;
+    boxes_.Clear();
+    window_->Commit();
+    EXPECT_EQ(ReadBack(target.ConnectionString(), "select name from " + table + " where id = 2"), "deux");
     // Null where the column forbids it: told, and the row stays as stored.
     EXPECT_FALSE(Model().setData(Model().index(0, 1), ""));
     EXPECT_FALSE(boxes_.Shown().empty());
