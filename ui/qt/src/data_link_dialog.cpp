@@ -105,7 +105,8 @@ DataLinkDialog::DataLinkDialog(QWidget* parent) : QDialog(parent) {
 
     connect(provider_, &QComboBox::currentIndexChanged, this, [this, source_label] {
         ProviderChanged();
-        source_label->setText(provider_->currentIndex() == OdbcPage ? tr("Data source:") : tr("Database file:"));
+        source_label->setText(provider_->currentIndex() == OdbcPage ? tr("Data source:")
+                                                                    : tr("Database file:"));
     });
     connect(browse, &QPushButton::clicked, this, &DataLinkDialog::BrowseFile);
     connect(file_, &QLineEdit::textChanged, this, &DataLinkDialog::UpdateOk);
@@ -164,7 +165,8 @@ bool DataLinkDialog::TestConnection() {
             platform::MsgBox(connection ? ConnectFailureDiagnosis(e, *connection) : e.Description(),
                              platform::vbOKOnly | platform::vbInformation, kTitle);
         });
-    if (opened) platform::MsgBox("Test connection succeeded.", platform::vbOKOnly | platform::vbInformation, kTitle);
+    if (opened)
+        platform::MsgBox("Test connection succeeded.", platform::vbOKOnly | platform::vbInformation, kTitle);
     return opened;
 }
 

@@ -15,9 +15,7 @@ class QTreeWidget;
 namespace korado::qt {
 
 class AboutDialog final : public QDialog, public about::FormView {
-    Q_OBJECT
-
-public:
+  public:
     explicit AboutDialog(QWidget* parent = nullptr);
     ~AboutDialog() override;
 
@@ -29,14 +27,14 @@ public:
     // Copies the form's caption, read-outs and property rows into the controls.
     void Refresh();
 
-protected:
+  protected:
     bool event(QEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;
     void keyReleaseEvent(QKeyEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
 
-private:
+  private:
     // Runs a handler of the shown form, then shows what the form says afterwards.
     template <class Handler>
     void Call(Handler&& handler);

@@ -24,7 +24,7 @@ std::vector<std::string> OdbcDataSources();
 class DataLinkDialog : public QDialog {
     Q_OBJECT
 
-public:
+  public:
     explicit DataLinkDialog(QWidget* parent = nullptr);
 
     // What the controls say now, as "Provider=...;Data Source=...;[User ID=...;][Password=...;]"; every
@@ -36,7 +36,7 @@ public:
     // stays open either way.
     bool TestConnection();
 
-private:
+  private:
     void ProviderChanged();
     void BrowseFile();
     void UpdateOk();
@@ -53,7 +53,7 @@ private:
 
 // DataLinks.PromptNew as a modal DataLinkDialog: the connection string on OK, nullopt on Cancel.
 class QtDataLinkPrompt final : public platform::DataLinkPromptService {
-public:
+  public:
     std::optional<std::string> PromptNew() override;
 };
 

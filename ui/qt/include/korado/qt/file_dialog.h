@@ -6,7 +6,7 @@
 namespace korado::qt {
 
 class QtFileDialog final : public platform::FileDialogService {
-public:
+  public:
     // A modal save dialog titled and opened in the folder the request gives, over the request's owner
     // window when that is one of the process's widgets (else the active window); nullopt on cancel.
     std::optional<std::string> SaveFile(const platform::SaveFileRequest& request) override;

@@ -6,7 +6,7 @@
 namespace korado::qt {
 
 class QtMessageBox final : public platform::MessageBoxService {
-public:
+  public:
     // Modal; returns vbOK, the only button there is.
     int Show(std::string_view text, std::string_view title, int style) override;
 };

@@ -13,13 +13,13 @@
 namespace korado::qt {
 
 class InstalledServices {
-public:
+  public:
     InstalledServices();
     ~InstalledServices();
     InstalledServices(const InstalledServices&) = delete;
     InstalledServices& operator=(const InstalledServices&) = delete;
 
-private:
+  private:
     struct Saved;
     std::unique_ptr<Saved> saved_;
 };
