@@ -14,6 +14,9 @@ namespace {
 
 using about::kTwipsPerPixel;
 
+// Replaced at activation.
+constexpr const char* kDesignTitle = "About";
+
 QRect Pixels(const about::ControlLayout& c) {
     return {c.left / kTwipsPerPixel, c.top / kTwipsPerPixel, c.width / kTwipsPerPixel,
             c.height / kTwipsPerPixel};
@@ -60,10 +63,15 @@ std::int16_t ShiftState(const QKeyEvent& e) {
 
 AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
     setObjectName("frmAbout");
-    setWindowTitle("About");
+    setWindowTitle(kDesignTitle);
     setFixedSize(about::kClientWidth / kTwipsPerPixel, about::kClientHeight / kTwipsPerPixel);
     // Modeless, and kept when closed: the library has one dialog and shows it again.
     setModal(false);
+    // The layout's fixed sizes were made for an 8-point dialog font; a larger desktop font would clip the
+    // labels' captions.
+    QFont font = this->font();
+    font.setPointSize(8);
+    setFont(font);
 
     for (const about::ControlLayout& c : about::kLayout) {
         QWidget* control = nullptr;
@@ -101,7 +109,7 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
     cmdSave_ = findChild<QPushButton*>("cmdSave");
     cmdClose_ = findChild<QPushButton*>("cmdClose");
     // Widths are cosmetic: enough for typical names and values, the type last.
-    const int widths[] = {170, 180, 110};
+    const int widths[] = {160, 170, 90};
     for (int i = 0; i < 3; ++i) lsvProperties_->setColumnWidth(i, widths[i]);
 
     connect(cmdSave_, &QPushButton::clicked, this,
@@ -136,6 +144,11 @@ void AboutDialog::Unload(about::frmAbout&) {
     form_ = nullptr;
     close();
     unloading_ = false;
+    // An unloaded form's controls are gone: the next Show starts from the design, not from the last
+    // connection's details.
+    setWindowTitle(kDesignTitle);
+    for (QLineEdit* edit : {txtProvider_, txtProviderName_, txtVersion_, txtDescription_}) edit->clear();
+    lsvProperties_->clear();
 }
 
 std::int32_t AboutDialog::WindowHandle(const about::frmAbout&) const {
