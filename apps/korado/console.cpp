@@ -287,6 +287,9 @@ bool Console::IsCommand(const std::string& line) const {
                   "UNDEFINE", "UNDEF",    "CONNECT", "CONN",    "DISCONNECT", "DISC",  "WHENEVER", "HELP",
                   "?",        "EXIT",     "QUIT",    "REM",     "REMARK",     "BREAK", "CLEAR"}))
         return true;
+    // MariaDB's LOAD DATA, LOAD XML and LOAD INDEX are SQL.
+    if (k == "SAVE") return w.size() > 1;
+    if (k == "LOAD") return w.size() > 1 && !OneOf(second, {"DATA", "XML", "INDEX"});
     // Other forms of these are SQL the database should see ("ROLLBACK TO SAVEPOINT s", "SET search_path").
     if (k == "COMMIT" || k == "ROLLBACK") return w.size() == 1 || (w.size() == 2 && second == "WORK");
     if (k == "SET")
@@ -331,6 +334,8 @@ void Console::RunCommand(const std::string& raw) {
     if (keyword == "BREAK") return CmdBreak(args);
     if (keyword == "CLEAR") return CmdClear(args);
     if (OneOf(keyword, {"EXIT", "QUIT"})) return CmdExit(args);
+    if (keyword == "SAVE") return CmdSave(rest);
+    if (keyword == "LOAD") return CmdLoad(rest);
     if (OneOf(keyword, {"HELP", "?"})) {
         std::fputs(kCommandsText, stdout);
         return;
@@ -358,7 +363,10 @@ void Console::RunSql(const std::string& sql, bool call) {
         const BindVariable* v = FindBind(name);
         return v->mode == korParamOut || v->mode == korParamInOut;
     });
-    if (call ? !outputs && CallReturnsRows(sql) : ReturnsRows(sql)) return OpenRows(sql, param_names, call);
+    if (call ? !outputs && CallReturnsRows(sql) : ReturnsRows(sql)) {
+        last_query_ = Query{sql, names, call};
+        return OpenRows(sql, param_names, call);
+    }
 
     Ref<clsADO> ado = session_->ado;
     std::string text = sql;
@@ -535,6 +543,81 @@ void Console::PrintRows(clsDynasetADO& rows) {
 }
 
 // ---- commands ------------------------------------------------------------------------------------------
+
+namespace {
+
+// A file name as typed: blanks kept, one pair of surrounding quotes taken off.
+std::string FileNameOf(std::string text) {
+    text = TrimBlanks(text);
+    if (text.size() >= 2 && (text.front() == '"' || text.front() == '\'') && text.back() == text.front())
+        text = text.substr(1, text.size() - 2);
+    return text;
+}
+
+}  // namespace
+
+void Console::CmdSave(const std::string& rest) {
+    // SAVE file [XML|ADTG]: the binary format unless XML is asked for.
+    std::string file = rest;
+    std::int32_t format = ado::adPersistADTG;
+    const std::vector<std::string> words = Words(rest);
+    const std::string last = words.empty() ? std::string() : Upper(words.back());
+    if (words.size() > 1 && (last == "XML" || last == "ADTG")) {
+        format = last == "XML" ? ado::adPersistXML : ado::adPersistADTG;
+        file = rest.substr(0, rest.rfind(words.back()));
+    }
+    file = FileNameOf(file);
+    if (!session_) {
+        PrintProblem("Not connected (CONNECT connects).");
+        return Fail();
+    }
+    if (!last_query_) {
+        PrintProblem("No query to save: SAVE writes the rows of the last query run.");
+        return Fail();
+    }
+    // The rows are read again, all of them, into a client dynaset: a large result printed as it streamed
+    // is gone by now.
+    Ref<Collection> names;
+    if (!last_query_->names.empty()) {
+        names = MakeRef<Collection>();
+        for (const std::string& name : last_query_->names) names->Add(Variant(name));
+    }
+    Ref<clsADO> ado = session_->ado;
+    std::string text = last_query_->sql;
+    bool large = false;
+    Ref<clsDynasetADO> rows;
+    const std::size_t messages = message_box_->Shown();
+    try {
+        rows = last_query_->call ? ado->CreateDynasetFromProc(text, names, large)
+                                 : ado->CreateDynaset(text, names, large);
+        if (!rows) return StatementFailed(messages);
+        const std::int32_t count = rows->RecordCount();
+        rows->Save(file, Variant(format));
+        rows->Detach();
+        std::printf("%d %s saved to %s.\n", count, count == 1 ? "row" : "rows", file.c_str());
+    } catch (const Error& e) {
+        if (rows) rows->Detach();
+        PrintError(e);
+        Fail();
+    }
+}
+
+void Console::CmdLoad(const std::string& rest) {
+    const std::string file = FileNameOf(rest);
+    auto rows = MakeRef<clsDynasetADO>();
+    try {
+        rows->Constructor3(Ref<Dispatch>(script_object_), file);
+    } catch (const Error& e) {
+        PrintError(e);
+        return Fail();
+    }
+    // The library reported why through its error component.
+    if (!rows->IsOpen()) {
+        PrintProblem("Cannot open " + file + " as a saved result.");
+        return Fail();
+    }
+    PrintDynaset(*rows);
+}
 
 void Console::CmdVariable(const std::vector<std::string>& args) {
     if (args.empty()) {
