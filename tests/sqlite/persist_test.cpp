@@ -19,6 +19,7 @@
 #include "korado/resultsets/clsFieldsADO.h"
 #include "korado/runtime/convert.h"
 #include "korado/runtime/registry.h"
+#include "support/console_runner.h"
 #include "support/raises.h"
 #include "support/script_host.h"
 #include "support/session.h"
@@ -407,6 +408,33 @@ TEST(PersistDynaset, SaveAndConstructor3) {
     EXPECT_FALSE(missing->IsOpen());
     EXPECT_EQ(missing->FileName(), dir.File("none"));
     g_HostObject = nullptr;
+}
+
+#ifndef KORADO_APP_PATH
+#define KORADO_APP_PATH ""
+#endif
+
+// In the console, LOAD prints a saved result as the query printed it: pages, breaks and all.
+TEST(PersistConsole, SaveThenLoadPrintsTheSameRows) {
+    if (std::string(KORADO_APP_PATH).empty()) GTEST_SKIP() << "built without the console host (korado_app)";
+    test::ConsoleRunner console(KORADO_APP_PATH);
+    const std::string adtg = console.Dir().File("r.adtg"), xml = console.Dir().File("r x.xml");
+    const std::string query = "SET PAGESIZE 2\nBREAK ON grp\nselect grp, id, name from t order by grp, id;\n";
+    test::ConsoleRun run = console.Run(
+        {"Provider=SQLite;Data Source=" + console.Dir().File("c.db")},
+        "create table t(id integer primary key, grp text, name text);\n"
+        "insert into t values (1, 'a', 'one'), (2, 'a', NULL), (3, 'b', 'three'), (4, 'b', '');\n" +
+            query + "SAVE " + adtg + "\nSAVE '" + xml + "' XML\nDISCONNECT\nLOAD " + adtg + "\nLOAD \"" +
+            xml + "\"\n");
+    ASSERT_EQ(run.exit_status, 0) << run.Transcript();
+    // The query's rows, then the same text twice after the save messages.
+    const std::size_t first = run.out.find("grp id");
+    const std::size_t end = run.out.find("4 rows selected.\n", first);
+    ASSERT_NE(end, std::string::npos) << run.Transcript();
+    const std::string rows = run.out.substr(first, end + 17 - first);
+    const std::string saved = "4 rows saved to " + adtg + ".\n4 rows saved to " + xml + ".\n";
+    EXPECT_NE(run.out.find(rows + saved), std::string::npos) << run.Transcript();
+    EXPECT_NE(run.out.find(saved + "Disconnected.\n" + rows + rows), std::string::npos) << run.Transcript();
 }
 
 }  // namespace
