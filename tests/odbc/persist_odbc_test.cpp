@@ -2,46 +2,15 @@
 // the values and field descriptions the drivers gave come back as they were.
 #include <gtest/gtest.h>
 
-#include <charconv>
-
 #include "korado/platform/adodb.h"
 #include "korado/runtime/convert.h"
 #include "korado/runtime/registry.h"
 #include "odbc/odbc_test_util.h"
+#include "support/recordset_image.h"
 #include "support/support.h"
 
 namespace korado::test {
 namespace {
-
-// A value with its kind, exactly enough to tell any two values apart.
-std::string Describe(const Variant& v) {
-    std::string out = std::to_string(static_cast<int>(v.Type())) + ":";
-    if (const auto* d = v.get_if<double>()) {
-        char buffer[32];
-        return out + std::string(buffer, std::to_chars(buffer, buffer + sizeof buffer, *d).ptr);
-    }
-    if (const auto* date = v.get_if<Date>()) {
-        char buffer[32];
-        return out + std::string(buffer, std::to_chars(buffer, buffer + sizeof buffer, date->days).ptr);
-    }
-    if (const auto* b = v.get_if<Bytes>()) return out + std::string(b->begin(), b->end());
-    return v.IsNull() || v.IsEmpty() ? out : out + CStr(v);
-}
-
-// Every field's description, then every row's values.
-std::vector<std::string> Image(ado::Recordset& rs) {
-    std::vector<std::string> out;
-    Ref<ado::Fields> fields = rs.Fields();
-    for (std::int32_t i = 0; i < fields->Count(); ++i) {
-        ado::Field& f = *fields->At(i);
-        out.push_back(f.Name() + " " + std::to_string(f.Type()) + " " + std::to_string(f.DefinedSize()) +
-                      " " + std::to_string(f.Precision()) + " " + std::to_string(f.NumericScale()) + " " +
-                      std::to_string(f.Attributes()));
-    }
-    for (; !rs.Eof(); rs.MoveNext())
-        for (std::int32_t i = 0; i < fields->Count(); ++i) out.push_back(Describe(fields->At(i)->Value()));
-    return out;
-}
 
 class PersistOdbc : public ::testing::TestWithParam<std::string> {};
 
