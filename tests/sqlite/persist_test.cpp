@@ -263,6 +263,21 @@ TEST_F(Persist, FailedSavesLeaveNoFile) {
         EXPECT_EQ(FilesIn(dir.File("")), before);
         EXPECT_TRUE(FilesIn(locked).empty());
     }
+    // Rows the writer already wrote do not stay behind when a later one fails.
+    for (std::int32_t format : {ado::adPersistADTG, ado::adPersistXML}) {
+        EXPECT_RAISES(hr::E_FAIL, persist::SaveFile(dir.File("half"), format, [](persist::RowsetSink& sink) {
+                          persist::Schema schema;
+                          schema.columns.resize(1);
+                          schema.columns[0].name = "a";
+                          schema.columns[0].type = ado::adInteger;
+                          sink.Begin(schema);
+                          const Variant one(1);
+                          for (int i = 0; i < 100000; ++i)
+                              sink.Row(persist::RowKind::kUnchanged, &one, nullptr);
+                          throw Error(hr::E_FAIL, "test", "the source failed");
+                      }));
+        EXPECT_EQ(FilesIn(dir.File("")), before);
+    }
     EXPECT_EQ(Contents(existing), "keep");
     ::chmod(locked.c_str(), 0700);
     rs->Close();
