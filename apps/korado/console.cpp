@@ -292,6 +292,10 @@ bool Console::IsCommand(const std::string& line) const {
     if (k == "LOAD") return w.size() > 1 && !OneOf(second, {"DATA", "XML", "INDEX"});
     // Other forms of these are SQL the database should see ("ROLLBACK TO SAVEPOINT s", "SET search_path").
     if (k == "COMMIT" || k == "ROLLBACK") return w.size() == 1 || (w.size() == 2 && second == "WORK");
+    if (OneOf(k, {"DESCRIBE", "DESC", "LIST"})) return true;
+    // PostgreSQL's COPY names a table or a query first; "COPY TO" is the console's.
+    if (k == "COPY") return w.size() == 1 || OneOf(second, {"TO", "--HELP"});
+    if (k == "CREATE" && second == "DATABASE") return IsCreateDatabaseCommand(w);
     if (k == "SET")
         return OneOf(second, {"AUTOCOMMIT", "AUTO", "ALERTS", "DEFINE", "PAGESIZE", "PAGES", "LARGE"});
     if (k == "SHOW" || k == "SHO")
@@ -336,6 +340,10 @@ void Console::RunCommand(const std::string& raw) {
     if (OneOf(keyword, {"EXIT", "QUIT"})) return CmdExit(args);
     if (keyword == "SAVE") return CmdSave(rest);
     if (keyword == "LOAD") return CmdLoad(rest);
+    if (OneOf(keyword, {"DESCRIBE", "DESC"})) return CmdDescribe(rest);
+    if (keyword == "LIST") return CmdList(rest);
+    if (keyword == "CREATE") return CmdCreateDatabase(TrimBlanks(std::string_view(rest).substr(words[1].size())));
+    if (keyword == "COPY") return CmdCopy(rest);
     if (OneOf(keyword, {"HELP", "?"})) {
         std::fputs(kCommandsText, stdout);
         return;
@@ -1168,10 +1176,7 @@ bool Console::Open(std::string user, std::string password, std::string dsn, Vari
     bool connected = false;
     bool raised = false;
     try {
-        ado = CreateObjectAs<clsADO>("korADO.clsADO");
-        ado->Constructor(Ref<Dispatch>(script_object_), !autocommit_, kCommandTimeout, korParamIn,
-                         korTypeOther, kPageSize, kLargePageSize);
-        ado->SetDisplayAlerts(alerts_);
+        ado = NewConnectionObject();
         connected = ado->Connect(user, password, dsn, connection_string);
     } catch (const Error& e) {
         PrintError(e);
@@ -1193,6 +1198,14 @@ bool Console::Open(std::string user, std::string password, std::string dsn, Vari
     for (BindVariable& v : binds_) DeclareInLibrary(v);
     for (const auto& [name, value] : defines_) DefineInLibrary(name, value);
     return true;
+}
+
+Ref<clsADO> Console::NewConnectionObject() {
+    Ref<clsADO> ado = CreateObjectAs<clsADO>("korADO.clsADO");
+    ado->Constructor(Ref<Dispatch>(script_object_), !autocommit_, kCommandTimeout, korParamIn, korTypeOther,
+                     kPageSize, kLargePageSize);
+    ado->SetDisplayAlerts(alerts_);
+    return ado;
 }
 
 void Console::EndSession(EndAction action) {

@@ -36,6 +36,7 @@
 
 #include "korado/companions/script_object.h"
 #include "korado/connection/clsADO.h"
+#include "korado/dictionary/clsDictionary.h"
 #include "korado/platform/services.h"
 #include "korado/resultsets/clsDynasetADO.h"
 #include "korado/runtime/variant.h"
@@ -130,11 +131,28 @@ class Console {
     void CmdSave(const std::string& rest);
     void CmdLoad(const std::string& rest);
 
+    // ---- dictionary commands (dictionary_commands.cpp) ----
+    // `rest`: the command's text after its first word.
+    void CmdDescribe(const std::string& rest);
+    void CmdList(const std::string& rest);
+    void CmdCreateDatabase(const std::string& rest);
+    void CmdCopy(const std::string& rest);
+    // Whether "CREATE DATABASE ..." is the console's command rather than a server's SQL statement.
+    bool IsCreateDatabaseCommand(const std::vector<std::string>& words) const;
+    // The connection's dictionary, or null (said why) when there is no connection.
+    Ref<clsDictionary> Dictionary();
+    // Prints a dictionary answer's names under `heading`, with the row count a query prints.
+    void PrintNames(const std::string& heading, const Collection& names);
+    // Copies the rows of `rows` into `table`; false when a row could not be inserted (said why).
+    bool InsertRows(clsDynasetADO& rows, const std::string& table, std::int64_t& copied);
+
     // ---- connections ----
     // Connects a new connection object. A failure is printed and counts, except that with `quiet_when_closed`
     // a connect that raised nothing and opened nothing says nothing (a prompt the user cancelled).
     bool Open(std::string user, std::string password, std::string dsn, Variant connection_string,
               bool quiet_when_closed = false);
+    // A new connection object, constructed with the console's settings; raises what the library raises.
+    Ref<clsADO> NewConnectionObject();
     void EndSession(EndAction action);
     bool Connected();
 

@@ -1,5 +1,7 @@
 #include "help.h"
 
+#include <string>
+
 namespace korado::console {
 
 const char* const kUsageText =
@@ -114,6 +116,28 @@ Commands (one line each, any letter case, a final ";" is accepted)
                       (default 1), rolling back unless COMMIT is given
   WHENEVER SQLERROR CONTINUE
                       errors do not end the run (the default)
+  DESC[RIBE] [schema.]name
+                      the columns of a table or view, as the library's dictionary
+                      reports them: Name, Null? (NOT NULL or blank) and Type, the type
+                      as the dictionary names it (VarWChar(60), Numeric(10,2), ...).
+                      A name in double quotes is taken as written; a bare name is
+                      looked up as typed, then in lower and in upper case
+  LIST TABLES [pattern], LIST VIEWS [pattern], LIST SCHEMAS
+                      the names of the tables, views or schemas of the database, in the
+                      order the database gives them. A pattern is a name, or the start
+                      of names followed by % ("ord%"; anything after the % is ignored);
+                      letter case counts. Quote a pattern with blanks: 'my tab%'
+  CREATE DATABASE file
+                      create a new SQLite database file (an existing file is refused)
+                      and connect to it; the current connection is committed and closed.
+                      Quote a name with blanks ('my shop.db'). Connected to a server, a
+                      plain name (CREATE DATABASE shop) is the server's SQL statement
+  COPY TO table USING query
+                      create a new table of the current database with the columns of the
+                      query's result, then insert its rows (in one transaction; under
+                      SET AUTOCOMMIT OFF the current one, so ROLLBACK undoes the copy).
+                      A table name in double quotes is taken as written
+  command --help      the entry of DESCRIBE, LIST, CREATE DATABASE or COPY
   @file, START file   run the statements and commands in a file
   REM[ARK] text, -- text
                       a comment
@@ -149,5 +173,17 @@ Exit status
   first error (a failed statement or command). An interactive session never ends on an
   error. 2 for a command line korado does not understand.
 )";
+
+std::string CommandHelp(std::string_view command) {
+    // An entry is its first line, "  " and the command, and the lines indented deeper below it.
+    const std::string_view text = kCommandsText;
+    const std::string head = "\n  " + std::string(command);
+    std::size_t from = text.find(head);
+    if (from == std::string_view::npos) return {};
+    ++from;
+    std::size_t to = text.find('\n', from);
+    while (to != std::string_view::npos && text.compare(to + 1, 4, "    ") == 0) to = text.find('\n', to + 1);
+    return std::string(text.substr(from, to == std::string_view::npos ? text.npos : to + 1 - from));
+}
 
 }  // namespace korado::console

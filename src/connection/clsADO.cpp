@@ -1,7 +1,9 @@
 #include "korado/connection/clsADO.h"
 
+#include <algorithm>
 #include <optional>
 
+#include "connection/column_copy.h"
 #include "connection/diagnoses.h"
 #include "dataaccess/connection_string.h"
 #include "korado/errors/clsADOError.h"
@@ -531,6 +533,137 @@ void clsADO::LastServerErrReset() {
     });
 }
 
+// ---- database and table creation ---------------------------------------------------------------------------
+
+namespace {
+
+constexpr std::string_view kJet = "Microsoft JET Database Engine";
+// The platform's array flag as a column type: such a column is not made nullable.
+constexpr std::int32_t kArrayType = 8192;
+
+// The providers whose refusal to append a table is the driver's word on the table (a bad name, type,
+// precision or scale, a table that exists or is in use) rather than a fault of the library.
+bool IsTableRefusal(const Error& e) {
+    static constexpr std::string_view kSources[] = {"Microsoft Access Database Engine", kJet, "OraOLEDB",
+                                                    "Microsoft OLE DB Provider for SQL Server"};
+    static constexpr std::int32_t kNumbers[] = {
+        hr::E_FAIL,       hr::DB_E_BADPRECISION,     hr::DB_E_BADSCALE,
+        hr::DB_E_BADTYPE, hr::DB_E_DUPLICATETABLEID, hr::DB_E_TABLEINUSE};
+    return std::ranges::find(kSources, e.Source()) != std::end(kSources) &&
+           std::ranges::find(kNumbers, e.Number()) != std::end(kNumbers);
+}
+
+Variant AsObject(const Ref<Dispatch>& object) { return Variant(object); }
+
+}  // namespace
+
+Variant clsADO::Create(std::string& ConnectionString) {
+    TryWith(
+        [&] {
+            Ref<adox::Catalog> catalog = CreateObjectAs<adox::Catalog>("ADOX.Catalog");
+            catalog->Create(ConnectionString);
+            m_Connection = catalog->ActiveConnection();
+            // The last statement's command still holds the connection that was replaced.
+            m_SpareCommand = nullptr;
+        },
+        [&](const Error& e) {
+            const bool own_range = !IsForeignError(e.Number());
+            if (own_range && e.Source() == kJet && e.Number() == hr::DB_E_DUPLICATEDATASOURCE)
+                Raise(DatabaseAlreadyExists, "Database already exists.");
+            if (own_range && e.Source() == "Microsoft OLE DB Service Components" &&
+                e.Number() == hr::REGDB_E_CLASSNOTREG)
+                Raise(ProviderNotInstalled, "Provder is not registered (installed)");
+            if (!own_range && e.Source() == kJet && e.Number() == hr::E_FAIL)
+                Raise(NotSupportedByProvider, "Create database is not supported by the Provider.");
+            HandleError(kClass, "Create");
+        });
+    return Variant();
+}
+
+void clsADO::CreateTableFromRecordset(const std::string& TableName,
+                                      const Ref<ado::Recordset>& ADODBRecordset) {
+    bool appending = false;
+    TryWith(
+        [&] {
+            const std::string provider = Provider();
+            if (provider == "MSDASQL" || provider == "MSDAORA")
+                Raise(NotImplementedByProvider, "Method unavailable for this provider");
+
+            Ref<adox::Catalog> catalog = CreateObjectAs<adox::Catalog>("ADOX.Catalog");
+            catalog->SetActiveConnection(m_Connection);
+            Ref<adox::Table> table = CreateObjectAs<adox::Table>("ADOX.Table");
+            table->SetName(TableName);
+            table->SetParentCatalog(catalog);
+
+            if (!ADODBRecordset) RaiseRuntime(rt::ObjectNotSet);
+            Ref<ado::Fields> fields = ADODBRecordset->Fields();
+            const std::int32_t count = fields->Count();
+            for (std::int32_t i = 0; i < count; ++i) {
+                Ref<adox::Column> column = m_CopyField(fields->Item(Variant(i)));
+                table->Columns()->Append(AsObject(column));
+                m_SetFieldProperties(table->Columns()->Item(Variant(column->Name())));
+            }
+
+            appending = true;
+            catalog->Tables()->Append(AsObject(table));
+        },
+        [&](const Error& e) {
+            if (appending) {
+                if (IsTableRefusal(e))
+                    Raise(AppendTableError, "Unable to add a new table. Driver error: " + e.Description());
+                if (e.Source() == "ADOX.Tables" && e.Number() == ado::adErrFeatureNotAvailable)
+                    Raise(AppendTableError,
+                          "Unable to add the new table to the database.\r\n\r\nProvider error: " +
+                              e.Description());
+                return HandleError(kClass, "CreateTableFromRecordset");
+            }
+            if (IsForeignError(e.Number()) && e.Source() == "ADOX.Table" &&
+                e.Number() == ado::adErrInvalidArgument)
+                Raise(CreateTableError,
+                      "Could not create table " + TableName + ".\r\n\r\nDriver error: " + e.Description());
+            PassOwnOrHandle(At("CreateTableFromRecordset"), e);
+        });
+}
+
+Ref<adox::Column> clsADO::m_CopyField(const Ref<ado::Field>& Field) {
+    Ref<adox::Column> result;
+    Ref<adox::Column> column;
+    TryWith(
+        [&] {
+            if (!Field) RaiseRuntime(rt::ObjectNotSet);
+            const std::string name = column_copy::ColumnName(Field->Name());
+            column = CreateObjectAs<adox::Column>("ADOX.Column");
+            column->SetName(name);
+
+            const column_copy::FieldDefinition field{Field->Type(), Field->DefinedSize(), Field->Precision(),
+                                                     Field->NumericScale()};
+            // The provider is asked only for a type whose column differs between providers.
+            const column_copy::Target target = column_copy::DependsOnTarget(field.type)
+                                                   ? column_copy::TargetOf(Provider())
+                                                   : column_copy::Target::kOther;
+            column_copy::Apply(field, target, *column);
+            result = column;
+        },
+        [&](const Error& e) {
+            if (column && IsForeignError(e.Number()) && e.Source() == "ADOX.Column" &&
+                e.Number() == ado::adErrInvalidArgument)
+                Raise(NewColumnError, e.Description() + "\r\n" + column_copy::Settings(*column));
+            HandleError(kClass, "m_CopyField");
+        });
+    return result;
+}
+
+void clsADO::m_SetFieldProperties(const Ref<adox::Column>& Column) {
+    Try(At("m_SetFieldProperties"), [&] {
+        if (!Column) RaiseRuntime(rt::ObjectNotSet);
+        Ref<ado::Property> nullable;
+        TryIgnore([&] { nullable = Column->Properties()->Item(Variant("Nullable")); });
+        if (nullable && Column->Type() != kArrayType) nullable->SetValue(Variant(true));
+        if (Provider() == "Microsoft.Jet.OLEDB.4")
+            Column->Properties()->Item(Variant("Jet OLEDB:Allow Zero Length"))->SetValue(Variant(true));
+    });
+}
+
 // ---- transactions and capabilities -----------------------------------------------------------------------------
 
 bool clsADO::AreTransactionsAvailable() {
@@ -702,8 +835,10 @@ const MemberTable* clsADO::Members() const noexcept {
             .Method<&clsADO::ClearErrors>("ClearErrors")
             .Method<&clsADO::Commit>("Commit")
             .Method<&clsADO::CommitTransaction>("CommitTransaction")
+            .Method<&clsADO::Create>("Create")
             .Method<&clsADO::CreateDynaset>("CreateDynaset")
             .Method<&clsADO::CreateDynasetFromProc>("CreateDynasetFromProc")
+            .Method<&clsADO::CreateTableFromRecordset>("CreateTableFromRecordset")
             .Method<&clsADO::Connect>("Connect")
             .Get<&clsADO::Connection>("Connection")
             .Method<&clsADO::Constructor>("Constructor")

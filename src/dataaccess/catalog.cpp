@@ -16,6 +16,7 @@ constexpr std::string_view kTables = "ADOX.Tables";
 constexpr std::string_view kTable = "ADOX.Table";
 constexpr std::string_view kColumn = "ADOX.Column";
 constexpr std::int32_t kReadWrite = ado::adPropRead | ado::adPropWrite;
+constexpr std::int32_t kUnlimited = -1;
 
 // A position given as a number: 0-based, as the platform's collections count.
 bool AsPosition(const Variant& index, std::size_t count, std::size_t& position) {
@@ -35,7 +36,9 @@ ColumnImpl::ColumnImpl() : properties_(MakeRef<PropertiesImpl>()) {}
 ColumnImpl::~ColumnImpl() { properties_->DetachHooks(); }
 
 void ColumnImpl::SetDefinedSize(std::int32_t value) {
-    if (value < 0) RaiseAdo(ado::adErrInvalidArgument, kColumn);
+    // All bits set is how the platform's fields report an unlimited size; a copy of such a field says the
+    // same of the column.
+    if (value < kUnlimited) RaiseAdo(ado::adErrInvalidArgument, kColumn);
     defined_size_ = value;
 }
 
@@ -74,6 +77,12 @@ void ColumnImpl::AddProperties() {
                      [this](const Variant& v) { SetAttribute(ado::adColFixed, CBool(v)); });
     properties_->Add("Seed", ado::adInteger, kReadWrite, Variant(std::int32_t{1}));
     properties_->Add("Increment", ado::adInteger, kReadWrite, Variant(std::int32_t{1}));
+    if (auto* catalog = dynamic_cast<CatalogImpl*>(parent_.get())) {
+        for (PropertyValue& p : catalog->ColumnProperties()) {
+            provider_property_names_.push_back(p.name);
+            properties_->Add(std::move(p.name), p.type, p.attributes, std::move(p.value));
+        }
+    }
 }
 
 ColumnDefinition ColumnImpl::Definition() const {
@@ -87,6 +96,10 @@ ColumnDefinition ColumnImpl::Definition() const {
     d.fixed_length = (attributes_ & ado::adColFixed) != 0;
     if (PropertyImpl* p = properties_->Find("Autoincrement")) d.info.auto_increment = CBool(p->value());
     if (PropertyImpl* p = properties_->Find("Default")) d.default_value = p->value();
+    for (const std::string& name : provider_property_names_) {
+        PropertyImpl* p = properties_->Find(name);
+        d.provider_properties.push_back({name, p->Type(), p->Attributes(), p->value()});
+    }
     return d;
 }
 
@@ -243,8 +256,9 @@ Ref<ado::Connection> CatalogImpl::Create(std::string_view connection_string) {
     std::shared_ptr<Provider> provider;
     try {
         provider = FindProvider(name);
-    } catch (const Error&) {
+    } catch (const Error& e) {
         // The catalog reaches its provider through the service components, which report a missing one so.
+        if (e.Number() != ado::adErrProviderNotFound) throw;
         throw Error(hr::REGDB_E_CLASSNOTREG, "Microsoft OLE DB Service Components", "Class not registered");
     }
     OpenRequest request;
@@ -258,6 +272,13 @@ Ref<ado::Connection> CatalogImpl::Create(std::string_view connection_string) {
     connection->Open(connection_string, "", "", ado::adOptionUnspecified);
     connection_ = Ref<ado::Connection>(connection.get());
     return connection_;
+}
+
+std::vector<PropertyValue> CatalogImpl::ColumnProperties() {
+    if (!connection_ || connection_->State() != ado::adStateOpen) return {};
+    Ref<ConnectionImpl> connection = AsConnectionImpl(connection_);
+    Session& session = connection->RequireSession(kCatalog);
+    return connection->Call([&] { return session.ColumnProperties(); });
 }
 
 Ref<adox::Tables> CatalogImpl::Tables() {

@@ -4,9 +4,10 @@
 // A Catalog holds its ActiveConnection; a Tables collection, a Table and a Column hold the catalog they
 // belong to, and nothing holds them back, so no reference cycle forms. A Table's Columns are its own until
 // Tables.Append turns them into one CREATE TABLE of the provider (Session::CreateTable); the table exists
-// afterwards or not at all. A column's provider properties ("Autoincrement", "Default", "Nullable", ...)
-// appear once it belongs to a catalog; "Nullable" and "Fixed Length" are its attribute bits seen as
-// properties.
+// afterwards or not at all. A column's provider properties ("Autoincrement", "Default", "Nullable", ...,
+// and those the provider adds of its own) appear once it belongs to a catalog; "Nullable" and "Fixed
+// Length" are its attribute bits seen as properties. A DefinedSize of -1 (all bits set) is an unlimited
+// size, as fields report one.
 //
 // Failures: the objects' own ones are raised from "ADOX.Catalog", "ADOX.Tables", "ADOX.Table" (also for
 // its Columns) and "ADOX.Column" with the platform's numbers; provider failures of Create and Append
@@ -62,6 +63,7 @@ class ColumnImpl final : public adox::Column {
     std::uint8_t scale_ = 0;
     std::int32_t attributes_ = 0;
     Ref<PropertiesImpl> properties_;
+    std::vector<std::string> provider_property_names_;  // those of Session::ColumnProperties
     Ref<adox::Catalog> parent_;
 };
 
@@ -134,6 +136,8 @@ class CatalogImpl final : public adox::Catalog {
 
     // The open connection, or 3709 from `object`.
     Ref<ConnectionImpl> RequireConnection(std::string_view object);
+    // The provider's own column properties; none without an open connection.
+    std::vector<PropertyValue> ColumnProperties();
 
   private:
     Ref<ado::Connection> connection_;

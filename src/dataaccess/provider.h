@@ -141,10 +141,12 @@ struct ExecuteOptions {
 
 // A column of a table that the catalog creates.
 struct ColumnDefinition {
-    ColumnInfo info;  // name, type, defined_size, precision, scale, auto_increment
+    ColumnInfo info;  // name, type, defined_size (0 or -1: none given), precision, scale, auto_increment
     bool nullable = true;
     bool fixed_length = false;
     Variant default_value;  // Empty: none
+    // The values of the provider's own column properties (Session::ColumnProperties) as the column left them.
+    std::vector<PropertyValue> provider_properties;
 };
 
 class Session {
@@ -208,6 +210,10 @@ class Session {
         throw Error(ado::adErrFeatureNotAvailable, "ADOX.Tables",
                     "Object or provider is not able to perform requested operation.");
     }
+    // The column properties of the provider's own that a catalog column offers besides the platform's
+    // ("Jet OLEDB:Allow Zero Length" of the Jet provider), with their defaults; their values reach
+    // CreateTable in ColumnDefinition::provider_properties.
+    virtual std::vector<PropertyValue> ColumnProperties() { return {}; }
     // The properties a Command on this session offers (names, types, defaults); a lookup of any other
     // name on Command.Properties fails with 3265. Their values reach Prepare in ExecuteOptions::properties.
     virtual std::vector<PropertyValue> CommandProperties() { return {}; }

@@ -7,6 +7,7 @@
 #include "korado/errors/clsADOError.h"
 #include "korado/errors/modErrorHandler.h"
 #include "korado/platform/modGlobals.h"
+#include "korado/resultsets/clsDynasetADO.h"
 #include "korado/runtime/convert.h"
 #include "korado/runtime/err_object.h"
 #include "korado/runtime/strings.h"
@@ -213,8 +214,10 @@ Variant clsDictionary::Columns(const Variant& SchemaName, const Variant& TableNa
             const std::int32_t count = fields->Count();
             for (std::int32_t i = 0; i < count; ++i) {
                 Ref<ado::Field> field = fields->Item(Variant(i));
-                VariantArray item{Variant(field->Name()), Variant(), Variant()};
-                if (field->Name() == "DATA_TYPE") {
+                std::string name = field->Name();
+                const bool data_type = name == "DATA_TYPE";
+                VariantArray item{Variant(std::move(name)), Variant(), Variant()};
+                if (data_type) {
                     item[1] = Variant(DataTypeDesc(CLng(field->Value()), field->Attributes()));
                 } else {
                     TryWith([&] { item[1] = field->Value(); },
@@ -226,7 +229,7 @@ Variant clsDictionary::Columns(const Variant& SchemaName, const Variant& TableNa
                             });
                 }
                 item[2] = Variant(field->Attributes());
-                entry->Add(Variant(item));
+                entry->Add(Variant(std::move(item)));
             }
             columns->Add(Variant(entry));
         }
@@ -244,6 +247,15 @@ std::string clsDictionary::DataTypeDesc(std::int32_t DataType, std::optional<std
     return result;
 }
 
+// ---- table creation -------------------------------------------------------------------------------------
+
+void clsDictionary::CreateTableFromDynaset(const std::string& TableName, const Ref<clsDynasetADO>& Dynaset) {
+    TryPassOwn(At("CreateTableFromDynaset"), [&] {
+        if (!m_ADO || !Dynaset) RaiseRuntime(rt::ObjectNotSet);
+        m_ADO->CreateTableFromRecordset(TableName, Dynaset->Recordset());
+    });
+}
+
 // ---- late binding ---------------------------------------------------------------------------------------
 
 const MemberTable* clsDictionary::Members() const noexcept {
@@ -253,6 +265,7 @@ const MemberTable* clsDictionary::Members() const noexcept {
                                      .Get<&clsDictionary::Schemas>("Schemas")
                                      .Get<&clsDictionary::Objects>("Objects")
                                      .Get<&clsDictionary::Columns>("Columns")
+                                     .Method<&clsDictionary::CreateTableFromDynaset>("CreateTableFromDynaset")
                                      .Get<&clsDictionary::DataTypeDesc>("DataTypeDesc")
                                      .Build();
     return &t;

@@ -110,6 +110,27 @@ TEST_P(ConsoleProcedureRowsTest, OutputVariablesAfterAProcedureCall) {
     EXPECT_TRUE(run.out.ends_with("a\n-\n7\n\nb\n--\nv7\n\nc\n-\n5\n\n")) << run.Transcript();
 }
 
+// DESCRIBE and LIST answer from the server's own dictionary: its type names, sizes, precision and scale,
+// and the letter case the server folds an unquoted name to.
+TEST_P(ConsoleProcedureRowsTest, DescribeAndListATableOfTheServer) {
+    const std::string table = name_ + "_t";
+    ConsoleRun run = console_.Run(
+        {Login()}, "create table " + table +
+                       " (id integer primary key, name varchar(30) not null, amount decimal(12,3), born date);\n"
+                       "commit\ndesc " + table + "\nlist tables " + table + "%\n");
+    console_.Run({Login(), "-c", "drop table " + table, "-c", "commit"});
+    ASSERT_EQ(run.exit_status, 0) << run.Transcript();
+    EXPECT_EQ(run.err, "");
+    EXPECT_THAT(run.out, HasSubstr("Name   Null?    Type\n"
+                                   "------ -------- -------------\n"
+                                   "id     NOT NULL Integer\n"
+                                   "name   NOT NULL VarWChar(30)\n"
+                                   "amount          Numeric(12,3)\n"
+                                   "born            DBDate\n"));
+    EXPECT_THAT(run.out, HasSubstr("TABLE_NAME\n" + std::string(table.size(), '-') + "\n" + table +
+                                   "\n\n1 row selected.\n"));
+}
+
 INSTANTIATE_TEST_SUITE_P(Servers, ConsoleProcedureRowsTest, ::testing::Values("pg", "maria"),
                          [](const auto& info) { return info.param; });
 

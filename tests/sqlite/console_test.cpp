@@ -4,6 +4,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -465,6 +467,178 @@ TEST_F(ConsoleTest, HelpAndScriptFiles) {
     EXPECT_LT(run.out.find("from -c"), run.out.find("from the file")) << run.out;
     run = console_.Run({Connection("f.db"), "-f", console_.Dir().File("missing.sql")});
     EXPECT_THAT(run.err, HasSubstr("Error: Cannot open the script"));
+}
+
+// The dictionary's answers on the sample database: a table's columns with their types, the names that
+// match a pattern (letter case counts, everything after the first % is ignored), views and schemas.
+TEST_F(ConsoleTest, DictionaryCommandsOnTheSampleDatabase) {
+    ConsoleRun run = console_.Run({},
+                                  "describe customers\n"
+                                  "DESC main.products;\n"
+                                  "desc MAIN.CUSTOMERS\n"
+                                  "list tables ord%\n"
+                                  "list tables 'ord%x'\n"
+                                  "list tables Ord%\n"
+                                  "list views\n"
+                                  "list schemas\n");
+    ASSERT_EQ(run.exit_status, 0) << run.Transcript();
+    EXPECT_EQ(run.err, "");
+    const std::string customers =
+        "Name        Null?    Type\n"
+        "----------- -------- ------------\n"
+        "customer_id NOT NULL Integer\n"
+        "name        NOT NULL VarWChar(60)\n"
+        "city        NOT NULL VarWChar(40)\n"
+        "country     NOT NULL VarWChar(40)\n"
+        "email                VarWChar(80)\n"
+        "created_on  NOT NULL DBDate\n";
+    const std::string orders = "TABLE_NAME\n-----------\norder_lines\norders\n\n2 rows selected.\n";
+    EXPECT_EQ(run.out.substr(run.out.find('\n') + 1),
+              customers +
+                  "Name       Null?    Type\n"
+                  "---------- -------- -------------\n"
+                  "product_id NOT NULL Integer\n"
+                  "name       NOT NULL VarWChar(60)\n"
+                  "category   NOT NULL VarWChar(30)\n"
+                  "unit_price NOT NULL Numeric(10,2)\n" +
+                  customers + orders + orders + "no rows selected\n" +
+                  "VIEW_NAME\n------------\norder_totals\n\n1 row selected.\n"
+                  "SCHEMA_NAME\n-----------\nmain\n\n1 row selected.\n");
+}
+
+// What the dictionary commands refuse, each on its own: the message, and the error counted (the script
+// ends with WHENEVER's status).
+TEST_F(ConsoleTest, DictionaryCommandsRefuseBadInput) {
+    const struct {
+        const char* command;
+        const char* err;
+    } cases[] = {
+        {"describe", "Error: Usage: DESCRIBE [schema.]name\n"},
+        {"desc a.b.c", "Error: Usage: DESCRIBE [schema.]name\n"},
+        {"desc \"open", "Error: Usage: DESCRIBE [schema.]name\n"},
+        {"desc main.", "Error: Usage: DESCRIBE [schema.]name\n"},
+        {"desc \"\"", "Error: A blank name names no table.\n"},
+        {"desc nosuch", "Error: Object nosuch does not exist.\n"},
+        {"desc \"Customers\"", "Error: Object Customers does not exist.\n"},
+        {"desc temp.customers", "Error: Object temp.customers does not exist.\n"},
+        {"list", "Error: Usage: LIST TABLES [pattern], LIST VIEWS [pattern] or LIST SCHEMAS\n"},
+        {"list tables a b", "Error: Usage: LIST TABLES [pattern], LIST VIEWS [pattern] or LIST SCHEMAS\n"},
+        {"list schemas main", "Error: Usage: LIST TABLES [pattern], LIST VIEWS [pattern] or LIST SCHEMAS\n"},
+        {"list 'tables'", "Error: Usage: LIST TABLES [pattern], LIST VIEWS [pattern] or LIST SCHEMAS\n"},
+        {"copy", "Error: Usage: COPY TO table USING query\n"},
+        {"copy to t", "Error: Usage: COPY TO table USING query\n"},
+        {"copy to t using", "Error: Usage: COPY TO table USING query\n"},
+        {"copy to 'open using select 1", "Error: Usage: COPY TO table USING query\n"},
+        {"copy to \" \" using select 1", "Error: A blank name names no table.\n"},
+        {"create database", "Error: Usage: CREATE DATABASE file\n"},
+        {"create database a b", "Error: Usage: CREATE DATABASE file\n"},
+        {"create database ''", "Error: A blank name names no file.\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.command);
+        ConsoleRun run =
+            console_.Run({}, std::string("whenever sqlerror exit 5\n") + c.command + "\nselect 1 as one;\n");
+        EXPECT_EQ(run.exit_status, 5) << run.Transcript();
+        EXPECT_EQ(run.err, c.err);
+        EXPECT_EQ(run.out.find("one"), std::string::npos) << run.out;
+    }
+    // Without a connection the dictionary has nothing to answer from.
+    ConsoleRun run = console_.Run({}, "disconnect\ndesc customers\nlist tables\ncopy to t using select 1\n");
+    EXPECT_EQ(run.err, "Error: Not connected (CONNECT connects).\nError: Not connected (CONNECT connects).\n"
+                       "Error: Not connected (CONNECT connects).\n");
+
+    // Each command's --help is its HELP entry.
+    for (const char* command : {"desc", "DESCRIBE", "list", "create database", "copy"}) {
+        SCOPED_TRACE(command);
+        const ConsoleRun help = console_.Run({"-c", std::string(command) + " --help"});
+        const ConsoleRun all = console_.Run({"-c", "help"});
+        EXPECT_EQ(help.err, "");
+        std::string head = std::string("  ") + command;
+        for (char& ch : head) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+        const std::string entry = help.out.substr(help.out.find('\n') + 1);
+        EXPECT_TRUE(entry.starts_with(head.substr(0, 6))) << entry;
+        EXPECT_NE(all.out.find(entry), std::string::npos) << entry;
+    }
+}
+
+// CREATE DATABASE makes a new SQLite file and connects to it, committing the connection before; the work
+// after it is committed at the end like any session's. A file that exists is refused and the connection
+// stays the one it was.
+TEST_F(ConsoleTest, CreateDatabaseConnectsToTheNewFile) {
+    const std::string made = console_.Dir().File("made.db");
+    const std::string blanks = console_.Dir().File("my shop.db");
+    ConsoleRun run = Script("first.db",
+                            "create table old (n integer);\n"
+                            "insert into old values (1);\n"
+                            "create database " + made + "\n"
+                            "create table t (n integer, label varchar(10));\n"
+                            "insert into t values (7, 'seven');\n"
+                            "list tables\n"
+                            "create database '" + blanks + "'\n"
+                            "show provider\n");
+    EXPECT_THAT(run.out, HasSubstr("1 row affected.\nDatabase " + made + " created.\n" + ConnectedLine("made.db") +
+                                   "\nStatement processed.\n1 row affected.\n"
+                                   "TABLE_NAME\n----------\nt\n\n1 row selected.\nDatabase " +
+                                   blanks + " created.\nConnected: "));
+    EXPECT_THAT(run.out, HasSubstr("PROVIDER is \"SQLite\"\n"));
+    EXPECT_THAT(Query("first.db", "select count(*) as n from old"), HasSubstr("n\n-\n1\n"));
+    EXPECT_THAT(Query("made.db", "select * from t"), HasSubstr("\n7 seven\n"));
+    EXPECT_TRUE(std::filesystem::exists(blanks));
+
+    // An existing file is neither overwritten nor connected to; the session goes on where it was.
+    run = console_.Run({Connection("first.db")}, "whenever sqlerror exit 3\ncreate database " + made +
+                                                      "\nselect 1;\n");
+    EXPECT_EQ(run.exit_status, 3) << run.Transcript();
+    EXPECT_NE(run.err, "");
+    EXPECT_EQ(run.out, ConnectedLine("first.db") + "\n");
+    run = Script("first.db", "create database " + made + "\ninsert into old values (2);\n", 0, run.err);
+    EXPECT_THAT(Query("first.db", "select count(*) as n from old"), HasSubstr("n\n-\n2\n"));
+    EXPECT_THAT(Query("made.db", "select count(*) as n from t"), HasSubstr("n\n-\n1\n"));
+}
+
+// COPY TO makes a table with the query's columns and copies its rows: read back, they are the query's rows.
+// Under AUTOCOMMIT the copy commits as one; otherwise ROLLBACK takes it back with the table.
+TEST_F(ConsoleTest, CopyToMakesATableOfTheQuerysRows) {
+    const std::string query =
+        "select o.order_id, o.order_date, c.name, c.email, l.quantity, l.unit_price\n"
+        "  from orders o join customers c on c.customer_id = o.customer_id\n"
+        "  join order_lines l on l.order_id = o.order_id where o.order_id between 1001 and 1012";
+    ConsoleRun run = console_.Run({}, "set pagesize 0\n" + query + " order by 1, 5, 6;\n");
+    ASSERT_EQ(run.exit_status, 0) << run.Transcript();
+    const std::string original = run.out.substr(run.out.find('\n') + 1);
+    ASSERT_THAT(original, HasSubstr(" rows selected.\n"));
+    const std::string count = original.substr(original.rfind('\n', original.size() - 2) + 1);
+
+    // The command is one line.
+    std::string one_line = query;
+    std::replace(one_line.begin(), one_line.end(), '\n', ' ');
+    run = console_.Run({}, "set pagesize 0\ncopy to order_copy using " + one_line +
+                               "\n"
+                               "desc order_copy\n"
+                           "select * from order_copy order by 1, 5, 6;\n");
+    EXPECT_EQ(run.exit_status, 0) << run.Transcript();
+    EXPECT_EQ(run.err, "");
+    const std::string rows = count.substr(0, count.find(' '));
+    EXPECT_THAT(run.out, HasSubstr("Table order_copy created.\n" + rows + " rows copied.\n"));
+    EXPECT_THAT(run.out, HasSubstr("order_date       DBDate\nname             VarWChar(60)\n"));
+    EXPECT_THAT(run.out, HasSubstr(original));
+
+    // A quoted name with a blank, under AUTOCOMMIT; then the same name again: the table exists.
+    run = console_.Run({}, "set autocommit on\n"
+                           "copy to \"line copy\" using select * from order_lines where order_id = 1002\n"
+                           "rollback\n"
+                           "select count(*) as n from \"line copy\";\n"
+                           "whenever sqlerror exit 4\n"
+                           "copy to \"line copy\" using select * from order_lines\n");
+    EXPECT_EQ(run.exit_status, 4) << run.Transcript();
+    EXPECT_THAT(run.out, HasSubstr("Table line copy created.\n4 rows copied.\nRollback complete.\nn\n-\n4\n"));
+    EXPECT_NE(run.err, "");
+    EXPECT_THAT(console_.Run({}, "select count(*) as n from \"line copy\";\n").out, HasSubstr("n\n-\n4\n"));
+
+    // Without AUTOCOMMIT the copy is part of the session's transaction.
+    run = console_.Run({}, "copy to gone using select * from products\nrollback\ndesc gone\n");
+    EXPECT_THAT(run.out, HasSubstr("Table gone created.\n24 rows copied.\nRollback complete.\n"));
+    EXPECT_EQ(run.err, "Error: Object gone does not exist.\n");
 }
 
 }  // namespace

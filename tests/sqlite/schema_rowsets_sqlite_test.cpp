@@ -111,6 +111,29 @@ TEST_F(SqliteSchemaRowsets, ColumnsWithDeclaredTypesDefaultsAndKeys) {
     }
 }
 
+// A table's name matches without regard to letter case, and the rows give it as it was created: whether
+// SQLite's own lookup finds it (an ASCII table name) or the schema table is read (a view, a name with other
+// letters, a name that is no table's).
+TEST_F(SqliteSchemaRowsets, ColumnsOfANameInAnotherLetterCase) {
+    connection->Execute("CREATE VIEW Totals AS SELECT 1 AS n");
+    const Variant e;
+    const std::string code = "other db|items|code";
+    const std::string id = std::string("main|") + kOrders + "|id";
+    const Case cases[] = {
+        {4, MakeArray(e, e, "ITEMS", e), {code}},
+        {4, MakeArray(e, "other db", "iTeMs", "CODE"), {code}},
+        {4, MakeArray(e, "main", "ITEMS", e), {}},
+        {4, MakeArray(e, e, "totals", e), {"main|Totals|n"}},
+        {4, MakeArray(e, e, "BESTELL \"POSTEN\" Ä", "ID"), {id}},
+        {4, MakeArray(e, e, "sqlite_schema", "name"), {}},
+        {4, MakeArray(e, e, "item", e), {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.rows.size());
+        Check(c, {"TABLE_SCHEMA", "TABLE_NAME", "COLUMN_NAME"});
+    }
+}
+
 TEST_F(SqliteSchemaRowsets, SchemataAreTheAttachedDatabases) {
     const Variant e;
     const Case cases[] = {

@@ -78,7 +78,12 @@ public:
 
     // ---- database and table creation ----
     // A new database from the connection string, which the connection object then uses; empty on success.
+    // Raises DatabaseAlreadyExists, ProviderNotInstalled or NotSupportedByProvider for the refusals it
+    // recognises; any other failure is reported and the connection object keeps its connection.
     Variant Create(std::string& ConnectionString);
+    // A new table of the connection with one column per field of the recordset, which is left as it was.
+    // Raises NotImplementedByProvider (the ODBC bridge, "MSDAORA"), NewColumnError, CreateTableError and
+    // AppendTableError; other failures are reported. A table that could not be appended does not exist.
     void CreateTableFromRecordset(const std::string& TableName, const Ref<ado::Recordset>& ADODBRecordset);
 
     // ---- transactions and capabilities ----

@@ -59,7 +59,8 @@ class KORADO_EXPORT clsDictionary : public Dispatch {
     std::string DataTypeDesc(std::int32_t DataType,
                              std::optional<std::int32_t> FieldAttribute = std::nullopt);
 
-    // A new table of the dictionary's connection with the columns of the dynaset's recordset.
+    // A new table of the dictionary's connection with the columns of the dynaset's recordset
+    // (clsADO::CreateTableFromRecordset, whose errors reach the caller unchanged).
     void CreateTableFromDynaset(const std::string& TableName, const Ref<clsDynasetADO>& Dynaset);
 
     std::string_view ClassName() const noexcept override { return "clsDictionary"; }

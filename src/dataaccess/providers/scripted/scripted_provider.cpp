@@ -161,6 +161,12 @@ class ScriptedSession final : public Session {
     void Cancel() override { provider_->session_calls_.push_back("cancel"); }
     std::vector<Diagnostic> TakeWarnings() override { return std::exchange(warnings_, {}); }
     std::vector<PropertyValue> CommandProperties() override { return provider_->command_properties_; }
+    std::vector<PropertyValue> ColumnProperties() override { return provider_->column_properties_; }
+    void CreateTable(std::string_view name, std::span<const ColumnDefinition> columns) override {
+        if (!provider_->create_table_) Session::CreateTable(name, columns);
+        if (!provider_->create_table_->empty()) provider_->Raise(*provider_->create_table_);
+        provider_->created_tables_.push_back({std::string(name), {columns.begin(), columns.end()}});
+    }
 
   private:
     void RequireTransactions() const {
@@ -297,6 +303,7 @@ void ScriptedProvider::FailSchema(std::int32_t schema, std::vector<Diagnostic> f
 }
 
 void ScriptedProvider::ClearLog() {
+    created_tables_.clear();
     opens_.clear();
     executed_.clear();
     session_calls_.clear();
@@ -322,6 +329,17 @@ std::unique_ptr<Session> ScriptedProvider::Open(const OpenRequest& request) {
     if (!open_failure_.empty()) Raise(open_failure_);
     // The session keeps its provider alive: the script may be replaced in the registry meanwhile.
     return std::make_unique<ScriptedSession>(shared_from_this());
+}
+
+void ScriptedProvider::CreateDataSource(const OpenRequest& request) {
+    if (!create_data_source_) Provider::CreateDataSource(request);
+    if (!create_data_source_->empty()) Raise(*create_data_source_);
+}
+
+void ScriptedProvider::SetColumnProperty(std::string name, std::int32_t type, Variant value) {
+    std::erase_if(column_properties_, [&](const PropertyValue& p) { return TextEquals(p.name, name); });
+    column_properties_.push_back(
+        PropertyValue{std::move(name), type, ado::adPropRead | ado::adPropWrite, std::move(value)});
 }
 
 std::shared_ptr<ScriptedProvider> ScriptedProvider::Shared() {

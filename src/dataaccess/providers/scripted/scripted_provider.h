@@ -23,6 +23,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -111,7 +112,22 @@ class ScriptedProvider final : public Provider, public std::enable_shared_from_t
         ++properties_generation_;
     }
 
+    // The catalog: Create of a data source and Append of a table succeed (a table is recorded in
+    // created_tables) or fail with `failure`; without a script both raise 3251, as a provider that cannot
+    // create them does.
+    void ScriptCreateDataSource(std::vector<Diagnostic> failure = {}) {
+        create_data_source_ = std::move(failure);
+    }
+    void ScriptCreateTable(std::vector<Diagnostic> failure = {}) { create_table_ = std::move(failure); }
+    // A column property of the provider's own that catalog columns offer (Session::ColumnProperties).
+    void SetColumnProperty(std::string name, std::int32_t type, Variant value);
+
     // ---- what happened ----
+    struct CreatedTable {
+        std::string name;
+        std::vector<ColumnDefinition> columns;
+    };
+    const std::vector<CreatedTable>& created_tables() const noexcept { return created_tables_; }
     const std::vector<OpenRequest>& opens() const noexcept { return opens_; }
     const std::vector<ExecutedCall>& executed() const noexcept { return executed_; }
     // "begin", "commit", "rollback", "cancel" in call order.
@@ -126,6 +142,7 @@ class ScriptedProvider final : public Provider, public std::enable_shared_from_t
     std::string_view FileName() const override { return identity_.file_name; }
     std::string_view ProviderVersion() const override { return identity_.provider_version; }
     std::unique_ptr<Session> Open(const OpenRequest& request) override;
+    void CreateDataSource(const OpenRequest& request) override;
 
     // Raises `records` as this provider's failure (an empty source becomes its ErrorSource).
     [[noreturn]] void Raise(std::vector<Diagnostic> records) const;
@@ -155,6 +172,10 @@ class ScriptedProvider final : public Provider, public std::enable_shared_from_t
     std::vector<OpenRequest> opens_;
     std::vector<ExecutedCall> executed_;
     std::vector<std::string> session_calls_;
+    std::optional<std::vector<Diagnostic>> create_data_source_;
+    std::optional<std::vector<Diagnostic>> create_table_;
+    std::vector<PropertyValue> column_properties_;
+    std::vector<CreatedTable> created_tables_;
 };
 
 // Registers a provider under its Name() for the guard's lifetime; a provider registered under that name

@@ -1139,6 +1139,10 @@ std::vector<std::pair<std::string, std::string>> SqliteSession::Tables(
     const Variant* table = Restriction(restrictions, 2);
     for (const std::string& db_name : Databases()) {
         if (!DatabasePasses(restrictions, db_name)) continue;
+        if (std::string stored; table && FindTable(db_, db_name, CStr(*table), stored) == TableLookup::kFound) {
+            out.emplace_back(db_name, std::move(stored));
+            continue;
+        }
         std::string sql = "SELECT name FROM " + QuoteIdentifier(db_name) +
                           ".sqlite_schema WHERE type IN ('table','view') ORDER BY name";
         for (const auto& row : Query(sql)) {

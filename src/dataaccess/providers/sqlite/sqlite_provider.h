@@ -26,6 +26,8 @@
 
 #include "dataaccess/provider.h"
 
+struct sqlite3;
+
 namespace korado::dataaccess::sqlite {
 
 inline constexpr std::string_view kErrorSource = "SQLite";
@@ -74,6 +76,12 @@ Diagnosis DiagnoseSqlite(int extended_code, std::string_view message, bool prepa
 // The CREATE TABLE statement for the catalog's Tables.Append, identifiers quoted; raises DB_E_BADTYPE
 // ("Type is invalid.") for a column type SQLite has no name for.
 std::string CreateTableText(std::string_view table, std::span<const ColumnDefinition> columns);
+
+// Whether database `database` of `db` has a table named `name` (without regard to ASCII letter case), by
+// SQLite's own lookup: kFound with the name as created in `stored`; kUnknown when the lookup cannot tell
+// (a view, no such table, a name with other letters), and the schema table must be read.
+enum class TableLookup { kFound, kUnknown };
+TableLookup FindTable(sqlite3* db, const std::string& database, const std::string& name, std::string& stored);
 
 // The provider object (registered under "SQLite" when the library loads).
 std::shared_ptr<Provider> MakeSqliteProvider();
