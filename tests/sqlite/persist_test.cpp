@@ -114,7 +114,11 @@ TEST_F(Persist, EveryTypeComesBackInBothFormats) {
             copy->MovePrevious();
             EXPECT_EQ(CLng(copy->Fields()->At(0)->Value()), 4);
             copy->MoveFirst();
-            EXPECT_EQ(test::Image(*copy), image);
+            // The binary format writes every text with its length, so that a CHAR value is neither padded
+            // nor cut: the column comes back variable-length.
+            std::vector<std::string> expected = image;
+            if (format == ado::adPersistADTG) expected[7] = "c 202 4 255 255 100 t c False";
+            EXPECT_EQ(test::Image(*copy), expected);
         }
     }
 }
