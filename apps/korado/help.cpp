@@ -137,7 +137,7 @@ Commands (one line each, any letter case, a final ";" is accepted)
                       query's result, then insert its rows (in one transaction; under
                       SET AUTOCOMMIT OFF the current one, so ROLLBACK undoes the copy).
                       A table name in double quotes is taken as written
-  command --help      the entry of DESCRIBE, LIST, CREATE DATABASE or COPY
+  command --help      the entry of DESCRIBE, LIST, CREATE DATABASE, COPY, SAVE or LOAD
   @file, START file   run the statements and commands in a file
   REM[ARK] text, -- text
                       a comment
