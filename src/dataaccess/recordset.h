@@ -6,6 +6,9 @@
 //    (-1);
 //  - static (CursorLocation 3, or a server-side cursor type other than forward-only): the client cursor
 //    engine buffers every row in a ClientRows store; it moves in every direction and counts exactly.
+// A recordset opened without a connection on a file that Save wrote (recordset_persist.cpp) is static too,
+// whatever its cursor location; its pending changes wait in a batch-mode update engine until it is given a
+// connection and UpdateBatch writes them.
 // Field values are decoded lazily into one Variant slot per field when read, so Field::Value returns a
 // reference that stays valid until the recordset moves.
 //
