@@ -287,6 +287,9 @@ bool Console::IsCommand(const std::string& line) const {
                   "UNDEFINE", "UNDEF",    "CONNECT", "CONN",    "DISCONNECT", "DISC",  "WHENEVER", "HELP",
                   "?",        "EXIT",     "QUIT",    "REM",     "REMARK",     "BREAK", "CLEAR"}))
         return true;
+    // MariaDB's LOAD DATA, LOAD XML and LOAD INDEX are SQL.
+    if (k == "SAVE") return w.size() > 1;
+    if (k == "LOAD") return w.size() > 1 && !OneOf(second, {"DATA", "XML", "INDEX"});
     // Other forms of these are SQL the database should see ("ROLLBACK TO SAVEPOINT s", "SET search_path").
     if (k == "COMMIT" || k == "ROLLBACK") return w.size() == 1 || (w.size() == 2 && second == "WORK");
     if (OneOf(k, {"DESCRIBE", "DESC", "LIST"})) return true;
@@ -335,6 +338,8 @@ void Console::RunCommand(const std::string& raw) {
     if (keyword == "BREAK") return CmdBreak(args);
     if (keyword == "CLEAR") return CmdClear(args);
     if (OneOf(keyword, {"EXIT", "QUIT"})) return CmdExit(args);
+    if (keyword == "SAVE") return CmdSave(rest);
+    if (keyword == "LOAD") return CmdLoad(rest);
     if (OneOf(keyword, {"DESCRIBE", "DESC"})) return CmdDescribe(rest);
     if (keyword == "LIST") return CmdList(rest);
     if (keyword == "CREATE") return CmdCreateDatabase(TrimBlanks(std::string_view(rest).substr(words[1].size())));
@@ -366,7 +371,10 @@ void Console::RunSql(const std::string& sql, bool call) {
         const BindVariable* v = FindBind(name);
         return v->mode == korParamOut || v->mode == korParamInOut;
     });
-    if (call ? !outputs && CallReturnsRows(sql) : ReturnsRows(sql)) return OpenRows(sql, param_names, call);
+    if (call ? !outputs && CallReturnsRows(sql) : ReturnsRows(sql)) {
+        last_query_ = Query{sql, names, call};
+        return OpenRows(sql, param_names, call);
+    }
 
     Ref<clsADO> ado = session_->ado;
     std::string text = sql;

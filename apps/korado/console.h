@@ -12,6 +12,9 @@
 // database says that it answers with rows (CallReturnsRows) and the call has no output variables, whose
 // values only ExecuteSQL brings back. Rows print as they arrive, a
 // page of SET PAGESIZE rows at a time (result_pages.h).
+// SAVE runs the last such query again as a client dynaset and saves it to a file in one of the platform's
+// persistence formats; LOAD opens a saved file as a dynaset (no connection needed) and prints it as a
+// query's rows.
 // Each CONNECT makes a new connection object (the library keeps per-session state in it, such as whether
 // the provider has transactions); DISCONNECT, a new CONNECT and the end of the session commit, then call
 // Disconnect and Destructor.
@@ -125,6 +128,8 @@ class Console {
     void CmdShow(const std::vector<std::string>& args);
     void CmdWhenever(const std::vector<std::string>& args);
     void CmdExit(const std::vector<std::string>& args);
+    void CmdSave(const std::string& rest);
+    void CmdLoad(const std::string& rest);
 
     // ---- dictionary commands (dictionary_commands.cpp) ----
     // `rest`: the command's text after its first word.
@@ -183,6 +188,14 @@ class Console {
 
     std::string last_statement_;
     bool last_was_block_ = false;
+    // The last query that opened as rows, for SAVE: its text, its bind variables' names, and whether it
+    // was a procedure call.
+    struct Query {
+        std::string sql;
+        std::vector<std::string> names;
+        bool call = false;
+    };
+    std::optional<Query> last_query_;
     int script_depth_ = 0;
 
     bool finished_ = false;
