@@ -31,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "about_view.h"
 #include "korado/companions/script_object.h"
 #include "korado/connection/clsADO.h"
 #include "korado/dictionary/clsDictionary.h"
@@ -125,6 +126,8 @@ class Console {
     void CmdShow(const std::vector<std::string>& args);
     void CmdWhenever(const std::vector<std::string>& args);
     void CmdExit(const std::vector<std::string>& args);
+    // ABOUT shows the library's About dialog as text; ABOUT SAVE saves the connection details through it.
+    void CmdAbout(const std::vector<std::string>& args);
 
     // ---- dictionary commands (dictionary_commands.cpp) ----
     // `rest`: the command's text after its first word.
@@ -168,6 +171,8 @@ class Console {
     std::shared_ptr<ConsoleMessageBox> message_box_;
     std::unique_ptr<platform::ScopedMessageBox> message_box_scope_;
     Ref<companions::ScriptObject> script_object_;
+    std::shared_ptr<ConsoleFormView> form_view_;
+    std::shared_ptr<about::FormView> previous_form_view_;
     std::optional<Session> session_;
 
     std::vector<BindVariable> binds_;

@@ -185,7 +185,8 @@ void frmAbout::cmdSave_Click() {
         }
         LetProperty(file, "Contents", text);
 
-        Use(g_ADOError).Exception("Details were saved as " + CStr(GetProperty(file, "FullName")), GeneralException);
+        Use(g_ADOError)
+            .Exception("Details were saved as " + CStr(GetProperty(file, "FullName")), GeneralException);
     });
 }
 
