@@ -1,0 +1,76 @@
+// The About form on an SQLite file, directly and through the console's ABOUT.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "support/about_form.h"
+#include "support/console_runner.h"
+#include "support/session.h"
+
+namespace korado::test {
+namespace {
+
+#ifndef KORADO_APP_PATH
+#define KORADO_APP_PATH ""
+#endif
+
+using ::testing::HasSubstr;
+
+TEST(AboutSqlite, ShowsSavesAndClosesOnEscape) {
+    TempDir dir;
+    Session s;
+    ASSERT_TRUE(s.Connect(SqliteConnectionString(dir.File("about.db"))).ok);
+    CheckAboutForm(s.ado(), s.boxes(), s.errors());
+}
+
+class AboutConsole : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (std::string(KORADO_APP_PATH).empty())
+            GTEST_SKIP() << "built without the console host (korado_app)";
+    }
+    ConsoleRunner console_{KORADO_APP_PATH};
+};
+
+TEST_F(AboutConsole, AboutAndAboutSaveOnTheSampleDatabase) {
+    ConsoleRun run = console_.Run({"-c", "about"});
+    ASSERT_EQ(run.exit_status, 0) << run.Transcript();
+    EXPECT_THAT(run.out, HasSubstr("Tabulon Universal - About the database connection\n"
+                                   "Provider       SQLite.1\n"
+                                   "Provider Name  "));
+    EXPECT_THAT(run.out, HasSubstr("Description    korADO Provider for SQLite\n"));
+    // The table: its headings aligned over the dashes, the password hidden.
+    EXPECT_THAT(run.out, ::testing::ContainsRegex("\nProperty Name +Value +Attribute +Type\n-+ -+ -+ -+\n"));
+    EXPECT_THAT(run.out, ::testing::ContainsRegex("\nPassword +\\*\\*\\*\\*\\* +Read/Write +BSTR\n"));
+    EXPECT_THAT(run.out,
+                ::testing::ContainsRegex("\nData Source +" + console_.SampleDatabase() + " +Read/Write"));
+
+    // Saved: the file holds the details, passwords as they are; the confirmation is the library's message.
+    const std::string file = console_.Dir().File("details.txt");
+    run = console_.Run({}, "about save\n" + file + "\nexit\n");
+    ASSERT_EQ(run.exit_status, 0) << run.Transcript();
+    const std::string saved = ReadFile(file);
+    EXPECT_EQ(saved.rfind("Provider: SQLite.1\r\n\r\nPassword  1536 8\r\n", 0), 0u) << saved;
+    EXPECT_THAT(saved, HasSubstr("\r\nData Source " + console_.SampleDatabase() + " 1536 8\r\n"));
+    EXPECT_EQ(run.err, "Tabulon Universal Exception\nDetails were saved as " + file + "\n")
+        << run.Transcript();
+    EXPECT_THAT(run.out,
+                HasSubstr("Save Connection Details As (file name, empty to cancel): " + file + "\n"));
+    EXPECT_THAT(run.out, ::testing::Not(HasSubstr("Property Name")));
+
+    // An empty answer cancels: nothing written, nothing shown.
+    std::filesystem::remove(file);
+    run = console_.Run({}, "about save\n\nexit\n");
+    EXPECT_EQ(std::tuple(run.exit_status, run.err, std::filesystem::exists(file)), std::tuple(0, "", false))
+        << run.Transcript();
+
+    run = console_.Run({"-c", "about nonsense"});
+    EXPECT_THAT(run.err, HasSubstr("Usage: ABOUT [SAVE]"));
+    run = console_.Run({"-c", "about --help"});
+    EXPECT_THAT(run.out, HasSubstr("  ABOUT SAVE "));
+}
+
+}  // namespace
+}  // namespace korado::test
