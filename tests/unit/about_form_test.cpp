@@ -207,6 +207,17 @@ TEST(AboutForm, SaveWritesTheDetailsAsStoredOrNothing) {
     }
 }
 
+TEST(AboutForm, WithoutAWindowTheFormIsWrittenToStandardError) {
+    StubbedConnections stubs({{"Provider Name", ado::adBSTR, 512, "stub.so"}});
+    Session s;
+    ::testing::internal::CaptureStderr();
+    s.ado().About();
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "Tabulon Universal - About the database connection\nProvider: Stub.1\nProvider Name: stub.so\n"
+              "Version: \nDescription: \n  Provider Name = stub.so (Read, BSTR)\n");
+    EXPECT_EQ(about::CurrentFormView()->WindowHandle(*about::AboutForm()), 0);
+}
+
 // Through the platform's own connection object: the initialization properties come first, with the
 // password the connection string gave.
 TEST(AboutForm, ScriptedProviderSession) {
