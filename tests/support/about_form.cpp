@@ -1,59 +1,47 @@
 #include "support/about_form.h"
 
-#include <filesystem>
-
 #include "korado/runtime/convert.h"
 #include "korado/runtime/strings.h"
 
 namespace korado::test {
 
-std::string ExpectedDetailsFile(ado::Connection& connection) {
-    std::string text = "Provider: " + connection.Provider() + "\r\n\r\n";
-    Ref<ado::Properties> properties = connection.Properties();
-    for (std::int32_t i = 0; i < properties->Count(); ++i) {
-        Ref<ado::Property> p = properties->Item(Variant(i));
-        const Variant value = p->Value();
-        text += p->Name() + ' ' + (value.IsNull() ? "" : CStr(value)) + ' ' +
-                std::to_string(p->Attributes()) + ' ' + std::to_string(p->Type()) + "\r\n";
-    }
-    return text;
-}
-
 void CheckAboutForm(clsADO& ado, MessageBoxCapture& boxes, ErrorCapture& errors) {
-    ScopedRecordingFormView view;
+    auto view = std::make_shared<RecordingFormView>();
+    ScopedFormView scope(view);
     boxes.Clear();
     errors.Clear();
     ado.About();
     const Ref<about::frmAbout> form = about::AboutForm();
     ado::Connection& connection = *ado.Connection();
-    ASSERT_EQ(view->shown, 1);
-    EXPECT_TRUE(form->Loaded());
-    EXPECT_EQ(form->Caption(), "Tabulon Universal - About the database connection");
-    EXPECT_EQ(form->txtProvider(), connection.Provider());
-    EXPECT_EQ(form->txtProviderName(), ado.ConnectionProperty("Provider Name"));
-    EXPECT_EQ(form->txtVersion(), ado.ConnectionProperty("Provider Version"));
-    EXPECT_EQ(form->txtDescription(), ado.ConnectionProperty("Provider Friendly Name"));
-    EXPECT_FALSE(form->txtDescription().empty());
+    ASSERT_TRUE(view->shown == 1 && form->Loaded());
+    EXPECT_EQ(std::tuple(form->Caption(), form->txtProvider(), form->txtProviderName(), form->txtVersion(),
+                         form->txtDescription()),
+              std::tuple("Tabulon Universal - About the database connection", connection.Provider(),
+                         ado.ConnectionProperty("Provider Name"), ado.ConnectionProperty("Provider Version"),
+                         ado.ConnectionProperty("Provider Friendly Name")));
 
+    // The file's layout, built from the connection's properties; the list shows the same ones.
     Ref<ado::Properties> properties = connection.Properties();
+    std::string expected = "Provider: " + connection.Provider() + "\r\n\r\n";
     ASSERT_EQ(form->lsvProperties().size(), static_cast<std::size_t>(properties->Count()));
-    bool masked = false;
-    for (std::size_t i = 0; i < form->lsvProperties().size(); ++i) {
-        const about::PropertyRow& row = form->lsvProperties()[i];
-        EXPECT_EQ(row.name, properties->Item(Variant(static_cast<std::int32_t>(i)))->Name());
-        if (UCase(row.name) == "PASSWORD") masked = row.value == "*****";
-        EXPECT_FALSE(row.attribute.empty()) << row.name;
+    for (std::int32_t i = 0; i < properties->Count(); ++i) {
+        Ref<ado::Property> p = properties->Item(Variant(i));
+        const std::string value = p->Value().IsNull() ? "" : CStr(p->Value());
+        expected += p->Name() + ' ' + value + ' ' + std::to_string(p->Attributes()) + ' ' +
+                    std::to_string(p->Type()) + "\r\n";
+        const about::PropertyRow& row = form->lsvProperties()[static_cast<std::size_t>(i)];
+        EXPECT_EQ(std::tuple(row.name, row.value),
+                  std::tuple(p->Name(), p->Name() == "Password" ? "*****" : value));
     }
-    EXPECT_TRUE(masked) << "the connection's Password is listed and hidden";
 
     TempDir dir;
     auto dialog = std::make_shared<ScriptedFileDialog>();
     dialog->answer = dir.File("details.txt");
     {
-        platform::ScopedFileDialog scope(dialog);
+        platform::ScopedFileDialog dialog_scope(dialog);
         form->cmdSave_Click();
     }
-    EXPECT_EQ(ReadFile(dir.File("details.txt")), ExpectedDetailsFile(connection));
+    EXPECT_EQ(ReadFile(dir.File("details.txt")), expected);
     ASSERT_EQ(boxes.Shown().size(), 1u);
     EXPECT_EQ(boxes.Shown()[0].text, "Details were saved as " + dir.File("details.txt"));
 
@@ -64,12 +52,10 @@ void CheckAboutForm(clsADO& ado, MessageBoxCapture& boxes, ErrorCapture& errors)
         ado.About();
         const int closed = view->unloaded;
         ((*form).*key_up)(13, 0);
-        ((*form).*key_up)(0x1B + 0x100, 0);  // a code that is Escape only in its low byte
+        ((*form).*key_up)(0x1B + 0x100, 0);  // Escape only in its low byte
         EXPECT_TRUE(form->Loaded() && view->unloaded == closed);
         ((*form).*key_up)(27, 1);  // Shift held: only the key code counts
-        EXPECT_EQ(view->unloaded, closed + 1);
-        EXPECT_FALSE(form->Loaded());
-        EXPECT_TRUE(form->txtProvider().empty());
+        EXPECT_TRUE(!form->Loaded() && view->unloaded == closed + 1 && form->txtProvider().empty());
     }
     EXPECT_TRUE(errors.Reports().empty());
 }
