@@ -34,6 +34,7 @@
 #include <string>
 #include <vector>
 
+#include "about_view.h"
 #include "korado/companions/script_object.h"
 #include "korado/connection/clsADO.h"
 #include "korado/dictionary/clsDictionary.h"
@@ -130,6 +131,8 @@ class Console {
     void CmdExit(const std::vector<std::string>& args);
     void CmdSave(const std::string& rest);
     void CmdLoad(const std::string& rest);
+    // ABOUT shows the library's About dialog as text; ABOUT SAVE saves the connection details through it.
+    void CmdAbout(const std::vector<std::string>& args);
 
     // ---- dictionary commands (dictionary_commands.cpp) ----
     // `rest`: the command's text after its first word.
@@ -173,6 +176,8 @@ class Console {
     std::shared_ptr<ConsoleMessageBox> message_box_;
     std::unique_ptr<platform::ScopedMessageBox> message_box_scope_;
     Ref<companions::ScriptObject> script_object_;
+    std::shared_ptr<ConsoleFormView> form_view_;
+    std::shared_ptr<about::FormView> previous_form_view_;
     std::optional<Session> session_;
 
     std::vector<BindVariable> binds_;

@@ -137,7 +137,17 @@ Commands (one line each, any letter case, a final ";" is accepted)
                       query's result, then insert its rows (in one transaction; under
                       SET AUTOCOMMIT OFF the current one, so ROLLBACK undoes the copy).
                       A table name in double quotes is taken as written
-  command --help      the entry of DESCRIBE, LIST, CREATE DATABASE, COPY, SAVE or LOAD
+  ABOUT               what the library's About dialog shows for the connection: its title,
+                      the provider (with its version suffix), Provider Name, Version and
+                      Description, then every connection property as a table of Property
+                      Name, Value ("*****" for a property named Password), Attribute and
+                      Type
+  ABOUT SAVE          save the connection details through the About dialog's Save: asks
+                      for a file name (empty: cancel; a relative name is taken from the
+                      current folder), writes "Provider: ..." and one line per property
+                      (name, value, attribute and type numbers; passwords as they are)
+                      with CR LF line breaks, and shows the library's confirmation
+  command --help      the entry of DESCRIBE, LIST, CREATE DATABASE, COPY, SAVE, LOAD or ABOUT
   @file, START file   run the statements and commands in a file
   REM[ARK] text, -- text
                       a comment
