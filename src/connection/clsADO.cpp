@@ -6,6 +6,7 @@
 #include "connection/column_copy.h"
 #include "connection/diagnoses.h"
 #include "dataaccess/connection_string.h"
+#include "korado/about/frmAbout.h"
 #include "korado/errors/clsADOError.h"
 #include "korado/errors/clsErrorHandler.h"
 #include "korado/dictionary/clsDictionary.h"
@@ -395,8 +396,11 @@ Ref<ado::Connection> clsADO::Connection() { return m_Connection; }
 Ref<clsDictionary> clsADO::Dictionary() { return m_Dictionary; }
 
 void clsADO::About() {
-    // The About dialog is not part of this build; the request is reported like any failure.
-    Try(At("About"), [] { RaiseRuntime(rt::NotSupported, "About"); });
+    Try(At("About"), [&] {
+        const Ref<about::frmAbout> form = about::AboutForm();
+        form->Constructor(m_Connection);
+        form->Show();
+    });
 }
 
 // ---- SQL execution -------------------------------------------------------------------------------------------
