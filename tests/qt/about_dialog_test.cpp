@@ -153,6 +153,28 @@ TEST_F(AboutDialogTest, EscapeReleasedOnTheDialogOrEitherButtonCloses) {
     }
 }
 
+// About again, for another connection, while the dialog is the active window: it shows the new one. The
+// window's close box unloads the form as Close does.
+TEST_F(AboutDialogTest, AboutAgainShowsTheNewConnectionAndTheCloseBoxUnloads) {
+    Session first;
+    ASSERT_TRUE(first.Connect("Provider=SQLite;Data Source=" + sqlite_));
+    AboutDialog* dialog = ShowAbout(first);
+    ASSERT_NE(dialog, nullptr);
+    ASSERT_TRUE(WaitFilled(dialog));
+
+    const std::string other = (folder_.path() + "/other.db").toStdString();
+    Session second;
+    ASSERT_TRUE(second.Connect("Provider=SQLite;Data Source=" + other));
+    ASSERT_EQ(ShowAbout(second), dialog);
+    auto* list = dialog->findChild<QTreeWidget*>("lsvProperties");
+    auto source = list->findItems("Data Source", Qt::MatchExactly);
+    ASSERT_EQ(source.size(), 1);
+    EXPECT_EQ(source.front()->text(1).toStdString(), other);
+
+    dialog->close();
+    EXPECT_FALSE(about::AboutForm()->Loaded());
+}
+
 // Reads a file's bytes.
 std::string FileBytes(const QString& path) {
     QFile f(path);

@@ -132,6 +132,9 @@ void AboutDialog::Call(Handler&& handler) {
 void AboutDialog::Show(about::frmAbout& form) {
     form_ = Ref<about::frmAbout>(&form);
     const bool was_visible = isVisible();
+    // Already the active window, it would not be activated again, yet the form may have been given another
+    // connection since: it is refilled as if it had been.
+    if (isActiveWindow()) Call([](about::frmAbout& f) { f.Form_Activate(); });
     show();
     raise();
     activateWindow();
