@@ -17,6 +17,8 @@ std::string Env(const char* name) {
 
 }  // namespace
 
+bool ServersRequired() { return Env("KORADO_REQUIRE_SERVERS") == "1"; }
+
 void SaveScreenshot(QWidget* widget, const std::string& name) {
     QDir().mkpath(KORADO_SCREENSHOT_DIR);
     const QString path = QString(KORADO_SCREENSHOT_DIR "/%1.png").arg(QString::fromStdString(name));

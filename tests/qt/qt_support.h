@@ -47,17 +47,19 @@ struct PgAccount {
 };
 // Empty when the server can be used, else why not.
 std::string PgUnavailable(PgAccount& account);
+// True when CI demands the servers (KORADO_REQUIRE_SERVERS=1).
+bool ServersRequired();
 
 }  // namespace korado::qt::test
 
 // Skips (or with KORADO_REQUIRE_SERVERS=1 fails) the test when PostgreSQL cannot be reached.
-#define KORADO_REQUIRE_PG(account)                                                                \
-    do {                                                                                          \
-        std::string korado_why_ = ::korado::qt::test::PgUnavailable(account);                     \
-        if (!korado_why_.empty()) {                                                               \
-            if (std::getenv("KORADO_REQUIRE_SERVERS") == std::string("1")) FAIL() << korado_why_; \
-            GTEST_SKIP() << korado_why_;                                                          \
-        }                                                                                         \
+#define KORADO_REQUIRE_PG(account)                                            \
+    do {                                                                      \
+        std::string korado_why_ = ::korado::qt::test::PgUnavailable(account); \
+        if (!korado_why_.empty()) {                                           \
+            if (::korado::qt::test::ServersRequired()) FAIL() << korado_why_; \
+            GTEST_SKIP() << korado_why_;                                      \
+        }                                                                     \
     } while (0)
 
 #include "korado/connection/clsADO.h"
