@@ -151,7 +151,9 @@ Console::Console(LineSource& input, bool interactive)
     : input_(input),
       interactive_(interactive),
       message_box_(std::make_shared<ConsoleMessageBox>()),
-      message_box_scope_(std::make_unique<platform::ScopedMessageBox>(message_box_)) {
+      message_box_scope_(std::make_unique<platform::ScopedMessageBox>(message_box_)),
+      form_view_(std::make_shared<ConsoleFormView>()),
+      previous_form_view_(about::SetFormView(form_view_)) {
     try {
         script_object_ = CreateObjectAs<companions::ScriptObject>(companions::kScriptObject);
     } catch (const Error& e) {
@@ -159,7 +161,10 @@ Console::Console(LineSource& input, bool interactive)
     }
 }
 
-Console::~Console() { Close(); }
+Console::~Console() {
+    Close();
+    about::SetFormView(std::move(previous_form_view_));
+}
 
 // ---- input ---------------------------------------------------------------------------------------------
 
@@ -285,8 +290,12 @@ bool Console::IsCommand(const std::string& line) const {
     const std::string second = w.size() > 1 ? Upper(w[1]) : std::string();
     if (OneOf(k, {"VAR",      "VARIABLE", "EXEC",    "EXECUTE", "PRINT",      "PRI",   "DEFINE",   "DEF",
                   "UNDEFINE", "UNDEF",    "CONNECT", "CONN",    "DISCONNECT", "DISC",  "WHENEVER", "HELP",
-                  "?",        "EXIT",     "QUIT",    "REM",     "REMARK",     "BREAK", "CLEAR"}))
+                  "?",        "EXIT",     "QUIT",    "REM",     "REMARK",     "BREAK", "CLEAR",
+                  "ABOUT"}))
         return true;
+    // MariaDB's LOAD DATA, LOAD XML and LOAD INDEX are SQL.
+    if (k == "SAVE") return w.size() > 1;
+    if (k == "LOAD") return w.size() > 1 && !OneOf(second, {"DATA", "XML", "INDEX"});
     // Other forms of these are SQL the database should see ("ROLLBACK TO SAVEPOINT s", "SET search_path").
     if (k == "COMMIT" || k == "ROLLBACK") return w.size() == 1 || (w.size() == 2 && second == "WORK");
     if (OneOf(k, {"DESCRIBE", "DESC", "LIST"})) return true;
@@ -335,10 +344,13 @@ void Console::RunCommand(const std::string& raw) {
     if (keyword == "BREAK") return CmdBreak(args);
     if (keyword == "CLEAR") return CmdClear(args);
     if (OneOf(keyword, {"EXIT", "QUIT"})) return CmdExit(args);
+    if (keyword == "SAVE") return CmdSave(rest);
+    if (keyword == "LOAD") return CmdLoad(rest);
     if (OneOf(keyword, {"DESCRIBE", "DESC"})) return CmdDescribe(rest);
     if (keyword == "LIST") return CmdList(rest);
     if (keyword == "CREATE") return CmdCreateDatabase(TrimBlanks(std::string_view(rest).substr(words[1].size())));
     if (keyword == "COPY") return CmdCopy(rest);
+    if (keyword == "ABOUT") return CmdAbout(args);
     if (OneOf(keyword, {"HELP", "?"})) {
         std::fputs(kCommandsText, stdout);
         return;
@@ -366,7 +378,10 @@ void Console::RunSql(const std::string& sql, bool call) {
         const BindVariable* v = FindBind(name);
         return v->mode == korParamOut || v->mode == korParamInOut;
     });
-    if (call ? !outputs && CallReturnsRows(sql) : ReturnsRows(sql)) return OpenRows(sql, param_names, call);
+    if (call ? !outputs && CallReturnsRows(sql) : ReturnsRows(sql)) {
+        last_query_ = Query{sql, names, call};
+        return OpenRows(sql, param_names, call);
+    }
 
     Ref<clsADO> ado = session_->ado;
     std::string text = sql;
@@ -985,6 +1000,32 @@ void Console::CmdShow(const std::vector<std::string>& args) {
         text = ado->CurrentCatalog();
     }
     std::printf("%s is \"%s\"\n", what.c_str(), text.c_str());
+}
+
+void Console::CmdAbout(const std::vector<std::string>& args) {
+    const bool save = args.size() == 1 && Upper(args[0]) == "SAVE";
+    if (args.size() == 1 && args[0] == "--help") {
+        std::fputs((CommandHelp("ABOUT") + CommandHelp("ABOUT SAVE")).c_str(), stdout);
+        return;
+    }
+    if (!args.empty() && !save) {
+        PrintProblem("Usage: ABOUT [SAVE]");
+        return Fail();
+    }
+    if (!session_) {
+        PrintProblem("Not connected.");
+        return Fail();
+    }
+    // The library shows its form through the console's view and reports its own failures; nothing here
+    // raises.
+    form_view_->SetQuiet(save);
+    session_->ado->About();
+    form_view_->SetQuiet(false);
+    if (!save) return;
+    // Pressing Save: the library's file-system component asks this dialog for the file, writes it and
+    // confirms through a message.
+    platform::ScopedFileDialog dialog(std::make_shared<TerminalFileDialog>(input_));
+    about::AboutForm()->cmdSave_Click();
 }
 
 void Console::CmdWhenever(const std::vector<std::string>& args) {

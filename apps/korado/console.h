@@ -12,6 +12,9 @@
 // database says that it answers with rows (CallReturnsRows) and the call has no output variables, whose
 // values only ExecuteSQL brings back. Rows print as they arrive, a
 // page of SET PAGESIZE rows at a time (result_pages.h).
+// SAVE runs the last such query again as a client dynaset and saves it to a file in one of the platform's
+// persistence formats; LOAD opens a saved file as a dynaset (no connection needed) and prints it as a
+// query's rows.
 // Each CONNECT makes a new connection object (the library keeps per-session state in it, such as whether
 // the provider has transactions); DISCONNECT, a new CONNECT and the end of the session commit, then call
 // Disconnect and Destructor.
@@ -31,6 +34,7 @@
 #include <string>
 #include <vector>
 
+#include "about_view.h"
 #include "korado/companions/script_object.h"
 #include "korado/connection/clsADO.h"
 #include "korado/dictionary/clsDictionary.h"
@@ -125,6 +129,10 @@ class Console {
     void CmdShow(const std::vector<std::string>& args);
     void CmdWhenever(const std::vector<std::string>& args);
     void CmdExit(const std::vector<std::string>& args);
+    void CmdSave(const std::string& rest);
+    void CmdLoad(const std::string& rest);
+    // ABOUT shows the library's About dialog as text; ABOUT SAVE saves the connection details through it.
+    void CmdAbout(const std::vector<std::string>& args);
 
     // ---- dictionary commands (dictionary_commands.cpp) ----
     // `rest`: the command's text after its first word.
@@ -168,6 +176,8 @@ class Console {
     std::shared_ptr<ConsoleMessageBox> message_box_;
     std::unique_ptr<platform::ScopedMessageBox> message_box_scope_;
     Ref<companions::ScriptObject> script_object_;
+    std::shared_ptr<ConsoleFormView> form_view_;
+    std::shared_ptr<about::FormView> previous_form_view_;
     std::optional<Session> session_;
 
     std::vector<BindVariable> binds_;
@@ -183,6 +193,14 @@ class Console {
 
     std::string last_statement_;
     bool last_was_block_ = false;
+    // The last query that opened as rows, for SAVE: its text, its bind variables' names, and whether it
+    // was a procedure call.
+    struct Query {
+        std::string sql;
+        std::vector<std::string> names;
+        bool call = false;
+    };
+    std::optional<Query> last_query_;
     int script_depth_ = 0;
 
     bool finished_ = false;

@@ -31,6 +31,9 @@ Options:
   --help         show this text
   --version      show the version
 
+Query results can be saved to files and opened again without a database (SAVE and LOAD
+below).
+
 With -c or -f, korado runs them and exits. Otherwise it reads standard input: with line
 editing and a history (${XDG_STATE_HOME:-~/.local/state}/korado/history) when that is a
 terminal, or as a script when it is a pipe or a file. The history file is readable by
@@ -101,6 +104,12 @@ Commands (one line each, any letter case, a final ";" is accepted)
                       outer (earlier) column prints the inner ones again. A BREAK
                       command replaces the definitions before it; BREAK alone lists them
   CLEAR BREAKS        remove the break definitions
+  SAVE file [XML|ADTG]
+                      run the last query again (reading all its rows) and save its result
+                      to a new file in the platform's persistence format: ADTG, the binary
+                      one (the default), or XML. A file that exists is not replaced
+  LOAD file           open a saved result (no connection needed) and print it as a
+                      query's rows, with pages and breaks
   SHOW PROVIDER|DBMS|USER|CATALOG|VERSION|AUTOCOMMIT|ALERTS|PAGESIZE|LARGE|BREAKS
   WHENEVER SQLERROR EXIT [n|SUCCESS|FAILURE] [COMMIT|ROLLBACK]
                       in a script, the first error ends the run with exit status n
@@ -128,7 +137,17 @@ Commands (one line each, any letter case, a final ";" is accepted)
                       query's result, then insert its rows (in one transaction; under
                       SET AUTOCOMMIT OFF the current one, so ROLLBACK undoes the copy).
                       A table name in double quotes is taken as written
-  command --help      the entry of DESCRIBE, LIST, CREATE DATABASE or COPY
+  ABOUT               what the library's About dialog shows for the connection: its title,
+                      the provider (with its version suffix), Provider Name, Version and
+                      Description, then every connection property as a table of Property
+                      Name, Value ("*****" for a property named Password), Attribute and
+                      Type
+  ABOUT SAVE          save the connection details through the About dialog's Save: asks
+                      for a file name (empty: cancel; a relative name is taken from the
+                      current folder), writes "Provider: ..." and one line per property
+                      (name, value, attribute and type numbers; passwords as they are)
+                      with CR LF line breaks, and shows the library's confirmation
+  command --help      the entry of DESCRIBE, LIST, CREATE DATABASE, COPY, SAVE, LOAD or ABOUT
   @file, START file   run the statements and commands in a file
   REM[ARK] text, -- text
                       a comment

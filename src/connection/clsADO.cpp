@@ -6,6 +6,8 @@
 #include "connection/column_copy.h"
 #include "connection/diagnoses.h"
 #include "dataaccess/connection_string.h"
+#include "korado/about/frmAbout.h"
+#include "korado/connection/connect_diagnosis.h"
 #include "korado/errors/clsADOError.h"
 #include "korado/errors/clsErrorHandler.h"
 #include "korado/dictionary/clsDictionary.h"
@@ -227,11 +229,7 @@ bool clsADO::m_Connect(std::string& User, std::string& Pass, std::string& DSN, V
                     });
             m_Connection->SetConnectionString(CStr(ADOConnectionString));
             TryWith([&] { m_Connection->Open("", User.empty() ? "" : User, Pass, ado::adOptionUnspecified); },
-                    [&](const Error& e) {
-                        diagnoses::Failure f{e.Source(), e.Number(), e.Description(), 0};
-                        TryIgnore([&] { f.native_error = m_Connection->Errors()->Item(0)->NativeError(); });
-                        Raise(ConnectionError, diagnoses::ConnectFailure(f));
-                    });
+                    [&](const Error& e) { Raise(ConnectionError, ConnectFailureDiagnosis(e, *m_Connection)); });
         } else {
             m_Connection = links->PromptNew();
             if (!m_Connection) return;
@@ -395,8 +393,11 @@ Ref<ado::Connection> clsADO::Connection() { return m_Connection; }
 Ref<clsDictionary> clsADO::Dictionary() { return m_Dictionary; }
 
 void clsADO::About() {
-    // The About dialog is not part of this build; the request is reported like any failure.
-    Try(At("About"), [] { RaiseRuntime(rt::NotSupported, "About"); });
+    Try(At("About"), [&] {
+        const Ref<about::frmAbout> form = about::AboutForm();
+        form->Constructor(m_Connection);
+        form->Show();
+    });
 }
 
 // ---- SQL execution -------------------------------------------------------------------------------------------

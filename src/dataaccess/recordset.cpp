@@ -4,6 +4,7 @@
 
 #include "dataaccess/command.h"
 #include "dataaccess/filter.h"
+#include "dataaccess/persist_file.h"
 #include "dataaccess/platform_error.h"
 #include "dataaccess/properties.h"
 #include "dataaccess/type_kinds.h"
@@ -706,9 +707,12 @@ void RecordsetImpl::SetActiveConnection(const Ref<ado::Connection>& connection) 
     Ref<ConnectionImpl> c = AsConnectionImpl(connection);
     if (connection && !c) RaiseAdo(ado::adErrInvalidArgument, kRecordset);
     if (IsOpen()) {
-        // An open static recordset may be disconnected (its rows stay); nothing else changes connection.
-        if (c || core().mode() != RowsetCore::Mode::kStatic) RaiseAdo(ado::adErrObjectOpen, kRecordset);
-        core().Disconnect();
+        // An open static recordset may be disconnected (its rows stay), and one without a connection (opened
+        // from a file, or disconnected) may be given one, where UpdateBatch then writes its pending changes;
+        // nothing else changes connection.
+        if (core().mode() != RowsetCore::Mode::kStatic || (c && active_connection_))
+            RaiseAdo(ado::adErrObjectOpen, kRecordset);
+        if (!c) core().Disconnect();
     }
     active_connection_ = c;
 }
@@ -799,6 +803,14 @@ void RecordsetImpl::Open(const Variant& source, const Variant& active_connection
 
     std::string text =
         source.IsMissing() || source.IsEmpty() || source.IsNull() ? source_.str() : CStr(source);
+    // Without any connection the source may name a saved recordset's file. Only a caller who says so
+    // (adCmdFile) learns that such a file is missing; to any other, text that names no file was meant for
+    // a connection the recordset lacks.
+    const bool file_option = CommandTypeOf(options, ado::adCmdText) == ado::adCmdFile;
+    if (file_option || (!connection_given && !active_connection_ && persist::FileExists(text))) {
+        OpenFile(text);
+        return;
+    }
     Ref<ConnectionImpl> c = active_connection_;
     if (connection_given) {
         if (active_connection.IsObject()) {
@@ -1109,13 +1121,6 @@ void RecordsetImpl::Requery(std::int32_t options) {
         Open(source, Variant(Ref<ado::Connection>(active_connection_.get())), cursor_type_, lock_type_,
              options == ado::adOptionUnspecified ? open_options_ : options);
     }
-}
-
-void RecordsetImpl::Save(const Variant&, std::int32_t format) {
-    RequireOpen();
-    if (format != ado::adPersistADTG && format != ado::adPersistXML)
-        RaiseAdo(ado::adErrInvalidArgument, kRecordset);
-    RaiseAdo(ado::adErrFeatureNotAvailable, kRecordset);
 }
 
 Ref<ado::Properties> RecordsetImpl::Properties() {

@@ -6,6 +6,9 @@
 //    (-1);
 //  - static (CursorLocation 3, or a server-side cursor type other than forward-only): the client cursor
 //    engine buffers every row in a ClientRows store; it moves in every direction and counts exactly.
+// A recordset opened without a connection on a file that Save wrote (recordset_persist.cpp) is static too,
+// whatever its cursor location; its pending changes wait in a batch-mode update engine until it is given a
+// connection and UpdateBatch writes them.
 // Field values are decoded lazily into one Variant slot per field when read, so Field::Value returns a
 // reference that stays valid until the recordset moves.
 //
@@ -19,6 +22,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -32,6 +36,10 @@
 #include "runtime/pooled.h"
 
 namespace korado::dataaccess {
+
+namespace persist {
+class RowsetSink;
+}
 
 class ParametersImpl;
 class CommandImpl;
@@ -141,7 +149,21 @@ class RowsetCore final : public Object, public SessionUser, public Pooled<Rowset
     std::int32_t RowStatus() const;
     std::int32_t RowEditMode() const;
 
+    // Saving and reopening (recordset_persist.cpp).
+    // Whether the update engine can write rows of this result back (with `session`'s key knowledge when
+    // given), whether or not this rowset was opened for changes.
+    bool RowsUpdatable(Session* session) const;
+    // Hands the rows a save writes to `sink`: of a static rowset, every row visible under a criteria filter
+    // with its pending change (pending deletions too), then stands on the first row; of a forward one, the
+    // rows not yet read, leaving it at its end.
+    void SaveRows(persist::RowsetSink& sink, bool updatable);
+    // A static rowset of saved rows: `read` hands the saved schema and rows to the sink it is given. When
+    // the file says the rows are updatable, an update engine in batch mode takes their pending changes.
+    void OpenSaved(const std::function<void(persist::RowsetSink&)>& read);
+
   private:
+    friend class SavedRowsBuilder;
+
     void BeginOpen(std::unique_ptr<Execution> exec);
     void FinishStaticOpen();
     bool FetchForward();  // next row of the forward cursor that passes the filter
@@ -312,6 +334,8 @@ class RecordsetImpl final : public ado::Recordset, public Pooled<RecordsetImpl> 
     bool IsOpen() const noexcept { return core_ && core_->IsOpen(); }
     void RequireOpen();
     void RequireClosed();
+    // A static rowset of the recordset saved in file `path`, with no connection.
+    void OpenFile(const std::string& path);
     // Runs `f`, recording provider failures in the connection's Errors.
     template <class F>
     void WithConnection(F&& f);

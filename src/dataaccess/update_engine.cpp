@@ -286,6 +286,47 @@ void UpdateEngine::CancelBatch(std::size_t only) {
     }
 }
 
+std::int32_t UpdateEngine::PendingChange(std::size_t row) const {
+    auto it = rows_.find(row);
+    if (it == rows_.end() || !it->second.pending) return ado::adRecUnmodified;
+    const RowState& state = it->second;
+    if (state.deleted) return ado::adRecDeleted;
+    return state.inserted ? ado::adRecNew : ado::adRecModified;
+}
+
+void UpdateEngine::TakePending(const ClientRows& store, std::size_t row, std::int32_t status,
+                               const Variant* values) {
+    const std::size_t n = columns_.size();
+    if (status == ado::adRecNew) {
+        RowState& state = rows_[row];
+        state.values.resize(n);
+        for (std::size_t c = 0; c < n; ++c) store.Read(row, c, state.values[c]);
+        state.original.assign(n, Variant());
+        // NULL columns are left out of the INSERT, so that the table's defaults and numbering apply, as
+        // they would have to a row added here and stored at once.
+        state.changed.assign(n, 0);
+        for (std::size_t c = 0; c < n; ++c)
+            state.changed[c] = table_of_[c] >= 0 && !state.values[c].IsNull() && !state.values[c].IsEmpty();
+        state.edit_changed.assign(n, 0);
+        state.inserted = true;
+        state.pending = true;
+        state.status = ado::adRecNew;
+        return;
+    }
+    RowState& state = Hold(store, row);
+    state.pending = true;
+    if (status == ado::adRecDeleted) {
+        state.deleted = true;
+        state.status = ado::adRecDeleted;
+        return;
+    }
+    for (std::size_t c = 0; c < n; ++c) {
+        state.values[c] = values[c];
+        state.changed[c] = table_of_[c] >= 0 && !(values[c] == state.original[c]);
+    }
+    state.status = ado::adRecModified;
+}
+
 void UpdateEngine::Stored(RowState& state) {
     state.original = state.values;
     state.changed.assign(columns_.size(), 0);

@@ -87,6 +87,14 @@ class UpdateEngine {
     // Drops the pending changes (of `only`, or of all rows when it is npos).
     void CancelBatch(std::size_t only);
 
+    // The change of `row` waiting for UpdateBatch, as a RecordStatusEnum value: adRecNew, adRecModified or
+    // adRecDeleted; adRecUnmodified when it has none.
+    std::int32_t PendingChange(std::size_t row) const;
+    // Takes a change made elsewhere (in a recordset saved to a file) as pending for UpdateBatch. `status`
+    // as PendingChange tells it; the store's row holds the row as the database had it (for a new row: its
+    // values). `values`: the row as changed (adRecModified only; one per column).
+    void TakePending(const ClientRows& store, std::size_t row, std::int32_t status, const Variant* values);
+
     static constexpr std::size_t npos = static_cast<std::size_t>(-1);
 
   private:

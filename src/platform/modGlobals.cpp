@@ -1,5 +1,6 @@
 #include "korado/platform/modGlobals.h"
 
+#include "korado/about/frmAbout.h"
 #include "korado/connection/clsADO.h"
 #include "korado/errors/clsADOError.h"
 #include "korado/errors/clsErrorHandler.h"
@@ -12,8 +13,11 @@ Ref<clsErrorHandler> g_ErrorHandler;
 Ref<Dispatch> g_HostObject;
 Ref<clsADOError> g_ADOError;
 Ref<clsADO> g_CurrentConnection;
+Ref<about::frmAbout> g_About;
 
 void ReleaseGlobals() {
+    // The form holds a platform connection; it goes before the connection objects do.
+    g_About = nullptr;
     g_CurrentConnection = nullptr;
     g_ADOError = nullptr;
     g_HostObject = nullptr;

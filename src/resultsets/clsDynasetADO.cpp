@@ -228,6 +228,24 @@ void clsDynasetADO::Constructor2(const Ref<ado::Recordset>& ADORecordset, const 
         });
 }
 
+void clsDynasetADO::Constructor3(const Ref<Dispatch>& CommonSQLPLus, const std::string& FileName) {
+    const Ref<Dispatch> host = CommonSQLPLus;
+    const std::string file = FileName;
+    Try(At("Constructor3"), [&] {
+        m_Source = DynasetSourceFile;
+        m_FileName = file;
+        m_Recordset = CreateObjectAs<ado::Recordset>("ADODB.Recordset");
+        m_ADO = nullptr;
+        m_Command = nullptr;
+        g_HostObject = host;
+        m_Recordset->SetCursorLocation(ado::adUseServer);
+        m_Recordset->Open(Variant(file), Variant::Missing(), ado::adOpenStatic, ado::adLockUnspecified,
+                          ado::adOptionUnspecified);
+        Constructor2(m_Recordset, std::string(), nullptr);
+        m_Source = DynasetSourceFile;
+    });
+}
+
 // A large result streams server-side and forward only; any other is buffered client-side.
 void clsDynasetADO::m_NewRecordset(bool IsLargeRecordset) {
     m_Recordset = CreateObjectAs<ado::Recordset>("ADODB.Recordset");
@@ -326,6 +344,38 @@ Variant clsDynasetADO::Fields(const Variant& Index) {
     return result;
 }
 
+// ---- files ------------------------------------------------------------------------------------------------
+
+namespace {
+
+// The format number of Save's Format argument: 0 when it is missing.
+std::int32_t PersistFormat(const Variant& Format) {
+    if (Format.IsMissing()) return ado::adPersistADTG;
+    std::int32_t format = 0;
+    TryWith([&] { format = CLng(Format); },
+            [&](const korado::Error&) {
+                Raise(enumDynasetADOErrors::InvalidFileFormat,
+                      "Format " + VariantToString(Format) + " is not an element in PersistFormatEnum.");
+            });
+    return format;
+}
+
+}  // namespace
+
+void clsDynasetADO::Save(const std::string& FileName, const Variant& Format) {
+    const std::int32_t format = PersistFormat(Format);
+    // The number goes to the platform unchecked: the platform refuses what it cannot write.
+    TryWith(
+        [&] { m_Rs().Save(Variant(FileName), format); },
+        [&](const korado::Error&) { Raise(enumDynasetADOErrors::SaveFileError, "Unable to save the file"); });
+}
+
+std::string clsDynasetADO::FileName() {
+    std::string result;
+    Try(At("Get FileName"), [&] { result = m_FileName; });
+    return result;
+}
+
 // ---- navigation -------------------------------------------------------------------------------------------
 
 bool clsDynasetADO::m_is_move_supported() {
@@ -385,7 +435,7 @@ void clsDynasetADO::MoveFirst() {
 
 void clsDynasetADO::MoveLast() {
     Try(At("MoveLast"), [&] {
-        if (!m_is_move_supported() || !m_Connection().IsConnected()) return;
+        if (!m_is_move_supported() || !m_ConnectedOrFile()) return;
         if (m_Rs().State() == ado::adStateOpen) {
             if (!(m_Rs().Bof() && m_Rs().Eof())) {
                 m_Rs().MoveLast();
@@ -436,7 +486,7 @@ void clsDynasetADO::MoveNext() {
 
 void clsDynasetADO::MovePrevious() {
     Try(At("MovePrevious"), [&] {
-        if (!m_is_move_supported() || !m_Connection().IsConnected()) return;
+        if (!m_is_move_supported() || !m_ConnectedOrFile()) return;
         ado::Recordset& rs = m_Rs();
         if (rs.State() != ado::adStateOpen || (rs.Bof() && rs.Eof())) return;
         if (m_EOF) MoveLast();
@@ -526,6 +576,11 @@ Ref<ado::Errors> clsDynasetADO::m_PlatformErrors() {
 clsADO& clsDynasetADO::m_Connection() {
     if (!m_ADO) RaiseRuntime(rt::ObjectNotSet);
     return *m_ADO;
+}
+
+bool clsDynasetADO::m_ConnectedOrFile() {
+    if (m_Source == DynasetSourceFile && !m_ADO) return true;
+    return m_Connection().IsConnected();
 }
 
 // ---- editing ----------------------------------------------------------------------------------------------
@@ -633,6 +688,7 @@ const MemberTable* clsDynasetADO::Members() const noexcept {
             .Method<&clsDynasetADO::Constructor>("Constructor")
             .Method<&clsDynasetADO::Constructor1>("Constructor1")
             .Method<&clsDynasetADO::Constructor2>("Constructor2")
+            .Method<&clsDynasetADO::Constructor3>("Constructor3")
             .Method<&clsDynasetADO::AddNew>("AddNew")
             .Method<&clsDynasetADO::CancelUpdate>("CancelUpdate")
             .Method<&clsDynasetADO::Destructor>("Destructor")
@@ -641,6 +697,7 @@ const MemberTable* clsDynasetADO::Members() const noexcept {
             .Get<&clsDynasetADO::EOF_>("EOF")
             .Get<&clsDynasetADO::Error>("Error")
             .Get<&clsDynasetADO::Fields>("Fields")
+            .Get<&clsDynasetADO::FileName>("FileName")
             .Get<&clsDynasetADO::Filter>("Filter")
             .Let<&clsDynasetADO::SetFilter>("Filter")
             .Method<&clsDynasetADO::IsCursorTypeForwardOnly>("IsCursorTypeForwardOnly")
@@ -654,6 +711,7 @@ const MemberTable* clsDynasetADO::Members() const noexcept {
             .Get<&clsDynasetADO::Recordset>("Recordset")
             .Method<&clsDynasetADO::ResetError>("ResetError")
             .Get<&clsDynasetADO::Row>("Row")
+            .Method<&clsDynasetADO::Save>("Save")
             .Get<&clsDynasetADO::Source>("Source")
             .Get<&clsDynasetADO::SQLText>("SQLText")
             .Get<&clsDynasetADO::Updatable>("Updatable")

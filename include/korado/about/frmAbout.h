@@ -71,7 +71,8 @@ public:
     virtual std::int32_t WindowHandle(const frmAbout& form) const = 0;
 };
 // The view the library shows its form through. The default has no window: Show activates the form once
-// and writes what it shows to standard error.
+// and writes what it shows to standard error. SetFormView returns the view it replaces; null puts the default
+// back.
 KORADO_EXPORT std::shared_ptr<FormView> SetFormView(std::shared_ptr<FormView> view);
 KORADO_EXPORT std::shared_ptr<FormView> CurrentFormView();
 

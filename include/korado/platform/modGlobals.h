@@ -21,13 +21,15 @@ namespace korado {
 class clsADO;
 class clsADOError;
 class clsErrorHandler;
+namespace about {
 class frmAbout;
+}
 
 extern KORADO_EXPORT Ref<clsErrorHandler> g_ErrorHandler;
 extern KORADO_EXPORT Ref<Dispatch> g_HostObject;
 extern KORADO_EXPORT Ref<clsADOError> g_ADOError;
 extern KORADO_EXPORT Ref<clsADO> g_CurrentConnection;
-extern KORADO_EXPORT Ref<frmAbout> g_About;
+extern KORADO_EXPORT Ref<about::frmAbout> g_About;
 
 KORADO_EXPORT void ReleaseGlobals();
 

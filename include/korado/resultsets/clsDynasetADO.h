@@ -16,6 +16,13 @@
 // the shared error object, a retry, or the default report with the SQL text, and Error then reads 1.
 // Every other member guards itself (class "clsDynasetADO") and returns false, 0 or null after a handled
 // failure; EOF, MoveFirst and MoveNext raise the library's errors their failures mean.
+//
+// Files: Save writes the rows in one of the platform's persistence formats; Constructor3 opens such a file
+// without any database. A file dynaset has no connection object, so every move that would first ask the
+// connection whether it is still there does without: EOF, MoveFirst and MoveNext (whose recordset has no
+// active connection), and also MoveLast and MovePrevious, which on a database dynaset ask the connection
+// object unconditionally. A file dynaset's rows are all at hand, and a host that pages back through a file
+// expects it to move as a query's rows do, not to report a missing connection.
 #pragma once
 
 #include <cstdint>
@@ -51,6 +58,9 @@ public:
     // Wraps a recordset that is already open (the caller's object itself).
     void Constructor2(const Ref<ado::Recordset>& ADORecordset, const std::string& SQLText,
                       const Ref<clsADO>& ADOConnection);
+    // Opens the rows saved in FileName, without a connection; CommonSQLPLus becomes the library's host
+    // object. A failure goes to the standard error path and leaves the dynaset without open rows.
+    void Constructor3(const Ref<Dispatch>& CommonSQLPLus, const std::string& FileName);
     void Destructor();
     void Detach();
     void CloseRecordset();
@@ -64,6 +74,14 @@ public:
     void ResetError();
     // Without Index: the fields collection; with Index: that field (a clsFieldADO), by position or name.
     Variant Fields(const Variant& Index);
+
+    // ---- files ----
+    // Writes the rows to FileName in persistence format Format (0, the binary one, when missing; anything
+    // convertible to a number). Raises InvalidFileFormat for a Format that is no number and SaveFileError
+    // for any failure of the save itself (the platform's reason is not kept).
+    void Save(const std::string& FileName, const Variant& Format);
+    // The file Constructor3 opened; empty for a dynaset of a query.
+    std::string FileName();
 
     // ---- navigation ----
     bool EOF_();  // "EOF" by name: EOF is a C macro
@@ -120,6 +138,8 @@ private:
     ado::Recordset& m_Rs();
     // The connection object; raises 91 when there is none.
     clsADO& m_Connection();
+    // The connection object reports IsConnected true; a file dynaset, which has none, counts as connected.
+    bool m_ConnectedOrFile();
     // The Errors of the connection object's platform connection; null when there is none.
     Ref<ado::Errors> m_PlatformErrors();
 
