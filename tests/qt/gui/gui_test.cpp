@@ -27,6 +27,9 @@
 #include "sample_database.h"
 #include "support/odbc_servers.h"
 #include "support/support.h"
+#if KORADO_HAVE_QT_VIEWS
+#include "korado/qt/services.h"
+#endif
 
 namespace korado::gui {
 namespace {
@@ -255,6 +258,32 @@ TEST_F(GuiTest, ConnectThroughTheDataLinkDialog) {
     EXPECT_EQ(Model().data(Model().index(0, 0)).toString(), "24");
     EXPECT_TRUE(boxes_.Shown().empty()) << boxes_.Shown().front().text;
 }
+
+#if KORADO_HAVE_QT_VIEWS
+// Help > About shows the library's About dialog of the window's connection, through the Qt views.
+TEST(GuiAboutTest, HelpAboutShowsTheConnectionsAboutDialog) {
+    test::TempDir dir;
+    setenv("KORADO_SAMPLE_DB", dir.File("sample.db").c_str(), 1);
+    auto views = qt::InstallQtServices();
+    test::MessageBoxCapture boxes;
+    {
+        QueryWindow window;
+        window.show();
+        ASSERT_TRUE(window.ConnectTo(""));
+        window.ShowAbout();
+        QApplication::processEvents();
+        QWidget* about = nullptr;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->isVisible() && w->windowTitle() == "Tabulon Universal - About the database connection")
+                about = w;
+        ASSERT_NE(about, nullptr);
+        SaveScreenshot(*about, "korado-gui-about.png");
+        about->close();
+    }
+    unsetenv("KORADO_SAMPLE_DB");
+    EXPECT_TRUE(boxes.Shown().empty()) << boxes.Shown().front().text;
+}
+#endif
 
 // The same edit on a server through ODBC: the session's transaction, the keyed update, the read-back.
 class GuiOdbcTest : public GuiTest, public ::testing::WithParamInterface<const char*> {};
