@@ -1085,14 +1085,14 @@ void Console::CmdExit(const std::vector<std::string>& args) {
 bool Console::Connect(const std::string& target) {
     const std::string t = TrimBlanks(target);
     if (t.empty()) {
-        const std::string path = SampleDatabasePath();
+        const std::string path = apps::SampleDatabasePath();
         std::string problem;
-        if (!EnsureSampleDatabase(path, problem)) {
+        if (!apps::EnsureSampleDatabase(path, problem)) {
             PrintProblem(problem);
             Fail();
             return false;
         }
-        return Open("", "", "", Variant(SqliteConnectionString(path)));
+        return Open("", "", "", Variant(apps::SqliteConnectionString(path)));
     }
     if (t.find('=') != std::string::npos) {
         // The library takes a password out of the string it hands back only from an entry closed by ";".

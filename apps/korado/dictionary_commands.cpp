@@ -304,7 +304,7 @@ void Console::CmdCreateDatabase(const std::string& rest) {
         PrintProblem("A blank name names no file.");
         return Fail();
     }
-    std::string connection = SqliteConnectionString(file) + ";";
+    std::string connection = apps::SqliteConnectionString(file) + ";";
     const std::size_t messages = message_box_->Shown();
     Ref<clsADO> creator;
     try {

@@ -35,7 +35,7 @@ int Usage(const std::string& problem) {
 void UseStateFolderForTheErrorLog() {
     try {
         korado::LetProperty(korado::Variant(korado::ErrorHandler().Component()), "LogFile",
-                            korado::console::StateFolder() + "/error.log");
+                            korado::apps::StateFolder() + "/error.log");
     } catch (const korado::Error& e) {
         korado::console::PrintError(e);
     }
@@ -49,7 +49,8 @@ int RunConsole(const Options& options) {
 
     std::unique_ptr<LineSource> input;
     if (terminal) {
-        input = std::make_unique<TerminalSource>(interactive ? StateFolder() + "/history" : std::string());
+        const std::string history = interactive ? korado::apps::StateFolder() + "/history" : std::string();
+        input = std::make_unique<TerminalSource>(history);
     } else {
         input = std::make_unique<StreamSource>(stdin, false);
     }

@@ -9,27 +9,6 @@
 #include "korado/runtime/strings.h"
 
 namespace korado::console {
-
-std::string ConsoleText(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r') {
-            if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
-            out += '\n';
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
-}
-
-std::string FormatError(const Error& e) {
-    char number[16];
-    std::snprintf(number, sizeof number, "0x%08" PRIX32, static_cast<std::uint32_t>(e.Number()));
-    return "Error " + std::string(number) + " (" + e.Source() + "): " + ConsoleText(e.Description());
-}
-
 namespace {
 
 void WriteToStandardError(const std::string& text) {
@@ -97,28 +76,6 @@ bool AppendCellText(const Variant& value, std::string& out) {
     for (std::size_t i = from; i < out.size(); ++i)
         if (out[i] == '\r' || out[i] == '\n' || out[i] == '\t') out[i] = ' ';
     return true;
-}
-
-bool IsNumericType(std::int32_t ado_type) noexcept {
-    switch (ado_type) {
-        case ado::adSmallInt:
-        case ado::adInteger:
-        case ado::adSingle:
-        case ado::adDouble:
-        case ado::adCurrency:
-        case ado::adDecimal:
-        case ado::adTinyInt:
-        case ado::adUnsignedTinyInt:
-        case ado::adUnsignedSmallInt:
-        case ado::adUnsignedInt:
-        case ado::adBigInt:
-        case ado::adUnsignedBigInt:
-        case ado::adNumeric:
-        case ado::adVarNumeric:
-            return true;
-        default:
-            return false;
-    }
 }
 
 void PrintTable(std::FILE* out, const Table& table) {

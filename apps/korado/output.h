@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "host_text.h"
 #include "korado/platform/services.h"
 #include "korado/runtime/error.h"
 #include "korado/runtime/variant.h"
@@ -19,11 +20,9 @@ namespace korado::console {
 
 // The library's texts break lines with CR LF (they were written for message boxes); a console shows a
 // line break for CR LF, a lone CR or a lone LF.
-std::string ConsoleText(std::string_view text);
+inline std::string ConsoleText(std::string_view text) { return apps::LineFeedText(text); }
 
-// "Error 0x<number, 8 hex digits> (<source>): <description>", the description verbatim apart from its line
-// breaks.
-std::string FormatError(const Error& e);
+using apps::FormatError;
 void PrintError(const Error& e);
 // A failure the console itself detects (a command it cannot parse, no connection): "Error: <text>".
 void PrintProblem(std::string_view text);
@@ -48,8 +47,7 @@ std::optional<std::string> CellText(const Variant& value);
 // The same text appended to `out`; false (and nothing appended) for Null and Empty.
 bool AppendCellText(const Variant& value, std::string& out);
 
-// Whether a field of this DataTypeEnum holds numbers (right-aligned in tables).
-bool IsNumericType(std::int32_t ado_type) noexcept;
+using apps::IsNumericType;
 
 struct Table {
     std::vector<std::string> headings;

@@ -1,4 +1,4 @@
-// Reading statements the way the console's users type them: where a statement ends, how a buffer splits
+// Reading statements the way the hosts' users type them: where a statement ends, how a buffer splits
 // into statements, which bind variables a statement names, and substitution of "&name".
 //
 // Quoting rules shared by all of these: text inside '...', "...", dollar quotes ($$...$$, $tag$...$tag$),

@@ -9,11 +9,11 @@
 #include <string_view>
 #include <vector>
 
+#include "host_text.h"
 #include "korado/platform/adodb.h"
 #include "korado/runtime/registry.h"
-#include "output.h"
 
-namespace korado::console {
+namespace korado::apps {
 namespace {
 
 std::string Home() {
@@ -282,4 +282,4 @@ bool EnsureSampleDatabase(const std::string& path, std::string& problem) {
     return true;
 }
 
-}  // namespace korado::console
+}  // namespace korado::apps

@@ -1,5 +1,5 @@
-// The embedded sample database: an SQLite file that korado creates the first time it runs without a
-// connection, so that a new user's first query has something to answer. A small sales schema:
+// The embedded sample database: an SQLite file that korado (console or window) creates the first time it
+// runs without a connection, so that a new user's first query has something to answer. A small sales schema:
 //
 //   customers    (customer_id, name, city, country, email, created_on)
 //   products     (product_id, name, category, unit_price)
@@ -17,12 +17,13 @@
 
 #include <string>
 
-namespace korado::console {
+namespace korado::apps {
 
 // $KORADO_SAMPLE_DB when set, else ${XDG_DATA_HOME:-~/.local/share}/korado/sample.db.
 std::string SampleDatabasePath();
 
-// The folder for the console's state (history, error log): ${XDG_STATE_HOME:-~/.local/state}/korado.
+// The folder for the hosts' state (the console's history, the error log):
+// ${XDG_STATE_HOME:-~/.local/state}/korado.
 std::string StateFolder();
 
 // "Provider=SQLite;Data Source=<path>", the path quoted when it needs to be.
@@ -32,4 +33,4 @@ std::string SqliteConnectionString(const std::string& path);
 // when it cannot; korado errors are reported in `problem` as the console prints them.
 bool EnsureSampleDatabase(const std::string& path, std::string& problem);
 
-}  // namespace korado::console
+}  // namespace korado::apps
