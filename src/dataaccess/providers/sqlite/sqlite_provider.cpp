@@ -300,7 +300,7 @@ class SqliteSession final : public Session {
     }
     void Exec(const std::string& sql);
     std::vector<std::vector<Variant>> Query(const std::string& sql);
-    std::vector<std::string> Databases();
+    std::vector<std::string> Databases(bool with_empty_temp = false);
     std::vector<std::pair<std::string, std::string>> Tables(std::span<const Variant> restrictions);
 
     std::shared_ptr<Provider> provider_;
@@ -1121,13 +1121,15 @@ bool DatabasePasses(std::span<const Variant> restrictions, const std::string& db
     return true;
 }
 
-// The databases the rowsets list: every attached one, "temp" only once it holds something.
-std::vector<std::string> SqliteSession::Databases() {
+// The databases the rowsets list: every attached one, "temp" only once it holds something (or, with
+// `with_empty_temp`, always: a search for one name finds nothing in it anyway).
+std::vector<std::string> SqliteSession::Databases(bool with_empty_temp) {
     std::vector<std::string> out;
-    for (const auto& db : Query("PRAGMA database_list")) {
-        std::string db_name = CStr(db[1]);
-        if (db_name == "temp" && Query("SELECT 1 FROM temp.sqlite_schema LIMIT 1").empty()) continue;
-        out.push_back(std::move(db_name));
+    for (int i = 0; const char* db_name = sqlite3_db_name(db_, i); ++i) {
+        if (!with_empty_temp && std::string_view(db_name) == "temp" &&
+            Query("SELECT 1 FROM temp.sqlite_schema LIMIT 1").empty())
+            continue;
+        out.emplace_back(db_name);
     }
     return out;
 }
@@ -1137,7 +1139,7 @@ std::vector<std::pair<std::string, std::string>> SqliteSession::Tables(
     // (database, name) of every table and view that passes the database and name restrictions.
     std::vector<std::pair<std::string, std::string>> out;
     const Variant* table = Restriction(restrictions, 2);
-    for (const std::string& db_name : Databases()) {
+    for (const std::string& db_name : Databases(table != nullptr)) {
         if (!DatabasePasses(restrictions, db_name)) continue;
         if (std::string stored; table && FindTable(db_, db_name, CStr(*table), stored) == TableLookup::kFound) {
             out.emplace_back(db_name, std::move(stored));
