@@ -45,7 +45,13 @@ std::uint64_t Collection::NextStamp() noexcept {
 }
 
 void Collection::Add(Variant item, std::string_view key) {
-    AddBefore(std::move(item), items_.size() + 1, key);
+    if (!key.empty()) return AddBefore(std::move(item), items_.size() + 1, key);
+    // An item without a key at the end: nothing to look up, nothing after it to renumber.
+    stamp_ = NextStamp();
+    items_.push_back(std::move(item));
+    if (keys_.empty()) return;
+    keys_.emplace_back();
+    folded_.emplace_back();
 }
 
 void Collection::AddBefore(Variant item, std::size_t before, std::string_view key) {
