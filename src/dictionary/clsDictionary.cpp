@@ -204,32 +204,45 @@ Variant clsDictionary::Columns(const Variant& SchemaName, const Variant& TableNa
                 });
         if (failed) return;
 
+        // A schema rowset's fields are the same objects on every row: taken once, read row by row.
+        Ref<ado::Fields> fields = rs->Fields();
+        const std::int32_t count = fields->Count();
+        std::vector<Ref<ado::Field>> each;
+        std::vector<std::string> names;
+        each.reserve(static_cast<std::size_t>(count));
+        names.reserve(static_cast<std::size_t>(count));
+        for (std::int32_t i = 0; i < count; ++i) {
+            each.push_back(fields->Item(Variant(i)));
+            names.push_back(each.back()->Name());
+        }
+        Ref<ado::Field> table_name, table_schema;
         for (; !rs->Eof(); rs->MoveNext()) {
-            Ref<ado::Fields> fields = rs->Fields();
-            if (!SameValue(fields->Item("TABLE_NAME")->Value(), TableName)) continue;
-            if (!SchemaName.IsNull() && !SameValue(fields->Item("TABLE_SCHEMA")->Value(), SchemaName))
-                continue;
+            if (!table_name) table_name = fields->Item("TABLE_NAME");
+            if (!SameValue(table_name->Value(), TableName)) continue;
+            if (!SchemaName.IsNull()) {
+                if (!table_schema) table_schema = fields->Item("TABLE_SCHEMA");
+                if (!SameValue(table_schema->Value(), SchemaName)) continue;
+            }
 
             Ref<Collection> entry = MakeRef<Collection>();
-            const std::int32_t count = fields->Count();
-            for (std::int32_t i = 0; i < count; ++i) {
-                Ref<ado::Field> field = fields->Item(Variant(i));
-                std::string name = field->Name();
-                const bool data_type = name == "DATA_TYPE";
-                VariantArray item{Variant(std::move(name)), Variant(), Variant()};
-                if (data_type) {
-                    item[1] = Variant(DataTypeDesc(CLng(field->Value()), field->Attributes()));
+            entry->Reserve(static_cast<std::size_t>(count));
+            for (std::size_t i = 0; i < each.size(); ++i) {
+                const Ref<ado::Field>& field = each[i];
+                std::vector<Variant> item;
+                item.reserve(3);
+                item.emplace_back(names[i]);
+                if (names[i] == "DATA_TYPE") {
+                    item.emplace_back(DataTypeDesc(CLng(field->Value()), field->Attributes()));
                 } else {
-                    TryWith([&] { item[1] = field->Value(); },
+                    TryWith([&] { item.push_back(field->Value()); },
                             [&](const Error& e) {
-                                item[1] =
-                                    Variant(std::string(kLibraryName) + "." + std::string(kClass) + "." +
-                                            "Get Columns" + "(" + std::to_string(Err().Erl()) + "): (" +
-                                            std::to_string(e.Number()) + ") " + e.Description());
+                                item.emplace_back(std::string(kLibraryName) + "." + std::string(kClass) + "." +
+                                                  "Get Columns" + "(" + std::to_string(Err().Erl()) + "): (" +
+                                                  std::to_string(e.Number()) + ") " + e.Description());
                             });
                 }
-                item[2] = Variant(field->Attributes());
-                entry->Add(Variant(std::move(item)));
+                item.emplace_back(field->Attributes());
+                entry->Add(Variant(VariantArray(std::move(item))));
             }
             columns->Add(Variant(entry));
         }

@@ -45,7 +45,13 @@ std::uint64_t Collection::NextStamp() noexcept {
 }
 
 void Collection::Add(Variant item, std::string_view key) {
-    AddBefore(std::move(item), items_.size() + 1, key);
+    if (!key.empty()) return AddBefore(std::move(item), items_.size() + 1, key);
+    // An item without a key at the end: nothing to look up, nothing after it to renumber.
+    stamp_ = NextStamp();
+    items_.push_back(std::move(item));
+    if (keys_.empty()) return;
+    keys_.emplace_back();
+    folded_.emplace_back();
 }
 
 void Collection::AddBefore(Variant item, std::size_t before, std::string_view key) {
@@ -57,7 +63,13 @@ void Collection::AddBefore(Variant item, std::size_t before, std::string_view ke
     }
     std::size_t pos = before - 1;
     stamp_ = NextStamp();
+    // Most collections are lists without keys: the key columns exist from the first key on.
+    if (!key.empty() && keys_.empty()) {
+        keys_.resize(items_.size());
+        folded_.resize(items_.size());
+    }
     items_.insert(items_.begin() + static_cast<std::ptrdiff_t>(pos), std::move(item));
+    if (keys_.empty() && key.empty()) return;
     keys_.insert(keys_.begin() + static_cast<std::ptrdiff_t>(pos), std::string(key));
     folded_.insert(folded_.begin() + static_cast<std::ptrdiff_t>(pos), folded);
     if (pos + 1 == items_.size()) {
@@ -72,7 +84,16 @@ const Variant* Collection::FindKey(std::string_view key) const noexcept {
     return pos ? &items_[pos - 1] : nullptr;
 }
 
+void Collection::Reserve(std::size_t count) {
+    items_.reserve(count);
+    if (!keys_.empty()) {
+        keys_.reserve(count);
+        folded_.reserve(count);
+    }
+}
+
 std::size_t Collection::PositionOfKey(std::string_view key) const noexcept {
+    if (keys_.empty()) return 0;
     // A host's few variables are compared in turn, the key lower-cased as it is read: cheaper than folding
     // it into a buffer and hashing it.
     if (folded_.size() <= kScanned && IsAscii(key)) {
@@ -126,7 +147,8 @@ const Variant& Collection::ItemByKey(std::string_view key) const {
 
 const std::string& Collection::KeyAt(std::size_t position) const {
     if (position < 1 || position > items_.size()) NoSuchItem();
-    return keys_[position - 1];
+    static const std::string kNoKey;
+    return keys_.empty() ? kNoKey : keys_[position - 1];
 }
 
 void Collection::Remove(const Variant& index) {
@@ -145,6 +167,7 @@ void Collection::RemoveAt(std::size_t position) {
     if (position < 1 || position > items_.size()) NoSuchItem();
     stamp_ = NextStamp();
     items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(position - 1));
+    if (keys_.empty()) return;
     keys_.erase(keys_.begin() + static_cast<std::ptrdiff_t>(position - 1));
     folded_.erase(folded_.begin() + static_cast<std::ptrdiff_t>(position - 1));
     Reindex();

@@ -11,45 +11,41 @@ bool Decimal::FitsMantissa(__int128 m) noexcept {
 }
 
 // ---- VariantArray ---------------------------------------------------------------------------------------
-VariantArray::VariantArray() : items_(std::make_unique<std::vector<Variant>>()) {}
-VariantArray::VariantArray(std::vector<Variant> items)
-    : items_(std::make_unique<std::vector<Variant>>(std::move(items))) {}
-VariantArray::VariantArray(std::initializer_list<Variant> items)
-    : items_(std::make_unique<std::vector<Variant>>(items)) {}
-VariantArray::VariantArray(const VariantArray& o) : items_(std::make_unique<std::vector<Variant>>(o.items())) {}
-VariantArray::VariantArray(VariantArray&& o) noexcept : items_(std::move(o.items_)) {
-    o.items_ = nullptr;
-}
+VariantArray::VariantArray() = default;
+VariantArray::VariantArray(std::vector<Variant> items) : items_(std::move(items)) {}
+VariantArray::VariantArray(std::initializer_list<Variant> items) : items_(items) {}
+VariantArray::VariantArray(const VariantArray& o) = default;
+VariantArray::VariantArray(VariantArray&& o) noexcept = default;
+// The source may be an element of this array (or inside one): it is copied or taken before the old
+// elements go.
 VariantArray& VariantArray::operator=(const VariantArray& o) {
-    if (this != &o) items_ = std::make_unique<std::vector<Variant>>(o.items());
+    if (this != &o) {
+        std::vector<Variant> copy(o.items_);
+        items_ = std::move(copy);
+    }
     return *this;
 }
 VariantArray& VariantArray::operator=(VariantArray&& o) noexcept {
-    items_ = std::move(o.items_);
+    if (this != &o) {
+        std::vector<Variant> taken(std::move(o.items_));
+        items_ = std::move(taken);
+    }
     return *this;
 }
 VariantArray::~VariantArray() = default;
 
-// A move leaves the source without a vector (the move cannot allocate); it reads as empty, and copying from
-// it is safe: a Variant moved from still holds its array, and hosts copy such Variants.
-std::size_t VariantArray::size() const noexcept { return items_ ? items_->size() : 0; }
-const std::vector<Variant>& VariantArray::items() const noexcept {
-    static const std::vector<Variant> kEmpty;
-    return items_ ? *items_ : kEmpty;
-}
-std::vector<Variant>& VariantArray::items() {
-    if (!items_) items_ = std::make_unique<std::vector<Variant>>();
-    return *items_;
-}
-const Variant& VariantArray::operator[](std::size_t i) const { return (*items_)[i]; }
-Variant& VariantArray::operator[](std::size_t i) { return (*items_)[i]; }
+std::size_t VariantArray::size() const noexcept { return items_.size(); }
+const std::vector<Variant>& VariantArray::items() const noexcept { return items_; }
+std::vector<Variant>& VariantArray::items() { return items_; }
+const Variant& VariantArray::operator[](std::size_t i) const { return items_[i]; }
+Variant& VariantArray::operator[](std::size_t i) { return items_[i]; }
 const Variant& VariantArray::at(std::size_t i) const {
     if (i >= size()) RaiseRuntime(rt::SubscriptOutOfRange);
-    return (*items_)[i];
+    return items_[i];
 }
 Variant& VariantArray::at(std::size_t i) {
     if (i >= size()) RaiseRuntime(rt::SubscriptOutOfRange);
-    return (*items_)[i];
+    return items_[i];
 }
 bool operator==(const VariantArray& a, const VariantArray& b) {
     if (a.size() != b.size()) return false;

@@ -512,6 +512,34 @@ TEST_F(SqliteRecordset, SchemaQueriesListTablesViewsAndColumns) {
                        connection->OpenSchema(ado::adSchemaTables, Variant(3)));
 }
 
+// The lookups a session keeps between schema queries follow changes of the schema: a table dropped and made
+// again under other letters, with other columns, and a temp database that empties.
+TEST_F(SqliteRecordset, SchemaQueriesFollowTheSchemaAsItChanges) {
+    auto columns_of = [&](const char* table) {
+        Ref<ado::Recordset> rs =
+            connection->OpenSchema(ado::adSchemaColumns, MakeArray(Variant(), Variant(), table, Variant()));
+        std::vector<std::string> out;
+        for (; !rs->Eof(); rs->MoveNext()) {
+            Ref<ado::Fields> f = rs->Fields();
+            out.push_back(CStr(f->Item(Variant("TABLE_NAME"))->Value()) + "." +
+                          CStr(f->Item(Variant("COLUMN_NAME"))->Value()));
+        }
+        return out;
+    };
+    auto temp_listed = [&] {
+        return connection->OpenSchema(ado::adSchemaTables, MakeArray("temp", Variant(), Variant(), Variant()))
+            ->RecordCount();
+    };
+    connection->Execute("CREATE TABLE parts(id INTEGER PRIMARY KEY); CREATE TEMP TABLE scratch(x)");
+    EXPECT_EQ(columns_of("PARTS"), (std::vector<std::string>{"parts.id"}));
+    EXPECT_EQ(temp_listed(), 2);  // scratch and the temp schema table
+    connection->Execute("DROP TABLE parts; CREATE TABLE Parts(code TEXT, qty INTEGER); DROP TABLE scratch");
+    EXPECT_EQ(columns_of("PARTS"), (std::vector<std::string>{"Parts.code", "Parts.qty"}));
+    EXPECT_EQ(temp_listed(), 0);
+    connection->Execute("DROP TABLE Parts");
+    EXPECT_TRUE(columns_of("PARTS").empty());
+}
+
 TEST_F(SqliteRecordset, FilterShowsMatchingRowsAndCountsThem) {
     Fill(6);
     Ref<ado::Recordset> rs = Open("SELECT i, s FROM n ORDER BY i", ado::adUseClient);

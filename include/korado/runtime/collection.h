@@ -26,6 +26,8 @@ public:
     void Add(Variant item, std::string_view key = {});
     // Inserts before the 1-based position `before`.
     void AddBefore(Variant item, std::size_t before, std::string_view key = {});
+    // Room for `count` items without growing again: for a list whose length is known.
+    void Reserve(std::size_t count);
     std::int32_t Count() const noexcept { return static_cast<std::int32_t>(items_.size()); }
 
     // By position (a number, 1 to Count) or by key (text). Raises 5 when there is no such item.
@@ -75,8 +77,9 @@ private:
     void Reindex();
     std::uint64_t stamp_;
     std::vector<Variant> items_;
-    std::vector<std::string> keys_;                                             // as given, parallel to items_
-    std::vector<std::string> folded_;                                           // folded, parallel to items_
+    // As given and folded, parallel to items_; both empty until an item with a key is added.
+    std::vector<std::string> keys_;
+    std::vector<std::string> folded_;
     std::unordered_map<std::string, std::size_t, KeyHash, std::equal_to<>> index_;  // folded key -> 0-based
 };
 

@@ -103,13 +103,15 @@ public:
     // Element access with the runtime's subscript check (error 9).
     const Variant& at(std::size_t i) const;
     Variant& at(std::size_t i);
-    // A moved-from array reads as empty; items() gives it a fresh, empty vector.
+    // A moved-from array reads as empty.
     const std::vector<Variant>& items() const noexcept;
     std::vector<Variant>& items();
     friend KORADO_EXPORT bool operator==(const VariantArray& a, const VariantArray& b);
 
 private:
-    std::unique_ptr<std::vector<Variant>> items_;
+    // Held in place (a vector may name an element type not yet complete): an array is one allocation,
+    // its elements, and a moved-from one is simply empty.
+    std::vector<Variant> items_;
 };
 
 namespace detail {

@@ -186,13 +186,15 @@ class SqliteSession final : public Session {
           db_(db),
           path_(std::move(path)),
           read_only_(read_only),
-          extended_(std::move(extended)) {
+          extended_(std::move(extended)),
+          lookups_(db) {
         // Installed once: a running statement arms it (Arm), everything else passes through untouched.
         sqlite3_progress_handler(db_, kProgressInstructions, &SqliteSession::Progress, this);
     }
 
     ~SqliteSession() override {
         for (auto& [key, entry] : cache_) sqlite3_finalize(entry.stmt);
+        lookups_.Clear();
         sqlite3_close_v2(db_);
     }
 
@@ -309,6 +311,7 @@ class SqliteSession final : public Session {
     bool read_only_;
     std::string extended_;
     StatementCache cache_;
+    TableLookups lookups_;
     CacheSlot* last_ = nullptr;  // the entry checked out last: the next statement is often the same
     std::uint64_t use_counter_ = 0;
     Buffers spare_;
@@ -1124,10 +1127,13 @@ bool DatabasePasses(std::span<const Variant> restrictions, const std::string& db
 // The databases the rowsets list: every attached one, "temp" only once it holds something.
 std::vector<std::string> SqliteSession::Databases() {
     std::vector<std::string> out;
-    for (const auto& db : Query("PRAGMA database_list")) {
-        std::string db_name = CStr(db[1]);
-        if (db_name == "temp" && Query("SELECT 1 FROM temp.sqlite_schema LIMIT 1").empty()) continue;
-        out.push_back(std::move(db_name));
+    for (int i = 0; const char* db_name = sqlite3_db_name(db_, i); ++i) {
+        if (std::string_view(db_name) == "temp") {
+            const std::optional<bool> holds = lookups_.TempHoldsSomething();
+            if (!holds) Fail(sqlite3_extended_errcode(db_), false, kTempRows);
+            if (!*holds) continue;
+        }
+        out.emplace_back(db_name);
     }
     return out;
 }
@@ -1139,7 +1145,7 @@ std::vector<std::pair<std::string, std::string>> SqliteSession::Tables(
     const Variant* table = Restriction(restrictions, 2);
     for (const std::string& db_name : Databases()) {
         if (!DatabasePasses(restrictions, db_name)) continue;
-        if (std::string stored; table && FindTable(db_, db_name, CStr(*table), stored) == TableLookup::kFound) {
+        if (std::string stored; table && lookups_.Find(db_name, CStr(*table), stored) == TableLookup::kFound) {
             out.emplace_back(db_name, std::move(stored));
             continue;
         }

@@ -20,13 +20,16 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "dataaccess/provider.h"
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace korado::dataaccess::sqlite {
 
@@ -77,11 +80,35 @@ Diagnosis DiagnoseSqlite(int extended_code, std::string_view message, bool prepa
 // ("Type is invalid.") for a column type SQLite has no name for.
 std::string CreateTableText(std::string_view table, std::span<const ColumnDefinition> columns);
 
-// Whether database `database` of `db` has a table named `name` (without regard to ASCII letter case), by
-// SQLite's own lookup: kFound with the name as created in `stored`; kUnknown when the lookup cannot tell
-// (a view, no such table, a name with other letters), and the schema table must be read.
+// Whether database `database` has a table named `name` (without regard to ASCII letter case), by SQLite's
+// own lookup: kFound with the name as created in `stored`; kUnknown when the lookup cannot tell (a view, no
+// such table, a name with other letters), and the schema table must be read. One per session: it keeps a
+// statement for each table it was last asked about, finalized by Clear or with it.
 enum class TableLookup { kFound, kUnknown };
-TableLookup FindTable(sqlite3* db, const std::string& database, const std::string& name, std::string& stored);
+inline constexpr const char* kTempRows = "SELECT 1 FROM temp.sqlite_schema LIMIT 1";
+class TableLookups {
+  public:
+    explicit TableLookups(sqlite3* db) : db_(db) {}
+    ~TableLookups();
+    TableLookups(const TableLookups&) = delete;
+    TableLookups& operator=(const TableLookups&) = delete;
+
+    TableLookup Find(const std::string& database, const std::string& name, std::string& stored);
+    // Whether the "temp" database holds any table, view, index or trigger (kTempRows finds one); nullopt
+    // when SQLite fails, its error left on the connection.
+    std::optional<bool> TempHoldsSomething();
+    void Clear() noexcept;
+
+  private:
+    struct Kept {
+        std::string database;
+        std::string name;
+        sqlite3_stmt* stmt;
+    };
+    sqlite3* db_;
+    std::vector<Kept> kept_;
+    sqlite3_stmt* temp_rows_ = nullptr;
+};
 
 // The provider object (registered under "SQLite" when the library loads).
 std::shared_ptr<Provider> MakeSqliteProvider();
