@@ -5,8 +5,9 @@
 // rowset's context (its properties), one descriptor per base table and per column, then one token group per
 // row and a closing token. Multi-byte numbers are little-endian; names and wide text are UTF-16LE.
 //
-// Rows carry their values in column order. A nullable column has a bit in the row's presence map (most
-// significant bit first, one bit per nullable column), and its value is left out when the bit is clear.
+// Rows carry their values in column order. A nullable or maybe-null column has a bit in the row's presence
+// map (most significant bit first, one bit per such column), and its value is left out when the bit is
+// clear.
 // Changed and inserted rows instead carry an update map and a force-null map with a bit per column. A
 // fixed-length value fills its column's width; a variable-length value is prefixed by its length in bytes:
 // one byte when the column's largest value fits 255 bytes, four otherwise.
@@ -18,9 +19,9 @@
 //
 // What the writer does so that every value the recordset holds can be saved, and where a reopened column
 // differs from the saved one because of it:
-// - Every column is marked nullable and maybe-null, so that a Null has its presence bit also where the
-//   provider called the column NOT NULL (SQLite does for the nullable side of an outer join). Reopened, a
-//   NOT NULL column is nullable.
+// - Every column is marked maybe-null (a Null may be read from it), so that a Null has its presence bit
+//   also where the provider called the column NOT NULL (SQLite does for the nullable side of an outer
+//   join). Reopened, a NOT NULL column keeps its nullability but is maybe-null.
 // - A text or binary column whose size would take one-byte lengths is written with no maximum size and its
 //   size as the column's octet length (bytes; twice the characters for wide text), so that values longer
 //   than the size (SQLite does not hold text to its declared size), wide text with characters beyond the

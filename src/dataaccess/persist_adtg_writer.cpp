@@ -106,8 +106,9 @@ class AdtgWriter final : public RowsetSink {
             c.precision = info.precision;
             std::uint32_t flags = static_cast<std::uint32_t>(info.attributes) & 0xFFFF & ~kFlagChapter;
             if (flags & kFlagWrite) flags &= ~kFlagWriteUnknown;
-            // Every column has its presence bit: a column said to be NOT NULL may hold a Null all the same.
-            flags |= kFlagNullable | kFlagMayBeNull;
+            // Every column has its presence bit: a column said to be NOT NULL may hold a Null all the same
+            // (the nullable side of an outer join), which is what "maybe null" says.
+            flags |= kFlagMayBeNull;
             if (info.key_column) flags |= kFlagKey;
             if (info.type == ado::adLongVarBinary || info.type == ado::adLongVarChar ||
                 info.type == ado::adLongVarWChar)

@@ -232,7 +232,7 @@ TEST(PersistAdtg, PendingChangesKeepTheirKindsAndOriginals) {
         EXPECT_EQ(got.auto_increment, i == 0);
     }
     // A column said to be NOT NULL may hold a Null all the same (the nullable side of an outer join):
-    // it is saved, and the column reads back nullable.
+    // it is saved, and the column reads back maybe-null.
     Schema strict;
     strict.columns.push_back(Col("id", ado::adInteger, 4));
     strict.columns[0].attributes = 0;
@@ -242,7 +242,7 @@ TEST(PersistAdtg, PendingChangesKeepTheirKindsAndOriginals) {
     EXPECT_TRUE(joined.rows[0].values[0].IsNull());
     EXPECT_EQ(joined.rows[1].values[0], Variant(1));
     EXPECT_EQ(joined.schema.columns[0].attributes & (ado::adFldIsNullable | ado::adFldMayBeNull),
-              ado::adFldIsNullable | ado::adFldMayBeNull);
+              ado::adFldMayBeNull);
 }
 
 // Any value the recordset holds is saved, whatever its column's size says: a text longer than its
