@@ -27,10 +27,12 @@
 //   than the size (SQLite does not hold text to its declared size), wide text with characters beyond the
 //   basic plane and narrow text written as UTF-8 all fit. This reader takes the size back from the octet
 //   length; the original shows such a column without a maximum size.
-// - A fixed-length text or binary value shorter than its column is padded with zero bytes; text reads back
-//   without the padding, binary with it. A value longer than its fixed column is cut to the column's width
-//   (only SQLite hands out such values); a fixed-length column of no known size, or wider than 8000, is
-//   written variable-length.
+// - A fixed-length text shorter than its column is padded with zero bytes, and reads back without them. A
+//   text longer than its fixed column is cut to the column's width (only SQLite, which does not hold CHAR
+//   values to their size, hands out such values); a fixed-length text column of no known size, or wider
+//   than 8000, is written variable-length.
+// - Fixed-length binary is written variable-length and reads back as such: a padded value could not be
+//   told from one ending in zero bytes, and drivers call columns fixed whose values are not.
 // - A variable-length column flagged long (a VARCHAR of more than 255 characters) reads back as the long
 //   type, as the original reads such a column; a FILETIME column reads back as a date.
 #pragma once

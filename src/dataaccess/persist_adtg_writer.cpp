@@ -114,8 +114,10 @@ class AdtgWriter final : public RowsetSink {
                 info.type == ado::adLongVarWChar)
                 flags |= kFlagLong;
             flags &= ~kFlagFixed;
-            const bool fixed_type =
-                info.type == ado::adChar || info.type == ado::adWChar || info.type == ado::adBinary;
+            // Fixed-length binary is written variable-length: a padded value could not be told from one that
+            // ends in zero bytes, and a driver may call a column fixed whose values are not (the SQLite
+            // driver's BLOB is BINARY(255)), which padding or cutting would spoil.
+            const bool fixed_type = info.type == ado::adChar || info.type == ado::adWChar;
             if (std::uint32_t size = FixedSize(c.type)) {
                 c.max_length = size;
                 flags |= kFlagFixed;
