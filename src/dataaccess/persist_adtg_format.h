@@ -7,10 +7,9 @@
 //
 // Rows carry their values in column order. A nullable or maybe-null column has a bit in the row's presence
 // map (most significant bit first, one bit per such column), and its value is left out when the bit is
-// clear.
-// Changed and inserted rows instead carry an update map and a force-null map with a bit per column. A
-// fixed-length value fills its column's width; a variable-length value is prefixed by its length in bytes:
-// one byte when the column's largest value fits 255 bytes, four otherwise.
+// clear. Changed and inserted rows instead carry an update map and a force-null map with a bit per column.
+// A fixed-length value fills its column's width; a variable-length value is prefixed by its length in
+// bytes: one byte when the column's largest value fits 255 bytes, four otherwise.
 //
 // Narrow text (the platform's Char types) goes as narrow text. The table descriptor's code page is reserved
 // (always 0) and the original reads narrow text in its own Windows code page, on Western systems 1252; so a
@@ -28,13 +27,14 @@
 //   basic plane and narrow text written as UTF-8 all fit. This reader takes the size back from the octet
 //   length; the original shows such a column without a maximum size.
 // - A fixed-length text shorter than its column is padded with zero bytes, and reads back without them. A
-//   text longer than its fixed column is cut to the column's width (only SQLite, which does not hold CHAR
-//   values to their size, hands out such values); a fixed-length text column of no known size, or wider
-//   than 8000, is written variable-length.
+//   text longer than its fixed column is cut to the column's width, between characters: a value SQLite
+//   did not hold to its CHAR size, or narrow text written as UTF-8 with more bytes than the column has
+//   characters. A fixed-length text column of no known size, or wider than 8000, is written
+//   variable-length.
 // - Fixed-length binary is written variable-length and reads back as such: a padded value could not be
 //   told from one ending in zero bytes, and drivers call columns fixed whose values are not.
 // - A variable-length column flagged long (a VARCHAR of more than 255 characters) reads back as the long
-//   type, as the original reads such a column; a FILETIME column reads back as a date.
+//   type, which is what its flags say; a FILETIME column reads back as a date.
 #pragma once
 
 #include <bit>
