@@ -289,9 +289,9 @@ NarrowText::NarrowText() {
 
 NarrowText::~NarrowText() { ucnv_close(converter_); }
 
-void NarrowText::Encode(std::string_view utf8, std::string& out) {
+bool NarrowText::Encode(std::string_view utf8, std::string& out) {
     out.assign(utf8);
-    if (IsAscii(utf8)) return;
+    if (IsAscii(utf8)) return true;
     wide_.clear();
     odbc::AppendUtf16(utf8, wide_);
     std::string narrow(wide_.size(), '\0');
@@ -300,10 +300,12 @@ void NarrowText::Encode(std::string_view utf8, std::string& out) {
     const std::int32_t n =
         ucnv_fromUChars(converter_, narrow.data(), static_cast<std::int32_t>(narrow.size()), wide_.data(),
                         static_cast<std::int32_t>(wide_.size()), &status);
-    if (U_FAILURE(status)) return;
+    if (U_FAILURE(status)) return false;
     narrow.resize(static_cast<std::size_t>(n));
     // Bytes that are also valid UTF-8 would read back as UTF-8: such a value stays UTF-8.
-    if (!IsUtf8(narrow)) out = std::move(narrow);
+    if (IsUtf8(narrow)) return false;
+    out = std::move(narrow);
+    return true;
 }
 
 void NarrowText::Decode(std::string_view bytes, std::string& out) {

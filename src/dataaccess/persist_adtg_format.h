@@ -173,8 +173,8 @@ class NarrowText {
     ~NarrowText();
     NarrowText(const NarrowText&) = delete;
     NarrowText& operator=(const NarrowText&) = delete;
-    // The bytes of `utf8` as a narrow value reads back exactly.
-    void Encode(std::string_view utf8, std::string& out);
+    // The bytes of `utf8` as a narrow value reads back exactly; true when they are 1252 (not UTF-8).
+    bool Encode(std::string_view utf8, std::string& out);
     // A narrow value's bytes as UTF-8: as they are when they are valid UTF-8, otherwise from 1252.
     void Decode(std::string_view bytes, std::string& out);
 

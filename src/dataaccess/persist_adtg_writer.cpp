@@ -246,7 +246,7 @@ class AdtgWriter final : public RowsetSink {
         Close(at);
     }
 
-    // A row as read: the presence map (every column is nullable), then each present value.
+    // A row as read: the presence map (every column has its bit), then each present value.
     void OriginalRow(const Variant* values) {
         Byte(kOriginalRow);
         std::size_t map = buf_.size();
@@ -420,11 +420,12 @@ class AdtgWriter final : public RowsetSink {
 
     void NarrowValue(const Column& c, const Variant& v) {
         const std::string* s = v.get_if<std::string>();
-        narrow_.Encode(s ? std::string_view(*s) : std::string_view(text_ = CStr(v)), bytes_);
+        const bool utf8 =
+            !narrow_.Encode(s ? std::string_view(*s) : std::string_view(text_ = CStr(v)), bytes_);
         if (c.fixed) {
             // Cut, if it must be, between characters of UTF-8 (1252 has a byte a character).
             std::size_t n = std::min<std::size_t>(bytes_.size(), c.max_length);
-            if (n < bytes_.size())
+            if (utf8 && n < bytes_.size())
                 while (n > 0 && (static_cast<unsigned char>(bytes_[n]) & 0xC0) == 0x80) --n;
             return Padded(bytes_.data(), n, c.max_length);
         }

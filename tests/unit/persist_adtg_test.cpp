@@ -272,6 +272,8 @@ TEST(PersistAdtg, EveryValueFitsItsColumn) {
         {ado::adVarBinary, 255, Variant(Bytes(256, 7)), Variant(Bytes(256, 7)), ""},
         {ado::adChar, 4, Variant("ab"), Variant("ab"), std::string("ab\0\0", 4)},
         {ado::adChar, 4, Variant("abcdef"), Variant("abcd"), ""},
+        {ado::adChar, 2, Variant("€‚ƒ"), Variant("€‚"), "\x80\x82"},
+        {ado::adChar, 2, Variant("xЖ"), Variant("x"), std::string("x\0", 2)},
         {ado::adWChar, 2, Variant("a😀"), Variant("a"), std::string("a\0\0\0", 4)},
         {ado::adBinary, 255, Variant(Bytes(300, 1)), Variant(Bytes(300, 1)), "", ado::adVarBinary},
     };
