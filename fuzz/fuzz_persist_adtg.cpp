@@ -43,8 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     try {
         ReadAdtg(image, rewrite);
     } catch (const korado::Error& e) {
-        // The reader refuses only as the provider; the writer may refuse a value its column cannot hold
-        // (a text longer than the column's size) or one out of range, and says so as itself or the runtime.
+        // The reader refuses only as the provider; the writer may refuse a value out of its column's range
+        // (or one too long for any file), and says so as the runtime or itself.
         if (e.Source() == kPersistenceProvider && e.Number() != korado::hr::E_FAIL) __builtin_trap();
         return 0;
     }

@@ -1,10 +1,14 @@
 #include "dataaccess/persist_adtg_format.h"
 
+#include <unicode/ucnv.h>
+
 #include <cmath>
 #include <cstdio>
 
+#include "dataaccess/providers/odbc/odbc_text.h"
 #include "korado/platform/ado_enums.h"
 #include "korado/runtime/convert.h"
+#include "korado/runtime/error.h"
 
 namespace korado::dataaccess::persist::adtg {
 
@@ -91,8 +95,13 @@ std::uint16_t WireTypeOf(std::int32_t platform_type) noexcept {
             return kDbTime;
         case ado::adDBTimeStamp:
             return kDbTimeStamp;
-        // Text of every width is written wide: narrow text in the file would be read in the reader's code
-        // page, and values here hold any character. Columns of other kinds are written as their text.
+        case ado::adChar:
+        case ado::adVarChar:
+        case ado::adLongVarChar:
+            return kStr;
+        case ado::adBSTR:
+            return kBstr;
+        // Wide text, and columns of other kinds written as their text.
         default:
             return kWStr;
     }
@@ -139,12 +148,13 @@ std::int32_t PlatformTypeOf(std::uint16_t wire_type, std::uint32_t flags) noexce
             return ado::adFileTime;
         case kGuid:
             return ado::adGUID;
+        // A fixed-length column may be long too (a CHAR of more than 255 characters).
         case kBytes:
-            return is_long ? ado::adLongVarBinary : fixed ? ado::adBinary : ado::adVarBinary;
+            return fixed ? ado::adBinary : is_long ? ado::adLongVarBinary : ado::adVarBinary;
         case kStr:
-            return is_long ? ado::adLongVarChar : fixed ? ado::adChar : ado::adVarChar;
+            return fixed ? ado::adChar : is_long ? ado::adLongVarChar : ado::adVarChar;
         case kWStr:
-            return is_long ? ado::adLongVarWChar : fixed ? ado::adWChar : ado::adVarWChar;
+            return fixed ? ado::adWChar : is_long ? ado::adLongVarWChar : ado::adVarWChar;
         case kNumeric:
             return ado::adNumeric;
         case kDbDate:
@@ -238,12 +248,6 @@ Timestamp TimestampOf(Date d) {
 
 namespace {
 
-// Windows-1252's characters at 0x80 to 0x9F (0 where the code page has none).
-constexpr char16_t kCp1252High[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                      0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
-                                      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                      0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
-
 bool IsUtf8(std::string_view s) noexcept {
     std::size_t i = 0;
     while (i < s.size()) {
@@ -265,32 +269,58 @@ bool IsUtf8(std::string_view s) noexcept {
     return true;
 }
 
-void AppendUtf8(char32_t cp, std::string& out) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | cp >> 6);
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | cp >> 12);
-        out += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
+bool IsAscii(std::string_view s) noexcept {
+    for (char c : s)
+        if (static_cast<unsigned char>(c) >= 0x80) return false;
+    return true;
 }
 
 }  // namespace
 
-void NarrowToUtf8(std::string_view bytes, std::string& out) {
+NarrowText::NarrowText() {
+    UErrorCode status = U_ZERO_ERROR;
+    converter_ = ucnv_open("windows-1252", &status);
+    if (U_FAILURE(status)) RaiseRuntime(rt::OutOfMemory);
+    // A character 1252 lacks stops the conversion rather than becoming a question mark.
+    status = U_ZERO_ERROR;
+    ucnv_setFromUCallBack(converter_, UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
+    ucnv_setToUCallBack(converter_, UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
+}
+
+NarrowText::~NarrowText() { ucnv_close(converter_); }
+
+bool NarrowText::Encode(std::string_view utf8, std::string& out) {
+    out.assign(utf8);
+    if (IsAscii(utf8)) return true;
+    wide_.clear();
+    odbc::AppendUtf16(utf8, wide_);
+    std::string narrow(wide_.size(), '\0');
+    UErrorCode status = U_ZERO_ERROR;
+    ucnv_resetFromUnicode(converter_);
+    const std::int32_t n =
+        ucnv_fromUChars(converter_, narrow.data(), static_cast<std::int32_t>(narrow.size()), wide_.data(),
+                        static_cast<std::int32_t>(wide_.size()), &status);
+    if (U_FAILURE(status)) return false;
+    narrow.resize(static_cast<std::size_t>(n));
+    // Bytes that are also valid UTF-8 would read back as UTF-8: such a value stays UTF-8.
+    if (IsUtf8(narrow)) return false;
+    out = std::move(narrow);
+    return true;
+}
+
+void NarrowText::Decode(std::string_view bytes, std::string& out) {
     if (IsUtf8(bytes)) {
         out.assign(bytes);
         return;
     }
-    out.clear();
-    for (char ch : bytes) {
-        auto c = static_cast<unsigned char>(ch);
-        char32_t cp = c >= 0x80 && c < 0xA0 && kCp1252High[c - 0x80] ? kCp1252High[c - 0x80] : c;
-        AppendUtf8(cp, out);
-    }
+    // Every byte is a character of 1252 (the five it leaves out are the C1 controls, as Windows reads them).
+    wide_.resize(bytes.size());
+    UErrorCode status = U_ZERO_ERROR;
+    ucnv_resetToUnicode(converter_);
+    const std::int32_t n = ucnv_toUChars(converter_, wide_.data(), static_cast<std::int32_t>(wide_.size()),
+                                         bytes.data(), static_cast<std::int32_t>(bytes.size()), &status);
+    if (U_FAILURE(status)) RaiseRuntime(rt::InvalidProcedureCall);
+    odbc::AssignUtf8(wide_.data(), static_cast<std::size_t>(n), out);
 }
 
 }  // namespace korado::dataaccess::persist::adtg

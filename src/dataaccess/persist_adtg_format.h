@@ -5,11 +5,36 @@
 // rowset's context (its properties), one descriptor per base table and per column, then one token group per
 // row and a closing token. Multi-byte numbers are little-endian; names and wide text are UTF-16LE.
 //
-// Rows carry their values in column order. A nullable column has a bit in the row's presence map (most
-// significant bit first, one bit per nullable column), and its value is left out when the bit is clear.
-// Changed and inserted rows instead carry an update map and a force-null map with a bit per column. A
-// variable-length value is prefixed by its length in bytes: one byte when the column's largest value fits
-// 255 bytes, four otherwise.
+// Rows carry their values in column order. A nullable or maybe-null column has a bit in the row's presence
+// map (most significant bit first, one bit per such column), and its value is left out when the bit is
+// clear. Changed and inserted rows instead carry an update map and a force-null map with a bit per column.
+// A fixed-length value fills its column's width; a variable-length value is prefixed by its length in
+// bytes: one byte when the column's largest value fits 255 bytes, four otherwise.
+//
+// Narrow text (the platform's Char types) goes as narrow text. The table descriptor's code page is reserved
+// (always 0) and the original reads narrow text in its own Windows code page, on Western systems 1252; so a
+// narrow value is written in Windows-1252 and read as UTF-8 when it is valid UTF-8, as 1252 otherwise. A
+// value with characters 1252 lacks, or whose 1252 bytes would read as UTF-8, is written as UTF-8.
+//
+// What the writer does so that every value the recordset holds can be saved, and where a reopened column
+// differs from the saved one because of it:
+// - Every column is marked maybe-null (a Null may be read from it), so that a Null has its presence bit
+//   also where the provider called the column NOT NULL (SQLite does for the nullable side of an outer
+//   join). Reopened, a NOT NULL column keeps its nullability but is maybe-null.
+// - A text or binary column whose size would take one-byte lengths is written with no maximum size and its
+//   size as the column's octet length (bytes; twice the characters for wide text), so that values longer
+//   than the size (SQLite does not hold text to its declared size), wide text with characters beyond the
+//   basic plane and narrow text written as UTF-8 all fit. This reader takes the size back from the octet
+//   length; the original shows such a column without a maximum size.
+// - A fixed-length text shorter than its column is padded with zero bytes, and reads back without them. A
+//   text longer than its fixed column is cut to the column's width, between characters: a value SQLite
+//   did not hold to its CHAR size, or narrow text written as UTF-8 with more bytes than the column has
+//   characters. A fixed-length text column of no known size, or wider than 8000, is written
+//   variable-length.
+// - Fixed-length binary is written variable-length and reads back as such: a padded value could not be
+//   told from one ending in zero bytes, and drivers call columns fixed whose values are not.
+// - A variable-length column flagged long (a VARCHAR of more than 255 characters) reads back as the long
+//   type, which is what its flags say; a FILETIME column reads back as a date.
 #pragma once
 
 #include <bit>
@@ -18,6 +43,8 @@
 #include <string_view>
 
 #include "korado/runtime/variant.h"
+
+struct UConverter;
 
 namespace korado::dataaccess::persist::adtg {
 
@@ -91,6 +118,7 @@ inline constexpr std::uint32_t kHasComputeMode = 0x004000;
 inline constexpr std::uint32_t kHasDateTimePrecision = 0x002000;
 inline constexpr std::uint32_t kHasDefaultValue = 0x001000;
 inline constexpr std::uint32_t kHasAutoIncrement = 0x000100;
+inline constexpr std::uint32_t kHasOctetLength = 0x000008;
 inline constexpr std::uint32_t kHasCalculationInfo = 0x000004;
 
 // The handler's class identifier that every tablegram names, and the property sets of its context.
@@ -137,7 +165,22 @@ Timestamp TimestampOf(Date d);
 // Raises the runtime's error 5 for parts no calendar has.
 Date DateOf(const Timestamp& t);
 
-// Narrow text of a file: UTF-8 when it is valid UTF-8, otherwise the Windows Western code page.
-void NarrowToUtf8(std::string_view bytes, std::string& out);
+// Narrow text in Windows-1252 (or UTF-8, see above), converted through ICU. Not thread-safe: one per
+// reader or writer.
+class NarrowText {
+  public:
+    NarrowText();
+    ~NarrowText();
+    NarrowText(const NarrowText&) = delete;
+    NarrowText& operator=(const NarrowText&) = delete;
+    // The bytes of `utf8` as a narrow value reads back exactly; true when they are 1252 (not UTF-8).
+    bool Encode(std::string_view utf8, std::string& out);
+    // A narrow value's bytes as UTF-8: as they are when they are valid UTF-8, otherwise from 1252.
+    void Decode(std::string_view bytes, std::string& out);
+
+  private:
+    UConverter* converter_ = nullptr;
+    std::u16string wide_;
+};
 
 }  // namespace korado::dataaccess::persist::adtg

@@ -4,6 +4,7 @@
 // the image, counts are checked against the bytes left before anything is reserved for them, and whatever
 // the reader does not understand (a second rowset, child rows, big-endian numbers) fails as "not a
 // recordset" rather than being guessed at. Failures raised by the sink pass through unchanged.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -203,10 +204,16 @@ class AdtgReader {
         d.Skip(((present & kHasCollatingSequence) ? 4 : 0) + ((present & kHasComputeMode) ? 4 : 0) +
                ((present & kHasDateTimePrecision) ? 4 : 0) + ((present & kHasDefaultValue) ? 16 : 0));
         if (present & kHasAutoIncrement) info.auto_increment = d.U16() != 0;
-        // The rest (case sensitivity, uniqueness, ...) says nothing the rowset keeps; the descriptor ends
-        // with whether the column is the query's.
+        // The rest (case sensitivity, uniqueness, ...) says nothing the rowset keeps but the octet length;
+        // the descriptor ends with it and whether the column is the query's.
         const std::string_view visible = d.Last(2);
         c.visible = visible[0] != 0 || visible[1] != 0;
+        std::int64_t octets = -1;
+        if (present & kHasOctetLength) {
+            std::uint32_t n;
+            std::memcpy(&n, d.Last(6).data(), 4);
+            octets = n;
+        }
         if (present & kHasCalculationInfo) in_.Skip(in_.U32());
 
         info.type = PlatformTypeOf(c.type, c.flags);
@@ -217,6 +224,10 @@ class AdtgReader {
         c.short_length = ShortLength(c.type, c.max_length);
         if (c.type == kVarNumeric && (c.max_length < 3 || c.max_length > 3 + 16)) Malformed();
         info.defined_size = static_cast<std::int32_t>(c.max_length);
+        // A size written as the octet length where the column has no maximum (see the format's header).
+        if (octets >= 0 && c.max_length == 0xFFFFFFFF && IsVariable(c.type) && !c.fixed)
+            info.defined_size = static_cast<std::int32_t>(
+                std::min<std::int64_t>(c.type == kStr || c.type == kBytes ? octets : octets / 2, 0x7FFFFFFF));
         info.precision = static_cast<std::uint8_t>(precision > 255 ? 255 : precision);
         info.scale = static_cast<std::uint8_t>(scale < 0 ? 0 : scale > 255 ? 255 : scale);
         info.attributes = static_cast<std::int32_t>(c.flags & 0xFFFF);
@@ -387,12 +398,12 @@ class AdtgReader {
             }
             case kStr: {
                 std::string_view b = Counted(c);
-                if (wide_narrow_text_) return Wide(b, out);
-                NarrowToUtf8(b, text_);
+                if (wide_narrow_text_) return Wide(Unpadded(c, b, 2), out);
+                narrow_.Decode(Unpadded(c, b, 1), text_);
                 return out.AssignString(text_);
             }
             default:
-                return Wide(Counted(c), out);
+                return Wide(Unpadded(c, Counted(c), 2), out);
         }
     }
 
@@ -413,6 +424,15 @@ class AdtgReader {
             return in_.Take(static_cast<std::size_t>(n));
         }
         return in_.Take(c.short_length ? in_.U8() : in_.U32());
+    }
+
+    // A fixed-length text without the zero units that pad it to its column's width.
+    static std::string_view Unpadded(const Column& c, std::string_view bytes, std::size_t unit) {
+        if (!c.fixed) return bytes;
+        std::size_t n = bytes.size() / unit * unit;
+        while (n >= unit && bytes.substr(n - unit, unit).find_first_not_of('\0') == std::string_view::npos)
+            n -= unit;
+        return bytes.substr(0, n);
     }
 
     void Wide(std::string_view bytes, Variant& out) {
@@ -462,6 +482,7 @@ class AdtgReader {
     std::vector<Variant> values_, originals_, shown_values_, shown_originals_;
     std::u16string wide_;
     std::string text_;
+    NarrowText narrow_;
 };
 
 }  // namespace

@@ -5,7 +5,8 @@
 // and key columns), a column descriptor per column. Rows follow as they arrive and are handed to the stream
 // in blocks, so that memory does not grow with the row count: an unchanged row is its values; a deleted
 // row its values and a delete mark; a changed row its original values and then the columns that changed;
-// an inserted row the columns it sets.
+// an inserted row the columns it sets. What the writer does so that any value the recordset holds fits the
+// file is in persist_adtg_format.h.
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -26,6 +27,9 @@ namespace {
 using namespace adtg;
 
 constexpr std::size_t kFlushAt = 64 * 1024;
+// Fixed-length text or bytes wider than this are written variable-length: every value would be padded
+// to the width, and a declared size need not be one the database holds its values to.
+constexpr std::int32_t kWidestFixed = 8000;
 
 [[noreturn]] void Refuse(std::string description) {
     Raise(hr::E_FAIL, kPersistenceProvider, std::move(description));
@@ -81,8 +85,8 @@ class AdtgWriter final : public RowsetSink {
         std::uint32_t max_length = 0;
         std::uint32_t flags = 0;
         std::uint8_t precision = 0;
-        bool nullable = false;
-        bool short_length = false;
+        bool fixed = false;              // text or bytes filling the column's width
+        std::int64_t octets = -1;        // the column's size in bytes, written where the maximum is not
         std::size_t table = 0;           // 1-based; 0 for a column of no base table
         std::uint16_t table_column = 0;  // ordinal among its table's columns
     };
@@ -95,7 +99,6 @@ class AdtgWriter final : public RowsetSink {
     void PlanColumns(const Schema& schema) {
         columns_.clear();
         tables_.clear();
-        nullable_ = 0;
         for (const ColumnInfo& info : schema.columns) {
             Column c;
             c.name = info.name;
@@ -103,26 +106,37 @@ class AdtgWriter final : public RowsetSink {
             c.precision = info.precision;
             std::uint32_t flags = static_cast<std::uint32_t>(info.attributes) & 0xFFFF & ~kFlagChapter;
             if (flags & kFlagWrite) flags &= ~kFlagWriteUnknown;
-            if (flags & (kFlagNullable | kFlagMayBeNull)) flags |= kFlagNullable | kFlagMayBeNull;
+            // Every column has its presence bit: a column said to be NOT NULL may hold a Null all the same
+            // (the nullable side of an outer join), which is what "maybe null" says.
+            flags |= kFlagMayBeNull;
             if (info.key_column) flags |= kFlagKey;
             if (info.type == ado::adLongVarBinary || info.type == ado::adLongVarChar ||
                 info.type == ado::adLongVarWChar)
                 flags |= kFlagLong;
+            flags &= ~kFlagFixed;
+            // Fixed-length binary is written variable-length: a padded value could not be told from one that
+            // ends in zero bytes, and a driver may call a column fixed whose values are not (the SQLite
+            // driver's BLOB is BINARY(255)), which padding or cutting would spoil.
+            const bool fixed_type = info.type == ado::adChar || info.type == ado::adWChar;
             if (std::uint32_t size = FixedSize(c.type)) {
                 c.max_length = size;
                 flags |= kFlagFixed;
+            } else if (fixed_type && info.defined_size > 0 && info.defined_size <= kWidestFixed) {
+                c.max_length = static_cast<std::uint32_t>(info.defined_size);
+                c.fixed = true;
+                flags |= kFlagFixed;
+            } else if (info.defined_size < 0) {
+                c.max_length = 0xFFFFFFFF;
+            } else if (ShortLength(c.type, static_cast<std::uint32_t>(info.defined_size))) {
+                // One-byte lengths would bind every value to 255 bytes, which a value longer than its
+                // column's size, or text of more bytes than characters, exceeds: no maximum, and the size
+                // as the octet length.
+                c.max_length = 0xFFFFFFFF;
+                c.octets = std::int64_t{info.defined_size} * (c.type == kStr || c.type == kBytes ? 1 : 2);
             } else {
-                // Text and bytes are written with their length whatever their column: a fixed-width value
-                // would have to be padded or cut to the column's size.
-                // A size not known is no limit: a small one would bind every value to a one-byte length.
-                c.max_length =
-                    info.defined_size > 0 ? static_cast<std::uint32_t>(info.defined_size) : 0xFFFFFFFF;
-                flags &= ~kFlagFixed;
+                c.max_length = static_cast<std::uint32_t>(info.defined_size);
             }
             c.flags = flags;
-            c.nullable = (flags & kFlagNullable) != 0;
-            c.short_length = ShortLength(c.type, c.max_length);
-            if (c.nullable) ++nullable_;
             if (!info.base_table.empty()) {
                 std::size_t t = 0;
                 while (t < tables_.size() &&
@@ -138,6 +152,7 @@ class AdtgWriter final : public RowsetSink {
             columns_.push_back(std::move(c));
         }
         if (tables_.size() > 0xFFFF) Refuse(kNotARecordset);
+        presence_bytes_ = (columns_.size() + 7) / 8;
     }
 
     void WriteHeader() {
@@ -206,6 +221,7 @@ class AdtgWriter final : public RowsetSink {
         if (c.table) present |= kHasBaseTable | kHasBaseColumnOrdinal | kHasBaseColumnName;
         if (c.table && !info.base_catalog.empty()) present |= kHasCatalog;
         if (c.table && !info.base_schema.empty()) present |= kHasSchema;
+        if (c.octets >= 0) present |= kHasOctetLength;
         std::size_t at = Open(kColumnDescriptor);
         Byte(static_cast<std::uint8_t>(present >> 16));
         Byte(static_cast<std::uint8_t>(present >> 8));
@@ -225,26 +241,20 @@ class AdtgWriter final : public RowsetSink {
         if (present & kHasCatalog) Name(info.base_catalog);
         if (present & kHasSchema) Name(info.base_schema);
         U16(info.auto_increment ? 0xFFFF : 0);
+        if (c.octets >= 0) U32(static_cast<std::uint32_t>(c.octets));
         U16(0xFFFF);  // visible
         Close(at);
     }
 
-    // A row as read: the presence map of the nullable columns, then each present value.
+    // A row as read: the presence map (every column has its bit), then each present value.
     void OriginalRow(const Variant* values) {
         Byte(kOriginalRow);
         std::size_t map = buf_.size();
-        buf_.append((nullable_ + 7) / 8, '\0');
-        std::size_t bit = 0;
+        buf_.append(presence_bytes_, '\0');
         for (std::size_t i = 0; i < columns_.size(); ++i) {
-            const Column& c = columns_[i];
-            const bool null = values[i].IsNull() || values[i].IsEmpty();
-            if (c.nullable) {
-                if (!null) buf_[map + bit / 8] = static_cast<char>(buf_[map + bit / 8] | 0x80 >> bit % 8);
-                ++bit;
-            } else if (null) {
-                Refuse("Field '" + c.name + "' cannot contain a Null value.");
-            }
-            if (!null) Value(c, values[i]);
+            if (values[i].IsNull() || values[i].IsEmpty()) continue;
+            buf_[map + i / 8] = static_cast<char>(buf_[map + i / 8] | 0x80 >> i % 8);
+            Value(columns_[i], values[i]);
         }
     }
 
@@ -304,6 +314,8 @@ class AdtgWriter final : public RowsetSink {
                 return GuidValue(c, v);
             case kBytes:
                 return BytesValue(c, v);
+            case kStr:
+                return NarrowValue(c, v);
             case kNumeric:
             case kVarNumeric:
                 return NumericValue(c, v);
@@ -406,6 +418,20 @@ class AdtgWriter final : public RowsetSink {
         RaiseRuntime(rt::TypeMismatch);
     }
 
+    void NarrowValue(const Column& c, const Variant& v) {
+        const std::string* s = v.get_if<std::string>();
+        const bool utf8 =
+            !narrow_.Encode(s ? std::string_view(*s) : std::string_view(text_ = CStr(v)), bytes_);
+        if (c.fixed) {
+            // Cut, if it must be, between characters of UTF-8 (1252 has a byte a character).
+            std::size_t n = std::min<std::size_t>(bytes_.size(), c.max_length);
+            if (utf8 && n < bytes_.size())
+                while (n > 0 && (static_cast<unsigned char>(bytes_[n]) & 0xC0) == 0x80) --n;
+            return Padded(bytes_.data(), n, c.max_length);
+        }
+        Counted(c, bytes_.data(), bytes_.size());
+    }
+
     void TextValue(const Column& c, const Variant& v) {
         wide_.clear();
         if (const std::string* s = v.get_if<std::string>()) {
@@ -413,18 +439,26 @@ class AdtgWriter final : public RowsetSink {
         } else {
             odbc::AppendUtf16(CStr(v), wide_);
         }
+        if (c.fixed) {
+            // Cut, if it must be, between characters: not inside a surrogate pair.
+            std::size_t n = std::min<std::size_t>(wide_.size(), c.max_length);
+            if (n < wide_.size() && n > 0 && wide_[n - 1] >= 0xD800 && wide_[n - 1] < 0xDC00) --n;
+            return Padded(wide_.data(), n * 2, std::size_t{c.max_length} * 2);
+        }
         Counted(c, wide_.data(), wide_.size() * 2);
     }
 
+    // A fixed-length value: its bytes, cut or padded with zero bytes to the column's width.
+    void Padded(const void* data, std::size_t size, std::size_t width) {
+        Raw(data, std::min(size, width));
+        if (size < width) buf_.append(width - size, '\0');
+    }
+
     void Counted(const Column& c, const void* data, std::size_t size) {
-        if (c.short_length) {
-            if (size > 255)
-                Refuse("The value of field '" + c.name + "' is longer than the field's defined size.");
-            Byte(static_cast<std::uint8_t>(size));
-        } else {
-            if (size > 0x7FFFFFFF) Refuse("The value of field '" + c.name + "' is too long to be saved.");
-            U32(static_cast<std::uint32_t>(size));
-        }
+        if (c.fixed) return Padded(data, size, c.max_length);
+        // No column here has one-byte lengths (see PlanColumns).
+        if (size > 0x7FFFFFFF) Refuse("The value of field '" + c.name + "' is too long to be saved.");
+        U32(static_cast<std::uint32_t>(size));
         Raw(data, size);
     }
 
@@ -469,9 +503,11 @@ class AdtgWriter final : public RowsetSink {
     std::ostream& out_;
     std::string buf_;
     std::u16string wide_;
+    std::string bytes_, text_;
+    NarrowText narrow_;
     std::vector<Column> columns_;
     std::vector<Table> tables_;
-    std::size_t nullable_ = 0;
+    std::size_t presence_bytes_ = 0;
 };
 
 }  // namespace

@@ -51,12 +51,15 @@ TEST_P(PersistOdbc, QueryComesBackFromBothFormats) {
         rs->Save(Variant(file), format);
         Ref<ado::Recordset> copy = CreateObjectAs<ado::Recordset>("ADODB.Recordset");
         copy->Open(Variant(file));
-        EXPECT_EQ(Image(*copy), image);
+        // The binary format marks every column maybe-null, so that a Null has its place in any row.
+        std::vector<std::string> expected = image;
+        if (format == ado::adPersistADTG) expected[0].replace(expected[0].find(" 32792 "), 7, " 32856 ");
+        EXPECT_EQ(Image(*copy), expected);
     }
 }
 
-// The servers' drivers (the SQLite one's narrow text and fixed binary columns come back from the binary
-// format wide and variable-length).
+// The servers' drivers (the SQLite one's BLOB, which it calls BINARY(255), comes back from the binary
+// format variable-length).
 INSTANTIATE_TEST_SUITE_P(Dsn, PersistOdbc, ::testing::Values("pg", "maria"), TargetName);
 
 }  // namespace
