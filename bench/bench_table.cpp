@@ -3,7 +3,9 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <string>
 #include <cstdlib>
 #include <filesystem>
 #include <random>
@@ -16,6 +18,36 @@ void Check(int rc, sqlite3* db, const char* what) {
         std::abort();
     }
 }
+
+namespace {
+
+// A "Vm...:" line of /proc/self/status in megabytes; 0 when it cannot be read.
+double StatusMegabytes(const char* key) {
+    double kb = 0;
+    if (FILE* f = std::fopen("/proc/self/status", "r")) {
+        char line[256];
+        const std::size_t n = std::char_traits<char>::length(key);
+        while (std::fgets(line, sizeof line, f)) {
+            if (std::char_traits<char>::compare(line, key, n) == 0) {
+                std::sscanf(line + n, "%lf", &kb);
+                break;
+            }
+        }
+        std::fclose(f);
+    }
+    return kb / 1024.0;
+}
+
+}  // namespace
+
+PeakWatch::PeakWatch() {
+    FILE* f = std::fopen("/proc/self/clear_refs", "w");
+    const bool reset = f && std::fputs("5", f) >= 0 && std::fclose(f) == 0;
+    if (f && !reset) std::fclose(f);
+    base_ = reset ? StatusMegabytes("VmRSS:") : StatusMegabytes("VmHWM:");
+}
+
+double PeakWatch::Growth() const { return std::max(0.0, StatusMegabytes("VmHWM:") - base_); }
 
 const std::string& Table::File() {
     static Table table;

@@ -14,6 +14,19 @@ inline constexpr const char* kQuery = "SELECT id, qty, price, ratio, code, note,
 // Aborts the program with SQLite's message unless `rc` is SQLITE_OK, SQLITE_ROW or SQLITE_DONE.
 void Check(int rc, sqlite3* db, const char* what);
 
+// The peak resident set's growth over a stretch of work: "5" written to /proc/self/clear_refs resets the
+// peak (VmHWM) to the current resident set; where that is refused, the growth of VmHWM itself, which misses
+// a peak lower than an earlier one.
+class PeakWatch {
+  public:
+    PeakWatch();
+    // Megabytes above the resident set when the watch was made.
+    double Growth() const;
+
+  private:
+    double base_ = 0;
+};
+
 class Table {
   public:
     // The file's path; makes the file on the first call (aborts the program when it cannot).

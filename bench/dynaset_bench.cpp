@@ -30,37 +30,6 @@
 
 namespace {
 
-// A "Vm...:" line of /proc/self/status in megabytes; 0 when it cannot be read.
-double StatusMegabytes(const char* key) {
-    double kb = 0;
-    if (FILE* f = std::fopen("/proc/self/status", "r")) {
-        char line[256];
-        const std::size_t n = std::char_traits<char>::length(key);
-        while (std::fgets(line, sizeof line, f)) {
-            if (std::char_traits<char>::compare(line, key, n) == 0) {
-                std::sscanf(line + n, "%lf", &kb);
-                break;
-            }
-        }
-        std::fclose(f);
-    }
-    return kb / 1024.0;
-}
-
-// The peak resident set's growth over one read.
-class PeakWatch {
-  public:
-    PeakWatch() {
-        FILE* f = std::fopen("/proc/self/clear_refs", "w");
-        const bool reset = f && std::fputs("5", f) >= 0 && std::fclose(f) == 0;
-        if (f && !reset) std::fclose(f);
-        base_ = reset ? StatusMegabytes("VmRSS:") : StatusMegabytes("VmHWM:");
-    }
-    double Growth() const { return std::max(0.0, StatusMegabytes("VmHWM:") - base_); }
-
-  private:
-    double base_ = 0;
-};
 
 void ReadThroughDynaset(benchmark::State& state, bool large) {
     using namespace korado;
@@ -76,7 +45,7 @@ void ReadThroughDynaset(benchmark::State& state, bool large) {
     std::int64_t rows = 0;
     double peak_growth = 0;
     for (auto _ : state) {
-        PeakWatch peak;
+        bench::PeakWatch peak;
         std::string sql = bench::kQuery;
         Ref<Collection> names;
         bool is_large = large;

@@ -56,38 +56,6 @@ Ref<ado::Recordset> ClientRows(Ref<ado::Connection>& connection) {
     return rs;
 }
 
-// A "Vm...:" line of /proc/self/status in megabytes; 0 when it cannot be read.
-double StatusMegabytes(const char* key) {
-    double kb = 0;
-    if (FILE* f = std::fopen("/proc/self/status", "r")) {
-        char line[256];
-        const std::size_t n = std::char_traits<char>::length(key);
-        while (std::fgets(line, sizeof line, f)) {
-            if (std::char_traits<char>::compare(line, key, n) == 0) {
-                std::sscanf(line + n, "%lf", &kb);
-                break;
-            }
-        }
-        std::fclose(f);
-    }
-    return kb / 1024.0;
-}
-
-// The resident set's peak above where it stood when made: "5" written to /proc/self/clear_refs resets the
-// peak (VmHWM) to the current resident set; where that is refused, the growth of VmHWM itself.
-class PeakWatch {
-  public:
-    PeakWatch() {
-        FILE* f = std::fopen("/proc/self/clear_refs", "w");
-        const bool reset = f && std::fputs("5", f) >= 0 && std::fclose(f) == 0;
-        if (f && !reset) std::fclose(f);
-        base_ = reset ? StatusMegabytes("VmRSS:") : StatusMegabytes("VmHWM:");
-    }
-    double Growth() const { return std::max(0.0, StatusMegabytes("VmHWM:") - base_); }
-
-  private:
-    double base_ = 0;
-};
 
 void Save(benchmark::State& state, std::int32_t format) {
     Ref<ado::Connection> connection;
@@ -95,7 +63,7 @@ void Save(benchmark::State& state, std::int32_t format) {
     const std::string file = Files::Get().Path(format == ado::adPersistXML ? "save.xml" : "save.adtg");
     double growth = 0;
     for (auto _ : state) {
-        PeakWatch peak;
+        bench::PeakWatch peak;
         rs->Save(Variant(file), format);
         state.PauseTiming();
         growth = std::max(growth, peak.Growth());

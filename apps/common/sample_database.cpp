@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "host_text.h"
+#include "korado/errors/clsErrorHandler.h"
 #include "korado/platform/adodb.h"
 #include "korado/runtime/registry.h"
 
@@ -230,6 +231,14 @@ std::string SampleDatabasePath() {
 }
 
 std::string StateFolder() { return XdgFolder("XDG_STATE_HOME", ".local/state") + "/korado"; }
+
+void UseStateFolderForTheErrorLog() {
+    try {
+        LetProperty(Variant(ErrorHandler().Component()), "LogFile", StateFolder() + "/error.log");
+    } catch (const Error& e) {
+        std::fprintf(stderr, "%s\n", FormatError(e).c_str());
+    }
+}
 
 std::string SqliteConnectionString(const std::string& path) {
     bool quote = path.find_first_of(";\"'{}=") != std::string::npos || path.empty() || path.front() == ' ' ||

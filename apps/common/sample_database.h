@@ -26,6 +26,10 @@ std::string SampleDatabasePath();
 // ${XDG_STATE_HOME:-~/.local/state}/korado.
 std::string StateFolder();
 
+// Points the library's error component's log at StateFolder()/error.log, where the hosts keep their state;
+// a failure is written to standard error and the log stays where it was.
+void UseStateFolderForTheErrorLog();
+
 // "Provider=SQLite;Data Source=<path>", the path quoted when it needs to be.
 std::string SqliteConnectionString(const std::string& path);
 

@@ -10,7 +10,6 @@
 #include <string>
 
 #include "host_text.h"
-#include "korado/errors/clsErrorHandler.h"
 #include "korado/export.h"
 #include "korado/platform/modGlobals.h"
 #include "query_window.h"
@@ -31,17 +30,6 @@ constexpr const char* kUsage =
 int Usage(const std::string& problem) {
     std::fprintf(stderr, "korado-gui: %s\n%s", problem.c_str(), kUsage);
     return 2;
-}
-
-// The library's error component logs the failures it is handed; the graphical host keeps that log where the
-// console keeps its own.
-void UseStateFolderForTheErrorLog() {
-    try {
-        korado::LetProperty(korado::Variant(korado::ErrorHandler().Component()), "LogFile",
-                            korado::apps::StateFolder() + "/error.log");
-    } catch (const korado::Error& e) {
-        std::fprintf(stderr, "%s\n", korado::apps::FormatError(e).c_str());
-    }
 }
 
 }  // namespace
@@ -74,7 +62,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("korado-gui"));
     QApplication::setApplicationVersion(QString::fromLatin1(korado::kVersionText));
-    UseStateFolderForTheErrorLog();
+    korado::apps::UseStateFolderForTheErrorLog();
     int status = 0;
     {
 #if KORADO_HAVE_QT_VIEWS

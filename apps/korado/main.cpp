@@ -10,7 +10,6 @@
 
 #include "console.h"
 #include "help.h"
-#include "korado/errors/clsErrorHandler.h"
 #include "korado/export.h"
 #include "korado/platform/modGlobals.h"
 #include "line_input.h"
@@ -28,17 +27,6 @@ struct Options {
 int Usage(const std::string& problem) {
     std::fprintf(stderr, "korado: %s\nTry \"korado --help\".\n", problem.c_str());
     return 2;
-}
-
-// The library's error component logs the failures it is handed; the console keeps that log with its other
-// state.
-void UseStateFolderForTheErrorLog() {
-    try {
-        korado::LetProperty(korado::Variant(korado::ErrorHandler().Component()), "LogFile",
-                            korado::apps::StateFolder() + "/error.log");
-    } catch (const korado::Error& e) {
-        korado::console::PrintError(e);
-    }
 }
 
 int RunConsole(const Options& options) {
@@ -114,7 +102,7 @@ int main(int argc, char** argv) {
     }
     if (options.prompt && options.connection) return Usage("--prompt and a connection exclude each other");
 
-    UseStateFolderForTheErrorLog();
+    korado::apps::UseStateFolderForTheErrorLog();
     const int status = RunConsole(options);
     // The library's globals hold the last connection object, its error object and this host's script
     // object; dropping them here ends the cycles between them before the process does.
