@@ -101,12 +101,17 @@ std::string TypeOf(const Collection& entry) {
     if (std::find(std::begin(sized), std::end(sized), text) != std::end(sized)) {
         const Variant size = FieldOf(entry, "CHARACTER_MAXIMUM_LENGTH");
         // Providers report an undeclared size as the largest one.
-        if (!size.IsNull() && CDbl(size) > 0 && CDbl(size) < 2147483647.0) text += "(" + CStr(size) + ")";
+        if (!size.IsNull() && CDbl(size) > 0 && CDbl(size) < 2147483647.0)
+            text.append("(").append(CStr(size)).append(")");
     } else if (text == "Numeric" || text == "Decimal") {
         const Variant precision = FieldOf(entry, "NUMERIC_PRECISION");
         const Variant scale = FieldOf(entry, "NUMERIC_SCALE");
         if (!precision.IsNull())
-            text += "(" + CStr(precision) + "," + (scale.IsNull() ? std::string("0") : CStr(scale)) + ")";
+            text.append("(")
+                .append(CStr(precision))
+                .append(",")
+                .append(scale.IsNull() ? std::string("0") : CStr(scale))
+                .append(")");
     }
     return text;
 }

@@ -232,7 +232,8 @@ std::vector<std::string> AttributeNames(const std::vector<ColumnInfo>& columns) 
             names[i] = columns[i].name;
     for (std::size_t i = 0; i < columns.size(); ++i) {
         if (!names[i].empty()) continue;
-        std::string name = "c" + std::to_string(i);
+        std::string name = std::to_string(i);
+        name.insert(0, 1, 'c');
         while (!used.insert(name).second) name += '_';
         names[i] = std::move(name);
     }

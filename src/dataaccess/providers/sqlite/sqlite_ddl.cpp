@@ -11,7 +11,7 @@ namespace {
 
 std::string Sized(std::string_view name, std::int32_t size) {
     std::string text(name);
-    if (size > 0) text += "(" + std::to_string(size) + ")";
+    if (size > 0) text.append("(").append(std::to_string(size)).append(")");
     return text;
 }
 
