@@ -27,10 +27,10 @@
 //   basic plane and narrow text written as UTF-8 all fit. This reader takes the size back from the octet
 //   length; the original shows such a column without a maximum size.
 // - A fixed-length text shorter than its column is padded with zero bytes, and reads back without them. A
-//   text longer than its fixed column is cut to the column's width, between characters: a value SQLite
-//   did not hold to its CHAR size, or narrow text written as UTF-8 with more bytes than the column has
-//   characters. A fixed-length text column of no known size, or wider than 8000, is written
-//   variable-length.
+//   text wider than its fixed column (a value SQLite did not hold to its CHAR size, or narrow text written
+//   as UTF-8 with more bytes than the column has characters) fails the save: it would reach the file cut.
+//   The XML format takes such a value whole. A fixed-length text column of no known size, or wider than
+//   8000, is written variable-length.
 // - Fixed-length binary is written variable-length and reads back as such: a padded value could not be
 //   told from one ending in zero bytes, and drivers call columns fixed whose values are not.
 // - A variable-length column flagged long (a VARCHAR of more than 255 characters) reads back as the long

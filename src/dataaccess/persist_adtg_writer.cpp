@@ -420,15 +420,8 @@ class AdtgWriter final : public RowsetSink {
 
     void NarrowValue(const Column& c, const Variant& v) {
         const std::string* s = v.get_if<std::string>();
-        const bool utf8 =
-            !narrow_.Encode(s ? std::string_view(*s) : std::string_view(text_ = CStr(v)), bytes_);
-        if (c.fixed) {
-            // Cut, if it must be, between characters of UTF-8 (1252 has a byte a character).
-            std::size_t n = std::min<std::size_t>(bytes_.size(), c.max_length);
-            if (utf8 && n < bytes_.size())
-                while (n > 0 && (static_cast<unsigned char>(bytes_[n]) & 0xC0) == 0x80) --n;
-            return Padded(bytes_.data(), n, c.max_length);
-        }
+        narrow_.Encode(s ? std::string_view(*s) : std::string_view(text_ = CStr(v)), bytes_);
+        if (c.fixed) return Padded(c, bytes_.data(), bytes_.size(), c.max_length);
         Counted(c, bytes_.data(), bytes_.size());
     }
 
@@ -439,23 +432,23 @@ class AdtgWriter final : public RowsetSink {
         } else {
             odbc::AppendUtf16(CStr(v), wide_);
         }
-        if (c.fixed) {
-            // Cut, if it must be, between characters: not inside a surrogate pair.
-            std::size_t n = std::min<std::size_t>(wide_.size(), c.max_length);
-            if (n < wide_.size() && n > 0 && wide_[n - 1] >= 0xD800 && wide_[n - 1] < 0xDC00) --n;
-            return Padded(wide_.data(), n * 2, std::size_t{c.max_length} * 2);
-        }
+        if (c.fixed) return Padded(c, wide_.data(), wide_.size() * 2, std::size_t{c.max_length} * 2);
         Counted(c, wide_.data(), wide_.size() * 2);
     }
 
-    // A fixed-length value: its bytes, cut or padded with zero bytes to the column's width.
-    void Padded(const void* data, std::size_t size, std::size_t width) {
-        Raw(data, std::min(size, width));
-        if (size < width) buf_.append(width - size, '\0');
+    // A fixed-length value: its bytes padded with zero bytes to the column's width. A value wider than its
+    // column (SQLite does not hold CHAR(n) to n; narrow text kept as UTF-8 may need more bytes than
+    // characters) fails the save rather than reach the file cut.
+    void Padded(const Column& c, const void* data, std::size_t size, std::size_t width) {
+        if (size > width)
+            Refuse("The value of field '" + c.name + "' is wider than its fixed-length column and cannot be saved "
+                   "in this format.");
+        Raw(data, size);
+        buf_.append(width - size, '\0');
     }
 
     void Counted(const Column& c, const void* data, std::size_t size) {
-        if (c.fixed) return Padded(data, size, c.max_length);
+        if (c.fixed) return Padded(c, data, size, c.max_length);
         // No column here has one-byte lengths (see PlanColumns).
         if (size > 0x7FFFFFFF) Refuse("The value of field '" + c.name + "' is too long to be saved.");
         U32(static_cast<std::uint32_t>(size));
