@@ -1,5 +1,6 @@
 // The About dialog as a user meets it: clsADO.About on a connected session opens the one Qt dialog, laid
 // out as designed, filled at activation, saving through the file dialog and closing on Escape.
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
@@ -205,11 +206,13 @@ TEST_F(AboutDialogTest, SaveWritesTheDetailsWhereTheUserChoseOrNothing) {
     }
 
     const QString path = folder_.path() + "/details.txt";
-    QString title, confirmation;
+    QString title, confirmation, folder;
     QWidget* owner = nullptr;
     WhenModal<QFileDialog>([&](QFileDialog* files) {
         title = files->windowTitle();
         owner = files->parentWidget();
+        folder = files->directory().absolutePath();
+        EXPECT_EQ(files->acceptMode(), QFileDialog::AcceptSave);
         SaveScreenshot(files, "about_save_dialog");
         WhenModal<QMessageBox>([&](QMessageBox* box) {
             confirmation = box->text();
@@ -222,6 +225,8 @@ TEST_F(AboutDialogTest, SaveWritesTheDetailsWhereTheUserChoseOrNothing) {
     dialog->findChild<QPushButton*>("cmdSave")->click();
     EXPECT_EQ(title, "Save Connection Details As");
     EXPECT_EQ(owner, dialog);
+    // It opens in the library's folder.
+    EXPECT_FALSE(QDir(folder).entryList({"libkorado.so*"}).isEmpty()) << folder.toStdString();
     EXPECT_EQ(confirmation, "Details were saved as " + path);
 
     ado::Connection& connection = *session.ado().Connection();
