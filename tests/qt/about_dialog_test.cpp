@@ -1,5 +1,6 @@
 // The About dialog as a user meets it: clsADO.About on a connected session opens the one Qt dialog, laid
 // out as designed, filled at activation, saving through the file dialog and closing on Escape.
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
@@ -38,11 +39,12 @@ bool WaitFilled(AboutDialog* dialog) {
            dialog->windowTitle() == "Tabulon Universal - About the database connection";
 }
 
-// The library's one About dialog, shown by clsADO.About.
+// The library's one About dialog, shown by clsADO.About and filled; nullptr when none opened.
 AboutDialog* ShowAbout(Session& session) {
     session.ado().About();
     for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* dialog = dynamic_cast<AboutDialog*>(w); dialog && dialog->isVisible()) return dialog;
+        if (auto* dialog = dynamic_cast<AboutDialog*>(w); dialog && dialog->isVisible())
+            return WaitFilled(dialog) ? dialog : nullptr;
     return nullptr;
 }
 
@@ -52,6 +54,11 @@ class AboutDialogTest : public testing::Test {
   protected:
     void SetUp() override { sqlite_ = (folder_.path() + "/about.db").toStdString(); }
 
+    // The dialog of a session on the test's SQLite file.
+    AboutDialog* OpenAbout(Session& session) {
+        return session.Connect("Provider=SQLite;Data Source=" + sqlite_) ? ShowAbout(session) : nullptr;
+    }
+
     std::unique_ptr<InstalledServices> ui_ = InstallQtServices();
     QTemporaryDir folder_;
     std::string sqlite_;
@@ -59,10 +66,8 @@ class AboutDialogTest : public testing::Test {
 
 TEST_F(AboutDialogTest, ControlsSitWhereTheFormWasDesigned) {
     Session session;
-    ASSERT_TRUE(session.Connect("Provider=SQLite;Data Source=" + sqlite_));
-    AboutDialog* dialog = ShowAbout(session);
+    AboutDialog* dialog = OpenAbout(session);
     ASSERT_NE(dialog, nullptr);
-    ASSERT_TRUE(WaitFilled(dialog));
     EXPECT_EQ(dialog->size(), QSize(8640 / 15, 7740 / 15));
     for (const about::ControlLayout& c : about::kLayout) {
         SCOPED_TRACE(std::string(c.name));
@@ -91,7 +96,6 @@ TEST_F(AboutDialogTest, ShowsTheConnectionsProviderAndEveryProperty) {
         ASSERT_TRUE(session.Connect(c.connection_string));
         AboutDialog* dialog = ShowAbout(session);
         ASSERT_NE(dialog, nullptr);
-        ASSERT_TRUE(WaitFilled(dialog));
         SaveScreenshot(dialog, c.name);
 
         ado::Connection& connection = *session.ado().Connection();
@@ -145,7 +149,6 @@ TEST_F(AboutDialogTest, EscapeReleasedOnTheDialogOrEitherButtonCloses) {
         SCOPED_TRACE(std::string(c.control) + (c.press_only ? " press" : " release"));
         AboutDialog* dialog = ShowAbout(session);
         ASSERT_NE(dialog, nullptr);
-        ASSERT_TRUE(WaitFilled(dialog));
         QWidget* target = *c.control ? dialog->findChild<QWidget*>(c.control) : dialog;
         if (*c.control) target->setFocus();
         QTest::keyPress(target, c.key);
@@ -160,10 +163,8 @@ TEST_F(AboutDialogTest, EscapeReleasedOnTheDialogOrEitherButtonCloses) {
 // window's close box unloads the form as Close does.
 TEST_F(AboutDialogTest, AboutAgainShowsTheNewConnectionAndTheCloseBoxUnloads) {
     Session first;
-    ASSERT_TRUE(first.Connect("Provider=SQLite;Data Source=" + sqlite_));
-    AboutDialog* dialog = ShowAbout(first);
+    AboutDialog* dialog = OpenAbout(first);
     ASSERT_NE(dialog, nullptr);
-    ASSERT_TRUE(WaitFilled(dialog));
 
     const std::string other = (folder_.path() + "/other.db").toStdString();
     Session second;
@@ -185,19 +186,33 @@ std::string FileBytes(const QString& path) {
     return f.readAll().toStdString();
 }
 
-TEST_F(AboutDialogTest, SaveWritesTheDetailsWhereTheUserChose) {
+// A cancelled save writes and says nothing; a chosen file gets the details and a confirmation.
+TEST_F(AboutDialogTest, SaveWritesTheDetailsWhereTheUserChoseOrNothing) {
     Session session;
-    ASSERT_TRUE(session.Connect("Provider=SQLite;Data Source=" + sqlite_));
-    AboutDialog* dialog = ShowAbout(session);
+    AboutDialog* dialog = OpenAbout(session);
     ASSERT_NE(dialog, nullptr);
-    ASSERT_TRUE(WaitFilled(dialog));
+    {
+        auto messages = std::make_shared<RecordingMessageBox>();
+        platform::ScopedMessageBox quiet(messages);
+        WhenModal<QFileDialog>([&](QFileDialog* files) {
+            files->selectFile(folder_.path() + "/never.txt");
+            files->reject();
+        });
+        dialog->findChild<QPushButton*>("cmdSave")->click();
+        EXPECT_FALSE(QFile::exists(folder_.path() + "/never.txt"));
+        EXPECT_TRUE(messages->texts.empty());
+        EXPECT_TRUE(dialog->isVisible());
+        SaveScreenshot(dialog, "about_after_cancel");
+    }
 
     const QString path = folder_.path() + "/details.txt";
-    QString title, confirmation;
+    QString title, confirmation, folder;
     QWidget* owner = nullptr;
     WhenModal<QFileDialog>([&](QFileDialog* files) {
         title = files->windowTitle();
         owner = files->parentWidget();
+        folder = files->directory().absolutePath();
+        EXPECT_EQ(files->acceptMode(), QFileDialog::AcceptSave);
         SaveScreenshot(files, "about_save_dialog");
         WhenModal<QMessageBox>([&](QMessageBox* box) {
             confirmation = box->text();
@@ -210,6 +225,8 @@ TEST_F(AboutDialogTest, SaveWritesTheDetailsWhereTheUserChose) {
     dialog->findChild<QPushButton*>("cmdSave")->click();
     EXPECT_EQ(title, "Save Connection Details As");
     EXPECT_EQ(owner, dialog);
+    // It opens in the library's folder.
+    EXPECT_FALSE(QDir(folder).entryList({"libkorado.so*"}).isEmpty()) << folder.toStdString();
     EXPECT_EQ(confirmation, "Details were saved as " + path);
 
     ado::Connection& connection = *session.ado().Connection();
@@ -222,27 +239,6 @@ TEST_F(AboutDialogTest, SaveWritesTheDetailsWhereTheUserChose) {
     }
     EXPECT_EQ(FileBytes(path), expected);
     EXPECT_TRUE(dialog->isVisible());
-    dialog->findChild<QPushButton*>("cmdClose")->click();
-}
-
-TEST_F(AboutDialogTest, CancelledSaveWritesNothingAndSaysNothing) {
-    Session session;
-    ASSERT_TRUE(session.Connect("Provider=SQLite;Data Source=" + sqlite_));
-    auto messages = std::make_shared<RecordingMessageBox>();
-    platform::ScopedMessageBox quiet(messages);
-    AboutDialog* dialog = ShowAbout(session);
-    ASSERT_NE(dialog, nullptr);
-    ASSERT_TRUE(WaitFilled(dialog));
-
-    WhenModal<QFileDialog>([&](QFileDialog* files) {
-        files->selectFile(folder_.path() + "/never.txt");
-        files->reject();
-    });
-    dialog->findChild<QPushButton*>("cmdSave")->click();
-    EXPECT_FALSE(QFile::exists(folder_.path() + "/never.txt"));
-    EXPECT_TRUE(messages->texts.empty());
-    EXPECT_TRUE(dialog->isVisible());
-    SaveScreenshot(dialog, "about_after_cancel");
     dialog->findChild<QPushButton*>("cmdClose")->click();
 }
 

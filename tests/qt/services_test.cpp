@@ -1,8 +1,7 @@
-// The message box, the file dialog and the data-link dialog as the library reaches them: through its
+// The message box and the data-link dialog as the library reaches them: through its
 // services, with the Qt forms installed.
 #include <QComboBox>
 #include <QDialogButtonBox>
-#include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -48,36 +47,6 @@ TEST(QtServices, GuardPutsBackTheEarlierServices) {
         EXPECT_NE(platform::CurrentDataLinkPromptService(), nullptr);
     }
     EXPECT_EQ(platform::CurrentFileDialogService(), before);
-}
-
-TEST(QtServices, FileDialogAnswersWithTheChosenPathOrNothing) {
-    auto ui = InstallQtServices();
-    QTemporaryDir folder;
-    const std::string chosen = (folder.path() + "/details.txt").toStdString();
-    struct Case {
-        const char* name;
-        bool accept;
-        std::optional<std::string> expected;
-    };
-    for (const Case& c :
-         {Case{"file_dialog_save", true, chosen}, Case{"file_dialog_cancel", false, std::nullopt}}) {
-        SCOPED_TRACE(c.name);
-        QString title, directory;
-        WhenModal<QFileDialog>([&](QFileDialog* dialog) {
-            title = dialog->windowTitle();
-            directory = dialog->directory().absolutePath();
-            EXPECT_EQ(dialog->acceptMode(), QFileDialog::AcceptSave);
-            SaveScreenshot(dialog, c.name);
-            if (!c.accept) return dialog->reject();
-            dialog->selectFile(QString::fromStdString(chosen));
-            static_cast<QDialog*>(dialog)->accept();  // public there, protected in QFileDialog
-        });
-        platform::SaveFileRequest request{0, 0, "", folder.path().toStdString(),
-                                          "Save Connection Details As"};
-        EXPECT_EQ(platform::CurrentFileDialogService()->SaveFile(request), c.expected);
-        EXPECT_EQ(title, "Save Connection Details As");
-        EXPECT_EQ(directory, folder.path());
-    }
 }
 
 // Fills the data-link dialog; on `test` presses Test Connection and records the message it shows.

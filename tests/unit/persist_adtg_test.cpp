@@ -2,55 +2,22 @@
 // pending changes with their originals, the format description's own example, and hostile images.
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <limits>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "dataaccess/persistence.h"
-#include "dataaccess/type_kinds.h"
-#include "korado/platform/ado_enums.h"
-#include "korado/runtime/convert.h"
+#include "support/persist_rows.h"
 #include "support/raises.h"
 
 namespace korado::dataaccess::persist {
 namespace {
 
-struct SavedRow {
-    RowKind kind;
-    std::vector<Variant> values, originals;
-};
-
-// Keeps what a reader hands over.
-struct Collect final : RowsetSink {
-    Schema schema;
-    std::vector<SavedRow> rows;
-    bool ended = false;
-    void Begin(const Schema& s) override { schema = s; }
-    void Row(RowKind kind, const Variant* values, const Variant* originals) override {
-        SavedRow r{kind, std::vector<Variant>(values, values + schema.columns.size()), {}};
-        if (originals) r.originals.assign(originals, originals + schema.columns.size());
-        rows.push_back(std::move(r));
-    }
-    void End() override { ended = true; }
-};
+using namespace shared;
 
 std::string Write(const Schema& schema, const std::vector<SavedRow>& rows) {
-    std::ostringstream out;
-    auto writer = MakeAdtgWriter(out);
-    writer->Begin(schema);
-    for (const SavedRow& r : rows)
-        writer->Row(r.kind, r.values.data(), r.originals.empty() ? nullptr : r.originals.data());
-    writer->End();
-    return out.str();
+    return shared::Write(MakeAdtgWriter, schema, rows);
 }
 
-Collect Read(std::string_view image) {
-    Collect c;
-    ReadAdtg(image, c);
-    return c;
-}
+Collect Read(std::string_view image) { return shared::Read(ReadAdtg, image); }
 
 std::string Hex(std::string_view hex) {
     std::string out;
@@ -65,183 +32,24 @@ std::string Hex(std::string_view hex) {
     return out;
 }
 
-ColumnInfo Col(std::string name, std::int32_t type, std::int32_t size, std::uint8_t precision = 255,
-               std::uint8_t scale = 255) {
-    ColumnInfo c;
-    c.name = std::move(name);
-    c.type = type;
-    c.defined_size = size;
-    c.precision = precision;
-    c.scale = scale;
-    c.attributes = ado::adFldIsNullable | ado::adFldMayBeNull | ado::adFldUpdatable;
-    return c;
+ColumnInfo Col(std::string name, std::int32_t type, std::int32_t size) {
+    return Column(std::move(name), type, size, kNullable | ado::adFldUpdatable, 255, 255);
 }
 
-Date Moment(int y, int mo, int d, int h, int mi, int s, double fraction) {
-    return DateFromParts(DateParts{y, mo, d, h, mi, s, fraction});
-}
+TEST(PersistAdtg, EveryKindOfValueReadsBackExactly) { ExpectEveryTypeRoundTrips(MakeAdtgWriter, ReadAdtg, ado::adVarBinary); }
 
-ColumnInfo With(ColumnInfo c, std::int32_t attributes) {
-    c.attributes |= attributes;
-    return c;
-}
-
-// One column per case; its values go down the rows (Null where a case has fewer), and must read back
-// as they were, in a column of the same type, size and fixed and long flags.
-struct TypeCase {
-    ColumnInfo column;
-    std::vector<Variant> values;
-};
-
-TEST(PersistAdtg, EveryKindOfValueReadsBackExactly) {
-    const auto big = (static_cast<__int128>(1) << 96) - 1;
-    std::string long_text(1000, 'x');
-    Bytes long_bytes(300);
-    for (std::size_t i = 0; i < long_bytes.size(); ++i) long_bytes[i] = static_cast<std::uint8_t>(i * 7);
-    const std::vector<TypeCase> cases = {
-        {Col("tiny", ado::adTinyInt, 1, 3), {Variant(std::int16_t{-128}), Variant(std::int16_t{127})}},
-        {Col("byte", ado::adUnsignedTinyInt, 1, 3), {Variant(std::uint8_t{0}), Variant(std::uint8_t{255})}},
-        {Col("small", ado::adSmallInt, 2, 5), {Variant(std::int16_t{-32768}), Variant(std::int16_t{32767})}},
-        {Col("usmall", ado::adUnsignedSmallInt, 2, 5), {Variant(0), Variant(65535)}},
-        {Col("int", ado::adInteger, 4, 10), {Variant(std::numeric_limits<std::int32_t>::min()), Variant(7)}},
-        {Col("uint", ado::adUnsignedInt, 4, 10), {Variant(4294967295LL), Variant(0LL)}},
-        {Col("big", ado::adBigInt, 8, 19),
-         {Variant(std::numeric_limits<long long>::min()), Variant(std::numeric_limits<long long>::max())}},
-        {Col("ubig", ado::adUnsignedBigInt, 8, 20),
-         {Variant(5LL),
-          Variant(Decimal{static_cast<__int128>(std::numeric_limits<std::uint64_t>::max()), 0})}},
-        {Col("single", ado::adSingle, 4, 7), {Variant(1.5f), Variant(std::numeric_limits<float>::max())}},
-        {Col("double", ado::adDouble, 8, 15),
-         {Variant(0.1), Variant(-1e308), Variant(5e-324), Variant(std::numeric_limits<double>::infinity())}},
-        {Col("money", ado::adCurrency, 8, 19),
-         {Variant(Currency{std::numeric_limits<std::int64_t>::min()}), Variant(Currency{-1}),
-          Variant(Currency{std::numeric_limits<std::int64_t>::max()})}},
-        {Col("dec", ado::adDecimal, 16, 28, 4),
-         {Variant(Decimal{big, 0}), Variant(Decimal{-12345, 28}), Variant(Decimal{0, 5})}},
-        {Col("num", ado::adNumeric, 19, 38, 10),
-         {Variant(Decimal{123456789, 4}), Variant(Decimal{-big, 10}), Variant(1e30)}},
-        {Col("flag", ado::adBoolean, 2), {Variant(true), Variant(false)}},
-        {Col("when", ado::adDate, 8),
-         {Variant(Date{-657434.0}), Variant(Date{-1.25}), Variant(Date{45000.123456789})}},
-        {Col("day", ado::adDBDate, 6), {Variant(DateSerial(1850, 3, 4)), Variant(DateSerial(9999, 12, 31))}},
-        {Col("time", ado::adDBTime, 6), {Variant(TimeSerial(23, 59, 59)), Variant(Date{0})}},
-        {Col("stamp", ado::adDBTimeStamp, 16),
-         {Variant(Moment(1850, 3, 4, 10, 11, 12, 0.345)),
-          Variant(Moment(2024, 2, 29, 23, 59, 59, 0.999999999)),
-          Variant(Moment(100, 1, 1, 0, 0, 0, 0.000001)), Variant(Date{45123.4567891234})}},
-        {Col("id", ado::adGUID, 16), {Variant("{0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0}")}},
-        {Col("text", ado::adVarWChar, 50),
-         {Variant(""), Variant("tab\tnl\ncr\r\x01\x1f<&>\"'"), Variant("Grüße, 日本語 😀"), Variant::Null()}},
-        {With(Col("memo", ado::adLongVarWChar, -1), ado::adFldLong), {Variant(long_text), Variant("")}},
-        // Narrow text in 1252 where it can be, in UTF-8 where 1252 lacks a character or its bytes would
-        // read as UTF-8 ("Ã©" is "é" in UTF-8).
-        {Col("narrow", ado::adVarChar, 20),
-         {Variant("abc"), Variant("Grüße €"), Variant("日本語 😀"), Variant("Ã©"), Variant("\u0081\u009d")}},
-        {With(Col("note", ado::adLongVarChar, -1), ado::adFldLong), {Variant("é" + long_text), Variant("")}},
-        {With(Col("code", ado::adChar, 4), ado::adFldFixed),
-         {Variant("ab"), Variant("wxyz"), Variant("é"), Variant("")}},
-        {With(Col("wcode", ado::adWChar, 3), ado::adFldFixed), {Variant("日本語"), Variant("a😀")}},
-        {With(Col("wide", ado::adWChar, 300), ado::adFldFixed | ado::adFldLong), {Variant("x")}},
-        {Col("bstr", ado::adBSTR, 10), {Variant("b")}},
-        {Col("bin", ado::adVarBinary, 16), {Variant(Bytes{}), Variant(Bytes{0, 255, 1})}},
-        {With(Col("blob", ado::adLongVarBinary, -1), ado::adFldLong), {Variant(long_bytes)}},
-    };
-    Schema schema;
-    std::size_t rows = 0;
-    for (const TypeCase& c : cases) {
-        schema.columns.push_back(c.column);
-        rows = std::max(rows, c.values.size());
-    }
-    std::vector<SavedRow> saved(rows, SavedRow{RowKind::kUnchanged, {}, {}});
-    for (std::size_t r = 0; r < rows; ++r)
-        for (const TypeCase& c : cases)
-            saved[r].values.push_back(r < c.values.size() ? c.values[r] : Variant::Null());
-
-    Collect back = Read(Write(schema, saved));
-    ASSERT_TRUE(back.ended);
-    ASSERT_EQ(back.schema.columns.size(), cases.size());
-    ASSERT_EQ(back.rows.size(), rows);
-    for (std::size_t i = 0; i < cases.size(); ++i) {
-        const ColumnInfo& want = cases[i].column;
-        const ColumnInfo& got = back.schema.columns[i];
-        SCOPED_TRACE(want.name);
-        EXPECT_EQ(got.name, want.name);
-        EXPECT_EQ(got.type, want.type);
-        EXPECT_EQ(got.defined_size, want.defined_size);
-        EXPECT_EQ(got.precision, want.precision);
-        EXPECT_EQ(got.scale, want.scale);
-        // Values of fixed size are fixed-length whatever their column said.
-        const std::int32_t flags =
-            ado::adFldIsNullable | ado::adFldMayBeNull | ado::adFldUpdatable | ado::adFldLong |
-            (dataaccess::IsTextType(want.type) || dataaccess::IsBinaryType(want.type) ? ado::adFldFixed : 0);
-        EXPECT_EQ(got.attributes & flags, want.attributes & flags);
-        for (std::size_t r = 0; r < rows; ++r) {
-            const Variant& v = back.rows[r].values[i];
-            const Variant& w = saved[r].values[i];
-            EXPECT_TRUE(v == w) << "row " << r << ": " << (v.IsNull() ? "Null" : CStr(v)) << " for "
-                                << (w.IsNull() ? "Null" : CStr(w));
-        }
-    }
-}
-
-// A rowset of one base table with a change of each kind: originals travel with changes and deletions.
 TEST(PersistAdtg, PendingChangesKeepTheirKindsAndOriginals) {
-    Schema schema;
-    schema.updatable = true;
-    for (ColumnInfo c : {Col("id", ado::adInteger, 4, 10, 0), Col("name", ado::adVarWChar, 30),
-                         Col("amount", ado::adCurrency, 8, 19, 4)}) {
-        c.base_catalog = "shop";
-        c.base_schema = "main";
-        c.base_table = "orders";
-        c.base_column = c.name == "amount" ? "total" : c.name;
-        schema.columns.push_back(c);
-    }
-    schema.columns[0].key_column = true;
-    schema.columns[0].auto_increment = true;
-    schema.columns[0].attributes = ado::adFldUpdatable | ado::adFldFixed;
-    const Variant null = Variant::Null();
-    auto row = [](RowKind kind, std::vector<Variant> v, std::vector<Variant> o = {}) {
-        return SavedRow{kind, std::move(v), std::move(o)};
-    };
-    const std::vector<SavedRow> rows = {
-        row(RowKind::kUnchanged, {Variant(1), Variant("a"), Variant(Currency{10000})}),
-        row(RowKind::kUpdated, {Variant(2), Variant("b2"), null},
-            {Variant(2), Variant("b"), Variant(Currency{5})}),
-        row(RowKind::kUpdated, {Variant(3), Variant("c"), Variant(Currency{7})}, {Variant(3), null, null}),
-        row(RowKind::kDeleted, {Variant(4), null, Variant(Currency{-1})}),
-        row(RowKind::kInserted, {Variant(5), Variant(""), null}),
-        row(RowKind::kInserted, {null, null, null}),
-    };
-    Collect back = Read(Write(schema, rows));
-    EXPECT_TRUE(back.schema.updatable);
-    ASSERT_EQ(back.rows.size(), rows.size());
-    for (std::size_t r = 0; r < rows.size(); ++r) {
-        SCOPED_TRACE(r);
-        EXPECT_EQ(back.rows[r].kind, rows[r].kind);
-        EXPECT_EQ(back.rows[r].values, rows[r].values);
-        EXPECT_EQ(back.rows[r].originals, rows[r].originals);
-    }
-    for (std::size_t i = 0; i < schema.columns.size(); ++i) {
-        const ColumnInfo& got = back.schema.columns[i];
-        EXPECT_EQ(got.base_catalog, "shop");
-        EXPECT_EQ(got.base_schema, "main");
-        EXPECT_EQ(got.base_table, "orders");
-        EXPECT_EQ(got.base_column, schema.columns[i].base_column);
-        EXPECT_EQ(got.key_column, i == 0);
-        EXPECT_EQ(got.auto_increment, i == 0);
-    }
+    ExpectPendingChangesRoundTrip(MakeAdtgWriter, ReadAdtg);
     // A column said to be NOT NULL may hold a Null all the same (the nullable side of an outer join):
     // it is saved, and the column reads back maybe-null.
     Schema strict;
-    strict.columns.push_back(Col("id", ado::adInteger, 4));
-    strict.columns[0].attributes = 0;
-    Collect joined =
-        Read(Write(strict, {row(RowKind::kUnchanged, {null}), row(RowKind::kUnchanged, {Variant(1)})}));
+    strict.columns.push_back(Column("id", ado::adInteger, 4));
+    const Collect joined = Read(
+        Write(strict, {{RowKind::kUnchanged, {Variant::Null()}, {}}, {RowKind::kUnchanged, {Variant(1)}, {}}}));
     ASSERT_EQ(joined.rows.size(), 2u);
     EXPECT_TRUE(joined.rows[0].values[0].IsNull());
     EXPECT_EQ(joined.rows[1].values[0], Variant(1));
-    EXPECT_EQ(joined.schema.columns[0].attributes & (ado::adFldIsNullable | ado::adFldMayBeNull),
-              ado::adFldMayBeNull);
+    EXPECT_EQ(joined.schema.columns[0].attributes & kNullable, ado::adFldMayBeNull);
 }
 
 // Any value the recordset holds is saved, whatever its column's size says: a text longer than its
@@ -278,11 +86,8 @@ TEST(PersistAdtg, EveryValueFitsItsColumn) {
         {ado::adWChar, 2, Variant("a😀"), Variant(), ""},
         {ado::adBinary, 255, Variant(Bytes(300, 1)), Variant(Bytes(300, 1)), "", ado::adVarBinary},
     };
-    auto text = [](const Variant& v) {
-        return v.get_if<Bytes>() ? std::to_string(v.get_if<Bytes>()->size()) + " bytes" : CStr(v);
-    };
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::to_string(c.type) + " of " + std::to_string(c.size) + ": " + text(c.value));
+        SCOPED_TRACE(std::to_string(c.type) + " of " + std::to_string(c.size) + ": " + Shown(c.value));
         Schema schema;
         schema.columns.push_back(Col("v", c.type, c.size));
         if (c.read_value.IsEmpty()) {
@@ -295,7 +100,7 @@ TEST(PersistAdtg, EveryValueFitsItsColumn) {
         EXPECT_EQ(back.schema.columns[0].type, c.read_type ? c.read_type : c.type);
         EXPECT_EQ(back.schema.columns[0].defined_size, c.size);
         ASSERT_EQ(back.rows.size(), 1u);
-        EXPECT_TRUE(back.rows[0].values[0] == c.read_value) << text(back.rows[0].values[0]);
+        EXPECT_TRUE(back.rows[0].values[0] == c.read_value) << Shown(back.rows[0].values[0]);
     }
 }
 
@@ -387,9 +192,6 @@ TEST(PersistAdtg, TheDescriptionsExampleReadsWithItsValues) {
     one.columns.push_back(Col("x", ado::adInteger, 4));
     const std::string written = Write(one, {});
     EXPECT_EQ(written.substr(0, 28), image.substr(0, 28));
-    // Both open as tablegrams.
-    EXPECT_EQ(DetectFormat(image), ado::adPersistADTG);
-    EXPECT_EQ(DetectFormat(written), ado::adPersistADTG);
 }
 
 // Damaged and hostile images fail as "not a recordset", without reading past the end or reserving what
