@@ -384,8 +384,8 @@ TEST_P(OdbcTest, AFunctionsReturnValueThroughTheCallEscape) {
 
 // ---- transactions, failures, time-outs -----------------------------------------------------------------
 
-// The texts and numbers themselves are checked through the connection object; here a failure carries the
-// statement and the driver's SQLSTATE and native code.
+// The texts and numbers themselves, and what commit and rollback keep, are checked through the connection
+// object; here a failure carries the statement and the driver's SQLSTATE and native code.
 TEST_P(OdbcTest, FailedStatementsInsideATransactionCarryTheDriversCodesAndLeaveTheSessionUsable) {
     Scratch table(session(), "korado_txn", "(id integer PRIMARY KEY)");
     const std::string insert = "INSERT INTO " + table.name + " VALUES ";
@@ -411,14 +411,6 @@ TEST_P(OdbcTest, FailedStatementsInsideATransactionCarryTheDriversCodesAndLeaveT
             EXPECT_EQ(d.native_error, 1146);  // ER_NO_SUCH_TABLE
         }
     }
-    RunSql(session(), insert + "(2)");
-    session().Commit();
-    session().BeginTransaction();
-    RunSql(session(), insert + "(4)");
-    session().Rollback();
-    EXPECT_EQ(Number(session(), "SELECT SUM(id) FROM " + table.name), 3);
-
-    session().BeginTransaction();
     EXPECT_EQ(FirstRecord([&] { session().BeginTransaction(); }).number, Hr(0x8004D013));
     session().Rollback();
     EXPECT_EQ(FirstRecord([&] { session().Commit(); }).number, Hr(0x8004D00E));
