@@ -371,7 +371,8 @@ TEST_P(OdbcTest, AFunctionsReturnValueThroughTheCallEscape) {
     if (target().name != "pg") GTEST_SKIP() << "a PostgreSQL function";
     const std::string twice = Unique("korado_twice");
     Cleanup cleanup(session(), {"DROP FUNCTION IF EXISTS " + twice + "(integer)"});
-    RunSql(session(), "CREATE FUNCTION " + twice + "(x integer) RETURNS integer AS 'SELECT x * 2' LANGUAGE sql");
+    RunSql(session(),
+           "CREATE FUNCTION " + twice + "(x integer) RETURNS integer AS 'SELECT x * 2' LANGUAGE sql");
     std::vector<ParamBinding> params = {In(ado::adInteger, 21),
                                         {.type = ado::adInteger, .direction = ado::adParamReturnValue}};
     std::unique_ptr<Statement> st = session().Prepare("{? = call " + twice + "(?)}", {});

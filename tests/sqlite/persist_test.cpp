@@ -1,7 +1,7 @@
 // Recordsets saved to files and opened again without a connection, over real SQLite files: every declared
-// type in both formats, what a save takes of a filtered, forward-only or edited recordset, pending changes written
-// to a database after reopening, failed saves that must leave nothing behind, and the dynaset's Save and
-// Constructor3.
+// type in both formats, what a save takes of a filtered, forward-only or edited recordset, pending changes
+// written to a database after reopening, failed saves that must leave nothing behind, and the dynaset's Save
+// and Constructor3.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
