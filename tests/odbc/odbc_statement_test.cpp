@@ -1,5 +1,5 @@
 // Statements through the ODBC bridge against the three DSNs: typed values both ways, Unicode, long values,
-// block fetching, several results, output parameters, transactions, time-outs, schema rowsets and lost
+// block fetching, a function's return value, failures in a transaction, time-outs, schema rowsets and lost
 // connections.
 #include <gtest/gtest.h>
 
