@@ -1,5 +1,5 @@
-// The catalog over the ODBC bridge, which cannot create data sources or tables: both refusals come from
-// the catalog's objects, and nothing reaches the server.
+// The catalog over the ODBC bridge, which cannot create tables: the refusal comes from the catalog's
+// objects, and nothing reaches the server.
 #include <gtest/gtest.h>
 
 #include "korado/platform/adodb.h"
@@ -14,13 +14,11 @@ namespace {
 
 class CatalogOdbc : public ::testing::TestWithParam<std::string> {};
 
-TEST_P(CatalogOdbc, TheBridgeCreatesNeitherDataSourcesNorTables) {
+TEST_P(CatalogOdbc, TheBridgeCreatesNoTables) {
     const OdbcTarget& target = GetOdbcTarget(GetParam());
     KORADO_REQUIRE_ODBC(target);
+    // (Its refusal to create a data source is the SQLite catalog test's, which needs no server.)
     auto catalog = CreateObjectAs<adox::Catalog>("ADOX.Catalog");
-    EXPECT_RAISES_FROM(ado::adErrFeatureNotAvailable, "ADOX.Catalog",
-                       catalog->Create(target.ConnectionString()));
-
     auto connection = CreateObjectAs<ado::Connection>("ADODB.Connection");
     connection->Open(target.ConnectionString(), "", "");
     catalog->SetActiveConnection(connection);

@@ -15,14 +15,9 @@ namespace {
 using dataaccess::Diagnostic;
 using dataaccess::PropertyValue;
 
-const Variant* FindProperty(const std::vector<PropertyValue>& properties, std::string_view name,
-                            std::int32_t* type = nullptr) {
-    for (const PropertyValue& p : properties) {
-        if (p.name == name) {
-            if (type) *type = p.type;
-            return &p.value;
-        }
-    }
+const Variant* FindProperty(const std::vector<PropertyValue>& properties, std::string_view name) {
+    for (const PropertyValue& p : properties)
+        if (p.name == name) return &p.value;
     return nullptr;
 }
 
@@ -30,14 +25,9 @@ const Variant* FindProperty(const std::vector<PropertyValue>& properties, std::s
 
 TEST_P(OdbcTest, PropertiesDescribeTheDriverAndServer) {
     std::vector<PropertyValue> p = session().InfoProperties();
-    std::int32_t type = 0;
     ASSERT_NE(FindProperty(p, "DBMS Name"), nullptr);
     EXPECT_EQ(Text(*FindProperty(p, "DBMS Name")), target().dbms_name);
-    EXPECT_FALSE(Text(*FindProperty(p, "DBMS Version")).empty());
-    EXPECT_EQ(Text(*FindProperty(p, "Data Source Name")), target().dsn);
-    EXPECT_EQ(CLng(*FindProperty(p, "Connection Status")), 1);
-    EXPECT_EQ(FindProperty(p, "Read-Only Data Source", &type)->Type(), VarType::Boolean);
-    EXPECT_EQ(type, ado::adBoolean);
+    EXPECT_EQ(CLng(*FindProperty(p, "Connection Status")), 1);  // 2 once the link is lost
 
     // The completed connection string, without the password the test passed.
     std::string extended = Text(*FindProperty(p, "Extended Properties"));

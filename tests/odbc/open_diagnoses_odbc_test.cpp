@@ -6,12 +6,9 @@
 
 #include <tuple>
 
-#include "korado/resultsets/clsDynasetADO.h"
 #include "support/odbc_servers.h"
 #include "support/open_failure.h"
 #include "support/raises.h"
-#include "support/script_host.h"
-#include "support/session.h"
 
 namespace korado::test {
 namespace {
@@ -88,26 +85,6 @@ TEST_P(OdbcOpenDiagnosis, MariaDbLostConnectionIsNotRetried) {
     EXPECT_EQ(std::tuple(o.kind, o.text), std::tuple(OpenOutcome::DefaultReport, f.description));
     EXPECT_NE(f.description.find("Lost connection to server during query"), std::string::npos);
     EXPECT_FALSE(flags.mysql_lost);
-}
-
-// What the user sees when a dynaset's query fails: the default report lists the connection's error with
-// its number and the statement, in the error component's box.
-TEST_P(OdbcOpenDiagnosis, TheUserSeesTheDriversErrorAndTheStatement) {
-    Session s;
-    const OdbcTarget& t = *target_;
-    ASSERT_TRUE(s.Connect("DSN=" + t.dsn + ";", t.user.empty() ? "" : t.user + "/" + t.password).ok);
-    g_HostObject = MakeRef<TestHost>();
-    for (bool large : {false, true}) {
-        const std::string sql = "SELECT * FROM missing_table";
-        EXPECT_FALSE(s.Dynaset(sql, large));
-        const open_diagnoses::OpenFailure f = FailedOpen(connection_, sql, large);
-        ASSERT_EQ(s.boxes().Shown().size(), large ? 2u : 1u);
-        const auto& box = s.boxes().Shown().back();
-        EXPECT_EQ(std::tuple(box.title, box.text),
-                  std::tuple("Tabulon Universal Exception", std::to_string(f.number) + ": " + f.description +
-                                                                "\r\n\r\nSQL=\"" + sql + "\""));
-    }
-    EXPECT_TRUE(s.errors().Reports().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Dsn, OdbcOpenDiagnosis, ::testing::ValuesIn(OdbcTargetNames()),

@@ -1,5 +1,5 @@
 // A query over the ODBC bridge saved in both persistence formats and opened again without a connection:
-// the values and field descriptions the drivers gave come back as they were.
+// the values and field descriptions (base table and key included) the drivers gave come back as they were.
 #include <gtest/gtest.h>
 
 #include "korado/platform/adodb.h"
@@ -21,7 +21,8 @@ TEST_P(PersistOdbc, QueryComesBackFromBothFormats) {
     connection->Open("DSN=" + target.dsn, target.user, target.password);
     const std::string table = Unique("persist");
     connection->Execute("CREATE TABLE " + table +
-                        " (id INTEGER PRIMARY KEY, i INTEGER, n NUMERIC(10,2), v VARCHAR(20), x " +
+                        " (id INTEGER PRIMARY KEY, i INTEGER, b BIGINT, s SMALLINT, r DOUBLE PRECISION, "
+                        "n NUMERIC(30,10), v VARCHAR(20), c CHAR(4), x " +
                         target.text_type + ", bl " + target.blob_type + ", f " + target.bool_type +
                         ", dt DATE, ts " + target.timestamp_type + ") " + target.unicode_table_options);
     struct Drop {
@@ -35,10 +36,11 @@ TEST_P(PersistOdbc, QueryComesBackFromBothFormats) {
         }
     } drop{*connection, table};
     connection->Execute("INSERT INTO " + table +
-                        " VALUES (1, -2147483648, -12345.67, 'a<&>\"''b é', '', NULL, " +
+                        " VALUES (1, -2147483648, -9223372036854775807, -32768, 0.1, "
+                        "-12345678901234567.0123456789, 'a<&>\"''b é', 'ab', '', NULL, " +
                         (target.name == "pg" ? "true" : "1") +
                         ", '1850-01-02', '2024-05-17 13:45:30.25'),"
-                        " (2, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL)");
+                        " (2, NULL, NULL, NULL, -1e300, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL)");
 
     Ref<ado::Recordset> rs = CreateObjectAs<ado::Recordset>("ADODB.Recordset");
     rs->SetCursorLocation(ado::adUseClient);

@@ -66,28 +66,14 @@ TEST_F(SqliteSession, StatementsWithBindVariablesAndTheirFailures) {
     Session s(true, korParamIn, korTypeOther);
     ASSERT_TRUE(s.Connect(SqliteConnectionString(file)).ok);
     // Statements that change no rows (DDL) count -1, as the platform reports them.
-    EXPECT_EQ(s.Execute("create table t (id integer primary key, name varchar(40), price numeric(10,2), d "
-                        "date)"),
-              -1);
-    auto vars = s.ado().BindVariables();
-    vars->Add("id")->SetValue(1);
-    auto name = vars->Add("name");
-    name->SetDataType(korTypeVarchar2);
-    name->SetValue("Grüße 𝄞");
-    auto price = vars->Add("price");
-    price->SetDataType(korTypeNumber);
-    price->SetValue(12.5);
-    auto d = vars->Add("d");
-    d->SetDataType(korTypeDate);
-    d->SetValue(DateSerial(2024, 2, 29));
-    EXPECT_EQ(s.Execute("insert into t values (:id, :name, :price, :d)", {"id", "name", "price", "d"}), 1);
-
+    EXPECT_EQ(s.Execute("create table t (id integer primary key, name varchar(40))"), -1);
+    // (Each type's values through bind variables: bind_variables_test.cpp and the console's session.)
+    s.ado().BindVariables()->Add("id")->SetValue(1);
+    EXPECT_EQ(s.Execute("insert into t values (:id, 'Grüße 𝄞')", {"id"}), 1);
     Ref<ado::Recordset> rs;
-    s.Execute("select name, price, d from t where id = :id", {"id"}, &rs);
+    s.Execute("select name from t where id = :id", {"id"}, &rs);
     ASSERT_TRUE(rs);
-    EXPECT_EQ(CStr(rs->Fields()->Item("name")->Value()), "Grüße 𝄞");
-    EXPECT_EQ(CDbl(rs->Fields()->Item(1)->Value()), 12.5);
-    EXPECT_EQ(CStr(rs->Fields()->Item("D")->Value()), "2024-02-29");
+    EXPECT_EQ(CStr(rs->Fields()->Item("NAME")->Value()), "Grüße 𝄞");
     rs = nullptr;
 
     // An action statement hands back its count and no recordset.
@@ -111,13 +97,13 @@ TEST_F(SqliteSession, StatementsWithBindVariablesAndTheirFailures) {
     // With parameters the failure is shown, not raised, and leaves the outputs as they were.
     s.boxes().Clear();
     Ref<Collection> names = MakeCollection({"id"});
-    std::string sql = "insert into t values (:id, 'dup', 1, null)";
+    std::string sql = "insert into t values (:id, 'dup')";
     std::int32_t affected = 77;
     s.ado().ExecuteSQL(sql, names, affected, rs);
     EXPECT_EQ(affected, 77);
     ASSERT_EQ(s.boxes().Shown().size(), 1u);
     EXPECT_EQ(s.boxes().Shown()[0].text, "UNIQUE constraint failed: t.id");
-    EXPECT_EQ(sql, "insert into t values (?  , 'dup', 1, null)");  // the caller sees the rewritten text
+    EXPECT_EQ(sql, "insert into t values (?  , 'dup')");  // the caller sees the rewritten text
     // The failed statement left the session and its transaction usable.
     EXPECT_EQ(CLng(s.Scalar("select count(*) from t")), 1);
 }

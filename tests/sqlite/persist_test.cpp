@@ -1,7 +1,7 @@
-// Recordsets saved to files and opened again without a connection, over real SQLite files: every type in
-// both formats, what a save takes of a filtered, forward-only or edited recordset, pending changes written
-// to a database after reopening, failed saves that must leave nothing behind, and the dynaset's Save and
-// Constructor3.
+// Recordsets saved to files and opened again without a connection, over real SQLite files: every declared
+// type in both formats, what a save takes of a filtered, forward-only or edited recordset, pending changes
+// written to a database after reopening, failed saves that must leave nothing behind, and the dynaset's Save
+// and Constructor3.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -97,7 +97,16 @@ class Persist : public ::testing::Test {
 };
 
 TEST_F(Persist, EveryTypeComesBackInBothFormats) {
-    Ref<ado::Recordset> original = Query("SELECT * FROM t ORDER BY id");
+    // The rest of the declared types, a text longer than its declared size, and a NOT NULL column on an
+    // outer join's nullable side.
+    connection->Execute(
+        "CREATE TABLE w(id INTEGER PRIMARY KEY, k INTEGER NOT NULL, d DECIMAL(28,10), m MONEY, g GUID,"
+        " bi BINARY(4), vb VARBINARY(8), vs VARCHAR(3));"
+        "INSERT INTO w VALUES (1, -2147483648, -123456789012345678.0123456789, 12345.6789,"
+        " '{0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0}', x'00FF0102', x'', 'longer than three " +
+        std::string(300, '.') + "'), (3, 0, 0, -0.0001, NULL, NULL, x'01', 'abc')");
+    Ref<ado::Recordset> original = Query(
+        "SELECT t.*, w.k, w.d, w.m, w.g, w.bi, w.vb, w.vs FROM t LEFT JOIN w ON w.id = t.id ORDER BY t.id");
     const std::vector<std::string> image = test::Image(*original);
     for (std::int32_t format : {ado::adPersistADTG, ado::adPersistXML}) {
         for (std::int32_t location : {ado::adUseServer, ado::adUseClient}) {
@@ -114,9 +123,14 @@ TEST_F(Persist, EveryTypeComesBackInBothFormats) {
             copy->MovePrevious();
             EXPECT_EQ(CLng(copy->Fields()->At(0)->Value()), 4);
             copy->MoveFirst();
-            // The binary format marks every column maybe-null, so that a Null has its place in any row.
+            // The binary format marks every column maybe-null, so that a Null has its place in any row, and
+            // writes fixed-length binary variable-length (SQLite does not hold it to its size).
             std::vector<std::string> expected = image;
-            if (format == ado::adPersistADTG) expected[0] = "id 3 4 10 255 32852 t id True";
+            if (format == ado::adPersistADTG) {
+                expected[0] = "id 3 4 10 255 32852 t id True";
+                expected[14] = "k 3 4 10 255 84 w k False";
+                expected[18] = "bi 204 4 255 255 100 w bi False";
+            }
             EXPECT_EQ(test::Image(*copy), expected);
         }
     }
@@ -308,7 +322,6 @@ TEST(PersistDynaset, SaveAndConstructor3) {
     s.Execute("create table t (id integer primary key, name varchar(20))");
     s.Execute("insert into t values (1, 'one'), (2, 'two'), (3, 'three')");
     Variant d(s.Dynaset("select id, name from t order by id"));
-    EXPECT_EQ(CStr(GetProperty(d, "FileName")), "");
 
     const std::string plain = dir.File("plain");
     CallMethod(d, "Save", plain);
@@ -335,8 +348,8 @@ TEST(PersistDynaset, SaveAndConstructor3) {
     }
     s.ado().Disconnect();
 
-    // Opened from the file with no connection: the host object given becomes the library's, and every
-    // move works without a connection.
+    // Opened from the file with no connection: the host object given becomes the library's, and the rows
+    // move both ways without a connection (the dynaset's moves themselves: dynaset_test.cpp).
     Ref<clsDynasetADO> file = MakeRef<clsDynasetADO>();
     CallMethod(Variant(Ref<Dispatch>(file)), "Constructor3", Ref<Dispatch>(host), dir.File("xml"));
     EXPECT_EQ(g_HostObject.get(), static_cast<Dispatch*>(host.get()));
@@ -349,12 +362,6 @@ TEST(PersistDynaset, SaveAndConstructor3) {
     EXPECT_EQ(std::tuple(name(), file->Row()), std::tuple(std::string("three"), 3));
     file->MovePrevious();
     EXPECT_EQ(std::tuple(name(), file->Row()), std::tuple(std::string("two"), 2));
-    file->MoveFirst();
-    file->MoveNext();
-    file->MoveNext();
-    file->MoveNext();
-    EXPECT_TRUE(file->EOF_());
-    EXPECT_EQ(host->breaks->checked_rows, (std::vector<std::int32_t>{2, 2, 3, 3}));
     for (const auto& r : s.errors().Reports()) ADD_FAILURE() << r.routine << ": " << r.description;
 
     // A file that is not there: the standard error path, and no open rows.
@@ -363,7 +370,6 @@ TEST(PersistDynaset, SaveAndConstructor3) {
     ASSERT_EQ(s.errors().Reports().size(), 1u);
     EXPECT_EQ(s.errors().Reports()[0].routine, "Constructor3");
     EXPECT_FALSE(missing->IsOpen());
-    EXPECT_EQ(missing->FileName(), dir.File("none"));
     g_HostObject = nullptr;
 }
 
