@@ -147,6 +147,7 @@ class PgSession final : public Session {
     std::uint64_t PropertiesGeneration() override { return statements_sent.load(); }
     std::vector<Diagnostic> TakeWarnings() override;
     Variant GeneratedKey(const ColumnInfo& column) override;
+    int KeyColumnCount(const ColumnInfo& column) override;
 
     PGconn* conn() const noexcept { return conn_; }
 
@@ -182,6 +183,7 @@ class PgSession final : public Session {
         std::string schema, table, column;
         bool key = false;
         bool not_null = false;
+        int key_columns = -1;  // of the table's primary key; -1: none
         bool serial = false;
     };
     const ColumnSource* FindSource(Oid table, int column);
@@ -192,6 +194,9 @@ class PgSession final : public Session {
     bool running = false;        // under cancel_mutex
     bool broken = false;
     bool in_transaction = false;
+    // The statement_timeout the server has for this session, in milliseconds; -1 when unknown (a rollback
+    // may have undone the SET that gave it).
+    int server_timeout_ms = -1;
     std::atomic<std::uint64_t> statements_sent{1};
 
   private:
