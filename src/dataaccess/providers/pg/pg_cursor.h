@@ -63,6 +63,7 @@ class PgStatement final : public Statement {
     // The answer is all read: the statement's savepoint is released, the connection free.
     void Finish(bool failed);
     void Drain() noexcept;
+    void SendWithSavepoint(const PgSession::Prepared& prepared, const std::vector<const char*>& values);
     std::string CommandText(std::span<ParamBinding> params);
 
     PgSession& session_;
@@ -74,6 +75,7 @@ class PgStatement final : public Statement {
     bool detached_ = false;
     bool finished_ = true;
     bool savepoint_ = false;
+    bool pipelined_ = false;        // sent with its savepoint and release in one pipeline
     bool skip_outputs_ = false;     // OUT parameters have no marker (a function's)
     bool consume_outputs_ = false;  // the answer's row holds the output parameters
     std::vector<Variant> outputs_;

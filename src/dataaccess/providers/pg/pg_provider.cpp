@@ -244,16 +244,32 @@ void PgSession::FreeConnection() {
     }
 }
 
-const PgSession::Prepared& PgSession::PrepareCached(const std::string& text, const std::vector<Oid>& types) {
-    // A server keeps every named statement of a session; texts that differ only in their literals must not
-    // pile up there without end.
-    constexpr std::size_t kMaxPrepared = 256;
+namespace {
+
+std::string PreparedKey(const std::string& text, const std::vector<Oid>& types) {
     std::string key = text;
     key.push_back('\0');
     for (Oid t : types) key += std::to_string(t) + ",";
+    return key;
+}
+
+}  // namespace
+
+const PgSession::Prepared* PgSession::FindPrepared(const std::string& text,
+                                                   const std::vector<Oid>& types) const {
+    auto it = prepared_.find(PreparedKey(text, types));
+    return it == prepared_.end() ? nullptr : &it->second;
+}
+
+const PgSession::Prepared& PgSession::PrepareCached(const std::string& text, const std::vector<Oid>& types,
+                                                    bool keep_always) {
+    // A server keeps every named statement of a session; texts that differ only in their literals must not
+    // pile up there without end.
+    constexpr std::size_t kMaxPrepared = 256;
+    std::string key = PreparedKey(text, types);
     if (auto it = prepared_.find(key); it != prepared_.end()) return it->second;
     FreeConnection();
-    const bool keep = prepared_.size() < kMaxPrepared;
+    const bool keep = keep_always || prepared_.size() < kMaxPrepared;
     Prepared entry;
     entry.name = keep ? "korado_" + std::to_string(prepared_.size() + 1) : "";
     PGresult* r = PQprepare(conn_, entry.name.c_str(), text.c_str(), static_cast<int>(types.size()),
@@ -457,10 +473,15 @@ bool PgSession::IsAlive() {
         return false;
     }
     if (owner_) return true;  // a result is streaming: the link is in use
-    // libpq learns of a closed socket only when it next reads; an empty query is one round trip.
+    // libpq learns of a closed socket only when it next reads: an idle session asks the server (an empty
+    // query, one round trip) before it says alive. One that heard from the server a moment ago (the host
+    // asks before every statement) is taken as alive without another.
+    auto now = std::chrono::steady_clock::now();
+    if (now - last_contact < std::chrono::milliseconds(100)) return true;
     PGresult* r = PQexec(conn_, "");
     if (!r || PQstatus(conn_) == CONNECTION_BAD) broken = true;
     PQclear(r);
+    if (!broken) last_contact = now;
     return !broken;
 }
 

@@ -33,6 +33,7 @@
 #include <libpq-fe.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -173,8 +174,12 @@ class PgSession final : public Session {
     };
     // The prepared statement for `text` with parameter types `types`, prepared and described on first
     // use; kept for the session's life (up to a bound: past it the unnamed statement serves, described
-    // each time). Raises the server's failure.
-    const Prepared& PrepareCached(const std::string& text, const std::vector<Oid>& types);
+    // each time; `keep_always`: kept past the bound, for the provider's own few). Raises the server's
+    // failure.
+    const Prepared& PrepareCached(const std::string& text, const std::vector<Oid>& types,
+                                  bool keep_always = false);
+    // The same when it is prepared already; null otherwise.
+    const Prepared* FindPrepared(const std::string& text, const std::vector<Oid>& types) const;
     // Column metadata of a result description (types by OID, base table and column by the catalog).
     void DescribeColumns(const PGresult* description, std::vector<ColumnInfo>& columns,
                          std::vector<ValueKind>& kinds, bool look_up_sources);
@@ -199,6 +204,8 @@ class PgSession final : public Session {
     // may have undone the SET that gave it).
     int server_timeout_ms = -1;
     std::atomic<std::uint64_t> statements_sent{1};
+    // When the server last answered (see IsAlive).
+    std::chrono::steady_clock::time_point last_contact = std::chrono::steady_clock::now();
 
   private:
     PGconn* conn_;

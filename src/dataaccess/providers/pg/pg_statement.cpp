@@ -198,10 +198,6 @@ void PgStatement::Execute(std::span<ParamBinding> params) {
         session_.Run(("SET statement_timeout = " + std::to_string(timeout_ms)).c_str());
         session_.server_timeout_ms = timeout_ms;
     }
-    if (session_.in_transaction) {
-        session_.Run(kSavepoint);
-        savepoint_ = true;
-    }
     try {
         std::string command = CommandText(params);
         std::size_t markers = 0;
@@ -232,18 +228,29 @@ void PgStatement::Execute(std::span<ParamBinding> params) {
         }
 
         PGconn* conn = session_.conn();
-        const PgSession::Prepared* prepared = nullptr;
-        int sent_ok = 0;
-        if (several && markers == 0) {
-            sent_ok = PQsendQuery(conn, numbered.c_str());
+        const bool batch = several && markers == 0;
+        const PgSession::Prepared* prepared = batch ? nullptr : session_.FindPrepared(numbered, types);
+        if (session_.in_transaction && prepared) {
+            SendWithSavepoint(*prepared, values);
         } else {
-            prepared = &session_.PrepareCached(numbered, types);
-            sent_ok = PQsendQueryPrepared(conn, prepared->name.c_str(), static_cast<int>(values.size()),
-                                          values.empty() ? nullptr : values.data(), nullptr, nullptr, 0);
+            if (session_.in_transaction) {
+                // The savepoint comes first: a statement the server refuses to prepare aborts a transaction
+                // too.
+                session_.Run(kSavepoint);
+                savepoint_ = true;
+            }
+            int sent_ok = 0;
+            if (batch) {
+                sent_ok = PQsendQuery(conn, numbered.c_str());
+            } else {
+                prepared = &session_.PrepareCached(numbered, types);
+                sent_ok = PQsendQueryPrepared(conn, prepared->name.c_str(), static_cast<int>(values.size()),
+                                              values.empty() ? nullptr : values.data(), nullptr, nullptr, 0);
+            }
+            if (!sent_ok) session_.FailConnection();
+            PQsetSingleRowMode(conn);
+            finished_ = false;
         }
-        if (!sent_ok) session_.FailConnection();
-        PQsetSingleRowMode(conn);
-        finished_ = false;
         session_.Claim(this);
         session_.statements_sent.fetch_add(1);
         {
@@ -266,6 +273,42 @@ void PgStatement::Execute(std::span<ParamBinding> params) {
         }
         throw;
     }
+}
+
+void PgStatement::SendWithSavepoint(const PgSession::Prepared& prepared,
+                                    const std::vector<const char*>& values) {
+    // One round trip instead of three: the savepoint, the statement and the savepoint's release go to the
+    // server together. A statement that fails makes the server skip the release; Finish then undoes it. The
+    // server answers the savepoint at once (the flush request), so that a cancel is let through only once it
+    // can no longer reach the savepoint.
+    // The two are prepared statements of the session too: parsed once, they cost the server little more
+    // than the subtransaction itself.
+    const PgSession::Prepared& savepoint_statement = session_.PrepareCached(kSavepoint, {}, true);
+    const PgSession::Prepared& release_statement = session_.PrepareCached(kRelease, {}, true);
+    PGconn* conn = session_.conn();
+    const bool sent =
+        PQenterPipelineMode(conn) &&
+        PQsendQueryPrepared(conn, savepoint_statement.name.c_str(), 0, nullptr, nullptr, nullptr, 0) &&
+        PQsendFlushRequest(conn) &&
+        PQsendQueryPrepared(conn, prepared.name.c_str(), static_cast<int>(values.size()),
+                            values.empty() ? nullptr : values.data(), nullptr, nullptr, 0) &&
+        PQsendQueryPrepared(conn, release_statement.name.c_str(), 0, nullptr, nullptr, nullptr, 0) &&
+        PQpipelineSync(conn);
+    if (!sent) {
+        PQexitPipelineMode(conn);
+        session_.FailConnection();
+    }
+    finished_ = false;
+    pipelined_ = true;
+    savepoint_ = true;
+    PGresult* savepoint = PQgetResult(conn);
+    if (!savepoint || PQresultStatus(savepoint) != PGRES_COMMAND_OK) {
+        if (!savepoint) savepoint = PQmakeEmptyPGresult(conn, PGRES_FATAL_ERROR);
+        Fail(savepoint);
+    }
+    PQclear(savepoint);
+    if (PGresult* end = PQgetResult(conn)) PQclear(end);  // the null that ends the savepoint's results
+    PQsetSingleRowMode(conn);
 }
 
 void PgStatement::Start(PGresult* result) {
@@ -378,7 +421,27 @@ void PgStatement::Finish(bool failed) {
         std::lock_guard c(session_.cancel_mutex);
         session_.running = false;
     }
+    session_.last_contact = std::chrono::steady_clock::now();
     session_.Release(this);
+    if (pipelined_) {
+        pipelined_ = false;
+        PGconn* conn = session_.conn();
+        // The release's result and the null after it, then the pipeline's end.
+        bool released = false;
+        for (int i = 0; i < 2; ++i) {
+            PGresult* r = PQgetResult(conn);
+            if (!r) break;
+            released = PQresultStatus(r) == PGRES_COMMAND_OK;
+            PQclear(r);
+        }
+        if (PGresult* sync = PQgetResult(conn)) PQclear(sync);
+        PQexitPipelineMode(conn);
+        if (released && !failed) {
+            savepoint_ = false;
+            return;
+        }
+        failed = true;
+    }
     if (savepoint_) {
         savepoint_ = false;
         session_.Run(failed ? kUndo : kRelease);
