@@ -146,7 +146,10 @@ class PgSession final : public Session {
     std::unique_ptr<Cursor> Schema(std::int32_t schema, std::span<const Variant> restrictions) override;
     bool IsAlive() override;
     void Cancel() override;
-    std::uint64_t PropertiesGeneration() override { return statements_sent.load(); }
+    // What InfoProperties reports is fixed for a session's life (a PostgreSQL session cannot change its
+    // database; the user is the one that connected) except the link's status, which the platform asks
+    // IsAlive for: a new generation only when the link is found broken.
+    std::uint64_t PropertiesGeneration() override { return broken ? 2 : 1; }
     std::vector<Diagnostic> TakeWarnings() override;
     Variant GeneratedKey(const ColumnInfo& column) override;
     int KeyColumnCount(const ColumnInfo& column) override;
