@@ -27,7 +27,10 @@
 //    through while a call holds that one), and sends PQcancel, the server's cancel request on a connection
 //    of its own, only while `running` is set: a request that reached the provider's own SAVEPOINT or RELEASE
 //    would abort the transaction it protects. The server ignores a request that arrives after the command
-//    ended, so the instant between the end and `running` being cleared costs nothing.
+//    ended, so the instant between the end and `running` being cleared costs nothing, with one exception:
+//    inside a transaction a cached statement travels in one pipeline with its RELEASE, and a request that
+//    arrives in the microseconds the server spends on that RELEASE makes the statement's work undone with
+//    its savepoint (the statement then reports the cancel; the transaction goes on).
 #pragma once
 
 #include <libpq-fe.h>
