@@ -189,6 +189,33 @@ TEST_F(PgNative, AFailedStatementInsideATransactionKeepsTheTransaction) {
     Column0(session(), "DROP TABLE " + table);
 }
 
+// A statement the session prepared before its table was made anew with other columns runs again, with the
+// new columns' names and types, in and out of a transaction.
+TEST_F(PgNative, AStatementRunsOnAfterItsTableIsMadeAnew) {
+    const std::string table = "ko_pg_anew_" + std::to_string(::getpid());
+    const std::string select = "SELECT * FROM " + table;
+    Column0(session(), "DROP TABLE IF EXISTS " + table);
+    for (bool in_transaction : {false, true}) {
+        SCOPED_TRACE(in_transaction ? "in a transaction" : "autocommit");
+        if (in_transaction) session().BeginTransaction();
+        Column0(session(), "CREATE TABLE " + table + " (a int)");
+        Column0(session(), "INSERT INTO " + table + " VALUES (1)");
+        EXPECT_EQ(Column0(session(), select), std::vector<std::string>{"1"});
+        Column0(session(), "DROP TABLE " + table);
+        Column0(session(), "CREATE TABLE " + table + " (b text, c int)");
+        Column0(session(), "INSERT INTO " + table + " VALUES ('two', 2)");
+        std::unique_ptr<Statement> st = session().Prepare(select, {});
+        st->Execute({});
+        ASSERT_NE(st->Result(), nullptr);
+        EXPECT_EQ(st->Result()->Columns().at(0).name, "b");
+        EXPECT_EQ(st->Result()->Columns().at(0).base_column, "b");
+        st.reset();
+        EXPECT_EQ(Column0(session(), select), std::vector<std::string>{"two"});
+        Column0(session(), "DROP TABLE " + table);
+        if (in_transaction) session().Commit();
+    }
+}
+
 // A result read row by row gives way to other statements of its session (its rest comes into memory) and
 // may be left halfway: the next statement runs at once, not after the rest of a long answer.
 TEST_F(PgNative, AStreamedReadGivesWayAndMayBeLeftHalfway) {

@@ -3,14 +3,11 @@
 
 namespace korado::dataaccess::pg {
 
-PgCursor::PgCursor(PgStatement& statement, PGresult* first, const PgSession::Prepared* described)
-    : statement_(statement), result_(first) {
-    if (described && described->columns.size() == static_cast<std::size_t>(PQnfields(first))) {
-        columns_ = described->columns;
-        kinds_ = described->kinds;
-    } else {
-        statement_.session().DescribeColumns(first, columns_, kinds_, false);
-    }
+PgCursor::PgCursor(PgStatement& statement, PGresult* first) : statement_(statement), result_(first) {
+    // Named and typed by the result itself, which a table dropped and made anew under the same name may
+    // have changed since the statement was prepared; the base tables and columns come from the session's
+    // cache, which preparing the statement filled.
+    statement_.session().DescribeColumns(first, columns_, kinds_, false);
 }
 
 PgCursor::~PgCursor() {

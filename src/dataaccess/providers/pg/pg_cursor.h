@@ -19,9 +19,7 @@ class PgStatement;
 
 class PgCursor final : public Cursor {
   public:
-    // `described`: the prepared statement's description (columns with their sources), or null to describe
-    // the result itself.
-    PgCursor(PgStatement& statement, PGresult* first, const PgSession::Prepared* described);
+    PgCursor(PgStatement& statement, PGresult* first);
     ~PgCursor() override;
     const std::vector<ColumnInfo>& Columns() const override { return columns_; }
     bool Next() override;
@@ -79,7 +77,7 @@ class PgStatement final : public Statement {
     bool skip_outputs_ = false;     // OUT parameters have no marker (a function's)
     bool consume_outputs_ = false;  // the answer's row holds the output parameters
     std::vector<Variant> outputs_;
-    const PgSession::Prepared* described_ = nullptr;
+    bool retried_ = false;  // the statement was prepared anew once in this Execute
 };
 
 }  // namespace korado::dataaccess::pg

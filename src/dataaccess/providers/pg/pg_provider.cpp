@@ -261,6 +261,13 @@ const PgSession::Prepared* PgSession::FindPrepared(const std::string& text,
     return it == prepared_.end() ? nullptr : &it->second;
 }
 
+bool PgSession::ForgetPrepared() {
+    if (prepared_.empty()) return false;
+    prepared_.clear();
+    Run("DEALLOCATE ALL");
+    return true;
+}
+
 const PgSession::Prepared& PgSession::PrepareCached(const std::string& text, const std::vector<Oid>& types,
                                                     bool keep_always) {
     // A server keeps every named statement of a session; texts that differ only in their literals must not
@@ -280,7 +287,9 @@ const PgSession::Prepared& PgSession::PrepareCached(const std::string& text, con
     r = PQdescribePrepared(conn_, entry.name.c_str());
     if (!r) FailConnection();
     if (PQresultStatus(r) != PGRES_COMMAND_OK) Fail(r);
-    DescribeColumns(r, entry.columns, entry.kinds, true);
+    std::vector<ColumnInfo> columns;
+    std::vector<ValueKind> kinds;
+    DescribeColumns(r, columns, kinds, true);
     PQclear(r);
     if (!keep) {
         unnamed_ = std::move(entry);

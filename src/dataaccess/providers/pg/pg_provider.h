@@ -172,18 +172,18 @@ class PgSession final : public Session {
     void Release(PgStatement* owner) noexcept;
     void FreeConnection();
 
-    // A prepared statement of the session: its name and the columns it answers with, described once.
+    // A prepared statement of the session.
     struct Prepared {
         std::string name;
-        std::vector<ColumnInfo> columns;
-        std::vector<ValueKind> kinds;
     };
-    // The prepared statement for `text` with parameter types `types`, prepared and described on first
-    // use; kept for the session's life (up to a bound: past it the unnamed statement serves, described
-    // each time; `keep_always`: kept past the bound, for the provider's own few). Raises the server's
-    // failure.
+    // The prepared statement for `text` with parameter types `types`, prepared on first use, when the base
+    // tables and columns of its result are looked up for the cache DescribeColumns reads; kept for the
+    // session's life (up to a bound: past it the unnamed statement serves, described each time;
+    // `keep_always`: kept past the bound, for the provider's own few). Raises the server's failure.
     const Prepared& PrepareCached(const std::string& text, const std::vector<Oid>& types,
                                   bool keep_always = false);
+    // Forgets every prepared statement (here and at the server); false when there were none.
+    bool ForgetPrepared();
     // The same when it is prepared already; null otherwise.
     const Prepared* FindPrepared(const std::string& text, const std::vector<Oid>& types) const;
     // Column metadata of a result description (types by OID, base table and column by the catalog).

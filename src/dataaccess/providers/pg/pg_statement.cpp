@@ -257,8 +257,31 @@ void PgStatement::Execute(std::span<ParamBinding> params) {
             std::lock_guard c(session_.cancel_mutex);
             session_.running = true;
         }
-        described_ = prepared;
         Start(PQgetResult(conn));
+    } catch (ProviderError& e) {
+        // A prepared statement whose table was made anew with other columns: the server refuses to run the
+        // old plan ("cached plan must not change result type"); prepared again it runs. The failed attempt
+        // changed nothing (inside a transaction its savepoint undid it).
+        if (!retried_ && !e.Records().empty() && e.Records().front().sql_state == "0A000" && finished_ &&
+            !savepoint_ && session_.ForgetPrepared()) {
+            retried_ = true;
+            Execute(params);
+            retried_ = false;
+            return;
+        }
+        retried_ = false;
+        if (e.SQLText().empty()) e.WithSQL(text_);
+        if (finished_) {
+            // Failed before anything was sent: the savepoint stays unused.
+            if (savepoint_) {
+                savepoint_ = false;
+                try {
+                    session_.Run(kUndo);
+                } catch (const Error&) {
+                }
+            }
+        }
+        throw;
     } catch (Error& e) {
         if (e.SQLText().empty()) e.WithSQL(text_);
         if (finished_) {
@@ -346,7 +369,7 @@ void PgStatement::Start(PGresult* result) {
                     result = Pull();
                     continue;
                 }
-                cursor_ = std::make_unique<PgCursor>(*this, result, described_);
+                cursor_ = std::make_unique<PgCursor>(*this, result);
                 return;
             case PGRES_COMMAND_OK: {
                 const char* tuples = PQcmdTuples(result);
@@ -487,7 +510,6 @@ bool PgStatement::NextResult() {
         Finish(false);
         return false;
     }
-    described_ = nullptr;
     Start(next);
     return true;
 }
