@@ -79,7 +79,8 @@ std::string NumberMarkers(std::string_view text, std::size_t& markers, bool& sev
                 ++i;
             }
         } else if (c == '?') {
-            out += "$" + std::to_string(++markers);
+            out.push_back('$');
+            out += std::to_string(++markers);
             ++i;
         } else {
             if (c == ';') after_semicolon = true;
