@@ -164,7 +164,7 @@ std::string PgStatement::CommandText(std::span<ParamBinding> params) {
     // no argument for an OUT parameter (its value comes back in the result) while a procedure takes NULL.
     std::string arguments = paren == std::string::npos ? std::string() : text.substr(paren);
     if (arguments.find_first_not_of("(?, )\t\n") == std::string::npos) {
-        arguments = "(";
+        arguments.assign(1, '(');
         int n = 0;
         for (const ParamBinding& p : params) {
             if (!Sends(p) || (!procedure && p.direction == ado::adParamOutput)) continue;
