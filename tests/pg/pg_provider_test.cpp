@@ -261,6 +261,11 @@ TEST(PgNativeMarkers, OnlyMarkersOutsideLiteralsIdentifiersAndCommentsAreNumbere
         {"SELECT ?; SELECT 2;", "SELECT $1; SELECT 2;", 1, true},
         {"SELECT 1; ", "SELECT 1; ", 0, false},
         {"SELECT jsonb '{}' ?| array['a']", "SELECT jsonb '{}' $1| array['a']", 1, false},
+        {"SELECT {d '2020-01-02'}, {ts '2020-01-02 03:04:05'}, {fn ucase(?)}",
+         "SELECT DATE '2020-01-02', TIMESTAMP '2020-01-02 03:04:05', ucase($1)", 1, false},
+        {"SELECT * FROM a {oj LEFT JOIN b ON a.x = b.x} WHERE s LIKE 'a\\_%' {escape '\\'}",
+         "SELECT * FROM a LEFT JOIN b ON a.x = b.x WHERE s LIKE 'a\\_%' ESCAPE '\\'", 0, false},
+        {"SELECT '{a}', ARRAY[1] @> '{1}', {x}", "SELECT '{a}', ARRAY[1] @> '{1}', {x}", 0, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.in);

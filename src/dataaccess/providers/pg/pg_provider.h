@@ -125,7 +125,8 @@ bool ParameterText(const Variant& value, std::int32_t ado_type, std::string& out
 // ---- markers -------------------------------------------------------------------------------------------
 
 // `text` with each `?` marker outside literals, quoted identifiers, dollar quotes and comments rewritten to
-// $1, $2, ...; `markers` takes their number, `several` whether a second statement follows a `;`.
+// $1, $2, ..., and ODBC's escape clauses ({d '...'}, {ts '...'}, {fn ...}, {oj ...}) as PostgreSQL writes
+// them; `markers` takes the markers' number, `several` whether a second statement follows a `;`.
 std::string NumberMarkers(std::string_view text, std::size_t& markers, bool& several);
 
 // ---- the session ---------------------------------------------------------------------------------------

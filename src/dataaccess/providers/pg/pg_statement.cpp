@@ -1,5 +1,6 @@
 // The native provider's commands: markers, parameters, prepared statements, results, output values,
 // statement-level rollback and the time-out.
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstdlib>
@@ -36,6 +37,7 @@ std::string NumberMarkers(std::string_view text, std::size_t& markers, bool& sev
     markers = 0;
     several = false;
     bool after_semicolon = false;
+    std::vector<bool> escapes;  // the open braces: true for an escape clause, whose brace goes
     std::size_t i = 0;
     auto copy_until = [&](std::string_view end) {
         std::size_t stop = text.find(end, i);
@@ -74,6 +76,36 @@ std::string NumberMarkers(std::string_view text, std::size_t& markers, bool& sev
                 out.append(tag);
                 i = close + 1;
                 copy_until(tag);
+            } else {
+                out.push_back(c);
+                ++i;
+            }
+        } else if (c == '{' || (c == '}' && !escapes.empty())) {
+            // ODBC's escape clauses, which psqlODBC translates for programs written for the bridge: {d
+            // '...'}, {t '...'}, {ts '...'}, {fn f(...)}, {oj ...}, {escape '...'}. Other braces stay.
+            if (c == '}') {
+                if (!escapes.back()) out.push_back(c);
+                escapes.pop_back();
+                ++i;
+                continue;
+            }
+            std::size_t word = i + 1;
+            while (word < text.size() && std::isspace(static_cast<unsigned char>(text[word]))) ++word;
+            std::size_t end = word;
+            while (end < text.size() && std::isalpha(static_cast<unsigned char>(text[end]))) ++end;
+            std::string keyword(text.substr(word, end - word));
+            for (char& k : keyword) k = static_cast<char>(std::tolower(static_cast<unsigned char>(k)));
+            static constexpr std::pair<std::string_view, std::string_view> kClauses[] = {
+                {"d", "DATE"}, {"t", "TIME"}, {"ts", "TIMESTAMP"},
+                {"fn", ""},    {"oj", ""},    {"escape", "ESCAPE"}};
+            const auto* clause = std::find_if(std::begin(kClauses), std::end(kClauses),
+                                              [&](const auto& k) { return k.first == keyword; });
+            const bool known = clause != std::end(kClauses) && end < text.size() &&
+                               std::isspace(static_cast<unsigned char>(text[end]));
+            escapes.push_back(known);
+            if (known) {
+                out.append(clause->second);
+                i = clause->second.empty() ? end + 1 : end;
             } else {
                 out.push_back(c);
                 ++i;
