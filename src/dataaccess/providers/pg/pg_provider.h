@@ -35,7 +35,6 @@
 
 #include <libpq-fe.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <map>
@@ -210,7 +209,6 @@ class PgSession final : public Session {
     // The statement_timeout the server has for this session, in milliseconds; -1 when unknown (a rollback
     // may have undone the SET that gave it).
     int server_timeout_ms = -1;
-    std::atomic<std::uint64_t> statements_sent{1};
     // When the server last answered (see IsAlive).
     std::chrono::steady_clock::time_point last_contact = std::chrono::steady_clock::now();
 

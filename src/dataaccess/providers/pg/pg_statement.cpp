@@ -285,7 +285,6 @@ void PgStatement::Execute(std::span<ParamBinding> params) {
             finished_ = false;
         }
         session_.Claim(this);
-        session_.statements_sent.fetch_add(1);
         {
             std::lock_guard c(session_.cancel_mutex);
             session_.running = true;
