@@ -54,11 +54,12 @@ class DictionaryOdbc : public ::testing::TestWithParam<std::string> {
 
 TEST_P(DictionaryOdbc, TablesViewsAndColumnsOfOneSession) {
     const OdbcTarget& t = target();
+    if (!t.schema_rowsets) GTEST_SKIP() << t.name << " offers no schema rowsets yet";
     // Several runs may share a server: every name carries this process's id.
     const std::string table = "ko_dict_" + std::to_string(::getpid());
     const std::string view = table + "_v";
     Session s;
-    ASSERT_TRUE(s.Connect("DSN=" + t.dsn + ";", t.user, t.password).ok);
+    ASSERT_TRUE(s.Connect(t.Source(), t.user, t.password).ok);
     s.Execute("drop view if exists " + view);
     s.Execute("drop table if exists " + table);
     s.Execute("create table " + table + " (id integer not null, name varchar(40), amount numeric(10,2))");

@@ -18,7 +18,7 @@ TEST_P(PersistOdbc, QueryComesBackFromBothFormats) {
     const OdbcTarget& target = GetOdbcTarget(GetParam());
     KORADO_REQUIRE_ODBC(target);
     Ref<ado::Connection> connection = CreateObjectAs<ado::Connection>("ADODB.Connection");
-    connection->Open("DSN=" + target.dsn, target.user, target.password);
+    connection->Open(target.Source(), target.user, target.password);
     const std::string table = Unique("persist");
     connection->Execute("CREATE TABLE " + table +
                         " (id INTEGER PRIMARY KEY, i INTEGER, b BIGINT, s SMALLINT, r DOUBLE PRECISION, "
@@ -38,7 +38,7 @@ TEST_P(PersistOdbc, QueryComesBackFromBothFormats) {
     connection->Execute("INSERT INTO " + table +
                         " VALUES (1, -2147483648, -9223372036854775807, -32768, 0.1, "
                         "-12345678901234567.0123456789, 'a<&>\"''b é', 'ab', '', NULL, " +
-                        (target.name == "pg" ? "true" : "1") +
+                        (target.IsPostgreSQL() ? "true" : "1") +
                         ", '1850-01-02', '2024-05-17 13:45:30.25'),"
                         " (2, NULL, NULL, NULL, -1e300, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL)");
 
