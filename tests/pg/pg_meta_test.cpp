@@ -281,6 +281,7 @@ TEST_F(PgMetaLibrary, AnSqliteQueryBecomesAPostgresTable) {
     const std::string name = table + " new \"x\"";
     s.ado().Dictionary()->CreateTableFromDynaset(name, source);
     EXPECT_TRUE(s.errors().Reports().empty());
+    s.ado().Commit();
     const auto rows = Rows(*Schema(ado::adSchemaColumns, {Variant(), Variant(), Variant(name)}));
     ASSERT_EQ(rows.size(), std::size(kColumns));
     for (std::size_t i = 0; i < rows.size(); ++i) {

@@ -27,7 +27,7 @@ std::string Numeric(const ColumnInfo& c) {
     return "numeric(" + std::to_string(c.precision) + "," + std::to_string(c.scale) + ")";
 }
 
-std::string Text(const ColumnDefinition& d, bool fixed) {
+std::string TextType(const ColumnDefinition& d, bool fixed) {
     const std::int32_t size = d.info.defined_size;
     if (size <= 0 || size > kMaxVarchar) return "text";
     return Sized(fixed || d.fixed_length ? "char" : "varchar", size);
@@ -73,11 +73,11 @@ std::string TypeName(const ColumnDefinition& d) {
             return "uuid";
         case ado::adChar:
         case ado::adWChar:
-            return Text(d, true);
+            return TextType(d, true);
         case ado::adBSTR:
         case ado::adVarChar:
         case ado::adVarWChar:
-            return Text(d, false);
+            return TextType(d, false);
         case ado::adLongVarChar:
         case ado::adLongVarWChar:
             return "text";

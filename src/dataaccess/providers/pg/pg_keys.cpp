@@ -9,7 +9,7 @@ namespace {
 
 // The base table of `column` as a regclass text: quoted, so that its case and blanks stay, and qualified
 // when the result named a schema (otherwise the search path finds it, as it found it for the query).
-Text TableName(const ColumnInfo& column) {
+SqlText TableName(const ColumnInfo& column) {
     if (column.base_table.empty()) return std::nullopt;
     std::string name = Quoted(column.base_table, '"');
     if (!column.base_schema.empty()) name = Quoted(column.base_schema, '"') + "." + name;
@@ -19,7 +19,7 @@ Text TableName(const ColumnInfo& column) {
 }  // namespace
 
 int KeyColumnCount(const CatalogQuery& query, const ColumnInfo& column) {
-    const Text params[] = {TableName(column)};
+    const SqlText params[] = {TableName(column)};
     if (!params[0]) return -1;
     const TextRows rows = query(
         "SELECT i.indnkeyatts FROM pg_catalog.pg_index i "
@@ -34,7 +34,7 @@ int KeyColumnCount(const CatalogQuery& query, const ColumnInfo& column) {
 
 Variant GeneratedKey(const CatalogQuery& query, const ColumnInfo& column) {
     if (!column.auto_increment || column.base_column.empty()) return Variant();
-    const Text params[] = {TableName(column), column.base_column};
+    const SqlText params[] = {TableName(column), column.base_column};
     if (!params[0]) return Variant();
     // Serial and identity columns alike draw from a sequence; currval answers this session's last draw,
     // whatever other sessions inserted since. The column name is taken literally, the table parsed.

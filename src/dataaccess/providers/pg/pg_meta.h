@@ -20,9 +20,9 @@
 
 namespace korado::dataaccess::pg {
 
-using Text = std::optional<std::string>;  // nullopt: SQL NULL
-using TextRows = std::vector<std::vector<Text>>;
-using CatalogQuery = std::function<TextRows(std::string_view sql, std::span<const Text> params)>;
+using SqlText = std::optional<std::string>;  // nullopt: SQL NULL
+using TextRows = std::vector<std::vector<SqlText>>;
+using CatalogQuery = std::function<TextRows(std::string_view sql, std::span<const SqlText> params)>;
 
 // Schema rowsets with the platform's columns (schemata 17, tables 20, columns 4); others raise 3251.
 std::unique_ptr<Cursor> SchemaRowset(const CatalogQuery& query, std::int32_t schema,

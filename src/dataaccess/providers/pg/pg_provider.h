@@ -44,6 +44,7 @@
 #include <vector>
 
 #include "dataaccess/provider.h"
+#include "dataaccess/providers/pg/pg_meta.h"
 
 namespace korado::dataaccess::pg {
 
@@ -141,6 +142,13 @@ class PgSession final : public Session {
     bool IsAlive() override;
     void Cancel() override;
     std::uint64_t PropertiesGeneration() override { return statements_sent.load(); }
+    // The catalog side (pg_meta_session.cpp).
+    int KeyColumnCount(const ColumnInfo& column) override;
+    Variant GeneratedKey(const ColumnInfo& column) override;
+    void CreateTable(std::string_view name, std::span<const ColumnDefinition> columns) override;
+    // Runs a catalog query with text parameters and returns its rows as text; raises the server's failure.
+    TextRows CatalogRows(std::string_view sql, std::span<const SqlText> params);
+    CatalogQuery Catalog();
 
     PGconn* conn() const noexcept { return conn_; }
 

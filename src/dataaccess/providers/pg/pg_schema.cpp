@@ -1,26 +1,28 @@
 // The schema rowsets from pg_catalog, in the platform's columns and with the values PostgreSQL users get
 // through the bridge: the same table types (system objects only when asked for by type), the same column
 // numbering and sizes, so that a program sees one dictionary whichever provider it connects with.
+#include <algorithm>
 #include <charconv>
 
 #include "dataaccess/memory_cursor.h"
 #include "dataaccess/providers/pg/pg_meta.h"
+#include "dataaccess/providers/pg/pg_provider.h"
 #include "korado/runtime/convert.h"
 
 namespace korado::dataaccess::pg {
 namespace {
 
 // A restriction value: Empty, Null and Missing restrict nothing.
-Text Restriction(std::span<const Variant> restrictions, std::size_t i) {
+SqlText Restriction(std::span<const Variant> restrictions, std::size_t i) {
     if (i >= restrictions.size()) return std::nullopt;
     const Variant& v = restrictions[i];
     if (v.IsEmpty() || v.IsNull() || v.IsMissing()) return std::nullopt;
     return CStr(v);
 }
 
-Variant TextValue(const Text& t) { return t ? Variant(*t) : Variant::Null(); }
+Variant TextValue(const SqlText& t) { return t ? Variant(*t) : Variant::Null(); }
 
-long long Number(const Text& t, long long fallback = 0) {
+long long Number(const SqlText& t, long long fallback = 0) {
     if (!t) return fallback;
     long long n = fallback;
     const char* end = t->data() + t->size();
@@ -46,14 +48,14 @@ SELECT current_database(), n.nspname, c.relname,
 )sql";
 
 std::unique_ptr<Cursor> Tables(const CatalogQuery& query, std::span<const Variant> r) {
-    const Text type = Restriction(r, 3);
-    const Text params[] = {Restriction(r, 0), Restriction(r, 1), Restriction(r, 2), type};
+    const SqlText type = Restriction(r, 3);
+    const SqlText params[] = {Restriction(r, 0), Restriction(r, 1), Restriction(r, 2), type};
     std::string sql = "SELECT * FROM (" + std::string(kTablesSql) +
                       ") t WHERE CASE WHEN $4::text IS NULL THEN t.table_type NOT LIKE 'SYSTEM %' "
                       "ELSE t.table_type = upper($4) END "
                       "ORDER BY t.table_type, t.nspname COLLATE \"C\", t.relname COLLATE \"C\"";
     std::vector<std::vector<Variant>> rows;
-    for (const std::vector<Text>& row : query(sql, params)) {
+    for (const std::vector<SqlText>& row : query(sql, params)) {
         rows.push_back({TextValue(row[0]), TextValue(row[1]), TextValue(row[2]), TextValue(row[3]),
                         Variant::Null(), TextValue(row[4]), Variant::Null(), Variant::Null(),
                         Variant::Null()});
@@ -86,7 +88,8 @@ SELECT * FROM (
 ORDER BY col.nspname COLLATE "C", col.relname COLLATE "C", col.ordinal
 )sql";
 
-// A column's platform type and sizes, from its type OID and modifier.
+// A column's platform type and sizes, from its type OID and modifier: the field type a query of the column
+// gives (TypeForOid), so that the dictionary and the fields of a result agree.
 struct ColumnType {
     std::int32_t type = ado::adVarWChar;
     std::optional<long long> length;  // characters (text) or bytes (binary)
@@ -100,101 +103,46 @@ struct ColumnType {
 constexpr long long kUnlimitedLength = 1073741823;
 
 ColumnType TypeOf(long long oid, long long typmod) {
+    const PgType f = TypeForOid(static_cast<Oid>(oid), static_cast<int>(typmod));
     ColumnType t;
-    auto fixed = [&](std::int32_t type, std::optional<int> precision) {
-        t.type = type;
-        t.precision = precision;
-        t.flags = ado::adFldFixed;
-    };
-    // Time types keep their fractional digits in the modifier; none given means microseconds.
-    const int fraction = typmod >= 0 ? static_cast<int>(typmod) : 6;
-    switch (oid) {
-        case 16:  // bool
-            fixed(ado::adBoolean, std::nullopt);
+    t.type = f.type;
+    t.flags = f.attributes & (ado::adFldFixed | ado::adFldLong);
+    switch (f.type) {
+        case ado::adWChar:
+        case ado::adVarWChar:
+        case ado::adLongVarWChar:
+        case ado::adLongVarBinary:
+            t.length = f.defined_size > 0 ? f.defined_size : kUnlimitedLength;
             break;
-        case 21:  // int2
-            fixed(ado::adSmallInt, 5);
+        case ado::adNumeric:
+            t.precision = f.precision;
+            t.scale = f.scale;
             break;
-        case 23:  // int4
-            fixed(ado::adInteger, 10);
-            break;
-        case 20:  // int8
-            fixed(ado::adBigInt, 19);
-            break;
-        case 26:  // oid
-            fixed(ado::adUnsignedInt, 10);
-            break;
-        case 700:  // float4
-            fixed(ado::adSingle, 7);
-            break;
-        case 701:  // float8
-            fixed(ado::adDouble, 15);
-            break;
-        case 790:  // money: a 64-bit count of cents, the range of the platform's currency
-            fixed(ado::adCurrency, 19);
-            t.scale = 4;
-            break;
-        case 1700:  // numeric: precision and scale packed in the modifier; the bridge's 28,6 without one
-            fixed(ado::adNumeric, typmod >= 4 ? static_cast<int>(((typmod - 4) >> 16) & 0xffff) : 28);
-            t.scale = typmod >= 4 ? static_cast<int>((typmod - 4) & 0xffff) : 6;
-            break;
-        case 1082:  // date
-            fixed(ado::adDBDate, std::nullopt);
+        case ado::adDBDate:
             t.datetime_precision = 0;
             break;
-        case 1083:  // time
-        case 1266:  // timetz
-            fixed(ado::adDBTime, std::nullopt);
-            t.datetime_precision = fraction;
+        case ado::adDBTime:
+        case ado::adDBTimeStamp:
+            // Fractional digits are kept in the modifier; none given means microseconds.
+            t.datetime_precision = typmod >= 0 ? static_cast<int>(typmod) : 6;
             break;
-        case 1114:  // timestamp
-        case 1184:  // timestamptz
-            fixed(ado::adDBTimeStamp, std::nullopt);
-            t.datetime_precision = fraction;
+        case ado::adBoolean:
+        case ado::adGUID:
             break;
-        case 2950:  // uuid
-            fixed(ado::adGUID, std::nullopt);
-            break;
-        case 17:  // bytea
-            t.type = ado::adLongVarBinary;
-            t.length = kUnlimitedLength;
-            t.flags = ado::adFldLong;
-            break;
-        case 18:  // "char": one byte
-            t.type = ado::adWChar;
-            t.length = 1;
-            t.flags = ado::adFldFixed;
-            break;
-        case 19:  // name
-            t.length = 63;
-            break;
-        case 1042:  // bpchar
-            t.type = ado::adWChar;
-            t.length = typmod >= 4 ? typmod - 4 : 1;
-            t.flags = ado::adFldFixed;
-            break;
-        case 25:  // text
-            t.type = ado::adLongVarWChar;
-            t.length = kUnlimitedLength;
-            t.flags = ado::adFldLong;
-            break;
-        default:  // varchar and every type the platform has no own type for read as text
-            t.length = oid == 1043 && typmod >= 4 ? typmod - 4 : kUnlimitedLength;
-            if (*t.length > 255) t.flags = ado::adFldLong;
+        default:
+            t.precision = f.precision;
             break;
     }
-    if (t.length && *t.length > 255) t.flags |= ado::adFldLong;
     return t;
 }
 
 std::unique_ptr<Cursor> Columns(const CatalogQuery& query, std::span<const Variant> r) {
-    const Text params[] = {Restriction(r, 0), Restriction(r, 1), Restriction(r, 2), Restriction(r, 3)};
+    const SqlText params[] = {Restriction(r, 0), Restriction(r, 1), Restriction(r, 2), Restriction(r, 3)};
     std::vector<std::vector<Variant>> rows;
-    for (const std::vector<Text>& row : query(kColumnsSql, params)) {
+    for (const std::vector<SqlText>& row : query(kColumnsSql, params)) {
         const ColumnType t = TypeOf(Number(row[7]), Number(row[8], -1));
         const bool nullable = row[6].value_or("f") != "t";
-        // An identity column has no default expression, but a value comes without one.
-        Text def = row[5];
+        const SqlText def = row[5];
         const bool text =
             t.type == ado::adWChar || t.type == ado::adVarWChar || t.type == ado::adLongVarWChar;
         const bool binary = t.type == ado::adLongVarBinary;
@@ -242,9 +190,9 @@ SELECT current_database(), n.nspname, pg_catalog.pg_get_userbyid(n.nspowner)
 )sql";
 
 std::unique_ptr<Cursor> Schemata(const CatalogQuery& query, std::span<const Variant> r) {
-    const Text params[] = {Restriction(r, 0), Restriction(r, 1), Restriction(r, 2)};
+    const SqlText params[] = {Restriction(r, 0), Restriction(r, 1), Restriction(r, 2)};
     std::vector<std::vector<Variant>> rows;
-    for (const std::vector<Text>& row : query(kSchemataSql, params)) {
+    for (const std::vector<SqlText>& row : query(kSchemataSql, params)) {
         rows.push_back({TextValue(row[0]), TextValue(row[1]), TextValue(row[2]), Variant::Null(),
                         Variant::Null(), Variant::Null()});
     }
