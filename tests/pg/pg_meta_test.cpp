@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 
@@ -78,6 +79,9 @@ class PgMeta : public ::testing::Test {
         r.resize(4);
         return native->Schema(kind, r);
     }
+    static std::unique_ptr<dataaccess::Session> Bridge() {
+        return Open("DSN=korado_pg;UID=" + Env("KORADO_PG_USER") + ";PWD=" + Env("KORADO_PG_PASSWORD"));
+    }
     std::unique_ptr<dataaccess::Session> native;
     std::string table = "ko_meta_" + std::to_string(::getpid());
 };
@@ -109,10 +113,8 @@ TEST_F(PgMeta, ColumnsRowsetDescribesEveryTypeAsTheBridgeDoes) {
     };
     const auto rows = Rows(*Schema(ado::adSchemaColumns, {Variant(), Variant(), Variant(table)}));
     ASSERT_EQ(rows.size(), std::size(want));
-    std::unique_ptr<dataaccess::Session> bridge =
-        Open("DSN=korado_pg;UID=" + Env("KORADO_PG_USER") + ";PWD=" + Env("KORADO_PG_PASSWORD"));
     std::vector<Variant> r{Variant(), Variant(), Variant(table), Variant()};
-    const auto bridged = Rows(*bridge->Schema(ado::adSchemaColumns, r));
+    const auto bridged = Rows(*Bridge()->Schema(ado::adSchemaColumns, r));
     ASSERT_EQ(bridged.size(), rows.size());
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const Want& w = want[i];
@@ -174,6 +176,26 @@ TEST_F(PgMeta, TablesAndSchemataTakeRestrictionsAsExactNames) {
     auto schemata = Rows(*Schema(ado::adSchemaSchemata, {Variant(), Variant("public")}));
     ASSERT_EQ(schemata.size(), 1u);
     EXPECT_EQ(schemata[0]["CATALOG_NAME"], "korado");
+    // The same schemas as through the bridge.
+    const auto names = [](std::unique_ptr<Cursor> c) {
+        std::vector<std::string> out;
+        for (auto& row : Rows(*c)) out.push_back(row["CATALOG_NAME"] + "." + row["SCHEMA_NAME"]);
+        return out;
+    };
+    EXPECT_EQ(names(Schema(ado::adSchemaSchemata, {})), names(Bridge()->Schema(ado::adSchemaSchemata, {})));
+    // The server's own tables and views, as the bridge lists them (which calls them all "SYSTEM TABLE").
+    const auto system = [](std::unique_ptr<Cursor> c, std::vector<std::string>& out) {
+        for (auto& row : Rows(*c)) out.push_back(row["TABLE_SCHEMA"] + "." + row["TABLE_NAME"]);
+    };
+    std::vector<std::string> own, bridged;
+    system(Schema(ado::adSchemaTables, {Variant(), Variant(), Variant(), Variant("SYSTEM TABLE")}), own);
+    system(Schema(ado::adSchemaTables, {Variant(), Variant(), Variant(), Variant("SYSTEM VIEW")}), own);
+    std::vector<Variant> r{Variant(), Variant(), Variant(), Variant("SYSTEM TABLE")};
+    system(Bridge()->Schema(ado::adSchemaTables, r), bridged);
+    std::sort(own.begin(), own.end());
+    std::sort(bridged.begin(), bridged.end());
+    EXPECT_GT(own.size(), 100u);
+    EXPECT_EQ(own, bridged);
     Exec(*native, "drop view " + table + "_v");
 }
 

@@ -31,7 +31,9 @@ long long Number(const SqlText& t, long long fallback = 0) {
 }
 
 // The objects of pg_catalog and information_schema are the server's own: the bridge reports them as
-// system objects and lists them only when asked for by that type.
+// system objects and lists them only when asked for by that type. Views there are told from tables (the
+// bridge calls both "SYSTEM TABLE"). Like the bridge, the list does not depend on the user's privileges:
+// a dictionary shows what exists.
 constexpr std::string_view kTablesSql = R"sql(
 SELECT current_database(), n.nspname, c.relname,
        CASE WHEN n.nspname IN ('pg_catalog', 'information_schema')
@@ -44,7 +46,6 @@ SELECT current_database(), n.nspname, c.relname,
    AND ($1::text IS NULL OR $1 = current_database())
    AND ($2::text IS NULL OR n.nspname = $2)
    AND ($3::text IS NULL OR c.relname = $3)
-   AND pg_catalog.has_table_privilege(c.oid, 'SELECT, INSERT, UPDATE, DELETE, REFERENCES')
 )sql";
 
 std::unique_ptr<Cursor> Tables(const CatalogQuery& query, std::span<const Variant> r) {
@@ -83,8 +84,7 @@ SELECT * FROM (
      AND ($1::text IS NULL OR $1 = current_database())
      AND ($2::text IS NULL OR n.nspname = $2)
      AND ($3::text IS NULL OR c.relname = $3)
-     AND pg_catalog.has_table_privilege(c.oid, 'SELECT, INSERT, UPDATE, DELETE, REFERENCES')
-) col WHERE $4::text IS NULL OR col.attname = $4
+  ) col WHERE $4::text IS NULL OR col.attname = $4
 ORDER BY col.nspname COLLATE "C", col.relname COLLATE "C", col.ordinal
 )sql";
 
@@ -179,10 +179,12 @@ std::unique_ptr<Cursor> Columns(const CatalogQuery& query, std::span<const Varia
     return std::make_unique<MemoryCursor>(ColumnsColumns(), std::move(rows));
 }
 
+// The server's own schemas are left out, as the bridge leaves them out: a program lists the schemas that
+// hold its tables.
 constexpr std::string_view kSchemataSql = R"sql(
 SELECT current_database(), n.nspname, pg_catalog.pg_get_userbyid(n.nspowner)
   FROM pg_catalog.pg_namespace n
- WHERE n.nspname <> 'pg_toast' AND n.nspname NOT LIKE 'pg\_temp\_%' AND n.nspname NOT LIKE 'pg\_toast\_temp\_%'
+ WHERE n.nspname NOT LIKE 'pg\_%' AND n.nspname <> 'information_schema'
    AND ($1::text IS NULL OR $1 = current_database())
    AND ($2::text IS NULL OR n.nspname = $2)
    AND ($3::text IS NULL OR pg_catalog.pg_get_userbyid(n.nspowner) = $3)
