@@ -35,9 +35,9 @@ TEST_P(ClsAdoOdbc, SessionConnectsRunsStatementsAndKeepsTransactions) {
     std::string table = "ko_session_" + std::to_string(::getpid());  // several runs may share a server
     {
         Session s;
-        auto r = s.Connect("DSN=" + t.dsn + ";", Login());
+        auto r = s.Connect(t.Source(), Login());
         ASSERT_TRUE(r.ok);
-        EXPECT_EQ(r.connection_string, "DSN=" + t.dsn + ";");
+        EXPECT_EQ(r.connection_string, t.Source());
         if (t.server) {
             EXPECT_EQ(r.dsn, "korado");  // the catalog comes first among the read-back names
         }
@@ -65,7 +65,7 @@ TEST_P(ClsAdoOdbc, SessionConnectsRunsStatementsAndKeepsTransactions) {
         s.ado().Commit();
     }
     Session s;
-    ASSERT_TRUE(s.Connect("DSN=" + t.dsn + ";", Login()).ok);
+    ASSERT_TRUE(s.Connect(t.Source(), Login()).ok);
     if (GetParam() == "maria") {
         // The session's information is read again after a statement that may change it, though the status
         // checks between statements do not read it.
@@ -92,10 +92,11 @@ TEST_P(ClsAdoOdbc, StatementFailuresGetTheirRowsWholeText) {
          {"[ma-3.1.15][10.11.19-MariaDB-0+deb12u1]Table 'korado.ko_no_such_table' doesn't exist",
           Hr(0x80040E37)}},
         {"sqlite", {"[SQLite]no such table: ko_no_such_table (1)", Hr(0x80004005)}},
+        {"pgnative", {"relation \"ko_no_such_table\" does not exist", Hr(0x80040E14)}},
     };
     const auto& [text, number] = by_target.at(GetParam());
     Session s;
-    ASSERT_TRUE(s.Connect("DSN=" + target().dsn + ";", Login()).ok);
+    ASSERT_TRUE(s.Connect(target().Source(), Login()).ok);
     std::optional<Error> e = test::RaisedError([&] { s.Execute("select * from ko_no_such_table"); });
     test::ExpectError(e, ExecuteSQLError, "korADO");
     EXPECT_EQ(e->Description(), text);
@@ -121,7 +122,7 @@ TEST_P(ClsAdoOdbc, StatementFailuresGetTheirRowsWholeText) {
     cmd->SetCommandText("select ?");
     cmd->Parameters()->Append(cmd->CreateParameter("p", ado::adIDispatch, ado::adParamInput, 0, Variant(1)));
     e = test::RaisedError([&] { cmd->Execute(); });
-    test::ExpectError(e, Hr(0x80040E08), "Microsoft OLE DB Provider for ODBC Drivers");
+    test::ExpectError(e, Hr(0x80040E08), target().error_source);
     diagnoses::ExecuteOutcome o =
         diagnoses::ExecuteFailure({e->Source(), e->Number(), e->Description(), 0}, 1, "", "");
     EXPECT_EQ(o.kind, diagnoses::ExecuteOutcome::Raise);
@@ -200,7 +201,7 @@ TEST(ClsAdoOdbcRestart, ARestartedServerIsReconnectedSilently) {
     std::string script = test::ServicesScript();
     if (script.empty()) GTEST_SKIP() << "KORADO_SERVICES_SCRIPT is not set";
     Session s;
-    ASSERT_TRUE(s.Connect("DSN=" + t.dsn + ";", t.user + "/" + t.password).ok);
+    ASSERT_TRUE(s.Connect(t.Source(), t.user + "/" + t.password).ok);
     EXPECT_EQ(CLng(s.Scalar("select 1")), 1);
     ASSERT_EQ(std::system(test::ServicesCommand(script, "restart pg").c_str()), 0);
     // The next statement finds the link dropped, reconnects and runs, without the host doing anything.

@@ -58,7 +58,7 @@ TEST_P(DictionaryOdbc, TablesViewsAndColumnsOfOneSession) {
     const std::string table = "ko_dict_" + std::to_string(::getpid());
     const std::string view = table + "_v";
     Session s;
-    ASSERT_TRUE(s.Connect("DSN=" + t.dsn + ";", t.user, t.password).ok);
+    ASSERT_TRUE(s.Connect(t.Source(), t.user, t.password).ok);
     s.Execute("drop view if exists " + view);
     s.Execute("drop table if exists " + table);
     s.Execute("create table " + table + " (id integer not null, name varchar(40), amount numeric(10,2))");

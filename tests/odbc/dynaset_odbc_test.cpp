@@ -22,7 +22,7 @@ class DynasetOdbc : public ::testing::TestWithParam<std::string> {
     void SetUp() override {
         KORADO_REQUIRE_ODBC(target());
         const OdbcTarget& t = target();
-        ASSERT_TRUE(s.Connect("DSN=" + t.dsn + ";", t.user.empty() ? "" : t.user + "/" + t.password).ok);
+        ASSERT_TRUE(s.Connect(t.Source(), t.user.empty() ? "" : t.user + "/" + t.password).ok);
         g_HostObject = MakeRef<test::TestHost>();
         s.Execute("drop table if exists " + table);
         s.Execute("create table " + table + " (id integer primary key, name varchar(20))");
@@ -81,7 +81,7 @@ TEST_P(DynasetOdbc, ProcedureResultSetsAndFurtherResults) {
     const OdbcTarget& t = target();
     if (!t.procedures) GTEST_SKIP() << t.dsn << " has no stored procedures";
     const std::string proc = "ko_dyn_rows_" + std::to_string(::getpid());
-    if (t.name == "pg") {
+    if (t.IsPostgreSQL()) {
         drops.push_back("drop function if exists " + proc + "(integer)");
         s.Execute("create function " + proc +
                   "(a integer) returns table (name varchar, id integer) as "

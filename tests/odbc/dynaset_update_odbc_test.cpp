@@ -27,7 +27,7 @@ class DynasetUpdateOdbc : public ::testing::TestWithParam<std::string> {
     void SetUp() override {
         KORADO_REQUIRE_ODBC(target());
         const OdbcTarget& t = target();
-        const std::string cs = "DSN=" + t.dsn + ";";
+        const std::string cs = t.Source();
         const std::string login = t.user.empty() ? "" : t.user + "/" + t.password;
         ASSERT_TRUE(other.Connect(cs, login).ok);
         ASSERT_TRUE(s.Connect(cs, login).ok);

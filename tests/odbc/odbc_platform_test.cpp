@@ -27,7 +27,7 @@ class OdbcPlatform : public ::testing::TestWithParam<std::string> {
         target_ = &GetOdbcTarget(GetParam());
         KORADO_REQUIRE_ODBC(*target_);
         connection_ = CreateObjectAs<ado::Connection>("ADODB.Connection");
-        connection_->Open("DSN=" + target_->dsn, target_->user, target_->password);
+        connection_->Open(target_->Source(), target_->user, target_->password);
     }
 
     const OdbcTarget* target_ = nullptr;
@@ -38,7 +38,7 @@ TEST_P(OdbcPlatform, ClosingTheConnectionInTheMiddleOfALongReadClosesItsRecordse
     auto select = [&](int rows) {
         const std::string n = std::to_string(rows);
         return target_->name == "maria" ? "SELECT seq AS g FROM seq_1_to_" + n
-               : target_->name == "pg"
+               : target_->IsPostgreSQL()
                    ? "SELECT g FROM generate_series(1, " + n + ") g"
                    : "WITH RECURSIVE s(g) AS (SELECT 1 UNION ALL SELECT g + 1 FROM s WHERE g < " + n +
                          ") SELECT g FROM s";
@@ -62,14 +62,14 @@ TEST_P(OdbcPlatform, ClosingTheConnectionInTheMiddleOfALongReadClosesItsRecordse
         connection_->Close();
         EXPECT_EQ(rs->State(), ado::adStateClosed);
         EXPECT_TRUE(RaisedError([&] { rs->MoveNext(); }));
-        connection_->Open("DSN=" + target_->dsn, target_->user, target_->password);
+        connection_->Open(target_->Source(), target_->user, target_->password);
         Ref<ado::Recordset> count = connection_->Execute("SELECT count(*) FROM (" + sql + ") AS c");
         EXPECT_EQ(CLng(count->Fields()->At(0)->Value()), rows);
     }
 }
 
 TEST_P(OdbcPlatform, WarningsReachConnectionErrors) {
-    if (target_->name != "pg") GTEST_SKIP() << "a PostgreSQL warning";
+    if (!target_->IsPostgreSQL()) GTEST_SKIP() << "a PostgreSQL warning";
     connection_->Execute("DO $$ BEGIN RAISE WARNING 'careful'; END $$");
     ASSERT_GE(connection_->Errors()->Count(), 1);
     EXPECT_NE(connection_->Errors()->Item(Variant(0))->Description().find("careful"), std::string::npos);
@@ -106,7 +106,7 @@ TEST_P(OdbcPlatform, NextRecordsetWalksABatchsResults) {
         GTEST_SKIP() << "Connector/ODBC holds its mutex between a batch's calls";
 #endif
         connection_->Close();
-        connection_->Open("DSN=" + target_->dsn + ";OPTION=67108864", target_->user, target_->password);
+        connection_->Open(target_->Source() + "OPTION=67108864", target_->user, target_->password);
     }
     const std::string table = Unique("korado_batch");
     connection_->Execute("DROP TABLE IF EXISTS " + table);
@@ -144,7 +144,7 @@ TEST_P(OdbcPlatform, NextRecordsetWalksABatchsResults) {
 // CALL), and from MariaDB OUT parameters after the procedure's results.
 TEST_P(OdbcPlatform, StoredProcedureCommandsTakeEveryTextForm) {
     if (!target_->procedures) GTEST_SKIP() << target_->dsn << " has no stored procedures";
-    const bool pg = target_->name == "pg";
+    const bool pg = target_->IsPostgreSQL();
     const std::string rows = Unique("korado_rows"), add = Unique("korado_add");
     const std::string drop_rows =
         pg ? "DROP FUNCTION IF EXISTS " + rows + "(integer)" : "DROP PROCEDURE IF EXISTS " + rows;

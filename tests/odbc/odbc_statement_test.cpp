@@ -51,7 +51,7 @@ std::unique_ptr<Statement> Executed(Session& session, const std::string& sql) {
 // A row-returning statement over n generated rows (g = 1..n, and text that depends on g).
 std::string Series(const OdbcTarget& t, int n, const std::string& text_expression) {
     std::string count = std::to_string(n);
-    if (t.name == "pg") {
+    if (t.IsPostgreSQL()) {
         // A plain text expression would be psqlODBC's unlimited text (long data); a sized varchar is not.
         return "SELECT g, (" + text_expression + ")::varchar(40) AS t FROM generate_series(1, " + count +
                ") AS s(g)";
@@ -87,8 +87,8 @@ void ReadInOrder(Cursor& cursor, int& n, int stop = 1 << 30, const std::function
 
 TEST_P(OdbcTest, TypedValuesRoundTrip) {
     const OdbcTarget& t = target();
-    std::string dbl = t.name == "pg" ? "double precision" : "double";
-    std::string bin = t.name == "pg" ? "bytea" : t.name == "maria" ? "varbinary(64)" : "blob";
+    std::string dbl = t.IsPostgreSQL() ? "double precision" : "double";
+    std::string bin = t.IsPostgreSQL() ? "bytea" : t.name == "maria" ? "varbinary(64)" : "blob";
     Scratch scratch(session(), "korado_types",
                     "(id integer PRIMARY KEY, i integer, b bigint, d " + dbl +
                         ", n numeric(12,3), s varchar(40), dt date, ts " + t.timestamp_type + ", f " +
@@ -154,7 +154,7 @@ TEST_P(OdbcTest, TypedValuesRoundTrip) {
             }
         }
     }
-    if (t.name == "pg") {
+    if (t.IsPostgreSQL()) {
         EXPECT_EQ(out.rows[0][8], Variant(true));  // a real boolean column (BoolsAsChar=0)
         for (std::size_t i = 1; i < out.rows[1].size(); ++i)
             EXPECT_TRUE(out.rows[1][i].IsNull()) << "column " << i;
@@ -210,6 +210,7 @@ TEST_P(OdbcTest, LongTextAndBinaryValues) {
 // the result through a cursor inside a transaction of its own.
 TEST_P(OdbcTest, ALongReadComesInOrderBesideOtherStatementsAndMayBeLeftHalfway) {
     const OdbcTarget& t = target();
+    if (!t.odbc_api) GTEST_SKIP() << "the bridge's read-ahead";
     Scratch table(session(), "korado_beside", "(id integer)");
     std::unique_ptr<Session> other = OpenSession(t);
     std::unique_ptr<Statement> st =
@@ -417,11 +418,11 @@ TEST_P(OdbcTest, InputOutputParametersThroughAProcedure) {
     std::string proc = Unique("korado_add");
     std::string twice = Unique("korado_twice");
     Cleanup cleanup(session(),
-                    t.name == "pg"
+                    t.IsPostgreSQL()
                         ? std::vector<std::string>{"DROP FUNCTION IF EXISTS " + proc + "(integer, integer)",
                                                    "DROP FUNCTION IF EXISTS " + twice + "(integer)"}
                         : std::vector<std::string>{"DROP PROCEDURE IF EXISTS " + proc});
-    if (t.name == "pg") {
+    if (t.IsPostgreSQL()) {
         RunSql(session(), "CREATE FUNCTION " + proc +
                               "(a integer, INOUT b integer, OUT c varchar) AS $$ BEGIN b := a + b; "
                               "c := 'sum ' || b || ' \xC3\xA9\xF0\x9F\x98\x80'; END $$ LANGUAGE plpgsql");
@@ -447,7 +448,7 @@ TEST_P(OdbcTest, InputOutputParametersThroughAProcedure) {
         const ExecuteOptions options{.command_type = bare ? ado::adCmdStoredProc : ado::adCmdText};
         Rows rows =
             RunAndFetch(*session().Prepare(bare ? proc : "{call " + proc + "(?, ?, ?)}", options), params);
-        if (t.name != "pg") {
+        if (!t.IsPostgreSQL()) {
             ASSERT_EQ(rows.size(), 1u);
             EXPECT_EQ(Text(rows[0][0]), "inside");
         }
@@ -479,7 +480,7 @@ TEST_P(OdbcTest, FailedStatementsInsideATransactionCarryTheDriversCodesAndLeaveT
     } catch (const ProviderError& e) {
         EXPECT_EQ(e.SQLText(), missing);
         const Diagnostic& d = e.Records().front();
-        EXPECT_EQ(d.sql_state, target().name == "pg"      ? "42P01"
+        EXPECT_EQ(d.sql_state, target().IsPostgreSQL()      ? "42P01"
                                : target().name == "maria" ? "42S02"
                                                           : "HY000");
         if (target().name == "maria") {
@@ -520,7 +521,7 @@ TEST_P(OdbcTest, TimedOutAndCancelledStatementsFailAndLeaveTheSessionUsable) {
         // A time-out is HYT00; PostgreSQL ends the statement itself, with its own text.
         if (!cancel) {
             EXPECT_EQ(d.sql_state, "HYT00");
-            EXPECT_TRUE(target().name != "pg" || d.description.find("statement timeout") != std::string::npos)
+            EXPECT_TRUE(!target().IsPostgreSQL() || d.description.find("statement timeout") != std::string::npos)
                 << d.description;
         }
         EXPECT_EQ(Number(session(), "SELECT 7"), 7);
@@ -543,7 +544,7 @@ TEST_P(OdbcTest, SchemaRowsetsListTablesViewsColumnsAndSchemas) {
         "(id integer PRIMARY KEY, name varchar(30) NOT NULL DEFAULT 'x', note " + t.text_type + ")");
     Cleanup drop_view(session(), {"DROP VIEW " + view});
     RunSql(session(), "CREATE VIEW " + view + " AS SELECT id FROM " + table.name);
-    std::string schema = t.name == "pg" ? "public" : t.name == "maria" ? "korado" : "";
+    std::string schema = t.IsPostgreSQL() ? "public" : t.name == "maria" ? "korado" : "";
     const Variant in_schema = schema.empty() ? Variant() : Variant(schema);
     auto rowset = [&](std::int32_t kind, const std::vector<Variant>& restrictions) {
         return session().Schema(kind, restrictions);
@@ -618,7 +619,7 @@ TEST_P(OdbcTest, SchemaRowsetsTakeRestrictionsAsExactNames) {
                           " varchar(30) NOT NULL DEFAULT 'x', amount numeric(10,2))");
     RunSql(session(), "CREATE TABLE " + quote(decoy) + " (id integer)");
     RunSql(session(), "CREATE VIEW " + quote(view) + " AS SELECT amount FROM " + quote(table));
-    const std::string schema = t.name == "pg" ? "public" : maria ? "korado" : "";
+    const std::string schema = t.IsPostgreSQL() ? "public" : maria ? "korado" : "";
     const Variant in_schema = schema.empty() ? Variant() : Variant(schema), e;
 
     auto lines = [&](std::int32_t kind, std::vector<Variant> restrictions, std::vector<const char*> fields) {
@@ -681,7 +682,7 @@ TEST_P(OdbcTest, SchemaRowsetsTakeRestrictionsAsExactNames) {
 void ExpectBroken(Session& session, const OdbcTarget& t) {
     Diagnostic d = FirstRecord([&] { RunSql(session, "SELECT 2"); });
     EXPECT_FALSE(d.description.empty());
-    EXPECT_EQ(d.source, "Microsoft OLE DB Provider for ODBC Drivers");
+    EXPECT_EQ(d.source, t.error_source);
     EXPECT_FALSE(session.IsAlive()) << d.sql_state << " " << d.description;
     for (const auto& p : session.InfoProperties())
         if (p.name == "Connection Status") {
@@ -694,8 +695,8 @@ TEST_P(OdbcTest, KilledSessionFailsWithTheDriversTextAndReportsBroken) {
     const OdbcTarget& t = target();
     if (!t.server) GTEST_SKIP() << "a file has no session to kill";
     std::string id = std::to_string(
-        Number(session(), t.name == "pg" ? "SELECT pg_backend_pid()" : "SELECT CONNECTION_ID()"));
-    RunSql(*OpenSession(t), t.name == "pg" ? "SELECT pg_terminate_backend(" + id + ")" : "KILL " + id);
+        Number(session(), t.IsPostgreSQL() ? "SELECT pg_backend_pid()" : "SELECT CONNECTION_ID()"));
+    RunSql(*OpenSession(t), t.IsPostgreSQL() ? "SELECT pg_terminate_backend(" + id + ")" : "KILL " + id);
     // An idle session notices before its next statement.
     std::this_thread::sleep_for(std::chrono::milliseconds(1200));
     EXPECT_FALSE(session().IsAlive());

@@ -8,11 +8,10 @@ std::string Unique(const std::string& base) { return base + "_" + std::to_string
 
 std::unique_ptr<Session> OpenSession(const OdbcTarget& target, std::string_view extra) {
     dataaccess::OpenRequest request;
-    request.connection_string =
-        dataaccess::ConnectionString::Parse("DSN=" + target.dsn + ";" + std::string(extra));
+    request.connection_string = dataaccess::ConnectionString::Parse(target.Source() + std::string(extra));
     request.user = target.user;
     request.password = target.password;
-    return dataaccess::FindProvider("MSDASQL")->Open(request);
+    return dataaccess::FindProvider(target.provider)->Open(request);
 }
 
 Rows ReadAll(Cursor& cursor) {

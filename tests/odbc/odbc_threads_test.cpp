@@ -158,6 +158,7 @@ TEST_P(OdbcThreads, CancelFromAnotherThreadWhileAThousandStatementsRun) {
 }
 
 TEST_P(OdbcThreads, AStatementThatEndsAtItsDeadlineKeepsItsResult) {
+    if (!target().odbc_api) GTEST_SKIP() << "a hook inside the bridge";
     // The call returns, then its time-out passes before it has left the list of calls in progress. The
     // watchdog of a driver without native time-outs fires 1 s after the start; with them, 2 s later.
     const bool native = target().name == "pg";

@@ -6,6 +6,7 @@
 
 #include <tuple>
 
+#include "dataaccess/providers/pg/pg_provider.h"
 #include "korado/resultsets/clsDynasetADO.h"
 #include "support/odbc_servers.h"
 #include "support/open_failure.h"
@@ -24,7 +25,7 @@ class OdbcOpenDiagnosis : public ::testing::TestWithParam<std::string> {
         target_ = &GetOdbcTarget(GetParam());
         KORADO_REQUIRE_ODBC(*target_);
         connection_ = CreateObjectAs<ado::Connection>("ADODB.Connection");
-        connection_->Open("DSN=" + target_->dsn, target_->user, target_->password);
+        connection_->Open(target_->Source(), target_->user, target_->password);
     }
 
     // Opens `sql` both ways the dynaset does and checks what the driver reported and that the default
@@ -35,9 +36,10 @@ class OdbcOpenDiagnosis : public ::testing::TestWithParam<std::string> {
             open_diagnoses::OpenFailure f = FailedOpen(connection_, sql, large);
             open_diagnoses::RetryFlags flags;
             OpenOutcome o = open_diagnoses::Classify(f, flags);
+            // The DBMS name is read only for the bridge's failures, the only ones whose rows need it.
             EXPECT_EQ(std::tuple(f.source, f.number, f.native_error, f.dbms_name),
-                      std::tuple("Microsoft OLE DB Provider for ODBC Drivers", Hr(number), native,
-                                 target_->dbms_name));
+                      std::tuple(target_->error_source, Hr(number), native,
+                                 target_->odbc_api ? target_->dbms_name : std::string()));
             EXPECT_NE(f.description.find(says), std::string::npos) << f.description;
             EXPECT_EQ(std::tuple(o.kind, o.text), std::tuple(OpenOutcome::DefaultReport, f.description));
         }
@@ -51,16 +53,21 @@ TEST_P(OdbcOpenDiagnosis, RealFailuresEndInTheDefaultReport) {
     const std::string table = "SELECT * FROM missing_table";
     const std::string column = "SELECT nope FROM (SELECT 1 AS a) q";
     const std::string syntax = "SELEC 1";
-    if (target_->name == "pg") {
+    if (target_->IsPostgreSQL()) {
         // psqlODBC reports its own statement-error code 1 for all of these, not the 7 the schema box looks
         // for, so PostgreSQL's "otherwise" row decides. Its missing table is 42P01, which the bridge maps
         // by class to 0x80040E14, not 0x80040E37.
-        Expect(table, 0x80040E14, 1, "relation \"missing_table\" does not exist");
-        Expect(column, 0x80040E14, 1, "column \"nope\" does not exist");
-        Expect(syntax, 0x80040E14, 1, "syntax error at or near \"SELEC\"");
+        // The native provider's NativeError is the SQLSTATE itself, as a number.
+        auto native = [&](const char* sql_state) {
+            return target_->odbc_api ? 1 : dataaccess::pg::NativeErrorForSqlState(sql_state);
+        };
+        Expect(table, 0x80040E14, native("42P01"), "relation \"missing_table\" does not exist");
+        Expect(column, 0x80040E14, native("42703"), "column \"nope\" does not exist");
+        Expect(syntax, 0x80040E14, native("42601"), "syntax error at or near \"SELEC\"");
         // A text where an integer is wanted (22P02) is 0x80040E07, but the where-clause advice is never
         // reached through the bridge: its source has already chosen the PostgreSQL rows.
-        Expect("SELECT 1 WHERE 1 = 'abc'", 0x80040E07, 1, "invalid input syntax for type integer: \"abc\"");
+        Expect("SELECT 1 WHERE 1 = 'abc'", 0x80040E07, native("22P02"),
+               "invalid input syntax for type integer: \"abc\"");
     } else if (target_->name == "maria") {
         // The server's own codes (1146, 1054, 1064), but the DBMS name is "MariaDB", not "MySQL": the
         // "any other DBMS" row decides. (MariaDB converts a text where an integer is wanted silently.)
@@ -95,7 +102,7 @@ TEST_P(OdbcOpenDiagnosis, MariaDbLostConnectionIsNotRetried) {
 TEST_P(OdbcOpenDiagnosis, TheUserSeesTheDriversErrorAndTheStatement) {
     Session s;
     const OdbcTarget& t = *target_;
-    ASSERT_TRUE(s.Connect("DSN=" + t.dsn + ";", t.user.empty() ? "" : t.user + "/" + t.password).ok);
+    ASSERT_TRUE(s.Connect(t.Source(), t.user.empty() ? "" : t.user + "/" + t.password).ok);
     g_HostObject = MakeRef<TestHost>();
     for (bool large : {false, true}) {
         const std::string sql = "SELECT * FROM missing_table";

@@ -18,7 +18,7 @@ TEST_P(PersistOdbc, QueryComesBackFromBothFormats) {
     const OdbcTarget& target = GetOdbcTarget(GetParam());
     KORADO_REQUIRE_ODBC(target);
     Ref<ado::Connection> connection = CreateObjectAs<ado::Connection>("ADODB.Connection");
-    connection->Open("DSN=" + target.dsn, target.user, target.password);
+    connection->Open(target.Source(), target.user, target.password);
     const std::string table = Unique("persist");
     connection->Execute("CREATE TABLE " + table +
                         " (id INTEGER PRIMARY KEY, i INTEGER, n NUMERIC(10,2), v VARCHAR(20), x " +
@@ -36,7 +36,7 @@ TEST_P(PersistOdbc, QueryComesBackFromBothFormats) {
     } drop{*connection, table};
     connection->Execute("INSERT INTO " + table +
                         " VALUES (1, -2147483648, -12345.67, 'a<&>\"''b é', '', NULL, " +
-                        (target.name == "pg" ? "true" : "1") +
+                        (target.IsPostgreSQL() ? "true" : "1") +
                         ", '1850-01-02', '2024-05-17 13:45:30.25'),"
                         " (2, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL)");
 

@@ -70,7 +70,7 @@ const Row kRows[] = {
 
 TEST_P(TableCreationOdbc, AQueryOfServerRowsBecomesAnSqliteTable) {
     const OdbcTarget& t = target();
-    const bool pg = t.name == "pg";
+    const bool pg = t.IsPostgreSQL();
     // Several runs may share a server: the name carries this process's id.
     const std::string table = "ko_copy_" + std::to_string(::getpid());
     std::vector<const Row*> rows;
@@ -82,7 +82,7 @@ TEST_P(TableCreationOdbc, AQueryOfServerRowsBecomesAnSqliteTable) {
         columns += std::string(columns.empty() ? "" : ", ") + r.name + " " + type;
     }
     Session server;
-    ASSERT_TRUE(server.Connect("DSN=" + t.dsn + ";", t.user, t.password).ok);
+    ASSERT_TRUE(server.Connect(t.Source(), t.user, t.password).ok);
     server.Execute("drop table if exists " + table);
     server.Execute("create table " + table + " (" + columns + ")");
     server.ado().Commit();

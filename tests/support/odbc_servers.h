@@ -1,4 +1,6 @@
-// The ODBC data sources of scripts/services, for tests that run against real servers.
+// The ODBC data sources of scripts/services, for tests that run against real servers, and the same
+// PostgreSQL server through the native provider ("pgnative"), which the tests that go through the platform
+// run against as well.
 //
 // `eval "$(scripts/services env)"` (or scripts/test) puts ODBCSYSINI, ODBCINI and the test accounts in the
 // environment. Without them, or with the DSN's server not answering, a test skips with a message saying
@@ -18,13 +20,16 @@
 namespace korado::test {
 
 struct OdbcTarget {
-    std::string name;  // "pg", "maria", "sqlite": the test parameter
-    std::string dsn;   // "korado_pg"
+    std::string name;  // "pg", "maria", "sqlite", "pgnative": the test parameter
+    std::string dsn;   // "korado_pg"; for pgnative the DSN of the same server
+    std::string provider = "MSDASQL";  // the provider the connection strings below name
+    std::string error_source = "Microsoft OLE DB Provider for ODBC Drivers";  // of the provider's failures
     std::string user;  // empty for SQLite
     std::string password;
     std::string dbms_name;  // what SQL_DBMS_NAME reports
 
     // Quirks.
+    bool odbc_api = true;               // reached through ODBC (false: a test that calls ODBC itself skips)
     bool server = true;                 // a server process (SQLite is a file)
     bool procedures = true;             // stored procedures / functions with output parameters
     bool batches = true;                // several statements in one command text
@@ -37,11 +42,15 @@ struct OdbcTarget {
     std::string unicode_table_options;  // MariaDB: a table that holds 4-byte characters
     std::string sleep_sql;              // a statement that runs for at least 5 seconds
 
-    // The connection string for the MSDASQL provider with the test account.
+    // PostgreSQL, through psqlODBC or natively.
+    bool IsPostgreSQL() const { return dbms_name == "PostgreSQL"; }
+    // The connection string without the account ("DSN=korado_pg;", "Provider=PostgreSQL;Data Source=...;").
+    std::string Source() const;
+    // The same with the test account.
     std::string ConnectionString() const;
 };
 
-// The three DSNs, in the order the conformance tests run them.
+// The three DSNs and the native PostgreSQL target, in the order the conformance tests run them.
 std::vector<std::string> OdbcTargetNames();
 const OdbcTarget& GetOdbcTarget(std::string_view name);
 

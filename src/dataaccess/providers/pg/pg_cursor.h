@@ -76,6 +76,7 @@ class PgStatement final : public Statement {
     bool finished_ = true;
     bool savepoint_ = false;
     bool timed_out_ = false;
+    bool skip_outputs_ = false;     // OUT parameters have no marker (a function's)
     bool consume_outputs_ = false;  // the answer's row holds the output parameters
     std::vector<Variant> outputs_;
     const PgSession::Prepared* described_ = nullptr;

@@ -1,5 +1,5 @@
-// The key facts the client cursor's update engine asks of the session: how many columns make a base table's
-// primary key, and which number a serial or identity column drew in the row just inserted.
+// How many columns make a base table's primary key, so that the client cursor's update engine does not take
+// part of a key for the whole.
 #include <charconv>
 
 #include "dataaccess/providers/pg/pg_meta.h"
@@ -30,29 +30,6 @@ int KeyColumnCount(const CatalogQuery& query, const ColumnInfo& column) {
     const std::string& text = *rows.front()[0];
     std::from_chars(text.data(), text.data() + text.size(), keys);
     return keys;
-}
-
-Variant GeneratedKey(const CatalogQuery& query, const ColumnInfo& column) {
-    if (!column.auto_increment || column.base_column.empty()) return Variant();
-    const SqlText params[] = {TableName(column), column.base_column};
-    if (!params[0]) return Variant();
-    // Serial and identity columns alike draw from a sequence; currval answers this session's last draw,
-    // whatever other sessions inserted since. The column name is taken literally, the table parsed.
-    const TextRows rows = query(
-        "SELECT pg_catalog.currval(s) FROM pg_catalog.pg_get_serial_sequence($1, $2) s WHERE s IS NOT NULL",
-        params);
-    if (rows.empty() || rows.front().empty() || !rows.front()[0]) return Variant();
-    long long key = 0;
-    const std::string& text = *rows.front()[0];
-    if (std::from_chars(text.data(), text.data() + text.size(), key).ec != std::errc()) return Variant();
-    switch (column.type) {
-        case ado::adSmallInt:
-            return Variant(static_cast<std::int16_t>(key));
-        case ado::adInteger:
-            return Variant(static_cast<int>(key));
-        default:
-            return Variant(key);
-    }
 }
 
 }  // namespace korado::dataaccess::pg

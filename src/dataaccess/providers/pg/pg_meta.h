@@ -1,5 +1,5 @@
 // What the PostgreSQL provider reads from and writes to the server's catalog: the schema rowsets, the key
-// facts the client cursor's update engine asks for, and the tables the catalog creates.
+// count the client cursor's update engine asks for, and the tables the catalog creates.
 //
 // Everything here goes through one CatalogQuery that the session supplies: a statement with $1.. markers,
 // its values bound as text (never spliced into the statement), all rows back as text. The session raises
@@ -30,9 +30,6 @@ std::unique_ptr<Cursor> SchemaRowset(const CatalogQuery& query, std::int32_t sch
 
 // Primary key columns of the base table of `column`; -1 when the table has none or is unknown.
 int KeyColumnCount(const CatalogQuery& query, const ColumnInfo& column);
-
-// The value the session's last insert drew for the serial or identity column `column`; Empty otherwise.
-Variant GeneratedKey(const CatalogQuery& query, const ColumnInfo& column);
 
 // The CREATE TABLE statement for `columns`; raises DB_E_BADTYPE (source `error_source`) for a column
 // type PostgreSQL has no equivalent for.

@@ -41,8 +41,6 @@ std::unique_ptr<Cursor> PgSession::Schema(std::int32_t schema, std::span<const V
 
 int PgSession::KeyColumnCount(const ColumnInfo& column) { return pg::KeyColumnCount(Catalog(), column); }
 
-Variant PgSession::GeneratedKey(const ColumnInfo& column) { return pg::GeneratedKey(Catalog(), column); }
-
 void PgSession::CreateTable(std::string_view name, std::span<const ColumnDefinition> columns) {
     pg::CreateTable(Catalog(), in_transaction, name, columns, kErrorSource);
 }

@@ -87,7 +87,23 @@ class PgProvider final : public Provider {
             PQfinish(conn);
             throw ProviderError({std::move(d)});
         }
-        return std::make_unique<PgSession>(conn);
+        std::string settings;
+        for (const auto& [k, v] : keywords) {
+            if (k == "password") continue;
+            if (!settings.empty()) settings += ' ';
+            // libpq's conninfo form: quoted only where a value needs it.
+            if (!v.empty() && v.find_first_of(" '\\") == std::string::npos) {
+                settings += k + "=" + v;
+            } else {
+                std::string quoted;
+                for (char c : v) {
+                    if (c == '\'' || c == '\\') quoted.push_back('\\');
+                    quoted.push_back(c);
+                }
+                settings += k + "='" + quoted + "'";
+            }
+        }
+        return std::make_unique<PgSession>(conn, request.connection_string.Get("Data Source"), std::move(settings));
     }
 };
 
@@ -155,7 +171,27 @@ std::vector<std::pair<std::string, std::string>> LibpqKeywords(const ConnectionS
 
 // ---- PgSession -----------------------------------------------------------------------------------------
 
-PgSession::PgSession(PGconn* conn) : conn_(conn) { cancel = PQgetCancel(conn_); }
+PgSession::PgSession(PGconn* conn, std::string data_source, std::string settings)
+    : conn_(conn), data_source_(std::move(data_source)), settings_(std::move(settings)) {
+    cancel = PQgetCancel(conn_);
+    PQsetNoticeReceiver(conn_, &PgSession::OnNotice, this);
+}
+
+void PgSession::OnNotice(void* self, const PGresult* notice) {
+    // Warnings (class 01) reach Connection.Errors as the bridge's SQL_SUCCESS_WITH_INFO records do; the
+    // server's NOTICE and INFO chatter ("table does not exist, skipping") does not.
+    auto* session = static_cast<PgSession*>(self);
+    const char* state = PQresultErrorField(notice, PG_DIAG_SQLSTATE);
+    if (!state || std::string_view(state).substr(0, 2) != "01") return;
+    constexpr std::size_t kMaxPendingWarnings = 64;
+    if (session->warnings_.size() < kMaxPendingWarnings) session->warnings_.push_back(ResultDiagnostic(notice));
+}
+
+std::vector<Diagnostic> PgSession::TakeWarnings() {
+    std::vector<Diagnostic> out;
+    out.swap(warnings_);
+    return out;
+}
 
 PgSession::~PgSession() {
     std::lock_guard guard(lock);
@@ -266,6 +302,7 @@ void PgSession::DescribeColumns(const PGresult* description, std::vector<ColumnI
         c.base_table = source->table;
         c.base_column = source->column;
         c.key_column = source->key;
+        if (source->not_null) c.attributes &= ~(ado::adFldMayBeNull | ado::adFldIsNullable);
         if (source->key) c.attributes |= ado::adFldKeyColumn;
         c.auto_increment = source->serial;
     }
@@ -285,7 +322,7 @@ const PgSession::ColumnSource* PgSession::FindSource(Oid table, int column) {
         " EXISTS (SELECT 1 FROM pg_index i WHERE i.indrelid = cl.oid AND i.indisprimary"
         "  AND a.attnum = ANY (i.indkey)),"
         " (a.attidentity <> '' OR pg_get_serial_sequence(quote_ident(n.nspname) || '.' ||"
-        "  quote_ident(cl.relname), a.attname) IS NOT NULL)"
+        "  quote_ident(cl.relname), a.attname) IS NOT NULL), a.attnotnull"
         " FROM pg_class cl JOIN pg_namespace n ON n.oid = cl.relnamespace"
         " JOIN pg_attribute a ON a.attrelid = cl.oid AND a.attnum = $2::int2"
         " WHERE cl.oid = $1::oid",
@@ -299,6 +336,7 @@ const PgSession::ColumnSource* PgSession::FindSource(Oid table, int column) {
         source.column = PQgetvalue(r, 0, 2);
         source.key = PQgetvalue(r, 0, 3)[0] == 't';
         source.serial = PQgetvalue(r, 0, 4)[0] == 't';
+        source.not_null = PQgetvalue(r, 0, 5)[0] == 't';
     }
     PQclear(r);
     return &sources_.emplace(key, std::move(source)).first->second;
@@ -350,6 +388,36 @@ void PgSession::Rollback() {
     Run("ROLLBACK");
 }
 
+Variant PgSession::GeneratedKey(const ColumnInfo& column) {
+    if (!column.auto_increment || column.base_table.empty() || column.base_column.empty()) return Variant();
+    // Serial and identity columns alike draw from a sequence; currval is this session's own last value.
+    std::string table = Quoted(column.base_table, '"');
+    if (!column.base_schema.empty()) table = Quoted(column.base_schema, '"') + "." + table;
+    std::lock_guard guard(lock);
+    FreeConnection();
+    const char* params[] = {table.c_str(), column.base_column.c_str()};
+    PGresult* r = PQexecParams(conn_, "SELECT currval(pg_get_serial_sequence($1, $2))", 2, nullptr, params,
+                               nullptr, nullptr, 0);
+    if (!r) FailConnection();
+    if (PQresultStatus(r) != PGRES_TUPLES_OK) Fail(r);
+    Variant key;
+    if (PQntuples(r) == 1 && !PQgetisnull(r, 0, 0)) {
+        long long v = std::strtoll(PQgetvalue(r, 0, 0), nullptr, 10);
+        switch (column.type) {
+            case ado::adSmallInt:
+                key = Variant(static_cast<std::int16_t>(v));
+                break;
+            case ado::adInteger:
+                key = Variant(static_cast<int>(v));
+                break;
+            default:
+                key = Variant(v);
+        }
+    }
+    PQclear(r);
+    return key;
+}
+
 bool PgSession::IsAlive() {
     if (broken) return false;
     std::unique_lock guard(lock, std::try_to_lock);
@@ -379,7 +447,7 @@ std::vector<PropertyValue> PgSession::InfoProperties() {
     p.push_back(Integer("Active Sessions", 0));
     p.push_back(Text("Catalog Term", "database"));
     p.push_back(Text("Current Catalog", PQdb(conn_), ado::adPropRead | ado::adPropWrite));
-    p.push_back(Text("Data Source Name", PQdb(conn_)));
+    p.push_back(Text("Data Source Name", data_source_));
     p.push_back(PropertyValue{"Read-Only Data Source", ado::adBoolean, ado::adPropRead,
                               Variant(ParameterStatus(conn_, "default_transaction_read_only") == "on")});
     p.push_back(Text("DBMS Name", "PostgreSQL"));
@@ -401,6 +469,7 @@ std::vector<PropertyValue> PgSession::InfoProperties() {
     p.push_back(Text("Provider Friendly Name", std::string(kErrorSource)));
     p.push_back(Integer("Connection Status", IsAlive() ? 1 : 2));
     p.push_back(Text("Server Name", PQhost(conn_)));
+    p.push_back(Text("Extended Properties", settings_, ado::adPropRead | ado::adPropWrite));
     return p;
 }
 

@@ -109,8 +109,10 @@ struct PgType {
 
 // The field type of a column of type `oid` with modifier `typmod` (PQfmod).
 PgType TypeForOid(Oid oid, int typmod);
-// The OID a parameter of platform type `ado_type` is sent as (0: let the server infer it).
-Oid OidForType(std::int32_t ado_type);
+// The OID a parameter of platform type `ado_type` is sent as (0: let the server infer it, as for a
+// literal); adVariant and adEmpty take the type of `value`. A type no column can take (adIDispatch, ...)
+// fails with DB_E_BADBINDINFO, as the bridge refuses it.
+Oid OidForParameter(std::int32_t ado_type, const Variant& value);
 // The value of wire text `text` (`length` bytes) as `kind`, into `out` (reusing its storage).
 void ReadValue(ValueKind kind, const char* text, int length, Variant& out);
 // A parameter's value as the text the server reads; false for Null.
@@ -128,7 +130,9 @@ class PgStatement;
 
 class PgSession final : public Session {
   public:
-    explicit PgSession(PGconn* conn);
+    // `data_source`: the server as the connection string named it; `settings`: libpq's keywords as the
+    // session connected, without the password ("Extended Properties").
+    PgSession(PGconn* conn, std::string data_source, std::string settings);
     ~PgSession() override;
     PgSession(const PgSession&) = delete;
     PgSession& operator=(const PgSession&) = delete;
@@ -142,9 +146,10 @@ class PgSession final : public Session {
     bool IsAlive() override;
     void Cancel() override;
     std::uint64_t PropertiesGeneration() override { return statements_sent.load(); }
+    std::vector<Diagnostic> TakeWarnings() override;
+    Variant GeneratedKey(const ColumnInfo& column) override;
     // The catalog side (pg_meta_session.cpp).
     int KeyColumnCount(const ColumnInfo& column) override;
-    Variant GeneratedKey(const ColumnInfo& column) override;
     void CreateTable(std::string_view name, std::span<const ColumnDefinition> columns) override;
     // Runs a catalog query with text parameters and returns its rows as text; raises the server's failure.
     TextRows CatalogRows(std::string_view sql, std::span<const SqlText> params);
@@ -183,6 +188,7 @@ class PgSession final : public Session {
     struct ColumnSource {
         std::string schema, table, column;
         bool key = false;
+        bool not_null = false;
         bool serial = false;
     };
     const ColumnSource* FindSource(Oid table, int column);
@@ -197,10 +203,14 @@ class PgSession final : public Session {
 
   private:
     PGconn* conn_;
+    std::string data_source_;
+    std::string settings_;
     PgStatement* owner_ = nullptr;
     std::map<std::string, Prepared> prepared_;
     Prepared unnamed_;
     std::map<std::pair<Oid, int>, ColumnSource> sources_;
+    std::vector<Diagnostic> warnings_;
+    static void OnNotice(void* self, const PGresult* notice);
 };
 
 std::shared_ptr<Provider> MakePgProvider();

@@ -106,15 +106,24 @@ PgStatement::~PgStatement() {
     for (PGresult* r : buffered_) PQclear(r);
 }
 
-// The command as the server runs it: markers numbered, a stored procedure as CALL or SELECT.
+// The command as the server runs it: a stored procedure, or ODBC's call escape ("{call f(?)}", "{? = call
+// f(?)}") which programs written for the bridge send as text, becomes CALL for a procedure and SELECT for a
+// function; markers are numbered later.
 std::string PgStatement::CommandText(std::span<ParamBinding> params) {
     consume_outputs_ = false;
+    skip_outputs_ = false;
     std::string text(Trim(text_));
-    if (options_.command_type != ado::adCmdStoredProc) return text;
-    if (text.size() > 2 && text.front() == '{' && text.back() == '}') {
-        text = std::string(Trim(std::string_view(text).substr(1, text.size() - 2)));
-        if (text.size() > 5 && (text.compare(0, 5, "call ") == 0 || text.compare(0, 5, "CALL ") == 0))
-            text = std::string(Trim(std::string_view(text).substr(5)));
+    const bool escape = text.size() > 2 && text.front() == '{' && text.back() == '}';
+    if (!escape && options_.command_type != ado::adCmdStoredProc) return text;
+    if (escape) {
+        std::string_view inner = Trim(std::string_view(text).substr(1, text.size() - 2));
+        if (!inner.empty() && inner.front() == '?') {
+            inner = Trim(inner.substr(1));
+            if (!inner.empty() && inner.front() == '=') inner = Trim(inner.substr(1));
+        }
+        if (inner.size() > 5 && (inner.substr(0, 5) == "call " || inner.substr(0, 5) == "CALL "))
+            inner = Trim(inner.substr(5));
+        text = std::string(inner);
     }
     bool has_outputs = false;
     bool has_return = false;
@@ -123,13 +132,12 @@ std::string PgStatement::CommandText(std::span<ParamBinding> params) {
         has_return |= p.direction == ado::adParamReturnValue;
     }
     std::size_t paren = text.find('(');
-    std::string name = text.substr(0, paren);
-    // Is it a procedure (CALL) or a function (SELECT)? pg_proc knows by the name as the server folds it.
+    std::string name(Trim(std::string_view(text).substr(0, paren)));
+    // Is it a procedure (CALL) or a function (SELECT)? pg_proc knows, by the name as the server folds it.
     std::string folded;
     {
-        std::string_view n = Trim(name);
-        std::size_t dot = n.rfind('.');
-        std::string_view base = dot == std::string_view::npos ? n : n.substr(dot + 1);
+        std::size_t dot = name.rfind('.');
+        std::string_view base = dot == std::string::npos ? std::string_view(name) : std::string_view(name).substr(dot + 1);
         if (!base.empty() && base.front() == '"') {
             folded = std::string(base.substr(1, base.size() >= 2 ? base.size() - 2 : 0));
         } else {
@@ -146,18 +154,18 @@ std::string PgStatement::CommandText(std::span<ParamBinding> params) {
     if (PQresultStatus(r) != PGRES_TUPLES_OK) session_.Fail(r);
     const bool procedure = PQntuples(r) == 1 && PQgetvalue(r, 0, 0)[0] == 'p';
     PQclear(r);
-    std::string arguments;
-    if (paren != std::string::npos) {
-        arguments = text.substr(paren);
-    } else {
+    // An argument list of markers only is the parameters' own: it is written anew, since a function takes
+    // no argument for an OUT parameter (its value comes back in the result) while a procedure takes NULL.
+    std::string arguments = paren == std::string::npos ? std::string() : text.substr(paren);
+    if (arguments.find_first_not_of("(?, )\t\n") == std::string::npos) {
         arguments = "(";
         int n = 0;
         for (const ParamBinding& p : params) {
-            // A function takes its OUT parameters from its result, a procedure as NULL arguments.
             if (!Sends(p) || (!procedure && p.direction == ado::adParamOutput)) continue;
             arguments += n++ ? ", ?" : "?";
         }
         arguments += ")";
+        skip_outputs_ = !procedure;
     }
     consume_outputs_ = has_outputs || has_return;
     if (procedure) return "CALL " + name + arguments;
@@ -195,12 +203,8 @@ void PgStatement::Execute(std::span<ParamBinding> params) {
         std::vector<std::string> texts;
         std::vector<const char*> values;
         std::vector<const ParamBinding*> sent;
-        const bool proc_without_list =
-            options_.command_type == ado::adCmdStoredProc && text_.find('(') == std::string::npos;
         for (const ParamBinding& p : params) {
-            if (!Sends(p)) continue;
-            if (proc_without_list && !command.starts_with("CALL ") && p.direction == ado::adParamOutput)
-                continue;
+            if (!Sends(p) || (skip_outputs_ && p.direction == ado::adParamOutput)) continue;
             sent.push_back(&p);
         }
         if (sent.size() > markers) sent.resize(markers);
@@ -211,7 +215,7 @@ void PgStatement::Execute(std::span<ParamBinding> params) {
         values.resize(sent.size());
         types.resize(sent.size());
         for (std::size_t i = 0; i < sent.size(); ++i) {
-            types[i] = OidForType(sent[i]->type);
+            types[i] = OidForParameter(sent[i]->type, sent[i]->value);
             values[i] = ParameterText(sent[i]->value, sent[i]->type, texts[i]) ? texts[i].c_str() : nullptr;
         }
 
@@ -236,7 +240,8 @@ void PgStatement::Execute(std::span<ParamBinding> params) {
         }
         described_ = prepared;
         Start(WaitFirst());
-    } catch (...) {
+    } catch (Error& e) {
+        if (e.SQLText().empty()) e.WithSQL(text_);
         if (finished_) {
             // Failed before anything was sent: the savepoint stays unused.
             if (savepoint_) {
@@ -409,7 +414,9 @@ void PgStatement::Fail(PGresult* result) {
     if (timed_out_ && d.sql_state == "57014") {
         d = MakeDiagnostic("HYT00", "Query timeout expired");
     }
-    throw ProviderError({std::move(d)});
+    ProviderError error({std::move(d)});
+    error.WithSQL(text_);
+    throw error;
 }
 
 bool PgStatement::NextResult() {

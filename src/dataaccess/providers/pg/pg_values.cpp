@@ -235,8 +235,43 @@ PgType TypeForOid(Oid oid, int typmod) {
     }
 }
 
-Oid OidForType(std::int32_t ado_type) {
+Oid OidForParameter(std::int32_t ado_type, const Variant& value) {
+    if (ado_type == ado::adVariant || ado_type == ado::adEmpty) {
+        switch (value.Type()) {
+            case VarType::Boolean:
+                return kBool;
+            case VarType::Byte:
+            case VarType::Integer:
+                return kInt2;
+            case VarType::Long:
+                return kInt4;
+            case VarType::LongLong:
+                return kInt8;
+            case VarType::Single:
+                return kFloat4;
+            case VarType::Double:
+                return kFloat8;
+            case VarType::Currency:
+            case VarType::Decimal:
+                return kNumeric;
+            case VarType::Date:
+                return kTimestamp;
+            case VarType::ByteArray:
+                return kBytea;
+            default:
+                return 0;
+        }
+    }
     switch (ado_type) {
+        case ado::adBSTR:
+        case ado::adChar:
+        case ado::adVarChar:
+        case ado::adLongVarChar:
+        case ado::adWChar:
+        case ado::adVarWChar:
+        case ado::adLongVarWChar:
+            // Text goes untyped: the server reads it as whatever the statement wants there, as a literal.
+            return 0;
         case ado::adBoolean:
             return kBool;
         case ado::adTinyInt:
@@ -265,6 +300,7 @@ Oid OidForType(std::int32_t ado_type) {
             return kTime;
         case ado::adDate:
         case ado::adDBTimeStamp:
+        case ado::adFileTime:
             return kTimestamp;
         case ado::adGUID:
             return kUuid;
@@ -273,8 +309,9 @@ Oid OidForType(std::int32_t ado_type) {
         case ado::adLongVarBinary:
             return kBytea;
         default:
-            // Text goes untyped: the server reads it as whatever the statement wants there, as a literal.
-            return 0;
+            throw ProviderError({Diagnostic{hr::DB_E_BADBINDINFO, std::string(kErrorSource),
+                                            "Binding information is invalid.", NativeErrorForSqlState("HY004"),
+                                            "HY004"}});
     }
 }
 
