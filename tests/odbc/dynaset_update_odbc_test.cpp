@@ -305,7 +305,7 @@ TEST_P(DynasetUpdateOdbc, BatchModeKeepsChangesUntilUpdateBatch) {
     EXPECT_EQ(after[1].substr(after[1].find(' ')), " d <null> <null>");
 }
 
-INSTANTIATE_TEST_SUITE_P(Dsn, DynasetUpdateOdbc, ::testing::Values("pg", "maria", "sqlite"),
+INSTANTIATE_TEST_SUITE_P(Dsn, DynasetUpdateOdbc, ::testing::Values("pg", "maria", "sqlite", "pgnative"),
                          [](const auto& info) { return info.param; });
 
 }  // namespace
