@@ -12,8 +12,6 @@
 #include "dataaccess/provider.h"
 #include "korado/dictionary/clsDictionary.h"
 #include "korado/resultsets/clsDynasetADO.h"
-#include "korado/resultsets/clsFieldADO.h"
-#include "korado/resultsets/clsFieldsADO.h"
 #include "korado/runtime/convert.h"
 #include "support/session.h"
 #include "support/support.h"
@@ -199,9 +197,8 @@ TEST_F(PgMeta, TablesAndSchemataTakeRestrictionsAsExactNames) {
     Exec(*native, "drop view " + table + "_v");
 }
 
-// The catalog's tables: every platform type in PostgreSQL's names, identity columns, and failures that
-// leave no table and the session's transaction usable.
-TEST_F(PgMeta, CatalogCreatesTablesAtomically) {
+// A table the catalog fails to create leaves none behind and the session's transaction usable.
+TEST_F(PgMeta, CatalogFailuresLeaveTheTransactionUsable) {
     auto column = [](const char* name, std::int32_t type, std::int32_t size = 0, bool autoinc = false) {
         ColumnDefinition d;
         d.info.name = name;
@@ -210,21 +207,10 @@ TEST_F(PgMeta, CatalogCreatesTablesAtomically) {
         d.info.auto_increment = autoinc;
         return d;
     };
-    std::vector<ColumnDefinition> columns = {column("id", ado::adInteger, 0, true),
-                                             column("select", ado::adCurrency),
-                                             column("my \"col\"", ado::adVarWChar, 12)};
-    columns[1].default_value = Variant(2.5);
-    columns[2].nullable = false;
     native->BeginTransaction();
-    native->CreateTable(table, columns);
-    Exec(*native, "insert into " + table + " (\"my \"\"col\"\"\") values ('x'), ('y')");
-    const auto rows = Rows(*Schema(ado::adSchemaColumns, {Variant(), Variant(), Variant(table)}));
-    ASSERT_EQ(rows.size(), 3u);
-    EXPECT_EQ(rows[1].at("DATA_TYPE"), std::to_string(ado::adNumeric));
-    EXPECT_EQ(rows[1].at("NUMERIC_PRECISION") + "," + rows[1].at("NUMERIC_SCALE"), "19,4");
-    EXPECT_EQ(rows[1].at("COLUMN_DEFAULT"), "2.5");
-    EXPECT_EQ(rows[2].at("IS_NULLABLE"), "False");
-
+    native->CreateTable(table, std::vector{column("id", ado::adInteger, 0, true)});
+    Exec(*native, "insert into " + table + " default values");
+    Exec(*native, "insert into " + table + " default values");
     struct Failure {
         std::vector<ColumnDefinition> columns;
         std::int32_t number;
@@ -243,16 +229,15 @@ TEST_F(PgMeta, CatalogCreatesTablesAtomically) {
         }
     }
     // The transaction survived the failures: the rows inserted before are still there.
-    std::unique_ptr<dataaccess::Statement> count = native->Prepare("select count(*) as n from " + table, {});
+    std::unique_ptr<dataaccess::Statement> count = native->Prepare("select max(id) as n from " + table, {});
     count->Execute({});
     EXPECT_EQ(Rows(*count->Result()).at(0).at("n"), "2");
     native->Commit();
     EXPECT_TRUE(Rows(*Schema(ado::adSchemaTables, {Variant(), Variant(), Variant(table + "_x")})).empty());
 }
 
-// What a program does through the library: copy an SQLite query's shape into PostgreSQL, write rows back
-// through a dynaset (the row just added found again by its drawn number), and get the session back after
-// the server dropped it.
+// What a program does through the library: copy an SQLite query's shape into PostgreSQL, update through a
+// dynaset only by a whole key, and get the session back after the server dropped it.
 class PgMetaLibrary : public PgMeta {
   protected:
     void SetUp() override {
@@ -315,29 +300,15 @@ TEST_F(PgMetaLibrary, AnSqliteQueryBecomesAPostgresTable) {
     Exec(*native, "drop table " + dataaccess::Quoted(name, '"'));
 }
 
-TEST_F(PgMetaLibrary, DynasetRowsAreWrittenByKey) {
-    Exec(*native, "create table " + table +
-                      " (id int generated always as identity primary key, name varchar(20), qty int)");
-    Exec(*native, "create table " + table + "_x (a int, b int, v int, primary key (a, b))");
-    Exec(*native, "insert into " + table + "_x values (1, 1, 0), (1, 2, 0)");
-    Ref<clsDynasetADO> d = s.Dynaset("select id, name, qty from " + table);
-    ASSERT_TRUE(d);
-    ASSERT_TRUE(d->Updatable());
-    ASSERT_TRUE(d->AddNew());
-    Variant name("n"), qty(5);
-    d->FieldsCollection()->Item("name")->SetValue(name);
-    EXPECT_EQ(d->Update(), 0);
-    // The row the server numbered is found again by that number.
-    EXPECT_EQ(CStr(d->Recordset()->Fields()->Item(Variant("id"))->Value()), "1");
-    d->FieldsCollection()->Item("qty")->SetValue(qty);
-    EXPECT_EQ(d->Update(), 0);
-    EXPECT_EQ(CStr(s.Scalar("select qty from " + table + " where id = 1")), "5");
-    // Half of a two-column key could stand for several rows: not updatable.
-    Ref<clsDynasetADO> half = s.Dynaset("select a, v from " + table + "_x");
-    ASSERT_TRUE(half);
-    EXPECT_FALSE(half->Updatable());
-    s.ado().Rollback();
-    Exec(*native, "drop table " + table + "_x");
+// Half of a two-column key could stand for several rows: such a result is not updatable.
+TEST_F(PgMetaLibrary, PartOfACompositeKeyDoesNotMakeADynasetUpdatable) {
+    Exec(*native, "create table " + table + " (a int, b int, v int, primary key (a, b))");
+    Exec(*native, "insert into " + table + " values (1, 1, 0), (1, 2, 0)");
+    for (const char* columns : {"a, v", "a, b, v"}) {
+        Ref<clsDynasetADO> d = s.Dynaset(std::string("select ") + columns + " from " + table);
+        ASSERT_TRUE(d);
+        EXPECT_EQ(d->Updatable(), std::string(columns) == "a, b, v") << columns;
+    }
 }
 
 // The server ends the session (as a restart would): IsConnected opens a new one and says so.
