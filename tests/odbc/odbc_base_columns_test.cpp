@@ -17,7 +17,7 @@ class OdbcBaseColumns : public OdbcTest {
         if (IsSkipped()) return;
         Drop();
         const std::string& db = target().name;
-        std::string identity = db == "pg"      ? "id int GENERATED ALWAYS AS IDENTITY PRIMARY KEY"
+        std::string identity = target().IsPostgreSQL() ? "id int GENERATED ALWAYS AS IDENTITY PRIMARY KEY"
                                : db == "maria" ? "id bigint AUTO_INCREMENT PRIMARY KEY"
                                                : "id integer PRIMARY KEY AUTOINCREMENT";
         RunSql(session(), "CREATE TABLE " + t + " (id " + target().serial_key + ", name varchar(20), qty int)");
@@ -51,7 +51,7 @@ class OdbcBaseColumns : public OdbcTest {
 
 TEST_P(OdbcBaseColumns, DescribeWhereEachColumnComesFrom) {
     const std::string& db = target().name;
-    const bool pg = db == "pg", maria = db == "maria", sqlite = db == "sqlite";
+    const bool pg = target().IsPostgreSQL(), maria = db == "maria", sqlite = db == "sqlite";
 
     std::vector<ColumnInfo> plain = Columns("SELECT * FROM " + t);
     ASSERT_EQ(plain.size(), 3u);
