@@ -30,7 +30,9 @@ class OdbcOpenDiagnosis : public ::testing::TestWithParam<std::string> {
 
     // Opens `sql` both ways the dynaset does and checks what the driver reported and that the default
     // report shows the driver's text.
-    void Expect(const std::string& sql, std::uint32_t number, std::int32_t native, const std::string& says) {
+    // `advice`: the diagnosis gives advice rather than the default report.
+    void Expect(const std::string& sql, std::uint32_t number, std::int32_t native, const std::string& says,
+                bool advice = false) {
         for (bool large : {false, true}) {
             SCOPED_TRACE(sql + (large ? " (server cursor)" : " (client cursor)"));
             open_diagnoses::OpenFailure f = FailedOpen(connection_, sql, large);
@@ -41,7 +43,12 @@ class OdbcOpenDiagnosis : public ::testing::TestWithParam<std::string> {
                       std::tuple(target_->error_source, Hr(number), native,
                                  target_->odbc_api ? target_->dbms_name : std::string()));
             EXPECT_NE(f.description.find(says), std::string::npos) << f.description;
-            EXPECT_EQ(std::tuple(o.kind, o.text), std::tuple(OpenOutcome::DefaultReport, f.description));
+            if (advice) {
+                EXPECT_NE(o.kind, OpenOutcome::DefaultReport);
+                EXPECT_NE(o.text.find(f.description), std::string::npos) << o.text;
+            } else {
+                EXPECT_EQ(std::tuple(o.kind, o.text), std::tuple(OpenOutcome::DefaultReport, f.description));
+            }
         }
     }
 
@@ -65,9 +72,10 @@ TEST_P(OdbcOpenDiagnosis, RealFailuresEndInTheDefaultReport) {
         Expect(column, 0x80040E14, native("42703"), "column \"nope\" does not exist");
         Expect(syntax, 0x80040E14, native("42601"), "syntax error at or near \"SELEC\"");
         // A text where an integer is wanted (22P02) is 0x80040E07, but the where-clause advice is never
-        // reached through the bridge: its source has already chosen the PostgreSQL rows.
+        // reached through the bridge: its source has already chosen the PostgreSQL rows. The native
+        // provider's failures reach the general rows, and so the advice.
         Expect("SELECT 1 WHERE 1 = 'abc'", 0x80040E07, native("22P02"),
-               "invalid input syntax for type integer: \"abc\"");
+               "invalid input syntax for type integer: \"abc\"", !target_->odbc_api);
     } else if (target_->name == "maria") {
         // The server's own codes (1146, 1054, 1064), but the DBMS name is "MariaDB", not "MySQL": the
         // "any other DBMS" row decides. (MariaDB converts a text where an integer is wanted silently.)

@@ -64,7 +64,6 @@ class PgStatement final : public Statement {
     void Finish(bool failed);
     void Drain() noexcept;
     std::string CommandText(std::span<ParamBinding> params);
-    PGresult* WaitFirst();
 
     PgSession& session_;
     std::string text_;
@@ -75,7 +74,6 @@ class PgStatement final : public Statement {
     bool detached_ = false;
     bool finished_ = true;
     bool savepoint_ = false;
-    bool timed_out_ = false;
     bool skip_outputs_ = false;     // OUT parameters have no marker (a function's)
     bool consume_outputs_ = false;  // the answer's row holds the output parameters
     std::vector<Variant> outputs_;

@@ -1,5 +1,5 @@
-// What the PostgreSQL provider reads from and writes to the server's catalog: the schema rowsets, the key
-// count the client cursor's update engine asks for, and the tables the catalog creates.
+// What the PostgreSQL provider reads from and writes to the server's catalog: the schema rowsets and the
+// tables the catalog creates.
 //
 // Everything here goes through one CatalogQuery that the session supplies: a statement with $1.. markers,
 // its values bound as text (never spliced into the statement), all rows back as text. The session raises
@@ -27,9 +27,6 @@ using CatalogQuery = std::function<TextRows(std::string_view sql, std::span<cons
 // Schema rowsets with the platform's columns (schemata 17, tables 20, columns 4); others raise 3251.
 std::unique_ptr<Cursor> SchemaRowset(const CatalogQuery& query, std::int32_t schema,
                                      std::span<const Variant> restrictions);
-
-// Primary key columns of the base table of `column`; -1 when the table has none or is unknown.
-int KeyColumnCount(const CatalogQuery& query, const ColumnInfo& column);
 
 // The CREATE TABLE statement for `columns`; raises DB_E_BADTYPE (source `error_source`) for a column
 // type PostgreSQL has no equivalent for.

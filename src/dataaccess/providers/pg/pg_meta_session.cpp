@@ -1,5 +1,5 @@
-// The session's catalog side: schema rowsets, the update engine's key questions and the catalog's tables,
-// all through one parameterised query runner on the session's connection.
+// The session's catalog side: schema rowsets and the catalog's tables, through one parameterised query
+// runner on the session's connection.
 #include "dataaccess/providers/pg/pg_meta.h"
 #include "dataaccess/providers/pg/pg_provider.h"
 
@@ -38,8 +38,6 @@ CatalogQuery PgSession::Catalog() {
 std::unique_ptr<Cursor> PgSession::Schema(std::int32_t schema, std::span<const Variant> restrictions) {
     return SchemaRowset(Catalog(), schema, restrictions);
 }
-
-int PgSession::KeyColumnCount(const ColumnInfo& column) { return pg::KeyColumnCount(Catalog(), column); }
 
 void PgSession::CreateTable(std::string_view name, std::span<const ColumnDefinition> columns) {
     pg::CreateTable(Catalog(), in_transaction, name, columns, kErrorSource);

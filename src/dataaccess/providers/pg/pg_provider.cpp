@@ -1,8 +1,6 @@
 // The native PostgreSQL provider object, connecting, and the session's transactions and properties.
 #include "dataaccess/providers/pg/pg_provider.h"
 
-#include <poll.h>
-
 #include <algorithm>
 #include <cctype>
 #include <chrono>
@@ -277,6 +275,7 @@ void PgSession::DescribeColumns(const PGresult* description, std::vector<ColumnI
     int n = PQnfields(description);
     columns.assign(static_cast<std::size_t>(n), ColumnInfo());
     kinds.assign(static_cast<std::size_t>(n), ValueKind::kText);
+    std::vector<std::pair<int, int>> key_sizes;  // (column, its table's key size) for key columns
     for (int i = 0; i < n; ++i) {
         ColumnInfo& c = columns[static_cast<std::size_t>(i)];
         PgType t = TypeForOid(PQftype(description, i), PQfmod(description, i));
@@ -304,8 +303,31 @@ void PgSession::DescribeColumns(const PGresult* description, std::vector<ColumnI
         c.key_column = source->key;
         if (source->not_null) c.attributes &= ~(ado::adFldMayBeNull | ado::adFldIsNullable);
         if (source->key) c.attributes |= ado::adFldKeyColumn;
+        key_sizes.emplace_back(i, source->key ? source->key_columns : 0);
         c.auto_increment = source->serial;
     }
+    // Part of a key is no key: a change through it would reach every row that shares that part.
+    for (auto [i, size] : key_sizes) {
+        if (size <= 0) continue;
+        ColumnInfo& c = columns[static_cast<std::size_t>(i)];
+        int present = 0;
+        for (auto [j, other] : key_sizes) {
+            const ColumnInfo& o = columns[static_cast<std::size_t>(j)];
+            if (other > 0 && o.base_table == c.base_table && o.base_schema == c.base_schema) ++present;
+        }
+        if (present < size) {
+            c.key_column = false;
+            c.attributes &= ~ado::adFldKeyColumn;
+        }
+    }
+}
+
+int PgSession::KeyColumnCount(const ColumnInfo& column) {
+    for (const auto& [where, source] : sources_) {
+        if (source.table == column.base_table && source.schema == column.base_schema && source.key)
+            return source.key_columns;
+    }
+    return -1;
 }
 
 const PgSession::ColumnSource* PgSession::FindSource(Oid table, int column) {
@@ -322,7 +344,8 @@ const PgSession::ColumnSource* PgSession::FindSource(Oid table, int column) {
         " EXISTS (SELECT 1 FROM pg_index i WHERE i.indrelid = cl.oid AND i.indisprimary"
         "  AND a.attnum = ANY (i.indkey)),"
         " (a.attidentity <> '' OR pg_get_serial_sequence(quote_ident(n.nspname) || '.' ||"
-        "  quote_ident(cl.relname), a.attname) IS NOT NULL), a.attnotnull"
+        "  quote_ident(cl.relname), a.attname) IS NOT NULL), a.attnotnull,"
+        " (SELECT i.indnkeyatts FROM pg_index i WHERE i.indrelid = cl.oid AND i.indisprimary)"
         " FROM pg_class cl JOIN pg_namespace n ON n.oid = cl.relnamespace"
         " JOIN pg_attribute a ON a.attrelid = cl.oid AND a.attnum = $2::int2"
         " WHERE cl.oid = $1::oid",
@@ -337,6 +360,7 @@ const PgSession::ColumnSource* PgSession::FindSource(Oid table, int column) {
         source.key = PQgetvalue(r, 0, 3)[0] == 't';
         source.serial = PQgetvalue(r, 0, 4)[0] == 't';
         source.not_null = PQgetvalue(r, 0, 5)[0] == 't';
+        source.key_columns = PQgetisnull(r, 0, 6) ? -1 : std::atoi(PQgetvalue(r, 0, 6));
     }
     PQclear(r);
     return &sources_.emplace(key, std::move(source)).first->second;
@@ -366,11 +390,13 @@ void PgSession::Commit() {
     std::string tag = PQresultStatus(r) == PGRES_COMMAND_OK ? PQcmdStatus(r) : "";
     if (PQresultStatus(r) != PGRES_COMMAND_OK) {
         in_transaction = PQtransactionStatus(conn_) != PQTRANS_IDLE;
+        server_timeout_ms = -1;
         Fail(r);
     }
     PQclear(r);
     in_transaction = false;
     if (tag == "ROLLBACK") {
+        server_timeout_ms = -1;
         throw ProviderError({Diagnostic{Hr(0x8004D001), std::string(kErrorSource),
                                         "The transaction could not be committed: the server had aborted it, "
                                         "and its work was rolled back.",
@@ -385,6 +411,7 @@ void PgSession::Rollback() {
             {Diagnostic{Hr(0x8004D00E), std::string(kErrorSource), "No transaction is active.", 0, ""}});
     }
     in_transaction = false;
+    server_timeout_ms = -1;
     Run("ROLLBACK");
 }
 

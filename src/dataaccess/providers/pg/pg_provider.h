@@ -148,8 +148,8 @@ class PgSession final : public Session {
     std::uint64_t PropertiesGeneration() override { return statements_sent.load(); }
     std::vector<Diagnostic> TakeWarnings() override;
     Variant GeneratedKey(const ColumnInfo& column) override;
-    // The catalog side (pg_meta_session.cpp).
     int KeyColumnCount(const ColumnInfo& column) override;
+    // The catalog side (pg_meta_session.cpp).
     void CreateTable(std::string_view name, std::span<const ColumnDefinition> columns) override;
     // Runs a catalog query with text parameters and returns its rows as text; raises the server's failure.
     TextRows CatalogRows(std::string_view sql, std::span<const SqlText> params);
@@ -189,6 +189,7 @@ class PgSession final : public Session {
         std::string schema, table, column;
         bool key = false;
         bool not_null = false;
+        int key_columns = -1;  // of the table's primary key; -1: none
         bool serial = false;
     };
     const ColumnSource* FindSource(Oid table, int column);
@@ -199,6 +200,9 @@ class PgSession final : public Session {
     bool running = false;        // under cancel_mutex
     bool broken = false;
     bool in_transaction = false;
+    // The statement_timeout the server has for this session, in milliseconds; -1 when unknown (a rollback
+    // may have undone the SET that gave it).
+    int server_timeout_ms = -1;
     std::atomic<std::uint64_t> statements_sent{1};
 
   private:

@@ -1,7 +1,5 @@
 // The native provider's commands: markers, parameters, prepared statements, results, output values,
 // statement-level rollback and the time-out.
-#include <poll.h>
-
 #include <cctype>
 #include <chrono>
 #include <cstdlib>
@@ -182,11 +180,17 @@ void PgStatement::Execute(std::span<ParamBinding> params) {
     buffered_.clear();
     detached_ = false;
     rows_affected_ = -1;
-    timed_out_ = false;
     outputs_.clear();
     session_.FreeConnection();
     if (session_.broken) session_.FailConnection();
 
+    // The server ends a statement at its time-out itself (statement_timeout), so a time-out costs no
+    // thread and no second connection; the setting is sent only when it changes.
+    const int timeout_ms = options_.timeout_seconds > 0 ? options_.timeout_seconds * 1000 : 0;
+    if (session_.server_timeout_ms != timeout_ms) {
+        session_.Run(("SET statement_timeout = " + std::to_string(timeout_ms)).c_str());
+        session_.server_timeout_ms = timeout_ms;
+    }
     if (session_.in_transaction) {
         session_.Run(kSavepoint);
         savepoint_ = true;
@@ -239,7 +243,7 @@ void PgStatement::Execute(std::span<ParamBinding> params) {
             session_.running = true;
         }
         described_ = prepared;
-        Start(WaitFirst());
+        Start(PQgetResult(conn));
     } catch (Error& e) {
         if (e.SQLText().empty()) e.WithSQL(text_);
         if (finished_) {
@@ -254,29 +258,6 @@ void PgStatement::Execute(std::span<ParamBinding> params) {
         }
         throw;
     }
-}
-
-PGresult* PgStatement::WaitFirst() {
-    PGconn* conn = session_.conn();
-    if (options_.timeout_seconds > 0) {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(options_.timeout_seconds);
-        while (true) {
-            if (!PQconsumeInput(conn)) break;  // PQgetResult reports the failure
-            if (!PQisBusy(conn)) break;
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
-                                                                              std::chrono::steady_clock::now());
-            if (left.count() <= 0) {
-                timed_out_ = true;
-                std::lock_guard c(session_.cancel_mutex);
-                char buffer[256];
-                if (session_.cancel) PQcancel(session_.cancel, buffer, sizeof buffer);
-                break;
-            }
-            pollfd fd{PQsocket(conn), POLLIN, 0};
-            poll(&fd, 1, static_cast<int>(std::min<long long>(left.count(), 1000)));
-        }
-    }
-    return PQgetResult(conn);
 }
 
 void PgStatement::Start(PGresult* result) {
@@ -411,8 +392,9 @@ void PgStatement::Fail(PGresult* result) {
     } catch (const Error&) {
         // The undo failed too (a lost link): the statement's own failure says more.
     }
-    if (timed_out_ && d.sql_state == "57014") {
-        d = MakeDiagnostic("HYT00", "Query timeout expired");
+    // query_canceled covers both a cancel request and the time-out; the server's text tells them apart.
+    if (d.sql_state == "57014" && d.description.find("statement timeout") != std::string::npos) {
+        d = MakeDiagnostic("HYT00", std::move(d.description));
     }
     ProviderError error({std::move(d)});
     error.WithSQL(text_);
