@@ -140,10 +140,6 @@ TEST_F(PgMeta, ColumnsRowsetDescribesEveryTypeAsTheBridgeDoes) {
         1u);
     EXPECT_TRUE(
         Rows(*Schema(ado::adSchemaColumns, {Variant(), Variant(), Variant(table), Variant("_")})).empty());
-    dataaccess::ColumnInfo key;
-    key.base_schema = "public";
-    key.base_table = table;
-    EXPECT_EQ(native->KeyColumnCount(key), 1);
 }
 
 // Tables and views by exact name and type; the server's own objects only when asked for by their type.
