@@ -70,7 +70,8 @@ bool PgCursor::ReadView(std::size_t column, std::string_view& data, ViewKind& ki
     if (kinds_[column] != ValueKind::kText || !result_ || row_ < 0) return false;
     int c = static_cast<int>(column);
     if (PQgetisnull(result_, row_, c)) return false;
-    data = std::string_view(PQgetvalue(result_, row_, c), static_cast<std::size_t>(PQgetlength(result_, row_, c)));
+    data = std::string_view(PQgetvalue(result_, row_, c),
+                            static_cast<std::size_t>(PQgetlength(result_, row_, c)));
     kind = ViewKind::kText;
     return true;
 }

@@ -101,7 +101,8 @@ class PgProvider final : public Provider {
                 settings += k + "='" + quoted + "'";
             }
         }
-        return std::make_unique<PgSession>(conn, request.connection_string.Get("Data Source"), std::move(settings));
+        return std::make_unique<PgSession>(conn, request.connection_string.Get("Data Source"),
+                                           std::move(settings));
     }
 };
 
@@ -117,9 +118,10 @@ std::shared_ptr<Provider> MakePgProvider() {
     return provider;
 }
 
-std::vector<std::pair<std::string, std::string>> LibpqKeywords(const ConnectionString& cs, std::string_view user,
-                                                                std::string_view password,
-                                                                std::int32_t connect_timeout_seconds) {
+std::vector<std::pair<std::string, std::string>> LibpqKeywords(const ConnectionString& cs,
+                                                               std::string_view user,
+                                                               std::string_view password,
+                                                               std::int32_t connect_timeout_seconds) {
     std::vector<std::pair<std::string, std::string>> out;
     if (connect_timeout_seconds > 0) Put(out, "connect_timeout", std::to_string(connect_timeout_seconds));
     std::string source = cs.Get("Data Source");
@@ -182,7 +184,8 @@ void PgSession::OnNotice(void* self, const PGresult* notice) {
     const char* state = PQresultErrorField(notice, PG_DIAG_SQLSTATE);
     if (!state || std::string_view(state).substr(0, 2) != "01") return;
     constexpr std::size_t kMaxPendingWarnings = 64;
-    if (session->warnings_.size() < kMaxPendingWarnings) session->warnings_.push_back(ResultDiagnostic(notice));
+    if (session->warnings_.size() < kMaxPendingWarnings)
+        session->warnings_.push_back(ResultDiagnostic(notice));
 }
 
 std::vector<Diagnostic> PgSession::TakeWarnings() {
@@ -338,18 +341,18 @@ const PgSession::ColumnSource* PgSession::FindSource(Oid table, int column) {
     std::string t = std::to_string(table);
     std::string c = std::to_string(column);
     const char* params[] = {t.c_str(), c.c_str()};
-    PGresult* r = PQexecParams(
-        conn_,
-        "SELECT n.nspname, cl.relname, a.attname,"
-        " EXISTS (SELECT 1 FROM pg_index i WHERE i.indrelid = cl.oid AND i.indisprimary"
-        "  AND a.attnum = ANY (i.indkey)),"
-        " (a.attidentity <> '' OR pg_get_serial_sequence(quote_ident(n.nspname) || '.' ||"
-        "  quote_ident(cl.relname), a.attname) IS NOT NULL), a.attnotnull,"
-        " (SELECT i.indnkeyatts FROM pg_index i WHERE i.indrelid = cl.oid AND i.indisprimary)"
-        " FROM pg_class cl JOIN pg_namespace n ON n.oid = cl.relnamespace"
-        " JOIN pg_attribute a ON a.attrelid = cl.oid AND a.attnum = $2::int2"
-        " WHERE cl.oid = $1::oid",
-        2, nullptr, params, nullptr, nullptr, 0);
+    PGresult* r =
+        PQexecParams(conn_,
+                     "SELECT n.nspname, cl.relname, a.attname,"
+                     " EXISTS (SELECT 1 FROM pg_index i WHERE i.indrelid = cl.oid AND i.indisprimary"
+                     "  AND a.attnum = ANY (i.indkey)),"
+                     " (a.attidentity <> '' OR pg_get_serial_sequence(quote_ident(n.nspname) || '.' ||"
+                     "  quote_ident(cl.relname), a.attname) IS NOT NULL), a.attnotnull,"
+                     " (SELECT i.indnkeyatts FROM pg_index i WHERE i.indrelid = cl.oid AND i.indisprimary)"
+                     " FROM pg_class cl JOIN pg_namespace n ON n.oid = cl.relnamespace"
+                     " JOIN pg_attribute a ON a.attrelid = cl.oid AND a.attnum = $2::int2"
+                     " WHERE cl.oid = $1::oid",
+                     2, nullptr, params, nullptr, nullptr, 0);
     if (!r) FailConnection();
     if (PQresultStatus(r) != PGRES_TUPLES_OK) Fail(r);
     ColumnSource source;

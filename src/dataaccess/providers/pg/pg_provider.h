@@ -55,7 +55,7 @@ inline constexpr std::string_view kErrorSource = "PostgreSQL Native Provider";
 // ---- errors (pg_errors.cpp) ----------------------------------------------------------------------------
 
 // The SQLSTATE as an integer: its five characters read as a base-36 number, digits 0-9 being 0-9 and
-// letters A-Z 10-35 ("42P01" -> 4*36^4 + 2*36^3 + 25*36^2 + 0*36 + 1 = 7,141,393). Every SQLSTATE has one
+// letters A-Z 10-35 ("42P01" -> 4*36^4 + 2*36^3 + 25*36^2 + 0*36 + 1 = 6,844,177). Every SQLSTATE has one
 // and it reads back without a table; 0 for anything that is not five such characters.
 std::int32_t NativeErrorForSqlState(std::string_view sql_state) noexcept;
 std::string SqlStateForNativeError(std::int32_t native_error);
@@ -75,8 +75,9 @@ std::string ConnectSqlState(std::string_view libpq_message);
 
 // libpq's keywords and values for a platform connection string and the Open arguments.
 std::vector<std::pair<std::string, std::string>> LibpqKeywords(const ConnectionString& connection_string,
-                                                                std::string_view user, std::string_view password,
-                                                                std::int32_t connect_timeout_seconds);
+                                                               std::string_view user,
+                                                               std::string_view password,
+                                                               std::int32_t connect_timeout_seconds);
 
 // ---- types and values (pg_values.cpp) ------------------------------------------------------------------
 

@@ -47,9 +47,14 @@ std::string NumberMarkers(std::string_view text, std::size_t& markers, bool& sev
         char c = text[i];
         if (after_semicolon && !std::isspace(static_cast<unsigned char>(c)) && c != ';') several = true;
         if (c == '\'' || c == '"') {
-            // A doubled quote inside is one quote: the scan ends the literal there and starts it anew.
-            std::size_t stop = text.find(c, i + 1);
-            stop = stop == std::string_view::npos ? text.size() : stop + 1;
+            // A doubled quote inside is one quote: the scan ends the literal there and starts it anew. An
+            // escape string (E'...') also takes a quote after a backslash as text.
+            const bool escapes =
+                c == '\'' && i > 0 && (text[i - 1] == 'E' || text[i - 1] == 'e') &&
+                (i < 2 || !(std::isalnum(static_cast<unsigned char>(text[i - 2])) || text[i - 2] == '_'));
+            std::size_t stop = i + 1;
+            while (stop < text.size() && text[stop] != c) stop += escapes && text[stop] == '\\' ? 2 : 1;
+            stop = stop >= text.size() ? text.size() : stop + 1;
             out.append(text.substr(i, stop - i));
             i = stop;
         } else if (c == '-' && i + 1 < text.size() && text[i + 1] == '-') {
@@ -135,11 +140,13 @@ std::string PgStatement::CommandText(std::span<ParamBinding> params) {
     std::string folded;
     {
         std::size_t dot = name.rfind('.');
-        std::string_view base = dot == std::string::npos ? std::string_view(name) : std::string_view(name).substr(dot + 1);
+        std::string_view base =
+            dot == std::string::npos ? std::string_view(name) : std::string_view(name).substr(dot + 1);
         if (!base.empty() && base.front() == '"') {
             folded = std::string(base.substr(1, base.size() >= 2 ? base.size() - 2 : 0));
         } else {
-            for (char c : base) folded.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+            for (char c : base)
+                folded.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
         }
     }
     session_.FreeConnection();
@@ -213,7 +220,8 @@ void PgStatement::Execute(std::span<ParamBinding> params) {
         }
         if (sent.size() > markers) sent.resize(markers);
         if (sent.size() < markers) {
-            throw ProviderError({MakeDiagnostic("07002", "No value given for one or more required parameters.")});
+            throw ProviderError(
+                {MakeDiagnostic("07002", "No value given for one or more required parameters.")});
         }
         texts.resize(sent.size());
         values.resize(sent.size());
@@ -283,7 +291,8 @@ void PgStatement::Start(PGresult* result) {
                                     outputs_[static_cast<std::size_t>(c)].AssignNull();
                                 } else {
                                     ReadValue(kinds[static_cast<std::size_t>(c)], PQgetvalue(result, 0, c),
-                                              PQgetlength(result, 0, c), outputs_[static_cast<std::size_t>(c)]);
+                                              PQgetlength(result, 0, c),
+                                              outputs_[static_cast<std::size_t>(c)]);
                                 }
                             }
                         }
@@ -379,7 +388,8 @@ void PgStatement::Finish(bool failed) {
 void PgStatement::Fail(PGresult* result) {
     Diagnostic d = ResultDiagnostic(result);
     PQclear(result);
-    if (PQstatus(session_.conn()) == CONNECTION_BAD || odbc::IsConnectionLost(d.sql_state)) session_.broken = true;
+    if (PQstatus(session_.conn()) == CONNECTION_BAD || odbc::IsConnectionLost(d.sql_state))
+        session_.broken = true;
     cursor_.reset();
     if (!finished_ && !detached_) {
         while (PGresult* r = PQgetResult(session_.conn())) PQclear(r);

@@ -208,7 +208,8 @@ PgType TypeForOid(Oid oid, int typmod) {
         case kName:
             return FromOdbc(SQL_WVARCHAR, 63, 0, ValueKind::kText);
         case kVarchar:
-            if (typmod > 4) return FromOdbc(SQL_WVARCHAR, static_cast<std::uint64_t>(typmod - 4), 0, ValueKind::kText);
+            if (typmod > 4)
+                return FromOdbc(SQL_WVARCHAR, static_cast<std::uint64_t>(typmod - 4), 0, ValueKind::kText);
             return FromOdbc(SQL_WLONGVARCHAR, 0, 0, ValueKind::kText);
         case kText:
         case kJson:
@@ -309,9 +310,9 @@ Oid OidForParameter(std::int32_t ado_type, const Variant& value) {
         case ado::adLongVarBinary:
             return kBytea;
         default:
-            throw ProviderError({Diagnostic{hr::DB_E_BADBINDINFO, std::string(kErrorSource),
-                                            "Binding information is invalid.", NativeErrorForSqlState("HY004"),
-                                            "HY004"}});
+            throw ProviderError(
+                {Diagnostic{hr::DB_E_BADBINDINFO, std::string(kErrorSource),
+                            "Binding information is invalid.", NativeErrorForSqlState("HY004"), "HY004"}});
     }
 }
 
@@ -367,7 +368,8 @@ void ReadValue(ValueKind kind, const char* text, int length, Variant& out) {
             if (kind != ValueKind::kTime) ok = ParseDay(p, end, parts);
             if (ok && kind == ValueKind::kTimestamp) ok = p < end && *p++ == ' ' && ParseTime(p, end, parts);
             if (ok && kind == ValueKind::kTime) ok = ParseTime(p, end, parts);
-            // A time zone after a timestamptz is the session's own: the local time is what the platform shows.
+            // A time zone after a timestamptz is the session's own: the local time is what the platform
+            // shows.
             if (ok && p < end && *p != '+' && *p != '-') ok = false;
             std::string_view whole(text, static_cast<std::size_t>(length));
             if (!ok) {
@@ -397,8 +399,8 @@ bool ParameterText(const Variant& value, std::int32_t ado_type, std::string& out
             char text[64];
             int micros = static_cast<int>(p.fraction * 1e6 + 0.5);
             if (micros >= 1000000) micros = 999999;
-            std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%06d", p.year, p.month, p.day, p.hour,
-                          p.minute, p.second, micros);
+            std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%06d", p.year, p.month, p.day,
+                          p.hour, p.minute, p.second, micros);
             if (ado_type == ado::adDBTime) {
                 out.assign(text + 11);
             } else if (ado_type == ado::adDBDate) {
@@ -424,7 +426,8 @@ bool ParameterText(const Variant& value, std::int32_t ado_type, std::string& out
         case VarType::String:
             if (const std::string* s = value.get_if<std::string>()) {
                 out = *s;
-                if (ado_type == ado::adGUID && out.size() == 38 && out.front() == '{') out = out.substr(1, 36);
+                if (ado_type == ado::adGUID && out.size() == 38 && out.front() == '{')
+                    out = out.substr(1, 36);
                 return true;
             }
             break;
