@@ -285,7 +285,7 @@ TEST_P(DynasetUpdateOdbc, BatchModeTellsAConflictFromAnUnchangedRow) {
     EXPECT_EQ(Stored(), (std::vector<std::string>{"1 a A 99", "2 d B 20"}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Dsn, DynasetUpdateOdbc, ::testing::Values("pg", "maria", "sqlite"),
+INSTANTIATE_TEST_SUITE_P(Dsn, DynasetUpdateOdbc, ::testing::Values("pg", "maria", "sqlite", "pgnative"),
                          [](const auto& info) { return info.param; });
 
 }  // namespace

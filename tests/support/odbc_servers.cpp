@@ -66,7 +66,6 @@ std::vector<OdbcTarget> MakeTargets() {
     native.provider = "PostgreSQL";
     native.error_source = "PostgreSQL Native Provider";
     native.odbc_api = false;
-    native.schema_rowsets = false;  // the native provider's catalog queries come separately
     return {pg, maria, sqlite, native};
 }
 

@@ -30,7 +30,6 @@ struct OdbcTarget {
 
     // Quirks.
     bool odbc_api = true;               // reached through ODBC (false: a test that calls ODBC itself skips)
-    bool schema_rowsets = true;         // OpenSchema's tables, columns and schemas
     bool server = true;                 // a server process (SQLite is a file)
     bool procedures = true;             // stored procedures / functions with output parameters
     bool batches = true;                // several statements in one command text

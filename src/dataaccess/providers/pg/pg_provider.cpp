@@ -501,12 +501,6 @@ void PgSession::Cancel() {
     PQcancel(cancel, buffer, sizeof buffer);
 }
 
-std::unique_ptr<Cursor> PgSession::Schema(std::int32_t schema, std::span<const Variant> restrictions) {
-    (void)schema, (void)restrictions;
-    throw Error(ado::adErrFeatureNotAvailable, "ADODB.Connection",
-                "Object or provider is not able to perform requested operation.");
-}
-
 std::vector<PropertyValue> PgSession::InfoProperties() {
     std::lock_guard guard(lock);
     std::vector<PropertyValue> p;

@@ -47,6 +47,7 @@
 #include <vector>
 
 #include "dataaccess/provider.h"
+#include "dataaccess/providers/pg/pg_meta.h"
 
 namespace korado::dataaccess::pg {
 
@@ -156,6 +157,11 @@ class PgSession final : public Session {
     std::vector<Diagnostic> TakeWarnings() override;
     Variant GeneratedKey(const ColumnInfo& column) override;
     int KeyColumnCount(const ColumnInfo& column) override;
+    // The catalog side (pg_meta_session.cpp).
+    void CreateTable(std::string_view name, std::span<const ColumnDefinition> columns) override;
+    // Runs a catalog query with text parameters and returns its rows as text; raises the server's failure.
+    TextRows CatalogRows(std::string_view sql, std::span<const SqlText> params);
+    CatalogQuery Catalog();
 
     PGconn* conn() const noexcept { return conn_; }
 
