@@ -23,6 +23,23 @@ constexpr bool IsTextType(std::int32_t type) noexcept {
     }
 }
 
+// Whole numbers of any width, signed or not.
+constexpr bool IsIntegerType(std::int32_t type) noexcept {
+    switch (type) {
+        case ado::adTinyInt:
+        case ado::adUnsignedTinyInt:
+        case ado::adSmallInt:
+        case ado::adUnsignedSmallInt:
+        case ado::adInteger:
+        case ado::adUnsignedInt:
+        case ado::adBigInt:
+        case ado::adUnsignedBigInt:
+            return true;
+        default:
+            return false;
+    }
+}
+
 constexpr bool IsBinaryType(std::int32_t type) noexcept {
     return type == ado::adBinary || type == ado::adVarBinary || type == ado::adLongVarBinary;
 }

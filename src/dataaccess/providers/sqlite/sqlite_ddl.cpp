@@ -4,6 +4,7 @@
 #include <string>
 
 #include "dataaccess/providers/sqlite/sqlite_provider.h"
+#include "dataaccess/type_kinds.h"
 #include "korado/runtime/convert.h"
 
 namespace korado::dataaccess::sqlite {
@@ -78,22 +79,6 @@ std::string TypeName(const ColumnDefinition& d) {
     }
 }
 
-bool IsInteger(std::int32_t type) {
-    switch (type) {
-        case ado::adTinyInt:
-        case ado::adUnsignedTinyInt:
-        case ado::adSmallInt:
-        case ado::adUnsignedSmallInt:
-        case ado::adInteger:
-        case ado::adUnsignedInt:
-        case ado::adBigInt:
-        case ado::adUnsignedBigInt:
-            return true;
-        default:
-            return false;
-    }
-}
-
 // A default as an SQL literal: numbers and Booleans as numbers, everything else as quoted text.
 std::string Literal(const Variant& v) {
     if (v.IsNull()) return "NULL";
@@ -120,7 +105,7 @@ std::string CreateTableText(std::string_view table, std::span<const ColumnDefini
         sql += Quoted(d.info.name, '"');
         if (d.info.auto_increment) {
             // SQLite numbers rows itself only for the one spelling "INTEGER PRIMARY KEY".
-            if (!IsInteger(d.info.type)) BadType();
+            if (!IsIntegerType(d.info.type)) BadType();
             sql += " INTEGER PRIMARY KEY AUTOINCREMENT";
             continue;
         }
