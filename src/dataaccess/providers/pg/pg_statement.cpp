@@ -290,12 +290,14 @@ void PgStatement::Execute(std::span<ParamBinding> params) {
             session_.running = true;
         }
         Start(PQgetResult(conn));
-    } catch (ProviderError& e) {
+    } catch (Error& e) {
         // A prepared statement whose table was made anew with other columns: the server refuses to run the
         // old plan ("cached plan must not change result type"); prepared again it runs. The failed attempt
         // changed nothing (inside a transaction its savepoint undid it).
-        if (!retried_ && !e.Records().empty() && e.Records().front().sql_state == "0A000" && finished_ &&
-            !savepoint_ && session_.ForgetPrepared()) {
+        const auto* provider = dynamic_cast<const ProviderError*>(&e);
+        if (provider && !retried_ && !provider->Records().empty() &&
+            provider->Records().front().sql_state == "0A000" && finished_ && !savepoint_ &&
+            session_.ForgetPrepared()) {
             retried_ = true;
             Execute(params);
             retried_ = false;
@@ -303,27 +305,12 @@ void PgStatement::Execute(std::span<ParamBinding> params) {
         }
         retried_ = false;
         if (e.SQLText().empty()) e.WithSQL(text_);
-        if (finished_) {
-            // Failed before anything was sent: the savepoint stays unused.
-            if (savepoint_) {
-                savepoint_ = false;
-                try {
-                    session_.Run(kUndo);
-                } catch (const Error&) {
-                }
-            }
-        }
-        throw;
-    } catch (Error& e) {
-        if (e.SQLText().empty()) e.WithSQL(text_);
-        if (finished_) {
-            // Failed before anything was sent: the savepoint stays unused.
-            if (savepoint_) {
-                savepoint_ = false;
-                try {
-                    session_.Run(kUndo);
-                } catch (const Error&) {
-                }
+        // Failed before anything was sent: the savepoint stays unused.
+        if (finished_ && savepoint_) {
+            savepoint_ = false;
+            try {
+                session_.Run(kUndo);
+            } catch (const Error&) {
             }
         }
         throw;
