@@ -292,9 +292,10 @@ std::string clsADO::m_RemovePassword(const std::string& ConnectionString) {
 }
 
 void clsADO::Reconnect() {
-    TryIgnore([&] { Conn().CommitTrans(); });
-    // What that commit could not save went with the server's session.
-    const bool work_lost = HoldsUnsavedWork(m_Connection);
+    // Work that this commit cannot save went with the server's session.
+    const bool had_work = HoldsUnsavedWork(m_Connection);
+    const bool committed = TryIgnore([&] { Conn().CommitTrans(); });
+    const bool work_lost = had_work && !committed;
     TryIgnore([&] { Conn().Cancel(); });
     TryIgnore([&] { Conn().Close(); });
     Try(At("Reconnect"), [&] {

@@ -392,14 +392,15 @@ void ConnectionImpl::EndTransaction(F&& end) {
         Call([&] { end(s); });
     } catch (...) {
         // A transaction whose link dropped is gone with it: counting it further would make Close refuse
-        // (3246) and keep the connection from ever being reopened.
+        // (3246) and keep the connection from ever being reopened. What became of its work the failure
+        // has said.
         bool alive = true;
         try {
             alive = s.IsAlive();
         } catch (...) {
             alive = false;
         }
-        if (!alive) transaction_level_ = 0;
+        if (!alive) transaction_level_ = 0, work_since_begin_ = false;
         throw;
     }
     if (transaction_level_ > 0) --transaction_level_;

@@ -113,8 +113,8 @@ class ConnectionImpl final : public ado::Connection {
     void NoteWork() noexcept {
         if (transaction_level_ > 0) work_since_begin_ = true;
     }
-    // True from the first such statement until the transaction ends (or the connection is opened again);
-    // still true after a commit or rollback that failed.
+    // True from the first such statement until the transaction ends, its link drops under a commit or
+    // rollback, or the connection is opened again.
     bool WorkSinceBegin() const noexcept { return work_since_begin_; }
 
   private:

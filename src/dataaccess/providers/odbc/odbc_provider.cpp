@@ -445,6 +445,15 @@ void EndTransaction(SessionCore& core, SQLSMALLINT completion) {
     // PostgreSQL answers COMMIT in an aborted transaction with a ROLLBACK and no error.
     const bool lost = completion == SQL_COMMIT && core.transaction_aborted;
     if (lost) completion = SQL_ROLLBACK;
+    // A driver that has found its link dead forgets the transaction and then answers a commit with
+    // success (psqlODBC does): nothing reached the server, which rolled the transaction back.
+    if (completion == SQL_COMMIT && core.broken) {
+        core.in_transaction = false;
+        core.Fail({Diagnostic{hr::E_FAIL, std::string(kErrorSource),
+                              "The connection to the server was lost before the commit; the transaction was not "
+                              "committed.",
+                              0, "08003"}});
+    }
     const bool linked = !core.broken;
     SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, core.dbc(), completion);
     if (!Succeeded(rc)) {
