@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <optional>
 
 #include "fault/fault_servers.h"
@@ -36,23 +37,37 @@ TEST_P(FaultPg, RestartBetweenStatementsReconnectsAndTellsOfLostWork) {
     PgStartsAgain guard;
     // What runs after the last commit, and whether the reconnect tells of lost work.
     struct Case {
-        const char* statement;  // {} for the table's name
+        const char* name;
+        std::function<void(Session&, const std::string& table)> work;
         bool told;
     } cases[] = {
-        {"SELECT COUNT(*) FROM {}", false},
-        {"INSERT INTO {} VALUES (2)", true},
-        {"UPDATE {} SET id = 2", true},
+        {"a query", [](Session& s, const std::string& table) { s.Execute("SELECT COUNT(*) FROM " + table); },
+         false},
+        {"an insert",
+         [](Session& s, const std::string& table) { s.Execute("INSERT INTO " + table + " VALUES (2)"); },
+         true},
+        {"an update",
+         [](Session& s, const std::string& table) { s.Execute("UPDATE " + table + " SET id = 2"); }, true},
+        {"a row added through a client cursor",
+         [](Session& s, const std::string& table) {
+             Ref<ado::Recordset> rs = CreateObjectAs<ado::Recordset>("ADODB.Recordset");
+             rs->SetCursorLocation(ado::adUseClient);
+             rs->SetLockType(ado::adLockOptimistic);
+             rs->Open(Variant("SELECT id FROM " + table), Variant(s.ado().Connection()));
+             rs->AddNew();
+             rs->Fields()->At(0)->SetValue(Variant(2));
+             rs->Update();
+         },
+         true},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.statement);
+        SCOPED_TRACE(c.name);
         FaultTable table(t, "ko_fault_between");
         Session s;
         Connect(s);
         s.Execute("INSERT INTO " + table.name + " VALUES (1)");
         s.ado().Commit();
-        std::string statement = c.statement;
-        statement.replace(statement.find("{}"), 2, table.name);
-        s.Execute(statement);
+        c.work(s, table.name);
         ASSERT_TRUE(Services("restart pg"));
 
         // The next statement finds the link dropped, reconnects and runs; the lost row is not replayed.

@@ -89,7 +89,7 @@ struct FaultTable {
         : target(t), name(base + "_" + t.name + "_" + std::to_string(::getpid())) {
         Witness w(t);
         TryIgnore([&] { w.Run("DROP TABLE " + name); });
-        w.Run("CREATE TABLE " + name + " (id integer)");
+        w.Run("CREATE TABLE " + name + " (id integer PRIMARY KEY)");
     }
     ~FaultTable() {
         TryIgnore([&] { Witness(target).Run("DROP TABLE " + name); });
