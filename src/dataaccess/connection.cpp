@@ -32,22 +32,31 @@ bool IsWordChar(char c) noexcept {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
 }
 
+// `text` is `word` (upper-case ASCII) in any letter case.
+bool IsKeyword(std::string_view text, std::string_view word) noexcept {
+    return text.size() == word.size() &&
+           std::equal(text.begin(), text.end(), word.begin(), [](char a, char b) {
+               return (a >= 'a' && a <= 'z' ? static_cast<char>(a - 'a' + 'A') : a) == b;
+           });
+}
+
 // A query that reads only: its first word is one of reading, and no INTO (SELECT ... INTO makes a table
 // or sets variables) follows. A function called from a SELECT may still write; that is not seen.
 bool ReadsOnly(std::string_view text) noexcept {
     std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\r' || text[i] == '\n' ||
-                               text[i] == '('))
+    while (i < text.size() &&
+           (text[i] == ' ' || text[i] == '\t' || text[i] == '\r' || text[i] == '\n' || text[i] == '('))
         ++i;
     std::size_t end = i;
     while (end < text.size() && IsWordChar(text[end])) ++end;
     const std::string_view first = text.substr(i, end - i);
-    static constexpr std::string_view kReading[] = {"SELECT", "SHOW", "EXPLAIN", "DESCRIBE", "DESC", "VALUES"};
+    static constexpr std::string_view kReading[] = {"SELECT",   "SHOW", "EXPLAIN",
+                                                    "DESCRIBE", "DESC", "VALUES"};
     if (std::none_of(std::begin(kReading), std::end(kReading),
-                     [&](std::string_view w) { return TextEquals(first, w); }))
+                     [&](std::string_view w) { return IsKeyword(first, w); }))
         return false;
     for (std::size_t at = end; at + 4 <= text.size(); ++at) {
-        if (IsWordChar(text[at - 1]) || !TextEquals(text.substr(at, 4), "into")) continue;
+        if (IsWordChar(text[at - 1]) || !IsKeyword(text.substr(at, 4), "INTO")) continue;
         if (at + 4 == text.size() || !IsWordChar(text[at + 4])) return false;
     }
     return true;

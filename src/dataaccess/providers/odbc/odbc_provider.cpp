@@ -454,7 +454,6 @@ void EndTransaction(SessionCore& core, SQLSMALLINT completion) {
                               "committed.",
                               0, "08003"}});
     }
-    const bool linked = !core.broken;
     SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, core.dbc(), completion);
     if (!Succeeded(rc)) {
         // A failed commit keeps the transaction for a rollback; a failed rollback (a dropped link) has lost
@@ -467,7 +466,7 @@ void EndTransaction(SessionCore& core, SQLSMALLINT completion) {
         const bool link_dropped = std::any_of(records.begin(), records.end(), [](const Diagnostic& d) {
             return IsConnectionLost(d.sql_state);
         });
-        if (completion == SQL_COMMIT && linked && link_dropped)
+        if (completion == SQL_COMMIT && link_dropped)
             records.insert(records.begin(), CommitOutcomeUnknown(kErrorSource, 0));
         core.Fail(std::move(records));
     }
