@@ -5,6 +5,7 @@
 
 #include "connection/column_copy.h"
 #include "connection/diagnoses.h"
+#include "dataaccess/connection.h"
 #include "dataaccess/connection_string.h"
 #include "korado/about/frmAbout.h"
 #include "korado/connection/connect_diagnosis.h"
@@ -29,6 +30,17 @@ constexpr std::string_view kClass = "clsADO";
 Site At(std::string_view routine) { return {kClass, routine}; }
 
 Ref<ado::Connection> NewPlatformConnection() { return CreateObjectAs<ado::Connection>("ADODB.Connection"); }
+
+constexpr std::string_view kWorkRolledBack =
+    "The connection to the database was lost and has been re-established. The changes made since the last "
+    "commit were rolled back by the server and have not been applied again.";
+
+// Whether `conn` ran work in its transaction that no commit saved; a connection of another platform cannot
+// tell, and is taken to have none.
+bool HoldsUnsavedWork(const Ref<ado::Connection>& conn) {
+    const Ref<dataaccess::ConnectionImpl> own = dataaccess::AsConnectionImpl(conn);
+    return own && own->WorkSinceBegin();
+}
 
 // "user/password@alias": the alias only when no DSN was given, the password only when none was given.
 void SplitCombinedLogin(std::string& User, std::string& Pass, std::string& DSN) {
@@ -280,10 +292,16 @@ std::string clsADO::m_RemovePassword(const std::string& ConnectionString) {
 }
 
 void clsADO::Reconnect() {
-    TryIgnore([&] { Conn().CommitTrans(); });
+    // Work that this commit cannot save went with the server's session.
+    const bool had_work = HoldsUnsavedWork(m_Connection);
+    const bool committed = TryIgnore([&] { Conn().CommitTrans(); });
+    const bool work_lost = had_work && !committed;
     TryIgnore([&] { Conn().Cancel(); });
     TryIgnore([&] { Conn().Close(); });
-    Try(At("Reconnect"), [&] { Conn().Open("", m_User, m_Password, ado::adOptionUnspecified); });
+    Try(At("Reconnect"), [&] {
+        Conn().Open("", m_User, m_Password, ado::adOptionUnspecified);
+        if (work_lost && g_ADOError) g_ADOError->Exception(std::string(kWorkRolledBack), GeneralException);
+    });
     TryIgnore([&] { Conn().BeginTrans(); });
 }
 

@@ -139,6 +139,13 @@ bool IsConnectionLost(std::string_view s) noexcept {
     return s.starts_with("08") || s == "57P01" || s == "57P02" || s == "57P03";
 }
 
+Diagnostic CommitOutcomeUnknown(std::string_view source, std::int32_t native_error) {
+    return Diagnostic{NumberForSqlState("08007"), std::string(source),
+                      "The connection to the server was lost during the commit; whether the transaction was "
+                      "committed is unknown.",
+                      native_error, "08007"};
+}
+
 // ---- types ---------------------------------------------------------------------------------------------
 
 FieldType MapSqlType(int sql_type, std::uint64_t column_size, int decimal_digits, bool is_unsigned,

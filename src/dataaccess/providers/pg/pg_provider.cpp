@@ -412,7 +412,18 @@ void PgSession::Commit() {
             {Diagnostic{Hr(0x8004D00E), std::string(kErrorSource), "No transaction is active.", 0, ""}});
     }
     FreeConnection();
+    const bool linked = !broken && PQstatus(conn_) == CONNECTION_OK;
     PGresult* r = PQexec(conn_, "COMMIT");
+    if (linked && (!r || PQresultStatus(r) != PGRES_COMMAND_OK)) {
+        Diagnostic cause = r ? ResultDiagnostic(r) : ConnectionDiagnostic(conn_, "08006");
+        if (PQstatus(conn_) == CONNECTION_BAD || odbc::IsConnectionLost(cause.sql_state)) {
+            broken = true;
+            in_transaction = false;
+            PQclear(r);
+            throw ProviderError(
+                {odbc::CommitOutcomeUnknown(kErrorSource, NativeErrorForSqlState("08007")), std::move(cause)});
+        }
+    }
     if (!r) FailConnection();
     // PostgreSQL answers COMMIT in an aborted transaction with ROLLBACK and no error: the work is lost.
     std::string tag = PQresultStatus(r) == PGRES_COMMAND_OK ? PQcmdStatus(r) : "";
