@@ -5,7 +5,6 @@
 
 #include "connection/column_copy.h"
 #include "connection/diagnoses.h"
-#include "dataaccess/connection.h"
 #include "dataaccess/connection_string.h"
 #include "korado/about/frmAbout.h"
 #include "korado/connection/connect_diagnosis.h"
@@ -34,13 +33,6 @@ Ref<ado::Connection> NewPlatformConnection() { return CreateObjectAs<ado::Connec
 constexpr std::string_view kWorkRolledBack =
     "The connection to the database was lost and has been re-established. The changes made since the last "
     "commit were rolled back by the server and have not been applied again.";
-
-// Whether `conn` ran work in its transaction that no commit saved; a connection of another platform cannot
-// tell, and is taken to have none.
-bool HoldsUnsavedWork(const Ref<ado::Connection>& conn) {
-    const Ref<dataaccess::ConnectionImpl> own = dataaccess::AsConnectionImpl(conn);
-    return own && own->WorkSinceBegin();
-}
 
 // "user/password@alias": the alias only when no DSN was given, the password only when none was given.
 void SplitCombinedLogin(std::string& User, std::string& Pass, std::string& DSN) {
@@ -293,7 +285,7 @@ std::string clsADO::m_RemovePassword(const std::string& ConnectionString) {
 
 void clsADO::Reconnect() {
     // Work that this commit cannot save went with the server's session.
-    const bool had_work = HoldsUnsavedWork(m_Connection);
+    const bool had_work = m_Connection && m_Connection->HasUncommittedWork();
     const bool committed = TryIgnore([&] { Conn().CommitTrans(); });
     const bool work_lost = had_work && !committed;
     TryIgnore([&] { Conn().Cancel(); });

@@ -115,7 +115,7 @@ class ConnectionImpl final : public ado::Connection {
     }
     // True from the first such statement until the transaction ends, its link drops under a commit or
     // rollback, or the connection is opened again.
-    bool WorkSinceBegin() const noexcept { return work_since_begin_; }
+    bool HasUncommittedWork() override { return work_since_begin_; }
 
   private:
     // The connection string as set, parsed; raises 3001 when malformed.
