@@ -62,8 +62,7 @@ std::string ConnectionImpl::ConnectionString() {
     // After an open the platform hands the string back without the secret, unless asked to keep it; the
     // connection itself still knows it, so a later Open without arguments works.
     dataaccess::ConnectionString cs = Parsed();
-    cs.Remove("Password");
-    cs.Remove("PWD");
+    dataaccess::RemovePasswords(cs);
     return cs.ToString();
 }
 
@@ -178,6 +177,7 @@ void ConnectionImpl::SyncInitProperties() {
     AddInitProperty("Locale Identifier", ado::adInteger, {"Locale Identifier"}, Variant(1033));
     init_property_count_ = properties_->items().size();
     password_property_ = properties_->Find("Password");
+    if (opened_once_ && !persist_security_info_) password_property_->Assign(Variant(""));
 }
 
 void ConnectionImpl::MergeInfoProperties(std::vector<PropertyValue> info) {
@@ -287,6 +287,11 @@ void ConnectionImpl::Open(std::string_view connection_string, std::string_view u
     }
     request.connection_string = cs;
     request.connection_string.Remove("Provider");
+    // A refused open hides the password as an accepted one does: failure texts and a host's retry read the
+    // connection back, and the connection itself still knows the password for the next Open.
+    opened_once_ = true;
+    persist_security_info_ = TruthyText(cs.Get("Persist Security Info"));
+    if (!persist_security_info_) password_property_->Assign(Variant(""));
 
     std::unique_ptr<Session> session = Call([&] { return provider->Open(request); });
     if (!session) {
@@ -296,8 +301,6 @@ void ConnectionImpl::Open(std::string_view connection_string, std::string_view u
     provider_ = std::move(provider);
     session_ = std::move(session);
     transaction_level_ = 0;
-    opened_once_ = true;
-    persist_security_info_ = TruthyText(cs.Get("Persist Security Info"));
 
     // Information properties follow the initialization ones; a provider's value for an initialization
     // property ("Data Source", "Extended Properties", "User ID") replaces the string's.

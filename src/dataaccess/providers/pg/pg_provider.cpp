@@ -35,7 +35,16 @@ const std::vector<std::string>& LibpqKeywordNames() {
     return names;
 }
 
+// A braced value is the platform's ODBC-style quoting, kept for drivers; libpq takes the value itself.
 void Put(std::vector<std::pair<std::string, std::string>>& out, std::string key, std::string value) {
+    if (!value.empty() && value.front() == '{' && DelimitedLength(value) == value.size()) {
+        std::string inner;
+        for (std::size_t i = 1; i + 1 < value.size(); ++i) {
+            inner += value[i];
+            if (value[i] == '}') ++i;
+        }
+        value = std::move(inner);
+    }
     for (auto& [k, v] : out) {
         if (k == key) {
             v = std::move(value);
