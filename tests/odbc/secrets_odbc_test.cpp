@@ -23,10 +23,12 @@ namespace {
 #endif
 
 const std::string kWrongPassword = "Wq;7}xK'v\"m=Z}";
+const std::string kWrongPlainPassword = "Wq7xKvmZ";
 
 // `value` as the connection-string syntax quotes it: braced ("}}" for "}"), or in double or single quotes
-// (the quote doubled).
+// (the quote doubled); a blank: as it is.
 std::string Quoted(const std::string& value, char open) {
+    if (open == ' ') return value;
     const char close = open == '{' ? '}' : open;
     std::string out(1, open);
     for (char c : value) {
@@ -76,9 +78,9 @@ class Secrets : public ::testing::TestWithParam<std::string> {
     }
     const OdbcTarget& Target() const { return GetOdbcTarget(GetParam()); }
     bool Odbc() const { return Target().provider == "MSDASQL"; }
-    // The source with the account's user and `password_entry`.
-    std::string With(const std::string& source, const std::string& password_entry) const {
-        return source + (Odbc() ? "UID=" : "User ID=") + Target().user + ";" + password_entry + ";";
+    // The source with the account's user and `password_entry`, last.
+    std::string With(const std::string& source, const std::string& password_entry, const char* end = ";") const {
+        return source + (Odbc() ? "UID=" : "User ID=") + Target().user + ";" + password_entry + end;
     }
     std::string WrongSource() const {
         return Odbc() ? "DSN=ko_no_such_dsn;" : "Provider=PostgreSQL;Data Source=127.0.0.1:1/korado;";
@@ -89,10 +91,12 @@ TEST_P(Secrets, NoOutputHoldsAPassword) {
     const OdbcTarget& t = Target();
     Outputs out;
     for (const char* key : {"PWD", "Password", "pwd", "PASSWORD"}) {
-        for (char open : {'{', '"', '\''}) {
+        // A value as it is, the last entry without its ";".
+        for (char open : {'{', '"', '\'', ' '}) {
             const std::string step = std::string(key) + "=" + open;
+            const char* end = open == ' ' ? "" : ";";
             Session s;
-            ConnectResult r = s.Connect(With(t.Source(), key + ("=" + Quoted(t.password, open))));
+            ConnectResult r = s.Connect(With(t.Source(), key + ("=" + Quoted(t.password, open)), end));
             ASSERT_TRUE(r.ok) << step;
             out.Add(step + " handed back", r.user + "\n" + r.dsn + "\n" + r.connection_string);
             out.Add(step + " Extended Properties", s.ado().ConnectionProperty("Extended Properties"));
@@ -101,7 +105,8 @@ TEST_P(Secrets, NoOutputHoldsAPassword) {
             out.AddSession(step + " connected", s);
 
             for (const std::string& source : {t.Source(), WrongSource()}) {
-                const std::string cs = With(source, key + ("=" + Quoted(kWrongPassword, open)));
+                const std::string& wrong = open == ' ' ? kWrongPlainPassword : kWrongPassword;
+                const std::string cs = With(source, key + ("=" + Quoted(wrong, open)), end);
                 std::optional<Error> e = RaisedError([&] { r = s.Connect(cs); });
                 ASSERT_FALSE(r.ok && !e) << cs;
                 std::string told = e ? e->Source() + "\n" + e->Description() : "";
@@ -120,6 +125,7 @@ TEST_P(Secrets, NoOutputHoldsAPassword) {
     // The test account's password begins with its user's name: it is looked for whole.
     out.ExpectNone(t.password, t.password.size());
     out.ExpectNone(kWrongPassword);
+    out.ExpectNone(kWrongPlainPassword);
 }
 
 TEST_P(Secrets, TheConsoleShowsAndKeepsNoPassword) {
