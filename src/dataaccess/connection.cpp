@@ -133,6 +133,7 @@ void ConnectionImpl::AddInitProperty(std::string name, std::int32_t type, std::v
         cs = Parsed();
     } catch (const korado::Error&) {
     }
+    if (opened_once_ && !persist_security_info_) dataaccess::RemovePasswords(cs);
     for (const std::string& key : keys) {
         if (auto v = cs.Find(key)) {
             if (type == ado::adBoolean) {
@@ -177,7 +178,6 @@ void ConnectionImpl::SyncInitProperties() {
     AddInitProperty("Locale Identifier", ado::adInteger, {"Locale Identifier"}, Variant(1033));
     init_property_count_ = properties_->items().size();
     password_property_ = properties_->Find("Password");
-    if (opened_once_ && !persist_security_info_) password_property_->Assign(Variant(""));
 }
 
 void ConnectionImpl::MergeInfoProperties(std::vector<PropertyValue> info) {
@@ -291,7 +291,7 @@ void ConnectionImpl::Open(std::string_view connection_string, std::string_view u
     // connection back, and the connection itself still knows the password for the next Open.
     opened_once_ = true;
     persist_security_info_ = TruthyText(cs.Get("Persist Security Info"));
-    if (!persist_security_info_) password_property_->Assign(Variant(""));
+    SyncInitProperties();
 
     std::unique_ptr<Session> session = Call([&] { return provider->Open(request); });
     if (!session) {

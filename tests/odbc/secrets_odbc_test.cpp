@@ -122,6 +122,18 @@ TEST_P(Secrets, NoOutputHoldsAPassword) {
             }
         }
     }
+    if (Odbc()) {  // the data source's own string, inside the platform's
+        for (const std::string& password : {t.password, kWrongPassword}) {
+            Session s;
+            ConnectResult r;
+            RaisedError([&] {
+                r = s.Connect(With(t.Source(), "Extended Properties=" + Quoted("PWD=" + Quoted(password, '{'), '"')));
+            });
+            EXPECT_EQ(r.ok, password == t.password);
+            out.Add("nested, handed back", r.connection_string);
+            out.AddSession("nested", s);
+        }
+    }
     // The test account's password begins with its user's name: it is looked for whole.
     out.ExpectNone(t.password, t.password.size());
     out.ExpectNone(kWrongPassword);
