@@ -98,13 +98,16 @@ TEST_P(HostileNames, AreJustNames) {
     EXPECT_EQ(Names(Variant(d->Objects(dictTables, Variant::Null(), Variant(x), Variant(false)))),
               std::vector<std::string>{x});
     EXPECT_EQ(ColumnNames(d->Columns(Variant::Null(), Variant(x))), columns);
-    for (const std::string& pattern : std::vector<std::string>{"x'; DROP TABLE " + y + "; --%", "x' OR '1'='1%"}) {
+    for (const std::string& pattern :
+         std::vector<std::string>{"x'; DROP TABLE " + y + "; --%", "x' OR '1'='1%"}) {
         Ref<Collection> found;
         // Nothing listed at all may raise; either way nothing is found.
-        test::RaisedError([&] { found = d->Objects(dictTables, Variant::Null(), Variant(pattern), Variant(false)); });
+        test::RaisedError(
+            [&] { found = d->Objects(dictTables, Variant::Null(), Variant(pattern), Variant(false)); });
         EXPECT_TRUE(Names(Variant(found)).empty()) << pattern;
         EXPECT_TRUE(ColumnNames(d->Columns(Variant::Null(), Variant(pattern))).empty()) << pattern;
-        EXPECT_TRUE(ColumnNames(d->Columns(Variant::Null(), Variant("%'; DROP TABLE " + y + "; --"))).empty());
+        EXPECT_TRUE(
+            ColumnNames(d->Columns(Variant::Null(), Variant("%'; DROP TABLE " + y + "; --"))).empty());
     }
 
     // The update engine: a value changed, a row added, a row deleted, in every hostile column.
@@ -129,7 +132,8 @@ TEST_P(HostileNames, AreJustNames) {
     for (Ref<clsDynasetADO> read = other.Dynaset("select * from " + Q(x) + " order by " + Q("id"));
          read && !read->EOF_(); read->MoveNext()) {
         std::string row;
-        for (const std::string& c : columns) row += CStr(read->FieldsCollection()->Item(c.c_str())->Value()) + " ";
+        for (const std::string& c : columns)
+            row += CStr(read->FieldsCollection()->Item(c.c_str())->Value()) + " ";
         stored.push_back(row);
     }
     EXPECT_EQ(stored, (std::vector<std::string>{"1 A1 c1 e1 ", "3 a3 c3 e3 "}));

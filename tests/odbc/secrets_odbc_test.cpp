@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "korado/errors/clsADOError.h"
+#include "korado/platform/modGlobals.h"
 #include "korado/runtime/convert.h"
 #include "support/console_runner.h"
 #include "support/odbc_servers.h"
@@ -44,9 +46,11 @@ struct Outputs {
     void Add(const std::string& where, const std::string& text) { texts.emplace_back(where, text); }
     void AddSession(const std::string& step, Session& s) {
         for (const auto& box : s.boxes().Shown()) Add(step + " message box", box.title + "\n" + box.text);
-        for (const auto& r : s.errors().Reports()) Add(step + " error report", r.source + "\n" + r.description);
+        for (const auto& r : s.errors().Reports())
+            Add(step + " error report", r.source + "\n" + r.description);
         for (const auto& [text, title] : s.errors().Log().alerts) Add(step + " alert", text + CStr(title));
         Add(step + " server error", s.ado().LastServerErrText());
+        if (g_ADOError) Add(step + " shared error", g_ADOError->LastErrText());
         Ref<ado::Connection> c = s.ado().Connection();
         if (!c) return;
         Add(step + " ConnectionString", c->ConnectionString());
@@ -66,7 +70,8 @@ struct Outputs {
         for (const auto& [where, text] : texts)
             for (std::size_t i = 0; i + piece <= secret.size(); ++i)
                 EXPECT_EQ(text.find(secret.substr(i, piece)), std::string::npos)
-                    << "\"" << secret.substr(i, piece) << "\" in " << where << ":\n" << text;
+                    << "\"" << secret.substr(i, piece) << "\" in " << where << ":\n"
+                    << text;
     }
 };
 
@@ -79,7 +84,8 @@ class Secrets : public ::testing::TestWithParam<std::string> {
     const OdbcTarget& Target() const { return GetOdbcTarget(GetParam()); }
     bool Odbc() const { return Target().provider == "MSDASQL"; }
     // The source with the account's user and `password_entry`, last.
-    std::string With(const std::string& source, const std::string& password_entry, const char* end = ";") const {
+    std::string With(const std::string& source, const std::string& password_entry,
+                     const char* end = ";") const {
         return source + (Odbc() ? "UID=" : "User ID=") + Target().user + ";" + password_entry + end;
     }
     std::string WrongSource() const {
@@ -113,9 +119,11 @@ TEST_P(Secrets, NoOutputHoldsAPassword) {
                 for (const auto& report : s.errors().Reports()) told += "\n" + report.description;
                 // The password arrived whole: the server refused it, the driver did not stumble on it.
                 if (source == t.Source())
-                    EXPECT_NE(told.find(Odbc() && !t.IsPostgreSQL() ? "Access denied" : "password authentication"),
-                              std::string::npos)
-                        << cs << "\n" << told;
+                    EXPECT_NE(
+                        told.find(Odbc() && !t.IsPostgreSQL() ? "Access denied" : "password authentication"),
+                        std::string::npos)
+                        << cs << "\n"
+                        << told;
                 out.Add(step + " told", told);
                 out.Add(step + " failed, handed back", r.connection_string);
                 out.AddSession(step + " failed", s);
@@ -127,7 +135,8 @@ TEST_P(Secrets, NoOutputHoldsAPassword) {
             Session s;
             ConnectResult r;
             RaisedError([&] {
-                r = s.Connect(With(t.Source(), "Extended Properties=" + Quoted("PWD=" + Quoted(password, '{'), '"')));
+                r = s.Connect(
+                    With(t.Source(), "Extended Properties=" + Quoted("PWD=" + Quoted(password, '{'), '"')));
             });
             EXPECT_EQ(r.ok, password == t.password);
             out.Add("nested, handed back", r.connection_string);
@@ -153,7 +162,8 @@ TEST_P(Secrets, NamesWithTheSyntaxCharactersArriveWhole) {
                 {t.Source() + (Odbc() ? "UID=" : "User ID=") + Quoted(name, open) + ";" + password,
                  as_written ? Quoted(name, '{') : name}};
             if (!Odbc())
-                cases.emplace_back(With(t.Source(), password + "Initial Catalog=" + Quoted(name, open)), name);
+                cases.emplace_back(With(t.Source(), password + "Initial Catalog=" + Quoted(name, open)),
+                                   name);
             for (const auto& [cs, refused] : cases) {
                 Session s;
                 ConnectResult r;
