@@ -161,7 +161,8 @@ TEST(OdbcMapping, ConnectionStringsFromThePlatformStringAndProcedureCalls) {
     EXPECT_EQ(JoinOdbcString({{"DSN", "x"}, {"PWD", "a;b"}, {"DRIVER", "{PostgreSQL Unicode}"}}),
               "DSN=x;PWD={a;b};DRIVER={PostgreSQL Unicode};");
     // A value with the syntax's own characters is braced with its "}" doubled, and read back as one value.
-    const std::string hostile = JoinOdbcString({{"UID", "a;Database=other"}, {"PWD", "x}};y"}, {"Database", "p=q"}});
+    const std::string hostile =
+        JoinOdbcString({{"UID", "a;Database=other"}, {"PWD", "x}};y"}, {"Database", "p=q"}});
     EXPECT_EQ(hostile, "UID={a;Database=other};PWD={x}}}};y};Database={p=q};");
     EXPECT_EQ(SplitOdbcString(hostile),
               (OdbcAttributes{{"UID", "{a;Database=other}"}, {"PWD", "{x}}}};y}"}, {"Database", "{p=q}"}}));
