@@ -94,24 +94,8 @@ class PgProvider final : public Provider {
             PQfinish(conn);
             throw ProviderError({std::move(d)});
         }
-        std::string settings;
-        for (const auto& [k, v] : keywords) {
-            if (k == "password") continue;
-            if (!settings.empty()) settings += ' ';
-            // libpq's conninfo form: quoted only where a value needs it.
-            if (!v.empty() && v.find_first_of(" '\\") == std::string::npos) {
-                settings += k + "=" + v;
-            } else {
-                std::string quoted;
-                for (char c : v) {
-                    if (c == '\'' || c == '\\') quoted.push_back('\\');
-                    quoted.push_back(c);
-                }
-                settings += k + "='" + quoted + "'";
-            }
-        }
         return std::make_unique<PgSession>(conn, request.connection_string.Get("Data Source"),
-                                           std::move(settings));
+                                           ConninfoText(keywords));
     }
 };
 
@@ -176,6 +160,26 @@ std::vector<std::pair<std::string, std::string>> LibpqKeywords(const ConnectionS
     }());
     Put(out, "client_encoding", "UTF8");
     return out;
+}
+
+std::string ConninfoText(const std::vector<std::pair<std::string, std::string>>& keywords) {
+    std::string settings;
+    for (const auto& [k, v] : keywords) {
+        if (k == "password") continue;
+        if (!settings.empty()) settings += ' ';
+        // Quoted only where a value needs it: a blank would end it, a quote or backslash be read as one.
+        if (!v.empty() && v.find_first_of(" \t\r\n\f\v'\\") == std::string::npos) {
+            settings += k + "=" + v;
+        } else {
+            std::string quoted;
+            for (char c : v) {
+                if (c == '\'' || c == '\\') quoted.push_back('\\');
+                quoted.push_back(c);
+            }
+            settings += k + "='" + quoted + "'";
+        }
+    }
+    return settings;
 }
 
 // ---- PgSession -----------------------------------------------------------------------------------------
