@@ -1094,7 +1094,7 @@ bool Console::Connect(const std::string& target) {
         }
         return Open("", "", "", Variant(apps::SqliteConnectionString(path)));
     }
-    if (t.find('=') != std::string::npos) {
+    if (!IsLogin(t)) {
         // The library takes a password out of the string it hands back only from an entry closed by ";".
         return Open("", "", "", Variant(t.back() == ';' ? t : t + ";"));
     }

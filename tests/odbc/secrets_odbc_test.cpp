@@ -188,7 +188,7 @@ TEST_P(Secrets, TheConsoleShowsAndKeepsNoPassword) {
     };
     if (Odbc()) {
         typed.push_back("CONNECT " + t.user + "/" + t.password + "@" + t.dsn);
-        typed.push_back("CONNECT " + t.user + "/Wq;7}xK'v\"m@" + t.dsn);
+        typed.push_back("CONNECT " + t.user + "/" + kWrongPassword + "@" + t.dsn);
     }
     typed.push_back("exit");
     ConsoleRun run = console.RunInTerminal({With(t.Source(), "PASSWORD=" + Quoted(t.password, '{'))}, typed);
