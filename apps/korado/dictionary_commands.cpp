@@ -105,7 +105,8 @@ std::vector<std::string> ColumnNamesOf(const Collection& columns) {
         const Variant position = FieldOf(*entry, "ORDINAL_POSITION");
         named.emplace_back(position.IsNull() ? 0.0 : CDbl(position), CStr(FieldOf(*entry, "COLUMN_NAME")));
     }
-    std::stable_sort(named.begin(), named.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::stable_sort(named.begin(), named.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
     std::vector<std::string> names;
     for (auto& [position, name] : named) names.push_back(std::move(name));
     return names;

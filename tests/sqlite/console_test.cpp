@@ -634,8 +634,9 @@ TEST_F(ConsoleTest, CopyToMakesATableOfTheQuerysRows) {
 
     // Names that read as SQL are names: the rows go to the columns the table got, brackets and backquotes
     // made "_", and the table the name seems to drop is still there.
-    run = console_.Run({}, "copy to \"x\"\"; DROP TABLE products; --\" using select 1 as \"a]b\", 2 as \"c\"\"d\", "
-                           "3 as \"e`f\"\nselect * from \"x\"\"; DROP TABLE products; --\";\n"
+    run = console_.Run({}, "copy to \"x\"\"; DROP TABLE products; --\" using "
+                           "select 1 as \"a]b\", 2 as \"c\"\"d\", 3 as \"e`f\"\n"
+                           "select * from \"x\"\"; DROP TABLE products; --\";\n"
                            "select count(*) as n from products;\n");
     EXPECT_EQ(run.err, "");
     EXPECT_THAT(run.out, HasSubstr("1 row copied.\na_b c\"d e_f\n--- --- ---\n  1   2   3\n"));
