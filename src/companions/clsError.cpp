@@ -1,5 +1,6 @@
 #include "companions/clsError.h"
 
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -60,8 +61,10 @@ std::string MaskPasswords(std::string_view text) {
             if (at == std::string::npos) break;
             std::size_t i = at + key.size();
             while (i < out.size() && out[i] == ' ') ++i;
-            // Only a key that starts an entry and is followed by "=" holds a password.
-            bool starts_entry = at == 0 || out[at - 1] == ';' || out[at - 1] == ' ' || out[at - 1] == '"';
+            // Only a key that starts a word and is followed by "=" holds a password: after a ";", a blank, or
+            // the quote or brace that opens a nested string.
+            const char before = at == 0 ? ';' : out[at - 1];
+            bool starts_entry = !std::isalnum(static_cast<unsigned char>(before)) && before != '_';
             if (!starts_entry || i >= out.size() || out[i] != '=') {
                 from = at + key.size();
                 continue;

@@ -96,8 +96,7 @@ std::string ConnectionImpl::ConnectionString() {
     // After an open the platform hands the string back without the secret, unless asked to keep it; the
     // connection itself still knows it, so a later Open without arguments works.
     dataaccess::ConnectionString cs = Parsed();
-    cs.Remove("Password");
-    cs.Remove("PWD");
+    dataaccess::RemovePasswords(cs);
     return cs.ToString();
 }
 
@@ -168,6 +167,7 @@ void ConnectionImpl::AddInitProperty(std::string name, std::int32_t type, std::v
         cs = Parsed();
     } catch (const korado::Error&) {
     }
+    if (opened_once_ && !persist_security_info_) dataaccess::RemovePasswords(cs);
     for (const std::string& key : keys) {
         if (auto v = cs.Find(key)) {
             if (type == ado::adBoolean) {
@@ -321,6 +321,11 @@ void ConnectionImpl::Open(std::string_view connection_string, std::string_view u
     }
     request.connection_string = cs;
     request.connection_string.Remove("Provider");
+    // A refused open hides the password as an accepted one does: failure texts and a host's retry read the
+    // connection back, and the connection itself still knows the password for the next Open.
+    opened_once_ = true;
+    persist_security_info_ = TruthyText(cs.Get("Persist Security Info"));
+    SyncInitProperties();
 
     std::unique_ptr<Session> session = Call([&] { return provider->Open(request); });
     if (!session) {
@@ -331,8 +336,6 @@ void ConnectionImpl::Open(std::string_view connection_string, std::string_view u
     session_ = std::move(session);
     transaction_level_ = 0;
     work_since_begin_ = false;
-    opened_once_ = true;
-    persist_security_info_ = TruthyText(cs.Get("Persist Security Info"));
 
     // Information properties follow the initialization ones; a provider's value for an initialization
     // property ("Data Source", "Extended Properties", "User ID") replaces the string's.
