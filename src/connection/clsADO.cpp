@@ -51,9 +51,10 @@ struct Cut {
 };
 
 // The first text `key_is` ("PWD=") outside braced and quoted values, compared as the language's text
-// comparison does, and how far the password it starts reaches: through the ";" that closes its entry, or
-// to the end of the text for the last entry or a value that never closes itself, since whatever follows
-// its "=" may be the password.
+// comparison does, and how far the password it starts reaches: through the ";" that closes its entry. A
+// braced or quoted value that no ";" closes, or that never closes itself, is cut to the end of the text,
+// since whatever follows its "=" may be the password. An unquoted value in the last entry stays, as
+// connection strings handed back have always kept it.
 std::optional<Cut> PasswordEntry(std::string_view s, const std::string& key_is) {
     // The first match in bytes [from, to) of `s`.
     auto find = [&](std::size_t from, std::size_t to) -> std::optional<std::size_t> {
@@ -69,17 +70,22 @@ std::optional<Cut> PasswordEntry(std::string_view s, const std::string& key_is) 
         if (!at) continue;
         const bool names_entry = *at < e.key_end;
         if (names_entry && e.unbalanced) return Cut{*at, s.size()};
-        return Cut{*at, e.closed ? e.end : s.size()};
+        if (e.closed) return Cut{*at, e.end};
+        if (names_entry && quoted) return Cut{*at, s.size()};
+        return std::nullopt;
     }
     return std::nullopt;
 }
 
-// Every further entry of a password key, blanks around the key allowed as the syntax reads keys: a
-// driver may take a later one, and none of it may stay.
-std::string WithoutFurtherPasswords(std::string_view s) {
+// Every further entry of a password key whose value is braced or quoted, blanks around the key allowed as
+// the syntax reads keys. Where values are unquoted, hosts have only ever got the first entry of each key
+// removed and may rely on what stays; a braced or quoted password has no such history, and none of it may
+// stay.
+std::string WithoutDelimitedPasswords(std::string_view s) {
     std::string out;
     std::size_t kept_from = 0;
     for (const dataaccess::EntrySpan& e : dataaccess::SpanEntries(s)) {
+        if (e.quoted_end == e.quoted_begin && !e.unbalanced) continue;
         const std::string_view key = dataaccess::EntryKey(s, e);
         if (!TextEquals(key, "Password") && !TextEquals(key, "PWD")) continue;
         out.append(s.substr(kept_from, e.begin - kept_from));
@@ -118,7 +124,7 @@ std::string WithoutPasswords(std::string_view text, int depth) {
         if (std::optional<Cut> cut = PasswordEntry(s, std::string(key) + "="))
             s.erase(cut->begin, cut->end - cut->begin);
     }
-    s = WithoutFurtherPasswords(s);
+    s = WithoutDelimitedPasswords(s);
     // Two levels are all a connection string nests; a deeper one is left as it is rather than recursed.
     return depth < 2 ? WithoutNestedPasswords(s, depth) : s;
 }

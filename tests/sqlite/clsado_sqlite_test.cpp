@@ -23,11 +23,11 @@ class SqliteSession : public ::testing::Test {
 TEST_F(SqliteSession, ConnectHandsBackUserDataSourceAndStringWithoutPasswordAndDisconnectEndsTheSession) {
     EXPECT_RAISES(NoDBConnection, Session().Execute("select 1"));
     Session s;
-    auto r = s.Connect("Provider=SQLite;Password=secret;Data Source=" + file + ";PWD=last");
+    auto r = s.Connect("Provider=SQLite;Password=secret;Data Source=" + file + ";PWD=kept");
     ASSERT_TRUE(r.ok);
     EXPECT_EQ(r.user, "");
     EXPECT_EQ(r.dsn, "sales.db (" + file + ")");
-    EXPECT_EQ(r.connection_string, "Provider=SQLite;Data Source=" + file + ";");
+    EXPECT_EQ(r.connection_string, "Provider=SQLite;Data Source=" + file + ";PWD=kept");
     EXPECT_EQ(s.ado().ServerName(), file);
     EXPECT_TRUE(s.errors().Reports().empty());
     s.ado().CommitTransaction();

