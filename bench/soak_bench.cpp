@@ -54,7 +54,8 @@ class QuietStandardError {
 
 enum Kind { kInsert, kSelect, kSyntax, kMissingTable, kMissingTableDynaset, kDuplicate, kLogged, kKinds };
 constexpr std::array<const char*, kKinds> kKindNames = {
-    "insert_us", "select_us", "syntax_error_us", "missing_table_us", "missing_dynaset_us", "duplicate_us", "logged_us"};
+    "insert_us",          "select_us",    "syntax_error_us", "missing_table_us",
+    "missing_dynaset_us", "duplicate_us", "logged_us"};
 
 Kind KindOf(int call) {
     switch (call % 10) {
@@ -150,7 +151,8 @@ void BM_SoakExecuteSQL(benchmark::State& state) {
                     }
                     case kLogged:
                         // No error of that index: reported through the error component, which writes the log.
-                        if (ado->Errors(Variant(99))) throw Error(0, "soak", "an error entry that cannot be there");
+                        if (ado->Errors(Variant(99)))
+                            throw Error(0, "soak", "an error entry that cannot be there");
                         break;
                     case kKinds:
                         break;

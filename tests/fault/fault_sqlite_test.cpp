@@ -40,7 +40,8 @@ std::ostream& operator<<(std::ostream& out, const Seen& s) {
 Seen HostSees(Session& s, const std::function<void()>& operation) {
     s.boxes().Clear();
     s.errors().Clear();
-    if (std::optional<Error> e = test::RaisedError(operation)) return {e->Number(), e->Source(), e->Description()};
+    if (std::optional<Error> e = test::RaisedError(operation))
+        return {e->Number(), e->Source(), e->Description()};
     if (!s.boxes().Shown().empty()) return {0, "message box", s.boxes().Shown().back().text};
     if (!s.errors().Reports().empty()) {
         const auto& r = s.errors().Reports().back();
@@ -66,7 +67,8 @@ struct Raw {
     std::string Text(const std::string& sql) {
         sqlite3_stmt* st = nullptr;
         std::string out;
-        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW)
+        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK &&
+            sqlite3_step(st) == SQLITE_ROW)
             out = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
         else
             out = sqlite3_errmsg(db);
@@ -78,9 +80,9 @@ struct Raw {
 
 // An insert of `count` rows numbered from `first`, each with a blob of `size` bytes.
 std::string Rows(int first, int count, int size) {
-    return "with recursive s(v) as (select " + std::to_string(first) + " union all select v + 1 from s where v < " +
-           std::to_string(first + count - 1) + ") insert into t (n, b) select v, randomblob(" + std::to_string(size) +
-           ") from s";
+    return "with recursive s(v) as (select " + std::to_string(first) +
+           " union all select v + 1 from s where v < " + std::to_string(first + count - 1) +
+           ") insert into t (n, b) select v, randomblob(" + std::to_string(size) + ") from s";
 }
 
 std::string Afterwards(const std::string& file, const std::string& sql) {
@@ -106,10 +108,12 @@ TEST_F(SqliteFaults, ALockedDatabaseWaitsOutTheBusyTimeoutThenFailsAndWorksOnceR
         Seen seen;
     };
     const Case cases[] = {
-        {"an insert under another's write transaction", "begin immediate; insert into t (n) values (99)",
+        {"an insert under another's write transaction",
+         "begin immediate; insert into t (n) values (99)",
          [](Session& s) { s.Execute("insert into t (n) values (2)"); },
          {ExecuteSQLError, "korADO", "database is locked"}},
-        {"a read under another's exclusive lock", "begin exclusive",
+        {"a read under another's exclusive lock",
+         "begin exclusive",
          [](Session& s) { ReadAll(s, "select n from t"); },
          {0, "message box", "-2147467259: database is locked\r\n\r\nSQL=\"select n from t\""}},
     };
@@ -117,12 +121,14 @@ TEST_F(SqliteFaults, ALockedDatabaseWaitsOutTheBusyTimeoutThenFailsAndWorksOnceR
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Session s;
-        ASSERT_TRUE(s.Connect(test::SqliteConnectionString(file) + ";Busy Timeout=" + std::to_string(kBusyMs)).ok);
+        ASSERT_TRUE(
+            s.Connect(test::SqliteConnectionString(file) + ";Busy Timeout=" + std::to_string(kBusyMs)).ok);
         auto other = std::make_unique<Raw>(file);
         ASSERT_EQ(other->Exec(c.lock), SQLITE_OK) << sqlite3_errmsg(other->db);
         const Clock::time_point start = Clock::now();
         EXPECT_EQ(HostSees(s, [&] { c.operation(s); }), c.seen);
-        const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+        const auto waited =
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
         EXPECT_GE(waited, kBusyMs * 9 / 10);
         EXPECT_LT(waited, kBusyMs + 3000);
         other.reset();  // the lock goes, the other's work is rolled back
@@ -131,7 +137,6 @@ TEST_F(SqliteFaults, ALockedDatabaseWaitsOutTheBusyTimeoutThenFailsAndWorksOnceR
     }
     EXPECT_EQ(Afterwards(file, "select group_concat(n) from t"), "1,2");
 }
-
 
 TEST_F(SqliteFaults, AReadOnlyDatabaseReadsAndRefusesWritesWithNothingHalfDone) {
     // The superuser writes whatever the modes say: there the file is opened read-only through the
@@ -227,8 +232,11 @@ TEST_F(SqliteFaults, ACorruptFileFailsClearlyWithoutACrashOrAHang) {
         Seen connect, read;
     };
     const Case cases[] = {
-        {"bytes overwritten in the middle", file, {},
-         {0, "message box", "-2147467259: database disk image is malformed\r\n\r\nSQL=\"select n, b from t\""}},
+        {"bytes overwritten in the middle",
+         file,
+         {},
+         {0, "message box",
+          "-2147467259: database disk image is malformed\r\n\r\nSQL=\"select n, b from t\""}},
         {"not a database at all", not_database, {ConnectionError, "korADO", "file is not a database"}, {}},
     };
     for (const Case& c : cases) {
