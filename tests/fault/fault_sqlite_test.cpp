@@ -152,9 +152,15 @@ TEST_F(SqliteFaults, AReadOnlyDatabaseReadsAndRefusesWritesWithNothingHalfDone) 
             std::cout << "[ SKIPPED  ] " << c.name << ": running as root, modes do not stop writes\n";
             continue;
         }
+        const std::string folder = std::filesystem::path(file).parent_path();
+        // Writable again however the case ends, so that the folder can be removed.
+        std::shared_ptr<void> restore(nullptr, [&](void*) {
+            ::chmod(folder.c_str(), 0755);
+            ::chmod(file.c_str(), 0644);
+        });
         if (c.by_mode) {
             ::chmod(file.c_str(), 0444);
-            ::chmod(std::filesystem::path(file).parent_path().c_str(), 0555);
+            ::chmod(folder.c_str(), 0555);
         }
         {
             Session s;
@@ -164,8 +170,6 @@ TEST_F(SqliteFaults, AReadOnlyDatabaseReadsAndRefusesWritesWithNothingHalfDone) 
                       (Seen{ExecuteSQLError, "korADO", "attempt to write a readonly database"}));
             EXPECT_EQ(HostSees(s, [&] { ReadAll(s, "select n from t"); }), Seen{});
         }
-        ::chmod(std::filesystem::path(file).parent_path().c_str(), 0755);
-        ::chmod(file.c_str(), 0644);
         EXPECT_EQ(Afterwards(file, "select group_concat(n) from t"), "1");
         EXPECT_FALSE(std::filesystem::exists(file + "-journal"));
     }
