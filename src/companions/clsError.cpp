@@ -1,18 +1,21 @@
 #include "companions/clsError.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 
 #include "dataaccess/connection_string.h"
 #include "korado/platform/companions.h"
 #include "korado/platform/services.h"
 #include "korado/runtime/registry.h"
 #include "korado/runtime/strings.h"
+#include "runtime/own_file.h"
 
 namespace korado::companions {
 namespace {
@@ -142,8 +145,11 @@ void clsError::Write(const std::string& line) {
     std::error_code ec;
     std::filesystem::path path(log_file_);
     if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path(), ec);
-    std::ofstream out(path, std::ios::app | std::ios::binary);
-    if (out) out << stamped;
+    // Opened per line, so that a log moved away or deleted while the host runs is started afresh.
+    const int fd = OpenOwnFile(log_file_, O_APPEND);
+    if (fd < 0) return;
+    WriteFully(fd, stamped);
+    ::close(fd);
 }
 
 const MemberTable* clsError::Members() const noexcept {
