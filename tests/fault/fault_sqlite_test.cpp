@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <tuple>
 
 #include "korado/errors/clsADOError.h"
 #include "korado/resultsets/clsDynasetADO.h"
@@ -26,27 +27,17 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using test::Session;
 
-// What the host is told about a failed operation: the error raised to it, else the message shown, else the
-// report handed to the error component.
-struct Seen {
-    std::int32_t number = 0;
-    std::string source, description;
-    bool operator==(const Seen&) const = default;
-};
-std::ostream& operator<<(std::ostream& out, const Seen& s) {
-    return out << s.number << " / " << s.source << " / " << s.description;
-}
-
+// What the host is told about a failed operation (number, source, description): the error raised to it,
+// else the message shown, else the report handed to the error component.
+using Seen = std::tuple<std::int32_t, std::string, std::string>;
 Seen HostSees(Session& s, const std::function<void()>& operation) {
     s.boxes().Clear();
     s.errors().Clear();
     if (std::optional<Error> e = test::RaisedError(operation))
         return {e->Number(), e->Source(), e->Description()};
     if (!s.boxes().Shown().empty()) return {0, "message box", s.boxes().Shown().back().text};
-    if (!s.errors().Reports().empty()) {
-        const auto& r = s.errors().Reports().back();
-        return {r.number, r.source, r.description};
-    }
+    if (const auto& r = s.errors().Reports(); !r.empty())
+        return {r.back().number, r.back().source, r.back().description};
     return {};
 }
 
@@ -66,12 +57,10 @@ struct Raw {
     // The first column of the first row, as text; the error message when the query fails.
     std::string Text(const std::string& sql) {
         sqlite3_stmt* st = nullptr;
-        std::string out;
-        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK &&
-            sqlite3_step(st) == SQLITE_ROW)
-            out = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
-        else
-            out = sqlite3_errmsg(db);
+        const bool row = sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK &&
+                         sqlite3_step(st) == SQLITE_ROW;
+        std::string out =
+            row ? reinterpret_cast<const char*>(sqlite3_column_text(st, 0)) : sqlite3_errmsg(db);
         sqlite3_finalize(st);
         return out;
     }
@@ -85,17 +74,14 @@ std::string Rows(int first, int count, int size) {
            ") insert into t (n, b) select v, randomblob(" + std::to_string(size) + ") from s";
 }
 
-std::string Afterwards(const std::string& file, const std::string& sql) {
-    return Raw(file, SQLITE_OPEN_READONLY).Text(sql);
-}
-
 class SqliteFaults : public ::testing::Test {
   protected:
     void SetUp() override {
-        Raw raw(file);
-        ASSERT_EQ(raw.Exec("create table t (n integer primary key, b blob); insert into t (n) values (1)"),
-                  SQLITE_OK);
+        ASSERT_EQ(
+            Raw(file).Exec("create table t (n integer primary key, b blob); insert into t (n) values (1)"),
+            SQLITE_OK);
     }
+    std::string Afterwards(const std::string& sql) { return Raw(file, SQLITE_OPEN_READONLY).Text(sql); }
     test::TempDir dir;
     std::string file = dir.File("faults.db");
 };
@@ -127,15 +113,14 @@ TEST_F(SqliteFaults, ALockedDatabaseWaitsOutTheBusyTimeoutThenFailsAndWorksOnceR
         ASSERT_EQ(other->Exec(c.lock), SQLITE_OK) << sqlite3_errmsg(other->db);
         const Clock::time_point start = Clock::now();
         EXPECT_EQ(HostSees(s, [&] { c.operation(s); }), c.seen);
-        const auto waited =
-            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-        EXPECT_GE(waited, kBusyMs * 9 / 10);
-        EXPECT_LT(waited, kBusyMs + 3000);
+        const auto waited = Clock::now() - start;
+        EXPECT_GE(waited, std::chrono::milliseconds(kBusyMs * 9 / 10));
+        EXPECT_LT(waited, std::chrono::milliseconds(kBusyMs + 3000));
         other.reset();  // the lock goes, the other's work is rolled back
         EXPECT_EQ(HostSees(s, [&] { c.operation(s); }), Seen{});
         s.ado().Commit();
     }
-    EXPECT_EQ(Afterwards(file, "select group_concat(n) from t"), "1,2");
+    EXPECT_EQ(Afterwards("select group_concat(n) from t"), "1,2");
 }
 
 TEST_F(SqliteFaults, AReadOnlyDatabaseReadsAndRefusesWritesWithNothingHalfDone) {
@@ -170,16 +155,13 @@ TEST_F(SqliteFaults, AReadOnlyDatabaseReadsAndRefusesWritesWithNothingHalfDone) 
                       (Seen{ExecuteSQLError, "korADO", "attempt to write a readonly database"}));
             EXPECT_EQ(HostSees(s, [&] { ReadAll(s, "select n from t"); }), Seen{});
         }
-        EXPECT_EQ(Afterwards(file, "select group_concat(n) from t"), "1");
+        EXPECT_EQ(Afterwards("select group_concat(n) from t"), "1");
         EXPECT_FALSE(std::filesystem::exists(file + "-journal"));
     }
 }
 
 TEST_F(SqliteFaults, AFullDiskFailsTheBigInsertAndKeepsTheCommittedRows) {
-    {
-        Raw raw(file);
-        raw.Exec(Rows(2, 99, 100));
-    }
+    Raw(file).Exec(Rows(2, 99, 100));
     // A file size limit stands in for a full file system: a write past it fails with EFBIG (the signal it
     // would send is ignored), which SQLite reports as an I/O error; ENOSPC, and a database at its page
     // limit, read "database or disk is full".
@@ -211,15 +193,12 @@ TEST_F(SqliteFaults, AFullDiskFailsTheBigInsertAndKeepsTheCommittedRows) {
         s.ado().Rollback();
         EXPECT_EQ(CStr(s.Scalar("select count(*) from t")), "100");
     }
-    EXPECT_EQ(Afterwards(file, "select count(*) from t"), "100");
-    EXPECT_EQ(Afterwards(file, "pragma integrity_check"), "ok");
+    EXPECT_EQ(Afterwards("select count(*) from t"), "100");
+    EXPECT_EQ(Afterwards("pragma integrity_check"), "ok");
 }
 
 TEST_F(SqliteFaults, ACorruptFileFailsClearlyWithoutACrashOrAHang) {
-    {
-        Raw raw(file);
-        raw.Exec(Rows(2, 2000, 200));
-    }
+    Raw(file).Exec(Rows(2, 2000, 200));
     // Pages in the middle of the table overwritten.
     {
         std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
@@ -251,7 +230,7 @@ TEST_F(SqliteFaults, ACorruptFileFailsClearlyWithoutACrashOrAHang) {
         if (c.connect == Seen{}) EXPECT_EQ(HostSees(s, [&] { ReadAll(s, "select n, b from t"); }), c.read);
         EXPECT_LT(Clock::now() - start, std::chrono::seconds(10));
     }
-    EXPECT_NE(Afterwards(file, "pragma integrity_check"), "ok");
+    EXPECT_NE(Afterwards("pragma integrity_check"), "ok");
 }
 
 }  // namespace
