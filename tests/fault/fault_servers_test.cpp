@@ -49,11 +49,6 @@ bool Services(std::string_view arguments) {
     return std::system(ServicesCommand(ServicesScript(), arguments).c_str()) == 0;
 }
 
-// PostgreSQL starts again however the test ends: the tests after it need the server.
-struct PgStartsAgain {
-    ~PgStartsAgain() { Services("start pg"); }
-};
-
 #define KORADO_REQUIRE_FAULT_SERVER(target)                                                   \
     KORADO_REQUIRE_ODBC(target);                                                              \
     if (::korado::test::ServicesScript().empty()) {                                           \
@@ -126,6 +121,11 @@ class CutLater {
 
 class FaultPg : public ::testing::TestWithParam<std::string> {
   protected:
+    void SetUp() override { KORADO_REQUIRE_FAULT_SERVER(target()); }
+    // PostgreSQL starts again however the test ends: the tests after it need the server.
+    void TearDown() override {
+        if (!IsSkipped()) Services("start pg");
+    }
     const OdbcTarget& target() const { return GetOdbcTarget(GetParam()); }
     // The bridge reads a server cursor in blocks inside a transaction where the DSN asks for one.
     void Connect(Session& s) {
@@ -140,8 +140,6 @@ class FaultPg : public ::testing::TestWithParam<std::string> {
 // connection itself (no reconnect) fails that statement with the provider's text and reads broken.
 TEST_P(FaultPg, RestartBetweenStatementsReconnectsAndTellsOfLostWork) {
     const OdbcTarget& t = target();
-    KORADO_REQUIRE_FAULT_SERVER(t);
-    PgStartsAgain guard;
     Witness w(t);
     EXPECT_EQ(w.Numbers("SELECT 1"), Ids{1});
     // What runs after the last commit, and whether the reconnect tells of lost work.
@@ -205,8 +203,6 @@ TEST_P(FaultPg, RestartBetweenStatementsReconnectsAndTellsOfLostWork) {
 // error, never a wrong or repeated row; the uncommitted row is gone and the host is told.
 TEST_P(FaultPg, RestartInTheMiddleOfAForwardOnlyRead) {
     const OdbcTarget& t = target();
-    KORADO_REQUIRE_FAULT_SERVER(t);
-    PgStartsAgain guard;
     FaultTable table(t, "ko_fault_read");
     Session s;
     Connect(s);
@@ -237,11 +233,8 @@ TEST_P(FaultPg, RestartInTheMiddleOfAForwardOnlyRead) {
 // claiming more than the failure said.
 TEST_P(FaultPg, LinkCutDuringTheCommitSaysTheOutcomeIsUnknown) {
     const OdbcTarget& t = target();
-    KORADO_REQUIRE_FAULT_SERVER(t);
-    PgStartsAgain guard;
-    enum class Cut { kRestart, kTerminate };
-    for (Cut cut : {Cut::kRestart, Cut::kTerminate}) {
-        SCOPED_TRACE(cut == Cut::kRestart ? "restart" : "pg_terminate_backend");
+    for (const bool restart : {true, false}) {
+        SCOPED_TRACE(restart ? "restart" : "pg_terminate_backend");
         FaultTable table(t, "ko_fault_commit");
         Witness killer(t);
         killer.Run(
@@ -256,8 +249,8 @@ TEST_P(FaultPg, LinkCutDuringTheCommitSaysTheOutcomeIsUnknown) {
         std::optional<Error> e;
         {
             CutLater later(1s, [&] {
-                if (cut == Cut::kRestart) EXPECT_TRUE(Services("restart pg"));
-                if (cut == Cut::kTerminate) killer.Run("SELECT pg_terminate_backend(" + pid + ")");
+                if (restart) EXPECT_TRUE(Services("restart pg"));
+                if (!restart) killer.Run("SELECT pg_terminate_backend(" + pid + ")");
             });
             e = RaisedError([&] { s.ado().Commit(); });
         }

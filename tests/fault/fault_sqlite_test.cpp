@@ -126,15 +126,11 @@ TEST_F(SqliteFaults, ALockedDatabaseWaitsOutTheBusyTimeoutThenFailsAndWorksOnceR
 TEST_F(SqliteFaults, AReadOnlyDatabaseReadsAndRefusesWritesWithNothingHalfDone) {
     // The superuser writes whatever the modes say: there the file is opened read-only through the
     // connection string instead.
-    const bool root = ::geteuid() == 0;
-    struct Case {
-        const char* name;
-        bool by_mode;  // chmod the file and its folder; otherwise Mode=Read
-    };
-    for (const Case c : {Case{"file 0444 in a folder 0555", true}, Case{"opened with Mode=Read", false}}) {
-        SCOPED_TRACE(c.name);
-        if (c.by_mode && root) {
-            std::cout << "[ SKIPPED  ] " << c.name << ": running as root, modes do not stop writes\n";
+    for (const bool by_mode : {true, false}) {  // chmod the file and its folder; otherwise Mode=Read
+        const char* name = by_mode ? "file 0444 in a folder 0555" : "opened with Mode=Read";
+        SCOPED_TRACE(name);
+        if (by_mode && ::geteuid() == 0) {
+            std::cout << "[ SKIPPED  ] " << name << ": running as root, modes do not stop writes\n";
             continue;
         }
         const std::string folder = std::filesystem::path(file).parent_path();
@@ -143,13 +139,13 @@ TEST_F(SqliteFaults, AReadOnlyDatabaseReadsAndRefusesWritesWithNothingHalfDone) 
             ::chmod(folder.c_str(), 0755);
             ::chmod(file.c_str(), 0644);
         });
-        if (c.by_mode) {
+        if (by_mode) {
             ::chmod(file.c_str(), 0444);
             ::chmod(folder.c_str(), 0555);
         }
         {
             Session s;
-            ASSERT_TRUE(s.Connect(test::SqliteConnectionString(file) + (c.by_mode ? "" : ";Mode=Read")).ok);
+            ASSERT_TRUE(s.Connect(test::SqliteConnectionString(file) + (by_mode ? "" : ";Mode=Read")).ok);
             EXPECT_EQ(CStr(s.Scalar("select count(*) from t")), "1");
             EXPECT_EQ(HostSees(s, [&] { s.Execute("insert into t (n) values (2)"); }),
                       (Seen{ExecuteSQLError, "korADO", "attempt to write a readonly database"}));
@@ -165,31 +161,23 @@ TEST_F(SqliteFaults, AFullDiskFailsTheBigInsertAndKeepsTheCommittedRows) {
     // A file size limit stands in for a full file system: a write past it fails with EFBIG (the signal it
     // would send is ignored), which SQLite reports as an I/O error; ENOSPC, and a database at its page
     // limit, read "database or disk is full".
-    struct Case {
-        const char* name;
-        bool size_limit;  // otherwise a page limit
-        Seen seen;
-    };
-    const Case cases[] = {
-        {"file size limit", true, {ExecuteSQLError, "korADO", "disk I/O error"}},
-        {"page limit", false, {ExecuteSQLError, "korADO", "database or disk is full"}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const bool size_limit : {true, false}) {  // otherwise a page limit
+        SCOPED_TRACE(size_limit ? "file size limit" : "page limit");
         Session s;
         ASSERT_TRUE(s.Connect(test::SqliteConnectionString(file)).ok);
         const auto size = static_cast<rlim_t>(std::filesystem::file_size(file));
-        if (!c.size_limit) s.Execute("pragma max_page_count = " + std::to_string(size / 4096 + 16));
+        if (!size_limit) s.Execute("pragma max_page_count = " + std::to_string(size / 4096 + 16));
         rlimit old{};
         ::getrlimit(RLIMIT_FSIZE, &old);
         const auto previous = ::signal(SIGXFSZ, SIG_IGN);
         rlimit limit = old;
-        if (c.size_limit) limit.rlim_cur = size + 64 * 1024;
+        if (size_limit) limit.rlim_cur = size + 64 * 1024;
         ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
         const Seen seen = HostSees(s, [&] { s.Execute(Rows(1000, 20000, 1000)); });
         ::setrlimit(RLIMIT_FSIZE, &old);
         ::signal(SIGXFSZ, previous);
-        EXPECT_EQ(seen, c.seen);
+        EXPECT_EQ(seen, (Seen{ExecuteSQLError, "korADO",
+                              size_limit ? "disk I/O error" : "database or disk is full"}));
         s.ado().Rollback();
         EXPECT_EQ(CStr(s.Scalar("select count(*) from t")), "100");
     }
