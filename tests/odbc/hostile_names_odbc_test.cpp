@@ -134,11 +134,13 @@ TEST_P(HostileNames, AreJustNames) {
     drop();
 }
 
-INSTANTIATE_TEST_SUITE_P(Sources, HostileNames, ::testing::ValuesIn([] {
-                             std::vector<std::string> names = test::OdbcTargetNames();
-                             names.push_back("sqlitefile");
-                             return names;
-                         }()),
+std::vector<std::string> Sources() {
+    std::vector<std::string> names = test::OdbcTargetNames();
+    names.push_back("sqlitefile");
+    return names;
+}
+
+INSTANTIATE_TEST_SUITE_P(Sources, HostileNames, ::testing::ValuesIn(Sources()),
                          [](const auto& info) { return info.param; });
 
 }  // namespace

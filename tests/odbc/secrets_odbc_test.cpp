@@ -110,18 +110,16 @@ TEST_P(Secrets, NoOutputHoldsAPassword) {
             for (const std::string& source : {t.Source(), WrongSource()}) {
                 const std::string& wrong = open == ' ' ? kWrongPlainPassword : kWrongPassword;
                 const std::string cs = With(source, key + ("=" + Quoted(wrong, open)));
-                const std::string told = Told(s, [&] {
-                    r = ConnectResult{};
-                    r = s.Connect(cs);
-                });
-                ASSERT_FALSE(r.ok) << cs;
+                ConnectResult failed;
+                const std::string told = Told(s, [&] { failed = s.Connect(cs); });
+                ASSERT_FALSE(failed.ok) << cs;
                 // The password arrived whole: the server refused it, the driver did not stumble on it.
                 const char* refused =
                     Odbc() && !t.IsPostgreSQL() ? "Access denied" : "password authentication";
                 if (source == t.Source())
                     EXPECT_NE(told.find(refused), std::string::npos) << cs << "\n" << told;
                 out.Add(step + " told", told);
-                out.Add(step + " failed, handed back", r.connection_string);
+                out.Add(step + " failed, handed back", failed.connection_string);
                 out.AddSession(step + " failed", s);
             }
         }

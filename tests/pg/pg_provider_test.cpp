@@ -254,15 +254,11 @@ TEST(PgNativeConnect, ValuesStayOneValueEach) {
         "Data Source=h:5/db;User ID={a;Database=other};Password='p}}w''d=x';Initial Catalog=\"x' host=evil\";"
         "application_name={b\\c d};sslmode=disable");
     const auto keywords = dataaccess::pg::LibpqKeywords(cs, "", "", 0);
-    std::map<std::string, std::string> expected = {{"host", "h"},
-                                                   {"port", "5"},
-                                                   {"user", "a;Database=other"},
-                                                   {"password", "p}}w'd=x"},
-                                                   {"dbname", "x' host=evil"},
-                                                   {"application_name", "b\\c d"},
-                                                   {"sslmode", "disable"},
-                                                   {"options", "-c DateStyle=ISO -c extra_float_digits=3"},
-                                                   {"client_encoding", "UTF8"}};
+    std::map<std::string, std::string> expected = {
+        {"host", "h"},           {"port", "5"},          {"user", "a;Database=other"},
+        {"password", "p}}w'd=x"}, {"dbname", "x' host=evil"}, {"application_name", "b\\c d"},
+        {"sslmode", "disable"},   {"options", "-c DateStyle=ISO -c extra_float_digits=3"},
+        {"client_encoding", "UTF8"}};
     const std::map<std::string, std::string> given(keywords.begin(), keywords.end());
     EXPECT_EQ(given, expected);
 
