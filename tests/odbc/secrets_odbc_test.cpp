@@ -4,8 +4,6 @@
 // piece of either password. The console does the same and its screen, history and error log are read.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -26,19 +24,6 @@ namespace {
 
 const std::string kWrongPassword = "Wq;7}xK'v\"m=Z}";
 const std::string kWrongPlainPassword = "Wq7xKvmZ";
-
-// `value` as the connection-string syntax quotes it: braced ("}}" for "}"), or in double or single quotes
-// (the quote doubled); a blank: as it is.
-std::string Quoted(const std::string& value, char open) {
-    if (open == ' ') return value;
-    const char close = open == '{' ? '}' : open;
-    std::string out(1, open);
-    for (char c : value) {
-        if (c == close) out += c;
-        out += c;
-    }
-    return out + close;
-}
 
 // Everything a session showed, by where it showed it.
 struct Outputs {
@@ -65,15 +50,28 @@ struct Outputs {
         s.boxes().Clear();
         s.errors().Clear();
     }
-    // Fails for each text holding `piece` characters in a row of `secret`.
-    void ExpectNone(const std::string& secret, std::size_t piece = 4) const {
-        for (const auto& [where, text] : texts)
-            for (std::size_t i = 0; i + piece <= secret.size(); ++i)
-                EXPECT_EQ(text.find(secret.substr(i, piece)), std::string::npos)
-                    << "\"" << secret.substr(i, piece) << "\" in " << where << ":\n"
-                    << text;
+    // Fails for each text holding the account's `password`, or four characters in a row of a wrong one (the
+    // account's password begins with its user's name: it is looked for whole).
+    void ExpectNoPassword(const std::string& password) const {
+        for (const auto& [secret, piece] :
+             {std::pair{password, password.size()}, std::pair{kWrongPassword, std::size_t{4}},
+              std::pair{kWrongPlainPassword, std::size_t{4}}})
+            for (const auto& [where, text] : texts)
+                for (std::size_t i = 0; i + piece <= secret.size(); ++i)
+                    EXPECT_EQ(text.find(secret.substr(i, piece)), std::string::npos)
+                        << "\"" << secret.substr(i, piece) << "\" in " << where << ":\n"
+                        << text;
     }
 };
+
+// What the host was told of a failed `connect`: the error raised, and the error component's reports.
+template <class F>
+std::string Told(Session& s, F&& connect) {
+    std::optional<Error> e = RaisedError(connect);
+    std::string told = e ? e->Source() + "\n" + e->Description() : "";
+    for (const auto& report : s.errors().Reports()) told += "\n" + report.description;
+    return told;
+}
 
 class Secrets : public ::testing::TestWithParam<std::string> {
   protected:
@@ -112,19 +110,16 @@ TEST_P(Secrets, NoOutputHoldsAPassword) {
             for (const std::string& source : {t.Source(), WrongSource()}) {
                 const std::string& wrong = open == ' ' ? kWrongPlainPassword : kWrongPassword;
                 const std::string cs = With(source, key + ("=" + Quoted(wrong, open)));
-                std::optional<Error> e = RaisedError([&] { r = s.Connect(cs); });
-                ASSERT_FALSE(r.ok && !e) << cs;
-                std::string told = e ? e->Source() + "\n" + e->Description() : "";
-                for (const auto& report : s.errors().Reports()) told += "\n" + report.description;
+                ConnectResult failed;
+                const std::string told = Told(s, [&] { failed = s.Connect(cs); });
+                ASSERT_FALSE(failed.ok) << cs;
                 // The password arrived whole: the server refused it, the driver did not stumble on it.
+                const char* refused =
+                    Odbc() && !t.IsPostgreSQL() ? "Access denied" : "password authentication";
                 if (source == t.Source())
-                    EXPECT_NE(
-                        told.find(Odbc() && !t.IsPostgreSQL() ? "Access denied" : "password authentication"),
-                        std::string::npos)
-                        << cs << "\n"
-                        << told;
+                    EXPECT_NE(told.find(refused), std::string::npos) << cs << "\n" << told;
                 out.Add(step + " told", told);
-                out.Add(step + " failed, handed back", r.connection_string);
+                out.Add(step + " failed, handed back", failed.connection_string);
                 out.AddSession(step + " failed", s);
             }
         }
@@ -142,10 +137,7 @@ TEST_P(Secrets, NoOutputHoldsAPassword) {
             out.AddSession("nested", s);
         }
     }
-    // The test account's password begins with its user's name: it is looked for whole.
-    out.ExpectNone(t.password, t.password.size());
-    out.ExpectNone(kWrongPassword);
-    out.ExpectNone(kWrongPlainPassword);
+    out.ExpectNoPassword(t.password);
 }
 
 // A user or database name with the syntax's own characters, in each quoting, reaches the server as one
@@ -166,9 +158,7 @@ TEST_P(Secrets, NamesWithTheSyntaxCharactersArriveWhole) {
             for (const auto& [cs, refused] : cases) {
                 Session s;
                 ConnectResult r;
-                std::optional<Error> e = RaisedError([&, &cs = cs] { r = s.Connect(cs); });
-                std::string told = e ? e->Description() : "";
-                for (const auto& report : s.errors().Reports()) told += "\n" + report.description;
+                const std::string told = Told(s, [&, &cs = cs] { r = s.Connect(cs); });
                 EXPECT_FALSE(r.ok) << cs;
                 EXPECT_NE(told.find(refused), std::string::npos) << cs << "\n" << told;
             }
@@ -193,22 +183,13 @@ TEST_P(Secrets, TheConsoleShowsAndKeepsNoPassword) {
     ConsoleRun run = console.RunInTerminal({With(t.Source(), "PASSWORD=" + Quoted(t.password, '{'))}, typed);
     EXPECT_EQ(run.exit_status, 0) << run.out;
     EXPECT_NE(run.out.find("Connected: "), std::string::npos) << run.out;
-    std::string screen = run.out;
-    for (const std::string& line : typed) {
-        const std::size_t echo = screen.find("SQL> " + line + "\n");
-        ASSERT_NE(echo, std::string::npos) << "no echo of " << line << " in:\n" << run.out;
-        screen.erase(echo + 5, line.size());
-    }
+    std::optional<std::string> screen = WithoutTypedLines(run, typed);
+    ASSERT_TRUE(screen) << "a typed line's echo is missing:\n" << run.out;
     Outputs out;
-    out.Add("screen", screen);
-    for (const char* file : {"state/korado/history", "state/korado/error.log"}) {
-        std::ostringstream text;
-        text << std::ifstream(console.Dir().File(file), std::ios::binary).rdbuf();
-        out.Add(file, text.str());
-    }
-    // The test account's password begins with its user's name: it is looked for whole.
-    out.ExpectNone(t.password, t.password.size());
-    out.ExpectNone(kWrongPassword);
+    out.Add("screen", *screen);
+    for (const char* file : {"state/korado/history", "state/korado/error.log"})
+        out.Add(file, ReadFile(console.Dir().File(file)));
+    out.ExpectNoPassword(t.password);
 }
 
 INSTANTIATE_TEST_SUITE_P(Dsns, Secrets, ::testing::ValuesIn(OdbcTargetNames()),

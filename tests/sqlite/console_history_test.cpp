@@ -6,7 +6,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -74,17 +73,11 @@ TEST(ConsoleHistory, PasswordsTypedAtTheTerminalStayOffTheHistoryAndTheScreen) {
                                      ") connection=Provider=SQLite;Data Source=" + dir.File(file) + ";"))
         << run.out;
 
-    std::string screen = run.out;
-    for (const std::string& line : typed) {
-        const std::size_t echo = screen.find("SQL> " + line + "\n");
-        ASSERT_NE(echo, std::string::npos) << "no echo of " << line << " in:\n" << run.out;
-        screen.erase(echo + 5, line.size());
-    }
-    std::ostringstream kept_stream;
-    kept_stream << std::ifstream(history, std::ios::binary).rdbuf();
-    const std::string kept = kept_stream.str();
+    const std::optional<std::string> screen = WithoutTypedLines(run, typed);
+    ASSERT_TRUE(screen) << "a typed line's echo is missing:\n" << run.out;
+    const std::string kept = ReadFile(history);
     for (const std::string& secret : {login_password, string_password, std::string("Vb8#mT")}) {
-        EXPECT_EQ(PieceOf(secret, screen), "") << secret << " on the screen:\n" << screen;
+        EXPECT_EQ(PieceOf(secret, *screen), "") << secret << " on the screen:\n" << *screen;
         EXPECT_EQ(PieceOf(secret, kept), "") << secret << " in the history:\n" << kept;
     }
     // Kept masked, not left out.
@@ -93,6 +86,24 @@ TEST(ConsoleHistory, PasswordsTypedAtTheTerminalStayOffTheHistoryAndTheScreen) {
     struct stat st {};
     ASSERT_EQ(stat(history.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+// A symbolic link planted in place of the history is not written through.
+TEST(ConsoleHistory, APlantedLinkInPlaceOfTheHistoryIsNotWrittenThrough) {
+    if (std::string(KORADO_APP_PATH).empty()) GTEST_SKIP() << "built without the console host (korado_app)";
+    ConsoleRunner console(KORADO_APP_PATH);
+    const TempDir& dir = console.Dir();
+    const std::string victim = dir.File("victim"), history = dir.File("state/korado/history");
+    std::filesystem::create_directories(dir.File("state/korado"));
+    std::ofstream(victim) << "keep";
+    std::filesystem::permissions(victim, std::filesystem::perms(0644));
+    std::filesystem::create_symlink(victim, history);
+    ConsoleRun run =
+        console.RunInTerminal({"Provider=SQLite;Data Source=" + dir.File("a.db")}, {"select 1;", "exit"});
+    ASSERT_EQ(run.exit_status, 0) << run.out;
+    EXPECT_EQ(ReadFile(victim), "keep");
+    EXPECT_EQ(std::filesystem::status(victim).permissions(), std::filesystem::perms(0644));
+    EXPECT_TRUE(std::filesystem::is_symlink(history));
 }
 
 }  // namespace

@@ -47,4 +47,14 @@ bool HasLine(const std::string& text, const std::string& line) {
     return false;
 }
 
+std::optional<std::string> WithoutTypedLines(const ConsoleRun& run, const std::vector<std::string>& typed) {
+    std::string screen = run.out;
+    for (const std::string& line : typed) {
+        const std::size_t echo = screen.find("SQL> " + line + "\n");
+        if (echo == std::string::npos) return std::nullopt;
+        screen.erase(echo + 5, line.size());
+    }
+    return screen;
+}
+
 }  // namespace korado::test

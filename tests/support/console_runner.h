@@ -4,6 +4,7 @@
 #pragma once
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -50,5 +51,8 @@ class ConsoleRunner {
 
 // True when `text` has a line equal to `line`.
 bool HasLine(const std::string& text, const std::string& line);
+// What a terminal run showed without the typed lines' echo ("SQL> " kept); nullopt when a line's echo is
+// missing.
+std::optional<std::string> WithoutTypedLines(const ConsoleRun& run, const std::vector<std::string>& typed);
 
 }  // namespace korado::test

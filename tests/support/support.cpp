@@ -40,4 +40,15 @@ std::string ReadFile(const std::string& path) {
     return s.str();
 }
 
+std::string Quoted(const std::string& text, char open) {
+    if (open == ' ') return text;
+    const char close = open == '{' ? '}' : open;
+    std::string out(1, open);
+    for (char c : text) {
+        if (c == close) out += c;
+        out += c;
+    }
+    return out + close;
+}
+
 }  // namespace korado::test

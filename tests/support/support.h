@@ -127,5 +127,7 @@ class TempDir {
 std::string ShellQuote(const std::string& text);
 // The whole content of the file at `path`; empty when it cannot be read.
 std::string ReadFile(const std::string& path);
+// `text` between `open` and its closing quote ("}" for "{"), that quote doubled inside; a blank: as it is.
+std::string Quoted(const std::string& text, char open);
 
 }  // namespace korado::test
