@@ -47,6 +47,8 @@ PeakWatch::PeakWatch() {
     base_ = reset ? StatusMegabytes("VmRSS:") : StatusMegabytes("VmHWM:");
 }
 
+double ResidentMegabytes() { return StatusMegabytes("VmRSS:"); }
+
 double PeakWatch::Growth() const { return std::max(0.0, StatusMegabytes("VmHWM:") - base_); }
 
 const std::string& Table::File() {

@@ -17,6 +17,9 @@ void Check(int rc, sqlite3* db, const char* what);
 // The peak resident set's growth over a stretch of work: "5" written to /proc/self/clear_refs resets the
 // peak (VmHWM) to the current resident set; where that is refused, the growth of VmHWM itself, which misses
 // a peak lower than an earlier one.
+// The resident set now (VmRSS), in megabytes; 0 when it cannot be read.
+double ResidentMegabytes();
+
 class PeakWatch {
   public:
     PeakWatch();

@@ -1094,13 +1094,17 @@ bool Console::Connect(const std::string& target) {
         }
         return Open("", "", "", Variant(apps::SqliteConnectionString(path)));
     }
-    if (t.find('=') != std::string::npos) {
+    if (!IsLogin(t)) {
         // The library takes a password out of the string it hands back only from an entry closed by ";".
         return Open("", "", "", Variant(t.back() == ';' ? t : t + ";"));
     }
     if (const std::size_t at = t.find('@'); at != std::string::npos) {
         // The library splits the combined login itself; the data source it names is an ODBC DSN.
-        return Open(t, "", "", Variant("DSN=" + t.substr(at + 1)));
+        // Quoted, so that an alias with a ";" stays one name.
+        std::string dsn;
+        AppendEntry(dsn, "DSN", t.substr(at + 1));
+        dsn.pop_back();  // the ";" the login never had
+        return Open(t, "", "", Variant(dsn));
     }
     // Appended rather than added to a literal: g++ 12 takes the literal's copy for an overlapping one.
     std::string problem(1, '"');

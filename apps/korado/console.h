@@ -147,7 +147,8 @@ class Console {
     // Prints a dictionary answer's names under `heading`, with the row count a query prints.
     void PrintNames(const std::string& heading, const Collection& names);
     // Copies the rows of `rows` into `table`; false when a row could not be inserted (said why).
-    bool InsertRows(clsDynasetADO& rows, const std::string& table, std::int64_t& copied);
+    bool InsertRows(clsDynasetADO& rows, const std::string& table, const std::vector<std::string>& names,
+                    std::int64_t& copied);
 
     // ---- connections ----
     // Connects a new connection object. A failure is printed and counts, except that with `quiet_when_closed`

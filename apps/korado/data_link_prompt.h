@@ -11,6 +11,10 @@
 
 namespace korado::console {
 
+// Appends "key=value;" to `connection_string`, the value quoted when a ";", a quote, a brace or a blank at
+// an end would change what it says.
+void AppendEntry(std::string& connection_string, const std::string& key, const std::string& value);
+
 class TerminalDataLinkPrompt final : public platform::DataLinkPromptService {
   public:
     // `input`: where the answers are read (standard input); not owned, must outlive the prompt.

@@ -92,6 +92,26 @@ Variant FieldOf(const Collection& entry, std::string_view name) {
     return Variant::Null();
 }
 
+// The column names of one table's entries of clsDictionary::Columns (the first schema's), in their order.
+std::vector<std::string> ColumnNamesOf(const Collection& columns) {
+    std::vector<std::pair<double, std::string>> named;
+    std::optional<std::string> first_schema;
+    for (const Variant& item : columns) {
+        Ref<Collection> entry = item.ObjectAs<Collection>();
+        if (!entry) continue;
+        const std::string schema = CStr(FieldOf(*entry, "TABLE_SCHEMA"));
+        if (!first_schema) first_schema = schema;
+        if (schema != *first_schema) continue;
+        const Variant position = FieldOf(*entry, "ORDINAL_POSITION");
+        named.emplace_back(position.IsNull() ? 0.0 : CDbl(position), CStr(FieldOf(*entry, "COLUMN_NAME")));
+    }
+    std::stable_sort(named.begin(), named.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<std::string> names;
+    for (auto& [position, name] : named) names.push_back(std::move(name));
+    return names;
+}
+
 // A column's type as DESCRIBE shows it: the dictionary's type name, with the size of a text or binary
 // type that has one and the precision and scale of an exact number.
 std::string TypeOf(const Collection& entry) {
@@ -394,7 +414,8 @@ void Console::CmdCopy(const std::string& rest) {
         if (message_box_->Shown() == messages && ado->LastServerErr() == 0 && columns &&
             columns->Count() > 0) {
             std::printf("Table %s created.\n", table->text.c_str());
-            done = InsertRows(*rows, table->text, copied);
+            // The table's own column names: creating it replaced the characters a column name may not hold.
+            done = InsertRows(*rows, table->text, ColumnNamesOf(*columns), copied);
         } else {
             PrintProblem("The table " + table->text + " was not created; no rows copied.");
             Fail();
@@ -408,7 +429,8 @@ void Console::CmdCopy(const std::string& rest) {
         std::printf(copied == 1 ? "1 row copied.\n" : "%lld rows copied.\n", static_cast<long long>(copied));
 }
 
-bool Console::InsertRows(clsDynasetADO& rows, const std::string& table, std::int64_t& copied) {
+bool Console::InsertRows(clsDynasetADO& rows, const std::string& table, const std::vector<std::string>& names,
+                         std::int64_t& copied) {
     Ref<ado::Recordset> rs = rows.Recordset();
     Ref<ado::Fields> fields = rs->Fields();
     const std::int32_t count = fields->Count();
@@ -420,7 +442,9 @@ bool Console::InsertRows(clsDynasetADO& rows, const std::string& table, std::int
     std::string columns, marks;
     for (std::int32_t i = 0; i < count; ++i) {
         Ref<ado::Field> field = fields->Item(Variant(i));
-        columns += (i > 0 ? ", " : "") + QuoteName(field->Name());
+        const std::size_t n = static_cast<std::size_t>(i);
+        columns += (i > 0 ? ", " : "") +
+                   QuoteName(names.size() == static_cast<std::size_t>(count) ? names[n] : field->Name());
         marks += i > 0 ? ", ?" : "?";
         Ref<ado::Parameter> p =
             insert->CreateParameter({}, field->Type(), ado::adParamInput, std::max(field->DefinedSize(), 0));

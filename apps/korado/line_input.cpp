@@ -101,14 +101,16 @@ TerminalSource::~TerminalSource() {
         std::filesystem::path path(history_file_);
         if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path(), ec);
         // The file exists, readable by its owner only, before a line is written to it; a file an older
-        // version left readable by others is narrowed too.
-        const int fd = open(history_file_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-        if (fd >= 0) {
+        // version left readable by others is narrowed too. A symbolic link planted in its place is refused
+        // (the history is then not kept), and the lines go to the file just opened, through its descriptor,
+        // so that nothing put there between the two opens is written over.
+        const int fd = open(history_file_.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+        struct stat st {};
+        if (fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
             fchmod(fd, 0600);
-            close(fd);
-            write_history(history_file_.c_str());
-            chmod(history_file_.c_str(), 0600);
+            write_history(("/proc/self/fd/" + std::to_string(fd)).c_str());
         }
+        if (fd >= 0) close(fd);
     }
 #endif
 }

@@ -68,6 +68,11 @@ std::string MaskEntries(std::string_view line) {
 
 }  // namespace
 
+bool IsLogin(std::string_view argument) {
+    const std::size_t equals = argument.find('=');
+    return equals == std::string_view::npos || argument.substr(0, equals).find('/') != std::string_view::npos;
+}
+
 std::string MaskLogin(std::string_view login) {
     std::string out(login);
     const std::size_t slash = out.find('/');
@@ -79,14 +84,14 @@ std::string MaskLogin(std::string_view login) {
 }
 
 std::string MaskPasswords(std::string_view line) {
-    std::string out = MaskEntries(line);
-    // The console reads a CONNECT argument without "=" as a login.
-    const std::vector<std::string> words = Words(out);
-    if (words.empty() || out.find('=') != std::string::npos) return out;
-    const std::string first = Upper(words[0]);
-    if (first != "CONNECT" && first != "CONN") return out;
-    const std::size_t rest = out.find(words[0]) + words[0].size();
-    return out.substr(0, rest) + MaskLogin(out.substr(rest));
+    // The console reads a CONNECT argument that is a login as user/password@DSN.
+    const std::vector<std::string> words = Words(line);
+    if (!words.empty() && (Upper(words[0]) == "CONNECT" || Upper(words[0]) == "CONN")) {
+        const std::size_t rest = line.find(words[0]) + words[0].size();
+        if (IsLogin(TrimBlanks(line.substr(rest))))
+            return std::string(line.substr(0, rest)) + MaskLogin(line.substr(rest));
+    }
+    return MaskEntries(line);
 }
 
 }  // namespace korado::console

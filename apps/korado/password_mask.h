@@ -12,6 +12,11 @@ namespace korado::console {
 // masked whole, as the connection-string syntax reads it.
 std::string MaskPasswords(std::string_view line);
 
+// Whether a CONNECT argument is a login (user/password@DSN) rather than a connection string: it holds no
+// "=", or a "/" comes before its first "=" (no key of a connection string holds one), so that a password
+// with "=" in it is still read, and masked, as a login's.
+bool IsLogin(std::string_view argument);
+
 // "user/***@DSN" for the login "user/password@DSN", "user/***" for "user/password": everything between the
 // first "/" and the last "@", so that a password holding "@" is masked too.
 std::string MaskLogin(std::string_view login);

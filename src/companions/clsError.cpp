@@ -1,17 +1,21 @@
 #include "companions/clsError.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 
 #include "dataaccess/connection_string.h"
 #include "korado/platform/companions.h"
 #include "korado/platform/services.h"
 #include "korado/runtime/registry.h"
 #include "korado/runtime/strings.h"
+#include "runtime/own_file.h"
 
 namespace korado::companions {
 namespace {
@@ -60,8 +64,10 @@ std::string MaskPasswords(std::string_view text) {
             if (at == std::string::npos) break;
             std::size_t i = at + key.size();
             while (i < out.size() && out[i] == ' ') ++i;
-            // Only a key that starts an entry and is followed by "=" holds a password.
-            bool starts_entry = at == 0 || out[at - 1] == ';' || out[at - 1] == ' ' || out[at - 1] == '"';
+            // Only a key that starts a word and is followed by "=" holds a password: after a ";", a blank, or
+            // the quote or brace that opens a nested string.
+            const char before = at == 0 ? ';' : out[at - 1];
+            bool starts_entry = !std::isalnum(static_cast<unsigned char>(before)) && before != '_';
             if (!starts_entry || i >= out.size() || out[i] != '=') {
                 from = at + key.size();
                 continue;
@@ -139,8 +145,11 @@ void clsError::Write(const std::string& line) {
     std::error_code ec;
     std::filesystem::path path(log_file_);
     if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path(), ec);
-    std::ofstream out(path, std::ios::app | std::ios::binary);
-    if (out) out << stamped;
+    // Opened per line, so that a log moved away or deleted while the host runs is started afresh.
+    const int fd = OpenOwnFile(log_file_, O_APPEND);
+    if (fd < 0) return;
+    WriteFully(fd, stamped);
+    ::close(fd);
 }
 
 const MemberTable* clsError::Members() const noexcept {

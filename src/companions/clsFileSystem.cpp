@@ -1,5 +1,8 @@
 #include "companions/clsFileSystem.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -9,6 +12,7 @@
 #include "korado/platform/companions.h"
 #include "korado/platform/services.h"
 #include "korado/runtime/registry.h"
+#include "runtime/own_file.h"
 
 namespace korado::companions {
 namespace {
@@ -47,12 +51,12 @@ void clsFile::SetContents(const std::string& text) {
     std::error_code ec;
     if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path(), ec);
     if (ec) RaiseFileError(ec.value(), path.parent_path().string());
-    errno = 0;
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out) RaiseFileError(errno ? errno : EACCES, file_name_);
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    out.close();
-    if (!out) RaiseFileError(errno ? errno : EIO, file_name_);
+    const int fd = OpenOwnFile(file_name_, O_TRUNC);
+    if (fd < 0) RaiseFileError(errno, file_name_);
+    const bool written = WriteFully(fd, text);
+    const int error = errno;
+    if (::close(fd) != 0 && written) RaiseFileError(errno, file_name_);
+    if (!written) RaiseFileError(error, file_name_);
 }
 
 const MemberTable* clsFile::Members() const noexcept {

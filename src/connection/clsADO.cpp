@@ -30,6 +30,10 @@ Site At(std::string_view routine) { return {kClass, routine}; }
 
 Ref<ado::Connection> NewPlatformConnection() { return CreateObjectAs<ado::Connection>("ADODB.Connection"); }
 
+constexpr std::string_view kWorkRolledBack =
+    "The connection to the database was lost and has been re-established. The changes made since the last "
+    "commit were rolled back by the server and have not been applied again.";
+
 // "user/password@alias": the alias only when no DSN was given, the password only when none was given.
 void SplitCombinedLogin(std::string& User, std::string& Pass, std::string& DSN) {
     if (std::size_t at = User.find('@'); at != std::string::npos && DSN.empty()) {
@@ -280,10 +284,16 @@ std::string clsADO::m_RemovePassword(const std::string& ConnectionString) {
 }
 
 void clsADO::Reconnect() {
-    TryIgnore([&] { Conn().CommitTrans(); });
+    // Work that this commit cannot save went with the server's session.
+    const bool had_work = m_Connection && m_Connection->HasUncommittedWork();
+    const bool committed = TryIgnore([&] { Conn().CommitTrans(); });
+    const bool work_lost = had_work && !committed;
     TryIgnore([&] { Conn().Cancel(); });
     TryIgnore([&] { Conn().Close(); });
-    Try(At("Reconnect"), [&] { Conn().Open("", m_User, m_Password, ado::adOptionUnspecified); });
+    Try(At("Reconnect"), [&] {
+        Conn().Open("", m_User, m_Password, ado::adOptionUnspecified);
+        if (work_lost && g_ADOError) g_ADOError->Exception(std::string(kWorkRolledBack), GeneralException);
+    });
     TryIgnore([&] { Conn().BeginTrans(); });
 }
 

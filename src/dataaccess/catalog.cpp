@@ -219,6 +219,7 @@ void TablesImpl::Append(const Variant& item) {
     std::vector<ColumnDefinition> columns;
     columns.reserve(table->columns().items().size());
     for (const Ref<ColumnImpl>& c : table->columns().items()) columns.push_back(c->Definition());
+    connection->NoteWork();
     connection->Call([&] { session.CreateTable(table->Name(), columns); });
     table->SetType("TABLE");
     table->SetParentCatalog(Ref<adox::Catalog>(catalog_.get()));
@@ -228,6 +229,7 @@ void TablesImpl::Delete(const Variant& index) {
     const std::string name = Find(index).name;
     Ref<ConnectionImpl> connection = catalog_->RequireConnection(kTables);
     Session& session = connection->RequireSession(kTables);
+    connection->NoteWork();
     connection->Call([&] {
         ExecuteOptions options;
         std::unique_ptr<Statement> drop =

@@ -57,6 +57,7 @@ std::unique_ptr<Execution> RunText(const Ref<ConnectionImpl>& connection, std::s
     exec->connection = connection;
     exec->bindings = std::move(bindings);
     exec->parameters = std::move(parameters);
+    connection->NoteStatement(text, options.command_type);
     // Providers keep what they need of the text: it is not held here.
     connection->Call([&] {
         exec->statement = session.Prepare(text, options);
@@ -324,6 +325,7 @@ KORADO_HOT bool CommandImpl::RunAction(const ExecuteOptions& options, std::int64
     }
     Session& session = connection_->RequireSession(kCommand);
     if (IsBlankText(text_.view())) return false;
+    connection_->NoteStatement(text_.view(), options.command_type);
     return connection_->Call([&] {
         return session.RunAction(text_.view(), std::span(bound.data(), items.size()), options, affected);
     });

@@ -28,6 +28,40 @@ bool TruthyText(const std::string& text) {
     return TextEquals(text, "true") || TextEquals(text, "yes") || text == "1" || TextEquals(text, "-1");
 }
 
+bool IsWordChar(char c) noexcept {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+// `text` is `word` (upper-case ASCII) in any letter case.
+bool IsKeyword(std::string_view text, std::string_view word) noexcept {
+    return text.size() == word.size() &&
+           std::equal(text.begin(), text.end(), word.begin(), [](char a, char b) {
+               return (a >= 'a' && a <= 'z' ? static_cast<char>(a - 'a' + 'A') : a) == b;
+           });
+}
+
+// A query that reads only: its first word is one of reading, and no INTO (SELECT ... INTO makes a table
+// or sets variables) follows. A function called from a SELECT may still write; that is not seen.
+bool ReadsOnly(std::string_view text) noexcept {
+    std::size_t i = 0;
+    while (i < text.size() &&
+           (text[i] == ' ' || text[i] == '\t' || text[i] == '\r' || text[i] == '\n' || text[i] == '('))
+        ++i;
+    std::size_t end = i;
+    while (end < text.size() && IsWordChar(text[end])) ++end;
+    const std::string_view first = text.substr(i, end - i);
+    static constexpr std::string_view kReading[] = {"SELECT",   "SHOW", "EXPLAIN",
+                                                    "DESCRIBE", "DESC", "VALUES"};
+    if (std::none_of(std::begin(kReading), std::end(kReading),
+                     [&](std::string_view w) { return IsKeyword(first, w); }))
+        return false;
+    for (std::size_t at = end; at + 4 <= text.size(); ++at) {
+        if (IsWordChar(text[at - 1]) || !IsKeyword(text.substr(at, 4), "INTO")) continue;
+        if (at + 4 == text.size() || !IsWordChar(text[at + 4])) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 ConnectionImpl::ConnectionImpl() : errors_(MakeRef<ErrorsImpl>()), properties_(MakeRef<PropertiesImpl>()) {
@@ -62,8 +96,7 @@ std::string ConnectionImpl::ConnectionString() {
     // After an open the platform hands the string back without the secret, unless asked to keep it; the
     // connection itself still knows it, so a later Open without arguments works.
     dataaccess::ConnectionString cs = Parsed();
-    cs.Remove("Password");
-    cs.Remove("PWD");
+    dataaccess::RemovePasswords(cs);
     return cs.ToString();
 }
 
@@ -134,6 +167,7 @@ void ConnectionImpl::AddInitProperty(std::string name, std::int32_t type, std::v
         cs = Parsed();
     } catch (const korado::Error&) {
     }
+    if (opened_once_ && !persist_security_info_) dataaccess::RemovePasswords(cs);
     for (const std::string& key : keys) {
         if (auto v = cs.Find(key)) {
             if (type == ado::adBoolean) {
@@ -287,6 +321,11 @@ void ConnectionImpl::Open(std::string_view connection_string, std::string_view u
     }
     request.connection_string = cs;
     request.connection_string.Remove("Provider");
+    // A refused open hides the password as an accepted one does: failure texts and a host's retry read the
+    // connection back, and the connection itself still knows the password for the next Open.
+    opened_once_ = true;
+    persist_security_info_ = TruthyText(cs.Get("Persist Security Info"));
+    SyncInitProperties();
 
     std::unique_ptr<Session> session = Call([&] { return provider->Open(request); });
     if (!session) {
@@ -296,8 +335,7 @@ void ConnectionImpl::Open(std::string_view connection_string, std::string_view u
     provider_ = std::move(provider);
     session_ = std::move(session);
     transaction_level_ = 0;
-    opened_once_ = true;
-    persist_security_info_ = TruthyText(cs.Get("Persist Security Info"));
+    work_since_begin_ = false;
 
     // Information properties follow the initialization ones; a provider's value for an initialization
     // property ("Data Source", "Extended Properties", "User ID") replaces the string's.
@@ -349,7 +387,14 @@ void ConnectionImpl::RemoveUser(SessionUser* user) noexcept { std::erase(users_,
 std::int32_t ConnectionImpl::BeginTrans() {
     Session& s = RequireSession(kObject, ado::adErrObjectClosed);
     Call([&] { s.BeginTransaction(); });
+    work_since_begin_ = false;
     return ++transaction_level_;
+}
+
+KORADO_HOT void ConnectionImpl::NoteStatement(std::string_view text, std::int32_t command_type) noexcept {
+    if (transaction_level_ == 0 || work_since_begin_) return;
+    if (command_type == ado::adCmdTable || command_type == ado::adCmdTableDirect) return;
+    if (command_type == ado::adCmdStoredProc || !ReadsOnly(text)) work_since_begin_ = true;
 }
 
 template <class F>
@@ -359,17 +404,19 @@ void ConnectionImpl::EndTransaction(F&& end) {
         Call([&] { end(s); });
     } catch (...) {
         // A transaction whose link dropped is gone with it: counting it further would make Close refuse
-        // (3246) and keep the connection from ever being reopened.
+        // (3246) and keep the connection from ever being reopened. What became of its work the failure
+        // has said.
         bool alive = true;
         try {
             alive = s.IsAlive();
         } catch (...) {
             alive = false;
         }
-        if (!alive) transaction_level_ = 0;
+        if (!alive) transaction_level_ = 0, work_since_begin_ = false;
         throw;
     }
     if (transaction_level_ > 0) --transaction_level_;
+    work_since_begin_ = false;
 }
 
 void ConnectionImpl::CommitTrans() {

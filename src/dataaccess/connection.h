@@ -106,6 +106,16 @@ class ConnectionImpl final : public ado::Connection {
         storage.clear();
         if (storage.capacity() > spare_bindings_.capacity()) spare_bindings_ = std::move(storage);
     }
+    // Work since the transaction began: a link that drops takes it with the server's session, and whoever
+    // reconnects has to be able to say so. Statements that only read (by their first word) do not count;
+    // any other statement, a row written through a cursor or a table created or dropped does.
+    void NoteStatement(std::string_view text, std::int32_t command_type) noexcept;
+    void NoteWork() noexcept {
+        if (transaction_level_ > 0) work_since_begin_ = true;
+    }
+    // True from the first such statement until the transaction ends, its link drops under a commit or
+    // rollback, or the connection is opened again.
+    bool HasUncommittedWork() override { return work_since_begin_; }
 
   private:
     // The connection string as set, parsed; raises 3001 when malformed.
@@ -146,6 +156,7 @@ class ConnectionImpl final : public ado::Connection {
     std::int32_t command_timeout_ = 30;
     std::int32_t cursor_location_ = ado::adUseServer;
     std::int32_t transaction_level_ = 0;
+    bool work_since_begin_ = false;
     bool opened_once_ = false;
     bool persist_security_info_ = false;
     std::vector<SessionUser*> users_;

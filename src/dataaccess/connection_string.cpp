@@ -32,6 +32,24 @@ bool KeyEquals(std::string_view a, std::string_view b) {
 
 }  // namespace
 
+void RemovePasswords(ConnectionString& cs) {
+    cs.Remove("Password");
+    cs.Remove("PWD");
+    std::optional<std::string> extended = cs.Find("Extended Properties");
+    if (!extended) return;
+    std::string_view inner = *extended;
+    const bool braced = inner.size() >= 2 && inner.front() == '{' && inner.back() == '}';
+    if (braced) inner = inner.substr(1, inner.size() - 2);
+    try {
+        ConnectionString nested = ConnectionString::Parse(inner);
+        if (!nested.Has("Password") && !nested.Has("PWD")) return;
+        RemovePasswords(nested);
+        cs.Set("Extended Properties", nested.ToString());
+    } catch (const korado::Error&) {
+        cs.Remove("Extended Properties");
+    }
+}
+
 std::size_t DelimitedLength(std::string_view text) {
     const char close = text[0] == '{' ? '}' : text[0];
     for (std::size_t i = 1; i < text.size(); ++i) {

@@ -36,6 +36,10 @@ private:
     std::vector<std::pair<std::string, std::string>> entries_;
 };
 
+// Removes every "Password" and "PWD" entry, also from the data source's own string that "Extended
+// Properties" may hold; such a value that cannot be read as a connection string goes whole.
+void RemovePasswords(ConnectionString& cs);
+
 // Length of the braced or quoted value that starts at text[0] ("{", "'" or '"'), its closing delimiter
 // included; a doubled closing delimiter inside stands for one ("}}", "''"). npos when it never closes.
 std::size_t DelimitedLength(std::string_view text);

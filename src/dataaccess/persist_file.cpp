@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "korado/platform/ado_enums.h"
+#include "runtime/own_file.h"
 
 namespace korado::dataaccess::persist {
 namespace {
@@ -103,7 +104,7 @@ int CreateTemporary(const std::string& path, std::string& name) {
             static_cast<unsigned long long>((seed ^ static_cast<std::uint64_t>(::getpid())) & 0xFFFFFFFF),
             static_cast<unsigned long long>(counter.fetch_add(1) & 0xFFFF));
         name = folder + "/.korado-save-" + suffix;
-        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        const int fd = OpenOwnFile(name, O_EXCL);
         if (fd >= 0) return fd;
         if (errno != EEXIST) RaiseFolderFailure(errno, path);
     }

@@ -1059,6 +1059,7 @@ UpdateEngine& RecordsetImpl::Engine() {
 
 Session* RecordsetImpl::EditSession() {
     if (!active_connection_ || !active_connection_->IsOpen()) return nullptr;
+    active_connection_->NoteWork();
     return &active_connection_->RequireSession(kRecordset);
 }
 

@@ -1,5 +1,5 @@
 // The connection object through the ODBC bridge against the real servers of scripts/services: connect
-// diagnoses from real driver failures, statements and their failures, transactions, a restarted server.
+// diagnoses from real driver failures, statements and their failures and transactions.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -194,27 +194,6 @@ TEST(ClsAdoOdbcConnect, RealFailuresGetTheirRowsWholeText) {
         EXPECT_EQ(std::tuple(first->Number(), first->SQLState(), first->NativeError(), first->Source()),
                   std::tuple(c.number, c.sql_state, c.native, "Microsoft OLE DB Provider for ODBC Drivers"));
     }
-}
-
-TEST(ClsAdoOdbcRestart, ARestartedServerIsReconnectedSilently) {
-    const OdbcTarget& t = GetOdbcTarget("pg");
-    KORADO_REQUIRE_ODBC(t);
-    std::string script = test::ServicesScript();
-    if (script.empty()) GTEST_SKIP() << "KORADO_SERVICES_SCRIPT is not set";
-    Session s;
-    ASSERT_TRUE(s.Connect(t.Source(), t.user + "/" + t.password).ok);
-    EXPECT_EQ(CLng(s.Scalar("select 1")), 1);
-    ASSERT_EQ(std::system(test::ServicesCommand(script, "restart pg").c_str()), 0);
-    // The next statement finds the link dropped, reconnects and runs, without the host doing anything.
-    EXPECT_EQ(CLng(s.Scalar("select 2")), 2);
-    EXPECT_TRUE(s.ado().IsConnected());
-
-    // With the server gone, the statement fails before it is built.
-    ASSERT_EQ(std::system(test::ServicesCommand(script, "stop pg").c_str()), 0);
-    std::optional<Error> e = test::RaisedError([&] { s.Execute("select 3"); });
-    ASSERT_EQ(std::system(test::ServicesCommand(script, "start pg").c_str()), 0);
-    test::ExpectError(e, NoDBConnection, "korADO");
-    EXPECT_EQ(e->Description(), "No live database connection");
 }
 
 }  // namespace

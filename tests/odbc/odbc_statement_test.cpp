@@ -562,17 +562,5 @@ TEST_P(OdbcTest, KilledSessionFailsWithTheDriversTextAndReportsBroken) {
     ExpectBroken(session(), t);
 }
 
-// The server restarted between two statements of one session.
-TEST(OdbcRestart, PostgreSQLRestartBetweenTwoStatements) {
-    const OdbcTarget& pg = GetOdbcTarget("pg");
-    KORADO_REQUIRE_ODBC(pg);
-    std::string script = ServicesScript();
-    if (script.empty()) GTEST_SKIP() << "KORADO_SERVICES_SCRIPT is not set";
-    std::unique_ptr<Session> session = OpenSession(pg);
-    EXPECT_EQ(Number(*session, "SELECT 1"), 1);
-    ASSERT_EQ(std::system(ServicesCommand(script, "restart pg").c_str()), 0);
-    ExpectBroken(*session, pg);
-}
-
 }  // namespace
 }  // namespace korado::test

@@ -3,9 +3,11 @@
 // it shares with the bridge runs in the conformance tests (target "pgnative").
 #include <gtest/gtest.h>
 
+#include <libpq-fe.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <map>
 #include <cstdlib>
 #include <thread>
 
@@ -242,6 +244,34 @@ TEST_F(PgNative, AStreamedReadGivesWayAndMayBeLeftHalfway) {
     EXPECT_EQ(Column0(session(), "SELECT 8"), std::vector<std::string>{"8"});
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     EXPECT_TRUE(session().IsAlive());
+}
+
+// Values with the syntaxes' own characters, braced or quoted in the platform's string, reach libpq as one
+// value each, and the conninfo text the connection shows reads back, through libpq's own parser, as the
+// same keywords without the password.
+TEST(PgNativeConnect, ValuesStayOneValueEach) {
+    const auto cs = dataaccess::ConnectionString::Parse(
+        "Data Source=h:5/db;User ID={a;Database=other};Password='p}}w''d=x';Initial Catalog=\"x' host=evil\";"
+        "application_name={b\\c d};sslmode=disable");
+    const auto keywords = dataaccess::pg::LibpqKeywords(cs, "", "", 0);
+    const std::map<std::string, std::string> expected = {
+        {"host", "h"},           {"port", "5"},          {"user", "a;Database=other"},
+        {"password", "p}}w'd=x"}, {"dbname", "x' host=evil"}, {"application_name", "b\\c d"},
+        {"sslmode", "disable"},   {"options", "-c DateStyle=ISO -c extra_float_digits=3"},
+        {"client_encoding", "UTF8"}};
+    const std::map<std::string, std::string> given(keywords.begin(), keywords.end());
+    EXPECT_EQ(given, expected);
+
+    char* error = nullptr;
+    PQconninfoOption* parsed = PQconninfoParse(dataaccess::pg::ConninfoText(keywords).c_str(), &error);
+    ASSERT_TRUE(parsed) << error;
+    std::map<std::string, std::string> read;
+    for (PQconninfoOption* o = parsed; o->keyword; ++o)
+        if (o->val) read[o->keyword] = o->val;
+    PQconninfoFree(parsed);
+    std::map<std::string, std::string> shown = expected;
+    shown.erase("password");
+    EXPECT_EQ(read, shown);
 }
 
 // `?` becomes $n only where it is a marker.

@@ -631,6 +631,16 @@ TEST_F(ConsoleTest, CopyToMakesATableOfTheQuerysRows) {
     run = console_.Run({}, "copy to gone using select * from products\nrollback\ndesc gone\n");
     EXPECT_THAT(run.out, HasSubstr("Table gone created.\n24 rows copied.\nRollback complete.\n"));
     EXPECT_EQ(run.err, "Error: Object gone does not exist.\n");
+
+    // Names that read as SQL are names: the rows go to the columns the table got, brackets and backquotes
+    // made "_", and the table the name seems to drop is still there.
+    run = console_.Run({}, "copy to \"x\"\"; DROP TABLE products; --\" using "
+                           "select 1 as \"a]b\", 2 as \"c\"\"d\", 3 as \"e`f\"\n"
+                           "select * from \"x\"\"; DROP TABLE products; --\";\n"
+                           "select count(*) as n from products;\n");
+    EXPECT_EQ(run.err, "");
+    EXPECT_THAT(run.out, HasSubstr("1 row copied.\na_b c\"d e_f\n--- --- ---\n  1   2   3\n"));
+    EXPECT_THAT(run.out, HasSubstr("n\n--\n24\n"));
 }
 
 }  // namespace

@@ -160,6 +160,12 @@ TEST(OdbcMapping, ConnectionStringsFromThePlatformStringAndProcedureCalls) {
               (OdbcAttributes{{"DSN", "x"}, {"UID", "u"}, {"PWD", "{a;b}"}, {"Port", "5432"}, {"Flag", ""}}));
     EXPECT_EQ(JoinOdbcString({{"DSN", "x"}, {"PWD", "a;b"}, {"DRIVER", "{PostgreSQL Unicode}"}}),
               "DSN=x;PWD={a;b};DRIVER={PostgreSQL Unicode};");
+    // A value with the syntax's own characters is braced with its "}" doubled, and read back as one value.
+    const std::string hostile =
+        JoinOdbcString({{"UID", "a;Database=other"}, {"PWD", "x}};y"}, {"Database", "p=q"}});
+    EXPECT_EQ(hostile, "UID={a;Database=other};PWD={x}}}};y};Database={p=q};");
+    EXPECT_EQ(SplitOdbcString(hostile),
+              (OdbcAttributes{{"UID", "{a;Database=other}"}, {"PWD", "{x}}}};y}"}, {"Database", "{p=q}"}}));
 
     EXPECT_EQ(RemovePasswords("DSN=korado_pg;DATABASE=korado;UID=korado;PWD=secret;SSLmode=disable;"),
               "DSN=korado_pg;DATABASE=korado;UID=korado;SSLmode=disable;");

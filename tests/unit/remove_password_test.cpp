@@ -57,6 +57,11 @@ TEST(RemovePassword, BracedAndQuotedValuesGoWhole) {
     EXPECT_EQ(companions::MaskPasswords("open PWD={ab;cd}}ef};UID=u failed"), "open PWD=***;UID=u failed");
     EXPECT_EQ(companions::MaskPasswords("Password='it''s;me';x"), "Password=***;x");
     EXPECT_EQ(companions::MaskPasswords("pwd=\"a;b"), "pwd=***");
+    // Inside a nested string, after a tab; not inside a longer word.
+    EXPECT_EQ(companions::MaskPasswords("Extended Properties='PWD=p;UID=u';{Password=q}"),
+              "Extended Properties='PWD=***;UID=u';{Password=***");
+    EXPECT_EQ(companions::MaskPasswords("DSN=x;\tPwd=p"), "DSN=x;\tPwd=***");
+    EXPECT_EQ(companions::MaskPasswords("my_pwd=1 newpassword=2"), "my_pwd=1 newpassword=2");
 }
 
 }  // namespace

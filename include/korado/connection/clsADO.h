@@ -11,6 +11,13 @@
 // to the standard error path (class "clsADO", the operation's label) and the operation returns its result
 // as it stood; Connect, ExecuteSQL and Commit pass the library's own errors (diagnoses with advice, source
 // "korADO") on to the host unchanged.
+//
+// Reconnects: IsConnected re-establishes a dropped link silently, so that a host whose server restarted
+// between two statements just goes on. Silence would be wrong where the link took uncommitted work with
+// it: the server rolled that work back, nothing replays it, and a host that goes on and commits would
+// believe it saved. So a reconnect after work since the last commit tells the host, through the shared
+// error object's Exception, that those changes were rolled back; one with nothing to lose says nothing. A
+// commit cut off by a dropped link cannot know whether the server committed; its failure says so.
 #pragma once
 
 #include <cstdint>

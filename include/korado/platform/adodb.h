@@ -114,6 +114,9 @@ public:
     virtual std::int32_t BeginTrans() = 0;
     virtual void CommitTrans() = 0;
     virtual void RollbackTrans() = 0;
+    // Whether anything that may have changed data ran since BeginTrans: what a dropped link took with it.
+    // Our own addition to the connection; a connection that cannot tell answers false.
+    virtual bool HasUncommittedWork() { return false; }
     virtual void Cancel() = 0;
     virtual Ref<ado::Errors> Errors() = 0;
     // Before Open only the initialization properties; after Open the provider's information too.

@@ -27,11 +27,16 @@ public:
     void AddRef() const noexcept { ++refs_; }
     // Deletes the object when the last reference goes.
     void Release() const noexcept {
-        if (--refs_ == 0) {
+        if (refs_ == 1) {
             // A destructor may hand out references to the object (a Close() that passes `this` on); their
             // release must not bring the count to zero again and delete the object a second time.
             refs_ = kDestroying;
             delete this;
+        } else {
+            // Not "if (--refs_ == 0)": GCC 12 at -O2 and above then drops the decrement from the clean-up
+            // run while an exception passes (the store looks dead beside the one above), and every
+            // reference a failing operation held on the way out stayed counted for good.
+            --refs_;
         }
     }
     std::uint32_t RefCount() const noexcept { return refs_; }

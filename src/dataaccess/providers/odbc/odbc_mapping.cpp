@@ -139,6 +139,13 @@ bool IsConnectionLost(std::string_view s) noexcept {
     return s.starts_with("08") || s == "57P01" || s == "57P02" || s == "57P03";
 }
 
+Diagnostic CommitOutcomeUnknown(std::string_view source, std::int32_t native_error) {
+    return Diagnostic{NumberForSqlState("08007"), std::string(source),
+                      "The connection to the server was lost during the commit; whether the transaction was "
+                      "committed is unknown.",
+                      native_error, "08007"};
+}
+
 // ---- types ---------------------------------------------------------------------------------------------
 
 FieldType MapSqlType(int sql_type, std::uint64_t column_size, int decimal_digits, bool is_unsigned,
@@ -371,8 +378,9 @@ OdbcAttributes SplitOdbcString(std::string_view text) {
         while (v < text.size() && (text[v] == ' ' || text[v] == '\t')) ++v;
         std::size_t end;
         if (v < text.size() && text[v] == '{') {
-            std::size_t close = text.find('}', v);
-            end = close == std::string_view::npos ? text.size() : close + 1;
+            // "}}" inside the braces stands for "}", so a password's "}" does not end it.
+            std::size_t length = DelimitedLength(text.substr(v));
+            end = length == std::string_view::npos ? text.size() : v + length;
             std::string value(text.substr(v, end - v));
             std::size_t next = text.find(';', end);
             out.emplace_back(std::string(key), std::move(value));
@@ -392,12 +400,17 @@ std::string JoinOdbcString(const OdbcAttributes& attributes) {
     for (const auto& [key, value] : attributes) {
         out += key;
         out += '=';
-        bool braced = value.size() >= 2 && value.front() == '{' && value.back() == '}';
-        bool needs_braces = !braced && (value.find(';') != std::string::npos || value.find('{') == 0 ||
+        // A value that is braced already (as a host may write one) goes as it is; one that holds the
+        // syntax's own characters is braced, its "}" doubled, so that it never ends early or adds a key.
+        bool braced = !value.empty() && value.front() == '{' && DelimitedLength(value) == value.size();
+        bool needs_braces = !braced && (value.find_first_of(";={}") != std::string::npos ||
                                         (!value.empty() && (value.front() == ' ' || value.back() == ' ')));
         if (needs_braces) {
             out += '{';
-            out += value;
+            for (char c : value) {
+                if (c == '}') out += '}';
+                out += c;
+            }
             out += '}';
         } else {
             out += value;

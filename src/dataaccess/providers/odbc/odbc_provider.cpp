@@ -445,13 +445,30 @@ void EndTransaction(SessionCore& core, SQLSMALLINT completion) {
     // PostgreSQL answers COMMIT in an aborted transaction with a ROLLBACK and no error.
     const bool lost = completion == SQL_COMMIT && core.transaction_aborted;
     if (lost) completion = SQL_ROLLBACK;
+    // A driver that has found its link dead forgets the transaction and then answers a commit with
+    // success (psqlODBC does): nothing reached the server, which rolled the transaction back.
+    if (completion == SQL_COMMIT && core.broken) {
+        core.in_transaction = false;
+        core.Fail({Diagnostic{hr::E_FAIL, std::string(kErrorSource),
+                              "The connection to the server was lost before the commit; the transaction was not "
+                              "committed.",
+                              0, "08003"}});
+    }
     SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, core.dbc(), completion);
     if (!Succeeded(rc)) {
         // A failed commit keeps the transaction for a rollback; a failed rollback (a dropped link) has lost
         // the transaction anyway.
         if (completion == SQL_ROLLBACK) core.in_transaction = false;
-        core.Checked(rc, SQL_HANDLE_DBC, core.dbc(),
-                     completion == SQL_COMMIT ? "SQLEndTran(SQL_COMMIT)" : "SQLEndTran(SQL_ROLLBACK)");
+        const std::string_view function =
+            completion == SQL_COMMIT ? "SQLEndTran(SQL_COMMIT)" : "SQLEndTran(SQL_ROLLBACK)";
+        std::vector<Diagnostic> records =
+            FailureRecords(rc, SQL_HANDLE_DBC, core.dbc(), function, core.traits.narrow_text);
+        const bool link_dropped = std::any_of(records.begin(), records.end(), [](const Diagnostic& d) {
+            return IsConnectionLost(d.sql_state);
+        });
+        if (completion == SQL_COMMIT && link_dropped)
+            records.insert(records.begin(), CommitOutcomeUnknown(kErrorSource, 0));
+        core.Fail(std::move(records));
     }
     if (rc == SQL_SUCCESS_WITH_INFO) {
         core.AddWarnings(ReadDiagnostics(SQL_HANDLE_DBC, core.dbc(), core.traits.narrow_text));

@@ -49,6 +49,11 @@ std::string PlatformDescription(std::string_view driver_text);
 // shutdown states).
 bool IsConnectionLost(std::string_view sql_state) noexcept;
 
+// A commit whose link dropped under it cannot know whether the server committed: it fails first with this
+// record, as ODBC reports such a failure (08007, connection failure during transaction), then with what
+// the driver or server said. `native_error` is the provider's number for 08007.
+Diagnostic CommitOutcomeUnknown(std::string_view source, std::int32_t native_error);
+
 // ---- types ---------------------------------------------------------------------------------------------
 
 // How the bridge reads a column's values.

@@ -35,7 +35,16 @@ const std::vector<std::string>& LibpqKeywordNames() {
     return names;
 }
 
+// A braced value is the platform's ODBC-style quoting, kept for drivers; libpq takes the value itself.
 void Put(std::vector<std::pair<std::string, std::string>>& out, std::string key, std::string value) {
+    if (!value.empty() && value.front() == '{' && DelimitedLength(value) == value.size()) {
+        std::string inner;
+        for (std::size_t i = 1; i + 1 < value.size(); ++i) {
+            inner += value[i];
+            if (value[i] == '}') ++i;
+        }
+        value = std::move(inner);
+    }
     for (auto& [k, v] : out) {
         if (k == key) {
             v = std::move(value);
@@ -85,24 +94,8 @@ class PgProvider final : public Provider {
             PQfinish(conn);
             throw ProviderError({std::move(d)});
         }
-        std::string settings;
-        for (const auto& [k, v] : keywords) {
-            if (k == "password") continue;
-            if (!settings.empty()) settings += ' ';
-            // libpq's conninfo form: quoted only where a value needs it.
-            if (!v.empty() && v.find_first_of(" '\\") == std::string::npos) {
-                settings += k + "=" + v;
-            } else {
-                std::string quoted;
-                for (char c : v) {
-                    if (c == '\'' || c == '\\') quoted.push_back('\\');
-                    quoted.push_back(c);
-                }
-                settings += k + "='" + quoted + "'";
-            }
-        }
         return std::make_unique<PgSession>(conn, request.connection_string.Get("Data Source"),
-                                           std::move(settings));
+                                           ConninfoText(keywords));
     }
 };
 
@@ -167,6 +160,26 @@ std::vector<std::pair<std::string, std::string>> LibpqKeywords(const ConnectionS
     }());
     Put(out, "client_encoding", "UTF8");
     return out;
+}
+
+std::string ConninfoText(const std::vector<std::pair<std::string, std::string>>& keywords) {
+    std::string settings;
+    for (const auto& [k, v] : keywords) {
+        if (k == "password") continue;
+        if (!settings.empty()) settings += ' ';
+        // Quoted only where a value needs it: a blank would end it, a quote or backslash be read as one.
+        if (!v.empty() && v.find_first_of(" \t\r\n\f\v'\\") == std::string::npos) {
+            settings += k + "=" + v;
+        } else {
+            std::string quoted;
+            for (char c : v) {
+                if (c == '\'' || c == '\\') quoted.push_back('\\');
+                quoted.push_back(c);
+            }
+            settings += k + "='" + quoted + "'";
+        }
+    }
+    return settings;
 }
 
 // ---- PgSession -----------------------------------------------------------------------------------------
@@ -412,7 +425,18 @@ void PgSession::Commit() {
             {Diagnostic{Hr(0x8004D00E), std::string(kErrorSource), "No transaction is active.", 0, ""}});
     }
     FreeConnection();
+    const bool linked = !broken && PQstatus(conn_) == CONNECTION_OK;
     PGresult* r = PQexec(conn_, "COMMIT");
+    if (linked && (!r || PQresultStatus(r) != PGRES_COMMAND_OK)) {
+        Diagnostic cause = r ? ResultDiagnostic(r) : ConnectionDiagnostic(conn_, "08006");
+        if (PQstatus(conn_) == CONNECTION_BAD || odbc::IsConnectionLost(cause.sql_state)) {
+            broken = true;
+            in_transaction = false;
+            PQclear(r);
+            throw ProviderError(
+                {odbc::CommitOutcomeUnknown(kErrorSource, NativeErrorForSqlState("08007")), std::move(cause)});
+        }
+    }
     if (!r) FailConnection();
     // PostgreSQL answers COMMIT in an aborted transaction with ROLLBACK and no error: the work is lost.
     std::string tag = PQresultStatus(r) == PGRES_COMMAND_OK ? PQcmdStatus(r) : "";

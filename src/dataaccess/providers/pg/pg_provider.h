@@ -81,6 +81,9 @@ std::vector<std::pair<std::string, std::string>> LibpqKeywords(const ConnectionS
                                                                std::string_view user,
                                                                std::string_view password,
                                                                std::int32_t connect_timeout_seconds);
+// The keywords in libpq's conninfo form, as the connection's "Extended Properties" shows them: without the
+// password, each value quoted where it needs to be.
+std::string ConninfoText(const std::vector<std::pair<std::string, std::string>>& keywords);
 
 // ---- types and values (pg_values.cpp) ------------------------------------------------------------------
 
